@@ -77,9 +77,9 @@ std::u16string FromUtf8(std::string_view text) {
         }
         if (!ok || c < minimum || c > 0x10FFFF || (c >= 0xD800 && c <= 0xDFFF)) {
             out += u'\uFFFD';
-            // A broken sequence skips its lead byte only, so the byte that broke
-            // it is scanned again as a lead byte.
-            i = ok ? j : i + 1;
+            // A broken sequence ends before the byte that broke it, which is
+            // scanned again as a lead byte.
+            i = j;
             continue;
         }
         if (c >= 0x10000) {
