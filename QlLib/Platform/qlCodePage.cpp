@@ -128,7 +128,7 @@ const TAnsiCodePage& AnsiCodePage() {
 }
 
 void TCharConverter::SetIndex(int64_t index) {
-    m_index = static_cast<size_t>(std::clamp<int64_t>(index, 0, kBufferSize - 1));
+    m_index = static_cast<size_t>(std::clamp<int64_t>(index, 0, static_cast<int64_t>(m_fill)));
 }
 
 size_t TCharConverter::Load(const TByteSource& source) {

@@ -79,7 +79,7 @@ public:
     size_t Fill() const { return m_fill; }
     // Bytes loaded but not converted yet.
     size_t Pending() const { return m_fill - m_index; }
-    // Clamped into [0, buffer length - 1].
+    // Clamped into [0, fill], so that Pending never goes below 0.
     void SetIndex(int64_t index);
     // Moves the bytes not converted yet to the front and fills the rest of the
     // buffer from the source; returns the bytes the source gave.
