@@ -70,7 +70,7 @@ void TCommandsStorage::AddTokens(const std::vector<std::u16string>& tokens) {
     for (const std::u16string& token : tokens) {
         m_rawTokens.push_back(token);
         if (!token.empty() && token[0] == u'-') {
-            m_current = static_cast<TCommand*>(FindOrAdd(std::u16string_view(token).substr(1)));
+            m_current = static_cast<TCommand*>(FindOrAdd(LowerCase(std::u16string_view(token).substr(1))));
             continue;
         }
         if (!m_current) m_current = static_cast<TCommand*>(FindOrAdd(u""));
@@ -96,7 +96,7 @@ void TCommandsStorage::ParseCommandLine(std::u16string_view commandLine) {
 }
 
 const TCommand* TCommandsStorage::Command(std::u16string_view name) const {
-    return static_cast<const TCommand*>(Find(name));
+    return static_cast<const TCommand*>(Find(LowerCase(name)));
 }
 
 std::u16string TCommandsStorage::Value(std::u16string_view name, int32_t index) const {

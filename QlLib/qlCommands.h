@@ -65,9 +65,10 @@ public:
     // Adds already split tokens.
     void AddTokens(const std::vector<std::u16string>& tokens);
 
-    // nullptr when the switch was not given.
+    // Switch names are compared without regard to case ("-Slide" is "-slide");
+    // the name is kept lower-cased. nullptr when the switch was not given.
     const TCommand* Command(std::u16string_view name) const;
-    bool HasSwitch(std::u16string_view name) const { return Exists(name); }
+    bool HasSwitch(std::u16string_view name) const { return Command(name) != nullptr; }
     // The switch's parameter as text; empty when absent.
     std::u16string Value(std::u16string_view name, int32_t index = 0) const;
     int32_t IntValue(std::u16string_view name, int32_t index, int32_t defaultValue) const;

@@ -236,11 +236,13 @@ void SetGlobalLog(std::unique_ptr<TLog> log) {
 }
 
 bool ChooseLogFromCommandLine(const TCommandsStorage& commands, const std::u16string& logFileName) {
-    if (commands.HasSwitch(u"filelog")) {
+    // The log switches are matched exactly, unlike the other switches: "-LOG"
+    // does not start a log.
+    if (commands.HasRawToken(u"-filelog")) {
         SetGlobalLog(std::make_unique<TFileLog>(logFileName));
         return true;
     }
-    if (commands.HasSwitch(u"log")) {
+    if (commands.HasRawToken(u"-log")) {
         SetGlobalLog(std::make_unique<TStdLog>());
         return true;
     }

@@ -40,12 +40,13 @@ TEST(CommandsStorage, Argv_FirstArgumentBelongsToTheEmptySwitch) {
     EXPECT_EQ(commands.RawTokens().size(), 7u);
 }
 
-TEST(CommandsStorage, SwitchNames_AreCaseSensitive) {
+TEST(CommandsStorage, SwitchNames_IgnoreCaseButRawTokensAreExact) {
     TCommandsStorage commands;
-    const char* argv[] = {"player", "-Log", "/S"};
-    commands.Parse(3, argv);
-    EXPECT_FALSE(commands.HasSwitch(u"log"));
-    EXPECT_TRUE(commands.HasSwitch(u"Log"));
+    const char* argv[] = {"player", "-Slide", "3", "/S"};
+    commands.Parse(4, argv);
+    EXPECT_TRUE(commands.HasSwitch(u"slide"));
+    EXPECT_TRUE(commands.HasSwitch(u"SLIDE"));
+    EXPECT_EQ(commands.IntValue(u"slide", 0, -1), 3);
     EXPECT_TRUE(commands.HasRawToken(u"/S"));
     EXPECT_FALSE(commands.HasRawToken(u"/s"));
 }
