@@ -120,3 +120,21 @@ std::u16string FolderOf(const std::u16string& path) {
 }
 
 }  // namespace ql::platform
+
+namespace ql::platform {
+
+bool IsExecutableFile(const std::u16string& name) {
+    struct stat st {};
+    return ::stat(ToUtf8(name).c_str(), &st) == 0 && S_ISREG(st.st_mode) &&
+           (st.st_mode & (S_IXUSR | S_IXGRP | S_IXOTH)) != 0;
+}
+
+bool MakeExecutable(const std::u16string& name) {
+    const std::string path = ToUtf8(name);
+    struct stat st {};
+    if (::stat(path.c_str(), &st) != 0) return false;
+    const mode_t mode = st.st_mode & 07777;
+    return ::chmod(path.c_str(), mode | ((mode & 0444) >> 2)) == 0;
+}
+
+}  // namespace ql::platform

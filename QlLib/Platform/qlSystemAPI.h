@@ -29,3 +29,12 @@ std::optional<std::u16string> FindPathIgnoringCase(const std::u16string& path);
 std::u16string FolderOf(const std::u16string& path);
 
 }  // namespace ql::platform
+
+namespace ql::platform {
+
+// Whether the file exists and anyone may run it.
+bool IsExecutableFile(const std::u16string& name);
+// Gives the file the run bit wherever it has the read bit.
+bool MakeExecutable(const std::u16string& name);
+
+}  // namespace ql::platform
