@@ -91,17 +91,21 @@ void TOrbPackWriter::AddEntry(const std::u16string& name, ql::TStream& content, 
 std::string TOrbPackWriter::DirectoryText(int64_t directoryPosition,
                                           const TPackFinishOptions& options) const {
     std::string text = "\xEF\xBB\xBF";
+    auto line = [&text](std::string_view key, const std::string& value) {
+        text.append(key).append(value).append("\r\n");
+    };
     for (const TPackRecord& record : m_records) {
-        text += "[" + ql::ToUtf8(EntrySectionName(record.Name)) + "]\r\n";
-        if (record.WritePosition) text += "_ps=" + std::to_string(record.Position) + "\r\n";
-        if (record.WriteSize) text += "_sz=" + std::to_string(record.Size) + "\r\n";
-        text += "_pm=" + std::to_string(record.Method) + "\r\n\r\n";
+        line("[", ql::ToUtf8(EntrySectionName(record.Name)).append("]"));
+        if (record.WritePosition) line("_ps=", std::to_string(record.Position));
+        if (record.WriteSize) line("_sz=", std::to_string(record.Size));
+        line("_pm=", std::to_string(record.Method));
+        text.append("\r\n");
     }
-    text += "[$protection$]\r\n";
+    text.append("[$protection$]\r\n");
     const std::string strucPos = options.StrucPos.value_or(std::to_string(directoryPosition));
-    if (!strucPos.empty()) text += "strucpos=" + strucPos + "\r\n";
-    text += "orbversion=" + ql::ToUtf8(options.OrbVersion) + "\r\n";
-    text += options.ExtraDirectoryText;
+    if (!strucPos.empty()) line("strucpos=", strucPos);
+    line("orbversion=", ql::ToUtf8(options.OrbVersion));
+    text.append(options.ExtraDirectoryText);
     return text;
 }
 
