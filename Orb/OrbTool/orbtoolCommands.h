@@ -1,0 +1,13 @@
+// The subcommands of orbtool. Each takes the arguments after its name and
+// returns the process exit code: 0 done, 1 not found, 2 error or bad usage.
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace orb {
+
+// ini FILE | ini FILE SECTION KEY | ini --save FILE
+int RunIni(const std::vector<std::string>& args);
+
+}  // namespace orb
