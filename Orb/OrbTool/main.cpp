@@ -1,38 +1,48 @@
-// orbtool: inspects and builds show files from the command line.
+// orbtool: small developer commands over shows and their documents. Each
+// subcommand lives in a file of its own; this table is all that main knows.
 #include <cstdio>
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include "Orb/OrbTool/orbtoolCommands.h"
 
 namespace {
-void Usage(std::FILE* out) {
-    std::fputs(
-        "usage: orbtool COMMAND [ARGS]\n"
-        "commands:\n"
-        "  pack   write a player file from a project and its files\n"
-        "  ls     list the entries of a show's package\n"
-        "  cat    write one entry of a show's package to standard output\n"
-        "Run 'orbtool COMMAND --help' for the arguments of a command.\n",
-        out);
+
+struct TSubcommand {
+    const char* name;
+    const char* summary;
+    int (*run)(const std::vector<std::string>& args);
+};
+
+const TSubcommand kSubcommands[] = {
+    {"ini", "list sections, read a key or re-save a settings document", orb::RunIni},
+    {"pack", "write a player file from a project and its files", orb::RunPack},
+    {"ls", "list the entries of a show's package", orb::RunLs},
+    {"cat", "write one entry of a show's package to standard output", orb::RunCat},
+};
+
+void PrintUsage(std::FILE* out) {
+    std::fprintf(out, "usage: orbtool COMMAND [ARGS...]\n"
+                      "       orbtool COMMAND --help\n\ncommands:\n");
+    for (const auto& command : kSubcommands)
+        std::fprintf(out, "  %-8s %s\n", command.name, command.summary);
 }
+
 }  // namespace
 
 int main(int argc, char** argv) {
     if (argc < 2) {
-        Usage(stderr);
+        std::fprintf(stderr, "orbtool: missing command (try orbtool --help)\n");
         return 2;
     }
-    const std::string command = argv[1];
-    const orb::tool::TArgs args(argv + 2, argv + argc);
-    if (command == "pack") return orb::tool::RunPack(args);
-    if (command == "ls") return orb::tool::RunLs(args);
-    if (command == "cat") return orb::tool::RunCat(args);
-    if (command == "--help" || command == "-h") {
-        Usage(stdout);
+    const std::string name = argv[1];
+    if (name == "--help" || name == "-h" || name == "help") {
+        PrintUsage(stdout);
         return 0;
     }
-    std::fprintf(stderr, "orbtool: unknown command '%s'\n", command.c_str());
-    Usage(stderr);
+    for (const auto& command : kSubcommands)
+        if (name == command.name) return command.run(std::vector<std::string>(argv + 2, argv + argc));
+    std::fprintf(stderr, "orbtool: unknown command '%s' (try orbtool --help)\n", name.c_str());
     return 2;
 }

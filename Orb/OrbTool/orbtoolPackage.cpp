@@ -14,7 +14,7 @@
 #include "QlLib/qpExceptions.h"
 #include "QlLib/qpStringUtils.h"
 
-namespace orb::tool {
+namespace orb {
 
 namespace {
 constexpr int kExitError = 2;
@@ -26,7 +26,7 @@ int Fail(const std::string& message) {
 
 int Fail(const std::u16string& message) { return Fail(ql::ToUtf8(message)); }
 
-bool IsHelp(const TArgs& args) {
+bool IsHelp(const std::vector<std::string>& args) {
     for (const std::string& arg : args) {
         if (arg == "--help" || arg == "-h") return true;
     }
@@ -62,7 +62,7 @@ const char kCatHelp[] =
     "Writes the content of entry NAME to standard output.\n";
 }  // namespace
 
-int RunPack(const TArgs& args) {
+int RunPack(const std::vector<std::string>& args) {
     if (IsHelp(args)) {
         std::fputs(kPackHelp, stdout);
         return 0;
@@ -142,7 +142,7 @@ int RunPack(const TArgs& args) {
     return 0;
 }
 
-int RunLs(const TArgs& args) {
+int RunLs(const std::vector<std::string>& args) {
     if (IsHelp(args)) {
         std::fputs(kLsHelp, stdout);
         return 0;
@@ -163,7 +163,7 @@ int RunLs(const TArgs& args) {
     return 0;
 }
 
-int RunCat(const TArgs& args) {
+int RunCat(const std::vector<std::string>& args) {
     if (IsHelp(args)) {
         std::fputs(kCatHelp, stdout);
         return 0;
@@ -187,4 +187,4 @@ int RunCat(const TArgs& args) {
     return std::fflush(stdout) == 0 ? 0 : Fail("orbtool cat: write error");
 }
 
-}  // namespace orb::tool
+}  // namespace orb

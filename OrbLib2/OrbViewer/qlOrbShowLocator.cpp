@@ -79,7 +79,17 @@ std::unique_ptr<TOrbShowLocator> TOrbShowLocator::Build(std::unique_ptr<TFileAcc
 }
 
 std::vector<std::u16string> SectionLines(ql::TIniFile& document, const std::u16string& section) {
-    return document.SectionLines(section);
+    std::vector<std::u16string> lines;
+    ql::TIniSection* found = document.FindSection(section);
+    if (!found) return lines;
+    // A repeated section header continues the same table.
+    while (found->EarlierTwin()) found = found->EarlierTwin();
+    for (; found; found = found->LaterTwin()) {
+        for (ql::TCommonIniItem* item = found->First(); item; item = item->Next()) {
+            if (auto* line = dynamic_cast<ql::TIniEmptyLine*>(item)) lines.emplace_back(line->Text());
+        }
+    }
+    return lines;
 }
 
 // ---- opening shows ----
