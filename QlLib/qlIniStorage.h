@@ -373,7 +373,9 @@ public:
     static constexpr int kMaxObjectDepth = 256;
 
     // (document, code, 1-based column of the line's first non-blank character,
-    // 0-based line number). May raise EIniParseError to stop the parse.
+    // 0-based line number). Code 1 comes with column 0 and the line count. It may
+    // raise EIniParseError to stop the parse; it then hears that error's code once
+    // more (a second raise is ignored) and the load returns false.
     using TParseErrorHook = std::function<void(TIniFile& document, int code, int column,
                                                int64_t lineNumber)>;
     // Answers whether a word other than "object" opens a block.
