@@ -455,7 +455,7 @@ TIniStorage::~TIniStorage() { TIniStorage::Clear(); }
 
 void TIniStorage::Clear() {
     TIniIdentList::Clear();
-    m_sectionIndex.reset();
+    m_sectionIndex.clear();
 }
 
 void TIniStorage::WriteLines(TIniLineSink& sink) const { WriteItems(sink); }
@@ -476,49 +476,36 @@ void TIniStorage::Unregistered(TCommonIniItem& item) {
 }
 
 void TIniStorage::RegisterSection(TIniSection& section) {
-    if (!m_sectionIndex) m_sectionIndex = std::make_unique<std::array<TIniSection*, kSectionBuckets>>();
-    const int bucket = static_cast<int>(section.m_hash % kSectionBuckets);
-    TIniSection*& head = (*m_sectionIndex)[bucket];
-    // The head-most section of a name is the one registered last; the newcomer
+    // The section of a name registered last is found first; the newcomer
     // becomes its later twin.
-    for (TIniSection* other = head; other; other = other->m_nextInBucket) {
-        if (other->m_hash == section.m_hash && other->m_lowerName == section.m_lowerName) {
-            other->m_laterTwin = &section;
-            section.m_earlierTwin = other;
-            break;
-        }
+    auto [slot, added] = m_sectionIndex.try_emplace(section.m_lowerName, &section);
+    if (!added) {
+        slot->second->m_laterTwin = &section;
+        section.m_earlierTwin = slot->second;
+        slot->second = &section;
     }
     section.m_index = this;
-    section.m_bucket = bucket;
-    section.m_prevInBucket = nullptr;
-    section.m_nextInBucket = head;
-    if (head) head->m_prevInBucket = &section;
-    head = &section;
 }
 
 void TIniStorage::UnregisterSection(TIniSection& section) {
-    if (section.m_index != this || !m_sectionIndex) return;
-    if (section.m_prevInBucket)
-        section.m_prevInBucket->m_nextInBucket = section.m_nextInBucket;
-    else
-        (*m_sectionIndex)[section.m_bucket] = section.m_nextInBucket;
-    if (section.m_nextInBucket) section.m_nextInBucket->m_prevInBucket = section.m_prevInBucket;
+    if (section.m_index != this) return;
+    const auto slot = m_sectionIndex.find(section.m_lowerName);
+    if (slot != m_sectionIndex.end() && slot->second == &section) {
+        if (section.m_earlierTwin)
+            slot->second = section.m_earlierTwin;
+        else
+            m_sectionIndex.erase(slot);
+    }
     // The remaining twins stay registered and keep finding each other.
     if (section.m_earlierTwin) section.m_earlierTwin->m_laterTwin = section.m_laterTwin;
     if (section.m_laterTwin) section.m_laterTwin->m_earlierTwin = section.m_earlierTwin;
     section.m_index = nullptr;
-    section.m_bucket = -1;
-    section.m_prevInBucket = section.m_nextInBucket = nullptr;
     section.m_earlierTwin = section.m_laterTwin = nullptr;
 }
 
 TIniSection* TIniStorage::FindSection(std::u16string_view name) const {
-    if (!m_sectionIndex) return nullptr;
-    const TIndexKey key(name);
-    for (TIniSection* section = (*m_sectionIndex)[key.hash % kSectionBuckets]; section;
-         section = section->m_nextInBucket)
-        if (section->m_hash == key.hash && section->m_lowerName == key.lower) return section;
-    return nullptr;
+    const auto slot = m_sectionIndex.find(LowerCase(name));
+    return slot == m_sectionIndex.end() ? nullptr : slot->second;
 }
 
 TIniSection& TIniStorage::FindOrAddSection(std::u16string_view name) {

@@ -9,6 +9,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <unordered_map>
 #include <string_view>
 #include <vector>
 
@@ -258,9 +259,6 @@ private:
     std::u16string m_lowerName;
     uint32_t m_hash;
     TIniStorage* m_index = nullptr;  // the document whose section index holds this
-    int m_bucket = -1;
-    TIniSection* m_nextInBucket = nullptr;
-    TIniSection* m_prevInBucket = nullptr;
     TIniSection* m_earlierTwin = nullptr;
     TIniSection* m_laterTwin = nullptr;
 };
@@ -306,8 +304,6 @@ private:
 // The whole document. Keys before the first section live in its own key index.
 class TIniStorage : public TIniIdentList {
 public:
-    static constexpr int kSectionBuckets = 9973;
-
     TIniStorage() = default;
     ~TIniStorage() override;
 
@@ -362,7 +358,10 @@ private:
     void RegisterSection(TIniSection& section);
     void UnregisterSection(TIniSection& section);
 
-    std::unique_ptr<std::array<TIniSection*, kSectionBuckets>> m_sectionIndex;
+    // Lower-cased name to the section of that name registered last; earlier ones
+    // hang off it as twins. A hashed map rather than fixed chains of the ELF
+    // hash, which a document can collide on purpose to make loading quadratic.
+    std::unordered_map<std::u16string, TIniSection*> m_sectionIndex;
 };
 
 // A document loaded from a stream.
