@@ -1,2 +1,48 @@
+// orbtool: small developer commands over shows and their documents. Each
+// subcommand lives in a file of its own; this table is all that main knows.
 #include <cstdio>
-int main() { std::puts("orbtool"); return 0; }
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "Orb/OrbTool/orbtoolCommands.h"
+
+namespace {
+
+struct TSubcommand {
+    const char* name;
+    const char* summary;
+    int (*run)(const std::vector<std::string>& args);
+};
+
+const TSubcommand kSubcommands[] = {
+    {"ini", "list sections, read a key or re-save a settings document", orb::RunIni},
+    {"pack", "write a player file from a project and its files", orb::RunPack},
+    {"ls", "list the entries of a show's package", orb::RunLs},
+    {"cat", "write one entry of a show's package to standard output", orb::RunCat},
+};
+
+void PrintUsage(std::FILE* out) {
+    std::fprintf(out, "usage: orbtool COMMAND [ARGS...]\n"
+                      "       orbtool COMMAND --help\n\ncommands:\n");
+    for (const auto& command : kSubcommands)
+        std::fprintf(out, "  %-8s %s\n", command.name, command.summary);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    if (argc < 2) {
+        std::fprintf(stderr, "orbtool: missing command (try orbtool --help)\n");
+        return 2;
+    }
+    const std::string name = argv[1];
+    if (name == "--help" || name == "-h" || name == "help") {
+        PrintUsage(stdout);
+        return 0;
+    }
+    for (const auto& command : kSubcommands)
+        if (name == command.name) return command.run(std::vector<std::string>(argv + 2, argv + argc));
+    std::fprintf(stderr, "orbtool: unknown command '%s' (try orbtool --help)\n", name.c_str());
+    return 2;
+}

@@ -1,0 +1,21 @@
+// The subcommands of orbtool. Each takes the arguments after its name and
+// returns the process exit code: 0 done, 1 not found, 2 error or bad usage.
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace orb {
+
+// ini FILE | ini FILE SECTION KEY | ini --save FILE
+int RunIni(const std::vector<std::string>& args);
+
+// pack -o OUT [--player FILE] [--method 0|1|2] [--old-trailer] [--orbversion TEXT]
+//      PROJECT [NAME=PATH | PATH]...
+int RunPack(const std::vector<std::string>& args);
+// ls SHOW
+int RunLs(const std::vector<std::string>& args);
+// cat SHOW NAME
+int RunCat(const std::vector<std::string>& args);
+
+}  // namespace orb

@@ -1,0 +1,434 @@
+#include "OrbLib2/OrbViewer/qlOrbFileAccessor2.h"
+
+#include <algorithm>
+#include <atomic>
+
+#include "OrbLib2/OrbViewer/qlOrbLoadCallback.h"
+#include "OrbLib2/OrbViewer/qlOrbUnpack.h"
+#include "QlLib/Platform/qlFileAPI.h"
+#include "QlLib/Platform/qlSystemAPI.h"
+#include "QlLib/qlHashUtils.h"
+#include "QlLib/qlPartialStream.h"
+#include "QlLib/qpExceptions.h"
+#include "QlLib/qpStringUtils.h"
+
+namespace orb {
+
+using ql::TStream;
+
+// ---- the shared image cache and the global file-access lock ----
+
+struct TImageCache {
+    static constexpr size_t kBuckets = 9997;
+
+    std::mutex Lock;  // guards the buckets, every handle's count and the source ids
+    std::vector<std::vector<access::TImageHandle*>> Buckets{kBuckets};
+    uint32_t NextSourceId = 0;
+
+    // Only under Lock: the last reference takes the handle out of its bucket.
+    void Release(access::TImageHandle* handle) {
+        if (handle->RefCount() == 1) {
+            auto& bucket = Buckets[handle->m_bucket];
+            bucket.erase(std::remove(bucket.begin(), bucket.end(), handle), bucket.end());
+        }
+        handle->_Release();
+    }
+};
+
+namespace {
+std::atomic<int32_t> g_liveHandles{0};
+
+// Lives to the end of the process: handles may still be released by threads
+// that outlast static destruction.
+TImageCache& Cache() {
+    static TImageCache* cache = new TImageCache;
+    return *cache;
+}
+
+std::mutex g_decoderLock;
+TImageDecoder g_decoder;  // under g_decoderLock
+
+bool IsVideoName(const std::u16string& name) {
+    static const char16_t* const kVideoExtensions[] = {
+        u".avi", u".mp4", u".mov", u".wmv", u".mpg", u".mpeg", u".mkv",
+        u".flv", u".m4v", u".3gp", u".webm", u".mts", u".m2ts", u".vob"};
+    const std::u16string lower = ql::LowerCase(name);
+    for (const char16_t* ext : kVideoExtensions) {
+        const std::u16string e(ext);
+        if (lower.size() > e.size() && lower.compare(lower.size() - e.size(), e.size(), e) == 0) {
+            return true;
+        }
+    }
+    return false;
+}
+
+size_t LastSeparator(const std::u16string& name) { return name.find_last_of(u"/\\"); }
+
+std::unique_ptr<TStream> OpenExistingFile(const std::u16string& fileName) {
+    try {
+        return std::make_unique<TFileStreamEx>(fileName, ql::TFileAccess::Read,
+                                               ql::kShareRead | ql::kShareWrite | ql::kShareDelete,
+                                               ql::TFileDisposition::OpenExisting);
+    } catch (const ql::Exception&) {
+        return nullptr;
+    }
+}
+
+std::u16string TrimmedUnquoted(std::u16string_view text) {
+    std::u16string trimmed = ql::TrimBlanks(text);
+    if (trimmed.size() >= 2 && trimmed.front() == u'"' && trimmed.back() == u'"') {
+        trimmed = trimmed.substr(1, trimmed.size() - 2);
+    }
+    return trimmed;
+}
+}  // namespace
+
+std::u16string LastPathComponent(const std::u16string& name) {
+    const size_t separator = LastSeparator(name);
+    return separator == std::u16string::npos ? name : name.substr(separator + 1);
+}
+
+// ---- TCallbackHandle ----
+
+TCallbackHandle::TCallbackHandle(TFileSource* source, TImageProvider callback, void* userData)
+    : m_source(source), m_callback(callback), m_userData(userData) {}
+
+TCallbackHandle::~TCallbackHandle() {
+    std::lock_guard<std::recursive_mutex> guard(m_source->m_lock);
+    auto& list = m_source->m_providers;
+    list.erase(std::remove(list.begin(), list.end(), this), list.end());
+}
+
+// ---- TFileSource ----
+
+TFileSource::TFileSource() {
+    TImageCache& cache = Cache();
+    std::lock_guard<std::mutex> guard(cache.Lock);
+    m_id = ++cache.NextSourceId;
+}
+
+TFileSource::~TFileSource() = default;
+
+std::unique_ptr<TStream> TFileSource::Open(const std::u16string& name) {
+    std::lock_guard<std::recursive_mutex> guard(m_lock);
+    return DoOpen(name);
+}
+
+std::unique_ptr<TCallbackHandle> TFileSource::RegisterImageProvider(TImageProvider callback,
+                                                                    void* userData) {
+    std::unique_ptr<TCallbackHandle> handle(new TCallbackHandle(this, callback, userData));
+    std::lock_guard<std::recursive_mutex> guard(m_lock);
+    m_providers.push_back(handle.get());
+    return handle;
+}
+
+ql::TRef<TBitmapStore> TFileSource::AskImageProviders(const std::u16string& name) {
+    std::lock_guard<std::recursive_mutex> guard(m_lock);
+    for (TCallbackHandle* provider : m_providers) {
+        if (ql::TRef<TBitmapStore> store = provider->m_callback(name, provider->m_userData)) {
+            return store;
+        }
+    }
+    return nullptr;
+}
+
+TImageOrientation TFileSource::Orientation(const std::u16string&, int32_t&, int32_t&) const {
+    return TImageOrientation::None;
+}
+
+// ---- TFileStreamEx ----
+
+size_t TFileStreamEx::Read(void* buffer, size_t count) {
+    try {
+        return TFileStream::Read(buffer, count);
+    } catch (const ql::EStreamError&) {
+        return 0;
+    }
+}
+
+// ---- plain files ----
+
+std::u16string FindPlainFile(const std::u16string& name) {
+    if (name.empty()) return {};
+    if (ql::TFileAPI::FileExists(name)) return name;
+    std::u16string slashed = name;
+    std::replace(slashed.begin(), slashed.end(), u'\\', u'/');
+    if (slashed != name && ql::TFileAPI::FileExists(slashed)) return slashed;
+    if (auto found = ql::platform::FindPathIgnoringCase(slashed);
+        found && ql::TFileAPI::FileExists(*found)) {
+        return *found;
+    }
+    return {};
+}
+
+std::unique_ptr<TStream> TRealFileSource::DoOpen(const std::u16string& name) {
+    const std::u16string fileName = FindPlainFile(name);
+    return fileName.empty() ? nullptr : OpenExistingFile(fileName);
+}
+
+// ---- TMappedFileSource ----
+
+// Lines read `;"source"="target"`; the leading semicolon keeps them out of
+// the document's keys, and quotes may hide "=" signs inside the names.
+void TMappedFileSource::LoadFileMap(const std::vector<std::u16string>& lines) {
+    for (const std::u16string& raw : lines) {
+        std::u16string_view line = raw;
+        if (!line.empty() && line.front() == u';') line.remove_prefix(1);
+        bool quoted = false;
+        size_t equals = std::u16string_view::npos;
+        for (size_t i = 0; i < line.size(); ++i) {
+            if (line[i] == u'"') quoted = !quoted;
+            if (line[i] == u'=' && !quoted) {
+                equals = i;
+                break;
+            }
+        }
+        if (equals == std::u16string_view::npos || equals + 1 >= line.size()) continue;
+        const std::u16string source = TrimmedUnquoted(line.substr(0, equals));
+        const std::u16string target = TrimmedUnquoted(line.substr(equals + 1));
+        if (source.empty() || target.empty()) continue;
+        m_fileMap[ql::LowerCase(source)].push_back(target);
+    }
+}
+
+// Lines read `;"name"=N` with N an EXIF orientation code.
+void TMappedFileSource::LoadRotationState(const std::vector<std::u16string>& lines) {
+    for (const std::u16string& line : lines) {
+        if (line.size() < 2 || line[0] != u';' || line[1] != u'"') continue;
+        const size_t close = line.find(u"\"=", 2);
+        if (close == std::u16string::npos) continue;
+        const std::u16string name = line.substr(2, close - 2);
+        const auto code = ql::TryStrToInt(ql::TrimBlanks(std::u16string_view(line).substr(close + 2)));
+        if (name.empty() || !code) continue;
+        if (*code == 1 || *code == 3 || *code == 6 || *code == 8) {
+            m_rotation[ql::LowerCase(name)] = *code;
+        }
+    }
+}
+
+std::u16string TMappedFileSource::MappedName(const std::u16string& name) const {
+    auto it = m_fileMap.find(ql::LowerCase(name));
+    return it == m_fileMap.end() || it->second.empty() ? std::u16string() : it->second.front();
+}
+
+int32_t TMappedFileSource::OrientationCode(const std::u16string& name) const {
+    auto it = m_rotation.find(ql::LowerCase(name));
+    return it == m_rotation.end() ? 0 : it->second;
+}
+
+TImageOrientation TMappedFileSource::Orientation(const std::u16string& name, int32_t& width,
+                                                 int32_t& height) const {
+    switch (OrientationCode(name)) {
+        case 3:
+            return TImageOrientation::Rotate180;
+        case 6:
+            std::swap(width, height);
+            return TImageOrientation::RotateClockwise;
+        case 8:
+            std::swap(width, height);
+            return TImageOrientation::RotateCounterClockwise;
+        default:
+            return TImageOrientation::None;
+    }
+}
+
+std::unique_ptr<TStream> TMappedFileSource::DoOpen(const std::u16string& name) {
+    return OpenMapped(name, 0);
+}
+
+// A map entry pointing at itself, or a cycle, ends at the depth bound and
+// reads as absent instead of recursing without end.
+std::unique_ptr<TStream> TMappedFileSource::OpenMapped(const std::u16string& name, int depth) {
+    const std::u16string target = MappedName(name);
+    if (target.empty()) return OpenUnmapped(name);
+    if (depth >= kMaxMappingDepth) return nullptr;
+    return OpenMapped(target, depth + 1);
+}
+
+std::unique_ptr<TStream> TMappedFileSource::OpenUnmapped(const std::u16string& name) {
+    const std::u16string fileName = FindPlainFile(name);
+    return fileName.empty() ? nullptr : OpenExistingFile(fileName);
+}
+
+// ---- TPackedFileSource ----
+
+TPackedFileSource::TPackedFileSource(std::unique_ptr<TOrbUnpack> unpack)
+    : m_owned(std::move(unpack)), m_unpack(m_owned.get()) {}
+
+TPackedFileSource::TPackedFileSource(TOrbUnpack& unpack) : m_unpack(&unpack) {}
+
+TPackedFileSource::~TPackedFileSource() = default;
+
+std::unique_ptr<TStream> TPackedFileSource::OpenUnmapped(const std::u16string& name) {
+    return m_unpack->OpenEntry(name);
+}
+
+// ---- image handles and images ----
+
+namespace access {
+
+TImageHandle::TImageHandle(std::u16string key, uint32_t sourceId, size_t bucket)
+    : m_key(std::move(key)), m_sourceId(sourceId), m_bucket(bucket) {
+    ++g_liveHandles;
+}
+
+TImageHandle::~TImageHandle() { --g_liveHandles; }
+
+int32_t LiveImageHandleCount() { return g_liveHandles.load(); }
+
+TOrbImage::TOrbImage(TImageHandle& handle) : m_handle(&handle) {
+    std::lock_guard<std::mutex> guard(Cache().Lock);
+    m_handle->_AddRef();
+}
+
+TOrbImage::~TOrbImage() {
+    TImageCache& cache = Cache();
+    std::lock_guard<std::mutex> guard(cache.Lock);
+    cache.Release(m_handle);
+}
+
+ql::TRef<TBitmapStore> TOrbImage::BitmapStore() const {
+    std::lock_guard<std::mutex> guard(m_handle->Lock);
+    return m_handle->Store;
+}
+
+std::unique_ptr<TOrbImage> TOrbImage::Clone() const {
+    return std::make_unique<TOrbImage>(*m_handle);
+}
+
+}  // namespace access
+
+void SetImageDecoder(TImageDecoder decoder) {
+    std::lock_guard<std::mutex> guard(g_decoderLock);
+    g_decoder = std::move(decoder);
+}
+
+std::u16string PlaceholderMessage(const std::u16string& name, bool fileOpened) {
+    if (IsVideoName(name)) return fileOpened ? u"Video load error:" : u"Video not found:";
+    return fileOpened ? u"Image load error:" : u"Image not found:";
+}
+
+namespace {
+ql::TRef<TBitmapStore> MakePlaceholder(const std::u16string& name, bool fileOpened) {
+    auto store = ql::MakeRef<TBitmapStore>();
+    const size_t separator = LastSeparator(name);
+    const std::u16string folder =
+        separator == std::u16string::npos ? std::u16string() : name.substr(0, separator);
+    store->PlaceholderText =
+        PlaceholderMessage(name, fileOpened) + u"\n" + LastPathComponent(name) + u"\nPath:\n" + folder;
+    return store;
+}
+}  // namespace
+
+// ---- TFileAccessor ----
+
+TFileAccessor::TFileAccessor(ql::TRef<TFileSource> source) : m_source(std::move(source)) {
+    QL_ASSERT(m_source, "TFileAccessor without a source");
+}
+
+TFileAccessor::~TFileAccessor() = default;
+
+std::unique_ptr<TFileAccessor> TFileAccessor::Copy() const {
+    auto copy = std::make_unique<TFileAccessor>(m_source);
+    copy->m_baseFolder = m_baseFolder;
+    return copy;
+}
+
+void TFileAccessor::SetBaseFolder(const std::u16string& folder) {
+    m_baseFolder = folder;
+    if (!m_baseFolder.empty() && m_baseFolder.back() != u'/') m_baseFolder += u'/';
+}
+
+std::u16string TFileAccessor::ResolveFileName(const std::u16string& name) const {
+    if (std::u16string found = FindPlainFile(name); !found.empty()) return found;
+    if (m_baseFolder.empty()) return {};
+    const std::u16string inBase = m_baseFolder + LastPathComponent(name);
+    if (auto found = ql::platform::FindPathIgnoringCase(inBase);
+        found && ql::TFileAPI::FileExists(*found)) {
+        return *found;
+    }
+    return {};
+}
+
+std::unique_ptr<TStream> TFileAccessor::OpenFromSource(const std::u16string& name) {
+    std::unique_ptr<TStream> stream = m_source->Open(name);
+    if (!stream && m_source->OpensPlainFiles() && !m_baseFolder.empty()) {
+        const std::u16string fileName = ResolveFileName(name);
+        if (!fileName.empty()) stream = OpenExistingFile(fileName);
+    }
+    if (!stream) return nullptr;
+    const int64_t size = stream->GetSize();
+    if (size < 0) return nullptr;
+    auto window = std::make_unique<ql::TPartialStream>(std::move(stream), 0, size);
+    window->SetCallback(&LoadCallback, nullptr, kLoadCallbackChunk);
+    return window;
+}
+
+std::unique_ptr<TStream> TFileAccessor::OpenStream(const std::u16string& name) {
+    std::unique_ptr<TStream> stream = OpenFromSource(name);
+    if (stream && m_streamFilter) stream = m_streamFilter(name, std::move(stream));
+    if (!stream && m_fallbackOpener) return m_fallbackOpener(name);
+    return stream;
+}
+
+std::unique_ptr<access::TOrbImage> TFileAccessor::OpenImage(const std::u16string& name) {
+    TImageCache& cache = Cache();
+    const std::u16string key = ql::LowerCase(name);
+    const uint32_t sourceId = m_source->SourceId();
+    access::TImageHandle* handle = nullptr;
+    {
+        std::lock_guard<std::mutex> guard(cache.Lock);
+        const size_t bucket = ql::ElfHash(key) % TImageCache::kBuckets;
+        for (access::TImageHandle* candidate : cache.Buckets[bucket]) {
+            if (candidate->SourceId() == sourceId && candidate->Key() == key) {
+                handle = candidate;
+                handle->_AddRef();
+                break;
+            }
+        }
+        if (!handle) {
+            handle = new access::TImageHandle(key, sourceId, bucket);  // our reference
+            cache.Buckets[bucket].push_back(handle);
+        }
+    }
+    struct TDropReference {
+        TImageCache& cache;
+        access::TImageHandle* handle;
+        ~TDropReference() {
+            std::lock_guard<std::mutex> guard(cache.Lock);
+            cache.Release(handle);
+        }
+    } drop{cache, handle};
+
+    {
+        // A second thread asking for the same picture waits here for the first.
+        std::lock_guard<std::mutex> guard(handle->Lock);
+        if (!handle->Loaded) {
+            ql::TRef<TBitmapStore> store = m_source->AskImageProviders(name);
+            bool fileOpened = false;
+            if (!store) {
+                try {
+                    std::unique_ptr<TStream> stream = OpenFromSource(name);
+                    fileOpened = stream != nullptr;
+                    if (stream) {
+                        TImageDecoder decoder;
+                        {
+                            std::lock_guard<std::mutex> decoderGuard(g_decoderLock);
+                            decoder = g_decoder;
+                        }
+                        if (decoder) store = decoder(*stream, name, *m_source);
+                    }
+                } catch (const ql::Exception&) {
+                    store = nullptr;
+                }
+            }
+            if (!store) store = MakePlaceholder(name, fileOpened);
+            handle->Store = store;
+            handle->Loaded = true;
+        }
+        if (handle->Store) handle->Store->SetProgressCallback(&LoadCallback, nullptr);
+    }
+    return std::make_unique<access::TOrbImage>(*handle);
+}
+
+}  // namespace orb

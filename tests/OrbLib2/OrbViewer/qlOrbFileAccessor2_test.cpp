@@ -1,0 +1,222 @@
+#include "OrbLib2/OrbViewer/qlOrbFileAccessor2.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <thread>
+
+#include "OrbLib2/OrbViewer/PackageTestSupport.h"
+#include "OrbLib2/OrbViewer/qlOrbLoadCallback.h"
+#include "OrbLib2/OrbViewer/qlOrbUnpack.h"
+
+namespace orb {
+namespace {
+
+using test::ReadAll;
+using test::TTestFolder;
+using test::WriteBytes;
+
+std::string OpenText(TFileAccessor& accessor, const std::u16string& name) {
+    std::unique_ptr<ql::TStream> stream = accessor.OpenStream(name);
+    return stream ? ReadAll(*stream) : "<absent>";
+}
+
+TEST(FileAccessor, WindowsNames_FoundBySlashCaseAndBaseFolder) {
+    TTestFolder folder;
+    ASSERT_TRUE(ql::TFileAPI::CreateDirectory(folder.File("Pics")));
+    WriteBytes(folder.File("Pics/Photo.JPG"), "photo");
+    TFileAccessor accessor(ql::MakeRef<TRealFileSource>());
+    const std::u16string backslashed = folder.Path() + u"\\pics\\photo.jpg";
+    EXPECT_EQ(OpenText(accessor, folder.File("Pics/Photo.JPG")), "photo");
+    EXPECT_EQ(OpenText(accessor, backslashed), "photo");
+    EXPECT_EQ(OpenText(accessor, u"C:\\Users\\me\\PHOTO.jpg"), "<absent>");
+    accessor.SetBaseFolder(folder.File("Pics"));
+    EXPECT_EQ(accessor.BaseFolder().back(), u'/');
+    EXPECT_EQ(OpenText(accessor, u"C:\\Users\\me\\PHOTO.jpg"), "photo");
+    EXPECT_EQ(accessor.ResolveFileName(u"C:\\Users\\me\\PHOTO.jpg"), folder.File("Pics/Photo.JPG"));
+    EXPECT_EQ(accessor.ResolveFileName(u"C:\\nothing.jpg"), u"");
+    // The copy shares source and base folder.
+    std::unique_ptr<TFileAccessor> copy = accessor.Copy();
+    EXPECT_EQ(&copy->Source(), &accessor.Source());
+    EXPECT_EQ(OpenText(*copy, u"D:\\photo.jpg"), "photo");
+}
+
+TEST(FileAccessor, StreamFilterAndFallbackOpener) {
+    TTestFolder folder;
+    WriteBytes(folder.File("a.txt"), "content");
+    TFileAccessor accessor(ql::MakeRef<TRealFileSource>());
+    accessor.SetStreamFilter([](const std::u16string& name, std::unique_ptr<ql::TStream> stream) {
+        return std::make_unique<ql::TStringStream>("filtered " + ReadAll(*stream));
+    });
+    accessor.SetFallbackOpener([](const std::u16string& name) {
+        return std::make_unique<ql::TStringStream>("fallback " + ql::ToUtf8(name));
+    });
+    EXPECT_EQ(OpenText(accessor, folder.File("a.txt")), "filtered content");
+    EXPECT_EQ(OpenText(accessor, u"zzz"), "fallback zzz");
+}
+
+TEST(FileAccessor, LoadCallbackStopMode_EndsLongReads) {
+    TTestFolder folder;
+    WriteBytes(folder.File("big.bin"), test::Noise(200000));
+    TFileAccessor accessor(ql::MakeRef<TRealFileSource>());
+    std::unique_ptr<ql::TStream> stream = accessor.OpenStream(folder.File("big.bin"));
+    ASSERT_TRUE(stream);
+    EXPECT_EQ(stream->GetSize(), 200000);
+    std::string buffer(200000, '\0');
+    SetLoadCallbackMode(kLoadStop);
+    const size_t got = stream->Read(buffer.data(), buffer.size());
+    SetLoadCallbackMode(kLoadRun);
+    EXPECT_EQ(got, 32768u);
+    EXPECT_EQ(stream->Read(buffer.data() + got, buffer.size() - got), buffer.size() - got);
+}
+
+TEST(MappedFileSource, FileMapLines_SplitAtFirstUnquotedEquals) {
+    auto source = ql::MakeRef<TMappedFileSource>();
+    source->LoadFileMap({u";\"C:\\a=b.jpg\" = \"D:\\x=y.jpg\"", u"\"plain\"=\"second\"",
+                         u";\"plain\"=\"third\"", u";\"nothing\"=", u";=\"empty source\"",
+                         u"; no equals sign"});
+    EXPECT_EQ(source->MappedName(u"c:\\A=B.JPG"), u"D:\\x=y.jpg");
+    EXPECT_EQ(source->MappedName(u"plain"), u"second");
+    EXPECT_EQ(source->MappedName(u"nothing"), u"");
+    EXPECT_EQ(source->MappedName(u""), u"");
+}
+
+TEST(MappedFileSource, MappedNamesOpenTheirTarget_CyclesReadAsAbsent) {
+    TTestFolder folder;
+    WriteBytes(folder.File("real.txt"), "real");
+    auto source = ql::MakeRef<TMappedFileSource>();
+    const std::u16string real = folder.File("real.txt");
+    source->LoadFileMap({u";\"alias\"=\"" + real + u"\"", u";\"chain\"=\"alias\"",
+                         u";\"self\"=\"self\"", u";\"ping\"=\"pong\"", u";\"pong\"=\"ping\""});
+    TFileAccessor accessor(source);
+    EXPECT_EQ(OpenText(accessor, u"ALIAS"), "real");
+    EXPECT_EQ(OpenText(accessor, u"chain"), "real");
+    EXPECT_EQ(OpenText(accessor, u"self"), "<absent>");
+    EXPECT_EQ(OpenText(accessor, u"ping"), "<absent>");
+}
+
+TEST(MappedFileSource, RotationState_KeepsExifCodesAndSwapsQuarterTurns) {
+    auto source = ql::MakeRef<TMappedFileSource>();
+    EXPECT_FALSE(source->HasOrientationHook());
+    source->LoadRotationState({u";\"C:\\a.jpg\"=6", u";\"b.jpg\"=3", u";\"c \"quoted\".jpg\"=8",
+                               u";\"d.jpg\"=5", u"\"e.jpg\"=3", u";\"f.jpg\"=x", u";\"g.jpg\"=1"});
+    EXPECT_TRUE(source->HasOrientationHook());
+    int32_t w = 40, h = 30;
+    EXPECT_EQ(source->Orientation(u"c:\\A.JPG", w, h), TImageOrientation::RotateClockwise);
+    EXPECT_EQ(w, 30);
+    EXPECT_EQ(h, 40);
+    EXPECT_EQ(source->Orientation(u"b.jpg", w, h), TImageOrientation::Rotate180);
+    EXPECT_EQ(w, 30);
+    EXPECT_EQ(source->OrientationCode(u"c \"quoted\".jpg"), 8);
+    EXPECT_EQ(source->OrientationCode(u"d.jpg"), 0);
+    EXPECT_EQ(source->OrientationCode(u"e.jpg"), 0);
+    EXPECT_EQ(source->OrientationCode(u"f.jpg"), 0);
+    EXPECT_EQ(source->OrientationCode(u"g.jpg"), 1);
+    EXPECT_EQ(source->Orientation(u"g.jpg", w, h), TImageOrientation::None);
+}
+
+TEST(ImageCache, SameSourceSharesOneHandle_TwoSourcesTwo) {
+    const int32_t before = access::LiveImageHandleCount();
+    {
+        TFileAccessor first(ql::MakeRef<TRealFileSource>());
+        TFileAccessor second(ql::MakeRef<TRealFileSource>());
+        EXPECT_NE(first.Source().SourceId(), second.Source().SourceId());
+        auto a = first.OpenImage(u"Pictures\\Missing.jpg");
+        auto b = first.OpenImage(u"pictures\\missing.JPG");
+        auto c = second.OpenImage(u"Pictures\\Missing.jpg");
+        EXPECT_EQ(&a->Handle(), &b->Handle());
+        EXPECT_NE(&a->Handle(), &c->Handle());
+        EXPECT_EQ(access::LiveImageHandleCount(), before + 2);
+        auto clone = a->Clone();
+        EXPECT_EQ(&clone->Handle(), &a->Handle());
+        a.reset();
+        b.reset();
+        EXPECT_EQ(access::LiveImageHandleCount(), before + 2);
+        clone.reset();
+        EXPECT_EQ(access::LiveImageHandleCount(), before + 1);
+        // A new request after the last image went builds a new handle.
+        auto again = first.OpenImage(u"Pictures\\Missing.jpg");
+        EXPECT_EQ(access::LiveImageHandleCount(), before + 2);
+    }
+    EXPECT_EQ(access::LiveImageHandleCount(), before);
+}
+
+TEST(ImageCache, Placeholders_NameWhatFailed) {
+    TTestFolder folder;
+    WriteBytes(folder.File("broken.jpg"), "not a picture");
+    TFileAccessor accessor(ql::MakeRef<TRealFileSource>());
+    auto missing = accessor.OpenImage(u"C:\\pics\\gone.jpg");
+    EXPECT_EQ(missing->BitmapStore()->PlaceholderText, u"Image not found:\ngone.jpg\nPath:\nC:\\pics");
+    auto broken = accessor.OpenImage(folder.File("broken.jpg"));
+    EXPECT_EQ(broken->BitmapStore()->PlaceholderText,
+              u"Image load error:\nbroken.jpg\nPath:\n" + folder.Path());
+    EXPECT_EQ(PlaceholderMessage(u"clip.MP4", false), u"Video not found:");
+    EXPECT_EQ(PlaceholderMessage(u"clip.avi", true), u"Video load error:");
+    EXPECT_EQ(broken->BitmapStore()->ProgressCallback(), &LoadCallback);
+}
+
+ql::TRef<TBitmapStore> ProvideRed(const std::u16string& name, void* calls) {
+    ++*static_cast<int*>(calls);
+    if (name != u"red") return nullptr;
+    auto store = ql::MakeRef<TBitmapStore>();
+    store->Width = 7;
+    return store;
+}
+
+TEST(ImageCache, ProvidersAnswerFirst_UntilTheirHandleGoes) {
+    auto source = ql::MakeRef<TRealFileSource>();
+    TFileAccessor accessor(source);
+    int calls = 0;
+    {
+        std::unique_ptr<TCallbackHandle> provider = source->RegisterImageProvider(&ProvideRed, &calls);
+        EXPECT_EQ(accessor.OpenImage(u"red")->BitmapStore()->Width, 7);
+        EXPECT_EQ(calls, 1);
+    }
+    EXPECT_EQ(accessor.OpenImage(u"red")->BitmapStore()->Width, 0);
+    EXPECT_EQ(calls, 1);
+}
+
+TEST(ImageCache, ConcurrentRequests_DecodeOnce) {
+    TTestFolder folder;
+    WriteBytes(folder.File("p.img"), "pixels");
+    std::atomic<int> decodes{0};
+    SetImageDecoder([&](ql::TStream& stream, const std::u16string&, const TFileSource&) {
+        ++decodes;
+        auto store = ql::MakeRef<TBitmapStore>();
+        store->Width = static_cast<int32_t>(stream.GetSize());
+        return store;
+    });
+    TFileAccessor accessor(ql::MakeRef<TRealFileSource>());
+    std::vector<std::unique_ptr<access::TOrbImage>> images(8);
+    std::vector<std::thread> threads;
+    for (auto& image : images) {
+        threads.emplace_back([&] { image = accessor.OpenImage(folder.File("p.img")); });
+    }
+    for (auto& thread : threads) thread.join();
+    SetImageDecoder(nullptr);
+    EXPECT_EQ(decodes.load(), 1);
+    for (auto& image : images) {
+        EXPECT_EQ(&image->Handle(), &images[0]->Handle());
+        EXPECT_EQ(image->BitmapStore()->Width, 6);
+    }
+}
+
+TEST(PackedFileSource, EntriesOpenThroughMappingAndKnowTheirSize) {
+    const std::string package = test::BuildPackage(
+        "player", {{u"C:\\show\\a.jpg", "jpeg bytes", 0}, {u"b.txt", std::string(100000, 'b'), 1}});
+    auto unpack = std::make_unique<TOrbUnpack>();
+    ASSERT_EQ(unpack->Open([package] { return std::make_unique<ql::TStringStream>(package); }, u"m"),
+              TUnpackResult::Ok);
+    auto source = ql::MakeRef<TPackedFileSource>(std::move(unpack));
+    source->LoadFileMap({u";\"D:\\moved\\a.jpg\"=\"C:\\show\\a.jpg\""});
+    TFileAccessor accessor(source);
+    EXPECT_FALSE(source->OpensPlainFiles());
+    EXPECT_EQ(OpenText(accessor, u"D:\\MOVED\\a.jpg"), "jpeg bytes");
+    std::unique_ptr<ql::TStream> b = accessor.OpenStream(u"B.TXT");
+    ASSERT_TRUE(b);
+    EXPECT_EQ(b->GetSize(), 100000);
+    EXPECT_EQ(OpenText(accessor, u"/etc/hostname"), "<absent>");
+}
+
+}  // namespace
+}  // namespace orb
