@@ -4,6 +4,7 @@
 #include <cmath>
 #include <utility>
 
+#include "QlLib/qlIniStorage.h"
 #include "QlLib/qpExceptions.h"
 #include "QlLib/qpStringUtils.h"
 
@@ -21,6 +22,23 @@ bool SameToTenThousandth(double a, double b) {
 }
 
 float Lerp(float a, float b, float f) { return a + (b - a) * f; }
+
+float ReadValue(const ql::TIniIdentList& block, std::u16string_view key, double defaultValue,
+                double factor = 1) {
+    return ClampValue(block.ReadReal(key, defaultValue) * factor);
+}
+
+// "x,y"; a part that does not read is 0.
+void ReadPair(const ql::TIniIdentList& block, std::u16string_view key, float& x, float& y) {
+    x = y = 0;
+    const ql::TIniIdent* ident = block.FindIdent(key);
+    if (!ident) return;
+    const std::u16string value = ident->Value();
+    const size_t comma = value.find(u',');
+    if (comma == std::u16string::npos) return;
+    x = ClampValue(ql::TryStrToFloat(ql::TrimBlanks(std::u16string_view(value).substr(0, comma))).value_or(0));
+    y = ClampValue(ql::TryStrToFloat(ql::TrimBlanks(std::u16string_view(value).substr(comma + 1))).value_or(0));
+}
 
 }  // namespace
 
@@ -197,6 +215,31 @@ TKeyPoint& TKeyPointList::AddKeyPoint(int anchor, double time, const TKeyValues&
     point.SetValues(values);
     m_current = point.Values();
     return point;
+}
+
+TKeyPoint& TKeyPointList::LoadKeyPoint(const ql::TIniIdentList& block) {
+    const double time = block.ReadReal(u"Time", 0);
+    const int anchor = AnchorFromName(block.ReadString(u"Origin", AnchorName(kAnchorSlideBegin)));
+    TKeyValues values;
+    values.Opacity = ReadValue(block, u"Opacity", 100);
+    values.Angle = ReadValue(block, u"Angle", 0, kDegreesToRadians);
+    values.ScaleX = ReadValue(block, u"ScaleX", 100);
+    values.ScaleY = ReadValue(block, u"ScaleY", 100);
+    ReadPair(block, u"Position", values.PosX, values.PosY);
+    ReadPair(block, u"CenterPos", values.CenterX, values.CenterY);
+    values.AngleX = ReadValue(block, u"AngleX", 0, kDegreesToRadians);
+    values.AngleY = ReadValue(block, u"AngleY", 0, kDegreesToRadians);
+    values.ZPos = ReadValue(block, u"ZPos", 0);
+    values.Blur = ReadValue(block, u"Blur", 0);
+    // An unknown origin counts from the slide's begin.
+    return AddKeyPoint(anchor < 0 ? kAnchorSlideBegin : anchor, time, values);
+}
+
+void TKeyPointList::LoadProfiles(const ql::TIniIdentList& block) {
+    static constexpr std::pair<std::u16string_view, TProfileKind> kKeys[] = {
+        {u"PanSpeed", kPanProfile}, {u"RotateSpeed", kRotateProfile}, {u"ZoomSpeed", kZoomProfile}};
+    for (const auto& [key, kind] : kKeys)
+        if (const ql::TIniIdent* ident = block.FindIdent(key)) LoadProfile(kind, ident->Value());
 }
 
 TKeyPoint& TKeyPointList::Insert(std::unique_ptr<TKeyPoint> point) {

@@ -16,6 +16,10 @@
 #include "OrbLib2/OrbClasses/qlOrbSpeedProfile.h"
 #include "QlLib/SysObj.h"
 
+namespace ql {
+class TIniIdentList;
+}
+
 namespace orb {
 
 // The time anchors of a key point, by index.
@@ -47,6 +51,9 @@ double ClampTime(double ms);
 float ClampValue(double value);
 // A time rounded to whole ms (half to even), as speed-profile keys hold it.
 int64_t RoundKeyTime(double ms);
+
+// Degrees in the document, radians in the motion.
+constexpr double kDegreesToRadians = 0.017453292519943295769;
 
 // Smallest ScaleX and ScaleY a key point holds.
 constexpr float kMinScale = 0.001f;
@@ -157,6 +164,13 @@ public:
     // Adds a key point carrying the given values, which also become the list's
     // current values (what reading a key-point block does).
     TKeyPoint& AddKeyPoint(int anchor, double time, const TKeyValues& values);
+    // Adds the key point of a "KeyPoint" block: its "Time" and "Origin", and its
+    // values, each missing or unreadable one taking its default (not the
+    // previous key point's value).
+    TKeyPoint& LoadKeyPoint(const ql::TIniIdentList& block);
+    // Reads the "PanSpeed", "RotateSpeed" and "ZoomSpeed" texts of an object
+    // block; a missing key keeps the list's current profile.
+    void LoadProfiles(const ql::TIniIdentList& block);
     int Count() const { return static_cast<int>(m_points.size()); }
     TKeyPoint& KeyPoint(int index) const;
     // Any key point changed since ClearChanged.

@@ -4,6 +4,10 @@
 
 #include <cmath>
 #include <limits>
+#include <numbers>
+
+#include "QlLib/qlIniStorage.h"
+#include "QlLib/qpStringUtils.h"
 
 namespace orb {
 namespace {
@@ -294,6 +298,82 @@ TEST_F(SpeedProfileMotion, ProfileMadeOnFirstUseKeysEveryKeyPoint) {
     list.Clear();
     EXPECT_FALSE(list.HasProfile(kZoomProfile));
     EXPECT_EQ(list.Count(), 0);
+}
+
+// An image object block as the authoring tool writes it, with two key points
+// and a child object between them.
+class KeyPointLoading : public ::testing::Test {
+protected:
+    void Load(const std::vector<std::u16string>& objectLines) {
+        std::vector<std::u16string> lines{u"[Slide1]", u"object Picture : Image"};
+        lines.insert(lines.end(), objectLines.begin(), objectLines.end());
+        lines.push_back(u"end");
+        ASSERT_TRUE(doc.LoadFromLines(lines));
+        block = doc.FindSection(u"Slide1")->FirstObject();
+        ASSERT_NE(block, nullptr);
+        // Key points among the nested blocks, in document order.
+        for (ql::TIniObject* child = block->FirstObject(); child; child = ql::TIniIdentList::NextObject(*child))
+            if (ql::SameTextIgnoringCase(child->ObjectClass(), u"keypoint")) list.LoadKeyPoint(*child);
+        list.LoadProfiles(*block);
+    }
+    ql::TIniFile doc;
+    ql::TIniObject* block = nullptr;
+    TTestSlide slide;
+    TKeyPoints list{&slide};
+};
+
+TEST_F(KeyPointLoading, BlocksGiveTimesAnchorsAndValuesInRadians) {
+    Load({u"  PanSpeed=2;0;1000;1;0;1;0.25;0.75;0;1;",
+          u"  object k1 : KeyPoint", u"    Time=500", u"    Origin=prevEFFECTend", u"    Opacity=20",
+          u"    Angle=90", u"    ScaleX=150", u"    Position=-12.5, 40", u"    CenterPos=1,2",
+          u"    AngleY=-180", u"    ZPos=3", u"    Blur=4", u"  end",
+          u"  object Caption : Text", u"  end",
+          u"  object k2 : keypoint", u"    Time=-100", u"    Origin=SlideEnd", u"  end"});
+    ASSERT_EQ(list.Count(), 2);
+    const TKeyPoint& a = list.KeyPoint(0);
+    EXPECT_EQ(a.Anchor(), kAnchorPrevEffectEnd);
+    EXPECT_DOUBLE_EQ(a.AbsoluteTime(), 2000);
+    EXPECT_EQ(a.Values().Opacity, 20);
+    EXPECT_FLOAT_EQ(a.Values().Angle, std::numbers::pi_v<float> / 2);
+    EXPECT_EQ(a.Values().ScaleX, 150);
+    EXPECT_EQ(a.Values().ScaleY, 100);
+    EXPECT_EQ(a.Values().PosX, -12.5f);
+    EXPECT_EQ(a.Values().PosY, 40);
+    EXPECT_EQ(a.Values().CenterX, 1);
+    EXPECT_EQ(a.Values().CenterY, 2);
+    EXPECT_FLOAT_EQ(a.Values().AngleY, -std::numbers::pi_v<float>);
+    EXPECT_EQ(a.Values().ZPos, 3);
+    EXPECT_EQ(a.Values().Blur, 4);
+    // The second block's missing keys take the defaults, not the first's values.
+    const TKeyPoint& b = list.KeyPoint(1);
+    EXPECT_DOUBLE_EQ(b.AbsoluteTime(), 6700);
+    EXPECT_EQ(b.Values().Opacity, 100);
+    EXPECT_EQ(b.Values().ScaleX, 100);
+    EXPECT_EQ(b.Values().PosX, 0);
+    EXPECT_EQ(list.Current().Opacity, 100);
+    // The pan profile was keyed to the key points' times.
+    EXPECT_EQ(list.PanProfile().Keys(), (std::vector<int64_t>{2000, 6700}));
+    EXPECT_EQ(list.PanProfile().Intervals().size(), 1u);
+    EXPECT_FALSE(list.HasProfile(kZoomProfile));
+}
+
+TEST_F(KeyPointLoading, UnreadableValuesTakeTheDefaults) {
+    Load({u"  object k : KeyPoint", u"    Time=nan", u"    Origin=Sometime", u"    Opacity=1e999",
+          u"    ScaleX=0", u"    Position=12", u"    CenterPos=x,5", u"    Angle=ninety", u"  end",
+          u"  ZoomSpeed=garbage"});
+    ASSERT_EQ(list.Count(), 1);
+    const TKeyPoint& k = list.KeyPoint(0);
+    EXPECT_EQ(k.Anchor(), kAnchorSlideBegin);
+    EXPECT_EQ(k.Time(), 0);
+    EXPECT_EQ(k.Values().Opacity, 100);
+    EXPECT_FLOAT_EQ(k.Values().ScaleX, kMinScale);
+    EXPECT_EQ(k.Values().PosX, 0);
+    EXPECT_EQ(k.Values().PosY, 0);
+    EXPECT_EQ(k.Values().CenterX, 0);
+    EXPECT_EQ(k.Values().CenterY, 5);
+    EXPECT_EQ(k.Values().Angle, 0);
+    EXPECT_EQ(list.ZoomProfile().Keys(), (std::vector<int64_t>{1000}));
+    EXPECT_TRUE(list.ZoomProfile().Intervals().empty());
 }
 
 }  // namespace
