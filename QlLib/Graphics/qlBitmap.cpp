@@ -26,6 +26,27 @@ int64_t CheckedBitmapBytes(int64_t width, int64_t height, int64_t bytesPerPixel)
     return row * height;
 }
 
+int32_t ChooseMipLevel(int32_t width, int32_t height, int32_t wantedWidth, int32_t wantedHeight) {
+    if (wantedWidth <= 0 || wantedHeight <= 0) return 0;
+    int32_t halvings = 0;
+    int64_t w = width, h = height;
+    while (w > wantedWidth && h > wantedHeight) {
+        w = (w + 1) / 2;
+        h = (h + 1) / 2;
+        ++halvings;
+    }
+    return std::max(halvings - 1, 0);
+}
+
+TPoint MipLevelSize(int32_t width, int32_t height, int32_t level) {
+    int64_t w = width, h = height;
+    for (int32_t i = 0; i < level && (w > 1 || h > 1); ++i) {
+        w = (w + 1) / 2;
+        h = (h + 1) / 2;
+    }
+    return {int32_t(w), int32_t(h)};
+}
+
 bool IsClassOrAncestor(TBitmapClass wanted, TBitmapClass cls) {
     if (wanted == cls || wanted == TBitmapClass::Bitmap) return true;
     switch (cls) {

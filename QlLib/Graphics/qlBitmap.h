@@ -45,6 +45,13 @@ int64_t CheckedRowBytes(int64_t width, int64_t bytesPerPixel);
 // Bytes of width x height pixels; raises EBitmapError beyond the bounds.
 int64_t CheckedBitmapBytes(int64_t width, int64_t height, int64_t bytesPerPixel);
 
+// The mip level for a picture shown at wanted size: the smallest level (each
+// level halves the one above, rounding up) that is still at least the wanted
+// size in both directions; 0 when the picture is not larger than asked.
+int32_t ChooseMipLevel(int32_t width, int32_t height, int32_t wantedWidth, int32_t wantedHeight);
+// The size of a mip level.
+TPoint MipLevelSize(int32_t width, int32_t height, int32_t level);
+
 // The classes the factory can be asked for; Any lets the factory choose.
 enum class TBitmapClass { Any, Bitmap, DirectBitmap, SysBitmap, RefBitmap, CropBitmap, SysDirectWrapper, DibBitmap };
 
