@@ -57,7 +57,8 @@ TScanLines TSysDirectWrapper::RowsOf(TDirectBitmap& bitmap) {
 }
 
 TSysDirectWrapper::TSysDirectWrapper(TDirectBitmap* bitmap)
-    : TSysBitmap(Checked(bitmap).Width(), bitmap->Height(), bitmap->PixelFormat(), RowsOf(*bitmap)),
+    : TSysBitmap(Checked(bitmap).Width(), Checked(bitmap).Height(), Checked(bitmap).PixelFormat(),
+                 RowsOf(Checked(bitmap))),
       m_bitmap(bitmap) {}
 
 TSysDirectWrapper::TSysDirectWrapper(std::unique_ptr<TDirectBitmap> bitmap) : TSysDirectWrapper(bitmap.get()) {
