@@ -8,6 +8,7 @@
 #include <fstream>
 #include <sstream>
 #include <string>
+#include <vector>
 
 #include "TestFolder.h"
 
@@ -32,11 +33,13 @@ inline std::string ReadTextFile(const std::string& path) {
     return content.str();
 }
 
-// `arguments` is shell text; quote file names with ShellQuote.
-inline TProgramRun RunProgram(const TTestFolder& folder, const std::string& program,
+// `arguments` is shell text; quote file names with ShellQuote. The captured
+// output is staged in `scratchFolder`. A signal that ended the program reads
+// as 128 + the signal.
+inline TProgramRun RunProgram(const std::string& scratchFolder, const std::string& program,
                               const std::string& arguments) {
-    const std::string out = folder.File(".run-stdout");
-    const std::string err = folder.File(".run-stderr");
+    const std::string out = scratchFolder + "/.run-stdout";
+    const std::string err = scratchFolder + "/.run-stderr";
     const std::string command = ShellQuote(program) + " " + arguments + " </dev/null >" +
                                 ShellQuote(out) + " 2>" + ShellQuote(err);
     const int status = std::system(command.c_str());
@@ -45,6 +48,19 @@ inline TProgramRun RunProgram(const TTestFolder& folder, const std::string& prog
     run.Out = ReadTextFile(out);
     run.Err = ReadTextFile(err);
     return run;
+}
+
+inline TProgramRun RunProgram(const TTestFolder& folder, const std::string& program,
+                              const std::string& arguments) {
+    return RunProgram(folder.Path(), program, arguments);
+}
+
+// The same with each argument quoted.
+inline TProgramRun RunProgram(const std::string& scratchFolder, const std::string& program,
+                              const std::vector<std::string>& arguments) {
+    std::string text;
+    for (const std::string& argument : arguments) text += (text.empty() ? "" : " ") + ShellQuote(argument);
+    return RunProgram(scratchFolder, program, text);
 }
 
 }  // namespace ql::test

@@ -6,6 +6,7 @@
 #include <string>
 
 #include "OrbLib2/OrbViewer/PackageTestSupport.h"
+#include "ProgramRunner.h"
 
 namespace orb {
 namespace {
@@ -13,20 +14,8 @@ namespace {
 using test::TTestFolder;
 using test::WriteBytes;
 
-struct TRun {
-    int Code;
-    std::string Out;
-    std::string Err;
-};
-
-TRun RunTool(const TTestFolder& folder, const std::string& args) {
-    const std::string out = ql::ToUtf8(folder.File("stdout.txt"));
-    const std::string err = ql::ToUtf8(folder.File("stderr.txt"));
-    const std::string command =
-        std::string(ORBTOOL_PATH) + " " + args + " >'" + out + "' 2>'" + err + "'";
-    const int status = std::system(command.c_str());
-    return {WEXITSTATUS(status), test::ReadBytes(folder.File("stdout.txt")),
-            test::ReadBytes(folder.File("stderr.txt"))};
+ql::test::TProgramRun RunTool(const TTestFolder& folder, const std::string& args) {
+    return ql::test::RunProgram(ql::ToUtf8(folder.Path()), ORBTOOL_PATH, args);
 }
 
 std::string Q(const std::u16string& path) { return "'" + ql::ToUtf8(path) + "'"; }
@@ -41,18 +30,18 @@ TEST(OrbTool, PackLsCat_RoundTrip) {
     ASSERT_EQ(std::system(("chmod 755 " + Q(folder.File("player"))).c_str()), 0);
     const std::u16string show = folder.File("show.exe");
     for (const char* method : {"0", "1", "2"}) {
-        TRun pack = RunTool(folder, "pack -o " + Q(show) + " --player " + Q(folder.File("player")) +
+        ql::test::TProgramRun pack = RunTool(folder, "pack -o " + Q(show) + " --player " + Q(folder.File("player")) +
                                         " --method " + method + " --orbversion 9.9 " +
                                         Q(folder.File("project.orb")) + " 'C:\\pics\\[a].jpg=" +
                                         ql::ToUtf8(folder.File("a.jpg")) + "'");
         ASSERT_EQ(pack.Code, 0) << pack.Err;
-        TRun ls = RunTool(folder, "ls " + Q(show));
+        ql::test::TProgramRun ls = RunTool(folder, "ls " + Q(show));
         EXPECT_EQ(ls.Code, 0);
         const std::string expected = "player\t0\t0\t17\nProject.orb\t1\t17\t";
         EXPECT_EQ(ls.Out.substr(0, expected.size()), expected);
         EXPECT_NE(ls.Out.find(std::string("C:\\pics\\<a>.jpg\t") + method + "\t"), std::string::npos);
         EXPECT_NE(ls.Out.find("orbversion\t9.9\n"), std::string::npos);
-        TRun cat = RunTool(folder, "cat " + Q(show) + " 'C:\\pics\\[a].jpg'");
+        ql::test::TProgramRun cat = RunTool(folder, "cat " + Q(show) + " 'C:\\pics\\[a].jpg'");
         EXPECT_EQ(cat.Code, 0);
         EXPECT_EQ(cat.Out, picture);
         EXPECT_EQ(RunTool(folder, "cat " + Q(show) + " Project.orb").Out, project);
@@ -64,16 +53,16 @@ TEST(OrbTool, Errors_OneLineAndExitCode2) {
     TTestFolder folder;
     WriteBytes(folder.File("plain"), "no package");
     WriteBytes(folder.File("project.orb"), "[Main]\r\n");
-    TRun missing = RunTool(folder, "ls " + Q(folder.File("none")));
+    ql::test::TProgramRun missing = RunTool(folder, "ls " + Q(folder.File("none")));
     EXPECT_EQ(missing.Code, 2);
     EXPECT_EQ(missing.Err, "Slideshow File not Found\n");
-    TRun damaged = RunTool(folder, "ls " + Q(folder.File("plain")));
+    ql::test::TProgramRun damaged = RunTool(folder, "ls " + Q(folder.File("plain")));
     EXPECT_EQ(damaged.Code, 2);
     EXPECT_EQ(damaged.Err, "Slide-show File Damaged\n");
     const std::u16string show = folder.File("bare.dat");
     ASSERT_EQ(RunTool(folder, "pack --old-trailer --player /dev/null -o " + Q(show) + " " +
                                   Q(folder.File("project.orb"))).Code, 0);
-    TRun absent = RunTool(folder, "cat " + Q(show) + " nothing");
+    ql::test::TProgramRun absent = RunTool(folder, "cat " + Q(show) + " nothing");
     EXPECT_EQ(absent.Code, 2);
     EXPECT_EQ(absent.Err, "entry not found: nothing\n");
     EXPECT_EQ(RunTool(folder, "ls " + Q(show)).Out.substr(0, 16), "Project.orb\t1\t0\t");
