@@ -20,6 +20,8 @@ const TSubcommand kSubcommands[] = {
     {"pack", "write a player file from a project and its files", orb::RunPack},
     {"ls", "list the entries of a show's package", orb::RunLs},
     {"cat", "write one entry of a show's package to standard output", orb::RunCat},
+    {"timeline", "print a show's slides with their times and transitions", orb::RunTimeline},
+    {"at", "print the slide that covers a show time", orb::RunAt},
 };
 
 void PrintUsage(std::FILE* out) {

@@ -18,4 +18,9 @@ int RunLs(const std::vector<std::string>& args);
 // cat SHOW NAME
 int RunCat(const std::vector<std::string>& args);
 
+// timeline SHOW [--seed N]
+int RunTimeline(const std::vector<std::string>& args);
+// at SHOW TIME [--seed N]
+int RunAt(const std::vector<std::string>& args);
+
 }  // namespace orb

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <mutex>
 
+#include "OrbLib2/OrbClasses/qlOrbSource2.h"
 #include "OrbLib2/OrbViewer/qlOrbPackFormat.h"
 #include "OrbLib2/OrbViewer/qlOrbUnpack.h"
 #include "QlLib/Platform/qlFileAPI.h"
@@ -43,6 +44,19 @@ bool EndsWithIgnoringCase(const std::u16string& text, std::u16string_view tail) 
 // ---- TOrbShowLocator ----
 
 TOrbShowLocator::~TOrbShowLocator() = default;
+
+TOrbSource& TOrbShowLocator::Source() {
+    if (m_source) return *m_source;
+    return Source(ql::TFileAPI::ProgramFileName());
+}
+
+TOrbSource& TOrbShowLocator::Source(const std::u16string& programFileName) {
+    if (!m_source) {
+        m_source = std::make_unique<TOrbSource>(ql::TRef<ql::TRefObj>(&m_accessor->Source()),
+                                                *m_project, programFileName);
+    }
+    return *m_source;
+}
 
 std::unique_ptr<TOrbShowLocator> TOrbShowLocator::Create(std::unique_ptr<TFileAccessor> accessor,
                                                          const std::u16string& projectName) {

@@ -17,6 +17,8 @@ class TIniFile;
 
 namespace orb {
 
+class TOrbSource;
+
 inline constexpr char16_t kExecutableOpenErrorText[] = u"Executable SlideShow Open Error";
 
 class TOrbShowLocator : public ql::TObj {
@@ -36,6 +38,11 @@ public:
     const std::u16string& ProjectName() const { return m_projectName; }
     // The [Main] OrbVersion value of the project.
     const std::u16string& OrbVersion() const { return m_orbVersion; }
+    // The show source over the project, made on the first request with the
+    // player's own file name (a ".scr" name plays the show as a screen saver).
+    // Raises EOrbSourceError when the project describes no playable show.
+    TOrbSource& Source();
+    TOrbSource& Source(const std::u16string& programFileName);
 
 private:
     TOrbShowLocator() = default;
@@ -48,6 +55,8 @@ private:
     std::unique_ptr<ql::TIniFile> m_project;
     std::u16string m_projectName;
     std::u16string m_orbVersion;
+    // Declared last: it reads the project document, so it goes first.
+    std::unique_ptr<TOrbSource> m_source;
 };
 
 // The raw lines of a section, comments included; empty when it is missing.

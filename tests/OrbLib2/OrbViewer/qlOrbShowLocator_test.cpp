@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include "OrbLib2/OrbClasses/qlOrbSource2.h"
 #include "OrbLib2/OrbViewer/PackageTestSupport.h"
 #include "OrbLib2/OrbViewer/qlOrbUnpack.h"
 #include "QlLib/qlIniStorage.h"
@@ -123,6 +124,25 @@ TEST(ShowLocator, CurrentShowStack_PopMakesTheEarlierShowCurrent) {
     EXPECT_EQ(CurrentShow()->OrbVersion(), u"a");
     EXPECT_FALSE(PopCurrentShow());
     EXPECT_EQ(CurrentShow(), nullptr);
+}
+
+TEST(ShowLocator, ShowSource_MadeOnFirstRequestOverTheProject) {
+    TTestFolder folder;
+    const std::string project = "[Main]\r\nopt_slidescount=2\r\nopt_synchpos1=700\r\n"
+                                "opt_synchpos2=1500\r\nopt_fcp=1\r\n";
+    WriteBytes(folder.File("show.exe"), BuildPackage("p", {{u"Project.orb", project, 1}}));
+    TShowOpenResult result = OpenShowFromPlayerFile(folder.File("show.exe"));
+    ASSERT_TRUE(result.Locator);
+    TOrbSource& source = result.Locator->Source(u"C:\\Saver.scr");
+    EXPECT_EQ(&result.Locator->Source(), &source);
+    EXPECT_EQ(source.TotalTime(), 1500);
+    EXPECT_TRUE(source.ScreenSaverMode());
+    EXPECT_EQ(result.Locator->Project().ReadString(u"Main", u"opt_fcp", u""), u"0");
+
+    WriteBytes(folder.File("empty.orb"), "[Main]\r\nOrbVersion=1\r\n");
+    std::unique_ptr<TOrbShowLocator> empty = OpenShowFromProject(folder.File("empty.orb"));
+    ASSERT_TRUE(empty);
+    EXPECT_THROW(empty->Source(), EOrbSourceError);
 }
 
 }  // namespace
