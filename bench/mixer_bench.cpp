@@ -3,7 +3,9 @@
 #include <benchmark/benchmark.h>
 
 #include <chrono>
+#include <algorithm>
 #include <cmath>
+#include <cstring>
 #include <thread>
 #include <vector>
 
@@ -13,28 +15,37 @@ namespace {
 
 using namespace ql;
 
-// An endless tone made on the fly, so the figures are the mixer's and not a decoder's.
+// An endless tone copied from one second of precomputed frames, so the figures
+// are the mixer's and not a decoder's.
 class TToneSource : public TPcmSource {
 public:
-    explicit TToneSource(int period) : m_period(period) {}
+    explicit TToneSource(int period) : m_table(size_t(kOutputRate) * 2) {
+        for (size_t i = 0; i < size_t(kOutputRate); ++i) {
+            const int16_t v = int16_t(int(i % size_t(period)) * 4000 / period - 2000);
+            m_table[2 * i] = v;
+            m_table[2 * i + 1] = int16_t(-v);
+        }
+    }
     TPcmFormat Format() const override { return {}; }
     double LengthMs() const override { return -1; }
     bool Seek(double ms) override {
-        m_frame = uint64_t(ms * 44.1);
+        m_frame = size_t(ms * 44.1) % size_t(kOutputRate);
         return true;
     }
     size_t Read(int16_t* samples, size_t frames) override {
-        for (size_t i = 0; i < frames; ++i, ++m_frame) {
-            const int16_t v = int16_t((m_frame % m_period) * 4000 / m_period - 2000);
-            samples[2 * i] = v;
-            samples[2 * i + 1] = int16_t(-v);
+        size_t done = 0;
+        while (done < frames) {
+            const size_t n = std::min(frames - done, size_t(kOutputRate) - m_frame);
+            std::memcpy(samples + 2 * done, m_table.data() + 2 * m_frame, n * 4);
+            done += n;
+            m_frame = (m_frame + n) % size_t(kOutputRate);
         }
         return frames;
     }
 
 private:
-    int m_period;
-    uint64_t m_frame = 0;
+    std::vector<int16_t> m_table;
+    size_t m_frame = 0;
 };
 
 TPcmSourceFactory ToneFactory() {
