@@ -7,10 +7,13 @@
 #include <cstring>
 #include <memory>
 #include <string>
+#include <vector>
 
+#include "OrbLib2/OrbClasses/qlOrbKeyPoints.h"
 #include "OrbLib2/OrbClasses/qlOrbSource2.h"
 #include "QlLib/qlIniStorage.h"
 #include "QlLib/qpExceptions.h"
+#include "QlLib/qpStringUtils.h"
 
 namespace {
 
@@ -51,6 +54,44 @@ void Check(orb::TOrbSource& source, double time) {
     if (stop.SlideIndex != orb::TStopPoint::kNoSlide && !(stop.Time >= 0)) __builtin_trap();
 }
 
+// Anchors of one slide, as a show object of that slide sees them.
+class TSlideAnchors : public orb::TKeyPointOwner {
+public:
+    explicit TSlideAnchors(const orb::TSlideInfo& slide) : m_slide(slide) {}
+    double AnchorTime(int anchor) const override { return orb::SlideAnchorTime(m_slide, anchor); }
+
+private:
+    orb::TSlideInfo m_slide;
+};
+
+bool Finite(const orb::TKeyValues& v) {
+    for (float f : {v.Opacity, v.Angle, v.ScaleX, v.ScaleY, v.PosX, v.PosY, v.ZPos, v.CenterX,
+                    v.CenterY, v.AngleX, v.AngleY, v.Blur})
+        if (!std::isfinite(f)) return false;
+    return true;
+}
+
+// Loads the key points and speed profiles of every object of a slide (nested
+// objects too, to a bounded depth) and moves them through the given times:
+// whatever the document holds, the values stay finite.
+void CheckKeyPoints(const ql::TIniIdentList& block, const orb::TSlideInfo& slide,
+                    const std::vector<double>& times, int depth) {
+    if (depth > 4) return;
+    for (ql::TIniObject* object = block.FirstObject(); object; object = ql::TIniIdentList::NextObject(*object)) {
+        if (ql::LowerCase(object->ObjectClass()) == u"keypoint") continue;
+        TSlideAnchors anchors(slide);
+        orb::TKeyPoints points(&anchors);
+        for (ql::TIniObject* child = object->FirstObject(); child; child = ql::TIniIdentList::NextObject(*child))
+            if (ql::LowerCase(child->ObjectClass()) == u"keypoint") points.LoadKeyPoint(*child);
+        points.LoadProfiles(*object);
+        for (double t : times) {
+            points.SetTime(t);
+            if (!Finite(points.Current())) __builtin_trap();
+        }
+        CheckKeyPoints(*object, slide, times, depth + 1);
+    }
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
@@ -83,5 +124,19 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             Check(*source, TimeFrom(record, total));
     }
     for (int64_t i = -2; i < source->SlideCount() + 2 && i < 64; ++i) source->SlideInfo(i);
+
+    std::vector<double> times;
+    if (separator) {
+        const uint8_t* record = separator + 1;
+        for (int n = 0; n < 16 && record + 9 <= data + size; ++n, record += 9)
+            times.push_back(TimeFrom(record, total));
+    }
+    for (int64_t i = 0; i < source->SlideCount() && i < 8; ++i) {
+        const orb::TSlideInfo slide = source->SlideInfo(i).Info;
+        std::vector<double> slideTimes = times;
+        for (int anchor = 0; anchor < 4; ++anchor) slideTimes.push_back(orb::SlideAnchorTime(slide, anchor) + 1);
+        if (const ql::TIniSection* section = orb::SlideSection(source->Document(), i))
+            CheckKeyPoints(*section, slide, slideTimes, 0);
+    }
     return 0;
 }
