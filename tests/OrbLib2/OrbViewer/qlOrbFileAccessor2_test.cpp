@@ -146,21 +146,19 @@ TEST(ImageCache, Placeholders_NameWhatFailed) {
     WriteBytes(folder.File("broken.jpg"), "not a picture");
     TFileAccessor accessor(ql::MakeRef<TRealFileSource>());
     auto missing = accessor.OpenImage(u"C:\\pics\\gone.jpg");
-    EXPECT_EQ(missing->BitmapStore()->PlaceholderText, u"Image not found:\ngone.jpg\nPath:\nC:\\pics");
+    EXPECT_EQ(PlaceholderTextOf(*missing->BitmapStore()), u"Image not found:\ngone.jpg\nPath:\nC:\\pics");
     auto broken = accessor.OpenImage(folder.File("broken.jpg"));
-    EXPECT_EQ(broken->BitmapStore()->PlaceholderText,
+    EXPECT_EQ(PlaceholderTextOf(*broken->BitmapStore()),
               u"Image load error:\nbroken.jpg\nPath:\n" + folder.Path());
     EXPECT_EQ(PlaceholderMessage(u"clip.MP4", false), u"Video not found:");
     EXPECT_EQ(PlaceholderMessage(u"clip.avi", true), u"Video load error:");
-    EXPECT_EQ(broken->BitmapStore()->ProgressCallback(), &LoadCallback);
+    EXPECT_TRUE(broken->BitmapStore()->HasProgress());
 }
 
 ql::TRef<TBitmapStore> ProvideRed(const std::u16string& name, void* calls) {
     ++*static_cast<int*>(calls);
     if (name != u"red") return nullptr;
-    auto store = ql::MakeRef<TBitmapStore>();
-    store->Width = 7;
-    return store;
+    return ql::MakeRef<ql::TWrapperBitmapStore>(ql::CreateBitmap(7, 1, ql::PfRGB24()));
 }
 
 TEST(ImageCache, ProvidersAnswerFirst_UntilTheirHandleGoes) {
@@ -169,10 +167,10 @@ TEST(ImageCache, ProvidersAnswerFirst_UntilTheirHandleGoes) {
     int calls = 0;
     {
         std::unique_ptr<TCallbackHandle> provider = source->RegisterImageProvider(&ProvideRed, &calls);
-        EXPECT_EQ(accessor.OpenImage(u"red")->BitmapStore()->Width, 7);
+        EXPECT_EQ(accessor.OpenImage(u"red")->BitmapStore()->Width(), 7);
         EXPECT_EQ(calls, 1);
     }
-    EXPECT_EQ(accessor.OpenImage(u"red")->BitmapStore()->Width, 0);
+    EXPECT_FALSE(PlaceholderTextOf(*accessor.OpenImage(u"red")->BitmapStore()).empty());
     EXPECT_EQ(calls, 1);
 }
 
@@ -182,9 +180,8 @@ TEST(ImageCache, ConcurrentRequests_DecodeOnce) {
     std::atomic<int> decodes{0};
     SetImageDecoder([&](ql::TStream& stream, const std::u16string&, const TFileSource&) {
         ++decodes;
-        auto store = ql::MakeRef<TBitmapStore>();
-        store->Width = static_cast<int32_t>(stream.GetSize());
-        return store;
+        return ql::TRef<TBitmapStore>(ql::MakeRef<ql::TWrapperBitmapStore>(
+            ql::CreateBitmap(static_cast<int32_t>(stream.GetSize()), 1, ql::PfRGB24())));
     });
     TFileAccessor accessor(ql::MakeRef<TRealFileSource>());
     std::vector<std::unique_ptr<access::TOrbImage>> images(8);
@@ -197,7 +194,7 @@ TEST(ImageCache, ConcurrentRequests_DecodeOnce) {
     EXPECT_EQ(decodes.load(), 1);
     for (auto& image : images) {
         EXPECT_EQ(&image->Handle(), &images[0]->Handle());
-        EXPECT_EQ(image->BitmapStore()->Width, 6);
+        EXPECT_EQ(image->BitmapStore()->Width(), 6);
     }
 }
 
