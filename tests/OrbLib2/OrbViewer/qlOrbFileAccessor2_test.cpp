@@ -198,6 +198,60 @@ TEST(ImageCache, ConcurrentRequests_DecodeOnce) {
     }
 }
 
+// A BMP of 24 bits, bottom-up.
+std::string SmallBmp(uint32_t width = 3, uint32_t height = 2) {
+    const uint32_t bytes = (width * 3 + 3) / 4 * 4 * height;
+    std::string b = "BM";
+    auto put32 = [&](uint32_t v) {
+        for (int i = 0; i < 4; ++i) b += char(v >> (8 * i));
+    };
+    auto put16 = [&](uint32_t v) {
+        b += char(v);
+        b += char(v >> 8);
+    };
+    put32(54 + bytes);
+    put32(0);
+    put32(54);
+    put32(40);
+    put32(width);
+    put32(height);
+    put16(1);
+    put16(24);
+    for (int i = 0; i < 6; ++i) put32(0);
+    b += std::string(bytes, '\x40');
+    return b;
+}
+
+TEST(ImageCache, Pictures_DecodeThroughTheRegistryWithTheirOrientation) {
+    TTestFolder folder;
+    WriteBytes(folder.File("pic.bmp"), SmallBmp());
+    WriteBytes(folder.File("bad.bmp"), "BM" + std::string(60, '\xFF'));
+    auto source = ql::MakeRef<TMappedFileSource>();
+    source->LoadRotationState({u";\"" + folder.File("pic.bmp") + u"\"=6"});
+    TFileAccessor accessor(source);
+    auto image = accessor.OpenImage(folder.File("pic.bmp"));
+    ql::TRef<TBitmapStore> store = image->BitmapStore();
+    EXPECT_TRUE(PlaceholderTextOf(*store).empty());
+    EXPECT_EQ(store->Width(), 2);
+    EXPECT_EQ(store->Height(), 3);
+    EXPECT_EQ(store->GetBitmap(0)->Width(), 2);
+    auto bad = accessor.OpenImage(folder.File("bad.bmp"));
+    EXPECT_EQ(PlaceholderTextOf(*bad->BitmapStore()).rfind(u"Image load error:", 0), 0u);
+}
+
+TEST(ImageCache, LoadStoppedByTheCallback_IsDecodedAgain) {
+    TTestFolder folder;
+    // Larger than one piece of the window stream, so that the stop is seen.
+    WriteBytes(folder.File("pic.bmp"), SmallBmp(200, 100));
+    TFileAccessor accessor(ql::MakeRef<TRealFileSource>());
+    SetLoadCallbackMode(kLoadStop);
+    auto stopped = accessor.OpenImage(folder.File("pic.bmp"));
+    SetLoadCallbackMode(kLoadRun);
+    EXPECT_FALSE(PlaceholderTextOf(*stopped->BitmapStore()).empty());
+    auto again = accessor.OpenImage(folder.File("pic.bmp"));
+    EXPECT_TRUE(PlaceholderTextOf(*again->BitmapStore()).empty());
+}
+
 TEST(PackedFileSource, EntriesOpenThroughMappingAndKnowTheirSize) {
     const std::string package = test::BuildPackage(
         "player", {{u"C:\\show\\a.jpg", "jpeg bytes", 0}, {u"b.txt", std::string(100000, 'b'), 1}});
