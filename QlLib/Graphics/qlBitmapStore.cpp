@@ -1,5 +1,6 @@
 #include "QlLib/Graphics/qlBitmapStore.h"
 
+#include <algorithm>
 #include <atomic>
 
 #include "QlLib/Graphics/qlImageTransform.h"
@@ -73,6 +74,9 @@ int32_t TBitmapStore::LevelCount() const {
 TBitmap* TBitmapStore::GetBitmap(int32_t level, const TPixelFormat* format) {
     std::lock_guard<std::recursive_mutex> guard(m_lock);
     QL_ASSERT(level >= 0, ClassName() + ".GetBitmap - Index<0");
+    // Past the 1 x 1 level every level is the same picture; asking for level
+    // 1000 must not build a thousand empty levels.
+    level = std::min(level, LevelCount() - 1);
     if (size_t(level) >= m_levels.size()) {
         size_t capacity = std::max<size_t>(m_levels.capacity(), 4);
         while (capacity <= size_t(level)) capacity *= 2;

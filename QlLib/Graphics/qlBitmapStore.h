@@ -82,7 +82,8 @@ public:
     // decoded on first use. It belongs to the store and lives as long as it;
     // callers must not change its pixels. nullptr when the progress handler
     // cancelled the work: nothing is cached then, and the next call decodes
-    // again. Raises EImageError when the data turns out to be damaged.
+    // again. Levels past the 1 x 1 one give that one. Raises EImageError when
+    // the data turns out to be damaged.
     TBitmap* GetBitmap(int32_t level, const TPixelFormat* format = nullptr);
 
     const TTilesTag* TilesTag() const { return m_tiles ? &*m_tiles : nullptr; }

@@ -165,7 +165,7 @@ inline TBytes JpegBytes(int width, int height, int components = 3, int quality =
     cinfo.image_width = JDIMENSION(width);
     cinfo.image_height = JDIMENSION(height);
     cinfo.input_components = components;
-    cinfo.in_color_space = components == 1 ? JCS_GRAYSCALE : JCS_RGB;
+    cinfo.in_color_space = components == 1 ? JCS_GRAYSCALE : components == 4 ? JCS_CMYK : JCS_RGB;
     jpeg_set_defaults(&cinfo);
     jpeg_set_quality(&cinfo, quality, TRUE);
     if (progressive) jpeg_simple_progression(&cinfo);
@@ -176,6 +176,9 @@ inline TBytes JpegBytes(int width, int height, int components = 3, int quality =
         for (int x = 0; x < width; ++x) {
             if (components == 1) {
                 row[size_t(x)] = 128;
+            } else if (components == 4) {  // Adobe's inverted inks: the left half full cyan
+                row[size_t(x) * 4] = x < width / 2 ? 0 : 255;
+                row[size_t(x) * 4 + 1] = row[size_t(x) * 4 + 2] = row[size_t(x) * 4 + 3] = 255;
             } else {
                 row[size_t(x) * 3] = uint8_t(x * 255 / std::max(width - 1, 1));
                 row[size_t(x) * 3 + 1] = uint8_t(y * 255 / std::max(height - 1, 1));

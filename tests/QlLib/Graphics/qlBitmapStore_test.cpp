@@ -54,6 +54,7 @@ TEST(BitmapStore, Levels_AreDecodedOnceAndConvertedBeside) {
     EXPECT_EQ(level1->Width(), 3);
     EXPECT_EQ(level1->Height(), 2);
     EXPECT_EQ(store->GetBitmap(5)->Width(), 1);
+    EXPECT_EQ(store->GetBitmap(1 << 30), store->GetBitmap(3));
     EXPECT_EQ(store->decodes, 1);
     EXPECT_EQ(store->LevelCount(), 4);  // 5x3, 3x2, 2x1, 1x1
 }

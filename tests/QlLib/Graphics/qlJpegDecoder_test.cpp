@@ -62,6 +62,14 @@ TEST(JpegDecoder, GreyAndProgressive_ComeOutAsColour) {
     EXPECT_EQ(progressive->GetBitmap(1)->Width(), 32);
 }
 
+TEST(JpegDecoder, Cmyk_IsConvertedToColour) {
+    auto store = Load(JpegBytes(32, 16, 4));
+    ASSERT_TRUE(store);
+    TBitmap* bitmap = store->GetBitmap(0);
+    EXPECT_TRUE(Near(PixelAt(*bitmap, 2, 8), 0xFF00FFFFu, 8));
+    EXPECT_TRUE(Near(PixelAt(*bitmap, 29, 8), 0xFFFFFFFFu, 8));
+}
+
 TEST(JpegDecoder, DamagedFiles_AreErrorsNotCrashes) {
     const test::TBytes good = JpegBytes(48, 32);
     EXPECT_EQ(Load({'n', 'o', 'p', 'e'}), nullptr);
