@@ -9,6 +9,8 @@ packages=(
   zlib1g-dev
   libpixman-1-dev
   libsdl2-dev
+  libjpeg62-turbo-dev
+  libpng-dev
   clang libclang-rt-dev
 )
 

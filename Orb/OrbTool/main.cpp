@@ -22,6 +22,7 @@ const TSubcommand kSubcommands[] = {
     {"cat", "write one entry of a show's package to standard output", orb::RunCat},
     {"timeline", "print a show's slides with their times and transitions", orb::RunTimeline},
     {"at", "print the slide that covers a show time", orb::RunAt},
+    {"decode", "decode a picture with the player's decoders, optionally to PNG", orb::RunDecode},
 };
 
 void PrintUsage(std::FILE* out) {

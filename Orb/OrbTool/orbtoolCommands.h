@@ -22,5 +22,7 @@ int RunCat(const std::vector<std::string>& args);
 int RunTimeline(const std::vector<std::string>& args);
 // at SHOW TIME [--seed N]
 int RunAt(const std::vector<std::string>& args);
+// decode IMAGE [--level N] [--orientation 1|3|6|8] [-o OUT.png]
+int RunDecode(const std::vector<std::string>& args);
 
 }  // namespace orb
