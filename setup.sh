@@ -6,7 +6,9 @@ set -euo pipefail
 packages=(
   g++ cmake ninja-build pkg-config git
   googletest libgtest-dev libgmock-dev libbenchmark-dev
-  zlib1g-dev libpixman-1-dev
+  zlib1g-dev libpixman-1-dev libsdl2-dev
+  libmpg123-dev libvorbis-dev libavformat-dev libavcodec-dev libswresample-dev libavutil-dev
+  libmp3lame-dev
   clang libclang-rt-dev
 )
 
