@@ -20,6 +20,7 @@ const TSubcommand kSubcommands[] = {
     {"pack", "write a player file from a project and its files", orb::RunPack},
     {"ls", "list the entries of a show's package", orb::RunLs},
     {"cat", "write one entry of a show's package to standard output", orb::RunCat},
+    {"sound", "print a sound's media information, or decode it to WAV", orb::RunSound},
 };
 
 void PrintUsage(std::FILE* out) {

@@ -18,4 +18,7 @@ int RunLs(const std::vector<std::string>& args);
 // cat SHOW NAME
 int RunCat(const std::vector<std::string>& args);
 
+// sound FILE|SHOW:NAME [--from MS] [--to MS] [-o OUT.wav]
+int RunSound(const std::vector<std::string>& args);
+
 }  // namespace orb

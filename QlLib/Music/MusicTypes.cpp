@@ -123,8 +123,9 @@ private:
 }  // namespace
 
 TStreamWrapperClass& TStreamWrapperClass::Instance() {
-    static TStreamWrapperClass broker;
-    return broker;
+    // Never freed: audio threads may still release streams while the process ends.
+    static TStreamWrapperClass* broker = new TStreamWrapperClass;
+    return *broker;
 }
 
 void TStreamWrapperClass::SetCallbacks(TSourceOpenCallback open, TSourceReleaseCallback release) {

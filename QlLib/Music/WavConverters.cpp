@@ -260,4 +260,8 @@ std::unique_ptr<TConverterSource> OpenConverterSource(const std::u16string& name
     return std::make_unique<TConverterSource>(std::move(stream), *info, std::move(converter), name);
 }
 
+TPcmSourceFactory DecoderSourceFactory() {
+    return [](const std::u16string& name) -> std::unique_ptr<TPcmSource> { return OpenConverterSource(name); };
+}
+
 }  // namespace ql

@@ -118,5 +118,7 @@ private:
 // Opens a named source through the stream broker and makes its converter;
 // null (with a log line) when it cannot be played.
 std::unique_ptr<TConverterSource> OpenConverterSource(const std::u16string& name);
+// The factory the music device opens its channels' sources with.
+TPcmSourceFactory DecoderSourceFactory();
 
 }  // namespace ql
