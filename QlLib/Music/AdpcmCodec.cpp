@@ -23,6 +23,8 @@ constexpr int kImaStep[89] = {
     3660,  4026,  4428,  4871,  5358,  5894,  6484,  7132,  7845,  8630,  9493,  10442, 11487,
     12635, 13899, 15289, 16818, 18500, 20350, 22385, 24623, 27086, 29794, 32767};
 
+constexpr int kMaxMsDelta = 1 << 21;
+
 int16_t Clamp16(int value) {
     return int16_t(std::clamp(value, -32768, 32767));
 }
@@ -45,7 +47,9 @@ struct TMsState {
         const int16_t sample = Clamp16(predicted + signedNibble * Delta);
         S2 = S1;
         S1 = sample;
-        Delta = std::max((kMsAdapt[nibble] * Delta) >> 8, 16);
+        // A run of large nibbles would grow the step without end; past this it
+        // only clips anyway.
+        Delta = std::clamp((kMsAdapt[nibble] * Delta) >> 8, 16, kMaxMsDelta);
         return sample;
     }
 };

@@ -124,6 +124,17 @@ TEST_P(AdpcmTest, DecodedBlock_FollowsTheInputClosely) {
     EXPECT_LT(error / layout.SamplesPerBlock, 300);
 }
 
+TEST(AdpcmBlock, RunawayMsStep_StaysBoundedAndClipped) {
+    const TAdpcmLayout layout = StandardAdpcmLayout(kWaveFormatMsAdpcm, 1, 2048);
+    std::vector<uint8_t> block(2048, 0x77);  // every nibble the largest step up
+    block[0] = 0;
+    block[1] = 0xFF;  // delta 32767
+    block[2] = 0x7F;
+    std::vector<int16_t> out(size_t(layout.SamplesPerBlock));
+    ASSERT_EQ(DecodeAdpcmBlock(layout, block.data(), block.size(), out.data()), layout.SamplesPerBlock);
+    EXPECT_EQ(out.back(), 32767);
+}
+
 INSTANTIATE_TEST_SUITE_P(Formats, AdpcmTest, ::testing::Values(kWaveFormatMsAdpcm, kWaveFormatImaAdpcm));
 
 #ifdef ORB_HAVE_AUDIOENC
