@@ -19,8 +19,8 @@ namespace ql {
 
 class TMusicChannel;
 
-// What an owner gives up: the instance, and work to run once no owner lock is
-// held any more (the channel's end notification).
+// What an owner gives up: the instance, and work to run once the instance is
+// freed and no owner lock is held any more (the channel's end notification).
 struct TTakenInstance {
     std::unique_ptr<TMusicChannel> Instance;
     std::function<void()> Then;

@@ -196,16 +196,17 @@ TTakenInstance TChannelMusic::TakeInstance(TMusicChannel* instance, bool endedBy
     if (instance == NewestLocked()) m_lastPosition = instance->PositionMs();
     taken.Instance = std::move(*it);
     m_instances.erase(it);
-    if (endedByItself && m_endNotification) {
-        // Run once the owner lock is released; the destructor waits for it.
-        ++m_notifying;
-        taken.Then = [this, notification = m_endNotification] {
-            notification();
-            std::lock_guard<std::mutex> relock(m_lock);
-            --m_notifying;
-            m_removed.notify_all();
-        };
-    }
+    // Runs once the instance is freed and the owner lock released; a destroy
+    // waits for it, so that when it returns the instance's source is closed.
+    ++m_notifying;
+    std::function<void()> notification;
+    if (endedByItself) notification = m_endNotification;
+    taken.Then = [this, notification = std::move(notification)] {
+        if (notification) notification();
+        std::lock_guard<std::mutex> relock(m_lock);
+        --m_notifying;
+        m_removed.notify_all();
+    };
     // Notified under the lock: a waiting destructor cannot free the condition
     // variable before this returns.
     m_removed.notify_all();

@@ -124,7 +124,7 @@ private:
 
     std::vector<std::unique_ptr<TMusicChannel>> m_instances;  // under m_lock, newest last
     std::condition_variable m_removed;  // with m_lock: an instance left m_instances
-    int32_t m_notifying = 0;            // under m_lock
+    int32_t m_notifying = 0;            // under m_lock: instances taken, not yet freed
     std::function<void()> m_endNotification;  // under m_lock
     float m_volume = 1.0f;              // under m_lock
     double m_lastPosition = 0;          // under m_lock

@@ -73,9 +73,11 @@ bool TPacedSoundOutput::Start(TSoundRenderer& renderer) {
     m_renderer = &renderer;
     m_block.assign(1024 * 2, 0);
     // Frames already rendered count as played before this start.
-    m_startTick = m_ticks() - double(FramesRendered()) * 1000.0 / kOutputRate;
+    m_startTick.store(m_ticks() - double(FramesRendered()) * 1000.0 / kOutputRate);
     m_thread = std::make_unique<TPaceThread>(*this);
+    m_running.store(true);
     if (!m_thread->Start()) {
+        m_running.store(false);
         m_thread.reset();
         Close();
         return false;
@@ -85,12 +87,19 @@ bool TPacedSoundOutput::Start(TSoundRenderer& renderer) {
 
 void TPacedSoundOutput::Stop() {
     if (!m_thread) return;
+    m_running.store(false);
     m_thread.reset();
     Close();
 }
 
+double TPacedSoundOutput::PlayedMs() const {
+    if (!m_running.load()) return TSoundOutput::PlayedMs();
+    const double ms = m_ticks() - m_startTick.load();
+    return ms > 0 ? ms : 0;
+}
+
 void TPacedSoundOutput::Pump() {
-    const double elapsed = m_ticks() - m_startTick;
+    const double elapsed = m_ticks() - m_startTick.load();
     const uint64_t due = elapsed > 0 ? uint64_t(std::floor(elapsed * kOutputRate / 1000.0)) : 0;
     uint64_t done = FramesRendered();
     while (done < due) {

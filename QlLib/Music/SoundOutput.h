@@ -43,7 +43,7 @@ public:
     uint64_t FramesRendered() const { return m_frames.load(std::memory_order_acquire); }
     // Milliseconds of sound heard so far: rendered frames minus the latency,
     // not below 0.
-    double PlayedMs() const;
+    virtual double PlayedMs() const;
 
 protected:
     void RenderCounted(TSoundRenderer& renderer, int16_t* samples, size_t frames);
@@ -77,6 +77,9 @@ public:
 
     bool Start(TSoundRenderer& renderer) override;
     void Stop() override;
+    // While running, the time elapsed on the tick source: what runs in real
+    // time is heard in real time, however the blocks were cut.
+    double PlayedMs() const override;
 
 protected:
     virtual bool Open() { return true; }
@@ -90,7 +93,8 @@ private:
     TTickSource m_ticks;
     TSoundRenderer* m_renderer = nullptr;
     std::unique_ptr<TPaceThread> m_thread;
-    double m_startTick = 0;
+    std::atomic<double> m_startTick{0};
+    std::atomic<bool> m_running{false};
     std::vector<int16_t> m_block;
 };
 

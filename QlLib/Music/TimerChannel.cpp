@@ -73,6 +73,13 @@ void TTimerChannel::Start() {
         m_last = m_base;
         m_offset = tick - m_base;
         m_playedAtStart = m_output.PlayedMs();
+        // An output already heard needs no wait for its first movement: the
+        // clock follows it from now on.
+        if (m_output.RealTime() && m_playedAtStart > 0) {
+            m_anchored = true;
+            m_anchorPlayed = m_playedAtStart;
+            m_anchorTime = m_base;
+        }
     }
     Sample();
     if (m_pollThread && m_output.RealTime()) {

@@ -130,3 +130,19 @@ TEST(TimerChannel, OfflineOutput_IsExactlyFramesOver44_1) {
 
 }  // namespace
 }  // namespace ql
+
+namespace ql {
+namespace {
+
+TEST(TimerChannel, StartedOnAnOutputAlreadyHeard_RunsAtOnce) {
+    TManualOutput output;
+    VirtualClock ticks;
+    output.Advance(4410);
+    TTimerChannel clock(output, ticks.Source(), false);
+    clock.Start();
+    ticks.Now += 7;
+    EXPECT_EQ(clock.Time(), 7);
+}
+
+}  // namespace
+}  // namespace ql
