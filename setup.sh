@@ -11,6 +11,13 @@ packages=(
   libsdl2-dev
   libjpeg62-turbo-dev
   libpng-dev
+  libmpg123-dev
+  libvorbis-dev
+  libavformat-dev
+  libavcodec-dev
+  libswresample-dev
+  libavutil-dev
+  libmp3lame-dev
   clang libclang-rt-dev
 )
 

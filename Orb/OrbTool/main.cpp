@@ -23,6 +23,7 @@ const TSubcommand kSubcommands[] = {
     {"timeline", "print a show's slides with their times and transitions", orb::RunTimeline},
     {"at", "print the slide that covers a show time", orb::RunAt},
     {"decode", "decode a picture with the player's decoders, optionally to PNG", orb::RunDecode},
+    {"sound", "print a sound's media information, or decode it to WAV", orb::RunSound},
 };
 
 void PrintUsage(std::FILE* out) {

@@ -24,5 +24,7 @@ int RunTimeline(const std::vector<std::string>& args);
 int RunAt(const std::vector<std::string>& args);
 // decode IMAGE [--level N] [--orientation 1|3|6|8] [-o OUT.png]
 int RunDecode(const std::vector<std::string>& args);
+// sound FILE|SHOW:NAME [--from MS] [--to MS] [-o OUT.wav]
+int RunSound(const std::vector<std::string>& args);
 
 }  // namespace orb

@@ -1,0 +1,65 @@
+// Decoding speed as a multiple of real time: MP3, Ogg Vorbis, and a 48000 Hz
+// WAV that goes through the resampler. Each run decodes ten seconds of a
+// generated tone from memory to 16-bit stereo 44100 Hz.
+#include <benchmark/benchmark.h>
+
+#include <string>
+
+#include "QlLib/Music/MediaInfo.h"
+#include "QlLib/Music/WavConverters.h"
+#include "tests/QlLib/Music/AudioFixtures.h"
+
+namespace {
+
+constexpr double kSeconds = 10;
+
+void DecodeAll(benchmark::State& state, const std::string& file, const std::u16string& name) {
+    for (auto _ : state) {
+        ql::TStringStream stream(file);
+        const auto info = ql::ReadMediaInfo(stream, name);
+        if (!info) {
+            state.SkipWithError("no media information");
+            return;
+        }
+        auto converter = ql::CreateConverter(stream, *info);
+        if (!converter) {
+            state.SkipWithError("no converter");
+            return;
+        }
+        size_t total = 0;
+        while (converter->FillAvailable(65536) > 0) {
+            total += converter->Output().Fill();
+            converter->Output().Clear();
+            if (converter->Ended()) break;
+        }
+        benchmark::DoNotOptimize(total);
+    }
+    state.counters["x_realtime"] =
+        benchmark::Counter(kSeconds * double(state.iterations()), benchmark::Counter::kIsRate);
+}
+
+const std::string& Wav48000() {
+    static const std::string file = orbtest::PcmWav(orbtest::Sine(48000, 2, kSeconds, 440), 48000, 2);
+    return file;
+}
+
+void BM_Wav48000Resampled(benchmark::State& state) {
+    DecodeAll(state, Wav48000(), u"tone.wav");
+}
+BENCHMARK(BM_Wav48000Resampled)->Unit(benchmark::kMillisecond);
+
+#ifdef ORB_HAVE_AUDIOENC
+void BM_Mp3(benchmark::State& state) {
+    static const std::string file = orbtest::EncodeMp3(orbtest::Sine(44100, 2, kSeconds, 440), 44100, 2, 192);
+    DecodeAll(state, file, u"tone.mp3");
+}
+BENCHMARK(BM_Mp3)->Unit(benchmark::kMillisecond);
+
+void BM_OggVorbis(benchmark::State& state) {
+    static const std::string file = orbtest::EncodeOgg(orbtest::Sine(44100, 2, kSeconds, 440), 44100, 2);
+    DecodeAll(state, file, u"tone.ogg");
+}
+BENCHMARK(BM_OggVorbis)->Unit(benchmark::kMillisecond);
+#endif
+
+}  // namespace

@@ -1,0 +1,111 @@
+#include "QlLib/Music/PcmResampler.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstring>
+#include <limits>
+#include <vector>
+
+namespace ql {
+namespace {
+
+std::vector<int16_t> Resample(TPcmResampler& resampler, const void* input, size_t bytes) {
+    const size_t need = resampler.OutputBytesFor(bytes);
+    std::vector<int16_t> out(need / 2 + 1);
+    const size_t written = resampler.Process(static_cast<const uint8_t*>(input), bytes,
+                                             reinterpret_cast<uint8_t*>(out.data()));
+    EXPECT_EQ(written, need);
+    out.resize(written / 2);
+    return out;
+}
+
+TEST(PcmResampler, SameRate_ReturnsInputDelayedByOneFrame) {
+    TPcmResampler resampler(TWaveFormat::Pcm(44100, 2, 16, false), OutputWaveFormat());
+    // A 16-bit stereo source at the output rate still goes through the
+    // stepping when it is handed over explicitly.
+    const std::vector<int16_t> in = {100, -100, 2000, -2000, 32767, -32768, 5, 6};
+    const std::vector<int16_t> out = Resample(resampler, in.data(), in.size() * 2);
+    const std::vector<int16_t> expected = {0, 0, 100, -100, 2000, -2000, 32767, -32768};
+    EXPECT_EQ(out, expected);
+}
+
+TEST(PcmResampler, BlocksJoinWithoutSeam) {
+    const TWaveFormat source = TWaveFormat::Pcm(48000, 1, 16);
+    std::vector<int16_t> in(4800);
+    for (size_t i = 0; i < in.size(); ++i) in[i] = int16_t(10000 * std::sin(i * 0.05));
+    TPcmResampler whole(source, OutputWaveFormat());
+    const std::vector<int16_t> once = Resample(whole, in.data(), in.size() * 2);
+    TPcmResampler split(source, OutputWaveFormat());
+    std::vector<int16_t> pieces;
+    for (size_t at = 0; at < in.size(); at += 777) {
+        const size_t count = std::min<size_t>(777, in.size() - at);
+        const std::vector<int16_t> part = Resample(split, in.data() + at, count * 2);
+        pieces.insert(pieces.end(), part.begin(), part.end());
+    }
+    EXPECT_EQ(once, pieces);
+    EXPECT_NEAR(double(once.size() / 2), 4800.0 * 44100 / 48000, 1.0);
+}
+
+TEST(PcmResampler, SampleSizes_MapToSixteenBitRange) {
+    // 24-bit 7FFFFF keeps its top 16 bits: 32767.
+    {
+        TPcmResampler r(TWaveFormat::Pcm(44100, 1, 24), OutputWaveFormat());
+        const uint8_t in[6] = {0xFF, 0xFF, 0x7F, 0xFF, 0xFF, 0x7F};
+        const auto out = Resample(r, in, 6);
+        ASSERT_EQ(out.size(), 4u);
+        EXPECT_EQ(out[2], 32767);
+    }
+    // Float 1.0 becomes 32767; NaN is silence; out-of-range values clamp.
+    {
+        TPcmResampler r(TWaveFormat::Pcm(44100, 1, 32, true), OutputWaveFormat());
+        const float in[4] = {1.0f, std::numeric_limits<float>::quiet_NaN(), 7.5f, -3.0f};
+        const auto out = Resample(r, in, sizeof in);
+        ASSERT_EQ(out.size(), 8u);
+        EXPECT_EQ(out[2], 32767);
+        EXPECT_EQ(out[4], 0);
+        EXPECT_EQ(out[6], 32767);
+    }
+    // 8-bit 0 becomes -32768.
+    {
+        TPcmResampler r(TWaveFormat::Pcm(44100, 1, 8), OutputWaveFormat());
+        const uint8_t in[2] = {0, 0};
+        const auto out = Resample(r, in, 2);
+        ASSERT_EQ(out.size(), 4u);
+        EXPECT_EQ(out[2], -32768);
+    }
+}
+
+TEST(PcmResampler, FiveOneSource_FoldsByLayoutWithoutClipping) {
+    TPcmResampler r(TWaveFormat::Pcm(44100, 6, 16), OutputWaveFormat());
+    // Full scale on every channel must not clip; LFE alone is left out.
+    std::vector<int16_t> in(6 * 4, 32767);
+    for (int c = 0; c < 6; ++c) in[6 * 2 + c] = c == 3 ? 30000 : 0;
+    const auto out = Resample(r, in.data(), in.size() * 2);
+    ASSERT_EQ(out.size(), 8u);
+    EXPECT_LE(out[2], 32767);
+    EXPECT_GT(out[2], 32000);  // scaled to fit, not clipped flat by summing
+    EXPECT_EQ(out[6], 0);      // the frame with only LFE (one frame later)
+    // Centre goes equally to both sides, back left only to the left.
+    EXPECT_FLOAT_EQ(r.LeftWeights()[2], r.RightWeights()[2]);
+    EXPECT_GT(r.LeftWeights()[4], 0);
+    EXPECT_EQ(r.RightWeights()[4], 0);
+}
+
+TEST(PcmResampler, VorbisStyleLayout_PutsSecondChannelInTheCentre) {
+    TPcmResampler r(TWaveFormat::Pcm(44100, 3, 16), OutputWaveFormat(), TChannelLayout{0, 2, 1});
+    EXPECT_FLOAT_EQ(r.LeftWeights()[1], r.RightWeights()[1]);
+    EXPECT_EQ(r.LeftWeights()[2], 0);
+}
+
+TEST(PcmResampler, MonoTarget_AveragesSides) {
+    TWaveFormat mono = TWaveFormat::Pcm(44100, 1, 16);
+    TPcmResampler r(TWaveFormat::Pcm(44100, 2, 16), mono);
+    const int16_t in[4] = {1000, 3001, 0, 0};
+    const auto out = Resample(r, in, sizeof in);
+    ASSERT_EQ(out.size(), 2u);
+    EXPECT_EQ(out[1], 2000);
+}
+
+}  // namespace
+}  // namespace ql
