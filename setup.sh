@@ -7,6 +7,7 @@ packages=(
   g++ cmake ninja-build pkg-config git
   googletest libgtest-dev libgmock-dev libbenchmark-dev
   zlib1g-dev libpixman-1-dev
+  libfreetype-dev libfontconfig-dev fonts-dejavu-core
   clang libclang-rt-dev
 )
 
