@@ -6,7 +6,7 @@ set -euo pipefail
 packages=(
   g++ cmake ninja-build pkg-config git
   googletest libgtest-dev libgmock-dev libbenchmark-dev
-  zlib1g-dev libpixman-1-dev
+  zlib1g-dev libpixman-1-dev libjpeg62-turbo-dev libpng-dev
   libfreetype-dev libfontconfig-dev fonts-dejavu-core
   clang libclang-rt-dev
 )

@@ -20,6 +20,7 @@ const TSubcommand kSubcommands[] = {
     {"pack", "write a player file from a project and its files", orb::RunPack},
     {"ls", "list the entries of a show's package", orb::RunLs},
     {"cat", "write one entry of a show's package to standard output", orb::RunCat},
+    {"decode", "decode a picture with the player's decoders, optionally to PNG", orb::RunDecode},
 };
 
 void PrintUsage(std::FILE* out) {

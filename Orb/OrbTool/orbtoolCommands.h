@@ -18,4 +18,7 @@ int RunLs(const std::vector<std::string>& args);
 // cat SHOW NAME
 int RunCat(const std::vector<std::string>& args);
 
+// decode IMAGE [--level N] [--orientation 1|3|6|8] [-o OUT.png]
+int RunDecode(const std::vector<std::string>& args);
+
 }  // namespace orb

@@ -5,6 +5,7 @@
 
 #include "OrbLib2/OrbViewer/qlOrbLoadCallback.h"
 #include "OrbLib2/OrbViewer/qlOrbUnpack.h"
+#include "QlLib/Graphics/qlImageLoader.h"
 #include "QlLib/Platform/qlFileAPI.h"
 #include "QlLib/Platform/qlSystemAPI.h"
 #include "QlLib/qlHashUtils.h"
@@ -308,16 +309,41 @@ std::u16string PlaceholderMessage(const std::u16string& name, bool fileOpened) {
     return fileOpened ? u"Image load error:" : u"Image not found:";
 }
 
+TPlaceholderStore::TPlaceholderStore(std::u16string text)
+    : ql::TWrapperBitmapStore([] {
+          auto pixel = ql::CreateBitmap(1, 1, ql::PfARGB32());
+          pixel->FillRect(pixel->Bounds(), 0);
+          return pixel;
+      }()),
+      PlaceholderText(std::move(text)) {}
+
+std::u16string PlaceholderTextOf(const TBitmapStore& store) {
+    const auto* placeholder = dynamic_cast<const TPlaceholderStore*>(&store);
+    return placeholder ? placeholder->PlaceholderText : std::u16string();
+}
+
 namespace {
 ql::TRef<TBitmapStore> MakePlaceholder(const std::u16string& name, bool fileOpened) {
-    auto store = ql::MakeRef<TBitmapStore>();
     const size_t separator = LastSeparator(name);
     const std::u16string folder =
         separator == std::u16string::npos ? std::u16string() : name.substr(0, separator);
-    store->PlaceholderText =
-        PlaceholderMessage(name, fileOpened) + u"\n" + LastPathComponent(name) + u"\nPath:\n" + folder;
-    return store;
+    return ql::MakeRef<TPlaceholderStore>(PlaceholderMessage(name, fileOpened) + u"\n" + LastPathComponent(name) +
+                                          u"\nPath:\n" + folder);
 }
+
+// The source's orientation hook in the decoders' form.
+ql::TImageOrientation OrientationHook(void* context, ql::TImageParams& params) {
+    return static_cast<const TFileSource*>(context)->Orientation(params.Name, params.Width, params.Height);
+}
+
+ql::TRef<TBitmapStore> DecodeWithRegistry(TStream& stream, const std::u16string& name, const TFileSource& source) {
+    const bool hooked = source.HasOrientationHook();
+    return ql::LoadImageFromStream(stream, name, hooked ? OrientationHook : nullptr,
+                                   hooked ? const_cast<TFileSource*>(&source) : nullptr)
+        .Image.Store();
+}
+
+bool LoadProgress(float) { return LoadCallback(nullptr); }
 }  // namespace
 
 // ---- TFileAccessor ----
@@ -416,17 +442,21 @@ std::unique_ptr<access::TOrbImage> TFileAccessor::OpenImage(const std::u16string
                             std::lock_guard<std::mutex> decoderGuard(g_decoderLock);
                             decoder = g_decoder;
                         }
-                        if (decoder) store = decoder(*stream, name, *m_source);
+                        store = decoder ? decoder(*stream, name, *m_source)
+                                        : DecodeWithRegistry(*stream, name, *m_source);
                     }
                 } catch (const ql::Exception&) {
                     store = nullptr;
                 }
             }
+            // A load that the LoadCallback stopped (a show closing) is not the
+            // picture's answer: the next request decodes again.
+            const bool stopped = !store && fileOpened && LoadCallbackMode() == kLoadStop;
             if (!store) store = MakePlaceholder(name, fileOpened);
             handle->Store = store;
-            handle->Loaded = true;
+            handle->Loaded = !stopped;
         }
-        if (handle->Store) handle->Store->SetProgressCallback(&LoadCallback, nullptr);
+        if (handle->Store) handle->Store->SetProgress(&LoadProgress);
     }
     return std::make_unique<access::TOrbImage>(*handle);
 }

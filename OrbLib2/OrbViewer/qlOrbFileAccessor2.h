@@ -193,8 +193,9 @@ private:
 
 }  // namespace access
 
-// Decodes a picture; the image-loading units install theirs. Nothing when the
-// stream holds no picture it knows.
+// Decodes a picture in place of the image decoders' registry (for tests and
+// tools); nullptr puts the registry back. Nothing when the stream holds no
+// picture it knows.
 using TImageDecoder = std::function<ql::TRef<TBitmapStore>(
     ql::TStream& stream, const std::u16string& name, const TFileSource& source)>;
 void SetImageDecoder(TImageDecoder decoder);

@@ -1,35 +1,18 @@
-// Minimal stand-ins for the bitmap classes, so that the file accessor's image
-// cache works before the image decoders exist. The bitmap and image-loading
-// units replace these declarations.
+// The picture types the file accessor hands out: bitmap stores from the image
+// decoders, the image interface, and the placeholder for pictures that could
+// not be found or decoded.
 #pragma once
 
 #include <cstdint>
 #include <string>
 
+#include "QlLib/Graphics/qlBitmapStore.h"
 #include "QlLib/SysObj.h"
-#include "QlLib/qlPartialStream.h"
 
 namespace orb {
 
-// A decoded picture. The stand-in holds no pixels: only its size and, for a
-// placeholder, the lines the placeholder shows.
-class TBitmapStore : public ql::TRefObj {
-public:
-    int32_t Width = 0;
-    int32_t Height = 0;
-    // Empty for a real picture; for a placeholder the four lines joined by "\n".
-    std::u16string PlaceholderText;
-
-    void SetProgressCallback(ql::TStreamCallback callback, void* userData) {
-        m_progress = callback;
-        m_progressData = userData;
-    }
-    ql::TStreamCallback ProgressCallback() const { return m_progress; }
-
-private:
-    ql::TStreamCallback m_progress = nullptr;
-    void* m_progressData = nullptr;
-};
+using TBitmapStore = ql::TBitmapStore;
+using TImageOrientation = ql::TImageOrientation;
 
 class TImage : public ql::TObj {
 public:
@@ -37,12 +20,16 @@ public:
     virtual ql::TRef<TBitmapStore> BitmapStore() const = 0;
 };
 
-// What the decoder does to a picture stored sideways (EXIF orientation).
-enum class TImageOrientation {
-    None,
-    Rotate180,
-    RotateClockwise,         // a quarter turn; width and height swap
-    RotateCounterClockwise,  // a quarter turn the other way; they swap too
+// Stands where a picture could not be shown. It keeps the lines the text
+// producer will draw; until then its picture is one transparent pixel.
+class TPlaceholderStore : public ql::TWrapperBitmapStore {
+public:
+    explicit TPlaceholderStore(std::u16string text);
+    // The four lines joined by "\n".
+    const std::u16string PlaceholderText;
 };
+
+// The placeholder's lines; empty for a real picture.
+std::u16string PlaceholderTextOf(const TBitmapStore& store);
 
 }  // namespace orb

@@ -146,21 +146,19 @@ TEST(ImageCache, Placeholders_NameWhatFailed) {
     WriteBytes(folder.File("broken.jpg"), "not a picture");
     TFileAccessor accessor(ql::MakeRef<TRealFileSource>());
     auto missing = accessor.OpenImage(u"C:\\pics\\gone.jpg");
-    EXPECT_EQ(missing->BitmapStore()->PlaceholderText, u"Image not found:\ngone.jpg\nPath:\nC:\\pics");
+    EXPECT_EQ(PlaceholderTextOf(*missing->BitmapStore()), u"Image not found:\ngone.jpg\nPath:\nC:\\pics");
     auto broken = accessor.OpenImage(folder.File("broken.jpg"));
-    EXPECT_EQ(broken->BitmapStore()->PlaceholderText,
+    EXPECT_EQ(PlaceholderTextOf(*broken->BitmapStore()),
               u"Image load error:\nbroken.jpg\nPath:\n" + folder.Path());
     EXPECT_EQ(PlaceholderMessage(u"clip.MP4", false), u"Video not found:");
     EXPECT_EQ(PlaceholderMessage(u"clip.avi", true), u"Video load error:");
-    EXPECT_EQ(broken->BitmapStore()->ProgressCallback(), &LoadCallback);
+    EXPECT_TRUE(broken->BitmapStore()->HasProgress());
 }
 
 ql::TRef<TBitmapStore> ProvideRed(const std::u16string& name, void* calls) {
     ++*static_cast<int*>(calls);
     if (name != u"red") return nullptr;
-    auto store = ql::MakeRef<TBitmapStore>();
-    store->Width = 7;
-    return store;
+    return ql::MakeRef<ql::TWrapperBitmapStore>(ql::CreateBitmap(7, 1, ql::PfRGB24()));
 }
 
 TEST(ImageCache, ProvidersAnswerFirst_UntilTheirHandleGoes) {
@@ -169,10 +167,10 @@ TEST(ImageCache, ProvidersAnswerFirst_UntilTheirHandleGoes) {
     int calls = 0;
     {
         std::unique_ptr<TCallbackHandle> provider = source->RegisterImageProvider(&ProvideRed, &calls);
-        EXPECT_EQ(accessor.OpenImage(u"red")->BitmapStore()->Width, 7);
+        EXPECT_EQ(accessor.OpenImage(u"red")->BitmapStore()->Width(), 7);
         EXPECT_EQ(calls, 1);
     }
-    EXPECT_EQ(accessor.OpenImage(u"red")->BitmapStore()->Width, 0);
+    EXPECT_FALSE(PlaceholderTextOf(*accessor.OpenImage(u"red")->BitmapStore()).empty());
     EXPECT_EQ(calls, 1);
 }
 
@@ -182,9 +180,8 @@ TEST(ImageCache, ConcurrentRequests_DecodeOnce) {
     std::atomic<int> decodes{0};
     SetImageDecoder([&](ql::TStream& stream, const std::u16string&, const TFileSource&) {
         ++decodes;
-        auto store = ql::MakeRef<TBitmapStore>();
-        store->Width = static_cast<int32_t>(stream.GetSize());
-        return store;
+        return ql::TRef<TBitmapStore>(ql::MakeRef<ql::TWrapperBitmapStore>(
+            ql::CreateBitmap(static_cast<int32_t>(stream.GetSize()), 1, ql::PfRGB24())));
     });
     TFileAccessor accessor(ql::MakeRef<TRealFileSource>());
     std::vector<std::unique_ptr<access::TOrbImage>> images(8);
@@ -197,8 +194,62 @@ TEST(ImageCache, ConcurrentRequests_DecodeOnce) {
     EXPECT_EQ(decodes.load(), 1);
     for (auto& image : images) {
         EXPECT_EQ(&image->Handle(), &images[0]->Handle());
-        EXPECT_EQ(image->BitmapStore()->Width, 6);
+        EXPECT_EQ(image->BitmapStore()->Width(), 6);
     }
+}
+
+// A BMP of 24 bits, bottom-up.
+std::string SmallBmp(uint32_t width = 3, uint32_t height = 2) {
+    const uint32_t bytes = (width * 3 + 3) / 4 * 4 * height;
+    std::string b = "BM";
+    auto put32 = [&](uint32_t v) {
+        for (int i = 0; i < 4; ++i) b += char(v >> (8 * i));
+    };
+    auto put16 = [&](uint32_t v) {
+        b += char(v);
+        b += char(v >> 8);
+    };
+    put32(54 + bytes);
+    put32(0);
+    put32(54);
+    put32(40);
+    put32(width);
+    put32(height);
+    put16(1);
+    put16(24);
+    for (int i = 0; i < 6; ++i) put32(0);
+    b += std::string(bytes, '\x40');
+    return b;
+}
+
+TEST(ImageCache, Pictures_DecodeThroughTheRegistryWithTheirOrientation) {
+    TTestFolder folder;
+    WriteBytes(folder.File("pic.bmp"), SmallBmp());
+    WriteBytes(folder.File("bad.bmp"), "BM" + std::string(60, '\xFF'));
+    auto source = ql::MakeRef<TMappedFileSource>();
+    source->LoadRotationState({u";\"" + folder.File("pic.bmp") + u"\"=6"});
+    TFileAccessor accessor(source);
+    auto image = accessor.OpenImage(folder.File("pic.bmp"));
+    ql::TRef<TBitmapStore> store = image->BitmapStore();
+    EXPECT_TRUE(PlaceholderTextOf(*store).empty());
+    EXPECT_EQ(store->Width(), 2);
+    EXPECT_EQ(store->Height(), 3);
+    EXPECT_EQ(store->GetBitmap(0)->Width(), 2);
+    auto bad = accessor.OpenImage(folder.File("bad.bmp"));
+    EXPECT_EQ(PlaceholderTextOf(*bad->BitmapStore()).rfind(u"Image load error:", 0), 0u);
+}
+
+TEST(ImageCache, LoadStoppedByTheCallback_IsDecodedAgain) {
+    TTestFolder folder;
+    // Larger than one piece of the window stream, so that the stop is seen.
+    WriteBytes(folder.File("pic.bmp"), SmallBmp(200, 100));
+    TFileAccessor accessor(ql::MakeRef<TRealFileSource>());
+    SetLoadCallbackMode(kLoadStop);
+    auto stopped = accessor.OpenImage(folder.File("pic.bmp"));
+    SetLoadCallbackMode(kLoadRun);
+    EXPECT_FALSE(PlaceholderTextOf(*stopped->BitmapStore()).empty());
+    auto again = accessor.OpenImage(folder.File("pic.bmp"));
+    EXPECT_TRUE(PlaceholderTextOf(*again->BitmapStore()).empty());
 }
 
 TEST(PackedFileSource, EntriesOpenThroughMappingAndKnowTheirSize) {

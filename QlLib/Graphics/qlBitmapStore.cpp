@@ -1,0 +1,159 @@
+#include "QlLib/Graphics/qlBitmapStore.h"
+
+#include <atomic>
+
+#include "QlLib/Graphics/qlImageTransform.h"
+
+namespace ql {
+
+namespace {
+// 1 GiB of 32-bit pixels: the bitmap bound, counted in pixels.
+std::atomic<int64_t> g_pixelLimit{kMaxBitmapBytes / 4};
+}  // namespace
+
+TImageOrientation OrientationOfCode(int32_t code) {
+    switch (code) {
+        case 3: return TImageOrientation::Rotate180;
+        case 6: return TImageOrientation::RotateClockwise;
+        case 8: return TImageOrientation::RotateCounterClockwise;
+        default: return TImageOrientation::None;
+    }
+}
+
+int64_t ImagePixelLimit() { return g_pixelLimit.load(std::memory_order_relaxed); }
+
+void SetImagePixelLimit(int64_t pixels) {
+    if (pixels > 0) g_pixelLimit.store(pixels, std::memory_order_relaxed);
+}
+
+void CheckImageSize(int64_t width, int64_t height, int64_t frames) {
+    if (width <= 0 || height <= 0 || width > kMaxBitmapSide || height > kMaxBitmapSide)
+        throw EImageError("Image size out of range");
+    if (frames <= 0 || frames > ImagePixelLimit() || width * height > ImagePixelLimit() / frames)
+        throw EImageError("Image too large");
+}
+
+// ---- TBitmapStore ----
+
+TBitmapStore::TBitmapStore(TImageParams params) : m_params(std::move(params)) { m_levels.reserve(4); }
+
+TBitmapStore::~TBitmapStore() = default;
+
+TImageParams TBitmapStore::Params() const {
+    std::lock_guard<std::recursive_mutex> guard(m_lock);
+    return m_params;
+}
+
+int32_t TBitmapStore::Width() const { return Params().Width; }
+int32_t TBitmapStore::Height() const { return Params().Height; }
+const TPixelFormat* TBitmapStore::Format() const { return Params().Format; }
+
+void TBitmapStore::SetProgress(TProgressHandler handler) {
+    std::lock_guard<std::recursive_mutex> guard(m_lock);
+    m_progress = std::move(handler);
+}
+
+bool TBitmapStore::HasProgress() const {
+    std::lock_guard<std::recursive_mutex> guard(m_lock);
+    return bool(m_progress);
+}
+
+bool TBitmapStore::ReportProgress(float fraction) const { return !m_progress || m_progress(fraction); }
+
+int32_t TBitmapStore::LevelCount() const {
+    const TImageParams params = Params();
+    int32_t count = 1;
+    for (int64_t w = params.Width, h = params.Height; w > 1 || h > 1; ++count) {
+        w = (w + 1) / 2;
+        h = (h + 1) / 2;
+    }
+    return count;
+}
+
+TBitmap* TBitmapStore::GetBitmap(int32_t level, const TPixelFormat* format) {
+    std::lock_guard<std::recursive_mutex> guard(m_lock);
+    QL_ASSERT(level >= 0, ClassName() + ".GetBitmap - Index<0");
+    if (size_t(level) >= m_levels.size()) {
+        size_t capacity = std::max<size_t>(m_levels.capacity(), 4);
+        while (capacity <= size_t(level)) capacity *= 2;
+        m_levels.reserve(capacity);
+        m_levels.resize(size_t(level) + 1);
+    }
+    auto& cached = m_levels[size_t(level)];
+    for (const auto& bitmap : cached)
+        if (!format || bitmap->PixelFormat() == format) return bitmap.get();
+
+    TBitmap* produced = cached.empty() ? nullptr : cached.front().get();
+    if (!produced) {
+        std::unique_ptr<TBitmap> out;
+        if (GetMipLevel(level, format, out) == TLevelResult::Cancelled) return nullptr;
+        QL_ASSERT(out, "\"" + ClassName() + ".GetMipLevel(" + std::to_string(level) + ")\" Not Assigned");
+        const TPoint size = MipLevelSize(m_params.Width, m_params.Height, level);
+        QL_ASSERT(out->Width() == size.x && out->Height() == size.y, "Incorrect MipLevelIndex");
+        out->SetProgress({});
+        cached.push_back(std::move(out));
+        produced = cached.back().get();
+        if (!format || produced->PixelFormat() == format) return produced;
+    }
+    std::unique_ptr<TBitmap> converted = CreateBitmap(produced->Width(), produced->Height(), format, m_progress);
+    if (!converted->CopyRect(produced->Bounds(), *produced, {0, 0})) return nullptr;
+    converted->SetProgress({});
+    cached.push_back(std::move(converted));
+    return cached.back().get();
+}
+
+// ---- TSysBitmapStore ----
+
+TSysBitmapStore::TSysBitmapStore(TImageParams params, TTransformHook hook, void* hookContext)
+    : TBitmapStore(std::move(params)) {
+    TImageParams& p = MutableParams();
+    const int32_t decodedWidth = p.Width, decodedHeight = p.Height;
+    if (hook) m_orientation = hook(hookContext, p);
+    // The size follows from the turn, so a hook that forgot to swap cannot
+    // make the levels disagree with the parameters.
+    const bool quarter = m_orientation == TImageOrientation::RotateClockwise ||
+                         m_orientation == TImageOrientation::RotateCounterClockwise;
+    p.Width = quarter ? decodedHeight : decodedWidth;
+    p.Height = quarter ? decodedWidth : decodedHeight;
+}
+
+TLevelResult TSysBitmapStore::GetMipLevel(int32_t level, const TPixelFormat* format,
+                                          std::unique_ptr<TBitmap>& out) {
+    QL_ASSERT(level >= 0, "TSysBitmapStore.GetMipLevel - Index<0");
+    std::unique_ptr<TBitmap> decoded;
+    if (DecodeLevel(level, decoded) == TLevelResult::Cancelled) return TLevelResult::Cancelled;
+    if (decoded) {
+        out = m_orientation == TImageOrientation::None ? std::move(decoded)
+                                                       : OrientBitmap(*decoded, m_orientation);
+        return TLevelResult::Done;
+    }
+    QL_ASSERT(level > 0, "\"" + ClassName() + ".GetMipLevel(0)\" Not Assigned");
+    const TPixelFormat* upperFormat = Format()->HasAlpha() ? PfARGB32() : PfRGB24();
+    TBitmap* upper = GetBitmap(level - 1, upperFormat);
+    if (!upper) return TLevelResult::Cancelled;
+    out = HalveBitmap(*upper, ProgressHandler());
+    return out ? TLevelResult::Done : TLevelResult::Cancelled;
+}
+
+// ---- TWrapperBitmapStore ----
+
+TWrapperBitmapStore::TWrapperBitmapStore(std::unique_ptr<TBitmap> bitmap, std::u16string name,
+                                         TTransformHook hook, void* hookContext)
+    : TSysBitmapStore(ParamsOf(*bitmap, std::move(name)), hook, hookContext), m_bitmap(std::move(bitmap)) {}
+
+TImageParams TWrapperBitmapStore::ParamsOf(const TBitmap& bitmap, std::u16string name) {
+    return {std::move(name), bitmap.Width(), bitmap.Height(), bitmap.PixelFormat()};
+}
+
+TLevelResult TWrapperBitmapStore::DecodeLevel(int32_t level, std::unique_ptr<TBitmap>& out) {
+    if (level == 0) out = std::move(m_bitmap);
+    return TLevelResult::Done;
+}
+
+// ---- TImage ----
+
+TImage::TImage(TRef<TBitmapStore> store) : m_store(std::move(store)) {
+    if (m_store) m_params = m_store->Params();
+}
+
+}  // namespace ql

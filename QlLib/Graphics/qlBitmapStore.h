@@ -1,0 +1,168 @@
+// Bitmap stores: a decoded picture that hands out bitmaps at any mip level,
+// decoding lazily and caching what it decoded.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "QlLib/Graphics/qlBitmap.h"
+#include "QlLib/SysObj.h"
+#include "QlLib/qpExceptions.h"
+
+namespace ql {
+
+// Raised for pictures that cannot be decoded; loaders turn it into nothing.
+QL_COMMON_EXCEPTION(EImageError, TCommonException);
+
+// What must happen to a decoded picture before it is shown (EXIF orientation).
+enum class TImageOrientation {
+    None,
+    Rotate180,               // code 3
+    RotateClockwise,         // code 6: a quarter turn clockwise; width and height swap
+    RotateCounterClockwise,  // code 8: a quarter turn the other way; they swap too
+};
+
+// The orientation for an EXIF code; None for 1 and for codes we do not turn.
+TImageOrientation OrientationOfCode(int32_t code);
+
+struct TImageParams {
+    std::u16string Name;
+    int32_t Width = 0;
+    int32_t Height = 0;
+    const TPixelFormat* Format = nullptr;
+};
+
+// Called once per store with its parameters, which it may change (a quarter
+// turn swaps width and height); returns what to do to every level.
+using TTransformHook = TImageOrientation (*)(void* context, TImageParams& params);
+
+// Pictures of more pixels than this (all frames of an animation together) are
+// refused before anything is allocated. A few kilobytes of compressed or
+// run-length data can claim gigabytes, so every decoder asks here first.
+int64_t ImagePixelLimit();
+// For tools and fuzzers that want a tighter bound; values below 1 are ignored.
+void SetImagePixelLimit(int64_t pixels);
+// Raises EImageError when a side is not positive or beyond kMaxBitmapSide, or
+// when width x height x frames passes the pixel limit.
+void CheckImageSize(int64_t width, int64_t height, int64_t frames = 1);
+
+// The animation of a horizontal strip of frames (an animated GIF).
+struct TTilesTag {
+    int32_t CellWidth = 0;
+    int32_t CellHeight = 0;
+    int32_t Columns = 0;
+    int32_t Rows = 1;
+    int32_t Frames = 0;
+    int64_t TotalMs = 0;     // the delays added up
+    int64_t AverageMs = 0;   // TotalMs / Frames
+    std::string DelaysMs;    // "100,50,100"
+    int32_t LoopCount = 0;   // 0 = for ever
+};
+
+enum class TLevelResult { Done, Cancelled };
+
+class TBitmapStore : public TRefObj {
+public:
+    ~TBitmapStore() override;
+
+    // Copies, so that callers keep them while another thread decodes.
+    TImageParams Params() const;
+    int32_t Width() const;
+    int32_t Height() const;
+    const TPixelFormat* Format() const;
+
+    void SetProgress(TProgressHandler handler);
+    bool HasProgress() const;
+
+    // The bitmap of a level in the wanted format (nullptr: the store's own),
+    // decoded on first use. It belongs to the store and lives as long as it;
+    // callers must not change its pixels. nullptr when the progress handler
+    // cancelled the work: nothing is cached then, and the next call decodes
+    // again. Raises EImageError when the data turns out to be damaged.
+    TBitmap* GetBitmap(int32_t level, const TPixelFormat* format = nullptr);
+
+    const TTilesTag* TilesTag() const { return m_tiles ? &*m_tiles : nullptr; }
+    void SetTilesTag(TTilesTag tag) { m_tiles = std::move(tag); }
+
+    // How many distinct levels the picture has: halving stops at 1 x 1.
+    int32_t LevelCount() const;
+
+protected:
+    explicit TBitmapStore(TImageParams params);
+
+    // Produces a level at its MipLevelSize in the store's format (or the wanted
+    // one). Called under the store's lock, at most once per level unless it
+    // reports Cancelled.
+    virtual TLevelResult GetMipLevel(int32_t level, const TPixelFormat* format,
+                                     std::unique_ptr<TBitmap>& out) = 0;
+
+    // For stores whose parameters are settled in their constructor body.
+    TImageParams& MutableParams() { return m_params; }
+    // Calls the progress handler; true (go on) without one.
+    bool ReportProgress(float fraction) const;
+    const TProgressHandler& ProgressHandler() const { return m_progress; }
+
+    // Level decoding and the cache; recursive because a level asks for the one above.
+    mutable std::recursive_mutex m_lock;
+
+private:
+    TImageParams m_params;
+    TProgressHandler m_progress;                                 // under m_lock
+    std::vector<std::vector<std::unique_ptr<TBitmap>>> m_levels;  // under m_lock
+    std::optional<TTilesTag> m_tiles;
+};
+
+// A store whose decoder delivers some levels itself (at least level 0); the
+// others are built by halving the level above. A transformation from the hook
+// is applied to every level the decoder delivers.
+class TSysBitmapStore : public TBitmapStore {
+protected:
+    // params holds the picture's size as decoded.
+    TSysBitmapStore(TImageParams params, TTransformHook hook, void* hookContext);
+
+    // The level as the decoder sees it (before turning), or nothing (Done with
+    // out empty) to have it built by halving. Raises EImageError for damage.
+    virtual TLevelResult DecodeLevel(int32_t level, std::unique_ptr<TBitmap>& out) = 0;
+
+    TLevelResult GetMipLevel(int32_t level, const TPixelFormat* format,
+                             std::unique_ptr<TBitmap>& out) final;
+
+    TImageOrientation Orientation() const { return m_orientation; }
+
+private:
+    TImageOrientation m_orientation = TImageOrientation::None;
+};
+
+// Holds one ready bitmap as level 0.
+class TWrapperBitmapStore : public TSysBitmapStore {
+public:
+    explicit TWrapperBitmapStore(std::unique_ptr<TBitmap> bitmap, std::u16string name = {},
+                                 TTransformHook hook = nullptr, void* hookContext = nullptr);
+
+protected:
+    TLevelResult DecodeLevel(int32_t level, std::unique_ptr<TBitmap>& out) override;
+
+private:
+    static TImageParams ParamsOf(const TBitmap& bitmap, std::u16string name);
+    std::unique_ptr<TBitmap> m_bitmap;  // given away on the first request
+};
+
+// A light handle on a store with a copy of its parameters.
+class TImage {
+public:
+    TImage() = default;
+    explicit TImage(TRef<TBitmapStore> store);
+    const TRef<TBitmapStore>& Store() const { return m_store; }
+    const TImageParams& Params() const { return m_params; }
+    explicit operator bool() const { return bool(m_store); }
+
+private:
+    TRef<TBitmapStore> m_store;
+    TImageParams m_params;
+};
+
+}  // namespace ql

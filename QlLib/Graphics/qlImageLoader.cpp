@@ -1,0 +1,141 @@
+#include "QlLib/Graphics/qlImageLoader.h"
+
+#include <mutex>
+
+#include "QlLib/Graphics/qlBmpDecoder.h"
+#include "QlLib/Graphics/qlGifDecoder.h"
+#include "QlLib/Graphics/qlImageBytes.h"
+#include "QlLib/Graphics/qlJpegDecoder.h"
+#include "QlLib/Graphics/qlPngDecoder.h"
+#include "QlLib/Graphics/qlQlgfxDecoder.h"
+#include "QlLib/Platform/qlFileAPI.h"
+#include "QlLib/qpStringUtils.h"
+
+namespace ql {
+
+namespace {
+
+struct TDecoderRecord {
+    const char* name;
+    TImageDecoderFunc decoder;
+    std::vector<std::u16string> extensions;
+};
+
+struct TRegistry {
+    std::mutex lock;
+    std::vector<TDecoderRecord> decoders;  // under lock
+    TTransformHook defaultHook = nullptr;  // under lock
+    void* defaultContext = nullptr;
+};
+
+void Add(TRegistry& registry, const char* name, TImageDecoderFunc decoder,
+         const std::vector<std::u16string>& extensions) {
+    TDecoderRecord record{name, decoder, {}};
+    for (const std::u16string& extension : extensions) record.extensions.push_back(NormaliseExtension(extension));
+    if (registry.decoders.size() == registry.decoders.capacity())
+        registry.decoders.reserve(std::max<size_t>(8, registry.decoders.capacity() * 2));
+    registry.decoders.push_back(std::move(record));
+}
+
+// Built on first use, so that the order does not hang on which object files
+// the linker happened to initialise first.
+TRegistry& Registry() {
+    static TRegistry* registry = [] {
+        auto* r = new TRegistry;
+        Add(*r, "SysGfxLoader", DecodeQlgfx, {u".qlgfx", u".bmp", u".dib", u".png", u".gif"});
+        Add(*r, "SysBitmapLoader", DecodeBmp, {u".bmp", u".dib"});
+        Add(*r, "winJpegLoader", DecodeJpeg, {u".jpg", u".jpeg", u".jpe", u".jfif"});
+        Add(*r, "qlFPReadGIF", DecodeGif, {u".gif"});
+        Add(*r, "qlImageLib", DecodePng, {u".png"});
+        return r;
+    }();
+    return *registry;
+}
+
+std::u16string ExtensionOf(const std::u16string& name) {
+    const size_t dot = name.find_last_of(u'.');
+    const size_t separator = name.find_last_of(u"/\\");
+    if (dot == std::u16string::npos || (separator != std::u16string::npos && dot < separator)) return {};
+    return LowerCase(name.substr(dot));
+}
+
+}  // namespace
+
+std::u16string NormaliseExtension(std::u16string_view extension) {
+    size_t i = 0;
+    while (i < extension.size() && extension[i] < 33) ++i;
+    if (i < extension.size() && extension[i] == u'*') ++i;
+    std::u16string result = LowerCase(extension.substr(i));
+    if (result.empty() || result[0] != u'.') result.insert(result.begin(), u'.');
+    return result;
+}
+
+void RegisterDecoder(const char* name, TImageDecoderFunc decoder, const std::vector<std::u16string>& extensions) {
+    TRegistry& registry = Registry();
+    std::lock_guard<std::mutex> guard(registry.lock);
+    Add(registry, name, decoder, extensions);
+}
+
+void SetDefaultTransformHook(TTransformHook hook, void* context) {
+    TRegistry& registry = Registry();
+    std::lock_guard<std::mutex> guard(registry.lock);
+    registry.defaultHook = hook;
+    registry.defaultContext = context;
+}
+
+TLoadResult LoadImageFromStream(TStream& stream, const std::u16string& name) {
+    TTransformHook hook;
+    void* context;
+    {
+        TRegistry& registry = Registry();
+        std::lock_guard<std::mutex> guard(registry.lock);
+        hook = registry.defaultHook;
+        context = registry.defaultContext;
+    }
+    return LoadImageFromStream(stream, name, hook, context);
+}
+
+TLoadResult LoadImageFromStream(TStream& stream, const std::u16string& name, TTransformHook hook,
+                                void* hookContext) {
+    const int64_t start = stream.GetPosition();
+    std::u16string extension = ExtensionOf(name);
+    if (extension == u".bmp") {
+        uint8_t signature[8];
+        if (PeekBytes(stream, signature, 8) == 8 && IsPngSignature(signature, 8)) extension = u".png";
+    }
+    std::vector<TDecoderRecord> decoders;
+    {
+        TRegistry& registry = Registry();
+        std::lock_guard<std::mutex> guard(registry.lock);
+        decoders = registry.decoders;
+    }
+    for (const TDecoderRecord& record : decoders) {
+        if (!extension.empty() &&
+            std::find(record.extensions.begin(), record.extensions.end(), extension) == record.extensions.end())
+            continue;
+        try {
+            TRef<TBitmapStore> store = record.decoder(stream, name, hook, hookContext);
+            if (store) return {TImage(std::move(store)), record.name};
+        } catch (const std::exception&) {
+            // damaged data: the next decoder may still know it
+        }
+        stream.SetPosition(start);
+    }
+    return {};
+}
+
+TLoadResult LoadImageFromStream(std::unique_ptr<TStream> stream, const std::u16string& name) {
+    return stream ? LoadImageFromStream(*stream, name) : TLoadResult{};
+}
+
+TLoadResult LoadImageFromFile(const std::u16string& path) {
+    if (!TFileAPI::FileExists(path)) return {};
+    try {
+        auto stream = std::make_unique<TFileStream>(path, TFileAccess::Read, kShareRead, TFileDisposition::OpenExisting);
+        return LoadImageFromStream(std::move(stream), path);
+    } catch (const std::exception&) {
+        return {};
+    }
+}
+
+}  // namespace ql

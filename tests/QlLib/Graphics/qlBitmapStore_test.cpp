@@ -1,0 +1,152 @@
+#include "QlLib/Graphics/qlBitmapStore.h"
+
+#include <gtest/gtest.h>
+
+#include "QlLib/Graphics/ImageTestSupport.h"
+
+namespace ql {
+namespace {
+
+using test::PixelAt;
+
+std::unique_ptr<TBitmap> Numbered(int32_t w, int32_t h) {
+    auto bitmap = CreateBitmap(w, h, PfRGB24());
+    for (int32_t y = 0; y < h; ++y)
+        for (int32_t x = 0; x < w; ++x) {
+            uint8_t* p = bitmap->Row(y) + x * 3;
+            p[0] = uint8_t(x);
+            p[1] = uint8_t(y);
+            p[2] = uint8_t(10 * y + x);
+        }
+    return bitmap;
+}
+
+// Counts the decodes of level 0 and can be told to report progress.
+class TCountingStore : public TSysBitmapStore {
+public:
+    explicit TCountingStore(int32_t w, int32_t h) : TSysBitmapStore({u"c", w, h, PfRGB24()}, nullptr, nullptr) {}
+    int decodes = 0;
+    bool wrongSize = false;
+    bool nothing = false;
+
+protected:
+    TLevelResult DecodeLevel(int32_t level, std::unique_ptr<TBitmap>& out) override {
+        if (level != 0) return TLevelResult::Done;
+        ++decodes;
+        if (!ReportProgress(0.5f)) return TLevelResult::Cancelled;
+        if (!nothing) out = Numbered(Width() + (wrongSize ? 1 : 0), Height());
+        return TLevelResult::Done;
+    }
+};
+
+TEST(BitmapStore, Levels_AreDecodedOnceAndConvertedBeside) {
+    auto store = MakeRef<TCountingStore>(5, 3);
+    TBitmap* level0 = store->GetBitmap(0);
+    ASSERT_NE(level0, nullptr);
+    EXPECT_EQ(store->GetBitmap(0), level0);
+    TBitmap* argb = store->GetBitmap(0, PfARGB32());
+    ASSERT_NE(argb, nullptr);
+    EXPECT_EQ(argb->PixelFormat(), PfARGB32());
+    EXPECT_EQ(PixelAt(*argb, 4, 2), PixelAt(*level0, 4, 2));
+    EXPECT_EQ(store->GetBitmap(0, PfARGB32()), argb);
+    TBitmap* level1 = store->GetBitmap(1);
+    ASSERT_NE(level1, nullptr);
+    EXPECT_EQ(level1->Width(), 3);
+    EXPECT_EQ(level1->Height(), 2);
+    EXPECT_EQ(store->GetBitmap(5)->Width(), 1);
+    EXPECT_EQ(store->decodes, 1);
+    EXPECT_EQ(store->LevelCount(), 4);  // 5x3, 3x2, 2x1, 1x1
+}
+
+TEST(BitmapStore, CancelledDecode_IsNotCachedAndDecodesAgain) {
+    auto store = MakeRef<TCountingStore>(4, 4);
+    store->SetProgress([](float) { return false; });
+    EXPECT_EQ(store->GetBitmap(0), nullptr);
+    EXPECT_EQ(store->GetBitmap(1), nullptr);
+    store->SetProgress([](float) { return true; });
+    EXPECT_NE(store->GetBitmap(1), nullptr);
+    EXPECT_EQ(store->decodes, 3);
+}
+
+TEST(BitmapStore, CancelledHalving_IsNotCached) {
+    auto store = MakeRef<TCountingStore>(8, 8);
+    ASSERT_NE(store->GetBitmap(0), nullptr);
+    int calls = 0;
+    store->SetProgress([&](float) { return ++calls > 100; });
+    EXPECT_EQ(store->GetBitmap(1), nullptr);
+    store->SetProgress({});
+    TBitmap* level1 = store->GetBitmap(1);
+    ASSERT_NE(level1, nullptr);
+    EXPECT_EQ(level1->Width(), 4);
+    EXPECT_EQ(store->decodes, 1);
+}
+
+TEST(BitmapStore, DecoderFaults_AreAssertions) {
+    auto wrong = MakeRef<TCountingStore>(4, 4);
+    wrong->wrongSize = true;
+    try {
+        wrong->GetBitmap(0);
+        FAIL();
+    } catch (const EAssertionFailed& e) {
+        EXPECT_NE(std::string(e.what()).find("Incorrect MipLevelIndex"), std::string::npos);
+    }
+    auto none = MakeRef<TCountingStore>(4, 4);
+    none->nothing = true;
+    try {
+        none->GetBitmap(0);
+        FAIL();
+    } catch (const EAssertionFailed& e) {
+        EXPECT_NE(std::string(e.what()).find("\"TCountingStore.GetMipLevel(0)\" Not Assigned"), std::string::npos);
+    }
+}
+
+TImageOrientation TurnBy(void* code, TImageParams& params) {
+    const TImageOrientation o = OrientationOfCode(*static_cast<int*>(code));
+    if (o == TImageOrientation::RotateClockwise || o == TImageOrientation::RotateCounterClockwise)
+        std::swap(params.Width, params.Height);
+    return o;
+}
+
+TEST(BitmapStore, OrientationHook_TurnsEveryLevel) {
+    int code = 6;
+    auto store = MakeRef<TWrapperBitmapStore>(Numbered(3, 2), u"p", &TurnBy, &code);
+    EXPECT_EQ(store->Width(), 2);
+    EXPECT_EQ(store->Height(), 3);
+    TBitmap* turned = store->GetBitmap(0);
+    ASSERT_EQ(turned->Width(), 2);
+    ASSERT_EQ(turned->Height(), 3);
+    // Clockwise: the old bottom-left corner is the new top-left.
+    auto original = Numbered(3, 2);
+    EXPECT_EQ(PixelAt(*turned, 0, 0), PixelAt(*original, 0, 1));
+    EXPECT_EQ(PixelAt(*turned, 1, 0), PixelAt(*original, 0, 0));
+    EXPECT_EQ(PixelAt(*turned, 0, 2), PixelAt(*original, 2, 1));
+    EXPECT_EQ(store->GetBitmap(1)->Width(), 1);
+    EXPECT_EQ(store->GetBitmap(1)->Height(), 2);
+
+    code = 8;
+    auto ccw = MakeRef<TWrapperBitmapStore>(Numbered(3, 2), u"p", &TurnBy, &code);
+    EXPECT_EQ(PixelAt(*ccw->GetBitmap(0), 0, 0), PixelAt(*original, 2, 0));
+    code = 3;
+    auto half = MakeRef<TWrapperBitmapStore>(Numbered(3, 2), u"p", &TurnBy, &code);
+    EXPECT_EQ(PixelAt(*half->GetBitmap(0), 0, 0), PixelAt(*original, 2, 1));
+    EXPECT_EQ(half->Width(), 3);
+}
+
+TEST(ImageSize, HostileSizes_AreRefusedBeforeAllocation) {
+    EXPECT_THROW(CheckImageSize(0, 10), EImageError);
+    EXPECT_THROW(CheckImageSize(70000, 1), EImageError);
+    EXPECT_THROW(CheckImageSize(65535, 65535), EImageError);
+    EXPECT_THROW(CheckImageSize(1000, 1000, int64_t(1) << 40), EImageError);
+    EXPECT_NO_THROW(CheckImageSize(6000, 4000));
+}
+
+TEST(ImageHandle, CopiesShareTheStore) {
+    TImage image(MakeRef<TWrapperBitmapStore>(Numbered(4, 2)));
+    TImage copy = image;
+    EXPECT_EQ(copy.Store().Get(), image.Store().Get());
+    EXPECT_EQ(copy.Params().Width, 4);
+    EXPECT_EQ(image.Store()->RefCount(), 2);
+}
+
+}  // namespace
+}  // namespace ql
