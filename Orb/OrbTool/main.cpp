@@ -21,6 +21,8 @@ const TSubcommand kSubcommands[] = {
     {"ls", "list the entries of a show's package", orb::RunLs},
     {"cat", "write one entry of a show's package to standard output", orb::RunCat},
     {"decode", "decode a picture with the player's decoders, optionally to PNG", orb::RunDecode},
+    {"text", "render a text (and its shadow) with the text producer into a PNG", orb::RunText},
+    {"mask", "write a preset soft-edged mask as PNG", orb::RunMask},
 };
 
 void PrintUsage(std::FILE* out) {

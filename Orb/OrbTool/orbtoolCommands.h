@@ -21,4 +21,10 @@ int RunCat(const std::vector<std::string>& args);
 // decode IMAGE [--level N] [--orientation 1|3|6|8] [-o OUT.png]
 int RunDecode(const std::vector<std::string>& args);
 
+// text TEXT [--font NAME] [--size PX] [--bold] [--italic] [--color AARRGGBB]
+//      [--shadow BLUR,OFFSETX,OFFSETY,OPACITY] -o OUT.png
+int RunText(const std::vector<std::string>& args);
+// mask ellipse|roundrect --size WxH [--softness N] [--corner N] -o OUT.png
+int RunMask(const std::vector<std::string>& args);
+
 }  // namespace orb

@@ -74,7 +74,16 @@ std::mutex g_fontconfigLock;  // fontconfig's configuration is set up once and s
 // The file and face index of the best match; false when fontconfig has none.
 bool MatchFont(const std::string& family, bool bold, bool italic, std::string& file, int& index) {
     std::lock_guard<std::mutex> guard(g_fontconfigLock);
-    if (!FcInit()) return false;
+    // fontconfig's configuration lives until the process ends and is handed
+    // back then, so that leak checkers see a clean exit.
+    struct TFontconfig {
+        bool ready = FcInit() != FcFalse;
+        ~TFontconfig() {
+            if (ready) FcFini();
+        }
+    };
+    static TFontconfig fontconfig;
+    if (!fontconfig.ready) return false;
     FcPattern* pattern = FcPatternCreate();
     if (!pattern) return false;
     FcPatternAddString(pattern, FC_FAMILY, reinterpret_cast<const FcChar8*>(family.c_str()));
