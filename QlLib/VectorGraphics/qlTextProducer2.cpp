@@ -139,7 +139,7 @@ TTextLayout TTextProducer::Layout(float k) const {
     const double h = std::ceil(double(layout.Height) + layout.OverhangTop + layout.OverhangBottom + 2);
     // Sizes come from show data: a text too large for any picture is an error,
     // not an allocation.
-    if (!(w >= 1 && w <= kMaxBitmapSide && h >= 1 && h <= kMaxBitmapSide))
+    if (!(w >= 1 && w <= kMaxBitmapSide && h >= 1 && h <= kMaxBitmapSide && w * h <= kMaxTextPicturePixels))
         throw EVectorTextError("Text picture too large");
     layout.PictureWidth = int32_t(w);
     layout.PictureHeight = int32_t(h);

@@ -19,6 +19,10 @@ namespace ql {
 
 QL_COMMON_EXCEPTION(EVectorTextError, TCommonException);
 
+// The largest text picture made (8192 x 8192); stored texts asking for more
+// raise EVectorTextError instead of allocating.
+constexpr double kMaxTextPicturePixels = double(1 << 26);
+
 struct TGlyphInfo {
     std::u16string FontName;
     uint16_t Key = 0;
