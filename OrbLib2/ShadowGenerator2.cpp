@@ -28,14 +28,19 @@ std::string Number(double value) {
 }  // namespace
 
 std::u16string ShadowKey(const TShadowParams& p) {
-    const std::string tail = ":" + std::to_string(p.ObjectRect.right) + ":" + std::to_string(p.ObjectRect.bottom) +
-                             ":" + std::to_string(p.MarginX) + ":" + std::to_string(p.MarginY) + ":" +
-                             std::to_string(p.BackgroundAlpha) + ":" + Number(p.BlurSize) + ":" +
-                             std::to_string(p.Colour) + ":" + Number(p.Opacity) + ":" +
-                             std::to_string(p.SpreadIndex) + ":" + std::to_string(p.Shape[0]) + ":" +
-                             std::to_string(p.Shape[1]) + ":" + std::to_string(p.Shape[2]) + ":" +
-                             std::to_string(p.StoreLevel) + ":" + std::to_string(p.Flags);
-    return u"Shadow: " + p.PictureKey + ql::FromUtf8(tail);
+    std::string tail;
+    for (const std::string& field :
+         {std::to_string(p.ObjectRect.right), std::to_string(p.ObjectRect.bottom), std::to_string(p.MarginX),
+          std::to_string(p.MarginY), std::to_string(p.BackgroundAlpha), Number(p.BlurSize), std::to_string(p.Colour),
+          Number(p.Opacity), std::to_string(p.SpreadIndex), std::to_string(p.Shape[0]), std::to_string(p.Shape[1]),
+          std::to_string(p.Shape[2]), std::to_string(p.StoreLevel), std::to_string(p.Flags)}) {
+        tail += ':';
+        tail += field;
+    }
+    std::u16string key = u"Shadow: ";
+    key += p.PictureKey;
+    key += ql::FromUtf8(tail);
+    return key;
 }
 
 int32_t ShadowHalvings(int64_t width, int64_t height) {
