@@ -18,6 +18,9 @@ packages=(
   libswresample-dev
   libavutil-dev
   libmp3lame-dev
+  libfreetype-dev
+  libfontconfig-dev
+  fonts-dejavu-core
   clang libclang-rt-dev
 )
 

@@ -24,6 +24,8 @@ const TSubcommand kSubcommands[] = {
     {"at", "print the slide that covers a show time", orb::RunAt},
     {"decode", "decode a picture with the player's decoders, optionally to PNG", orb::RunDecode},
     {"sound", "print a sound's media information, or decode it to WAV", orb::RunSound},
+    {"text", "render a text (and its shadow) with the text producer into a PNG", orb::RunText},
+    {"mask", "write a preset soft-edged mask as PNG", orb::RunMask},
 };
 
 void PrintUsage(std::FILE* out) {

@@ -27,4 +27,10 @@ int RunDecode(const std::vector<std::string>& args);
 // sound FILE|SHOW:NAME [--from MS] [--to MS] [-o OUT.wav]
 int RunSound(const std::vector<std::string>& args);
 
+// text TEXT [--font NAME] [--size PX] [--bold] [--italic] [--color AARRGGBB]
+//      [--shadow BLUR,OFFSETX,OFFSETY,OPACITY] -o OUT.png
+int RunText(const std::vector<std::string>& args);
+// mask ellipse|roundrect --size WxH [--softness N] [--corner N] -o OUT.png
+int RunMask(const std::vector<std::string>& args);
+
 }  // namespace orb

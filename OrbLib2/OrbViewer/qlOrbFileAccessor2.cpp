@@ -8,6 +8,7 @@
 #include "QlLib/Graphics/qlImageLoader.h"
 #include "QlLib/Platform/qlFileAPI.h"
 #include "QlLib/Platform/qlSystemAPI.h"
+#include "QlLib/VectorGraphics/qlTextProducer2.h"
 #include "QlLib/qlHashUtils.h"
 #include "QlLib/qlPartialStream.h"
 #include "QlLib/qpExceptions.h"
@@ -309,13 +310,29 @@ std::u16string PlaceholderMessage(const std::u16string& name, bool fileOpened) {
     return fileOpened ? u"Image load error:" : u"Image not found:";
 }
 
+std::unique_ptr<ql::TBitmap> RenderPlaceholderPicture(const std::u16string& text) {
+    std::vector<std::u16string> lines(1);
+    for (char16_t c : text) {
+        if (c == u'\n')
+            lines.emplace_back();
+        else
+            lines.back() += c;
+    }
+    try {
+        ql::TTextProducer producer;
+        producer.SetText(std::make_unique<ql::TSimpleVectorText>(lines, kPlaceholderFont, kPlaceholderFontSize));
+        return producer.Render(kPlaceholderTextColour, kPlaceholderBackground, {0, 0}, false, false,
+                               kPlaceholderScale);
+    } catch (const ql::Exception&) {
+        // Without any font the placeholder still stands in, as one clear pixel.
+        auto pixel = ql::CreateBitmap(1, 1, ql::PfARGB32());
+        pixel->FillRect(pixel->Bounds(), 0);
+        return pixel;
+    }
+}
+
 TPlaceholderStore::TPlaceholderStore(std::u16string text)
-    : ql::TWrapperBitmapStore([] {
-          auto pixel = ql::CreateBitmap(1, 1, ql::PfARGB32());
-          pixel->FillRect(pixel->Bounds(), 0);
-          return pixel;
-      }()),
-      PlaceholderText(std::move(text)) {}
+    : ql::TWrapperBitmapStore(RenderPlaceholderPicture(text)), PlaceholderText(std::move(text)) {}
 
 std::u16string PlaceholderTextOf(const TBitmapStore& store) {
     const auto* placeholder = dynamic_cast<const TPlaceholderStore*>(&store);

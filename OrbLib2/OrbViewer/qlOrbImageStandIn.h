@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <string>
 
 #include "QlLib/Graphics/qlBitmapStore.h"
@@ -20,8 +21,20 @@ public:
     virtual ql::TRef<TBitmapStore> BitmapStore() const = 0;
 };
 
-// Stands where a picture could not be shown. It keeps the lines the text
-// producer will draw; until then its picture is one transparent pixel.
+// The placeholder's lines in opaque yellow on opaque blue, a quarter of the
+// font size.
+inline constexpr char16_t kPlaceholderFont[] = u"Arial";
+constexpr float kPlaceholderFontSize = 64;
+constexpr float kPlaceholderScale = 0.25f;
+constexpr uint32_t kPlaceholderTextColour = 0xFFFFFF00;
+constexpr uint32_t kPlaceholderBackground = 0xFF0000FF;
+
+// The placeholder picture of the lines (joined by "\n"), drawn by the text
+// producer; one clear pixel when no font at all is installed.
+std::unique_ptr<ql::TBitmap> RenderPlaceholderPicture(const std::u16string& text);
+
+// Stands where a picture could not be shown: its picture is the rendered
+// lines, which it also keeps as text.
 class TPlaceholderStore : public ql::TWrapperBitmapStore {
 public:
     explicit TPlaceholderStore(std::u16string text);

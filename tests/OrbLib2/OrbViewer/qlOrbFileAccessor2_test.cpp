@@ -155,6 +155,26 @@ TEST(ImageCache, Placeholders_NameWhatFailed) {
     EXPECT_TRUE(broken->BitmapStore()->HasProgress());
 }
 
+TEST(ImageCache, PlaceholderPicture_YellowLinesOnBlue) {
+    TFileAccessor accessor(ql::MakeRef<TRealFileSource>());
+    auto missing = accessor.OpenImage(u"/nowhere/gone.jpg");
+    ql::TBitmap* picture = missing->BitmapStore()->GetBitmap(0);
+    ASSERT_TRUE(picture);
+    // Four lines of text at a quarter of the 64-pixel font.
+    EXPECT_GT(picture->Height(), 4 * 16);
+    EXPECT_GT(picture->Width(), 30);
+    int32_t yellow = 0, blue = 0;
+    for (int32_t y = 0; y < picture->Height(); ++y)
+        for (int32_t x = 0; x < picture->Width(); ++x) {
+            const uint8_t* p = picture->Row(y) + x * 4;  // B, G, R, A
+            EXPECT_EQ(p[3], 255);
+            yellow += p[0] == 0 && p[1] == 255 && p[2] == 255;
+            blue += p[0] == 255 && p[1] == 0 && p[2] == 0;
+        }
+    EXPECT_GT(yellow, 50);
+    EXPECT_GT(blue, yellow);
+}
+
 ql::TRef<TBitmapStore> ProvideRed(const std::u16string& name, void* calls) {
     ++*static_cast<int*>(calls);
     if (name != u"red") return nullptr;

@@ -1,0 +1,161 @@
+#include "OrbLib2/ShadowGenerator2.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <numbers>
+
+#include "OrbLib2/DropShadow2.h"
+#include "OrbLib2/MaskGenerator.h"
+#include "QlLib/qpStringUtils.h"
+
+namespace orb {
+
+namespace {
+
+constexpr int64_t kMaxShadowArea = 700000;
+constexpr int64_t kMaxShadowSide = 10000;
+constexpr double kReducedShadowArea = 40000;
+// Object sizes and margins come from the show; beyond this they are nonsense.
+constexpr int32_t kMaxObjectSide = 1 << 20;
+
+std::string Number(double value) {
+    char buffer[64];
+    std::snprintf(buffer, sizeof buffer, "%.15g", value);
+    return buffer;
+}
+
+}  // namespace
+
+std::u16string ShadowKey(const TShadowParams& p) {
+    std::string tail;
+    for (const std::string& field :
+         {std::to_string(p.ObjectRect.right), std::to_string(p.ObjectRect.bottom), std::to_string(p.MarginX),
+          std::to_string(p.MarginY), std::to_string(p.BackgroundAlpha), Number(p.BlurSize), std::to_string(p.Colour),
+          Number(p.Opacity), std::to_string(p.SpreadIndex), std::to_string(p.Shape[0]), std::to_string(p.Shape[1]),
+          std::to_string(p.Shape[2]), std::to_string(p.StoreLevel), std::to_string(p.Flags)}) {
+        tail += ':';
+        tail += field;
+    }
+    std::u16string key = u"Shadow: ";
+    key += p.PictureKey;
+    key += ql::FromUtf8(tail);
+    return key;
+}
+
+int32_t ShadowHalvings(int64_t width, int64_t height) {
+    int32_t k = 0;
+    while ((width * height > kMaxShadowArea || width > kMaxShadowSide || height > kMaxShadowSide) &&
+           (width > 1 || height > 1)) {
+        width = std::max<int64_t>(1, width / 2);
+        height = std::max<int64_t>(1, height / 2);
+        ++k;
+    }
+    return k;
+}
+
+TShadowParams ReduceShadowParams(const TShadowParams& params) {
+    TShadowParams p = params;
+    const double w = p.ObjectRect.right, h = p.ObjectRect.bottom;
+    const double area = (w + 2.0 * p.MarginX) * (h + 2.0 * p.MarginY);
+    if (!(area > 0)) return p;
+    const double x = std::sqrt(kReducedShadowArea / area);
+    p.ObjectRect.right = static_cast<int32_t>(std::lround(w * x));
+    p.ObjectRect.bottom = static_cast<int32_t>(std::lround(h * x));
+    p.MarginX = static_cast<int32_t>(std::lround(p.MarginX * x));
+    p.MarginY = static_cast<int32_t>(std::lround(p.MarginY * x));
+    p.BlurSize = static_cast<float>(std::sqrt(double(p.ObjectRect.right) * p.ObjectRect.bottom) * p.BlurSize /
+                                    400.0 * 1.1);
+    return p;
+}
+
+std::unique_ptr<ql::TBitmap> HalveBitmap(const ql::TBitmap& source) {
+    const int32_t bpp = source.BytesPerPixel();
+    const int32_t w = std::max(1, source.Width() / 2), h = std::max(1, source.Height() / 2);
+    auto result = std::make_unique<ql::TDirectBitmap>(w, h, source.PixelFormat());
+    const int32_t lastX = source.Width() - 1, lastY = source.Height() - 1;
+    for (int32_t y = 0; y < h; ++y) {
+        const uint8_t* r0 = source.Row(std::min(2 * y, lastY));
+        const uint8_t* r1 = source.Row(std::min(2 * y + 1, lastY));
+        uint8_t* out = result->Row(y);
+        for (int32_t x = 0; x < w; ++x) {
+            const size_t x0 = size_t(std::min(2 * x, lastX)) * bpp, x1 = size_t(std::min(2 * x + 1, lastX)) * bpp;
+            for (int32_t c = 0; c < bpp; ++c)
+                out[size_t(x) * bpp + c] = uint8_t((r0[x0 + c] + r0[x1 + c] + r1[x0 + c] + r1[x1 + c] + 2) / 4);
+        }
+    }
+    return result;
+}
+
+TShadowPicture TShadowGenerator::Generate(const TShadowParams& input, const ql::TBitmap* picture, bool reduced,
+                                          const ql::TProgressHandler& progress) const {
+    QL_ASSERT(input.ObjectRect.left == 0 && input.ObjectRect.top == 0, "TShadowGenerator: rectangle must start at 0, 0");
+    TShadowParams p = input;
+    p.ObjectRect.right = std::clamp(p.ObjectRect.right, 1, kMaxObjectSide);
+    p.ObjectRect.bottom = std::clamp(p.ObjectRect.bottom, 1, kMaxObjectSide);
+    p.MarginX = std::clamp(p.MarginX, 0, kMaxObjectSide);
+    p.MarginY = std::clamp(p.MarginY, 0, kMaxObjectSide);
+    if (!std::isfinite(p.BlurSize) || p.BlurSize < 0) p.BlurSize = 0;
+    if (reduced) p = ReduceShadowParams(p);
+    p.ObjectRect.right = std::max(1, p.ObjectRect.right);
+    p.ObjectRect.bottom = std::max(1, p.ObjectRect.bottom);
+
+    TShadowPicture result;
+    int64_t width = int64_t(p.ObjectRect.right) + 2 * int64_t(p.MarginX);
+    int64_t height = int64_t(p.ObjectRect.bottom) + 2 * int64_t(p.MarginY);
+    const int32_t k = ShadowHalvings(width, height);
+    width = std::max<int64_t>(1, width >> k);
+    height = std::max<int64_t>(1, height >> k);
+    const double divisor = double(int64_t(1) << k);
+    const int32_t mx = static_cast<int32_t>(std::lround(p.MarginX / divisor));
+    const int32_t my = static_cast<int32_t>(std::lround(p.MarginY / divisor));
+
+    ql::TDirectBitmap canvas(int32_t(width), int32_t(height), ql::PfARGB32());
+    canvas.FillRect(canvas.Bounds(), uint32_t(p.BackgroundAlpha) << 24);
+
+    if (p.PictureKey != u"N\\A" && picture) {
+        const ql::TRect crop = ql::IntersectRect(picture->Bounds(), p.ObjectRect);
+        std::unique_ptr<ql::TBitmap> silhouette = ql::CreateBitmap(crop.Width(), crop.Height(), picture->PixelFormat());
+        silhouette->CopyRect(crop, *picture, {0, 0});
+        for (int32_t i = 0; i < k; ++i) silhouette = HalveBitmap(*silhouette);
+        canvas.CopyRect(silhouette->Bounds(), *silhouette, {mx, my});
+    } else if (p.Shape[0] == 255 && p.Shape[1] == 255) {
+        canvas.FillRect({mx, my, int32_t(width) - mx, int32_t(height) - my}, 0xFF000000);
+    } else {
+        TMaskParams shape;
+        shape.Width = int32_t(width) - 2 * mx;
+        shape.Height = int32_t(height) - 2 * my;
+        shape.Shape = p.Shape[0] == msEllipse ? msEllipse : msRoundedRect;
+        shape.Corner = p.Shape[1];
+        shape.Softness = p.Shape[2];
+        if (std::unique_ptr<ql::TBitmap> alpha = TMaskGenerator().GenerateAlpha(shape)) {
+            for (int32_t y = 0; y < alpha->Height(); ++y) {
+                const uint8_t* a = alpha->Row(y);
+                uint8_t* out = canvas.Row(y + my) + size_t(mx) * 4;
+                for (int32_t x = 0; x < alpha->Width(); ++x) out[size_t(x) * 4 + 3] = std::max(out[size_t(x) * 4 + 3], a[x]);
+            }
+        }
+    }
+
+    const double opacity = std::isfinite(p.Opacity) ? std::clamp(double(p.Opacity), 0.0, 100.0) : 0.0;
+    const uint32_t colour = (p.Colour & 0xFFFFFF) | uint32_t(std::lround(opacity * 255 / 100)) << 24;
+    const std::optional<TCurvesData> curve = TCurvesData::Builtin(p.SpreadIndex);
+    result.Bitmap = TShadowProducer().Produce(canvas, colour, float(p.BlurSize / divisor), curve ? &*curve : nullptr,
+                                              progress);
+    result.Halvings = k;
+    result.Params = p;
+    result.Key = ShadowKey(p);
+    return result;
+}
+
+ql::TPointF TShadow::Offset(ql::TPointF axisX, ql::TPointF axisY, float distance, float angle) const {
+    const double lx = std::hypot(axisX.x, axisX.y), ly = std::hypot(axisY.x, axisY.y);
+    const double length = std::sqrt(lx * ly) * distance * m_distanceScale / 100.0;
+    const double radians = angle * std::numbers::pi / 180.0;
+    const double c = std::cos(radians) * length, s = std::sin(radians) * length;
+    if (!m_3D) return {float(c), float(s)};
+    if (lx == 0 || ly == 0) return {0, 0};
+    return {float(axisX.x / lx * c + axisY.x / ly * s), float(axisX.y / lx * c + axisY.y / ly * s)};
+}
+
+}  // namespace orb
