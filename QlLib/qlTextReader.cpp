@@ -251,20 +251,7 @@ size_t TUTF8Reader::Decode(char16_t* dest, size_t count) {
         }
         size_t extra;
         uint32_t value;
-        if (lead >= 0xC0 && lead <= 0xDF) {
-            extra = 1;
-            value = lead ^ 0xC0;
-        } else if (lead >= 0xE0 && lead <= 0xEF) {
-            extra = 2;
-            value = lead ^ 0xE0;
-        } else if (lead >= 0xF0 && lead <= 0xF7) {
-            extra = 3;
-            value = lead ^ 0xF0;
-        } else {
-            // Continuation bytes out of place, and the 5- and 6-byte leads
-            // (F8..FD), whose values lie beyond what 16-bit text can carry.
-            throw EInvalidChar();
-        }
+        if (!Utf8Lead(lead, extra, value)) throw EInvalidChar();
         const size_t available = m_fill - m_index - 1;
         const size_t checked = std::min(extra, available);
         for (size_t k = 1; k <= checked; ++k) {

@@ -20,18 +20,7 @@ void DecodeUtf8(std::string_view bytes, TSink&& sink) {
         }
         size_t extra;
         uint32_t value;
-        if (lead >= 0xC0 && lead <= 0xDF) {
-            extra = 1;
-            value = lead ^ 0xC0;
-        } else if (lead >= 0xE0 && lead <= 0xEF) {
-            extra = 2;
-            value = lead ^ 0xE0;
-        } else if (lead >= 0xF0 && lead <= 0xF7) {
-            extra = 3;
-            value = lead ^ 0xF0;
-        } else {
-            throw EInvalidChar(kInvalidUtf8CharMessage);
-        }
+        if (!Utf8Lead(lead, extra, value)) throw EInvalidChar(kInvalidUtf8CharMessage);
         if (size - i - 1 < extra) throw EInvalidChar(kInvalidUtf8CharMessage);
         for (size_t k = 1; k <= extra; ++k) {
             const uint8_t next = p[i + k];

@@ -36,6 +36,22 @@ std::u16string Utf8ToUnicode(std::string_view bytes);
 std::u16string Utf8ToUnicode(const uint8_t* buffer, size_t start, size_t count);
 
 // The two halves of a supplementary value (10000..10FFFF hex).
+// The continuation-byte count and the value bits of a lead byte of one to four
+// bytes; false for continuation bytes and the 5- and 6-byte leads (F8..FD),
+// whose values lie beyond what 16-bit text can carry.
+inline bool Utf8Lead(uint8_t lead, size_t& extra, uint32_t& bits) {
+    if (lead >= 0xC0 && lead <= 0xDF) {
+        extra = 1, bits = lead ^ 0xC0u;
+    } else if (lead >= 0xE0 && lead <= 0xEF) {
+        extra = 2, bits = lead ^ 0xE0u;
+    } else if (lead >= 0xF0 && lead <= 0xF7) {
+        extra = 3, bits = lead ^ 0xF0u;
+    } else {
+        return false;
+    }
+    return true;
+}
+
 inline char16_t HighSurrogateOf(uint32_t value) {
     return static_cast<char16_t>(0xD800 | ((((value >> 16) - 1) & 0x0F) << 6) |
                                  ((value >> 10) & 0x3F));

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "Orb/OrbTool/orbtoolCommands.h"
+#include "Orb/OrbTool/orbtoolSupport.h"
 #include "OrbLib2/OrbViewer/qlOrbShowLocator.h"
 #include "OrbLib2/OrbViewer/qlOrbUnpack.h"
 #include "QlLib/Graphics/qlGifDecoder.h"
@@ -17,7 +18,8 @@
 namespace orb {
 
 namespace {
-constexpr int kExitError = 2;
+using tool::Fail;
+using tool::kExitError;
 
 const char kDecodeHelp[] =
     "usage: orbtool decode IMAGE [--level N] [--orientation 1|3|6|8] [-o OUT.png]\n"
@@ -26,10 +28,6 @@ const char kDecodeHelp[] =
     "the number of levels, the number of animation frames and the decoder's name.\n"
     "-o writes the level as PNG (an animated GIF as its strip of frames).\n";
 
-int Fail(const std::string& message) {
-    std::fprintf(stderr, "%s\n", message.c_str());
-    return kExitError;
-}
 
 ql::TImageOrientation TurnByCode(void* code, ql::TImageParams& params) {
     const ql::TImageOrientation o = ql::OrientationOfCode(*static_cast<int32_t*>(code));

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "Orb/OrbTool/orbtoolCommands.h"
+#include "Orb/OrbTool/orbtoolSupport.h"
 #include "QlLib/qlIniStorage.h"
 #include "QlLib/qpStringUtils.h"
 
@@ -20,10 +21,8 @@ constexpr const char* kIniUsage =
     "Names are UTF-8 and compared without regard to case. Exit codes: 0 done,\n"
     "1 section or key not found, 2 unreadable or mis-encoded file, or bad usage.\n";
 
-int Fail(const std::string& message) {
-    std::fprintf(stderr, "orbtool ini: %s\n", message.c_str());
-    return 2;
-}
+// Errors of this command name it.
+int Fail(const std::string& message) { return tool::Fail("orbtool ini: " + message); }
 
 void PutLine(const std::u16string& text) {
     const std::string bytes = ql::ToUtf8(text) + '\n';

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "Orb/OrbTool/orbtoolCommands.h"
+#include "Orb/OrbTool/orbtoolSupport.h"
 #include "OrbLib2/OrbViewer/qlOrbPackFormat.h"
 #include "OrbLib2/OrbViewer/qlOrbPackWriter.h"
 #include "OrbLib2/OrbViewer/qlOrbShowLocator.h"
@@ -17,21 +18,11 @@
 namespace orb {
 
 namespace {
-constexpr int kExitError = 2;
+using tool::Fail;
+using tool::kExitError;
 
-int Fail(const std::string& message) {
-    std::fprintf(stderr, "%s\n", message.c_str());
-    return kExitError;
-}
 
-int Fail(const std::u16string& message) { return Fail(ql::ToUtf8(message)); }
 
-bool IsHelp(const std::vector<std::string>& args) {
-    for (const std::string& arg : args) {
-        if (arg == "--help" || arg == "-h") return true;
-    }
-    return false;
-}
 
 std::unique_ptr<ql::TFileStream> OpenRead(const std::u16string& name) {
     return std::make_unique<ql::TFileStream>(name, ql::TFileAccess::Read, ql::kShareRead,
@@ -63,7 +54,7 @@ const char kCatHelp[] =
 }  // namespace
 
 int RunPack(const std::vector<std::string>& args) {
-    if (IsHelp(args)) {
+    if (tool::WantsHelp(args)) {
         std::fputs(kPackHelp, stdout);
         return 0;
     }
@@ -143,7 +134,7 @@ int RunPack(const std::vector<std::string>& args) {
 }
 
 int RunLs(const std::vector<std::string>& args) {
-    if (IsHelp(args)) {
+    if (tool::WantsHelp(args)) {
         std::fputs(kLsHelp, stdout);
         return 0;
     }
@@ -164,7 +155,7 @@ int RunLs(const std::vector<std::string>& args) {
 }
 
 int RunCat(const std::vector<std::string>& args) {
-    if (IsHelp(args)) {
+    if (tool::WantsHelp(args)) {
         std::fputs(kCatHelp, stdout);
         return 0;
     }

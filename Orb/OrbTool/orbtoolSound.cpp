@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "Orb/OrbTool/orbtoolCommands.h"
+#include "Orb/OrbTool/orbtoolSupport.h"
 #include "OrbLib2/OrbViewer/qlOrbShowLocator.h"
 #include "QlLib/Music/WavConverters.h"
 #include "QlLib/Platform/qlFileAPI.h"
@@ -19,18 +20,14 @@ namespace orb {
 
 namespace {
 
-constexpr int kExitError = 2;
-
 const char kSoundHelp[] =
     "usage: orbtool sound FILE [--from MS] [--to MS] [-o OUT.wav]\n"
     "  Prints format, rate, channels, data size and length in ms, tab-separated.\n"
     "  FILE may be SHOW:NAME for an entry of a show's package.\n"
     "  -o writes the range as 16-bit stereo 44100 Hz WAV.\n";
 
-int Fail(const std::string& message) {
-    std::fprintf(stderr, "orbtool sound: %s\n", message.c_str());
-    return kExitError;
-}
+// Errors of this command name it.
+int Fail(const std::string& message) { return tool::Fail("orbtool sound: " + message); }
 
 bool ParseMs(const std::string& text, double& ms) {
     const std::optional<double> value = ql::TryStrToFloat(ql::FromUtf8(text));
@@ -81,12 +78,12 @@ int RunSound(const std::vector<std::string>& args) {
             file = arg;
         } else {
             std::fputs(kSoundHelp, stderr);
-            return kExitError;
+            return tool::kExitError;
         }
     }
     if (file.empty()) {
         std::fputs(kSoundHelp, stderr);
-        return kExitError;
+        return tool::kExitError;
     }
 
     // SHOW:NAME opens a package entry through the show's file accessor.

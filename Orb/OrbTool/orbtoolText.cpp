@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "Orb/OrbTool/orbtoolCommands.h"
+#include "Orb/OrbTool/orbtoolSupport.h"
 #include "OrbLib2/MaskGenerator.h"
 #include "OrbLib2/ShadowGenerator2.h"
 #include "QlLib/Graphics/qlPngWriter.h"
@@ -21,7 +22,8 @@ namespace orb {
 
 namespace {
 
-constexpr int kExitError = 2;
+using tool::Fail;
+using tool::kExitError;
 
 const char kTextHelp[] =
     "usage: orbtool text TEXT [--font NAME] [--size PX] [--bold] [--italic]\n"
@@ -35,10 +37,6 @@ const char kMaskHelp[] =
     "Writes a preset mask (white = opaque) as PNG and prints its cache key.\n"
     "Softness and corner size are percent (defaults 20 and 20).\n";
 
-int Fail(const std::string& message) {
-    std::fprintf(stderr, "%s\n", message.c_str());
-    return kExitError;
-}
 
 void WritePng(const ql::TBitmap& bitmap, const std::string& name) {
     const std::vector<uint8_t> png = ql::EncodePng(bitmap);

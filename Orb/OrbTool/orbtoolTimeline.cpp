@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "Orb/OrbTool/orbtoolCommands.h"
+#include "Orb/OrbTool/orbtoolSupport.h"
 #include "OrbLib2/OrbClasses/qlOrbSource2.h"
 #include "OrbLib2/OrbViewer/qlOrbShowLocator.h"
 #include "QlLib/qpExceptions.h"
@@ -17,19 +18,10 @@
 namespace orb {
 
 namespace {
-constexpr int kExitError = 2;
+using tool::Fail;
+using tool::kExitError;
 
-int Fail(const std::string& message) {
-    std::fprintf(stderr, "%s\n", message.c_str());
-    return kExitError;
-}
 
-bool IsHelp(const std::vector<std::string>& args) {
-    for (const std::string& arg : args) {
-        if (arg == "--help" || arg == "-h") return true;
-    }
-    return false;
-}
 
 // The shortest decimal that reads back to the same double.
 std::string FormatTime(double value) {
@@ -102,7 +94,7 @@ const char kAtHelp[] =
 }  // namespace
 
 int RunTimeline(const std::vector<std::string>& args) {
-    if (IsHelp(args)) {
+    if (tool::WantsHelp(args)) {
         std::fputs(kTimelineHelp, stdout);
         return 0;
     }
@@ -133,7 +125,7 @@ int RunTimeline(const std::vector<std::string>& args) {
 }
 
 int RunAt(const std::vector<std::string>& args) {
-    if (IsHelp(args)) {
+    if (tool::WantsHelp(args)) {
         std::fputs(kAtHelp, stdout);
         return 0;
     }
