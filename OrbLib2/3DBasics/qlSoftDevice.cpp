@@ -416,9 +416,10 @@ void TSoftDevice::RasterBand(const TDrawState& state, const TTarget& target, con
                     if (state.pipeline == TPipeline::Yuv) {
                         int32_t yy[4], uu[4], vv[4];
                         Sample(t0.levels[0], t0.desc.width, t0.desc.height, u, v, state.filter, yy);
-                        Sample(textures[1]->levels[0], textures[1]->desc.width, textures[1]->desc.height, u, v,
+                        const float u2 = float(interp(7) * w), v2 = float(interp(8) * w);
+                        Sample(textures[1]->levels[0], textures[1]->desc.width, textures[1]->desc.height, u2, v2,
                                state.filter, uu);
-                        Sample(textures[2]->levels[0], textures[2]->desc.width, textures[2]->desc.height, u, v,
+                        Sample(textures[2]->levels[0], textures[2]->desc.width, textures[2]->desc.height, u2, v2,
                                state.filter, vv);
                         const float lum = 1.164f * float(yy[3] - 16), cb = float(uu[3] - 128), cr = float(vv[3] - 128);
                         s[0] = 255;

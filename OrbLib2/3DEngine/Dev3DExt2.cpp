@@ -7,6 +7,7 @@
 #include <thread>
 
 #include "QlLib/qpExceptions.h"
+#include "QlLib/qpStringUtils.h"
 
 namespace orb {
 
@@ -176,7 +177,14 @@ void TMultiTexture6::CutRegion(int32_t x, int32_t y, int32_t width, int32_t heig
 TDxResult TMultiTexture6::LoadAll() {
     for (const auto& tile : m_tiles) {
         const bool pending = tile->NeedsUpload() || tile->Handle() == 0;
-        const TDxResult result = tile->Load();
+        TDxResult result;
+        try {
+            result = tile->Load();
+        } catch (const std::exception&) {
+            // A failed upload leaves the rest of the picture to the next frame.
+            tile->Invalidate();
+            return TDxResult::Other;
+        }
         if (result != TDxResult::Ok) return result;
         if (pending && m_manager.UploadPause().count() > 0) std::this_thread::sleep_for(m_manager.UploadPause());
     }
@@ -214,6 +222,82 @@ TDxResult TMultiTexture6::Draw(TPointF position, const ql::TRect& source, TPoint
         if (drawn != TDxResult::Ok) result = drawn;
     }
     return result;
+}
+
+std::u16string MultiTextureKey(int32_t level, int32_t columns, int32_t rows) {
+    return ql::FromUtf8("MultiTexID: " + std::to_string(level) + ":" + std::to_string(columns) + ":" +
+                        std::to_string(rows));
+}
+
+TMultiTexture6* TTextureStore2::Find(const std::u16string& key) const {
+    for (const TTextureWrapper& item : m_items)
+        if (item.key == key) return item.texture.get();
+    return nullptr;
+}
+
+TMultiTexture6& TTextureStore2::Add(std::u16string key, std::unique_ptr<TMultiTexture6> texture) {
+    QL_ASSERT(texture != nullptr, "Texture store given no multi texture");
+    for (TTextureWrapper& item : m_items)
+        if (item.key == key) {
+            item.texture = std::move(texture);
+            return *item.texture;
+        }
+    m_items.push_back({std::move(key), std::move(texture)});
+    return *m_items.back().texture;
+}
+
+namespace {
+
+void CopyPlane(std::vector<uint8_t>& plane, int32_t width, int32_t height, const uint8_t* data, int32_t pitch) {
+    plane.resize(size_t(width) * size_t(height));
+    for (int32_t y = 0; y < height; ++y)
+        std::memcpy(plane.data() + size_t(y) * size_t(width), data + int64_t(y) * pitch, size_t(width));
+}
+
+// Calls put(x, y, value) for every surface texel, repeating the plane's edge
+// into the spare area so that filtering at the border stays on the picture.
+template <class TPut>
+void SpreadPlane(const std::vector<uint8_t>& plane, int32_t width, int32_t height, ql::TBitmap& surface, TPut put) {
+    if (plane.empty()) return;
+    for (int32_t y = 0; y < surface.Height(); ++y) {
+        const uint8_t* row = plane.data() + size_t(std::min(y, height - 1)) * size_t(width);
+        for (int32_t x = 0; x < surface.Width(); ++x) put(surface.Row(y), x, row[std::min(x, width - 1)]);
+    }
+}
+
+}  // namespace
+
+TVideoTexture::TVideoTexture(T3DScreen& screen, int32_t width, int32_t height)
+    : TCustomTexture(screen, TTextureUsage::Dynamic, 1, TTexelFormat::L8) {
+    SetSize(width, height);
+}
+
+void TVideoTexture::SetPlane(const uint8_t* data, int32_t pitch) {
+    CopyPlane(m_plane, Width(), Height(), data, pitch);
+    Invalidate();
+}
+
+bool TVideoTexture::FillTexture(int32_t level, ql::TBitmap& surface) {
+    SpreadPlane(m_plane, Width(), Height(), surface, [](uint8_t* row, int32_t x, uint8_t v) { row[x] = v; });
+    return true;
+}
+
+TGrayScaleTexture::TGrayScaleTexture(T3DScreen& screen, int32_t width, int32_t height)
+    : TCustomTexture(screen, TTextureUsage::Dynamic) {
+    SetSize(width, height);
+}
+
+void TGrayScaleTexture::SetPlane(const uint8_t* data, int32_t pitch) {
+    CopyPlane(m_plane, Width(), Height(), data, pitch);
+    Invalidate();
+}
+
+bool TGrayScaleTexture::FillTexture(int32_t level, ql::TBitmap& surface) {
+    SpreadPlane(m_plane, Width(), Height(), surface, [](uint8_t* row, int32_t x, uint8_t v) {
+        const uint32_t c = 0xFF000000u | uint32_t(v) << 16 | uint32_t(v) << 8 | v;
+        std::memcpy(row + size_t(x) * 4, &c, 4);
+    });
+    return true;
 }
 
 TBoxAntiTexture::TBoxAntiTexture(T3DScreen& screen) : TCustomTexture(screen, TTextureUsage::Managed) {

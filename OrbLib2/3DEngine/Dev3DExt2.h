@@ -6,6 +6,7 @@
 #include <chrono>
 #include <cstdint>
 #include <memory>
+#include <string>
 #include <vector>
 
 #include "OrbLib2/3DEngine/Dev3DApp2.h"
@@ -131,6 +132,52 @@ private:
     std::vector<std::unique_ptr<TTextureTile>> m_tiles;
     uint8_t m_opacity = 255;
     TFilter m_filter = TFilter::Bilinear;
+};
+
+// The key of a picture's multi-texture for one display variant:
+// "MultiTexID: <level>:<columns>:<rows>".
+std::u16string MultiTextureKey(int32_t level, int32_t columns, int32_t rows);
+
+struct TTextureWrapper {
+    std::u16string key;
+    std::unique_ptr<TMultiTexture6> texture;
+};
+
+// The multi-textures of one picture, one per display variant.
+class TTextureStore2 {
+public:
+    // nullptr when the key is not there.
+    TMultiTexture6* Find(const std::u16string& key) const;
+    // Replaces a multi-texture stored under the same key.
+    TMultiTexture6& Add(std::u16string key, std::unique_ptr<TMultiTexture6> texture);
+    void Clear() { m_items.clear(); }
+    size_t Count() const { return m_items.size(); }
+
+private:
+    std::vector<TTextureWrapper> m_items;
+};
+
+// One plane of a video frame (Y, U or V), one byte per texel.
+class TVideoTexture : public TCustomTexture {
+public:
+    TVideoTexture(T3DScreen& screen, int32_t width, int32_t height);
+    // Copies the plane (width x height bytes, rows pitch apart) for the next upload.
+    void SetPlane(const uint8_t* data, int32_t pitch);
+    bool FillTexture(int32_t level, ql::TBitmap& surface) override;
+
+protected:
+    std::vector<uint8_t> m_plane;
+};
+
+// The single-texture video fallback: the luma plane as grey "A8R8G8B8".
+class TGrayScaleTexture : public TCustomTexture {
+public:
+    TGrayScaleTexture(T3DScreen& screen, int32_t width, int32_t height);
+    void SetPlane(const uint8_t* data, int32_t pitch);
+    bool FillTexture(int32_t level, ql::TBitmap& surface) override;
+
+private:
+    std::vector<uint8_t> m_plane;
 };
 
 // Opaque white, 256 x 256, under boxes with smooth edges.

@@ -248,5 +248,66 @@ TEST(BoxAntialiaser, FlaggedEdges_FadeOverARingOutsideTheBox) {
     }
 }
 
+TEST(TextureStore, KeyNamesLevelColumnsAndRows_AndAddReplaces) {
+    EXPECT_EQ(MultiTextureKey(2, 3, 1), u"MultiTexID: 2:3:1");
+    TRig rig;
+    TTextureStore2 store;
+    EXPECT_EQ(store.Find(MultiTextureKey(0, 1, 1)), nullptr);
+    auto first = std::make_unique<TMultiTexture6>(rig.manager);
+    store.Add(MultiTextureKey(0, 1, 1), std::move(first));
+    auto second = std::make_unique<TMultiTexture6>(rig.manager);
+    TMultiTexture6* kept = second.get();
+    store.Add(MultiTextureKey(0, 1, 1), std::move(second));
+    EXPECT_EQ(store.Count(), 1u);
+    EXPECT_EQ(store.Find(u"MultiTexID: 0:1:1"), kept);
+    EXPECT_EQ(rig.manager.MultiTextureCount(), 1);
+    store.Clear();
+    EXPECT_EQ(rig.manager.MultiTextureCount(), 0);
+}
+
+TEST(VideoTexture, ThreePlanes_DrawThroughTheYuvPipeline) {
+    TRig rig(9, 7);
+    // Odd sizes: chroma planes at half size rounded down, spare area repeating the edge.
+    TVideoTexture y(rig.screen, 9, 7), u(rig.screen, 4, 3), v(rig.screen, 4, 3);
+    std::vector<uint8_t> luma(9 * 7, 235), chroma(4 * 3, 128);
+    y.SetPlane(luma.data(), 9);
+    u.SetPlane(chroma.data(), 4);
+    v.SetPlane(chroma.data(), 4);
+    EXPECT_EQ(u.TexWidth(), 32);
+    for (TVideoTexture* plane : {&y, &u, &v}) ASSERT_EQ(plane->Load(), TDxResult::Ok);
+    TDrawState state;
+    state.pipeline = TPipeline::Yuv;
+    state.textures[0] = y.Handle();
+    state.textures[1] = u.Handle();
+    state.textures[2] = v.Handle();
+    const float uMax = float(9 * y.InvWidth()), vMax = float(7 * y.InvHeight());
+    const float cuMax = float(4.5 * u.InvWidth()), cvMax = float(3.5 * u.InvHeight());
+    const TVertex quad[4] = {{0, 0, 0, 1, 0xFFFFFFFFu, 0, 0, 0, 0},
+                             {9, 0, 0, 1, 0xFFFFFFFFu, uMax, 0, cuMax, 0},
+                             {9, 7, 0, 1, 0xFFFFFFFFu, uMax, vMax, cuMax, cvMax},
+                             {0, 7, 0, 1, 0xFFFFFFFFu, 0, vMax, 0, cvMax}};
+    rig.device.Clear(0xFF000000u);
+    ASSERT_EQ(rig.screen.DrawQuad(state, quad), TDxResult::Ok);
+    for (uint32_t c : Screenshot(rig.device)) EXPECT_EQ(c, 0xFFFFFFFFu);
+}
+
+TEST(VideoTexture, GrayScaleFallback_ShowsLumaAsGrey) {
+    TRig rig(4, 4);
+    TGrayScaleTexture grey(rig.screen, 4, 4);
+    std::vector<uint8_t> luma(16, 90);
+    grey.SetPlane(luma.data(), 4);
+    ASSERT_EQ(grey.Load(), TDxResult::Ok);
+    TDrawState state;
+    state.pipeline = TPipeline::Texture;
+    state.textures[0] = grey.Handle();
+    const float m = float(4 * grey.InvWidth());
+    const TVertex quad[4] = {{0, 0, 0, 1, 0xFFFFFFFFu, 0, 0},
+                             {4, 0, 0, 1, 0xFFFFFFFFu, m, 0},
+                             {4, 4, 0, 1, 0xFFFFFFFFu, m, m},
+                             {0, 4, 0, 1, 0xFFFFFFFFu, 0, m}};
+    ASSERT_EQ(rig.screen.DrawQuad(state, quad), TDxResult::Ok);
+    EXPECT_EQ(Screenshot(rig.device)[5], 0xFF5A5A5Au);
+}
+
 }  // namespace
 }  // namespace orb
