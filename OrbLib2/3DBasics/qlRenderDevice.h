@@ -105,6 +105,9 @@ public:
     // Output (back buffer) size in pixels.
     virtual int32_t OutputWidth() const = 0;
     virtual int32_t OutputHeight() const = 0;
+    // A new output size (the window was resized); the back buffer starts
+    // cleared and textures stay.
+    virtual TDxResult ResizeOutput(int32_t width, int32_t height) = 0;
 
     // After DeviceLost every resource is gone; Restore answers DeviceLost
     // while the device cannot come back yet and Ok once it is usable again.

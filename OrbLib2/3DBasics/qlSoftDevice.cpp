@@ -16,6 +16,7 @@ constexpr int32_t kBandRows = 16;
 constexpr double kGuard = double(1 << 19) * 256.0;
 constexpr int32_t kMaxPolygon = 16;
 constexpr int32_t kAttrs = 9;
+constexpr int32_t kMaxOutputSide = 16384;
 
 uint32_t Premultiply(uint32_t c) {
     const uint32_t a = c >> 24;
@@ -66,8 +67,8 @@ struct TClipVertex {
 }  // namespace
 
 TSoftDevice::TSoftDevice(const TSoftDeviceOptions& options)
-    : m_width(std::clamp(options.width, 1, 16384)),
-      m_height(std::clamp(options.height, 1, 16384)),
+    : m_width(std::clamp(options.width, 1, kMaxOutputSide)),
+      m_height(std::clamp(options.height, 1, kMaxOutputSide)),
       m_backBuffer(size_t(m_width) * size_t(m_height), 0),
       m_budget(options.memoryBudget),
       m_pool(std::make_unique<ql::TDrawThreadPool>(std::clamp(options.threads, 1, 64))) {}
@@ -86,6 +87,16 @@ TDeviceCaps TSoftDevice::Caps() const {
 TDxResult TSoftDevice::Fail(TDxResult result) {
     m_lastResult = result;
     return LogDxResult(result);
+}
+
+TDxResult TSoftDevice::ResizeOutput(int32_t width, int32_t height) {
+    if (m_lost) return Fail(TDxResult::DeviceLost);
+    if (width < 1 || height < 1 || width > kMaxOutputSide || height > kMaxOutputSide)
+        return Fail(TDxResult::InvalidCall);
+    m_width = width;
+    m_height = height;
+    m_backBuffer.assign(size_t(width) * size_t(height), 0u);
+    return m_lastResult = TDxResult::Ok;
 }
 
 TDxResult TSoftDevice::Restore() {

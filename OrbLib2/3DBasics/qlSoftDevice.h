@@ -32,6 +32,7 @@ public:
     TDxResult LastResult() const override { return m_lastResult; }
     int32_t OutputWidth() const override { return m_width; }
     int32_t OutputHeight() const override { return m_height; }
+    TDxResult ResizeOutput(int32_t width, int32_t height) override;
     TDxResult Restore() override;
 
     TDxResult CreateTexture(const TTextureDesc& desc, TTextureHandle& handle) override;

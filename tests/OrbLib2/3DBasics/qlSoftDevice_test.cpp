@@ -150,6 +150,19 @@ TEST(SoftDevice, HugeCoordinates_AreCutBeforeConversion) {
     for (uint32_t c : AllPixels(device)) EXPECT_EQ(c, 0xFFFFFFFFu);
 }
 
+TEST(SoftDevice, ResizeOutput_KeepsTexturesAndClearsBackBuffer) {
+    TSoftDevice device({8, 8});
+    TTextureHandle texture;
+    ASSERT_EQ(device.CreateTexture({32, 32, 1}, texture), TDxResult::Ok);
+    device.Clear(0xFFFFFFFFu);
+    ASSERT_EQ(device.ResizeOutput(20, 10), TDxResult::Ok);
+    EXPECT_EQ(device.OutputWidth(), 20);
+    EXPECT_EQ(PixelAt(device, 19, 9), 0u);
+    EXPECT_EQ(device.TextureCount(), 1);
+    EXPECT_EQ(device.ResizeOutput(0, 10), TDxResult::InvalidCall);
+    EXPECT_EQ(device.ResizeOutput(100000, 10), TDxResult::InvalidCall);
+}
+
 TEST(SoftDevice, ReadPixels_OutsideTargetIsInvalid) {
     TSoftDevice device({8, 8});
     ql::TDirectBitmap bitmap(4, 4, ql::PfARGB32());
@@ -228,6 +241,58 @@ TEST(SoftDevice, YuvPipeline_ConvertsGreyAndWhite) {
     std::copy(planes, planes + 3, state.textures);
     ASSERT_EQ(device.DrawTriangles(state, Quad(0, 0, 4, 4, 0xFFFFFFFFu)), TDxResult::Ok);
     EXPECT_EQ(PixelAt(device, 1, 1), 0xFFFFFFFFu);
+}
+
+TEST(SoftDevice, TextureCoordinates_ArePerspectiveCorrect) {
+    TSoftDevice device({16, 1});
+    TTextureHandle texture;
+    ASSERT_EQ(device.CreateTexture({16, 32, 1}, texture), TDxResult::Ok);
+    ql::TDirectBitmap picture(16, 32, ql::PfARGB32());
+    for (int32_t y = 0; y < 32; ++y)
+        for (int32_t x = 0; x < 16; ++x) {
+            const uint32_t c = 0xFF000000u | uint32_t(x);
+            std::memcpy(picture.Row(y) + x * 4, &c, 4);
+        }
+    device.UploadLevel(texture, 0, picture);
+    TDrawState state;
+    state.pipeline = TPipeline::Texture;
+    state.textures[0] = texture;
+    state.filter = TFilter::Point;
+    // The right edge is three times as far away as the left one.
+    const TVertex l0{0, 0, 0, 1, 0xFFFFFFFFu, 0, 0}, r0{48, 0, 0, 3, 0xFFFFFFFFu, 1, 0};
+    const TVertex r1{48, 3, 0, 3, 0xFFFFFFFFu, 1, 1}, l1{0, 1, 0, 1, 0xFFFFFFFFu, 0, 1};
+    const std::vector<TVertex> quad = {l0, r0, r1, l0, r1, l1};
+    ASSERT_EQ(device.DrawTriangles(state, quad), TDxResult::Ok);
+    // Pixel 8 sits at 0.53 of the way on screen but only 0.27 of the way on the
+    // texture; interpolating without w would show texel 8.
+    EXPECT_EQ(PixelAt(device, 8, 0), 0xFF000004u);
+    EXPECT_EQ(PixelAt(device, 0, 0), 0xFF000000u);
+}
+
+TEST(SoftDevice, YuvPipeline_ReadsChromaAtSecondCoordinates) {
+    TSoftDevice device({2, 1});
+    TTextureHandle planes[3];
+    const ql::TPixelFormat* y8 = ql::FindPixelFormat("Y8");
+    for (int32_t i = 0; i < 3; ++i) {
+        ASSERT_EQ(device.CreateTexture({32, 32, 1, TTexelFormat::L8}, planes[i]), TDxResult::Ok);
+        ql::TDirectBitmap plane(32, 32, y8);
+        for (int32_t y = 0; y < 32; ++y) std::memset(plane.Row(y), 128, 32);
+        // Texel (1, 0) of the U plane is the only blue one.
+        if (i == 1) plane.Row(0)[1] = 240;
+        ASSERT_EQ(device.UploadLevel(planes[i], 0, plane), TDxResult::Ok);
+    }
+    TDrawState state;
+    state.pipeline = TPipeline::Yuv;
+    state.filter = TFilter::Point;
+    std::copy(planes, planes + 3, state.textures);
+    // Luma over texels 0..1, chroma over texel 1 only.
+    const float a = 2.0f / 32, c0 = 1.0f / 32, c1 = 2.0f / 32, b = 1.0f / 32;
+    const TVertex tl{0, 0, 0, 1, 0xFFFFFFFFu, 0, 0, c0, 0}, tr{2, 0, 0, 1, 0xFFFFFFFFu, a, 0, c1, 0};
+    const TVertex br{2, 1, 0, 1, 0xFFFFFFFFu, a, b, c1, b}, bl{0, 1, 0, 1, 0xFFFFFFFFu, 0, b, c0, b};
+    const std::vector<TVertex> quad = {tl, tr, br, tl, br, bl};
+    ASSERT_EQ(device.DrawTriangles(state, quad), TDxResult::Ok);
+    EXPECT_GT(PixelAt(device, 0, 0) & 0xFF, 200u);
+    EXPECT_GT(PixelAt(device, 1, 0) & 0xFF, 200u);
 }
 
 TEST(SoftDevice, OneThreadAndTwo_DrawIdenticalPixels) {
