@@ -24,24 +24,25 @@ uint32_t Premultiply(uint32_t c) {
     return (a << 24) | (ch((c >> 16) & 255) << 16) | (ch((c >> 8) & 255) << 8) | ch(c & 255);
 }
 
-int32_t ToByte(float v) {
-    const int32_t i = int32_t(v + 0.5f);
-    return i < 0 ? 0 : (i > 255 ? 255 : i);
-}
+// Clamps with NaN going to lo, so that no value reaches an integer conversion
+// out of range.
+float SafeClamp(float v, float lo, float hi) { return v > lo ? (v < hi ? v : hi) : lo; }
+
+int32_t ToByte(float v) { return int32_t(SafeClamp(v, 0.0f, 255.0f) + 0.5f); }
 
 // Premultiplied texel of a clamped texture, channels 0..255 as a, r, g, b.
 void Sample(const std::vector<uint32_t>& texels, int32_t w, int32_t h, float u, float v, TFilter filter,
             int32_t out[4]) {
     if (filter == TFilter::Point) {
-        const int32_t x = std::clamp(int32_t(std::floor(u * float(w))), 0, w - 1);
-        const int32_t y = std::clamp(int32_t(std::floor(v * float(h))), 0, h - 1);
+        const int32_t x = std::min(int32_t(SafeClamp(u * float(w), 0.0f, float(w))), w - 1);
+        const int32_t y = std::min(int32_t(SafeClamp(v * float(h), 0.0f, float(h))), h - 1);
         const uint32_t c = texels[size_t(y) * size_t(w) + size_t(x)];
         for (int32_t i = 0; i < 4; ++i) out[i] = int32_t((c >> (24 - 8 * i)) & 255);
         return;
     }
     const float fx = u * float(w) - 0.5f, fy = v * float(h) - 0.5f;
     // Clamp before converting: coordinates far outside would not fit an int.
-    const float cx = std::clamp(fx, -2.0f, float(w) + 1.0f), cy = std::clamp(fy, -2.0f, float(h) + 1.0f);
+    const float cx = SafeClamp(fx, -2.0f, float(w) + 1.0f), cy = SafeClamp(fy, -2.0f, float(h) + 1.0f);
     int32_t ix = int32_t(std::floor(cx)), iy = int32_t(std::floor(cy));
     int32_t wx = int32_t((cx - float(ix)) * 256.0f + 0.5f), wy = int32_t((cy - float(iy)) * 256.0f + 0.5f);
     if (wx == 256) { ++ix; wx = 0; }
@@ -251,6 +252,9 @@ TDxResult TSoftDevice::ReadPixels(const ql::TRect& rect, ql::TBitmap& dst) {
 
 void TSoftDevice::SetupTriangle(const TDrawState& state, const TVertex* v) {
     TClipVertex in[kMaxPolygon], out[kMaxPolygon];
+    for (int32_t i = 0; i < 3; ++i)
+        for (float f : {v[i].x, v[i].y, v[i].w, v[i].u, v[i].v, v[i].u2, v[i].v2})
+            if (!std::isfinite(f)) return;  // nothing sensible to draw
     for (int32_t i = 0; i < 3; ++i) {
         const uint32_t c = v[i].colour;
         in[i] = {{v[i].x, v[i].y, v[i].w, double((c >> 16) & 255), double((c >> 8) & 255), double(c & 255),

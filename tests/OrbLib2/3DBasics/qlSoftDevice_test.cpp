@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <limits>
 #include <random>
 #include <vector>
 
@@ -161,6 +162,26 @@ TEST(SoftDevice, ResizeOutput_KeepsTexturesAndClearsBackBuffer) {
     EXPECT_EQ(device.TextureCount(), 1);
     EXPECT_EQ(device.ResizeOutput(0, 10), TDxResult::InvalidCall);
     EXPECT_EQ(device.ResizeOutput(100000, 10), TDxResult::InvalidCall);
+}
+
+TEST(SoftDevice, NonFiniteVertices_DrawNothingAndExtremeCoordinatesClamp) {
+    TSoftDevice device({8, 8});
+    device.Clear(0xFF000000u);
+    const float nan = std::numeric_limits<float>::quiet_NaN(), inf = std::numeric_limits<float>::infinity();
+    std::vector<TVertex> bad = {{nan, 0, 0, 1}, {8, 0, 0, 1}, {0, 8, 0, 1}, {0, 0, 0, inf}, {8, 0, 0, 1}, {0, 8, 0, 1}};
+    ASSERT_EQ(device.DrawTriangles({}, bad), TDxResult::Ok);
+    EXPECT_EQ(PixelAt(device, 1, 1), 0xFF000000u);
+    TTextureHandle texture;
+    ASSERT_EQ(device.CreateTexture({32, 32, 1}, texture), TDxResult::Ok);
+    for (TFilter filter : {TFilter::Point, TFilter::Bilinear}) {
+        TDrawState state;
+        state.pipeline = TPipeline::Texture;
+        state.textures[0] = texture;
+        state.filter = filter;
+        std::vector<TVertex> far = {{0, 0, 0, 1, 0xFFFFFFFFu, -3e38f, 3e38f}, {8, 0, 0, 1, 0xFFFFFFFFu, 3e38f, -3e38f},
+                                    {0, 8, 0, 1, 0xFFFFFFFFu, 3e38f, 3e38f}};
+        EXPECT_EQ(device.DrawTriangles(state, far), TDxResult::Ok);
+    }
 }
 
 TEST(SoftDevice, ReadPixels_OutsideTargetIsInvalid) {
