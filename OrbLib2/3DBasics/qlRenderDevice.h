@@ -1,0 +1,140 @@
+// The render device: the one seam between the screen, the drawer and the
+// graphics hardware. It speaks of outputs, textures, render targets and
+// triangle lists only, never of a particular graphics interface, so the
+// software device and a GL 3.3 device implement the same contract.
+//
+// Threads: a device and everything it creates are used from one thread at a
+// time (a GL context is bound to one thread); the screen above serialises.
+//
+// Pixels: textures take straight-alpha "A8R8G8B8" rows on upload and keep
+// them premultiplied; render targets and the back buffer hold premultiplied
+// "A8R8G8B8" too. Slides rendered into textures are composed over one another
+// by transitions, and only premultiplied colour blends and filters such
+// pictures without dark fringes where transparent texels meet opaque ones.
+#pragma once
+
+#include <cstdint>
+#include <span>
+#include <string>
+
+#include "QlLib/Graphics/qlBitmap.h"
+#include "QlLib/SysObj.h"
+
+namespace orb {
+
+// Results of device calls. A renderer whose last result is NotReady counts
+// as not ready.
+enum class TDxResult : uint8_t { Ok = 0, NotReady = 1, InvalidCall = 2, DeviceLost = 3, OutOfMemory = 4, Other = 5 };
+
+// Writes "Dx Error = <n>" to the log for every result but Ok; returns result.
+TDxResult LogDxResult(TDxResult result);
+
+struct TDeviceCaps {
+    int32_t maxTexWidth = 0;
+    int32_t maxTexHeight = 0;
+    int32_t maxAnisotropy = 1;
+    uint32_t raster = 0;
+    uint32_t vendor = 0;
+    // Major * 256 + minor, as 0x0300 for 3.0.
+    uint32_t pixelShaderVersion = 0;
+};
+
+// A capability by its name, case-insensitive ("MaxTexWidth", "MaxTexHeight",
+// "MaxAnisotropy", "Raster", "Vendor", "PixelShaderVersion"); 0 if unknown.
+int64_t CapsValue(const TDeviceCaps& caps, const std::string& name);
+
+// 0 without pixel shaders 2.0, 1 for that vendor's parts below 3.0, else 2.
+int32_t ShaderLevel(const TDeviceCaps& caps);
+
+enum class TTextureUsage : uint8_t { Managed = 0, RenderTarget = 1, RenderTargetLockable = 2, Dynamic = 3 };
+// L8 holds one byte per texel: the planes of a video frame.
+enum class TTexelFormat : uint8_t { A8R8G8B8, L8 };
+
+// Texture handles are never reused: after a loss every earlier handle is
+// stale and answers InvalidCall. 0 is no texture (the back buffer as target).
+using TTextureHandle = uint32_t;
+
+struct TTextureDesc {
+    int32_t width = 0;   // a power of two
+    int32_t height = 0;  // a power of two
+    int32_t mipLevels = 1;
+    TTexelFormat format = TTexelFormat::A8R8G8B8;
+    TTextureUsage usage = TTextureUsage::Managed;
+};
+
+// Pipelines the device offers; a draw picks one.
+//   Colour:      vertex colour
+//   Texture:     texture 0 x vertex colour
+//   TextureMask: texture 0 x alpha of texture 1 (second coordinates) x colour
+//   Yuv:         textures 0, 1, 2 are Y, U, V planes (BT.601, video range);
+//                Y at the first coordinates, U and V at the second
+//   PostEffect:  texture 0 softened by constants c1 x c2 (c0 = 1 / size)
+enum class TPipeline : uint8_t { Colour, Texture, TextureMask, Yuv, PostEffect };
+
+// Blends over premultiplied destinations. Over is "source over".
+enum class TBlendMode : uint8_t { Replace, Over, Add };
+
+enum class TFilter : uint8_t { Point, Bilinear };
+
+// A vertex in homogeneous form: the target pixel is (x / w, y / w), pixel
+// (i, j) covering [i, i + 1) x [j, j + 1). Flat 2D drawing uses w = 1.
+// Colour is straight-alpha 0xAARRGGBB. Texture coordinates run 0..1 over the
+// whole texture and are interpolated perspective-correct.
+struct TVertex {
+    float x = 0, y = 0, z = 0, w = 1;
+    uint32_t colour = 0xFFFFFFFF;
+    float u = 0, v = 0;
+    float u2 = 0, v2 = 0;
+};
+
+struct TDrawState {
+    TPipeline pipeline = TPipeline::Colour;
+    TBlendMode blend = TBlendMode::Over;
+    TFilter filter = TFilter::Bilinear;
+    TTextureHandle textures[3] = {0, 0, 0};
+    uint8_t opacity = 255;  // scales every vertex's alpha
+    float constants[3][4] = {};
+    // Parts with w below this are cut away before the division.
+    float nearW = 1.0f / 1024.0f;
+};
+
+class TRenderDevice : public ql::TObj {
+public:
+    virtual TDeviceCaps Caps() const = 0;
+    virtual TDxResult LastResult() const = 0;
+    // Output (back buffer) size in pixels.
+    virtual int32_t OutputWidth() const = 0;
+    virtual int32_t OutputHeight() const = 0;
+    // A new output size (the window was resized); the back buffer starts
+    // cleared and textures stay.
+    virtual TDxResult ResizeOutput(int32_t width, int32_t height) = 0;
+
+    // After DeviceLost every resource is gone; Restore answers DeviceLost
+    // while the device cannot come back yet and Ok once it is usable again.
+    virtual TDxResult Restore() = 0;
+
+    // Ok and a fresh handle, or OutOfMemory / InvalidCall / DeviceLost.
+    virtual TDxResult CreateTexture(const TTextureDesc& desc, TTextureHandle& handle) = 0;
+    virtual void ReleaseTexture(TTextureHandle handle) = 0;
+    // Replaces a whole mip level from a bitmap of that level's size.
+    virtual TDxResult UploadLevel(TTextureHandle handle, int32_t level, const ql::TBitmap& pixels) = 0;
+    // The bytes a texture of this description takes in video memory.
+    static int64_t TextureBytes(const TTextureDesc& desc);
+
+    virtual TDxResult BeginScene() = 0;
+    virtual TDxResult EndScene() = 0;
+    virtual TDxResult Present() = 0;
+    // 0 draws to the back buffer; the texture must be a render target.
+    virtual TDxResult SetRenderTarget(TTextureHandle target) = 0;
+    // Empty rectangle: no scissor.
+    virtual void SetScissor(const ql::TRect& rect) = 0;
+    // Fills the target (inside the scissor) with a straight-alpha colour.
+    virtual TDxResult Clear(uint32_t colour) = 0;
+    // Triangles of three vertices each; a partial last triangle is ignored.
+    virtual TDxResult DrawTriangles(const TDrawState& state, std::span<const TVertex> vertices) = 0;
+    // Copies premultiplied pixels of the current target into an
+    // "A8R8G8B8" bitmap of rect's size.
+    virtual TDxResult ReadPixels(const ql::TRect& rect, ql::TBitmap& dst) = 0;
+};
+
+}  // namespace orb

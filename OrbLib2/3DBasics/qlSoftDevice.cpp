@@ -1,0 +1,492 @@
+#include "OrbLib2/3DBasics/qlSoftDevice.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+
+namespace orb {
+
+namespace {
+
+// Rows per band: bands are fixed by the target, not by the thread count, so
+// one thread and many draw the very same pixels.
+constexpr int32_t kBandRows = 16;
+// Screen positions are cut to this many pixels around the origin before they
+// become fixed point; edge products then stay far inside 64 bits.
+constexpr double kGuard = double(1 << 19) * 256.0;
+constexpr int32_t kMaxPolygon = 16;
+constexpr int32_t kAttrs = 9;
+constexpr int32_t kMaxOutputSide = 16384;
+
+uint32_t Premultiply(uint32_t c) {
+    const uint32_t a = c >> 24;
+    auto ch = [a](uint32_t v) { return (v * a + 127) / 255; };
+    return (a << 24) | (ch((c >> 16) & 255) << 16) | (ch((c >> 8) & 255) << 8) | ch(c & 255);
+}
+
+// Clamps with NaN going to lo, so that no value reaches an integer conversion
+// out of range.
+float SafeClamp(float v, float lo, float hi) { return v > lo ? (v < hi ? v : hi) : lo; }
+
+int32_t ToByte(float v) { return int32_t(SafeClamp(v, 0.0f, 255.0f) + 0.5f); }
+
+// Premultiplied texel of a clamped texture, channels 0..255 as a, r, g, b.
+void Sample(const std::vector<uint32_t>& texels, int32_t w, int32_t h, float u, float v, TFilter filter,
+            int32_t out[4]) {
+    if (filter == TFilter::Point) {
+        const int32_t x = std::min(int32_t(SafeClamp(u * float(w), 0.0f, float(w))), w - 1);
+        const int32_t y = std::min(int32_t(SafeClamp(v * float(h), 0.0f, float(h))), h - 1);
+        const uint32_t c = texels[size_t(y) * size_t(w) + size_t(x)];
+        for (int32_t i = 0; i < 4; ++i) out[i] = int32_t((c >> (24 - 8 * i)) & 255);
+        return;
+    }
+    const float fx = u * float(w) - 0.5f, fy = v * float(h) - 0.5f;
+    // Clamp before converting: coordinates far outside would not fit an int.
+    const float cx = SafeClamp(fx, -2.0f, float(w) + 1.0f), cy = SafeClamp(fy, -2.0f, float(h) + 1.0f);
+    int32_t ix = int32_t(std::floor(cx)), iy = int32_t(std::floor(cy));
+    int32_t wx = int32_t((cx - float(ix)) * 256.0f + 0.5f), wy = int32_t((cy - float(iy)) * 256.0f + 0.5f);
+    if (wx == 256) { ++ix; wx = 0; }
+    if (wy == 256) { ++iy; wy = 0; }
+    const int32_t x0 = std::clamp(ix, 0, w - 1), x1 = std::clamp(ix + 1, 0, w - 1);
+    const int32_t y0 = std::clamp(iy, 0, h - 1), y1 = std::clamp(iy + 1, 0, h - 1);
+    const uint32_t c00 = texels[size_t(y0) * size_t(w) + size_t(x0)], c10 = texels[size_t(y0) * size_t(w) + size_t(x1)];
+    const uint32_t c01 = texels[size_t(y1) * size_t(w) + size_t(x0)], c11 = texels[size_t(y1) * size_t(w) + size_t(x1)];
+    for (int32_t i = 0; i < 4; ++i) {
+        const int32_t s = 24 - 8 * i;
+        const int32_t top = int32_t((c00 >> s) & 255) * (256 - wx) + int32_t((c10 >> s) & 255) * wx;
+        const int32_t bottom = int32_t((c01 >> s) & 255) * (256 - wx) + int32_t((c11 >> s) & 255) * wx;
+        out[i] = (top * (256 - wy) + bottom * wy + 32768) >> 16;
+    }
+}
+
+// One corner before the division: x, y, w and the straight colour and
+// coordinates, all linear in space.
+struct TClipVertex {
+    double v[11];  // x, y, w, r, g, b, a, u, v, u2, v2
+};
+
+}  // namespace
+
+TSoftDevice::TSoftDevice(const TSoftDeviceOptions& options)
+    : m_width(std::clamp(options.width, 1, kMaxOutputSide)),
+      m_height(std::clamp(options.height, 1, kMaxOutputSide)),
+      m_backBuffer(size_t(m_width) * size_t(m_height), 0),
+      m_budget(options.memoryBudget),
+      m_pool(std::make_unique<ql::TDrawThreadPool>(std::clamp(options.threads, 1, 64))) {}
+
+TSoftDevice::~TSoftDevice() = default;
+
+TDeviceCaps TSoftDevice::Caps() const {
+    TDeviceCaps caps;
+    caps.maxTexWidth = 4096;
+    caps.maxTexHeight = 4096;
+    caps.maxAnisotropy = 1;
+    caps.pixelShaderVersion = 0x0300;
+    return caps;
+}
+
+TDxResult TSoftDevice::Fail(TDxResult result) {
+    m_lastResult = result;
+    return LogDxResult(result);
+}
+
+TDxResult TSoftDevice::ResizeOutput(int32_t width, int32_t height) {
+    if (m_lost) return Fail(TDxResult::DeviceLost);
+    if (width < 1 || height < 1 || width > kMaxOutputSide || height > kMaxOutputSide)
+        return Fail(TDxResult::InvalidCall);
+    m_width = width;
+    m_height = height;
+    m_backBuffer.assign(size_t(width) * size_t(height), 0u);
+    return m_lastResult = TDxResult::Ok;
+}
+
+TDxResult TSoftDevice::Restore() {
+    if (!m_lost) return m_lastResult = TDxResult::Ok;
+    if (m_failedRestores > 0) {
+        --m_failedRestores;
+        return Fail(TDxResult::DeviceLost);
+    }
+    m_lost = false;
+    std::fill(m_backBuffer.begin(), m_backBuffer.end(), 0u);
+    return m_lastResult = TDxResult::Ok;
+}
+
+void TSoftDevice::SimulateLoss(int32_t failedRestores) {
+    m_lost = true;
+    m_failedRestores = std::max(failedRestores, 0);
+    m_textures.clear();
+    m_used = 0;
+    m_target = 0;
+}
+
+TSoftDevice::TTexture* TSoftDevice::Find(TTextureHandle handle) {
+    auto it = m_textures.find(handle);
+    return it == m_textures.end() ? nullptr : &it->second;
+}
+
+TDxResult TSoftDevice::CreateTexture(const TTextureDesc& desc, TTextureHandle& handle) {
+    handle = 0;
+    if (m_lost) return Fail(TDxResult::DeviceLost);
+    const TDeviceCaps caps = Caps();
+    auto pow2 = [](int32_t v) { return v > 0 && (v & (v - 1)) == 0; };
+    if (!pow2(desc.width) || !pow2(desc.height) || desc.width > caps.maxTexWidth ||
+        desc.height > caps.maxTexHeight || desc.mipLevels < 1 || desc.mipLevels > 16 ||
+        (desc.format == TTexelFormat::L8 &&
+         (desc.usage == TTextureUsage::RenderTarget || desc.usage == TTextureUsage::RenderTargetLockable)))
+        return Fail(TDxResult::InvalidCall);
+    const int64_t bytes = TextureBytes(desc);
+    if (m_used + bytes > m_budget) return Fail(TDxResult::OutOfMemory);
+    TTexture texture;
+    texture.desc = desc;
+    int32_t w = desc.width, h = desc.height;
+    for (int32_t level = 0; level < desc.mipLevels; ++level) {
+        texture.levels.emplace_back(size_t(w) * size_t(h), 0u);
+        w = std::max(w / 2, 1);
+        h = std::max(h / 2, 1);
+    }
+    m_used += bytes;
+    handle = m_nextHandle++;
+    m_textures.emplace(handle, std::move(texture));
+    return m_lastResult = TDxResult::Ok;
+}
+
+void TSoftDevice::ReleaseTexture(TTextureHandle handle) {
+    auto it = m_textures.find(handle);
+    if (it == m_textures.end()) return;
+    m_used -= TextureBytes(it->second.desc);
+    if (m_target == handle) m_target = 0;
+    m_textures.erase(it);
+}
+
+TDxResult TSoftDevice::UploadLevel(TTextureHandle handle, int32_t level, const ql::TBitmap& pixels) {
+    if (m_lost) return Fail(TDxResult::DeviceLost);
+    TTexture* texture = Find(handle);
+    if (!texture || level < 0 || level >= int32_t(texture->levels.size())) return Fail(TDxResult::InvalidCall);
+    const int32_t w = std::max(texture->desc.width >> level, 1), h = std::max(texture->desc.height >> level, 1);
+    const bool grey = texture->desc.format == TTexelFormat::L8;
+    if (pixels.Width() != w || pixels.Height() != h ||
+        (grey ? pixels.BytesPerPixel() != 1 : pixels.PixelFormat() != ql::PfARGB32()))
+        return Fail(TDxResult::InvalidCall);
+    std::vector<uint32_t>& dst = texture->levels[size_t(level)];
+    for (int32_t y = 0; y < h; ++y) {
+        const uint8_t* row = pixels.Row(y);
+        uint32_t* out = dst.data() + size_t(y) * size_t(w);
+        for (int32_t x = 0; x < w; ++x) {
+            if (grey) {
+                const uint32_t g = row[x];
+                out[x] = 0xFF000000u | (g << 16) | (g << 8) | g;
+            } else {
+                uint32_t c;
+                std::memcpy(&c, row + size_t(x) * 4, 4);
+                out[x] = Premultiply(c);
+            }
+        }
+    }
+    return m_lastResult = TDxResult::Ok;
+}
+
+TDxResult TSoftDevice::BeginScene() {
+    if (m_lost) return Fail(TDxResult::DeviceLost);
+    return m_lastResult = TDxResult::Ok;
+}
+
+TDxResult TSoftDevice::EndScene() { return BeginScene(); }
+
+TDxResult TSoftDevice::Present() {
+    if (m_lost) return Fail(TDxResult::DeviceLost);
+    ++m_presents;
+    return m_lastResult = TDxResult::Ok;
+}
+
+TDxResult TSoftDevice::SetRenderTarget(TTextureHandle target) {
+    if (m_lost) return Fail(TDxResult::DeviceLost);
+    if (target != 0) {
+        TTexture* texture = Find(target);
+        if (!texture || (texture->desc.usage != TTextureUsage::RenderTarget &&
+                         texture->desc.usage != TTextureUsage::RenderTargetLockable))
+            return Fail(TDxResult::InvalidCall);
+    }
+    m_target = target;
+    return m_lastResult = TDxResult::Ok;
+}
+
+bool TSoftDevice::Target(TTarget& target) {
+    if (m_target == 0) {
+        target = {m_backBuffer.data(), m_width, m_height};
+        return true;
+    }
+    TTexture* texture = Find(m_target);
+    if (!texture) return false;
+    target = {texture->levels[0].data(), texture->desc.width, texture->desc.height};
+    return true;
+}
+
+ql::TRect TSoftDevice::ClipRect(const TTarget& target) const {
+    const ql::TRect bounds{0, 0, target.width, target.height};
+    return m_scissor.IsEmpty() ? bounds : ql::IntersectRect(bounds, m_scissor);
+}
+
+TDxResult TSoftDevice::Clear(uint32_t colour) {
+    if (m_lost) return Fail(TDxResult::DeviceLost);
+    TTarget target;
+    if (!Target(target)) return Fail(TDxResult::InvalidCall);
+    const ql::TRect clip = ClipRect(target);
+    const uint32_t pixel = Premultiply(colour);
+    for (int32_t y = clip.top; y < clip.bottom; ++y)
+        std::fill_n(target.pixels + size_t(y) * size_t(target.width) + size_t(clip.left), size_t(clip.Width()), pixel);
+    return m_lastResult = TDxResult::Ok;
+}
+
+TDxResult TSoftDevice::ReadPixels(const ql::TRect& rect, ql::TBitmap& dst) {
+    if (m_lost) return Fail(TDxResult::DeviceLost);
+    TTarget target;
+    if (!Target(target)) return Fail(TDxResult::InvalidCall);
+    if (rect.IsEmpty() || rect.left < 0 || rect.top < 0 || rect.right > target.width || rect.bottom > target.height ||
+        dst.PixelFormat() != ql::PfARGB32() || dst.Width() < rect.Width() || dst.Height() < rect.Height())
+        return Fail(TDxResult::InvalidCall);
+    for (int32_t y = 0; y < rect.Height(); ++y)
+        std::memcpy(dst.Row(y), target.pixels + size_t(rect.top + y) * size_t(target.width) + size_t(rect.left),
+                    size_t(rect.Width()) * 4);
+    return m_lastResult = TDxResult::Ok;
+}
+
+void TSoftDevice::SetupTriangle(const TDrawState& state, const TVertex* v) {
+    TClipVertex in[kMaxPolygon], out[kMaxPolygon];
+    for (int32_t i = 0; i < 3; ++i)
+        for (float f : {v[i].x, v[i].y, v[i].w, v[i].u, v[i].v, v[i].u2, v[i].v2})
+            if (!std::isfinite(f)) return;  // nothing sensible to draw
+    for (int32_t i = 0; i < 3; ++i) {
+        const uint32_t c = v[i].colour;
+        in[i] = {{v[i].x, v[i].y, v[i].w, double((c >> 16) & 255), double((c >> 8) & 255), double(c & 255),
+                  double(c >> 24), v[i].u, v[i].v, v[i].u2, v[i].v2}};
+    }
+    // Corners behind the camera (or too near it) are cut away at the near
+    // plane; dividing by a tiny or negative w would throw them across the screen.
+    const double nearW = std::max(double(state.nearW), 1e-6);
+    int32_t n = 0;
+    for (int32_t i = 0; i < 3; ++i) {
+        const TClipVertex& a = in[i];
+        const TClipVertex& b = in[(i + 1) % 3];
+        const double da = a.v[2] - nearW, db = b.v[2] - nearW;
+        if (da >= 0) out[n++] = a;
+        if ((da >= 0) != (db >= 0)) {
+            const double t = da / (da - db);
+            TClipVertex& m = out[n++];
+            for (int32_t k = 0; k < 11; ++k) m.v[k] = a.v[k] + (b.v[k] - a.v[k]) * t;
+            m.v[2] = nearW;
+        }
+    }
+    if (n < 3) return;
+    TScreenVertex poly[kMaxPolygon];
+    for (int32_t i = 0; i < n; ++i) {
+        const double iw = 1.0 / out[i].v[2];
+        poly[i].x = out[i].v[0] * iw * 256.0;
+        poly[i].y = out[i].v[1] * iw * 256.0;
+        poly[i].attr[0] = iw;
+        for (int32_t k = 1; k < kAttrs; ++k) poly[i].attr[k] = out[i].v[k + 2] * iw;
+    }
+    EmitPolygon(poly, n);
+}
+
+void TSoftDevice::EmitPolygon(const TScreenVertex* input, int32_t count) {
+    // Cut to the guard band while still in floating point: a position far
+    // off the screen must not overflow the integer conversion.
+    TScreenVertex bufA[kMaxPolygon], bufB[kMaxPolygon];
+    std::copy(input, input + count, bufA);
+    TScreenVertex* src = bufA;
+    TScreenVertex* dst = bufB;
+    for (int32_t plane = 0; plane < 4 && count >= 3; ++plane) {
+        auto dist = [plane](const TScreenVertex& p) {
+            switch (plane) {
+                case 0: return p.x + kGuard;
+                case 1: return kGuard - p.x;
+                case 2: return p.y + kGuard;
+                default: return kGuard - p.y;
+            }
+        };
+        int32_t n = 0;
+        for (int32_t i = 0; i < count && n < kMaxPolygon - 1; ++i) {
+            const TScreenVertex& a = src[i];
+            const TScreenVertex& b = src[(i + 1) % count];
+            const double da = dist(a), db = dist(b);
+            if (da >= 0) dst[n++] = a;
+            if ((da >= 0) != (db >= 0)) {
+                const double t = da / (da - db);
+                TScreenVertex& m = dst[n++];
+                m.x = a.x + (b.x - a.x) * t;
+                m.y = a.y + (b.y - a.y) * t;
+                for (int32_t k = 0; k < kAttrs; ++k) m.attr[k] = a.attr[k] + (b.attr[k] - a.attr[k]) * t;
+            }
+        }
+        count = n;
+        std::swap(src, dst);
+    }
+    for (int32_t i = 1; i + 1 < count; ++i) {
+        TSetupTriangle tri;
+        const TScreenVertex* corners[3] = {&src[0], &src[i], &src[i + 1]};
+        for (int32_t k = 0; k < 3; ++k) {
+            tri.x[k] = std::llround(std::clamp(corners[k]->x, -kGuard, kGuard));
+            tri.y[k] = std::llround(std::clamp(corners[k]->y, -kGuard, kGuard));
+            std::copy(corners[k]->attr, corners[k]->attr + kAttrs, tri.attr[k]);
+        }
+        const int64_t area = (tri.x[1] - tri.x[0]) * (tri.y[2] - tri.y[0]) - (tri.y[1] - tri.y[0]) * (tri.x[2] - tri.x[0]);
+        if (area == 0) continue;
+        if (area < 0) {
+            std::swap(tri.x[1], tri.x[2]);
+            std::swap(tri.y[1], tri.y[2]);
+            std::swap(tri.attr[1], tri.attr[2]);
+        }
+        tri.flatColour = false;
+        m_setup.push_back(tri);
+    }
+}
+
+TDxResult TSoftDevice::DrawTriangles(const TDrawState& state, std::span<const TVertex> vertices) {
+    if (m_lost) return Fail(TDxResult::DeviceLost);
+    TTarget target;
+    if (!Target(target)) return Fail(TDxResult::InvalidCall);
+    const int32_t needed = state.pipeline == TPipeline::Colour        ? 0
+                           : state.pipeline == TPipeline::TextureMask ? 2
+                           : state.pipeline == TPipeline::Yuv         ? 3
+                                                                      : 1;
+    const TTexture* textures[3] = {nullptr, nullptr, nullptr};
+    for (int32_t i = 0; i < needed; ++i) {
+        textures[i] = Find(state.textures[i]);
+        if (!textures[i] || state.textures[i] == m_target) return Fail(TDxResult::InvalidCall);
+    }
+    m_setup.clear();
+    for (size_t i = 0; i + 3 <= vertices.size(); i += 3) {
+        const size_t first = m_setup.size();
+        SetupTriangle(state, &vertices[i]);
+        const bool flat = vertices[i].colour == vertices[i + 1].colour && vertices[i].colour == vertices[i + 2].colour;
+        for (size_t k = first; k < m_setup.size(); ++k) m_setup[k].flatColour = flat;
+    }
+    if (m_setup.empty()) return m_lastResult = TDxResult::Ok;
+    const ql::TRect clip = ClipRect(target);
+    if (clip.IsEmpty()) return m_lastResult = TDxResult::Ok;
+    const int32_t bands = (clip.Height() + kBandRows - 1) / kBandRows;
+    m_pool->Run(bands, [&](int32_t band) {
+        const int32_t y0 = clip.top + band * kBandRows;
+        RasterBand(state, target, clip, y0, std::min(y0 + kBandRows, clip.bottom), textures);
+    });
+    return m_lastResult = TDxResult::Ok;
+}
+
+void TSoftDevice::RasterBand(const TDrawState& state, const TTarget& target, const ql::TRect& clip, int32_t y0,
+                             int32_t y1, const TTexture* const* textures) {
+    const float opacity = float(state.opacity) / 255.0f;
+    for (const TSetupTriangle& t : m_setup) {
+        const int64_t minX = std::min({t.x[0], t.x[1], t.x[2]}), maxX = std::max({t.x[0], t.x[1], t.x[2]});
+        const int64_t minY = std::min({t.y[0], t.y[1], t.y[2]}), maxY = std::max({t.y[0], t.y[1], t.y[2]});
+        const int32_t px0 = int32_t(std::max<int64_t>(clip.left, minX >> 8));
+        const int32_t px1 = int32_t(std::min<int64_t>(clip.right, (maxX >> 8) + 1));
+        const int32_t py0 = int32_t(std::max<int64_t>(y0, minY >> 8));
+        const int32_t py1 = int32_t(std::min<int64_t>(y1, (maxY >> 8) + 1));
+        if (px0 >= px1 || py0 >= py1) continue;
+        // Edge k is opposite corner k. Pixels exactly on an edge belong to
+        // the triangle only on its top or left edges, so two triangles sharing
+        // an edge never both draw (and blend) the same pixel.
+        int64_t ax[3], ay[3], bias[3];
+        for (int32_t k = 0; k < 3; ++k) {
+            const int32_t a = (k + 1) % 3, b = (k + 2) % 3;
+            ax[k] = t.x[b] - t.x[a];
+            ay[k] = t.y[b] - t.y[a];
+            const bool topLeft = (ay[k] == 0 && ax[k] > 0) || ay[k] < 0;
+            bias[k] = topLeft ? 0 : -1;
+        }
+        const double area = double(ax[2] * (t.y[2] - t.y[0]) - ay[2] * (t.x[2] - t.x[0]));
+        const double invArea = 1.0 / area;
+        float flat[4] = {0, 0, 0, 0};
+        if (t.flatColour) {
+            const double iw = t.attr[0][0];
+            for (int32_t c = 0; c < 4; ++c) flat[c] = float(std::round(t.attr[0][1 + c] / iw));
+        }
+        for (int32_t py = py0; py < py1; ++py) {
+            const int64_t cy = int64_t(py) * 256 + 128, cx = int64_t(px0) * 256 + 128;
+            int64_t e[3];
+            for (int32_t k = 0; k < 3; ++k) {
+                const int32_t a = (k + 1) % 3;
+                e[k] = ax[k] * (cy - t.y[a]) - ay[k] * (cx - t.x[a]);
+            }
+            uint32_t* row = target.pixels + size_t(py) * size_t(target.width);
+            for (int32_t px = px0; px < px1; ++px, e[0] -= ay[0] * 256, e[1] -= ay[1] * 256, e[2] -= ay[2] * 256) {
+                if (e[0] + bias[0] < 0 || e[1] + bias[1] < 0 || e[2] + bias[2] < 0) continue;
+                const double l0 = double(e[0]) * invArea, l1 = double(e[1]) * invArea, l2 = double(e[2]) * invArea;
+                auto interp = [&](int32_t k) { return l0 * t.attr[0][k] + l1 * t.attr[1][k] + l2 * t.attr[2][k]; };
+                const double w = 1.0 / interp(0);
+                float col[4];  // r, g, b, a straight
+                if (t.flatColour)
+                    std::copy(flat, flat + 4, col);
+                else
+                    for (int32_t c = 0; c < 4; ++c) col[c] = float(interp(1 + c) * w);
+                const float alpha = col[3] * opacity;
+                float out[4];  // premultiplied a, r, g, b
+                if (state.pipeline == TPipeline::Colour) {
+                    out[0] = alpha;
+                    for (int32_t c = 0; c < 3; ++c) out[1 + c] = col[c] * alpha / 255.0f;
+                } else {
+                    const float u = float(interp(5) * w), v = float(interp(6) * w);
+                    int32_t s[4];
+                    const TTexture& t0 = *textures[0];
+                    if (state.pipeline == TPipeline::Yuv) {
+                        int32_t yy[4], uu[4], vv[4];
+                        Sample(t0.levels[0], t0.desc.width, t0.desc.height, u, v, state.filter, yy);
+                        const float u2 = float(interp(7) * w), v2 = float(interp(8) * w);
+                        Sample(textures[1]->levels[0], textures[1]->desc.width, textures[1]->desc.height, u2, v2,
+                               state.filter, uu);
+                        Sample(textures[2]->levels[0], textures[2]->desc.width, textures[2]->desc.height, u2, v2,
+                               state.filter, vv);
+                        const float lum = 1.164f * float(yy[3] - 16), cb = float(uu[3] - 128), cr = float(vv[3] - 128);
+                        s[0] = 255;
+                        s[1] = ToByte(lum + 1.596f * cr);
+                        s[2] = ToByte(lum - 0.813f * cr - 0.391f * cb);
+                        s[3] = ToByte(lum + 2.018f * cb);
+                    } else {
+                        Sample(t0.levels[0], t0.desc.width, t0.desc.height, u, v, state.filter, s);
+                    }
+                    float sf[4] = {float(s[0]), float(s[1]), float(s[2]), float(s[3])};
+                    if (state.pipeline == TPipeline::PostEffect) {
+                        // Softens towards the average of the four neighbours by c1 x c2.
+                        const float dx = state.constants[0][0], dy = state.constants[0][1];
+                        const float k = std::clamp(state.constants[1][0] * state.constants[2][0], 0.0f, 1.0f);
+                        const float offs[4][2] = {{-dx, 0}, {dx, 0}, {0, -dy}, {0, dy}};
+                        float sum[4] = {0, 0, 0, 0};
+                        for (const auto& o : offs) {
+                            int32_t n[4];
+                            Sample(t0.levels[0], t0.desc.width, t0.desc.height, u + o[0], v + o[1], state.filter, n);
+                            for (int32_t c = 0; c < 4; ++c) sum[c] += float(n[c]);
+                        }
+                        for (int32_t c = 0; c < 4; ++c) sf[c] += (sum[c] / 4.0f - sf[c]) * k;
+                    }
+                    float m = alpha / 255.0f;
+                    if (state.pipeline == TPipeline::TextureMask) {
+                        int32_t mk[4];
+                        const TTexture& t1 = *textures[1];
+                        Sample(t1.levels[0], t1.desc.width, t1.desc.height, float(interp(7) * w), float(interp(8) * w),
+                               state.filter, mk);
+                        m *= float(mk[0]) / 255.0f;
+                    }
+                    out[0] = sf[0] * m;
+                    for (int32_t c = 0; c < 3; ++c) out[1 + c] = sf[1 + c] * col[c] / 255.0f * m;
+                }
+                int32_t src[4];
+                for (int32_t c = 0; c < 4; ++c) src[c] = ToByte(out[c]);
+                uint32_t& d = row[px];
+                uint32_t result = 0;
+                for (int32_t c = 0; c < 4; ++c) {
+                    const int32_t shift = 24 - 8 * c;
+                    const int32_t dc = int32_t((d >> shift) & 255);
+                    int32_t r = src[c];
+                    if (state.blend == TBlendMode::Over)
+                        r = std::min(255, src[c] + (dc * (255 - src[0]) + 127) / 255);
+                    else if (state.blend == TBlendMode::Add)
+                        r = std::min(255, src[c] + dc);
+                    result |= uint32_t(r) << shift;
+                }
+                d = result;
+            }
+        }
+    }
+}
+
+}  // namespace orb

@@ -1,0 +1,108 @@
+// The software render device: draws into memory, the same way on every
+// machine and for every thread count, so it is the reference for exact pixel
+// tests and for headless rendering. It can simulate a small video memory and
+// the loss of the device, so that the recovery paths above it run in tests.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <unordered_map>
+#include <vector>
+
+#include "OrbLib2/3DBasics/qlRenderDevice.h"
+#include "QlLib/Graphics/qlDrawThreads.h"
+
+namespace orb {
+
+struct TSoftDeviceOptions {
+    int32_t width = 640;
+    int32_t height = 480;
+    // Drawing threads, the calling one included.
+    int32_t threads = 1;
+    // Bytes of textures (render targets included) the device holds at most.
+    int64_t memoryBudget = int64_t(512) << 20;
+};
+
+class TSoftDevice : public TRenderDevice {
+public:
+    explicit TSoftDevice(const TSoftDeviceOptions& options);
+    ~TSoftDevice() override;
+
+    TDeviceCaps Caps() const override;
+    TDxResult LastResult() const override { return m_lastResult; }
+    int32_t OutputWidth() const override { return m_width; }
+    int32_t OutputHeight() const override { return m_height; }
+    TDxResult ResizeOutput(int32_t width, int32_t height) override;
+    TDxResult Restore() override;
+
+    TDxResult CreateTexture(const TTextureDesc& desc, TTextureHandle& handle) override;
+    void ReleaseTexture(TTextureHandle handle) override;
+    TDxResult UploadLevel(TTextureHandle handle, int32_t level, const ql::TBitmap& pixels) override;
+
+    TDxResult BeginScene() override;
+    TDxResult EndScene() override;
+    TDxResult Present() override;
+    TDxResult SetRenderTarget(TTextureHandle target) override;
+    void SetScissor(const ql::TRect& rect) override { m_scissor = rect; }
+    TDxResult Clear(uint32_t colour) override;
+    TDxResult DrawTriangles(const TDrawState& state, std::span<const TVertex> vertices) override;
+    TDxResult ReadPixels(const ql::TRect& rect, ql::TBitmap& dst) override;
+
+    // Loses the device now: every texture is gone and every call answers
+    // DeviceLost until Restore has been refused failedRestores times.
+    void SimulateLoss(int32_t failedRestores = 0);
+    void SetMemoryBudget(int64_t bytes) { m_budget = bytes; }
+    int64_t UsedMemory() const { return m_used; }
+    int32_t TextureCount() const { return int32_t(m_textures.size()); }
+    int32_t PresentCount() const { return m_presents; }
+
+    // One projected corner of a triangle: screen position in 1/256 pixel and
+    // the attributes divided by w, with 1/w, which are linear on the screen.
+    struct TScreenVertex {
+        double x, y;
+        double attr[9];  // 1/w, r, g, b, a, u, v, u2, v2 (all times 1/w)
+    };
+
+private:
+    struct TTexture {
+        TTextureDesc desc;
+        std::vector<std::vector<uint32_t>> levels;  // premultiplied 0xAARRGGBB
+    };
+    struct TTarget {
+        uint32_t* pixels = nullptr;
+        int32_t width = 0;
+        int32_t height = 0;
+    };
+    struct TSetupTriangle {
+        int64_t x[3], y[3];  // 1/256 pixel
+        double attr[3][9];
+        bool flatColour;
+    };
+
+    TDxResult Fail(TDxResult result);
+    TTexture* Find(TTextureHandle handle);
+    bool Target(TTarget& target);
+    ql::TRect ClipRect(const TTarget& target) const;
+    void SetupTriangle(const TDrawState& state, const TVertex* v);
+    void EmitPolygon(const TScreenVertex* poly, int32_t count);
+    void RasterBand(const TDrawState& state, const TTarget& target, const ql::TRect& clip, int32_t y0, int32_t y1,
+                    const TTexture* const* textures);
+
+    int32_t m_width;
+    int32_t m_height;
+    std::vector<uint32_t> m_backBuffer;
+    std::unordered_map<TTextureHandle, TTexture> m_textures;
+    TTextureHandle m_nextHandle = 1;
+    TTextureHandle m_target = 0;
+    ql::TRect m_scissor;
+    int64_t m_budget;
+    int64_t m_used = 0;
+    bool m_lost = false;
+    int32_t m_failedRestores = 0;
+    int32_t m_presents = 0;
+    TDxResult m_lastResult = TDxResult::Ok;
+    std::vector<TSetupTriangle> m_setup;  // kept between draws: no allocation per frame
+    std::unique_ptr<ql::TDrawThreadPool> m_pool;
+};
+
+}  // namespace orb

@@ -1,0 +1,372 @@
+#include "OrbLib2/3DBasics/qlSoftDevice.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <limits>
+#include <random>
+#include <vector>
+
+namespace orb {
+namespace {
+
+uint32_t PixelAt(TSoftDevice& device, int32_t x, int32_t y) {
+    ql::TDirectBitmap one(1, 1, ql::PfARGB32());
+    EXPECT_EQ(device.ReadPixels({x, y, x + 1, y + 1}, one), TDxResult::Ok);
+    uint32_t c;
+    std::memcpy(&c, one.Row(0), 4);
+    return c;
+}
+
+std::vector<uint32_t> AllPixels(TSoftDevice& device) {
+    ql::TDirectBitmap all(device.OutputWidth(), device.OutputHeight(), ql::PfARGB32());
+    EXPECT_EQ(device.ReadPixels({0, 0, device.OutputWidth(), device.OutputHeight()}, all), TDxResult::Ok);
+    std::vector<uint32_t> out(size_t(all.Width()) * size_t(all.Height()));
+    for (int32_t y = 0; y < all.Height(); ++y)
+        std::memcpy(out.data() + size_t(y) * size_t(all.Width()), all.Row(y), size_t(all.Width()) * 4);
+    return out;
+}
+
+// Two triangles covering the rectangle, sharing the diagonal.
+std::vector<TVertex> Quad(float l, float t, float r, float b, uint32_t colour) {
+    TVertex tl{l, t, 0, 1, colour, 0, 0}, tr{r, t, 0, 1, colour, 1, 0};
+    TVertex br{r, b, 0, 1, colour, 1, 1}, bl{l, b, 0, 1, colour, 0, 1};
+    return {tl, tr, br, tl, br, bl};
+}
+
+uint32_t OverOnOpaqueBlack(uint32_t straight) {
+    const uint32_t a = straight >> 24;
+    auto ch = [a](uint32_t v) { return (v * a + 127) / 255; };
+    return 0xFF000000u | (ch((straight >> 16) & 255) << 16) | (ch((straight >> 8) & 255) << 8) | ch(straight & 255);
+}
+
+TEST(SoftDevice, Clear_FillsTargetPremultiplied) {
+    TSoftDevice device({8, 4});
+    ASSERT_EQ(device.Clear(0x80FF0000u), TDxResult::Ok);
+    for (uint32_t c : AllPixels(device)) EXPECT_EQ(c, 0x80800000u);
+}
+
+TEST(SoftDevice, TrianglePair_CoversRectangleOnceWithoutSeam) {
+    TSoftDevice device({16, 12});
+    device.Clear(0xFF000000u);
+    const uint32_t colour = 0x80FF8040u;
+    auto quad = Quad(2, 3, 10, 9, colour);
+    ASSERT_EQ(device.DrawTriangles({}, quad), TDxResult::Ok);
+    const std::vector<uint32_t> pixels = AllPixels(device);
+    for (int32_t y = 0; y < 12; ++y)
+        for (int32_t x = 0; x < 16; ++x) {
+            const bool inside = x >= 2 && x < 10 && y >= 3 && y < 9;
+            EXPECT_EQ(pixels[size_t(y * 16 + x)], inside ? OverOnOpaqueBlack(colour) : 0xFF000000u) << x << "," << y;
+        }
+}
+
+TEST(SoftDevice, FractionalQuad_CoversPixelsWhoseCentresItHolds) {
+    TSoftDevice device({8, 8});
+    device.Clear(0);
+    // Centres at 1.5 and 4.5 lie inside [1.4, 4.6); 0.5 and 5.5 do not.
+    ASSERT_EQ(device.DrawTriangles({}, Quad(1.4f, 1.4f, 4.6f, 4.6f, 0xFFFFFFFFu)), TDxResult::Ok);
+    EXPECT_EQ(PixelAt(device, 1, 1), 0xFFFFFFFFu);
+    EXPECT_EQ(PixelAt(device, 4, 4), 0xFFFFFFFFu);
+    EXPECT_EQ(PixelAt(device, 0, 1), 0u);
+    EXPECT_EQ(PixelAt(device, 5, 4), 0u);
+}
+
+TEST(SoftDevice, TexturedQuadAtIdentity_ReproducesTexture) {
+    for (TFilter filter : {TFilter::Bilinear, TFilter::Point}) {
+        TSoftDevice device({16, 8});
+        TTextureHandle texture;
+        ASSERT_EQ(device.CreateTexture({16, 8, 1}, texture), TDxResult::Ok);
+        ql::TDirectBitmap picture(16, 8, ql::PfARGB32());
+        std::vector<uint32_t> expected;
+        for (int32_t y = 0; y < 8; ++y)
+            for (int32_t x = 0; x < 16; ++x) {
+                const uint32_t c = 0xFF000000u | uint32_t(x * 15) << 16 | uint32_t(y * 30) << 8 | uint32_t((x * y) & 255);
+                std::memcpy(picture.Row(y) + x * 4, &c, 4);
+                expected.push_back(c);
+            }
+        ASSERT_EQ(device.UploadLevel(texture, 0, picture), TDxResult::Ok);
+        TDrawState state;
+        state.pipeline = TPipeline::Texture;
+        state.textures[0] = texture;
+        state.filter = filter;
+        state.blend = TBlendMode::Replace;
+        ASSERT_EQ(device.DrawTriangles(state, Quad(0, 0, 16, 8, 0xFFFFFFFFu)), TDxResult::Ok);
+        EXPECT_EQ(AllPixels(device), expected);
+    }
+}
+
+TEST(SoftDevice, Opacity_ScalesAlphaBeforeBlendingOver) {
+    TSoftDevice device({4, 4});
+    device.Clear(0xFF000000u);
+    TDrawState state;
+    state.opacity = 128;
+    device.DrawTriangles(state, Quad(0, 0, 4, 4, 0xFFFFFFFFu));
+    EXPECT_EQ(PixelAt(device, 2, 2), 0xFF808080u);
+    // Half-transparent colour at half opacity: alpha 255 * 128 / 255 * 128 / 255.
+    device.Clear(0xFF000000u);
+    device.DrawTriangles(state, Quad(0, 0, 4, 4, 0x80FFFFFFu));
+    EXPECT_EQ(PixelAt(device, 1, 1), 0xFF404040u);
+}
+
+TEST(SoftDevice, AddBlend_Saturates) {
+    TSoftDevice device({2, 2});
+    device.Clear(0xFFC0C0C0u);
+    TDrawState state;
+    state.blend = TBlendMode::Add;
+    device.DrawTriangles(state, Quad(0, 0, 2, 2, 0xFF808080u));
+    EXPECT_EQ(PixelAt(device, 0, 0), 0xFFFFFFFFu);
+}
+
+TEST(SoftDevice, Scissor_LimitsClearAndDrawing) {
+    TSoftDevice device({8, 8});
+    device.Clear(0xFF000000u);
+    device.SetScissor({2, 2, 5, 6});
+    device.Clear(0xFF0000FFu);
+    device.DrawTriangles({}, Quad(0, 0, 8, 8, 0xFF00FF00u));
+    device.SetScissor({});
+    const std::vector<uint32_t> pixels = AllPixels(device);
+    for (int32_t y = 0; y < 8; ++y)
+        for (int32_t x = 0; x < 8; ++x)
+            EXPECT_EQ(pixels[size_t(y * 8 + x)], (x >= 2 && x < 5 && y >= 2 && y < 6) ? 0xFF00FF00u : 0xFF000000u);
+}
+
+TEST(SoftDevice, TriangleBehindCamera_IsClippedAtNearPlane) {
+    TSoftDevice device({16, 16});
+    device.Clear(0xFF000000u);
+    // C lies behind the camera; dividing by its w would put it at (8, 14)
+    // and fill the lower half. The visible part stretches upwards instead.
+    std::vector<TVertex> tri = {{2, 4, 0, 1, 0xFFFFFFFFu}, {14, 4, 0, 1, 0xFFFFFFFFu}, {-8, -14, 0, -1, 0xFFFFFFFFu}};
+    ASSERT_EQ(device.DrawTriangles({}, tri), TDxResult::Ok);
+    EXPECT_EQ(PixelAt(device, 8, 10), 0xFF000000u);
+    EXPECT_EQ(PixelAt(device, 8, 13), 0xFF000000u);
+    EXPECT_EQ(PixelAt(device, 8, 2), 0xFFFFFFFFu);
+    EXPECT_EQ(PixelAt(device, 8, 0), 0xFFFFFFFFu);
+}
+
+TEST(SoftDevice, HugeCoordinates_AreCutBeforeConversion) {
+    TSoftDevice device({8, 8});
+    device.Clear(0);
+    std::vector<TVertex> tri = {{-1e30f, -1e30f, 0, 1}, {1e30f, -1e30f, 0, 1}, {0, 1e30f, 0, 1}};
+    ASSERT_EQ(device.DrawTriangles({}, tri), TDxResult::Ok);
+    for (uint32_t c : AllPixels(device)) EXPECT_EQ(c, 0xFFFFFFFFu);
+}
+
+TEST(SoftDevice, ResizeOutput_KeepsTexturesAndClearsBackBuffer) {
+    TSoftDevice device({8, 8});
+    TTextureHandle texture;
+    ASSERT_EQ(device.CreateTexture({32, 32, 1}, texture), TDxResult::Ok);
+    device.Clear(0xFFFFFFFFu);
+    ASSERT_EQ(device.ResizeOutput(20, 10), TDxResult::Ok);
+    EXPECT_EQ(device.OutputWidth(), 20);
+    EXPECT_EQ(PixelAt(device, 19, 9), 0u);
+    EXPECT_EQ(device.TextureCount(), 1);
+    EXPECT_EQ(device.ResizeOutput(0, 10), TDxResult::InvalidCall);
+    EXPECT_EQ(device.ResizeOutput(100000, 10), TDxResult::InvalidCall);
+}
+
+TEST(SoftDevice, NonFiniteVertices_DrawNothingAndExtremeCoordinatesClamp) {
+    TSoftDevice device({8, 8});
+    device.Clear(0xFF000000u);
+    const float nan = std::numeric_limits<float>::quiet_NaN(), inf = std::numeric_limits<float>::infinity();
+    std::vector<TVertex> bad = {{nan, 0, 0, 1}, {8, 0, 0, 1}, {0, 8, 0, 1}, {0, 0, 0, inf}, {8, 0, 0, 1}, {0, 8, 0, 1}};
+    ASSERT_EQ(device.DrawTriangles({}, bad), TDxResult::Ok);
+    EXPECT_EQ(PixelAt(device, 1, 1), 0xFF000000u);
+    TTextureHandle texture;
+    ASSERT_EQ(device.CreateTexture({32, 32, 1}, texture), TDxResult::Ok);
+    for (TFilter filter : {TFilter::Point, TFilter::Bilinear}) {
+        TDrawState state;
+        state.pipeline = TPipeline::Texture;
+        state.textures[0] = texture;
+        state.filter = filter;
+        std::vector<TVertex> far = {{0, 0, 0, 1, 0xFFFFFFFFu, -3e38f, 3e38f}, {8, 0, 0, 1, 0xFFFFFFFFu, 3e38f, -3e38f},
+                                    {0, 8, 0, 1, 0xFFFFFFFFu, 3e38f, 3e38f}};
+        EXPECT_EQ(device.DrawTriangles(state, far), TDxResult::Ok);
+    }
+}
+
+TEST(SoftDevice, ReadPixels_OutsideTargetIsInvalid) {
+    TSoftDevice device({8, 8});
+    ql::TDirectBitmap bitmap(4, 4, ql::PfARGB32());
+    EXPECT_EQ(device.ReadPixels({6, 6, 10, 10}, bitmap), TDxResult::InvalidCall);
+    EXPECT_EQ(device.LastResult(), TDxResult::InvalidCall);
+    device.Clear(0xFF123456u);
+    EXPECT_EQ(device.ReadPixels({4, 4, 8, 8}, bitmap), TDxResult::Ok);
+    uint32_t c;
+    std::memcpy(&c, bitmap.Row(3) + 12, 4);
+    EXPECT_EQ(c, 0xFF123456u);
+}
+
+TEST(SoftDevice, MemoryBudget_ExhaustedGivesOutOfMemoryUntilReleased) {
+    TSoftDevice device({8, 8});
+    device.SetMemoryBudget(TRenderDevice::TextureBytes({64, 64, 1}) * 2);
+    TTextureHandle a, b, c;
+    EXPECT_EQ(device.CreateTexture({64, 64, 1}, a), TDxResult::Ok);
+    EXPECT_EQ(device.CreateTexture({64, 64, 1}, b), TDxResult::Ok);
+    EXPECT_EQ(device.CreateTexture({64, 64, 1}, c), TDxResult::OutOfMemory);
+    EXPECT_EQ(device.LastResult(), TDxResult::OutOfMemory);
+    device.ReleaseTexture(a);
+    EXPECT_EQ(device.CreateTexture({64, 64, 1}, c), TDxResult::Ok);
+    EXPECT_EQ(device.CreateTexture({100, 64, 1}, c), TDxResult::InvalidCall);
+}
+
+TEST(SoftDevice, DeviceLoss_RunsLostThenReadySequence) {
+    TSoftDevice device({8, 8});
+    TTextureHandle before;
+    ASSERT_EQ(device.CreateTexture({32, 32, 1}, before), TDxResult::Ok);
+    device.SimulateLoss(2);
+    TTextureHandle during;
+    EXPECT_EQ(device.CreateTexture({32, 32, 1}, during), TDxResult::DeviceLost);
+    EXPECT_EQ(device.BeginScene(), TDxResult::DeviceLost);
+    EXPECT_EQ(device.Present(), TDxResult::DeviceLost);
+    EXPECT_EQ(device.Restore(), TDxResult::DeviceLost);
+    EXPECT_EQ(device.Restore(), TDxResult::DeviceLost);
+    EXPECT_EQ(device.Restore(), TDxResult::Ok);
+    EXPECT_EQ(device.UsedMemory(), 0);
+    ql::TDirectBitmap picture(32, 32, ql::PfARGB32());
+    EXPECT_EQ(device.UploadLevel(before, 0, picture), TDxResult::InvalidCall);
+    TTextureHandle after;
+    EXPECT_EQ(device.CreateTexture({32, 32, 1}, after), TDxResult::Ok);
+    EXPECT_NE(after, before);
+    EXPECT_EQ(device.BeginScene(), TDxResult::Ok);
+}
+
+TEST(SoftDevice, RenderTarget_DrawnThenSampledAsTexture) {
+    TSoftDevice device({8, 8});
+    TTextureHandle rt;
+    ASSERT_EQ(device.CreateTexture({8, 8, 1, TTexelFormat::A8R8G8B8, TTextureUsage::RenderTarget}, rt), TDxResult::Ok);
+    ASSERT_EQ(device.SetRenderTarget(rt), TDxResult::Ok);
+    device.Clear(0x80808080u);
+    TDrawState state;
+    state.pipeline = TPipeline::Texture;
+    state.textures[0] = rt;
+    EXPECT_EQ(device.DrawTriangles(state, Quad(0, 0, 8, 8, 0xFFFFFFFFu)), TDxResult::InvalidCall);
+    ASSERT_EQ(device.SetRenderTarget(0), TDxResult::Ok);
+    device.Clear(0xFF000000u);
+    ASSERT_EQ(device.DrawTriangles(state, Quad(0, 0, 8, 8, 0xFFFFFFFFu)), TDxResult::Ok);
+    // Premultiplied (128, 64, 64, 64) over opaque black.
+    EXPECT_EQ(PixelAt(device, 3, 3), 0xFF404040u);
+}
+
+TEST(SoftDevice, YuvPipeline_ConvertsGreyAndWhite) {
+    TSoftDevice device({4, 4});
+    TTextureHandle planes[3];
+    const uint8_t values[3] = {235, 128, 128};
+    for (int32_t i = 0; i < 3; ++i) {
+        ASSERT_EQ(device.CreateTexture({32, 32, 1, TTexelFormat::L8}, planes[i]), TDxResult::Ok);
+        ql::TDirectBitmap plane(32, 32, ql::FindPixelFormat("Y8"));
+        for (int32_t y = 0; y < 32; ++y) std::memset(plane.Row(y), values[i], 32);
+        ASSERT_EQ(device.UploadLevel(planes[i], 0, plane), TDxResult::Ok);
+    }
+    TDrawState state;
+    state.pipeline = TPipeline::Yuv;
+    std::copy(planes, planes + 3, state.textures);
+    ASSERT_EQ(device.DrawTriangles(state, Quad(0, 0, 4, 4, 0xFFFFFFFFu)), TDxResult::Ok);
+    EXPECT_EQ(PixelAt(device, 1, 1), 0xFFFFFFFFu);
+}
+
+TEST(SoftDevice, TextureCoordinates_ArePerspectiveCorrect) {
+    TSoftDevice device({16, 1});
+    TTextureHandle texture;
+    ASSERT_EQ(device.CreateTexture({16, 32, 1}, texture), TDxResult::Ok);
+    ql::TDirectBitmap picture(16, 32, ql::PfARGB32());
+    for (int32_t y = 0; y < 32; ++y)
+        for (int32_t x = 0; x < 16; ++x) {
+            const uint32_t c = 0xFF000000u | uint32_t(x);
+            std::memcpy(picture.Row(y) + x * 4, &c, 4);
+        }
+    device.UploadLevel(texture, 0, picture);
+    TDrawState state;
+    state.pipeline = TPipeline::Texture;
+    state.textures[0] = texture;
+    state.filter = TFilter::Point;
+    // The right edge is three times as far away as the left one.
+    const TVertex l0{0, 0, 0, 1, 0xFFFFFFFFu, 0, 0}, r0{48, 0, 0, 3, 0xFFFFFFFFu, 1, 0};
+    const TVertex r1{48, 3, 0, 3, 0xFFFFFFFFu, 1, 1}, l1{0, 1, 0, 1, 0xFFFFFFFFu, 0, 1};
+    const std::vector<TVertex> quad = {l0, r0, r1, l0, r1, l1};
+    ASSERT_EQ(device.DrawTriangles(state, quad), TDxResult::Ok);
+    // Pixel 8 sits at 0.53 of the way on screen but only 0.27 of the way on the
+    // texture; interpolating without w would show texel 8.
+    EXPECT_EQ(PixelAt(device, 8, 0), 0xFF000004u);
+    EXPECT_EQ(PixelAt(device, 0, 0), 0xFF000000u);
+}
+
+TEST(SoftDevice, YuvPipeline_ReadsChromaAtSecondCoordinates) {
+    TSoftDevice device({2, 1});
+    TTextureHandle planes[3];
+    const ql::TPixelFormat* y8 = ql::FindPixelFormat("Y8");
+    for (int32_t i = 0; i < 3; ++i) {
+        ASSERT_EQ(device.CreateTexture({32, 32, 1, TTexelFormat::L8}, planes[i]), TDxResult::Ok);
+        ql::TDirectBitmap plane(32, 32, y8);
+        for (int32_t y = 0; y < 32; ++y) std::memset(plane.Row(y), 128, 32);
+        // Texel (1, 0) of the U plane is the only blue one.
+        if (i == 1) plane.Row(0)[1] = 240;
+        ASSERT_EQ(device.UploadLevel(planes[i], 0, plane), TDxResult::Ok);
+    }
+    TDrawState state;
+    state.pipeline = TPipeline::Yuv;
+    state.filter = TFilter::Point;
+    std::copy(planes, planes + 3, state.textures);
+    // Luma over texels 0..1, chroma over texel 1 only.
+    const float a = 2.0f / 32, c0 = 1.0f / 32, c1 = 2.0f / 32, b = 1.0f / 32;
+    const TVertex tl{0, 0, 0, 1, 0xFFFFFFFFu, 0, 0, c0, 0}, tr{2, 0, 0, 1, 0xFFFFFFFFu, a, 0, c1, 0};
+    const TVertex br{2, 1, 0, 1, 0xFFFFFFFFu, a, b, c1, b}, bl{0, 1, 0, 1, 0xFFFFFFFFu, 0, b, c0, b};
+    const std::vector<TVertex> quad = {tl, tr, br, tl, br, bl};
+    ASSERT_EQ(device.DrawTriangles(state, quad), TDxResult::Ok);
+    EXPECT_GT(PixelAt(device, 0, 0) & 0xFF, 200u);
+    EXPECT_GT(PixelAt(device, 1, 0) & 0xFF, 200u);
+}
+
+TEST(SoftDevice, OneThreadAndTwo_DrawIdenticalPixels) {
+    std::vector<uint32_t> results[2];
+    for (int32_t run = 0; run < 2; ++run) {
+        TSoftDevice device({97, 71, run + 1});
+        TTextureHandle texture;
+        ASSERT_EQ(device.CreateTexture({32, 32, 1}, texture), TDxResult::Ok);
+        ql::TDirectBitmap picture(32, 32, ql::PfARGB32());
+        std::mt19937 random(7);
+        for (int32_t y = 0; y < 32; ++y)
+            for (int32_t x = 0; x < 32; ++x) {
+                const uint32_t c = random();
+                std::memcpy(picture.Row(y) + x * 4, &c, 4);
+            }
+        device.UploadLevel(texture, 0, picture);
+        device.Clear(0xFF202020u);
+        std::uniform_real_distribution<float> pos(-20.0f, 120.0f), depth(0.5f, 3.0f);
+        for (int32_t i = 0; i < 40; ++i) {
+            std::vector<TVertex> tri(3);
+            for (TVertex& v : tri) {
+                v.w = depth(random);
+                v.x = pos(random) * v.w;
+                v.y = pos(random) * v.w;
+                v.colour = random();
+                v.u = pos(random) / 100.0f;
+                v.v = pos(random) / 100.0f;
+            }
+            TDrawState state;
+            state.pipeline = i % 2 ? TPipeline::Texture : TPipeline::Colour;
+            state.textures[0] = texture;
+            state.opacity = uint8_t(random());
+            device.DrawTriangles(state, tri);
+        }
+        results[run] = AllPixels(device);
+    }
+    EXPECT_EQ(results[0], results[1]);
+}
+
+TEST(RenderDevice, CapsAndShaderLevel) {
+    TDeviceCaps caps;
+    caps.maxTexWidth = 2048;
+    caps.vendor = 0x8086;
+    caps.pixelShaderVersion = 0x0200;
+    EXPECT_EQ(CapsValue(caps, "maxtexwidth"), 2048);
+    EXPECT_EQ(CapsValue(caps, "Vendor"), 32902);
+    EXPECT_EQ(CapsValue(caps, "Nothing"), 0);
+    EXPECT_EQ(ShaderLevel(caps), 1);
+    caps.pixelShaderVersion = 0x0300;
+    EXPECT_EQ(ShaderLevel(caps), 2);
+    caps.pixelShaderVersion = 0x0104;
+    EXPECT_EQ(ShaderLevel(caps), 0);
+}
+
+}  // namespace
+}  // namespace orb

@@ -1,0 +1,115 @@
+#include "OrbLib2/3DEngine/Dev3DApp2.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <memory>
+
+#include "OrbLib2/3DBasics/qlSoftDevice.h"
+#include "QlLib/qlLog.h"
+
+namespace orb {
+namespace {
+
+class TLinesLog : public ql::TLog {
+public:
+    std::vector<std::u16string> Lines;
+
+protected:
+    void Output(std::u16string_view line) override { Lines.emplace_back(line); }
+};
+
+struct TGlobalLogReset {
+    ~TGlobalLogReset() { ql::SetGlobalLog(nullptr); }
+};
+
+bool Logged(const TLinesLog& log, std::u16string_view text) {
+    return std::any_of(log.Lines.begin(), log.Lines.end(),
+                       [&](const std::u16string& line) { return line.find(text) != std::u16string::npos; });
+}
+
+class TCountingTexture : public TCustomTexture {
+public:
+    using TCustomTexture::TCustomTexture;
+    int32_t Fills = 0;
+    bool FillTexture(int32_t level, ql::TBitmap& surface) override {
+        ++Fills;
+        return true;
+    }
+};
+
+TEST(CustomTexture, Size_IsNextPowerOfTwoAtLeast32) {
+    EXPECT_EQ(TextureSide(1), 32);
+    EXPECT_EQ(TextureSide(32), 32);
+    EXPECT_EQ(TextureSide(33), 64);
+    EXPECT_EQ(TextureSide(300), 512);
+    TSoftDevice device({8, 8});
+    T3DScreen screen(device);
+    TCustomTexture texture(screen, TTextureUsage::Managed);
+    texture.SetSize(100, 20);
+    EXPECT_EQ(texture.TexWidth(), 128);
+    EXPECT_EQ(texture.TexHeight(), 32);
+    EXPECT_DOUBLE_EQ(texture.InvWidth(), 1.0 / 128);
+}
+
+TEST(CustomTexture, RenderTargetOutOfMemory_ReleasesUpperHalvesUntilItFits) {
+    // Eight pictures fill the memory; the target needs half of them back,
+    // then (with two spare) three quarters, which takes a second halving.
+    struct TCase {
+        int32_t spareTiles, targetWidth, kept;
+    };
+    for (const TCase& c : {TCase{0, 64, 4}, TCase{2, 128, 2}}) {
+        TGlobalLogReset reset;
+        auto owned = std::make_unique<TLinesLog>();
+        TLinesLog& log = *owned;
+        ql::SetGlobalLog(std::move(owned));
+        TSoftDevice device({8, 8});
+        const int64_t tile = TRenderDevice::TextureBytes({64, 64, 1});
+        device.SetMemoryBudget(tile * (8 + c.spareTiles));
+        T3DScreen screen(device);
+        std::vector<std::unique_ptr<TCountingTexture>> pictures;
+        for (int32_t i = 0; i < 8; ++i) {
+            pictures.push_back(std::make_unique<TCountingTexture>(screen, TTextureUsage::Managed));
+            pictures.back()->SetSize(64, 64);
+            ASSERT_NE(pictures.back()->GetTexture(), 0u);
+            EXPECT_EQ(pictures.back()->Fills, 1);
+        }
+        TRenderTargetTexture target(screen, c.targetWidth, 256);
+        EXPECT_NE(target.GetTexture(), 0u);
+        EXPECT_TRUE(Logged(log, u"Rt Create First Attempt Ok= False"));
+        EXPECT_TRUE(Logged(log, u"Released Managed Texs from 7 to 4; Rt Create 1nd Attempt Ok= "));
+        if (c.kept == 2) {
+            EXPECT_TRUE(Logged(log, u"Released Managed Texs from 3 to 2; Rt Create 2nd Attempt Ok= True"));
+        }
+        for (int32_t i = 0; i < 8; ++i) EXPECT_EQ(pictures[size_t(i)]->Handle() != 0, i < c.kept) << i;
+        // A released picture comes back from its source when next used.
+        target.Release();
+        EXPECT_NE(pictures[7]->GetTexture(), 0u);
+        EXPECT_EQ(pictures[7]->Fills, 2);
+    }
+}
+
+TEST(Screen, DeviceLoss_RunsLostHookThenReadyHookAndTexturesComeBack) {
+    TSoftDevice device({8, 8});
+    T3DScreen screen(device);
+    int32_t lost = 0, ready = 0;
+    screen.SetLostHook([&] { ++lost; });
+    screen.SetReadyHook([&] { ++ready; });
+    TCountingTexture texture(screen, TTextureUsage::Managed);
+    texture.SetSize(32, 32);
+    ASSERT_NE(texture.GetTexture(), 0u);
+    device.SimulateLoss(1);
+    EXPECT_FALSE(screen.BeginScene());
+    EXPECT_EQ(lost, 1);
+    EXPECT_EQ(screen.Renderer(), nullptr);
+    EXPECT_EQ(texture.Handle(), 0u);
+    EXPECT_EQ(texture.GetTexture(), 0u);
+    EXPECT_FALSE(screen.BeginScene());
+    EXPECT_TRUE(screen.BeginScene());
+    EXPECT_EQ(ready, 1);
+    EXPECT_NE(texture.GetTexture(), 0u);
+    EXPECT_EQ(texture.Fills, 2);
+}
+
+}  // namespace
+}  // namespace orb
