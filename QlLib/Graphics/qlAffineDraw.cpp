@@ -205,7 +205,7 @@ void DrawAffineBilinear(const TAffineCoverage& coverage, TBitmap& dst, const TBi
                     for (uint32_t cu = us, cv = vs; x + n <= last && (cu >> 16) + 1 < w && (cv >> 16) + 1 < h;
                          ++n, cu += stepU, cv += stepV) {
                     }
-                    runProc({rows.data(), bpp, row + int64_t(x) * 3, n, us, vs, stepU, stepV, &blend});
+                    runProc({rows.data(), bpp, row + int64_t(x) * 3, n, us, vs, stepU, stepV, &blend, src.Width()});
                     x += n, u += stepU * uint32_t(n), v += stepV * uint32_t(n);
                     continue;
                 }
@@ -360,7 +360,7 @@ void TBilinearDrawer::DrawTile(uint8_t kind, const TTile& tile, const TBand& ban
         uint32_t u = tile.u + r * m_dudy, v = tile.v + r * m_dvdy;
         uint8_t* d = dst.Row(y) + int64_t(tile.left) * 3;
         if (kind != 1) {
-            runProc({m_rows.data(), bpp, d, n, u, v, m_dudx, m_dvdx, &m_blend});
+            runProc({m_rows.data(), bpp, d, n, u, v, m_dudx, m_dvdx, &m_blend, m_image->Width()});
             continue;
         }
         for (int32_t i = 0; i < n; ++i, u += m_dudx, v += m_dvdx, d += 3)

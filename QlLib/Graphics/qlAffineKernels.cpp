@@ -20,6 +20,7 @@ TBilinearRunProc BilinearRunFor(TSimdLevel level) {
 void BuildBlendTable(TBlendTable& table, int32_t opacity, bool srcHasAlpha) {
     const uint32_t a = uint32_t(opacity);
     table.copy = true;
+    table.alphaFactor = srcHasAlpha ? (a == 255 ? 256 : int32_t(a)) : 0;
     for (uint32_t alpha = 0; alpha < 256; ++alpha) {
         const uint32_t al = srcHasAlpha ? alpha : 255;
         uint32_t h;

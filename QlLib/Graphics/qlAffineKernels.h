@@ -24,6 +24,10 @@ struct TBlendTable {
     uint64_t lanes[256];
     uint64_t masks[256];
     bool copy;  // every h is 0: the sample is stored as is
+    // For sources with alpha, h = 65536 - alpha * alphaFactor for every alpha
+    // but 0 and 255, so wide loops can compute h instead of looking it up.
+    // 0 for 24-bit sources, whose h is always h[255].
+    int32_t alphaFactor;
 };
 
 // opacity 1 to 255; srcHasAlpha false for 24-bit sources.
@@ -39,6 +43,9 @@ struct TBilinearRun {
     int32_t count;
     uint32_t u, v, du, dv;
     const TBlendTable* blend;
+    // Pixels in each source row; 0 when unknown. With it the wide loops may
+    // read 3-byte pixel pairs as 8 bytes where that stays inside the row.
+    int32_t srcWidth = 0;
 };
 
 void BilinearRunScalar(const TBilinearRun& run);

@@ -278,6 +278,33 @@ TEST_F(DrawerTest, TileWidthAndSimdLevelDoNotChangeThePicture) {
     EXPECT_TRUE(SamePixels(*first, *third));
 }
 
+// Axis-aligned scaling keeps each run in one source row, and 24-bit runs
+// reaching the last columns may not read pairs as 8 bytes: the fastest level
+// must still draw what the scalar loop draws, for both source formats.
+TEST_F(DrawerTest, ScaledPictureIsTheSameAtEveryLevel) {
+    for (const TPixelFormat* format : {PfRGB24(), PfARGB32()}) {
+        auto src = Random(161, 97, format, 19, true);
+        auto expect = Random(130, 80, PfRGB24(), 20);
+        for (TSimdLevel level : {TSimdLevel::SSE2, BestSimdLevel()}) {
+            for (int32_t opacity : {255, 200}) {
+                auto got = expect->Clone();
+                auto reference = expect->Clone();
+                TBilinearDrawer scalar(64, 16), fast(64, 16);
+                scalar.SetSimdLevel(TSimdLevel::Scalar);
+                fast.SetSimdLevel(level);
+                for (TBilinearDrawer* d : {&scalar, &fast}) {
+                    d->SetOpacity(opacity);
+                    d->SetImage(src.get());
+                    d->Prepare({0, 0, 130, 80}, {0.3f, 0}, {0.8f, 0}, {0, 0.8f});
+                }
+                scalar.Draw(*reference);
+                fast.Draw(*got);
+                EXPECT_TRUE(SamePixels(*reference, *got)) << "opacity " << opacity;
+            }
+        }
+    }
+}
+
 TEST(DialogImage, PicksLevelAtLeastTheBoxAndFits) {
     std::vector<std::unique_ptr<TDirectBitmap>> levels;
     std::vector<int32_t> asked;
