@@ -71,7 +71,8 @@ struct TGlFunctions {
 
 std::unique_ptr<TGlApi> TGlApi::Create(std::unique_ptr<TGlContext> context, std::string& error) {
     if (!context) {
-        error = "no GL context";
+        // The context's own reason, when it gave one, says more.
+        if (error.empty()) error = "no GL context";
         return nullptr;
     }
     std::unique_ptr<TGlApi> api(new TGlApi);

@@ -365,5 +365,31 @@ TEST(GlDevice, HeadlessPresent_CountsAndKeepsFrame) {
     EXPECT_EQ(c, 0xFF112233u);
 }
 
+TEST(GlDevice, WindowPresent_ShowsFrameAndKeepsItReadable) {
+    std::string error;
+    auto api = ql::TGlApi::Create(ql::TGlContext::CreateWindow("GL device test", kWidth, kHeight, error), error);
+    if (!api) GTEST_SKIP() << "no window with an OpenGL 3.3 core context here: " << error;
+    auto gl = TGlDevice::Create(std::move(api), kWidth, kHeight, error);
+    ASSERT_NE(gl, nullptr) << error;
+    TTextureHandle target = 0;
+    ASSERT_EQ(gl->CreateTexture({16, 16, 1, TTexelFormat::A8R8G8B8, TTextureUsage::RenderTarget}, target),
+              TDxResult::Ok);
+    ASSERT_EQ(gl->SetRenderTarget(target), TDxResult::Ok);
+    gl->Clear(0xFF00FF00u);
+    ASSERT_EQ(gl->SetRenderTarget(0), TDxResult::Ok);
+    gl->Clear(0xFF112233u);
+    EXPECT_EQ(gl->Present(), TDxResult::Ok);
+    EXPECT_EQ(gl->Present(), TDxResult::Ok);
+    EXPECT_EQ(gl->PresentCount(), 2);
+    uint32_t c;
+    std::memcpy(&c, Frame(*gl, kWidth, kHeight).data(), 4);
+    EXPECT_EQ(c, 0xFF112233u);
+    // The blit to the window leaves the chosen target bound.
+    ASSERT_EQ(gl->SetRenderTarget(target), TDxResult::Ok);
+    EXPECT_EQ(gl->Present(), TDxResult::Ok);
+    std::memcpy(&c, Frame(*gl, 16, 16).data(), 4);
+    EXPECT_EQ(c, 0xFF00FF00u);
+}
+
 }  // namespace
 }  // namespace orb
