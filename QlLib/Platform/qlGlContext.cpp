@@ -112,7 +112,9 @@ public:
     ~TSdlGlContext() override {
         if (m_context) SDL_GL_DeleteContext(m_context);
         if (m_window) SDL_DestroyWindow(m_window);
-        if (m_initialised) SDL_QuitSubSystem(SDL_INIT_VIDEO);
+        // SDL video and its GL library stay loaded, as the EGL display does:
+        // the host's windows and input use SDL too, and unloading the GL
+        // driver leaves its allocations looking like leaks from nowhere.
     }
 
     bool Open(const std::string& title, int32_t width, int32_t height, std::string& error) {
@@ -120,7 +122,13 @@ public:
             error = SDL_GetError();
             return false;
         }
-        m_initialised = true;
+        // One extra load for the process: SDL counts them, and windows
+        // closing no longer unload the driver.
+        static const bool libraryLoaded = SDL_GL_LoadLibrary(nullptr) == 0;
+        if (!libraryLoaded) {
+            error = SDL_GetError();
+            return false;
+        }
         SDL_GL_SetAttribute(SDL_GL_CONTEXT_MAJOR_VERSION, 3);
         SDL_GL_SetAttribute(SDL_GL_CONTEXT_MINOR_VERSION, 3);
         SDL_GL_SetAttribute(SDL_GL_CONTEXT_PROFILE_MASK, SDL_GL_CONTEXT_PROFILE_CORE);
@@ -147,7 +155,6 @@ public:
     void SwapBuffers() override { SDL_GL_SwapWindow(m_window); }
 
 private:
-    bool m_initialised = false;
     SDL_Window* m_window = nullptr;
     SDL_GLContext m_context = nullptr;
 };
