@@ -314,7 +314,56 @@ TRenderTargetTexture* T3DDrawer::RenderSlideToTexture(TDrawScene& scene, bool ed
     }
     m_insideTextureRender = wasInside;
     m_screen.PopRenderTarget();
-    return drawn ? target : nullptr;
+    if (!drawn) return nullptr;
+    if (edgeExtend) ExtendEdges(*target, m_outputRect.Width(), m_outputRect.Height());
+    return target;
+}
+
+void T3DDrawer::CopyTexels(TCustomTexture& source, const ql::TRect& from, TCustomTexture& target, ql::TPoint to) {
+    const TTextureHandle handle = source.GetTexture();
+    if (handle == 0 || m_screen.PushRenderTarget(&target, {0, 0}) != TDxResult::Ok) return;
+    TDrawState state;
+    state.pipeline = TPipeline::Texture;
+    state.blend = TBlendMode::Replace;
+    state.filter = TFilter::Point;
+    state.textures[0] = handle;
+    const TViewport saved = m_screen.Viewport();
+    m_screen.SetViewport(TViewport());
+    auto corner = [&](int32_t dx, int32_t dy) {
+        TVertex v;
+        v.x = float(to.x + dx), v.y = float(to.y + dy);
+        v.u = float((from.left + dx) * source.InvWidth());
+        v.v = float((from.top + dy) * source.InvHeight());
+        return v;
+    };
+    const int32_t w = from.Width(), h = from.Height();
+    const TVertex quad[4] = {corner(0, 0), corner(w, 0), corner(w, h), corner(0, h)};
+    m_screen.DrawQuad(state, quad);
+    m_screen.SetViewport(saved);
+    m_screen.PopRenderTarget();
+}
+
+// Filtered sampling at the slide's border must not reach the clear colour:
+// the last column is repeated to its right and the last row below it. A
+// target cannot be read while drawn to, so the pieces (at most 256 long)
+// go through the mesh target.
+void T3DDrawer::ExtendEdges(TRenderTargetTexture& target, int32_t width, int32_t height) {
+    TRenderTargetTexture* mesh = m_effecter.Mesh();
+    if (!mesh || width < 1 || height < 1) return;
+    if (width < target.TexWidth())
+        for (int32_t y = 0; y < height; y += 256) {
+            const int32_t n = std::min(256, height - y);
+            CopyTexels(target, {width - 1, y, width, y + n}, *mesh, {0, 0});
+            CopyTexels(*mesh, {0, 0, 1, n}, target, {width, y});
+        }
+    if (height < target.TexHeight()) {
+        const int32_t right = std::min(width + 1, target.TexWidth());
+        for (int32_t x = 0; x < right; x += 256) {
+            const int32_t n = std::min(256, right - x);
+            CopyTexels(target, {x, height - 1, x + n, height}, *mesh, {0, 0});
+            CopyTexels(*mesh, {0, 0, n, 1}, target, {x, height});
+        }
+    }
 }
 
 void T3DDrawer::DrawOutputTexture(TCustomTexture& texture, uint8_t opacity) {

@@ -135,6 +135,9 @@ private:
     void UpdateScreenViewport();
     TPointF Offset(TPointF p) const { return {p.x + m_offsetX, p.y + m_offsetY}; }
     bool DrawSceneSteps(TDrawScene& scene);
+    // Copies texels with no filtering or blending.
+    void CopyTexels(TCustomTexture& source, const ql::TRect& from, TCustomTexture& target, ql::TPoint to);
+    void ExtendEdges(TRenderTargetTexture& target, int32_t width, int32_t height);
     TMultiTexture6* PictureTexture(TDrawPicture& picture, const TImageDrawParams& params);
     // Draws a texture's [0, width) x [0, height) texels at target rect with the viewport off.
     void DrawTextureRect(const TDrawState& state, const ql::TRect& rect, int32_t width, int32_t height,

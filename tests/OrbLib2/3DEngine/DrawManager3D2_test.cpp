@@ -6,6 +6,7 @@
 #include <cstring>
 #include <functional>
 #include <memory>
+#include <thread>
 
 #include "OrbLib2/3DBasics/qlSoftDevice.h"
 #include "QlLib/Graphics/qlPixelFormats.h"
@@ -113,6 +114,26 @@ TEST(DrawScene, Nested_DrawsContentWithoutBeginningOrPresentingAFrame) {
     EXPECT_EQ(rig.device.PresentCount(), 1);
 }
 
+TEST(DrawScene, WhileDrawing_OtherThreadsCannotTakeTheGlobalDrawLock) {
+    TRig rig;
+    bool lockedElsewhere = true;
+    TFuncScene scene([&](TDeviceDrawer&) {
+        std::thread other([&] {
+            lockedElsewhere = GlobalDrawLock().try_lock();
+            if (lockedElsewhere) GlobalDrawLock().unlock();
+        });
+        other.join();
+    });
+    ASSERT_TRUE(rig.drawer.DrawScene(scene));
+    EXPECT_FALSE(lockedElsewhere);
+    std::thread after([&] {
+        lockedElsewhere = GlobalDrawLock().try_lock();
+        if (lockedElsewhere) GlobalDrawLock().unlock();
+    });
+    after.join();
+    EXPECT_TRUE(lockedElsewhere);
+}
+
 TEST(DrawScene, ExceptionInScene_StillTellsTheSceneDrawingIsOver) {
     TRig rig;
     TFuncScene scene([](TDeviceDrawer&) { throw std::runtime_error("scene failed"); });
@@ -182,6 +203,34 @@ TEST(RenderToTexture, SlideThroughTexture_MatchesSlideDrawnDirectly) {
     });
     ASSERT_TRUE(rig.drawer.DrawScene(viaTexture));
     EXPECT_EQ(rig.Frame(), direct);
+}
+
+TEST(RenderToTexture, EdgeExtend_RepeatsLastColumnAndRowOutsideTheSlide) {
+    TRig rig;
+    rig.drawer.SetOutputSize(90, 40);
+    TFuncScene slide([&](TDeviceDrawer& d) {
+        TBoxParams gradient;
+        gradient.fillType = 0;
+        gradient.colour1 = 0xFFFF0000u;
+        gradient.colour2 = 0xFF0000FFu;
+        d.DrawBox({0, 0}, {90, 40}, gradient, {1, 0}, {0, 1});
+    });
+    ql::TDirectBitmap texels(92, 42, ql::PfARGB32());
+    TFuncScene frame([&](TDeviceDrawer&) {
+        TRenderTargetTexture* texture = rig.drawer.RenderSlideToTexture(slide, true);
+        ASSERT_NE(texture, nullptr);
+        ASSERT_EQ(rig.drawer.Screen().PushRenderTarget(texture, {0, 0}), TDxResult::Ok);
+        EXPECT_EQ(rig.device.ReadPixels({0, 0, 92, 42}, texels), TDxResult::Ok);
+        rig.drawer.Screen().PopRenderTarget();
+    });
+    ASSERT_TRUE(rig.drawer.DrawScene(frame));
+    auto at = [&](int32_t x, int32_t y) { return reinterpret_cast<const uint32_t*>(texels.Row(y))[x]; };
+    for (int32_t y = 0; y < 40; y += 13) EXPECT_EQ(at(90, y), at(89, y)) << y;
+    for (int32_t x = 0; x <= 90; x += 15) EXPECT_EQ(at(x, 40), at(x, 39)) << x;
+    EXPECT_EQ(at(90, 40), at(89, 39));
+    // Beyond the copied ring the clear colour (transparent) stays.
+    EXPECT_EQ(at(91, 10) >> 24, 0u);
+    EXPECT_EQ(at(10, 41) >> 24, 0u);
 }
 
 TEST(Transition, SkipBeforeStartAndAfterEnd_DrawOneSlideOnly) {
