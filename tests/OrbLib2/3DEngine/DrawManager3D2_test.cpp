@@ -10,6 +10,7 @@
 
 #include "OrbLib2/3DBasics/qlSoftDevice.h"
 #include "QlLib/Graphics/qlPixelFormats.h"
+#include "QlLib/qlLog.h"
 
 namespace orb {
 namespace {
@@ -166,6 +167,35 @@ TEST(DeviceLoss, MidShow_NextDrawnFrameIsIdenticalToTheOneBefore) {
     EXPECT_EQ(rig.Frame(), before);
 }
 
+class TLinesLog : public ql::TLog {
+public:
+    std::vector<std::u16string> Lines;
+
+protected:
+    void Output(std::u16string_view line) override { Lines.emplace_back(line); }
+};
+
+TEST(DeviceLoss, LostAndReady_AreLoggedInOrder) {
+    struct TReset {
+        ~TReset() { ql::SetGlobalLog(nullptr); }
+    } reset;
+    auto owned = std::make_unique<TLinesLog>();
+    TLinesLog& log = *owned;
+    ql::SetGlobalLog(std::move(owned));
+    TRig rig;
+    TFuncScene scene([](TDeviceDrawer& d) { d.DrawRect({0, 0}, {4, 4}, 0xFFFFFFFFu); });
+    rig.device.SimulateLoss();
+    EXPECT_FALSE(rig.drawer.DrawScene(scene));
+    EXPECT_TRUE(rig.drawer.DrawScene(scene));
+    std::vector<std::u16string> wanted = {u"T3DDrawer.Init", u"T3DDrawer.RendererReadyEvent",
+                                          u"T3DRenderer9: DEVICE LOST!", u"T3DDrawer.RendererLostEvent",
+                                          u"T3DScreen.BeginScene, Renderer=nil", u"T3DDrawer.RendererReadyEvent"};
+    size_t next = 0;
+    for (const std::u16string& line : log.Lines)
+        if (next < wanted.size() && line.find(wanted[next]) != std::u16string::npos) ++next;
+    EXPECT_EQ(next, wanted.size());
+}
+
 TEST(DeviceLoss, SwitchToFullScreen_ReleasesResourcesAndRedrawsTheSameFrame) {
     TRig rig;
     TFuncScene scene([&](TDeviceDrawer& d) { rig.DrawSlide(d); });
@@ -253,6 +283,33 @@ TEST(Transition, SkipBeforeStartAndAfterEnd_DrawOneSlideOnly) {
         EXPECT_TRUE(rig.drawer.DrawTransition(&oldSlide, &newSlide, false, filter));
         EXPECT_EQ(rig.Pixel(5, 5), 0xFF0000FFu);
     }
+}
+
+TEST(Transition, Running_LetsTheEffectDrawOrFallsBackToTheNewSlide) {
+    struct TCrossFade : TTransitionFilter {
+        bool draws;
+        explicit TCrossFade(bool d) : draws(d) {}
+        double Time() const override { return 500; }
+        double Duration() const override { return 1000; }
+        bool DrawEffect(TDeviceDrawer& drawer, TDrawScene* oldSlide, TDrawScene* newSlide) override {
+            if (!draws) return false;
+            auto& d3d = static_cast<T3DDrawer&>(drawer);
+            drawer.DrawScene(*oldSlide);
+            TRenderTargetTexture* texture = d3d.RenderSlideToTexture(*newSlide);
+            if (texture) d3d.DrawOutputTexture(*texture, 128);
+            return true;
+        }
+    };
+    TRig rig;
+    TFuncScene oldSlide([](TDeviceDrawer& d) { d.DrawRect({0, 0}, {96, 64}, 0xFFFF0000u); });
+    TFuncScene newSlide([](TDeviceDrawer& d) { d.DrawRect({0, 0}, {96, 64}, 0xFF0000FFu); });
+    TCrossFade fade(true), none(false);
+    EXPECT_TRUE(rig.drawer.DrawTransition(&oldSlide, &newSlide, false, &fade));
+    const uint32_t mixed = rig.Pixel(5, 5);
+    EXPECT_NEAR(int32_t(mixed >> 16 & 255), 127, 1);
+    EXPECT_NEAR(int32_t(mixed & 255), 128, 1);
+    EXPECT_TRUE(rig.drawer.DrawTransition(&oldSlide, &newSlide, false, &none));
+    EXPECT_EQ(rig.Pixel(5, 5), 0xFF0000FFu);
 }
 
 TEST(Output, FixedOutputSize_IsCentredAndDrawingStartsAtItsCorner) {
