@@ -181,8 +181,8 @@ TDxResult T3DDrawer::Present() {
 }
 
 void T3DDrawer::Clear(uint32_t colour, bool alsoDepth) {
-    if (!m_ready) return;
-    m_screen.Clear(colour, m_outputRect);
+    // The output where the viewport puts it (scaled output included).
+    ClearRect(colour, {0, 0, m_outputRect.Width(), m_outputRect.Height()});
 }
 
 void T3DDrawer::ClearRect(uint32_t colour, const ql::TRect& rect) {

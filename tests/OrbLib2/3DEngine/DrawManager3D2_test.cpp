@@ -329,10 +329,15 @@ TEST(Output, FixedOutputSize_IsCentredAndDrawingStartsAtItsCorner) {
 TEST(Output, Viewport_ScalesTheDeviceAreaIntoTheDestination) {
     TRig rig;
     rig.drawer.SetViewport({48, 32, 96, 64}, {96, 64});
-    TFuncScene scene([](TDeviceDrawer& d) { d.DrawRect({0, 0}, {96, 64}, 0xFF00FF00u); });
+    TFuncScene scene([](TDeviceDrawer& d) {
+        d.Clear(0xFFFFFFFFu, false);
+        d.DrawRect({0, 0}, {96, 62}, 0xFF00FF00u);
+    });
     ASSERT_TRUE(rig.drawer.DrawScene(scene));
     EXPECT_EQ(rig.Pixel(48, 32), 0xFF00FF00u);
-    EXPECT_EQ(rig.Pixel(95, 63), 0xFF00FF00u);
+    EXPECT_EQ(rig.Pixel(95, 62), 0xFF00FF00u);
+    // The clear covers the scaled output only.
+    EXPECT_EQ(rig.Pixel(95, 63), 0xFFFFFFFFu);
     EXPECT_EQ(rig.Pixel(47, 31), 0u);
 }
 
