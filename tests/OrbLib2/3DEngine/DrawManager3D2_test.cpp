@@ -456,6 +456,20 @@ TEST(Video, PlanesAtHalfSizeWithShaders_AndFrameDrawsAfterLoss) {
     EXPECT_EQ(rig.Pixel(3, 3), 0xFFFFFFFFu);
 }
 
+TEST(Video, WithoutShaders_OneGreyTextureShowsTheLuma) {
+    TRig rig;
+    // The software device always has shaders: the surface is made as the
+    // drawer makes it for level 0.
+    T3DYUV surface(rig.drawer.Screen(), 8, 8, false);
+    EXPECT_FALSE(surface.HasPlanes());
+    ASSERT_NE(surface.Gray(), nullptr);
+    std::vector<uint8_t> y(64, 0x40);
+    surface.SetFrame(y.data(), 8, nullptr, 0, nullptr, 0);
+    TFuncScene scene([&](TDeviceDrawer&) { rig.drawer.DrawVideoSurface(surface, {0, 0}, {1, 0}, {0, 1}, 255); });
+    ASSERT_TRUE(rig.drawer.DrawScene(scene));
+    EXPECT_EQ(rig.Pixel(3, 3), 0xFF404040u);
+}
+
 TEST(Capture, OutsideCaptureMode_GivesNothing) {
     TRig rig;
     rig.drawer.SetCaptureMode(false);
