@@ -26,13 +26,14 @@ const TSubcommand kSubcommands[] = {
     {"sound", "print a sound's media information, or decode it to WAV", orb::RunSound},
     {"text", "render a text (and its shadow) with the text producer into a PNG", orb::RunText},
     {"mask", "write a preset soft-edged mask as PNG", orb::RunMask},
+    {"draw-test", "draw a fixed test scene through the drawer and write the frame as PNG", orb::RunDrawTest},
 };
 
 void PrintUsage(std::FILE* out) {
     std::fprintf(out, "usage: orbtool COMMAND [ARGS...]\n"
                       "       orbtool COMMAND --help\n\ncommands:\n");
     for (const auto& command : kSubcommands)
-        std::fprintf(out, "  %-8s %s\n", command.name, command.summary);
+        std::fprintf(out, "  %-10s %s\n", command.name, command.summary);
 }
 
 }  // namespace

@@ -33,4 +33,7 @@ int RunText(const std::vector<std::string>& args);
 // mask ellipse|roundrect --size WxH [--softness N] [--corner N] -o OUT.png
 int RunMask(const std::vector<std::string>& args);
 
+// draw-test --device soft|gl --size WxH -o OUT.png
+int RunDrawTest(const std::vector<std::string>& args);
+
 }  // namespace orb

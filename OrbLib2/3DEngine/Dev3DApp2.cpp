@@ -25,16 +25,96 @@ void T3DScreen::OnLost() {
     m_lost = true;
     // Handles made before the loss are stale: drop them without a device call.
     ReleaseResources();
+    DropRenderer();
+}
+
+void T3DScreen::DropRenderer() {
+    m_lost = true;
+    m_readyReported = false;
+    m_targets.clear();
     if (m_lostHook) m_lostHook();
 }
 
 bool T3DScreen::BeginScene() {
+    if (!m_outputKnown) {
+        m_outputKnown = true;
+        if (m_wantedOutput.width <= 0 || m_wantedOutput.height <= 0)
+            m_wantedOutput = {m_device.OutputWidth(), m_device.OutputHeight(), m_wantedOutput.fullScreen};
+        m_output = m_wantedOutput;
+        if (m_output.width != m_device.OutputWidth() || m_output.height != m_device.OutputHeight())
+            Check(m_device.ResizeOutput(m_output.width, m_output.height));
+    } else if (!(m_wantedOutput == m_output) && m_wantedOutput.width > 0 && m_wantedOutput.height > 0) {
+        ql::GlobalLog().WriteLine("T3DScreen.BeginScene, R= (0, 0, " + std::to_string(m_wantedOutput.width) + ", " +
+                                  std::to_string(m_wantedOutput.height) + ")");
+        // Between windowed and exclusive output nothing made on the old
+        // device may stay; the objects keep their sources and come back.
+        if (m_wantedOutput.fullScreen != m_output.fullScreen && !m_lost) ReleaseResources();
+        m_output = m_wantedOutput;
+        if (!m_lost) DropRenderer();
+        if (m_output.width != m_device.OutputWidth() || m_output.height != m_device.OutputHeight())
+            if (m_device.Restore() == TDxResult::Ok) m_device.ResizeOutput(m_output.width, m_output.height);
+    }
     if (m_lost) {
+        ql::GlobalLog().WriteLine(std::u16string_view(u"T3DScreen.BeginScene, Renderer=nil"));
         if (m_device.Restore() != TDxResult::Ok) return false;
         m_lost = false;
-        if (m_readyHook) m_readyHook();
     }
-    return Check(m_device.BeginScene()) == TDxResult::Ok;
+    if (Check(m_device.BeginScene()) != TDxResult::Ok) return false;
+    if (!m_readyReported) {
+        m_readyReported = true;
+        if (m_readyHook) m_readyHook();
+        if (m_lost) return false;
+    }
+    if (m_targets.empty()) {
+        m_targets.push_back({nullptr, {0, 0}});
+        m_viewport = TViewport();
+    }
+    return SelectTarget(m_targets.back()) == TDxResult::Ok;
+}
+
+TDxResult T3DScreen::SelectTarget(const TRenderTargetWrapper& entry) {
+    if (m_lost) return TDxResult::DeviceLost;
+    TTextureHandle handle = 0;
+    if (entry.target) {
+        handle = entry.target->GetTexture();
+        if (handle == 0) return LastResult() == TDxResult::Ok ? TDxResult::OutOfMemory : LastResult();
+    }
+    m_device.SetScissor({});
+    return Check(m_device.SetRenderTarget(handle));
+}
+
+TDxResult T3DScreen::PushRenderTarget(TCustomTexture* target, ql::TPoint origin) {
+    if (m_lost) return TDxResult::DeviceLost;
+    const TRenderTargetWrapper entry{target, origin};
+    const TDxResult result = SelectTarget(entry);
+    if (result != TDxResult::Ok) {
+        if (!m_targets.empty() && !m_lost) SelectTarget(m_targets.back());
+        return result;
+    }
+    m_targets.push_back(entry);
+    return TDxResult::Ok;
+}
+
+void T3DScreen::PopRenderTarget() {
+    if (m_targets.empty()) return;
+    m_targets.pop_back();
+    if (!m_targets.empty()) SelectTarget(m_targets.back());
+}
+
+TDxResult T3DScreen::Clear(uint32_t colour, const ql::TRect& rect) {
+    if (m_lost) return TDxResult::DeviceLost;
+    if (!rect.IsEmpty()) {
+        const ql::TPoint o = m_targets.empty() ? ql::TPoint{0, 0} : m_targets.back().origin;
+        const ql::TRect local{rect.left - o.x, rect.top - o.y, rect.right - o.x, rect.bottom - o.y};
+        // An empty scissor would mean the whole target: a rectangle outside
+        // it clears nothing.
+        if (local.right <= 0 || local.bottom <= 0 || local.left >= 1 << 20 || local.top >= 1 << 20)
+            return TDxResult::Ok;
+        m_device.SetScissor({std::max(local.left, 0), std::max(local.top, 0), local.right, local.bottom});
+    }
+    const TDxResult result = Check(m_device.Clear(colour));
+    if (!m_lost) m_device.SetScissor({});
+    return result;
 }
 
 TDxResult T3DScreen::EndScene() {
@@ -55,7 +135,14 @@ void T3DScreen::ReleaseResources() {
 
 TDxResult T3DScreen::DrawQuad(const TDrawState& state, const TVertex (&c)[4]) {
     if (m_lost) return TDxResult::DeviceLost;
-    const TVertex triangles[6] = {c[0], c[1], c[2], c[0], c[2], c[3]};
+    const ql::TPoint o = m_targets.empty() ? ql::TPoint{0, 0} : m_targets.back().origin;
+    TVertex p[4] = {c[0], c[1], c[2], c[3]};
+    for (TVertex& v : p) {
+        // Homogeneous positions keep their w: the offset scales with it.
+        v.x = v.x * m_viewport.scaleX + (m_viewport.offsetX - float(o.x)) * v.w;
+        v.y = v.y * m_viewport.scaleY + (m_viewport.offsetY - float(o.y)) * v.w;
+    }
+    const TVertex triangles[6] = {p[0], p[1], p[2], p[0], p[2], p[3]};
     return Check(m_device.DrawTriangles(state, triangles));
 }
 

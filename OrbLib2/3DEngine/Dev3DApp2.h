@@ -13,11 +13,55 @@ namespace orb {
 
 class TCustomTexture;
 
+// What the screen draws on: the output's size and whether it is the whole
+// display in exclusive mode.
+struct TOutputDevice {
+    int32_t width = 0;
+    int32_t height = 0;
+    bool fullScreen = false;
+    bool operator==(const TOutputDevice&) const = default;
+};
+
+// Where 2D positions land: target pixel = position * scale + offset, then
+// less the origin of the current render target.
+struct TViewport {
+    float offsetX = 0, offsetY = 0;
+    float scaleX = 1, scaleY = 1;
+};
+
+// One entry of the render-target stack: a texture (nullptr = the back buffer)
+// and the output position that its top-left pixel shows.
+struct TRenderTargetWrapper {
+    TCustomTexture* target = nullptr;
+    ql::TPoint origin;
+};
+
 class T3DScreen : public ql::TObj {
 public:
     // The device must outlive the screen.
     explicit T3DScreen(TRenderDevice& device);
     ~T3DScreen() override;
+
+    // The output as the window now reports it; the next scene begin compares
+    // it with the one it drew last.
+    void SetOutput(const TOutputDevice& output) { m_wantedOutput = output; }
+    const TOutputDevice& Output() const { return m_output; }
+    // The output rectangle: (0, 0) to the device's output size.
+    ql::TRect OutputRect() const { return {0, 0, m_device.OutputWidth(), m_device.OutputHeight()}; }
+    // The adapter's largest texture.
+    int32_t MaxTexWidth() const { return m_device.Caps().maxTexWidth; }
+    int32_t MaxTexHeight() const { return m_device.Caps().maxTexHeight; }
+
+    // The render-target stack; the back buffer is pushed at scene begin.
+    // Push answers the device's result (a target that cannot be made now
+    // is not pushed).
+    TDxResult PushRenderTarget(TCustomTexture* target, ql::TPoint origin);
+    void PopRenderTarget();
+    size_t RenderTargetDepth() const { return m_targets.size(); }
+    const TViewport& Viewport() const { return m_viewport; }
+    void SetViewport(const TViewport& viewport) { m_viewport = viewport; }
+    // Clears the current target (the whole of it, or rect in output pixels).
+    TDxResult Clear(uint32_t colour, const ql::TRect& rect = {});
 
     // nullptr while the device is lost.
     TRenderDevice* Renderer() { return m_lost ? nullptr : &m_device; }
@@ -42,14 +86,29 @@ public:
     // Every resource drops its device texture; the objects keep their sources.
     void ReleaseResources();
 
-    // Draws two triangles over corners given clockwise from the top-left.
+    // Draws two triangles over corners given clockwise from the top-left,
+    // through the viewport into the current target.
     TDxResult DrawQuad(const TDrawState& state, const TVertex (&corners)[4]);
+
+    // The ready hook ran for the current renderer (the drawer's Init runs
+    // its ready sequence itself).
+    void NoteReady() { m_readyReported = true; }
 
 private:
     void OnLost();
+    // Drops a working renderer (the output changed): the lost sequence runs
+    // and the next scene begin brings it back.
+    void DropRenderer();
+    TDxResult SelectTarget(const TRenderTargetWrapper& entry);
 
     TRenderDevice& m_device;
     bool m_lost = false;
+    bool m_readyReported = false;
+    bool m_outputKnown = false;
+    TOutputDevice m_output;
+    TOutputDevice m_wantedOutput;
+    std::vector<TRenderTargetWrapper> m_targets;
+    TViewport m_viewport;
     std::vector<TCustomTexture*> m_resources;
     std::function<void()> m_lostHook;
     std::function<void()> m_readyHook;

@@ -6,6 +6,7 @@
 #include <memory>
 
 #include "OrbLib2/3DBasics/qlSoftDevice.h"
+#include "QlLib/Graphics/qlPixelFormats.h"
 #include "QlLib/qlLog.h"
 
 namespace orb {
@@ -109,6 +110,49 @@ TEST(Screen, DeviceLoss_RunsLostHookThenReadyHookAndTexturesComeBack) {
     EXPECT_EQ(ready, 1);
     EXPECT_NE(texture.GetTexture(), 0u);
     EXPECT_EQ(texture.Fills, 2);
+}
+
+uint32_t ReadPixel(TSoftDevice& device, int32_t x, int32_t y) {
+    ql::TDirectBitmap pixel(1, 1, ql::PfARGB32());
+    EXPECT_EQ(device.ReadPixels({x, y, x + 1, y + 1}, pixel), TDxResult::Ok);
+    return *reinterpret_cast<const uint32_t*>(pixel.Row(0));
+}
+
+TEST(Screen, RenderTargetStack_DrawsRelativeToTheTargetOriginAndPopsBack) {
+    TSoftDevice device({16, 16});
+    T3DScreen screen(device);
+    ASSERT_TRUE(screen.BeginScene());
+    EXPECT_EQ(screen.RenderTargetDepth(), 1u);
+    TRenderTargetTexture target(screen, 8, 8);
+    ASSERT_EQ(screen.PushRenderTarget(&target, {4, 4}), TDxResult::Ok);
+    EXPECT_EQ(screen.RenderTargetDepth(), 2u);
+    screen.Clear(0);
+    TVertex quad[4];
+    const float corners[4][2] = {{4, 4}, {6, 4}, {6, 6}, {4, 6}};
+    for (int32_t i = 0; i < 4; ++i) {
+        quad[i].x = corners[i][0];
+        quad[i].y = corners[i][1];
+        quad[i].colour = 0xFFFF0000u;
+    }
+    ASSERT_EQ(screen.DrawQuad(TDrawState(), quad), TDxResult::Ok);
+    // Output (4, 4) is the target's first pixel.
+    EXPECT_EQ(ReadPixel(device, 0, 0), 0xFFFF0000u);
+    EXPECT_EQ(ReadPixel(device, 2, 2), 0u);
+    screen.PopRenderTarget();
+    EXPECT_EQ(screen.RenderTargetDepth(), 1u);
+    EXPECT_EQ(ReadPixel(device, 0, 0), 0u);  // the back buffer again
+
+    // A picture texture cannot be a target: nothing is pushed.
+    TCountingTexture picture(screen, TTextureUsage::Managed);
+    picture.SetSize(8, 8);
+    EXPECT_NE(screen.PushRenderTarget(&picture, {0, 0}), TDxResult::Ok);
+    EXPECT_EQ(screen.RenderTargetDepth(), 1u);
+    // A loss empties the stack; the back buffer comes back with the next scene.
+    device.SimulateLoss();
+    EXPECT_FALSE(screen.BeginScene());
+    EXPECT_EQ(screen.RenderTargetDepth(), 0u);
+    EXPECT_TRUE(screen.BeginScene());
+    EXPECT_EQ(screen.RenderTargetDepth(), 1u);
 }
 
 }  // namespace

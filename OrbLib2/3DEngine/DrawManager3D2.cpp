@@ -1,0 +1,694 @@
+#include "OrbLib2/3DEngine/DrawManager3D2.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+
+#include "QlLib/Graphics/qlPixelFormats.h"
+#include "QlLib/qlLog.h"
+#include "QlLib/qpExceptions.h"
+
+namespace orb {
+
+namespace {
+
+void Log(std::u16string_view line) { ql::GlobalLog().WriteLine(line); }
+
+TPointF Add(TPointF a, TPointF b) { return {a.x + b.x, a.y + b.y}; }
+TPointF Scale(TPointF a, float s) { return {a.x * s, a.y * s}; }
+
+}  // namespace
+
+// ---- T3DYUV ----
+
+T3DYUV::T3DYUV(T3DScreen& screen, int32_t width, int32_t height, bool planes) : m_width(width), m_height(height) {
+    if (planes) {
+        m_y = std::make_unique<TVideoTexture>(screen, width, height);
+        m_u = std::make_unique<TVideoTexture>(screen, std::max(width / 2, 1), std::max(height / 2, 1));
+        m_v = std::make_unique<TVideoTexture>(screen, std::max(width / 2, 1), std::max(height / 2, 1));
+    } else {
+        m_gray = std::make_unique<TGrayScaleTexture>(screen, width, height);
+    }
+}
+
+TVideoTexture* T3DYUV::Plane(int32_t index) const {
+    return index == 0 ? m_y.get() : index == 1 ? m_u.get() : index == 2 ? m_v.get() : nullptr;
+}
+
+void T3DYUV::SetFrame(const uint8_t* y, int32_t yPitch, const uint8_t* u, int32_t uPitch, const uint8_t* v,
+                      int32_t vPitch) {
+    if (!y) return;
+    if (m_gray) {
+        m_gray->SetPlane(y, yPitch);
+    } else {
+        if (!u || !v) return;
+        m_y->SetPlane(y, yPitch);
+        m_u->SetPlane(u, uPitch);
+        m_v->SetPlane(v, vPitch);
+    }
+    m_hasFrame = true;
+}
+
+// ---- TRenderTargetD3DEffecter ----
+
+void TRenderTargetD3DEffecter::Init(int32_t width, int32_t height) {
+    for (auto& target : m_targets) {
+        if (!target) target = std::make_unique<TRenderTargetTexture>(m_screen, width, height);
+        else if (target->Width() != width || target->Height() != height) target->SetSize(width, height);
+    }
+    if (!m_mesh) m_mesh = std::make_unique<TRenderTargetTexture>(m_screen, 256, 256);
+}
+
+// ---- T3DDrawer ----
+
+T3DDrawer::T3DDrawer(TRenderDevice& device) : m_screen(device), m_device(device), m_effecter(m_screen) {
+    m_screen.SetLostHook([this] { RendererLost(); });
+    m_screen.SetReadyHook([this] { RendererReady(); });
+}
+
+T3DDrawer::~T3DDrawer() {
+    m_screen.SetLostHook(nullptr);
+    m_screen.SetReadyHook(nullptr);
+}
+
+TTextureManager6& T3DDrawer::TextureManager() {
+    if (!m_textures) m_textures = std::make_unique<TTextureManager6>(m_screen);
+    return *m_textures;
+}
+
+int32_t T3DDrawer::ShaderLevel() const { return orb::ShaderLevel(m_device.Caps()); }
+
+void T3DDrawer::Init(const TOutputDevice& output) {
+    std::lock_guard<std::recursive_mutex> lock(m_mutex);
+    Log(u"T3DDrawer.Init");
+    m_initialised = true;
+    m_screen.SetOutput(output);
+    if (m_screen.RendererReady()) {
+        RendererReady();
+        m_screen.NoteReady();
+    }
+}
+
+void T3DDrawer::Close() {
+    std::lock_guard<std::recursive_mutex> lock(m_mutex);
+    Log(u"T3DDrawer.Close");
+    m_ready = false;
+    m_initialised = false;
+}
+
+void T3DDrawer::RendererReady() {
+    QL_ASSERT(m_screen.Renderer() != nullptr, "Renderer Ready is a Lie!");
+    const int32_t w = std::max(m_device.OutputWidth(), 1), h = std::max(m_device.OutputHeight(), 1);
+    m_deviceRect = {0, 0, w, h};
+    m_effecter.Init(w, h);
+    // The post effect needs its shader; a target that cannot be made now is
+    // dropped, and the screen filter stays off until the next ready.
+    m_postTarget.reset();
+    if (ShaderLevel() >= 2) {
+        m_postTarget = std::make_unique<TRenderTargetTexture>(m_screen, w, h);
+        if (m_postTarget->GetTexture() == 0) m_postTarget.reset();
+    }
+    for (auto& video : m_videos) video->TexturesLost();
+    SetOutputSize(m_outputSize.x, m_outputSize.y);
+    Log(u"T3DDrawer.RendererReadyEvent");
+    m_ready = m_initialised;
+    if (m_readyNotify) m_readyNotify();
+}
+
+void T3DDrawer::RendererLost() {
+    Log(u"T3DDrawer.RendererLostEvent");
+    m_ready = false;
+    for (auto& video : m_videos) video->TexturesLost();
+    if (m_lostNotify) m_lostNotify();
+}
+
+ql::TRect T3DDrawer::GetDeviceRect() const { return {0, 0, m_device.OutputWidth(), m_device.OutputHeight()}; }
+
+void T3DDrawer::SetOutputSize(int32_t width, int32_t height) {
+    m_outputSize = {std::max(width, 0), std::max(height, 0)};
+    const ql::TRect device = m_deviceRect.IsEmpty() ? GetDeviceRect() : m_deviceRect;
+    if (m_outputSize.x <= 0 || m_outputSize.y <= 0) {
+        m_outputRect = device;
+    } else {
+        const int32_t left = device.left + int32_t(std::lround((device.Width() - m_outputSize.x) / 2.0));
+        const int32_t top = device.top + int32_t(std::lround((device.Height() - m_outputSize.y) / 2.0));
+        m_outputRect = {left, top, left + m_outputSize.x, top + m_outputSize.y};
+    }
+    UpdateScreenViewport();
+}
+
+void T3DDrawer::SetViewport(const ql::TRect& dest, ql::TPoint destSize) {
+    if (dest.IsEmpty() || destSize.x <= 0 || destSize.y <= 0) {
+        m_destRect.reset();
+        m_destSize.reset();
+    } else {
+        m_destRect = dest;
+        m_destSize = destSize;
+    }
+    UpdateScreenViewport();
+}
+
+void T3DDrawer::UpdateScreenViewport() {
+    TViewport viewport;
+    viewport.offsetX = float(m_outputRect.left);
+    viewport.offsetY = float(m_outputRect.top);
+    if (m_destRect && !m_deviceRect.IsEmpty()) {
+        viewport.scaleX = float(m_destRect->Width()) / float(m_deviceRect.Width());
+        viewport.scaleY = float(m_destRect->Height()) / float(m_deviceRect.Height());
+        viewport.offsetX = float(m_destRect->left) + float(m_outputRect.left) * viewport.scaleX;
+        viewport.offsetY = float(m_destRect->top) + float(m_outputRect.top) * viewport.scaleY;
+    }
+    m_screen.SetViewport(viewport);
+}
+
+bool T3DDrawer::BeginFrame() {
+    m_effecter.SetClipRect(m_clipRect);
+    m_inScene = m_initialised && m_screen.BeginScene();
+    m_deviceRect = GetDeviceRect();
+    SetOutputSize(m_outputSize.x, m_outputSize.y);
+    CallFrameHook(fsBegin);
+    return m_inScene;
+}
+
+void T3DDrawer::EndFrame() { CallFrameHook(fsEnd); }
+
+TDxResult T3DDrawer::Present() {
+    if (!m_inScene) return m_screen.LastResult() == TDxResult::Ok ? TDxResult::NotReady : m_screen.LastResult();
+    m_inScene = false;
+    TDxResult result = m_screen.EndScene();
+    if (result == TDxResult::Ok && !m_capture) result = m_screen.Check(m_device.Present());
+    return LogDxResult(result);
+}
+
+void T3DDrawer::Clear(uint32_t colour, bool alsoDepth) {
+    // The output where the viewport puts it (scaled output included).
+    ClearRect(colour, {0, 0, m_outputRect.Width(), m_outputRect.Height()});
+}
+
+void T3DDrawer::ClearRect(uint32_t colour, const ql::TRect& rect) {
+    if (!m_ready || rect.IsEmpty()) return;
+    const TViewport& v = m_screen.Viewport();
+    const ql::TRect mapped{int32_t(std::lround(rect.left * v.scaleX + v.offsetX)),
+                           int32_t(std::lround(rect.top * v.scaleY + v.offsetY)),
+                           int32_t(std::lround(rect.right * v.scaleX + v.offsetX)),
+                           int32_t(std::lround(rect.bottom * v.scaleY + v.offsetY))};
+    if (!mapped.IsEmpty()) m_screen.Clear(colour, mapped);
+}
+
+bool T3DDrawer::DrawSceneSteps(TDrawScene& scene) {
+    if (m_sceneNesting > 0) {
+        if (!m_ready) return false;
+        ++m_sceneNesting;
+        try {
+            scene.Draw(*this);
+        } catch (...) {
+            --m_sceneNesting;
+            throw;
+        }
+        --m_sceneNesting;
+        return true;
+    }
+    std::lock_guard<std::recursive_mutex> lock(GlobalDrawLock());
+    ++m_sceneNesting;
+    bool drawn = false;
+    try {
+        BeginFrame();
+        if (m_ready) {
+            CallFrameHook(fsBeforeScene);
+            scene.Draw(*this);
+            CallFrameHook(fsAfterScene);
+        }
+        EndFrame();
+        drawn = Present() == TDxResult::Ok;
+    } catch (...) {
+        --m_sceneNesting;
+        // The device scene is closed, so that the next frame begins afresh.
+        if (m_inScene) {
+            m_inScene = false;
+            m_screen.EndScene();
+        }
+        throw;
+    }
+    --m_sceneNesting;
+    return drawn;
+}
+
+bool T3DDrawer::DrawScene(TDrawScene& scene) {
+    struct TFinished {
+        TDrawScene& scene;
+        ~TFinished() { scene.DrawFinished(); }
+    } finished{scene};
+    if (scene.WantsPostEffect() && !m_insideTextureRender && !m_postEffectActive && m_postTarget) {
+        // The scene goes into the post-effect target first, then back to the
+        // output as one quad.
+        struct TPostScene : TDrawScene {
+            T3DDrawer& drawer;
+            TDrawScene& inner;
+            TPostScene(T3DDrawer& d, TDrawScene& s) : drawer(d), inner(s) {}
+            void Draw(TDeviceDrawer&) override {
+                TRenderTargetTexture& target = *drawer.m_postTarget;
+                if (drawer.m_screen.PushRenderTarget(&target, {0, 0}) != TDxResult::Ok) {
+                    inner.Draw(drawer);
+                    return;
+                }
+                drawer.m_postEffectActive = true;
+                drawer.m_screen.Clear(0xFF000000u);
+                try {
+                    inner.Draw(drawer);
+                } catch (...) {
+                    drawer.m_postEffectActive = false;
+                    drawer.m_screen.PopRenderTarget();
+                    throw;
+                }
+                drawer.m_postEffectActive = false;
+                drawer.m_screen.PopRenderTarget();
+                TDrawState state;
+                state.pipeline = TPipeline::Texture;
+                state.blend = TBlendMode::Replace;
+                state.filter = TFilter::Point;
+                state.textures[0] = target.GetTexture();
+                if (state.textures[0] == 0) return;
+                drawer.DrawTextureRect(state, drawer.m_deviceRect, drawer.m_deviceRect.Width(),
+                                       drawer.m_deviceRect.Height(), target.TexWidth(), target.TexHeight());
+            }
+        } post(*this, scene);
+        return DrawSceneSteps(post);
+    }
+    return DrawSceneSteps(scene);
+}
+
+void T3DDrawer::DrawTextureRect(const TDrawState& state, const ql::TRect& rect, int32_t width, int32_t height,
+                                int32_t texWidth, int32_t texHeight) {
+    const TViewport saved = m_screen.Viewport();
+    m_screen.SetViewport(TViewport());
+    const float u = float(width) / float(texWidth), v = float(height) / float(texHeight);
+    auto corner = [](float x, float y, float tu, float tv) {
+        TVertex vertex;
+        vertex.x = x, vertex.y = y, vertex.u = tu, vertex.v = tv;
+        return vertex;
+    };
+    const TVertex quad[4] = {corner(float(rect.left), float(rect.top), 0, 0),
+                             corner(float(rect.right), float(rect.top), u, 0),
+                             corner(float(rect.right), float(rect.bottom), u, v),
+                             corner(float(rect.left), float(rect.bottom), 0, v)};
+    m_screen.DrawQuad(state, quad);
+    m_screen.SetViewport(saved);
+}
+
+TRenderTargetTexture* T3DDrawer::RenderSlideToTexture(TDrawScene& scene, bool edgeExtend) {
+    QL_ASSERT(m_effecter.Inited(), "Effecter not Inited");
+    TRenderTargetTexture* target = m_effecter.Current();
+    if (!m_ready || m_screen.PushRenderTarget(target, {m_outputRect.left, m_outputRect.top}) != TDxResult::Ok)
+        return nullptr;
+    // Grey with alpha 0: filtered samples at the slide's edge do not darken.
+    m_screen.Clear(0x00808080u);
+    const bool wasInside = m_insideTextureRender;
+    m_insideTextureRender = true;
+    bool drawn = false;
+    try {
+        drawn = DrawScene(scene);
+    } catch (...) {
+        m_insideTextureRender = wasInside;
+        m_screen.PopRenderTarget();
+        throw;
+    }
+    m_insideTextureRender = wasInside;
+    m_screen.PopRenderTarget();
+    if (!drawn) return nullptr;
+    if (edgeExtend) ExtendEdges(*target, m_outputRect.Width(), m_outputRect.Height());
+    return target;
+}
+
+void T3DDrawer::CopyTexels(TCustomTexture& source, const ql::TRect& from, TCustomTexture& target, ql::TPoint to) {
+    const TTextureHandle handle = source.GetTexture();
+    if (handle == 0 || m_screen.PushRenderTarget(&target, {0, 0}) != TDxResult::Ok) return;
+    TDrawState state;
+    state.pipeline = TPipeline::Texture;
+    state.blend = TBlendMode::Replace;
+    state.filter = TFilter::Point;
+    state.textures[0] = handle;
+    const TViewport saved = m_screen.Viewport();
+    m_screen.SetViewport(TViewport());
+    auto corner = [&](int32_t dx, int32_t dy) {
+        TVertex v;
+        v.x = float(to.x + dx), v.y = float(to.y + dy);
+        v.u = float((from.left + dx) * source.InvWidth());
+        v.v = float((from.top + dy) * source.InvHeight());
+        return v;
+    };
+    const int32_t w = from.Width(), h = from.Height();
+    const TVertex quad[4] = {corner(0, 0), corner(w, 0), corner(w, h), corner(0, h)};
+    m_screen.DrawQuad(state, quad);
+    m_screen.SetViewport(saved);
+    m_screen.PopRenderTarget();
+}
+
+// Filtered sampling at the slide's border must not reach the clear colour:
+// the last column is repeated to its right and the last row below it. A
+// target cannot be read while drawn to, so the pieces (at most 256 long)
+// go through the mesh target.
+void T3DDrawer::ExtendEdges(TRenderTargetTexture& target, int32_t width, int32_t height) {
+    TRenderTargetTexture* mesh = m_effecter.Mesh();
+    if (!mesh || width < 1 || height < 1) return;
+    if (width < target.TexWidth())
+        for (int32_t y = 0; y < height; y += 256) {
+            const int32_t n = std::min(256, height - y);
+            CopyTexels(target, {width - 1, y, width, y + n}, *mesh, {0, 0});
+            CopyTexels(*mesh, {0, 0, 1, n}, target, {width, y});
+        }
+    if (height < target.TexHeight()) {
+        const int32_t right = std::min(width + 1, target.TexWidth());
+        for (int32_t x = 0; x < right; x += 256) {
+            const int32_t n = std::min(256, right - x);
+            CopyTexels(target, {x, height - 1, x + n, height}, *mesh, {0, 0});
+            CopyTexels(*mesh, {0, 0, n, 1}, target, {x, height});
+        }
+    }
+}
+
+void T3DDrawer::DrawOutputTexture(TCustomTexture& texture, uint8_t opacity) {
+    const TTextureHandle handle = texture.GetTexture();
+    if (handle == 0 || !m_ready) return;
+    TDrawState state;
+    state.pipeline = TPipeline::Texture;
+    state.filter = TFilter::Point;
+    state.textures[0] = handle;
+    state.opacity = opacity;
+    DrawTextureRect(state, m_outputRect, m_outputRect.Width(), m_outputRect.Height(), texture.TexWidth(),
+                    texture.TexHeight());
+}
+
+bool T3DDrawer::DrawTransition(TDrawScene* oldSlide, TDrawScene* newSlide, bool skipEffect,
+                               TTransitionFilter* filter) {
+    if (skipEffect || !filter) return oldSlide ? DrawScene(*oldSlide) : false;
+    const double t = filter->Time(), d = filter->Duration();
+    if (!(t >= 0) || !(t < d)) return newSlide ? DrawScene(*newSlide) : false;
+    // The effect runs: it draws both slides its own way.
+    struct TEffectScene : TDrawScene {
+        TTransitionFilter& filter;
+        TDrawScene* oldSlide;
+        TDrawScene* newSlide;
+        bool drew = false;
+        TEffectScene(TTransitionFilter& f, TDrawScene* o, TDrawScene* n) : filter(f), oldSlide(o), newSlide(n) {}
+        void Draw(TDeviceDrawer& drawer) override { drew = filter.DrawEffect(drawer, oldSlide, newSlide); }
+    } effect(*filter, oldSlide, newSlide);
+    const bool drawn = DrawScene(effect);
+    if (!effect.drew && newSlide && m_ready) return DrawScene(*newSlide);
+    return drawn;
+}
+
+TMultiTexture6* T3DDrawer::PictureTexture(TDrawPicture& picture, const TImageDrawParams& params) {
+    if (!picture.store) return nullptr;
+    const int32_t level = std::clamp(params.level, 0, 30);
+    const int32_t columns = std::clamp(params.columns, 1, 1024), rows = std::clamp(params.rows, 1, 1024);
+    const std::u16string key = MultiTextureKey(level, columns, rows);
+    if (TMultiTexture6* found = picture.textures.Find(key)) return found;
+    const ql::TBitmap* bitmap = picture.store->GetBitmap(level, ql::PfARGB32());
+    if (!bitmap || bitmap->Width() < columns || bitmap->Height() < rows) return nullptr;
+    auto texture = std::make_unique<TMultiTexture6>(TextureManager());
+    texture->SetSource(bitmap, nullptr, columns, rows, bitmap->Bounds());
+    texture->BuildTiles();
+    return &picture.textures.Add(key, std::move(texture));
+}
+
+void T3DDrawer::PrepareImage(TDrawPicture& picture, const TImageDrawParams& params) {
+    std::lock_guard<std::recursive_mutex> lock(m_mutex);
+    if (TMultiTexture6* texture = PictureTexture(picture, params)) texture->LoadAll();
+}
+
+void T3DDrawer::ReleaseImage(TDrawPicture& picture) {
+    std::lock_guard<std::recursive_mutex> lock(m_mutex);
+    picture.textures.Clear();
+}
+
+void T3DDrawer::DrawImage(TDrawPicture& picture, TPointF position, const TImageDrawParams& params, TPointF axisX,
+                          TPointF axisY, TPointF origin) {
+    if (!m_ready || params.opacity == 0) return;
+    TMultiTexture6* texture = PictureTexture(picture, params);
+    if (!texture || !texture->View()) return;
+    const int32_t level = std::clamp(params.level, 0, 30);
+    const float factor = float(1 << level);
+    ql::TRect source = params.source;
+    const ql::TRect whole{0, 0, texture->View()->Width(), texture->View()->Height()};
+    source = source.IsEmpty() ? whole
+                              : ql::IntersectRect({source.left >> level, source.top >> level, source.right >> level,
+                                                   source.bottom >> level},
+                                                  whole);
+    if (source.IsEmpty()) return;
+    texture->SetOpacity(params.opacity);
+    texture->SetFilter(params.filter);
+    texture->Draw(Offset(Add(origin, position)), source, Scale(axisX, factor), Scale(axisY, factor));
+}
+
+void T3DDrawer::DrawBox(TPointF position, TPointF size, const TBoxParams& params, TPointF axisX, TPointF axisY) {
+    if (!m_ready || params.opacity <= 0 || !(size.x > 0) || !(size.y > 0)) return;
+    uint32_t corners[4];
+    BoxCornerColours(params, corners);
+    const TPointF origin = Offset(position), ax = Scale(axisX, size.x), ay = Scale(axisY, size.y);
+    if (params.edgeFlags & (efLeft | efTop | efRight | efBottom)) {
+        if (!m_antialiaser) m_antialiaser = std::make_unique<TBoxAntialiaser>(m_screen);
+        m_antialiaser->DrawBox(origin, ax, ay, params.edgeFlags, corners);
+        return;
+    }
+    auto corner = [&](float s, float t, uint32_t colour) {
+        TVertex v;
+        v.x = origin.x + s * ax.x + t * ay.x;
+        v.y = origin.y + s * ax.y + t * ay.y;
+        v.colour = colour;
+        return v;
+    };
+    const TVertex quad[4] = {corner(0, 0, corners[0]), corner(1, 0, corners[1]), corner(1, 1, corners[2]),
+                             corner(0, 1, corners[3])};
+    m_screen.DrawQuad(TDrawState(), quad);
+}
+
+void T3DDrawer::DrawFrameBorder(TPointF position, TPointF size, float thickness, const TBoxParams& params,
+                                TPointF axisX, TPointF axisY, bool antialias) {
+    if (!(thickness > 0) || !(size.x > 0) || !(size.y > 0)) return;
+    // A border thicker than half the frame would draw its strips twice over.
+    const float t = std::min({thickness, size.x / 2, size.y / 2});
+    auto strip = [&](float x, float y, float w, float h, uint8_t flags) {
+        TBoxParams box = params;
+        box.edgeFlags = antialias ? flags : 0;
+        DrawBox(Add(position, Add(Scale(axisX, x), Scale(axisY, y))), {w, h}, box, axisX, axisY);
+    };
+    strip(0, 0, size.x, t, efLeft | efTop | efRight);
+    strip(0, size.y - t, size.x, t, efLeft | efBottom | efRight);
+    strip(0, t, t, size.y - 2 * t, efLeft);
+    strip(size.x - t, t, t, size.y - 2 * t, efRight);
+}
+
+void T3DDrawer::DrawRect(TPointF corner1, TPointF corner2, uint32_t colour) {
+    if (!m_ready) return;
+    const TPointF a = Offset(corner1), b = Offset(corner2);
+    auto corner = [&](float x, float y) {
+        TVertex v;
+        v.x = x, v.y = y, v.colour = colour;
+        return v;
+    };
+    const TVertex quad[4] = {corner(a.x, a.y), corner(b.x, a.y), corner(b.x, b.y), corner(a.x, b.y)};
+    m_screen.DrawQuad(TDrawState(), quad);
+}
+
+void T3DDrawer::DrawMaskedImage(TDrawPicture& picture, TPointF position, const TImageDrawParams& params,
+                                TPointF axisX, TPointF axisY, TCustomTexture& mask) {
+    if (!m_ready || params.opacity == 0) return;
+    TMultiTexture6* texture = PictureTexture(picture, params);
+    if (!texture || !texture->View()) return;
+    const TTextureHandle maskHandle = mask.GetTexture();
+    if (maskHandle == 0) return;
+    if (texture->LoadAll() != TDxResult::Ok) return;
+    const int32_t level = std::clamp(params.level, 0, 30);
+    const float factor = float(1 << level);
+    const ql::TRect whole{0, 0, texture->View()->Width(), texture->View()->Height()};
+    ql::TRect source = params.source.IsEmpty()
+                           ? whole
+                           : ql::IntersectRect({params.source.left >> level, params.source.top >> level,
+                                                params.source.right >> level, params.source.bottom >> level},
+                                               whole);
+    if (source.IsEmpty()) return;
+    const TPointF origin = Offset(position), ax = Scale(axisX, factor), ay = Scale(axisY, factor);
+    // The mask's used part (its wanted size) spans the source rectangle.
+    const float maskU = float(mask.Width()) * float(mask.InvWidth()) / float(source.Width());
+    const float maskV = float(mask.Height()) * float(mask.InvHeight()) / float(source.Height());
+    for (const auto& tile : texture->Tiles()) {
+        if (tile->Handle() == 0) continue;
+        const ql::TPoint o = tile->Origin();
+        const ql::TRect part = ql::IntersectRect(
+            {source.left - o.x, source.top - o.y, source.right - o.x, source.bottom - o.y},
+            {1, 1, tile->UsedSize().x - 1, tile->UsedSize().y - 1});
+        if (part.IsEmpty()) continue;
+        auto corner = [&](int32_t tx, int32_t ty) {
+            const float dx = float(tx + o.x - source.left), dy = float(ty + o.y - source.top);
+            TVertex v;
+            v.x = origin.x + dx * ax.x + dy * ay.x;
+            v.y = origin.y + dx * ax.y + dy * ay.y;
+            v.u = float(tx * tile->InvWidth());
+            v.v = float(ty * tile->InvHeight());
+            v.u2 = dx * maskU;
+            v.v2 = dy * maskV;
+            return v;
+        };
+        const TVertex quad[4] = {corner(part.left, part.top), corner(part.right, part.top),
+                                 corner(part.right, part.bottom), corner(part.left, part.bottom)};
+        TDrawState state;
+        state.pipeline = TPipeline::TextureMask;
+        state.filter = params.filter;
+        state.textures[0] = tile->Handle();
+        state.textures[1] = maskHandle;
+        state.opacity = params.opacity;
+        m_screen.DrawQuad(state, quad);
+    }
+}
+
+void T3DDrawer::DrawMaskedScene(const std::function<void()>& draw, TCustomTexture& mask, uint8_t opacity) {
+    if (!m_ready || opacity == 0) return;
+    // First pass: the content alone into a target of the output's size;
+    // second: that target through the mask onto the output.
+    TRenderTargetTexture* target = m_effecter.Mesh() ? m_effecter.Current() : nullptr;
+    if (!target) return;
+    m_effecter.Swap();
+    if (m_screen.PushRenderTarget(target, {m_outputRect.left, m_outputRect.top}) != TDxResult::Ok) {
+        m_effecter.Swap();
+        return;
+    }
+    m_screen.Clear(0x00000000u);
+    try {
+        draw();
+    } catch (...) {
+        m_screen.PopRenderTarget();
+        m_effecter.Swap();
+        throw;
+    }
+    m_screen.PopRenderTarget();
+    m_effecter.Swap();
+    const TTextureHandle content = target->GetTexture(), maskHandle = mask.GetTexture();
+    if (content == 0 || maskHandle == 0) return;
+    TDrawState state;
+    state.pipeline = TPipeline::TextureMask;
+    state.filter = TFilter::Point;
+    state.textures[0] = content;
+    state.textures[1] = maskHandle;
+    state.opacity = opacity;
+    const TViewport saved = m_screen.Viewport();
+    m_screen.SetViewport(TViewport());
+    const ql::TRect& r = m_outputRect;
+    const float u = float(r.Width()) / float(target->TexWidth()), v = float(r.Height()) / float(target->TexHeight());
+    const float u2 = float(mask.Width()) / float(mask.TexWidth()), v2 = float(mask.Height()) / float(mask.TexHeight());
+    auto corner = [&](float x, float y, float s, float t) {
+        TVertex vertex;
+        vertex.x = x, vertex.y = y;
+        vertex.u = s * u, vertex.v = t * v, vertex.u2 = s * u2, vertex.v2 = t * v2;
+        return vertex;
+    };
+    const TVertex quad[4] = {corner(float(r.left), float(r.top), 0, 0), corner(float(r.right), float(r.top), 1, 0),
+                             corner(float(r.right), float(r.bottom), 1, 1),
+                             corner(float(r.left), float(r.bottom), 0, 1)};
+    m_screen.DrawQuad(state, quad);
+    m_screen.SetViewport(saved);
+}
+
+bool T3DDrawer::BeginPostEffect() {
+    if (!m_ready || ShaderLevel() < 2 || !m_postTarget || m_postEffectActive) return false;
+    if (m_screen.PushRenderTarget(m_postTarget.get(), {0, 0}) != TDxResult::Ok) return false;
+    m_screen.Clear(0xFF000000u);
+    m_postEffectActive = true;
+    return true;
+}
+
+void T3DDrawer::EndPostEffect(uint8_t strength, int32_t percent) {
+    if (!m_postEffectActive) return;
+    m_postEffectActive = false;
+    m_screen.PopRenderTarget();
+    const TTextureHandle handle = m_postTarget ? m_postTarget->GetTexture() : 0;
+    if (handle == 0) return;
+    TDrawState state;
+    state.pipeline = TPipeline::PostEffect;
+    state.blend = TBlendMode::Replace;
+    state.filter = TFilter::Point;
+    state.textures[0] = handle;
+    state.constants[0][0] = float(1.0 / m_postTarget->TexWidth());
+    state.constants[0][1] = float(1.0 / m_postTarget->TexHeight());
+    state.constants[1][0] = float(strength) / 256.0f;
+    state.constants[2][0] = float(std::clamp(percent, 0, 100)) / 100.0f;
+    DrawTextureRect(state, m_deviceRect, m_deviceRect.Width(), m_deviceRect.Height(), m_postTarget->TexWidth(),
+                    m_postTarget->TexHeight());
+}
+
+T3DYUV* T3DDrawer::CreateVideoSurface(int32_t width, int32_t height) {
+    if (width < 1 || height < 1 || width > 8192 || height > 8192) return nullptr;
+    m_videos.push_back(std::make_unique<T3DYUV>(m_screen, width, height, ShaderLevel() >= 1));
+    return m_videos.back().get();
+}
+
+void T3DDrawer::ReleaseVideoSurface(T3DYUV* surface) {
+    std::erase_if(m_videos, [surface](const std::unique_ptr<T3DYUV>& video) { return video.get() == surface; });
+}
+
+void T3DDrawer::DrawVideoSurface(T3DYUV& surface, TPointF position, TPointF axisX, TPointF axisY, uint8_t opacity) {
+    if (!m_ready || !surface.HasFrame() || opacity == 0) return;
+    TDrawState state;
+    state.opacity = opacity;
+    float u = 1, v = 1, u2 = 1, v2 = 1;
+    if (surface.HasPlanes()) {
+        state.pipeline = TPipeline::Yuv;
+        for (int32_t i = 0; i < 3; ++i) {
+            TVideoTexture* plane = surface.Plane(i);
+            if (plane->Load() != TDxResult::Ok) return;
+            state.textures[i] = plane->Handle();
+        }
+        u = float(surface.Plane(0)->Width() * surface.Plane(0)->InvWidth());
+        v = float(surface.Plane(0)->Height() * surface.Plane(0)->InvHeight());
+        u2 = float(surface.Plane(1)->Width() * surface.Plane(1)->InvWidth());
+        v2 = float(surface.Plane(1)->Height() * surface.Plane(1)->InvHeight());
+    } else {
+        state.pipeline = TPipeline::Texture;
+        if (surface.Gray()->Load() != TDxResult::Ok) return;
+        state.textures[0] = surface.Gray()->Handle();
+        u = float(surface.Width() * surface.Gray()->InvWidth());
+        v = float(surface.Height() * surface.Gray()->InvHeight());
+    }
+    const TPointF origin = Offset(position);
+    const TPointF ax = Scale(axisX, float(surface.Width())), ay = Scale(axisY, float(surface.Height()));
+    auto corner = [&](float s, float t) {
+        TVertex vertex;
+        vertex.x = origin.x + s * ax.x + t * ay.x;
+        vertex.y = origin.y + s * ax.y + t * ay.y;
+        vertex.u = s * u, vertex.v = t * v, vertex.u2 = s * u2, vertex.v2 = t * v2;
+        return vertex;
+    };
+    const TVertex quad[4] = {corner(0, 0), corner(1, 0), corner(1, 1), corner(0, 1)};
+    m_screen.DrawQuad(state, quad);
+}
+
+bool T3DDrawer::CaptureFrame(ql::TBitmap& bitmap) {
+    if (!m_capture || m_screen.Renderer() == nullptr) return false;
+    const ql::TRect rect = GetDeviceRect();
+    if (bitmap.Width() != rect.Width() || bitmap.Height() != rect.Height()) return false;
+    const bool rgb = bitmap.PixelFormat() == ql::PfRGB24();
+    if (!rgb && bitmap.PixelFormat() != ql::PfARGB32()) return false;
+    ql::TDirectBitmap pixels(rect.Width(), rect.Height(), ql::PfARGB32());
+    // The back buffer is read whatever target drawing left selected.
+    if (m_screen.Check(m_device.SetRenderTarget(0)) != TDxResult::Ok) return false;
+    if (m_screen.Check(m_device.ReadPixels(rect, pixels)) != TDxResult::Ok) return false;
+    for (int32_t y = 0; y < rect.Height(); ++y) {
+        if (!rgb) {
+            std::memcpy(bitmap.Row(y), pixels.Row(y), size_t(rect.Width()) * 4);
+            continue;
+        }
+        const uint8_t* in = pixels.Row(y);
+        uint8_t* out = bitmap.Row(y);
+        for (int32_t x = 0; x < rect.Width(); ++x) std::memcpy(out + 3 * x, in + 4 * x, 3);
+    }
+    return true;
+}
+
+std::unique_ptr<ql::TBitmap> T3DDrawer::CaptureToBitmap() {
+    const ql::TRect rect = GetDeviceRect();
+    if (rect.IsEmpty()) return nullptr;
+    auto bitmap = std::make_unique<ql::TDirectBitmap>(rect.Width(), rect.Height(), ql::PfRGB24());
+    if (!CaptureFrame(*bitmap)) return nullptr;
+    return bitmap;
+}
+
+}  // namespace orb

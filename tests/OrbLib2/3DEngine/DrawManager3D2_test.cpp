@@ -1,0 +1,480 @@
+#include "OrbLib2/3DEngine/DrawManager3D2.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstring>
+#include <functional>
+#include <memory>
+#include <thread>
+
+#include "OrbLib2/3DBasics/qlSoftDevice.h"
+#include "QlLib/Graphics/qlPixelFormats.h"
+#include "QlLib/qlLog.h"
+
+namespace orb {
+namespace {
+
+class TFuncScene : public TDrawScene {
+public:
+    explicit TFuncScene(std::function<void(TDeviceDrawer&)> draw, bool post = false)
+        : m_draw(std::move(draw)), m_post(post) {}
+    void Draw(TDeviceDrawer& drawer) override { m_draw(drawer); }
+    bool WantsPostEffect() const override { return m_post; }
+    void DrawFinished() override { ++Finished; }
+    int32_t Finished = 0;
+
+private:
+    std::function<void(TDeviceDrawer&)> m_draw;
+    bool m_post;
+};
+
+std::unique_ptr<ql::TBitmap> Pattern(int32_t width, int32_t height) {
+    auto bitmap = std::make_unique<ql::TDirectBitmap>(width, height, ql::PfARGB32());
+    for (int32_t y = 0; y < height; ++y) {
+        uint32_t* row = reinterpret_cast<uint32_t*>(bitmap->Row(y));
+        for (int32_t x = 0; x < width; ++x)
+            row[x] = 0xFF000000u | uint32_t(x * 7 & 255) << 16 | uint32_t(y * 5 & 255) << 8 | uint32_t((x ^ y) & 255);
+    }
+    return bitmap;
+}
+
+struct TRig {
+    TSoftDevice device{{96, 64}};
+    T3DDrawer drawer{device};
+    TDrawPicture picture;
+    TRig() {
+        drawer.Init({96, 64, false});
+        drawer.SetCaptureMode(true);
+        picture.store = ql::MakeRef<ql::TWrapperBitmapStore>(Pattern(300, 200));
+    }
+    ~TRig() { drawer.ReleaseImage(picture); }
+
+    // A slide: an opaque background, a rotated picture, a gradient box.
+    void DrawSlide(TDeviceDrawer& d) {
+        TBoxParams background;
+        background.colour1 = 0xFF203040u;
+        d.DrawBox({0, 0}, {96, 64}, background, {1, 0}, {0, 1});
+        TImageDrawParams image;
+        image.filter = TFilter::Bilinear;
+        d.DrawImage(picture, {10, 4}, image, {0.18f, 0.05f}, {-0.05f, 0.18f}, {0, 0});
+        TBoxParams box;
+        box.fillType = 1;
+        box.colour1 = 0xC0FF0000u;
+        box.colour2 = 0x4000FF00u;
+        box.opacity = 80;
+        box.edgeFlags = efLeft | efRight;
+        d.DrawBox({50, 30}, {30, 20}, box, {1, 0}, {0, 1});
+    }
+
+    std::vector<uint8_t> Frame() {
+        std::unique_ptr<ql::TBitmap> bitmap = drawer.CaptureToBitmap();
+        EXPECT_NE(bitmap, nullptr);
+        std::vector<uint8_t> bytes;
+        if (!bitmap) return bytes;
+        for (int32_t y = 0; y < bitmap->Height(); ++y)
+            bytes.insert(bytes.end(), bitmap->Row(y), bitmap->Row(y) + bitmap->Width() * 3);
+        return bytes;
+    }
+
+    uint32_t Pixel(int32_t x, int32_t y) {
+        ql::TDirectBitmap bitmap(96, 64, ql::PfARGB32());
+        EXPECT_TRUE(drawer.CaptureFrame(bitmap));
+        return reinterpret_cast<const uint32_t*>(bitmap.Row(y))[x];
+    }
+};
+
+TEST(DrawScene, Frame_DrawsSceneAndPresentsOnceOutsideCapture) {
+    TRig rig;
+    rig.drawer.SetCaptureMode(false);
+    TFuncScene scene([&](TDeviceDrawer& d) { rig.DrawSlide(d); });
+    std::vector<int32_t> stages;
+    rig.drawer.SetFrameHook([&](int32_t stage) { stages.push_back(stage); });
+    EXPECT_TRUE(rig.drawer.DrawScene(scene));
+    EXPECT_EQ(rig.device.PresentCount(), 1);
+    EXPECT_EQ(scene.Finished, 1);
+    EXPECT_EQ(stages, (std::vector<int32_t>{0, 1, 2, 3}));
+}
+
+TEST(DrawScene, Nested_DrawsContentWithoutBeginningOrPresentingAFrame) {
+    TRig rig;
+    rig.drawer.SetCaptureMode(false);
+    int32_t innerDraws = 0;
+    TFuncScene inner([&](TDeviceDrawer& d) {
+        ++innerDraws;
+        d.DrawRect({0, 0}, {10, 10}, 0xFFFFFFFFu);
+    });
+    bool nestedResult = false;
+    TFuncScene outer([&](TDeviceDrawer& d) { nestedResult = rig.drawer.DrawScene(inner); });
+    int32_t begins = 0;
+    rig.drawer.SetFrameHook([&](int32_t stage) { begins += stage == 0; });
+    EXPECT_TRUE(rig.drawer.DrawScene(outer));
+    EXPECT_TRUE(nestedResult);
+    EXPECT_EQ(innerDraws, 1);
+    EXPECT_EQ(begins, 1);
+    EXPECT_EQ(rig.device.PresentCount(), 1);
+}
+
+TEST(DrawScene, WhileDrawing_OtherThreadsCannotTakeTheGlobalDrawLock) {
+    TRig rig;
+    bool lockedElsewhere = true;
+    TFuncScene scene([&](TDeviceDrawer&) {
+        std::thread other([&] {
+            lockedElsewhere = GlobalDrawLock().try_lock();
+            if (lockedElsewhere) GlobalDrawLock().unlock();
+        });
+        other.join();
+    });
+    ASSERT_TRUE(rig.drawer.DrawScene(scene));
+    EXPECT_FALSE(lockedElsewhere);
+    std::thread after([&] {
+        lockedElsewhere = GlobalDrawLock().try_lock();
+        if (lockedElsewhere) GlobalDrawLock().unlock();
+    });
+    after.join();
+    EXPECT_TRUE(lockedElsewhere);
+}
+
+TEST(DrawScene, ExceptionInScene_StillTellsTheSceneDrawingIsOver) {
+    TRig rig;
+    TFuncScene scene([](TDeviceDrawer&) { throw std::runtime_error("scene failed"); });
+    EXPECT_THROW(rig.drawer.DrawScene(scene), std::runtime_error);
+    EXPECT_EQ(scene.Finished, 1);
+    // The lock and the nesting are free again: the next frame draws.
+    TFuncScene next([](TDeviceDrawer& d) { d.DrawRect({0, 0}, {4, 4}, 0xFF00FF00u); });
+    EXPECT_TRUE(rig.drawer.DrawScene(next));
+    EXPECT_EQ(rig.Pixel(1, 1), 0xFF00FF00u);
+}
+
+TEST(DeviceLoss, MidShow_NextDrawnFrameIsIdenticalToTheOneBefore) {
+    TRig rig;
+    int32_t readyCount = 0, lostCount = 0;
+    rig.drawer.SetReadyNotification([&] { ++readyCount; });
+    rig.drawer.SetLostNotification([&] { ++lostCount; });
+    TFuncScene scene([&](TDeviceDrawer& d) { rig.DrawSlide(d); });
+    ASSERT_TRUE(rig.drawer.DrawScene(scene));
+    const std::vector<uint8_t> before = rig.Frame();
+    rig.device.SimulateLoss(2);
+    // Frames while the device cannot come back draw nothing and say so.
+    EXPECT_FALSE(rig.drawer.DrawScene(scene));
+    EXPECT_EQ(lostCount, 1);
+    EXPECT_FALSE(rig.drawer.Ready());
+    EXPECT_FALSE(rig.drawer.DrawScene(scene));
+    EXPECT_FALSE(rig.drawer.DrawScene(scene));
+    ASSERT_TRUE(rig.drawer.DrawScene(scene));
+    EXPECT_EQ(readyCount, 1);
+    EXPECT_TRUE(rig.drawer.Ready());
+    EXPECT_EQ(rig.Frame(), before);
+}
+
+class TLinesLog : public ql::TLog {
+public:
+    std::vector<std::u16string> Lines;
+
+protected:
+    void Output(std::u16string_view line) override { Lines.emplace_back(line); }
+};
+
+TEST(DeviceLoss, LostAndReady_AreLoggedInOrder) {
+    struct TReset {
+        ~TReset() { ql::SetGlobalLog(nullptr); }
+    } reset;
+    auto owned = std::make_unique<TLinesLog>();
+    TLinesLog& log = *owned;
+    ql::SetGlobalLog(std::move(owned));
+    TRig rig;
+    TFuncScene scene([](TDeviceDrawer& d) { d.DrawRect({0, 0}, {4, 4}, 0xFFFFFFFFu); });
+    rig.device.SimulateLoss();
+    EXPECT_FALSE(rig.drawer.DrawScene(scene));
+    EXPECT_TRUE(rig.drawer.DrawScene(scene));
+    std::vector<std::u16string> wanted = {u"T3DDrawer.Init", u"T3DDrawer.RendererReadyEvent",
+                                          u"T3DRenderer9: DEVICE LOST!", u"T3DDrawer.RendererLostEvent",
+                                          u"T3DScreen.BeginScene, Renderer=nil", u"T3DDrawer.RendererReadyEvent"};
+    size_t next = 0;
+    for (const std::u16string& line : log.Lines)
+        if (next < wanted.size() && line.find(wanted[next]) != std::u16string::npos) ++next;
+    EXPECT_EQ(next, wanted.size());
+}
+
+TEST(DeviceLoss, SwitchToFullScreen_ReleasesResourcesAndRedrawsTheSameFrame) {
+    TRig rig;
+    TFuncScene scene([&](TDeviceDrawer& d) { rig.DrawSlide(d); });
+    ASSERT_TRUE(rig.drawer.DrawScene(scene));
+    const std::vector<uint8_t> before = rig.Frame();
+    rig.drawer.Screen().SetOutput({96, 64, true});
+    ASSERT_TRUE(rig.drawer.DrawScene(scene));
+    EXPECT_TRUE(rig.drawer.Screen().Output().fullScreen);
+    EXPECT_EQ(rig.Frame(), before);
+}
+
+TEST(DeviceLoss, WindowResize_ResizesTheDeviceRectangle) {
+    TRig rig;
+    TFuncScene scene([&](TDeviceDrawer& d) { d.DrawRect({0, 0}, {200, 200}, 0xFF0000FFu); });
+    ASSERT_TRUE(rig.drawer.DrawScene(scene));
+    rig.drawer.Screen().SetOutput({120, 40, false});
+    ASSERT_TRUE(rig.drawer.DrawScene(scene));
+    EXPECT_EQ(rig.drawer.GetDeviceRect(), (ql::TRect{0, 0, 120, 40}));
+    EXPECT_EQ(rig.drawer.Effecter().Current()->Width(), 120);
+    std::unique_ptr<ql::TBitmap> frame = rig.drawer.CaptureToBitmap();
+    ASSERT_NE(frame, nullptr);
+    EXPECT_EQ(frame->Width(), 120);
+}
+
+TEST(RenderToTexture, SlideThroughTexture_MatchesSlideDrawnDirectly) {
+    TRig rig;
+    TFuncScene slide([&](TDeviceDrawer& d) { rig.DrawSlide(d); });
+    ASSERT_TRUE(rig.drawer.DrawScene(slide));
+    const std::vector<uint8_t> direct = rig.Frame();
+    TFuncScene viaTexture([&](TDeviceDrawer&) {
+        TRenderTargetTexture* texture = rig.drawer.RenderSlideToTexture(slide);
+        ASSERT_NE(texture, nullptr);
+        rig.drawer.Clear(0xFF000000u, false);
+        rig.drawer.DrawOutputTexture(*texture);
+    });
+    ASSERT_TRUE(rig.drawer.DrawScene(viaTexture));
+    EXPECT_EQ(rig.Frame(), direct);
+}
+
+TEST(RenderToTexture, EdgeExtend_RepeatsLastColumnAndRowOutsideTheSlide) {
+    TRig rig;
+    rig.drawer.SetOutputSize(90, 40);
+    TFuncScene slide([&](TDeviceDrawer& d) {
+        TBoxParams gradient;
+        gradient.fillType = 0;
+        gradient.colour1 = 0xFFFF0000u;
+        gradient.colour2 = 0xFF0000FFu;
+        d.DrawBox({0, 0}, {90, 40}, gradient, {1, 0}, {0, 1});
+    });
+    ql::TDirectBitmap texels(92, 42, ql::PfARGB32());
+    TFuncScene frame([&](TDeviceDrawer&) {
+        TRenderTargetTexture* texture = rig.drawer.RenderSlideToTexture(slide, true);
+        ASSERT_NE(texture, nullptr);
+        ASSERT_EQ(rig.drawer.Screen().PushRenderTarget(texture, {0, 0}), TDxResult::Ok);
+        EXPECT_EQ(rig.device.ReadPixels({0, 0, 92, 42}, texels), TDxResult::Ok);
+        rig.drawer.Screen().PopRenderTarget();
+    });
+    ASSERT_TRUE(rig.drawer.DrawScene(frame));
+    auto at = [&](int32_t x, int32_t y) { return reinterpret_cast<const uint32_t*>(texels.Row(y))[x]; };
+    for (int32_t y = 0; y < 40; y += 13) EXPECT_EQ(at(90, y), at(89, y)) << y;
+    for (int32_t x = 0; x <= 90; x += 15) EXPECT_EQ(at(x, 40), at(x, 39)) << x;
+    EXPECT_EQ(at(90, 40), at(89, 39));
+    // Beyond the copied ring the clear colour (transparent) stays.
+    EXPECT_EQ(at(91, 10) >> 24, 0u);
+    EXPECT_EQ(at(10, 41) >> 24, 0u);
+}
+
+TEST(Transition, SkipBeforeStartAndAfterEnd_DrawOneSlideOnly) {
+    struct TFixedFilter : TTransitionFilter {
+        double t, d;
+        TFixedFilter(double time, double duration) : t(time), d(duration) {}
+        double Time() const override { return t; }
+        double Duration() const override { return d; }
+    };
+    TRig rig;
+    TFuncScene oldSlide([](TDeviceDrawer& d) { d.DrawRect({0, 0}, {96, 64}, 0xFFFF0000u); });
+    TFuncScene newSlide([](TDeviceDrawer& d) { d.DrawRect({0, 0}, {96, 64}, 0xFF0000FFu); });
+    TFixedFilter running(500, 1000), before(-1, 1000), after(1000, 1000), broken(std::nan(""), 1000);
+    EXPECT_TRUE(rig.drawer.DrawTransition(&oldSlide, &newSlide, true, &running));
+    EXPECT_EQ(rig.Pixel(5, 5), 0xFFFF0000u);
+    EXPECT_TRUE(rig.drawer.DrawTransition(&oldSlide, &newSlide, false, nullptr));
+    EXPECT_EQ(rig.Pixel(5, 5), 0xFFFF0000u);
+    for (TFixedFilter* filter : {&before, &after, &broken}) {
+        rig.drawer.DrawTransition(&oldSlide, nullptr, true, nullptr);
+        EXPECT_TRUE(rig.drawer.DrawTransition(&oldSlide, &newSlide, false, filter));
+        EXPECT_EQ(rig.Pixel(5, 5), 0xFF0000FFu);
+    }
+}
+
+TEST(Transition, Running_LetsTheEffectDrawOrFallsBackToTheNewSlide) {
+    struct TCrossFade : TTransitionFilter {
+        bool draws;
+        explicit TCrossFade(bool d) : draws(d) {}
+        double Time() const override { return 500; }
+        double Duration() const override { return 1000; }
+        bool DrawEffect(TDeviceDrawer& drawer, TDrawScene* oldSlide, TDrawScene* newSlide) override {
+            if (!draws) return false;
+            auto& d3d = static_cast<T3DDrawer&>(drawer);
+            drawer.DrawScene(*oldSlide);
+            TRenderTargetTexture* texture = d3d.RenderSlideToTexture(*newSlide);
+            if (texture) d3d.DrawOutputTexture(*texture, 128);
+            return true;
+        }
+    };
+    TRig rig;
+    TFuncScene oldSlide([](TDeviceDrawer& d) { d.DrawRect({0, 0}, {96, 64}, 0xFFFF0000u); });
+    TFuncScene newSlide([](TDeviceDrawer& d) { d.DrawRect({0, 0}, {96, 64}, 0xFF0000FFu); });
+    TCrossFade fade(true), none(false);
+    EXPECT_TRUE(rig.drawer.DrawTransition(&oldSlide, &newSlide, false, &fade));
+    const uint32_t mixed = rig.Pixel(5, 5);
+    EXPECT_NEAR(int32_t(mixed >> 16 & 255), 127, 1);
+    EXPECT_NEAR(int32_t(mixed & 255), 128, 1);
+    EXPECT_TRUE(rig.drawer.DrawTransition(&oldSlide, &newSlide, false, &none));
+    EXPECT_EQ(rig.Pixel(5, 5), 0xFF0000FFu);
+}
+
+TEST(Output, FixedOutputSize_IsCentredAndDrawingStartsAtItsCorner) {
+    TRig rig;
+    rig.drawer.SetOutputSize(40, 21);
+    TFuncScene scene([](TDeviceDrawer& d) {
+        d.Clear(0xFF000000u, false);
+        d.DrawRect({0, 0}, {1, 1}, 0xFFFFFFFFu);
+    });
+    ASSERT_TRUE(rig.drawer.DrawScene(scene));
+    // (96 - 40) / 2 = 28; (64 - 21) / 2 = 21.5 rounds to 22.
+    EXPECT_EQ(rig.drawer.OutputRect(), (ql::TRect{28, 22, 68, 43}));
+    EXPECT_EQ(rig.Pixel(28, 22), 0xFFFFFFFFu);
+    EXPECT_EQ(rig.Pixel(27, 22), 0u);
+}
+
+TEST(Output, Viewport_ScalesTheDeviceAreaIntoTheDestination) {
+    TRig rig;
+    rig.drawer.SetViewport({48, 32, 96, 64}, {96, 64});
+    TFuncScene scene([](TDeviceDrawer& d) {
+        d.Clear(0xFFFFFFFFu, false);
+        d.DrawRect({0, 0}, {96, 62}, 0xFF00FF00u);
+    });
+    ASSERT_TRUE(rig.drawer.DrawScene(scene));
+    EXPECT_EQ(rig.Pixel(48, 32), 0xFF00FF00u);
+    EXPECT_EQ(rig.Pixel(95, 62), 0xFF00FF00u);
+    // The clear covers the scaled output only.
+    EXPECT_EQ(rig.Pixel(95, 63), 0xFFFFFFFFu);
+    EXPECT_EQ(rig.Pixel(47, 31), 0u);
+}
+
+TEST(Boxes, ZeroOpacityOrSize_DrawsNothing) {
+    TRig rig;
+    TFuncScene scene([](TDeviceDrawer& d) {
+        TBoxParams box;
+        box.colour1 = 0xFFFFFFFFu;
+        box.opacity = 0;
+        d.DrawBox({0, 0}, {10, 10}, box, {1, 0}, {0, 1});
+        box.opacity = 100;
+        d.DrawBox({0, 0}, {0, 10}, box, {1, 0}, {0, 1});
+    });
+    ASSERT_TRUE(rig.drawer.DrawScene(scene));
+    EXPECT_EQ(rig.Pixel(5, 5), 0u);
+}
+
+TEST(Boxes, FrameBorder_DrawsFourStripsAndLeavesTheInside) {
+    TRig rig;
+    TFuncScene scene([](TDeviceDrawer& d) {
+        TBoxParams colour;
+        colour.colour1 = 0xFFFFFFFFu;
+        d.DrawFrameBorder({10, 10}, {40, 30}, 4, colour, {1, 0}, {0, 1}, false);
+    });
+    ASSERT_TRUE(rig.drawer.DrawScene(scene));
+    for (auto [x, y] : {std::pair{10, 10}, {49, 13}, {10, 39}, {49, 39}, {12, 25}, {47, 25}})
+        EXPECT_EQ(rig.Pixel(x, y), 0xFFFFFFFFu) << x << "," << y;
+    EXPECT_EQ(rig.Pixel(14, 14), 0u);
+    EXPECT_EQ(rig.Pixel(45, 35), 0u);
+    EXPECT_EQ(rig.Pixel(9, 9), 0u);
+    EXPECT_EQ(rig.Pixel(50, 40), 0u);
+}
+
+class TMaskTexture : public TCustomTexture {
+public:
+    TMaskTexture(T3DScreen& screen, int32_t width, int32_t height) : TCustomTexture(screen, TTextureUsage::Managed) {
+        SetSize(width, height);
+    }
+    bool FillTexture(int32_t level, ql::TBitmap& surface) override {
+        // Opaque on the left half, transparent on the right.
+        surface.FillRect(surface.Bounds(), 0x00FFFFFFu);
+        surface.FillRect({0, 0, Width() / 2, surface.Height()}, 0xFFFFFFFFu);
+        return true;
+    }
+};
+
+TEST(Masks, MaskedImage_ShowsPictureOnlyWhereMaskIsOpaque) {
+    TRig rig;
+    TMaskTexture mask(rig.drawer.Screen(), 64, 64);
+    TImageDrawParams params;
+    params.source = {0, 0, 60, 40};
+    params.filter = TFilter::Point;
+    TFuncScene plain([&](TDeviceDrawer& d) { d.DrawImage(rig.picture, {0, 0}, params, {1, 0}, {0, 1}, {0, 0}); });
+    ASSERT_TRUE(rig.drawer.DrawScene(plain));
+    const uint32_t left = rig.Pixel(10, 10);
+    TFuncScene masked([&](TDeviceDrawer& d) {
+        d.Clear(0, false);
+        rig.drawer.DrawMaskedImage(rig.picture, {0, 0}, params, {1, 0}, {0, 1}, mask);
+    });
+    ASSERT_TRUE(rig.drawer.DrawScene(masked));
+    EXPECT_EQ(rig.Pixel(10, 10), left);
+    EXPECT_EQ(rig.Pixel(50, 10), 0u);
+    EXPECT_EQ(rig.Pixel(70, 10), 0u);
+}
+
+TEST(Masks, MaskedScene_ShowsContentOnlyWhereMaskIsOpaque) {
+    TRig rig;
+    TMaskTexture mask(rig.drawer.Screen(), 96, 64);
+    TFuncScene scene([&](TDeviceDrawer& d) {
+        rig.drawer.DrawMaskedScene([&] { d.DrawRect({0, 0}, {96, 64}, 0xFF00FF00u); }, mask, 255);
+    });
+    ASSERT_TRUE(rig.drawer.DrawScene(scene));
+    EXPECT_EQ(rig.Pixel(10, 10), 0xFF00FF00u);
+    EXPECT_EQ(rig.Pixel(80, 10), 0u);
+}
+
+TEST(PostEffect, ZeroStrength_LeavesTheFrameAsDrawn) {
+    TRig rig;
+    ASSERT_TRUE(rig.drawer.HasPostEffectTarget());
+    TFuncScene slide([&](TDeviceDrawer& d) { rig.DrawSlide(d); });
+    ASSERT_TRUE(rig.drawer.DrawScene(slide));
+    const std::vector<uint8_t> direct = rig.Frame();
+    TFuncScene filtered([&](TDeviceDrawer& d) {
+        EXPECT_TRUE(rig.drawer.BeginPostEffect());
+        rig.DrawSlide(d);
+        rig.drawer.EndPostEffect(0, 100);
+    });
+    ASSERT_TRUE(rig.drawer.DrawScene(filtered));
+    EXPECT_EQ(rig.Frame(), direct);
+    TFuncScene wanted([&](TDeviceDrawer& d) { rig.DrawSlide(d); }, true);
+    ASSERT_TRUE(rig.drawer.DrawScene(wanted));
+    EXPECT_EQ(rig.Frame(), direct);
+}
+
+TEST(Video, PlanesAtHalfSizeWithShaders_AndFrameDrawsAfterLoss) {
+    TRig rig;
+    T3DYUV* surface = rig.drawer.CreateVideoSurface(641, 481);
+    ASSERT_NE(surface, nullptr);
+    ASSERT_TRUE(surface->HasPlanes());
+    EXPECT_EQ(surface->Plane(1)->Width(), 320);
+    EXPECT_EQ(surface->Plane(2)->Height(), 240);
+    EXPECT_EQ(rig.drawer.CreateVideoSurface(0, 10), nullptr);
+
+    T3DYUV* small = rig.drawer.CreateVideoSurface(8, 8);
+    std::vector<uint8_t> y(64, 235), uv(16, 128);
+    small->SetFrame(y.data(), 8, uv.data(), 4, uv.data(), 4);
+    TFuncScene scene([&](TDeviceDrawer&) { rig.drawer.DrawVideoSurface(*small, {0, 0}, {1, 0}, {0, 1}, 255); });
+    ASSERT_TRUE(rig.drawer.DrawScene(scene));
+    EXPECT_EQ(rig.Pixel(3, 3), 0xFFFFFFFFu);
+    rig.device.SimulateLoss();
+    EXPECT_FALSE(rig.drawer.DrawScene(scene));
+    EXPECT_FALSE(small->HasFrame());
+    ASSERT_TRUE(rig.drawer.DrawScene(scene));
+    small->SetFrame(y.data(), 8, uv.data(), 4, uv.data(), 4);
+    ASSERT_TRUE(rig.drawer.DrawScene(scene));
+    EXPECT_EQ(rig.Pixel(3, 3), 0xFFFFFFFFu);
+}
+
+TEST(Video, WithoutShaders_OneGreyTextureShowsTheLuma) {
+    TRig rig;
+    // The software device always has shaders: the surface is made as the
+    // drawer makes it for level 0.
+    T3DYUV surface(rig.drawer.Screen(), 8, 8, false);
+    EXPECT_FALSE(surface.HasPlanes());
+    ASSERT_NE(surface.Gray(), nullptr);
+    std::vector<uint8_t> y(64, 0x40);
+    surface.SetFrame(y.data(), 8, nullptr, 0, nullptr, 0);
+    TFuncScene scene([&](TDeviceDrawer&) { rig.drawer.DrawVideoSurface(surface, {0, 0}, {1, 0}, {0, 1}, 255); });
+    ASSERT_TRUE(rig.drawer.DrawScene(scene));
+    EXPECT_EQ(rig.Pixel(3, 3), 0xFF404040u);
+}
+
+TEST(Capture, OutsideCaptureMode_GivesNothing) {
+    TRig rig;
+    rig.drawer.SetCaptureMode(false);
+    EXPECT_EQ(rig.drawer.CaptureToBitmap(), nullptr);
+}
+
+}  // namespace
+}  // namespace orb
