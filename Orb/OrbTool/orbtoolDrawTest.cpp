@@ -11,6 +11,9 @@
 
 #include "Orb/OrbTool/orbtoolCommands.h"
 #include "Orb/OrbTool/orbtoolSupport.h"
+#include "OrbLib2/3DBasics/qlGlDevice.h"
+#include "QlLib/Platform/qlGlApi.h"
+#include "QlLib/Platform/qlGlContext.h"
 #include "OrbLib2/3DBasics/qlSoftDevice.h"
 #include "OrbLib2/3DEngine/DrawManager3D2.h"
 #include "QlLib/Graphics/qlPixelFormats.h"
@@ -29,7 +32,8 @@ const char kDrawTestHelp[] =
     "usage: orbtool draw-test --device soft|gl --size WxH -o OUT.png\n"
     "Draws a fixed test scene through the drawer (pictures tiled from a generated\n"
     "3000x2000 bitmap, rotated and scaled; the nine box fill types; a frame border;\n"
-    "a masked picture) and writes the captured frame as PNG. Sizes 16 to 4096.\n";
+    "a masked picture) and writes the captured frame as PNG. Sizes 16 to 4096.\n"
+    "soft is the software device; gl is OpenGL 3.3 through EGL, needing no display.\n";
 
 constexpr int32_t kMinSide = 16, kMaxSide = 4096;
 
@@ -153,11 +157,22 @@ int RunDrawTest(const std::vector<std::string>& args) {
     }
     if (deviceName.empty() || width == 0 || outName.empty())
         return Fail("orbtool draw-test: needs --device, --size and -o (try --help)");
-    if (deviceName == "gl") return Fail("orbtool draw-test: device not available");
-    if (deviceName != "soft") return Fail("orbtool draw-test: unknown device '" + deviceName + "'");
+    if (deviceName != "soft" && deviceName != "gl")
+        return Fail("orbtool draw-test: unknown device '" + deviceName + "'");
 
     try {
-        TSoftDevice device({width, height});
+        std::unique_ptr<TRenderDevice> owned;
+        if (deviceName == "gl") {
+            // Headless: EGL surfaceless (or the first EGL device); no display is needed.
+            std::string error;
+            auto context = ql::TGlContext::CreateHeadless(error);
+            auto api = context ? ql::TGlApi::Create(std::move(context), error) : nullptr;
+            owned = api ? TGlDevice::Create(std::move(api), width, height, error) : nullptr;
+            if (!owned) return Fail("orbtool draw-test: device not available: " + error);
+        } else {
+            owned = std::make_unique<TSoftDevice>(TSoftDeviceOptions{width, height});
+        }
+        TRenderDevice& device = *owned;
         std::unique_ptr<ql::TBitmap> frame;
         {
             T3DDrawer drawer(device);
