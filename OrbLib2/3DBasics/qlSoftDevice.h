@@ -77,6 +77,15 @@ private:
         int64_t x[3], y[3];  // 1/256 pixel
         double attr[3][9];
         bool flatColour;
+        // Triangles that need no per-pixel interpolation go through the run
+        // loops: a flat colour, or a flat-coloured texture whose coordinates
+        // are linear on the screen.
+        enum class TFast : uint8_t { None, Colour, Texture } fast;
+        uint32_t colour;     // Colour: the premultiplied source pixel
+        uint16_t factor[4];  // Texture: b, g, r, a multipliers, 256 = 1
+        // Texture: texels in 32.32 fixed point at the centre of pixel (0, 0)
+        // and their steps per pixel.
+        int64_t u0, v0, dudx, dudy, dvdx, dvdy;
     };
 
     TDxResult Fail(TDxResult result);
@@ -85,6 +94,7 @@ private:
     ql::TRect ClipRect(const TTarget& target) const;
     void SetupTriangle(const TDrawState& state, const TVertex* v);
     void EmitPolygon(const TScreenVertex* poly, int32_t count);
+    static void PrepareFast(const TDrawState& state, const TTexture* texture, TSetupTriangle& tri);
     void RasterBand(const TDrawState& state, const TTarget& target, const ql::TRect& clip, int32_t y0, int32_t y1,
                     const TTexture* const* textures);
 
