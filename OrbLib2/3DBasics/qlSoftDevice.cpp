@@ -242,9 +242,15 @@ TDxResult TSoftDevice::Clear(uint32_t colour) {
     TTarget target;
     if (!Target(target)) return Fail(TDxResult::InvalidCall);
     const ql::TRect clip = ClipRect(target);
+    if (clip.IsEmpty()) return m_lastResult = TDxResult::Ok;
     const uint32_t pixel = Premultiply(colour);
-    for (int32_t y = clip.top; y < clip.bottom; ++y)
-        std::fill_n(target.pixels + size_t(y) * size_t(target.width) + size_t(clip.left), size_t(clip.Width()), pixel);
+    const int32_t bands = (clip.Height() + kBandRows - 1) / kBandRows;
+    m_pool->Run(bands, [&](int32_t band) {
+        const int32_t y0 = clip.top + band * kBandRows, y1 = std::min(y0 + kBandRows, clip.bottom);
+        for (int32_t y = y0; y < y1; ++y)
+            std::fill_n(target.pixels + size_t(y) * size_t(target.width) + size_t(clip.left), size_t(clip.Width()),
+                        pixel);
+    });
     return m_lastResult = TDxResult::Ok;
 }
 

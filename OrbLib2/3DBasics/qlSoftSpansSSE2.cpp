@@ -3,6 +3,7 @@
 // ones near the clamped edges go through the scalar code, one at a time.
 #include <emmintrin.h>
 
+#include <algorithm>
 #include <cstring>
 
 #include "OrbLib2/3DBasics/qlSoftSpans.h"
@@ -122,6 +123,39 @@ void TexSpanSSE2(const TTexSpan& in) {
         v += dv * n;
     };
     const __m128i k128 = _mm_set1_epi16(128);
+    if (!span.bilinear && du == (int64_t(1) << 32) && dv == 0) {
+        // One texel per pixel along a texture row: the texels inside are one
+        // block, read four at a time (or copied as they are).
+        const int64_t y = v >> 32, x = u >> 32;
+        if (y >= 0 && y < span.height) {
+            const int32_t skip = int32_t(std::clamp<int64_t>(-x, 0, span.count));
+            if (skip > 0) scalar(skip);
+            const int32_t inside = int32_t(std::clamp<int64_t>(int64_t(span.width) - (x + skip), 0, span.count - skip));
+            const uint32_t* src = span.texels + y * int64_t(span.width) + std::clamp<int64_t>(x + skip, 0, span.width);
+            if (identity && span.blend == TSpanBlend::Replace) {
+                if (inside > 0) std::memcpy(span.dst + i, src, size_t(inside) * 4);
+                i += inside;
+                u += du * inside;
+            } else {
+                const __m128i zero = _mm_setzero_si128();
+                int32_t k = 0;
+                for (; k + 4 <= inside; k += 4) {
+                    const __m128i t = _mm_loadu_si128(reinterpret_cast<const __m128i*>(src + k));
+                    __m128i lo = _mm_unpacklo_epi8(t, zero), hi = _mm_unpackhi_epi8(t, zero);
+                    if (!identity) {
+                        lo = _mm_srli_epi16(_mm_add_epi16(_mm_mullo_epi16(lo, factor), k128), 8);
+                        hi = _mm_srli_epi16(_mm_add_epi16(_mm_mullo_epi16(hi, factor), k128), 8);
+                    }
+                    __m128i* d = reinterpret_cast<__m128i*>(span.dst + i + k);
+                    _mm_storeu_si128(d, BlendFour(lo, hi, _mm_loadu_si128(d), span.blend));
+                }
+                i += k;
+                u += du * k;
+            }
+            if (i < span.count) scalar(span.count - i);
+            return;
+        }
+    }
     while (i + 4 <= span.count) {
         __m128i lo, hi;
         const bool inside =
