@@ -61,7 +61,11 @@ void ColourSpanScalar(uint32_t* dst, int32_t count, uint32_t colour, TSpanBlend 
 }
 
 TTexSpanProc TexSpanFor(ql::TSimdLevel level) {
-    return level == ql::TSimdLevel::Scalar ? TexSpanScalar : TexSpanSSE2;
+    switch (level) {
+        case ql::TSimdLevel::AVX2: return ql::SimdLevelSupported(level) ? TexSpanAVX2 : TexSpanSSE2;
+        case ql::TSimdLevel::SSE2: return TexSpanSSE2;
+        default: return TexSpanScalar;
+    }
 }
 
 TColourSpanProc ColourSpanFor(ql::TSimdLevel level) {

@@ -36,6 +36,8 @@ struct TTexSpan {
 
 void TexSpanScalar(const TTexSpan& span);
 void TexSpanSSE2(const TTexSpan& span);
+// Only after the processor reported AVX2.
+void TexSpanAVX2(const TTexSpan& span);
 
 // A run of one premultiplied colour.
 void ColourSpanScalar(uint32_t* dst, int32_t count, uint32_t colour, TSpanBlend blend);
