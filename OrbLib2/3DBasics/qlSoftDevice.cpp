@@ -193,6 +193,8 @@ TDxResult TSoftDevice::UploadLevel(TTextureHandle handle, int32_t level, const q
             }
         }
     }
+    if (level == 0)
+        texture->opaque = std::all_of(dst.begin(), dst.end(), [](uint32_t c) { return c >= 0xFF000000u; });
     return m_lastResult = TDxResult::Ok;
 }
 
@@ -216,6 +218,7 @@ TDxResult TSoftDevice::SetRenderTarget(TTextureHandle target) {
         if (!texture || (texture->desc.usage != TTextureUsage::RenderTarget &&
                          texture->desc.usage != TTextureUsage::RenderTargetLockable))
             return Fail(TDxResult::InvalidCall);
+        texture->opaque = false;
     }
     m_target = target;
     return m_lastResult = TDxResult::Ok;
@@ -395,6 +398,7 @@ TDxResult TSoftDevice::DrawTriangles(const TDrawState& state, std::span<const TV
 
 void TSoftDevice::PrepareFast(const TDrawState& state, const TTexture* texture, TSetupTriangle& t) {
     t.fast = TSetupTriangle::TFast::None;
+    t.blend = SpanBlend(state.blend);
     if (!t.flatColour) return;
     const double iw = t.attr[0][0];
     int32_t col[4];  // r, g, b, a straight, as the per-pixel path rounds them
@@ -405,6 +409,7 @@ void TSoftDevice::PrepareFast(const TDrawState& state, const TTexture* texture, 
         uint32_t pixel = uint32_t(ToByte(alpha)) << 24;
         for (int32_t c = 0; c < 3; ++c) pixel |= uint32_t(ToByte(float(col[c]) * alpha / 255.0f)) << (16 - 8 * c);
         t.colour = pixel;
+        t.blend = pixel >= 0xFF000000u && t.blend == TSpanBlend::Over ? TSpanBlend::Replace : t.blend;
         t.fast = TSetupTriangle::TFast::Colour;
         return;
     }
@@ -441,6 +446,8 @@ void TSoftDevice::PrepareFast(const TDrawState& state, const TTexture* texture, 
     const uint64_t a = uint64_t(col[3]) * state.opacity;
     t.factor[3] = uint16_t((a * 256 + 32512) / 65025);
     for (int32_t c = 0; c < 3; ++c) t.factor[2 - c] = uint16_t((uint64_t(col[c]) * a * 256 + 8290687) / 16581375);
+    // Opaque texels at full alpha come out opaque from either filter.
+    if (texture->opaque && t.factor[3] == 256 && t.blend == TSpanBlend::Over) t.blend = TSpanBlend::Replace;
     t.fast = TSetupTriangle::TFast::Texture;
 }
 
@@ -494,7 +501,7 @@ void TSoftDevice::RasterBand(const TDrawState& state, const TTarget& target, con
             if (xs >= xe) continue;
             uint32_t* row = target.pixels + size_t(py) * size_t(target.width);
             if (t.fast == TSetupTriangle::TFast::Colour) {
-                colourSpan(row + xs, int32_t(xe - xs), t.colour, SpanBlend(state.blend));
+                colourSpan(row + xs, int32_t(xe - xs), t.colour, t.blend);
                 continue;
             }
             if (t.fast == TSetupTriangle::TFast::Texture) {
@@ -511,7 +518,7 @@ void TSoftDevice::RasterBand(const TDrawState& state, const TTarget& target, con
                 span.dv = t.dvdx;
                 std::copy(t.factor, t.factor + 4, span.factor);
                 span.bilinear = state.filter == TFilter::Bilinear;
-                span.blend = SpanBlend(state.blend);
+                span.blend = t.blend;
                 texSpan(span);
                 continue;
             }

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "OrbLib2/3DBasics/qlRenderDevice.h"
+#include "OrbLib2/3DBasics/qlSoftSpans.h"
 #include "QlLib/Graphics/qlDrawThreads.h"
 
 namespace orb {
@@ -67,6 +68,10 @@ private:
     struct TTexture {
         TTextureDesc desc;
         std::vector<std::vector<uint32_t>> levels;  // premultiplied 0xAARRGGBB
+        // Every texel of level 0 has alpha 255, as uploaded; a render target
+        // never counts as opaque. Drawing such a texture over anything at
+        // full alpha replaces it, which spares reading the target.
+        bool opaque = false;
     };
     struct TTarget {
         uint32_t* pixels = nullptr;
@@ -83,6 +88,7 @@ private:
         enum class TFast : uint8_t { None, Colour, Texture } fast;
         uint32_t colour;     // Colour: the premultiplied source pixel
         uint16_t factor[4];  // Texture: b, g, r, a multipliers, 256 = 1
+        TSpanBlend blend;    // the draw's blend, or Replace where Over changes nothing
         // Texture: texels in 32.32 fixed point at the centre of pixel (0, 0)
         // and their steps per pixel.
         int64_t u0, v0, dudx, dudy, dvdx, dvdy;
