@@ -193,8 +193,22 @@ TDxResult TSoftDevice::UploadLevel(TTextureHandle handle, int32_t level, const q
             }
         }
     }
-    if (level == 0)
-        texture->opaque = std::all_of(dst.begin(), dst.end(), [](uint32_t c) { return c >= 0xFF000000u; });
+    if (level == 0) {
+        // The rectangle is as wide as the first row's opaque start and as
+        // high as the rows that are opaque that far.
+        auto opaqueRun = [&](int32_t y, int32_t limit) {
+            const uint32_t* row = dst.data() + size_t(y) * size_t(w);
+            int32_t x = 0;
+            while (x < limit && row[x] >= 0xFF000000u) ++x;
+            return x;
+        };
+        texture->opaqueW = opaqueRun(0, w);
+        texture->opaqueH = 0;
+        while (texture->opaqueW > 0 && texture->opaqueH < h &&
+               opaqueRun(texture->opaqueH, texture->opaqueW) == texture->opaqueW)
+            ++texture->opaqueH;
+        if (texture->opaqueH == 0) texture->opaqueW = 0;
+    }
     return m_lastResult = TDxResult::Ok;
 }
 
@@ -218,7 +232,7 @@ TDxResult TSoftDevice::SetRenderTarget(TTextureHandle target) {
         if (!texture || (texture->desc.usage != TTextureUsage::RenderTarget &&
                          texture->desc.usage != TTextureUsage::RenderTargetLockable))
             return Fail(TDxResult::InvalidCall);
-        texture->opaque = false;
+        texture->opaqueW = texture->opaqueH = 0;
     }
     m_target = target;
     return m_lastResult = TDxResult::Ok;
@@ -446,8 +460,7 @@ void TSoftDevice::PrepareFast(const TDrawState& state, const TTexture* texture, 
     const uint64_t a = uint64_t(col[3]) * state.opacity;
     t.factor[3] = uint16_t((a * 256 + 32512) / 65025);
     for (int32_t c = 0; c < 3; ++c) t.factor[2 - c] = uint16_t((uint64_t(col[c]) * a * 256 + 8290687) / 16581375);
-    // Opaque texels at full alpha come out opaque from either filter.
-    if (texture->opaque && t.factor[3] == 256 && t.blend == TSpanBlend::Over) t.blend = TSpanBlend::Replace;
+    t.opaqueOver = t.factor[3] == 256 && t.blend == TSpanBlend::Over && texture->opaqueW > 0;
     t.fast = TSetupTriangle::TFast::Texture;
 }
 
@@ -519,6 +532,15 @@ void TSoftDevice::RasterBand(const TDrawState& state, const TTarget& target, con
                 std::copy(t.factor, t.factor + 4, span.factor);
                 span.bilinear = state.filter == TFilter::Bilinear;
                 span.blend = t.blend;
+                if (t.opaqueOver) {
+                    // Opaque texels come out opaque from either filter; the
+                    // run's ends bound the texels it reads, clamped ones too.
+                    const int64_t half = span.bilinear ? int64_t(1) << 23 : 0, reach = span.bilinear ? 1 : 0;
+                    const int64_t uEnd = span.u + span.du * (span.count - 1), vEnd = span.v + span.dv * (span.count - 1);
+                    if (((std::max(span.u, uEnd) + half) >> 32) + reach < t0.opaqueW &&
+                        ((std::max(span.v, vEnd) + half) >> 32) + reach < t0.opaqueH)
+                        span.blend = TSpanBlend::Replace;
+                }
                 texSpan(span);
                 continue;
             }

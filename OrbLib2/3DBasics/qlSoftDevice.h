@@ -68,10 +68,12 @@ private:
     struct TTexture {
         TTextureDesc desc;
         std::vector<std::vector<uint32_t>> levels;  // premultiplied 0xAARRGGBB
-        // Every texel of level 0 has alpha 255, as uploaded; a render target
-        // never counts as opaque. Drawing such a texture over anything at
-        // full alpha replaces it, which spares reading the target.
-        bool opaque = false;
+        // Texels [0, opaqueW) x [0, opaqueH) of level 0 have alpha 255, as
+        // uploaded (a picture in the corner of a larger texture); a render
+        // target has none. Runs that sample only there, at full alpha, replace
+        // what is under them, which spares reading the target.
+        int32_t opaqueW = 0;
+        int32_t opaqueH = 0;
     };
     struct TTarget {
         uint32_t* pixels = nullptr;
@@ -89,6 +91,7 @@ private:
         uint32_t colour;     // Colour: the premultiplied source pixel
         uint16_t factor[4];  // Texture: b, g, r, a multipliers, 256 = 1
         TSpanBlend blend;    // the draw's blend, or Replace where Over changes nothing
+        bool opaqueOver;     // Texture: Over at full alpha, Replace over opaque texels
         // Texture: texels in 32.32 fixed point at the centre of pixel (0, 0)
         // and their steps per pixel.
         int64_t u0, v0, dudx, dudy, dvdx, dvdy;

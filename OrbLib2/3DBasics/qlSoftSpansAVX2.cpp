@@ -86,19 +86,10 @@ ORB_AVX2 void TexSpanAVX2(const TTexSpan& span) {
             continue;
         }
         const uint32_t* p[4];
-        if (dv == 0) {
-            // Along a texture row, the common case: one row for all four.
-            const uint32_t* row = span.texels + y0 * w;
-            p[0] = row + x0;
-            p[1] = row + ((u + du + kHalf) >> 32);
-            p[2] = row + ((u + 2 * du + kHalf) >> 32);
-            p[3] = row + x3;
-        } else {
-            p[0] = span.texels + y0 * w + x0;
-            p[1] = span.texels + ((v + dv + kHalf) >> 32) * w + ((u + du + kHalf) >> 32);
-            p[2] = span.texels + ((v + 2 * dv + kHalf) >> 32) * w + ((u + 2 * du + kHalf) >> 32);
-            p[3] = span.texels + y3 * w + x3;
-        }
+        p[0] = span.texels + y0 * w + x0;
+        p[1] = span.texels + ((v + dv + kHalf) >> 32) * w + ((u + du + kHalf) >> 32);
+        p[2] = span.texels + ((v + 2 * dv + kHalf) >> 32) * w + ((u + 2 * du + kHalf) >> 32);
+        p[3] = span.texels + y3 * w + x3;
         const __m256i t = _mm256_inserti128_si256(_mm256_castsi128_si256(Pair(p[0], p[1])), Pair(p[2], p[3]), 1);
         const __m256i b =
             _mm256_inserti128_si256(_mm256_castsi128_si256(Pair(p[0] + w, p[1] + w)), Pair(p[2] + w, p[3] + w), 1);

@@ -401,6 +401,43 @@ TEST(SoftDevice, AffineTexturedRuns_AgreeWithPerPixelPathAndAcrossThreads) {
     EXPECT_LT(differing, int32_t(results[0].size()));
 }
 
+TEST(SoftDevice, OpaquePictureInTextureCorner_DrawsAsBlendingOver) {
+    // The same picture as a plain texture (whose opaque corner lets runs
+    // skip blending) and as a render target (which never counts as opaque).
+    std::vector<uint32_t> results[2];
+    for (int32_t run = 0; run < 2; ++run) {
+        TSoftDevice device({40, 30});
+        const TTextureUsage usage = run == 0 ? TTextureUsage::Managed : TTextureUsage::RenderTarget;
+        TTextureHandle texture;
+        ASSERT_EQ(device.CreateTexture({32, 16, 1, TTexelFormat::A8R8G8B8, usage}, texture), TDxResult::Ok);
+        ql::TDirectBitmap picture(32, 16, ql::PfARGB32());
+        std::mt19937 random(9);
+        for (int32_t y = 0; y < 16; ++y)
+            for (int32_t x = 0; x < 32; ++x) {
+                const uint32_t c = x < 20 && y < 11 ? (random() | 0xFF000000u) : (random() & 0x7FFFFFFFu);
+                std::memcpy(picture.Row(y) + x * 4, &c, 4);
+            }
+        ASSERT_EQ(device.UploadLevel(texture, 0, picture), TDxResult::Ok);
+        if (run == 1) {
+            ASSERT_EQ(device.SetRenderTarget(texture), TDxResult::Ok);
+            ASSERT_EQ(device.SetRenderTarget(0), TDxResult::Ok);
+        }
+        device.Clear(0xFF204060u);
+        TDrawState state;
+        state.pipeline = TPipeline::Texture;
+        state.textures[0] = texture;
+        for (TFilter filter : {TFilter::Bilinear, TFilter::Point}) {
+            state.filter = filter;
+            // Slanted, and reaching past the opaque corner on the right and below.
+            const TVertex a{0, 0, 0, 1, 0xFFFFFFFFu, -0.05f, 0}, b{40, 4, 0, 1, 0xFFFFFFFFu, 0.75f, 0};
+            const TVertex c{36, 30, 0, 1, 0xFFFFFFFFu, 0.7f, 0.9f}, d{2, 26, 0, 1, 0xFFFFFFFFu, 0, 0.8f};
+            ASSERT_EQ(device.DrawTriangles(state, std::vector<TVertex>{a, b, c, a, c, d}), TDxResult::Ok);
+        }
+        results[run] = AllPixels(device);
+    }
+    EXPECT_EQ(results[0], results[1]);
+}
+
 TEST(RenderDevice, CapsAndShaderLevel) {
     TDeviceCaps caps;
     caps.maxTexWidth = 2048;
