@@ -41,11 +41,71 @@ ORB_AVX2 inline __m128i Pair(const uint32_t* a, const uint32_t* b) {
 
 }  // namespace
 
+// One texel per pixel along a texture row, changed by colour or blend (a
+// render target composed at its own size): eight pixels a step. False when
+// the run is not of that kind.
+ORB_AVX2 bool RowRunAVX2(const TTexSpan& span) {
+    const int64_t one = int64_t(1) << 32;
+    int64_t u = span.u, v = span.v;
+    if (span.bilinear) {
+        u += kHalf;
+        v += kHalf;
+    }
+    const int64_t x = u >> 32, y = v >> 32;
+    if (span.du != one || span.dv != 0 || y < 0 || y >= span.height || x < 0 || x >= span.width) return false;
+    const bool identity =
+        span.factor[0] == 256 && span.factor[1] == 256 && span.factor[2] == 256 && span.factor[3] == 256;
+    if (identity && span.blend == TSpanBlend::Replace) return false;
+    const int64_t inside = int64_t(span.width) - x < span.count ? int64_t(span.width) - x : span.count;
+    const uint32_t* src = span.texels + y * int64_t(span.width) + x;
+    const __m256i factor = _mm256_set_epi16(
+        int16_t(span.factor[3]), int16_t(span.factor[2]), int16_t(span.factor[1]), int16_t(span.factor[0]),
+        int16_t(span.factor[3]), int16_t(span.factor[2]), int16_t(span.factor[1]), int16_t(span.factor[0]),
+        int16_t(span.factor[3]), int16_t(span.factor[2]), int16_t(span.factor[1]), int16_t(span.factor[0]),
+        int16_t(span.factor[3]), int16_t(span.factor[2]), int16_t(span.factor[1]), int16_t(span.factor[0]));
+    const __m256i k255 = _mm256_set1_epi16(255), k128 = _mm256_set1_epi16(128), zero = _mm256_setzero_si256();
+    int64_t i = 0;
+    for (; i + 8 <= inside; i += 8) {
+        const __m256i t = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(src + i));
+        __m256i lo = _mm256_unpacklo_epi8(t, zero), hi = _mm256_unpackhi_epi8(t, zero);
+        if (!identity) {
+            lo = _mm256_srli_epi16(_mm256_add_epi16(_mm256_mullo_epi16(lo, factor), k128), 8);
+            hi = _mm256_srli_epi16(_mm256_add_epi16(_mm256_mullo_epi16(hi, factor), k128), 8);
+        }
+        __m256i* d = reinterpret_cast<__m256i*>(span.dst + i);
+        __m256i r = _mm256_packus_epi16(lo, hi);
+        if (span.blend == TSpanBlend::Add) {
+            r = _mm256_adds_epu8(r, _mm256_loadu_si256(d));
+        } else if (span.blend == TSpanBlend::Over) {
+            const __m256i dst = _mm256_loadu_si256(d);
+            const __m256i aLo = _mm256_shufflehi_epi16(_mm256_shufflelo_epi16(lo, 0xFF), 0xFF);
+            const __m256i aHi = _mm256_shufflehi_epi16(_mm256_shufflelo_epi16(hi, 0xFF), 0xFF);
+            const __m256i xLo = _mm256_add_epi16(
+                _mm256_mullo_epi16(_mm256_unpacklo_epi8(dst, zero), _mm256_sub_epi16(k255, aLo)), k128);
+            const __m256i xHi = _mm256_add_epi16(
+                _mm256_mullo_epi16(_mm256_unpackhi_epi8(dst, zero), _mm256_sub_epi16(k255, aHi)), k128);
+            const __m256i qLo = _mm256_srli_epi16(_mm256_add_epi16(xLo, _mm256_srli_epi16(xLo, 8)), 8);
+            const __m256i qHi = _mm256_srli_epi16(_mm256_add_epi16(xHi, _mm256_srli_epi16(xHi, 8)), 8);
+            r = _mm256_adds_epu8(r, _mm256_packus_epi16(qLo, qHi));
+        }
+        _mm256_storeu_si256(d, r);
+    }
+    if (i < span.count) {
+        TTexSpan rest = span;
+        rest.dst = span.dst + i;
+        rest.count = int32_t(span.count - i);
+        rest.u = span.u + span.du * i;
+        TexSpanSSE2(rest);
+    }
+    return true;
+}
+
 ORB_AVX2 void TexSpanAVX2(const TTexSpan& span) {
     // Point runs, tiny textures and runs whose weights stay zero are the
     // SSE2 version's business.
     const bool zeroWeights = span.dv == 0 && (span.du & 0xFFFFFFFF) == 0 && ((span.u + kHalf) & 0xFF000000) == 0 &&
                              ((span.v + kHalf) & 0xFF000000) == 0;
+    if ((!span.bilinear || zeroWeights) && span.count >= 8 && RowRunAVX2(span)) return;
     if (!span.bilinear || zeroWeights || span.width < 2 || span.height < 2 || span.count < 8) {
         TexSpanSSE2(span);
         return;
