@@ -193,7 +193,10 @@ TDxResult TSoftDevice::UploadLevel(TTextureHandle handle, int32_t level, const q
             }
         }
     }
-    if (level == 0) {
+    // A render target's texels change by drawing, behind the upload's back.
+    const bool target = texture->desc.usage == TTextureUsage::RenderTarget ||
+                        texture->desc.usage == TTextureUsage::RenderTargetLockable;
+    if (level == 0 && !target) {
         // The rectangle is as wide as the first row's opaque start and as
         // high as the rows that are opaque that far.
         auto opaqueRun = [&](int32_t y, int32_t limit) {

@@ -417,9 +417,11 @@ TEST(SoftDevice, OpaquePictureInTextureCorner_DrawsAsBlendingOver) {
                 const uint32_t c = x < 20 && y < 11 ? (random() | 0xFF000000u) : (random() & 0x7FFFFFFFu);
                 std::memcpy(picture.Row(y) + x * 4, &c, 4);
             }
-        ASSERT_EQ(device.UploadLevel(texture, 0, picture), TDxResult::Ok);
         if (run == 1) {
             ASSERT_EQ(device.SetRenderTarget(texture), TDxResult::Ok);
+        }
+        ASSERT_EQ(device.UploadLevel(texture, 0, picture), TDxResult::Ok);
+        if (run == 1) {
             ASSERT_EQ(device.SetRenderTarget(0), TDxResult::Ok);
         }
         device.Clear(0xFF204060u);
@@ -436,6 +438,24 @@ TEST(SoftDevice, OpaquePictureInTextureCorner_DrawsAsBlendingOver) {
         results[run] = AllPixels(device);
     }
     EXPECT_EQ(results[0], results[1]);
+}
+
+TEST(SoftDevice, RenderTargetUploadedOpaqueThenDrawnTranslucent_StillBlends) {
+    TSoftDevice device({8, 8});
+    TTextureHandle rt;
+    ASSERT_EQ(device.CreateTexture({8, 8, 1, TTexelFormat::A8R8G8B8, TTextureUsage::RenderTarget}, rt), TDxResult::Ok);
+    ASSERT_EQ(device.SetRenderTarget(rt), TDxResult::Ok);
+    ql::TDirectBitmap white(8, 8, ql::PfARGB32());
+    for (int32_t y = 0; y < 8; ++y) std::memset(white.Row(y), 0xFF, 32);
+    ASSERT_EQ(device.UploadLevel(rt, 0, white), TDxResult::Ok);
+    device.Clear(0x00000000u);
+    ASSERT_EQ(device.SetRenderTarget(0), TDxResult::Ok);
+    device.Clear(0xFF0000FFu);
+    TDrawState state;
+    state.pipeline = TPipeline::Texture;
+    state.textures[0] = rt;
+    ASSERT_EQ(device.DrawTriangles(state, Quad(0, 0, 8, 8, 0xFFFFFFFFu)), TDxResult::Ok);
+    EXPECT_EQ(PixelAt(device, 4, 4), 0xFF0000FFu);
 }
 
 TEST(RenderDevice, CapsAndShaderLevel) {
