@@ -1,6 +1,10 @@
-// The software device drawing one full-HD frame: a bilinear textured quad
-// (a 2048 x 1024 picture scaled onto 1920 x 1080) at partial opacity, and a
-// flat colour quad, with one and two threads.
+// The software device drawing full-HD frames with one and two threads:
+//   Quad:      a bilinear textured quad (a 2048 x 1024 picture scaled onto
+//              1920 x 1080) at partial opacity, or a flat colour quad;
+//   Slide:     a static slide, a 2400 x 1350 picture scaled onto the screen
+//              over a cleared back buffer;
+//   CrossFade: two such pictures drawn into render targets, then composed
+//              on the back buffer, the second one at partial opacity.
 #include <benchmark/benchmark.h>
 
 #include <cstring>
@@ -12,27 +16,40 @@
 namespace {
 
 constexpr int32_t kW = 1920, kH = 1080;
+constexpr int32_t kPicW = 2400, kPicH = 1350;
+
+std::vector<orb::TVertex> Quad(float l, float t, float r, float b, float u1, float v1) {
+    const orb::TVertex tl{l, t, 0, 1, 0xFFFFFFFFu, 0, 0}, tr{r, t, 0, 1, 0xFFFFFFFFu, u1, 0};
+    const orb::TVertex br{r, b, 0, 1, 0xFFFFFFFFu, u1, v1}, bl{l, b, 0, 1, 0xFFFFFFFFu, 0, v1};
+    return {tl, tr, br, tl, br, bl};
+}
+
+// A texture of texW x texH holding a noisy opaque picture of picW x picH in
+// its top left corner.
+orb::TTextureHandle Picture(orb::TSoftDevice& device, int32_t texW, int32_t texH, int32_t picW, int32_t picH,
+                            uint32_t seed) {
+    orb::TTextureHandle texture = 0;
+    device.CreateTexture({texW, texH, 1}, texture);
+    ql::TDirectBitmap picture(texW, texH, ql::PfARGB32());
+    std::mt19937 random(seed);
+    for (int32_t y = 0; y < texH; ++y)
+        for (int32_t x = 0; x < texW; ++x) {
+            const uint32_t c = x < picW && y < picH ? (random() | 0xFF000000u) : 0u;
+            std::memcpy(picture.Row(y) + x * 4, &c, 4);
+        }
+    device.UploadLevel(texture, 0, picture);
+    return texture;
+}
 
 // range(0): threads, range(1): 1 for the textured quad
 void BM_SoftDeviceQuad(benchmark::State& state) {
     orb::TSoftDevice device({kW, kH, int32_t(state.range(0))});
-    orb::TTextureHandle texture = 0;
-    device.CreateTexture({2048, 1024, 1}, texture);
-    ql::TDirectBitmap picture(2048, 1024, ql::PfARGB32());
-    std::mt19937 random(1);
-    for (int32_t y = 0; y < 1024; ++y)
-        for (int32_t x = 0; x < 2048; ++x) {
-            const uint32_t c = random() | 0xFF000000u;
-            std::memcpy(picture.Row(y) + x * 4, &c, 4);
-        }
-    device.UploadLevel(texture, 0, picture);
+    const orb::TTextureHandle texture = Picture(device, 2048, 1024, 2048, 1024, 1);
     orb::TDrawState draw;
     draw.pipeline = state.range(1) ? orb::TPipeline::Texture : orb::TPipeline::Colour;
     draw.textures[0] = texture;
     draw.opacity = 200;
-    const orb::TVertex tl{0, 0, 0, 1, 0xFFFFFFFFu, 0, 0}, tr{kW, 0, 0, 1, 0xFFFFFFFFu, 1, 0};
-    const orb::TVertex br{kW, kH, 0, 1, 0xFFFFFFFFu, 1, 1}, bl{0, kH, 0, 1, 0xFFFFFFFFu, 0, 1};
-    const std::vector<orb::TVertex> quad = {tl, tr, br, tl, br, bl};
+    const std::vector<orb::TVertex> quad = Quad(0, 0, kW, kH, 1, 1);
     for (auto _ : state) {
         device.DrawTriangles(draw, quad);
         benchmark::ClobberMemory();
@@ -40,5 +57,62 @@ void BM_SoftDeviceQuad(benchmark::State& state) {
     state.SetItemsProcessed(state.iterations() * int64_t(kW) * kH);
 }
 BENCHMARK(BM_SoftDeviceQuad)->Args({1, 0})->Args({2, 0})->Args({1, 1})->Args({2, 1})->Unit(benchmark::kMillisecond);
+
+// range(0): threads
+void BM_SoftDeviceSlide(benchmark::State& state) {
+    orb::TSoftDevice device({kW, kH, int32_t(state.range(0))});
+    const orb::TTextureHandle texture = Picture(device, 4096, 2048, kPicW, kPicH, 2);
+    orb::TDrawState draw;
+    draw.pipeline = orb::TPipeline::Texture;
+    draw.textures[0] = texture;
+    const std::vector<orb::TVertex> quad = Quad(0, 0, kW, kH, float(kPicW) / 4096, float(kPicH) / 2048);
+    for (auto _ : state) {
+        device.BeginScene();
+        device.Clear(0xFF000000u);
+        device.DrawTriangles(draw, quad);
+        device.EndScene();
+        device.Present();
+        benchmark::ClobberMemory();
+    }
+    state.counters["fps"] = benchmark::Counter(double(state.iterations()), benchmark::Counter::kIsRate);
+}
+BENCHMARK(BM_SoftDeviceSlide)->Arg(1)->Arg(2)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+// range(0): threads
+void BM_SoftDeviceCrossFade(benchmark::State& state) {
+    orb::TSoftDevice device({kW, kH, int32_t(state.range(0))});
+    const orb::TTextureHandle pictures[2] = {Picture(device, 4096, 2048, kPicW, kPicH, 3),
+                                             Picture(device, 4096, 2048, kPicW, kPicH, 4)};
+    orb::TTextureHandle targets[2] = {0, 0};
+    for (orb::TTextureHandle& target : targets)
+        device.CreateTexture({2048, 2048, 1, orb::TTexelFormat::A8R8G8B8, orb::TTextureUsage::RenderTarget}, target);
+    const std::vector<orb::TVertex> slide = Quad(0, 0, kW, kH, float(kPicW) / 4096, float(kPicH) / 2048);
+    const std::vector<orb::TVertex> compose = Quad(0, 0, kW, kH, float(kW) / 2048, float(kH) / 2048);
+    int32_t frame = 0;
+    for (auto _ : state) {
+        device.BeginScene();
+        orb::TDrawState draw;
+        draw.pipeline = orb::TPipeline::Texture;
+        for (int32_t i = 0; i < 2; ++i) {
+            device.SetRenderTarget(targets[i]);
+            device.Clear(0xFF000000u);
+            draw.textures[0] = pictures[i];
+            device.DrawTriangles(draw, slide);
+        }
+        device.SetRenderTarget(0);
+        draw.blend = orb::TBlendMode::Replace;
+        draw.textures[0] = targets[0];
+        device.DrawTriangles(draw, compose);
+        draw.blend = orb::TBlendMode::Over;
+        draw.textures[0] = targets[1];
+        draw.opacity = uint8_t(1 + frame++ % 254);
+        device.DrawTriangles(draw, compose);
+        device.EndScene();
+        device.Present();
+        benchmark::ClobberMemory();
+    }
+    state.counters["fps"] = benchmark::Counter(double(state.iterations()), benchmark::Counter::kIsRate);
+}
+BENCHMARK(BM_SoftDeviceCrossFade)->Arg(1)->Arg(2)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 }  // namespace

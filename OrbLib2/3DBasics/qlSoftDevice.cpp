@@ -4,6 +4,8 @@
 #include <cmath>
 #include <cstring>
 
+#include "OrbLib2/3DBasics/qlSoftSpans.h"
+
 namespace orb {
 
 namespace {
@@ -57,6 +59,15 @@ void Sample(const std::vector<uint32_t>& texels, int32_t w, int32_t h, float u, 
         const int32_t bottom = int32_t((c01 >> s) & 255) * (256 - wx) + int32_t((c11 >> s) & 255) * wx;
         out[i] = (top * (256 - wy) + bottom * wy + 32768) >> 16;
     }
+}
+
+// floor(a / b) for b > 0.
+int64_t FloorDiv(int64_t a, int64_t b) { return a >= 0 ? a / b : -((-a + b - 1) / b); }
+
+TSpanBlend SpanBlend(TBlendMode mode) {
+    return mode == TBlendMode::Replace ? TSpanBlend::Replace
+           : mode == TBlendMode::Add   ? TSpanBlend::Add
+                                       : TSpanBlend::Over;
 }
 
 // One corner before the division: x, y, w and the straight colour and
@@ -182,6 +193,25 @@ TDxResult TSoftDevice::UploadLevel(TTextureHandle handle, int32_t level, const q
             }
         }
     }
+    // A render target's texels change by drawing, behind the upload's back.
+    const bool target = texture->desc.usage == TTextureUsage::RenderTarget ||
+                        texture->desc.usage == TTextureUsage::RenderTargetLockable;
+    if (level == 0 && !target) {
+        // The rectangle is as wide as the first row's opaque start and as
+        // high as the rows that are opaque that far.
+        auto opaqueRun = [&](int32_t y, int32_t limit) {
+            const uint32_t* row = dst.data() + size_t(y) * size_t(w);
+            int32_t x = 0;
+            while (x < limit && row[x] >= 0xFF000000u) ++x;
+            return x;
+        };
+        texture->opaqueW = opaqueRun(0, w);
+        texture->opaqueH = 0;
+        while (texture->opaqueW > 0 && texture->opaqueH < h &&
+               opaqueRun(texture->opaqueH, texture->opaqueW) == texture->opaqueW)
+            ++texture->opaqueH;
+        if (texture->opaqueH == 0) texture->opaqueW = 0;
+    }
     return m_lastResult = TDxResult::Ok;
 }
 
@@ -205,6 +235,7 @@ TDxResult TSoftDevice::SetRenderTarget(TTextureHandle target) {
         if (!texture || (texture->desc.usage != TTextureUsage::RenderTarget &&
                          texture->desc.usage != TTextureUsage::RenderTargetLockable))
             return Fail(TDxResult::InvalidCall);
+        texture->opaqueW = texture->opaqueH = 0;
     }
     m_target = target;
     return m_lastResult = TDxResult::Ok;
@@ -231,9 +262,15 @@ TDxResult TSoftDevice::Clear(uint32_t colour) {
     TTarget target;
     if (!Target(target)) return Fail(TDxResult::InvalidCall);
     const ql::TRect clip = ClipRect(target);
+    if (clip.IsEmpty()) return m_lastResult = TDxResult::Ok;
     const uint32_t pixel = Premultiply(colour);
-    for (int32_t y = clip.top; y < clip.bottom; ++y)
-        std::fill_n(target.pixels + size_t(y) * size_t(target.width) + size_t(clip.left), size_t(clip.Width()), pixel);
+    const int32_t bands = (clip.Height() + kBandRows - 1) / kBandRows;
+    m_pool->Run(bands, [&](int32_t band) {
+        const int32_t y0 = clip.top + band * kBandRows, y1 = std::min(y0 + kBandRows, clip.bottom);
+        for (int32_t y = y0; y < y1; ++y)
+            std::fill_n(target.pixels + size_t(y) * size_t(target.width) + size_t(clip.left), size_t(clip.Width()),
+                        pixel);
+    });
     return m_lastResult = TDxResult::Ok;
 }
 
@@ -337,6 +374,7 @@ void TSoftDevice::EmitPolygon(const TScreenVertex* input, int32_t count) {
             std::swap(tri.attr[1], tri.attr[2]);
         }
         tri.flatColour = false;
+        tri.fast = TSetupTriangle::TFast::None;
         m_setup.push_back(tri);
     }
 }
@@ -359,7 +397,10 @@ TDxResult TSoftDevice::DrawTriangles(const TDrawState& state, std::span<const TV
         const size_t first = m_setup.size();
         SetupTriangle(state, &vertices[i]);
         const bool flat = vertices[i].colour == vertices[i + 1].colour && vertices[i].colour == vertices[i + 2].colour;
-        for (size_t k = first; k < m_setup.size(); ++k) m_setup[k].flatColour = flat;
+        for (size_t k = first; k < m_setup.size(); ++k) {
+            m_setup[k].flatColour = flat;
+            PrepareFast(state, textures[0], m_setup[k]);
+        }
     }
     if (m_setup.empty()) return m_lastResult = TDxResult::Ok;
     const ql::TRect clip = ClipRect(target);
@@ -372,8 +413,64 @@ TDxResult TSoftDevice::DrawTriangles(const TDrawState& state, std::span<const TV
     return m_lastResult = TDxResult::Ok;
 }
 
+void TSoftDevice::PrepareFast(const TDrawState& state, const TTexture* texture, TSetupTriangle& t) {
+    t.fast = TSetupTriangle::TFast::None;
+    t.blend = SpanBlend(state.blend);
+    if (!t.flatColour) return;
+    const double iw = t.attr[0][0];
+    int32_t col[4];  // r, g, b, a straight, as the per-pixel path rounds them
+    for (int32_t c = 0; c < 4; ++c) col[c] = int32_t(std::round(t.attr[0][1 + c] / iw));
+    if (state.pipeline == TPipeline::Colour) {
+        // The very arithmetic of the per-pixel path, done once.
+        const float alpha = float(col[3]) * (float(state.opacity) / 255.0f);
+        uint32_t pixel = uint32_t(ToByte(alpha)) << 24;
+        for (int32_t c = 0; c < 3; ++c) pixel |= uint32_t(ToByte(float(col[c]) * alpha / 255.0f)) << (16 - 8 * c);
+        t.colour = pixel;
+        t.blend = pixel >= 0xFF000000u && t.blend == TSpanBlend::Over ? TSpanBlend::Replace : t.blend;
+        t.fast = TSetupTriangle::TFast::Colour;
+        return;
+    }
+    if (state.pipeline != TPipeline::Texture || !texture || t.attr[1][0] != iw || t.attr[2][0] != iw) return;
+    const double w = texture->desc.width, h = texture->desc.height;
+    const double shift = state.filter == TFilter::Bilinear ? 0.5 : 0.0;
+    double tu[3], tv[3];
+    for (int32_t k = 0; k < 3; ++k) {
+        tu[k] = t.attr[k][5] / iw * w - shift;
+        tv[k] = t.attr[k][6] / iw * h - shift;
+    }
+    const double x1 = double(t.x[1] - t.x[0]), y1 = double(t.y[1] - t.y[0]);
+    const double x2 = double(t.x[2] - t.x[0]), y2 = double(t.y[2] - t.y[0]);
+    const double scale = 256.0 / (x1 * y2 - x2 * y1);
+    const double dudx = ((tu[1] - tu[0]) * y2 - (tu[2] - tu[0]) * y1) * scale;
+    const double dudy = ((tu[2] - tu[0]) * x1 - (tu[1] - tu[0]) * x2) * scale;
+    const double dvdx = ((tv[1] - tv[0]) * y2 - (tv[2] - tv[0]) * y1) * scale;
+    const double dvdy = ((tv[2] - tv[0]) * x1 - (tv[1] - tv[0]) * x2) * scale;
+    const double ox = (128.0 - double(t.x[0])) / 256.0, oy = (128.0 - double(t.y[0])) / 256.0;
+    const double u0 = tu[0] + dudx * ox + dudy * oy, v0 = tv[0] + dvdx * ox + dvdy * oy;
+    // Steeper or farther than this, the fixed point could overflow on the
+    // target; such triangles take the per-pixel path.
+    constexpr double kMaxStep = 4096.0, kMaxCoord = double(1 << 24);
+    for (double step : {dudx, dudy, dvdx, dvdy})
+        if (!(std::fabs(step) <= kMaxStep)) return;
+    if (!(std::fabs(u0) <= kMaxCoord && std::fabs(v0) <= kMaxCoord)) return;
+    constexpr double kOne = 4294967296.0;
+    t.u0 = std::llround(u0 * kOne);
+    t.v0 = std::llround(v0 * kOne);
+    t.dudx = std::llround(dudx * kOne);
+    t.dudy = std::llround(dudy * kOne);
+    t.dvdx = std::llround(dvdx * kOne);
+    t.dvdy = std::llround(dvdy * kOne);
+    const uint64_t a = uint64_t(col[3]) * state.opacity;
+    t.factor[3] = uint16_t((a * 256 + 32512) / 65025);
+    for (int32_t c = 0; c < 3; ++c) t.factor[2 - c] = uint16_t((uint64_t(col[c]) * a * 256 + 8290687) / 16581375);
+    t.opaqueOver = t.factor[3] == 256 && t.blend == TSpanBlend::Over && texture->opaqueW > 0;
+    t.fast = TSetupTriangle::TFast::Texture;
+}
+
 void TSoftDevice::RasterBand(const TDrawState& state, const TTarget& target, const ql::TRect& clip, int32_t y0,
                              int32_t y1, const TTexture* const* textures) {
+    static const TTexSpanProc texSpan = TexSpanFor(ql::BestSimdLevel());
+    static const TColourSpanProc colourSpan = ColourSpanFor(ql::BestSimdLevel());
     const float opacity = float(state.opacity) / 255.0f;
     for (const TSetupTriangle& t : m_setup) {
         const int64_t minX = std::min({t.x[0], t.x[1], t.x[2]}), maxX = std::max({t.x[0], t.x[1], t.x[2]});
@@ -402,14 +499,62 @@ void TSoftDevice::RasterBand(const TDrawState& state, const TTarget& target, con
             for (int32_t c = 0; c < 4; ++c) flat[c] = float(std::round(t.attr[0][1 + c] / iw));
         }
         for (int32_t py = py0; py < py1; ++py) {
-            const int64_t cy = int64_t(py) * 256 + 128, cx = int64_t(px0) * 256 + 128;
+            const int64_t cy = int64_t(py) * 256 + 128;
+            // The run of pixel centres inside all three edges, found by
+            // dividing instead of testing every pixel: the same pixels.
+            int64_t xs = px0, xe = px1;
+            for (int32_t k = 0; k < 3; ++k) {
+                const int32_t a = (k + 1) % 3;
+                const int64_t e0 = ax[k] * (cy - t.y[a]) - ay[k] * (128 - t.x[a]) + bias[k];
+                if (ay[k] == 0) {
+                    if (e0 < 0) xe = xs;
+                } else if (ay[k] > 0) {
+                    xe = std::min(xe, FloorDiv(e0, ay[k] * 256) + 1);
+                } else {
+                    xs = std::max(xs, -FloorDiv(e0, -ay[k] * 256));
+                }
+            }
+            if (xs >= xe) continue;
+            uint32_t* row = target.pixels + size_t(py) * size_t(target.width);
+            if (t.fast == TSetupTriangle::TFast::Colour) {
+                colourSpan(row + xs, int32_t(xe - xs), t.colour, t.blend);
+                continue;
+            }
+            if (t.fast == TSetupTriangle::TFast::Texture) {
+                const TTexture& t0 = *textures[0];
+                TTexSpan span;
+                span.texels = t0.levels[0].data();
+                span.width = t0.desc.width;
+                span.height = t0.desc.height;
+                span.dst = row + xs;
+                span.count = int32_t(xe - xs);
+                span.u = t.u0 + t.dudx * xs + t.dudy * py;
+                span.v = t.v0 + t.dvdx * xs + t.dvdy * py;
+                span.du = t.dudx;
+                span.dv = t.dvdx;
+                std::copy(t.factor, t.factor + 4, span.factor);
+                span.bilinear = state.filter == TFilter::Bilinear;
+                span.blend = t.blend;
+                if (t.opaqueOver) {
+                    // Opaque texels come out opaque from either filter; the
+                    // run's ends bound the texels it reads, clamped ones too.
+                    const int64_t half = span.bilinear ? int64_t(1) << 23 : 0, reach = span.bilinear ? 1 : 0;
+                    const int64_t uEnd = span.u + span.du * (span.count - 1), vEnd = span.v + span.dv * (span.count - 1);
+                    if (((std::max(span.u, uEnd) + half) >> 32) + reach < t0.opaqueW &&
+                        ((std::max(span.v, vEnd) + half) >> 32) + reach < t0.opaqueH)
+                        span.blend = TSpanBlend::Replace;
+                }
+                texSpan(span);
+                continue;
+            }
+            const int64_t cx = xs * 256 + 128;
             int64_t e[3];
             for (int32_t k = 0; k < 3; ++k) {
                 const int32_t a = (k + 1) % 3;
                 e[k] = ax[k] * (cy - t.y[a]) - ay[k] * (cx - t.x[a]);
             }
-            uint32_t* row = target.pixels + size_t(py) * size_t(target.width);
-            for (int32_t px = px0; px < px1; ++px, e[0] -= ay[0] * 256, e[1] -= ay[1] * 256, e[2] -= ay[2] * 256) {
+            for (int32_t px = int32_t(xs); px < int32_t(xe);
+                 ++px, e[0] -= ay[0] * 256, e[1] -= ay[1] * 256, e[2] -= ay[2] * 256) {
                 if (e[0] + bias[0] < 0 || e[1] + bias[1] < 0 || e[2] + bias[2] < 0) continue;
                 const double l0 = double(e[0]) * invArea, l1 = double(e[1]) * invArea, l2 = double(e[2]) * invArea;
                 auto interp = [&](int32_t k) { return l0 * t.attr[0][k] + l1 * t.attr[1][k] + l2 * t.attr[2][k]; };

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "OrbLib2/3DBasics/qlRenderDevice.h"
+#include "OrbLib2/3DBasics/qlSoftSpans.h"
 #include "QlLib/Graphics/qlDrawThreads.h"
 
 namespace orb {
@@ -67,6 +68,12 @@ private:
     struct TTexture {
         TTextureDesc desc;
         std::vector<std::vector<uint32_t>> levels;  // premultiplied 0xAARRGGBB
+        // Texels [0, opaqueW) x [0, opaqueH) of level 0 have alpha 255, as
+        // uploaded (a picture in the corner of a larger texture); a render
+        // target has none. Runs that sample only there, at full alpha, replace
+        // what is under them, which spares reading the target.
+        int32_t opaqueW = 0;
+        int32_t opaqueH = 0;
     };
     struct TTarget {
         uint32_t* pixels = nullptr;
@@ -77,6 +84,17 @@ private:
         int64_t x[3], y[3];  // 1/256 pixel
         double attr[3][9];
         bool flatColour;
+        // Triangles that need no per-pixel interpolation go through the run
+        // loops: a flat colour, or a flat-coloured texture whose coordinates
+        // are linear on the screen.
+        enum class TFast : uint8_t { None, Colour, Texture } fast;
+        uint32_t colour;     // Colour: the premultiplied source pixel
+        uint16_t factor[4];  // Texture: b, g, r, a multipliers, 256 = 1
+        TSpanBlend blend;    // the draw's blend, or Replace where Over changes nothing
+        bool opaqueOver;     // Texture: Over at full alpha, Replace over opaque texels
+        // Texture: texels in 32.32 fixed point at the centre of pixel (0, 0)
+        // and their steps per pixel.
+        int64_t u0, v0, dudx, dudy, dvdx, dvdy;
     };
 
     TDxResult Fail(TDxResult result);
@@ -85,6 +103,7 @@ private:
     ql::TRect ClipRect(const TTarget& target) const;
     void SetupTriangle(const TDrawState& state, const TVertex* v);
     void EmitPolygon(const TScreenVertex* poly, int32_t count);
+    static void PrepareFast(const TDrawState& state, const TTexture* texture, TSetupTriangle& tri);
     void RasterBand(const TDrawState& state, const TTarget& target, const ql::TRect& clip, int32_t y0, int32_t y1,
                     const TTexture* const* textures);
 

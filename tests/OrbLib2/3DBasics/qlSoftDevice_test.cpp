@@ -353,6 +353,111 @@ TEST(SoftDevice, OneThreadAndTwo_DrawIdenticalPixels) {
     EXPECT_EQ(results[0], results[1]);
 }
 
+TEST(SoftDevice, AffineTexturedRuns_AgreeWithPerPixelPathAndAcrossThreads) {
+    // w equal at every corner takes the run loops; a w off by one part in
+    // ten million takes the per-pixel path, which is the reference.
+    std::vector<uint32_t> results[3];
+    for (int32_t run = 0; run < 3; ++run) {
+        TSoftDevice device({61, 45, run == 2 ? 2 : 1});
+        TTextureHandle texture;
+        ASSERT_EQ(device.CreateTexture({32, 16, 1}, texture), TDxResult::Ok);
+        ql::TDirectBitmap picture(32, 16, ql::PfARGB32());
+        std::mt19937 random(3);
+        for (int32_t y = 0; y < 16; ++y)
+            for (int32_t x = 0; x < 32; ++x) {
+                // Smooth enough that the two paths' coordinates, a hair
+                // apart, give samples at most one step apart.
+                const uint32_t c = 0xC0000000u | uint32_t(x * 6) << 16 | uint32_t(y * 12) << 8 | uint32_t(x * 3 + y * 5);
+                std::memcpy(picture.Row(y) + x * 4, &c, 4);
+            }
+        device.UploadLevel(texture, 0, picture);
+        device.Clear(0xFF204060u);
+        TDrawState state;
+        state.pipeline = TPipeline::Texture;
+        state.textures[0] = texture;
+        state.opacity = 170;
+        const float w2 = run == 1 ? 1.0000001f : 1.0f;
+        // A rotated, scaled quad reaching past the texture's edges.
+        const TVertex a{3.3f, 1.7f, 0, 1, 0xE0FFC080u, -0.1f, -0.05f}, b{57.2f, 9.1f, 0, 1, 0xE0FFC080u, 1.1f, 0};
+        const TVertex c{50.6f, 43.4f, 0, 1, 0xE0FFC080u, 1, 1.2f}, d{1.1f, 30.2f, 0, w2, 0xE0FFC080u, 0, 1};
+        TVertex dw = d;
+        dw.x *= w2;
+        dw.y *= w2;
+        ASSERT_EQ(device.DrawTriangles(state, std::vector<TVertex>{a, b, c, a, c, dw}), TDxResult::Ok);
+        state.filter = TFilter::Point;
+        state.blend = TBlendMode::Add;
+        state.opacity = 40;
+        ASSERT_EQ(device.DrawTriangles(state, Quad(20, 10, 40, 30, 0xFFFFFFFFu)), TDxResult::Ok);
+        results[run] = AllPixels(device);
+    }
+    EXPECT_EQ(results[0], results[2]);
+    int32_t differing = 0;
+    for (size_t i = 0; i < results[0].size(); ++i)
+        for (int32_t shift = 0; shift < 32; shift += 8) {
+            const int32_t p = int32_t((results[0][i] >> shift) & 255), q = int32_t((results[1][i] >> shift) & 255);
+            ASSERT_LE(std::abs(p - q), 2) << i;
+            differing += p != q;
+        }
+    EXPECT_LT(differing, int32_t(results[0].size()));
+}
+
+TEST(SoftDevice, OpaquePictureInTextureCorner_DrawsAsBlendingOver) {
+    // The same picture as a plain texture (whose opaque corner lets runs
+    // skip blending) and as a render target (which never counts as opaque).
+    std::vector<uint32_t> results[2];
+    for (int32_t run = 0; run < 2; ++run) {
+        TSoftDevice device({40, 30});
+        const TTextureUsage usage = run == 0 ? TTextureUsage::Managed : TTextureUsage::RenderTarget;
+        TTextureHandle texture;
+        ASSERT_EQ(device.CreateTexture({32, 16, 1, TTexelFormat::A8R8G8B8, usage}, texture), TDxResult::Ok);
+        ql::TDirectBitmap picture(32, 16, ql::PfARGB32());
+        std::mt19937 random(9);
+        for (int32_t y = 0; y < 16; ++y)
+            for (int32_t x = 0; x < 32; ++x) {
+                const uint32_t c = x < 20 && y < 11 ? (random() | 0xFF000000u) : (random() & 0x7FFFFFFFu);
+                std::memcpy(picture.Row(y) + x * 4, &c, 4);
+            }
+        if (run == 1) {
+            ASSERT_EQ(device.SetRenderTarget(texture), TDxResult::Ok);
+        }
+        ASSERT_EQ(device.UploadLevel(texture, 0, picture), TDxResult::Ok);
+        if (run == 1) {
+            ASSERT_EQ(device.SetRenderTarget(0), TDxResult::Ok);
+        }
+        device.Clear(0xFF204060u);
+        TDrawState state;
+        state.pipeline = TPipeline::Texture;
+        state.textures[0] = texture;
+        for (TFilter filter : {TFilter::Bilinear, TFilter::Point}) {
+            state.filter = filter;
+            // Slanted, and reaching past the opaque corner on the right and below.
+            const TVertex a{0, 0, 0, 1, 0xFFFFFFFFu, -0.05f, 0}, b{40, 4, 0, 1, 0xFFFFFFFFu, 0.75f, 0};
+            const TVertex c{36, 30, 0, 1, 0xFFFFFFFFu, 0.7f, 0.9f}, d{2, 26, 0, 1, 0xFFFFFFFFu, 0, 0.8f};
+            ASSERT_EQ(device.DrawTriangles(state, std::vector<TVertex>{a, b, c, a, c, d}), TDxResult::Ok);
+        }
+        results[run] = AllPixels(device);
+    }
+    EXPECT_EQ(results[0], results[1]);
+}
+
+TEST(SoftDevice, RenderTargetUploadedOpaqueThenDrawnTranslucent_StillBlends) {
+    TSoftDevice device({8, 8});
+    TTextureHandle rt;
+    ASSERT_EQ(device.CreateTexture({8, 8, 1, TTexelFormat::A8R8G8B8, TTextureUsage::RenderTarget}, rt), TDxResult::Ok);
+    ASSERT_EQ(device.SetRenderTarget(rt), TDxResult::Ok);
+    ql::TDirectBitmap white(8, 8, ql::PfARGB32());
+    for (int32_t y = 0; y < 8; ++y) std::memset(white.Row(y), 0xFF, 32);
+    ASSERT_EQ(device.UploadLevel(rt, 0, white), TDxResult::Ok);
+    device.Clear(0x00000000u);
+    ASSERT_EQ(device.SetRenderTarget(0), TDxResult::Ok);
+    device.Clear(0xFF0000FFu);
+    TDrawState state;
+    state.pipeline = TPipeline::Texture;
+    state.textures[0] = rt;
+    ASSERT_EQ(device.DrawTriangles(state, Quad(0, 0, 8, 8, 0xFFFFFFFFu)), TDxResult::Ok);
+    EXPECT_EQ(PixelAt(device, 4, 4), 0xFF0000FFu);
+}
+
 TEST(RenderDevice, CapsAndShaderLevel) {
     TDeviceCaps caps;
     caps.maxTexWidth = 2048;

@@ -1,0 +1,57 @@
+// Per-pixel loops of the software device: one horizontal run of a triangle
+// whose texture coordinates are linear on the screen (w equal at every
+// corner) and whose colour is flat. A plain scalar version and the SIMD
+// versions beside it must agree bit for bit; the scalar one defines the
+// result.
+#pragma once
+
+#include <cstdint>
+
+#include "QlLib/Graphics/qlAffineKernels.h"
+
+namespace orb {
+
+enum class TSpanBlend : uint8_t { Replace, Over, Add };
+
+// A textured run. Coordinates are texels in 32.32 fixed point, for bilinear
+// already moved back by half a texel. The texture is clamped at its edges.
+// Channel values, in the order of a pixel's bytes (b, g, r, a): the sample
+// times factor / 256, rounded, where 256 leaves it as it is.
+//   bilinear: weights are the coordinate fractions rounded to 1/256;
+//     top = (t00 (256 - wx) + t10 wx + 128) >> 8, likewise bottom, and
+//     sample = (top (256 - wy) + bottom wy + 128) >> 8
+//   Over:     d = min(255, s + div255(d (255 - sa))), div255 rounding
+//   Add:      d = min(255, s + d)
+struct TTexSpan {
+    const uint32_t* texels;  // premultiplied 0xAARRGGBB, rows of width
+    int32_t width;
+    int32_t height;
+    uint32_t* dst;
+    int32_t count;
+    int64_t u, v, du, dv;
+    uint16_t factor[4];  // b, g, r, a; 0..256
+    bool bilinear;
+    TSpanBlend blend;
+};
+
+void TexSpanScalar(const TTexSpan& span);
+void TexSpanSSE2(const TTexSpan& span);
+// Only after the processor reported AVX2.
+void TexSpanAVX2(const TTexSpan& span);
+
+// A run of one premultiplied colour.
+void ColourSpanScalar(uint32_t* dst, int32_t count, uint32_t colour, TSpanBlend blend);
+void ColourSpanSSE2(uint32_t* dst, int32_t count, uint32_t colour, TSpanBlend blend);
+
+using TTexSpanProc = void (*)(const TTexSpan& span);
+using TColourSpanProc = void (*)(uint32_t* dst, int32_t count, uint32_t colour, TSpanBlend blend);
+TTexSpanProc TexSpanFor(ql::TSimdLevel level);
+TColourSpanProc ColourSpanFor(ql::TSimdLevel level);
+
+// Rounded x / 255 for x in [0, 65025].
+inline uint32_t Div255(uint32_t x) {
+    const uint32_t t = x + 128;
+    return (t + (t >> 8)) >> 8;
+}
+
+}  // namespace orb
