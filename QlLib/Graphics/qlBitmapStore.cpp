@@ -111,14 +111,14 @@ TBitmap* TBitmapStore::GetBitmap(int32_t level, const TPixelFormat* format) {
 TSysBitmapStore::TSysBitmapStore(TImageParams params, TTransformHook hook, void* hookContext)
     : TBitmapStore(std::move(params)) {
     TImageParams& p = MutableParams();
-    const int32_t decodedWidth = p.Width, decodedHeight = p.Height;
+    m_decodedWidth = p.Width;
+    m_decodedHeight = p.Height;
     if (hook) m_orientation = hook(hookContext, p);
     // The size follows from the turn, so a hook that forgot to swap cannot
     // make the levels disagree with the parameters.
-    const bool quarter = m_orientation == TImageOrientation::RotateClockwise ||
-                         m_orientation == TImageOrientation::RotateCounterClockwise;
-    p.Width = quarter ? decodedHeight : decodedWidth;
-    p.Height = quarter ? decodedWidth : decodedHeight;
+    const bool quarter = SwapsSides(m_orientation);
+    p.Width = quarter ? m_decodedHeight : m_decodedWidth;
+    p.Height = quarter ? m_decodedWidth : m_decodedHeight;
 }
 
 TLevelResult TSysBitmapStore::GetMipLevel(int32_t level, const TPixelFormat* format,

@@ -26,6 +26,12 @@ enum class TImageOrientation {
     RotateCounterClockwise,  // code 8: a quarter turn the other way; they swap too
 };
 
+// Codes 6 and 8 turn by a quarter, so width and height swap.
+inline bool SwapsSides(TImageOrientation orientation) {
+    return orientation == TImageOrientation::RotateClockwise ||
+           orientation == TImageOrientation::RotateCounterClockwise;
+}
+
 // The orientation for an EXIF code; None for 1 and for codes we do not turn.
 TImageOrientation OrientationOfCode(int32_t code);
 
@@ -133,9 +139,13 @@ protected:
                              std::unique_ptr<TBitmap>& out) final;
 
     TImageOrientation Orientation() const { return m_orientation; }
+    // The picture's size as stored in its file, before any turn.
+    int32_t DecodedWidth() const { return m_decodedWidth; }
+    int32_t DecodedHeight() const { return m_decodedHeight; }
 
 private:
     TImageOrientation m_orientation = TImageOrientation::None;
+    int32_t m_decodedWidth = 0, m_decodedHeight = 0;
 };
 
 // Holds one ready bitmap as level 0.

@@ -39,8 +39,7 @@ std::unique_ptr<TBitmap> HalveBitmap(const TBitmap& source, const TProgressHandl
 std::unique_ptr<TBitmap> OrientBitmap(const TBitmap& source, TImageOrientation orientation) {
     const int32_t w = source.Width(), h = source.Height();
     const size_t bpp = size_t(source.BytesPerPixel());
-    const bool quarter = orientation == TImageOrientation::RotateClockwise ||
-                         orientation == TImageOrientation::RotateCounterClockwise;
+    const bool quarter = SwapsSides(orientation);
     std::unique_ptr<TBitmap> target =
         CreateBitmap(quarter ? h : w, quarter ? w : h, source.PixelFormat());
     for (int32_t y = 0; y < h; ++y) {

@@ -164,15 +164,11 @@ TImageParams TJpegBitmapStore::ReadParams(const std::vector<uint8_t>& data, std:
 TJpegBitmapStore::TJpegBitmapStore(std::vector<uint8_t> data, std::u16string name, TTransformHook hook,
                                    void* hookContext)
     : TSysBitmapStore(ReadParams(data, std::move(name)), hook, hookContext), m_data(std::move(data)) {
-    const bool quarter = Orientation() == TImageOrientation::RotateClockwise ||
-                         Orientation() == TImageOrientation::RotateCounterClockwise;
-    m_width = quarter ? Height() : Width();
-    m_height = quarter ? Width() : Height();
 }
 
 TLevelResult TJpegBitmapStore::DecodeLevel(int32_t level, std::unique_ptr<TBitmap>& out) {
     if (level > kMaxScaledLevel) return TLevelResult::Done;  // built by halving
-    const TPoint size = MipLevelSize(m_width, m_height, level);
+    const TPoint size = MipLevelSize(DecodedWidth(), DecodedHeight(), level);
     std::unique_ptr<TBitmap> bitmap = CreateBitmap(size.x, size.y, PfRGB24());
     TDecodeContext context{bitmap.get(), &ProgressHandler()};
     TJpegRun run{};

@@ -26,7 +26,6 @@ protected:
 private:
     static TImageParams ReadParams(const std::vector<uint8_t>& data, std::u16string name);
     std::vector<uint8_t> m_data;
-    int32_t m_width, m_height;  // as stored, before any turn
 };
 
 // The registry's JPEG decoder ("winJpegLoader").

@@ -104,22 +104,18 @@ TImageParams TImageLibStore::ReadParams(const std::vector<uint8_t>& data, std::u
 TImageLibStore::TImageLibStore(std::vector<uint8_t> data, std::u16string name, TTransformHook hook,
                                void* hookContext)
     : TSysBitmapStore(ReadParams(data, std::move(name)), hook, hookContext), m_data(std::move(data)) {
-    const bool quarter = Orientation() == TImageOrientation::RotateClockwise ||
-                         Orientation() == TImageOrientation::RotateCounterClockwise;
-    m_width = quarter ? Height() : Width();
-    m_height = quarter ? Width() : Height();
 }
 
 TLevelResult TImageLibStore::DecodeLevel(int32_t level, std::unique_ptr<TBitmap>& out) {
     if (level != 0) return TLevelResult::Done;
-    std::unique_ptr<TBitmap> bitmap = CreateBitmap(m_width, m_height, Format());
-    std::vector<uint8_t*> rows(static_cast<size_t>(m_height));
-    for (int32_t y = 0; y < m_height; ++y) rows[size_t(y)] = bitmap->Row(y);
+    std::unique_ptr<TBitmap> bitmap = CreateBitmap(DecodedWidth(), DecodedHeight(), Format());
+    std::vector<uint8_t*> rows(static_cast<size_t>(DecodedHeight()));
+    for (int32_t y = 0; y < DecodedHeight(); ++y) rows[size_t(y)] = bitmap->Row(y);
     TPngRun run{};
     run.data = m_data.data();
     run.size = m_data.size();
     run.rows = rows.data();
-    if (!RunPng(run) || run.width != uint32_t(m_width) || run.height != uint32_t(m_height))
+    if (!RunPng(run) || run.width != uint32_t(DecodedWidth()) || run.height != uint32_t(DecodedHeight()))
         throw EImageError(run.error ? run.error : "PNG data damaged");
     m_data = {};
     out = std::move(bitmap);

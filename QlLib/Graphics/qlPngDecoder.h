@@ -21,7 +21,6 @@ protected:
 private:
     static TImageParams ReadParams(const std::vector<uint8_t>& data, std::u16string name);
     std::vector<uint8_t> m_data;  // released once the rows are read
-    int32_t m_width = 0, m_height = 0;
 };
 
 // True when the bytes begin with the PNG signature.
