@@ -47,6 +47,57 @@ void BoxCornerColours(const TBoxParams& params, uint32_t (&corners)[4]) {
     for (int32_t i = 0; i < 4; ++i) corners[(i + type) % 4] = base[i];
 }
 
+TProjected ProjectHomogeneous(const TCamera3D& camera, const TPoint3F& p) {
+    // With d = z - cz the screen point is (x cz - cx z) / (cz - z) for x; the
+    // common factor 1 / -cz makes w = 1 on the picture plane.
+    const float inv = camera.z < 0 ? -1.0f / camera.z : 1.0f;
+    return {p.x + camera.x * p.z * inv, p.y + camera.y * p.z * inv, 1.0f + p.z * inv};
+}
+
+namespace {
+
+// The parallelogram through the projected origin and the ends of the two
+// axes scaled by (width, height); false when any of them is not in front.
+bool FlattenPlane(const TScenePlane& plane, const TCamera3D& camera, float width, float height, TPointF& origin,
+                  TPointF& axisX, TPointF& axisY) {
+    if (plane.IsFlat()) {
+        origin = {plane.origin.x, plane.origin.y};
+        axisX = {plane.axisX.x, plane.axisX.y};
+        axisY = {plane.axisY.x, plane.axisY.y};
+        return true;
+    }
+    const TProjected o = ProjectHomogeneous(camera, plane.origin);
+    const TProjected x = ProjectHomogeneous(camera, plane.At(width, 0));
+    const TProjected y = ProjectHomogeneous(camera, plane.At(0, height));
+    constexpr float kNear = 1e-3f;
+    if (o.w < kNear || x.w < kNear || y.w < kNear || !(width > 0) || !(height > 0)) return false;
+    origin = {o.x / o.w, o.y / o.w};
+    axisX = {(x.x / x.w - origin.x) / width, (x.y / x.w - origin.y) / width};
+    axisY = {(y.x / y.w - origin.x) / height, (y.y / y.w - origin.y) / height};
+    return true;
+}
+
+}  // namespace
+
+void TDeviceDrawer::DrawImage3D(TDrawPicture& picture, const TImageDrawParams& params, const TScenePlane& plane,
+                                const TCamera3D& camera) {
+    float width = float(params.source.Width()), height = float(params.source.Height());
+    if (params.source.IsEmpty() && picture.store) {
+        width = float(picture.store->Width()) / float(std::max(params.columns, 1));
+        height = float(picture.store->Height()) / float(std::max(params.rows, 1));
+    }
+    TPointF origin, axisX, axisY;
+    if (!FlattenPlane(plane, camera, width, height, origin, axisX, axisY)) return;
+    DrawImage(picture, origin, params, axisX, axisY, {0, 0});
+}
+
+void TDeviceDrawer::DrawBox3D(TPointF size, const TBoxParams& params, const TScenePlane& plane,
+                              const TCamera3D& camera) {
+    TPointF origin, axisX, axisY;
+    if (!FlattenPlane(plane, camera, size.x, size.y, origin, axisX, axisY)) return;
+    DrawBox(origin, size, params, axisX, axisY);
+}
+
 ql::TRect GrowRect(const ql::TRect& rect, int32_t dx, int32_t dy) {
     return {rect.left - dx, rect.top - dy, rect.right + dx + 1, rect.bottom + dy + 1};
 }

@@ -73,6 +73,39 @@ void BoxCornerColours(const TBoxParams& params, uint32_t (&corners)[4]);
 // The rectangle grown by 2 dx + 1 and 2 dy + 1.
 ql::TRect GrowRect(const ql::TRect& rect, int32_t dx, int32_t dy);
 
+// A point of the 3D scene: x and y in screen pixels, z the depth away from
+// the viewer; the picture plane is z = 0.
+struct TPoint3F {
+    float x = 0, y = 0, z = 0;
+};
+
+// The viewer, in front of the picture plane (z below 0). A point (x, y, z)
+// is seen at (cx + cz (cx - x) / d, cy + (cy - y) cz / d) with d = z - cz,
+// so points on the picture plane keep their screen position.
+struct TCamera3D {
+    float x = 0, y = 0, z = -1;
+};
+
+// A flat part of the scene: local point (u, v) lies at
+// origin + u axisX + v axisY.
+struct TScenePlane {
+    TPoint3F origin, axisX, axisY;
+    TPoint3F At(float u, float v) const {
+        return {origin.x + u * axisX.x + v * axisY.x, origin.y + u * axisX.y + v * axisY.y,
+                origin.z + u * axisX.z + v * axisY.z};
+    }
+    // All of the plane lies on the picture plane.
+    bool IsFlat() const { return origin.z == 0 && axisX.z == 0 && axisY.z == 0; }
+};
+
+// The homogeneous form of the projection: the screen point is (x / w, y / w).
+// w is 1 on the picture plane and 0 or less at and behind the viewer's depth,
+// where a drawer must clip instead of dividing.
+struct TProjected {
+    float x = 0, y = 0, w = 1;
+};
+TProjected ProjectHomogeneous(const TCamera3D& camera, const TPoint3F& point);
+
 // Progress of a running transition as the drawer needs it.
 class TTransitionFilter {
 public:
@@ -124,6 +157,16 @@ public:
     virtual void DrawFrameBorder(TPointF position, TPointF size, float thickness, const TBoxParams& params,
                                  TPointF axisX, TPointF axisY, bool antialias) = 0;
     virtual void DrawRect(TPointF corner1, TPointF corner2, uint32_t colour) = 0;
+    // Source pixel (x, y) of the picture (level-0 pixels from the source's
+    // top-left) lands on the plane at local (x, y), seen through the camera.
+    // The base class draws flat planes exactly and approximates tilted ones
+    // by the parallelogram through three projected corners; drawers with
+    // perspective texturing override it.
+    virtual void DrawImage3D(TDrawPicture& picture, const TImageDrawParams& params, const TScenePlane& plane,
+                             const TCamera3D& camera);
+    // The box spans local (0, 0) to size on the plane.
+    virtual void DrawBox3D(TPointF size, const TBoxParams& params, const TScenePlane& plane,
+                           const TCamera3D& camera);
     virtual bool BeginPostEffect() = 0;
     virtual void EndPostEffect(uint8_t strength, int32_t percent) = 0;
     // Copies the back buffer into an "A8R8G8B8" or "R8G8B8" bitmap of the
