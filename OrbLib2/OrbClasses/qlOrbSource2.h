@@ -11,6 +11,7 @@
 #include <utility>
 #include <vector>
 
+#include "OrbLib2/OrbClasses/qlOrbEffectParams.h"
 #include "OrbLib2/OrbClasses/qlOrbSlideInfo.h"
 #include "QlLib/SysObj.h"
 #include "QlLib/qpExceptions.h"
@@ -35,49 +36,12 @@ inline constexpr int32_t kMaxCustomEffectCount = 10000;
 // Times beyond this many repetitions of a show stay in the last of them.
 inline constexpr int64_t kMaxShowCycle = 2147483647;
 
-inline constexpr int32_t kEffectGroupCount = 19;
-inline constexpr int32_t kNoEffectClass = 0;
-inline constexpr int32_t kRandomEffectClass = -1;
-inline constexpr int32_t kCustomEffectClass = 18;
-
 // What follows the last slide ("opt_repeat").
 enum class TRepeatMode : int32_t { Repeat = 0, Close = 1, Stop = 2 };
 const char* RepeatModeName(TRepeatMode mode);
 
-// A colour as the renderer's rows store it.
-struct TBgrColor {
-    uint8_t Blue = 0;
-    uint8_t Green = 0;
-    uint8_t Red = 0;
-    friend bool operator==(const TBgrColor&, const TBgrColor&) = default;
-};
 // A Windows colour value keeps red in the low byte.
 TBgrColor ColorFromWindowsValue(int32_t value);
-
-// The parameters of one transition, shared with the transition effects.
-struct TEffectParams {
-    float Smoothline = 0;     // fraction of the output width
-    float BroomOffset = 0;
-    float RollDiameter = 0;
-    bool RollVariants = false;
-    bool RollUseBackColor = false;
-    TBgrColor RollBackColor;
-    bool Roll3D = false;
-    float RollCurving = 0;
-    bool FlipCenter = false;
-    float FlipCurving = 0;
-    bool FlipSmooth = false;
-    float SwapDepth = 0;
-    float SwapWidth = 0;
-    float SwapMaxAngle = 0;  // degrees
-    int32_t CenterX = 0;     // percent
-    int32_t CenterY = 0;     // percent
-    int32_t MosaicDX = 0;
-    int32_t MosaicDY = 0;
-    int32_t MosaicSC = 0;
-    int32_t Seed = 0;  // random number for this transition
-    std::u16string CustomText;
-};
 
 // The effect type a character of a group text names: "1".."8" are 1..8,
 // "A".."H" and "a".."h" are 9..16, anything else is 1.
@@ -98,14 +62,6 @@ private:
 };
 
 using TSlideInfoList = std::vector<TSlideInfo>;
-
-// The transition into one slide.
-struct TSlideEffect {
-    int32_t EffectClass = kNoEffectClass;  // 0: none, 18: custom
-    int32_t EffectType = 0;
-    double EffectTime = 0;  // ms
-    TEffectParams Params;
-};
 
 // A slide record in some cycle of the show.
 struct TSlideAtIndex {
