@@ -96,6 +96,17 @@ TEST_F(SlideTest, KeyPointsFollowNewAnchorTimes) {
     EXPECT_DOUBLE_EQ(point.AbsoluteTime(), 8900);
 }
 
+TEST_F(SlideTest, SlideSectionGivesTheNameAndObjectsButNoObjectKeys) {
+    document = std::make_unique<ql::TIniFile>();
+    ASSERT_TRUE(document->LoadFromLines({u"[Intro]", u"Action=exit", u"FitMode=Cover", u"object a : LookPlain",
+                                         u"end"}));
+    slide.LoadFromDocument(*document->FindSection(u"intro"), false);
+    EXPECT_EQ(slide.Name(), u"Intro");
+    EXPECT_EQ(slide.Action(), u"");
+    EXPECT_EQ(slide.FitMode(), fmPlaceInto);
+    EXPECT_EQ(slide.ChildCount(), 1);
+}
+
 TEST_F(SlideTest, LocalTimeCountsFromTheBegin) {
     slide.SetTime(true, 2500);
     EXPECT_DOUBLE_EQ(slide.LocalTime(), 1500);
