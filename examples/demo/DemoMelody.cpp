@@ -64,7 +64,7 @@ std::vector<uint8_t> MakeMelodyWav() {
             }
             // 5 ms in, 20 ms out: every note is silent at both of its ends.
             envelope *= std::min({1.0, t / 0.005, double(length - i) / (0.02 * kRate)});
-            const float sample = float(wave * envelope * 0.5);
+            const float sample = float(wave * envelope);
             left[size_t(start + i)] += sample * gainL;
             right[size_t(start + i)] += sample * gainR;
         }

@@ -1,9 +1,13 @@
-// orbdemomedia OUT_FOLDER: writes the media of the demo show into a folder:
-// landscape photographs as JPEG, a logo as PNG with transparency, a spinner
-// as animated GIF and a looping melody as WAV. The output depends on nothing
+// orbdemomedia OUT_FOLDER [NAME...]: writes the media of the demo show (or
+// only the named ones) into a folder: landscape photographs as JPEG, a logo
+// as PNG with transparency, a spinner as animated GIF and a looping melody as
+// WAV. The output depends on nothing
 // but this program, so every build makes the same files.
+#include <algorithm>
 #include <cstdio>
+#include <functional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "QlLib/Graphics/qlGifWriter.h"
@@ -58,29 +62,46 @@ std::vector<TLandscapeSpec> Landscapes() {
     return all;
 }
 
-void WriteFile(const std::u16string& folder, const char* name, const std::vector<uint8_t>& bytes) {
+void WriteFile(const std::u16string& folder, const std::string& name, const std::vector<uint8_t>& bytes) {
     ql::TFileStream out(folder + u"/" + ql::FromUtf8(name), ql::TFileAccess::Write, 0,
                         ql::TFileDisposition::CreateAlways);
     out.WriteBuffer(bytes.data(), bytes.size());
-    std::printf("%s\t%zu\n", name, bytes.size());
+    std::printf("%s\t%zu\n", name.c_str(), bytes.size());
 }
 
-int Run(const std::u16string& folder) {
+// Writes the named media, or all of them when names is empty; 1 when a name
+// is unknown or a file cannot be written.
+int Run(const std::u16string& folder, const std::vector<std::string>& names) {
+    using TMaker = std::function<std::vector<uint8_t>()>;
+    std::vector<std::pair<std::string, TMaker>> media;
+    for (const TLandscapeSpec& spec : Landscapes())
+        media.emplace_back(spec.Name, [spec] { return ql::EncodeJpeg(*PaintLandscape(spec), kJpegQuality); });
+    media.emplace_back("logo.png", [] { return ql::EncodePng(*PaintLogo(512)); });
+    media.emplace_back("spinner.gif", [] {
+        std::vector<std::unique_ptr<ql::TBitmap>> frames;
+        std::vector<ql::TGifWriteFrame> gifFrames;
+        for (int32_t i = 0; i < kSpinnerFrames; ++i) {
+            frames.push_back(PaintSpinnerFrame(200, i, kSpinnerFrames));
+            gifFrames.push_back({frames.back().get(), kSpinnerDelayMs});
+        }
+        return ql::EncodeGif(gifFrames);
+    });
+    media.emplace_back("melody.wav", [] { return MakeMelodyWav(); });
+
+    for (const std::string& name : names) {
+        if (std::none_of(media.begin(), media.end(), [&](const auto& m) { return m.first == name; })) {
+            std::fprintf(stderr, "orbdemomedia: no medium named %s\n", name.c_str());
+            return 1;
+        }
+    }
     if (!ql::TFileAPI::DirectoryExists(folder) && !ql::TFileAPI::CreateDirectory(folder)) {
         std::fprintf(stderr, "orbdemomedia: cannot create %s\n", ql::ToUtf8(folder).c_str());
         return 1;
     }
-    for (const TLandscapeSpec& spec : Landscapes())
-        WriteFile(folder, spec.Name, ql::EncodeJpeg(*PaintLandscape(spec), kJpegQuality));
-    WriteFile(folder, "logo.png", ql::EncodePng(*PaintLogo(512)));
-    std::vector<std::unique_ptr<ql::TBitmap>> frames;
-    std::vector<ql::TGifWriteFrame> gifFrames;
-    for (int32_t i = 0; i < kSpinnerFrames; ++i) {
-        frames.push_back(PaintSpinnerFrame(200, i, kSpinnerFrames));
-        gifFrames.push_back({frames.back().get(), kSpinnerDelayMs});
+    for (const auto& [name, make] : media) {
+        if (names.empty() || std::find(names.begin(), names.end(), name) != names.end())
+            WriteFile(folder, name, make());
     }
-    WriteFile(folder, "spinner.gif", ql::EncodeGif(gifFrames));
-    WriteFile(folder, "melody.wav", MakeMelodyWav());
     return 0;
 }
 
@@ -89,12 +110,12 @@ int Run(const std::u16string& folder) {
 }  // namespace orb::demo
 
 int main(int argc, char** argv) {
-    if (argc != 2) {
-        std::fputs("usage: orbdemomedia OUT_FOLDER\n", stderr);
+    if (argc < 2) {
+        std::fputs("usage: orbdemomedia OUT_FOLDER [NAME...]\n", stderr);
         return 2;
     }
     try {
-        return orb::demo::Run(ql::FromUtf8(argv[1]));
+        return orb::demo::Run(ql::FromUtf8(argv[1]), std::vector<std::string>(argv + 2, argv + argc));
     } catch (const ql::Exception& e) {
         std::fprintf(stderr, "orbdemomedia: %s\n", e.Message().c_str());
         return 1;
