@@ -72,7 +72,9 @@ public:
         colour = Mix(colour, m_spec.WaterTint, 0.25f + 0.45f * depth);
         // Glints on the path from the sun to the viewer.
         const float sunX = m_spec.SunX * float(m_spec.Width);
-        const float path = std::exp(-std::pow((float(x) - sunX) / (m_h * (0.03f + 0.12f * depth)), 2.0f));
+        const float off = (float(x) - sunX) / (m_h * (0.03f + 0.12f * depth));
+        const float path = std::exp(-off * off);
+        if (path < 0.002f) return colour;  // the noise below would not show
         const float sparkle = Smooth(0.62f, 0.8f, Fbm(u * 30.0f, v * 160.0f, 2, m_spec.Seed + 9));
         return Mix(colour, m_spec.Sun, path * sparkle * 0.8f);
     }

@@ -112,5 +112,22 @@ TEST_F(DemoShow, ObjectIdentities_AreUnique) {
     }
 }
 
+TEST_F(DemoShow, CommentsInsideBlocks_LeaveTheirKeysAndKeyPointsReadable) {
+    const ql::TIniSection* slide1 = m_locator->Project().FindSection(u"slide1");
+    const ql::TIniSection* slide2 = m_locator->Project().FindSection(u"slide2");
+    ASSERT_TRUE(slide1 && slide2);
+    const ql::TIniObject* lake = slide2->FirstObject();
+    ASSERT_TRUE(lake);
+    EXPECT_EQ(lake->ReadString(u"FitMode", u""), u"Cover");
+    const ql::TIniObject* logo = slide1->FirstObject();
+    ASSERT_TRUE(logo);
+    int32_t keyPoints = 0;
+    for (const ql::TIniObject* child = logo->FirstObject(); child; child = ql::TIniIdentList::NextObject(*child)) {
+        EXPECT_EQ(ql::LowerCase(child->ObjectClass()), u"keypoint");
+        ++keyPoints;
+    }
+    EXPECT_EQ(keyPoints, 3);
+}
+
 }  // namespace
 }  // namespace orb
