@@ -73,10 +73,10 @@ TEST(OrbToolTimeline, DemoProject_RepeatsWithASeed) {
     const TRun first = RunTool(folder, "timeline '" + demo + "' --seed 11");
     ASSERT_EQ(first.Code, 0) << first.Err;
     EXPECT_EQ(RunTool(folder, "timeline '" + demo + "' --seed 11").Out, first.Out);
-    // Slide 1 has no transition of its own choosing; its times are fixed.
-    EXPECT_NE(first.Out.find("\n0\t0\t4000\t0\t"), std::string::npos) << first.Out;
-    EXPECT_NE(first.Out.find("\ntotal\t12000\trepeat\n"), std::string::npos);
-    EXPECT_EQ(RunTool(folder, "at '" + demo + "' 16000").Out, "3\t1\n");
+    // Slide 1 chooses its own transition; its times are fixed.
+    EXPECT_NE(first.Out.find("\n0\t0\t6000\t1500\t"), std::string::npos) << first.Out;
+    EXPECT_NE(first.Out.find("\ntotal\t60000\trepeat\n"), std::string::npos);
+    EXPECT_EQ(RunTool(folder, "at '" + demo + "' 70000").Out, "11\t1\n");
 }
 
 TEST(OrbToolTimeline, Errors_OneLineAndExitCode2) {

@@ -1,0 +1,21 @@
+// The demo's drawn artwork: a logo with soft, transparent edges and the
+// frames of a small looping animation.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <vector>
+
+#include "QlLib/Graphics/qlBitmap.h"
+
+namespace orb::demo {
+
+// A shaded orb circled by a ring, on a transparent ground, as "A8R8G8B8"
+// with straight alpha: opaque in the middle, fading out through a glow.
+std::unique_ptr<ql::TBitmap> PaintLogo(int32_t size);
+
+// Frame `frame` of `frames` of a spinner: a wheel of coloured dots whose
+// brightest dot walks round once per loop; transparent around the dots.
+std::unique_ptr<ql::TBitmap> PaintSpinnerFrame(int32_t size, int32_t frame, int32_t frames);
+
+}  // namespace orb::demo

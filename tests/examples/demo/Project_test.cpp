@@ -1,0 +1,133 @@
+// The packed demo show: it opens as a player file, its show options give the
+// expected slides and timing, and everything it names is in its package.
+#include <gtest/gtest.h>
+
+#include <set>
+#include <vector>
+
+#include "OrbLib2/OrbClasses/qlOrbSource2.h"
+#include "OrbLib2/OrbViewer/qlOrbShowLocator.h"
+#include "OrbLib2/OrbViewer/qlOrbUnpack.h"
+#include "QlLib/qlIniStorage.h"
+#include "QlLib/qpStringUtils.h"
+
+namespace orb {
+namespace {
+
+const char16_t* const kSlideIds[] = {u"Welcome", u"Lake", u"Bay",     u"Frames", u"Crops",
+                                     u"Spinner", u"Night", u"Gallery", u"Card",   u"End"};
+
+class DemoShow : public ::testing::Test {
+protected:
+    void SetUp() override {
+        TShowOpenResult result = OpenShowFromPlayerFile(ql::FromUtf8(ORB_DEMO_SHOW_PATH));
+        ASSERT_TRUE(result.Locator) << ql::ToUtf8(result.Error);
+        m_locator = std::move(result.Locator);
+        ASSERT_EQ(m_unpack.Open(ql::FromUtf8(ORB_DEMO_SHOW_PATH)), TUnpackResult::Ok);
+    }
+
+    // Every object block below a collection, children included.
+    static void CollectObjects(const ql::TIniIdentList& list, std::vector<const ql::TIniObject*>& out) {
+        for (const ql::TIniObject* object = list.FirstObject(); object;
+             object = ql::TIniIdentList::NextObject(*object)) {
+            out.push_back(object);
+            CollectObjects(*object, out);
+        }
+    }
+
+    std::vector<const ql::TIniObject*> AllObjects() const {
+        std::vector<const ql::TIniObject*> objects;
+        for (int32_t i = 1; i <= 10; ++i) {
+            const ql::TIniSection* slide = m_locator->Project().FindSection(u"slide" + ql::IntToStr(i));
+            if (slide) CollectObjects(*slide, objects);
+        }
+        return objects;
+    }
+
+    bool InPackage(const std::u16string& name) { return m_unpack.FindEntry(name).has_value(); }
+
+    std::unique_ptr<TOrbShowLocator> m_locator;
+    TOrbUnpack m_unpack;
+};
+
+TEST_F(DemoShow, Source_HasTenRepeatingSlidesOfOneMinute) {
+    TOrbSource& source = m_locator->Source();
+    EXPECT_EQ(source.SlideCount(), 10);
+    EXPECT_DOUBLE_EQ(source.TotalTime(), 60000.0);
+    EXPECT_EQ(source.RepeatMode(), TRepeatMode::Repeat);
+    EXPECT_TRUE(source.EffectsEnabled());
+    for (int32_t i = 0; i < 10; ++i) {
+        const TSlideAtIndex slide = source.SlideInfo(i);
+        EXPECT_EQ(slide.Info.SlideId, kSlideIds[i]);
+        EXPECT_DOUBLE_EQ(slide.Info.EndTime - slide.Info.BeginTime, 6000.0);
+    }
+    // The show runs on into a second cycle.
+    const TSlideAtIndex again = source.SlideInfo(10);
+    EXPECT_EQ(again.Cycle, 1);
+    EXPECT_DOUBLE_EQ(again.Info.BeginTime, 60000.0);
+}
+
+TEST_F(DemoShow, EveryNamedFile_IsInThePackage) {
+    int32_t pictures = 0;
+    for (const ql::TIniObject* object : AllObjects()) {
+        const std::u16string name = object->ReadString(u"ImageName", u"");
+        if (name.empty()) continue;
+        ++pictures;
+        EXPECT_TRUE(InPackage(name)) << ql::ToUtf8(name);
+    }
+    EXPECT_GE(pictures, 15);
+    // Picture backgrounds and the music.
+    for (int32_t i = 1; i <= 10; ++i) {
+        const ql::TIniSection* slide = m_locator->Project().FindSection(u"slide" + ql::IntToStr(i));
+        ASSERT_TRUE(slide);
+        if (slide->ReadInteger(u"bstyle", 0) == 2) {
+            EXPECT_TRUE(InPackage(slide->ReadString(u"bname", u"")));
+        }
+    }
+    const ql::TIniSection* main = m_locator->Project().FindSection(u"Main");
+    ASSERT_TRUE(main);
+    EXPECT_TRUE(InPackage(main->ReadString(u"opt_music1", u"")));
+}
+
+TEST_F(DemoShow, Media_CoverEveryKindThePlayerDecodes) {
+    std::set<std::u16string> extensions;
+    std::set<std::u16string> names;
+    for (const ql::TIniObject* object : AllObjects()) {
+        const std::u16string name = object->ReadString(u"ImageName", u"");
+        if (name.empty()) continue;
+        names.insert(name);
+        extensions.insert(name.substr(name.find_last_of(u'.')));
+    }
+    EXPECT_EQ(extensions, (std::set<std::u16string>{u".jpg", u".png", u".gif"}));
+    EXPECT_GE(names.size(), 13u);
+}
+
+TEST_F(DemoShow, ObjectIdentities_AreUnique) {
+    std::set<std::u16string> guids;
+    for (const ql::TIniObject* object : AllObjects()) {
+        if (ql::LowerCase(object->ObjectClass()) == u"keypoint") continue;
+        const std::u16string guid = object->ReadString(u"GUID", u"");
+        ASSERT_FALSE(guid.empty()) << ql::ToUtf8(object->Name());
+        EXPECT_TRUE(guids.insert(guid).second) << ql::ToUtf8(guid);
+    }
+}
+
+TEST_F(DemoShow, CommentsInsideBlocks_LeaveTheirKeysAndKeyPointsReadable) {
+    const ql::TIniSection* slide1 = m_locator->Project().FindSection(u"slide1");
+    const ql::TIniSection* slide2 = m_locator->Project().FindSection(u"slide2");
+    ASSERT_TRUE(slide1 && slide2);
+    const ql::TIniObject* lake = slide2->FirstObject();
+    ASSERT_TRUE(lake);
+    EXPECT_EQ(lake->ReadString(u"FitMode", u""), u"Cover");
+    const ql::TIniObject* logo = slide1->FirstObject();
+    ASSERT_TRUE(logo);
+    int32_t keyPoints = 0;
+    for (const ql::TIniObject* child = logo->FirstObject(); child; child = ql::TIniIdentList::NextObject(*child)) {
+        EXPECT_EQ(ql::LowerCase(child->ObjectClass()), u"keypoint");
+        ++keyPoints;
+    }
+    EXPECT_EQ(keyPoints, 3);
+}
+
+}  // namespace
+}  // namespace orb
