@@ -82,6 +82,17 @@ std::vector<std::u16string> ReplaceTextMacros(const TOrbText& text, const std::v
     return lines;
 }
 
+void LoadObjectPictures(TOrbObject& root) {
+    WalkImages(root, [](TOrbImage& image) {
+        try {
+            image.LoadPicture();
+        } catch (const std::exception& error) {
+            // One broken picture does not stop the others.
+            ql::GlobalLog().WriteLine(std::string_view(std::string("Picture not loaded: ") + error.what()));
+        }
+    });
+}
+
 // --- TOrbImage ------------------------------------------------------------------
 
 TOrbImage::TOrbImage(TOrbObject* parent, std::u16string guid, std::u16string type)
@@ -256,6 +267,8 @@ bool TOrbImage::LoadPicture() {
         }
         return false;
     }
+    // Opening and decoding ran unlocked; the swap must not meet a draw halfway.
+    std::lock_guard<std::recursive_mutex> lock(m_pictureLock);
     TakePictureSize(*slot->Picture.store);
     ShowSlot(std::move(slot));
     m_pictureLoaded = true;

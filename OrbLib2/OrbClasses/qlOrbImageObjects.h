@@ -37,6 +37,11 @@ class TOrbText;
 // kinds do not hang on the order in which libraries initialise.
 void RegisterImageObjects();
 
+// Opens the pictures of every image and text in the tree, so that a pre-scan
+// run after it knows their sizes (Prepare would open them otherwise, after the
+// scan that needs them).
+void LoadObjectPictures(TOrbObject& root);
+
 enum TImageFiltering : uint8_t { ifNearest = 0, ifBilinear = 1, ifDefault = 2 };
 // "Nearest", "Bilinear", "Default" in any case; anything else is Default.
 TImageFiltering ParseFiltering(std::u16string_view text);

@@ -85,8 +85,7 @@ public:
     }
     // Loads every picture and sets the slide to t (which runs the pre-scan).
     void LoadAt(double t) {
-        for (int i = 0; i < Slide->ChildCount(); ++i)
-            if (auto* image = dynamic_cast<TOrbImage*>(&Slide->Child(i))) image->LoadPicture();
+        LoadObjectPictures(*Slide);
         Slide->SetTime(true, t);
     }
 
@@ -233,6 +232,20 @@ TEST(ImageObjects_Picture, NewNameKeepsTheOldPictureUntilPrepared) {
     image.Prepare(screen.drawer);
     EXPECT_NE(image.PictureStore(), first);
     EXPECT_EQ(image.Width(), 30);
+}
+
+TEST(ImageObjects_Picture, MissingPictureShowsTheAccessorsPlaceholderAndTheSlideGoesOn) {
+    TShow show({{u"pic.png", Png(*Quadrants(40, 20))}},
+               {u"object A : image", u"  ImageName=absent.png", u"end", u"object B : image", u"  ImageName=pic.png",
+                u"end", u"object C : image", u"end"});
+    show.LoadAt(0);
+    ASSERT_TRUE(show.Image(0).PictureStore());
+    EXPECT_NE(PlaceholderTextOf(*show.Image(0).PictureStore()).find(u"absent.png"), std::u16string::npos);
+    EXPECT_TRUE(show.Image(1).PictureLoaded());
+    EXPECT_EQ(show.Image(1).Width(), 40);
+    // No name: no picture at all.
+    EXPECT_FALSE(show.Image(2).PictureLoaded());
+    EXPECT_FALSE(show.Image(2).PictureStore());
 }
 
 // --- animation --------------------------------------------------------------------
@@ -415,6 +428,21 @@ TEST(ImageObjects_Text, StoredVectorTextStandsInForAMissingFont) {
         differing += std::memcmp(fromPackage->Row(y), fromFont->Row(y), size_t(fromPackage->Width()) * 4) != 0;
     EXPECT_EQ(differing, 0);
     EXPECT_GT(InkOf(*fromPackage, kBlue).Pixels, 200);
+}
+
+TEST(ImageObjects_Text, RasterizedTextUsesItsPictureAndScalesByTheLines) {
+    TShow show({{u"pre.png", Png(*Quadrants(100, 40))}},
+               {u"object T : text", u"  Text=\"a^&b\"", u"  Rasterize=1", u"  ImageName=pre.png", u"  LineSpacing=100",
+                u"end"});
+    show.LoadAt(0);
+    TOrbText& text = show.Text(0);
+    ASSERT_TRUE(text.PictureLoaded());
+    // No box of its own: it takes the picture's size. Two lines with half a
+    // line between them: 40 / 2.5.
+    EXPECT_EQ(text.Width(), 100);
+    EXPECT_EQ(text.Height(), 40);
+    EXPECT_DOUBLE_EQ(text.RasterScale(), 16);
+    EXPECT_EQ(text.PictureStore()->Width(), 100);
 }
 
 TEST(ImageObjects_Text, HoverLookDrawsInTheHoverColour) {
