@@ -145,6 +145,15 @@ TEST_F(ObjectsTest, ReloadKeepsObjectsWhoseGuidMatchesAndRebuildsTheRest) {
     EXPECT_EQ(kept.IndexInParent(), 1);
 }
 
+TEST_F(ObjectsTest, ReloadKeepsAGuidOnceWhenTheDocumentRepeatsIt) {
+    Load(Object("a", "  GUID={A}\n"));
+    static_cast<TSizedObject&>(slide.Child(0)).Marker = 7;
+    Load(Object("a", "  GUID={A}\n") + Object("again", "  GUID={A}\n"));
+    ASSERT_EQ(slide.ChildCount(), 2);
+    EXPECT_EQ(static_cast<TSizedObject&>(slide.Child(0)).Marker, 7);
+    EXPECT_EQ(static_cast<TSizedObject&>(slide.Child(1)).Marker, 0);
+}
+
 TEST_F(ObjectsTest, UnknownTypesAndPendingKindsAreSkipped) {
     Load("object x : Teapot\nend\nobject y : box\nend\n" + Object("a", ""));
     ASSERT_EQ(slide.ChildCount(), 1);

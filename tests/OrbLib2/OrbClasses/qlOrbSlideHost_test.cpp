@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <fstream>
 #include <string>
 
@@ -74,6 +75,49 @@ TEST_F(SlideHostTest, CallbacksReachTheEngineAndTheSlides) {
     slide.SetSize(640, 480);
     slide.SetTime(true, 0);
     EXPECT_FLOAT_EQ(slide.SlideDepthFactor(), 0.5f);
+}
+
+TEST_F(SlideHostTest, CancelledPreScanStaysPending) {
+    TSlideHostCallbacks callbacks = AllCallbacks();
+    int calls = 0;
+    bool cancel = true;
+    callbacks.Progress = [&](float) {
+        ++calls;
+        return !cancel;
+    };
+    TOrbSlideHost host(accessor, callbacks);
+    TOrbSlide slide(&host, 0);
+    slide.SetSize(640, 480);
+    slide.SetTimes(0, 1000, 0, 0);
+    TOrbObject& child = slide.AddChild(std::make_unique<TOrbObject>(&slide, u""));
+    child.SetSize(64, 48);
+    child.KeyPoints().AddKeyPoint(kAnchorSlideBegin, 0);
+    child.KeyPoints().AddKeyPoint(kAnchorSlideBegin, 500).SetScaleX(300);
+    slide.SetTime(true, 100);
+    EXPECT_EQ(calls, 1);
+    EXPECT_TRUE(slide.PreScanPending());
+    EXPECT_DOUBLE_EQ(slide.LocalTime(), 100);
+    cancel = false;
+    slide.SetTime(true, 100);
+    EXPECT_FALSE(slide.PreScanPending());
+    EXPECT_EQ(calls, 3);
+    EXPECT_GT(child.RequiredWidth(), 0);
+}
+
+TEST_F(SlideHostTest, CameraBehindThePicturePlaneLeavesSizesUnenlarged) {
+    TSlideHostCallbacks callbacks = AllCallbacks();
+    callbacks.CameraPosition = [] { return TCamera3D{320, 240, 480}; };
+    TOrbSlideHost host(accessor, callbacks);
+    TOrbSlide slide(&host, 0);
+    slide.SetSize(640, 480);
+    slide.SetTimes(0, 1000, 0, 0);
+    TOrbObject& child = slide.AddChild(std::make_unique<TOrbObject>(&slide, u""));
+    child.SetSize(64, 48);
+    child.SetFitMode(fmNone);
+    child.KeyPoints().AddKeyPoint(kAnchorSlideBegin, 0).SetZPos(-50);
+    slide.SetTime(true, 0);
+    EXPECT_FALSE(slide.PreScanPending());
+    EXPECT_TRUE(std::isfinite(child.RequiredWidth()));
 }
 
 TEST_F(SlideHostTest, BadDisplayScalesBecomeOne) {
