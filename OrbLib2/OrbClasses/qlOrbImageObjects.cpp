@@ -131,7 +131,7 @@ ql::TRect TOrbImage::SourceRect() const {
 }
 
 int32_t TOrbImage::LevelOfDetail() const {
-    if (IsSheet() || !m_pictureLoaded) return 0;
+    if (IsSheet() || IsText() || !m_pictureLoaded) return 0;
     const float requiredW = RequiredWidth(), requiredH = RequiredHeight();
     if (!(requiredW > 0) || !(requiredH > 0)) return 0;
     const TOrbSlideHost* host = Host();

@@ -85,11 +85,13 @@ public:
     // The part of the picture shown now: the source rectangle, or the current
     // frame's cell of a sprite sheet.
     ql::TRect SourceRect() const;
-    bool IsSheet() const { return m_animation.IsAnimated(); }
+    // Texts never play sheets: their picture is the rendered text.
+    bool IsSheet() const { return !IsText() && m_animation.IsAnimated(); }
     // The sheet's frame as of the last SetTime.
     int32_t CurrentFrame() const { return m_frame; }
     // Halvings of the picture for the required display size of the last
-    // pre-scan; 0 for sheets and before any pre-scan.
+    // pre-scan; 0 for sheets, texts (rendered at their own scale) and before
+    // any pre-scan.
     int32_t LevelOfDetail() const;
     // The bitmap store shown now (the previous one while a new one loads).
     ql::TRef<ql::TBitmapStore> PictureStore() const;

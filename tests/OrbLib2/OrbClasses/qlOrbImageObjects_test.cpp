@@ -370,10 +370,13 @@ TInk InkOf(const ql::TBitmap& bitmap, uint32_t colour) {
 
 TEST(ImageObjects_Text, TextIsRenderedInItsColour) {
     TShow show({}, {u"object T : text", u"  Text=\"Hello^&World\"", u"  TextColor=255,0,0",
-                    u"  FontName=DejaVu Sans", u"end"});
+                    u"  FontName=DejaVu Sans", u"  AnimColumns=2", u"end"});
     show.LoadAt(0);
     TOrbText& text = show.Text(0);
     ASSERT_TRUE(text.PictureLoaded());
+    // Rendered for its size: never halved, never a sheet.
+    EXPECT_FALSE(text.IsSheet());
+    EXPECT_EQ(text.LevelOfDetail(), 0);
     EXPECT_EQ(text.ReplacedLines(), text.Lines());
     EXPECT_GT(text.LaidOutSize().y, 0);
     EXPECT_GT(text.RasterScale(), 0);
