@@ -295,6 +295,7 @@ void TOrbImage::Prepare(TDeviceDrawer& drawer) {
     if (m_current) drawer.PrepareImage(m_current->Picture, DrawParams(255));
     // The new picture is ready: the old one can go.
     ReleaseSlot(m_previous);
+    if (m_shadow.Enabled && m_current) PrepareShadow(drawer);
 }
 
 void TOrbImage::ApplyTime(bool recursive, double t) {

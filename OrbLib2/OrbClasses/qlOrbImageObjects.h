@@ -108,8 +108,10 @@ public:
     void ApplyTime(bool recursive, double t) override;
     void Draw(TDeviceDrawer& drawer) override;
 
-    // Draws the object's shadow under its picture. The shadow class plugs in
-    // here; until then objects are drawn without shadows.
+    // The shadow hooks: Prepare makes the object's shadow (when Shadow().Enabled)
+    // after its picture is open, and Draw draws it under the picture. The
+    // shadow class plugs in here; until then objects are drawn without shadows.
+    virtual void PrepareShadow(TDeviceDrawer& drawer) {}
     virtual void DrawShadow(TDeviceDrawer& drawer) {}
 
 protected:
