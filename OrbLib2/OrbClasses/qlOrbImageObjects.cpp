@@ -326,7 +326,7 @@ void TOrbImage::Draw(TDeviceDrawer& drawer) {
         if (slot && slot->Picture.store && opacity > 0) {
             const TScenePlane plane = Plane();
             const TCamera3D camera = Camera();
-            DrawShadow(drawer);
+            if (m_shadow.Enabled) DrawShadow(drawer);
             const float b = IsSheet() ? 0 : m_geometry.InnerOffset;
             if (b > 0) {
                 // The border ring as four strips around the picture.
