@@ -326,6 +326,29 @@ TEST(ImageObjects_Draw, PictureCornersLandWhereTheyProject) {
     EXPECT_EQ(Pixel(*frame, 10, 10), 0xFF000000u);
 }
 
+TEST(ImageObjects_Draw, RotatedAndZoomedPictureFollowsItsProjectedCorners) {
+    TScreen screen;
+    TShow show({{u"pic.png", Png(*Quadrants(40, 20))}},
+               {u"object A : image", u"  ImageName=pic.png", u"  FitMode=None", u"  object K : KeyPoint",
+                u"    Angle=30", u"    ScaleX=150", u"    ScaleY=150", u"    Position=10,-5", u"  end", u"end"});
+    show.Slide->AttachDrawer(screen.drawer);
+    show.Slide->SetTime(true, 0);
+    const std::array<TPointF, 4> corners = show.Image(0).ScreenCorners();
+    TPointF centre{0, 0};
+    for (const TPointF& c : corners) centre = {centre.x + c.x / 4, centre.y + c.y / 4};
+    auto frame = screen.Frame(*show.Slide);
+    // A point a fifth of the way from each corner to the centre lies well
+    // inside that corner's quadrant.
+    const uint32_t expected[4] = {kRed, kGreen, kYellow, kBlue};
+    for (int i = 0; i < 4; ++i) {
+        const float x = corners[i].x + (centre.x - corners[i].x) * 0.2f;
+        const float y = corners[i].y + (centre.y - corners[i].y) * 0.2f;
+        ASSERT_TRUE(x >= 0 && x < 96 && y >= 0 && y < 64) << i;
+        EXPECT_EQ(Pixel(*frame, int32_t(x), int32_t(y)), expected[i]) << i;
+    }
+    EXPECT_GT(corners[1].y, corners[0].y);  // turned clockwise on the screen
+}
+
 TEST(ImageObjects_Draw, InactiveAndTransparentObjectsAreNotDrawn) {
     TScreen screen;
     TShow show({{u"pic.png", Png(*Quadrants(40, 20))}},
