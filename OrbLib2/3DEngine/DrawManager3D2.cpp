@@ -575,12 +575,7 @@ void T3DDrawer::DrawMaskedImage(TDrawPicture& picture, TPointF position, const T
     if (texture->LoadAll() != TDxResult::Ok) return;
     const int32_t level = std::clamp(params.level, 0, 30);
     const float factor = float(1 << level);
-    const ql::TRect whole{0, 0, texture->View()->Width(), texture->View()->Height()};
-    ql::TRect source = params.source.IsEmpty()
-                           ? whole
-                           : ql::IntersectRect({params.source.left >> level, params.source.top >> level,
-                                                params.source.right >> level, params.source.bottom >> level},
-                                               whole);
+    const ql::TRect source = ViewSource(*texture, params);
     if (source.IsEmpty()) return;
     const TPointF origin = Offset(position), ax = Scale(axisX, factor), ay = Scale(axisY, factor);
     // The mask's used part (its wanted size) spans the source rectangle.
