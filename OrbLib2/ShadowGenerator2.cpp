@@ -7,6 +7,7 @@
 
 #include "OrbLib2/DropShadow2.h"
 #include "OrbLib2/MaskGenerator.h"
+#include "QlLib/Graphics/qlBitmapStore.h"
 #include "QlLib/qpStringUtils.h"
 
 namespace orb {
@@ -146,6 +147,88 @@ TShadowPicture TShadowGenerator::Generate(const TShadowParams& input, const ql::
     result.Params = p;
     result.Key = ShadowKey(p);
     return result;
+}
+
+TShadow::TShadow(TShadowPicture picture, bool reduced, float distanceScale, bool is3D)
+    : m_picture(std::move(picture)), m_reduced(reduced), m_distanceScale(distanceScale), m_3D(is3D) {
+    if (m_picture.Bitmap && m_picture.Bitmap->Width() > 0 && m_picture.Bitmap->Height() > 0) {
+        m_size = {m_picture.Bitmap->Width(), m_picture.Bitmap->Height()};
+        m_draw.store = ql::MakeRef<ql::TWrapperBitmapStore>(std::move(m_picture.Bitmap), m_picture.Key);
+    }
+}
+
+void TShadow::Prepare(TDeviceDrawer& drawer) {
+    if (m_draw.store) drawer.PrepareImage(m_draw, TImageDrawParams());
+}
+
+void TShadow::Release(TDeviceDrawer& drawer) { drawer.ReleaseImage(m_draw); }
+
+bool TShadow::Layout(TPointF size, TPointF& topLeft, TPointF& step) const {
+    if (!m_draw.store) return false;
+    const ql::TRect& object = m_picture.Params.ObjectRect;
+    const float width = float(std::max(object.Width(), 1)), height = float(std::max(object.Height(), 1));
+    if (!(size.x > 0) || !(size.y > 0)) size = {width, height};
+    if (!std::isfinite(size.x) || !std::isfinite(size.y)) return false;
+    // One shadow pixel spans 2^k pixels of the shadow's object, which is
+    // stretched onto the object as drawn.
+    const float enlarge = float(int64_t(1) << std::clamp(m_picture.Halvings, 0, 30));
+    const float sx = size.x / width, sy = size.y / height;
+    step = {sx * enlarge, sy * enlarge};
+    // The shadow outgrows the object by its margins (halving may round them
+    // a little): half of the difference goes on each side.
+    topLeft = {-(float(m_size.x) * enlarge - width) * sx / 2, -(float(m_size.y) * enlarge - height) * sy / 2};
+    return true;
+}
+
+void TShadow::Draw(TDeviceDrawer& drawer, const TShadowPlacement& placement, uint8_t opacity, float angle,
+                   float distance, TPointF axisX, TPointF axisY, TPointF origin) {
+    TPointF topLeft, step;
+    if (opacity == 0 || !Layout(placement.size, topLeft, step)) return;
+    const ql::TRect& object = m_picture.Params.ObjectRect;
+    const float width = placement.size.x > 0 && placement.size.y > 0 ? placement.size.x : float(object.Width());
+    const float height = placement.size.x > 0 && placement.size.y > 0 ? placement.size.y : float(object.Height());
+    const ql::TPointF offset =
+        Offset({axisX.x * width, axisX.y * width}, {axisY.x * height, axisY.y * height}, distance, angle);
+    const TPointF position{placement.position.x + offset.x + topLeft.x * axisX.x + topLeft.y * axisY.x,
+                           placement.position.y + offset.y + topLeft.x * axisX.y + topLeft.y * axisY.y};
+    TImageDrawParams params;
+    params.opacity = opacity;
+    drawer.DrawImage(m_draw, position, params, {axisX.x * step.x, axisX.y * step.x},
+                     {axisY.x * step.y, axisY.y * step.y}, origin);
+}
+
+void TShadow::Draw3D(TDeviceDrawer& drawer, TPointF size, uint8_t opacity, float angle, float distance,
+                     const TScenePlane& plane, const TCamera3D& camera) {
+    TPointF topLeft, step;
+    if (opacity == 0 || !Layout(size, topLeft, step)) return;
+    if (!(size.x > 0) || !(size.y > 0))
+        size = {float(m_picture.Params.ObjectRect.Width()), float(m_picture.Params.ObjectRect.Height())};
+    auto length = [](const TPoint3F& p) { return std::sqrt(p.x * p.x + p.y * p.y + p.z * p.z); };
+    const float lx = length(plane.axisX), ly = length(plane.axisY);
+    if (!(lx > 0) || !(ly > 0)) return;
+    TScenePlane shadow = plane;
+    if (m_3D) {
+        // Along the object's own axes: the offset's parts are local units
+        // once divided by the axes' lengths.
+        const ql::TPointF offset = Offset({lx * size.x, 0}, {0, ly * size.y}, distance, angle);
+        topLeft = {topLeft.x + offset.x / lx, topLeft.y + offset.y / ly};
+    } else {
+        // A screen offset at the object's middle: moved in the scene by that
+        // much times the depth factor w there, it shows as that offset.
+        const ql::TPointF offset =
+            Offset({plane.axisX.x * size.x, plane.axisX.y * size.x}, {plane.axisY.x * size.y, plane.axisY.y * size.y},
+                   distance, angle);
+        const float w = ProjectHomogeneous(camera, plane.At(size.x / 2, size.y / 2)).w;
+        if (!(w > 0)) return;
+        shadow.origin.x += offset.x * w;
+        shadow.origin.y += offset.y * w;
+    }
+    shadow.origin = shadow.At(topLeft.x, topLeft.y);
+    shadow.axisX = {plane.axisX.x * step.x, plane.axisX.y * step.x, plane.axisX.z * step.x};
+    shadow.axisY = {plane.axisY.x * step.y, plane.axisY.y * step.y, plane.axisY.z * step.y};
+    TImageDrawParams params;
+    params.opacity = opacity;
+    drawer.DrawImage3D(m_draw, params, shadow, camera);
 }
 
 ql::TPointF TShadow::Offset(ql::TPointF axisX, ql::TPointF axisY, float distance, float angle) const {

@@ -2,14 +2,15 @@
 // of a plain shape) on a canvas with room for the blur, halved until it is
 // small enough, blurred and coloured by the shadow producer.
 //
-// Drawing the finished shadow under its object belongs to the draw manager;
-// TShadow keeps what that drawing needs and works out the offset and placement.
+// TShadow keeps a finished shadow as a drawer picture and draws it under its
+// object through the draw manager, flat or on the object's scene plane.
 #pragma once
 
 #include <cstdint>
 #include <memory>
 #include <string>
 
+#include "OrbLib2/3DEngine/qlDrawManager2.h"
 #include "QlLib/Graphics/qlAffineDraw.h"
 #include "QlLib/Graphics/qlBitmap.h"
 
@@ -62,24 +63,60 @@ public:
                             const ql::TProgressHandler& progress = {}) const;
 };
 
+// Where the object of a shadow is drawn: the position DrawImage gets for it
+// and its size in units of the drawing axes (0 x 0: the shadow's own object
+// size). A shadow made at another store level or in reduced quality is
+// stretched to this size.
+struct TShadowPlacement {
+    TPointF position;
+    TPointF size;
+};
+
 // A generated shadow with what drawing it needs.
 class TShadow : public ql::TObj {
 public:
-    TShadow(TShadowPicture picture, bool reduced, float distanceScale, bool is3D)
-        : m_picture(std::move(picture)), m_reduced(reduced), m_distanceScale(distanceScale), m_3D(is3D) {}
+    // The picture's bitmap goes to the shadow's drawer picture.
+    TShadow(TShadowPicture picture, bool reduced, float distanceScale, bool is3D);
 
+    // Parameters, halvings and key; the bitmap is in DrawPicture().
     const TShadowPicture& Picture() const { return m_picture; }
     bool Reduced() const { return m_reduced; }
     float DistanceScale() const { return m_distanceScale; }
     bool Is3D() const { return m_3D; }
+    // The shadow bitmap's size; 0 x 0 without one.
+    ql::TPoint BitmapSize() const { return m_size; }
+    TDrawPicture& DrawPicture() { return m_draw; }
 
     // The shadow's offset from its object: length sqrt(|X| |Y|) * distance *
     // scale / 100 in the direction of angle (degrees); along the object's own
-    // axes when 3D, else in screen x and y.
+    // axes when 3D, else in screen x and y. X and Y are the object's sides
+    // (the drawing axes times its width and height).
     ql::TPointF Offset(ql::TPointF axisX, ql::TPointF axisY, float distance, float angle) const;
 
+    // Uploads the shadow's textures now, or gives them back; a shadow that
+    // was drawn must be released before its drawer goes.
+    void Prepare(TDeviceDrawer& drawer);
+    void Release(TDeviceDrawer& drawer);
+
+    // Draws the shadow under an object drawn with DrawImage (position, axis
+    // X, axis Y, origin): offset by distance and angle, its margins spread
+    // equally around the object, at the object's opacity (0 draws nothing).
+    void Draw(TDeviceDrawer& drawer, const TShadowPlacement& placement, uint8_t opacity, float angle, float distance,
+              TPointF axisX, TPointF axisY, TPointF origin);
+    // The same for an object on a scene plane, whose local (0, 0) to size
+    // it covers. With the 3D flag the offset runs along the plane's axes;
+    // without it the shadow moves by the screen offset at the object's middle.
+    void Draw3D(TDeviceDrawer& drawer, TPointF size, uint8_t opacity, float angle, float distance,
+                const TScenePlane& plane, const TCamera3D& camera);
+
 private:
+    // The shadow's top-left and per-pixel steps in the object's units along
+    // its axes, less the offset; false when there is nothing to draw.
+    bool Layout(TPointF size, TPointF& topLeft, TPointF& step) const;
+
     TShadowPicture m_picture;
+    TDrawPicture m_draw;
+    ql::TPoint m_size;
     bool m_reduced;
     float m_distanceScale;
     bool m_3D;

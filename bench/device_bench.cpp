@@ -5,13 +5,20 @@
 //              over a cleared back buffer;
 //   CrossFade: two such pictures drawn into render targets, then composed
 //              on the back buffer, the second one at partial opacity.
+// Slide and CrossFade run on the OpenGL device as well where a headless
+// context can be made (each frame read back one pixel, so that the driver
+// finishes it).
 #include <benchmark/benchmark.h>
 
 #include <cstring>
+#include <memory>
+#include <string>
 #include <random>
 #include <vector>
 
+#include "OrbLib2/3DBasics/qlGlDevice.h"
 #include "OrbLib2/3DBasics/qlSoftDevice.h"
+#include "QlLib/Platform/qlGlApi.h"
 
 namespace {
 
@@ -26,7 +33,7 @@ std::vector<orb::TVertex> Quad(float l, float t, float r, float b, float u1, flo
 
 // A texture of texW x texH holding a noisy opaque picture of picW x picH in
 // its top left corner.
-orb::TTextureHandle Picture(orb::TSoftDevice& device, int32_t texW, int32_t texH, int32_t picW, int32_t picH,
+orb::TTextureHandle Picture(orb::TRenderDevice& device, int32_t texW, int32_t texH, int32_t picW, int32_t picH,
                             uint32_t seed) {
     orb::TTextureHandle texture = 0;
     device.CreateTexture({texW, texH, 1}, texture);
@@ -58,61 +65,99 @@ void BM_SoftDeviceQuad(benchmark::State& state) {
 }
 BENCHMARK(BM_SoftDeviceQuad)->Args({1, 0})->Args({2, 0})->Args({1, 1})->Args({2, 1})->Unit(benchmark::kMillisecond);
 
-// range(0): threads
-void BM_SoftDeviceSlide(benchmark::State& state) {
-    orb::TSoftDevice device({kW, kH, int32_t(state.range(0))});
-    const orb::TTextureHandle texture = Picture(device, 4096, 2048, kPicW, kPicH, 2);
+// The device under test: the software device with range(0) threads, or a
+// headless OpenGL device (nullptr and the reason where there is none).
+std::unique_ptr<orb::TRenderDevice> MakeDevice(bool gl, int32_t threads, std::string& error) {
+    if (!gl) return std::make_unique<orb::TSoftDevice>(orb::TSoftDeviceOptions{kW, kH, threads});
+    auto api = ql::TGlApi::Create(ql::TGlContext::CreateHeadless(error), error);
+    if (!api) return nullptr;
+    return orb::TGlDevice::Create(std::move(api), kW, kH, error);
+}
+
+// Waits for the frame: a GL driver may still be drawing when Present returns.
+void FinishFrame(orb::TRenderDevice& device, bool gl) {
+    if (!gl) return;
+    ql::TDirectBitmap pixel(1, 1, ql::PfARGB32());
+    device.ReadPixels({0, 0, 1, 1}, pixel);
+}
+
+void Slide(benchmark::State& state, bool gl) {
+    std::string error;
+    const std::unique_ptr<orb::TRenderDevice> device = MakeDevice(gl, int32_t(state.range(0)), error);
+    if (!device) {
+        state.SkipWithError(("no OpenGL here: " + error).c_str());
+        return;
+    }
+    const orb::TTextureHandle texture = Picture(*device, 4096, 2048, kPicW, kPicH, 2);
     orb::TDrawState draw;
     draw.pipeline = orb::TPipeline::Texture;
     draw.textures[0] = texture;
     const std::vector<orb::TVertex> quad = Quad(0, 0, kW, kH, float(kPicW) / 4096, float(kPicH) / 2048);
     for (auto _ : state) {
-        device.BeginScene();
-        device.Clear(0xFF000000u);
-        device.DrawTriangles(draw, quad);
-        device.EndScene();
-        device.Present();
+        device->BeginScene();
+        device->Clear(0xFF000000u);
+        device->DrawTriangles(draw, quad);
+        device->EndScene();
+        device->Present();
+        FinishFrame(*device, gl);
         benchmark::ClobberMemory();
     }
     state.counters["fps"] = benchmark::Counter(double(state.iterations()), benchmark::Counter::kIsRate);
 }
-BENCHMARK(BM_SoftDeviceSlide)->Arg(1)->Arg(2)->Unit(benchmark::kMillisecond)->UseRealTime();
 
-// range(0): threads
-void BM_SoftDeviceCrossFade(benchmark::State& state) {
-    orb::TSoftDevice device({kW, kH, int32_t(state.range(0))});
-    const orb::TTextureHandle pictures[2] = {Picture(device, 4096, 2048, kPicW, kPicH, 3),
-                                             Picture(device, 4096, 2048, kPicW, kPicH, 4)};
+void CrossFade(benchmark::State& state, bool gl) {
+    std::string error;
+    const std::unique_ptr<orb::TRenderDevice> device = MakeDevice(gl, int32_t(state.range(0)), error);
+    if (!device) {
+        state.SkipWithError(("no OpenGL here: " + error).c_str());
+        return;
+    }
+    const orb::TTextureHandle pictures[2] = {Picture(*device, 4096, 2048, kPicW, kPicH, 3),
+                                             Picture(*device, 4096, 2048, kPicW, kPicH, 4)};
     orb::TTextureHandle targets[2] = {0, 0};
     for (orb::TTextureHandle& target : targets)
-        device.CreateTexture({2048, 2048, 1, orb::TTexelFormat::A8R8G8B8, orb::TTextureUsage::RenderTarget}, target);
+        device->CreateTexture({2048, 2048, 1, orb::TTexelFormat::A8R8G8B8, orb::TTextureUsage::RenderTarget}, target);
     const std::vector<orb::TVertex> slide = Quad(0, 0, kW, kH, float(kPicW) / 4096, float(kPicH) / 2048);
     const std::vector<orb::TVertex> compose = Quad(0, 0, kW, kH, float(kW) / 2048, float(kH) / 2048);
     int32_t frame = 0;
     for (auto _ : state) {
-        device.BeginScene();
+        device->BeginScene();
         orb::TDrawState draw;
         draw.pipeline = orb::TPipeline::Texture;
         for (int32_t i = 0; i < 2; ++i) {
-            device.SetRenderTarget(targets[i]);
-            device.Clear(0xFF000000u);
+            device->SetRenderTarget(targets[i]);
+            device->Clear(0xFF000000u);
             draw.textures[0] = pictures[i];
-            device.DrawTriangles(draw, slide);
+            device->DrawTriangles(draw, slide);
         }
-        device.SetRenderTarget(0);
+        device->SetRenderTarget(0);
         draw.blend = orb::TBlendMode::Replace;
         draw.textures[0] = targets[0];
-        device.DrawTriangles(draw, compose);
+        device->DrawTriangles(draw, compose);
         draw.blend = orb::TBlendMode::Over;
         draw.textures[0] = targets[1];
         draw.opacity = uint8_t(1 + frame++ % 254);
-        device.DrawTriangles(draw, compose);
-        device.EndScene();
-        device.Present();
+        device->DrawTriangles(draw, compose);
+        device->EndScene();
+        device->Present();
+        FinishFrame(*device, gl);
         benchmark::ClobberMemory();
     }
     state.counters["fps"] = benchmark::Counter(double(state.iterations()), benchmark::Counter::kIsRate);
 }
+
+// range(0): threads
+void BM_SoftDeviceSlide(benchmark::State& state) { Slide(state, false); }
+BENCHMARK(BM_SoftDeviceSlide)->Arg(1)->Arg(2)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+// range(0): threads
+void BM_SoftDeviceCrossFade(benchmark::State& state) { CrossFade(state, false); }
 BENCHMARK(BM_SoftDeviceCrossFade)->Arg(1)->Arg(2)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+void BM_GlDeviceSlide(benchmark::State& state) { Slide(state, true); }
+BENCHMARK(BM_GlDeviceSlide)->Arg(0)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+void BM_GlDeviceCrossFade(benchmark::State& state) { CrossFade(state, true); }
+BENCHMARK(BM_GlDeviceCrossFade)->Arg(0)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 }  // namespace

@@ -108,6 +108,7 @@ TDxResult TSoftDevice::ResizeOutput(int32_t width, int32_t height) {
     m_width = width;
     m_height = height;
     m_backBuffer.assign(size_t(width) * size_t(height), 0u);
+    m_backSurface = TSurface();
     return m_lastResult = TDxResult::Ok;
 }
 
@@ -119,6 +120,7 @@ TDxResult TSoftDevice::Restore() {
     }
     m_lost = false;
     std::fill(m_backBuffer.begin(), m_backBuffer.end(), 0u);
+    m_backSurface = TSurface();
     return m_lastResult = TDxResult::Ok;
 }
 
@@ -178,6 +180,11 @@ TDxResult TSoftDevice::UploadLevel(TTextureHandle handle, int32_t level, const q
     if (pixels.Width() != w || pixels.Height() != h ||
         (grey ? pixels.BytesPerPixel() != 1 : pixels.PixelFormat() != ql::PfARGB32()))
         return Fail(TDxResult::InvalidCall);
+    if (level == 0) {
+        // The upload replaces every texel, a clear not yet written included.
+        texture->surface.pending = false;
+        texture->surface.dirty = {0, 0, w, h};
+    }
     std::vector<uint32_t>& dst = texture->levels[size_t(level)];
     for (int32_t y = 0; y < h; ++y) {
         const uint8_t* row = pixels.Row(y);
@@ -243,18 +250,57 @@ TDxResult TSoftDevice::SetRenderTarget(TTextureHandle target) {
 
 bool TSoftDevice::Target(TTarget& target) {
     if (m_target == 0) {
-        target = {m_backBuffer.data(), m_width, m_height};
+        target = {m_backBuffer.data(), m_width, m_height, &m_backSurface};
         return true;
     }
     TTexture* texture = Find(m_target);
     if (!texture) return false;
-    target = {texture->levels[0].data(), texture->desc.width, texture->desc.height};
+    target = {texture->levels[0].data(), texture->desc.width, texture->desc.height, &texture->surface};
     return true;
 }
 
 ql::TRect TSoftDevice::ClipRect(const TTarget& target) const {
     const ql::TRect bounds{0, 0, target.width, target.height};
     return m_scissor.IsEmpty() ? bounds : ql::IntersectRect(bounds, m_scissor);
+}
+
+namespace {
+
+// The smallest rectangle holding both.
+ql::TRect Bound(const ql::TRect& a, const ql::TRect& b) {
+    if (a.IsEmpty()) return b;
+    if (b.IsEmpty()) return a;
+    return {std::min(a.left, b.left), std::min(a.top, b.top), std::max(a.right, b.right),
+            std::max(a.bottom, b.bottom)};
+}
+
+bool Contains(const ql::TRect& outer, const ql::TRect& inner) {
+    return inner.IsEmpty() || (inner.left >= outer.left && inner.top >= outer.top && inner.right <= outer.right &&
+                               inner.bottom <= outer.bottom);
+}
+
+void FillRows(uint32_t* pixels, int32_t width, const ql::TRect& rect, int32_t y0, int32_t y1, uint32_t pixel) {
+    for (int32_t y = std::max(y0, rect.top); y < std::min(y1, rect.bottom); ++y)
+        std::fill_n(pixels + size_t(y) * size_t(width) + size_t(rect.left), size_t(rect.Width()), pixel);
+}
+
+}  // namespace
+
+void TSoftDevice::FlushClear(const TTarget& target) {
+    TSurface& surface = *target.surface;
+    if (!surface.pending) return;
+    surface.pending = false;
+    const ql::TRect rect = surface.pendingRect;
+    const uint32_t pixel = surface.pendingColour;
+    const int32_t bands = (rect.Height() + kBandRows - 1) / kBandRows;
+    m_pool->Run(bands, [&](int32_t band) {
+        const int32_t y0 = rect.top + band * kBandRows;
+        FillRows(target.pixels, target.width, rect, y0, y0 + kBandRows, pixel);
+    });
+}
+
+void TSoftDevice::FlushClear(TTexture& texture) {
+    FlushClear(TTarget{texture.levels[0].data(), texture.desc.width, texture.desc.height, &texture.surface});
 }
 
 TDxResult TSoftDevice::Clear(uint32_t colour) {
@@ -264,13 +310,29 @@ TDxResult TSoftDevice::Clear(uint32_t colour) {
     const ql::TRect clip = ClipRect(target);
     if (clip.IsEmpty()) return m_lastResult = TDxResult::Ok;
     const uint32_t pixel = Premultiply(colour);
-    const int32_t bands = (clip.Height() + kBandRows - 1) / kBandRows;
-    m_pool->Run(bands, [&](int32_t band) {
-        const int32_t y0 = clip.top + band * kBandRows, y1 = std::min(y0 + kBandRows, clip.bottom);
-        for (int32_t y = y0; y < y1; ++y)
-            std::fill_n(target.pixels + size_t(y) * size_t(target.width) + size_t(clip.left), size_t(clip.Width()),
-                        pixel);
-    });
+    TSurface& surface = *target.surface;
+    // Only pixels that may differ from the clear colour need writing.
+    ql::TRect region;
+    if (pixel == surface.background) {
+        region = ql::IntersectRect(clip, surface.dirty);
+        if (Contains(clip, surface.dirty)) surface.dirty = {};
+    } else {
+        region = clip;
+        if (clip == ql::TRect{0, 0, target.width, target.height}) {
+            surface.background = pixel;
+            surface.dirty = {};
+        } else {
+            surface.dirty = Bound(surface.dirty, clip);
+        }
+    }
+    // An earlier clear that this one covers need never be written; one
+    // that covers this one in the same colour does all of it.
+    if (surface.pending && surface.pendingColour == pixel && Contains(surface.pendingRect, region))
+        return m_lastResult = TDxResult::Ok;
+    if (surface.pending && !Contains(region, surface.pendingRect)) FlushClear(target);
+    surface.pending = !region.IsEmpty();
+    surface.pendingColour = pixel;
+    surface.pendingRect = region;
     return m_lastResult = TDxResult::Ok;
 }
 
@@ -281,6 +343,7 @@ TDxResult TSoftDevice::ReadPixels(const ql::TRect& rect, ql::TBitmap& dst) {
     if (rect.IsEmpty() || rect.left < 0 || rect.top < 0 || rect.right > target.width || rect.bottom > target.height ||
         dst.PixelFormat() != ql::PfARGB32() || dst.Width() < rect.Width() || dst.Height() < rect.Height())
         return Fail(TDxResult::InvalidCall);
+    FlushClear(target);
     for (int32_t y = 0; y < rect.Height(); ++y)
         std::memcpy(dst.Row(y), target.pixels + size_t(rect.top + y) * size_t(target.width) + size_t(rect.left),
                     size_t(rect.Width()) * 4);
@@ -387,11 +450,12 @@ TDxResult TSoftDevice::DrawTriangles(const TDrawState& state, std::span<const TV
                            : state.pipeline == TPipeline::TextureMask ? 2
                            : state.pipeline == TPipeline::Yuv         ? 3
                                                                       : 1;
-    const TTexture* textures[3] = {nullptr, nullptr, nullptr};
+    TTexture* sources[3] = {nullptr, nullptr, nullptr};
     for (int32_t i = 0; i < needed; ++i) {
-        textures[i] = Find(state.textures[i]);
-        if (!textures[i] || state.textures[i] == m_target) return Fail(TDxResult::InvalidCall);
+        sources[i] = Find(state.textures[i]);
+        if (!sources[i] || state.textures[i] == m_target) return Fail(TDxResult::InvalidCall);
     }
+    const TTexture* const textures[3] = {sources[0], sources[1], sources[2]};
     m_setup.clear();
     for (size_t i = 0; i + 3 <= vertices.size(); i += 3) {
         const size_t first = m_setup.size();
@@ -405,10 +469,30 @@ TDxResult TSoftDevice::DrawTriangles(const TDrawState& state, std::span<const TV
     if (m_setup.empty()) return m_lastResult = TDxResult::Ok;
     const ql::TRect clip = ClipRect(target);
     if (clip.IsEmpty()) return m_lastResult = TDxResult::Ok;
+    for (int32_t i = 0; i < needed; ++i) FlushClear(*sources[i]);
+    TSurface& surface = *target.surface;
+    ql::TRect drawn;
+    for (const TSetupTriangle& t : m_setup) {
+        const int64_t minX = std::min({t.x[0], t.x[1], t.x[2]}) >> 8, maxX = std::max({t.x[0], t.x[1], t.x[2]}) >> 8;
+        const int64_t minY = std::min({t.y[0], t.y[1], t.y[2]}) >> 8, maxY = std::max({t.y[0], t.y[1], t.y[2]}) >> 8;
+        drawn = Bound(drawn, ql::IntersectRect({int32_t(std::clamp<int64_t>(minX, clip.left, clip.right)),
+                                                int32_t(std::clamp<int64_t>(minY, clip.top, clip.bottom)),
+                                                int32_t(std::clamp<int64_t>(maxX + 1, clip.left, clip.right)),
+                                                int32_t(std::clamp<int64_t>(maxY + 1, clip.top, clip.bottom))},
+                                               clip));
+    }
+    surface.dirty = Bound(surface.dirty, drawn);
+    // A pending clear goes band by band with the drawing where the bands
+    // reach all of its rows.
+    if (surface.pending && (surface.pendingRect.top < clip.top || surface.pendingRect.bottom > clip.bottom))
+        FlushClear(target);
+    const bool fuse = surface.pending;
+    surface.pending = false;
     const int32_t bands = (clip.Height() + kBandRows - 1) / kBandRows;
     m_pool->Run(bands, [&](int32_t band) {
-        const int32_t y0 = clip.top + band * kBandRows;
-        RasterBand(state, target, clip, y0, std::min(y0 + kBandRows, clip.bottom), textures);
+        const int32_t y0 = clip.top + band * kBandRows, y1 = std::min(y0 + kBandRows, clip.bottom);
+        if (fuse) FillRows(target.pixels, target.width, surface.pendingRect, y0, y1, surface.pendingColour);
+        RasterBand(state, target, clip, y0, y1, textures);
     });
     return m_lastResult = TDxResult::Ok;
 }

@@ -65,8 +65,20 @@ public:
     };
 
 private:
+    // What a target knows about its pixels as a whole. Slides are drawn into
+    // targets larger than they are, and frames cover what a clear filled:
+    // clears write only what changed since the last one, and not at once but
+    // band by band inside the next draw, while those rows are in the cache.
+    struct TSurface {
+        uint32_t background = 0;  // premultiplied: every pixel outside dirty holds it
+        ql::TRect dirty;          // may differ from background
+        bool pending = false;     // a clear of pendingRect not written yet
+        uint32_t pendingColour = 0;
+        ql::TRect pendingRect;
+    };
     struct TTexture {
         TTextureDesc desc;
+        TSurface surface;  // level 0 as a render target
         std::vector<std::vector<uint32_t>> levels;  // premultiplied 0xAARRGGBB
         // Texels [0, opaqueW) x [0, opaqueH) of level 0 have alpha 255, as
         // uploaded (a picture in the corner of a larger texture); a render
@@ -79,6 +91,7 @@ private:
         uint32_t* pixels = nullptr;
         int32_t width = 0;
         int32_t height = 0;
+        TSurface* surface = nullptr;
     };
     struct TSetupTriangle {
         int64_t x[3], y[3];  // 1/256 pixel
@@ -101,6 +114,9 @@ private:
     TTexture* Find(TTextureHandle handle);
     bool Target(TTarget& target);
     ql::TRect ClipRect(const TTarget& target) const;
+    // Writes a pending clear now.
+    void FlushClear(const TTarget& target);
+    void FlushClear(TTexture& texture);
     void SetupTriangle(const TDrawState& state, const TVertex* v);
     void EmitPolygon(const TScreenVertex* poly, int32_t count);
     static void PrepareFast(const TDrawState& state, const TTexture* texture, TSetupTriangle& tri);
@@ -110,6 +126,7 @@ private:
     int32_t m_width;
     int32_t m_height;
     std::vector<uint32_t> m_backBuffer;
+    TSurface m_backSurface;
     std::unordered_map<TTextureHandle, TTexture> m_textures;
     TTextureHandle m_nextHandle = 1;
     TTextureHandle m_target = 0;

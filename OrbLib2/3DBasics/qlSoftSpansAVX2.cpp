@@ -39,6 +39,17 @@ ORB_AVX2 inline __m128i Pair(const uint32_t* a, const uint32_t* b) {
                               _mm_loadl_epi64(reinterpret_cast<const __m128i*>(b)));
 }
 
+// Four samples (16-bit lanes) blended onto the four pixels at d.
+ORB_AVX2 inline __m256i Blend(__m256i s, const __m128i* d, TSpanBlend blend, __m256i k255, __m256i k128) {
+    if (blend == TSpanBlend::Replace) return s;
+    const __m256i dst = _mm256_cvtepu8_epi16(_mm_loadu_si128(d));
+    if (blend == TSpanBlend::Add) return _mm256_min_epi16(_mm256_add_epi16(s, dst), k255);
+    const __m256i a = _mm256_shufflehi_epi16(_mm256_shufflelo_epi16(s, 0xFF), 0xFF);
+    const __m256i x = _mm256_add_epi16(_mm256_mullo_epi16(dst, _mm256_sub_epi16(k255, a)), k128);
+    const __m256i q = _mm256_srli_epi16(_mm256_add_epi16(x, _mm256_srli_epi16(x, 8)), 8);
+    return _mm256_min_epi16(_mm256_add_epi16(s, q), k255);
+}
+
 }  // namespace
 
 // One texel per pixel along a texture row, changed by colour or blend (a
@@ -127,6 +138,34 @@ ORB_AVX2 void TexSpanAVX2(const TTexSpan& span) {
     const __m256i k256 = _mm256_set1_epi16(256), k255 = _mm256_set1_epi16(255), k128 = _mm256_set1_epi16(128);
     const __m256i zero = _mm256_setzero_si256();
     int32_t i = 0;
+    if (dv == 0 && uint64_t((v + kHalf) >> 32) <= maxY) {
+        // Along a texture row (a picture scaled without turning): one pair of
+        // rows and one vertical weight serve the whole run.
+        const uint32_t* const top0 = span.texels + ((v + kHalf) >> 32) * w;
+        const uint32_t* const bottom0 = top0 + w;
+        const __m256i wy = Weights(vs), wyInv = _mm256_sub_epi16(k256, wy);
+        while (i + 4 <= span.count) {
+            const int64_t x0 = (u + kHalf) >> 32, x3 = (u + 3 * du + kHalf) >> 32;
+            if (uint64_t(x0) > maxX || uint64_t(x3) > maxX) break;
+            const int64_t x1 = (u + du + kHalf) >> 32, x2 = (u + 2 * du + kHalf) >> 32;
+            const __m256i t = _mm256_inserti128_si256(_mm256_castsi128_si256(Pair(top0 + x0, top0 + x1)),
+                                                      Pair(top0 + x2, top0 + x3), 1);
+            const __m256i b = _mm256_inserti128_si256(_mm256_castsi128_si256(Pair(bottom0 + x0, bottom0 + x1)),
+                                                      Pair(bottom0 + x2, bottom0 + x3), 1);
+            const __m256i wx = Weights(us);
+            const __m256i wxInv = _mm256_sub_epi16(k256, wx);
+            const __m256i top = Lerp(_mm256_unpacklo_epi8(t, zero), _mm256_unpackhi_epi8(t, zero), wx, wxInv);
+            const __m256i bottom = Lerp(_mm256_unpacklo_epi8(b, zero), _mm256_unpackhi_epi8(b, zero), wx, wxInv);
+            __m256i s = Lerp(top, bottom, wy, wyInv);
+            if (!identity) s = _mm256_srli_epi16(_mm256_add_epi16(_mm256_mullo_epi16(s, factor), k128), 8);
+            __m128i* d = reinterpret_cast<__m128i*>(span.dst + i);
+            const __m256i r = Blend(s, d, span.blend, k255, k128);
+            _mm_storeu_si128(d, _mm256_castsi256_si128(_mm256_permute4x64_epi64(_mm256_packus_epi16(r, r), 0x08)));
+            i += 4;
+            u += 4 * du;
+            us = _mm256_add_epi64(us, du4);
+        }
+    }
     while (i + 4 <= span.count) {
         const int64_t x0 = (u + kHalf) >> 32, y0 = (v + kHalf) >> 32;
         const int64_t x3 = (u + 3 * du + kHalf) >> 32, y3 = (v + 3 * dv + kHalf) >> 32;
@@ -160,18 +199,7 @@ ORB_AVX2 void TexSpanAVX2(const TTexSpan& span) {
         __m256i s = Lerp(top, bottom, wy, _mm256_sub_epi16(k256, wy));
         if (!identity) s = _mm256_srli_epi16(_mm256_add_epi16(_mm256_mullo_epi16(s, factor), k128), 8);
         __m128i* d = reinterpret_cast<__m128i*>(span.dst + i);
-        __m256i r = s;
-        if (span.blend != TSpanBlend::Replace) {
-            const __m256i dst = _mm256_cvtepu8_epi16(_mm_loadu_si128(d));
-            if (span.blend == TSpanBlend::Add) {
-                r = _mm256_min_epi16(_mm256_add_epi16(s, dst), k255);
-            } else {
-                const __m256i a = _mm256_shufflehi_epi16(_mm256_shufflelo_epi16(s, 0xFF), 0xFF);
-                const __m256i x = _mm256_add_epi16(_mm256_mullo_epi16(dst, _mm256_sub_epi16(k255, a)), k128);
-                const __m256i q = _mm256_srli_epi16(_mm256_add_epi16(x, _mm256_srli_epi16(x, 8)), 8);
-                r = _mm256_min_epi16(_mm256_add_epi16(s, q), k255);
-            }
-        }
+        const __m256i r = Blend(s, d, span.blend, k255, k128);
         const __m256i packed = _mm256_permute4x64_epi64(_mm256_packus_epi16(r, r), 0x08);
         _mm_storeu_si128(d, _mm256_castsi256_si128(packed));
         i += 4;

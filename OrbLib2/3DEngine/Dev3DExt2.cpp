@@ -192,6 +192,13 @@ TDxResult TMultiTexture6::LoadAll() {
 }
 
 TDxResult TMultiTexture6::Draw(TPointF position, const ql::TRect& source, TPointF axisX, TPointF axisY) {
+    return DrawPlaced(source, [&](float dx, float dy, TVertex& v) {
+        v.x = position.x + dx * axisX.x + dy * axisY.x;
+        v.y = position.y + dx * axisX.y + dy * axisY.y;
+    });
+}
+
+TDxResult TMultiTexture6::DrawPlaced(const ql::TRect& source, const TVertexPlacer& place) {
     if (m_opacity == 0 || !m_view) return TDxResult::Ok;
     TDxResult result = LoadAll();
     if (result == TDxResult::DeviceLost || result == TDxResult::NotReady) return result;
@@ -203,10 +210,8 @@ TDxResult TMultiTexture6::Draw(TPointF position, const ql::TRect& source, TPoint
             ql::IntersectRect(relative, {1, 1, tile->UsedSize().x - 1, tile->UsedSize().y - 1});
         if (part.IsEmpty()) continue;
         auto corner = [&](int32_t tx, int32_t ty) {
-            const float dx = float(tx + o.x - source.left), dy = float(ty + o.y - source.top);
             TVertex v;
-            v.x = position.x + dx * axisX.x + dy * axisY.x;
-            v.y = position.y + dx * axisX.y + dy * axisY.y;
+            place(float(tx + o.x - source.left), float(ty + o.y - source.top), v);
             v.u = float(tx * tile->InvWidth());
             v.v = float(ty * tile->InvHeight());
             return v;
@@ -311,12 +316,20 @@ bool TBoxAntiTexture::FillTexture(int32_t level, ql::TBitmap& surface) {
 
 TDxResult TBoxAntialiaser::DrawBox(TPointF origin, TPointF axisX, TPointF axisY, uint8_t edgeFlags,
                                    const uint32_t (&colours)[4]) {
+    return DrawBoxPlaced(std::hypot(axisX.x, axisX.y), std::hypot(axisY.x, axisY.y), edgeFlags, colours,
+                         [&](float s, float t, TVertex& v) {
+                             v.x = origin.x + s * axisX.x + t * axisY.x;
+                             v.y = origin.y + s * axisX.y + t * axisY.y;
+                         });
+}
+
+TDxResult TBoxAntialiaser::DrawBoxPlaced(float lenX, float lenY, uint8_t edgeFlags, const uint32_t (&colours)[4],
+                                         const TVertexPlacer& place) {
     const TTextureHandle texture = m_texture.GetTexture();
     if (texture == 0) return m_texture.Screen().LastResult();
     // A grid of 4 x 4 points: the box in the middle, a ring of one pixel
     // around it on the flagged sides. An axis shorter than a pixel gets no
     // ring: the fade would be wider than the box.
-    const float lenX = std::hypot(axisX.x, axisX.y), lenY = std::hypot(axisY.x, axisY.y);
     const bool ringX = lenX >= 1.0f, ringY = lenY >= 1.0f;
     const float s[4] = {(edgeFlags & efLeft) && ringX ? -1.0f / lenX : 0.0f, 0.0f, 1.0f,
                         1.0f + ((edgeFlags & efRight) && ringX ? 1.0f / lenX : 0.0f)};
@@ -326,8 +339,7 @@ TDxResult TBoxAntialiaser::DrawBox(TPointF origin, TPointF axisX, TPointF axisY,
     for (int32_t j = 0; j < 4; ++j)
         for (int32_t i = 0; i < 4; ++i) {
             TVertex& v = grid[j][i];
-            v.x = origin.x + s[i] * axisX.x + t[j] * axisY.x;
-            v.y = origin.y + s[i] * axisX.y + t[j] * axisY.y;
+            place(s[i], t[j], v);
             v.u = s[i] * lenX / 256.0f;
             v.v = t[j] * lenY / 256.0f;
             const bool right = i >= 2, bottom = j >= 2;

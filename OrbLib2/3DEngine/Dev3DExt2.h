@@ -5,6 +5,7 @@
 
 #include <chrono>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -21,6 +22,11 @@ class TTextureManager6;
 struct TPointF {
     float x = 0, y = 0;
 };
+
+// Sets a vertex's x, y and w for a point given in the drawer's own units
+// (view pixels from the source's top-left for pictures, fractions of the
+// sides for boxes): flat drawing places affinely, 3D drawing projects.
+using TVertexPlacer = std::function<void(float s, float t, TVertex& vertex)>;
 
 // Sides of a drawn part that lie on the picture's outer edge.
 enum TEdgeFlags : uint8_t { efLeft = 1, efTop = 2, efRight = 4, efBottom = 8 };
@@ -115,6 +121,9 @@ public:
     // Draws the part source (in view pixels) of the picture: view pixel
     // (x, y) lands at position + (x - source.left) * axisX + (y - source.top) * axisY.
     TDxResult Draw(TPointF position, const ql::TRect& source, TPointF axisX, TPointF axisY);
+    // Draws the part source with every tile corner placed by place, given
+    // the corner's offset in view pixels from the source's top-left.
+    TDxResult DrawPlaced(const ql::TRect& source, const TVertexPlacer& place);
 
     const TTileBitmap* View() const { return m_view.get(); }
     const std::vector<std::unique_ptr<TTextureTile>>& Tiles() const { return m_tiles; }
@@ -193,6 +202,11 @@ public:
     // Corner colours top-left, top-right, bottom-right, bottom-left. Edges
     // named by flags fade out over a one-pixel ring outside the box.
     TDxResult DrawBox(TPointF origin, TPointF axisX, TPointF axisY, uint8_t edgeFlags, const uint32_t (&colours)[4]);
+    // The same box with its points placed by place, given as fractions of
+    // the sides (0..1 inside the box); lengthX and lengthY are the sides'
+    // lengths on the screen, which set the ring's one-pixel width.
+    TDxResult DrawBoxPlaced(float lengthX, float lengthY, uint8_t edgeFlags, const uint32_t (&colours)[4],
+                            const TVertexPlacer& place);
 
 private:
     TBoxAntiTexture m_texture;

@@ -421,23 +421,98 @@ void T3DDrawer::ReleaseImage(TDrawPicture& picture) {
     picture.textures.Clear();
 }
 
+ql::TRect T3DDrawer::ViewSource(const TMultiTexture6& texture, const TImageDrawParams& params) {
+    const int32_t level = std::clamp(params.level, 0, 30);
+    const ql::TRect whole{0, 0, texture.View()->Width(), texture.View()->Height()};
+    const ql::TRect& source = params.source;
+    return source.IsEmpty() ? whole
+                            : ql::IntersectRect({source.left >> level, source.top >> level, source.right >> level,
+                                                 source.bottom >> level},
+                                                whole);
+}
+
 void T3DDrawer::DrawImage(TDrawPicture& picture, TPointF position, const TImageDrawParams& params, TPointF axisX,
                           TPointF axisY, TPointF origin) {
     if (!m_ready || params.opacity == 0) return;
     TMultiTexture6* texture = PictureTexture(picture, params);
     if (!texture || !texture->View()) return;
-    const int32_t level = std::clamp(params.level, 0, 30);
-    const float factor = float(1 << level);
-    ql::TRect source = params.source;
-    const ql::TRect whole{0, 0, texture->View()->Width(), texture->View()->Height()};
-    source = source.IsEmpty() ? whole
-                              : ql::IntersectRect({source.left >> level, source.top >> level, source.right >> level,
-                                                   source.bottom >> level},
-                                                  whole);
+    const float factor = float(1 << std::clamp(params.level, 0, 30));
+    const ql::TRect source = ViewSource(*texture, params);
     if (source.IsEmpty()) return;
     texture->SetOpacity(params.opacity);
     texture->SetFilter(params.filter);
     texture->Draw(Offset(Add(origin, position)), source, Scale(axisX, factor), Scale(axisY, factor));
+}
+
+void T3DDrawer::PlaceProjected(const TCamera3D& camera, const TPoint3F& point, TVertex& vertex) const {
+    // The offset moves the seen picture, so it is added after the division:
+    // in homogeneous form it scales with w.
+    const TProjected p = ProjectHomogeneous(camera, point);
+    vertex.x = p.x + m_offsetX * p.w;
+    vertex.y = p.y + m_offsetY * p.w;
+    vertex.w = p.w;
+}
+
+void T3DDrawer::DrawImage3D(TDrawPicture& picture, const TImageDrawParams& params, const TScenePlane& plane,
+                            const TCamera3D& camera) {
+    if (plane.IsFlat()) {
+        // The projection leaves the picture plane as it is.
+        DrawImage(picture, {plane.origin.x, plane.origin.y}, params, {plane.axisX.x, plane.axisX.y},
+                  {plane.axisY.x, plane.axisY.y}, {0, 0});
+        return;
+    }
+    if (!m_ready || params.opacity == 0) return;
+    TMultiTexture6* texture = PictureTexture(picture, params);
+    if (!texture || !texture->View()) return;
+    const float factor = float(1 << std::clamp(params.level, 0, 30));
+    const ql::TRect source = ViewSource(*texture, params);
+    if (source.IsEmpty()) return;
+    texture->SetOpacity(params.opacity);
+    texture->SetFilter(params.filter);
+    // Every tile is one planar quad: the device's perspective-correct
+    // interpolation maps it exactly, and its near-plane cut keeps the part
+    // in front of the viewer when a tile reaches behind.
+    texture->DrawPlaced(source, [&](float dx, float dy, TVertex& v) {
+        PlaceProjected(camera, plane.At(dx * factor, dy * factor), v);
+    });
+}
+
+void T3DDrawer::DrawBox3D(TPointF size, const TBoxParams& params, const TScenePlane& plane, const TCamera3D& camera) {
+    if (plane.IsFlat()) {
+        DrawBox({plane.origin.x, plane.origin.y}, size, params, {plane.axisX.x, plane.axisX.y},
+                {plane.axisY.x, plane.axisY.y});
+        return;
+    }
+    if (!m_ready || params.opacity <= 0 || !(size.x > 0) || !(size.y > 0)) return;
+    uint32_t corners[4];
+    BoxCornerColours(params, corners);
+    auto place = [&](float s, float t, TVertex& v) { PlaceProjected(camera, plane.At(s * size.x, t * size.y), v); };
+    if (params.edgeFlags & (efLeft | efTop | efRight | efBottom)) {
+        // The ring takes the sides' mean length on the screen: one pixel wide
+        // on average, a little wider on the near side. A box reaching behind
+        // the viewer has no screen length and gets no ring.
+        TVertex p[4];
+        place(0, 0, p[0]), place(1, 0, p[1]), place(1, 1, p[2]), place(0, 1, p[3]);
+        float lengthX = 0, lengthY = 0;
+        constexpr float kNear = 1.0f / 1024.0f;
+        if (p[0].w > kNear && p[1].w > kNear && p[2].w > kNear && p[3].w > kNear) {
+            auto distance = [](const TVertex& a, const TVertex& b) {
+                return std::hypot(a.x / a.w - b.x / b.w, a.y / a.w - b.y / b.w);
+            };
+            lengthX = (distance(p[0], p[1]) + distance(p[3], p[2])) / 2;
+            lengthY = (distance(p[0], p[3]) + distance(p[1], p[2])) / 2;
+        }
+        if (!m_antialiaser) m_antialiaser = std::make_unique<TBoxAntialiaser>(m_screen);
+        m_antialiaser->DrawBoxPlaced(lengthX, lengthY, params.edgeFlags, corners, place);
+        return;
+    }
+    TVertex quad[4];
+    const float s[4] = {0, 1, 1, 0}, t[4] = {0, 0, 1, 1};
+    for (int32_t i = 0; i < 4; ++i) {
+        place(s[i], t[i], quad[i]);
+        quad[i].colour = corners[i];
+    }
+    m_screen.DrawQuad(TDrawState(), quad);
 }
 
 void T3DDrawer::DrawBox(TPointF position, TPointF size, const TBoxParams& params, TPointF axisX, TPointF axisY) {
@@ -500,12 +575,7 @@ void T3DDrawer::DrawMaskedImage(TDrawPicture& picture, TPointF position, const T
     if (texture->LoadAll() != TDxResult::Ok) return;
     const int32_t level = std::clamp(params.level, 0, 30);
     const float factor = float(1 << level);
-    const ql::TRect whole{0, 0, texture->View()->Width(), texture->View()->Height()};
-    ql::TRect source = params.source.IsEmpty()
-                           ? whole
-                           : ql::IntersectRect({params.source.left >> level, params.source.top >> level,
-                                                params.source.right >> level, params.source.bottom >> level},
-                                               whole);
+    const ql::TRect source = ViewSource(*texture, params);
     if (source.IsEmpty()) return;
     const TPointF origin = Offset(position), ax = Scale(axisX, factor), ay = Scale(axisY, factor);
     // The mask's used part (its wanted size) spans the source rectangle.

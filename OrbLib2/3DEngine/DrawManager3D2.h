@@ -90,6 +90,13 @@ public:
     void DrawFrameBorder(TPointF position, TPointF size, float thickness, const TBoxParams& params, TPointF axisX,
                          TPointF axisY, bool antialias) override;
     void DrawRect(TPointF corner1, TPointF corner2, uint32_t colour) override;
+    // True perspective: tile corners become homogeneous vertices and the
+    // device interpolates texels perspective-correct and cuts away what lies
+    // behind the viewer. Flat planes draw exactly as DrawImage and DrawBox.
+    void DrawImage3D(TDrawPicture& picture, const TImageDrawParams& params, const TScenePlane& plane,
+                     const TCamera3D& camera) override;
+    void DrawBox3D(TPointF size, const TBoxParams& params, const TScenePlane& plane,
+                   const TCamera3D& camera) override;
     bool BeginPostEffect() override;
     void EndPostEffect(uint8_t strength, int32_t percent) override;
     bool CaptureFrame(ql::TBitmap& bitmap) override;
@@ -139,6 +146,10 @@ private:
     void CopyTexels(TCustomTexture& source, const ql::TRect& from, TCustomTexture& target, ql::TPoint to);
     void ExtendEdges(TRenderTargetTexture& target, int32_t width, int32_t height);
     TMultiTexture6* PictureTexture(TDrawPicture& picture, const TImageDrawParams& params);
+    // The part of the texture's view that params asks for (empty: nothing to draw).
+    static ql::TRect ViewSource(const TMultiTexture6& texture, const TImageDrawParams& params);
+    // The vertex position of a scene point, the drawing offset included.
+    void PlaceProjected(const TCamera3D& camera, const TPoint3F& point, TVertex& vertex) const;
     // Draws a texture's [0, width) x [0, height) texels at target rect with the viewport off.
     void DrawTextureRect(const TDrawState& state, const ql::TRect& rect, int32_t width, int32_t height,
                          int32_t texWidth, int32_t texHeight);

@@ -3,6 +3,14 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstring>
+#include <functional>
+#include <numbers>
+#include <vector>
+
+#include "OrbLib2/3DBasics/qlSoftDevice.h"
+#include "OrbLib2/3DEngine/DrawManager3D2.h"
+#include "QlLib/Graphics/qlPixelFormats.h"
 
 namespace orb {
 namespace {
@@ -96,6 +104,200 @@ TEST(Shadow, Offset_ScreenOrObjectAxes) {
     const ql::TPointF t = turned.Offset({0, 100}, {-100, 0}, 10, 0);  // object turned a quarter
     EXPECT_NEAR(t.x, 0, 1e-4);
     EXPECT_NEAR(t.y, 20, 1e-4);
+}
+
+// ---- Drawing through the draw manager ----
+
+constexpr int32_t kDrawWidth = 200, kDrawHeight = 150;
+
+class TShadowScene : public TDrawScene {
+public:
+    explicit TShadowScene(std::function<void(TDeviceDrawer&)> draw) : m_draw(std::move(draw)) {}
+    void Draw(TDeviceDrawer& drawer) override { m_draw(drawer); }
+
+private:
+    std::function<void(TDeviceDrawer&)> m_draw;
+};
+
+// A red shadow of a plain rectangle, nearly unblurred (blur 0).
+TShadowPicture RedShadow(int32_t width, int32_t height, int32_t margin) {
+    TShadowParams p;
+    p.ObjectRect = {0, 0, width, height};
+    p.MarginX = p.MarginY = margin;
+    p.Colour = 0xFF0000;
+    return TShadowGenerator().Generate(p, nullptr);
+}
+
+struct TShadowRig {
+    TSoftDevice device{{kDrawWidth, kDrawHeight}};
+    T3DDrawer drawer{device};
+    TShadowRig() {
+        drawer.Init({kDrawWidth, kDrawHeight, false});
+        drawer.SetCaptureMode(true);
+    }
+
+    // The frame's red channel.
+    std::vector<uint8_t> Draw(const std::function<void(TDeviceDrawer&)>& draw) {
+        TShadowScene scene([&](TDeviceDrawer& d) {
+            d.Clear(0xFF000000u, false);
+            draw(d);
+        });
+        EXPECT_TRUE(drawer.DrawScene(scene));
+        ql::TDirectBitmap bitmap(kDrawWidth, kDrawHeight, ql::PfARGB32());
+        EXPECT_TRUE(drawer.CaptureFrame(bitmap));
+        std::vector<uint8_t> red;
+        for (int32_t y = 0; y < kDrawHeight; ++y)
+            for (int32_t x = 0; x < kDrawWidth; ++x) red.push_back(bitmap.Row(y)[x * 4 + 2]);
+        return red;
+    }
+};
+
+// The red-weighted middle of a frame, in pixel-centre coordinates.
+ql::TPointF Middle(const std::vector<uint8_t>& red) {
+    double sum = 0, sx = 0, sy = 0;
+    for (int32_t y = 0; y < kDrawHeight; ++y)
+        for (int32_t x = 0; x < kDrawWidth; ++x) {
+            const double r = red[size_t(y) * kDrawWidth + x];
+            sum += r, sx += r * (x + 0.5), sy += r * (y + 0.5);
+        }
+    EXPECT_GT(sum, 0);
+    return sum > 0 ? ql::TPointF{float(sx / sum), float(sy / sum)} : ql::TPointF{};
+}
+
+// The red-weighted middle in the plane's local coordinates: every pixel
+// centre taken back onto the plane, weighted by the plane area it shows
+// (which grows with the cube of the depth factor w).
+ql::TPointF MiddleOnPlane(const std::vector<uint8_t>& red, const TScenePlane& plane, const TCamera3D& c) {
+    const TPoint3F o = plane.origin, a = plane.axisX, b = plane.axisY;
+    double sum = 0, su = 0, sv = 0;
+    for (int32_t y = 0; y < kDrawHeight; ++y)
+        for (int32_t x = 0; x < kDrawWidth; ++x) {
+            const double r = red[size_t(y) * kDrawWidth + x];
+            if (r == 0) continue;
+            const double px = x + 0.5, py = y + 0.5;
+            // Seen at (px, py): cz (P - p) + Pz (p - c) = 0 in x and in y.
+            const double a1 = c.z * a.x + a.z * (px - c.x), b1 = c.z * b.x + b.z * (px - c.x);
+            const double r1 = -(c.z * (o.x - px) + o.z * (px - c.x));
+            const double a2 = c.z * a.y + a.z * (py - c.y), b2 = c.z * b.y + b.z * (py - c.y);
+            const double r2 = -(c.z * (o.y - py) + o.z * (py - c.y));
+            const double det = a1 * b2 - a2 * b1;
+            const double u = (r1 * b2 - r2 * b1) / det, v = (a1 * r2 - a2 * r1) / det;
+            const double w = 1 - (o.z + u * a.z + v * b.z) / c.z;
+            const double weight = r * w * w * w;
+            sum += weight, su += weight * u, sv += weight * v;
+        }
+    EXPECT_GT(sum, 0);
+    return sum > 0 ? ql::TPointF{float(su / sum), float(sv / sum)} : ql::TPointF{};
+}
+
+// The distance that makes the offset d pixels long for a w x h object.
+float DistanceFor(float d, float w, float h) { return d * 100 / std::sqrt(w * h); }
+
+TEST(ShadowDrawing, Flat_MarginsSpreadEquallyAndOffsetFollowsTheAngle) {
+    TShadowRig rig;
+    TShadow shadow(RedShadow(40, 30, 10), false, 1, false);
+    ASSERT_EQ(shadow.BitmapSize().x, 40 + 20 + 6);  // the blur's own margin of 3 on each side
+    const auto plain = rig.Draw([&](TDeviceDrawer& d) {
+        shadow.Draw(d, {{50, 40}, {0, 0}}, 255, 0, 0, {1, 0}, {0, 1}, {0, 0});
+    });
+    // The object spans 50..90 x 40..70: its middle is the shadow's.
+    ql::TPointF m = Middle(plain);
+    EXPECT_NEAR(m.x, 70, 0.25);
+    EXPECT_NEAR(m.y, 55, 0.25);
+    EXPECT_EQ(plain[size_t(55) * kDrawWidth + 70], 255);
+    EXPECT_EQ(plain[size_t(55) * kDrawWidth + 40], 0);
+    // Six pixels at 90 degrees: straight down the screen.
+    const auto moved = rig.Draw([&](TDeviceDrawer& d) {
+        shadow.Draw(d, {{50, 40}, {0, 0}}, 255, 90, DistanceFor(6, 40, 30), {1, 0}, {0, 1}, {0, 0});
+    });
+    m = Middle(moved);
+    EXPECT_NEAR(m.x, 70, 0.25);
+    EXPECT_NEAR(m.y, 61, 0.25);
+    shadow.Release(rig.drawer);
+}
+
+TEST(ShadowDrawing, HalvedShadow_IsEnlargedBackOntoTheObjectAsDrawn) {
+    TShadowRig rig;
+    TShadow shadow(RedShadow(1200, 900, 50), false, 1, false);
+    ASSERT_EQ(shadow.Picture().Halvings, 1);
+    shadow.Prepare(rig.drawer);
+    // Drawn at a tenth: 120 x 90 at (40, 30), shadow 5 pixels to the right.
+    const auto frame = rig.Draw([&](TDeviceDrawer& d) {
+        shadow.Draw(d, {{40, 30}, {1200, 900}}, 255, 0, DistanceFor(50, 1200, 900), {0.1f, 0}, {0, 0.1f}, {0, 0});
+    });
+    const ql::TPointF m = Middle(frame);
+    EXPECT_NEAR(m.x, 105, 0.3);
+    EXPECT_NEAR(m.y, 75, 0.3);
+    // The 50-pixel margins shrink to 5: no shadow beyond them (and the blur's few pixels).
+    EXPECT_EQ(frame[size_t(75) * kDrawWidth + 45 + 120 + 5 + 3], 0);
+    EXPECT_EQ(frame[size_t(75) * kDrawWidth + 46], 255);
+    shadow.Release(rig.drawer);
+}
+
+TEST(ShadowDrawing, ThreeDFlag_OffsetRunsAlongTheObjectsAxes) {
+    TShadowRig rig;
+    // The object turned a quarter clockwise: its x axis points down the screen.
+    TShadow flat(RedShadow(40, 30, 10), false, 1, false), turned(RedShadow(40, 30, 10), false, 1, true);
+    const float distance = DistanceFor(8, 40, 30);
+    ql::TPointF a = Middle(rig.Draw([&](TDeviceDrawer& d) {
+        flat.Draw(d, {{120, 40}, {0, 0}}, 255, 0, distance, {0, 1}, {-1, 0}, {0, 0});
+    }));
+    ql::TPointF b = Middle(rig.Draw([&](TDeviceDrawer& d) {
+        turned.Draw(d, {{120, 40}, {0, 0}}, 255, 0, distance, {0, 1}, {-1, 0}, {0, 0});
+    }));
+    // The object's middle is at (120 - 15, 40 + 20).
+    EXPECT_NEAR(a.x, 105 + 8, 0.25);
+    EXPECT_NEAR(a.y, 60, 0.25);
+    EXPECT_NEAR(b.x, 105, 0.25);
+    EXPECT_NEAR(b.y, 60 + 8, 0.25);
+    flat.Release(rig.drawer);
+    turned.Release(rig.drawer);
+}
+
+TEST(ShadowDrawing, ZeroOpacityOrNoPicture_DrawsNothing) {
+    TShadowRig rig;
+    TShadow shadow(RedShadow(40, 30, 10), false, 1, false), empty(TShadowPicture{}, false, 1, false);
+    const auto frame = rig.Draw([&](TDeviceDrawer& d) {
+        shadow.Draw(d, {{50, 40}, {0, 0}}, 0, 0, 0, {1, 0}, {0, 1}, {0, 0});
+        empty.Draw(d, {{50, 40}, {0, 0}}, 255, 0, 0, {1, 0}, {0, 1}, {0, 0});
+        empty.Draw3D(d, {40, 30}, 255, 0, 0, TScenePlane{{50, 40, 0}, {1, 0, 0}, {0, 1, 0}}, {100, 75, -300});
+    });
+    EXPECT_EQ(frame, std::vector<uint8_t>(frame.size(), 0));
+    shadow.Release(rig.drawer);
+}
+
+TEST(ShadowDrawing, OnScenePlanes_FlatMatchesFlatDrawingAndTiltedFollowsThePlane) {
+    TShadowRig rig;
+    const TCamera3D camera{100, 75, -300};
+    TShadow screen(RedShadow(40, 30, 10), false, 1, false), own(RedShadow(40, 30, 10), false, 1, true);
+    const float distance = DistanceFor(6, 40, 30);
+    const auto flat = rig.Draw([&](TDeviceDrawer& d) {
+        screen.Draw(d, {{50, 40}, {0, 0}}, 255, 0, distance, {1, 0}, {0, 1}, {0, 0});
+    });
+    const auto onPlane = rig.Draw([&](TDeviceDrawer& d) {
+        screen.Draw3D(d, {0, 0}, 255, 0, distance, {{50, 40, 0}, {1, 0, 0}, {0, 1, 0}}, camera);
+    });
+    const ql::TPointF a = Middle(flat), b = Middle(onPlane);
+    EXPECT_NEAR(a.x, b.x, 0.05);
+    EXPECT_NEAR(a.y, b.y, 0.05);
+    // Turned 50 degrees about the vertical through its left edge: the 3D
+    // offset moves the shadow along the plane, 6 object pixels deeper.
+    const float angle = 50 * std::numbers::pi_v<float> / 180;
+    const TScenePlane plane{{50, 40, 0}, {std::cos(angle), 0, std::sin(angle)}, {0, 1, 0}};
+    // Read back onto the plane, the shadow's middle is the object's,
+    // 6 pixels along the plane's x axis.
+    const ql::TPointF c = MiddleOnPlane(rig.Draw([&](TDeviceDrawer& d) {
+        own.Draw3D(d, {40, 30}, 255, 0, distance, plane, camera);
+    }), plane, camera);
+    EXPECT_NEAR(c.x, 20 + 6, 0.15);
+    EXPECT_NEAR(c.y, 15, 0.15);
+    const ql::TPointF still = MiddleOnPlane(rig.Draw([&](TDeviceDrawer& d) {
+        own.Draw3D(d, {40, 30}, 255, 0, 0, plane, camera);
+    }), plane, camera);
+    EXPECT_NEAR(still.x, 20, 0.15);
+    EXPECT_NEAR(still.y, 15, 0.15);
+    screen.Release(rig.drawer);
+    own.Release(rig.drawer);
 }
 
 }  // namespace

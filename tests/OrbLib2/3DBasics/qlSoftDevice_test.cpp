@@ -458,6 +458,108 @@ TEST(SoftDevice, RenderTargetUploadedOpaqueThenDrawnTranslucent_StillBlends) {
     EXPECT_EQ(PixelAt(device, 4, 4), 0xFF0000FFu);
 }
 
+// Clears are written lazily and only where pixels changed; whatever order
+// of clears, scissors, draws, target switches, samplings and uploads, every
+// read sees what writing each clear at once would have left.
+TEST(SoftDevice, LazyClears_LeaveTheSamePixelsAsImmediateOnes) {
+    constexpr int32_t kW = 64, kH = 48, kTex = 64;
+    for (int32_t threads : {1, 2}) {
+        TSoftDevice device({kW, kH, threads});
+        TTextureHandle texture = 0;
+        ASSERT_EQ(device.CreateTexture({kTex, kTex, 1, TTexelFormat::A8R8G8B8, TTextureUsage::RenderTarget}, texture),
+                  TDxResult::Ok);
+        // The model: both surfaces as they must be.
+        std::vector<uint32_t> model[2] = {std::vector<uint32_t>(size_t(kW) * kH, 0),
+                                          std::vector<uint32_t>(size_t(kTex) * kTex, 0)};
+        const int32_t widths[2] = {kW, kTex}, heights[2] = {kH, kTex};
+        int32_t current = 0;
+        ql::TRect scissor;
+        const uint32_t palette[4] = {0xFF000000u, 0xFF336699u, 0xFFFFFFFFu, 0x00000000u};
+        std::mt19937 random(7);
+        auto pick = [&](int32_t n) { return int32_t(random() % uint32_t(n)); };
+        auto randomRect = [&](int32_t w, int32_t h) {
+            const int32_t l = pick(w), t = pick(h);
+            return ql::TRect{l, t, l + 1 + pick(w - l), t + 1 + pick(h - t)};
+        };
+        auto fill = [&](const ql::TRect& rect, uint32_t colour) {
+            ql::TRect r = ql::IntersectRect(rect, {0, 0, widths[current], heights[current]});
+            if (!scissor.IsEmpty()) r = ql::IntersectRect(r, scissor);
+            for (int32_t y = r.top; y < r.bottom; ++y)
+                for (int32_t x = r.left; x < r.right; ++x) model[current][size_t(y) * widths[current] + x] = colour;
+        };
+        for (int32_t step = 0; step < 400; ++step) {
+            const int32_t w = widths[current], h = heights[current];
+            switch (pick(7)) {
+                case 0:
+                    current = pick(2);
+                    ASSERT_EQ(device.SetRenderTarget(current ? texture : 0), TDxResult::Ok);
+                    scissor = {};
+                    device.SetScissor(scissor);
+                    break;
+                case 1:
+                    scissor = pick(2) ? ql::TRect{} : randomRect(w, h);
+                    device.SetScissor(scissor);
+                    break;
+                case 2:
+                case 3: {
+                    const uint32_t colour = palette[pick(4)];
+                    ASSERT_EQ(device.Clear(colour), TDxResult::Ok);
+                    fill({0, 0, w, h}, colour);
+                    break;
+                }
+                case 4: {
+                    const ql::TRect r = randomRect(w, h);
+                    const uint32_t colour = palette[pick(3)];
+                    TDrawState state;
+                    state.blend = TBlendMode::Replace;
+                    const auto quad = Quad(float(r.left), float(r.top), float(r.right), float(r.bottom), colour);
+                    ASSERT_EQ(device.DrawTriangles(state, quad), TDxResult::Ok);
+                    fill(r, colour);
+                    break;
+                }
+                case 5:
+                    if (current == 0) {
+                        // The texture copied one texel per pixel onto the back buffer.
+                        TDrawState state;
+                        state.pipeline = TPipeline::Texture;
+                        state.blend = TBlendMode::Replace;
+                        state.filter = TFilter::Point;
+                        state.textures[0] = texture;
+                        TVertex tl{0, 0, 0, 1, 0xFFFFFFFFu, 0, 0}, tr{kW, 0, 0, 1, 0xFFFFFFFFu, 1, 0};
+                        TVertex br{kW, kH, 0, 1, 0xFFFFFFFFu, 1, float(kH) / kTex};
+                        TVertex bl{0, kH, 0, 1, 0xFFFFFFFFu, 0, float(kH) / kTex};
+                        const std::vector<TVertex> quad = {tl, tr, br, tl, br, bl};
+                        ASSERT_EQ(device.DrawTriangles(state, quad), TDxResult::Ok);
+                        ql::TRect r{0, 0, kW, kH};
+                        if (!scissor.IsEmpty()) r = ql::IntersectRect(r, scissor);
+                        for (int32_t y = r.top; y < r.bottom; ++y)
+                            for (int32_t x = r.left; x < r.right; ++x)
+                                model[0][size_t(y) * kW + x] = model[1][size_t(y) * kTex + x];
+                    } else if (pick(4) == 0) {
+                        ql::TDirectBitmap pixels(kTex, kTex, ql::PfARGB32());
+                        const uint32_t colour = palette[pick(3)];
+                        pixels.FillRect(pixels.Bounds(), colour);
+                        ASSERT_EQ(device.UploadLevel(texture, 0, pixels), TDxResult::Ok);
+                        std::fill(model[1].begin(), model[1].end(), colour);
+                    }
+                    break;
+                default: {
+                    const ql::TRect r = randomRect(w, h);
+                    ql::TDirectBitmap pixels(r.Width(), r.Height(), ql::PfARGB32());
+                    ASSERT_EQ(device.ReadPixels(r, pixels), TDxResult::Ok);
+                    for (int32_t y = r.top; y < r.bottom; ++y)
+                        for (int32_t x = r.left; x < r.right; ++x) {
+                            uint32_t c;
+                            std::memcpy(&c, pixels.Row(y - r.top) + size_t(x - r.left) * 4, 4);
+                            ASSERT_EQ(c, model[current][size_t(y) * w + x])
+                                << "step " << step << " at " << x << ", " << y << " threads " << threads;
+                        }
+                }
+            }
+        }
+    }
+}
+
 TEST(RenderDevice, CapsAndShaderLevel) {
     TDeviceCaps caps;
     caps.maxTexWidth = 2048;

@@ -28,12 +28,14 @@ void CompareTexSpans(ql::TSimdLevel level) {
             span.width = w;
             span.height = h;
             span.count = int32_t(random() % 45);
+            if (random() % 8 == 0) span.count += 200;
             const int64_t one = int64_t(1) << 32;
-            const int32_t kind = int32_t(random() % 4);
+            // 0: one texel per pixel; 1: along a texture row, scaled; else any.
+            const int32_t kind = int32_t(random() % 5);
             span.u = int64_t(random() % uint32_t(w + 8) * 4) * (one / 4) - 4 * one + (random() % 4 == 0 ? 0 : int64_t(random()));
             span.v = int64_t(random() % uint32_t(h + 8) * 4) * (one / 4) - 4 * one + (kind == 0 ? 0 : int64_t(random()));
             span.du = kind == 0 ? one : int64_t(random() % (3 * one)) - one;
-            span.dv = kind == 0 ? 0 : int64_t(random() % one) - one / 2;
+            span.dv = kind <= 1 ? 0 : int64_t(random() % one) - one / 2;
             const uint32_t f = random();
             for (int32_t c = 0; c < 4; ++c) span.factor[c] = f & (1 << c) ? 256 : uint16_t(random() % 257);
             span.bilinear = random() % 3 != 0;
