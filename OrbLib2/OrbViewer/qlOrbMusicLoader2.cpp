@@ -5,6 +5,13 @@
 
 namespace orb {
 
+TOrbChannel::~TOrbChannel() {
+    if (!Output) return;
+    ql::GlobalLog().WriteLine("+++++++++++++++++++ Destroy Channel " + ql::ToUtf8(Name.substr(0, 96)) + " Time " +
+                              std::to_string(int64_t(ql::PreciseTickMs())));
+    Output.reset();
+}
+
 TMusicLoader::TMusicLoader(ql::TMusicPlayer* device, ql::TThreadEventList* player)
     : m_device(device), m_player(player) {}
 

@@ -20,6 +20,7 @@ class TOrbChannel : public ql::TRefObj {
 public:
     TOrbChannel(int32_t itemId, std::u16string name, double offset, double startTime, double endTime)
         : ItemId(itemId), Name(std::move(name)), Offset(offset), StartTime(startTime), EndTime(endTime) {}
+    ~TOrbChannel() override;
 
     const int32_t ItemId;
     const std::u16string Name;

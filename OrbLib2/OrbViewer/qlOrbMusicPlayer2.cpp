@@ -1,6 +1,7 @@
 #include "OrbLib2/OrbViewer/qlOrbMusicPlayer2.h"
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <cmath>
 #include <thread>
@@ -24,6 +25,14 @@ namespace {
 constexpr int64_t kMaxRepetitionsPerSchedule = 16;
 constexpr int64_t kMaxSlidesPerSchedule = 4096;
 constexpr int32_t kMaxPreloadsPerUpdate = 256;
+constexpr size_t kMaxChannelsPerSequence = 64;
+// Show times beyond this are taken as this: no show plays for 30 000 years.
+constexpr double kMaxShowTime = 1e15;
+
+double ClampTime(double ms) { return std::clamp(ms, 0.0, kMaxShowTime); }
+
+// The one player whose callbacks the process-wide stream broker holds.
+std::atomic<const void*> g_brokerOwner{nullptr};
 // A comment ends this much before its end time, so that its fade-out is heard
 // inside its slide.
 constexpr double kCommentEndMarginMs = 10;
@@ -146,8 +155,15 @@ TPlaySequence::TPlaySequence(TOrbMusicPlayer& player, const TPlayList& list, dou
 void TPlaySequence::Preload(double listTime) {
     const int64_t n = m_list.Count();
     const double base = m_start - m_offset;
+    if (n > 0 && m_list.Repeats()) {
+        // Repetitions that have passed as a whole are skipped, not walked.
+        const double passed = std::floor(listTime / m_list.TotalLength());
+        if (passed > 0 && passed < double(INT64_MAX / n - 1)) m_next = std::max(m_next, int64_t(passed) * n);
+    }
     for (int32_t made = 0; made < kMaxPreloadsPerUpdate; ++made) {
         if (n == 0 || (!m_list.Repeats() && m_next >= n)) return;
+        // A list of very short entries would open a decoder for each.
+        if (m_channels.size() >= kMaxChannelsPerSequence) return;
         const TPlayEntry entry = m_list.EntryAt(m_next);
         if (entry.Start >= listTime + TOrbMusicPlayer::kLookAheadMs) return;
         ++m_next;
@@ -252,6 +268,7 @@ void TOrbMusicPlayer::OpenDevice() {
     // player for the bytes of a name.
     auto open = [this](const std::u16string& name) { return OpenStream(name); };
     ql::TStreamWrapperClass::Instance().SetCallbacks(open, nullptr);
+    g_brokerOwner.store(this);
     if (m_options.Deterministic)
         m_device = std::make_unique<ql::TMusicPlayerClass>(std::make_unique<ql::TOfflineSoundOutput>(), factory);
     else
@@ -307,7 +324,10 @@ void TOrbMusicPlayer::Close() {
         if (m_device && !m_options.Deterministic) std::this_thread::sleep_for(std::chrono::milliseconds(15));
         m_device.reset();
     });
-    ql::TStreamWrapperClass::Instance().SetCallbacks(nullptr, nullptr);
+    // A player opened after this one keeps its callbacks.
+    const void* self = this;
+    if (g_brokerOwner.compare_exchange_strong(self, nullptr))
+        ql::TStreamWrapperClass::Instance().SetCallbacks(nullptr, nullptr);
 }
 
 // ---- requests from the engine ----
@@ -396,8 +416,9 @@ void TOrbMusicPlayer::SetRunning(bool running) {
 
 void TOrbMusicPlayer::HandleSeek(double time, double barrier) {
     Log().WriteLine("Set Time " + Ms(time));
-    if (barrier >= 0) m_barrier.store(barrier);
-    if (time < 0) return;
+    if (barrier >= 0) m_barrier.store(std::min(barrier, kInitialBarrier));
+    if (!(time >= 0)) return;
+    time = ClampTime(time);
     {
         std::lock_guard<std::mutex> lock(m_clockLock);
         m_running = false;
@@ -426,6 +447,8 @@ void TOrbMusicPlayer::AddSequence(const TPlayList& list, double start, double fr
 }
 
 void TOrbMusicPlayer::Schedule(double from, double to, bool first) {
+    from = ClampTime(from);
+    to = ClampTime(to);
     if (!(from <= to)) return;
     const TOrbMusicSource& music = *m_music;
     const double showLength = m_source.TotalTime();

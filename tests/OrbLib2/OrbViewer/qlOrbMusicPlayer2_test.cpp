@@ -1,6 +1,7 @@
 #include "OrbLib2/OrbViewer/qlOrbMusicPlayer2.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <chrono>
 #include <cmath>
@@ -300,6 +301,48 @@ TEST_F(MusicPlayer, MissingFile_CountsAsLoadedAndPlaysNothing) {
     EXPECT_TRUE(player.Ready());
     player.Run(true);
     EXPECT_EQ(At(Play(500), 200), 0);
+}
+
+TEST_F(MusicPlayer, FifoAsMusic_IsRefusedWithoutHanging) {
+    ASSERT_EQ(::mkfifo(m_folder.File("pipe.wav").c_str(), 0600), 0);
+    TOrbMusicPlayer& player = Open("[Main]\nopt_slidescount=1\nopt_synchpos1=4000\nopt_usemusic=1\nopt_syncmode=1\n"
+                                   "opt_music_count=1\nopt_music1=" + m_folder.File("pipe.wav") +
+                                   "\nopt_lengthlist1=1000\n");
+    player.Seek(0);
+    Play(10);
+    EXPECT_TRUE(player.Ready());
+}
+
+TEST_F(MusicPlayer, FreeRunningMusic_GoesOnWhileTheShowClockStopsAndAcrossSeeks) {
+    std::string show = Show("", true);
+    show.replace(show.find("opt_syncmode=1"), 14, "opt_syncmode=0");
+    TOrbMusicPlayer& player = Open(show);
+    player.Run(true);
+    Play(200);
+    player.Run(false);
+    const std::vector<int16_t> stopped = Play(300);
+    EXPECT_NEAR(At(stopped, 100), 300, 12);
+    EXPECT_NEAR(player.Position(), 200, 5);
+    player.Seek(3000);
+    const std::vector<int16_t> sought = Play(100);
+    EXPECT_NEAR(At(sought, 50), 550, 12);
+    EXPECT_EQ(player.Position(), 3000);
+}
+
+TEST_F(MusicPlayer, FarSeeks_StayBoundedAndPlayTheRightRepetition) {
+    std::string show = Show("", true);
+    show.replace(show.find("opt_repeat=stop"), 15, "opt_repeat=repeat");
+    TOrbMusicPlayer& player = Open(show);
+    player.Seek(1e300);
+    Play(10);
+    EXPECT_LE(player.Position(), 1e15);
+    // 12000 ms per show cycle: 12000 * 1000 + 500 is 500 ms into cycle 1000.
+    player.Seek(12000.0 * 1000 + 500);
+    Play(10);
+    player.Run(true);
+    const std::vector<int16_t> pcm = Play(100);
+    EXPECT_NEAR(At(pcm, 50), 550, 12);
+    EXPECT_LE(player.ItemCount(), 8u);
 }
 
 TEST_F(MusicPlayer, Threads_SeekRunAndCloseOnTheNullOutput) {
