@@ -308,6 +308,9 @@ void TOrbMusicPlayer::Close() {
         if (m_loader) m_loader->Stop();
     });
     m_closing = true;
+    // Channels the loader handed back but the player never took go now,
+    // while the device they belong to still exists.
+    guarded("events", [&] { Events().Close(); });
     guarded("items", [&] {
         m_currentSequence = nullptr;
         m_currentComment = nullptr;
