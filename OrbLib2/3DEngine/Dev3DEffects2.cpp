@@ -311,8 +311,10 @@ void TOverturnEffect::DrawEffect(TEffectTarget& target) {
 void TTwoSlidesEffect::DrawSlide(TEffectTarget& target, bool newSlide) {
     const ql::TRect& r = m_filterRect;
     const double w = r.Width(), h = r.Height(), p = Progress();
-    const double depthFactor = m_params.SwapDepth > 0 ? std::min(double(m_params.SwapDepth), 4.0) : 1.0;
-    const double widthFactor = m_params.SwapWidth > 0 ? std::min(double(m_params.SwapWidth), 2.0) : 0.6;
+    // At depth 4 and width 1 the two pictures stand side by side half-way,
+    // clear of each other (the drawing order changes there) and both seen whole.
+    const double depthFactor = (m_params.SwapDepth > 0 ? std::min(double(m_params.SwapDepth), 16.0) : 4.0) * 1.4;
+    const double widthFactor = (m_params.SwapWidth > 0 ? std::min(double(m_params.SwapWidth), 3.0) : 1.0) * 0.55;
     const double maxAngle = std::isfinite(m_params.SwapMaxAngle) ? std::clamp(double(m_params.SwapMaxAngle), -1.4, 1.4)
                                                                  : 0.0;
     const double e = std::sin(kPi * p);

@@ -131,10 +131,11 @@ private:
 };
 
 // The swap: the two pictures pass each other like cards shuffled. Design:
-// with e = sin(pi p), the old picture moves aside by SwapWidth x width x e
-// (type 1 left, 2 right, 3 up, 4 down), back to depth SwapDepth x width x p,
+// with e = sin(pi p) and S the larger side, the old picture moves aside by
+// 0.55 x SwapWidth x S x e (type 1 left, 2 right, 3 up, 4 down), back to depth
+// 1.4 x SwapDepth x S x p,
 // and turns about its own centre line by SwapMaxAngle x e; the new picture
-// does the mirror of it from depth SwapDepth x width x (1 - p). At p = 0 the
+// does the mirror of it from depth 1.4 x SwapDepth x S x (1 - p). At p = 0 the
 // old picture lies in place in front of the new, at p = 1 the new one.
 class TTwoSlidesEffect : public TDrawFilter {
 public:
