@@ -146,8 +146,13 @@ double TBroomEffect::Position() const {
     return m_broom->P0() + (m_broom->P1() - m_broom->P0()) * q;
 }
 
+void TBroomEffect::Start(const ql::TRect& filterRect, float softEdge, float duration) {
+    TDrawFilter::Start(filterRect, softEdge, duration);
+    m_broom = std::make_unique<TBroom>(m_filterRect, m_direction, m_softEdge, m_params.BroomOffset);
+}
+
 void TBroomEffect::DrawEffect(TEffectTarget& target) {
-    if (!m_broom) m_broom = std::make_unique<TBroom>(m_filterRect, m_direction, m_softEdge, m_params.BroomOffset);
+    if (!m_broom) return;
     TMultiTile& sink = target.Sink();
     sink.Begin();
     m_broom->Emit(sink, Position());

@@ -69,6 +69,8 @@ private:
 class TBroomEffect : public TDrawFilter {
 public:
     explicit TBroomEffect(int32_t direction) : m_direction(direction) {}
+    // Builds the broom for the rectangle (once: the rectangle stays).
+    void Start(const ql::TRect& filterRect, float softEdge, float duration) override;
     void DrawEffect(TEffectTarget& target) override;
     double Position() const;
 
