@@ -4,6 +4,7 @@
 
 #include <cmath>
 #include <cstdio>
+#include <functional>
 #include <limits>
 #include <numbers>
 
@@ -97,7 +98,7 @@ TEST(Factory, ParameterCopy_CarriesPixelsAndRadians) {
 
 class TCustomProbe : public TSlideEffFilter {
 public:
-    void DrawTargets(TEffectTarget& target, TCustomTexture* first, TCustomTexture* second) override {
+    void DrawTargets(TDeviceDrawer&, TEffectTarget& target, TCustomTexture* first, TCustomTexture* second) override {
         firstSeen = first;
         secondSeen = second;
         progressSeen = m_progress;
@@ -111,6 +112,10 @@ public:
                 {float(r.right), float(r.bottom), 255}, {float(r.left), float(r.bottom), 255});
         sink.End();
     }
+    void Finish() override {
+        if (onFinish) onFinish();
+    }
+    std::function<void()> onFinish;
     TCustomTexture* firstSeen = nullptr;
     TCustomTexture* secondSeen = nullptr;
     double progressSeen = -1;
@@ -164,6 +169,12 @@ TEST(CustomClass, Drawer_HandsTheEffectBothRenderedSlidesAndTheProgress) {
     rig.TransitionFrame(filter, 400);
     EXPECT_EQ(filter.EffectObject(), first);
     EXPECT_EQ(probe->draws, 2);
+    // At the end it is finished and dropped.
+    bool finished = false;
+    probe->onFinish = [&] { finished = true; };
+    rig.TransitionFrame(filter, 1000);
+    EXPECT_TRUE(finished);
+    EXPECT_EQ(filter.EffectObject(), nullptr);
 }
 
 struct TEffectCase {
