@@ -85,15 +85,35 @@ TEST(Factory, ParameterCopy_CarriesPixelsAndRadians) {
     params.RollDiameter = 0.1f;
     params.BroomOffset = 0.5f;
     params.Smoothline = 0.053f;  // 10.6 pixels on 200: rounded
-    params.SwapMaxAngle = 90;
+    params.SwapMaxAngle = 45;
     auto effect = Make(11, 1, params);
     EXPECT_FLOAT_EQ(effect->Params().RollDiameter, 20);
     EXPECT_FLOAT_EQ(effect->Params().BroomOffset, 75);
-    EXPECT_FLOAT_EQ(effect->Params().SwapMaxAngle, float(std::numbers::pi / 2));
+    EXPECT_FLOAT_EQ(effect->Params().SwapMaxAngle, float(std::numbers::pi / 4));
     EXPECT_FLOAT_EQ(effect->SoftEdge(), 11);
     EXPECT_FLOAT_EQ(effect->Duration(), 1000);
     params.Smoothline = std::numeric_limits<float>::quiet_NaN();
     EXPECT_FLOAT_EQ(Make(4, 2, params)->SoftEdge(), 0);
+}
+
+TEST(Factory, WildRecordValues_AreBoundedAndStillDraw) {
+    TEffectParams params;
+    params.CenterX = std::numeric_limits<int32_t>::max();
+    params.CenterY = std::numeric_limits<int32_t>::min();
+    params.BroomOffset = std::numeric_limits<float>::infinity();
+    params.Smoothline = 1e30f;
+    params.FlipCurving = -1e30f;
+    params.SwapDepth = std::numeric_limits<float>::quiet_NaN();
+    auto circle = Make(4, 2, params);
+    EXPECT_LT(dynamic_cast<TCircleFilter*>(circle.get())->CentreX(), 200 * 10 + 1);
+    EXPECT_FLOAT_EQ(circle->SoftEdge(), 200);
+    EXPECT_FLOAT_EQ(Make(11, 1, params)->Params().BroomOffset, 0);
+    test::TEffectRig rig(48, 32);
+    for (const int32_t effectClass : {4, 11, 16, 17}) {
+        test::TTestFilter filter(effectClass, 1);
+        filter.params = params;
+        EXPECT_EQ(rig.TransitionFrame(filter, 500).size(), 48u * 32u) << effectClass;
+    }
 }
 
 class TCustomProbe : public TSlideEffFilter {
