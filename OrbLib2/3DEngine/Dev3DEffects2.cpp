@@ -278,7 +278,7 @@ void TOverturnEffect::DrawEffect(TEffectTarget& target) {
     const TCamera3D camera{float(r.left + w / 2), float(r.top + h / 2), float(-2.5 * std::max(w, h))};
     const double bow = double(m_params.FlipCurving) * 0.15 * extent * std::sin(kPi * Progress());
     const double light = 1 - 0.35 * std::abs(std::sin(theta));
-    constexpr int32_t kStrips = 24;
+    constexpr int32_t kStrips = 48;
     std::vector<TMeshVertex> mesh;
     mesh.reserve(kStrips * 6);
     auto corner = [&](double along, double across) {
@@ -292,7 +292,10 @@ void TOverturnEffect::DrawEffect(TEffectTarget& target) {
                                           : TPoint3F{float(across), float(moved), float(z)};
         const TProjected p = ProjectHomogeneous(camera, point);
         TMeshVertex v;
-        v.x = p.x, v.y = p.y, v.w = p.w;
+        // Depth changes only across the axis, and each narrow strip is drawn
+        // with its corners already divided: a flat texture mapping per strip
+        // errs by well under a tenth of a pixel and draws on the fast path.
+        v.x = p.x / p.w, v.y = p.y / p.w;
         v.s = float(m_vertical ? along : across);
         v.t = float(m_vertical ? across : along);
         v.colour = Shade(light);
@@ -342,14 +345,26 @@ void TTwoSlidesEffect::DrawSlide(TEffectTarget& target, bool newSlide) {
         point.z = float(z);
         const TProjected pr = ProjectHomogeneous(camera, point);
         TMeshVertex v;
-        v.x = pr.x, v.y = pr.y, v.w = pr.w;
+        // Divided corners of narrow strips, as the flip does.
+        v.x = pr.x / pr.w, v.y = pr.y / pr.w;
         v.s = float(x), v.t = float(y);
         v.colour = Shade(1 - 0.3 * e);
         return v;
     };
-    const TMeshVertex a = corner(r.left, r.top), b = corner(r.right, r.top), c = corner(r.right, r.bottom),
-                      d = corner(r.left, r.bottom);
-    const TMeshVertex mesh[6] = {a, b, c, a, c, d};
+    constexpr int32_t kStrips = 32;
+    TMeshVertex mesh[kStrips * 6];
+    for (int32_t k = 0; k < kStrips; ++k) {
+        TMeshVertex a, b, c, d;
+        if (vertical) {
+            const double x0 = r.left + w * k / kStrips, x1 = r.left + w * (k + 1) / kStrips;
+            a = corner(x0, r.top), b = corner(x1, r.top), c = corner(x1, r.bottom), d = corner(x0, r.bottom);
+        } else {
+            const double y0 = r.top + h * k / kStrips, y1 = r.top + h * (k + 1) / kStrips;
+            a = corner(r.left, y0), b = corner(r.right, y0), c = corner(r.right, y1), d = corner(r.left, y1);
+        }
+        const TMeshVertex quad[6] = {a, b, c, a, c, d};
+        std::copy(quad, quad + 6, mesh + k * 6);
+    }
     TMultiTile& sink = target.Sink();
     sink.Begin();
     sink.AddMesh(mesh);
