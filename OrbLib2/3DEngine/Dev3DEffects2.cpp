@@ -210,37 +210,49 @@ void TRollEffect2::DrawEffect(TEffectTarget& target) {
     if (m_params.RollVariants)
         radius = m_radius * std::clamp(std::sqrt(std::max(left, 0.0) / std::max(m_aMax - m_aMin, 1.0)), 0.15, 1.0);
     const double phiEnd = std::min(1.5 * kPi, left / radius);
-    if (phiEnd > 0.5 * kPi) {
+    if (phiEnd > 0) {
         constexpr int32_t kSegments = 32;
         const double depth = std::clamp(0.45 * (1 + double(m_params.RollCurving)), 0.0, 0.9);
-        std::vector<TMeshVertex> mesh;
-        mesh.reserve(kSegments * 6);
         const uint32_t back = uint32_t(m_params.RollBackColor.Red) << 16 |
                               uint32_t(m_params.RollBackColor.Green) << 8 | m_params.RollBackColor.Blue;
-        auto corner = [&](double phi, double b) {
+        auto corner = [&](double phi, double b, bool outside) {
             const double a = c + radius * std::sin(phi), u = c + radius * phi;
             const TEffVertex p = At(a, b, 255), tex = At(u, b, 255);
             TMeshVertex v;
             v.x = p.x, v.y = p.y, v.s = tex.x, v.t = tex.y;
-            // -cos phi is the normal's part towards the viewer.
-            const double light = m_params.Roll3D ? 1 - depth * (1 + std::cos(phi)) : 0.85;
+            // -cos phi is the normal's part towards the viewer; the inside of
+            // the roll lies in its own shadow.
+            double light = m_params.Roll3D ? 1 - depth * (1 + std::cos(phi)) : 0.85;
+            if (!outside) light *= 0.6;
             v.colour = Shade(light);
-            if (m_params.RollUseBackColor) {
+            if (outside && m_params.RollUseBackColor) {
                 const uint32_t l = uint32_t(std::lround(Clamp01(light) * 256));
-                const uint32_t r = (back >> 16 & 255) * l >> 8, g = (back >> 8 & 255) * l >> 8, bl = (back & 255) * l >> 8;
+                const uint32_t r = (back >> 16 & 255) * l >> 8, g = (back >> 8 & 255) * l >> 8,
+                               bl = (back & 255) * l >> 8;
                 v.colour = 0xFF000000u | r << 16 | g << 8 | bl;
             }
             return v;
         };
-        for (int32_t k = 0; k < kSegments; ++k) {
-            const double p0 = 0.5 * kPi + (phiEnd - 0.5 * kPi) * k / kSegments;
-            const double p1 = 0.5 * kPi + (phiEnd - 0.5 * kPi) * (k + 1) / kSegments;
-            const TMeshVertex a = corner(p0, m_bMin), b = corner(p1, m_bMin), cc = corner(p1, m_bMax),
-                              d = corner(p0, m_bMax);
-            for (const TMeshVertex& v : {a, b, cc, a, cc, d}) mesh.push_back(v);
+        auto band = [&](double from, double to, bool outside, std::vector<TMeshVertex>& mesh) {
+            mesh.clear();
+            for (int32_t k = 0; k < kSegments; ++k) {
+                const double p0 = from + (to - from) * k / kSegments, p1 = from + (to - from) * (k + 1) / kSegments;
+                const TMeshVertex a = corner(p0, m_bMin, outside), b = corner(p1, m_bMin, outside),
+                                  cc = corner(p1, m_bMax, outside), d = corner(p0, m_bMax, outside);
+                for (const TMeshVertex& v : {a, b, cc, a, cc, d}) mesh.push_back(v);
+            }
+        };
+        std::vector<TMeshVertex> mesh;
+        mesh.reserve(kSegments * 6);
+        // The rising quarter (picture side, seen from inside the roll) fills
+        // the gap between the flat part and the top while little is wound.
+        band(0, std::min(phiEnd, 0.5 * kPi), false, mesh);
+        sink.AddMesh(mesh);
+        if (phiEnd > 0.5 * kPi) {
+            band(0.5 * kPi, phiEnd, true, mesh);
+            if (m_params.RollUseBackColor) sink.FillMesh(mesh);
+            else sink.AddMesh(mesh);
         }
-        if (m_params.RollUseBackColor) sink.FillMesh(mesh);
-        else sink.AddMesh(mesh);
     }
     sink.End();
 }

@@ -86,8 +86,10 @@ private:
 // it on a roll of radius rho whose axis stands over c. Seen from above, the
 // roll shows its top half: the material at arc phi (pi/2 to 3 pi/2 from the
 // contact) lies at a = c + rho sin phi and shows the slide at c + rho phi,
-// limited by the material left. So the flat part meets the roll without a
-// seam, the roll thins away to nothing as the material runs out, and c runs
+// limited by the material left. While less than the top is wound, the rising
+// quarter (phi 0 to pi/2, seen from inside, darker) shows between the flat
+// part and the top. So the flat part meets the roll without a seam or gap,
+// the roll thins away to nothing as the material runs out, and c runs
 // from one radius before the rectangle (nothing visible) to its far side
 // (all flat). The rectangle is split at c (the flat part) and at c + rho (the
 // roll's front). Roll3D shades the roll by its normal, RollCurving deepens
