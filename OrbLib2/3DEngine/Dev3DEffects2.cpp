@@ -242,8 +242,7 @@ void TRollEffect2::DrawEffect(TEffectTarget& target) {
                 for (const TMeshVertex& v : {a, b, cc, a, cc, d}) mesh.push_back(v);
             }
         };
-        std::vector<TMeshVertex> mesh;
-        mesh.reserve(kSegments * 6);
+        std::vector<TMeshVertex>& mesh = m_mesh;
         // The rising quarter (picture side, seen from inside the roll) fills
         // the gap between the flat part and the top while little is wound.
         band(0, std::min(phiEnd, 0.5 * kPi), false, mesh);
@@ -291,8 +290,8 @@ void TOverturnEffect::DrawEffect(TEffectTarget& target) {
     const double bow = double(m_params.FlipCurving) * 0.15 * extent * std::sin(kPi * Progress());
     const double light = 1 - 0.35 * std::abs(std::sin(theta));
     constexpr int32_t kStrips = 48;
-    std::vector<TMeshVertex> mesh;
-    mesh.reserve(kStrips * 6);
+    std::vector<TMeshVertex>& mesh = m_mesh;
+    mesh.clear();
     auto corner = [&](double along, double across) {
         // along: across the axis (moves), across: along the axis (stays).
         const double d = along - axis;

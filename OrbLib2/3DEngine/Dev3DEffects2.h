@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <vector>
 
 #include "OrbLib2/3DEngine/qlDrawFilter2.h"
 #include "OrbLib2/3DEngine/qlDrawManager2.h"
@@ -108,6 +109,7 @@ private:
     double m_nx = 1, m_ny = 0;
     double m_aMin = 0, m_aMax = 0, m_bMin = 0, m_bMax = 0;
     double m_radius = 0;
+    std::vector<TMeshVertex> m_mesh;  // kept between frames
 };
 
 // The flip: the picture turns over about an axis, seen in perspective from
@@ -132,6 +134,7 @@ private:
     bool m_centre;
     bool m_vertical;  // turns about a vertical axis
     int32_t m_side;
+    std::vector<TMeshVertex> m_mesh;  // kept between frames
 };
 
 // The swap: the two pictures pass each other like cards shuffled. Design:
