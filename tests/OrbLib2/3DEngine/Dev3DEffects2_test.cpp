@@ -430,3 +430,22 @@ TEST(DrawerOrder, Swap_TheOldPictureInFrontBeforeHalfWayAndTheNewAfter) {
 
 }  // namespace
 }  // namespace orb
+
+namespace orb {
+namespace {
+
+TEST(TransitionFilter, Copy_StartsWithoutTheEffectObject) {
+    test::TEffectRig rig(32, 32);
+    test::TTestFilter filter(4, 2);
+    rig.TransitionFrame(filter, 100);
+    ASSERT_NE(filter.EffectObject(), nullptr);
+    test::TTestFilter copy = filter;
+    EXPECT_EQ(copy.EffectObject(), nullptr);
+    EXPECT_EQ(copy.EffectClass(), 4);
+    copy = filter;
+    EXPECT_EQ(copy.EffectObject(), nullptr);
+    EXPECT_NE(filter.EffectObject(), nullptr);
+}
+
+}  // namespace
+}  // namespace orb
