@@ -28,6 +28,7 @@ const TSubcommand kSubcommands[] = {
     {"text", "render a text (and its shadow) with the text producer into a PNG", orb::RunText},
     {"mask", "write a preset soft-edged mask as PNG", orb::RunMask},
     {"draw-test", "draw a fixed test scene through the drawer and write the frame as PNG", orb::RunDrawTest},
+    {"effect", "draw frames of a transition effect between two test slides as PNG", orb::RunEffect},
 };
 
 void PrintUsage(std::FILE* out) {
