@@ -86,7 +86,7 @@ TFrameGeometry ComputeFrameGeometry(const TDesignOptions& design, int32_t sw, in
         }
     } else {
         const int32_t vw = RoundToInt(double(sw) / px * 100), vh = RoundToInt(double(sh) / py * 100);
-        if (mode == fmStretch) {
+        if (mode == ffStretch) {
             fw = vw;
             fh = vh;
         } else {
@@ -94,7 +94,7 @@ TFrameGeometry ComputeFrameGeometry(const TDesignOptions& design, int32_t sw, in
             fw = std::max(RoundToInt(vh * g.Aspect), 1);
             fh = vh;
             const double cx = double(vw) / fw, cy = double(vh) / fh;
-            const double c = mode == fmCover ? std::max(cx, cy) : std::min(cx, cy);
+            const double c = mode == ffCover ? std::max(cx, cy) : std::min(cx, cy);
             if (c != 1) {
                 fw = RoundToInt(fw * c);
                 fh = RoundToInt(fh * c);

@@ -52,7 +52,7 @@ private:
 
 // ---- frame geometry ----
 
-enum TFitMode : int32_t { fmFitInside = 0, fmCover = 1, fmStretch = 2 };
+enum TFrameFitMode : int32_t { ffFitInside = 0, ffCover = 1, ffStretch = 2 };
 
 // What the show's [Main] says about its size on screen.
 struct TDesignOptions {

@@ -48,22 +48,22 @@ TDesignOptions Design(int32_t w, int32_t h, bool fixed = false) {
 
 TEST(FrameGeometry, FourThreeOnWideScreen_ModesFitCoverStretch) {
     const TDesignOptions d = Design(1024, 768);
-    const TFrameGeometry fit = ComputeFrameGeometry(d, 1920, 1080, fmFitInside);
+    const TFrameGeometry fit = ComputeFrameGeometry(d, 1920, 1080, ffFitInside);
     EXPECT_EQ(fit.FrameWidth, 1440);
     EXPECT_EQ(fit.FrameHeight, 1080);
     EXPECT_EQ(fit.SlideRect, (ql::TRect{240, 0, 1680, 1080}));
-    const TFrameGeometry cover = ComputeFrameGeometry(d, 1920, 1080, fmCover);
+    const TFrameGeometry cover = ComputeFrameGeometry(d, 1920, 1080, ffCover);
     EXPECT_EQ(cover.FrameWidth, 1920);
     EXPECT_EQ(cover.FrameHeight, 1440);
     // The frame runs off the screen above and below; the rectangle is clipped.
     EXPECT_EQ(cover.SlideRect, (ql::TRect{0, 0, 1920, 1080}));
-    const TFrameGeometry stretch = ComputeFrameGeometry(d, 1920, 1080, fmStretch);
+    const TFrameGeometry stretch = ComputeFrameGeometry(d, 1920, 1080, ffStretch);
     EXPECT_EQ(stretch.FrameWidth, 1920);
     EXPECT_EQ(stretch.FrameHeight, 1080);
 }
 
 TEST(FrameGeometry, CentreAndCamera_FollowTheScreen) {
-    const TFrameGeometry g = ComputeFrameGeometry(Design(800, 600), 1920, 1080, fmFitInside);
+    const TFrameGeometry g = ComputeFrameGeometry(Design(800, 600), 1920, 1080, ffFitInside);
     EXPECT_FLOAT_EQ(g.CenterX, 960);
     EXPECT_FLOAT_EQ(g.CenterY, 540);
     EXPECT_FLOAT_EQ(g.Camera.x, 960);
@@ -74,59 +74,59 @@ TEST(FrameGeometry, CentreAndCamera_FollowTheScreen) {
 
 TEST(FrameGeometry, FixedSize_KeepsDesignSizeAndOnlyShrinks) {
     const TDesignOptions d = Design(800, 600, true);
-    const TFrameGeometry big = ComputeFrameGeometry(d, 1920, 1080, fmCover);
+    const TFrameGeometry big = ComputeFrameGeometry(d, 1920, 1080, ffCover);
     EXPECT_EQ(big.FrameWidth, 800);
     EXPECT_EQ(big.FrameHeight, 600);
     EXPECT_EQ(big.SlideRect, (ql::TRect{560, 240, 1360, 840}));
-    const TFrameGeometry small = ComputeFrameGeometry(d, 640, 480, fmFitInside);
+    const TFrameGeometry small = ComputeFrameGeometry(d, 640, 480, ffFitInside);
     EXPECT_EQ(small.FrameWidth, 640);
     EXPECT_EQ(small.FrameHeight, 480);
-    const TFrameGeometry narrow = ComputeFrameGeometry(d, 600, 1000, fmFitInside);
+    const TFrameGeometry narrow = ComputeFrameGeometry(d, 600, 1000, ffFitInside);
     EXPECT_EQ(narrow.FrameWidth, 600);
     EXPECT_EQ(narrow.FrameHeight, 450);
 }
 
 TEST(FrameGeometry, OddWidthBelowScreen_IsMadeEven) {
     // 1080 x 1439 / 1080 = 1439 wide: one more pixel centres it on whole pixels.
-    const TFrameGeometry g = ComputeFrameGeometry(Design(1439, 1080), 1920, 1080, fmFitInside);
+    const TFrameGeometry g = ComputeFrameGeometry(Design(1439, 1080), 1920, 1080, ffFitInside);
     EXPECT_EQ(g.FrameWidth, 1440);
     EXPECT_EQ(g.FrameHeight, 1080);
     // An odd width that fills the screen stays as it is.
-    const TFrameGeometry full = ComputeFrameGeometry(Design(1439, 1080), 1439, 1080, fmFitInside);
+    const TFrameGeometry full = ComputeFrameGeometry(Design(1439, 1080), 1439, 1080, ffFitInside);
     EXPECT_EQ(full.FrameWidth, 1439);
 }
 
 TEST(FrameGeometry, ScalePercentages_SizeTheFrame) {
     // At 50 % the virtual screen is twice the size; the frame is scaled back.
-    const TFrameGeometry g = ComputeFrameGeometry(Design(1024, 768), 1920, 1080, fmFitInside, 50, 50);
+    const TFrameGeometry g = ComputeFrameGeometry(Design(1024, 768), 1920, 1080, ffFitInside, 50, 50);
     EXPECT_EQ(g.FrameWidth, 1440);
     EXPECT_EQ(g.FrameHeight, 1080);
 }
 
 TEST(FrameGeometry, ZeroDesignSizeInCurrentProject_IsALoadError) {
     try {
-        ComputeFrameGeometry(Design(1024, 0), 1920, 1080, fmFitInside);
+        ComputeFrameGeometry(Design(1024, 0), 1920, 1080, ffFitInside);
         FAIL() << "no error";
     } catch (const ESlideProducerError& e) {
         EXPECT_EQ(e.Message(), "ZeroSize of Presentation!");
     }
-    EXPECT_THROW(ComputeFrameGeometry(Design(0, 768), 1920, 1080, fmFitInside), ESlideProducerError);
+    EXPECT_THROW(ComputeFrameGeometry(Design(0, 768), 1920, 1080, ffFitInside), ESlideProducerError);
 }
 
 TEST(FrameGeometry, OlderProject_TakesScreenAspectOrStoredRatio) {
     TDesignOptions d = Design(0, 0);
     d.MinorVersion = 12;
-    const TFrameGeometry screen = ComputeFrameGeometry(d, 1920, 1080, fmFitInside);
+    const TFrameGeometry screen = ComputeFrameGeometry(d, 1920, 1080, ffFitInside);
     EXPECT_EQ(screen.FrameWidth, 1920);
     EXPECT_EQ(screen.FrameHeight, 1080);
     d.Ratio = 4.0 / 3.0;
-    const TFrameGeometry ratio = ComputeFrameGeometry(d, 1920, 1080, fmFitInside);
+    const TFrameGeometry ratio = ComputeFrameGeometry(d, 1920, 1080, ffFitInside);
     EXPECT_EQ(ratio.FrameWidth, 1440);
 }
 
 TEST(FrameGeometry, AbsurdInputs_GiveBoundedFrames) {
     TDesignOptions d = Design(2000000000, 1);
-    const TFrameGeometry wide = ComputeFrameGeometry(d, 0, -5, fmCover, 0, -3);
+    const TFrameGeometry wide = ComputeFrameGeometry(d, 0, -5, ffCover, 0, -3);
     EXPECT_GE(wide.FrameWidth, 1);
     EXPECT_GE(wide.FrameHeight, 1);
     EXPECT_LE(wide.FrameWidth, 32768 * 100);
