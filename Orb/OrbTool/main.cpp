@@ -30,6 +30,7 @@ const TSubcommand kSubcommands[] = {
     {"objects", "print where every shown object of a show lies at a show time, as JSON lines", orb::RunObjects},
     {"hit", "print the object that a screen point falls on at a show time", orb::RunHit},
     {"frame", "render a show at a show time and write the frame as PNG", orb::RunFrame},
+    {"effect", "draw frames of a transition effect between two test slides as PNG", orb::RunEffect},
 };
 
 void PrintUsage(std::FILE* out) {

@@ -35,6 +35,9 @@ int RunMask(const std::vector<std::string>& args);
 
 // draw-test --device soft|gl --size WxH -o OUT.png
 int RunDrawTest(const std::vector<std::string>& args);
+// effect --class C --type T [--size WxH] [--progress P] [--device soft|gl]
+//        [--param KEY=VALUE]... [--strip N] -o OUT.png
+int RunEffect(const std::vector<std::string>& args);
 
 // objects SHOW --time T [--size WxH] [--seed N] [--cover]
 int RunObjects(const std::vector<std::string>& args);
