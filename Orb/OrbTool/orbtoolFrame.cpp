@@ -12,6 +12,7 @@
 #include "OrbLib2/3DBasics/qlGlDevice.h"
 #include "OrbLib2/3DBasics/qlSoftDevice.h"
 #include "OrbLib2/3DEngine/DrawManager3D2.h"
+#include "OrbLib2/OrbClasses/qlOrbRealSlideFilter.h"
 #include "OrbLib2/OrbClasses/qlOrbSlide.h"
 #include "QlLib/Graphics/qlPngWriter.h"
 #include "QlLib/Platform/qlGlApi.h"
@@ -31,8 +32,9 @@ const char kFrameHelp[] =
     "                     [--cover] -o OUT.png\n"
     "Renders the show at show time T (ms) on a WxH screen (default 1920x1080):\n"
     "the slides visible then, their pictures prepared first, the incoming one\n"
-    "through its transition. soft (the default) is the software device; gl is\n"
-    "OpenGL 3.3 through EGL, needing no display. --seed fixes the random choices.\n";
+    "through its transition (custom transitions from the show's package). soft\n"
+    "(the default) is the software device; gl is OpenGL 3.3 through EGL, needing\n"
+    "no display. --seed fixes the random choices.\n";
 
 }  // namespace
 
@@ -74,8 +76,12 @@ int RunFrame(const std::vector<std::string>& args) {
             // also when drawing raises.
             struct TReleaseSlides {
                 tool::TShowAt& show;
-                ~TReleaseSlides() { show.ReleaseSlides(); }
+                ~TReleaseSlides() {
+                    RemoveCustomTransitions();
+                    show.ReleaseSlides();
+                }
             } releaseSlides{show};
+            InstallCustomTransitions(show.Accessor(), drawer);
             drawer.Init({width, height, false});
             drawer.SetCaptureMode(true);
             drawer.TextureManager().SetUploadPause(std::chrono::milliseconds(0));

@@ -135,6 +135,7 @@ public:
     // In drawing order: the outgoing slide first.
     const std::vector<ql::TRef<TDrawContainer>>& Containers() const { return m_containers; }
     TSlideProducer& Producer() const { return *m_producer; }
+    TFileAccessor& Accessor() const { return m_locator->Accessor(); }
     // Frees the slides (before the drawer that holds their textures goes).
     void ReleaseSlides() { m_containers.clear(); }
 

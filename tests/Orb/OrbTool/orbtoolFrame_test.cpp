@@ -51,6 +51,28 @@ const char kProject[] =
     "[slide2]\r\nUsePersonal=1\r\nPers_Effect=1\r\nEffect_Class=2\r\nEffect_Type=1\r\nEffectTime=2000\r\n"
     "Pers_Fon=1\r\nbstyle=1\r\nbname=16711680\r\n";
 
+// A custom transition: the outgoing slide leaves to the left while the
+// incoming one comes in from the right, both at full size.
+const char kPushShow[] =
+    "[Main]\r\nMinorVersion=13\r\nopt_scr_width=1024\r\nopt_scr_height=768\r\n"
+    "opt_slidescount=1\r\nopt_synchpos1=2000\r\n"
+    "[slide1]\r\nCoverMode=1\r\n"
+    "object Old: image\r\n  ReplaceWithEffectBuffer=1\r\n"
+    "  object kp1: KeyPoint\r\n    Time=0\r\n    Position=0,0\r\n  end\r\n"
+    "  object kp2: KeyPoint\r\n    Time=2000\r\n    Position=-200,0\r\n  end\r\n"
+    "end\r\n"
+    "object New: image\r\n  ReplaceWithEffectBuffer=2\r\n"
+    "  object kp1: KeyPoint\r\n    Time=0\r\n    Position=200,0\r\n  end\r\n"
+    "  object kp2: KeyPoint\r\n    Time=2000\r\n    Position=0,0\r\n  end\r\n"
+    "end\r\n";
+
+std::string CustomProject(const std::string& entries) {
+    std::string text = kProject;
+    text.replace(text.find("Effect_Class=2"), 14, "Effect_Class=18");
+    text.insert(text.find("[slide1]"), "opt_fx_custom1=" + entries + "\r\n");
+    return text;
+}
+
 struct TFrame {
     std::unique_ptr<ql::TBitmap> bitmap;
     uint32_t At(int32_t x, int32_t y) const {
@@ -62,9 +84,10 @@ struct TFrame {
 
 class OrbToolFrame : public ::testing::Test {
 protected:
-    void SetUp() override {
-        const std::string package =
-            test::BuildPackage("", {{u"Project.orb", kProject}, {u"red.png", SolidPng(400, 300, 0xFFFF0000u)}});
+    void SetUp() override { Write(kProject); }
+    void Write(const std::string& project) {
+        const std::string package = test::BuildPackage(
+            "", {{u"Project.orb", project}, {u"red.png", SolidPng(400, 300, 0xFFFF0000u)}, {u"push.orb", kPushShow}});
         test::WriteBytes(ql::FromUtf8(folder.File("show.exe")), package);
         show = ShellQuote(folder.File("show.exe"));
     }
@@ -121,6 +144,28 @@ TEST_F(OrbToolFrame, BeforeTheFirstTransitionEnds_ThePreShowBackgroundOrTheFirst
     // Whatever the effect draws, the pre-show slide has the first slide's
     // background, so the corner is green.
     EXPECT_EQ(frame.At(5, 5), 0x00FF00u);
+}
+
+TEST_F(OrbToolFrame, CustomTransition_PlaysItsShowWithBothSlides) {
+    Write(CustomProject(" \tpush.orb"));
+    // A quarter of the way: the old slide is 80 pixels to the left, the new
+    // one begins at 240.
+    const TFrame frame = Render("--time 10500 --size 320x240");
+    ASSERT_TRUE(frame.bitmap);
+    EXPECT_EQ(frame.At(5, 120), 0x00FF00u);    // old background, shifted
+    EXPECT_EQ(frame.At(150, 120), 0xFF0000u);  // the old picture (220 .. 340 on the slide)
+    EXPECT_EQ(frame.At(250, 30), 0x0000FFu);   // the new slide
+}
+
+TEST_F(OrbToolFrame, CustomTransitionWithMissingEntry_IsACrossFade) {
+    Write(CustomProject("missing.orb"));
+    const TFrame frame = Render("--time 11000 --size 320x240");
+    ASSERT_TRUE(frame.bitmap);
+    // Half-way: green and blue mixed everywhere on the background.
+    const uint32_t c = frame.At(5, 5);
+    EXPECT_GT(c >> 8 & 0xFF, 90u);
+    EXPECT_GT(c & 0xFF, 90u);
+    EXPECT_EQ(frame.At(5, 5), frame.At(314, 234));
 }
 
 TEST_F(OrbToolFrame, BadArguments_AreErrors) {
