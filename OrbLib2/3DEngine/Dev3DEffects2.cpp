@@ -376,10 +376,36 @@ void SetCustomEffectFactory(TCustomEffectFactory factory) {
     Factory() = std::move(factory);
 }
 
+namespace {
+
+// The record comes from the show: every number is brought into a range the
+// meshes can take (a centre a million widths away would make triangles that
+// single-precision cutting cannot place).
+TEffectParams Bounded(const TEffectParams& in) {
+    TEffectParams p = in;
+    auto bound = [](float& value, float lo, float hi) {
+        value = std::isfinite(value) ? std::clamp(value, lo, hi) : 0.0f;
+    };
+    bound(p.Smoothline, 0, 1);
+    bound(p.BroomOffset, 0, 10);
+    bound(p.RollDiameter, 0, 10);
+    bound(p.RollCurving, -1, 1);
+    bound(p.FlipCurving, -4, 4);
+    bound(p.SwapDepth, 0, 16);
+    bound(p.SwapWidth, 0, 3);
+    bound(p.SwapMaxAngle, -80, 80);
+    p.CenterX = std::clamp(p.CenterX, -1000, 1000);
+    p.CenterY = std::clamp(p.CenterY, -1000, 1000);
+    return p;
+}
+
+}  // namespace
+
 std::unique_ptr<TDrawFilter> CreateEffect(const ql::TRect& output, int32_t effectClass, int32_t effectType,
-                                          const TTransitionFilter* slide, const TEffectParams& params,
+                                          const TTransitionFilter* slide, const TEffectParams& record,
                                           double duration) {
     if (effectClass <= 0) return nullptr;
+    const TEffectParams params = Bounded(record);
     const int32_t type = effectType;
     auto inRange = [type](int32_t lo, int32_t hi) { return type >= lo && type <= hi; };
     std::unique_ptr<TDrawFilter> effect;
@@ -462,8 +488,7 @@ std::unique_ptr<TDrawFilter> CreateEffect(const ql::TRect& output, int32_t effec
     copy.BroomOffset = params.BroomOffset * (w + h) / 2;
     copy.SwapMaxAngle = float(double(params.SwapMaxAngle) * kPi / 180);
     effect->SetParams(copy);
-    const double smooth = std::isfinite(params.Smoothline) ? std::clamp(double(params.Smoothline), 0.0, 1.0) : 0.0;
-    const float soft = float(std::lround(w * smooth));
+    const float soft = float(std::lround(w * params.Smoothline));
     effect->Start(output, soft, float(std::isfinite(duration) ? duration : 0.0));
     return effect;
 }

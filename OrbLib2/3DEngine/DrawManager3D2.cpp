@@ -394,7 +394,15 @@ bool T3DDrawer::DrawTransition(TDrawScene* oldSlide, TDrawScene* newSlide, bool 
         effect = filter->EffectObject();
     }
     if (effect) effect->SetTime(float(t));
-    if (!(t >= 0) || !(t < d)) return newSlide ? DrawScene(*newSlide) : false;
+    if (!(t >= 0) || !(t < d)) {
+        // A custom effect may hold a whole small show: it goes when its
+        // transition has run out (seeking back makes it again).
+        if (auto* custom = dynamic_cast<TSlideEffFilter*>(effect); custom && t >= d) {
+            custom->Finish();
+            filter->SetEffectObject(nullptr);
+        }
+        return newSlide ? DrawScene(*newSlide) : false;
+    }
     struct TEffectScene : TDrawScene {
         T3DDrawer& drawer;
         TTransitionFilter& filter;
@@ -440,8 +448,8 @@ void T3DDrawer::DrawEffectFrame(TDrawFilter& effect, TDrawScene* oldSlide, TDraw
         Clear(0xFF000000u, false);
         custom->SetCentreOffset({float(m_outputRect.left), float(m_outputRect.top)});
         custom->SetProgress(effect.Progress());
-        custom->DrawTargets(m_effectSink, first, second);
-        custom->DrawOwnForeground(m_effectSink);
+        custom->DrawTargets(*this, m_effectSink, first, second);
+        custom->DrawOwnForeground(*this, m_effectSink);
         return;
     }
     if (dynamic_cast<TOverturnEffect*>(&effect)) {

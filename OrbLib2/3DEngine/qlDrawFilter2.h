@@ -14,6 +14,8 @@
 
 namespace orb {
 
+class TDeviceDrawer;
+
 // The opacity curve of soft edges: 15 points x_i = i 255 / 14 and
 // y_i = S(x_i), S a smooth step from 0 to 255.
 struct TOpacityCurve {
@@ -200,15 +202,23 @@ public:
     TPointF PushOffset(const ql::TRect& filterRect) const;
 };
 
-// Effects that draw from both slides rendered into textures.
+// Effects that draw from both slides rendered into textures: the base of the
+// custom class, whose effects come from the show model through the factory
+// hook (Dev3DEffects2.h). Each frame the drawer renders the old slide into one
+// texture and the new one into another, clears the output to black, sets the
+// progress and the output's top-left, and calls DrawTargets, then
+// DrawOwnForeground. The effect may draw through the target's sink (effect
+// rectangle = the output, origin at its top-left) or with the drawer itself,
+// inside the frame; texel (0, 0) of both textures shows the output's top-left
+// and either may be nullptr when its slide drew nothing.
 class TSlideEffFilter : public TDrawFilter {
 public:
     void DrawEffect(TEffectTarget&) override {}
-    // Draws with the old slide in first and the new one in second, both
-    // textures whose texel (0, 0) shows the output's top-left.
-    virtual void DrawTargets(TEffectTarget& target, TCustomTexture* first, TCustomTexture* second) = 0;
+    virtual void DrawTargets(TDeviceDrawer& drawer, TEffectTarget& target, TCustomTexture* first,
+                             TCustomTexture* second) = 0;
+    // The transition is over (the filter drops the effect after this).
     virtual void Finish() {}
-    virtual void DrawOwnForeground(TEffectTarget&) {}
+    virtual void DrawOwnForeground(TDeviceDrawer&, TEffectTarget&) {}
     virtual void SetProgress(double progress) { m_progress = progress; }
     virtual void SetCentreOffset(TPointF offset) { m_centreOffset = offset; }
 

@@ -4,6 +4,7 @@
 
 #include <cmath>
 #include <cstdio>
+#include <functional>
 #include <limits>
 #include <numbers>
 
@@ -84,20 +85,40 @@ TEST(Factory, ParameterCopy_CarriesPixelsAndRadians) {
     params.RollDiameter = 0.1f;
     params.BroomOffset = 0.5f;
     params.Smoothline = 0.053f;  // 10.6 pixels on 200: rounded
-    params.SwapMaxAngle = 90;
+    params.SwapMaxAngle = 45;
     auto effect = Make(11, 1, params);
     EXPECT_FLOAT_EQ(effect->Params().RollDiameter, 20);
     EXPECT_FLOAT_EQ(effect->Params().BroomOffset, 75);
-    EXPECT_FLOAT_EQ(effect->Params().SwapMaxAngle, float(std::numbers::pi / 2));
+    EXPECT_FLOAT_EQ(effect->Params().SwapMaxAngle, float(std::numbers::pi / 4));
     EXPECT_FLOAT_EQ(effect->SoftEdge(), 11);
     EXPECT_FLOAT_EQ(effect->Duration(), 1000);
     params.Smoothline = std::numeric_limits<float>::quiet_NaN();
     EXPECT_FLOAT_EQ(Make(4, 2, params)->SoftEdge(), 0);
 }
 
+TEST(Factory, WildRecordValues_AreBoundedAndStillDraw) {
+    TEffectParams params;
+    params.CenterX = std::numeric_limits<int32_t>::max();
+    params.CenterY = std::numeric_limits<int32_t>::min();
+    params.BroomOffset = std::numeric_limits<float>::infinity();
+    params.Smoothline = 1e30f;
+    params.FlipCurving = -1e30f;
+    params.SwapDepth = std::numeric_limits<float>::quiet_NaN();
+    auto circle = Make(4, 2, params);
+    EXPECT_LT(dynamic_cast<TCircleFilter*>(circle.get())->CentreX(), 200 * 10 + 1);
+    EXPECT_FLOAT_EQ(circle->SoftEdge(), 200);
+    EXPECT_FLOAT_EQ(Make(11, 1, params)->Params().BroomOffset, 0);
+    test::TEffectRig rig(48, 32);
+    for (const int32_t effectClass : {4, 11, 16, 17}) {
+        test::TTestFilter filter(effectClass, 1);
+        filter.params = params;
+        EXPECT_EQ(rig.TransitionFrame(filter, 500).size(), 48u * 32u) << effectClass;
+    }
+}
+
 class TCustomProbe : public TSlideEffFilter {
 public:
-    void DrawTargets(TEffectTarget& target, TCustomTexture* first, TCustomTexture* second) override {
+    void DrawTargets(TDeviceDrawer&, TEffectTarget& target, TCustomTexture* first, TCustomTexture* second) override {
         firstSeen = first;
         secondSeen = second;
         progressSeen = m_progress;
@@ -111,6 +132,10 @@ public:
                 {float(r.right), float(r.bottom), 255}, {float(r.left), float(r.bottom), 255});
         sink.End();
     }
+    void Finish() override {
+        if (onFinish) onFinish();
+    }
+    std::function<void()> onFinish;
     TCustomTexture* firstSeen = nullptr;
     TCustomTexture* secondSeen = nullptr;
     double progressSeen = -1;
@@ -164,6 +189,12 @@ TEST(CustomClass, Drawer_HandsTheEffectBothRenderedSlidesAndTheProgress) {
     rig.TransitionFrame(filter, 400);
     EXPECT_EQ(filter.EffectObject(), first);
     EXPECT_EQ(probe->draws, 2);
+    // At the end it is finished and dropped.
+    bool finished = false;
+    probe->onFinish = [&] { finished = true; };
+    rig.TransitionFrame(filter, 1000);
+    EXPECT_TRUE(finished);
+    EXPECT_EQ(filter.EffectObject(), nullptr);
 }
 
 struct TEffectCase {
