@@ -81,7 +81,7 @@ int RunFrame(const std::vector<std::string>& args) {
                     show.ReleaseSlides();
                 }
             } releaseSlides{show};
-            InstallCustomTransitions(show.Accessor(), drawer);
+            InstallCustomTransitions(show.Accessor());
             drawer.Init({width, height, false});
             drawer.SetCaptureMode(true);
             drawer.TextureManager().SetUploadPause(std::chrono::milliseconds(0));

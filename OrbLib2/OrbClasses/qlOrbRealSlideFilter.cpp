@@ -71,7 +71,6 @@ void CollectBufferImages(TOrbObject& object, std::vector<TOrbImage*>& images) {
 
 struct TCustomTransitionSetup {
     TFileAccessor* accessor = nullptr;
-    TDeviceDrawer* drawer = nullptr;
 };
 std::mutex& SetupLock() {
     static std::mutex lock;
@@ -147,12 +146,17 @@ void TRealSlideFilter::DrawBuffer(TEffectTarget& target, const TOrbImage& image,
     sink->SetTexture(nullptr);
 }
 
-void TRealSlideFilter::DrawTargets(TEffectTarget& target, TCustomTexture* first, TCustomTexture* second) {
+void TRealSlideFilter::DrawTargets(TDeviceDrawer& drawer, TEffectTarget& target, TCustomTexture* first,
+                                   TCustomTexture* second) {
     TOrbSlide* slide = Slide();
-    if (!slide || !m_drawer) return;
+    if (!slide) return;
+    if (m_drawer != &drawer) {
+        // Built before a drawer was known: its pictures go up now, once.
+        m_drawer = &drawer;
+        slide->AttachDrawer(drawer);
+    }
     ++t_nesting;
     try {
-        TDeviceDrawer& drawer = *m_drawer;
         // The show is laid out on the output; the offset moves it onto the
         // output's place on the device.
         drawer.SetOffset(m_centreOffset.x, m_centreOffset.y);
@@ -165,7 +169,7 @@ void TRealSlideFilter::DrawTargets(TEffectTarget& target, TCustomTexture* first,
         slide->TOrbObject::Draw(drawer);
         drawer.SetOffset(0, 0);
     } catch (...) {
-        m_drawer->SetOffset(0, 0);
+        drawer.SetOffset(0, 0);
         --t_nesting;
         throw;
     }
@@ -189,10 +193,10 @@ std::unique_ptr<TSlideEffFilter> MakeCustomTransition(TFileAccessor& accessor, c
     }
 }
 
-void InstallCustomTransitions(TFileAccessor& accessor, TDeviceDrawer& drawer) {
+void InstallCustomTransitions(TFileAccessor& accessor) {
     {
         std::lock_guard<std::mutex> lock(SetupLock());
-        Setup() = {&accessor, &drawer};
+        Setup() = {&accessor};
     }
     SetCustomEffectFactory([](const TTransitionFilter&, const ql::TRect& output,
                               const TEffectParams& params) -> std::unique_ptr<TSlideEffFilter> {
@@ -202,7 +206,7 @@ void InstallCustomTransitions(TFileAccessor& accessor, TDeviceDrawer& drawer) {
             setup = Setup();
         }
         if (!setup.accessor) return nullptr;
-        return MakeCustomTransition(*setup.accessor, params.CustomText, output, setup.drawer);
+        return MakeCustomTransition(*setup.accessor, params.CustomText, output);
     });
 }
 

@@ -26,9 +26,11 @@ class TRealSlideFilter : public TSlideEffFilter {
 public:
     // Reads the entry as a project document and sets its show up for a
     // slide of `output`'s size. Raises when the entry is missing, does not
-    // parse or describes no show (the factory then gives nothing).
+    // parse or describes no show (the factory then gives nothing). With a
+    // drawer the slide's pictures are prepared when it is built; otherwise
+    // the first drawing prepares them.
     TRealSlideFilter(TFileAccessor& accessor, const std::u16string& entry, const ql::TRect& output,
-                     TDeviceDrawer* drawer);
+                     TDeviceDrawer* drawer = nullptr);
     ~TRealSlideFilter() override;
 
     bool CoverMode() const { return m_coverMode; }
@@ -41,7 +43,8 @@ public:
 
     // The slide's background, the outgoing (first) and incoming (second)
     // slide on the buffer images, then the slide's objects.
-    void DrawTargets(TEffectTarget& target, TCustomTexture* first, TCustomTexture* second) override;
+    void DrawTargets(TDeviceDrawer& drawer, TEffectTarget& target, TCustomTexture* first,
+                     TCustomTexture* second) override;
 
 private:
     void DrawBuffer(TEffectTarget& target, const TOrbImage& image, TCustomTexture* texture);
@@ -60,12 +63,11 @@ private:
 // chosen entry's show, or nothing (a missing entry, an empty text, a show that
 // cannot be played, or too deep a nesting) so that a cross-fade plays.
 std::unique_ptr<TSlideEffFilter> MakeCustomTransition(TFileAccessor& accessor, const std::u16string& customText,
-                                                      const ql::TRect& output, TDeviceDrawer* drawer);
+                                                      const ql::TRect& output, TDeviceDrawer* drawer = nullptr);
 
 // Custom transitions of the renderer are made from the show behind `accessor`
-// and drawn with `drawer` from now on; both must stay until
-// RemoveCustomTransitions.
-void InstallCustomTransitions(TFileAccessor& accessor, TDeviceDrawer& drawer);
+// from now on; it must stay until RemoveCustomTransitions.
+void InstallCustomTransitions(TFileAccessor& accessor);
 void RemoveCustomTransitions();
 
 }  // namespace orb
