@@ -210,37 +210,48 @@ void TRollEffect2::DrawEffect(TEffectTarget& target) {
     if (m_params.RollVariants)
         radius = m_radius * std::clamp(std::sqrt(std::max(left, 0.0) / std::max(m_aMax - m_aMin, 1.0)), 0.15, 1.0);
     const double phiEnd = std::min(1.5 * kPi, left / radius);
-    if (phiEnd > 0.5 * kPi) {
+    if (phiEnd > 0) {
         constexpr int32_t kSegments = 32;
         const double depth = std::clamp(0.45 * (1 + double(m_params.RollCurving)), 0.0, 0.9);
-        std::vector<TMeshVertex> mesh;
-        mesh.reserve(kSegments * 6);
         const uint32_t back = uint32_t(m_params.RollBackColor.Red) << 16 |
                               uint32_t(m_params.RollBackColor.Green) << 8 | m_params.RollBackColor.Blue;
-        auto corner = [&](double phi, double b) {
+        auto corner = [&](double phi, double b, bool outside) {
             const double a = c + radius * std::sin(phi), u = c + radius * phi;
             const TEffVertex p = At(a, b, 255), tex = At(u, b, 255);
             TMeshVertex v;
             v.x = p.x, v.y = p.y, v.s = tex.x, v.t = tex.y;
-            // -cos phi is the normal's part towards the viewer.
-            const double light = m_params.Roll3D ? 1 - depth * (1 + std::cos(phi)) : 0.85;
+            // -cos phi is the normal's part towards the viewer; the inside of
+            // the roll lies in its own shadow.
+            double light = m_params.Roll3D ? 1 - depth * (1 + std::cos(phi)) : 0.85;
+            if (!outside) light *= 0.6;
             v.colour = Shade(light);
-            if (m_params.RollUseBackColor) {
+            if (outside && m_params.RollUseBackColor) {
                 const uint32_t l = uint32_t(std::lround(Clamp01(light) * 256));
-                const uint32_t r = (back >> 16 & 255) * l >> 8, g = (back >> 8 & 255) * l >> 8, bl = (back & 255) * l >> 8;
+                const uint32_t r = (back >> 16 & 255) * l >> 8, g = (back >> 8 & 255) * l >> 8,
+                               bl = (back & 255) * l >> 8;
                 v.colour = 0xFF000000u | r << 16 | g << 8 | bl;
             }
             return v;
         };
-        for (int32_t k = 0; k < kSegments; ++k) {
-            const double p0 = 0.5 * kPi + (phiEnd - 0.5 * kPi) * k / kSegments;
-            const double p1 = 0.5 * kPi + (phiEnd - 0.5 * kPi) * (k + 1) / kSegments;
-            const TMeshVertex a = corner(p0, m_bMin), b = corner(p1, m_bMin), cc = corner(p1, m_bMax),
-                              d = corner(p0, m_bMax);
-            for (const TMeshVertex& v : {a, b, cc, a, cc, d}) mesh.push_back(v);
+        auto band = [&](double from, double to, bool outside, std::vector<TMeshVertex>& mesh) {
+            mesh.clear();
+            for (int32_t k = 0; k < kSegments; ++k) {
+                const double p0 = from + (to - from) * k / kSegments, p1 = from + (to - from) * (k + 1) / kSegments;
+                const TMeshVertex a = corner(p0, m_bMin, outside), b = corner(p1, m_bMin, outside),
+                                  cc = corner(p1, m_bMax, outside), d = corner(p0, m_bMax, outside);
+                for (const TMeshVertex& v : {a, b, cc, a, cc, d}) mesh.push_back(v);
+            }
+        };
+        std::vector<TMeshVertex>& mesh = m_mesh;
+        // The rising quarter (picture side, seen from inside the roll) fills
+        // the gap between the flat part and the top while little is wound.
+        band(0, std::min(phiEnd, 0.5 * kPi), false, mesh);
+        sink.AddMesh(mesh);
+        if (phiEnd > 0.5 * kPi) {
+            band(0.5 * kPi, phiEnd, true, mesh);
+            if (m_params.RollUseBackColor) sink.FillMesh(mesh);
+            else sink.AddMesh(mesh);
         }
-        if (m_params.RollUseBackColor) sink.FillMesh(mesh);
-        else sink.AddMesh(mesh);
     }
     sink.End();
 }
@@ -278,9 +289,9 @@ void TOverturnEffect::DrawEffect(TEffectTarget& target) {
     const TCamera3D camera{float(r.left + w / 2), float(r.top + h / 2), float(-2.5 * std::max(w, h))};
     const double bow = double(m_params.FlipCurving) * 0.15 * extent * std::sin(kPi * Progress());
     const double light = 1 - 0.35 * std::abs(std::sin(theta));
-    constexpr int32_t kStrips = 24;
-    std::vector<TMeshVertex> mesh;
-    mesh.reserve(kStrips * 6);
+    constexpr int32_t kStrips = 48;
+    std::vector<TMeshVertex>& mesh = m_mesh;
+    mesh.clear();
     auto corner = [&](double along, double across) {
         // along: across the axis (moves), across: along the axis (stays).
         const double d = along - axis;
@@ -292,7 +303,10 @@ void TOverturnEffect::DrawEffect(TEffectTarget& target) {
                                           : TPoint3F{float(across), float(moved), float(z)};
         const TProjected p = ProjectHomogeneous(camera, point);
         TMeshVertex v;
-        v.x = p.x, v.y = p.y, v.w = p.w;
+        // Depth changes only across the axis, and each narrow strip is drawn
+        // with its corners already divided: a flat texture mapping per strip
+        // errs by well under a tenth of a pixel and draws on the fast path.
+        v.x = p.x / p.w, v.y = p.y / p.w;
         v.s = float(m_vertical ? along : across);
         v.t = float(m_vertical ? across : along);
         v.colour = Shade(light);
@@ -342,14 +356,26 @@ void TTwoSlidesEffect::DrawSlide(TEffectTarget& target, bool newSlide) {
         point.z = float(z);
         const TProjected pr = ProjectHomogeneous(camera, point);
         TMeshVertex v;
-        v.x = pr.x, v.y = pr.y, v.w = pr.w;
+        // Divided corners of narrow strips, as the flip does.
+        v.x = pr.x / pr.w, v.y = pr.y / pr.w;
         v.s = float(x), v.t = float(y);
         v.colour = Shade(1 - 0.3 * e);
         return v;
     };
-    const TMeshVertex a = corner(r.left, r.top), b = corner(r.right, r.top), c = corner(r.right, r.bottom),
-                      d = corner(r.left, r.bottom);
-    const TMeshVertex mesh[6] = {a, b, c, a, c, d};
+    constexpr int32_t kStrips = 32;
+    TMeshVertex mesh[kStrips * 6];
+    for (int32_t k = 0; k < kStrips; ++k) {
+        TMeshVertex a, b, c, d;
+        if (vertical) {
+            const double x0 = r.left + w * k / kStrips, x1 = r.left + w * (k + 1) / kStrips;
+            a = corner(x0, r.top), b = corner(x1, r.top), c = corner(x1, r.bottom), d = corner(x0, r.bottom);
+        } else {
+            const double y0 = r.top + h * k / kStrips, y1 = r.top + h * (k + 1) / kStrips;
+            a = corner(r.left, y0), b = corner(r.right, y0), c = corner(r.right, y1), d = corner(r.left, y1);
+        }
+        const TMeshVertex quad[6] = {a, b, c, a, c, d};
+        std::copy(quad, quad + 6, mesh + k * 6);
+    }
     TMultiTile& sink = target.Sink();
     sink.Begin();
     sink.AddMesh(mesh);

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <vector>
 
 #include "OrbLib2/3DEngine/qlDrawFilter2.h"
 #include "OrbLib2/3DEngine/qlDrawManager2.h"
@@ -86,8 +87,10 @@ private:
 // it on a roll of radius rho whose axis stands over c. Seen from above, the
 // roll shows its top half: the material at arc phi (pi/2 to 3 pi/2 from the
 // contact) lies at a = c + rho sin phi and shows the slide at c + rho phi,
-// limited by the material left. So the flat part meets the roll without a
-// seam, the roll thins away to nothing as the material runs out, and c runs
+// limited by the material left. While less than the top is wound, the rising
+// quarter (phi 0 to pi/2, seen from inside, darker) shows between the flat
+// part and the top. So the flat part meets the roll without a seam or gap,
+// the roll thins away to nothing as the material runs out, and c runs
 // from one radius before the rectangle (nothing visible) to its far side
 // (all flat). The rectangle is split at c (the flat part) and at c + rho (the
 // roll's front). Roll3D shades the roll by its normal, RollCurving deepens
@@ -106,6 +109,7 @@ private:
     double m_nx = 1, m_ny = 0;
     double m_aMin = 0, m_aMax = 0, m_bMin = 0, m_bMax = 0;
     double m_radius = 0;
+    std::vector<TMeshVertex> m_mesh;  // kept between frames
 };
 
 // The flip: the picture turns over about an axis, seen in perspective from
@@ -130,6 +134,7 @@ private:
     bool m_centre;
     bool m_vertical;  // turns about a vertical axis
     int32_t m_side;
+    std::vector<TMeshVertex> m_mesh;  // kept between frames
 };
 
 // The swap: the two pictures pass each other like cards shuffled. Design:

@@ -475,7 +475,9 @@ void T3DDrawer::DrawEffectFrame(TDrawFilter& effect, TDrawScene* oldSlide, TDraw
     }
     TDrawScene* under = reverse ? newSlide : oldSlide;
     TDrawScene* over = reverse ? oldSlide : newSlide;
-    Clear(0xFF000000u, false);
+    // The slide underneath draws its own background, as in a plain frame;
+    // without one, black.
+    if (!under) Clear(0xFF000000u, false);
     if (under) {
         const TPointF offset = [&]() -> TPointF {
             if (auto* push = dynamic_cast<TPushFilter*>(&effect)) return push->PushOffset(filterRect);

@@ -9,6 +9,11 @@ namespace orb {
 
 TTransitionFilter::TTransitionFilter() = default;
 TTransitionFilter::~TTransitionFilter() = default;
+TTransitionFilter::TTransitionFilter(const TTransitionFilter&) {}
+TTransitionFilter& TTransitionFilter::operator=(const TTransitionFilter& other) {
+    if (this != &other) m_effectObject.reset();
+    return *this;
+}
 
 const TEffectParams& TTransitionFilter::Params() const {
     static const TEffectParams none;

@@ -113,8 +113,9 @@ class TTransitionFilter {
 public:
     TTransitionFilter();
     virtual ~TTransitionFilter();
-    TTransitionFilter(const TTransitionFilter&) = delete;
-    TTransitionFilter& operator=(const TTransitionFilter&) = delete;
+    // A copy starts without an effect object: it makes its own on first use.
+    TTransitionFilter(const TTransitionFilter&);
+    TTransitionFilter& operator=(const TTransitionFilter&);
     // Milliseconds since the effect began.
     virtual double Time() const = 0;
     virtual double Duration() const = 0;

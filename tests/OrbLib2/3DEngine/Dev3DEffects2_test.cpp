@@ -393,3 +393,59 @@ TEST(EveryEffect, OpenGl_AgreesWithTheSoftwareDevice) {
 
 }  // namespace
 }  // namespace orb
+
+namespace orb {
+namespace {
+
+// Light pixels belong to the new slide, dark ones to the old (the test
+// slides are apart by more than any shading).
+bool IsLight(uint32_t pixel) { return (pixel >> 8 & 255) >= 96; }
+
+TEST(DrawerOrder, ReverseEffects_PutTheNewSlideUnderneath) {
+    test::TEffectRig rig(64, 64);
+    test::TTestFilter closing(4, 1);
+    closing.params.CenterX = closing.params.CenterY = 50;
+    const std::vector<uint32_t> frame = rig.TransitionFrame(closing, 500);
+    EXPECT_FALSE(IsLight(frame[size_t(32 * 64 + 32)]));  // the old slide still in the middle
+    EXPECT_TRUE(IsLight(frame[size_t(1 * 64 + 1)]));     // the new one in the corners
+}
+
+TEST(DrawerOrder, Flip_TurnsTheOldPictureInTheFirstHalfAndTheNewInTheSecond) {
+    test::TEffectRig rig(64, 64);
+    for (const bool centre : {false, true}) {
+        test::TTestFilter flip(16, 1);
+        flip.params.FlipCenter = centre;
+        EXPECT_FALSE(IsLight(rig.TransitionFrame(flip, 250)[size_t(32 * 64 + 20)])) << centre;
+        EXPECT_TRUE(IsLight(rig.TransitionFrame(flip, 750)[size_t(32 * 64 + 20)])) << centre;
+    }
+}
+
+TEST(DrawerOrder, Swap_TheOldPictureInFrontBeforeHalfWayAndTheNewAfter) {
+    test::TEffectRig rig(64, 64);
+    test::TTestFilter swap(17, 1);
+    // Early on the old picture covers the middle, late the new one does.
+    EXPECT_FALSE(IsLight(rig.TransitionFrame(swap, 100)[size_t(32 * 64 + 32)]));
+    EXPECT_TRUE(IsLight(rig.TransitionFrame(swap, 900)[size_t(32 * 64 + 32)]));
+}
+
+}  // namespace
+}  // namespace orb
+
+namespace orb {
+namespace {
+
+TEST(TransitionFilter, Copy_StartsWithoutTheEffectObject) {
+    test::TEffectRig rig(32, 32);
+    test::TTestFilter filter(4, 2);
+    rig.TransitionFrame(filter, 100);
+    ASSERT_NE(filter.EffectObject(), nullptr);
+    test::TTestFilter copy = filter;
+    EXPECT_EQ(copy.EffectObject(), nullptr);
+    EXPECT_EQ(copy.EffectClass(), 4);
+    copy = filter;
+    EXPECT_EQ(copy.EffectObject(), nullptr);
+    EXPECT_NE(filter.EffectObject(), nullptr);
+}
+
+}  // namespace
+}  // namespace orb
