@@ -41,4 +41,11 @@ int RunDrawTest(const std::vector<std::string>& args);
 //        [--param KEY=VALUE]... [--strip N] -o OUT.png
 int RunEffect(const std::vector<std::string>& args);
 
+// objects SHOW --time T [--size WxH] [--seed N] [--cover]
+int RunObjects(const std::vector<std::string>& args);
+// hit SHOW --time T --at X,Y [--size WxH] [--seed N] [--cover]
+int RunHit(const std::vector<std::string>& args);
+// frame SHOW --time T [--size WxH] [--device soft|gl] [--seed N] [--cover] -o OUT.png
+int RunFrame(const std::vector<std::string>& args);
+
 }  // namespace orb
