@@ -1,0 +1,112 @@
+// The environment shared by all slides of a show: file access, the picture
+// producers (shadows, texts, masks), the display scale and the callbacks to
+// the engine. It also makes the generated pictures that objects ask the file
+// accessor for by name ("Shadow: ...", "Mask: ...").
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+
+#include "OrbLib2/3DEngine/qlDrawManager2.h"
+#include "OrbLib2/MaskGenerator.h"
+#include "OrbLib2/OrbViewer/qlOrbFileAccessor2.h"
+#include "OrbLib2/ShadowGenerator2.h"
+#include "QlLib/Graphics/qlBitmapStore.h"
+#include "QlLib/VectorGraphics/qlTextProducer2.h"
+#include "QlLib/qpExceptions.h"
+
+namespace orb {
+
+class TOrbSlide;
+class TOrbSlideHost;
+
+// Raised when a host is made without a required callback or file accessor.
+QL_COMMON_EXCEPTION(EOrbSlideHostError, ql::TCommonException);
+
+struct TSlideHostCallbacks {
+    // Where the viewer stands (screen pixels; z below 0).
+    std::function<TCamera3D()> CameraPosition;
+    // Fraction 0 .. 1 of a long operation; false cancels it.
+    ql::TProgressHandler Progress;
+    // A slide of the show changed (was built, reloaded or released).
+    std::function<void(TOrbSlide& slide)> SlideChanged;
+    // Asks the engine for a frame to be drawn.
+    std::function<void()> Drawing;
+};
+
+// Makes the picture a generated name describes; nothing when the name is not
+// one it can make (the file accessor then gives its placeholder).
+using TPictureMaker = std::function<ql::TRef<ql::TBitmapStore>(TOrbSlideHost& host, const std::u16string& name)>;
+// Files a maker for names beginning with prefix (process-wide; a later one for
+// the same prefix replaces it).
+void RegisterPictureMaker(const std::u16string& prefix, TPictureMaker maker);
+
+// The mask pixel format: one byte of coverage per pixel.
+const ql::TPixelFormat* MaskPixelFormat();
+// The picture in the mask format: colour pictures give their grey (times
+// their alpha), mask pictures are copied, any other format goes through
+// "A8R8G8B8" first.
+std::unique_ptr<ql::TBitmap> ToMaskBitmap(const ql::TBitmap& source);
+
+// "Mask: " followed by the picture's name.
+std::u16string MaskPictureName(const std::u16string& pictureName);
+// "Shadow: " and the parameters in a form that reads back (ParseShadowName);
+// equal parameters give equal names.
+std::u16string ShadowPictureName(const TShadowParams& params);
+// false when the text is not a shadow name made by ShadowPictureName.
+bool ParseShadowName(const std::u16string& name, TShadowParams& params);
+
+class TOrbSlideHost : public ql::TObj {
+public:
+    // The accessor must outlive the host. Every callback is required: a
+    // missing one raises EOrbSlideHostError. The host registers itself as an
+    // image provider of the accessor's source, so that OpenImage answers
+    // generated names.
+    TOrbSlideHost(TFileAccessor& accessor, TSlideHostCallbacks callbacks);
+    ~TOrbSlideHost() override;
+    TOrbSlideHost(const TOrbSlideHost&) = delete;
+    TOrbSlideHost& operator=(const TOrbSlideHost&) = delete;
+
+    TFileAccessor& Accessor() const { return m_accessor; }
+    const TShadowGenerator& ShadowGenerator() const { return m_shadowGenerator; }
+    ql::TTextProducer& TextProducer() { return *m_textProducer; }
+    const TMaskGenerator& MaskGenerator() const { return m_maskGenerator; }
+
+    // Pixels per show unit of the display; bad values become 1.
+    double DisplayScale() const { return m_displayScale; }
+    void SetDisplayScale(double scale);
+
+    TCamera3D CameraPosition() const;
+    // true: go on.
+    bool Progress(float fraction) const;
+    const ql::TProgressHandler& ProgressHandler() const { return m_callbacks.Progress; }
+    void NotifySlideChanged(TOrbSlide& slide) const;
+    void RequestDrawing() const;
+
+    // Whether objects take part in perspective hit tests.
+    bool AcceptsHitTests() const { return m_acceptsHitTests; }
+    void SetAcceptsHitTests(bool on) { m_acceptsHitTests = on; }
+
+    // The picture a generated name describes, by its prefix; nothing when no
+    // maker knows the name.
+    ql::TRef<ql::TBitmapStore> MakePicture(const std::u16string& name);
+    // The show's identity from the package entry "ExeGUID" (empty when none).
+    const std::u16string& ExeGuid() const { return m_exeGuid; }
+
+private:
+    static ql::TRef<ql::TBitmapStore> ProvideImage(const std::u16string& name, void* host);
+
+    TFileAccessor& m_accessor;
+    TSlideHostCallbacks m_callbacks;
+    TShadowGenerator m_shadowGenerator;
+    std::unique_ptr<ql::TTextProducer> m_textProducer;
+    TMaskGenerator m_maskGenerator;
+    double m_displayScale = 1;
+    bool m_acceptsHitTests = true;
+    std::u16string m_exeGuid;
+    std::unique_ptr<TCallbackHandle> m_providerHandle;
+};
+
+}  // namespace orb
