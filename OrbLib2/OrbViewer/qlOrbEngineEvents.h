@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "OrbLib2/OrbClasses/qlOrbActionInfo.h"
 #include "QlLib/SysObj.h"
 
 namespace ql {
@@ -37,34 +38,6 @@ enum TEngineEventOut : int32_t {
     kEngineAction = 12,     // action code, integer parameter; TStrValue with the text
     kEngineImage = 14,      // the snapshot picture as object
     kEngineGeometry = 17,   // width, height, window mode
-};
-
-// The action codes of slides, buttons, keys, dialogs and the navigation panel.
-enum TOrbActionCode : uint8_t {
-    kActNone = 0,
-    kActExit = 1,
-    kActPrevSlide = 2,
-    kActNextSlide = 3,
-    kActHelp = 4,
-    kActPause = 5,
-    kActPrint = 6,
-    kActGotoSlide = 7,
-    kActWeb = 8,
-    kActMail = 9,
-    kActRunApp = 10,
-    kActRunAppExit = 11,
-    kActOpenShow = 12,
-    kActToBeginning = 13,
-    kActOpenShowReturn = 14,
-    kActOpenDialog = 15,
-    kActCloseDialog = 16,
-    kActGotoTime = 19,
-};
-
-struct TOrbActionInfo {
-    uint8_t Code = kActNone;
-    int32_t Param = 0;
-    std::u16string Text;
 };
 
 // A wide text carried by an event.
