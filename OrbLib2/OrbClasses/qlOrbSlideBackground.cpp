@@ -33,6 +33,14 @@ TBgrColor ParseDocumentColor(std::u16string_view text, TBgrColor fallback) {
     return TBgrColor{uint8_t(parts[2]), uint8_t(parts[1]), uint8_t(parts[0])};
 }
 
+namespace {
+void SetColour(uint8_t (&rgb)[3], TBgrColor c) {
+    rgb[0] = c.Red;
+    rgb[1] = c.Green;
+    rgb[2] = c.Blue;
+}
+}  // namespace
+
 TSlideBackground ReadSlideBackground(const ql::TIniSection& main, const ql::TIniSection* slide) {
     const bool personal = slide && slide->ReadString(u"UsePersonal", u"") == u"1" &&
                           slide->ReadString(u"Pers_Fon", u"") == u"1";
@@ -45,7 +53,7 @@ TSlideBackground ReadSlideBackground(const ql::TIniSection& main, const ql::TIni
     switch (style ? *style : 0) {
         case 1:
             b.Kind = bkSolid;
-            b.Color1 = ParseDocumentColor(read(u"bname"));
+            SetColour(b.Colour1, ParseDocumentColor(read(u"bname")));
             break;
         case 2:
             b.PictureName = read(u"bname");
@@ -58,11 +66,11 @@ TSlideBackground ReadSlideBackground(const ql::TIniSection& main, const ql::TIni
             break;
         case 3: {
             const auto colorStyle = ql::TryStrToInt(read(u"bcolorstyle"));
-            if (colorStyle && *colorStyle == 1) b.Kind = bkVGradient;
-            if (colorStyle && *colorStyle == 2) b.Kind = bkHGradient;
+            if (colorStyle && *colorStyle == 1) b.Kind = bkVerticalGradient;
+            if (colorStyle && *colorStyle == 2) b.Kind = bkHorizontalGradient;
             if (b.Kind != bkSolid) {
-                b.Color1 = ParseDocumentColor(read(u"bcolor1"));
-                b.Color2 = ParseDocumentColor(read(u"bcolor2"));
+                SetColour(b.Colour1, ParseDocumentColor(read(u"bcolor1")));
+                SetColour(b.Colour2, ParseDocumentColor(read(u"bcolor2")));
             }
             break;
         }
@@ -188,7 +196,7 @@ void TBackgroundPainter::Release(TDeviceDrawer& drawer) {
 }
 
 namespace {
-uint32_t Argb(TBgrColor c) { return 0xFF000000u | uint32_t(c.Red) << 16 | uint32_t(c.Green) << 8 | c.Blue; }
+uint32_t Argb(const uint8_t (&rgb)[3]) { return 0xFF000000u | uint32_t(rgb[0]) << 16 | uint32_t(rgb[1]) << 8 | rgb[2]; }
 }  // namespace
 
 void TBackgroundPainter::Draw(TDeviceDrawer& drawer, const TScenePlane& plane, float w, float h,
@@ -215,11 +223,32 @@ void TBackgroundPainter::Draw(TDeviceDrawer& drawer, const TScenePlane& plane, f
     }
     TBoxParams box;
     box.opacity = percent;
-    box.colour1 = Argb(m_background.Color1);
-    box.colour2 = Argb(m_background.Color2);
+    box.colour1 = Argb(m_background.Colour1);
+    box.colour2 = Argb(m_background.Colour2);
     // The same fills as a box's "HGradient" and "VGradient".
-    box.fillType = m_background.Kind == bkHGradient ? 6 : m_background.Kind == bkVGradient ? 5 : 8;
+    box.fillType = m_background.Kind == bkHorizontalGradient ? 6 : m_background.Kind == bkVerticalGradient ? 5 : 8;
     drawer.DrawBox3D({w, h}, box, plane, camera);
+}
+
+namespace {
+// Screen pixels per slide unit along the slide's plane.
+float PlaneScale(const TScenePlane& plane) {
+    const float sx = std::hypot(plane.axisX.x, plane.axisX.y), sy = std::hypot(plane.axisY.x, plane.axisY.y);
+    return std::max(sx, sy);
+}
+}  // namespace
+
+void TSlideBackgroundDrawer::Prepare(TDeviceDrawer& drawer, const TOrbSlide& slide) {
+    m_painter.Prepare(drawer, float(slide.Width()), float(slide.Height()), PlaneScale(slide.Plane()));
+}
+
+void TSlideBackgroundDrawer::Draw(TDeviceDrawer& drawer, const TOrbSlide& slide) {
+    const TScenePlane plane = slide.Plane();
+    const float w = float(slide.Width()), h = float(slide.Height());
+    // A slide drawn before it was prepared decodes here, once.
+    m_painter.Prepare(drawer, w, h, PlaneScale(plane));
+    const float opacity = std::clamp(slide.EffectiveOpacity(), 0.0f, 100.0f);
+    m_painter.Draw(drawer, plane, w, h, slide.Camera(), uint8_t(std::lround(opacity * 2.55f)));
 }
 
 }  // namespace orb

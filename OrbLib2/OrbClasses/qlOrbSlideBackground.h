@@ -11,6 +11,7 @@
 
 #include "OrbLib2/3DEngine/qlDrawManager2.h"
 #include "OrbLib2/OrbClasses/qlOrbEffectParams.h"
+#include "OrbLib2/OrbClasses/qlOrbSlide.h"
 #include "QlLib/Graphics/qlBitmap.h"
 #include "QlLib/Graphics/qlBitmapStore.h"
 
@@ -19,17 +20,6 @@ class TIniSection;
 }
 
 namespace orb {
-
-enum TBackgroundKind : int32_t { bkSolid = 0, bkHGradient = 1, bkVGradient = 2, bkPicture = 3 };
-
-struct TSlideBackground {
-    int32_t Kind = bkSolid;
-    TBgrColor Color1;  // black
-    TBgrColor Color2;
-    float SizePercent = 100;  // picture tile size
-    std::u16string PictureName;
-    friend bool operator==(const TSlideBackground&, const TSlideBackground&) = default;
-};
 
 // A colour value of the project document: a Windows colour value (red in the
 // low byte) or "r,g,b". `fallback` when it is neither.
@@ -93,6 +83,8 @@ public:
               uint8_t opacity = 255);
     // Gives the drawer's textures back; the picture stays for the next Prepare.
     void Release(TDeviceDrawer& drawer);
+    // The drawer is going: textures of the picture are its business now.
+    void Forget() { m_drawer = nullptr; m_level = -1; }
 
 private:
     TSlideBackground m_background;
@@ -101,6 +93,24 @@ private:
     TDrawPicture m_picture;
     int32_t m_level = -1;  // -1: nothing uploaded
     TDeviceDrawer* m_drawer = nullptr;  // the drawer holding textures of the picture
+};
+
+}  // namespace orb
+
+namespace orb {
+
+// The painter a slide owns: draws the slide's background across the slide's
+// own plane, so that slide-level motion moves the background with it.
+class TSlideBackgroundDrawer : public TSlideBackgroundPainter {
+public:
+    TSlideBackgroundDrawer(const TSlideBackground& background, TBackgroundPictureOpener opener)
+        : m_painter(background, std::move(opener)) {}
+    void Prepare(TDeviceDrawer& drawer, const TOrbSlide& slide) override;
+    void Draw(TDeviceDrawer& drawer, const TOrbSlide& slide) override;
+    TBackgroundPainter& Painter() { return m_painter; }
+
+private:
+    TBackgroundPainter m_painter;
 };
 
 }  // namespace orb

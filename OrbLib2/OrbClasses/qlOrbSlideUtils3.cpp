@@ -3,8 +3,14 @@
 #include <algorithm>
 #include <cmath>
 
+#include "OrbLib2/OrbClasses/OrbSlideEffect.h"
+#include "OrbLib2/OrbClasses/qlOrbSlide.h"
+#include "OrbLib2/OrbClasses/qlOrbSlideBackground.h"
+#include "OrbLib2/OrbClasses/qlOrbSlideHost.h"
 #include "OrbLib2/OrbClasses/qlOrbSource2.h"
+#include "OrbLib2/OrbViewer/qlOrbFileAccessor2.h"
 #include "QlLib/qlIniStorage.h"
+#include "QlLib/qlLog.h"
 #include "QlLib/qpStringUtils.h"
 
 namespace orb {
@@ -16,7 +22,7 @@ namespace {
 constexpr int32_t kMaxSide = 32768;
 // Aspect ratios and scales outside these say nothing sensible about a screen.
 constexpr double kMinAspect = 0.01, kMaxAspect = 100;
-constexpr float kMinScale = 1, kMaxScale = 10000;
+constexpr float kMinFrameScale = 1, kMaxFrameScale = 10000;
 
 int32_t RoundToInt(double value) {
     if (!(value > -2147483647.0)) return value != value ? 0 : -2147483647;
@@ -28,7 +34,7 @@ int32_t ClampSide(int32_t side) { return std::clamp(side, 1, kMaxSide); }
 
 float CheckedScale(float percent) {
     if (!(percent > 0)) return 100;  // NaN and non-positive
-    return std::clamp(percent, kMinScale, kMaxScale);
+    return std::clamp(percent, kMinFrameScale, kMaxFrameScale);
 }
 
 double CheckedAspect(double aspect) {
@@ -86,7 +92,7 @@ TFrameGeometry ComputeFrameGeometry(const TDesignOptions& design, int32_t sw, in
         }
     } else {
         const int32_t vw = RoundToInt(double(sw) / px * 100), vh = RoundToInt(double(sh) / py * 100);
-        if (mode == fmStretch) {
+        if (mode == ffStretch) {
             fw = vw;
             fh = vh;
         } else {
@@ -94,7 +100,7 @@ TFrameGeometry ComputeFrameGeometry(const TDesignOptions& design, int32_t sw, in
             fw = std::max(RoundToInt(vh * g.Aspect), 1);
             fh = vh;
             const double cx = double(vw) / fw, cy = double(vh) / fh;
-            const double c = mode == fmCover ? std::max(cx, cy) : std::min(cx, cy);
+            const double c = mode == ffCover ? std::max(cx, cy) : std::min(cx, cy);
             if (c != 1) {
                 fw = RoundToInt(fw * c);
                 fh = RoundToInt(fh * c);
@@ -204,6 +210,253 @@ std::u16string ChooseCustomEffectEntry(std::u16string_view text) {
     ReseedRandomFromClock();
     const int32_t count = int32_t(std::min<size_t>(names.size(), 2147483647));
     return names[size_t(ShowRandom(count))];
+}
+
+// ---- production ----
+
+namespace {
+
+int32_t CycleNumber(int64_t cycle) { return int32_t(std::clamp<int64_t>(cycle, -1, 2147483647)); }
+
+}  // namespace
+
+TSlideProducer::TSlideProducer(TOrbSource* source, bool ownsSource, TFileAccessor& accessor,
+                               TSlideProducerCallbacks callbacks)
+    : m_source(source), m_accessor(accessor), m_callbacks(std::move(callbacks)), m_cursor(*source) {
+    QL_ASSERT(source != nullptr, "TSlideProducer: no source");
+    if (ownsSource) m_ownedSource.reset(source);
+    const ql::TIniSection& main = m_source->MainSection();
+    m_pathToButtons = main.ReadString(u"PathToButtons", u"");
+    m_design = ReadDesignOptions(main);
+
+    TSlideHostCallbacks host;
+    host.CameraPosition = [this] { return m_geometry.Camera; };
+    host.Progress = [this](float fraction) { return !m_callbacks.Progress || m_callbacks.Progress(fraction); };
+    host.SlideChanged = [this](TOrbSlide& slide) {
+        if (m_callbacks.SlideChanged) m_callbacks.SlideChanged(slide);
+    };
+    host.Drawing = [this] {
+        if (m_callbacks.Drawing) m_callbacks.Drawing();
+    };
+    m_host = std::make_unique<TOrbSlideHost>(accessor, std::move(host));
+}
+
+TSlideProducer::~TSlideProducer() = default;
+
+void TSlideProducer::Setup(int32_t screenWidth, int32_t screenHeight, int32_t mode, float scaleX, float scaleY) {
+    m_geometry = ComputeFrameGeometry(m_design, screenWidth, screenHeight, mode, scaleX, scaleY);
+    // The same bounds as the geometry used.
+    m_scaleX = CheckedScale(scaleX);
+    m_scaleY = CheckedScale(scaleY);
+    m_mode = mode;
+    m_setUp = true;
+}
+
+ql::TPoint TSlideProducer::SlideSize() const {
+    return {std::max(RoundToInt(m_geometry.FrameWidth / double(m_scaleX) * 100), 1),
+            std::max(RoundToInt(m_geometry.FrameHeight / double(m_scaleY) * 100), 1)};
+}
+
+void TSlideProducer::ShapeSlide(TOrbSlide& slide) const {
+    const ql::TPoint size = SlideSize();
+    slide.SetSize(size.x, size.y);
+    slide.KeyPoints().SetCurrentScale(float(m_geometry.FrameWidth * 100.0 / size.x),
+                                      float(m_geometry.FrameHeight * 100.0 / size.y));
+    slide.SetScreenCentre({m_geometry.CenterX, m_geometry.CenterY});
+    slide.SetOwnCamera(m_geometry.Camera);
+}
+
+void TSlideProducer::SetBackground(TOrbSlide& slide, const ql::TIniSection* section) const {
+    slide.Background() = ReadSlideBackground(m_source->MainSection(), section);
+    TFileAccessor* accessor = &m_accessor;
+    slide.SetBackgroundPainter(std::make_unique<TSlideBackgroundDrawer>(
+        slide.Background(), [accessor](const std::u16string& name) -> ql::TRef<ql::TBitmapStore> {
+            auto image = accessor->OpenImage(name);
+            return image ? image->BitmapStore() : nullptr;
+        }));
+}
+
+std::unique_ptr<TOrbSlide> TSlideProducer::BuildSlide(int64_t index, int64_t cycle) {
+    const int64_t count = m_source->SlideCount();
+    QL_ASSERT(count > 0, kNoSlidesText);
+    if (!m_setUp) {
+        ql::GlobalLog().WriteLine(std::u16string_view(u"TSlideProducer: a slide was asked for before Setup"));
+        return nullptr;
+    }
+    std::unique_ptr<TOrbSlide> slide;
+    try {
+        if (index < 0) {
+            // The time before the show: the first slide's background, under
+            // which the first transition runs.
+            slide = std::make_unique<TOrbSlide>(m_host.get(), -1);
+            ShapeSlide(*slide);
+            slide->SetIndex(-1);
+            slide->SetTimes(kPreShowBegin, 0, 0, m_source->Slides().front().EffectTime);
+            SetBackground(*slide, SlideSection(m_source->Document(), 0));
+            slide->SetTime(true, 0);
+            return slide;
+        }
+        const int64_t k = index % count;
+        ql::TIniSection* section = SlideSection(m_source->Document(), k);
+        if (!section) return nullptr;
+        slide = std::make_unique<TOrbSlide>(m_host.get(), CycleNumber(cycle));
+        ShapeSlide(*slide);
+        slide->SetIndex(int32_t(k));
+        const TSlideInfo& info = m_source->Slides()[size_t(k)];
+        slide->SetTimes(info.BeginTime, info.EndTime, info.EffectTime, info.NextEffectTime);
+        SetBackground(*slide, section);
+        slide->SetName(section->Name());
+        slide->LoadChildren(*section);
+        slide->Filter().SetEffect(m_source->SlideEffect(index));
+        slide->SetTime(true, info.BeginTime);
+        return slide;
+    } catch (const std::exception& e) {
+        ql::GlobalLog().WriteLine(std::string_view(std::string("TSlideProducer: slide ") + std::to_string(index) +
+                                                   " not built: " + e.what()));
+        return nullptr;
+    }
+}
+
+std::unique_ptr<TOrbDialog> TSlideProducer::Dialog(const std::u16string& name) {
+    const ql::TIniSection* section = DialogSection(m_source->Document(), name);
+    if (!section || !m_setUp) return nullptr;
+    try {
+        auto dialog = std::make_unique<TOrbDialog>(m_host.get(), 0);
+        ShapeSlide(*dialog);
+        dialog->SetIndex(-1);
+        dialog->SetTimes(0, 0, 0, 0);
+        dialog->SetDialogName(name);
+        dialog->SetDialogPause(section->ReadBool(u"DialogPause", false));
+        SetBackground(*dialog, section);
+        dialog->SetName(section->Name());
+        dialog->LoadChildren(*section);
+        dialog->SetTime(true, 0);
+        return dialog;
+    } catch (const std::exception& e) {
+        ql::GlobalLog().WriteLine(std::string_view(std::string("TSlideProducer: dialog not built: ") + e.what()));
+        return nullptr;
+    }
+}
+
+ql::TRef<TDrawContainer> TSlideProducer::MakeContainer(int64_t index) {
+    QL_ASSERT(m_timing, kNoTimingText);
+    const int64_t count = m_source->SlideCount();
+    const TSlideAtIndex at = m_source->SlideInfo(index);
+    const int64_t cycle = index >= count ? at.Cycle : 0;
+    const double offset = index >= count ? double(cycle) * m_source->TotalTime() : 0;
+    ql::GlobalLog().WriteInt(u"....................................... ", index);
+    std::unique_ptr<TOrbSlide> slide = BuildSlide(index, index < 0 ? -1 : cycle);
+    return ql::MakeRef<TDrawContainer>(m_timing, index, at.Info, offset, std::move(slide));
+}
+
+TDrawContainer::TDrawContainer(ql::TRef<TTiming> timing, int64_t index, const TSlideInfo& info,
+                               double cycleOffset, std::unique_ptr<TOrbSlide> slide)
+    : m_timing(std::move(timing)), m_index(index), m_info(info), m_cycleOffset(cycleOffset),
+      m_slide(std::move(slide)) {}
+
+TDrawContainer::~TDrawContainer() = default;
+
+TOrbFilter* TDrawContainer::Filter() const { return m_slide ? &m_slide->Filter() : nullptr; }
+
+void TDrawContainer::SetTime(double t) {
+    if (!m_slide) return;
+    m_slide->SetTime(true, t - m_cycleOffset);
+    m_slide->Filter().SetElapsed(t - m_info.BeginTime);
+}
+
+void TDrawContainer::Update() {
+    if (m_timing) SetTime(m_timing->ShowTime());
+}
+
+TSlideCache::TSlideCache(TSlideProducer* producer, int32_t depth, bool ownsProducer)
+    : m_producer(producer), m_depth(std::clamp(depth, 1, 3)) {
+    QL_ASSERT(producer != nullptr, "TSlideCache: no producer");
+    if (ownsProducer) m_ownedProducer.reset(producer);
+}
+
+TSlideCache::~TSlideCache() {
+    std::lock_guard<std::mutex> lock(m_lock);
+    m_containers.clear();
+}
+
+bool TSlideCache::Step(double t) {
+    const int64_t first = m_producer->VisibleSlides(t).First;
+    const int64_t last = first + m_depth - 1;
+    m_lowestAsked = first;
+    // Drops outside the window; the last container stays until a new one
+    // is there, so that something is always ready to draw.
+    for (size_t i = 0;;) {
+        ql::TRef<TDrawContainer> dropped;
+        {
+            std::lock_guard<std::mutex> lock(m_lock);
+            if (m_containers.size() < 2 || i >= m_containers.size()) break;
+            const int64_t k = m_containers[i]->Index();
+            if (k >= first && k <= last) {
+                ++i;
+                continue;
+            }
+            dropped = m_containers[i];
+            m_containers.erase(m_containers.begin() + std::ptrdiff_t(i));
+        }
+        if (m_onChanged) m_onChanged();
+        // The engine may still hold the container; the slide goes with the
+        // last holder, here or there.
+        dropped = nullptr;
+    }
+    int64_t wanted = first;
+    {
+        std::lock_guard<std::mutex> lock(m_lock);
+        for (; wanted <= last; ++wanted) {
+            const bool held = std::any_of(m_containers.begin(), m_containers.end(),
+                                          [wanted](const auto& c) { return c->Index() == wanted; });
+            if (!held) break;
+        }
+        if (wanted > last) return false;
+    }
+    ql::TRef<TDrawContainer> container = m_producer->MakeContainer(wanted);
+    if (m_onCreated) m_onCreated(container);
+    {
+        std::lock_guard<std::mutex> lock(m_lock);
+        auto at = std::find_if(m_containers.begin(), m_containers.end(),
+                               [wanted](const auto& c) { return c->Index() > wanted; });
+        m_containers.insert(at, container);
+        // Never more than three: the one farthest from the window goes.
+        while (m_containers.size() > 3) {
+            const bool dropFront = m_containers.front()->Index() < first;
+            m_containers.erase(dropFront ? m_containers.begin() : m_containers.end() - 1);
+        }
+    }
+    if (m_onChanged) m_onChanged();
+    return true;
+}
+
+void TSlideCache::Clear() {
+    {
+        std::lock_guard<std::mutex> lock(m_lock);
+        if (m_containers.empty()) return;
+        m_containers.clear();
+    }
+    if (m_onChanged) m_onChanged();
+}
+
+std::vector<ql::TRef<TDrawContainer>> TSlideCache::Containers() const {
+    std::lock_guard<std::mutex> lock(m_lock);
+    return m_containers;
+}
+
+ql::TRef<TDrawContainer> TSlideCache::Find(int64_t index) const {
+    std::lock_guard<std::mutex> lock(m_lock);
+    for (const auto& c : m_containers)
+        if (c->Index() == index) return c;
+    return nullptr;
+}
+
+bool DrawSlides(TDeviceDrawer& drawer, TDrawContainer* first, TDrawContainer* second) {
+    TOrbSlide* outgoing = first ? first->Slide() : nullptr;
+    TOrbSlide* incoming = second && second != first ? second->Slide() : nullptr;
+    if (incoming) return drawer.DrawTransition(outgoing, incoming, false, &incoming->Filter());
+    if (outgoing) return drawer.DrawScene(*outgoing);
+    return false;
 }
 
 }  // namespace orb

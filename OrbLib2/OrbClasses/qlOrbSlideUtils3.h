@@ -5,6 +5,9 @@
 
 #include <atomic>
 #include <cstdint>
+#include <functional>
+#include <memory>
+#include <mutex>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -24,6 +27,11 @@ class TIniSection;
 namespace orb {
 
 class TOrbSource;
+class TOrbSlide;
+class TOrbDialog;
+class TOrbSlideHost;
+class TOrbFilter;
+class TFileAccessor;
 
 // A show that cannot be laid out on a screen; the message says why.
 QL_COMMON_EXCEPTION(ESlideProducerError, ql::TCommonException);
@@ -52,7 +60,7 @@ private:
 
 // ---- frame geometry ----
 
-enum TFitMode : int32_t { fmFitInside = 0, fmCover = 1, fmStretch = 2 };
+enum TFrameFitMode : int32_t { ffFitInside = 0, ffCover = 1, ffStretch = 2 };
 
 // What the show's [Main] says about its size on screen.
 struct TDesignOptions {
@@ -122,5 +130,150 @@ std::vector<std::u16string> CustomEffectNames(std::u16string_view text);
 // (re-seeded from the clock unless a fixed seed is set). Empty when the text
 // names none.
 std::u16string ChooseCustomEffectEntry(std::u16string_view text);
+
+// ---- production ----
+
+class TDrawContainer;
+
+// What the producer passes on to its slide host; each may be left empty.
+struct TSlideProducerCallbacks {
+    ql::TProgressHandler Progress;                     // false cancels
+    std::function<void(TOrbSlide& slide)> SlideChanged;
+    std::function<void()> Drawing;
+};
+
+// Builds the slides of a show on demand, laid out for one screen.
+class TSlideProducer : public ql::TObj {
+public:
+    // The accessor opens the slides' pictures and must outlive the producer
+    // and every slide it builds. With ownsSource the producer frees the source.
+    TSlideProducer(TOrbSource* source, bool ownsSource, TFileAccessor& accessor,
+                   TSlideProducerCallbacks callbacks = {});
+    ~TSlideProducer() override;
+    TSlideProducer(const TSlideProducer&) = delete;
+    TSlideProducer& operator=(const TSlideProducer&) = delete;
+
+    // The slide loader passes mode 1 (cover) or 0 (fit) and 100 / 100. Raises
+    // ESlideProducerError "ZeroSize of Presentation!" for a current project
+    // without a design size.
+    void Setup(int32_t screenWidth, int32_t screenHeight, int32_t mode, float scaleX = 100, float scaleY = 100);
+    bool IsSetUp() const { return m_setUp; }
+    const TFrameGeometry& Geometry() const { return m_geometry; }
+    ql::TRect SlideRect() const { return m_geometry.SlideRect; }
+    TCamera3D CameraPosition() const { return m_geometry.Camera; }
+    // The size a built slide has in its own units.
+    ql::TPoint SlideSize() const;
+    const TDesignOptions& Design() const { return m_design; }
+    const std::u16string& PathToButtons() const { return m_pathToButtons; }
+
+    // Slide `index` of the show (past the count: reduced modulo it) in cycle
+    // `cycle`; index -1 is the pre-show slide. nullptr when the slide has no
+    // section or building it failed (logged).
+    std::unique_ptr<TOrbSlide> BuildSlide(int64_t index, int64_t cycle);
+    // The dialog `name` set to time 0; nullptr when the show has none.
+    std::unique_ptr<TOrbDialog> Dialog(const std::u16string& name);
+    // Slide `index` (cycles included) with its shifted times, built for its
+    // cycle. Needs the current timing.
+    ql::TRef<TDrawContainer> MakeContainer(int64_t index);
+    TVisibleSlides VisibleSlides(double t) { return m_cursor.Find(t); }
+
+    ql::TRef<TTiming> CurrentTiming() const { return m_timing; }
+    void SetCurrentTiming(ql::TRef<TTiming> timing) { m_timing = std::move(timing); }
+
+    TOrbSource& Source() const { return *m_source; }
+    TOrbSlideHost& Host() const { return *m_host; }
+    TFileAccessor& Accessor() const { return m_accessor; }
+
+private:
+    // Size, scale, centre and camera as for every slide.
+    void ShapeSlide(TOrbSlide& slide) const;
+    void SetBackground(TOrbSlide& slide, const ql::TIniSection* section) const;
+
+    std::unique_ptr<TOrbSource> m_ownedSource;
+    TOrbSource* m_source;
+    TFileAccessor& m_accessor;
+    TSlideProducerCallbacks m_callbacks;
+    std::unique_ptr<TOrbSlideHost> m_host;
+    std::u16string m_pathToButtons;
+    TDesignOptions m_design;
+    TFrameGeometry m_geometry;
+    float m_scaleX = 100, m_scaleY = 100;
+    int32_t m_mode = ffFitInside;
+    bool m_setUp = false;
+    TVisibleSlideCursor m_cursor;
+    ql::TRef<TTiming> m_timing;
+};
+
+// One built slide instance on the show clock. Shared: the cache and the
+// engine both hold it, and the slide goes with the last of them.
+class TDrawContainer : public ql::TRefObj {
+public:
+    TDrawContainer(ql::TRef<TTiming> timing, int64_t index, const TSlideInfo& info, double cycleOffset,
+                   std::unique_ptr<TOrbSlide> slide);
+    ~TDrawContainer() override;
+
+    // The slide goes to t less the cycle offset; its transition has run for
+    // t less the container's begin time.
+    void SetTime(double t);
+    // SetTime at the shared timing's show time.
+    void Update();
+
+    int64_t Index() const { return m_index; }
+    // The slide's times shifted to its cycle.
+    const TSlideInfo& Info() const { return m_info; }
+    double CycleOffset() const { return m_cycleOffset; }
+    // nullptr when the slide could not be built; drawing skips it then.
+    TOrbSlide* Slide() const { return m_slide.get(); }
+    TOrbFilter* Filter() const;
+    const ql::TRef<TTiming>& Timing() const { return m_timing; }
+
+private:
+    ql::TRef<TTiming> m_timing;
+    int64_t m_index;
+    TSlideInfo m_info;
+    double m_cycleOffset;
+    std::unique_ptr<TOrbSlide> m_slide;
+};
+
+// Keeps built slides for the window from the first visible slide on, one
+// build per step, at most three.
+class TSlideCache : public ql::TObj {
+public:
+    using TContainerCreated = std::function<void(const ql::TRef<TDrawContainer>& container)>;
+    using TCacheChanged = std::function<void()>;
+
+    // The depth is kept within 1 .. 3.
+    TSlideCache(TSlideProducer* producer, int32_t depth, bool ownsProducer);
+    ~TSlideCache() override;
+
+    // Drops containers outside the window and builds the lowest missing one;
+    // whether a slide was built.
+    bool Step(double t);
+    void Clear();
+    // The containers in ascending index order (a copy: the loader's thread
+    // changes the list).
+    std::vector<ql::TRef<TDrawContainer>> Containers() const;
+    ql::TRef<TDrawContainer> Find(int64_t index) const;
+    int32_t Depth() const { return m_depth; }
+    TSlideProducer& Producer() const { return *m_producer; }
+
+    void SetOnContainerCreated(TContainerCreated handler) { m_onCreated = std::move(handler); }
+    void SetOnCacheChanged(TCacheChanged handler) { m_onChanged = std::move(handler); }
+
+private:
+    std::unique_ptr<TSlideProducer> m_ownedProducer;
+    TSlideProducer* m_producer;
+    int32_t m_depth;
+    int64_t m_lowestAsked = 0;
+    mutable std::mutex m_lock;  // guards m_containers
+    std::vector<ql::TRef<TDrawContainer>> m_containers;
+    TContainerCreated m_onCreated;
+    TCacheChanged m_onChanged;
+};
+
+// Draws the slides visible at the containers' time: the incoming one through
+// its transition over the outgoing one, or the one alone. `second` may be
+// nullptr. Whether a frame was drawn.
+bool DrawSlides(TDeviceDrawer& drawer, TDrawContainer* first, TDrawContainer* second);
 
 }  // namespace orb

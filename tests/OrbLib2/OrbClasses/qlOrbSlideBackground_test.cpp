@@ -33,6 +33,8 @@ std::unique_ptr<ql::TIniFile> Document(const std::string& text) {
     return document;
 }
 
+uint32_t Rgb(const uint8_t (&c)[3]) { return uint32_t(c[0]) << 16 | uint32_t(c[1]) << 8 | c[2]; }
+
 TSlideBackground Read(const std::string& text, const char16_t* slide = u"slide1") {
     auto doc = Document(text);
     return ReadSlideBackground(*doc->FindSection(u"Main"), doc->FindSection(slide));
@@ -43,19 +45,19 @@ TSlideBackground Read(const std::string& text, const char16_t* slide = u"slide1"
 TEST(SlideBackgroundKeys, ShowKeysWithPrefix_SolidColourIsWindowsValue) {
     const TSlideBackground b = Read("[Main]\nopt_bstyle=1\nopt_bname=255\n[slide1]\n");
     EXPECT_EQ(b.Kind, bkSolid);
-    EXPECT_EQ(b.Color1, (TBgrColor{0, 0, 255}));  // red in the low byte
+    EXPECT_EQ(Rgb(b.Colour1), 0xFF0000u);  // red in the low byte
 }
 
 TEST(SlideBackgroundKeys, PersonalKeysNeedBothFlags) {
     const std::string main = "[Main]\nopt_bstyle=1\nopt_bname=65280\n";
     const TSlideBackground own =
         Read(main + "[slide1]\nUsePersonal=1\nPers_Fon=1\nbstyle=3\nbcolorstyle=2\nbcolor1=255\nbcolor2=0,0,255\n");
-    EXPECT_EQ(own.Kind, bkHGradient);
-    EXPECT_EQ(own.Color1, (TBgrColor{0, 0, 255}));
-    EXPECT_EQ(own.Color2, (TBgrColor{255, 0, 0}));
+    EXPECT_EQ(own.Kind, bkHorizontalGradient);
+    EXPECT_EQ(Rgb(own.Colour1), 0xFF0000u);
+    EXPECT_EQ(Rgb(own.Colour2), 0x0000FFu);
     const TSlideBackground shows = Read(main + "[slide1]\nUsePersonal=1\nPers_Fon=0\nbstyle=2\nbname=x.jpg\n");
     EXPECT_EQ(shows.Kind, bkSolid);
-    EXPECT_EQ(shows.Color1, (TBgrColor{0, 255, 0}));
+    EXPECT_EQ(Rgb(shows.Colour1), 0x00FF00u);
 }
 
 TEST(SlideBackgroundKeys, PictureAndGradientStyles) {
@@ -64,10 +66,12 @@ TEST(SlideBackgroundKeys, PictureAndGradientStyles) {
     EXPECT_EQ(pic.PictureName, u"back.jpg");
     EXPECT_FLOAT_EQ(pic.SizePercent, 50);
     EXPECT_EQ(Read("[Main]\nopt_bstyle=2\nopt_bname=\n").Kind, bkSolid);  // no name: stays solid
-    EXPECT_EQ(Read("[Main]\nopt_bstyle=3\nopt_bcolorstyle=1\n").Kind, bkVGradient);
+    EXPECT_EQ(Read("[Main]\nopt_bstyle=3\nopt_bcolorstyle=1\n").Kind, bkVerticalGradient);
     EXPECT_EQ(Read("[Main]\nopt_bstyle=3\nopt_bcolorstyle=7\n").Kind, bkSolid);
     const TSlideBackground none = Read("[Main]\nopt_bstyle=9\n");
-    EXPECT_EQ(none, TSlideBackground{});
+    EXPECT_EQ(none.Kind, bkSolid);
+    EXPECT_EQ(Rgb(none.Colour1), 0u);
+    EXPECT_FLOAT_EQ(none.SizePercent, 100);
 }
 
 TEST(SlideBackgroundKeys, SizeZeroOrTiny_IsBounded) {
@@ -174,7 +178,9 @@ protected:
 
 TEST_F(BackgroundPainting, Solid_FillsTheSlide) {
     TSlideBackground b;
-    b.Color1 = {10, 20, 200};
+    b.Colour1[0] = 200;
+    b.Colour1[1] = 20;
+    b.Colour1[2] = 10;
     TBackgroundPainter painter(b, nullptr);
     auto frame = Paint(painter);
     ASSERT_TRUE(frame);
@@ -184,9 +190,9 @@ TEST_F(BackgroundPainting, Solid_FillsTheSlide) {
 
 TEST_F(BackgroundPainting, Gradient_RunsBetweenTheTwoColours) {
     TSlideBackground b;
-    b.Kind = bkVGradient;
-    b.Color1 = {0, 0, 255};
-    b.Color2 = {255, 0, 0};
+    b.Kind = bkVerticalGradient;
+    b.Colour1[0] = 255;
+    b.Colour2[2] = 255;
     TBackgroundPainter painter(b, nullptr);
     auto frame = Paint(painter);
     ASSERT_TRUE(frame);
