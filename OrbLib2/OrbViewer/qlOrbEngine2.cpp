@@ -5,6 +5,7 @@
 
 #include "OrbLib2/OrbViewer/qlOrbFileAccessor2.h"
 #include "OrbLib2/OrbViewer/qlOrbLoadCallback.h"
+#include "OrbLib2/OrbViewer/qlOrbSlideWindow.h"
 #include "QlLib/qlIniStorage.h"
 #include "QlLib/qlLog.h"
 #include "QlLib/qpExceptions.h"
@@ -18,12 +19,15 @@ ql::TLog& Log() { return ql::GlobalLog(); }
 
 // Times from requests and the clock are bounded before they become show
 // times, so that a bad request cannot push the clock to infinity.
-double ClampTime(double t) {
+double ClampEngineTime(double t) {
     if (!(t == t)) return 0;
     return std::clamp(t, -1.0e12, 1.0e15);
 }
 
-int64_t RoundMs(double t) { return int64_t(std::llround(ClampTime(t))); }
+// Far below a whole millisecond, so reports still name the barrier's time.
+constexpr double kWaitDrawOffset = 0.01;
+
+int64_t RoundMs(double t) { return int64_t(std::llround(ClampEngineTime(t))); }
 
 }  // namespace
 
@@ -39,6 +43,7 @@ TOrbEngine::TOrbEngine(TRenderDevice& device, TEngineOptions options, bool pause
     } else {
         m_clock = m_options.Clock;
     }
+    if (!m_options.SlideWindows) m_options.SlideWindows = CacheSlideWindows();
     m_interpolator.Hold();
     PublishState();
 }
@@ -83,7 +88,7 @@ void TOrbEngine::Open(std::unique_ptr<TOrbSource> source, std::unique_ptr<TFileA
 }
 
 void TOrbEngine::OpenAt(double time, bool reopen) {
-    time = ClampTime(time);
+    time = ClampEngineTime(time);
     Log().WriteReal(reopen ? u"Reopen from new position>>>>>>>> " : u"Open from new position>>>>>>>> ", time);
     m_endReported = false;
     // Opening always starts from a standing clock: the pause state of the
@@ -314,7 +319,7 @@ void TOrbEngine::Pass() {
     }
 
     if (!Terminated() && m_source) {
-        const double target = ClampTime(ComputeShowTime());
+        const double target = ClampEngineTime(ComputeShowTime());
         ApplyBarrier(target);
         if (m_loader) m_loader->SetCurrentTime(m_currentTime);
 
@@ -375,11 +380,17 @@ void TOrbEngine::Report(double time, bool end) {
     Notify(kEnginePosition, {m_servedRequest, ms, RoundMs(m_source ? m_source->TotalTime() : 0), end ? 1 : 0});
 }
 
+double TOrbEngine::DrawTime() const {
+    // Waiting at a pause, the clock stands on the slide's end, which is also
+    // the next slide's begin: the paused slide stays on screen.
+    return m_waiting ? m_currentTime - kWaitDrawOffset : m_currentTime;
+}
+
 void TOrbEngine::DrawFrame(bool force) {
     T3DDrawer* drawer = m_controller.Drawer();
     if (!drawer) return;
     try {
-        const bool changed = m_root.Arrange(m_loaded, m_currentTime, nullptr);
+        const bool changed = m_root.Arrange(m_loaded, DrawTime(), nullptr);
         if (!changed && !force) return;
         m_root.BackgroundColour = m_backgroundOverride.value_or(0xFF000000u);
         if (m_source) {
@@ -484,7 +495,7 @@ void TOrbEngine::ProcessPendingRequest() {
         Open(std::move(request->Accessor), std::move(request->Storage), request->StartTime, m_slideActions);
     } else {
         Log().WriteLine(u"TOrbEngine: Process AsyncEvent SetPosition");
-        const double t = ClampTime(double(request->StartTime));
+        const double t = ClampEngineTime(double(request->StartTime));
         SetActive(false);
         m_timeBase = t;
         m_currentTime = t;
@@ -539,7 +550,7 @@ void TOrbEngine::HandleSnapshot() {
         try {
             std::lock_guard<std::recursive_mutex> lock(drawer->Mutex());
             drawer->SetCaptureMode(true);
-            m_root.Arrange(m_loaded, m_currentTime, nullptr);
+            m_root.Arrange(m_loaded, DrawTime(), nullptr);
             if (m_controller.Render(m_root)) image = drawer->CaptureToBitmap();
         } catch (const std::exception& e) {
             Log().WriteLine(std::string("TOrbEngine: snapshot abandoned: ") + e.what());

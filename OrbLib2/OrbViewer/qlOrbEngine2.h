@@ -37,7 +37,7 @@ struct TEngineOptions {
     // False: deterministic mode. No threads are started and nothing sleeps;
     // the driver calls Step, FillSlides and the music's Step itself.
     bool Threaded = true;
-    // Required: the loader's slide window.
+    // The loader's slide window; empty: the show model's slide cache.
     TSlideWindowFactory SlideWindows;
     // nullptr: TClockMusic over the engine clock.
     TEngineMusicFactory Music;
@@ -162,6 +162,8 @@ private:
     void ApplyBarrier(double target);
     void RecomputeTargets(double time);
     void DrawFrame(bool force);
+    // The time the scene is arranged for.
+    double DrawTime() const;
     void Report(double time, bool end);
     void CarryOut(const TOrbActionInfo& action);
     void HandleMouse(TMouseData& mouse);
