@@ -24,6 +24,7 @@ const TSubcommand kSubcommands[] = {
     {"at", "print the slide that covers a show time", orb::RunAt},
     {"decode", "decode a picture with the player's decoders, optionally to PNG", orb::RunDecode},
     {"sound", "print a sound's media information, or decode it to WAV", orb::RunSound},
+    {"audio", "render a show's music through the music player to WAV", orb::RunAudio},
     {"text", "render a text (and its shadow) with the text producer into a PNG", orb::RunText},
     {"mask", "write a preset soft-edged mask as PNG", orb::RunMask},
     {"draw-test", "draw a fixed test scene through the drawer and write the frame as PNG", orb::RunDrawTest},

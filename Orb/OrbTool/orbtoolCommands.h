@@ -26,6 +26,8 @@ int RunAt(const std::vector<std::string>& args);
 int RunDecode(const std::vector<std::string>& args);
 // sound FILE|SHOW:NAME [--from MS] [--to MS] [-o OUT.wav]
 int RunSound(const std::vector<std::string>& args);
+// audio SHOW [--from MS] [--to MS] -o OUT.wav
+int RunAudio(const std::vector<std::string>& args);
 
 // text TEXT [--font NAME] [--size PX] [--bold] [--italic] [--color AARRGGBB]
 //      [--shadow BLUR,OFFSETX,OFFSETY,OPACITY] -o OUT.png

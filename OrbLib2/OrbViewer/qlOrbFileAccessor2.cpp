@@ -67,6 +67,8 @@ bool IsVideoName(const std::u16string& name) {
 size_t LastSeparator(const std::u16string& name) { return name.find_last_of(u"/\\"); }
 
 std::unique_ptr<TStream> OpenExistingFile(const std::u16string& fileName) {
+    // A FIFO or device named by a show would block the opening thread.
+    if (!ql::platform::IsRegularFile(fileName)) return nullptr;
     try {
         return std::make_unique<TFileStreamEx>(fileName, ql::TFileAccess::Read,
                                                ql::kShareRead | ql::kShareWrite | ql::kShareDelete,

@@ -129,6 +129,11 @@ bool IsExecutableFile(const std::u16string& name) {
            (st.st_mode & (S_IXUSR | S_IXGRP | S_IXOTH)) != 0;
 }
 
+bool IsRegularFile(const std::u16string& name) {
+    struct stat st {};
+    return ::stat(ToUtf8(name).c_str(), &st) == 0 && S_ISREG(st.st_mode);
+}
+
 bool MakeExecutable(const std::u16string& name) {
     const std::string path = ToUtf8(name);
     struct stat st {};

@@ -36,5 +36,7 @@ namespace ql::platform {
 bool IsExecutableFile(const std::u16string& name);
 // Gives the file the run bit wherever it has the read bit.
 bool MakeExecutable(const std::u16string& name);
+// Whether the name is a plain file (not a folder, FIFO or device), following links.
+bool IsRegularFile(const std::u16string& name);
 
 }  // namespace ql::platform

@@ -1,6 +1,7 @@
 #include "OrbLib2/OrbViewer/qlOrbFileAccessor2.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <atomic>
 #include <thread>
@@ -39,6 +40,14 @@ TEST(FileAccessor, WindowsNames_FoundBySlashCaseAndBaseFolder) {
     std::unique_ptr<TFileAccessor> copy = accessor.Copy();
     EXPECT_EQ(&copy->Source(), &accessor.Source());
     EXPECT_EQ(OpenText(*copy, u"D:\\photo.jpg"), "photo");
+}
+
+TEST(FileAccessor, OnlyPlainFilesOpenFromTheDisk) {
+    TTestFolder folder;
+    ASSERT_EQ(::mkfifo(ql::ToUtf8(folder.File("pipe.mp3")).c_str(), 0600), 0);
+    TFileAccessor accessor(ql::MakeRef<TRealFileSource>());
+    EXPECT_EQ(OpenText(accessor, folder.File("pipe.mp3")), "<absent>");
+    EXPECT_EQ(OpenText(accessor, folder.Path()), "<absent>");
 }
 
 TEST(FileAccessor, StreamFilterAndFallbackOpener) {
