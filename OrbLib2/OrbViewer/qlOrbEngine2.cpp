@@ -1,5 +1,6 @@
 #include "OrbLib2/OrbViewer/qlOrbEngine2.h"
 
+#include <algorithm>
 #include <cmath>
 #include <string>
 
@@ -135,7 +136,21 @@ void TOrbEngine::OpenAt(double time, bool reopen) {
 
 std::unique_ptr<TEngineMusic> TOrbEngine::MakeMusic() {
     std::unique_ptr<TEngineMusic> music;
-    if (m_options.Music) music = m_options.Music(*m_source, m_accessor.get(), *m_clock);
+    try {
+        if (m_options.Music) {
+            music = m_options.Music(*m_source, m_accessor.get(), *m_clock);
+        } else {
+            TMusicPlayerOptions options;
+            options.Deterministic = !m_options.Threaded;
+            options.Output = m_options.SoundOutput;
+            if (TFileAccessor* accessor = m_accessor.get())
+                options.OpenEntry = [accessor](const std::u16string& name) { return accessor->OpenStream(name); };
+            music = std::make_unique<TPlayerMusic>(std::make_unique<TOrbMusicPlayer>(*m_source, std::move(options)));
+        }
+    } catch (const ql::TCommonException& e) {
+        // The show still plays, on the engine clock alone.
+        Log().WriteLine("TOrbEngine: no music player: " + e.Message());
+    }
     if (!music) music = std::make_unique<TClockMusic>(*m_clock);
     if (m_options.Threaded) music->Start();
     music->Run(false);
@@ -277,6 +292,24 @@ int32_t TOrbEngine::FillSlides() {
         ++built;
     }
     return built;
+}
+
+void TOrbEngine::PlayMusicFrames(int64_t frames, std::vector<int16_t>* out) {
+    // 5 ms of sound is 220.5 frames: 220 and 221 in turn.
+    int16_t block[2 * 221];
+    // Without sound to play the player still takes its requests.
+    if (frames <= 0 && m_music) m_music->Step();
+    for (int64_t done = 0, step = 0; done < frames; ++step) {
+        const size_t want = size_t(std::min<int64_t>(step % 2 ? 221 : 220, frames - done));
+        size_t got = 0;
+        if (m_music) {
+            m_music->Step();
+            got = m_music->Render(block, want);
+        }
+        if (got < want) std::fill(block + 2 * got, block + 2 * want, int16_t(0));
+        if (out) out->insert(out->end(), block, block + 2 * want);
+        done += int64_t(want);
+    }
 }
 
 void TOrbEngine::Pass() {

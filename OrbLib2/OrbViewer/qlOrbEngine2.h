@@ -39,8 +39,10 @@ struct TEngineOptions {
     bool Threaded = true;
     // The loader's slide window; empty: the show model's slide cache.
     TSlideWindowFactory SlideWindows;
-    // nullptr: TClockMusic over the engine clock.
+    // nullptr: the show's music player (on the offline output in the
+    // deterministic mode, else on SoundOutput).
     TEngineMusicFactory Music;
+    ql::TSoundOutputOptions SoundOutput;
     // The device's size, the screen for the loader's frame until the device
     // is known.
     int32_t ScreenWidth = 1920, ScreenHeight = 1080;
@@ -128,6 +130,10 @@ public:
     // Lets the loader build the slides it misses now (a few cache steps);
     // returns how many were built.
     int32_t FillSlides();
+    // Plays the music on by `frames` sample frames (44100 a second), the
+    // player stepping every 5 ms of sound; the samples (two a frame) are
+    // appended to `out` when given. Silence when the music renders none.
+    void PlayMusicFrames(int64_t frames, std::vector<int16_t>* out = nullptr);
     TEngineMusic* Music() const { return m_music.get(); }
     TOrbSlideLoader* Loader() const { return m_loader.get(); }
     TOrbSource* Source() const { return m_source.get(); }

@@ -43,4 +43,28 @@ void TClockMusic::SetVolume(float volume) {
     m_volume = volume;
 }
 
+TPlayerMusic::~TPlayerMusic() { Stop(); }
+
+void TPlayerMusic::Start() {
+    if (!m_player->Deterministic()) m_player->StartThreads();
+}
+
+void TPlayerMusic::Stop() {
+    if (m_closed) return;
+    m_closed = true;
+    m_player->Close();
+}
+
+void TPlayerMusic::Seek(double time, double barrier) {
+    m_player->Seek(time == kSeekBarrierOnly ? TOrbMusicPlayer::kBarrierOnly : time, barrier);
+}
+
+void TPlayerMusic::Step() {
+    if (m_player->Deterministic()) m_player->Step();
+}
+
+size_t TPlayerMusic::Render(int16_t* samples, size_t frames) {
+    return m_player->Deterministic() ? m_player->Render(samples, frames) : 0;
+}
+
 }  // namespace orb

@@ -7,6 +7,7 @@
 #include <mutex>
 
 #include "OrbLib2/OrbViewer/qlOrbEngineClock.h"
+#include "OrbLib2/OrbViewer/qlOrbMusicPlayer2.h"
 #include "QlLib/SysObj.h"
 
 namespace orb {
@@ -38,6 +39,36 @@ public:
     virtual bool MustRebuild() const { return false; }
     // Deterministic mode: one pass of the player's loop, on the driver's thread.
     virtual void Step() {}
+    // Deterministic mode: mixes the next frames (two samples each) into
+    // samples and moves the music clock by them; the frames mixed.
+    virtual size_t Render(int16_t* samples, size_t frames) { return 0; }
+    // Whether Render moves the clock (the offline output).
+    virtual bool RendersSound() const { return false; }
+};
+
+// The show's music player behind the engine's interface.
+class TPlayerMusic : public TEngineMusic {
+public:
+    explicit TPlayerMusic(std::unique_ptr<TOrbMusicPlayer> player) : m_player(std::move(player)) {}
+    ~TPlayerMusic() override;
+
+    void Start() override;
+    void Stop() override;
+    void Run(bool running) override { m_player->Run(running); }
+    void Seek(double time, double barrier) override;
+    double Position() const override { return m_player->Position(); }
+    double Barrier() const override { return m_player->LastSeekBarrier(); }
+    bool Ready() const override { return m_player->Ready(); }
+    float Volume() const override { return m_player->Volume(); }
+    void SetVolume(float volume) override { m_player->SetVolume(volume); }
+    void Step() override;
+    size_t Render(int16_t* samples, size_t frames) override;
+    bool RendersSound() const override { return m_player->Deterministic(); }
+    TOrbMusicPlayer& Player() const { return *m_player; }
+
+private:
+    std::unique_ptr<TOrbMusicPlayer> m_player;
+    bool m_closed = false;
 };
 
 // Music without sound: the position follows the engine clock while running.

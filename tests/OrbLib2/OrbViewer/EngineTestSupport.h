@@ -2,6 +2,7 @@
 // event recorder and a deterministic driver over the software device.
 #pragma once
 
+#include <cmath>
 #include <cstdint>
 #include <memory>
 #include <mutex>
@@ -103,12 +104,20 @@ public:
         opened = engine->Open(std::make_unique<TFileAccessor>(ql::MakeRef<TNoFiles>()), DocumentOf(show), 0);
     }
 
-    // One frame: the clock moves by stepMs, slides are built, one pass runs.
+    // One frame: the clocks move by stepMs, slides are built, one pass runs.
     void Frame(double stepMs) {
         clock.Advance(stepMs);
-        if (engine->Music()) engine->Music()->Step();
+        const int64_t total = std::llround(clock.NowMs() * 44.1);
+        engine->PlayMusicFrames(total - m_musicFrames);
+        m_musicFrames = total;
         engine->FillSlides();
         engine->Step();
+    }
+    // Passes without moving the clock until the show runs (the music player
+    // takes a pass to seek); false when it does not start.
+    bool Start() {
+        for (int i = 0; i < 10 && !engine->Active(); ++i) Frame(0);
+        return engine->Active();
     }
     // Frames until the clock has moved by ms.
     void Run(double ms, double stepMs = 10) {
@@ -127,6 +136,9 @@ public:
     TEventRecorder events;
     std::unique_ptr<TOrbEngine> engine;
     bool opened = false;
+
+private:
+    int64_t m_musicFrames = 0;
 };
 
 // 0xRRGGBB of a Windows colour value.
