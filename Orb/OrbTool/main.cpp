@@ -28,6 +28,7 @@ const TSubcommand kSubcommands[] = {
     {"text", "render a text (and its shadow) with the text producer into a PNG", orb::RunText},
     {"mask", "write a preset soft-edged mask as PNG", orb::RunMask},
     {"draw-test", "draw a fixed test scene through the drawer and write the frame as PNG", orb::RunDrawTest},
+    {"render", "play a show on a virtual clock and write its frames and music", orb::RunRender},
 };
 
 void PrintUsage(std::FILE* out) {

@@ -38,4 +38,7 @@ int RunMask(const std::vector<std::string>& args);
 // draw-test --device soft|gl --size WxH -o OUT.png
 int RunDrawTest(const std::vector<std::string>& args);
 
+// render SHOW [--size WxH] [--fps N] [--from MS] [--to MS] [--device soft|gl] -o OUT
+int RunRender(const std::vector<std::string>& args);
+
 }  // namespace orb
