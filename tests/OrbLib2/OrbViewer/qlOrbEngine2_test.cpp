@@ -2,7 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <set>
+#include <thread>
 
 #include "EngineTestSupport.h"
 
@@ -189,6 +191,77 @@ TEST(OrbEngine, RenderingTwice_GivesIdenticalFrames) {
     EXPECT_EQ(first, play());
     // Every slide appears.
     EXPECT_GE(std::set<int64_t>(first.begin(), first.end()).size(), 4u);
+}
+
+}  // namespace
+}  // namespace orb
+
+namespace orb {
+namespace {
+
+// The engine on its own thread with the null sound output, as the player
+// runs it.
+struct TThreadedEngine {
+    explicit TThreadedEngine(const std::string& show) : device(TSoftDeviceOptions{64, 48}) {
+        TEngineOptions options;
+        options.ScreenWidth = 64;
+        options.ScreenHeight = 48;
+        options.SoundOutput.Kind = ql::TSoundOutputKind::Null;
+        engine = std::make_unique<TOrbEngine>(device, std::move(options), false);
+        engine->SetListener(&events);
+        engine->Open(std::make_unique<TFileAccessor>(ql::MakeRef<test::TNoFiles>()), test::DocumentOf(show), 0);
+    }
+    // Waits (bounded) until the state satisfies the test.
+    template <class F>
+    bool WaitFor(F test) {
+        const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+        while (std::chrono::steady_clock::now() < until) {
+            if (test(engine->State())) return true;
+            std::this_thread::yield();
+        }
+        return false;
+    }
+
+    TSoftDevice device;
+    test::TEventRecorder events;
+    std::unique_ptr<TOrbEngine> engine;
+};
+
+TEST(OrbEngineThread, PlaysOnItsOwnThread) {
+    TThreadedEngine t(test::SolidShow(3, 1000, "stop"));
+    ASSERT_TRUE(t.engine->StartThread());
+    EXPECT_TRUE(t.WaitFor([](const TEngineState& s) { return s.Active && s.ShowTime > 100; }));
+    EXPECT_GE(t.events.Count(kEngineFirstFrame), 1u);
+}
+
+TEST(OrbEngineThread, SeekStorm_EndsServingTheLastRequest) {
+    TThreadedEngine t(test::SolidShow(5, 700, "repeat"));
+    ASSERT_TRUE(t.engine->StartThread());
+    int64_t last = 0;
+    std::thread storm([&] {
+        uint32_t seed = 5;
+        for (int i = 0; i < 3000; ++i) {
+            seed = seed * 1664525u + 1013904223u;
+            if (seed % 4 == 0) {
+                t.engine->PostPause((seed >> 8) % 2 == 0);
+            } else {
+                last = t.engine->NewRequestId();
+                t.engine->PostSeek(last, int64_t(seed >> 12) % 20000);
+            }
+        }
+        t.engine->PostPause(false);
+        last = t.engine->NewRequestId();
+        t.engine->PostSeek(last, 1234);
+    });
+    storm.join();
+    EXPECT_TRUE(t.WaitFor([&](const TEngineState& s) { return s.ServedRequest == last && s.Active; }));
+    EXPECT_TRUE(t.WaitFor([&](const TEngineState& s) { return s.ShowTime > 1300; }));
+    // The reports of the last request start at its time.
+    bool found = false;
+    for (const auto& r : t.events.Values(kEnginePosition))
+        if (r[0] == last && r[1] == 1234) found = true;
+    EXPECT_TRUE(found);
+    t.engine.reset();
 }
 
 }  // namespace
