@@ -565,13 +565,18 @@ void TOrbEngine::HandleMouse(TMouseData& mouse) {
     m_lastMouseX = mouse.X;
     m_lastMouseY = mouse.Y;
     TOrbActionInfo action;
+    std::u16string hoverClass;
     const double t = m_currentTime == 0 ? 0.1 : m_currentTime;
     for (auto it = m_loaded.rbegin(); it != m_loaded.rend() && action.IsNone(); ++it) {
         const TSlideInfo& info = (*it)->Info();
         if (!(info.BeginTime < t) || info.NextEffectEnd < t) continue;
         std::u16string hit;
         action = (*it)->MouseEvent(mouse, m_slideActions, &hit);
+        if (!action.IsNone() && hoverClass.empty()) hoverClass = hit;
     }
+    // The viewer shows the hand cursor over objects that carry an action.
+    m_hover = !hoverClass.empty();
+    m_hoverClass = hoverClass;
     if (action.IsNone() && mouse.HasAction) action = mouse.Action;
     CarryOut(action);
 }
@@ -604,6 +609,8 @@ void TOrbEngine::PublishState() {
     m_state.Paused = m_paused != 0;
     m_state.Waiting = m_waiting;
     m_state.DialogOpen = false;
+    m_state.Hover = m_hover;
+    m_state.HoverClass = m_hoverClass;
     m_state.EndReported = m_endReported;
     m_state.ShowTime = m_currentTime;
     m_state.ServedRequest = m_servedRequest;

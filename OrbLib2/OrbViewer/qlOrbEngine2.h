@@ -208,6 +208,8 @@ private:
     double m_lastTick = 0;
     int64_t m_servedRequest = 0;
     int32_t m_lastMouseX = 0, m_lastMouseY = 0;
+    bool m_hover = false;
+    std::u16string m_hoverClass;
 
     mutable std::mutex m_stateLock;  // guards m_state: written by the engine, read by the viewer
     TEngineState m_state;

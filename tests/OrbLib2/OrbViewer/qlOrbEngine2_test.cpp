@@ -176,6 +176,32 @@ TEST(OrbEngine, BadShow_DoesNotOpen) {
     EXPECT_FALSE(d.engine->Active());
 }
 
+TEST(OrbEngine, Volume_ReachesTheMusicPlayer) {
+    TDriver d(test::SolidShow(3, 1000, "stop"));
+    ASSERT_TRUE(d.Start());
+    d.engine->SetVolume(0.25f);
+    d.Frame(10);
+    EXPECT_FLOAT_EQ(d.engine->Music()->Volume(), 0.25f);
+}
+
+TEST(OrbEngine, DeviceLoss_SameSize_ContinuesFromTheSameTime) {
+    TDriver d(test::SolidShow(3, 1000, "stop"));
+    ASSERT_TRUE(d.Start());
+    d.Run(500);
+    const double before = d.engine->CurrentTime();
+    d.device.SimulateLoss(2);
+    for (int i = 0; i < 30 && d.events.Count(kEngineFirstFrame) < 2; ++i) d.Frame(10);
+    // The rebuilt drawer announces its first frame again; the show was not reopened.
+    EXPECT_EQ(d.events.Count(kEngineFirstFrame), 2u);
+    EXPECT_EQ(d.events.Count(kEngineGeometry), 1u);
+    d.Start();
+    EXPECT_TRUE(d.engine->Active());
+    EXPECT_GE(d.engine->CurrentTime(), before);
+    EXPECT_LT(d.engine->CurrentTime(), before + 400);
+    d.Run(100);
+    EXPECT_EQ(d.CentreColour(), Rgb(kSlideColours[0]));
+}
+
 TEST(OrbEngine, RenderingTwice_GivesIdenticalFrames) {
     auto play = [] {
         TDriver d(test::SolidShow(4, 700, "stop", "[Main]\nopt_fx_enable=1\nopt_fx_time=300\n"));
