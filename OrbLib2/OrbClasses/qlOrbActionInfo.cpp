@@ -41,11 +41,12 @@ bool StartsWithNoCase(const std::u16string& lower, std::u16string_view prefix) {
     return lower.size() >= prefix.size() && std::u16string_view(lower).substr(0, prefix.size()) == prefix;
 }
 
-// The text between the first and last character of what follows the prefix,
-// those two dropped unchecked; empty when fewer than two are left.
+// What follows the prefix less its first character (the opening quote) and
+// its last two (the closing quote and the ")"), none of them checked; empty
+// when fewer than three are left.
 std::u16string InnerArgument(std::u16string_view text, size_t prefixLength) {
-    if (text.size() < prefixLength + 2) return {};
-    return std::u16string(text.substr(prefixLength + 1, text.size() - prefixLength - 2));
+    if (text.size() < prefixLength + 3) return {};
+    return std::u16string(text.substr(prefixLength + 1, text.size() - prefixLength - 3));
 }
 
 }  // namespace

@@ -46,9 +46,9 @@ struct TOrbActionInfo {
 
 // The action of an object's "Action" text. The command word is matched in any
 // case, the argument is kept as written; anything unknown (or empty) is
-// acNone. Arguments are the text between "(" and ")" with the quote after
-// "(" and the one before ")" dropped unchecked ("gotoslide(" drops only the
-// ")"); a text too short to hold them gives an empty argument.
+// acNone. Arguments are the text between "(" and the final ")" with the
+// quote after "(" and the one before ")" dropped unchecked ("gotoslide("
+// drops only the ")"); a text too short to hold them gives an empty argument.
 TOrbActionInfo ParseAction(std::u16string_view text);
 
 }  // namespace orb

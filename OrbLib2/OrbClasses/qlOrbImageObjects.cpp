@@ -82,6 +82,17 @@ std::vector<std::u16string> ReplaceTextMacros(const TOrbText& text, const std::v
     return lines;
 }
 
+void LoadObjectPictures(TOrbObject& root) {
+    WalkImages(root, [](TOrbImage& image) {
+        try {
+            image.LoadPicture();
+        } catch (const std::exception& error) {
+            // One broken picture does not stop the others.
+            ql::GlobalLog().WriteLine(std::string_view(std::string("Picture not loaded: ") + error.what()));
+        }
+    });
+}
+
 // --- TOrbImage ------------------------------------------------------------------
 
 TOrbImage::TOrbImage(TOrbObject* parent, std::u16string guid, std::u16string type)
@@ -120,7 +131,7 @@ ql::TRect TOrbImage::SourceRect() const {
 }
 
 int32_t TOrbImage::LevelOfDetail() const {
-    if (IsSheet() || !m_pictureLoaded) return 0;
+    if (IsSheet() || IsText() || !m_pictureLoaded) return 0;
     const float requiredW = RequiredWidth(), requiredH = RequiredHeight();
     if (!(requiredW > 0) || !(requiredH > 0)) return 0;
     const TOrbSlideHost* host = Host();
@@ -256,6 +267,8 @@ bool TOrbImage::LoadPicture() {
         }
         return false;
     }
+    // Opening and decoding ran unlocked; the swap must not meet a draw halfway.
+    std::lock_guard<std::recursive_mutex> lock(m_pictureLock);
     TakePictureSize(*slot->Picture.store);
     ShowSlot(std::move(slot));
     m_pictureLoaded = true;
@@ -282,6 +295,7 @@ void TOrbImage::Prepare(TDeviceDrawer& drawer) {
     if (m_current) drawer.PrepareImage(m_current->Picture, DrawParams(255));
     // The new picture is ready: the old one can go.
     ReleaseSlot(m_previous);
+    if (m_shadow.Enabled && m_current) PrepareShadow(drawer);
 }
 
 void TOrbImage::ApplyTime(bool recursive, double t) {
@@ -312,7 +326,7 @@ void TOrbImage::Draw(TDeviceDrawer& drawer) {
         if (slot && slot->Picture.store && opacity > 0) {
             const TScenePlane plane = Plane();
             const TCamera3D camera = Camera();
-            DrawShadow(drawer);
+            if (m_shadow.Enabled) DrawShadow(drawer);
             const float b = IsSheet() ? 0 : m_geometry.InnerOffset;
             if (b > 0) {
                 // The border ring as four strips around the picture.

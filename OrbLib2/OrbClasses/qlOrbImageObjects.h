@@ -37,6 +37,11 @@ class TOrbText;
 // kinds do not hang on the order in which libraries initialise.
 void RegisterImageObjects();
 
+// Opens the pictures of every image and text in the tree, so that a pre-scan
+// run after it knows their sizes (Prepare would open them otherwise, after the
+// scan that needs them).
+void LoadObjectPictures(TOrbObject& root);
+
 enum TImageFiltering : uint8_t { ifNearest = 0, ifBilinear = 1, ifDefault = 2 };
 // "Nearest", "Bilinear", "Default" in any case; anything else is Default.
 TImageFiltering ParseFiltering(std::u16string_view text);
@@ -80,11 +85,13 @@ public:
     // The part of the picture shown now: the source rectangle, or the current
     // frame's cell of a sprite sheet.
     ql::TRect SourceRect() const;
-    bool IsSheet() const { return m_animation.IsAnimated(); }
+    // Texts never play sheets: their picture is the rendered text.
+    bool IsSheet() const { return !IsText() && m_animation.IsAnimated(); }
     // The sheet's frame as of the last SetTime.
     int32_t CurrentFrame() const { return m_frame; }
     // Halvings of the picture for the required display size of the last
-    // pre-scan; 0 for sheets and before any pre-scan.
+    // pre-scan; 0 for sheets, texts (rendered at their own scale) and before
+    // any pre-scan.
     int32_t LevelOfDetail() const;
     // The bitmap store shown now (the previous one while a new one loads).
     ql::TRef<ql::TBitmapStore> PictureStore() const;
@@ -101,8 +108,10 @@ public:
     void ApplyTime(bool recursive, double t) override;
     void Draw(TDeviceDrawer& drawer) override;
 
-    // Draws the object's shadow under its picture. The shadow class plugs in
-    // here; until then objects are drawn without shadows.
+    // The shadow hooks: Prepare makes the object's shadow (when Shadow().Enabled)
+    // after its picture is open, and Draw draws it under the picture. The
+    // shadow class plugs in here; until then objects are drawn without shadows.
+    virtual void PrepareShadow(TDeviceDrawer& drawer) {}
     virtual void DrawShadow(TDeviceDrawer& drawer) {}
 
 protected:

@@ -5,6 +5,7 @@
 #include <exception>
 #include <mutex>
 #include <random>
+#include <unordered_map>
 
 #include "OrbLib2/OrbClasses/qlOrbSlide.h"
 #include "OrbLib2/OrbClasses/qlOrbSlideHost.h"
@@ -263,6 +264,10 @@ void TOrbObject::LoadChildren(const ql::TIniIdentList& section) {
     // A reload keeps the children whose GUIDs come back; the rest go.
     std::vector<std::unique_ptr<TOrbObject>> kept = std::move(m_children);
     m_children.clear();
+    // GUID to the kept child; a hashed index so that reloading a large slide
+    // stays linear.
+    std::unordered_map<std::u16string, size_t> keptByGuid;
+    for (size_t i = 0; i < kept.size(); ++i) keptByGuid.emplace(kept[i]->m_guid, i);
     TOrbSlide* slide = Slide();
     bool depthLogged = false;
     for (const ql::TIniObject* block = section.FirstObject(); block; block = ql::TIniIdentList::NextObject(*block)) {
@@ -282,11 +287,10 @@ void TOrbObject::LoadChildren(const ql::TIniIdentList& section) {
         if (guid.empty()) {
             guid = NewGuidText();
         } else {
-            auto same = std::find_if(kept.begin(), kept.end(),
-                                     [&](const std::unique_ptr<TOrbObject>& child) { return child && child->m_guid == guid; });
-            if (same != kept.end()) {
-                std::unique_ptr<TOrbObject> child = std::move(*same);
-                kept.erase(same);
+            auto same = keptByGuid.find(guid);
+            if (same != keptByGuid.end() && kept[same->second]) {
+                std::unique_ptr<TOrbObject> child = std::move(kept[same->second]);
+                keptByGuid.erase(same);
                 child->m_keyPoints.Clear();
                 TOrbObject& added = AddChild(std::move(child));
                 added.LoadFromDocument(*block, true);

@@ -4,6 +4,7 @@
 #include <cmath>
 
 #include "OrbLib2/OrbClasses/qlOrbSlideHost.h"
+#include "QlLib/qlIniStorage.h"
 #include "QlLib/qlLog.h"
 
 namespace orb {
@@ -98,6 +99,13 @@ void TOrbSlide::LoadChildren(const ql::TIniIdentList& section) {
     m_countLogged = false;
     TOrbObject::LoadChildren(section);
     m_scanPending = true;
+}
+
+void TOrbSlide::LoadFromDocument(const ql::TIniIdentList& section, bool reload) {
+    if (const auto* named = dynamic_cast<const ql::TCommonIniSection*>(&section)) SetName(named->Name());
+    LoadChildren(section);
+    m_changed = true;
+    (void)reload;
 }
 
 void TOrbSlide::SetTime(bool recursive, double t) {

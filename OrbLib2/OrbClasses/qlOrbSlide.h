@@ -86,6 +86,9 @@ public:
     TOrbSlide* Slide() const override { return const_cast<TOrbSlide*>(this); }
     // The slide's blocks: objects and slide-level key points.
     void LoadChildren(const ql::TIniIdentList& section) override;
+    // A slide section: its name and its blocks; the keys common to objects
+    // are not a slide's.
+    void LoadFromDocument(const ql::TIniIdentList& section, bool reload) override;
     void SetTime(bool recursive, double t) override;
 
     // The required display sizes of every object: sets the slide to each key

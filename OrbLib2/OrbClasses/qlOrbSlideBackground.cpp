@@ -196,6 +196,25 @@ void TBackgroundPainter::Release(TDeviceDrawer& drawer) {
 }
 
 namespace {
+// The linear fill type (4 .. 7) that runs from colour 1 on the left (or at
+// the top) to colour 2 on the right (or at the bottom). Asked of the drawer's
+// own corner rule, since the box fill numbers only say which corner comes
+// first up to a turn.
+int32_t GradientFillType(bool horizontal) {
+    for (int32_t type = 4; type <= 7; ++type) {
+        TBoxParams probe;
+        probe.fillType = type;
+        probe.colour1 = 0xFF000001u;
+        probe.colour2 = 0xFF000002u;
+        uint32_t c[4];
+        BoxCornerColours(probe, c);  // top-left, top-right, bottom-right, bottom-left
+        const bool fits = horizontal ? c[0] == probe.colour1 && c[3] == probe.colour1 && c[1] == probe.colour2
+                                     : c[0] == probe.colour1 && c[1] == probe.colour1 && c[3] == probe.colour2;
+        if (fits) return type;
+    }
+    return horizontal ? 6 : 5;
+}
+
 uint32_t Argb(const uint8_t (&rgb)[3]) { return 0xFF000000u | uint32_t(rgb[0]) << 16 | uint32_t(rgb[1]) << 8 | rgb[2]; }
 }  // namespace
 
@@ -225,8 +244,9 @@ void TBackgroundPainter::Draw(TDeviceDrawer& drawer, const TScenePlane& plane, f
     box.opacity = percent;
     box.colour1 = Argb(m_background.Colour1);
     box.colour2 = Argb(m_background.Colour2);
-    // The same fills as a box's "HGradient" and "VGradient".
-    box.fillType = m_background.Kind == bkHorizontalGradient ? 6 : m_background.Kind == bkVerticalGradient ? 5 : 8;
+    box.fillType = m_background.Kind == bkHorizontalGradient ? GradientFillType(true)
+                   : m_background.Kind == bkVerticalGradient ? GradientFillType(false)
+                                                             : 8;
     drawer.DrawBox3D({w, h}, box, plane, camera);
 }
 

@@ -74,9 +74,7 @@ ql::TRef<ql::TBitmapStore> MakePresetMask(TOrbSlideHost& host, const std::u16str
 ql::TRef<ql::TBitmapStore> MakeShadow(TOrbSlideHost& host, const std::u16string& name) {
     TShadowParams params;
     if (!ParseShadowName(name, params)) return {};
-    const int64_t width = int64_t(params.ObjectRect.right) + 2 * int64_t(params.MarginX);
-    const int64_t height = int64_t(params.ObjectRect.bottom) + 2 * int64_t(params.MarginY);
-    ql::CheckImageSize(width, height);
+    // The generator bounds the working size itself (it halves large ones).
     ql::TRef<ql::TBitmapStore> store;
     const ql::TBitmap* picture = nullptr;
     if (params.PictureKey != kShapeShadowKey) {

@@ -4,6 +4,7 @@
 #include <cmath>
 
 #include "OrbLib2/OrbClasses/OrbSlideEffect.h"
+#include "OrbLib2/OrbClasses/qlOrbImageObjects.h"
 #include "OrbLib2/OrbClasses/qlOrbSlide.h"
 #include "OrbLib2/OrbClasses/qlOrbSlideBackground.h"
 #include "OrbLib2/OrbClasses/qlOrbSlideHost.h"
@@ -218,6 +219,13 @@ namespace {
 
 int32_t CycleNumber(int64_t cycle) { return int32_t(std::clamp<int64_t>(cycle, -1, 2147483647)); }
 
+// Pictures are opened before the first placement, so that the pre-scan
+// knows every object's size.
+void LoadPictures(TOrbObject& object) {
+    if (auto* image = dynamic_cast<TOrbImage*>(&object)) image->LoadPicture();
+    for (int i = 0; i < object.ChildCount(); ++i) LoadPictures(object.Child(i));
+}
+
 }  // namespace
 
 TSlideProducer::TSlideProducer(TOrbSource* source, bool ownsSource, TFileAccessor& accessor,
@@ -225,6 +233,7 @@ TSlideProducer::TSlideProducer(TOrbSource* source, bool ownsSource, TFileAccesso
     : m_source(source), m_accessor(accessor), m_callbacks(std::move(callbacks)), m_cursor(*source) {
     QL_ASSERT(source != nullptr, "TSlideProducer: no source");
     if (ownsSource) m_ownedSource.reset(source);
+    RegisterImageObjects();
     const ql::TIniSection& main = m_source->MainSection();
     m_pathToButtons = main.ReadString(u"PathToButtons", u"");
     m_design = ReadDesignOptions(main);
@@ -307,6 +316,7 @@ std::unique_ptr<TOrbSlide> TSlideProducer::BuildSlide(int64_t index, int64_t cyc
         SetBackground(*slide, section);
         slide->SetName(section->Name());
         slide->LoadChildren(*section);
+        LoadPictures(*slide);
         slide->Filter().SetEffect(m_source->SlideEffect(index));
         slide->SetTime(true, info.BeginTime);
         return slide;
@@ -330,6 +340,7 @@ std::unique_ptr<TOrbDialog> TSlideProducer::Dialog(const std::u16string& name) {
         SetBackground(*dialog, section);
         dialog->SetName(section->Name());
         dialog->LoadChildren(*section);
+        LoadPictures(*dialog);
         dialog->SetTime(true, 0);
         return dialog;
     } catch (const std::exception& e) {

@@ -196,11 +196,27 @@ TEST_F(BackgroundPainting, Gradient_RunsBetweenTheTwoColours) {
     TBackgroundPainter painter(b, nullptr);
     auto frame = Paint(painter);
     ASSERT_TRUE(frame);
-    const uint32_t a = Pixel(*frame, 0, 0), z = Pixel(*frame, kW - 1, kH - 1);
-    EXPECT_NE(a, z);
-    // Each end is near one of the two colours.
-    EXPECT_TRUE(((a >> 16) & 0xFF) > 200 || (a & 0xFF) > 200);
-    EXPECT_TRUE(((z >> 16) & 0xFF) > 200 || (z & 0xFF) > 200);
+    // Top red, bottom blue, the same all along a row.
+    const uint32_t top = Pixel(*frame, 0, 0), bottom = Pixel(*frame, 0, kH - 1);
+    EXPECT_GT((top >> 16) & 0xFF, 230u);
+    EXPECT_LT(top & 0xFF, 25u);
+    EXPECT_GT(bottom & 0xFF, 230u);
+    EXPECT_LT((bottom >> 16) & 0xFF, 25u);
+    EXPECT_EQ(Pixel(*frame, kW - 1, kH / 2), Pixel(*frame, 0, kH / 2));
+}
+
+TEST_F(BackgroundPainting, HorizontalGradient_RunsLeftToRight) {
+    TSlideBackground b;
+    b.Kind = bkHorizontalGradient;
+    b.Colour1[0] = 255;
+    b.Colour2[2] = 255;
+    TBackgroundPainter painter(b, nullptr);
+    auto frame = Paint(painter);
+    ASSERT_TRUE(frame);
+    const uint32_t left = Pixel(*frame, 0, 0), right = Pixel(*frame, kW - 1, 0);
+    EXPECT_GT((left >> 16) & 0xFF, 230u);
+    EXPECT_GT(right & 0xFF, 230u);
+    EXPECT_EQ(Pixel(*frame, kW / 2, 0), Pixel(*frame, kW / 2, kH - 1));
 }
 
 TEST_F(BackgroundPainting, Picture_TiledFromTheCentre) {

@@ -1,0 +1,496 @@
+#include "OrbLib2/OrbClasses/qlOrbImageObjects.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <cstring>
+
+#include "../OrbViewer/PackageTestSupport.h"
+#include "OrbLib2/3DBasics/qlSoftDevice.h"
+#include "OrbLib2/3DEngine/DrawManager3D2.h"
+#include "OrbLib2/OrbClasses/qlOrbSlide.h"
+#include "OrbLib2/OrbClasses/qlOrbSlideHost.h"
+#include "OrbLib2/OrbClasses/qlOrbTextPicture.h"
+#include "OrbLib2/OrbViewer/qlOrbUnpack.h"
+#include "QlLib/Graphics/qlPngWriter.h"
+#include "QlLib/qlIniStorage.h"
+
+namespace orb {
+namespace {
+
+constexpr uint32_t kRed = 0xFFFF0000, kGreen = 0xFF00FF00, kBlue = 0xFF0000FF, kYellow = 0xFFFFFF00;
+
+// A picture in four plain quadrants: red, green above; blue, yellow below.
+std::unique_ptr<ql::TBitmap> Quadrants(int32_t width, int32_t height) {
+    auto bitmap = std::make_unique<ql::TDirectBitmap>(width, height, ql::PfARGB32());
+    for (int32_t y = 0; y < height; ++y) {
+        auto* row = reinterpret_cast<uint32_t*>(bitmap->Row(y));
+        for (int32_t x = 0; x < width; ++x)
+            row[x] = y < height / 2 ? (x < width / 2 ? kRed : kGreen) : (x < width / 2 ? kBlue : kYellow);
+    }
+    return bitmap;
+}
+
+std::string Png(const ql::TBitmap& bitmap) {
+    const std::vector<uint8_t> bytes = ql::EncodePng(bitmap);
+    return std::string(bytes.begin(), bytes.end());
+}
+
+std::string StreamBytes(ql::TMemoryStream& stream) {
+    return std::string(reinterpret_cast<const char*>(stream.Memory()), size_t(stream.GetSize()));
+}
+
+// A show package with a project section "[Slide1]" of the given lines, a
+// slide host over it and the slide loaded from the section: 96 x 64 pixels
+// centred on a 96 x 64 screen, seen from far in front.
+class TShow {
+public:
+    TShow(std::vector<test::TTestEntry> entries, const std::vector<std::u16string>& keys, double begin = 0) {
+        RegisterImageObjects();
+        // A fresh show identity drops the glyph caches of earlier tests.
+        static std::atomic<int> shows{0};
+        entries.push_back({u"ExeGUID", "{image-objects-test-" + std::to_string(++shows) + "}", 0});
+        const std::string package = test::BuildPackage("player", entries);
+        auto unpack = std::make_unique<TOrbUnpack>();
+        EXPECT_EQ(unpack->Open([package] { return std::make_unique<ql::TStringStream>(package); }, u"show"),
+                  TUnpackResult::Ok);
+        m_accessor = std::make_unique<TFileAccessor>(ql::MakeRef<TPackedFileSource>(std::move(unpack)));
+        TSlideHostCallbacks callbacks;
+        callbacks.CameraPosition = [] { return TCamera3D{48, 32, -1000}; };
+        callbacks.Progress = [](float) { return true; };
+        callbacks.SlideChanged = [](TOrbSlide&) {};
+        callbacks.Drawing = [] {};
+        m_host = std::make_unique<TOrbSlideHost>(*m_accessor, callbacks);
+
+        std::vector<std::u16string> lines{u"[Slide1]"};
+        lines.insert(lines.end(), keys.begin(), keys.end());
+        m_document.LoadFromLines(lines);
+        Slide = std::make_unique<TOrbSlide>(m_host.get(), 0);
+        Slide->SetSize(96, 64);
+        Slide->SetScreenCentre({48, 32});
+        Slide->LoadFromDocument(*m_document.FindSection(u"Slide1"), false);
+        Slide->SetTimes(begin, begin + 10000, 0, 0);
+    }
+    ~TShow() { Slide.reset(); }
+
+    TOrbImage& Image(int index) {
+        auto* image = dynamic_cast<TOrbImage*>(&Slide->Child(index));
+        EXPECT_NE(image, nullptr);
+        return *image;
+    }
+    TOrbText& Text(int index) {
+        auto* text = dynamic_cast<TOrbText*>(&Slide->Child(index));
+        EXPECT_NE(text, nullptr);
+        return *text;
+    }
+    // Loads every picture and sets the slide to t (which runs the pre-scan).
+    void LoadAt(double t) {
+        LoadObjectPictures(*Slide);
+        Slide->SetTime(true, t);
+    }
+
+    std::unique_ptr<TOrbSlide> Slide;
+
+private:
+    std::unique_ptr<TFileAccessor> m_accessor;
+    std::unique_ptr<TOrbSlideHost> m_host;
+    ql::TIniFile m_document;
+};
+
+// The software device and its drawer at the screen size of TShow.
+struct TScreen {
+    TSoftDevice device{{96, 64}};
+    T3DDrawer drawer{device};
+    TScreen() {
+        drawer.Init({96, 64, false});
+        drawer.SetCaptureMode(true);
+    }
+    std::unique_ptr<ql::TDirectBitmap> Frame(TDrawScene& scene) {
+        EXPECT_TRUE(drawer.DrawScene(scene));
+        auto bitmap = std::make_unique<ql::TDirectBitmap>(96, 64, ql::PfARGB32());
+        EXPECT_TRUE(drawer.CaptureFrame(*bitmap));
+        return bitmap;
+    }
+};
+
+uint32_t Pixel(const ql::TBitmap& bitmap, int32_t x, int32_t y) {
+    return reinterpret_cast<const uint32_t*>(bitmap.Row(y))[x] | 0xFF000000u;
+}
+
+// --- factory and keys ----------------------------------------------------------
+
+TEST(ImageObjects_Keys, FactoryMakesImagesAndTextsWithTheirShadowDefaults) {
+    TShow show({}, {u"object A : Image", u"end", u"object B : TextComment", u"end", u"object C : mainimage",
+                    u"  ShadowEnable=1", u"end", u"object D : text", u"  ShadowEnable=0", u"end"});
+    ASSERT_EQ(show.Slide->ChildCount(), 4);
+    EXPECT_FALSE(show.Image(0).IsText());
+    EXPECT_FALSE(show.Image(0).Shadow().Enabled);
+    EXPECT_TRUE(show.Text(1).IsComment());
+    EXPECT_TRUE(show.Text(1).Shadow().Enabled);
+    EXPECT_TRUE(show.Image(2).Shadow().Enabled);
+    EXPECT_FALSE(show.Text(3).Shadow().Enabled);
+    EXPECT_EQ(show.Image(2).BlockType(), u"mainimage");
+}
+
+TEST(ImageObjects_Keys, SecondMainImageIsTheOnlyMainImage) {
+    TShow show({}, {u"object A : mainimage", u"end", u"object B : image", u"end", u"object C : mainimage",
+                    u"end"});
+    EXPECT_FALSE(show.Image(0).IsMainImage());
+    EXPECT_FALSE(show.Image(1).IsMainImage());
+    EXPECT_TRUE(show.Image(2).IsMainImage());
+}
+
+TEST(ImageObjects_Keys, ImageKeysAreRead) {
+    TShow show({}, {u"object A : image", u"  Antialiased=0", u"  Filtering=NEAREST", u"  MipLodBias=1.5",
+                    u"  ReplaceWithEffectBuffer=2", u"  EnableBorder=1", u"  BorderColor=1,2,3,4", u"end",
+                    u"object B : image", u"end"});
+    TOrbImage& a = show.Image(0);
+    EXPECT_FALSE(a.Antialiased());
+    EXPECT_EQ(a.Filtering(), ifNearest);
+    EXPECT_FLOAT_EQ(a.MipLodBias(), 1.5f);
+    EXPECT_EQ(a.ReplaceWithEffectBuffer(), 2);
+    EXPECT_TRUE(a.Border().EnableBorder);
+    EXPECT_EQ(a.Border().BorderColor, 0x04010203u);
+    TOrbImage& b = show.Image(1);
+    EXPECT_TRUE(b.Antialiased());
+    EXPECT_EQ(b.Filtering(), ifDefault);
+    EXPECT_FLOAT_EQ(b.MipLodBias(), 0);
+    // An object made in code, not read from a block, keeps its own bias.
+    TOrbImage loose(nullptr, u"");
+    EXPECT_FLOAT_EQ(loose.MipLodBias(), -0.5f);
+}
+
+TEST(ImageObjects_Keys, TextKeysAndStateColours) {
+    TShow show({}, {u"object T : text", u"  Text=\"One^&Two\"", u"  TextColor=255,0,0",
+                    u"  TextColorHover=0,255,0", u"  FontName=DejaVu Sans", u"  FontStyle=Bold,Underline",
+                    u"  TextAlign=right", u"  LineSpacing=20", u"  BlackBoxSize=300,120", u"  ShiftX=2.5",
+                    u"end"});
+    TOrbText& text = show.Text(0);
+    EXPECT_EQ(text.Lines(), (std::vector<std::u16string>{u"One", u"Two"}));
+    EXPECT_EQ(text.TextParams().FontName, u"DejaVu Sans");
+    EXPECT_EQ(text.TextParams().Style, kFontBold | kFontUnderline);
+    EXPECT_EQ(text.TextParams().Alignment, kAlignRight);
+    EXPECT_EQ(text.TextParams().LineSpacing, 20);
+    EXPECT_EQ(text.BlackBoxSize(), (ql::TPoint{300, 120}));
+    EXPECT_FLOAT_EQ(text.ShiftX(), 2.5f);
+    EXPECT_FALSE(text.Antialiased());
+    EXPECT_EQ(text.StateColourOf(TMouseLook::Normal), kRed);
+    EXPECT_EQ(text.StateColourOf(TMouseLook::Hover), kGreen);
+    EXPECT_EQ(text.StateColourOf(TMouseLook::Click), kRed);
+
+    text.ClearChanged(false);
+    text.SetMouseLook(TMouseLook::Hover);
+    EXPECT_TRUE(text.Changed());
+    EXPECT_EQ(text.StateColour(), kGreen);
+    text.ClearChanged(false);
+    text.SetMouseLook(TMouseLook::Hover);
+    EXPECT_FALSE(text.Changed());
+}
+
+// --- pictures and geometry ---------------------------------------------------------
+
+TEST(ImageObjects_Picture, CroppedImageTakesItsSizeSourceAndLevel) {
+    TShow show({{u"Pictures\\pic.png", Png(*Quadrants(400, 300))}},
+               {u"object A : image", u"  ImageName=pictures\\PIC.png", u"  EnableCrop=1",
+                u"  CropRect=10,0,10,0,-1,-1", u"end"});
+    TOrbImage& image = show.Image(0);
+    EXPECT_FALSE(image.PictureLoaded());
+    show.LoadAt(0);
+    ASSERT_TRUE(image.PictureLoaded());
+    EXPECT_EQ(image.PictureWidth(), 400);
+    EXPECT_EQ(image.SourceRect(), (ql::TRect{30, 0, 370, 300}));
+    EXPECT_EQ(image.Width(), 340);
+    EXPECT_EQ(image.Height(), 300);
+    // Placed into the 96 x 64 slide: 64 / 300 of its size, about 72.5 x 64 on
+    // the screen. 400 x 300 halves three times while larger than 73 x 64 (to
+    // 50 x 38); one less keeps 100 x 75.
+    EXPECT_NEAR(image.RequiredWidth(), 72.53, 0.1);
+    EXPECT_NEAR(image.RequiredHeight(), 64, 0.1);
+    EXPECT_EQ(image.LevelOfDetail(), 2);
+}
+
+TEST(ImageObjects_Picture, BorderGrowsTheObject) {
+    TShow show({{u"pic.png", Png(*Quadrants(150, 100))}},
+               {u"object A : image", u"  ImageName=pic.png", u"  EnableBorder=1", u"  BorderWidth=10", u"end"});
+    show.LoadAt(0);
+    TOrbImage& image = show.Image(0);
+    EXPECT_EQ(image.Geometry().InnerOffset, 10);
+    EXPECT_EQ(image.Width(), 170);
+    EXPECT_EQ(image.Height(), 120);
+}
+
+TEST(ImageObjects_Picture, NewNameKeepsTheOldPictureUntilPrepared) {
+    TScreen screen;
+    TShow show({{u"a.png", Png(*Quadrants(40, 20))}, {u"b.png", Png(*Quadrants(30, 30))}},
+               {u"object A : image", u"  ImageName=a.png", u"end"});
+    show.Slide->AttachDrawer(screen.drawer);
+    TOrbImage& image = show.Image(0);
+    ql::TRef<ql::TBitmapStore> first = image.PictureStore();
+    ASSERT_TRUE(first);
+    image.SetImageName(u"b.png");
+    EXPECT_EQ(image.PictureStore(), first);
+    image.Prepare(screen.drawer);
+    EXPECT_NE(image.PictureStore(), first);
+    EXPECT_EQ(image.Width(), 30);
+}
+
+TEST(ImageObjects_Picture, MissingPictureShowsTheAccessorsPlaceholderAndTheSlideGoesOn) {
+    TShow show({{u"pic.png", Png(*Quadrants(40, 20))}},
+               {u"object A : image", u"  ImageName=absent.png", u"end", u"object B : image", u"  ImageName=pic.png",
+                u"end", u"object C : image", u"end"});
+    show.LoadAt(0);
+    ASSERT_TRUE(show.Image(0).PictureStore());
+    EXPECT_NE(PlaceholderTextOf(*show.Image(0).PictureStore()).find(u"absent.png"), std::u16string::npos);
+    EXPECT_TRUE(show.Image(1).PictureLoaded());
+    EXPECT_EQ(show.Image(1).Width(), 40);
+    // No name: no picture at all.
+    EXPECT_FALSE(show.Image(2).PictureLoaded());
+    EXPECT_FALSE(show.Image(2).PictureStore());
+}
+
+// --- animation --------------------------------------------------------------------
+
+TEST(ImageObjects_Animation, SpriteSheetFramesFollowTheClock) {
+    TShow show({{u"sheet.png", Png(*Quadrants(80, 20))}},
+               {u"object A : image", u"  ImageName=sheet.png", u"  AnimColumns=4", u"  AnimCount=4",
+                u"  AnimInterval=200,50", u"  AnimOffset=100", u"  EnableBorder=1", u"end"},
+               1000);
+    show.LoadAt(1000);
+    TOrbImage& image = show.Image(0);
+    EXPECT_TRUE(image.IsSheet());
+    // A sheet is one cell big; its border does not apply.
+    EXPECT_EQ(image.Width(), 20);
+    EXPECT_EQ(image.Height(), 20);
+    EXPECT_EQ(image.LevelOfDetail(), 0);
+    EXPECT_EQ(image.CurrentFrame(), 0);
+    image.ClearChanged(false);
+    show.Slide->SetTime(true, 1000 + 100 + 210);
+    EXPECT_EQ(image.CurrentFrame(), 1);
+    EXPECT_TRUE(image.Changed());
+    EXPECT_EQ(image.SourceRect(), (ql::TRect{20, 0, 40, 20}));
+    show.Slide->SetTime(true, 1000 + 100 + 345);
+    EXPECT_EQ(image.CurrentFrame(), 3);
+    show.Slide->SetTime(true, 1000 + 100 + 351);
+    EXPECT_EQ(image.CurrentFrame(), 0);
+}
+
+TEST(ImageObjects_Animation, AnimationComesFromThePictureWhenAnimCountIsZero) {
+    SetImageDecoder([](ql::TStream&, const std::u16string&, const TFileSource&) {
+        auto store = ql::MakeRef<ql::TWrapperBitmapStore>(Quadrants(90, 10));
+        ql::TTilesTag tag;
+        tag.CellWidth = 30;
+        tag.CellHeight = 10;
+        tag.Columns = 3;
+        tag.Frames = 3;
+        tag.DelaysMs = "100,200,300";
+        tag.LoopCount = 1;
+        store->SetTilesTag(tag);
+        return ql::TRef<ql::TBitmapStore>(store);
+    });
+    TShow show({{u"anim.gif", "GIF89a"}}, {u"object A : image", u"  ImageName=anim.gif", u"end"});
+    show.LoadAt(0);
+    SetImageDecoder(nullptr);
+    TOrbImage& image = show.Image(0);
+    EXPECT_EQ(image.Animation().Columns, 3);
+    EXPECT_EQ(image.Animation().FrameDurations, (std::vector<int32_t>{100, 200, 300}));
+    EXPECT_EQ(image.Width(), 30);
+    show.Slide->SetTime(true, 250);
+    EXPECT_EQ(image.CurrentFrame(), 1);
+    // One play only: it stays on the last frame.
+    show.Slide->SetTime(true, 5000);
+    EXPECT_EQ(image.CurrentFrame(), 2);
+}
+
+// --- drawing -------------------------------------------------------------------
+
+TEST(ImageObjects_Draw, PictureCornersLandWhereTheyProject) {
+    TScreen screen;
+    TShow show({{u"pic.png", Png(*Quadrants(40, 20))}},
+               {u"object A : image", u"  ImageName=pic.png", u"  FitMode=None", u"  EnableBorder=1",
+                u"  BorderWidth=10", u"  BorderColor=255,0,255,255", u"end"});
+    show.Slide->AttachDrawer(screen.drawer);
+    show.Slide->SetTime(true, 0);
+    TOrbImage& image = show.Image(0);
+    ASSERT_EQ(image.Width(), 44);
+    const std::array<TPointF, 4> corners = image.ScreenCorners();
+    EXPECT_FLOAT_EQ(corners[0].x, 26);
+    EXPECT_FLOAT_EQ(corners[0].y, 20);
+    auto frame = screen.Frame(*show.Slide);
+    // The picture spans 28..68 x 22..42 inside a 2-pixel ring.
+    EXPECT_EQ(Pixel(*frame, 29, 23), kRed);
+    EXPECT_EQ(Pixel(*frame, 66, 23), kGreen);
+    EXPECT_EQ(Pixel(*frame, 29, 40), kBlue);
+    EXPECT_EQ(Pixel(*frame, 66, 40), kYellow);
+    EXPECT_EQ(Pixel(*frame, 26, 30), 0xFFFF00FFu);
+    EXPECT_EQ(Pixel(*frame, 50, 43), 0xFFFF00FFu);
+    EXPECT_EQ(Pixel(*frame, 10, 10), 0xFF000000u);
+}
+
+TEST(ImageObjects_Draw, RotatedAndZoomedPictureFollowsItsProjectedCorners) {
+    TScreen screen;
+    TShow show({{u"pic.png", Png(*Quadrants(40, 20))}},
+               {u"object A : image", u"  ImageName=pic.png", u"  FitMode=None", u"  object K : KeyPoint",
+                u"    Angle=30", u"    ScaleX=150", u"    ScaleY=150", u"    Position=10,-5", u"  end", u"end"});
+    show.Slide->AttachDrawer(screen.drawer);
+    show.Slide->SetTime(true, 0);
+    const std::array<TPointF, 4> corners = show.Image(0).ScreenCorners();
+    TPointF centre{0, 0};
+    for (const TPointF& c : corners) centre = {centre.x + c.x / 4, centre.y + c.y / 4};
+    auto frame = screen.Frame(*show.Slide);
+    // A point a fifth of the way from each corner to the centre lies well
+    // inside that corner's quadrant.
+    const uint32_t expected[4] = {kRed, kGreen, kYellow, kBlue};
+    for (int i = 0; i < 4; ++i) {
+        const float x = corners[i].x + (centre.x - corners[i].x) * 0.2f;
+        const float y = corners[i].y + (centre.y - corners[i].y) * 0.2f;
+        ASSERT_TRUE(x >= 0 && x < 96 && y >= 0 && y < 64) << i;
+        EXPECT_EQ(Pixel(*frame, int32_t(x), int32_t(y)), expected[i]) << i;
+    }
+    EXPECT_GT(corners[1].y, corners[0].y);  // turned clockwise on the screen
+}
+
+TEST(ImageObjects_Draw, InactiveAndTransparentObjectsAreNotDrawn) {
+    TScreen screen;
+    TShow show({{u"pic.png", Png(*Quadrants(40, 20))}},
+               {u"object A : image", u"  ImageName=pic.png", u"  FitMode=None", u"  DeltaTime1=500", u"end"});
+    show.Slide->AttachDrawer(screen.drawer);
+    show.Slide->SetTime(true, 100);
+    EXPECT_EQ(Pixel(*screen.Frame(*show.Slide), 30, 24), 0xFF000000u);
+    show.Slide->SetTime(true, 600);
+    EXPECT_EQ(Pixel(*screen.Frame(*show.Slide), 30, 24), kRed);
+}
+
+TEST(ImageObjects_Draw, TinyMainImageIsNotDrawn) {
+    TScreen screen;
+    TShow show({{u"dot.png", Png(*Quadrants(2, 2))}}, {u"object A : mainimage", u"  ImageName=dot.png", u"end"});
+    show.Slide->AttachDrawer(screen.drawer);
+    show.Slide->SetTime(true, 0);
+    ASSERT_TRUE(show.Image(0).PictureLoaded());
+    EXPECT_EQ(Pixel(*screen.Frame(*show.Slide), 48, 32), 0xFF000000u);
+}
+
+// --- texts ---------------------------------------------------------------------------
+
+struct TInk {
+    ql::TRect Box{INT32_MAX, INT32_MAX, INT32_MIN, INT32_MIN};
+    int32_t Pixels = 0;
+    bool OnlyColour = true;
+};
+
+TInk InkOf(const ql::TBitmap& bitmap, uint32_t colour) {
+    TInk ink;
+    for (int32_t y = 0; y < bitmap.Height(); ++y)
+        for (int32_t x = 0; x < bitmap.Width(); ++x) {
+            const uint32_t p = reinterpret_cast<const uint32_t*>(bitmap.Row(y))[x];
+            if ((p >> 24) == 0) continue;
+            ink.Box = {std::min(ink.Box.left, x), std::min(ink.Box.top, y), std::max(ink.Box.right, x + 1),
+                       std::max(ink.Box.bottom, y + 1)};
+            ++ink.Pixels;
+            ink.OnlyColour = ink.OnlyColour && (p & 0xFFFFFF) == (colour & 0xFFFFFF);
+        }
+    return ink;
+}
+
+TEST(ImageObjects_Text, TextIsRenderedInItsColour) {
+    TShow show({}, {u"object T : text", u"  Text=\"Hello^&World\"", u"  TextColor=255,0,0",
+                    u"  FontName=DejaVu Sans", u"  AnimColumns=2", u"end"});
+    show.LoadAt(0);
+    TOrbText& text = show.Text(0);
+    ASSERT_TRUE(text.PictureLoaded());
+    // Rendered for its size: never halved, never a sheet.
+    EXPECT_FALSE(text.IsSheet());
+    EXPECT_EQ(text.LevelOfDetail(), 0);
+    EXPECT_EQ(text.ReplacedLines(), text.Lines());
+    EXPECT_GT(text.LaidOutSize().y, 0);
+    EXPECT_GT(text.RasterScale(), 0);
+    ql::TRef<ql::TBitmapStore> store = text.PictureStore();
+    ASSERT_TRUE(store);
+    EXPECT_EQ(store->Params().Name.substr(0, 18), u"Text: DejaVu Sans:");
+    const TInk ink = InkOf(*store->GetBitmap(0, ql::PfARGB32()), kRed);
+    EXPECT_FALSE(ink.Box.IsEmpty());
+    EXPECT_GT(ink.Pixels, 200);
+    EXPECT_TRUE(ink.OnlyColour);
+}
+
+TEST(ImageObjects_Text, StoredVectorTextStandsInForAMissingFont) {
+    // The authoring side set the text in DejaVu Serif and stored it under the
+    // font name of the document, which this machine does not have.
+    const std::vector<std::u16string> lines{u"Stored Text", u"<2>"};
+    TTextParams serif;
+    serif.FontName = u"DejaVu Serif";
+    serif.Alignment = kAlignLeft;
+    serif.Color = kBlue;
+    ql::TFontCache building;
+    auto installed = MakeVectorText(serif, lines, {}, building);
+    ASSERT_TRUE(installed);
+    ql::AddGlyphsOf(*installed, building);
+    ql::TMemoryStream stored, cache;
+    ql::TCachedVectorText::FromVectorText(*installed, building)->SaveToStream(stored);
+    building.Find(u"DejaVu Serif")->SaveToStream(cache);
+
+    TShow show({{u"VectTxt2: Orblume Missing Face::\"<S>tored <T>ext\"^&\"<<2>>\"", StreamBytes(stored), 1},
+                {u"VectTextCache: DejaVu Serif", StreamBytes(cache), 1}},
+               {u"object T : text", u"  Text=Stored Text^&<2>", u"  TextColor=0,0,255", u"  TextAlign=Left",
+                u"  FontName=Orblume Missing Face", u"end"});
+    show.LoadAt(0);
+    TOrbText& text = show.Text(0);
+    ASSERT_TRUE(text.PictureLoaded());
+    ql::TBitmap* fromPackage = text.PictureStore()->GetBitmap(0, ql::PfARGB32());
+
+    TTextPictureRequest request;
+    request.Params = serif;
+    request.Scale = text.RasterScale();
+    request.Lines = lines;
+    ql::TFontCache fonts;
+    auto reference = MakeTextPicture(TextPictureName(request), {}, fonts);
+    ASSERT_TRUE(reference);
+    ql::TBitmap* fromFont = reference->GetBitmap(0, ql::PfARGB32());
+    ASSERT_EQ(fromPackage->Height(), fromFont->Height());
+    // The stored form keeps no advance past the ink, so it may end a few columns sooner.
+    ASSERT_LE(fromPackage->Width(), fromFont->Width());
+    ASSERT_GE(fromPackage->Width(), fromFont->Width() - 4);
+    int32_t differing = 0;
+    for (int32_t y = 0; y < fromPackage->Height(); ++y)
+        differing += std::memcmp(fromPackage->Row(y), fromFont->Row(y), size_t(fromPackage->Width()) * 4) != 0;
+    EXPECT_EQ(differing, 0);
+    EXPECT_GT(InkOf(*fromPackage, kBlue).Pixels, 200);
+}
+
+TEST(ImageObjects_Text, RasterizedTextUsesItsPictureAndScalesByTheLines) {
+    TShow show({{u"pre.png", Png(*Quadrants(100, 40))}},
+               {u"object T : text", u"  Text=\"a^&b\"", u"  Rasterize=1", u"  ImageName=pre.png", u"  LineSpacing=100",
+                u"end"});
+    show.LoadAt(0);
+    TOrbText& text = show.Text(0);
+    ASSERT_TRUE(text.PictureLoaded());
+    // No box of its own: it takes the picture's size. Two lines with half a
+    // line between them: 40 / 2.5.
+    EXPECT_EQ(text.Width(), 100);
+    EXPECT_EQ(text.Height(), 40);
+    EXPECT_DOUBLE_EQ(text.RasterScale(), 16);
+    EXPECT_EQ(text.PictureStore()->Width(), 100);
+}
+
+TEST(ImageObjects_Text, HoverLookDrawsInTheHoverColour) {
+    TScreen screen;
+    TShow show({}, {u"object T : text", u"  Text=\"MMMM\"", u"  TextColor=255,0,0", u"  TextColorHover=0,0,255",
+                    u"  FontName=DejaVu Sans", u"  FitMode=None", u"  Action=nextslide", u"end"});
+    show.Slide->AttachDrawer(screen.drawer);
+    show.Slide->SetTime(true, 0);
+    auto count = [](const ql::TBitmap& frame, uint32_t colour) {
+        int32_t n = 0;
+        for (int32_t y = 0; y < 64; ++y)
+            for (int32_t x = 0; x < 96; ++x) n += Pixel(frame, x, y) == colour;
+        return n;
+    };
+    auto normal = screen.Frame(*show.Slide);
+    EXPECT_GT(count(*normal, kRed), 20);
+    EXPECT_EQ(count(*normal, kBlue), 0);
+    show.Text(0).SetMouseLook(TMouseLook::Hover);
+    auto hover = screen.Frame(*show.Slide);
+    EXPECT_EQ(count(*hover, kRed), 0);
+    EXPECT_GT(count(*hover, kBlue), 20);
+}
+
+}  // namespace
+}  // namespace orb
