@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include <atomic>
 #include <chrono>
 #include <cmath>
 #include <cstdlib>
@@ -367,6 +368,42 @@ TEST_F(MusicPlayer, Threads_SeekRunAndCloseOnTheNullOutput) {
     }
     player.Seek(2000);
     EXPECT_TRUE(waitFor([&] { return player.Ready() && player.Position() == 2000; }));
+    player.Close();
+}
+
+TEST_F(MusicPlayer, Threads_SeekStormFromTwoThreadsEndsSettled) {
+    m_source = std::make_unique<TOrbSource>(ql::MakeRef<ql::TRefObj>(),
+                                            Document(Show("[slide1]\nSound=" + m_folder.File("c.wav") +
+                                                          "\nSoundLength=3000\n", true)),
+                                            u"/opt/show");
+    TMusicPlayerOptions options;
+    options.Output.Kind = ql::TSoundOutputKind::Null;
+    TOrbMusicPlayer player(*m_source, std::move(options));
+    ASSERT_TRUE(player.StartThreads());
+    std::atomic<bool> done{false};
+    std::thread reader([&] {
+        double sum = 0;
+        while (!done.load()) sum += player.Position() + (player.Ready() ? 1 : 0) + player.Volume();
+        EXPECT_FALSE(std::isnan(sum));
+    });
+    uint32_t seed = 12345;
+    for (int i = 0; i < 2000; ++i) {
+        seed = seed * 1664525u + 1013904223u;
+        switch (seed >> 30) {
+            case 0: player.Seek(double(seed % 20000), -1); break;
+            case 1: player.Seek(TOrbMusicPlayer::kBarrierOnly, double(seed % 30000)); break;
+            case 2: player.Run((seed >> 8) & 1); break;
+            default: player.SetVolume(float(seed % 100) / 100.0f); break;
+        }
+    }
+    player.Seek(4500, TOrbMusicPlayer::kInitialBarrier);
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+    while (!(player.Ready() && player.Position() == 4500) && std::chrono::steady_clock::now() < deadline)
+        std::this_thread::yield();
+    EXPECT_TRUE(player.Ready());
+    EXPECT_EQ(player.Position(), 4500);
+    done.store(true);
+    reader.join();
     player.Close();
 }
 

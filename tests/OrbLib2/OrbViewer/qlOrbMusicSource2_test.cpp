@@ -278,6 +278,23 @@ TEST_F(MusicSource, ObjectForm_VideoSoundsJoinTheComment) {
     EXPECT_EQ(params.Items[0].Duration, 4000);  // cut to the slide window
 }
 
+TEST_F(MusicSource, ObjectForm_ProjectClipSoundsOnceFromItsFirstSlide) {
+    const std::string main = std::string(kTwoSlides) +
+                             "object vb : VideoBoss\nobject c : VideoClip\nClipGUID={42}\nFileName=/media/clip.mp4\n"
+                             "LoadFromDisk=1\nDuration=8000\nStartVideoTime=100\nStartORBTime=0\nend\nend\n"
+                             "object m : music\nend\n";
+    const std::string video = "object v : video\nClipGUID={42}\nFileName=other.mp4\nDuration=10\nend\n";
+    auto source = Source(main + "[slide1]\n" + video + video + "[slide2]\n" + video);
+    TOrbMusicSource music(*source);
+    TCompositeParams params;
+    ASSERT_TRUE(params.ReadText(music.Slides()[0].Comment));
+    ASSERT_EQ(params.Items.size(), 1u);
+    EXPECT_EQ(params.Items[0].FileName, std::u16string(kDiskMarker) + u"/media/clip.mp4");
+    EXPECT_EQ(params.Items[0].Duration, 8000);  // a clip plays on across slides
+    EXPECT_EQ(params.Items[0].BeginTime, 100);
+    EXPECT_TRUE(music.Slides()[1].Comment.empty());
+}
+
 TEST(VolumeCurve, NonIntegerFails) {
     EXPECT_FALSE(ParseVolumeCurve(u"10:1.5", 0));
     EXPECT_FALSE(ParseVolumeCurve(u"10", 0));
