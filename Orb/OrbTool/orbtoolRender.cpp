@@ -263,6 +263,9 @@ int RunRender(const std::vector<std::string>& args) {
             }
         };
         settle();
+        // Building is synchronous here: a show without slides by now has none
+        // that can be built (the log says why).
+        if (engine.LoadedSlides().empty()) return Fail("no slide of the show could be built");
         const bool progress = ql::platform::StderrIsTerminal();
         for (int64_t k = 0; k < frames; ++k) {
             const double t = double(k) * frameMs;

@@ -102,6 +102,13 @@ TEST_F(OrbtoolRender, BadArguments_ExitWithUsageErrors) {
     EXPECT_EQ(Render("--size 8x8", "x.y4m").Code, 2);
     EXPECT_EQ(Render("--from 900 --to 100", "x.y4m").Code, 2);
     EXPECT_EQ(Render("--device vulkan", "x.y4m").Code, 2);
+    // Slides that cannot be laid out (no design size) are an error, not black frames.
+    orb::test::WriteBytes(m_folder.WideFile("broken.orb"), "[Main]\nopt_slidescount=2\nopt_synchpos1=500\nopt_synchpos2=900\n");
+    const auto broken = RunProgram(m_folder, ORBTOOL_PATH,
+                                   "render " + ShellQuote(m_folder.File("broken.orb")) + " -o " +
+                                       ShellQuote(m_folder.File("broken.y4m")));
+    EXPECT_EQ(broken.Code, 2);
+    EXPECT_NE(broken.Err.find("no slide"), std::string::npos) << broken.Err;
     const auto help = RunProgram(m_folder, ORBTOOL_PATH, "render --help");
     EXPECT_EQ(help.Code, 0);
     EXPECT_NE(help.Out.find("C420jpeg"), std::string::npos);
