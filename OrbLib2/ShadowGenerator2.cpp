@@ -55,6 +55,14 @@ int32_t ShadowHalvings(int64_t width, int64_t height) {
     return k;
 }
 
+int32_t ShadowHalvingsOf(const TShadowParams& params) {
+    const int64_t width = int64_t(std::clamp(params.ObjectRect.right, 1, kMaxObjectSide)) +
+                          2 * int64_t(std::clamp(params.MarginX, 0, kMaxObjectSide));
+    const int64_t height = int64_t(std::clamp(params.ObjectRect.bottom, 1, kMaxObjectSide)) +
+                           2 * int64_t(std::clamp(params.MarginY, 0, kMaxObjectSide));
+    return ShadowHalvings(width, height);
+}
+
 TShadowParams ReduceShadowParams(const TShadowParams& params) {
     TShadowParams p = params;
     const double w = p.ObjectRect.right, h = p.ObjectRect.bottom;
@@ -154,6 +162,18 @@ TShadow::TShadow(TShadowPicture picture, bool reduced, float distanceScale, bool
     if (m_picture.Bitmap && m_picture.Bitmap->Width() > 0 && m_picture.Bitmap->Height() > 0) {
         m_size = {m_picture.Bitmap->Width(), m_picture.Bitmap->Height()};
         m_draw.store = ql::MakeRef<ql::TWrapperBitmapStore>(std::move(m_picture.Bitmap), m_picture.Key);
+    }
+}
+
+TShadow::TShadow(ql::TRef<ql::TBitmapStore> store, const TShadowParams& params, bool reduced, float distanceScale,
+                 bool is3D)
+    : m_reduced(reduced), m_distanceScale(distanceScale), m_3D(is3D) {
+    m_picture.Params = reduced ? ReduceShadowParams(params) : params;
+    m_picture.Halvings = ShadowHalvingsOf(m_picture.Params);
+    m_picture.Key = ShadowKey(params);
+    if (store && store->Width() > 0 && store->Height() > 0) {
+        m_size = {store->Width(), store->Height()};
+        m_draw.store = std::move(store);
     }
 }
 

@@ -40,6 +40,9 @@ std::u16string ShadowKey(const TShadowParams& params);
 // neither side exceeds 10 000.
 int32_t ShadowHalvings(int64_t width, int64_t height);
 
+// The halvings Generate applies for params (before any reduction).
+int32_t ShadowHalvingsOf(const TShadowParams& params);
+
 // Reduced-quality parameters: size and margins scaled to about 40 000 pixels
 // in all, and the blur taken from the reduced size.
 TShadowParams ReduceShadowParams(const TShadowParams& params);
@@ -77,6 +80,11 @@ class TShadow : public ql::TObj {
 public:
     // The picture's bitmap goes to the shadow's drawer picture.
     TShadow(TShadowPicture picture, bool reduced, float distanceScale, bool is3D);
+    // A shadow picture made elsewhere (the "Shadow: " picture of the slide
+    // host, shared by every object with the same parameters): its level 0 is
+    // the generator's bitmap for params, which tell its halvings.
+    TShadow(ql::TRef<ql::TBitmapStore> store, const TShadowParams& params, bool reduced, float distanceScale,
+            bool is3D);
 
     // Parameters, halvings and key; the bitmap is in DrawPicture().
     const TShadowPicture& Picture() const { return m_picture; }

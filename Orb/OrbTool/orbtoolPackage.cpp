@@ -41,7 +41,8 @@ const char kPackHelp[] =
     "Writes a player file: the player program (default: orbviewer next to orbtool;\n"
     "--player /dev/null for a bare package), PROJECT stored as \"Project.orb\", then\n"
     "each file under NAME (or under its own path), the directory and the trailer.\n"
-    "--method sets the storage of the files: 0 stored, 1 deflated, 2 scrambled.\n";
+    "--method sets the storage of the files: 0 stored, 1 deflated (a file that\n"
+    "would not shrink is stored), 2 scrambled.\n";
 
 const char kLsHelp[] =
     "usage: orbtool ls SHOW\n"
@@ -119,7 +120,9 @@ int RunPack(const std::vector<std::string>& args) {
                 name = name.substr(0, equals);
             }
             if (!ql::TFileAPI::FileExists(path)) return Fail("file not found: " + ql::ToUtf8(path));
-            writer.AddEntry(name, *OpenRead(path), method);
+            // JPEGs, PNGs and sounds do not shrink: they are stored rather than
+            // made larger.
+            writer.AddEntry(name, *OpenRead(path), method, true);
         }
         TPackFinishOptions options;
         options.OldTrailer = oldTrailer;

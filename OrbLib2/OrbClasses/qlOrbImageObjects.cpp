@@ -19,6 +19,8 @@ constexpr char16_t kEffectBufferPrefix[] = u"SlideEffectBuffer";
 constexpr double kMaxMipLodBias = 16;
 // Text boxes and shifts are in the object's own pixels.
 constexpr double kMaxTextShift = 1e6;
+// Beyond this a shadow's blur would only make its picture huge.
+constexpr double kMaxShadowSize = 100;
 
 // The program's glyph caches, reading from this show's package.
 ql::TFontCache& ShowFonts(const ql::TEntryOpener& opener) {
@@ -100,6 +102,7 @@ TOrbImage::TOrbImage(TOrbObject* parent, std::u16string guid, std::u16string typ
 
 TOrbImage::~TOrbImage() {
     std::lock_guard<std::recursive_mutex> lock(m_pictureLock);
+    ReleaseShadow(m_castShadow);
     ReleaseSlot(m_current);
     ReleaseSlot(m_previous);
 }
@@ -291,11 +294,126 @@ TImageDrawParams TOrbImage::DrawParams(uint8_t opacity) const {
 void TOrbImage::Prepare(TDeviceDrawer& drawer) {
     m_drawer = &drawer;
     LoadPicture();
+    {
+        std::lock_guard<std::recursive_mutex> lock(m_pictureLock);
+        if (m_current) drawer.PrepareImage(m_current->Picture, DrawParams(255));
+        // The new picture is ready: the old one can go.
+        ReleaseSlot(m_previous);
+    }
+    // Making a shadow takes a while: the drawing goes on meanwhile.
+    PrepareShadow(drawer);
+}
+
+bool TOrbImage::ShadowSource(TShadowSource& source) const {
     std::lock_guard<std::recursive_mutex> lock(m_pictureLock);
-    if (m_current) drawer.PrepareImage(m_current->Picture, DrawParams(255));
-    // The new picture is ready: the old one can go.
-    ReleaseSlot(m_previous);
-    if (m_shadow.Enabled && m_current) PrepareShadow(drawer);
+    if (!m_current || !m_current->Picture.store || Width() <= 0 || Height() <= 0) return false;
+    // A missing picture's stand-in casts no shadow.
+    if (!PlaceholderTextOf(*m_current->Picture.store).empty()) return false;
+    const ql::TRect whole{0, 0, m_pictureWidth, m_pictureHeight};
+    const bool wholePicture = !IsSheet() && m_geometry.InnerOffset == 0 && SourceRect() == whole &&
+                              Width() == m_pictureWidth && Height() == m_pictureHeight;
+    TShadowParams& p = source.Params;
+    if (wholePicture) {
+        p.PictureKey = m_current->Name;
+        p.ObjectRect = whole;
+    } else {
+        // Cropped, bordered or sheet pictures cast the shadow of their box.
+        p.PictureKey = u"N\\A";
+        p.ObjectRect = {0, 0, Width(), Height()};
+    }
+    source.Origin = {0, 0};
+    source.UnitsPerPixel = {1, 1};
+    return true;
+}
+
+void TOrbImage::PrepareShadow(TDeviceDrawer& drawer) {
+    TShadowSource source;
+    std::u16string name;
+    TOrbSlideHost* host = Host();
+    if (host && m_shadow.Enabled && ShadowSource(source)) {
+        TShadowParams& p = source.Params;
+        const ql::TRect& rect = p.ObjectRect;
+        if (rect.Width() > 0 && rect.Height() > 0) {
+            // The blur follows the object's size, so that a shadow looks the
+            // same whatever resolution its picture has.
+            const double size = std::clamp(double(m_shadow.Size), 0.0, kMaxShadowSize);
+            p.BlurSize = float(std::sqrt(double(rect.Width()) * rect.Height()) * size / 400 * 1.1);
+            p.MarginX = p.MarginY = 0;  // the blur makes room for itself
+            p.Colour = uint32_t(m_shadow.Colour[0]) << 16 | uint32_t(m_shadow.Colour[1]) << 8 | m_shadow.Colour[2];
+            // The shadow's opacity is applied when it is drawn, so that
+            // shadows differing only in it share one picture.
+            p.Opacity = 100;
+            p.SpreadIndex = m_shadow.SpreadIndex;
+            name = orb::ShadowPictureName(p);
+        }
+    }
+    {
+        std::lock_guard<std::recursive_mutex> lock(m_pictureLock);
+        if (name.empty()) {
+            ReleaseShadow(m_castShadow);
+            return;
+        }
+        if (m_castShadow && m_castShadow->Name == name && m_castShadow->Is3D == m_shadow.Is3D) {
+            m_castShadow->Source = source;
+            m_castShadow->Shadow->Prepare(drawer);
+            return;
+        }
+    }
+    // Made (or found in the image cache) unlocked: the drawing goes on with
+    // the shadow before.
+    auto slot = std::make_unique<TShadowSlot>();
+    slot->Image = host->Accessor().OpenImage(name);
+    ql::TRef<ql::TBitmapStore> store = slot->Image ? slot->Image->BitmapStore() : nullptr;
+    if (!store || !PlaceholderTextOf(*store).empty()) {
+        std::lock_guard<std::recursive_mutex> lock(m_pictureLock);
+        ReleaseShadow(m_castShadow);
+        return;
+    }
+    slot->Source = source;
+    slot->Name = name;
+    slot->Is3D = m_shadow.Is3D;
+    slot->Shadow = std::make_unique<TShadow>(store, source.Params, false, 1.0f, m_shadow.Is3D);
+    slot->Shadow->Prepare(drawer);
+    std::lock_guard<std::recursive_mutex> lock(m_pictureLock);
+    ReleaseShadow(m_castShadow);
+    m_castShadow = std::move(slot);
+}
+
+void TOrbImage::ReleaseShadow(std::unique_ptr<TShadowSlot>& slot) {
+    if (!slot) return;
+    if (m_drawer && slot->Shadow) slot->Shadow->Release(*m_drawer);
+    slot.reset();
+}
+
+void TOrbImage::DrawShadow(TDeviceDrawer& drawer) {
+    std::lock_guard<std::recursive_mutex> lock(m_pictureLock);
+    if (!m_castShadow || !m_castShadow->Shadow) return;
+    const float shadowOpacity = std::isfinite(m_shadow.Opacity) ? std::clamp(m_shadow.Opacity, 0.0f, 100.0f) : 0;
+    const uint8_t opacity = OpacityByte(EffectiveOpacity() * shadowOpacity / 100);
+    if (opacity == 0) return;
+    const TShadowSource& source = m_castShadow->Source;
+    const TScenePlane plane = Plane();
+    TScenePlane shadowPlane = SubPlane(plane, source.Origin.x, source.Origin.y);
+    shadowPlane.axisX = Scaled(plane.axisX, source.UnitsPerPixel.x);
+    shadowPlane.axisY = Scaled(plane.axisY, source.UnitsPerPixel.y);
+    const ql::TRect& rect = source.Params.ObjectRect;
+    const TPointF size{float(rect.Width()), float(rect.Height())};
+    // The offset goes by the object's box, not by the part its picture covers.
+    const double covered = double(size.x) * source.UnitsPerPixel.x * size.y * source.UnitsPerPixel.y;
+    const double scale = covered > 0 ? std::sqrt(double(Width()) * Height() / covered) : 1.0;
+    const float distance = float(m_shadow.Distance * (std::isfinite(scale) ? scale : 1.0));
+    m_castShadow->Shadow->Draw3D(drawer, size, opacity, float(m_shadow.Angle), distance, shadowPlane, Camera());
+}
+
+std::u16string TOrbImage::ShadowPictureName() const {
+    std::lock_guard<std::recursive_mutex> lock(m_pictureLock);
+    return m_castShadow ? m_castShadow->Name : std::u16string();
+}
+
+ql::TRef<ql::TBitmapStore> TOrbImage::ShadowStore() const {
+    std::lock_guard<std::recursive_mutex> lock(m_pictureLock);
+    if (!m_castShadow || !m_castShadow->Shadow) return nullptr;
+    return m_castShadow->Shadow->DrawPicture().store;
 }
 
 void TOrbImage::ApplyTime(bool recursive, double t) {
@@ -528,6 +646,19 @@ bool TOrbText::LoadPicture() {
     }
     ShowSlot(std::move(slot));
     m_pictureLoaded = true;
+    return true;
+}
+
+bool TOrbText::ShadowSource(TShadowSource& source) const {
+    std::lock_guard<std::recursive_mutex> lock(m_pictureLock);
+    if (!m_layoutValid || !m_current || !m_current->Picture.store || m_pictureWidth <= 0 || m_pictureHeight <= 0)
+        return false;
+    if (!PlaceholderTextOf(*m_current->Picture.store).empty()) return false;
+    // Every look shares the normal picture's silhouette.
+    source.Params.PictureKey = m_current->Name;
+    source.Params.ObjectRect = {0, 0, m_pictureWidth, m_pictureHeight};
+    source.Origin = m_pictureOrigin;
+    source.UnitsPerPixel = m_unitsPerPixel;
     return true;
 }
 

@@ -25,6 +25,7 @@
 #include "OrbLib2/OrbClasses/qlOrbObjects4.h"
 #include "OrbLib2/OrbClasses/qlOrbTextNames.h"
 #include "OrbLib2/OrbViewer/qlOrbFileAccessor2.h"
+#include "OrbLib2/ShadowGenerator2.h"
 #include "QlLib/VectorGraphics/qlGlyphCache.h"
 
 namespace orb {
@@ -109,10 +110,15 @@ public:
     void Draw(TDeviceDrawer& drawer) override;
 
     // The shadow hooks: Prepare makes the object's shadow (when Shadow().Enabled)
-    // after its picture is open, and Draw draws it under the picture. The
-    // shadow class plugs in here; until then objects are drawn without shadows.
-    virtual void PrepareShadow(TDeviceDrawer& drawer) {}
-    virtual void DrawShadow(TDeviceDrawer& drawer) {}
+    // after its picture is open, or drops it, and Draw draws it under the
+    // picture. The shadow picture is the slide host's "Shadow: " picture,
+    // shared by every object casting an equal shadow.
+    virtual void PrepareShadow(TDeviceDrawer& drawer);
+    virtual void DrawShadow(TDeviceDrawer& drawer);
+    // The name of the shadow picture cast now; empty when none.
+    std::u16string ShadowPictureName() const;
+    // The shadow picture cast now; nothing when none.
+    ql::TRef<ql::TBitmapStore> ShadowStore() const;
 
 protected:
     // The shown picture and its textures.
@@ -121,6 +127,17 @@ protected:
         TDrawPicture Picture;
         std::u16string Name;
     };
+
+    // What the shadow is cast from: its parameters (the picture's name and
+    // pixel size, or a plain rectangle of the object's size), where the
+    // shadow's object rectangle starts on the object's plane and how many of
+    // the object's units one of its pixels spans. false: no shadow.
+    struct TShadowSource {
+        TShadowParams Params;
+        ql::TPointF Origin{0, 0};
+        ql::TPointF UnitsPerPixel{1, 1};
+    };
+    virtual bool ShadowSource(TShadowSource& source) const;
 
     // The package name of the picture; empty for none.
     virtual std::u16string PictureName() const;
@@ -161,6 +178,19 @@ protected:
     std::unique_ptr<TPictureSlot> m_current;   // under m_pictureLock
     std::unique_ptr<TPictureSlot> m_previous;  // under m_pictureLock
     TDeviceDrawer* m_drawer = nullptr;         // the drawer that holds our textures
+
+private:
+    // The cast shadow, with the cache entry that keeps its picture alive.
+    struct TShadowSlot {
+        std::unique_ptr<access::TOrbImage> Image;
+        std::unique_ptr<TShadow> Shadow;
+        TShadowSource Source;
+        std::u16string Name;
+        bool Is3D = false;
+    };
+    void ReleaseShadow(std::unique_ptr<TShadowSlot>& slot);
+
+    std::unique_ptr<TShadowSlot> m_castShadow;  // under m_pictureLock
 };
 
 // The text macros step: the lines as the text shows them. Macros are not
@@ -207,6 +237,7 @@ public:
 
 protected:
     std::u16string PictureName() const override;
+    bool ShadowSource(TShadowSource& source) const override;
     void DrawPicture(TDeviceDrawer& drawer, TPictureSlot& slot, const TScenePlane& plane,
                      const TCamera3D& camera, uint8_t opacity) override;
 

@@ -51,12 +51,30 @@ void TOrbPackWriter::AddPlayer(const std::u16string& name, ql::TStream& program)
     AddEntry(name, program, kMethodStored);
 }
 
-void TOrbPackWriter::AddEntry(const std::u16string& name, std::string_view bytes, int32_t method) {
+void TOrbPackWriter::AddEntry(const std::u16string& name, std::string_view bytes, int32_t method,
+                              bool storeWhenNotSmaller) {
     ql::TStringStream content{std::string(bytes)};
-    AddEntry(name, content, method);
+    AddEntry(name, content, method, storeWhenNotSmaller);
 }
 
-void TOrbPackWriter::AddEntry(const std::u16string& name, ql::TStream& content, int32_t method) {
+void TOrbPackWriter::CopyContent(ql::TStream& content, int32_t method) {
+    std::vector<uint8_t> buffer(kCopyChunk);
+    const std::string key(kPackageKey);
+    int64_t written = 0;
+    for (;;) {
+        const size_t got = content.Read(buffer.data(), buffer.size());
+        if (got == 0) break;
+        // The key index counts from the entry's first byte.
+        if (method == kMethodScrambled) {
+            ql::TCryptStream::Apply(key, written, buffer.data(), got);
+        }
+        m_out.WriteBuffer(buffer.data(), got);
+        written += static_cast<int64_t>(got);
+    }
+}
+
+void TOrbPackWriter::AddEntry(const std::u16string& name, ql::TStream& content, int32_t method,
+                              bool storeWhenNotSmaller) {
     if (m_finished) throw EStreamError("Package already finished");
     CheckName(name);
     if (method < kMethodStored || method > kMethodScrambled) {
@@ -67,21 +85,21 @@ void TOrbPackWriter::AddEntry(const std::u16string& name, ql::TStream& content, 
     record.Method = method;
     record.Position = m_out.GetPosition();
     if (method == kMethodDeflate) {
+        const int64_t start = content.GetPosition();
+        const int64_t length = content.GetSize() - start;
         ql::TDeflator::Deflate(content, m_out);
-    } else {
-        std::vector<uint8_t> buffer(kCopyChunk);
-        const std::string key(kPackageKey);
-        int64_t written = 0;
-        for (;;) {
-            const size_t got = content.Read(buffer.data(), buffer.size());
-            if (got == 0) break;
-            // The key index counts from the entry's first byte.
-            if (method == kMethodScrambled) {
-                ql::TCryptStream::Apply(key, written, buffer.data(), got);
-            }
-            m_out.WriteBuffer(buffer.data(), got);
-            written += static_cast<int64_t>(got);
+        if (storeWhenNotSmaller && length >= 0 && m_out.GetPosition() - record.Position >= length) {
+            // Deflating only added its own framing: the plain bytes take its place.
+            m_out.SetPosition(record.Position);
+            content.SetPosition(start);
+            record.Method = kMethodStored;
+            CopyContent(content, kMethodStored);
+            // What the deflated form wrote beyond must not stay behind the
+            // package's trailer.
+            if (m_out.GetSize() > m_out.GetPosition()) m_out.SetSize(m_out.GetPosition());
         }
+    } else {
+        CopyContent(content, method);
     }
     record.Size = m_out.GetPosition() - record.Position;
     CheckRange(record);

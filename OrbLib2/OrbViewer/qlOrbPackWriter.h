@@ -45,9 +45,12 @@ public:
     // Stores content from its current position to its end. Method 0 stores,
     // 1 deflates (raw), 2 scrambles with the package key. Raises EStreamError
     // for a name the directory cannot carry, a repeated name or an unknown
-    // method.
-    void AddEntry(const std::u16string& name, ql::TStream& content, int32_t method);
-    void AddEntry(const std::u16string& name, std::string_view bytes, int32_t method);
+    // method. With storeWhenNotSmaller, a deflated entry that comes out no
+    // smaller than its content (pictures and sounds, compressed already) is
+    // stored instead; the record then says method 0.
+    void AddEntry(const std::u16string& name, ql::TStream& content, int32_t method, bool storeWhenNotSmaller = false);
+    void AddEntry(const std::u16string& name, std::string_view bytes, int32_t method,
+                  bool storeWhenNotSmaller = false);
 
     std::vector<TPackRecord>& Records() { return m_records; }
 
@@ -61,6 +64,8 @@ public:
 private:
     void CheckName(const std::u16string& name) const;
     void CheckRange(const TPackRecord& record) const;
+    // Copies content from its position to its end, scrambled for method 2.
+    void CopyContent(ql::TStream& content, int32_t method);
 
     ql::TStream& m_out;
     std::vector<TPackRecord> m_records;

@@ -300,5 +300,23 @@ TEST(ShadowDrawing, OnScenePlanes_FlatMatchesFlatDrawingAndTiltedFollowsThePlane
     own.Release(rig.drawer);
 }
 
+TEST(ShadowDrawing, ShadowFromAKeptPicture_TakesItsHalvingsFromTheParameters) {
+    TShadowParams p;
+    p.ObjectRect = {0, 0, 1200, 900};
+    p.MarginX = p.MarginY = 50;
+    TShadowPicture made = TShadowGenerator().Generate(p, nullptr);
+    ASSERT_EQ(made.Halvings, 1);
+    const ql::TPoint size{made.Bitmap->Width(), made.Bitmap->Height()};
+    auto store = ql::MakeRef<ql::TWrapperBitmapStore>(std::move(made.Bitmap), made.Key);
+    TShadow kept(store, p, false, 1, false);
+    EXPECT_EQ(kept.Picture().Halvings, 1);
+    EXPECT_EQ(kept.BitmapSize(), size);
+    EXPECT_EQ(kept.DrawPicture().store, ql::TRef<ql::TBitmapStore>(store));
+    EXPECT_EQ(kept.Picture().Key, ShadowKey(p));
+    // A store without pixels draws nothing.
+    TShadow none(ql::TRef<ql::TBitmapStore>(), p, false, 1, false);
+    EXPECT_EQ(none.BitmapSize(), (ql::TPoint{0, 0}));
+}
+
 }  // namespace
 }  // namespace orb

@@ -39,7 +39,9 @@ TEST(OrbTool, PackLsCat_RoundTrip) {
         EXPECT_EQ(ls.Code, 0);
         const std::string expected = "player\t0\t0\t17\nProject.orb\t1\t17\t";
         EXPECT_EQ(ls.Out.substr(0, expected.size()), expected);
-        EXPECT_NE(ls.Out.find(std::string("C:\\pics\\<a>.jpg\t") + method + "\t"), std::string::npos);
+        // Noise does not shrink: asked to deflate, the tool stores it.
+        const std::string stored = std::string(method) == "1" ? "0" : method;
+        EXPECT_NE(ls.Out.find("C:\\pics\\<a>.jpg\t" + stored + "\t"), std::string::npos);
         EXPECT_NE(ls.Out.find("orbversion\t9.9\n"), std::string::npos);
         ql::test::TProgramRun cat = RunTool(folder, "cat " + Q(show) + " 'C:\\pics\\[a].jpg'");
         EXPECT_EQ(cat.Code, 0);
@@ -47,6 +49,33 @@ TEST(OrbTool, PackLsCat_RoundTrip) {
         EXPECT_EQ(RunTool(folder, "cat " + Q(show) + " Project.orb").Out, project);
     }
     EXPECT_EQ(std::system(Q(show).c_str()), 0);  // the run bit came from the player
+}
+
+TEST(OrbTool, Pack_DeflatesWhatShrinksAndStoresTheRest) {
+    TTestFolder folder;
+    std::string text;
+    while (text.size() < 20000) text += "Slide=picture.jpg\r\n";
+    const std::string picture = test::Noise(30000, 9);
+    WriteBytes(folder.File("project.orb"), "[Main]\r\n");
+    WriteBytes(folder.File("notes.txt"), text);
+    WriteBytes(folder.File("photo.jpg"), picture);
+    const std::u16string show = folder.File("show.dat");
+    ql::test::TProgramRun pack =
+        RunTool(folder, "pack --player /dev/null --method 1 -o " + Q(show) + " " + Q(folder.File("project.orb")) +
+                            " 'notes.txt=" + ql::ToUtf8(folder.File("notes.txt")) + "' 'photo.jpg=" +
+                            ql::ToUtf8(folder.File("photo.jpg")) + "'");
+    ASSERT_EQ(pack.Code, 0) << pack.Err;
+    ql::test::TProgramRun ls = RunTool(folder, "ls " + Q(show));
+    // The project stays deflated whatever its size; the photo is stored at
+    // its own size.
+    EXPECT_NE(ls.Out.find("Project.orb\t1\t"), std::string::npos) << ls.Out;
+    EXPECT_NE(ls.Out.find("notes.txt\t1\t"), std::string::npos) << ls.Out;
+    const size_t photo = ls.Out.find("photo.jpg\t0\t");
+    ASSERT_NE(photo, std::string::npos) << ls.Out;
+    const size_t end = ls.Out.find('\n', photo);
+    EXPECT_EQ(ls.Out.substr(end - 6, 6), "\t30000");
+    EXPECT_EQ(RunTool(folder, "cat " + Q(show) + " photo.jpg").Out, picture);
+    EXPECT_EQ(RunTool(folder, "cat " + Q(show) + " notes.txt").Out, text);
 }
 
 TEST(OrbTool, Errors_OneLineAndExitCode2) {

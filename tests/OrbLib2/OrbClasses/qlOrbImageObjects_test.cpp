@@ -4,6 +4,7 @@
 
 #include <atomic>
 #include <cstring>
+#include <functional>
 
 #include "../OrbViewer/PackageTestSupport.h"
 #include "OrbLib2/3DBasics/qlSoftDevice.h"
@@ -490,6 +491,160 @@ TEST(ImageObjects_Text, HoverLookDrawsInTheHoverColour) {
     auto hover = screen.Frame(*show.Slide);
     EXPECT_EQ(count(*hover, kRed), 0);
     EXPECT_GT(count(*hover, kBlue), 20);
+}
+
+// --- shadows ---------------------------------------------------------------------------
+
+// A picture of one colour.
+std::unique_ptr<ql::TBitmap> Plain(int32_t width, int32_t height, uint32_t colour) {
+    auto bitmap = std::make_unique<ql::TDirectBitmap>(width, height, ql::PfARGB32());
+    bitmap->FillRect(bitmap->Bounds(), colour);
+    return bitmap;
+}
+
+// Byte c of a pixel (0 blue, 1 green, 2 red).
+int Channel(const ql::TBitmap& bitmap, int32_t x, int32_t y, int c) { return bitmap.Row(y)[size_t(x) * 4 + c]; }
+
+// The weighted middle of a frame, in pixel-centre coordinates; (-1, -1)
+// when every weight is 0.
+ql::TPointF WeightedMiddle(const std::function<double(int32_t x, int32_t y)>& weight) {
+    double sum = 0, sx = 0, sy = 0;
+    for (int32_t y = 0; y < 64; ++y)
+        for (int32_t x = 0; x < 96; ++x) {
+            const double w = weight(x, y);
+            sum += w, sx += w * (x + 0.5), sy += w * (y + 0.5);
+        }
+    return sum > 0 ? ql::TPointF{float(sx / sum), float(sy / sum)} : ql::TPointF{-1, -1};
+}
+
+ql::TPointF CornersMiddle(const std::array<TPointF, 4>& corners) {
+    ql::TPointF m{0, 0};
+    for (const TPointF& c : corners) m = {m.x + c.x / 4, m.y + c.y / 4};
+    return m;
+}
+
+TEST(ImageObjects_Shadow, TextWithDefaultKeysCastsAGreyShadowDownRight) {
+    auto frameOf = [](const std::u16string& shadowKey) {
+        TScreen screen;
+        TShow show({{u"white.png", Png(*Plain(96, 64, 0xFFFFFFFF))}},
+                   {u"object A : image", u"  ImageName=white.png", u"end", u"object T : text", u"  Text=\"MMMM\"",
+                    u"  TextColor=255,0,0", u"  FontName=DejaVu Sans", shadowKey, u"  object K : KeyPoint",
+                    u"    ScaleX=60", u"    ScaleY=60", u"  end", u"end"});
+        show.Slide->AttachDrawer(screen.drawer);
+        show.Slide->SetTime(true, 0);
+        EXPECT_EQ(show.Text(1).ShadowPictureName().empty(), shadowKey == u"  ShadowEnable=0");
+        return screen.Frame(*show.Slide);
+    };
+    const auto plain = frameOf(u"  ShadowEnable=0");
+    const auto still = frameOf(u"  ShadowDistance=0");
+    const auto shadowed = frameOf(u"");
+    // Without the shadow every pixel is white or the text's red; with it some
+    // white ones turn grey (black at 59 %, blurred).
+    int32_t grey = 0;
+    for (int32_t y = 0; y < 64; ++y)
+        for (int32_t x = 0; x < 96; ++x) {
+            const int b = Channel(*plain, x, y, 0), g = Channel(*plain, x, y, 1);
+            EXPECT_EQ(b, g);
+            if (b != 255) continue;
+            const int sb = Channel(*shadowed, x, y, 0), sg = Channel(*shadowed, x, y, 1),
+                      sr = Channel(*shadowed, x, y, 2);
+            EXPECT_TRUE(sb == sg && sg == sr) << x << "," << y;
+            grey += sb < 250;
+        }
+    EXPECT_GT(grey, 50);
+    auto shadeOf = [&](const ql::TBitmap& frame) {
+        return WeightedMiddle([&](int32_t x, int32_t y) {
+            return Channel(*plain, x, y, 1) == 255 ? 255 - Channel(frame, x, y, 1) : 0;
+        });
+    };
+    const ql::TPointF centred = shadeOf(*still), moved = shadeOf(*shadowed);
+    ASSERT_GT(centred.x, 0);
+    ASSERT_GT(moved.x, 0);
+    // Angle 45 and distance 1.5 of a 57.6 x 19.4 text: about a third of a
+    // pixel right and as much down.
+    EXPECT_GT(moved.x - centred.x, 0.15);
+    EXPECT_GT(moved.y - centred.y, 0.15);
+    EXPECT_NEAR(moved.x - centred.x, moved.y - centred.y, 0.3);
+}
+
+TEST(ImageObjects_Shadow, ShadowColourOpacityAndDistanceFollowTheKeys) {
+    TScreen screen;
+    // A 20 x 10 white picture 10 pixels from the left: no blur, blue at 50 %,
+    // offset sqrt(20 x 10) x 0.5 = 7.07 pixels at 45 degrees.
+    TShow show({{u"white.png", Png(*Plain(20, 10, 0xFFFFFFFF))}},
+               {u"object A : image", u"  ImageName=white.png", u"  FitMode=None", u"  ShadowEnable=1",
+                u"  ShadowSize=0", u"  ShadowColor=0,0,255", u"  ShadowOpacity=50", u"  ShadowDistance=50", u"end"});
+    show.Slide->AttachDrawer(screen.drawer);
+    show.Slide->SetTime(true, 0);
+    const auto frame = screen.Frame(*show.Slide);
+    const ql::TPointF object = CornersMiddle(show.Image(0).ScreenCorners());
+    int maxBlue = 0;
+    for (int32_t y = 0; y < 64; ++y)
+        for (int32_t x = 0; x < 96; ++x) {
+            if (Channel(*frame, x, y, 2) != 0) continue;  // the white picture
+            EXPECT_EQ(Channel(*frame, x, y, 1), 0);
+            maxBlue = std::max(maxBlue, Channel(*frame, x, y, 0));
+        }
+    EXPECT_NEAR(maxBlue, 128, 3);
+    // The corner of the shadow below and right of the picture shows; the
+    // picture hides the rest of it. Nothing lies above or left of the object.
+    const ql::TPointF shade = WeightedMiddle([&](int32_t x, int32_t y) {
+        return Channel(*frame, x, y, 2) == 0 ? Channel(*frame, x, y, 0) : 0;
+    });
+    EXPECT_GT(shade.x, object.x + 5);
+    EXPECT_GT(shade.y, object.y + 3);
+    EXPECT_EQ(Channel(*frame, int32_t(object.x) - 12, int32_t(object.y), 0), 0);
+    EXPECT_EQ(Channel(*frame, int32_t(object.x), int32_t(object.y) - 7, 0), 0);
+    EXPECT_GT(Channel(*frame, int32_t(object.x) + 12, int32_t(object.y) + 2, 0), 100);
+}
+
+TEST(ImageObjects_Shadow, ThreeDShadowFollowsARotatedObjectsAxes) {
+    // Turned a quarter clockwise: the object's x axis points down the screen.
+    auto shadowMiddle = [](const std::u16string& threeD) {
+        TScreen screen;
+        TShow show({{u"white.png", Png(*Plain(20, 10, 0xFFFFFFFF))}},
+                   {u"object A : image", u"  ImageName=white.png", u"  FitMode=None", u"  ShadowEnable=1",
+                    u"  ShadowSize=0", u"  ShadowColor=0,255,0", u"  ShadowOpacity=100", u"  ShadowDistance=50",
+                    u"  ShadowAngle=0", threeD, u"  object K : KeyPoint", u"    Angle=90", u"  end", u"end"});
+        show.Slide->AttachDrawer(screen.drawer);
+        show.Slide->SetTime(true, 0);
+        const auto frame = screen.Frame(*show.Slide);
+        const ql::TPointF object = CornersMiddle(show.Image(0).ScreenCorners());
+        const ql::TPointF shade = WeightedMiddle([&](int32_t x, int32_t y) {
+            return Channel(*frame, x, y, 2) == 0 ? Channel(*frame, x, y, 1) : 0;
+        });
+        return ql::TPointF{shade.x - object.x, shade.y - object.y};
+    };
+    const ql::TPointF flat = shadowMiddle(u"  3DShadow=0");
+    const ql::TPointF turned = shadowMiddle(u"  3DShadow=1");
+    // Flat: angle 0 is the screen's right; 3D: the object's right, now down.
+    EXPECT_GT(flat.x, 4);
+    EXPECT_NEAR(flat.y, 0, 0.5);
+    EXPECT_NEAR(turned.x, 0, 0.5);
+    EXPECT_GT(turned.y, 4);
+}
+
+TEST(ImageObjects_Shadow, EqualShadowsShareOnePictureAndANewPictureCastsANewShadow) {
+    TScreen screen;
+    TShow show({{u"a.png", Png(*Quadrants(40, 20))}, {u"b.png", Png(*Quadrants(30, 30))}},
+               {u"object A : image", u"  ImageName=a.png", u"  ShadowEnable=1", u"end", u"object B : image",
+                u"  ImageName=a.png", u"  ShadowEnable=1", u"  ShadowOpacity=20", u"end", u"object C : image",
+                u"  ImageName=a.png", u"  ShadowEnable=1", u"  EnableBorder=1", u"  BorderWidth=5", u"end",
+                u"object D : image", u"  ImageName=a.png", u"end"});
+    show.Slide->AttachDrawer(screen.drawer);
+    TOrbImage& a = show.Image(0);
+    ASSERT_TRUE(a.ShadowStore());
+    EXPECT_EQ(a.ShadowPictureName().substr(0, 13), u"Shadow: a.png");
+    // Opacity is applied in drawing: the same picture serves both.
+    EXPECT_EQ(a.ShadowStore(), show.Image(1).ShadowStore());
+    // A bordered picture casts the shadow of its box.
+    EXPECT_EQ(show.Image(2).ShadowPictureName().substr(0, 11), u"Shadow: N\\A");
+    EXPECT_FALSE(show.Image(3).ShadowStore());
+
+    a.SetImageName(u"b.png");
+    a.Prepare(screen.drawer);
+    EXPECT_EQ(a.ShadowPictureName().substr(0, 13), u"Shadow: b.png");
+    EXPECT_NE(a.ShadowStore(), show.Image(1).ShadowStore());
 }
 
 }  // namespace
