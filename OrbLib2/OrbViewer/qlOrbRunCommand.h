@@ -16,7 +16,6 @@ class THost;
 namespace orb {
 
 inline constexpr char16_t kRunConfirmCaption[] = u"Run Program";
-inline constexpr char16_t kSlideshowErrorCaption[] = u"Slideshow Error";
 
 struct TRunContext {
     std::u16string ShowFolder;  // where a program not found elsewhere is looked for

@@ -44,6 +44,7 @@
 // and "exit" lines; the program adds its own kinds through Record.
 #pragma once
 
+#include <atomic>
 #include <condition_variable>
 #include <deque>
 #include <functional>
@@ -108,6 +109,7 @@ public:
     // The recorded lines of one kind.
     std::vector<std::string> RecordedLines(std::string_view kind) const;
     bool ScriptFinished() const;
+    int64_t FramesPresented() const { return m_framesPresented; }
     TCursorShape Cursor() const { return m_cursor; }
     const TWindowParams& Window() const { return m_window; }
 
@@ -149,19 +151,29 @@ private:
     class TRecordingLauncher;
     friend class TRecordingLauncher;
 
-    // Runs commands that need no waiting and moves due input into m_pending.
+    // Runs the commands that are due without time passing; input goes to
+    // m_pending, and the end of the script sends Close (later Quit).
     void Advance();
-    bool TakePending(THostEvent& event);
-    void Deliver(const THostEvent& event);
-    void AdvanceClock(int64_t ms);
+    // A user event, else the next due script event.
+    bool TakeEvent(THostEvent& event);
+    // Fills in what the host tracks itself (held buttons, pointer, size).
+    void Deliver(THostEvent& event);
+    // Lets at most `most` ms pass for the running wait or until step; the ms
+    // that passed.
+    int64_t PassTime(int64_t most);
+    void FinishStep();
+    void MarkRecord();
     bool RecordedKind(const std::string& kind) const;
     void FinishScript();
+    THostRect MonitorBounds(int32_t monitor) const;
+    void RecordWindow(const char* change);
 
     std::ostream* m_out;
-    mutable std::mutex m_lock;  // guards m_lines, m_userEvents and m_recordedKinds
+    mutable std::mutex m_lock;  // guards m_lines, m_recordedKinds, m_markLine and m_userEvents
     std::condition_variable m_wake;
     std::vector<std::string> m_lines;
     std::vector<std::string> m_recordedKinds;
+    size_t m_markLine = 0;  // until looks at the lines from here on
     std::deque<THostEvent> m_userEvents;
 
     std::vector<THeadlessStep> m_steps;
@@ -176,7 +188,7 @@ private:
     int64_t m_doneAt = 0;
     int64_t m_lastQuitAt = 0;
 
-    int64_t m_clock = 0;
+    std::atomic<int64_t> m_clock{0};  // read by Record on any thread
     bool m_realTimeWaits = false;
     std::vector<TMonitorInfo> m_monitors;
     TWindowParams m_window;
@@ -187,6 +199,7 @@ private:
     uint8_t m_buttonsHeld = 0;
     std::u16string m_clipboard;
     TFrameCopy m_lastFrame;
+    int64_t m_framesPresented = 0;
     TCaptureSink m_captureSink;
     std::unique_ptr<TProcessLauncher> m_launcher;
 };

@@ -65,4 +65,9 @@ std::u16string FindExecutable(const std::u16string& name);
 // when it cannot be resolved.
 std::u16string ResolvedPath(const std::u16string& path);
 
+// The interpreter a script file names on its "#!" line (the program after
+// "env" when the line goes through env); empty when the file is no script or
+// cannot be read.
+std::u16string ScriptInterpreter(const std::u16string& file);
+
 }  // namespace ql
