@@ -4,6 +4,7 @@
 #include <charconv>
 #include <chrono>
 #include <cstring>
+#include <fstream>
 
 #include "QlLib/qpStringUtils.h"
 
@@ -369,6 +370,24 @@ bool THeadlessHost::LoadScript(std::string_view script, std::string& error) {
         return false;
     }
     return true;
+}
+
+bool THeadlessHost::LoadScriptFile(const std::string& fileName, std::string& error) {
+    constexpr size_t kMaxScriptBytes = 1 << 20;
+    std::ifstream in(fileName, std::ios::binary);
+    std::string text;
+    if (in) {
+        text.resize(kMaxScriptBytes + 1);
+        in.read(text.data(), static_cast<std::streamsize>(text.size()));
+        text.resize(static_cast<size_t>(in.gcount()));
+    }
+    if (!in.is_open() || in.bad()) error = "cannot read the script " + fileName;
+    else if (text.size() > kMaxScriptBytes) error = "the script " + fileName + " is longer than 1 MiB";
+    else return LoadScript(text, error);
+    m_steps.clear();
+    m_nextStep = 0;
+    Record(THostRecord("script").Str("error", error));
+    return false;
 }
 
 std::vector<std::string> THeadlessHost::RecordedLines() const {

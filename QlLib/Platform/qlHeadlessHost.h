@@ -98,6 +98,8 @@ public:
     // Replaces the script; false with the reason when it does not parse
     // (the host then has no script and closes at once).
     bool LoadScript(std::string_view script, std::string& error);
+    // LoadScript with the text of a UTF-8 file of at most 1 MiB.
+    bool LoadScriptFile(const std::string& fileName, std::string& error);
     void SetCaptureSink(TCaptureSink sink) { m_captureSink = std::move(sink); }
     void SetMonitors(std::vector<TMonitorInfo> monitors) { m_monitors = std::move(monitors); }
     // Whether wait also lets real time pass (for programs whose other threads

@@ -3,8 +3,11 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <fstream>
 #include <sstream>
 #include <thread>
+
+#include "TestFolder.h"
 
 namespace ql {
 namespace {
@@ -71,6 +74,21 @@ TEST(HeadlessScript_Parse, BadLinesNameTheirNumber) {
         EXPECT_EQ(error.rfind(expected, 0), 0u) << error;
         EXPECT_TRUE(steps.empty());
     }
+}
+
+TEST(HeadlessScript_File, ReadWhole_MissingOrHugeRefused) {
+    test::TTestFolder folder;
+    std::ofstream(folder.File("ok.txt")) << "key Escape\n";
+    std::ofstream(folder.File("huge.txt")) << std::string((1 << 20) + 1, '#');
+    THeadlessHost host;
+    std::string error;
+    EXPECT_TRUE(host.LoadScriptFile(folder.File("ok.txt"), error)) << error;
+    THostEvent event;
+    ASSERT_TRUE(host.PollEvent(event));
+    EXPECT_EQ(event.Key, vk::Escape);
+    EXPECT_FALSE(host.LoadScriptFile(folder.File("missing.txt"), error));
+    EXPECT_FALSE(host.LoadScriptFile(folder.File("huge.txt"), error));
+    EXPECT_EQ(host.RecordedLines("script").size(), 2u);
 }
 
 TEST(HeadlessHost_Events, WaitsAdvanceTheVirtualClockOnly) {
