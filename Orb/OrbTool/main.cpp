@@ -28,6 +28,11 @@ const TSubcommand kSubcommands[] = {
     {"text", "render a text (and its shadow) with the text producer into a PNG", orb::RunText},
     {"mask", "write a preset soft-edged mask as PNG", orb::RunMask},
     {"draw-test", "draw a fixed test scene through the drawer and write the frame as PNG", orb::RunDrawTest},
+    {"render", "play a show on a virtual clock and write its frames and music", orb::RunRender},
+    {"objects", "print where every shown object of a show lies at a show time, as JSON lines", orb::RunObjects},
+    {"hit", "print the object that a screen point falls on at a show time", orb::RunHit},
+    {"frame", "render a show at a show time and write the frame as PNG", orb::RunFrame},
+    {"effect", "draw frames of a transition effect between two test slides as PNG", orb::RunEffect},
 };
 
 void PrintUsage(std::FILE* out) {

@@ -37,5 +37,18 @@ int RunMask(const std::vector<std::string>& args);
 
 // draw-test --device soft|gl --size WxH -o OUT.png
 int RunDrawTest(const std::vector<std::string>& args);
+// effect --class C --type T [--size WxH] [--progress P] [--device soft|gl]
+//        [--param KEY=VALUE]... [--strip N] -o OUT.png
+int RunEffect(const std::vector<std::string>& args);
+
+// objects SHOW --time T [--size WxH] [--seed N] [--cover]
+int RunObjects(const std::vector<std::string>& args);
+// hit SHOW --time T --at X,Y [--size WxH] [--seed N] [--cover]
+int RunHit(const std::vector<std::string>& args);
+// frame SHOW --time T [--size WxH] [--device soft|gl] [--seed N] [--cover] -o OUT.png
+int RunFrame(const std::vector<std::string>& args);
+
+// render SHOW [--size WxH] [--fps N] [--from MS] [--to MS] [--device soft|gl] -o OUT
+int RunRender(const std::vector<std::string>& args);
 
 }  // namespace orb

@@ -146,6 +146,17 @@ TDxResult T3DScreen::DrawQuad(const TDrawState& state, const TVertex (&c)[4]) {
     return Check(m_device.DrawTriangles(state, triangles));
 }
 
+TDxResult T3DScreen::DrawTriangles(const TDrawState& state, std::span<TVertex> vertices) {
+    if (m_lost) return TDxResult::DeviceLost;
+    if (vertices.size() < 3) return TDxResult::Ok;
+    const ql::TPoint o = m_targets.empty() ? ql::TPoint{0, 0} : m_targets.back().origin;
+    for (TVertex& v : vertices) {
+        v.x = v.x * m_viewport.scaleX + (m_viewport.offsetX - float(o.x)) * v.w;
+        v.y = v.y * m_viewport.scaleY + (m_viewport.offsetY - float(o.y)) * v.w;
+    }
+    return Check(m_device.DrawTriangles(state, vertices));
+}
+
 int32_t TextureSide(int32_t wanted) {
     int32_t side = 32;
     while (side < wanted && side < (1 << 30)) side *= 2;

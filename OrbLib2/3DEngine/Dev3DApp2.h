@@ -89,6 +89,9 @@ public:
     // Draws two triangles over corners given clockwise from the top-left,
     // through the viewport into the current target.
     TDxResult DrawQuad(const TDrawState& state, const TVertex (&corners)[4]);
+    // Draws triangles (three vertices each) the same way; the vertices are
+    // mapped in place.
+    TDxResult DrawTriangles(const TDrawState& state, std::span<TVertex> vertices);
 
     // The ready hook ran for the current renderer (the drawer's Init runs
     // its ready sequence itself).

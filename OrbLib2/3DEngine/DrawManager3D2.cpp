@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstring>
 
+#include "OrbLib2/3DEngine/Dev3DEffects2.h"
 #include "QlLib/Graphics/qlPixelFormats.h"
 #include "QlLib/qlLog.h"
 #include "QlLib/qpExceptions.h"
@@ -382,19 +383,117 @@ bool T3DDrawer::DrawTransition(TDrawScene* oldSlide, TDrawScene* newSlide, bool 
                                TTransitionFilter* filter) {
     if (skipEffect || !filter) return oldSlide ? DrawScene(*oldSlide) : false;
     const double t = filter->Time(), d = filter->Duration();
-    if (!(t >= 0) || !(t < d)) return newSlide ? DrawScene(*newSlide) : false;
-    // The effect runs: it draws both slides its own way.
+    // The effect is made for the output it draws on; a new output size makes
+    // it again (the mosaic's cells come out the same from the same seed).
+    const ql::TRect output{0, 0, m_outputRect.IsEmpty() ? GetDeviceRect().Width() : m_outputRect.Width(),
+                           m_outputRect.IsEmpty() ? GetDeviceRect().Height() : m_outputRect.Height()};
+    TDrawFilter* effect = filter->EffectObject();
+    if (filter->EffectClass() > 0 && !output.IsEmpty() && (!effect || !(effect->FilterRect() == output))) {
+        filter->SetEffectObject(CreateEffect(output, filter->EffectClass(), filter->EffectType(), filter,
+                                             filter->Params(), d));
+        effect = filter->EffectObject();
+    }
+    if (effect) effect->SetTime(float(t));
+    if (!(t >= 0) || !(t < d)) {
+        // A custom effect may hold a whole small show: it goes when its
+        // transition has run out (seeking back makes it again).
+        if (auto* custom = dynamic_cast<TSlideEffFilter*>(effect); custom && t >= d) {
+            custom->Finish();
+            filter->SetEffectObject(nullptr);
+        }
+        return newSlide ? DrawScene(*newSlide) : false;
+    }
     struct TEffectScene : TDrawScene {
+        T3DDrawer& drawer;
         TTransitionFilter& filter;
+        TDrawFilter* effect;
         TDrawScene* oldSlide;
         TDrawScene* newSlide;
         bool drew = false;
-        TEffectScene(TTransitionFilter& f, TDrawScene* o, TDrawScene* n) : filter(f), oldSlide(o), newSlide(n) {}
-        void Draw(TDeviceDrawer& drawer) override { drew = filter.DrawEffect(drawer, oldSlide, newSlide); }
-    } effect(*filter, oldSlide, newSlide);
-    const bool drawn = DrawScene(effect);
-    if (!effect.drew && newSlide && m_ready) return DrawScene(*newSlide);
+        TEffectScene(T3DDrawer& dr, TTransitionFilter& f, TDrawFilter* e, TDrawScene* o, TDrawScene* n)
+            : drawer(dr), filter(f), effect(e), oldSlide(o), newSlide(n) {}
+        void Draw(TDeviceDrawer& d) override {
+            if (effect) {
+                drawer.DrawEffectFrame(*effect, oldSlide, newSlide);
+                drew = true;
+            } else {
+                // No effect class: the filter may draw the frame its own way.
+                drew = filter.DrawEffect(d, oldSlide, newSlide);
+            }
+        }
+    } scene(*this, *filter, effect, oldSlide, newSlide);
+    const bool drawn = DrawScene(scene);
+    if (!scene.drew && newSlide && m_ready) return DrawScene(*newSlide);
     return drawn;
+}
+
+TRenderTargetTexture* T3DDrawer::RenderForEffect(TDrawScene* scene, bool edgeExtend) {
+    if (!scene) return nullptr;
+    TRenderTargetTexture* texture = RenderSlideToTexture(*scene, edgeExtend);
+    m_effecter.Swap();
+    return texture;
+}
+
+void T3DDrawer::DrawEffectFrame(TDrawFilter& effect, TDrawScene* oldSlide, TDrawScene* newSlide) {
+    const ql::TRect filterRect = effect.FilterRect();
+    // The clip rectangle (output pixels) is where the rendered slide goes.
+    const ql::TRect targetRect = m_clipRect.IsEmpty() ? filterRect : m_clipRect;
+    m_effectSink.SetMapping(filterRect, targetRect);
+    m_effectSink.SetTexture(nullptr);
+    const bool edge = effect.EdgeExtend();
+    const bool reverse = effect.Reverse();
+    if (auto* custom = dynamic_cast<TSlideEffFilter*>(&effect)) {
+        TRenderTargetTexture* first = RenderForEffect(oldSlide, edge);
+        TRenderTargetTexture* second = RenderForEffect(newSlide, edge);
+        Clear(0xFF000000u, false);
+        custom->SetCentreOffset({float(m_outputRect.left), float(m_outputRect.top)});
+        custom->SetProgress(effect.Progress());
+        custom->DrawTargets(*this, m_effectSink, first, second);
+        custom->DrawOwnForeground(*this, m_effectSink);
+        return;
+    }
+    if (dynamic_cast<TOverturnEffect*>(&effect)) {
+        const bool oldPicture = (effect.Progress() < 0.5) != reverse;
+        TRenderTargetTexture* texture = RenderForEffect(oldPicture ? oldSlide : newSlide, edge);
+        Clear(0xFF000000u, false);
+        if (!texture) return;
+        m_effectSink.SetTexture(texture);
+        effect.DrawEffect(m_effectSink);
+        return;
+    }
+    if (auto* swap = dynamic_cast<TTwoSlidesEffect*>(&effect)) {
+        Clear(0xFF000000u, false);
+        // The one further back goes first: the new slide before the half-way point.
+        const bool newFirst = effect.Progress() < 0.5;
+        for (const bool isNew : {newFirst, !newFirst}) {
+            TRenderTargetTexture* texture = RenderForEffect(isNew ? newSlide : oldSlide, edge);
+            if (!texture) continue;
+            m_effectSink.SetTexture(texture);
+            swap->DrawSlide(m_effectSink, isNew);
+        }
+        return;
+    }
+    TDrawScene* under = reverse ? newSlide : oldSlide;
+    TDrawScene* over = reverse ? oldSlide : newSlide;
+    Clear(0xFF000000u, false);
+    if (under) {
+        const TPointF offset = [&]() -> TPointF {
+            if (auto* push = dynamic_cast<TPushFilter*>(&effect)) return push->PushOffset(filterRect);
+            return {0, 0};
+        }();
+        SetOffset(offset.x, offset.y);
+        try {
+            DrawScene(*under);
+        } catch (...) {
+            SetOffset(0, 0);
+            throw;
+        }
+        SetOffset(0, 0);
+    }
+    TRenderTargetTexture* texture = RenderForEffect(over, edge);
+    if (!texture) return;
+    m_effectSink.SetTexture(texture);
+    effect.DrawEffect(m_effectSink);
 }
 
 TMultiTexture6* T3DDrawer::PictureTexture(TDrawPicture& picture, const TImageDrawParams& params) {

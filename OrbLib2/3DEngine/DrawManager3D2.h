@@ -12,7 +12,9 @@
 
 #include "OrbLib2/3DEngine/Dev3DApp2.h"
 #include "OrbLib2/3DEngine/Dev3DExt2.h"
+#include "OrbLib2/3DEngine/qlDrawFilter2.h"
 #include "OrbLib2/3DEngine/qlDrawManager2.h"
+#include "OrbLib2/3DEngine/qlTriController.h"
 
 namespace orb {
 
@@ -133,6 +135,7 @@ public:
     int32_t ShaderLevel() const;
     bool HasPostEffectTarget() const { return m_postTarget != nullptr; }
     TRenderTargetD3DEffecter& Effecter() { return m_effecter; }
+    TEffController& EffectSink() { return m_effectSink; }
     // The drawer's mutex: loading threads hold it while they upload pictures.
     std::recursive_mutex& Mutex() { return m_mutex; }
 
@@ -142,6 +145,11 @@ private:
     void UpdateScreenViewport();
     TPointF Offset(TPointF p) const { return {p.x + m_offsetX, p.y + m_offsetY}; }
     bool DrawSceneSteps(TDrawScene& scene);
+    // One frame of a running effect, inside the scene (both slides may be nullptr).
+    void DrawEffectFrame(TDrawFilter& effect, TDrawScene* oldSlide, TDrawScene* newSlide);
+    // Renders a slide into the effecter's current target and moves the
+    // effecter on to the other one; nullptr when nothing was drawn.
+    TRenderTargetTexture* RenderForEffect(TDrawScene* scene, bool edgeExtend);
     // Copies texels with no filtering or blending.
     void CopyTexels(TCustomTexture& source, const ql::TRect& from, TCustomTexture& target, ql::TPoint to);
     void ExtendEdges(TRenderTargetTexture& target, int32_t width, int32_t height);
@@ -161,6 +169,7 @@ private:
     std::unique_ptr<TBoxAntialiaser> m_antialiaser;
     std::vector<std::unique_ptr<T3DYUV>> m_videos;
     TRenderTargetD3DEffecter m_effecter;
+    TEffController m_effectSink{m_screen};  // the effecter's one-cell sink
     std::unique_ptr<TRenderTargetTexture> m_postTarget;
     bool m_initialised = false;
     bool m_inScene = false;

@@ -3,7 +3,19 @@
 #include <algorithm>
 #include <cmath>
 
+#include "OrbLib2/3DEngine/qlDrawFilter2.h"
+
 namespace orb {
+
+TTransitionFilter::TTransitionFilter() = default;
+TTransitionFilter::~TTransitionFilter() = default;
+
+const TEffectParams& TTransitionFilter::Params() const {
+    static const TEffectParams none;
+    return none;
+}
+
+void TTransitionFilter::SetEffectObject(std::unique_ptr<TDrawFilter> effect) { m_effectObject = std::move(effect); }
 
 std::recursive_mutex& GlobalDrawLock() {
     static std::recursive_mutex lock;

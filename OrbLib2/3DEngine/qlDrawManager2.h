@@ -11,12 +11,14 @@
 #include <optional>
 
 #include "OrbLib2/3DEngine/Dev3DExt2.h"
+#include "OrbLib2/OrbClasses/qlOrbEffectParams.h"
 #include "QlLib/Graphics/qlBitmap.h"
 #include "QlLib/Graphics/qlBitmapStore.h"
 
 namespace orb {
 
 class TDeviceDrawer;
+class TDrawFilter;
 
 // One critical section shared by every drawer: all scene drawing is
 // serialised by it, entered by the outermost DrawScene.
@@ -109,13 +111,28 @@ TProjected ProjectHomogeneous(const TCamera3D& camera, const TPoint3F& point);
 // Progress of a running transition as the drawer needs it.
 class TTransitionFilter {
 public:
-    virtual ~TTransitionFilter() = default;
+    TTransitionFilter();
+    virtual ~TTransitionFilter();
+    TTransitionFilter(const TTransitionFilter&) = delete;
+    TTransitionFilter& operator=(const TTransitionFilter&) = delete;
     // Milliseconds since the effect began.
     virtual double Time() const = 0;
     virtual double Duration() const = 0;
+    // Which effect runs: class 0 or below is none (the drawer then leaves
+    // the frame to DrawEffect below), and its parameters.
+    virtual int32_t EffectClass() const { return kNoEffectClass; }
+    virtual int32_t EffectType() const { return 0; }
+    virtual const TEffectParams& Params() const;
+    // The effect object, made by the drawer on first use and kept for the
+    // length of the transition; nullptr before.
+    TDrawFilter* EffectObject() const { return m_effectObject.get(); }
+    void SetEffectObject(std::unique_ptr<TDrawFilter> effect);
     // Draws one frame while the effect runs (both slides); the effects
     // decide how. Without it the new slide is drawn.
     virtual bool DrawEffect(TDeviceDrawer& drawer, TDrawScene* oldSlide, TDrawScene* newSlide) { return false; }
+
+private:
+    std::unique_ptr<TDrawFilter> m_effectObject;
 };
 
 class TDeviceDrawer {

@@ -3,6 +3,7 @@
 // effect object that draws it is made on first use by the renderer.
 #pragma once
 
+#include "OrbLib2/3DEngine/qlDrawFilter2.h"
 #include "OrbLib2/3DEngine/qlDrawManager2.h"
 #include "OrbLib2/OrbClasses/qlOrbEffectParams.h"
 
@@ -14,10 +15,14 @@ public:
     explicit TOrbFilter(const TSlideEffect& effect) : m_effect(effect) {}
 
     const TSlideEffect& Effect() const { return m_effect; }
-    void SetEffect(const TSlideEffect& effect) { m_effect = effect; }
-    int32_t EffectClass() const { return m_effect.EffectClass; }
-    int32_t EffectType() const { return m_effect.EffectType; }
-    const TEffectParams& Params() const { return m_effect.Params; }
+    // A new effect drops the effect object made for the old one.
+    void SetEffect(const TSlideEffect& effect) {
+        m_effect = effect;
+        SetEffectObject(nullptr);
+    }
+    int32_t EffectClass() const override { return m_effect.EffectClass; }
+    int32_t EffectType() const override { return m_effect.EffectType; }
+    const TEffectParams& Params() const override { return m_effect.Params; }
 
     // Milliseconds since the slide began; the effect runs while this lies in
     // [0, Duration()).

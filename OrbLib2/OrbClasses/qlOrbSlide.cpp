@@ -198,6 +198,10 @@ TOrbActionInfo TOrbSlide::MouseEvent(TSlideMouseEvent event, int button, int hel
     return result;
 }
 
+void TOrbSlide::Prepare(TDeviceDrawer& drawer) {
+    if (m_painter) m_painter->Prepare(drawer, *this);
+}
+
 void TOrbSlide::Draw(TDeviceDrawer& drawer) {
     if (m_painter) m_painter->Draw(drawer, *this);
     TOrbObject::Draw(drawer);

@@ -19,6 +19,8 @@ class TOrbSlide;
 class TSlideBackgroundPainter {
 public:
     virtual ~TSlideBackgroundPainter() = default;
+    // Uploads what Draw needs, ahead of drawing (the slide's Prepare).
+    virtual void Prepare(TDeviceDrawer& drawer, const TOrbSlide& slide) {}
     virtual void Draw(TDeviceDrawer& drawer, const TOrbSlide& slide) = 0;
 };
 
@@ -110,6 +112,7 @@ public:
     TSlideBackgroundPainter* BackgroundPainter() const { return m_painter.get(); }
 
     // --- drawing: the background, then the objects in order.
+    void Prepare(TDeviceDrawer& drawer) override;
     void Draw(TDeviceDrawer& drawer) override;
 
     // Objects loaded into the slide since its last LoadChildren; false (and a

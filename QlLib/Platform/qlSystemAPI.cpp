@@ -142,4 +142,6 @@ bool MakeExecutable(const std::u16string& name) {
     return ::chmod(path.c_str(), mode | ((mode & 0444) >> 2)) == 0;
 }
 
+bool StderrIsTerminal() { return isatty(STDERR_FILENO) == 1; }
+
 }  // namespace ql::platform

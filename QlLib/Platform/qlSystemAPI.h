@@ -39,4 +39,7 @@ bool MakeExecutable(const std::u16string& name);
 // Whether the name is a plain file (not a folder, FIFO or device), following links.
 bool IsRegularFile(const std::u16string& name);
 
+// Whether standard error goes to a terminal (progress bars only there).
+bool StderrIsTerminal();
+
 }  // namespace ql::platform

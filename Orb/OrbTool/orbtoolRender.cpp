@@ -1,0 +1,305 @@
+// orbtool render: plays a show through the playback engine on a virtual
+// clock and writes every frame (one YUV4MPEG2 stream or numbered PNG files)
+// and the music of the same span as WAV, so that the player's output can be
+// compared, measured and watched without a screen.
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "Orb/OrbTool/orbtoolCommands.h"
+#include "Orb/OrbTool/orbtoolSupport.h"
+#include "OrbLib2/3DBasics/qlGlDevice.h"
+#include "OrbLib2/3DBasics/qlSoftDevice.h"
+#include "OrbLib2/OrbClasses/qlOrbSource2.h"
+#include "OrbLib2/OrbViewer/qlOrbEngine2.h"
+#include "OrbLib2/OrbViewer/qlOrbShowLocator.h"
+#include "QlLib/Graphics/qlPngWriter.h"
+#include "QlLib/Music/SoundOutput.h"
+#include "QlLib/Platform/qlFileAPI.h"
+#include "QlLib/Platform/qlGlApi.h"
+#include "QlLib/Platform/qlGlContext.h"
+#include "QlLib/Platform/qlSystemAPI.h"
+#include "QlLib/qlIniStorage.h"
+#include "QlLib/qpExceptions.h"
+#include "QlLib/qpFileStream.h"
+#include "QlLib/qpStringUtils.h"
+
+namespace orb {
+
+namespace {
+
+const char kRenderHelp[] =
+    "usage: orbtool render SHOW [--size WxH] [--fps N] [--from MS] [--to MS]\n"
+    "                      [--device soft|gl] -o OUT\n"
+    "  Plays the show through the playback engine on a virtual clock and writes\n"
+    "  every frame from --from (default 0) to --to (default the end of the show),\n"
+    "  in show milliseconds: ceil((to - from) x fps / 1000) frames, frame k at\n"
+    "  from + k x 1000 / fps. The size defaults to 1280x720 (16 to 4096 a side),\n"
+    "  the rate to 30 (1 to 240), the device to soft (gl: OpenGL 3.3, headless).\n"
+    "  OUT ending in .y4m: one YUV4MPEG2 stream, 4:2:0 with JPEG chroma siting\n"
+    "  (C420jpeg), BT.601 full range. Otherwise OUT is a folder (made when\n"
+    "  missing) of frame-000000.png, frame-000001.png, ...\n"
+    "  The music of the span is written beside it as 16-bit stereo 44100 Hz WAV:\n"
+    "  OUT without its extension + .wav, or OUT/audio.wav for a folder.\n"
+    "  Pauses at slide ends are let go at once; random choices are fixed, so\n"
+    "  two runs write the same frames.\n";
+
+constexpr int32_t kMinSide = 16, kMaxSide = 4096;
+
+int Fail(const std::string& message) { return tool::Fail("orbtool render: " + message); }
+
+bool ParseMs(const std::string& text, double& ms) {
+    const std::optional<double> value = ql::TryStrToFloat(ql::FromUtf8(text));
+    if (!value || !(*value >= 0) || *value > 1e10) return false;
+    ms = *value;
+    return true;
+}
+
+bool EndsWith(const std::string& text, const std::string& tail) {
+    return text.size() >= tail.size() && text.compare(text.size() - tail.size(), tail.size(), tail) == 0;
+}
+
+// Full-range BT.601, as JPEG: Y from 0 to 255, chroma centred on 128.
+class TY4mWriter {
+public:
+    TY4mWriter(const std::string& fileName, int32_t width, int32_t height, int32_t fps)
+        : m_out(ql::FromUtf8(fileName), ql::TFileAccess::Write, ql::kShareNone, ql::TFileDisposition::CreateAlways),
+          m_width(width), m_height(height) {
+        const std::string header = "YUV4MPEG2 W" + std::to_string(width) + " H" + std::to_string(height) + " F" +
+                                   std::to_string(fps) + ":1 Ip A1:1 C420jpeg\n";
+        m_out.WriteBuffer(header.data(), header.size());
+        const size_t cw = size_t(width + 1) / 2, ch = size_t(height + 1) / 2;
+        m_plane.resize(size_t(width) * size_t(height) + 2 * cw * ch);
+    }
+
+    // An "R8G8B8" bitmap of the stream's size (bytes B, G, R).
+    void Write(const ql::TBitmap& frame) {
+        const int32_t w = m_width, h = m_height, cw = (w + 1) / 2, ch = (h + 1) / 2;
+        uint8_t* y = m_plane.data();
+        uint8_t* u = y + size_t(w) * size_t(h);
+        uint8_t* v = u + size_t(cw) * size_t(ch);
+        for (int32_t row = 0; row < h; ++row) {
+            const uint8_t* p = frame.Row(row);
+            for (int32_t x = 0; x < w; ++x, p += 3)
+                y[size_t(row) * size_t(w) + size_t(x)] =
+                    uint8_t(std::lround(0.299 * p[2] + 0.587 * p[1] + 0.114 * p[0]));
+        }
+        for (int32_t cy = 0; cy < ch; ++cy) {
+            for (int32_t cx = 0; cx < cw; ++cx) {
+                double r = 0, g = 0, b = 0;
+                int n = 0;
+                for (int32_t dy = 0; dy < 2; ++dy) {
+                    const int32_t row = std::min(2 * cy + dy, h - 1);
+                    for (int32_t dx = 0; dx < 2; ++dx) {
+                        const int32_t x = std::min(2 * cx + dx, w - 1);
+                        const uint8_t* p = frame.Row(row) + 3 * x;
+                        b += p[0];
+                        g += p[1];
+                        r += p[2];
+                        ++n;
+                    }
+                }
+                r /= n;
+                g /= n;
+                b /= n;
+                const size_t at = size_t(cy) * size_t(cw) + size_t(cx);
+                u[at] = uint8_t(std::clamp(std::lround(128 - 0.168736 * r - 0.331264 * g + 0.5 * b), 0L, 255L));
+                v[at] = uint8_t(std::clamp(std::lround(128 + 0.5 * r - 0.418688 * g - 0.081312 * b), 0L, 255L));
+            }
+        }
+        static const char kFrame[] = "FRAME\n";
+        m_out.WriteBuffer(kFrame, 6);
+        m_out.WriteBuffer(m_plane.data(), m_plane.size());
+    }
+
+private:
+    ql::TFileStream m_out;
+    int32_t m_width, m_height;
+    std::vector<uint8_t> m_plane;
+};
+
+class TWavWriter {
+public:
+    explicit TWavWriter(const std::string& fileName)
+        : m_out(ql::FromUtf8(fileName), ql::TFileAccess::Write, ql::kShareNone, ql::TFileDisposition::CreateAlways) {
+        const std::vector<uint8_t> header = ql::WavHeader(0);
+        m_out.WriteBuffer(header.data(), header.size());
+    }
+    void Write(const std::vector<int16_t>& samples) {
+        m_out.WriteBuffer(samples.data(), samples.size() * 2);
+        m_bytes += samples.size() * 2;
+    }
+    void Finish() {
+        m_out.SetPosition(0);
+        const std::vector<uint8_t> header = ql::WavHeader(uint32_t(m_bytes));
+        m_out.WriteBuffer(header.data(), header.size());
+    }
+
+private:
+    ql::TFileStream m_out;
+    uint64_t m_bytes = 0;
+};
+
+void Progress(int64_t done, int64_t total) {
+    const int width = 40;
+    const int filled = total > 0 ? int(done * width / total) : width;
+    std::fprintf(stderr, "\r[%s%s] %lld/%lld", std::string(size_t(filled), '#').c_str(),
+                 std::string(size_t(width - filled), ' ').c_str(), static_cast<long long>(done),
+                 static_cast<long long>(total));
+    if (done == total) std::fputc('\n', stderr);
+    std::fflush(stderr);
+}
+
+}  // namespace
+
+int RunRender(const std::vector<std::string>& args) {
+    if (tool::WantsHelp(args)) {
+        std::fputs(kRenderHelp, stdout);
+        return 0;
+    }
+    std::string file, out, deviceName = "soft";
+    int32_t width = 1280, height = 720, fps = 30;
+    double from = 0, to = -1;
+    for (size_t i = 0; i < args.size(); ++i) {
+        const std::string& a = args[i];
+        const bool hasValue = i + 1 < args.size();
+        if (a == "--size" && hasValue) {
+            const std::string& value = args[++i];
+            const size_t x = value.find('x');
+            const auto w = ql::TryStrToInt(ql::FromUtf8(value.substr(0, x)));
+            const auto h =
+                x == std::string::npos ? std::nullopt : ql::TryStrToInt(ql::FromUtf8(value.substr(x + 1)));
+            if (!w || !h || *w < kMinSide || *h < kMinSide || *w > kMaxSide || *h > kMaxSide)
+                return Fail("--size wants WxH, each 16 to 4096");
+            width = int32_t(*w);
+            height = int32_t(*h);
+        } else if (a == "--fps" && hasValue) {
+            const auto value = ql::TryStrToInt(ql::FromUtf8(args[++i]));
+            if (!value || *value < 1 || *value > 240) return Fail("--fps wants 1 to 240");
+            fps = int32_t(*value);
+        } else if (a == "--from" && hasValue) {
+            if (!ParseMs(args[++i], from)) return Fail("bad --from value");
+        } else if (a == "--to" && hasValue) {
+            if (!ParseMs(args[++i], to)) return Fail("bad --to value");
+        } else if (a == "--device" && hasValue) {
+            deviceName = args[++i];
+        } else if (a == "-o" && hasValue) {
+            out = args[++i];
+        } else if (file.empty() && !a.empty() && a[0] != '-') {
+            file = a;
+        } else {
+            return Fail("unexpected argument '" + a + "' (try --help)");
+        }
+    }
+    if (file.empty() || out.empty()) return Fail("needs SHOW and -o OUT (try --help)");
+    if (deviceName != "soft" && deviceName != "gl") return Fail("unknown device '" + deviceName + "'");
+
+    SetFixedRandomSeed(1);
+    TShowOpenResult opened = OpenShow(ql::FromUtf8(file));
+    if (!opened.Locator) return Fail(file + ": " + ql::ToUtf8(opened.Error));
+    TOrbShowLocator& show = *opened.Locator;
+    try {
+        ql::TRef<ql::TRefObj> fileSource(&show.Accessor().Source());
+        auto source = std::make_unique<TOrbSource>(fileSource, show.Project(), u"");
+        if (to < 0) to = source->TotalTime();
+        if (to < from) return Fail("--to lies before --from");
+        const double frameMs = 1000.0 / fps;
+        const int64_t frames = std::max<int64_t>(1, int64_t(std::ceil((to - from) * fps / 1000.0 - 1e-9)));
+        if (frames > 10000000) return Fail("span too long");
+        const int64_t soundFrames = std::llround((to - from) * 44.1);
+        if (soundFrames > int64_t(UINT32_MAX / 4 - 64)) return Fail("span too long for a WAV file");
+
+        std::unique_ptr<TRenderDevice> device;
+        if (deviceName == "gl") {
+            std::string error;
+            auto context = ql::TGlContext::CreateHeadless(error);
+            auto api = context ? ql::TGlApi::Create(std::move(context), error) : nullptr;
+            device = api ? TGlDevice::Create(std::move(api), width, height, error) : nullptr;
+            if (!device) return Fail("device not available: " + error);
+        } else {
+            TSoftDeviceOptions options{width, height};
+            options.threads = 4;
+            device = std::make_unique<TSoftDevice>(options);
+        }
+
+        const bool stream = EndsWith(out, ".y4m");
+        std::string wavName;
+        std::unique_ptr<TY4mWriter> y4m;
+        if (stream) {
+            wavName = out.substr(0, out.size() - 4) + ".wav";
+            y4m = std::make_unique<TY4mWriter>(out, width, height, fps);
+        } else {
+            const std::u16string folder = ql::FromUtf8(out);
+            if (!ql::TFileAPI::DirectoryExists(folder) && !ql::TFileAPI::CreateDirectory(folder))
+                return Fail("cannot make the folder " + out);
+            wavName = out + "/audio.wav";
+        }
+        TWavWriter wav(wavName);
+
+        TVirtualClock clock;
+        TEngineOptions options;
+        options.Clock = &clock;
+        options.Threaded = false;
+        options.Capture = true;
+        options.AlwaysDraw = true;
+        options.ScreenWidth = width;
+        options.ScreenHeight = height;
+        TOrbEngine engine(*device, std::move(options), false);
+        engine.Open(std::move(source), show.Accessor().Copy(), int64_t(std::llround(from)));
+
+        std::vector<int16_t> samples;
+        int64_t soundDone = 0;
+        // A pass with the clock standing: slides are built and requests taken.
+        auto settle = [&] {
+            for (int i = 0; i < 40 && !engine.Active() && !engine.State().EndReported; ++i) {
+                if (engine.State().Waiting) engine.PostReleaseWait();
+                engine.PlayMusicFrames(0);
+                engine.FillSlides();
+                engine.Step();
+            }
+        };
+        settle();
+        const bool progress = ql::platform::StderrIsTerminal();
+        for (int64_t k = 0; k < frames; ++k) {
+            const double t = double(k) * frameMs;
+            clock.Set(t);
+            const int64_t soundTarget = std::min<int64_t>(soundFrames, std::llround(t * 44.1));
+            samples.clear();
+            engine.PlayMusicFrames(soundTarget - soundDone, &samples);
+            wav.Write(samples);
+            soundDone = soundTarget;
+            engine.FillSlides();
+            engine.Step();
+            if (!engine.Active()) settle();
+            std::unique_ptr<ql::TBitmap> frame = engine.Drawer() ? engine.Drawer()->CaptureToBitmap() : nullptr;
+            if (!frame) frame = std::make_unique<ql::TDirectBitmap>(width, height, ql::PfRGB24());
+            if (y4m) {
+                y4m->Write(*frame);
+            } else {
+                char name[32];
+                std::snprintf(name, sizeof name, "/frame-%06lld.png", static_cast<long long>(k));
+                const std::vector<uint8_t> png = ql::EncodePng(*frame);
+                ql::TFileStream pngFile(ql::FromUtf8(out + name), ql::TFileAccess::Write, 0,
+                                        ql::TFileDisposition::CreateAlways);
+                pngFile.WriteBuffer(png.data(), png.size());
+            }
+            if (progress && (k % 10 == 0 || k + 1 == frames)) Progress(k + 1, frames);
+        }
+        samples.clear();
+        engine.PlayMusicFrames(soundFrames - soundDone, &samples);
+        wav.Write(samples);
+        wav.Finish();
+        std::printf("%lld frames %dx%d at %d fps\n", static_cast<long long>(frames), width, height, fps);
+    } catch (const ql::EAssertionFailed&) {
+        return tool::kExitError;
+    } catch (const std::exception& e) {
+        return Fail(e.what());
+    }
+    return 0;
+}
+
+}  // namespace orb

@@ -1,0 +1,625 @@
+#include "OrbLib2/OrbViewer/qlOrbEngine2.h"
+
+#include <algorithm>
+#include <cmath>
+#include <string>
+
+#include "OrbLib2/OrbViewer/qlOrbFileAccessor2.h"
+#include "OrbLib2/OrbViewer/qlOrbLoadCallback.h"
+#include "OrbLib2/OrbViewer/qlOrbSlideWindow.h"
+#include "QlLib/qlIniStorage.h"
+#include "QlLib/qlLog.h"
+#include "QlLib/qpExceptions.h"
+#include "QlLib/qpStringUtils.h"
+
+namespace orb {
+
+namespace {
+
+ql::TLog& Log() { return ql::GlobalLog(); }
+
+// Times from requests and the clock are bounded before they become show
+// times, so that a bad request cannot push the clock to infinity.
+double ClampEngineTime(double t) {
+    if (!(t == t)) return 0;
+    return std::clamp(t, -1.0e12, 1.0e15);
+}
+
+// Far below a whole millisecond, so reports still name the barrier's time.
+constexpr double kWaitDrawOffset = 0.01;
+
+int64_t RoundMs(double t) { return int64_t(std::llround(ClampEngineTime(t))); }
+
+}  // namespace
+
+void TCustomOrbEngine::Notify(int32_t code, std::vector<int64_t> values, std::unique_ptr<ql::TObj> object) {
+    if (m_listener) m_listener->EngineEvent(std::make_unique<TOrbEventData>(code, std::move(values), std::move(object)));
+}
+
+TOrbEngine::TOrbEngine(TRenderDevice& device, TEngineOptions options, bool paused)
+    : m_options(std::move(options)), m_paused(paused ? 1 : 0), m_controller(device) {
+    if (!m_options.Clock) {
+        m_ownClock = std::make_unique<TSystemClock>();
+        m_clock = m_ownClock.get();
+    } else {
+        m_clock = m_options.Clock;
+    }
+    if (!m_options.SlideWindows) m_options.SlideWindows = CacheSlideWindows();
+    m_interpolator.Hold();
+    PublishState();
+}
+
+TOrbEngine::~TOrbEngine() {
+    Stop();
+    StopLoader();
+    StopMusic();
+    m_root.Arrange({}, 0, nullptr);
+    m_loaded.clear();
+    m_source.reset();
+}
+
+// ---- opening ----
+
+bool TOrbEngine::Open(std::unique_ptr<TFileAccessor> accessor, std::unique_ptr<ql::TIniStorage> storage,
+                      int64_t startTime, bool slideActions) {
+    if (!accessor || !storage) return false;
+    std::unique_ptr<TOrbSource> source;
+    try {
+        ql::TRef<ql::TRefObj> fileSource(&accessor->Source());
+        source = std::make_unique<TOrbSource>(fileSource, std::move(storage), m_options.ProgramFileName);
+    } catch (const ql::TCommonException& e) {
+        Log().WriteLine("TOrbEngine: the show cannot be opened: " + e.Message());
+        return false;
+    }
+    Open(std::move(source), std::move(accessor), startTime, slideActions);
+    return true;
+}
+
+void TOrbEngine::Open(std::unique_ptr<TOrbSource> source, std::unique_ptr<TFileAccessor> accessor, int64_t startTime,
+                      bool slideActions) {
+    // The old loader and music use the old source and accessor: they go first.
+    StopLoader();
+    StopMusic();
+    m_loaded.clear();
+    m_root.Arrange({}, 0, nullptr);
+    m_source = std::move(source);
+    m_accessor = std::move(accessor);
+    m_slideActions = slideActions;
+    OpenAt(double(startTime), false);
+}
+
+void TOrbEngine::OpenAt(double time, bool reopen) {
+    time = ClampEngineTime(time);
+    Log().WriteReal(reopen ? u"Reopen from new position>>>>>>>> " : u"Open from new position>>>>>>>> ", time);
+    m_endReported = false;
+    // Opening always starts from a standing clock: the pause state of the
+    // request decides afterwards whether it runs.
+    SetActive(false);
+    StopLoader();
+    StopMusic();
+    m_loaded.clear();
+    m_root.Arrange({}, 0, nullptr);
+    if (!m_source) return;
+
+    m_loader = std::make_unique<TOrbSlideLoader>(m_source.get(), false, 3, m_options.SlideWindows, m_accessor.get(),
+                                                 m_options.ScreenWidth, m_options.ScreenHeight);
+    m_loader->Window().ContainerCreated = [this](TEngineSlide& slide) {
+        // Runs on the loader thread: only the drawer's own lock makes this safe.
+        T3DDrawer* drawer = m_controller.Drawer();
+        if (!drawer) return;
+        std::lock_guard<std::recursive_mutex> lock(drawer->Mutex());
+        if (m_active) {
+            Log().WriteLine(u"preload from callback.............");
+            slide.Upload(*drawer);
+        }
+        slide.Prepare(*drawer);
+    };
+    m_loader->SetDelivery(&Events(), kEngineSlideList,
+                          m_options.Threaded ? TDeliveryMode::Send : TDeliveryMode::Post);
+    m_music = MakeMusic();
+
+    if (!reopen) {
+        Notify(kEngineGeometry, {m_loader->FrameWidth(), m_loader->FrameHeight(), m_loader->WindowMode()});
+        m_controller.CreateDrawer(m_options.Capture);
+    }
+    m_loader->SetFrameSize(m_controller.DeviceWidth(), m_controller.DeviceHeight());
+    m_loader->SetFitMode(m_options.Cover);
+
+    m_timeBase = time;
+    m_currentTime = time;
+    m_loader->SetCurrentTime(time);
+    m_lastReported.reset();
+    RecomputeTargets(time);
+    m_waiting = false;
+    Log().WriteReal(u"Loader Inited To Time : ", m_source->TotalTime());
+}
+
+std::unique_ptr<TEngineMusic> TOrbEngine::MakeMusic() {
+    std::unique_ptr<TEngineMusic> music;
+    try {
+        if (m_options.Music) {
+            music = m_options.Music(*m_source, m_accessor.get(), *m_clock);
+        } else {
+            TMusicPlayerOptions options;
+            options.Deterministic = !m_options.Threaded;
+            options.Output = m_options.SoundOutput;
+            if (TFileAccessor* accessor = m_accessor.get())
+                options.OpenEntry = [accessor](const std::u16string& name) { return accessor->OpenStream(name); };
+            music = std::make_unique<TPlayerMusic>(std::make_unique<TOrbMusicPlayer>(*m_source, std::move(options)));
+        }
+    } catch (const ql::TCommonException& e) {
+        // The show still plays, on the engine clock alone.
+        Log().WriteLine("TOrbEngine: no music player: " + e.Message());
+    }
+    if (!music) music = std::make_unique<TClockMusic>(*m_clock);
+    if (m_options.Threaded) music->Start();
+    music->Run(false);
+    music->SetVolume(m_volume.load());
+    return music;
+}
+
+void TOrbEngine::StopLoader() {
+    if (!m_loader) return;
+    m_loader->Terminate();
+    m_loader->Events().Wake();
+    // The loader may be waiting for us to take a slide list.
+    while (m_loader->Active()) {
+        Events().Process();
+        m_clock->Sleep(3);
+        if (!m_options.Threaded) break;
+    }
+    m_loader->Stop();
+    m_loader.reset();
+}
+
+void TOrbEngine::StopMusic() {
+    if (!m_music) return;
+    m_music->Stop();
+    m_music.reset();
+}
+
+void TOrbEngine::RecomputeTargets(double time) {
+    if (!m_source) return;
+    m_runApp = ComputeRunAppTarget(*m_source, time);
+    m_barrier = ComputeBarrier(*m_source, time, TStopPoint{}, m_slideActions);
+}
+
+// ---- the clock ----
+
+void TOrbEngine::SetActive(bool active) {
+    if (active == m_active) return;
+    if (active) {
+        const double t = m_currentTime;
+        if (T3DDrawer* drawer = m_controller.Drawer()) {
+            std::lock_guard<std::recursive_mutex> lock(drawer->Mutex());
+            for (const TEngineSlideRef& slide : m_loaded) {
+                slide->Upload(*drawer);
+                slide->SetTime(t);
+            }
+        }
+        Log().WriteReal(u"PreloadEx Time: ", t);
+        if (m_music) {
+            if (m_music->Barrier() != m_barrier.Time) m_music->Seek(kSeekBarrierOnly, m_barrier.Time);
+            m_music->Run(true);
+        }
+        m_active = true;
+        m_timeBase = (m_music ? m_music->Position() : t) - t;
+        if (m_options.Threaded) SetLoadCallbackMode(kLoadSleep);
+        m_interpolator.Release();
+    } else {
+        m_interpolator.Hold();
+        m_active = false;
+        if (m_music) m_music->Run(false);
+        m_timeBase = m_loader ? m_loader->CurrentTime() : m_currentTime;
+        if (m_options.Threaded) SetLoadCallbackMode(kLoadRun);
+        if (m_music && m_music->MustRebuild()) {
+            Log().WriteLine(u"TOrbEngine: the music player is rebuilt");
+            StopMusic();
+            if (m_source) m_music = MakeMusic();
+        }
+    }
+}
+
+double TOrbEngine::ComputeShowTime() {
+    if (!m_active || !m_music) return m_timeBase;
+    const double raw = m_music->Position() - m_timeBase;
+    // The virtual clock has no jitter to smooth.
+    return m_clock->IsVirtual() ? raw : m_interpolator.Next(raw);
+}
+
+bool TOrbEngine::MusicReady() {
+    if (!m_music) return false;
+    if (!m_active) {
+        const double t = m_timeBase;
+        // The player never passes barrier - 1 ms; that much apart is in step.
+        if (std::fabs(m_music->Position() - t) > 1 || m_music->Barrier() != m_barrier.Time)
+            m_music->Seek(std::max(t, 0.0), m_barrier.Time);
+    }
+    const bool ready = m_music->Ready();
+    if (m_active && !ready) Log().WriteLine(u"TOrbEngine.IsMusicReady: False");
+    return ready;
+}
+
+bool TOrbEngine::SlidesReady() const {
+    if (m_active) return true;
+    if (!m_loader || m_loaded.empty() || !m_source) return false;
+    const int64_t first = m_loaded.front()->Index();
+    int64_t expected = m_loader->Window().Depth();
+    // Near the end of a show that stops, fewer slides are left to build.
+    if (m_source->RepeatMode() != TRepeatMode::Repeat) expected = std::min<int64_t>(expected, m_source->SlideCount() - first);
+    if (int64_t(m_loaded.size()) < expected) return false;
+    const double t = m_timeBase;
+    return m_loaded.front()->Info().BeginTime <= t && t <= m_loaded.back()->Info().NextEffectEnd;
+}
+
+bool TOrbEngine::PastEnd() const {
+    if (!m_source || m_source->RepeatMode() == TRepeatMode::Repeat) return false;
+    return m_currentTime >= m_source->TotalTime();
+}
+
+bool TOrbEngine::ShouldRun(uint32_t flags) {
+    if (!m_source) return false;
+    if (m_source->PauseWhenInactive() && !(flags & dfWindowActive)) return false;
+    if (m_active && PastEnd()) return false;
+    if (m_paused || m_waiting) return false;
+    // Both readiness tests run every pass: the music one keeps the player sought.
+    const bool slides = SlidesReady();
+    const bool music = MusicReady();
+    return slides && music;
+}
+
+// ---- the main loop ----
+
+void TOrbEngine::StartHook() { m_lastTick = m_clock->NowMs(); }
+
+void TOrbEngine::EndHook() { SetLoadCallbackMode(kLoadRun); }
+
+void TOrbEngine::MainLoopStep() {
+    Pass();
+    // Pace to the display: a short rest after a quick pass, the least one otherwise.
+    const double now = m_clock->NowMs();
+    m_clock->Sleep(now - m_lastTick < 17 ? 3 : 1);
+    m_lastTick = m_clock->NowMs();
+}
+
+void TOrbEngine::Step() { Pass(); }
+
+int32_t TOrbEngine::FillSlides() {
+    int32_t built = 0;
+    // The window holds three slides; a little more covers the drops.
+    for (int i = 0; i < 6 && m_loader; ++i) {
+        if (!m_loader->CacheStep()) break;
+        ++built;
+    }
+    return built;
+}
+
+void TOrbEngine::PlayMusicFrames(int64_t frames, std::vector<int16_t>* out) {
+    // 5 ms of sound is 220.5 frames: 220 and 221 in turn.
+    int16_t block[2 * 221];
+    // Without sound to play the player still takes its requests.
+    if (frames <= 0 && m_music) m_music->Step();
+    for (int64_t done = 0, step = 0; done < frames; ++step) {
+        const size_t want = size_t(std::min<int64_t>(step % 2 ? 221 : 220, frames - done));
+        size_t got = 0;
+        if (m_music) {
+            m_music->Step();
+            got = m_music->Render(block, want);
+        }
+        if (got < want) std::fill(block + 2 * got, block + 2 * want, int16_t(0));
+        if (out) out->insert(out->end(), block, block + 2 * want);
+        done += int64_t(want);
+    }
+}
+
+void TOrbEngine::Pass() {
+    ++m_passes;
+    if (m_music && m_music->Volume() != m_volume.load()) m_music->SetVolume(m_volume.load());
+
+    uint32_t flags = 0;
+    if (!Events().Closed()) {
+        Events().Process();
+        ProcessPendingRequest();
+        if (m_loader && m_options.Threaded && !m_loader->Active()) m_loader->StartThread();
+        flags = m_controller.ReadFlags();
+    }
+
+    const bool run = ShouldRun(flags);
+    if (!run && m_active) {
+        Log().WriteLine(u"TOrbEngine.MainLoop: SetActive(False) - Stop by not NewActive");
+        m_controller.RequestRepaint();
+        flags |= dfRepaint;
+        SetActive(false);
+    }
+    if ((flags & dfLost) && (flags & dfRebuilt)) {
+        m_firstFrameAnnounced = false;
+        Log().WriteLine(u"TOrbEngine.MainLoop: SetActive(False) - Stop by Reinited");
+        SetActive(false);
+        for (const TEngineSlideRef& slide : m_loaded) slide->ReleaseDevice();
+        const int32_t w = m_controller.DeviceWidth(), h = m_controller.DeviceHeight();
+        if (m_loader && (w != m_loader->FrameWidth() || h != m_loader->FrameHeight())) {
+            Log().WriteLine("OpenInt on diff size: " + std::to_string(w) + "x" + std::to_string(h));
+            OpenAt(m_currentTime, true);
+        } else if (T3DDrawer* drawer = m_controller.Drawer()) {
+            std::lock_guard<std::recursive_mutex> lock(drawer->Mutex());
+            for (size_t i = 1; i < m_loaded.size(); ++i) m_loaded[i]->Upload(*drawer);
+        }
+        Log().WriteLine("DrawDevice Reinited (Slides:" + std::to_string(m_loaded.size()) + ")");
+    }
+    if (run && !m_active && !Terminated()) {
+        Log().WriteLine(u"TOrbEngine.MainLoop: SetActive(True) - Start by NewActive");
+        SetActive(true);
+    }
+
+    if (!Terminated() && m_source) {
+        const double target = ClampEngineTime(ComputeShowTime());
+        ApplyBarrier(target);
+        if (m_loader) m_loader->SetCurrentTime(m_currentTime);
+
+        // A show that closes or stops ends once, at its duration.
+        if (PastEnd()) {
+            m_currentTime = m_source->TotalTime();
+            if (!m_endReported) {
+                m_endReported = true;
+                Report(m_currentTime, true);
+            }
+        }
+
+        if (m_active && m_runApp.IsSet() && m_currentTime >= m_runApp.Time) {
+            const TRunAppTarget due = m_runApp;
+            m_runApp = ComputeRunAppTarget(*m_source, m_currentTime, &due);
+            if (!due.Command.empty()) CarryOut(TOrbActionInfo(acRunApp, 0, due.Command));
+        }
+
+        m_framePresented = false;
+        const bool force = m_options.AlwaysDraw || (flags & (dfRepaint | dfLost)) != 0;
+        if (!m_loaded.empty())
+            DrawFrame(force);
+        else if (flags & dfRepaint)
+            DrawFrame(true);
+
+        if (!m_lastReported || std::llabs(RoundMs(m_currentTime) - *m_lastReported) > 20) Report(m_currentTime, false);
+    }
+    PublishState();
+}
+
+void TOrbEngine::ApplyBarrier(double target) {
+    // The music stops 1 ms before the barrier, so that much short has reached it.
+    if (m_active && m_barrier.SlideIndex != TStopPoint::kNoSlide && target >= m_barrier.Time - 1) {
+        Log().WriteLine(u"TOrbEngine.MainLoop: SetActive(False) - Stop by Barrier");
+        const TStopPoint reached = m_barrier;
+        double t = std::max(target, reached.Time);
+        if (reached.LoopLength > 0) {
+            // The slide range plays again from its start.
+            while (t >= reached.Time) t -= reached.LoopLength;
+        } else {
+            m_waiting = true;
+            t = reached.Time;
+            m_barrier = ComputeBarrier(*m_source, t, reached, m_slideActions);
+        }
+        m_currentTime = t;
+        if (m_loader) m_loader->SetCurrentTime(t);
+        SetActive(false);
+        m_timeBase = t;
+        if (m_music) m_music->Seek(t, m_barrier.Time);
+        return;
+    }
+    m_currentTime = target;
+}
+
+void TOrbEngine::Report(double time, bool end) {
+    const int64_t ms = RoundMs(time);
+    m_lastReported = ms;
+    Notify(kEnginePosition, {m_servedRequest, ms, RoundMs(m_source ? m_source->TotalTime() : 0), end ? 1 : 0});
+}
+
+double TOrbEngine::DrawTime() const {
+    // Waiting at a pause, the clock stands on the slide's end, which is also
+    // the next slide's begin: the paused slide stays on screen.
+    return m_waiting ? m_currentTime - kWaitDrawOffset : m_currentTime;
+}
+
+void TOrbEngine::DrawFrame(bool force) {
+    T3DDrawer* drawer = m_controller.Drawer();
+    if (!drawer) return;
+    try {
+        const bool changed = m_root.Arrange(m_loaded, DrawTime(), nullptr);
+        if (!changed && !force) return;
+        m_root.BackgroundColour = m_backgroundOverride.value_or(0xFF000000u);
+        if (m_source) {
+            m_root.UnsharpAmount = m_source->UnsharpAmount();
+            m_root.UnsharpThreshold = m_source->UnsharpThreshold();
+        }
+        std::lock_guard<std::recursive_mutex> lock(drawer->Mutex());
+        if (m_controller.Render(m_root)) {
+            m_framePresented = true;
+            if (!m_firstFrameAnnounced) {
+                m_firstFrameAnnounced = true;
+                Notify(kEngineFirstFrame, {});
+            }
+        }
+    } catch (const std::exception& e) {
+        // The frame is abandoned; the show goes on.
+        Log().WriteLine(std::string("TOrbEngine: frame abandoned: ") + e.what());
+    }
+}
+
+// ---- events ----
+
+void TOrbEngine::PostOpen(std::unique_ptr<TFileAccessor> accessor, std::unique_ptr<ql::TIniStorage> storage,
+                          int64_t startTime, int64_t requestId) {
+    auto request = std::make_unique<TOpenParams>();
+    request->Accessor = std::move(accessor);
+    request->Storage = std::move(storage);
+    request->StartTime = startTime;
+    request->RequestId = requestId;
+    Events().Post(kEngineOpen, std::move(request));
+}
+
+void TOrbEngine::PostSeek(int64_t requestId, int64_t time) {
+    auto request = std::make_unique<TOpenParams>();
+    request->StartTime = time;
+    request->RequestId = requestId;
+    Events().Post(kEngineOpen, std::move(request));
+}
+
+void TOrbEngine::PostPause(bool paused) { Events().Post(kEnginePause, std::make_unique<TModeData>(paused ? 1 : 0)); }
+void TOrbEngine::PostMouse(std::unique_ptr<TMouseData> mouse) { Events().Post(kEngineMouse, std::move(mouse)); }
+void TOrbEngine::PostSnapshot() { Events().Post(kEngineSnapshot); }
+void TOrbEngine::PostCloseDialog() { Events().Post(kEngineCloseDialog); }
+void TOrbEngine::PostHelpDialog() { Events().Post(kEngineHelpDialog); }
+void TOrbEngine::PostReleaseWait() { Events().Post(kEngineReleaseWait); }
+
+void TOrbEngine::HandleEvent(ql::TMessageItem& item) {
+    item.Handled = true;
+    switch (item.Code()) {
+        case kEngineMouse:
+            if (auto* mouse = item.PayloadAs<TMouseData>()) HandleMouse(*mouse);
+            break;
+        case kEngineSnapshot:
+            HandleSnapshot();
+            break;
+        case kEngineCloseDialog:
+        case kEngineHelpDialog:
+            // The overlay with its dialogs is not part of this engine yet.
+            Log().WriteLine(u"TOrbEngine: no overlay for dialogs");
+            break;
+        case kEngineSlideList:
+            if (auto* data = item.PayloadAs<TSlideData>()) {
+                m_loaded = data->Slides();
+                std::u16string ids;
+                for (const TEngineSlideRef& slide : m_loaded) ids += slide->Info().SlideId + u" ";
+                Log().WriteLine(u">>>>>>>>>>>>> slide list synched : " + ids);
+            }
+            break;
+        case kEngineOpen: {
+            std::unique_ptr<ql::TObj> payload = item.TakePayload();
+            auto* request = dynamic_cast<TOpenParams*>(payload.get());
+            if (!request) break;
+            payload.release();
+            const bool open = m_requests.Post(std::unique_ptr<TOpenParams>(request), m_paused);
+            Log().WriteLine(open ? u"TOrbEngine: OpenShow Async" : u"TOrbEngine: SetPosition Async");
+            break;
+        }
+        case kEnginePause:
+            if (auto* mode = item.PayloadAs<TModeData>()) {
+                if (m_requests.StorePause(mode->Paused)) {
+                    Log().WriteInt(u"TOrbEngine: SetPauseEvent Async: ", mode->Paused);
+                } else {
+                    Log().WriteInt(u"TOrbEngine: SetPauseEvent Direct: ", mode->Paused);
+                    m_paused = mode->Paused;
+                }
+            }
+            break;
+        case kEngineReleaseWait:
+            if (m_waiting) Log().WriteLine(u"TOrbEngine: wait released");
+            m_waiting = false;
+            break;
+        default:
+            QL_ASSERT(false, "TOrbEngine: unknown event " + std::to_string(item.Code()));
+    }
+}
+
+void TOrbEngine::ProcessPendingRequest() {
+    if (!m_requests.HasPending()) return;
+    TOpenParams* request = m_requests.BeginProcessing();
+    if (request->IsOpen()) {
+        Log().WriteLine(u"TOrbEngine: Process AsyncEvent Open");
+        Open(std::move(request->Accessor), std::move(request->Storage), request->StartTime, m_slideActions);
+    } else {
+        Log().WriteLine(u"TOrbEngine: Process AsyncEvent SetPosition");
+        const double t = ClampEngineTime(double(request->StartTime));
+        SetActive(false);
+        m_timeBase = t;
+        m_currentTime = t;
+        if (m_loader) m_loader->SetCurrentTime(t);
+        m_lastReported.reset();
+        RecomputeTargets(t);
+        m_waiting = false;
+        m_endReported = false;
+    }
+    std::unique_ptr<TOpenParams> served = m_requests.EndProcessing();
+    m_servedRequest = served->RequestId;
+    m_paused = served->Paused;
+}
+
+void TOrbEngine::CarryOut(const TOrbActionInfo& action) {
+    switch (action.Code) {
+        case acNone:
+            return;
+        case acHelp:
+        case acOpenDialog:
+            Log().WriteLine(u"TOrbEngine: no overlay for dialogs");
+            return;
+        default:
+            break;
+    }
+    // Action 16 closes a dialog when one is open; without the overlay none is,
+    // so it goes to the viewer like the rest.
+    std::unique_ptr<ql::TObj> text;
+    if (!action.Text.empty()) text = std::make_unique<TStrValue>(action.Text);
+    Notify(kEngineAction, {action.Code, action.Param}, std::move(text));
+}
+
+void TOrbEngine::HandleMouse(TMouseData& mouse) {
+    m_lastMouseX = mouse.X;
+    m_lastMouseY = mouse.Y;
+    TOrbActionInfo action;
+    std::u16string hoverClass;
+    const double t = m_currentTime == 0 ? 0.1 : m_currentTime;
+    for (auto it = m_loaded.rbegin(); it != m_loaded.rend() && action.IsNone(); ++it) {
+        const TSlideInfo& info = (*it)->Info();
+        if (!(info.BeginTime < t) || info.NextEffectEnd < t) continue;
+        std::u16string hit;
+        action = (*it)->MouseEvent(mouse, m_slideActions, &hit);
+        if (!action.IsNone() && hoverClass.empty()) hoverClass = hit;
+    }
+    // The viewer shows the hand cursor over objects that carry an action.
+    m_hover = !hoverClass.empty();
+    m_hoverClass = hoverClass;
+    if (action.IsNone() && mouse.HasAction) action = mouse.Action;
+    CarryOut(action);
+}
+
+void TOrbEngine::HandleSnapshot() {
+    T3DDrawer* drawer = m_controller.Drawer();
+    std::unique_ptr<ql::TBitmap> image;
+    if (drawer) {
+        try {
+            std::lock_guard<std::recursive_mutex> lock(drawer->Mutex());
+            drawer->SetCaptureMode(true);
+            m_root.Arrange(m_loaded, DrawTime(), nullptr);
+            if (m_controller.Render(m_root)) image = drawer->CaptureToBitmap();
+        } catch (const std::exception& e) {
+            Log().WriteLine(std::string("TOrbEngine: snapshot abandoned: ") + e.what());
+        }
+        drawer->SetCaptureMode(m_options.Capture);
+    }
+    if (image) {
+        Log().WriteLine(u"********************* Image ");
+        Notify(kEngineImage, {}, std::move(image));
+    } else {
+        Log().WriteLine(u"********************* Image not Assigned");
+    }
+}
+
+void TOrbEngine::PublishState() {
+    std::lock_guard<std::mutex> lock(m_stateLock);
+    m_state.Active = m_active;
+    m_state.Paused = m_paused != 0;
+    m_state.Waiting = m_waiting;
+    m_state.DialogOpen = false;
+    m_state.Hover = m_hover;
+    m_state.HoverClass = m_hoverClass;
+    m_state.EndReported = m_endReported;
+    m_state.ShowTime = m_currentTime;
+    m_state.ServedRequest = m_servedRequest;
+    m_state.LoadedSlides = int32_t(m_loaded.size());
+}
+
+TEngineState TOrbEngine::State() const {
+    std::lock_guard<std::mutex> lock(m_stateLock);
+    return m_state;
+}
+
+}  // namespace orb

@@ -1,0 +1,87 @@
+#include "OrbLib2/OrbViewer/qlOrbSlideLoader2.h"
+
+#include <algorithm>
+
+#include "OrbLib2/OrbClasses/qlOrbSource2.h"
+#include "QlLib/qlIniStorage.h"
+#include "QlLib/qpExceptions.h"
+
+namespace orb {
+
+TSlideData::TSlideData(TEngineSlideList slides) : m_slides(std::move(slides)) {
+    QL_ASSERT(m_slides.size() <= kMaxSlides, "TSlideData: more than three slides");
+}
+
+TSlideShowParams::TSlideShowParams(TOrbSource* source, bool ownsSource, int32_t depth,
+                                   const TSlideWindowFactory& factory, TFileAccessor* accessor,
+                                   int32_t screenWidth, int32_t screenHeight)
+    : m_source(source) {
+    QL_ASSERT(source != nullptr, "TSlideShowParams: no source");
+    if (ownsSource) m_ownedSource.reset(source);
+    m_frameWidth = std::max(screenWidth, 10);
+    m_frameHeight = std::max(screenHeight, 10);
+    m_timing = ql::MakeRef<TTiming>();
+    if (factory) m_window = factory(*m_source, accessor, *m_timing, std::clamp(depth, 1, 3));
+    QL_ASSERT(m_window != nullptr, "TSlideShowParams: no slide window");
+    m_window->CacheChanged = [this] { Deliver(); };
+
+    const ql::TIniSection& main = m_source->MainSection();
+    m_showName = main.ReadString(u"projectname", m_showName);
+    m_fullScreen = main.ReadInteger(u"opt_scr_full", 1);
+    m_caption = m_showName;
+    if (m_fullScreen != 1) {
+        m_framed = !main.ReadBool(u"opt_withoutborder", true);
+        if (m_framed) m_caption = main.ReadString(u"opt_scr_caption", m_showName);
+    }
+    if (m_fullScreen == 0 || m_fullScreen == 3) {
+        // A window of the design size; bounded, as the show is untrusted.
+        m_frameWidth = std::clamp(main.ReadInteger(u"opt_scr_width", 640), 10, 16384);
+        m_frameHeight = std::clamp(main.ReadInteger(u"opt_scr_height", 480), 10, 16384);
+    }
+}
+
+TSlideShowParams::~TSlideShowParams() {
+    Stop();
+    if (m_window) m_window->CacheChanged = nullptr;
+}
+
+void TSlideShowParams::SetFrameSize(int32_t width, int32_t height) {
+    m_frameWidth = std::clamp(width, 10, 16384);
+    m_frameHeight = std::clamp(height, 10, 16384);
+}
+
+int32_t TSlideShowParams::WindowMode() const {
+    if (m_fullScreen == 1) return 0;
+    return m_framed ? 1 : 2;
+}
+
+void TSlideShowParams::SetFitMode(bool cover) { m_window->Setup(m_frameWidth, m_frameHeight, cover ? 1 : 0); }
+
+ql::TRect TSlideShowParams::ViewportRect() const { return m_window->SlideRect(); }
+
+void TSlideShowParams::SetDelivery(ql::TThreadEventList* target, int32_t code, TDeliveryMode mode) {
+    m_target = target;
+    m_code = code;
+    m_mode = mode;
+}
+
+void TSlideShowParams::Deliver() {
+    if (!m_target) return;
+    auto data = std::make_unique<TSlideData>(m_window->Slides());
+    if (m_mode == TDeliveryMode::Post)
+        m_target->Post(m_code, std::move(data));
+    else
+        m_target->Send(m_code, std::move(data));
+}
+
+TOrbSlideLoader::~TOrbSlideLoader() { Stop(); }
+
+bool TOrbSlideLoader::CacheStep() { return m_window->Step(m_timing->ShowTime()); }
+
+void TOrbSlideLoader::MainLoopStep() {
+    Events().Process();
+    CacheStep();
+    WaitForTerminate(10);
+}
+
+}  // namespace orb

@@ -1,0 +1,294 @@
+#include "OrbLib2/OrbViewer/qlOrbEngine2.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <set>
+#include <thread>
+
+#include "EngineTestSupport.h"
+
+namespace orb {
+namespace {
+
+using test::Rgb;
+using test::TDriver;
+using test::kSlideColours;
+
+TEST(OrbEngine, Deterministic_PlaysSlidesOnTheVirtualClock) {
+    TDriver d(test::SolidShow(3, 1000, "stop"));
+    ASSERT_TRUE(d.opened);
+    ASSERT_TRUE(d.Start());
+    EXPECT_EQ(d.events.Count(kEngineGeometry), 1u);
+    EXPECT_EQ(d.events.Count(kEngineFirstFrame), 1u);
+    d.Run(500);
+    EXPECT_DOUBLE_EQ(d.engine->CurrentTime(), 500);
+    EXPECT_EQ(d.CentreColour(), Rgb(kSlideColours[0]));
+    d.Run(1000);
+    EXPECT_DOUBLE_EQ(d.engine->CurrentTime(), 1500);
+    EXPECT_EQ(d.CentreColour(), Rgb(kSlideColours[1]));
+}
+
+TEST(OrbEngine, SlideBeginTime_ShowsThatSlide) {
+    TDriver d(test::SolidShow(3, 1000, "stop"));
+    ASSERT_TRUE(d.Start());
+    d.Run(1000, 250);
+    ASSERT_DOUBLE_EQ(d.engine->CurrentTime(), 1000);
+    EXPECT_EQ(d.CentreColour(), Rgb(kSlideColours[1]));
+}
+
+TEST(OrbEngine, PauseEndAction_StopsAtTheSlideEndUntilReleased) {
+    TDriver d(test::SolidShow(3, 1000, "stop", "[slide2]\nPers_EndAction=pause\n"));
+    ASSERT_TRUE(d.Start());
+    d.Run(3000, 30);
+    EXPECT_FALSE(d.engine->Active());
+    EXPECT_TRUE(d.engine->State().Waiting);
+    EXPECT_DOUBLE_EQ(d.engine->CurrentTime(), 2000);
+    // The paused slide stays on screen.
+    EXPECT_EQ(d.CentreColour(), Rgb(kSlideColours[1]));
+    d.engine->PostReleaseWait();
+    ASSERT_TRUE(d.Start());
+    d.Run(300, 30);
+    EXPECT_NEAR(d.engine->CurrentTime(), 2300, 0.001);
+    EXPECT_EQ(d.CentreColour(), Rgb(kSlideColours[2]));
+}
+
+TEST(OrbEngine, LoopEndAction_PlaysTheRangeAgain) {
+    TDriver d(test::SolidShow(3, 1000, "stop", "[slide2]\nPers_EndAction=loop\n"));
+    ASSERT_TRUE(d.Start());
+    d.Run(2000, 20);
+    // Reached 2000: the slide plays again from its begin.
+    double highest = 0;
+    for (int i = 0; i < 300; ++i) {
+        d.Frame(20);
+        highest = std::max(highest, d.engine->CurrentTime());
+        ASSERT_GE(d.engine->CurrentTime(), 1000) << i;
+        ASSERT_LT(d.engine->CurrentTime(), 2000) << i;
+    }
+    EXPECT_GT(highest, 1900);
+    EXPECT_FALSE(d.engine->State().Waiting);
+    EXPECT_EQ(d.CentreColour(), Rgb(kSlideColours[1]));
+}
+
+TEST(OrbEngine, StopShow_PostsOneEndReport) {
+    TDriver d(test::SolidShow(2, 500, "stop"));
+    ASSERT_TRUE(d.Start());
+    d.Run(3000, 40);
+    const auto reports = d.events.Values(kEnginePosition);
+    int ends = 0;
+    for (const auto& r : reports)
+        if (r[3] == 1) {
+            ++ends;
+            EXPECT_EQ(r[1], 1000);
+            EXPECT_EQ(r[2], 1000);
+        }
+    EXPECT_EQ(ends, 1);
+    EXPECT_DOUBLE_EQ(d.engine->CurrentTime(), 1000);
+    // A seek opens a new span: one more end report at the end.
+    d.engine->PostSeek(d.engine->NewRequestId(), 200);
+    d.engine->PostReleaseWait();
+    d.Run(3000, 40);
+    ends = 0;
+    for (const auto& r : d.events.Values(kEnginePosition)) ends += r[3] == 1;
+    EXPECT_EQ(ends, 2);
+}
+
+TEST(OrbEngine, PositionReports_EveryChangeAbove20MsWithTheServedRequest) {
+    TDriver d(test::SolidShow(3, 1000, "stop"));
+    ASSERT_TRUE(d.Start());
+    d.Run(200, 5);
+    const auto reports = d.events.Values(kEnginePosition);
+    ASSERT_GE(reports.size(), 2u);
+    for (size_t i = 1; i < reports.size(); ++i) EXPECT_GT(reports[i][1] - reports[i - 1][1], 20);
+    const int64_t id = d.engine->NewRequestId();
+    d.engine->PostSeek(id, 2500);
+    d.Frame(5);
+    const auto after = d.events.Values(kEnginePosition);
+    EXPECT_EQ(after.back()[0], id);
+    EXPECT_EQ(after.back()[1], 2500);
+}
+
+TEST(OrbEngine, Paused_ClockStandsStillUntilResumed) {
+    TDriver d(test::SolidShow(3, 1000, "stop"), true);
+    d.Run(500);
+    EXPECT_FALSE(d.engine->Active());
+    EXPECT_DOUBLE_EQ(d.engine->CurrentTime(), 0);
+    d.engine->PostPause(false);
+    d.Run(500);
+    EXPECT_TRUE(d.engine->Active());
+    // The player takes a pass or two to seek before the clock runs.
+    EXPECT_NEAR(d.engine->CurrentTime(), 480, 20);
+}
+
+TEST(OrbEngine, PauseWhileSeekPending_IsAppliedWithTheSeek) {
+    TDriver d(test::SolidShow(3, 1000, "stop"));
+    ASSERT_TRUE(d.Start());
+    d.Run(100);
+    d.engine->PostSeek(d.engine->NewRequestId(), 1500);
+    d.engine->PostPause(true);
+    d.Frame(10);
+    EXPECT_TRUE(d.engine->State().Paused);
+    EXPECT_DOUBLE_EQ(d.engine->CurrentTime(), 1500);
+    d.Run(200);
+    EXPECT_DOUBLE_EQ(d.engine->CurrentTime(), 1500);
+}
+
+TEST(OrbEngine, RunAppSlide_ForwardsAction10Once) {
+    TDriver d(test::SolidShow(3, 1000, "stop", "[slide2]\nPers_RunApp=1\nRunAppFN=notes.txt\n"));
+    ASSERT_TRUE(d.Start());
+    d.Run(2500, 20);
+    EXPECT_EQ(d.events.Texts(kEngineAction), std::vector<std::u16string>{u"notes.txt"});
+    EXPECT_EQ(d.events.Values(kEngineAction).front()[0], acRunApp);
+}
+
+TEST(OrbEngine, MouseActions_HelpIsTheEnginesOwnOthersGoToTheViewer) {
+    TDriver d(test::SolidShow(3, 1000, "stop"));
+    ASSERT_TRUE(d.Start());
+    auto mouse = std::make_unique<TMouseData>();
+    mouse->Kind = TMouseKind::Down;
+    mouse->HasAction = true;
+    mouse->Action = TOrbActionInfo(acHelp);
+    d.engine->PostMouse(std::move(mouse));
+    auto next = std::make_unique<TMouseData>();
+    next->Kind = TMouseKind::Down;
+    next->HasAction = true;
+    next->Action = TOrbActionInfo(acGotoSlide, -1, u"Intro");
+    d.engine->PostMouse(std::move(next));
+    d.Frame(10);
+    // The help dialog is the engine's own; go-to-slide goes to the viewer.
+    EXPECT_EQ(d.events.Texts(kEngineAction), std::vector<std::u16string>{u"Intro"});
+    EXPECT_EQ(d.events.Values(kEngineAction).front()[0], acGotoSlide);
+    EXPECT_EQ(d.events.Values(kEngineAction).front()[1], -1);
+}
+
+TEST(OrbEngine, Snapshot_PostsTheFrame) {
+    TDriver d(test::SolidShow(3, 1000, "stop"));
+    ASSERT_TRUE(d.Start());
+    d.engine->PostSnapshot();
+    d.Frame(10);
+    EXPECT_EQ(d.events.Count(kEngineImage), 1u);
+}
+
+TEST(OrbEngine, BadShow_DoesNotOpen) {
+    TDriver d("[Main]\nopt_slidescount=0\n");
+    EXPECT_FALSE(d.opened);
+    d.Run(100);
+    EXPECT_FALSE(d.engine->Active());
+}
+
+TEST(OrbEngine, Volume_ReachesTheMusicPlayer) {
+    TDriver d(test::SolidShow(3, 1000, "stop"));
+    ASSERT_TRUE(d.Start());
+    d.engine->SetVolume(0.25f);
+    d.Frame(10);
+    EXPECT_FLOAT_EQ(d.engine->Music()->Volume(), 0.25f);
+}
+
+TEST(OrbEngine, DeviceLoss_SameSize_ContinuesFromTheSameTime) {
+    TDriver d(test::SolidShow(3, 1000, "stop"));
+    ASSERT_TRUE(d.Start());
+    d.Run(500);
+    const double before = d.engine->CurrentTime();
+    d.device.SimulateLoss(2);
+    for (int i = 0; i < 30 && d.events.Count(kEngineFirstFrame) < 2; ++i) d.Frame(10);
+    // The rebuilt drawer announces its first frame again; the show was not reopened.
+    EXPECT_EQ(d.events.Count(kEngineFirstFrame), 2u);
+    EXPECT_EQ(d.events.Count(kEngineGeometry), 1u);
+    d.Start();
+    EXPECT_TRUE(d.engine->Active());
+    EXPECT_GE(d.engine->CurrentTime(), before);
+    EXPECT_LT(d.engine->CurrentTime(), before + 400);
+    d.Run(100);
+    EXPECT_EQ(d.CentreColour(), Rgb(kSlideColours[0]));
+}
+
+TEST(OrbEngine, RenderingTwice_GivesIdenticalFrames) {
+    auto play = [] {
+        TDriver d(test::SolidShow(4, 700, "stop", "[Main]\nopt_fx_enable=1\nopt_fx_time=300\n"));
+        std::vector<int64_t> colours;
+        d.Start();
+        for (int i = 0; i < 100; ++i) {
+            d.Frame(1000.0 / 30);
+            colours.push_back(d.CentreColour());
+        }
+        return colours;
+    };
+    const std::vector<int64_t> first = play();
+    EXPECT_EQ(first, play());
+    // Every slide appears.
+    EXPECT_GE(std::set<int64_t>(first.begin(), first.end()).size(), 4u);
+}
+
+}  // namespace
+}  // namespace orb
+
+namespace orb {
+namespace {
+
+// The engine on its own thread with the null sound output, as the player
+// runs it.
+struct TThreadedEngine {
+    explicit TThreadedEngine(const std::string& show) : device(TSoftDeviceOptions{64, 48}) {
+        TEngineOptions options;
+        options.ScreenWidth = 64;
+        options.ScreenHeight = 48;
+        options.SoundOutput.Kind = ql::TSoundOutputKind::Null;
+        engine = std::make_unique<TOrbEngine>(device, std::move(options), false);
+        engine->SetListener(&events);
+        engine->Open(std::make_unique<TFileAccessor>(ql::MakeRef<test::TNoFiles>()), test::DocumentOf(show), 0);
+    }
+    // Waits (bounded) until the state satisfies the test.
+    template <class F>
+    bool WaitFor(F test) {
+        const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+        while (std::chrono::steady_clock::now() < until) {
+            if (test(engine->State())) return true;
+            std::this_thread::yield();
+        }
+        return false;
+    }
+
+    TSoftDevice device;
+    test::TEventRecorder events;
+    std::unique_ptr<TOrbEngine> engine;
+};
+
+TEST(OrbEngineThread, PlaysOnItsOwnThread) {
+    TThreadedEngine t(test::SolidShow(3, 1000, "stop"));
+    ASSERT_TRUE(t.engine->StartThread());
+    EXPECT_TRUE(t.WaitFor([](const TEngineState& s) { return s.Active && s.ShowTime > 100; }));
+    EXPECT_GE(t.events.Count(kEngineFirstFrame), 1u);
+}
+
+TEST(OrbEngineThread, SeekStorm_EndsServingTheLastRequest) {
+    TThreadedEngine t(test::SolidShow(5, 700, "repeat"));
+    ASSERT_TRUE(t.engine->StartThread());
+    int64_t last = 0;
+    std::thread storm([&] {
+        uint32_t seed = 5;
+        for (int i = 0; i < 3000; ++i) {
+            seed = seed * 1664525u + 1013904223u;
+            if (seed % 4 == 0) {
+                t.engine->PostPause((seed >> 8) % 2 == 0);
+            } else {
+                last = t.engine->NewRequestId();
+                t.engine->PostSeek(last, int64_t(seed >> 12) % 20000);
+            }
+        }
+        t.engine->PostPause(false);
+        last = t.engine->NewRequestId();
+        t.engine->PostSeek(last, 1234);
+    });
+    storm.join();
+    EXPECT_TRUE(t.WaitFor([&](const TEngineState& s) { return s.ServedRequest == last && s.Active; }));
+    EXPECT_TRUE(t.WaitFor([&](const TEngineState& s) { return s.ShowTime > 1300; }));
+    // The reports of the last request start at its time.
+    bool found = false;
+    for (const auto& r : t.events.Values(kEnginePosition))
+        if (r[0] == last && r[1] == 1234) found = true;
+    EXPECT_TRUE(found);
+    t.engine.reset();
+}
+
+}  // namespace
+}  // namespace orb
