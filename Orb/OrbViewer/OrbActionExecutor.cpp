@@ -5,6 +5,8 @@
 #include "Orb/OrbViewer/OrbNavigation.h"
 #include "OrbLib2/OrbViewer/qlOrbShowLocator.h"
 #include "QlLib/Platform/qlFileAPI.h"
+#include "QlLib/Platform/qlProcess.h"
+#include "QlLib/qlRunPolicy.h"
 #include "QlLib/qlCommands.h"
 #include "QlLib/qlIniStorage.h"
 #include "QlLib/qlLog.h"
@@ -96,7 +98,7 @@ void TActionExecutor::Execute(const TOrbActionInfo& action) {
         case acWriteEmail: {
             const std::u16string address =
                 action.Code == acOpenWebsite ? WebAddress(action.Text) : MailAddress(action.Text);
-            if (IsOpenableAddress(address)) m_host.OpenAddress(address);
+            if (ql::IsOpenableUrl(address)) m_host.OpenAddress(address);
             break;
         }
         case acRunApp:
@@ -138,22 +140,32 @@ void TActionExecutor::Position(double time, bool end) {
 }
 
 bool TActionExecutor::RunText(const std::u16string& text) {
-    if (RunTextIsProhibited(text)) {
-        m_host.ShowMessage(kProhibitedCommandText, u"");
-        return false;
+    TRunContext context;
+    context.ShowFolder = FolderOf(m_showFileName);
+    context.Policy.SelfContained = m_selfContained;
+    context.Policy.AllowRunSwitch = m_allowRun;
+    std::vector<TRunItem> items;
+    std::u16string error;
+    switch (PlanRunText(text, context, items, error)) {
+        case TRunOutcome::Prohibited:
+            m_host.ShowMessage(ql::kProhibitedCommandText, u"");
+            return false;
+        case TRunOutcome::Failed:
+            m_host.ShowMessage(error, kSlideshowErrorCaption);
+            return false;
+        case TRunOutcome::Done:
+            break;
+        default:
+            return false;
     }
     bool ran = false;
-    const std::u16string folder = FolderOf(m_showFileName);
-    for (TRunStep& step : PlanRun(text)) {
-        if (step.IsAddress) {
-            ran = m_host.OpenAddress(step.Arguments.front()) || ran;
+    for (const TRunItem& item : items) {
+        if (item.IsUrl) {
+            ran = m_host.OpenAddress(item.Url) || ran;
             continue;
         }
-        std::u16string& file = step.Arguments.front();
-        file = LocalPath(file);
-        if (file[0] != u'/' && !folder.empty() && ql::TFileAPI::FileExists(folder + file)) file = folder + file;
-        if (!m_selfContained && !m_allowRun && !m_host.ConfirmRun(DescribeStep(step))) continue;
-        ran = m_host.SpawnProgram(step.Arguments) || ran;
+        if (context.Policy.NeedsConfirmation() && !m_host.ConfirmRun(ql::DescribeArguments(item.Argv))) continue;
+        ran = m_host.SpawnProgram(item.Argv) || ran;
     }
     return ran;
 }

@@ -10,7 +10,7 @@
 
 #include "OrbLib2/OrbClasses/qlOrbActionInfo.h"
 #include "OrbLib2/OrbClasses/qlOrbSource2.h"
-#include "Orb/OrbViewer/OrbRunCommand.h"
+#include "OrbLib2/OrbViewer/qlOrbRunCommand.h"
 
 namespace orb {
 

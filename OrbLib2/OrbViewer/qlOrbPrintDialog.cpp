@@ -7,6 +7,7 @@
 #include "QlLib/Graphics/qlPngWriter.h"
 #include "QlLib/Platform/qlFileAPI.h"
 #include "QlLib/qlIniStorage.h"
+#include "QlLib/qlRunPolicy.h"
 #include "QlLib/qpExceptions.h"
 #include "QlLib/qpFileStream.h"
 #include "QlLib/qpStringUtils.h"
@@ -66,12 +67,7 @@ TPrintPlacement FitToPage(int32_t pictureWidth, int32_t pictureHeight, int32_t p
     return placement;
 }
 
-std::u16string LastNameComponent(const std::u16string& name) {
-    const auto separator = name.find_last_of(u"\\/");
-    std::u16string last = separator == std::u16string::npos ? name : name.substr(separator + 1);
-    if (last == u"." || last == u"..") last.clear();
-    return last;
-}
+std::u16string LastNameComponent(const std::u16string& name) { return ql::SafeSaveFileName(name, u""); }
 
 TPictureAnswer TCallBackClass::Get(int32_t kind) const {
     TPictureAnswer answer;

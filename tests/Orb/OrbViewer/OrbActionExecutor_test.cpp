@@ -148,22 +148,34 @@ TEST_F(OrbActionExecutor, RunProgram_ProhibitedRefusedWithTheMessage) {
 
 TEST_F(OrbActionExecutor, RunProgram_SelfContainedRunsOthersAsk) {
     Use("", true);
-    executor.Execute({acRunApp, 0, u"viewer \"a b.txt\""});
+    executor.Execute({acRunApp, 0, u"ls \"a b.txt\""});
     ASSERT_EQ(host.Spawned.size(), 1u);
-    EXPECT_EQ(host.Spawned[0], (std::vector<std::u16string>{u"viewer", u"a b.txt"}));
+    EXPECT_EQ(host.Spawned[0], (std::vector<std::u16string>{host.Spawned[0][0], u"a b.txt"}));
+    EXPECT_NE(host.Spawned[0][0].find(u"ls"), std::u16string::npos);
     EXPECT_TRUE(host.Confirmations.empty());
 
     Use("", false);
-    executor.Execute({acRunApp, 0, u"viewer \"a b.txt\""});
-    EXPECT_EQ(host.Confirmations, (std::vector<std::u16string>{u"viewer \"a b.txt\""}));
+    executor.Execute({acRunApp, 0, u"ls \"a b.txt\""});
+    ASSERT_EQ(host.Confirmations.size(), 1u);
+    EXPECT_NE(host.Confirmations[0].find(u"\"a b.txt\""), std::u16string::npos);
     EXPECT_EQ(host.Spawned.size(), 1u);  // refused
     host.Consent = true;
-    executor.Execute({acRunApp, 0, u"viewer"});
+    executor.Execute({acRunApp, 0, u"ls"});
     EXPECT_EQ(host.Spawned.size(), 2u);
     executor.SetAllowRun(true);
     host.Consent = false;
-    executor.Execute({acRunApp, 0, u"viewer"});
+    executor.Execute({acRunApp, 0, u"ls"});
     EXPECT_EQ(host.Spawned.size(), 3u);
+}
+
+TEST_F(OrbActionExecutor, RunProgram_ShellsAndMissingProgramsRefused) {
+    Use("");
+    executor.Execute({acRunApp, 0, u"/bin/sh -c 'rm -rf ~'"});
+    executor.Execute({acRunApp, 0, u"no-such-program-here x"});
+    EXPECT_TRUE(host.Spawned.empty());
+    ASSERT_EQ(host.Messages.size(), 2u);
+    EXPECT_EQ(host.Messages[0], u"|Command line contains prohibited command and will not be performed.");
+    EXPECT_EQ(host.Messages[1].rfind(u"Slideshow Error|", 0), 0u);
 }
 
 TEST_F(OrbActionExecutor, ChildRunning_ActionsIgnored) {
@@ -176,7 +188,7 @@ TEST_F(OrbActionExecutor, ChildRunning_ActionsIgnored) {
 }
 
 TEST_F(OrbActionExecutor, Exit_RunOnExitOnlyAtTheEndAndWhenTheShowAsks) {
-    Use("opt_runapponexit=1\nopt_runapponexitfn=viewer end.txt\n");
+    Use("opt_runapponexit=1\nopt_runapponexitfn=ls end.txt\n");
     EXPECT_TRUE(executor.Close(true));  // the show did not reach its end
     EXPECT_TRUE(host.Spawned.empty());
     EXPECT_EQ(host.Quits, 1);
