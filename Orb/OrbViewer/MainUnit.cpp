@@ -2,6 +2,8 @@
 
 #include <cstdio>
 
+#include "Orb/OrbViewer/OrbShowOpener.h"
+#include "Orb/OrbViewer/OrbViewerOptions.h"
 #include "OrbLib2/OrbViewer/qlOrbShowLocator.h"
 #include "QlLib/Platform/qlFileAPI.h"
 #include "QlLib/qlIniStorage.h"
@@ -50,24 +52,11 @@ TShowRequest ShowRequestFromCommandLine(const ql::TCommandsStorage& commands,
 
 int RunViewer(const ql::TCommandsStorage& commands, const std::u16string& programFileName) {
     const TShowRequest request = ShowRequestFromCommandLine(commands, programFileName);
+    const TViewerOptions options = ReadViewerOptions(commands);
     ql::TLog& log = ql::GlobalLog();
     log.WriteLine(u"Open show: " + request.FileName);
 
-    TShowOpenResult opened;
-    switch (request.Kind) {
-        case TShowFileKind::PlayerFile:
-            opened = OpenShowFromPlayerFile(request.FileName);
-            break;
-        case TShowFileKind::ProjectDocument:
-            opened.Locator = OpenShowFromProject(request.FileName);
-            if (!opened.Locator) opened.Error = u"Can`t Load .orb File\r\"" + request.FileName + u"\"";
-            break;
-        case TShowFileKind::Either:
-            opened = OpenShow(request.FileName);
-            break;
-    }
-    if (!opened.Locator) {
-        const std::u16string error = opened.Error.empty() ? u"Can`t Load Show" : opened.Error;
+    auto report = [&log](const std::u16string& error) {
         log.WriteLine(u"Slideshow Error: " + error);
         // The message box text may hold CR; standard error gets one line.
         std::string line = ql::ToUtf8(error);
@@ -75,15 +64,25 @@ int RunViewer(const ql::TCommandsStorage& commands, const std::u16string& progra
             if (c == '\r' || c == '\n') c = ' ';
         std::fprintf(stderr, "%s\n", line.c_str());
         return 2;
-    }
+    };
+    TOpenedShow opened = OpenShowFile(request.FileName, request.Kind);
+    if (!opened.Locator) return report(opened.Error);
 
     TOrbShowLocator& show = *opened.Locator;
+    TShowChecks checks;
+    checks.ProgramFileName = programFileName;
+    checks.ScreenSaverToken = options.ScreenSaverToken;
+    const TCheckResult check = CheckShow(show, checks);
+    if (check.Outcome == TCheckOutcome::Error) return report(check.Error);
+    if (check.Outcome == TCheckOutcome::Refused) {
+        log.WriteLine(u"Show refused: " + request.FileName);
+        return 0;
+    }
     const std::vector<std::u16string> sections = show.Project().SectionNames();
     log.WriteLine(u"Show opened: project \"" + show.ProjectName() + u"\", OrbVersion \"" +
                   show.OrbVersion() + u"\", " + ql::IntToStr(static_cast<int64_t>(sections.size())) +
                   u" sections");
     SetCurrentShow(std::move(opened.Locator));
-    // Until the engine plays shows, opening is all the player does.
     SetCurrentShow(nullptr);
     return 0;
 }

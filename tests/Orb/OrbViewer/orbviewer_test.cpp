@@ -61,13 +61,15 @@ TEST_F(OrbViewerProgram, ShowFile_ChosenFromTheSwitchesOrABareArgument) {
 TEST_F(OrbViewerProgram, FailedOpen_PrintsTheErrorAndExitsWith2) {
     auto run = RunProgram(folder, ORBVIEWER_PATH, ShellQuote(folder.File("missing.exe")));
     EXPECT_EQ(run.Code, 2);
-    EXPECT_EQ(run.Err, "Slideshow File not Found\n");
+    // Both names tried are in the message.
+    EXPECT_EQ(run.Err, "Slideshow File not Found \"" + folder.File("missing.exe") + "\" or \"" +
+                           folder.File("missing.Kelvo") + "\"\n");
     EXPECT_TRUE(run.Out.empty());
 
     std::ofstream(folder.File("plain.exe"), std::ios::binary) << std::string(100, 'x') << ".dne";
     run = RunProgram(folder, ORBVIEWER_PATH, "-exename " + ShellQuote(folder.File("plain.exe")));
     EXPECT_EQ(run.Code, 2);
-    EXPECT_EQ(run.Err, "Slide-show File Damaged\n");
+    EXPECT_EQ(run.Err.rfind("Slide-show File Damaged \"", 0), 0u) << run.Err;
 
     run = RunProgram(folder, ORBVIEWER_PATH, "-filename " + ShellQuote(folder.File("none.orb")));
     EXPECT_EQ(run.Code, 2);

@@ -1,0 +1,172 @@
+#include "OrbLib2/OrbViewer/qlOrbPrintDialog.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+
+#include "QlLib/Graphics/qlPixelFormats.h"
+#include "QlLib/qlIniStorage.h"
+#include "QlLib/qpStringUtils.h"
+#include "TestFolder.h"
+
+namespace orb {
+namespace {
+
+using ql::test::TTestFolder;
+
+std::unique_ptr<ql::TIniFile> Project() {
+    auto document = std::make_unique<ql::TIniFile>();
+    document->LoadFromLines({u"[Main]"});
+    return document;
+}
+
+std::shared_ptr<const ql::TBitmap> Frame() {
+    std::shared_ptr<ql::TBitmap> frame = ql::CreateBitmap(32, 16, ql::PfARGB32());
+    frame->FillRect(frame->Bounds(), 0xFF336699);
+    return frame;
+}
+
+void Click(ql::TDialog& dialog, uint16_t id) {
+    const ql::TRect r = dialog.Item(id)->PixelRect();
+    dialog.MouseDown(r.left + 1, r.top + 1);
+    dialog.MouseUp(r.left + 1, r.top + 1);
+}
+
+// Plays the user: the save prompt gets `path` typed over its text, then
+// Enter; a replace question gets `replace`.
+struct TScriptedUser {
+    std::u16string Path;
+    bool Replace = false;
+    int32_t Prompts = 0, Questions = 0;
+    void operator()(ql::TDialog& dialog) {
+        if (auto* prompt = dynamic_cast<TSavePathDialog*>(&dialog)) {
+            ++Prompts;
+            if (Path.empty()) {
+                dialog.Key(ql::TDialogKey::Escape);
+                return;
+            }
+            prompt->Edit().Text = Path;
+            dialog.Key(ql::TDialogKey::Enter);
+        } else {
+            ++Questions;
+            Click(dialog, Replace ? kIdYes : kIdNo);
+            if (!Replace) Path.clear();  // then cancels the second prompt
+        }
+    }
+};
+
+TEST(OrbPrintDialog, FitToPage_PortraitFillsHeightWideFillsWidth) {
+    const TPrintPlacement portrait = FitToPage(300, 600, 1000, 1400);
+    EXPECT_FALSE(portrait.Landscape);
+    EXPECT_EQ(portrait.Height, 1400);
+    EXPECT_EQ(portrait.Width, 700);
+    EXPECT_EQ(portrait.Left, 150);
+    const TPrintPlacement wide = FitToPage(4000, 500, 1400, 1000);
+    EXPECT_TRUE(wide.Landscape);
+    EXPECT_EQ(wide.Width, 1400);
+    EXPECT_EQ(wide.Height, 175);
+    EXPECT_EQ(wide.Top, 412);
+    EXPECT_EQ(FitToPage(0, 10, 100, 100).Width, 0);
+}
+
+TEST(OrbPrintDialog, Save_FrameAsPngWhereTheUserChooses) {
+    TTestFolder folder;
+    const auto project = Project();
+    TCallBackClass pictures(nullptr, Frame(), 4);
+    TScriptedUser user{ql::FromUtf8(folder.File("mine.png"))};
+    TOrbPrintDialog dialog(*project, pictures, nullptr, std::ref(user), ql::FromUtf8(folder.Path()));
+    Click(dialog, kIdSave);
+    EXPECT_EQ(dialog.Result, ql::kIdOk);
+    EXPECT_EQ(dialog.SavedFile(), user.Path);
+    std::ifstream saved(folder.File("mine.png"), std::ios::binary);
+    char magic[4] = {};
+    saved.read(magic, 4);
+    EXPECT_EQ(std::string(magic + 1, 3), "PNG");
+}
+
+TEST(OrbPrintDialog, Save_SuggestsTheSlideNumber) {
+    TTestFolder folder;
+    const auto project = Project();
+    TCallBackClass pictures(nullptr, Frame(), 4);
+    std::u16string suggested;
+    TOrbPrintDialog dialog(*project, pictures, nullptr,
+                           [&](ql::TDialog& d) {
+                               suggested = static_cast<TSavePathDialog&>(d).Edit().Text;
+                               d.Key(ql::TDialogKey::Escape);
+                           },
+                           ql::FromUtf8(folder.Path()));
+    Click(dialog, kIdSave);
+    EXPECT_EQ(suggested, ql::FromUtf8(folder.File("Slide5.png")));
+    EXPECT_TRUE(dialog.SavedFile().empty());
+    EXPECT_EQ(dialog.Result, ql::kIdOk);
+}
+
+TEST(OrbPrintDialog, Save_ExistingFileReplacedOnlyAfterYes) {
+    TTestFolder folder;
+    std::ofstream(folder.File("old.png")) << "keep";
+    const auto project = Project();
+    TCallBackClass pictures(nullptr, Frame(), 0);
+    TScriptedUser refusing{ql::FromUtf8(folder.File("old.png")), false};
+    TOrbPrintDialog first(*project, pictures, nullptr, std::ref(refusing), ql::FromUtf8(folder.Path()));
+    Click(first, kIdSave);
+    EXPECT_EQ(refusing.Questions, 1);
+    EXPECT_EQ(refusing.Prompts, 2);
+    EXPECT_EQ(std::filesystem::file_size(folder.File("old.png")), 4u);
+
+    TScriptedUser replacing{ql::FromUtf8(folder.File("old.png")), true};
+    TOrbPrintDialog second(*project, pictures, nullptr, std::ref(replacing), ql::FromUtf8(folder.Path()));
+    Click(second, kIdSave);
+    EXPECT_GT(std::filesystem::file_size(folder.File("old.png")), 4u);
+}
+
+TEST(OrbPrintDialog, Print_WithoutPrinterSavesWithAPrinterPrints) {
+    struct TPrinter : TPrintServices {
+        bool HasPrinter() const override { return true; }
+        void ChoosePrinter() override { ++Chosen; }
+        bool Print(const ql::TBitmap& picture, const std::u16string& title) override {
+            Titles.push_back(title);
+            Width = picture.Width();
+            return true;
+        }
+        int32_t Chosen = 0, Width = 0;
+        std::vector<std::u16string> Titles;
+    } printer;
+    TTestFolder folder;
+    const auto project = Project();
+    TCallBackClass pictures(nullptr, Frame(), 1);
+    TScriptedUser user{ql::FromUtf8(folder.File("printed.png"))};
+    TOrbPrintDialog withPrinter(*project, pictures, &printer, std::ref(user), u"");
+    Click(withPrinter, kIdChangePrinter);
+    EXPECT_TRUE(withPrinter.Running());  // the printer button keeps the dialog
+    Click(withPrinter, kIdPrint);
+    EXPECT_EQ(printer.Chosen, 1);
+    EXPECT_EQ(printer.Titles, std::vector<std::u16string>{u"Slideshow"});
+    EXPECT_EQ(printer.Width, 32);
+    EXPECT_EQ(user.Prompts, 0);
+
+    TOrbPrintDialog without(*project, pictures, nullptr, std::ref(user), u"");
+    Click(without, kIdPrint);
+    EXPECT_EQ(without.Result, ql::kIdOk);
+    EXPECT_TRUE(std::filesystem::exists(folder.File("printed.png")));
+}
+
+TEST(OrbPrintDialog, OnlyMainImage_WithoutAShowFallsBackToTheFrame) {
+    TTestFolder folder;
+    const auto project = Project();
+    TCallBackClass pictures(nullptr, Frame(), 2);
+    TScriptedUser user{ql::FromUtf8(folder.File("frame.png"))};
+    TOrbPrintDialog dialog(*project, pictures, nullptr, std::ref(user), u"");
+    dialog.OnlyMainImage().Checked = true;
+    Click(dialog, kIdSave);
+    EXPECT_TRUE(std::filesystem::exists(folder.File("frame.png")));
+}
+
+TEST(OrbPrintDialog, SuggestedNames_KeepOnlyTheLastComponent) {
+    EXPECT_EQ(LastNameComponent(u"C:\\pics\\..\\..\\holiday.jpg"), u"holiday.jpg");
+    EXPECT_EQ(LastNameComponent(u"../../etc/passwd"), u"passwd");
+    EXPECT_EQ(LastNameComponent(u".."), u"");
+}
+
+}  // namespace
+}  // namespace orb
