@@ -74,7 +74,12 @@ TEST(SdlHost_Launch, WindowTestsPassOnTheDummyDriver) {
 
 TEST(SdlHost_Launch, WindowTestsPassOnAVirtualXServer) {
     if (FindExecutable(u"xvfb-run").empty()) GTEST_SKIP() << "xvfb-run is not installed; no X server to test on";
-    const test::TProgramRun run = RunWindowTests("-u SDL_VIDEODRIVER xvfb-run -a env");
+    // The X client libraries that SDL loads (D-Bus, the GL driver, loaded and
+    // unloaded again) keep allocations until the process ends; leaks of our
+    // own are caught by the dummy-driver run, so the X child only checks for
+    // memory errors.
+    const test::TProgramRun run =
+        RunWindowTests("-u SDL_VIDEODRIVER ASAN_OPTIONS=detect_leaks=0:abort_on_error=1 xvfb-run -a env");
     EXPECT_EQ(run.Code, 0) << run.Out << run.Err;
     EXPECT_NE(run.Out.find("[  PASSED  ] 2 tests"), std::string::npos) << run.Out;
 }
