@@ -83,6 +83,7 @@ TSoftDevice::TSoftDevice(const TSoftDeviceOptions& options)
       m_height(std::clamp(options.height, 1, kMaxOutputSide)),
       m_backBuffer(size_t(m_width) * size_t(m_height), 0),
       m_budget(options.memoryBudget),
+      m_shadeRuns(options.shadeRuns),
       m_pool(std::make_unique<ql::TDrawThreadPool>(std::clamp(options.threads, 1, 64))) {}
 
 TSoftDevice::~TSoftDevice() = default;
@@ -472,9 +473,13 @@ TDxResult TSoftDevice::DrawTriangles(const TDrawState& state, std::span<const TV
     for (int32_t i = 0; i < needed; ++i) FlushClear(*sources[i]);
     TSurface& surface = *target.surface;
     ql::TRect drawn;
-    for (const TSetupTriangle& t : m_setup) {
+    for (TSetupTriangle& t : m_setup) {
         const int64_t minX = std::min({t.x[0], t.x[1], t.x[2]}) >> 8, maxX = std::max({t.x[0], t.x[1], t.x[2]}) >> 8;
         const int64_t minY = std::min({t.y[0], t.y[1], t.y[2]}) >> 8, maxY = std::max({t.y[0], t.y[1], t.y[2]}) >> 8;
+        t.left = int32_t(minX);
+        t.top = int32_t(minY);
+        t.right = int32_t(maxX);
+        t.bottom = int32_t(maxY);
         drawn = Bound(drawn, ql::IntersectRect({int32_t(std::clamp<int64_t>(minX, clip.left, clip.right)),
                                                 int32_t(std::clamp<int64_t>(minY, clip.top, clip.bottom)),
                                                 int32_t(std::clamp<int64_t>(maxX + 1, clip.left, clip.right)),
@@ -525,12 +530,28 @@ void TSoftDevice::PrepareFast(const TDrawState& state, const TTexture* texture, 
     const double x1 = double(t.x[1] - t.x[0]), y1 = double(t.y[1] - t.y[0]);
     const double x2 = double(t.x[2] - t.x[0]), y2 = double(t.y[2] - t.y[0]);
     const double scale = 256.0 / (x1 * y2 - x2 * y1);
-    const double dudx = ((tu[1] - tu[0]) * y2 - (tu[2] - tu[0]) * y1) * scale;
-    const double dudy = ((tu[2] - tu[0]) * x1 - (tu[1] - tu[0]) * x2) * scale;
-    const double dvdx = ((tv[1] - tv[0]) * y2 - (tv[2] - tv[0]) * y1) * scale;
-    const double dvdy = ((tv[2] - tv[0]) * x1 - (tv[1] - tv[0]) * x2) * scale;
-    const double ox = (128.0 - double(t.x[0])) / 256.0, oy = (128.0 - double(t.y[0])) / 256.0;
-    const double u0 = tu[0] + dudx * ox + dudy * oy, v0 = tv[0] + dvdx * ox + dvdy * oy;
+    double dudx = ((tu[1] - tu[0]) * y2 - (tu[2] - tu[0]) * y1) * scale;
+    double dudy = ((tu[2] - tu[0]) * x1 - (tu[1] - tu[0]) * x2) * scale;
+    double dvdx = ((tv[1] - tv[0]) * y2 - (tv[2] - tv[0]) * y1) * scale;
+    double dvdy = ((tv[2] - tv[0]) * x1 - (tv[1] - tv[0]) * x2) * scale;
+    double ox = (128.0 - double(t.x[0])) / 256.0, oy = (128.0 - double(t.y[0])) / 256.0;
+    double u0 = tu[0] + dudx * ox + dudy * oy, v0 = tv[0] + dvdx * ox + dvdy * oy;
+    // A picture drawn where it lies comes from float corners, and a thin
+    // triangle turns their rounding into steps a hair off one texel per
+    // pixel, which miss the row loops. Where exact steps move no pixel's
+    // texel by more than kSnap anywhere in the triangle, they are used.
+    constexpr double kSnap = 1.0 / 16;
+    const double ex = double(std::max({t.x[0], t.x[1], t.x[2]}) - std::min({t.x[0], t.x[1], t.x[2]})) / 256.0;
+    const double ey = double(std::max({t.y[0], t.y[1], t.y[2]}) - std::min({t.y[0], t.y[1], t.y[2]})) / 256.0;
+    if (std::fabs(dudx - 1) * ex + std::fabs(dudy) * ey < kSnap && std::fabs(dvdx) * ex + std::fabs(dvdy - 1) * ey < kSnap) {
+        // Kept at the centroid, which lies in the triangle's box.
+        const double cx = double(t.x[0] + t.x[1] + t.x[2]) / 768.0 - 0.5, cy = double(t.y[0] + t.y[1] + t.y[2]) / 768.0 - 0.5;
+        const double uc = u0 + dudx * cx + dudy * cy, vc = v0 + dvdx * cx + dvdy * cy;
+        u0 = uc - cx;
+        v0 = vc - cy;
+        dudx = dvdy = 1;
+        dudy = dvdx = 0;
+    }
     // Steeper or farther than this, the fixed point could overflow on the
     // target; such triangles take the per-pixel path.
     constexpr double kMaxStep = 4096.0, kMaxCoord = double(1 << 24);
@@ -555,14 +576,13 @@ void TSoftDevice::RasterBand(const TDrawState& state, const TTarget& target, con
                              int32_t y1, const TTexture* const* textures) {
     static const TTexSpanProc texSpan = TexSpanFor(ql::BestSimdLevel());
     static const TColourSpanProc colourSpan = ColourSpanFor(ql::BestSimdLevel());
+    static const TShadeSpanProc shadeSpan = ShadeSpanFor(ql::BestSimdLevel());
     const float opacity = float(state.opacity) / 255.0f;
+    const bool shade = m_shadeRuns && state.pipeline == TPipeline::Texture;
     for (const TSetupTriangle& t : m_setup) {
-        const int64_t minX = std::min({t.x[0], t.x[1], t.x[2]}), maxX = std::max({t.x[0], t.x[1], t.x[2]});
-        const int64_t minY = std::min({t.y[0], t.y[1], t.y[2]}), maxY = std::max({t.y[0], t.y[1], t.y[2]});
-        const int32_t px0 = int32_t(std::max<int64_t>(clip.left, minX >> 8));
-        const int32_t px1 = int32_t(std::min<int64_t>(clip.right, (maxX >> 8) + 1));
-        const int32_t py0 = int32_t(std::max<int64_t>(y0, minY >> 8));
-        const int32_t py1 = int32_t(std::min<int64_t>(y1, (maxY >> 8) + 1));
+        if (t.top >= y1 || t.bottom < y0) continue;
+        const int32_t px0 = std::max(clip.left, t.left), px1 = std::min(clip.right, t.right + 1);
+        const int32_t py0 = std::max(y0, t.top), py1 = std::min(y1, t.bottom + 1);
         if (px0 >= px1 || py0 >= py1) continue;
         // Edge k is opposite corner k. Pixels exactly on an edge belong to
         // the triangle only on its top or left edges, so two triangles sharing
@@ -636,6 +656,28 @@ void TSoftDevice::RasterBand(const TDrawState& state, const TTarget& target, con
             for (int32_t k = 0; k < 3; ++k) {
                 const int32_t a = (k + 1) % 3;
                 e[k] = ax[k] * (cy - t.y[a]) - ay[k] * (cx - t.x[a]);
+            }
+            if (shade) {
+                const TTexture& t0 = *textures[0];
+                TShadeSpan span;
+                span.texels = t0.levels[0].data();
+                span.width = t0.desc.width;
+                span.height = t0.desc.height;
+                span.dst = row + xs;
+                span.count = int32_t(xe - xs);
+                for (int32_t k = 0; k < 3; ++k) {
+                    span.e[k] = e[k];
+                    span.step[k] = -ay[k] * 256;
+                    std::copy(t.attr[k], t.attr[k] + 7, span.attr[k]);
+                }
+                span.invArea = invArea;
+                span.flat = t.flatColour;
+                std::copy(flat, flat + 4, span.flatColour);
+                span.opacity = opacity;
+                span.bilinear = state.filter == TFilter::Bilinear;
+                span.blend = SpanBlend(state.blend);
+                shadeSpan(span);
+                continue;
             }
             for (int32_t px = int32_t(xs); px < int32_t(xe);
                  ++px, e[0] -= ay[0] * 256, e[1] -= ay[1] * 256, e[2] -= ay[2] * 256) {

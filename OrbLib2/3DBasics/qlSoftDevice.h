@@ -22,6 +22,10 @@ struct TSoftDeviceOptions {
     int32_t threads = 1;
     // Bytes of textures (render targets included) the device holds at most.
     int64_t memoryBudget = int64_t(512) << 20;
+    // Textured triangles with a varying colour or w go through the shaded
+    // runs, which give the same bytes as the plain per-pixel loop; off, that
+    // loop draws them (the reference the runs are compared with).
+    bool shadeRuns = true;
 };
 
 class TSoftDevice : public TRenderDevice {
@@ -95,6 +99,9 @@ private:
     };
     struct TSetupTriangle {
         int64_t x[3], y[3];  // 1/256 pixel
+        // Pixels the corners reach: [left, right] x [top, bottom]. Every band
+        // tests every triangle, so this is worked out once.
+        int32_t left, top, right, bottom;
         double attr[3][9];
         bool flatColour;
         // Triangles that need no per-pixel interpolation go through the run
@@ -136,6 +143,7 @@ private:
     bool m_lost = false;
     int32_t m_failedRestores = 0;
     int32_t m_presents = 0;
+    bool m_shadeRuns;
     TDxResult m_lastResult = TDxResult::Ok;
     std::vector<TSetupTriangle> m_setup;  // kept between draws: no allocation per frame
     std::unique_ptr<ql::TDrawThreadPool> m_pool;

@@ -1,6 +1,7 @@
 #include "OrbLib2/3DBasics/qlSoftSpans.h"
 
 #include <algorithm>
+#include <cmath>
 
 namespace orb {
 
@@ -54,6 +55,76 @@ void TexSpanScalar(const TTexSpan& span) {
         }
         span.dst[i] = Blend(s, span.dst[i], span.blend);
     }
+}
+
+namespace {
+
+// NaN goes to lo, as in the device.
+float ClampF(float v, float lo, float hi) { return v > lo ? (v < hi ? v : hi) : lo; }
+
+int32_t RoundByte(float v) { return int32_t(ClampF(v, 0.0f, 255.0f) + 0.5f); }
+
+}  // namespace
+
+void ShadeSpanScalar(const TShadeSpan& span) {
+    const int32_t w = span.width, h = span.height;
+    const float fw = float(w), fh = float(h);
+    int64_t e0 = span.e[0], e1 = span.e[1], e2 = span.e[2];
+    for (int32_t i = 0; i < span.count; ++i, e0 += span.step[0], e1 += span.step[1], e2 += span.step[2]) {
+        const double l0 = double(e0) * span.invArea, l1 = double(e1) * span.invArea, l2 = double(e2) * span.invArea;
+        auto interp = [&](int32_t k) { return l0 * span.attr[0][k] + l1 * span.attr[1][k] + l2 * span.attr[2][k]; };
+        const double iw = 1.0 / interp(0);
+        float col[4];  // r, g, b, a straight
+        if (span.flat)
+            std::copy(span.flatColour, span.flatColour + 4, col);
+        else
+            for (int32_t c = 0; c < 4; ++c) col[c] = float(interp(1 + c) * iw);
+        const float alpha = col[3] * span.opacity;
+        const float u = float(interp(5) * iw), v = float(interp(6) * iw);
+        int32_t s[4];  // a, r, g, b
+        if (!span.bilinear) {
+            const int32_t x = std::min(int32_t(ClampF(u * fw, 0.0f, fw)), w - 1);
+            const int32_t y = std::min(int32_t(ClampF(v * fh, 0.0f, fh)), h - 1);
+            const uint32_t c = span.texels[size_t(y) * size_t(w) + size_t(x)];
+            for (int32_t k = 0; k < 4; ++k) s[k] = int32_t((c >> (24 - 8 * k)) & 255);
+        } else {
+            const float cx = ClampF(u * fw - 0.5f, -2.0f, fw + 1.0f), cy = ClampF(v * fh - 0.5f, -2.0f, fh + 1.0f);
+            int32_t ix = int32_t(std::floor(cx)), iy = int32_t(std::floor(cy));
+            int32_t wx = int32_t((cx - float(ix)) * 256.0f + 0.5f), wy = int32_t((cy - float(iy)) * 256.0f + 0.5f);
+            if (wx == 256) { ++ix; wx = 0; }
+            if (wy == 256) { ++iy; wy = 0; }
+            const size_t x0 = size_t(std::clamp(ix, 0, w - 1)), x1 = size_t(std::clamp(ix + 1, 0, w - 1));
+            const size_t y0 = size_t(std::clamp(iy, 0, h - 1)), y1 = size_t(std::clamp(iy + 1, 0, h - 1));
+            const uint32_t c00 = span.texels[y0 * size_t(w) + x0], c10 = span.texels[y0 * size_t(w) + x1];
+            const uint32_t c01 = span.texels[y1 * size_t(w) + x0], c11 = span.texels[y1 * size_t(w) + x1];
+            for (int32_t k = 0; k < 4; ++k) {
+                const int32_t sh = 24 - 8 * k;
+                const int32_t top = int32_t((c00 >> sh) & 255) * (256 - wx) + int32_t((c10 >> sh) & 255) * wx;
+                const int32_t bottom = int32_t((c01 >> sh) & 255) * (256 - wx) + int32_t((c11 >> sh) & 255) * wx;
+                s[k] = (top * (256 - wy) + bottom * wy + 32768) >> 16;
+            }
+        }
+        const float m = alpha / 255.0f;
+        int32_t src[4];  // premultiplied a, r, g, b
+        src[0] = RoundByte(float(s[0]) * m);
+        for (int32_t c = 0; c < 3; ++c) src[1 + c] = RoundByte(float(s[1 + c]) * col[c] / 255.0f * m);
+        uint32_t result = 0;
+        for (int32_t c = 0; c < 4; ++c) {
+            const int32_t sh = 24 - 8 * c;
+            const int32_t dc = int32_t((span.dst[i] >> sh) & 255);
+            int32_t r = src[c];
+            if (span.blend == TSpanBlend::Over)
+                r = std::min(255, src[c] + (dc * (255 - src[0]) + 127) / 255);
+            else if (span.blend == TSpanBlend::Add)
+                r = std::min(255, src[c] + dc);
+            result |= uint32_t(r) << sh;
+        }
+        span.dst[i] = result;
+    }
+}
+
+TShadeSpanProc ShadeSpanFor(ql::TSimdLevel level) {
+    return level == ql::TSimdLevel::AVX2 && ql::SimdLevelSupported(level) ? ShadeSpanAVX2 : ShadeSpanScalar;
 }
 
 void ColourSpanScalar(uint32_t* dst, int32_t count, uint32_t colour, TSpanBlend blend) {

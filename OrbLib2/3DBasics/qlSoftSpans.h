@@ -39,6 +39,37 @@ void TexSpanSSE2(const TTexSpan& span);
 // Only after the processor reported AVX2.
 void TexSpanAVX2(const TTexSpan& span);
 
+// A textured run whose colour or w varies across its triangle, drawn with
+// the very arithmetic of the device's per-pixel path so that both give the
+// same bytes: barycentric weights and attributes in double, the colour, the
+// coordinates and the sample's scaling in float, bytes rounded at the end.
+//   l_k = e_k / area; attribute = l0 a0 + l1 a1 + l2 a2 (in that order),
+//   w = 1 / (1/w interpolated), colour and u, v = float(attribute w)
+// Texture coordinates are 0..1 across the texture, which is clamped at its
+// edges; samples come back as a, r, g, b.
+struct TShadeSpan {
+    const uint32_t* texels;  // premultiplied 0xAARRGGBB, rows of width
+    int32_t width;
+    int32_t height;
+    uint32_t* dst;
+    int32_t count;
+    int64_t e[3];     // edge values at the first pixel's centre
+    int64_t step[3];  // and their change from one pixel to the next
+    double invArea;
+    double attr[3][7];  // per corner: 1/w, r, g, b, a, u, v, all times 1/w
+    bool flat;          // colour is flatColour instead of interpolated
+    float flatColour[4];  // r, g, b, a straight
+    float opacity;        // 0..1
+    bool bilinear;
+    TSpanBlend blend;
+};
+
+void ShadeSpanScalar(const TShadeSpan& span);
+// Only after the processor reported AVX2.
+void ShadeSpanAVX2(const TShadeSpan& span);
+using TShadeSpanProc = void (*)(const TShadeSpan& span);
+TShadeSpanProc ShadeSpanFor(ql::TSimdLevel level);
+
 // A run of one premultiplied colour.
 void ColourSpanScalar(uint32_t* dst, int32_t count, uint32_t colour, TSpanBlend blend);
 void ColourSpanSSE2(uint32_t* dst, int32_t count, uint32_t colour, TSpanBlend blend);

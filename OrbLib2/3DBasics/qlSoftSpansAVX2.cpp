@@ -2,7 +2,9 @@
 // 16-bit lanes: pixels 0 and 1 in the low half, 2 and 3 in the high one, so
 // that every operation stays within its half as in the SSE2 version. The
 // weights come from the coordinates stepped in 64-bit lanes, the addresses
-// from the same coordinates stepped in scalar registers.
+// from the same coordinates stepped in scalar registers. The shaded runs
+// work in 32-bit lanes and doubles, four pixels a step, with the scalar
+// version's operations in its order, so they round alike.
 //
 // Only these functions carry the AVX2 target, and they are called only after
 // the processor reported AVX2; the file includes nothing whose shared inline
@@ -215,6 +217,142 @@ ORB_AVX2 void TexSpanAVX2(const TTexSpan& span) {
         rest.u = u;
         rest.v = v;
         TexSpanScalar(rest);
+    }
+}
+
+namespace {
+
+// Exact int64 -> double for |x| < 2^51: the integer lands in the mantissa of
+// 1.5 * 2^52.
+ORB_AVX2 inline __m256d ToDouble(__m256i x) {
+    const __m256i magic = _mm256_set1_epi64x(0x4338000000000000);
+    return _mm256_sub_pd(_mm256_castsi256_pd(_mm256_add_epi64(x, magic)), _mm256_castsi256_pd(magic));
+}
+
+// max and min return their second operand unless the comparison holds, so
+// NaN goes to lo as in the scalar clamp.
+ORB_AVX2 inline __m128 ClampPs(__m128 v, __m128 lo, __m128 hi) { return _mm_min_ps(_mm_max_ps(v, lo), hi); }
+
+ORB_AVX2 inline __m128i RoundBytes(__m128 v) {
+    return _mm_cvttps_epi32(_mm_add_ps(ClampPs(v, _mm_setzero_ps(), _mm_set1_ps(255.0f)), _mm_set1_ps(0.5f)));
+}
+
+ORB_AVX2 inline __m256d Interp(__m256d l0, __m256d l1, __m256d l2, const __m256d (*a)[7], int32_t j) {
+    return _mm256_add_pd(_mm256_add_pd(_mm256_mul_pd(l0, a[0][j]), _mm256_mul_pd(l1, a[1][j])),
+                         _mm256_mul_pd(l2, a[2][j]));
+}
+
+ORB_AVX2 inline __m128i Channel(__m128i c, int32_t shift) {
+    return _mm_and_si128(_mm_srli_epi32(c, shift), _mm_set1_epi32(255));
+}
+
+}  // namespace
+
+ORB_AVX2 void ShadeSpanAVX2(const TShadeSpan& span) {
+    // The conversion of the edge values is exact below 2^51; they are linear,
+    // so the run's ends bound them.
+    constexpr int64_t kLimit = int64_t(1) << 50;
+    for (int32_t k = 0; k < 3; ++k) {
+        const int64_t first = span.e[k], last = span.e[k] + span.step[k] * int64_t(span.count + 3);
+        if (first >= kLimit || first <= -kLimit || last >= kLimit || last <= -kLimit) {
+            ShadeSpanScalar(span);
+            return;
+        }
+    }
+    const int32_t w = span.width, h = span.height;
+    const float fw = float(w), fh = float(h);
+    const __m256d invArea = _mm256_set1_pd(span.invArea);
+    __m256d a[3][7];
+    for (int32_t k = 0; k < 3; ++k)
+        for (int32_t j = 0; j < 7; ++j) a[k][j] = _mm256_set1_pd(span.attr[k][j]);
+    __m256i e[3], step4[3];
+    for (int32_t k = 0; k < 3; ++k) {
+        const int64_t e0 = span.e[k], s = span.step[k];
+        e[k] = _mm256_setr_epi64x(e0, e0 + s, e0 + 2 * s, e0 + 3 * s);
+        step4[k] = _mm256_set1_epi64x(4 * s);
+    }
+    const __m128 vfw = _mm_set1_ps(fw), vfh = _mm_set1_ps(fh), zeroPs = _mm_setzero_ps();
+    const __m128 half = _mm_set1_ps(0.5f), k256f = _mm_set1_ps(256.0f), k255f = _mm_set1_ps(255.0f);
+    const __m128 opacity = _mm_set1_ps(span.opacity);
+    const __m128i wMax = _mm_set1_epi32(w - 1), hMax = _mm_set1_epi32(h - 1), zero = _mm_setzero_si128();
+    const __m128i one = _mm_set1_epi32(1), k256 = _mm_set1_epi32(256), k255 = _mm_set1_epi32(255);
+    const __m128i stride = _mm_set1_epi32(w);
+    const int* texels = reinterpret_cast<const int*>(span.texels);
+    const __m128i lanes = _mm_setr_epi32(0, 1, 2, 3);
+    // The last step masks the pixels past the run's end: short runs (thin
+    // triangles) would otherwise go mostly through the scalar loop. Lanes
+    // past the end still compute clamped, valid texel addresses.
+    for (int32_t i = 0; i < span.count; i += 4) {
+        const __m128i live = _mm_cmpgt_epi32(_mm_set1_epi32(span.count - i), lanes);
+        const __m256d l0 = _mm256_mul_pd(ToDouble(e[0]), invArea);
+        const __m256d l1 = _mm256_mul_pd(ToDouble(e[1]), invArea);
+        const __m256d l2 = _mm256_mul_pd(ToDouble(e[2]), invArea);
+        for (int32_t k = 0; k < 3; ++k) e[k] = _mm256_add_epi64(e[k], step4[k]);
+        const __m256d iw = _mm256_div_pd(_mm256_set1_pd(1.0), Interp(l0, l1, l2, a, 0));
+        __m128 col[4];
+        for (int32_t c = 0; c < 4; ++c)
+            col[c] = span.flat ? _mm_set1_ps(span.flatColour[c]) : _mm256_cvtpd_ps(_mm256_mul_pd(Interp(l0, l1, l2, a, 1 + c), iw));
+        const __m128 alpha = _mm_mul_ps(col[3], opacity);
+        const __m128 u = _mm256_cvtpd_ps(_mm256_mul_pd(Interp(l0, l1, l2, a, 5), iw));
+        const __m128 v = _mm256_cvtpd_ps(_mm256_mul_pd(Interp(l0, l1, l2, a, 6), iw));
+        __m128i s[4];  // a, r, g, b
+        if (!span.bilinear) {
+            const __m128i x = _mm_min_epi32(_mm_cvttps_epi32(ClampPs(_mm_mul_ps(u, vfw), zeroPs, vfw)), wMax);
+            const __m128i y = _mm_min_epi32(_mm_cvttps_epi32(ClampPs(_mm_mul_ps(v, vfh), zeroPs, vfh)), hMax);
+            const __m128i c = _mm_i32gather_epi32(texels, _mm_add_epi32(_mm_mullo_epi32(y, stride), x), 4);
+            for (int32_t k = 0; k < 4; ++k) s[k] = Channel(c, 24 - 8 * k);
+        } else {
+            const __m128 cx = ClampPs(_mm_sub_ps(_mm_mul_ps(u, vfw), half), _mm_set1_ps(-2.0f), _mm_add_ps(vfw, _mm_set1_ps(1.0f)));
+            const __m128 cy = ClampPs(_mm_sub_ps(_mm_mul_ps(v, vfh), half), _mm_set1_ps(-2.0f), _mm_add_ps(vfh, _mm_set1_ps(1.0f)));
+            const __m128 fx = _mm_floor_ps(cx), fy = _mm_floor_ps(cy);
+            __m128i ix = _mm_cvttps_epi32(fx), iy = _mm_cvttps_epi32(fy);
+            __m128i wx = _mm_cvttps_epi32(_mm_add_ps(_mm_mul_ps(_mm_sub_ps(cx, fx), k256f), half));
+            __m128i wy = _mm_cvttps_epi32(_mm_add_ps(_mm_mul_ps(_mm_sub_ps(cy, fy), k256f), half));
+            const __m128i fullX = _mm_cmpeq_epi32(wx, k256), fullY = _mm_cmpeq_epi32(wy, k256);
+            ix = _mm_sub_epi32(ix, fullX);  // the mask is -1 where the weight reached a whole texel
+            iy = _mm_sub_epi32(iy, fullY);
+            wx = _mm_andnot_si128(fullX, wx);
+            wy = _mm_andnot_si128(fullY, wy);
+            const __m128i x0 = _mm_min_epi32(_mm_max_epi32(ix, zero), wMax);
+            const __m128i x1 = _mm_min_epi32(_mm_max_epi32(_mm_add_epi32(ix, one), zero), wMax);
+            const __m128i r0 = _mm_mullo_epi32(_mm_min_epi32(_mm_max_epi32(iy, zero), hMax), stride);
+            const __m128i r1 = _mm_mullo_epi32(_mm_min_epi32(_mm_max_epi32(_mm_add_epi32(iy, one), zero), hMax), stride);
+            const __m128i c00 = _mm_i32gather_epi32(texels, _mm_add_epi32(r0, x0), 4);
+            const __m128i c10 = _mm_i32gather_epi32(texels, _mm_add_epi32(r0, x1), 4);
+            const __m128i c01 = _mm_i32gather_epi32(texels, _mm_add_epi32(r1, x0), 4);
+            const __m128i c11 = _mm_i32gather_epi32(texels, _mm_add_epi32(r1, x1), 4);
+            const __m128i wxInv = _mm_sub_epi32(k256, wx), wyInv = _mm_sub_epi32(k256, wy);
+            for (int32_t k = 0; k < 4; ++k) {
+                const int32_t sh = 24 - 8 * k;
+                const __m128i top = _mm_add_epi32(_mm_mullo_epi32(Channel(c00, sh), wxInv), _mm_mullo_epi32(Channel(c10, sh), wx));
+                const __m128i bottom =
+                    _mm_add_epi32(_mm_mullo_epi32(Channel(c01, sh), wxInv), _mm_mullo_epi32(Channel(c11, sh), wx));
+                s[k] = _mm_srli_epi32(_mm_add_epi32(_mm_add_epi32(_mm_mullo_epi32(top, wyInv), _mm_mullo_epi32(bottom, wy)),
+                                                    _mm_set1_epi32(32768)),
+                                      16);
+            }
+        }
+        const __m128 m = _mm_div_ps(alpha, k255f);
+        __m128i src[4];
+        src[0] = RoundBytes(_mm_mul_ps(_mm_cvtepi32_ps(s[0]), m));
+        for (int32_t c = 0; c < 3; ++c)
+            src[1 + c] = RoundBytes(_mm_mul_ps(_mm_div_ps(_mm_mul_ps(_mm_cvtepi32_ps(s[1 + c]), col[c]), k255f), m));
+        int* d = reinterpret_cast<int*>(span.dst + i);
+        const __m128i dst = _mm_maskload_epi32(d, live);
+        const __m128i inv = _mm_sub_epi32(k255, src[0]);
+        __m128i result = zero;
+        for (int32_t c = 0; c < 4; ++c) {
+            const int32_t sh = 24 - 8 * c;
+            __m128i r = src[c];
+            if (span.blend == TSpanBlend::Over) {
+                const __m128i x = _mm_add_epi32(_mm_mullo_epi32(Channel(dst, sh), inv), _mm_set1_epi32(128));
+                r = _mm_min_epi32(_mm_add_epi32(r, _mm_srli_epi32(_mm_add_epi32(x, _mm_srli_epi32(x, 8)), 8)), k255);
+            } else if (span.blend == TSpanBlend::Add) {
+                r = _mm_min_epi32(_mm_add_epi32(r, Channel(dst, sh)), k255);
+            }
+            result = _mm_or_si128(result, _mm_slli_epi32(r, sh));
+        }
+        _mm_maskstore_epi32(d, live, result);
     }
 }
 

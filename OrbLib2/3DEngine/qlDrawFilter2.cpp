@@ -96,6 +96,23 @@ void TCircleFilter::DrawBand(TMultiTile& sink, double io, double oo, double inne
         return TEffVertex{float(m_centreX + radius * grow * std::cos(angle)),
                           float(m_centreY + radius * grow * std::sin(angle)), float(opacity)};
     };
+    if (r0 <= 0 && io == oo) {
+        // A uniform disc goes across in a zigzag from its top corner down,
+        // each triangle as wide as the disc there: slices from the centre
+        // would be thin and cut every row into short runs.
+        const int32_t top = 3 * n / 4;
+        TEffVertex prev2 = at(r1, top, oo), prev1 = at(r1, top + 1, oo);
+        for (int32_t i = 2; i < n; ++i) {
+            const int32_t step = i / 2;
+            const int32_t k = i % 2 ? top + 1 + step : top - step + n;
+            const TEffVertex next = at(r1, k, oo);
+            const TEffVertex tri[3] = {prev2, prev1, next};
+            sink.AddTriangles(tri);
+            prev2 = prev1;
+            prev1 = next;
+        }
+        return;
+    }
     for (int32_t k = 0; k < n; ++k)
         AddQuad(sink, at(r0, k, io), at(r1, k, oo), at(r1, k + 1, oo), at(r0, k + 1, io));
 }

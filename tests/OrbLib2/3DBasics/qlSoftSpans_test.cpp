@@ -55,6 +55,48 @@ void CompareTexSpans(ql::TSimdLevel level) {
 TEST(SoftSpans, TexSSE2MatchesScalarBitForBit) { CompareTexSpans(ql::TSimdLevel::SSE2); }
 TEST(SoftSpans, TexAVX2MatchesScalarBitForBit) { CompareTexSpans(ql::TSimdLevel::AVX2); }
 
+TEST(SoftSpans, ShadeAVX2MatchesScalarBitForBit) {
+    const TShadeSpanProc proc = ShadeSpanFor(ql::TSimdLevel::AVX2);
+    std::mt19937 random(13);
+    std::vector<uint32_t> texels(64 * 8);
+    for (uint32_t& t : texels) t = random();
+    std::uniform_real_distribution<double> unit(0.0, 1.0);
+    for (int32_t round = 0; round < 3000; ++round) {
+        TShadeSpan span;
+        span.texels = texels.data();
+        span.width = round % 7 == 0 ? 1 : 64;
+        span.height = round % 11 == 0 ? 1 : 8;
+        span.count = int32_t(random() % 40);
+        // A triangle of about 100 pixels a side, 1/256 pixel steps.
+        const int64_t area = 20000 * 256 + int64_t(random() % 100000);
+        span.invArea = 1.0 / double(area);
+        for (int32_t k = 0; k < 3; ++k) {
+            span.e[k] = int64_t(random() % uint32_t(area)) - area / 8;
+            span.step[k] = int64_t(random() % 20000) - 10000;
+        }
+        const bool perspective = round % 3 == 0;
+        for (int32_t k = 0; k < 3; ++k) {
+            const double iw = perspective ? 0.3 + 2 * unit(random) : 1.0;
+            span.attr[k][0] = iw;
+            for (int32_t j = 1; j < 5; ++j) span.attr[k][j] = 255 * unit(random) * iw;
+            for (int32_t j = 5; j < 7; ++j) span.attr[k][j] = (1.6 * unit(random) - 0.3) * iw;
+        }
+        span.flat = round % 5 == 0;
+        for (int32_t c = 0; c < 4; ++c) span.flatColour[c] = float(random() % 256);
+        span.opacity = float(random() % 256) / 255.0f;
+        span.bilinear = random() % 2 != 0;
+        span.blend = TSpanBlend(random() % 3);
+        std::vector<uint32_t> expect(size_t(span.count) + 1);
+        for (uint32_t& d : expect) d = random();
+        std::vector<uint32_t> got = expect;
+        span.dst = expect.data();
+        ShadeSpanScalar(span);
+        span.dst = got.data();
+        proc(span);
+        ASSERT_EQ(got, expect) << round;
+    }
+}
+
 TEST(SoftSpans, ColourSSE2MatchesScalarBitForBit) {
     std::mt19937 random(5);
     for (int32_t round = 0; round < 2000; ++round) {
