@@ -61,6 +61,9 @@ int main(int argc, char** argv) {
     orb::TEngineOptions options;
     options.Clock = &clock;
     options.Threaded = false;
+    // Every pass draws, as a frame capture does: otherwise a pass whose scene
+    // did not change presents nothing and the first frame would go unseen.
+    options.AlwaysDraw = true;
     options.ScreenWidth = width;
     options.ScreenHeight = height;
     orb::TOrbEngine engine(device, std::move(options), false);
@@ -85,7 +88,9 @@ int main(int argc, char** argv) {
         return -1;
     };
     if (settle(0) < 0) {
-        std::fprintf(stderr, "the show does not start\n");
+        std::fprintf(stderr, "the show does not start (active %d, presented %d, time %.1f, slides %zu)\n",
+                     int(engine.Active()), int(engine.FramePresented()), engine.CurrentTime(),
+                     engine.LoadedSlides().size());
         return 1;
     }
 
