@@ -70,12 +70,18 @@ int main(int argc, char** argv) {
     engine.Open(std::move(source), show.Accessor().Copy(), 0);
 
     int64_t musicFrames = 0;
+    // CPU time of building slides and of the passes themselves (drawing).
+    double buildCpu = 0, stepCpu = 0;
     auto pass = [&] {
         const int64_t target = std::llround(clock.NowMs() * 44.1);
         engine.PlayMusicFrames(target - musicFrames);
         musicFrames = target;
+        const double c0 = CpuMs();
         engine.FillSlides();
+        const double c1 = CpuMs();
         engine.Step();
+        buildCpu += c1 - c0;
+        stepCpu += CpuMs() - c1;
     };
     // Passes with the clock standing until the time is on screen; the count
     // of passes, or -1 when it never comes.
@@ -100,6 +106,7 @@ int main(int argc, char** argv) {
     for (int s = 0; s < seeks; ++s) {
         seed = seed * 1664525u + 1013904223u;
         const double to = std::floor(double(seed >> 8) / double(1 << 24) * std::max(0.0, total - 1000));
+        buildCpu = stepCpu = 0;
         const double cpu0 = CpuMs();
         const auto wall0 = std::chrono::steady_clock::now();
         engine.PostSeek(engine.NewRequestId(), int64_t(to));
@@ -113,7 +120,8 @@ int main(int argc, char** argv) {
         }
         cpu.push_back(cpuMs);
         wall.push_back(wallMs);
-        std::printf("seek %3d to %8.0f ms: %2d passes, cpu %7.1f ms, wall %7.1f ms\n", s, to, passes, cpuMs, wallMs);
+        std::printf("seek %3d to %8.0f ms: %2d passes, cpu %7.1f ms (building slides %.1f, passes %.1f), wall %7.1f ms\n",
+                    s, to, passes, cpuMs, buildCpu, stepCpu, wallMs);
         // Play on for a few frames.
         for (int f = 0; f < 5; ++f) {
             clock.Advance(40);
