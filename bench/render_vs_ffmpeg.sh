@@ -74,7 +74,7 @@ read -r ou os ow om < <(timed "$build/orbtool" render "$build/demo/demo-show" --
     --device soft -o "$work/frames.y4m")
 ours_frames=$(grep -o '^[0-9]* frames' "$work/out" | cut -d' ' -f1)
 read -r fu fs fw fm < <(timed ffmpeg -nostdin -hide_banner -loglevel error "${inputs[@]}" \
-    -filter_complex "$graph[${previous}]" -map "[$previous]" -f null -)
+    -filter_complex "$graph" -map "[$previous]" -f null -)
 # The frames ffmpeg made: 10 slides of 7.2 s less 9 overlaps of 1.2 s.
 ff_frames=$(awk -v n="${#pictures[@]}" -v s="$slide_s" -v f="$fade_s" -v r="$fps" \
     'BEGIN { printf "%d", (n * s - (n - 1) * f) * r + 0.5 }')
