@@ -63,6 +63,11 @@ bool EndsWith(const std::string& text, const std::string& tail) {
     return text.size() >= tail.size() && text.compare(text.size() - tail.size(), tail.size(), tail) == 0;
 }
 
+// Rounds half up; inlined, unlike lround, which made a library call per
+// sample and a third of the time of a render to a stream. For the values
+// here (negative ones are clamped to 0 anyway) it gives what lround gives.
+inline int32_t RoundSample(double x) { return std::clamp(int32_t(x + 0.5), 0, 255); }
+
 // Full-range BT.601, as JPEG: Y from 0 to 255, chroma centred on 128.
 class TY4mWriter {
 public:
@@ -86,7 +91,7 @@ public:
             const uint8_t* p = frame.Row(row);
             for (int32_t x = 0; x < w; ++x, p += 3)
                 y[size_t(row) * size_t(w) + size_t(x)] =
-                    uint8_t(std::lround(0.299 * p[2] + 0.587 * p[1] + 0.114 * p[0]));
+                    uint8_t(RoundSample(0.299 * p[2] + 0.587 * p[1] + 0.114 * p[0]));
         }
         for (int32_t cy = 0; cy < ch; ++cy) {
             for (int32_t cx = 0; cx < cw; ++cx) {
@@ -107,8 +112,8 @@ public:
                 g /= n;
                 b /= n;
                 const size_t at = size_t(cy) * size_t(cw) + size_t(cx);
-                u[at] = uint8_t(std::clamp(std::lround(128 - 0.168736 * r - 0.331264 * g + 0.5 * b), 0L, 255L));
-                v[at] = uint8_t(std::clamp(std::lround(128 + 0.5 * r - 0.418688 * g - 0.081312 * b), 0L, 255L));
+                u[at] = uint8_t(RoundSample(128 - 0.168736 * r - 0.331264 * g + 0.5 * b));
+                v[at] = uint8_t(RoundSample(128 + 0.5 * r - 0.418688 * g - 0.081312 * b));
             }
         }
         static const char kFrame[] = "FRAME\n";

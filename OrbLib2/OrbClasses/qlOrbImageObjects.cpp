@@ -100,8 +100,11 @@ void LoadObjectPictures(TOrbObject& root) {
 TOrbImage::TOrbImage(TOrbObject* parent, std::u16string guid, std::u16string type)
     : TOrbObject(parent, std::move(guid)), m_type(std::move(type)) {}
 
+// A dying object has no other holder, so the picture lock is not taken here:
+// releasing a picture takes the drawer's lock, and everywhere else the
+// drawer's lock comes first (drawing, preparing); taking the picture lock
+// first would invert that order.
 TOrbImage::~TOrbImage() {
-    std::lock_guard<std::recursive_mutex> lock(m_pictureLock);
     ReleaseShadow(m_castShadow);
     ReleaseSlot(m_current);
     ReleaseSlot(m_previous);
@@ -473,7 +476,7 @@ TOrbText::TOrbText(TOrbObject* parent, std::u16string guid, std::u16string type)
 }
 
 TOrbText::~TOrbText() {
-    std::lock_guard<std::recursive_mutex> lock(m_pictureLock);
+    // No picture lock, as in ~TOrbImage.
     for (auto& slot : m_lookSlots) ReleaseSlot(slot);
 }
 
