@@ -10,33 +10,19 @@
 #include "OrbLib2/3DBasics/qlSoftDevice.h"
 #include "OrbLib2/3DEngine/DrawManager3D2.h"
 #include "QlLib/Graphics/qlPixelFormats.h"
+#include "IniTestSupport.h"
 #include "QlLib/qlIniStorage.h"
 #include "QlLib/qpStringUtils.h"
 
 namespace orb {
 namespace {
 
-std::unique_ptr<ql::TIniFile> Document(const std::string& text) {
-    auto document = std::make_unique<ql::TIniFile>();
-    std::vector<std::u16string> lines;
-    std::u16string all = ql::FromUtf8(text), line;
-    for (char16_t c : all) {
-        if (c == u'\n') {
-            lines.push_back(line);
-            line.clear();
-        } else {
-            line.push_back(c);
-        }
-    }
-    if (!line.empty()) lines.push_back(line);
-    document->LoadFromLines(lines);
-    return document;
-}
+using ql::test::DocumentFromText;
 
 uint32_t Rgb(const uint8_t (&c)[3]) { return uint32_t(c[0]) << 16 | uint32_t(c[1]) << 8 | c[2]; }
 
 TSlideBackground Read(const std::string& text, const char16_t* slide = u"slide1") {
-    auto doc = Document(text);
+    auto doc = DocumentFromText(text);
     return ReadSlideBackground(*doc->FindSection(u"Main"), doc->FindSection(slide));
 }
 

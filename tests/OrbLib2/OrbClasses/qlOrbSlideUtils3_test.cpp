@@ -12,31 +12,17 @@
 #include "OrbLib2/OrbClasses/qlOrbSlideHost.h"
 #include "OrbLib2/OrbClasses/qlOrbSource2.h"
 #include "OrbLib2/OrbViewer/qlOrbFileAccessor2.h"
+#include "IniTestSupport.h"
 #include "QlLib/qlIniStorage.h"
 #include "QlLib/qpStringUtils.h"
 
 namespace orb {
 namespace {
 
-std::unique_ptr<ql::TIniFile> Document(const std::string& text) {
-    auto document = std::make_unique<ql::TIniFile>();
-    std::vector<std::u16string> lines;
-    std::u16string all = ql::FromUtf8(text), line;
-    for (char16_t c : all) {
-        if (c == u'\n') {
-            lines.push_back(line);
-            line.clear();
-        } else {
-            line.push_back(c);
-        }
-    }
-    if (!line.empty()) lines.push_back(line);
-    document->LoadFromLines(lines);
-    return document;
-}
+using ql::test::DocumentFromText;
 
 std::unique_ptr<TOrbSource> Source(const std::string& text) {
-    return std::make_unique<TOrbSource>(ql::MakeRef<ql::TRefObj>(), Document(text), u"/opt/show");
+    return std::make_unique<TOrbSource>(ql::MakeRef<ql::TRefObj>(), DocumentFromText(text), u"/opt/show");
 }
 
 TDesignOptions Design(int32_t w, int32_t h, bool fixed = false) {
@@ -140,7 +126,7 @@ TEST(FrameGeometry, AbsurdInputs_GiveBoundedFrames) {
 }
 
 TEST(FrameGeometry, ReadsDesignKeysFromMain) {
-    auto doc = Document(
+    auto doc = DocumentFromText(
         "[Main]\nMinorVersion=12\nopt_scr_width=800\nopt_scr_height=600\nopt_scr_fullfixedsize=1\n"
         "opt_scr_ratio=1.5\n");
     const TDesignOptions d = ReadDesignOptions(*doc->FindSection(u"Main"));
@@ -150,7 +136,7 @@ TEST(FrameGeometry, ReadsDesignKeysFromMain) {
     EXPECT_TRUE(d.FixedSize);
     ASSERT_TRUE(d.Ratio.has_value());
     EXPECT_DOUBLE_EQ(*d.Ratio, 1.5);
-    auto bare = Document("[Main]\n");
+    auto bare = DocumentFromText("[Main]\n");
     const TDesignOptions b = ReadDesignOptions(*bare->FindSection(u"Main"));
     EXPECT_EQ(b.MinorVersion, 13);
     EXPECT_FALSE(b.Ratio.has_value());
@@ -240,7 +226,7 @@ TEST(VisibleSlides, BeforeTheShow_StaysOnPreShowSlide) {
 // ---- dialogs ----
 
 TEST(DialogSection, CustomNameMapsToNumberedSection_OtherNamesToTheirOwn) {
-    auto doc = Document(
+    auto doc = DocumentFromText(
         "[Main]\nopt_customdialogscount=2\ncustom_dialog1=Intro\ncustom_dialog2=Credits\n"
         "[dialog_2_]\nDialogPause=1\n[dialog_help]\nx=1\n");
     const ql::TIniSection* credits = DialogSection(*doc, u"Credits");
@@ -253,7 +239,7 @@ TEST(DialogSection, CustomNameMapsToNumberedSection_OtherNamesToTheirOwn) {
 }
 
 TEST(DialogSection, HugeDialogCount_IsBounded) {
-    auto doc = Document("[Main]\nopt_customdialogscount=2147483647\n[dialog_x]\n");
+    auto doc = DocumentFromText("[Main]\nopt_customdialogscount=2147483647\n[dialog_x]\n");
     EXPECT_NE(DialogSection(*doc, u"x"), nullptr);
 }
 

@@ -10,33 +10,19 @@
 #include <string>
 #include <vector>
 
+#include "IniTestSupport.h"
 #include "QlLib/qlIniStorage.h"
 #include "QlLib/qpStringUtils.h"
 
 namespace orb {
 namespace {
 
-std::unique_ptr<ql::TIniFile> Document(const std::string& text) {
-    auto document = std::make_unique<ql::TIniFile>();
-    std::vector<std::u16string> lines;
-    std::u16string all = ql::FromUtf8(text), line;
-    for (char16_t c : all) {
-        if (c == u'\n') {
-            lines.push_back(line);
-            line.clear();
-        } else {
-            line.push_back(c);
-        }
-    }
-    if (!line.empty()) lines.push_back(line);
-    document->LoadFromLines(lines);
-    return document;
-}
+using ql::test::DocumentFromText;
 
 ql::TRef<ql::TRefObj> AnySource() { return ql::MakeRef<ql::TRefObj>(); }
 
 std::unique_ptr<TOrbSource> Source(const std::string& text, const std::u16string& program = u"/opt/show") {
-    return std::make_unique<TOrbSource>(AnySource(), Document(text), program);
+    return std::make_unique<TOrbSource>(AnySource(), DocumentFromText(text), program);
 }
 
 std::string LoadError(const std::string& text) {
@@ -244,7 +230,7 @@ TEST_F(OrbSource, Load_UnreadableValuesGiveDefaults) {
 // ---- screen saver ----
 
 TEST_F(OrbSource, ScreenSaver_ScrProgramForcesItsSettingsIntoTheDocument) {
-    auto document = Document(std::string(kFixedShow) +
+    auto document = DocumentFromText(std::string(kFixedShow) +
                              "[Main]\nopt_fcp=1\nopt_hidecursor=0\nopt_scr_full=0\nopt_repeat=close\n");
     TOrbSource source(AnySource(), *document, u"/usr/games/Holiday.SCR");
     EXPECT_TRUE(source.ScreenSaverMode());
@@ -258,7 +244,7 @@ TEST_F(OrbSource, ScreenSaver_ScrProgramForcesItsSettingsIntoTheDocument) {
 
 TEST_F(OrbSource, ScreenSaver_OtherProgramsWriteItOff) {
     for (const char16_t* program : {u"/opt/show", u"/opt/a.scr/show", u"/opt/show.scrx", u""}) {
-        auto document = Document(std::string(kFixedShow) + "[Main]\nopt_ssaver=1\nopt_fcp=1\n");
+        auto document = DocumentFromText(std::string(kFixedShow) + "[Main]\nopt_ssaver=1\nopt_fcp=1\n");
         TOrbSource source(AnySource(), *document, program);
         EXPECT_FALSE(source.ScreenSaverMode());
         EXPECT_EQ(document->ReadString(u"main", u"opt_ssaver", u""), u"0");
@@ -471,7 +457,7 @@ TEST_F(OrbSource, RunApp_FromTheSlide) {
 // ---- random slide order ----
 
 TEST_F(OrbSource, RandomOrder_NotAppliedWithoutProjectPath) {
-    auto document = Document(std::string(kRandomShow) + "opt_random=1\n");
+    auto document = DocumentFromText(std::string(kRandomShow) + "opt_random=1\n");
     for (int i = 0; i < 4; ++i) EXPECT_EQ(SlideSectionNumber(*document, i), i);
     EXPECT_EQ(SlideSectionNumber(*document, -1), -1);
     EXPECT_EQ(SlideSectionNumber(*document, kMaxSlideCount), -1);
@@ -480,7 +466,7 @@ TEST_F(OrbSource, RandomOrder_NotAppliedWithoutProjectPath) {
 TEST_F(OrbSource, RandomOrder_OnePermutationPerProjectForTheWholeRun) {
     const std::string text = "[Main]\nProjectFilePath=C:\\shows\\trip.orb\nopt_random=1\n"
                              "opt_slidescount=40\n";
-    auto document = Document(text);
+    auto document = DocumentFromText(text);
     std::vector<int32_t> order;
     for (int i = 0; i < 40; ++i) order.push_back(SlideSectionNumber(*document, i));
     std::vector<int32_t> sorted = order;
@@ -490,11 +476,11 @@ TEST_F(OrbSource, RandomOrder_OnePermutationPerProjectForTheWholeRun) {
     EXPECT_NE(order, identity);
     // Another document of the same project sees the same order; the list
     // grows with slides that map to themselves.
-    auto again = Document(text);
+    auto again = DocumentFromText(text);
     for (int i = 0; i < 40; ++i) EXPECT_EQ(SlideSectionNumber(*again, i), order[size_t(i)]);
     EXPECT_EQ(SlideSectionNumber(*again, 45), 45);
 
-    auto show = Document("[Main]\nProjectFilePath=p\nopt_random=1\nopt_slidescount=2\n"
+    auto show = DocumentFromText("[Main]\nProjectFilePath=p\nopt_random=1\nopt_slidescount=2\n"
                          "[slide1]\nslideid=one\n[slide2]\nslideid=two\n");
     const ql::TIniSection* first = SlideSection(*show, 0);
     ASSERT_NE(first, nullptr);

@@ -15,6 +15,7 @@
 
 #include "OrbLib2/OrbClasses/qlOrbSource2.h"
 #include "QlLib/Music/AudioFixtures.h"
+#include "IniTestSupport.h"
 #include "QlLib/qlIniStorage.h"
 #include "QlLib/qpStringUtils.h"
 #include "TestFolder.h"
@@ -25,22 +26,7 @@ namespace {
 constexpr int16_t kToneB = 8000;
 constexpr int16_t kToneC = 2000;
 
-std::unique_ptr<ql::TIniFile> Document(const std::string& text) {
-    auto document = std::make_unique<ql::TIniFile>();
-    std::vector<std::u16string> lines;
-    std::u16string all = ql::FromUtf8(text), line;
-    for (char16_t c : all) {
-        if (c == u'\n') {
-            lines.push_back(line);
-            line.clear();
-        } else {
-            line.push_back(c);
-        }
-    }
-    if (!line.empty()) lines.push_back(line);
-    document->LoadFromLines(lines);
-    return document;
-}
+using ql::test::DocumentFromText;
 
 void WriteFile(const std::string& path, const std::string& bytes) {
     std::ofstream(path, std::ios::binary).write(bytes.data(), std::streamsize(bytes.size()));
@@ -82,7 +68,7 @@ protected:
     }
 
     TOrbMusicPlayer& Open(const std::string& text) {
-        m_source = std::make_unique<TOrbSource>(ql::MakeRef<ql::TRefObj>(), Document(text), u"/opt/show");
+        m_source = std::make_unique<TOrbSource>(ql::MakeRef<ql::TRefObj>(), DocumentFromText(text), u"/opt/show");
         TMusicPlayerOptions options;
         options.Deterministic = true;
         m_player = std::make_unique<TOrbMusicPlayer>(*m_source, std::move(options));
@@ -347,7 +333,7 @@ TEST_F(MusicPlayer, FarSeeks_StayBoundedAndPlayTheRightRepetition) {
 }
 
 TEST_F(MusicPlayer, Threads_SeekRunAndCloseOnTheNullOutput) {
-    m_source = std::make_unique<TOrbSource>(ql::MakeRef<ql::TRefObj>(), Document(Show("")), u"/opt/show");
+    m_source = std::make_unique<TOrbSource>(ql::MakeRef<ql::TRefObj>(), DocumentFromText(Show("")), u"/opt/show");
     TMusicPlayerOptions options;
     options.Output.Kind = ql::TSoundOutputKind::Null;
     TOrbMusicPlayer player(*m_source, std::move(options));
@@ -373,7 +359,7 @@ TEST_F(MusicPlayer, Threads_SeekRunAndCloseOnTheNullOutput) {
 
 TEST_F(MusicPlayer, Threads_SeekStormFromTwoThreadsEndsSettled) {
     m_source = std::make_unique<TOrbSource>(ql::MakeRef<ql::TRefObj>(),
-                                            Document(Show("[slide1]\nSound=" + m_folder.File("c.wav") +
+                                            DocumentFromText(Show("[slide1]\nSound=" + m_folder.File("c.wav") +
                                                           "\nSoundLength=3000\n", true)),
                                             u"/opt/show");
     TMusicPlayerOptions options;

@@ -8,31 +8,17 @@
 #include <vector>
 
 #include "OrbLib2/OrbClasses/qlOrbSource2.h"
+#include "IniTestSupport.h"
 #include "QlLib/qlIniStorage.h"
 #include "QlLib/qpStringUtils.h"
 
 namespace orb {
 namespace {
 
-std::unique_ptr<ql::TIniFile> Document(const std::string& text) {
-    auto document = std::make_unique<ql::TIniFile>();
-    std::vector<std::u16string> lines;
-    std::u16string all = ql::FromUtf8(text), line;
-    for (char16_t c : all) {
-        if (c == u'\n') {
-            lines.push_back(line);
-            line.clear();
-        } else {
-            line.push_back(c);
-        }
-    }
-    if (!line.empty()) lines.push_back(line);
-    document->LoadFromLines(lines);
-    return document;
-}
+using ql::test::DocumentFromText;
 
 std::unique_ptr<TOrbSource> Source(const std::string& text) {
-    return std::make_unique<TOrbSource>(ql::MakeRef<ql::TRefObj>(), Document(text), u"/opt/show");
+    return std::make_unique<TOrbSource>(ql::MakeRef<ql::TRefObj>(), DocumentFromText(text), u"/opt/show");
 }
 
 const char kTwoSlides[] = "[Main]\nopt_slidescount=2\nopt_synchpos1=5000\nopt_synchpos2=10000\n";
