@@ -32,13 +32,6 @@ const char kAudioHelp[] =
 
 int Fail(const std::string& message) { return tool::Fail("orbtool audio: " + message); }
 
-bool ParseMs(const std::string& text, double& ms) {
-    const std::optional<double> value = ql::TryStrToFloat(ql::FromUtf8(text));
-    if (!value || !(*value >= 0) || *value > 1e10) return false;
-    ms = *value;
-    return true;
-}
-
 }  // namespace
 
 int RunAudio(const std::vector<std::string>& args) {
@@ -52,9 +45,9 @@ int RunAudio(const std::vector<std::string>& args) {
         }
         const bool hasValue = i + 1 < args.size();
         if (arg == "--from" && hasValue) {
-            if (!ParseMs(args[++i], from)) return Fail("bad --from value");
+            if (!tool::ParseMs(args[++i], from)) return Fail("bad --from value");
         } else if (arg == "--to" && hasValue) {
-            if (!ParseMs(args[++i], to)) return Fail("bad --to value");
+            if (!tool::ParseMs(args[++i], to)) return Fail("bad --to value");
         } else if (arg == "-o" && hasValue) {
             out = args[++i];
         } else if (file.empty() && !arg.empty() && arg[0] != '-') {

@@ -52,13 +52,6 @@ constexpr int32_t kMinSide = 16, kMaxSide = 4096;
 
 int Fail(const std::string& message) { return tool::Fail("orbtool render: " + message); }
 
-bool ParseMs(const std::string& text, double& ms) {
-    const std::optional<double> value = ql::TryStrToFloat(ql::FromUtf8(text));
-    if (!value || !(*value >= 0) || *value > 1e10) return false;
-    ms = *value;
-    return true;
-}
-
 bool EndsWith(const std::string& text, const std::string& tail) {
     return text.size() >= tail.size() && text.compare(text.size() - tail.size(), tail.size(), tail) == 0;
 }
@@ -187,9 +180,9 @@ int RunRender(const std::vector<std::string>& args) {
             if (!value || *value < 1 || *value > 240) return Fail("--fps wants 1 to 240");
             fps = int32_t(*value);
         } else if (a == "--from" && hasValue) {
-            if (!ParseMs(args[++i], from)) return Fail("bad --from value");
+            if (!tool::ParseMs(args[++i], from)) return Fail("bad --from value");
         } else if (a == "--to" && hasValue) {
-            if (!ParseMs(args[++i], to)) return Fail("bad --to value");
+            if (!tool::ParseMs(args[++i], to)) return Fail("bad --to value");
         } else if (a == "--device" && hasValue) {
             deviceName = args[++i];
         } else if (a == "-o" && hasValue) {

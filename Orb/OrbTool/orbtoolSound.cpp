@@ -11,6 +11,7 @@
 #include "Orb/OrbTool/orbtoolCommands.h"
 #include "Orb/OrbTool/orbtoolSupport.h"
 #include "OrbLib2/OrbViewer/qlOrbShowLocator.h"
+#include "QlLib/Music/SoundOutput.h"
 #include "QlLib/Music/WavConverters.h"
 #include "QlLib/Platform/qlFileAPI.h"
 #include "QlLib/qpExceptions.h"
@@ -36,25 +37,6 @@ bool ParseMs(const std::string& text, double& ms) {
     return true;
 }
 
-void PutLe(std::string& out, uint32_t value, int bytes) {
-    for (int i = 0; i < bytes; ++i) out.push_back(char((value >> (8 * i)) & 0xFF));
-}
-
-std::string WavHeader(uint32_t dataBytes) {
-    std::string h = "RIFF";
-    PutLe(h, 36 + dataBytes, 4);
-    h += "WAVEfmt ";
-    PutLe(h, 16, 4);
-    PutLe(h, 1, 2);
-    PutLe(h, 2, 2);
-    PutLe(h, 44100, 4);
-    PutLe(h, 176400, 4);
-    PutLe(h, 4, 2);
-    PutLe(h, 16, 2);
-    h += "data";
-    PutLe(h, dataBytes, 4);
-    return h;
-}
 
 }  // namespace
 
@@ -121,7 +103,8 @@ int RunSound(const std::vector<std::string>& args) {
         try {
             ql::TFileStream wav(ql::FromUtf8(out), ql::TFileAccess::Write, ql::kShareNone,
                                 ql::TFileDisposition::CreateAlways);
-            wav.WriteAnsi(WavHeader(0));
+            const std::vector<uint8_t> header = ql::WavHeader(0);
+            wav.WriteBuffer(header.data(), header.size());
             source->Seek(from);
             std::vector<int16_t> block(2 * 4410);
             int64_t written = 0;
@@ -133,7 +116,8 @@ int RunSound(const std::vector<std::string>& args) {
                 written += int64_t(got);
             }
             wav.SetPosition(0);
-            wav.WriteAnsi(WavHeader(uint32_t(written * 4)));
+            const std::vector<uint8_t> final = ql::WavHeader(uint32_t(written * 4));
+            wav.WriteBuffer(final.data(), final.size());
         } catch (const ql::Exception& e) {
             rc = Fail(e.Message());
         }

@@ -1,7 +1,9 @@
-// What every orbtool subcommand shares: the error exit and the help switch.
+// What every orbtool subcommand shares: the error exit, the help switch and
+// times given in milliseconds.
 #pragma once
 
 #include <cstdio>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -22,6 +24,14 @@ inline bool WantsHelp(const std::vector<std::string>& args) {
     for (const std::string& arg : args)
         if (arg == "--help" || arg == "-h") return true;
     return false;
+}
+
+// A time in milliseconds from the command line: a number from 0 to 1e10.
+inline bool ParseMs(const std::string& text, double& ms) {
+    const std::optional<double> value = ql::TryStrToFloat(ql::FromUtf8(text));
+    if (!value || !(*value >= 0) || *value > 1e10) return false;
+    ms = *value;
+    return true;
 }
 
 }  // namespace orb::tool
