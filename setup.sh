@@ -9,7 +9,7 @@ packages=(
   zlib1g-dev
   libpixman-1-dev
   libsdl2-dev
-  xvfb xauth
+  xvfb xauth libx11-dev libxtst-dev
   libegl-dev libgl-dev libgl1-mesa-dri libegl-mesa0
   libjpeg62-turbo-dev
   libpng-dev

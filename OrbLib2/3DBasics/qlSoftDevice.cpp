@@ -233,6 +233,11 @@ TDxResult TSoftDevice::EndScene() { return BeginScene(); }
 TDxResult TSoftDevice::Present() {
     if (m_lost) return Fail(TDxResult::DeviceLost);
     ++m_presents;
+    if (m_presentSink) {
+        const TTarget back{m_backBuffer.data(), m_width, m_height, &m_backSurface};
+        FlushClear(back);
+        m_presentSink(m_backBuffer.data(), m_width, m_height);
+    }
     return m_lastResult = TDxResult::Ok;
 }
 

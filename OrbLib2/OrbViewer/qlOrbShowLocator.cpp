@@ -123,12 +123,16 @@ std::unique_ptr<TOrbShowLocator> OpenShowFromProject(const std::u16string& fileN
     InstallStartupFilter(*accessor, fileName);
     // Names of the show that are not found resolve against the project's own
     // folder unless the folder it is to be published to exists.
-    accessor->SetBaseFolder(ql::platform::FolderOf(FindPlainFile(fileName)));
+    const std::u16string projectFolder = ql::platform::FolderOf(FindPlainFile(fileName));
+    accessor->SetBaseFolder(projectFolder);
     std::unique_ptr<TOrbShowLocator> locator = TOrbShowLocator::Create(std::move(accessor), fileName);
     if (!locator) return nullptr;
     std::u16string exeName = locator->Project().ReadString(u"Main", u"opt_exefn", u"");
     if (!exeName.empty()) {
         std::replace(exeName.begin(), exeName.end(), u'\\', u'/');
+        // A relative published name lies beside the project, not in whatever
+        // folder the player was started from.
+        if (exeName[0] != u'/') exeName = projectFolder + u"/" + exeName;
         const auto folder = ql::platform::FindPathIgnoringCase(ql::platform::FolderOf(exeName));
         if (folder && ql::TFileAPI::DirectoryExists(*folder)) locator->Accessor().SetBaseFolder(*folder);
     }

@@ -57,6 +57,13 @@ std::u16string TempBaseFolder() {
     return {};
 }
 
+std::u16string UserFolder() {
+    if (const char* home = std::getenv("HOME"); home && *home && IsDirectory(home)) return FromUtf8(home);
+    char buffer[4096];
+    if (::getcwd(buffer, sizeof buffer)) return FromUtf8(buffer);
+    return u".";
+}
+
 std::u16string CreateUniqueFolder(const std::u16string& base, int* errorCode) {
     std::string pattern = ToUtf8(base);
     if (pattern.empty() || pattern.back() != '/') pattern += '/';

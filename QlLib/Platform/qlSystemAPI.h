@@ -15,6 +15,10 @@ bool SetProcessPriorityHigh(bool high);
 // existing folder, else /tmp. Empty when neither exists.
 std::u16string TempBaseFolder();
 
+// The user's home folder ($HOME when it names a folder), else the working
+// folder; where the player offers to save pictures.
+std::u16string UserFolder();
+
 // Creates a new folder with a unique name inside base, readable only by this
 // user. Empty on failure, with the system's error code in *errorCode.
 std::u16string CreateUniqueFolder(const std::u16string& base, int* errorCode);
