@@ -39,10 +39,17 @@ std::u16string AbsoluteShowName(const std::u16string& name, const std::u16string
 }
 
 // The first value after the program's own path, if any: "orbviewer show.exe".
+// Screen-saver tokens ("/s", and the other one-letter ones a desktop may
+// pass) are not file names.
 std::u16string BareFileArgument(const ql::TCommandsStorage& commands) {
     const ql::TCommand* unnamed = commands.Command(u"");
-    if (!unnamed || unnamed->Count() < 2) return {};
-    return unnamed->Item(1)->Value();
+    if (!unnamed) return {};
+    for (int32_t i = 1; i < unnamed->Count(); ++i) {
+        const std::u16string& value = unnamed->Item(i)->Value();
+        if (value.size() == 2 && value[0] == u'/') continue;
+        return value;
+    }
+    return {};
 }
 
 }  // namespace
@@ -302,6 +309,10 @@ TMainForm::TOpenOutcome TMainForm::OpenInteractive(const std::u16string& fileNam
     } else if (isPackage && publishedName.empty()) {
         ShowMessage(u"opt_exefn - Empty", kSlideshowErrorCaption);
     }
+    ql::GlobalLog().WriteLine(u"Show opened: project \"" + show.ProjectName() + u"\", OrbVersion \"" +
+                              show.OrbVersion() + u"\", " +
+                              ql::IntToStr(static_cast<int64_t>(show.Project().SectionNames().size())) +
+                              u" sections");
     const TOrbSource* playing = &source;
     SetCurrentShow(std::move(opened.Locator));
     m_executor->SetShow(playing, m_showFile, fileName == m_settings.ProgramFileName);

@@ -66,6 +66,20 @@ void TDialogLoop::Run(ql::TDialog& dialog, const ql::TFrameCopy& background) {
         base.Pixels.assign(size_t(base.Width) * size_t(base.Height) * 4, 0);
         for (size_t i = 3; i < base.Pixels.size(); i += 4) base.Pixels[i] = 0xFF;
     }
+    if (base.Width < dialog.PixelWidth() || base.Height < dialog.PixelHeight()) {
+        // A window smaller than the dialog: the frame grows around the show's
+        // picture and the window shows it scaled, so the dialog stays whole.
+        ql::TFrameCopy larger;
+        larger.Width = std::max(base.Width, dialog.PixelWidth());
+        larger.Height = std::max(base.Height, dialog.PixelHeight());
+        larger.Pixels.assign(size_t(larger.Width) * size_t(larger.Height) * 4, 0);
+        for (size_t i = 3; i < larger.Pixels.size(); i += 4) larger.Pixels[i] = 0xFF;
+        const int32_t left = (larger.Width - base.Width) / 2, top = (larger.Height - base.Height) / 2;
+        for (int32_t y = 0; y < base.Height; ++y)
+            std::memcpy(larger.Pixels.data() + (size_t(top + y) * size_t(larger.Width) + size_t(left)) * 4,
+                        base.Pixels.data() + size_t(y) * size_t(base.Width) * 4, size_t(base.Width) * 4);
+        base = std::move(larger);
+    }
     const TDialogOrigin origin = PlaceDialog(dialog.PixelWidth(), dialog.PixelHeight(), base.Width, base.Height);
     bool repaint = true;
     while (dialog.Running()) {

@@ -332,6 +332,8 @@ public:
     }
 
     int32_t SpawnAndWait(const std::vector<std::u16string>& argv, const std::function<bool()>&) override {
+        // A childexit line before any wait of the script counts for this child.
+        m_host.Advance();
         int32_t code = -1;
         if (!argv.empty() && !argv[0].empty()) {
             code = 0;
@@ -699,6 +701,7 @@ bool THeadlessHost::CursorPosition(int32_t& x, int32_t& y) const {
 TMessageResult THeadlessHost::MessageBox(const std::u16string& caption, const std::u16string& text,
                                          TMessageIcon icon, TMessageButtons buttons) {
     TMessageResult answer = buttons == TMessageButtons::YesNo ? TMessageResult::Yes : TMessageResult::Ok;
+    Advance();  // an answer line that is due counts for this box
     if (!m_answers.empty()) {
         const TMessageResult wanted = m_answers.front();
         m_answers.pop_front();
