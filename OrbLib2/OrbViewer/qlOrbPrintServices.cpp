@@ -88,6 +88,7 @@ bool TCupsPrintServices::Print(const ql::TBitmap& picture, const std::u16string&
                                   ? ql::TPrintOrientation::Landscape
                                   : ql::TPrintOrientation::Portrait;
         options.FitToPage = true;
+        options.DocumentFormat = "image/png";
         const ql::TPrintJobResult job = ql::PrintFile(m_server, m_printers[m_chosen], fileName, title, options);
         printed = job.Ok();
         m_reason = job.Reason;

@@ -127,6 +127,10 @@ TPrintJobResult PrintFile(const TPrintServer& server, const std::u16string& prin
         optionCount = cupsAddOption("fit-to-page", "true", optionCount, &jobOptions);
         optionCount = cupsAddOption("print-scaling", "fit", optionCount, &jobOptions);
     }
+    // A driverless queue on another machine may not guess the type itself.
+    if (!options.DocumentFormat.empty() && options.DocumentFormat.find('\0') == std::string::npos) {
+        optionCount = cupsAddOption("document-format", options.DocumentFormat.c_str(), optionCount, &jobOptions);
+    }
     std::string jobTitle = ToUtf8(title);
     jobTitle.erase(std::find(jobTitle.begin(), jobTitle.end(), '\0'), jobTitle.end());
     const int job = cupsPrintFile2(http.get(), ToUtf8(printer).c_str(), ToUtf8(fileName).c_str(), jobTitle.c_str(),

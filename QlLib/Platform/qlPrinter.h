@@ -41,6 +41,8 @@ enum class TPrintOrientation { Portrait, Landscape };
 struct TPrintJobOptions {
     TPrintOrientation Orientation = TPrintOrientation::Portrait;
     bool FitToPage = true;  // scale the document to the printable area
+    // The file's MIME type ("image/png"); empty lets the scheduler guess it.
+    std::string DocumentFormat;
 };
 
 struct TPrintJobResult {

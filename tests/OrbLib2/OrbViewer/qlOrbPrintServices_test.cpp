@@ -2,9 +2,14 @@
 
 #include <gtest/gtest.h>
 
+#include <stdlib.h>
+
 #include <chrono>
+#include <filesystem>
 
 #include "QlLib/Graphics/qlPixelFormats.h"
+#include "QlLib/Graphics/qlPngDecoder.h"
+#include "QlLib/Platform/FakePrintScheduler.h"
 #include "QlLib/qlIniStorage.h"
 #include "QlLib/qlTempManager.h"
 #include "QlLib/qpStringUtils.h"
@@ -27,8 +32,34 @@ ql::TPrintServer Nowhere(const TTestFolder& folder) {
     return server;
 }
 
-std::unique_ptr<ql::TBitmap> Picture() {
-    auto picture = ql::CreateBitmap(40, 20, ql::PfARGB32());
+ql::TPrintServer At(const ql::test::TFakePrintScheduler& scheduler) {
+    ql::TPrintServer server;
+    server.Address = u"127.0.0.1";
+    server.Port = scheduler.Port();
+    return server;
+}
+
+// Temporary folders are made under the test's own folder while it lives.
+class TTempBase {
+public:
+    explicit TTempBase(const std::string& folder) {
+        if (const char* old = ::getenv("TMPDIR")) m_old = old, m_had = true;
+        ::setenv("TMPDIR", folder.c_str(), 1);
+    }
+    ~TTempBase() {
+        if (m_had)
+            ::setenv("TMPDIR", m_old.c_str(), 1);
+        else
+            ::unsetenv("TMPDIR");
+    }
+
+private:
+    std::string m_old;
+    bool m_had = false;
+};
+
+std::unique_ptr<ql::TBitmap> Picture(int32_t w = 40, int32_t h = 20) {
+    auto picture = ql::CreateBitmap(w, h, ql::PfARGB32());
     picture->FillRect(picture->Bounds(), 0xFF808080);
     return picture;
 }
@@ -70,6 +101,66 @@ TEST(OrbPrintServices, NoScheduler_PrintDialogSavesInstead) {
     EXPECT_EQ(prompts, 1);
     EXPECT_FALSE(dialog.Printed());
     EXPECT_EQ(dialog.SavedFile(), folder.WideFile("kept.pdf"));
+}
+
+TEST(OrbPrintServices, Scheduler_StartsAtTheDefaultAndChangeWrapsAround) {
+    ql::test::TFakePrintScheduler scheduler({{"hall", ""}, {"office", ""}, {"studio", ""}}, "office");
+    TCupsPrintServices services(At(scheduler));
+    EXPECT_TRUE(services.HasPrinter());
+    EXPECT_EQ(services.PrinterName(), u"office");
+    services.ChoosePrinter();
+    EXPECT_EQ(services.PrinterName(), u"studio");
+    services.ChoosePrinter();
+    EXPECT_EQ(services.PrinterName(), u"hall");
+    services.ChoosePrinter();
+    EXPECT_EQ(services.PrinterName(), u"office");
+}
+
+TEST(OrbPrintServices, ChangeBeforeTheFirstList_StaysOnTheDefault) {
+    ql::test::TFakePrintScheduler scheduler({{"hall", ""}, {"office", ""}}, "office");
+    TCupsPrintServices services(At(scheduler));
+    services.ChoosePrinter();
+    EXPECT_EQ(services.PrinterName(), u"office");
+}
+
+TEST(OrbPrintServices, Print_SendsAPngTurnedToThePictureAndRemovesIt) {
+    TTestFolder folder;
+    TTempBase temp(folder.Path());
+    ql::test::TFakePrintScheduler scheduler({{"office", "Laser"}}, "office");
+    TCupsPrintServices services(At(scheduler));
+    ASSERT_TRUE(services.Print(*Picture(40, 20), u"Slideshow")) << ql::ToUtf8(services.LastReason());
+    ASSERT_TRUE(services.Print(*Picture(20, 40), u"Slideshow"));
+    const auto jobs = scheduler.Jobs();
+    ASSERT_EQ(jobs.size(), 2u);
+    EXPECT_EQ(jobs[0].Printer, "office");
+    EXPECT_EQ(jobs[0].Attributes.at("job-name"), "Slideshow");
+    EXPECT_EQ(jobs[0].Attributes.at("document-format"), "image/png");
+    EXPECT_EQ(jobs[0].Attributes.at("orientation-requested"), "4");
+    EXPECT_EQ(jobs[1].Attributes.at("orientation-requested"), "3");
+    EXPECT_EQ(jobs[0].Attributes.at("fit-to-page"), "true");
+
+    ql::TMemoryStream png;
+    png.WriteBuffer(jobs[0].Document.data(), jobs[0].Document.size());
+    png.SetPosition(0);
+    const auto decoded = ql::DecodePng(png, u"job.png", nullptr, nullptr);
+    ASSERT_TRUE(decoded);
+    EXPECT_EQ(decoded->Width(), 40);
+    EXPECT_EQ(decoded->Height(), 20);
+    // The picture and its private folder are gone once the job is taken.
+    EXPECT_TRUE(std::filesystem::is_empty(folder.Path()));
+}
+
+TEST(OrbPrintServices, Print_SchedulerGoneAfterTheListIsFalseAndLeavesNothing) {
+    TTestFolder folder;
+    TTempBase temp(folder.Path());
+    auto scheduler = std::make_unique<ql::test::TFakePrintScheduler>(
+        std::vector<ql::test::TFakePrintScheduler::TPrinter>{{"office", ""}}, "office");
+    TCupsPrintServices services(At(*scheduler));
+    ASSERT_TRUE(services.HasPrinter());
+    scheduler.reset();
+    EXPECT_FALSE(services.Print(*Picture(), u"Slideshow"));
+    EXPECT_FALSE(services.LastReason().empty());
+    EXPECT_TRUE(std::filesystem::is_empty(folder.Path()));
 }
 
 }  // namespace

@@ -9,6 +9,7 @@
 
 #include <chrono>
 
+#include "QlLib/Platform/FakePrintScheduler.h"
 #include "TestFolder.h"
 
 namespace ql {
@@ -118,6 +119,65 @@ TEST(Printer, UnusableNames_AreRefusedBeforeAskingTheScheduler) {
     EXPECT_FALSE(PrintFile(server, std::u16string(u"office\0other", 12), u"/tmp/x.png", u"t", {}).Ok());
     EXPECT_FALSE(PrintFile(server, u"office", u"", u"t", {}).Ok());
     EXPECT_LT(MsSince(start), 1000);
+}
+
+TPrintServer At(const test::TFakePrintScheduler& scheduler) {
+    TPrintServer server;
+    server.Address = u"127.0.0.1";
+    server.Port = scheduler.Port();
+    return server;
+}
+
+TEST(Printer, Scheduler_ListsItsPrintersAndMarksTheDefault) {
+    test::TFakePrintScheduler scheduler({{"hall", "By the door"}, {"office", "Laser"}}, "office");
+    ASSERT_GT(scheduler.Port(), 0);
+    const TPrinterList list = GetPrinters(At(scheduler));
+    ASSERT_EQ(list.Printers.size(), 2u) << ToUtf8(list.Reason);
+    EXPECT_EQ(list.Printers[0].Name, u"hall");
+    EXPECT_EQ(list.Printers[0].Description, u"By the door");
+    EXPECT_FALSE(list.Printers[0].IsDefault);
+    EXPECT_EQ(list.Printers[1].Name, u"office");
+    EXPECT_EQ(DefaultPrinterName(list), u"office");
+}
+
+TEST(Printer, Scheduler_WithoutPrinters_EmptyListWithReason) {
+    test::TFakePrintScheduler scheduler({}, "");
+    const TPrinterList list = GetPrinters(At(scheduler));
+    EXPECT_TRUE(list.Printers.empty());
+    EXPECT_FALSE(list.Reason.empty());
+}
+
+TEST(Printer, Job_CarriesTitleOrientationFitAndTheFile) {
+    TTestFolder folder;
+    const std::string bytes = "\x89PNG pretend picture";
+    FILE* file = std::fopen(folder.File("page.png").c_str(), "wb");
+    ASSERT_TRUE(file);
+    std::fwrite(bytes.data(), 1, bytes.size(), file);
+    std::fclose(file);
+    test::TFakePrintScheduler scheduler({{"office", "Laser"}}, "office");
+    TPrintJobOptions options;
+    options.Orientation = TPrintOrientation::Landscape;
+    const TPrintJobResult job = PrintFile(At(scheduler), u"office", folder.WideFile("page.png"), u"Slideshow", options);
+    ASSERT_TRUE(job.Ok()) << ToUtf8(job.Reason);
+    const auto jobs = scheduler.Jobs();
+    ASSERT_EQ(jobs.size(), 1u);
+    EXPECT_EQ(job.JobId, jobs[0].Id);
+    EXPECT_EQ(jobs[0].Printer, "office");
+    EXPECT_EQ(jobs[0].Attributes.at("job-name"), "Slideshow");
+    EXPECT_EQ(jobs[0].Attributes.at("orientation-requested"), "4");
+    EXPECT_EQ(jobs[0].Attributes.at("fit-to-page"), "true");
+    EXPECT_EQ(jobs[0].Attributes.at("print-scaling"), "fit");
+    EXPECT_EQ(jobs[0].Document, bytes);
+    EXPECT_EQ(jobs[0].Attributes.at("document-format"), "application/octet-stream");  // guessed by the scheduler
+
+    options.Orientation = TPrintOrientation::Portrait;
+    options.FitToPage = false;
+    options.DocumentFormat = "image/png";
+    ASSERT_TRUE(PrintFile(At(scheduler), u"office", folder.WideFile("page.png"), u"Slideshow", options).Ok());
+    const auto second = scheduler.Jobs().at(1);
+    EXPECT_EQ(second.Attributes.at("orientation-requested"), "3");
+    EXPECT_EQ(second.Attributes.count("fit-to-page"), 0u);
+    EXPECT_EQ(second.Attributes.at("document-format"), "image/png");
 }
 
 TEST(Printer, DefaultPrinterName_IsTheMarkedOne) {
