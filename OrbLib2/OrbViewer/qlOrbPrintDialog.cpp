@@ -257,12 +257,8 @@ void TOrbPrintDialog::DoSave() {
     }
     if (!done) {
         const TPictureAnswer frame = m_pictures.Get(pkFrame);
-        if (frame.Ok && frame.Bitmap) {
-            try {
-                SaveBytes(FrameName(frame.SlideIndex), ql::EncodePng(*frame.Bitmap));
-            } catch (const ql::Exception&) {
-            }
-        }
+        // A name ending in ".pdf" gets a PDF here too, not PNG bytes under the wrong name.
+        if (frame.Ok && frame.Bitmap) SavePrintout(FrameName(frame.SlideIndex), *frame.Bitmap);
     }
     Result = ql::kIdOk;
 }

@@ -59,10 +59,10 @@ std::u16string TCupsPrintServices::PrinterName() const {
 }
 
 void TCupsPrintServices::ChoosePrinter() {
-    const bool hadList = m_listed && !m_printers.empty();
+    // Until the first change the default printer is the chosen one, listed or not.
     List();
     if (m_printers.empty()) return;
-    if (hadList) m_chosen = (m_chosen + 1) % m_printers.size();
+    m_chosen = (m_chosen + 1) % m_printers.size();
     Log(u"printer " + m_printers[m_chosen]);
 }
 

@@ -19,8 +19,9 @@ public:
     explicit TCupsPrintServices(ql::TPrintServer server = {});
 
     bool HasPrinter() const override;
-    // Moves to the next printer the scheduler knows, after the last one back to
-    // the first; the list is asked for again, so a printer added meanwhile counts.
+    // Moves on from the chosen printer (at first the default one) to the next
+    // the scheduler knows, after the last one back to the first; the list is
+    // asked for again, so a printer added meanwhile counts.
     void ChoosePrinter() override;
     // False when there is no printer, the picture cannot be written or the
     // scheduler refuses the job; the reason goes to the log.

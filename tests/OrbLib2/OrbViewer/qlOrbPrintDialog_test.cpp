@@ -188,6 +188,19 @@ TEST(OrbPrintDialog, Print_WithoutPrinterPdfNameWritesALandscapeA4Page) {
     EXPECT_NE(pdf.find("q 842 0 0 421 0 87 cm /Im0 Do Q"), std::string::npos);
 }
 
+TEST(OrbPrintDialog, Save_FrameUnderAPdfNameIsAPdf) {
+    TTestFolder folder;
+    const auto project = Project();
+    TCallBackClass pictures(nullptr, Frame(), 0);
+    TScriptedUser user{ql::FromUtf8(folder.File("frame.pdf"))};
+    TOrbPrintDialog dialog(*project, pictures, nullptr, std::ref(user), u"");
+    Click(dialog, kIdSave);
+    std::ifstream saved(folder.File("frame.pdf"), std::ios::binary);
+    char magic[5] = {};
+    saved.read(magic, 5);
+    EXPECT_EQ(std::string(magic, 5), "%PDF-");
+}
+
 TEST(OrbPrintDialog, OnlyMainImage_WithoutAShowFallsBackToTheFrame) {
     TTestFolder folder;
     const auto project = Project();

@@ -116,8 +116,8 @@ TEST(OrbPrintServices, Scheduler_StartsAtTheDefaultAndChangeWrapsAround) {
     EXPECT_EQ(services.PrinterName(), u"office");
 }
 
-TEST(OrbPrintServices, ChangeBeforeTheFirstList_StaysOnTheDefault) {
-    ql::test::TFakePrintScheduler scheduler({{"hall", ""}, {"office", ""}}, "office");
+TEST(OrbPrintServices, ChangeBeforeAnyList_MovesOnFromTheDefault) {
+    ql::test::TFakePrintScheduler scheduler({{"hall", ""}, {"office", ""}, {"studio", ""}}, "hall");
     TCupsPrintServices services(At(scheduler));
     services.ChoosePrinter();
     EXPECT_EQ(services.PrinterName(), u"office");
