@@ -43,8 +43,9 @@ void TCupsPrintServices::List() const {
     for (const ql::TPrinterInfo& info : list.Printers) m_printers.push_back(info.Name);
     m_reason = list.Reason;
     // Keep the printer the user chose while it is there, else the default one.
-    const std::u16string wanted = current.empty() ? ql::DefaultPrinterName(list) : current;
-    const auto found = std::find(m_printers.begin(), m_printers.end(), wanted);
+    auto found = std::find(m_printers.begin(), m_printers.end(), current);
+    if (current.empty() || found == m_printers.end())
+        found = std::find(m_printers.begin(), m_printers.end(), ql::DefaultPrinterName(list));
     m_chosen = found == m_printers.end() ? 0 : size_t(found - m_printers.begin());
     if (m_printers.empty()) Log(u"no printer (" + m_reason + u")");
 }

@@ -123,6 +123,20 @@ TEST(OrbPrintServices, ChangeBeforeAnyList_MovesOnFromTheDefault) {
     EXPECT_EQ(services.PrinterName(), u"office");
 }
 
+TEST(OrbPrintServices, ChosenPrinterRemoved_MovesOnFromTheDefault) {
+    ql::test::TFakePrintScheduler scheduler({{"hall", ""}, {"office", ""}, {"studio", ""}}, "office");
+    TCupsPrintServices services(At(scheduler));
+    services.ChoosePrinter();
+    ASSERT_EQ(services.PrinterName(), u"studio");
+    scheduler.SetPrinters({{"hall", ""}, {"office", ""}});
+    services.ChoosePrinter();
+    EXPECT_EQ(services.PrinterName(), u"hall");
+    scheduler.SetPrinters({});
+    services.ChoosePrinter();
+    EXPECT_FALSE(services.HasPrinter());
+    EXPECT_TRUE(services.PrinterName().empty());
+}
+
 TEST(OrbPrintServices, Print_SendsAPngTurnedToThePictureAndRemovesIt) {
     TTestFolder folder;
     TTempBase temp(folder.Path());

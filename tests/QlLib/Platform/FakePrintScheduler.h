@@ -58,6 +58,10 @@ public:
     TFakePrintScheduler& operator=(const TFakePrintScheduler&) = delete;
 
     int32_t Port() const { return m_port; }
+    void SetPrinters(std::vector<TPrinter> printers) {
+        std::lock_guard<std::mutex> guard(m_lock);
+        m_printers = std::move(printers);
+    }
     std::vector<TJob> Jobs() {
         std::lock_guard<std::mutex> guard(m_lock);
         return m_jobs;
@@ -283,7 +287,7 @@ private:
     std::atomic<bool> m_stop{false};
     std::thread m_acceptor;
     std::vector<std::thread> m_connections;  // touched by the acceptor only, then joined
-    std::mutex m_lock;                       // guards m_jobs
+    std::mutex m_lock;                       // guards m_printers and m_jobs
     std::vector<TJob> m_jobs;
 };
 
