@@ -22,6 +22,7 @@ packages=(
   libmp3lame-dev
   libfreetype-dev
   libfontconfig-dev
+  libcups2-dev
   fonts-dejavu-core
   clang libclang-rt-dev
 )

@@ -4,6 +4,7 @@
 
 #include "OrbLib2/OrbViewer/qlOrbShowLocator.h"
 #include "QlLib/Graphics/qlBitmapStore.h"
+#include "QlLib/Graphics/qlPdfWriter.h"
 #include "QlLib/Graphics/qlPngWriter.h"
 #include "QlLib/Platform/qlFileAPI.h"
 #include "QlLib/qlIniStorage.h"
@@ -46,7 +47,28 @@ bool WriteFile(const std::u16string& fileName, const std::vector<uint8_t>& bytes
     }
 }
 
-std::u16string FrameName(int32_t slideIndex) { return u"Slide" + ql::IntToStr(int64_t(slideIndex) + 1) + u".png"; }
+std::u16string FrameName(int32_t slideIndex, const std::u16string& extension = u".png") {
+    return u"Slide" + ql::IntToStr(int64_t(slideIndex) + 1) + extension;
+}
+
+bool IsPdfName(const std::u16string& name) {
+    return name.size() >= 4 && ql::LowerCase(name.substr(name.size() - 4)) == u".pdf";
+}
+
+// One A4 page, turned to the picture's orientation, with the picture fitted and centred.
+std::vector<uint8_t> PdfPage(const ql::TBitmap& picture) {
+    const TPrintPlacement probe = FitToPage(picture.Width(), picture.Height(), ql::kA4WidthPt, ql::kA4HeightPt);
+    ql::TPdfPageLayout layout;
+    layout.PageWidth = probe.Landscape ? ql::kA4HeightPt : ql::kA4WidthPt;
+    layout.PageHeight = probe.Landscape ? ql::kA4WidthPt : ql::kA4HeightPt;
+    const TPrintPlacement placement = FitToPage(picture.Width(), picture.Height(), layout.PageWidth, layout.PageHeight);
+    layout.Left = placement.Left;
+    layout.Top = placement.Top;
+    // A picture far thinner than the page still shows as a hairline.
+    layout.Width = std::max(placement.Width, 1);
+    layout.Height = std::max(placement.Height, 1);
+    return ql::EncodePdf(picture, layout, u"Slideshow");
+}
 
 }  // namespace
 
@@ -196,6 +218,18 @@ bool TOrbPrintDialog::SaveBytes(const std::u16string& suggested, const std::vect
     return true;
 }
 
+bool TOrbPrintDialog::SavePrintout(const std::u16string& suggested, const ql::TBitmap& picture) {
+    const auto path = AskSavePath(m_folder, LastNameComponent(suggested), m_run);
+    if (!path) return false;
+    try {
+        if (!WriteFile(*path, IsPdfName(*path) ? PdfPage(picture) : ql::EncodePng(picture))) return false;
+    } catch (const ql::Exception&) {
+        return false;
+    }
+    m_saved = *path;
+    return true;
+}
+
 void TOrbPrintDialog::DoPrint() {
     TPictureAnswer picture;
     if (m_onlyMain->Checked) picture = m_pictures.Get(pkMainPicture);
@@ -204,11 +238,9 @@ void TOrbPrintDialog::DoPrint() {
         if (m_printer && m_printer->HasPrinter()) {
             m_printed = m_printer->Print(*picture.Bitmap, u"Slideshow");
         } else {
-            // Without a printer the picture is kept as a file the user names.
-            try {
-                SaveBytes(FrameName(picture.SlideIndex), ql::EncodePng(*picture.Bitmap));
-            } catch (const ql::Exception&) {
-            }
+            // Without a printer the page is kept as a file the user names: a
+            // PDF as suggested, a PNG under any other name.
+            SavePrintout(FrameName(picture.SlideIndex, u".pdf"), *picture.Bitmap);
         }
     }
     Result = ql::kIdOk;
@@ -225,12 +257,8 @@ void TOrbPrintDialog::DoSave() {
     }
     if (!done) {
         const TPictureAnswer frame = m_pictures.Get(pkFrame);
-        if (frame.Ok && frame.Bitmap) {
-            try {
-                SaveBytes(FrameName(frame.SlideIndex), ql::EncodePng(*frame.Bitmap));
-            } catch (const ql::Exception&) {
-            }
-        }
+        // A name ending in ".pdf" gets a PDF here too, not PNG bytes under the wrong name.
+        if (frame.Ok && frame.Bitmap) SavePrintout(FrameName(frame.SlideIndex), *frame.Bitmap);
     }
     Result = ql::kIdOk;
 }

@@ -106,6 +106,8 @@ private:
     void DoPrint();
     void DoSave();
     bool SaveBytes(const std::u16string& suggested, const std::vector<uint8_t>& bytes);
+    // A page in a PDF when the chosen name ends in ".pdf" (any case), else a PNG.
+    bool SavePrintout(const std::u16string& suggested, const ql::TBitmap& picture);
 
     const TCallBackClass& m_pictures;
     TPrintServices* m_printer;

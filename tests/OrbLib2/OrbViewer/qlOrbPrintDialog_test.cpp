@@ -4,6 +4,7 @@
 
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 
 #include "QlLib/Graphics/qlPixelFormats.h"
 #include "QlLib/qlIniStorage.h"
@@ -149,6 +150,55 @@ TEST(OrbPrintDialog, Print_WithoutPrinterSavesWithAPrinterPrints) {
     Click(without, kIdPrint);
     EXPECT_EQ(without.Result, ql::kIdOk);
     EXPECT_TRUE(std::filesystem::exists(folder.File("printed.png")));
+}
+
+TEST(OrbPrintDialog, Print_WithoutPrinterSuggestsAPdfOfTheSlide) {
+    TTestFolder folder;
+    const auto project = Project();
+    TCallBackClass pictures(nullptr, Frame(), 6);
+    std::u16string suggested;
+    TOrbPrintDialog dialog(*project, pictures, nullptr,
+                           [&](ql::TDialog& d) {
+                               suggested = static_cast<TSavePathDialog&>(d).Edit().Text;
+                               d.Key(ql::TDialogKey::Escape);
+                           },
+                           ql::FromUtf8(folder.Path()));
+    Click(dialog, kIdPrint);
+    EXPECT_EQ(suggested, ql::FromUtf8(folder.File("Slide7.pdf")));
+    EXPECT_TRUE(dialog.SavedFile().empty());
+    EXPECT_EQ(dialog.Result, ql::kIdOk);
+}
+
+TEST(OrbPrintDialog, Print_WithoutPrinterPdfNameWritesALandscapeA4Page) {
+    TTestFolder folder;
+    const auto project = Project();
+    TCallBackClass pictures(nullptr, Frame(), 0);
+    // The extension decides, in any case.
+    TScriptedUser user{ql::FromUtf8(folder.File("page.PDF"))};
+    TOrbPrintDialog dialog(*project, pictures, nullptr, std::ref(user), u"");
+    Click(dialog, kIdPrint);
+    EXPECT_EQ(dialog.SavedFile(), user.Path);
+    std::ifstream saved(folder.File("page.PDF"), std::ios::binary);
+    const std::string pdf((std::istreambuf_iterator<char>(saved)), std::istreambuf_iterator<char>());
+    EXPECT_EQ(pdf.substr(0, 5), "%PDF-");
+    // The 32 x 16 frame is wider than tall: the page turns, and the picture
+    // fills its width, centred from top to bottom.
+    EXPECT_NE(pdf.find("/MediaBox [0 0 842 595]"), std::string::npos);
+    EXPECT_NE(pdf.find("/Width 32 /Height 16"), std::string::npos);
+    EXPECT_NE(pdf.find("q 842 0 0 421 0 87 cm /Im0 Do Q"), std::string::npos);
+}
+
+TEST(OrbPrintDialog, Save_FrameUnderAPdfNameIsAPdf) {
+    TTestFolder folder;
+    const auto project = Project();
+    TCallBackClass pictures(nullptr, Frame(), 0);
+    TScriptedUser user{ql::FromUtf8(folder.File("frame.pdf"))};
+    TOrbPrintDialog dialog(*project, pictures, nullptr, std::ref(user), u"");
+    Click(dialog, kIdSave);
+    std::ifstream saved(folder.File("frame.pdf"), std::ios::binary);
+    char magic[5] = {};
+    saved.read(magic, 5);
+    EXPECT_EQ(std::string(magic, 5), "%PDF-");
 }
 
 TEST(OrbPrintDialog, OnlyMainImage_WithoutAShowFallsBackToTheFrame) {

@@ -1,0 +1,181 @@
+#include "OrbLib2/OrbViewer/qlOrbPrintServices.h"
+
+#include <gtest/gtest.h>
+
+#include <stdlib.h>
+
+#include <chrono>
+#include <filesystem>
+
+#include "QlLib/Graphics/qlPixelFormats.h"
+#include "QlLib/Graphics/qlPngDecoder.h"
+#include "QlLib/Platform/FakePrintScheduler.h"
+#include "QlLib/qlIniStorage.h"
+#include "QlLib/qlTempManager.h"
+#include "QlLib/qpStringUtils.h"
+#include "TestFolder.h"
+
+namespace orb {
+namespace {
+
+using ql::test::TTestFolder;
+using TClock = std::chrono::steady_clock;
+
+int64_t MsSince(TClock::time_point start) {
+    return std::chrono::duration_cast<std::chrono::milliseconds>(TClock::now() - start).count();
+}
+
+// No scheduler listens at a socket in a fresh folder.
+ql::TPrintServer Nowhere(const TTestFolder& folder) {
+    ql::TPrintServer server;
+    server.Address = folder.WideFile("cups.sock");
+    return server;
+}
+
+ql::TPrintServer At(const ql::test::TFakePrintScheduler& scheduler) {
+    ql::TPrintServer server;
+    server.Address = u"127.0.0.1";
+    server.Port = scheduler.Port();
+    return server;
+}
+
+// Temporary folders are made under the test's own folder while it lives.
+class TTempBase {
+public:
+    explicit TTempBase(const std::string& folder) {
+        if (const char* old = ::getenv("TMPDIR")) m_old = old, m_had = true;
+        ::setenv("TMPDIR", folder.c_str(), 1);
+    }
+    ~TTempBase() {
+        if (m_had)
+            ::setenv("TMPDIR", m_old.c_str(), 1);
+        else
+            ::unsetenv("TMPDIR");
+    }
+
+private:
+    std::string m_old;
+    bool m_had = false;
+};
+
+std::unique_ptr<ql::TBitmap> Picture(int32_t w = 40, int32_t h = 20) {
+    auto picture = ql::CreateBitmap(w, h, ql::PfARGB32());
+    picture->FillRect(picture->Bounds(), 0xFF808080);
+    return picture;
+}
+
+TEST(OrbPrintServices, NoScheduler_NoPrinterAndPrintFailsAtOnce) {
+    TTestFolder folder;
+    TCupsPrintServices services(Nowhere(folder));
+    const auto start = TClock::now();
+    EXPECT_FALSE(services.HasPrinter());
+    EXPECT_TRUE(services.PrinterName().empty());
+    EXPECT_FALSE(services.LastReason().empty());
+    services.ChoosePrinter();
+    EXPECT_TRUE(services.PrinterName().empty());
+    const size_t folders = ql::TTempManager::Instance().Count();
+    EXPECT_FALSE(services.Print(*Picture(), u"Slideshow"));
+    // Nothing was written for a printer that is not there.
+    EXPECT_EQ(ql::TTempManager::Instance().Count(), folders);
+    EXPECT_LT(MsSince(start), 2000);
+}
+
+TEST(OrbPrintServices, NoScheduler_PrintDialogSavesInstead) {
+    TTestFolder folder;
+    TCupsPrintServices services(Nowhere(folder));
+    ql::TIniFile project;
+    project.LoadFromLines({u"[Main]"});
+    std::shared_ptr<ql::TBitmap> frame = Picture();
+    TCallBackClass pictures(nullptr, frame, 0);
+    int32_t prompts = 0;
+    TOrbPrintDialog dialog(project, pictures, &services,
+                           [&](ql::TDialog& d) {
+                               ++prompts;
+                               static_cast<TSavePathDialog&>(d).Edit().Text = folder.WideFile("kept.pdf");
+                               d.Key(ql::TDialogKey::Enter);
+                           },
+                           u"");
+    const ql::TRect button = dialog.Item(kIdPrint)->PixelRect();
+    dialog.MouseDown(button.left + 1, button.top + 1);
+    dialog.MouseUp(button.left + 1, button.top + 1);
+    EXPECT_EQ(prompts, 1);
+    EXPECT_FALSE(dialog.Printed());
+    EXPECT_EQ(dialog.SavedFile(), folder.WideFile("kept.pdf"));
+}
+
+TEST(OrbPrintServices, Scheduler_StartsAtTheDefaultAndChangeWrapsAround) {
+    ql::test::TFakePrintScheduler scheduler({{"hall", ""}, {"office", ""}, {"studio", ""}}, "office");
+    TCupsPrintServices services(At(scheduler));
+    EXPECT_TRUE(services.HasPrinter());
+    EXPECT_EQ(services.PrinterName(), u"office");
+    services.ChoosePrinter();
+    EXPECT_EQ(services.PrinterName(), u"studio");
+    services.ChoosePrinter();
+    EXPECT_EQ(services.PrinterName(), u"hall");
+    services.ChoosePrinter();
+    EXPECT_EQ(services.PrinterName(), u"office");
+}
+
+TEST(OrbPrintServices, ChangeBeforeAnyList_MovesOnFromTheDefault) {
+    ql::test::TFakePrintScheduler scheduler({{"hall", ""}, {"office", ""}, {"studio", ""}}, "hall");
+    TCupsPrintServices services(At(scheduler));
+    services.ChoosePrinter();
+    EXPECT_EQ(services.PrinterName(), u"office");
+}
+
+TEST(OrbPrintServices, ChosenPrinterRemoved_MovesOnFromTheDefault) {
+    ql::test::TFakePrintScheduler scheduler({{"hall", ""}, {"office", ""}, {"studio", ""}}, "office");
+    TCupsPrintServices services(At(scheduler));
+    services.ChoosePrinter();
+    ASSERT_EQ(services.PrinterName(), u"studio");
+    scheduler.SetPrinters({{"hall", ""}, {"office", ""}});
+    services.ChoosePrinter();
+    EXPECT_EQ(services.PrinterName(), u"hall");
+    scheduler.SetPrinters({});
+    services.ChoosePrinter();
+    EXPECT_FALSE(services.HasPrinter());
+    EXPECT_TRUE(services.PrinterName().empty());
+}
+
+TEST(OrbPrintServices, Print_SendsAPngTurnedToThePictureAndRemovesIt) {
+    TTestFolder folder;
+    TTempBase temp(folder.Path());
+    ql::test::TFakePrintScheduler scheduler({{"office", "Laser"}}, "office");
+    TCupsPrintServices services(At(scheduler));
+    ASSERT_TRUE(services.Print(*Picture(40, 20), u"Slideshow")) << ql::ToUtf8(services.LastReason());
+    ASSERT_TRUE(services.Print(*Picture(20, 40), u"Slideshow"));
+    const auto jobs = scheduler.Jobs();
+    ASSERT_EQ(jobs.size(), 2u);
+    EXPECT_EQ(jobs[0].Printer, "office");
+    EXPECT_EQ(jobs[0].Attributes.at("job-name"), "Slideshow");
+    EXPECT_EQ(jobs[0].Attributes.at("document-format"), "image/png");
+    EXPECT_EQ(jobs[0].Attributes.at("orientation-requested"), "4");
+    EXPECT_EQ(jobs[1].Attributes.at("orientation-requested"), "3");
+    EXPECT_EQ(jobs[0].Attributes.at("fit-to-page"), "true");
+
+    ql::TMemoryStream png;
+    png.WriteBuffer(jobs[0].Document.data(), jobs[0].Document.size());
+    png.SetPosition(0);
+    const auto decoded = ql::DecodePng(png, u"job.png", nullptr, nullptr);
+    ASSERT_TRUE(decoded);
+    EXPECT_EQ(decoded->Width(), 40);
+    EXPECT_EQ(decoded->Height(), 20);
+    // The picture and its private folder are gone once the job is taken.
+    EXPECT_TRUE(std::filesystem::is_empty(folder.Path()));
+}
+
+TEST(OrbPrintServices, Print_SchedulerGoneAfterTheListIsFalseAndLeavesNothing) {
+    TTestFolder folder;
+    TTempBase temp(folder.Path());
+    auto scheduler = std::make_unique<ql::test::TFakePrintScheduler>(
+        std::vector<ql::test::TFakePrintScheduler::TPrinter>{{"office", ""}}, "office");
+    TCupsPrintServices services(At(*scheduler));
+    ASSERT_TRUE(services.HasPrinter());
+    scheduler.reset();
+    EXPECT_FALSE(services.Print(*Picture(), u"Slideshow"));
+    EXPECT_FALSE(services.LastReason().empty());
+    EXPECT_TRUE(std::filesystem::is_empty(folder.Path()));
+}
+
+}  // namespace
+}  // namespace orb
