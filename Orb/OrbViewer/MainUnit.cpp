@@ -10,8 +10,10 @@
 
 #include "Orb/OrbViewer/OrbNavigation.h"
 #include "Orb/OrbViewer/OrbShowOpener.h"
+#include "Orb/OrbViewer/OrbStartupWindow.h"
 #include "Orb/OrbViewer/OrbViewerControl.h"
 #include "OrbLib2/OrbViewer/qlOrbFileAccessor2.h"
+#include "OrbLib2/OrbViewer/qlOrbPrintServices.h"
 #include "OrbLib2/OrbViewer/qlOrbShowLocator.h"
 #include "QlLib/Graphics/qlPngWriter.h"
 #include "QlLib/Platform/qlFileAPI.h"
@@ -666,6 +668,8 @@ int RunViewer(const ql::TCommandsStorage& commands, const std::u16string& progra
     settings.Show = ShowRequestFromCommandLine(commands, programFileName);
     settings.Options = ReadViewerOptions(commands);
     settings.DrawThreads = int32_t(std::clamp(std::thread::hardware_concurrency(), 1u, 4u));
+    // The start-up child plays the show's start-up page instead of the show.
+    SetStartupFilter(settings.Options.StartupMode, InstallStartupWindowFilter);
 
     // One copy of a program holds its lock; a screen-saver show refuses to
     // run beside another.
@@ -697,6 +701,7 @@ int RunViewer(const ql::TCommandsStorage& commands, const std::u16string& progra
         return exitCode;
     }
 
+    settings.Printer = std::make_unique<TCupsPrintServices>();
     ql::TSdlHost host;
     std::string error;
     if (!host.Init(error)) return ReportStartError("No display to show the slideshow on: " + error);

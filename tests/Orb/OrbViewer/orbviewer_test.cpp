@@ -314,8 +314,12 @@ TEST_F(OrbViewerProgram, StartupWindow_ChildDecidesWhetherTheShowStarts) {
     // Exit code 1 (Enter in the child): it starts.
     played = PlayShow(project, "childexit 1\nwait 200\n");
     EXPECT_EQ(played.Of("show").size(), 1u) << played.All();
-    // The child itself: Enter ends it with 1, the way the parent reads it.
-    played = PlayShow(Show(2, 1000), "wait 100\nkey Return\nwait 1000\n", "-startup");
+    // The child itself plays the start-up page, and Enter ends it with 1,
+    // the way the parent reads it.
+    played = PlayShow(Show(2, 1000, "stw_show=1\r\n[FileMap]\r\n[dialog_startup]\r\nbname=255\r\n"),
+                      "wait 100\nkey Return\nwait 1000\n", "-startup");
+    EXPECT_TRUE(played.Has("\"slides\":1,\"start\":0,\"duration\":1000")) << played.All();
+    EXPECT_TRUE(played.Of("run").empty()) << played.All();
     EXPECT_EQ(played.Run.Code, 1) << played.All();
     EXPECT_TRUE(played.Has("{\"t\":100,\"kind\":\"exit\",\"code\":1}")) << played.All();
 }
