@@ -324,5 +324,40 @@ TEST_F(OrbViewerProgram, StartupWindow_ChildDecidesWhetherTheShowStarts) {
     EXPECT_TRUE(played.Has("{\"t\":100,\"kind\":\"exit\",\"code\":1}")) << played.All();
 }
 
+TEST_F(OrbViewerProgram, MouseAndWheel_ActAfterTheFirstSecond) {
+    const TPlayed played = PlayShow(Show(4, 1000, "opt_leftmouse=Next slide\r\n"),
+                                    "wait 500\n"
+                                    "mouse click 80 60\n"  // the click that started the program
+                                    "wait 700\n"
+                                    "mouse click 80 60\n"  // 1200: on to slide 3
+                                    "wait 100\n"
+                                    "wheel 1\n"            // away from the user: 700 ms back
+                                    "wheel -1 ctrl\n"      // toward the user with Ctrl: the next slide
+                                    "wait 100\n");
+    const std::vector<int64_t> seeks = played.Ints("seek", "time");
+    ASSERT_EQ(seeks.size(), 3u) << played.All();
+    EXPECT_EQ(seeks[0], 2001);
+    // The show played on for up to 100 ms after the seek before the wheel.
+    EXPECT_GE(seeks[1], 2001 - 700);
+    EXPECT_LE(seeks[1], 2101 - 700);
+    EXPECT_EQ(seeks[2], 2001);
+}
+
+TEST_F(OrbViewerProgram, Cursor_HiddenWhenStillAndBackOnARealMove) {
+    const TPlayed played = PlayShow(Show(2, 5000, "opt_hidecursor=2\r\nopt_hc2_hideinterval=1\r\n"),
+                                    "mouse move 50 50\n"
+                                    "wait 1500\n"
+                                    "mouse move 52 51\n"  // a tremble leaves it hidden
+                                    "wait 100\n"
+                                    "mouse move 70 60\n"
+                                    "wait 100\n");
+    const std::vector<std::string> cursor = played.Of("cursor");
+    ASSERT_EQ(cursor.size(), 2u) << played.All();
+    EXPECT_NE(cursor[0].find("\"shape\":\"hidden\""), std::string::npos) << cursor[0];
+    EXPECT_NE(cursor[1].find("\"shape\":\"arrow\""), std::string::npos) << cursor[1];
+    EXPECT_LT(std::stoll(cursor[1].substr(5)), 1800) << cursor[1];
+    EXPECT_GE(std::stoll(cursor[1].substr(5)), 1600) << cursor[1];
+}
+
 }  // namespace
 }  // namespace orb
