@@ -86,10 +86,11 @@ TEST(OrbPrintDialog, Save_FrameAsPngWhereTheUserChooses) {
     EXPECT_EQ(std::string(magic + 1, 3), "PNG");
 }
 
-TEST(OrbPrintDialog, Save_SuggestsTheSlideNumber) {
-    TTestFolder folder;
+// The name the save prompt offers after pressing `button`; the prompt is
+// cancelled, so nothing is written.
+std::u16string SuggestedName(uint16_t button, int32_t slideIndex, const TTestFolder& folder) {
     const auto project = Project();
-    TCallBackClass pictures(nullptr, Frame(), 4);
+    TCallBackClass pictures(nullptr, Frame(), slideIndex);
     std::u16string suggested;
     TOrbPrintDialog dialog(*project, pictures, nullptr,
                            [&](ql::TDialog& d) {
@@ -97,10 +98,17 @@ TEST(OrbPrintDialog, Save_SuggestsTheSlideNumber) {
                                d.Key(ql::TDialogKey::Escape);
                            },
                            ql::FromUtf8(folder.Path()));
-    Click(dialog, kIdSave);
-    EXPECT_EQ(suggested, ql::FromUtf8(folder.File("Slide5.png")));
+    Click(dialog, button);
     EXPECT_TRUE(dialog.SavedFile().empty());
     EXPECT_EQ(dialog.Result, ql::kIdOk);
+    return suggested;
+}
+
+TEST(OrbPrintDialog, SuggestedNames_NameTheSlide) {
+    TTestFolder folder;
+    EXPECT_EQ(SuggestedName(kIdSave, 4, folder), ql::FromUtf8(folder.File("Slide5.png")));
+    // Print without a printer keeps a page: a PDF.
+    EXPECT_EQ(SuggestedName(kIdPrint, 6, folder), ql::FromUtf8(folder.File("Slide7.pdf")));
 }
 
 TEST(OrbPrintDialog, Save_ExistingFileReplacedOnlyAfterYes) {
@@ -150,23 +158,6 @@ TEST(OrbPrintDialog, Print_WithoutPrinterSavesWithAPrinterPrints) {
     Click(without, kIdPrint);
     EXPECT_EQ(without.Result, ql::kIdOk);
     EXPECT_TRUE(std::filesystem::exists(folder.File("printed.png")));
-}
-
-TEST(OrbPrintDialog, Print_WithoutPrinterSuggestsAPdfOfTheSlide) {
-    TTestFolder folder;
-    const auto project = Project();
-    TCallBackClass pictures(nullptr, Frame(), 6);
-    std::u16string suggested;
-    TOrbPrintDialog dialog(*project, pictures, nullptr,
-                           [&](ql::TDialog& d) {
-                               suggested = static_cast<TSavePathDialog&>(d).Edit().Text;
-                               d.Key(ql::TDialogKey::Escape);
-                           },
-                           ql::FromUtf8(folder.Path()));
-    Click(dialog, kIdPrint);
-    EXPECT_EQ(suggested, ql::FromUtf8(folder.File("Slide7.pdf")));
-    EXPECT_TRUE(dialog.SavedFile().empty());
-    EXPECT_EQ(dialog.Result, ql::kIdOk);
 }
 
 TEST(OrbPrintDialog, Print_WithoutPrinterPdfNameWritesALandscapeA4Page) {
