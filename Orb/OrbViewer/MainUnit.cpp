@@ -294,6 +294,13 @@ TMainForm::TOpenOutcome TMainForm::OpenInteractive(const std::u16string& fileNam
         start = navigation.SlideStart(*startSlide);
     else if (startTime && *startTime > 0)
         start = navigation.ClampTarget(double(*startTime));
+    if (!m_viewer->Engine()) {
+        // The engine's clock starts with the engine: time spent in the
+        // password dialog or the start-up window is not show time.
+        m_startTick = m_host.TickMs();
+        m_musicFrames = 0;
+        m_clock.Set(0);
+    }
     if (!m_viewer->Open(show.Accessor().Copy(), CopyOfDocument(show.Project()), start)) {
         ShowMessage(u"Can`t Load Show\r\"" + fileName + u"\"", kSlideshowErrorCaption);
         return giveUp(TOpenOutcome::Failed);

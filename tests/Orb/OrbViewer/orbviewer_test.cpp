@@ -220,10 +220,13 @@ TEST_F(OrbViewerProgram, PauseBarrier_ReleasedByKeys) {
 
 TEST_F(OrbViewerProgram, Password_AcceptedRefusedOrCancelled) {
     const std::string guarded = Show(2, 1000, "opt_usepass=1\r\nopt_pass=abc\r\n");
-    TPlayed played = PlayShow(guarded, "text \"abc\"\nkey Return\nwait 200\n");
+    // The user takes 700 ms to answer; the show still starts at its beginning.
+    TPlayed played = PlayShow(guarded, "text \"abc\"\nwait 700\nkey Return\nwait 1300\n");
     EXPECT_EQ(played.Of("dialog").size(), 1u) << played.All();
     EXPECT_EQ(played.Of("show").size(), 1u) << played.All();
     EXPECT_EQ(played.Of("firstframe").size(), 1u) << played.All();
+    EXPECT_EQ(played.Ints("slide", "time").front(), 0) << played.All();
+    EXPECT_TRUE(played.Has("\"kind\":\"slide\",\"index\":1")) << played.All();
 
     played = PlayShow(guarded, "text \"abd\"\nkey Return\nwait 200\n");
     EXPECT_EQ(played.Run.Code, 0);
