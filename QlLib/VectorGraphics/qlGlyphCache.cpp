@@ -105,7 +105,10 @@ void TGlyphCache::LoadFromStream(TStream& stream) {
     // Key, seven metric integers, design size and point count.
     constexpr int64_t kGlyphBytes = 2 + 7 * 4 + 4 + 4;
     const int32_t count = CheckedCount(stream, kGlyphBytes);
-    TGlyphCache loaded(ReadString(stream));
+    // Read into a cache of its own, so that a stream that breaks off leaves
+    // this one as it was. Reference-counted objects live on the heap.
+    const TRef<TGlyphCache> staged = MakeRef<TGlyphCache>(ReadString(stream));
+    TGlyphCache& loaded = *staged;
     for (int32_t i = 0; i < count; ++i) {
         TGlyphData glyph;
         glyph.Key = stream.ReadWord();

@@ -100,7 +100,7 @@ TEST(GlyphCache, TextFromPackagedCache_MatchesTheInstalledFontItCameFrom) {
 }
 
 TEST(GlyphCache, StreamRoundTrip_KeepsMetricsAndPaths) {
-    TGlyphCache cache(u"Font");
+    const auto cache = MakeRef<TGlyphCache>(u"Font");
     TGlyphInfo info;
     info.OriginX = 5;
     info.OriginY = 100;
@@ -109,31 +109,31 @@ TEST(GlyphCache, StreamRoundTrip_KeepsMetricsAndPaths) {
     info.Ascent = 120;
     info.Descent = 30;
     info.DesignSize = 1000;
-    cache.Add({65, info, {{0, 0, ptMoveTo}, {10, -5, ptQuadTo}, {20, 0, ptQuadTo}, {0, 0, ptClose}}});
+    cache->Add({65, info, {{0, 0, ptMoveTo}, {10, -5, ptQuadTo}, {20, 0, ptQuadTo}, {0, 0, ptClose}}});
     TMemoryStream stream;
-    cache.SaveToStream(stream);
+    cache->SaveToStream(stream);
     EXPECT_EQ(stream.GetSize(), 4 + 4 + 8 + 2 + 7 * 4 + 4 + 4 * 12);
     stream.SetPosition(0);
-    TGlyphCache loaded;
-    loaded.LoadFromStream(stream);
-    EXPECT_EQ(loaded.FontName(), u"Font");
-    const TGlyphData* glyph = loaded.Find(65);
+    const auto loaded = MakeRef<TGlyphCache>();
+    loaded->LoadFromStream(stream);
+    EXPECT_EQ(loaded->FontName(), u"Font");
+    const TGlyphData* glyph = loaded->Find(65);
     ASSERT_TRUE(glyph);
     EXPECT_EQ(glyph->Info.OriginY, 100);
     EXPECT_EQ(glyph->Info.AdvanceA + glyph->Info.AdvanceB + glyph->Info.AdvanceC, 85);
-    EXPECT_EQ(glyph->Path, cache.Find(65)->Path);
-    EXPECT_FALSE(loaded.Find(66));
+    EXPECT_EQ(glyph->Path, cache->Find(65)->Path);
+    EXPECT_FALSE(loaded->Find(66));
 }
 
 std::string SampleCacheBytes() {
-    TGlyphCache cache(u"F");
+    const auto cache = MakeRef<TGlyphCache>(u"F");
     TGlyphInfo info;
     info.DesignSize = 100;
-    cache.Add({1, info, {{0, 0, ptMoveTo}, {50, 0, ptLineTo}, {50, 50, ptCubicTo}, {0, 50, ptCubicTo},
+    cache->Add({1, info, {{0, 0, ptMoveTo}, {50, 0, ptLineTo}, {50, 50, ptCubicTo}, {0, 50, ptCubicTo},
                          {0, 0, ptCubicTo}, {0, 0, ptClose}}});
-    cache.Add({2, info, {}});
+    cache->Add({2, info, {}});
     TMemoryStream stream;
-    cache.SaveToStream(stream);
+    cache->SaveToStream(stream);
     return Bytes(stream);
 }
 
@@ -141,8 +141,8 @@ TEST(GlyphCache, EveryTruncation_RaisesStreamReadError) {
     const std::string bytes = SampleCacheBytes();
     for (size_t n = 0; n < bytes.size(); ++n) {
         auto stream = StreamOf(bytes.substr(0, n));
-        TGlyphCache cache;
-        EXPECT_THROW(cache.LoadFromStream(*stream), EStreamReadError) << n;
+        const auto cache = MakeRef<TGlyphCache>();
+        EXPECT_THROW(cache->LoadFromStream(*stream), EStreamReadError) << n;
     }
 }
 
@@ -151,14 +151,14 @@ void PatchDWord(std::string& bytes, size_t at, uint32_t value) { std::memcpy(&by
 TEST(GlyphCache, CountsBeyondTheBytesLeft_RefusedBeforeAllocating) {
     std::string bytes = SampleCacheBytes();
     PatchDWord(bytes, 0, 0x7FFFFFFF);  // glyph count
-    TGlyphCache cache;
-    EXPECT_THROW(cache.LoadFromStream(*StreamOf(bytes)), EStreamReadError);
+    const auto cache = MakeRef<TGlyphCache>();
+    EXPECT_THROW(cache->LoadFromStream(*StreamOf(bytes)), EStreamReadError);
     bytes = SampleCacheBytes();
     PatchDWord(bytes, 4, 0x40000000);  // font name length
-    EXPECT_THROW(cache.LoadFromStream(*StreamOf(bytes)), EStreamReadError);
+    EXPECT_THROW(cache->LoadFromStream(*StreamOf(bytes)), EStreamReadError);
     bytes = SampleCacheBytes();
     PatchDWord(bytes, 4 + 4 + 2 + 2 + 7 * 4, 0x10000000);  // first glyph's point count
-    EXPECT_THROW(cache.LoadFromStream(*StreamOf(bytes)), EStreamReadError);
+    EXPECT_THROW(cache->LoadFromStream(*StreamOf(bytes)), EStreamReadError);
 }
 
 TEST(GlyphCache, BadPoints_RejectedOrSaturated) {
@@ -166,9 +166,9 @@ TEST(GlyphCache, BadPoints_RejectedOrSaturated) {
     auto loadWith = [&](size_t offset, uint32_t value) {
         std::string bytes = SampleCacheBytes();
         PatchDWord(bytes, firstPoint + offset, value);
-        TGlyphCache cache;
-        cache.LoadFromStream(*StreamOf(bytes));
-        return cache.Find(1)->Path;
+        const auto cache = MakeRef<TGlyphCache>();
+        cache->LoadFromStream(*StreamOf(bytes));
+        return cache->Find(1)->Path;
     };
     const float nan = std::numeric_limits<float>::quiet_NaN(), huge = 1e30f;
     uint32_t bits;
