@@ -163,6 +163,8 @@ private:
     double ComputeShowTime();
     bool MusicReady();
     bool SlidesReady() const;
+    // Whether the slides on screen at show time t are among `slides`.
+    bool HoldsSlidesVisibleAt(const TEngineSlideList& slides, double t) const;
     bool ShouldRun(uint32_t flags);
     bool PastEnd() const;
     void ApplyBarrier(double target);
