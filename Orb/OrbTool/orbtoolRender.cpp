@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <cstring>
 #include <memory>
 #include <optional>
 #include <string>
@@ -14,9 +15,11 @@
 #include "Orb/OrbTool/orbtoolSupport.h"
 #include "OrbLib2/3DBasics/qlGlDevice.h"
 #include "OrbLib2/3DBasics/qlSoftDevice.h"
+#include "OrbLib2/3DEngine/DrawManager3D2.h"
 #include "OrbLib2/OrbClasses/qlOrbSource2.h"
 #include "OrbLib2/OrbViewer/qlOrbEngine2.h"
 #include "OrbLib2/OrbViewer/qlOrbShowLocator.h"
+#include "QlLib/Graphics/qlPixelFormats.h"
 #include "QlLib/Graphics/qlPngWriter.h"
 #include "QlLib/Graphics/qlYuvConvert.h"
 #include "QlLib/Music/SoundOutput.h"
@@ -62,7 +65,7 @@ class TY4mWriter {
 public:
     TY4mWriter(const std::string& fileName, int32_t width, int32_t height, int32_t fps)
         : m_out(ql::FromUtf8(fileName), ql::TFileAccess::Write, ql::kShareNone, ql::TFileDisposition::CreateAlways),
-          m_width(width), m_height(height), m_converter(width) {
+          m_width(width), m_height(height), m_converter(width), m_frame(width, height, ql::PfARGB32()) {
         const std::string header = "YUV4MPEG2 W" + std::to_string(width) + " H" + std::to_string(height) + " F" +
                                    std::to_string(fps) + ":1 Ip A1:1 C420jpeg\n";
         m_out.WriteBuffer(header.data(), header.size());
@@ -70,7 +73,15 @@ public:
         m_plane.resize(size_t(width) * size_t(height) + 2 * cw * ch);
     }
 
-    // An "R8G8B8" bitmap of the stream's size (bytes B, G, R).
+    // Captures the drawer's frame (black without one) and writes it. One
+    // bitmap in the device's own format serves every frame.
+    void WriteFrom(T3DDrawer* drawer) {
+        if (!drawer || !drawer->CaptureFrame(m_frame))
+            for (int32_t y = 0; y < m_height; ++y) std::memset(m_frame.Row(y), 0, size_t(m_width) * 4);
+        Write(m_frame);
+    }
+
+    // An "R8G8B8" or "A8R8G8B8" bitmap of the stream's size.
     void Write(const ql::TBitmap& frame) {
         const size_t luma = size_t(m_width) * size_t(m_height);
         const size_t chroma = size_t((m_width + 1) / 2) * size_t((m_height + 1) / 2);
@@ -85,6 +96,7 @@ private:
     ql::TFileStream m_out;
     int32_t m_width, m_height;
     ql::TYuv420Converter m_converter;
+    ql::TDirectBitmap m_frame;
     std::vector<uint8_t> m_plane;
 };
 
@@ -244,11 +256,11 @@ int RunRender(const std::vector<std::string>& args) {
             engine.FillSlides();
             engine.Step();
             if (!engine.Active()) settle();
-            std::unique_ptr<ql::TBitmap> frame = engine.Drawer() ? engine.Drawer()->CaptureToBitmap() : nullptr;
-            if (!frame) frame = std::make_unique<ql::TDirectBitmap>(width, height, ql::PfRGB24());
             if (y4m) {
-                y4m->Write(*frame);
+                y4m->WriteFrom(engine.Drawer());
             } else {
+                std::unique_ptr<ql::TBitmap> frame = engine.Drawer() ? engine.Drawer()->CaptureToBitmap() : nullptr;
+                if (!frame) frame = std::make_unique<ql::TDirectBitmap>(width, height, ql::PfRGB24());
                 char name[32];
                 std::snprintf(name, sizeof name, "/frame-%06lld.png", static_cast<long long>(k));
                 const std::vector<uint8_t> png = ql::EncodePng(*frame);

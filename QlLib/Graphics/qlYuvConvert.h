@@ -1,4 +1,5 @@
-// Full-range BT.601 Y'CbCr, as JPEG uses it, from "R8G8B8" pictures, in
+// Full-range BT.601 Y'CbCr, as JPEG uses it, from "R8G8B8" or "A8R8G8B8"
+// pictures (alpha is ignored), in
 // planar 4:2:0: Y of every pixel, Cb and Cr of every 2 x 2 block from its
 // mean (at an odd size the last column or row stands in for the missing
 // one). Integer fixed point, within 1 of the exact formula; every path
@@ -26,7 +27,8 @@ public:
     // reference.
     explicit TYuv420Converter(int32_t width, TSimdLevel simd = BestSimdLevel());
 
-    // The whole frame, which must be "R8G8B8" and as wide as the converter.
+    // The whole frame, which must be "R8G8B8" or "A8R8G8B8" and as wide as
+    // the converter.
     void Convert(const TBitmap& frame, const TYuv420Planes& planes);
     // Only the row pairs [first, end) (pair k: rows 2k and 2k + 1), into the
     // same places as a whole conversion: bands of one frame can go to
@@ -39,10 +41,11 @@ private:
     std::vector<uint8_t> m_planes;  // the row pair split into six planes
 };
 
-// The loops of one row pair for a processor level; y1 may be y0.
-using TYuvRowPairProc = void (*)(const uint8_t* row0, const uint8_t* row1, int32_t w, uint8_t* planes, uint8_t* y0,
-                                 uint8_t* y1, uint8_t* u, uint8_t* v);
-void YuvRowPairAVX2(const uint8_t* row0, const uint8_t* row1, int32_t w, uint8_t* planes, uint8_t* y0, uint8_t* y1,
-                    uint8_t* u, uint8_t* v);
+// The loops of one row pair of `bpp`-byte pixels (3 or 4) for a processor
+// level; y1 may be y0.
+using TYuvRowPairProc = void (*)(const uint8_t* row0, const uint8_t* row1, int32_t w, int32_t bpp, uint8_t* planes,
+                                 uint8_t* y0, uint8_t* y1, uint8_t* u, uint8_t* v);
+void YuvRowPairAVX2(const uint8_t* row0, const uint8_t* row1, int32_t w, int32_t bpp, uint8_t* planes, uint8_t* y0,
+                    uint8_t* y1, uint8_t* u, uint8_t* v);
 
 }  // namespace ql

@@ -35,13 +35,14 @@ inline uint8_t CrOf(int32_t rs, int32_t gs, int32_t bs) {
     return uint8_t(std::min((kHalf * rs - kCrG * gs - kCrB * bs + kChromaBias) >> 16, 255));
 }
 
-// One row of (B, G, R) bytes into three planes. `w` pixels.
+// One row of `w` pixels of Bpp bytes, (B, G, R) first, into three planes.
+template <int32_t Bpp>
 inline void SplitRow(const uint8_t* __restrict p, int32_t w, uint8_t* __restrict r, uint8_t* __restrict g,
                      uint8_t* __restrict b) {
     for (int32_t x = 0; x < w; ++x) {
-        b[x] = p[3 * x];
-        g[x] = p[3 * x + 1];
-        r[x] = p[3 * x + 2];
+        b[x] = p[Bpp * x];
+        g[x] = p[Bpp * x + 1];
+        r[x] = p[Bpp * x + 2];
     }
 }
 
@@ -63,9 +64,10 @@ inline void ChromaRow(const uint8_t* __restrict r0, const uint8_t* __restrict g0
     }
 }
 
-// Two picture rows (the same row twice for the last of an odd height) into
-// their Y rows and one row of Cb and Cr. `planes` is scratch for six rows of
-// w + 1 bytes. y1 may be y0 when the rows are the same.
+// Two picture rows of Bpp-byte pixels (the same row twice for the last of an
+// odd height) into their Y rows and one row of Cb and Cr. `planes` is scratch
+// for six rows of w + 1 bytes. y1 may be y0 when the rows are the same.
+template <int32_t Bpp>
 inline void RowPair(const uint8_t* row0, const uint8_t* row1, int32_t w, uint8_t* planes, uint8_t* y0, uint8_t* y1,
                     uint8_t* u, uint8_t* v) {
     const int32_t stride = w + 1;
@@ -75,8 +77,8 @@ inline void RowPair(const uint8_t* row0, const uint8_t* row1, int32_t w, uint8_t
     uint8_t* r1 = b0 + stride;
     uint8_t* g1 = r1 + stride;
     uint8_t* b1 = g1 + stride;
-    SplitRow(row0, w, r0, g0, b0);
-    SplitRow(row1, w, r1, g1, b1);
+    SplitRow<Bpp>(row0, w, r0, g0, b0);
+    SplitRow<Bpp>(row1, w, r1, g1, b1);
     // At an odd width the last column stands in for the missing one.
     r0[w] = r0[w - 1];
     g0[w] = g0[w - 1];

@@ -113,6 +113,22 @@ TEST(YuvConvert, FastPaths_AgreeWithTheScalarBitForBit) {
     }
 }
 
+TEST(YuvConvert, FourBytePixels_GiveTheSameAsThreeIgnoringAlpha) {
+    uint32_t seed = 9;
+    for (const auto& [w, h] : {std::pair{1, 1}, {35, 7}, {640, 2}}) {
+        TDirectBitmap rgb(w, h, PfRGB24()), argb(w, h, PfARGB32());
+        for (int32_t y = 0; y < h; ++y)
+            for (int32_t x = 0; x < w; ++x) {
+                seed = seed * 1664525u + 1013904223u;
+                for (int32_t c = 0; c < 3; ++c) rgb.Row(y)[3 * x + c] = argb.Row(y)[4 * x + c] = uint8_t(seed >> (8 * c));
+                argb.Row(y)[4 * x + 3] = uint8_t(seed >> 24);
+            }
+        const TYuvFrame expected = Convert(rgb, TSimdLevel::Scalar);
+        for (TSimdLevel level : {TSimdLevel::Scalar, TSimdLevel::SSE2, TSimdLevel::AVX2})
+            EXPECT_EQ(Convert(argb, level).Bytes, expected.Bytes) << w << "x" << h << " level " << int(level);
+    }
+}
+
 TEST(YuvConvert, Bands_GiveTheWholeFrame) {
     TDirectBitmap frame(33, 21, PfRGB24());
     for (int32_t y = 0; y < 21; ++y)
