@@ -224,7 +224,13 @@ double TOrbEngine::ComputeShowTime() {
     if (!m_active || !m_music) return m_timeBase;
     const double raw = m_music->Position() - m_timeBase;
     // The virtual clock has no jitter to smooth.
-    return m_clock->IsVirtual() ? raw : m_interpolator.Next(raw);
+    if (m_clock->IsVirtual()) return raw;
+    // The smoothing predicts from the time since the last pass: passes come
+    // at uneven times, late ones whenever the thread waited for a core.
+    const double now = m_clock->NowMs();
+    const double elapsed = m_lastSmoothed ? now - *m_lastSmoothed : -1;
+    m_lastSmoothed = now;
+    return m_interpolator.Next(raw, elapsed);
 }
 
 bool TOrbEngine::MusicReady() {
