@@ -64,8 +64,10 @@ private:
 
 struct TDeviation {
     bool HaveReference = false;
-    double Reference = 0, Last = 0, Max = 0, WindowMax = 0;
+    double Reference = 0, Last = 0, Max = 0, WindowMax = 0, Sum = 0;
+    int64_t Count = 0;
     int32_t Runs = 0;
+    double Mean() const { return Count > 0 ? Sum / double(Count) : 0; }
     void Add(double difference) {
         if (!HaveReference || std::fabs(difference - Last) > 500) {
             ++Runs;
@@ -74,6 +76,8 @@ struct TDeviation {
         }
         Last = difference;
         Max = std::max(Max, std::fabs(difference - Reference));
+        Sum += std::fabs(difference - Reference);
+        ++Count;
         WindowMax = std::max(WindowMax, std::fabs(difference - Reference));
     }
 };
@@ -104,9 +108,10 @@ public:
     }
     void Summary(double seconds) {
         std::lock_guard<std::mutex> lock(m_lock);
-        std::printf("over %.0f s, %lld reports: max |show clock - sound clock| at the pass %.2f ms, "
-                    "at the report %.2f ms\n",
-                    seconds, static_cast<long long>(m_samples), m_pass.Max, m_report.Max);
+        std::printf("over %.0f s, %lld reports: max |show clock - sound clock| at the pass %.2f ms (mean %.3f ms), "
+                    "at the report %.2f ms (mean %.3f ms)\n",
+                    seconds, static_cast<long long>(m_samples), m_pass.Max, m_pass.Mean(), m_report.Max,
+                    m_report.Mean());
     }
     static std::string LoadAverage() {
         std::ifstream in("/proc/loadavg");

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <cstring>
 #include <memory>
 #include <optional>
 #include <string>
@@ -14,10 +15,13 @@
 #include "Orb/OrbTool/orbtoolSupport.h"
 #include "OrbLib2/3DBasics/qlGlDevice.h"
 #include "OrbLib2/3DBasics/qlSoftDevice.h"
+#include "OrbLib2/3DEngine/DrawManager3D2.h"
 #include "OrbLib2/OrbClasses/qlOrbSource2.h"
 #include "OrbLib2/OrbViewer/qlOrbEngine2.h"
 #include "OrbLib2/OrbViewer/qlOrbShowLocator.h"
+#include "QlLib/Graphics/qlPixelFormats.h"
 #include "QlLib/Graphics/qlPngWriter.h"
+#include "QlLib/Graphics/qlYuvConvert.h"
 #include "QlLib/Music/SoundOutput.h"
 #include "QlLib/Platform/qlFileAPI.h"
 #include "QlLib/Platform/qlGlApi.h"
@@ -56,17 +60,12 @@ bool EndsWith(const std::string& text, const std::string& tail) {
     return text.size() >= tail.size() && text.compare(text.size() - tail.size(), tail.size(), tail) == 0;
 }
 
-// Rounds half up; inlined, unlike lround, which made a library call per
-// sample and a third of the time of a render to a stream. For the values
-// here (negative ones are clamped to 0 anyway) it gives what lround gives.
-inline int32_t RoundSample(double x) { return std::clamp(int32_t(x + 0.5), 0, 255); }
-
 // Full-range BT.601, as JPEG: Y from 0 to 255, chroma centred on 128.
 class TY4mWriter {
 public:
     TY4mWriter(const std::string& fileName, int32_t width, int32_t height, int32_t fps)
         : m_out(ql::FromUtf8(fileName), ql::TFileAccess::Write, ql::kShareNone, ql::TFileDisposition::CreateAlways),
-          m_width(width), m_height(height) {
+          m_width(width), m_height(height), m_converter(width), m_frame(width, height, ql::PfARGB32()) {
         const std::string header = "YUV4MPEG2 W" + std::to_string(width) + " H" + std::to_string(height) + " F" +
                                    std::to_string(fps) + ":1 Ip A1:1 C420jpeg\n";
         m_out.WriteBuffer(header.data(), header.size());
@@ -74,41 +73,20 @@ public:
         m_plane.resize(size_t(width) * size_t(height) + 2 * cw * ch);
     }
 
-    // An "R8G8B8" bitmap of the stream's size (bytes B, G, R).
+    // Captures the drawer's frame (black without one) and writes it. One
+    // bitmap in the device's own format serves every frame.
+    void WriteFrom(T3DDrawer* drawer) {
+        if (!drawer || !drawer->CaptureFrame(m_frame))
+            for (int32_t y = 0; y < m_height; ++y) std::memset(m_frame.Row(y), 0, size_t(m_width) * 4);
+        Write(m_frame);
+    }
+
+    // An "R8G8B8" or "A8R8G8B8" bitmap of the stream's size.
     void Write(const ql::TBitmap& frame) {
-        const int32_t w = m_width, h = m_height, cw = (w + 1) / 2, ch = (h + 1) / 2;
+        const size_t luma = size_t(m_width) * size_t(m_height);
+        const size_t chroma = size_t((m_width + 1) / 2) * size_t((m_height + 1) / 2);
         uint8_t* y = m_plane.data();
-        uint8_t* u = y + size_t(w) * size_t(h);
-        uint8_t* v = u + size_t(cw) * size_t(ch);
-        for (int32_t row = 0; row < h; ++row) {
-            const uint8_t* p = frame.Row(row);
-            for (int32_t x = 0; x < w; ++x, p += 3)
-                y[size_t(row) * size_t(w) + size_t(x)] =
-                    uint8_t(RoundSample(0.299 * p[2] + 0.587 * p[1] + 0.114 * p[0]));
-        }
-        for (int32_t cy = 0; cy < ch; ++cy) {
-            for (int32_t cx = 0; cx < cw; ++cx) {
-                double r = 0, g = 0, b = 0;
-                int n = 0;
-                for (int32_t dy = 0; dy < 2; ++dy) {
-                    const int32_t row = std::min(2 * cy + dy, h - 1);
-                    for (int32_t dx = 0; dx < 2; ++dx) {
-                        const int32_t x = std::min(2 * cx + dx, w - 1);
-                        const uint8_t* p = frame.Row(row) + 3 * x;
-                        b += p[0];
-                        g += p[1];
-                        r += p[2];
-                        ++n;
-                    }
-                }
-                r /= n;
-                g /= n;
-                b /= n;
-                const size_t at = size_t(cy) * size_t(cw) + size_t(cx);
-                u[at] = uint8_t(RoundSample(128 - 0.168736 * r - 0.331264 * g + 0.5 * b));
-                v[at] = uint8_t(RoundSample(128 + 0.5 * r - 0.418688 * g - 0.081312 * b));
-            }
-        }
+        m_converter.Convert(frame, ql::TYuv420Planes{y, y + luma, y + luma + chroma});
         static const char kFrame[] = "FRAME\n";
         m_out.WriteBuffer(kFrame, 6);
         m_out.WriteBuffer(m_plane.data(), m_plane.size());
@@ -117,6 +95,8 @@ public:
 private:
     ql::TFileStream m_out;
     int32_t m_width, m_height;
+    ql::TYuv420Converter m_converter;
+    ql::TDirectBitmap m_frame;
     std::vector<uint8_t> m_plane;
 };
 
@@ -276,11 +256,11 @@ int RunRender(const std::vector<std::string>& args) {
             engine.FillSlides();
             engine.Step();
             if (!engine.Active()) settle();
-            std::unique_ptr<ql::TBitmap> frame = engine.Drawer() ? engine.Drawer()->CaptureToBitmap() : nullptr;
-            if (!frame) frame = std::make_unique<ql::TDirectBitmap>(width, height, ql::PfRGB24());
             if (y4m) {
-                y4m->Write(*frame);
+                y4m->WriteFrom(engine.Drawer());
             } else {
+                std::unique_ptr<ql::TBitmap> frame = engine.Drawer() ? engine.Drawer()->CaptureToBitmap() : nullptr;
+                if (!frame) frame = std::make_unique<ql::TDirectBitmap>(width, height, ql::PfRGB24());
                 char name[32];
                 std::snprintf(name, sizeof name, "/frame-%06lld.png", static_cast<long long>(k));
                 const std::vector<uint8_t> png = ql::EncodePng(*frame);

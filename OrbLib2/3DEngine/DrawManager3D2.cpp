@@ -838,15 +838,14 @@ bool T3DDrawer::CaptureFrame(ql::TBitmap& bitmap) {
     if (bitmap.Width() != rect.Width() || bitmap.Height() != rect.Height()) return false;
     const bool rgb = bitmap.PixelFormat() == ql::PfRGB24();
     if (!rgb && bitmap.PixelFormat() != ql::PfARGB32()) return false;
-    ql::TDirectBitmap pixels(rect.Width(), rect.Height(), ql::PfARGB32());
     // The back buffer is read whatever target drawing left selected.
     if (m_screen.Check(m_device.SetRenderTarget(0)) != TDxResult::Ok) return false;
+    // A frame capture reads every frame: the device's own format goes
+    // straight into the caller's bitmap, without a copy in between.
+    if (!rgb) return m_screen.Check(m_device.ReadPixels(rect, bitmap)) == TDxResult::Ok;
+    ql::TDirectBitmap pixels(rect.Width(), rect.Height(), ql::PfARGB32());
     if (m_screen.Check(m_device.ReadPixels(rect, pixels)) != TDxResult::Ok) return false;
     for (int32_t y = 0; y < rect.Height(); ++y) {
-        if (!rgb) {
-            std::memcpy(bitmap.Row(y), pixels.Row(y), size_t(rect.Width()) * 4);
-            continue;
-        }
         const uint8_t* in = pixels.Row(y);
         uint8_t* out = bitmap.Row(y);
         for (int32_t x = 0; x < rect.Width(); ++x) std::memcpy(out + 3 * x, in + 4 * x, 3);

@@ -2,8 +2,12 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 
 #include "OrbLib2/OrbClasses/qlOrbSource2.h"
+#include "QlLib/Graphics/qlBitmap.h"
+#include "QlLib/Graphics/qlBitmapStore.h"
+#include "QlLib/Graphics/qlPixelFormats.h"
 #include "QlLib/qlIniStorage.h"
 #include "QlLib/qpStringUtils.h"
 
@@ -169,7 +173,50 @@ ql::TPoint TBackgroundPainter::PictureSize() const {
     return {m_picture.store->Width(), m_picture.store->Height()};
 }
 
+namespace {
+
+bool IsGradient(const TSlideBackground& background) {
+    return background.Kind == bkHorizontalGradient || background.Kind == bkVerticalGradient;
+}
+
+// Texels along a gradient picture: the bilinear filter between texel centres
+// is the straight line the gradient is, and the half texel at either end,
+// where the filter clamps, is off it by less than half a colour step.
+constexpr int32_t kGradientTexels = 256;
+
+// The gradient as a picture of one row (horizontal) or one column (vertical)
+// from colour 1 to colour 2, each texel the colour at its centre.
+ql::TRef<ql::TBitmapStore> GradientPicture(const TSlideBackground& background) {
+    const bool horizontal = background.Kind == bkHorizontalGradient;
+    auto bitmap = std::make_unique<ql::TDirectBitmap>(horizontal ? kGradientTexels : 1,
+                                                      horizontal ? 1 : kGradientTexels, ql::PfARGB32());
+    for (int32_t i = 0; i < kGradientTexels; ++i) {
+        const double f = (i + 0.5) / kGradientTexels;
+        uint32_t pixel = 0xFF000000u;
+        for (int32_t c = 0; c < 3; ++c) {
+            const double value = background.Colour1[c] + (background.Colour2[c] - background.Colour1[c]) * f;
+            pixel |= uint32_t(std::lround(value)) << (16 - 8 * c);
+        }
+        uint8_t* at = horizontal ? bitmap->Row(0) + 4 * i : bitmap->Row(i);
+        std::memcpy(at, &pixel, 4);
+    }
+    return ql::MakeRef<ql::TWrapperBitmapStore>(std::move(bitmap));
+}
+
+}  // namespace
+
 void TBackgroundPainter::Prepare(TDeviceDrawer& drawer, float w, float h, float scale) {
+    if (IsGradient(m_background)) {
+        // Gradients are drawn as a stretched picture: the device fills a
+        // picture's runs far faster than it shades colours across a box.
+        if (m_level == 0 && m_drawer == &drawer) return;
+        if (!m_picture.store) m_picture.store = GradientPicture(m_background);
+        if (m_drawer) m_drawer->ReleaseImage(m_picture);
+        m_level = 0;
+        m_drawer = &drawer;
+        drawer.PrepareImage(m_picture, TImageDrawParams{});
+        return;
+    }
     if (m_background.Kind != bkPicture) return;
     if (!m_opened) {
         m_opened = true;
@@ -238,6 +285,16 @@ void TBackgroundPainter::Draw(TDeviceDrawer& drawer, const TScenePlane& plane, f
             part.axisY = {plane.axisY.x * sy, plane.axisY.y * sy, plane.axisY.z * sy};
             drawer.DrawImage3D(m_picture, params, part, camera);
         }
+        return;
+    }
+    if (IsGradient(m_background) && m_picture.store && m_level == 0) {
+        TImageDrawParams params;
+        params.opacity = opacity;
+        const float sx = w / float(m_picture.store->Width()), sy = h / float(m_picture.store->Height());
+        TScenePlane stretched = plane;
+        stretched.axisX = {plane.axisX.x * sx, plane.axisX.y * sx, plane.axisX.z * sx};
+        stretched.axisY = {plane.axisY.x * sy, plane.axisY.y * sy, plane.axisY.z * sy};
+        drawer.DrawImage3D(m_picture, params, stretched, camera);
         return;
     }
     TBoxParams box;

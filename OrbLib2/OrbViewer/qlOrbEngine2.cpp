@@ -224,7 +224,13 @@ double TOrbEngine::ComputeShowTime() {
     if (!m_active || !m_music) return m_timeBase;
     const double raw = m_music->Position() - m_timeBase;
     // The virtual clock has no jitter to smooth.
-    return m_clock->IsVirtual() ? raw : m_interpolator.Next(raw);
+    if (m_clock->IsVirtual()) return raw;
+    // The smoothing predicts from the time since the last pass: passes come
+    // at uneven times, late ones whenever the thread waited for a core.
+    const double now = m_clock->NowMs();
+    const double elapsed = m_lastSmoothed ? now - *m_lastSmoothed : -1;
+    m_lastSmoothed = now;
+    return m_interpolator.Next(raw, elapsed);
 }
 
 bool TOrbEngine::MusicReady() {
@@ -240,16 +246,34 @@ bool TOrbEngine::MusicReady() {
     return ready;
 }
 
+bool TOrbEngine::HoldsSlidesVisibleAt(const TEngineSlideList& slides, double t) const {
+    auto holds = [&slides](int64_t index) {
+        return std::any_of(slides.begin(), slides.end(), [index](const TEngineSlideRef& s) { return s->Index() == index; });
+    };
+    // Told from the slides' own times, so that a time on the border of two
+    // slides without a transition is served by either.
+    for (const TEngineSlideRef& slide : slides) {
+        const TSlideInfo& info = slide->Info();
+        if (!(info.BeginTime <= t && t <= info.NextEffectEnd)) continue;
+        const int64_t k = slide->Index();
+        // Within the transition into the slide, the one it leaves shows too
+        // (the blank before the first slide needs no building).
+        if (t < info.BeginTime + info.EffectTime && k > 0 && !holds(k - 1)) continue;
+        // Within the transition out of it, the one that comes.
+        if (t > info.EndTime && !holds(k + 1)) continue;
+        return true;
+    }
+    return false;
+}
+
 bool TOrbEngine::SlidesReady() const {
     if (m_active) return true;
-    if (!m_loader || m_loaded.empty() || !m_source) return false;
-    const int64_t first = m_loaded.front()->Index();
-    int64_t expected = m_loader->Window().Depth();
-    // Near the end of a show that stops, fewer slides are left to build.
-    if (m_source->RepeatMode() != TRepeatMode::Repeat) expected = std::min<int64_t>(expected, m_source->SlideCount() - first);
-    if (int64_t(m_loaded.size()) < expected) return false;
-    const double t = m_timeBase;
-    return m_loaded.front()->Info().BeginTime <= t && t <= m_loaded.back()->Info().NextEffectEnd;
+    if (!m_loader) return false;
+    // Ready once the slides on screen at the held time are built: the one
+    // playing and, while a transition runs, the one it leaves. Waiting for
+    // the whole window would put the neighbours' building between a seek and
+    // its first frame; they are built while the show plays.
+    return HoldsSlidesVisibleAt(m_loaded, m_timeBase);
 }
 
 bool TOrbEngine::PastEnd() const {
@@ -290,6 +314,11 @@ int32_t TOrbEngine::FillSlides() {
     for (int i = 0; i < 6 && m_loader; ++i) {
         if (!m_loader->CacheStep()) break;
         ++built;
+        // While the clock stands for the slides of a new time, the next pass
+        // draws as soon as those on screen are there; the neighbours follow
+        // in the next calls, as the loader's thread builds them while the
+        // engine draws.
+        if (!m_active && HoldsSlidesVisibleAt(m_loader->Window().Slides(), m_loader->CurrentTime())) break;
     }
     return built;
 }

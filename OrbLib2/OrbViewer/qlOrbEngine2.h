@@ -163,6 +163,8 @@ private:
     double ComputeShowTime();
     bool MusicReady();
     bool SlidesReady() const;
+    // Whether the slides on screen at show time t are among `slides`.
+    bool HoldsSlidesVisibleAt(const TEngineSlideList& slides, double t) const;
     bool ShouldRun(uint32_t flags);
     bool PastEnd() const;
     void ApplyBarrier(double target);
@@ -191,6 +193,7 @@ private:
     std::atomic<bool> m_active{false};  // also read by the loader's preload callback
     double m_timeBase = 0;  // the frozen time while inactive, the clock offset while active
     double m_currentTime = 0;
+    std::optional<double> m_lastSmoothed;  // the clock at the last smoothed pass
     std::unique_ptr<TEngineMusic> m_music;
     std::unique_ptr<TOrbSlideLoader> m_loader;
     TEngineSlideList m_loaded;

@@ -14,7 +14,7 @@ void TFrameInterpolator::Reset() {
     m_releasePending = false;
 }
 
-double TFrameInterpolator::Next(double input) {
+double TFrameInterpolator::Next(double input, double elapsedMs) {
     double output = input;
     if (m_hold || m_warmUp > 0) {
         if (!m_hold) --m_warmUp;
@@ -27,7 +27,7 @@ double TFrameInterpolator::Next(double input) {
         m_sum += step;
         m_steps[slot] = step;
         if (m_count > kRing) {
-            const double predicted = m_prevOutput + m_sum / kRing;
+            const double predicted = m_prevOutput + (elapsedMs >= 0 ? elapsedMs : m_sum / kRing);
             output = predicted + (input - predicted) / 6;
         }
     }

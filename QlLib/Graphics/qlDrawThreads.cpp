@@ -35,9 +35,10 @@ void TDrawThreadPool::Work() {
     for (;;) {
         {
             std::unique_lock lock(m_lock);
-            m_wake.wait(lock, [&] { return m_stop || m_generation != seen; });
+            m_wake.wait(lock, [&] { return m_stop || (m_generation != seen && m_slots > 0); });
             if (m_stop) return;
             seen = m_generation;
+            --m_slots;
         }
         Drain();
         std::lock_guard lock(m_lock);
@@ -48,16 +49,22 @@ void TDrawThreadPool::Work() {
 void TDrawThreadPool::Run(int32_t count, const std::function<void(int32_t)>& job) {
     if (count <= 0) return;
     std::lock_guard run(m_runLock);
+    bool wake = false;
     {
         std::lock_guard lock(m_lock);
         m_job = &job;
         m_count = count;
         m_next.store(0);
         m_error = nullptr;
-        m_busy = int32_t(m_workers.size());
+        // Only as many workers as there are jobs beside the caller's first:
+        // a picture of one band (a small draw) wakes nobody, instead of
+        // every worker waking to find nothing left.
+        m_slots = std::min(int32_t(m_workers.size()), count - 1);
+        m_busy = m_slots;
+        wake = m_slots > 0;
         ++m_generation;
     }
-    m_wake.notify_all();
+    if (wake) m_wake.notify_all();
     Drain();
     std::unique_lock lock(m_lock);
     m_done.wait(lock, [&] { return m_busy == 0; });

@@ -42,7 +42,8 @@ private:
     std::condition_variable m_done;
     const std::function<void(int32_t)>* m_job = nullptr;
     int32_t m_count = 0;
-    int32_t m_busy = 0;
+    int32_t m_busy = 0;   // workers of this run not yet done
+    int32_t m_slots = 0;  // workers this run may still take
     uint64_t m_generation = 0;
     bool m_stop = false;
     std::exception_ptr m_error;

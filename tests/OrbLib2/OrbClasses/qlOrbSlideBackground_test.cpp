@@ -205,6 +205,44 @@ TEST_F(BackgroundPainting, HorizontalGradient_RunsLeftToRight) {
     EXPECT_EQ(Pixel(*frame, kW / 2, 0), Pixel(*frame, kW / 2, kH - 1));
 }
 
+TEST_F(BackgroundPainting, Gradient_IsTheStraightLineBetweenTheColoursWithinOneStep) {
+    TSlideBackground b;
+    b.Kind = bkHorizontalGradient;
+    b.Colour1[0] = 0;
+    b.Colour2[0] = 255;
+    b.Colour1[2] = 200;
+    b.Colour2[2] = 10;
+    TBackgroundPainter painter(b, nullptr);
+    auto frame = Paint(painter);
+    ASSERT_TRUE(frame);
+    for (int32_t x = 0; x < kW; ++x) {
+        const double f = (x + 0.5) / kW;
+        const uint32_t p = Pixel(*frame, x, kH / 3);
+        EXPECT_NEAR(double((p >> 16) & 0xFF), 255 * f, 1.0) << x;
+        EXPECT_NEAR(double(p & 0xFF), 200 + (10 - 200) * f, 1.0) << x;
+    }
+}
+
+TEST_F(BackgroundPainting, GradientNotPrepared_IsStillDrawn) {
+    TSlideBackground b;
+    b.Kind = bkVerticalGradient;
+    b.Colour1[1] = 255;
+    b.Colour2[1] = 255;
+    TBackgroundPainter painter(b, nullptr);
+    struct TScene : TDrawScene {
+        TBackgroundPainter* p;
+        void Draw(TDeviceDrawer& d) override {
+            TScenePlane plane{{0, 0, 0}, {1, 0, 0}, {0, 1, 0}};
+            p->Draw(d, plane, float(kW), float(kH), TCamera3D{kW / 2.0f, kH / 2.0f, -float(kH)});
+        }
+    } scene;
+    scene.p = &painter;
+    ASSERT_TRUE(drawer->DrawScene(scene));
+    auto frame = drawer->CaptureToBitmap();
+    ASSERT_TRUE(frame);
+    EXPECT_EQ(Pixel(*frame, kW / 2, kH / 2), 0x00FF00u);
+}
+
 TEST_F(BackgroundPainting, Picture_TiledFromTheCentre) {
     // A 2 x 2 quarter picture: red, green / blue, white.
     auto bitmap = std::make_unique<ql::TDirectBitmap>(16, 16, ql::PfARGB32());

@@ -90,9 +90,11 @@ private:
 // Plays a show in deterministic mode on a 64 x 48 software device.
 class TDriver {
 public:
-    explicit TDriver(const std::string& show, bool paused = false, int32_t width = 64, int32_t height = 48)
+    explicit TDriver(const std::string& show, bool paused = false, int32_t width = 64, int32_t height = 48,
+                     TSlideWindowFactory windows = {})
         : device(TSoftDeviceOptions{width, height}) {
         TEngineOptions options;
+        options.SlideWindows = std::move(windows);
         options.Clock = &clock;
         options.Threaded = false;
         options.Capture = true;

@@ -7,6 +7,7 @@
 #include <thread>
 
 #include "EngineTestSupport.h"
+#include "OrbLib2/OrbViewer/qlOrbSlideWindow.h"
 
 namespace orb {
 namespace {
@@ -217,6 +218,114 @@ TEST(OrbEngine, RenderingTwice_GivesIdenticalFrames) {
     EXPECT_EQ(first, play());
     // Every slide appears.
     EXPECT_GE(std::set<int64_t>(first.begin(), first.end()).size(), 4u);
+}
+
+// The show model's slide window with its building metered out: while the
+// budget is not negative, each slide built spends one, and at zero none is.
+class TBuildGate {
+public:
+    TSlideWindowFactory Factory() {
+        return [this](TOrbSource& source, TFileAccessor* accessor, TTiming& timing, int32_t depth) {
+            return std::make_unique<TGatedWindow>(CacheSlideWindows()(source, accessor, timing, depth), *this);
+        };
+    }
+
+    int32_t Budget = -1;
+    std::vector<int64_t> Built;  // indexes, in building order
+
+private:
+    class TGatedWindow : public TSlideWindow {
+    public:
+        TGatedWindow(std::unique_ptr<TSlideWindow> inner, TBuildGate& gate) : m_inner(std::move(inner)), m_gate(gate) {
+            m_inner->ContainerCreated = [this](TEngineSlide& slide) {
+                m_gate.Built.push_back(slide.Index());
+                if (ContainerCreated) ContainerCreated(slide);
+            };
+            m_inner->CacheChanged = [this] {
+                if (CacheChanged) CacheChanged();
+            };
+        }
+        bool Step(double t) override {
+            if (m_gate.Budget == 0) return false;
+            const bool built = m_inner->Step(t);
+            if (built && m_gate.Budget > 0) --m_gate.Budget;
+            return built;
+        }
+        TEngineSlideList Slides() const override { return m_inner->Slides(); }
+        int32_t Depth() const override { return m_inner->Depth(); }
+        void Clear() override { m_inner->Clear(); }
+        void Setup(int32_t width, int32_t height, int32_t fitMode) override { m_inner->Setup(width, height, fitMode); }
+        ql::TRect SlideRect() const override { return m_inner->SlideRect(); }
+
+    private:
+        std::unique_ptr<TSlideWindow> m_inner;
+        TBuildGate& m_gate;
+    };
+};
+
+// Passes with the clock standing until a frame of the running show is out;
+// false when none comes.
+bool SettleAfterSeek(TDriver& d) {
+    for (int i = 0; i < 20; ++i) {
+        d.Frame(0);
+        if (d.engine->Active() && d.engine->FramePresented()) return true;
+    }
+    return false;
+}
+
+TEST(OrbEngineSeek, FirstFrame_ComesBeforeTheNeighboursAreBuilt) {
+    TBuildGate gate;
+    TDriver d(test::SolidShow(8, 1000, "stop"), false, 64, 48, gate.Factory());
+    ASSERT_TRUE(d.Start());
+    d.Run(200);
+    gate.Built.clear();
+    gate.Budget = 1;
+    d.engine->PostSeek(d.engine->NewRequestId(), 4500);
+    ASSERT_TRUE(SettleAfterSeek(d));
+    EXPECT_DOUBLE_EQ(d.engine->CurrentTime(), 4500);
+    EXPECT_EQ(d.CentreColour(), Rgb(kSlideColours[4]));
+    EXPECT_EQ(gate.Built, std::vector<int64_t>{4});
+    // Once building goes on, the neighbours come while the show plays.
+    gate.Budget = -1;
+    d.Run(100);
+    EXPECT_EQ(gate.Built, (std::vector<int64_t>{4, 5, 6}));
+    EXPECT_EQ(d.engine->LoadedSlides().size(), 3u);
+    EXPECT_EQ(d.CentreColour(), Rgb(kSlideColours[4]));
+}
+
+TEST(OrbEngineSeek, IntoATransition_WaitsForBothSlidesOnScreen) {
+    TBuildGate gate;
+    // Every slide comes in with a 300 ms cross-fade.
+    std::string fades;
+    for (int k = 1; k <= 8; ++k)
+        fades += "[slide" + std::to_string(k) + "]\nPers_Effect=1\nEffect_Class=2\nEffectTime=300\n";
+    TDriver d(test::SolidShow(8, 1000, "stop", fades), false, 64, 48, gate.Factory());
+    ASSERT_TRUE(d.Start());
+    d.Run(200);
+    gate.Built.clear();
+    gate.Budget = 1;
+    d.engine->PostSeek(d.engine->NewRequestId(), 5100);
+    // Only the slide the transition leaves is built: no frame of a half scene.
+    for (int i = 0; i < 10; ++i) d.Frame(0);
+    EXPECT_EQ(gate.Built, std::vector<int64_t>{4});
+    EXPECT_FALSE(d.engine->Active());
+    gate.Budget = 1;
+    ASSERT_TRUE(SettleAfterSeek(d));
+    EXPECT_DOUBLE_EQ(d.engine->CurrentTime(), 5100);
+    EXPECT_EQ(gate.Built, (std::vector<int64_t>{4, 5}));
+}
+
+TEST(OrbEngineSeek, SeekWithinTheWindow_NeedsNoBuilding) {
+    TBuildGate gate;
+    TDriver d(test::SolidShow(8, 1000, "stop"), false, 64, 48, gate.Factory());
+    ASSERT_TRUE(d.Start());
+    d.Run(200);
+    gate.Built.clear();
+    gate.Budget = 0;
+    d.engine->PostSeek(d.engine->NewRequestId(), 1500);
+    ASSERT_TRUE(SettleAfterSeek(d));
+    EXPECT_TRUE(gate.Built.empty());
+    EXPECT_EQ(d.CentreColour(), Rgb(kSlideColours[1]));
 }
 
 }  // namespace
