@@ -136,8 +136,8 @@ protected:
         device.reset();
     }
 
-    // Draws the painter over the whole output and captures it.
-    std::unique_ptr<ql::TBitmap> Paint(TBackgroundPainter& painter) {
+    // Draws the painter over the whole output, prepared or not, and captures it.
+    std::unique_ptr<ql::TBitmap> Draw(TBackgroundPainter& painter) {
         struct TScene : TDrawScene {
             TBackgroundPainter* p;
             void Draw(TDeviceDrawer& d) override {
@@ -146,9 +146,12 @@ protected:
             }
         } scene;
         scene.p = &painter;
-        painter.Prepare(*drawer, float(kW), float(kH), 1);
         EXPECT_TRUE(drawer->DrawScene(scene));
-        auto frame = drawer->CaptureToBitmap();
+        return drawer->CaptureToBitmap();
+    }
+    std::unique_ptr<ql::TBitmap> Paint(TBackgroundPainter& painter) {
+        painter.Prepare(*drawer, float(kW), float(kH), 1);
+        auto frame = Draw(painter);
         painter.Release(*drawer);
         return frame;
     }
@@ -229,16 +232,7 @@ TEST_F(BackgroundPainting, GradientNotPrepared_IsStillDrawn) {
     b.Colour1[1] = 255;
     b.Colour2[1] = 255;
     TBackgroundPainter painter(b, nullptr);
-    struct TScene : TDrawScene {
-        TBackgroundPainter* p;
-        void Draw(TDeviceDrawer& d) override {
-            TScenePlane plane{{0, 0, 0}, {1, 0, 0}, {0, 1, 0}};
-            p->Draw(d, plane, float(kW), float(kH), TCamera3D{kW / 2.0f, kH / 2.0f, -float(kH)});
-        }
-    } scene;
-    scene.p = &painter;
-    ASSERT_TRUE(drawer->DrawScene(scene));
-    auto frame = drawer->CaptureToBitmap();
+    auto frame = Draw(painter);
     ASSERT_TRUE(frame);
     EXPECT_EQ(Pixel(*frame, kW / 2, kH / 2), 0x00FF00u);
 }
