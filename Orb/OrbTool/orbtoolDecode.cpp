@@ -104,9 +104,7 @@ int RunDecode(const std::vector<std::string>& args) {
         std::printf("%dx%d\t%d\t%d\t%s\n", bitmap->Width(), bitmap->Height(), store->LevelCount(),
                     tiles ? tiles->Frames : 1, loaded.DecoderName);
         if (!outName.empty()) {
-            const std::vector<uint8_t> png = ql::EncodePng(*bitmap);
-            ql::TFileStream out(ql::FromUtf8(outName), ql::TFileAccess::Write, 0, ql::TFileDisposition::CreateAlways);
-            out.WriteBuffer(png.data(), png.size());
+            ql::SavePng(*bitmap, ql::FromUtf8(outName));
         }
     } catch (const ql::Exception& e) {
         return Fail(e.Message());

@@ -188,9 +188,7 @@ int RunDrawTest(const std::vector<std::string>& args) {
             drawer.ReleaseImage(picture);
         }
         if (!frame) return Fail("orbtool draw-test: the frame could not be drawn");
-        const std::vector<uint8_t> png = ql::EncodePng(*frame);
-        ql::TFileStream out(ql::FromUtf8(outName), ql::TFileAccess::Write, 0, ql::TFileDisposition::CreateAlways);
-        out.WriteBuffer(png.data(), png.size());
+        ql::SavePng(*frame, ql::FromUtf8(outName));
     } catch (const ql::EAssertionFailed&) {
         return tool::kExitError;  // its text already went to standard error
     } catch (const std::exception& e) {

@@ -247,9 +247,7 @@ int RunEffect(const std::vector<std::string>& args) {
             drawer.ReleaseImage(newPicture);
             if (!ok) return Fail("orbtool effect: the frame could not be drawn");
         }
-        const std::vector<uint8_t> png = ql::EncodePng(out);
-        ql::TFileStream file(ql::FromUtf8(outName), ql::TFileAccess::Write, 0, ql::TFileDisposition::CreateAlways);
-        file.WriteBuffer(png.data(), png.size());
+        ql::SavePng(out, ql::FromUtf8(outName));
     } catch (const ql::EAssertionFailed&) {
         return tool::kExitError;
     } catch (const std::exception& e) {

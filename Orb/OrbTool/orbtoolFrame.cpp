@@ -105,9 +105,7 @@ int RunFrame(const std::vector<std::string>& args) {
             if (drawn) frame = drawer.CaptureToBitmap();
         }
         if (!frame) return Fail("orbtool frame: the frame could not be drawn");
-        const std::vector<uint8_t> png = ql::EncodePng(*frame);
-        ql::TFileStream out(ql::FromUtf8(outName), ql::TFileAccess::Write, 0, ql::TFileDisposition::CreateAlways);
-        out.WriteBuffer(png.data(), png.size());
+        ql::SavePng(*frame, ql::FromUtf8(outName));
     } catch (const ql::EAssertionFailed&) {
         return tool::kExitError;  // its text already went to standard error
     } catch (const std::exception& e) {

@@ -263,10 +263,7 @@ int RunRender(const std::vector<std::string>& args) {
                 if (!frame) frame = std::make_unique<ql::TDirectBitmap>(width, height, ql::PfRGB24());
                 char name[32];
                 std::snprintf(name, sizeof name, "/frame-%06lld.png", static_cast<long long>(k));
-                const std::vector<uint8_t> png = ql::EncodePng(*frame);
-                ql::TFileStream pngFile(ql::FromUtf8(out + name), ql::TFileAccess::Write, 0,
-                                        ql::TFileDisposition::CreateAlways);
-                pngFile.WriteBuffer(png.data(), png.size());
+                ql::SavePng(*frame, ql::FromUtf8(out + name));
             }
             if (progress && (k % 10 == 0 || k + 1 == frames)) Progress(k + 1, frames);
         }

@@ -39,9 +39,7 @@ const char kMaskHelp[] =
 
 
 void WritePng(const ql::TBitmap& bitmap, const std::string& name) {
-    const std::vector<uint8_t> png = ql::EncodePng(bitmap);
-    ql::TFileStream out(ql::FromUtf8(name), ql::TFileAccess::Write, 0, ql::TFileDisposition::CreateAlways);
-    out.WriteBuffer(png.data(), png.size());
+    ql::SavePng(bitmap, ql::FromUtf8(name));
 }
 
 bool ParseFloat(const std::string& text, float& value) {

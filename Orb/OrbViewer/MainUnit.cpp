@@ -658,10 +658,8 @@ bool SaveFramePng(const std::string& fileName, const ql::TFrameView& frame) {
     for (int32_t y = 0; y < frame.Height; ++y)
         std::memcpy(bitmap->Row(y), frame.Pixels + size_t(y) * size_t(frame.Stride), size_t(frame.Width) * 4);
     try {
-        const std::vector<uint8_t> png = ql::EncodePng(*bitmap);
-        std::ofstream out(fileName, std::ios::binary);
-        out.write(reinterpret_cast<const char*>(png.data()), std::streamsize(png.size()));
-        return bool(out);
+        ql::SavePng(*bitmap, ql::FromUtf8(fileName));
+        return true;
     } catch (const std::exception&) {
         return false;
     }

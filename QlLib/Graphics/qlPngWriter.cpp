@@ -5,6 +5,7 @@
 #include <png.h>
 
 #include "QlLib/Graphics/qlBitmapStore.h"
+#include "QlLib/qpFileStream.h"
 
 namespace ql {
 
@@ -71,6 +72,12 @@ std::vector<uint8_t> EncodePng(const TBitmap& bitmap) {
                     false};
     if (!RunPngWrite(write)) throw EImageError("PNG encoding failed");
     return out;
+}
+
+void SavePng(const TBitmap& bitmap, const std::u16string& fileName) {
+    const std::vector<uint8_t> png = EncodePng(bitmap);
+    TFileStream out(fileName, TFileAccess::Write, 0, TFileDisposition::CreateAlways);
+    out.WriteBuffer(png.data(), png.size());
 }
 
 }  // namespace ql
