@@ -168,6 +168,7 @@ void TFontCache::SetIdentity(const std::u16string& identity) {
     m_identity = identity;
     m_fonts.clear();
     m_tried.clear();
+    ++m_openerGeneration;
 }
 
 std::u16string TFontCache::Identity() const {
@@ -179,18 +180,29 @@ void TFontCache::SetOpener(TEntryOpener opener) {
     std::lock_guard<std::mutex> guard(m_lock);
     m_opener = std::move(opener);
     m_tried.clear();
+    ++m_openerGeneration;
 }
 
 void TFontCache::RequireFont(const std::u16string& fontName) {
-    std::lock_guard<std::mutex> guard(m_lock);
-    if (m_fonts.count(fontName) || m_tried.count(fontName) || !m_opener) return;
-    m_tried[fontName] = true;
+    TEntryOpener opener;
+    uint64_t generation = 0;
+    {
+        std::lock_guard<std::mutex> guard(m_lock);
+        if (m_fonts.count(fontName) || m_tried.count(fontName) || !m_opener) return;
+        m_tried[fontName] = true;
+        opener = m_opener;
+        generation = m_openerGeneration;
+    }
+    // The entry is opened and read without the cache's lock: opening takes
+    // the show's file-source lock, and a picture maker holding that lock may
+    // set a new opener here, so holding both would deadlock the two threads.
     try {
-        std::unique_ptr<TStream> stream = m_opener(kGlyphCacheEntryPrefix + fontName);
+        std::unique_ptr<TStream> stream = opener(kGlyphCacheEntryPrefix + fontName);
         if (!stream) return;
         auto cache = MakeRef<TGlyphCache>();
         cache->LoadFromStream(*stream);
-        m_fonts[fontName] = cache;
+        std::lock_guard<std::mutex> guard(m_lock);
+        if (generation == m_openerGeneration) m_fonts.emplace(fontName, cache);
     } catch (const Exception&) {
         // A damaged cache leaves the font unknown: its texts are not drawn.
     }
@@ -211,6 +223,7 @@ void TFontCache::Clear() {
     std::lock_guard<std::mutex> guard(m_lock);
     m_fonts.clear();
     m_tried.clear();
+    ++m_openerGeneration;
 }
 
 // ---- TCachedVectorText ----

@@ -83,6 +83,7 @@ private:
     TEntryOpener m_opener;
     std::unordered_map<std::u16string, TRef<TGlyphCache>> m_fonts;
     std::unordered_map<std::u16string, bool> m_tried;  // fonts whose entry was looked for
+    uint64_t m_openerGeneration = 0;  // counts new openers and clears: a font read before one is dropped
 };
 
 struct TGlyphPointer {

@@ -254,6 +254,26 @@ TEST(FontCache, DamagedEntry_LeavesTheFontUnknownAndIsTriedOnce) {
     EXPECT_EQ(opened, 1);
 }
 
+TEST(FontCache, OpenerMaySetANewOpener_AndAFontFromTheOldOneIsDropped) {
+    // Opening an entry can reach a picture maker that sets the opener of the
+    // show it belongs to; the cache must not hold its lock across the call.
+    TFontCache fonts;
+    int opened = 0;
+    const auto open = [&](const std::u16string&) {
+        ++opened;
+        return StreamOf(SampleCacheBytes());
+    };
+    fonts.SetOpener([&](const std::u16string& name) {
+        fonts.SetOpener(open);
+        return open(name);
+    });
+    fonts.RequireFont(u"F");
+    EXPECT_FALSE(fonts.Find(u"F"));  // read through an opener that was replaced meanwhile
+    fonts.RequireFont(u"F");
+    EXPECT_TRUE(fonts.Find(u"F"));
+    EXPECT_EQ(opened, 2);
+}
+
 TEST(FontCache, NewShowIdentity_DropsTheCaches) {
     TFontCache fonts;
     fonts.SetIdentity(u"{A}");
