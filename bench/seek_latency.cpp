@@ -16,6 +16,7 @@
 #include <memory>
 #include <vector>
 
+#include "bench/BenchShow.h"
 #include "OrbLib2/3DBasics/qlSoftDevice.h"
 #include "OrbLib2/OrbClasses/qlOrbSource2.h"
 #include "OrbLib2/OrbViewer/qlOrbEngine2.h"
@@ -46,14 +47,10 @@ int main(int argc, char** argv) {
     width = std::clamp(width, 16, 8192);
     height = std::clamp(height, 16, 8192);
 
-    orb::TShowOpenResult opened = orb::OpenShow(ql::FromUtf8(argv[1]));
-    if (!opened.Locator) {
-        std::fprintf(stderr, "%s: %s\n", argv[1], ql::ToUtf8(opened.Error).c_str());
-        return 1;
-    }
+    orb::bench::TBenchShow opened = orb::bench::OpenBenchShow(argv[1]);
+    if (!opened.Locator) return 1;
     orb::TOrbShowLocator& show = *opened.Locator;
-    ql::TRef<ql::TRefObj> fileSource(&show.Accessor().Source());
-    auto source = std::make_unique<orb::TOrbSource>(fileSource, show.Project(), u"");
+    std::unique_ptr<orb::TOrbSource> source = std::move(opened.Source);
     const double total = source->TotalTime();
 
     orb::TSoftDevice device(orb::TSoftDeviceOptions{width, height});

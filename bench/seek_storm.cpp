@@ -9,6 +9,7 @@
 #include <memory>
 #include <thread>
 
+#include "bench/BenchShow.h"
 #include "OrbLib2/3DBasics/qlSoftDevice.h"
 #include "OrbLib2/OrbClasses/qlOrbSource2.h"
 #include "OrbLib2/OrbViewer/qlOrbEngine2.h"
@@ -22,14 +23,10 @@ int main(int argc, char** argv) {
         return 2;
     }
     const int count = argc > 2 ? std::clamp(std::atoi(argv[2]), 1, 1000000) : 3000;
-    orb::TShowOpenResult opened = orb::OpenShow(ql::FromUtf8(argv[1]));
-    if (!opened.Locator) {
-        std::fprintf(stderr, "%s: %s\n", argv[1], ql::ToUtf8(opened.Error).c_str());
-        return 1;
-    }
+    orb::bench::TBenchShow opened = orb::bench::OpenBenchShow(argv[1]);
+    if (!opened.Locator) return 1;
     orb::TOrbShowLocator& show = *opened.Locator;
-    ql::TRef<ql::TRefObj> fileSource(&show.Accessor().Source());
-    auto source = std::make_unique<orb::TOrbSource>(fileSource, show.Project(), u"");
+    std::unique_ptr<orb::TOrbSource> source = std::move(opened.Source);
     const int64_t total = std::max<int64_t>(1, int64_t(source->TotalTime()));
 
     orb::TSoftDevice device(orb::TSoftDeviceOptions{320, 180});

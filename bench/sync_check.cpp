@@ -25,6 +25,7 @@
 #include <string>
 #include <thread>
 
+#include "bench/BenchShow.h"
 #include "OrbLib2/3DBasics/qlSoftDevice.h"
 #include "OrbLib2/OrbClasses/qlOrbSource2.h"
 #include "OrbLib2/OrbViewer/qlOrbEngine2.h"
@@ -137,14 +138,10 @@ int main(int argc, char** argv) {
         return 2;
     }
     const double seconds = argc > 2 ? std::clamp(std::atof(argv[2]), 1.0, 86400.0) : 600.0;
-    orb::TShowOpenResult opened = orb::OpenShow(ql::FromUtf8(argv[1]));
-    if (!opened.Locator) {
-        std::fprintf(stderr, "%s: %s\n", argv[1], ql::ToUtf8(opened.Error).c_str());
-        return 1;
-    }
+    orb::bench::TBenchShow opened = orb::bench::OpenBenchShow(argv[1]);
+    if (!opened.Locator) return 1;
     orb::TOrbShowLocator& show = *opened.Locator;
-    ql::TRef<ql::TRefObj> fileSource(&show.Accessor().Source());
-    auto source = std::make_unique<orb::TOrbSource>(fileSource, show.Project(), u"");
+    std::unique_ptr<orb::TOrbSource> source = std::move(opened.Source);
 
     orb::TSoftDeviceOptions deviceOptions{320, 180};
     orb::TSoftDevice device(deviceOptions);
