@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "Orb/OrbTool/OrbToolTestSupport.h"
 #include "OrbLib2/OrbViewer/PackageTestSupport.h"
 #include "ProgramRunner.h"
 #include "QlLib/Graphics/qlPixelFormats.h"
@@ -15,21 +16,8 @@ namespace orb {
 namespace {
 
 using ql::test::ShellQuote;
-
-ql::test::TProgramRun Tool(const ql::test::TTestFolder& folder, const std::string& arguments) {
-    return ql::test::RunProgram(folder, ORBTOOL_PATH, arguments);
-}
-
-// A PNG of one colour; solid pictures compress to almost nothing.
-std::string SolidPng(int32_t width, int32_t height, uint32_t argb) {
-    ql::TDirectBitmap bitmap(width, height, ql::PfARGB32());
-    for (int32_t y = 0; y < height; ++y) {
-        auto* row = reinterpret_cast<uint32_t*>(bitmap.Row(y));
-        for (int32_t x = 0; x < width; ++x) row[x] = argb;
-    }
-    const std::vector<uint8_t> png = ql::EncodePng(bitmap);
-    return std::string(png.begin(), png.end());
-}
+using test::SolidPng;
+using test::Tool;
 
 // One 16:9 slide holding a 4000 x 3000 picture, fitted by `fitMode`, turned
 // by `angleY` degrees about the vertical axis, with a child picture.
