@@ -12,6 +12,8 @@
 
 #include "OrbLib2/3DBasics/qlSoftDevice.h"
 #include "QlLib/Platform/qlGlApi.h"
+#include "QlLib/Platform/qlProcess.h"
+#include "WindowChild.h"
 
 namespace orb {
 namespace {
@@ -365,7 +367,16 @@ TEST(GlDevice, HeadlessPresent_CountsAndKeepsFrame) {
     EXPECT_EQ(c, 0xFF112233u);
 }
 
-TEST(GlDevice, WindowPresent_ShowsFrameAndKeepsItReadable) {
+TEST(GlDevice_Launch, WindowTestsPassOnAVirtualXServer) {
+    if (ql::FindExecutable(u"xvfb-run").empty()) GTEST_SKIP() << "xvfb-run is not installed; no X server to test on";
+    const ql::test::TProgramRun run = ql::test::RunWindowChild("GlDeviceWindow.*");
+    ASSERT_EQ(run.Code, 0) << run.Out << run.Err;
+    if (run.Out.find("[  SKIPPED ]") != std::string::npos) GTEST_SKIP() << run.Out;
+    EXPECT_NE(run.Out.find("[  PASSED  ] 1 test"), std::string::npos) << run.Out;
+}
+
+TEST(GlDeviceWindow, PresentShowsFrameAndKeepsItReadable) {
+    if (!ql::test::InWindowChild()) GTEST_SKIP() << "runs in the child of GlDevice_Launch";
     std::string error;
     auto api = ql::TGlApi::Create(ql::TGlContext::CreateWindow("GL device test", kWidth, kHeight, error), error);
     if (!api) GTEST_SKIP() << "no window with an OpenGL 3.3 core context here: " << error;

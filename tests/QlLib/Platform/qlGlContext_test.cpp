@@ -2,6 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include "QlLib/Platform/qlProcess.h"
+#include "WindowChild.h"
+
 namespace ql {
 namespace {
 
@@ -18,7 +21,16 @@ TEST(GlContext, Headless_OffersCoreFunctionsWithoutWindow) {
     context->SwapBuffers();  // nothing to show, and no harm
 }
 
-TEST(GlContext, Window_HasDrawableOfItsSize) {
+TEST(GlContext_Launch, WindowTestsPassOnAVirtualXServer) {
+    if (FindExecutable(u"xvfb-run").empty()) GTEST_SKIP() << "xvfb-run is not installed; no X server to test on";
+    const test::TProgramRun run = test::RunWindowChild("GlContextWindow.*");
+    ASSERT_EQ(run.Code, 0) << run.Out << run.Err;
+    if (run.Out.find("[  SKIPPED ]") != std::string::npos) GTEST_SKIP() << run.Out;
+    EXPECT_NE(run.Out.find("[  PASSED  ] 1 test"), std::string::npos) << run.Out;
+}
+
+TEST(GlContextWindow, HasDrawableOfItsSize) {
+    if (!test::InWindowChild()) GTEST_SKIP() << "runs in the child of GlContext_Launch";
     std::string error;
     auto context = TGlContext::CreateWindow("GL context test", 64, 48, error);
     if (!context) GTEST_SKIP() << "no window with an OpenGL 3.3 core context here: " << error;
