@@ -165,6 +165,37 @@ TConfirmDialog::TConfirmDialog(const std::u16string& caption, const std::u16stri
     yes.Kind = 1;
 }
 
+TPrinterSetupDialog::TPrinterSetupDialog(const std::vector<std::u16string>& printers, size_t chosen) {
+    Text = u"Print Setup";
+    Width = 220;
+    const size_t listed = std::min(printers.size(), kMaxListed);
+    Add<ql::TDialogStatic>(0xFFFF, listed == 0 ? u"No printer is set up." : u"Printer:", 8, 8).Width = 204;
+    for (size_t i = 0; i < listed; ++i) {
+        auto& box = Add<ql::TDialogCheckBox>(uint16_t(100 + i), printers[i], 16, int32_t(22 + 14 * i));
+        box.Width = 196;
+        box.Height = 10;
+        box.Checked = i == (chosen < listed ? chosen : 0);
+        // The boxes act as one choice: the one pressed is ticked, the others not.
+        box.OnClick = [this, i] {
+            for (size_t k = 0; k < m_boxes.size(); ++k) m_boxes[k]->Checked = k == i;
+        };
+        m_boxes.push_back(&box);
+    }
+    const int32_t buttonsTop = int32_t(26 + 14 * listed);
+    Height = buttonsTop + 24;
+    auto& ok = Add<ql::TDialogButton>(ql::kIdOk, u"OK", listed == 0 ? 150 : 82, buttonsTop);
+    ok.Width = 62;
+    ok.Kind = 1;
+    if (listed > 0) Add<ql::TDialogButton>(ql::kIdCancel, u"Cancel", 150, buttonsTop).Width = 62;
+    if (listed > 0) Focus(*m_boxes[Chosen()]);
+}
+
+size_t TPrinterSetupDialog::Chosen() const {
+    for (size_t i = 0; i < m_boxes.size(); ++i)
+        if (m_boxes[i]->Checked) return i;
+    return 0;
+}
+
 std::optional<std::u16string> AskSavePath(const std::u16string& folder, const std::u16string& suggested,
                                           const TDialogRunner& run) {
     if (!run) return std::nullopt;
@@ -206,9 +237,15 @@ TOrbPrintDialog::TOrbPrintDialog(const ql::TIniStorage& project, const TCallBack
     m_onlyMain->Height = 10;
     auto& change = button(kIdChangePrinter, u"opt_lng_print_label", u"Change Printer", 12, 49);
     change.Height = 22;
-    change.OnClick = [this] {
-        if (m_printer) m_printer->ChoosePrinter();
-    };
+    change.OnClick = [this] { DoChangePrinter(); };
+}
+
+void TOrbPrintDialog::DoChangePrinter() {
+    if (!m_printer || !m_run) return;
+    const std::vector<std::u16string> printers = m_printer->Printers();
+    TPrinterSetupDialog setup(printers, m_printer->ChosenPrinter());
+    m_run(setup);
+    if (setup.Result == ql::kIdOk && setup.Listed() > 0) m_printer->ChoosePrinter(setup.Chosen());
 }
 
 bool TOrbPrintDialog::SaveBytes(const std::u16string& suggested, const std::vector<uint8_t>& bytes) {
@@ -237,6 +274,13 @@ void TOrbPrintDialog::DoPrint() {
     if (picture.Ok && picture.Bitmap && picture.Bitmap->Width() > 0 && picture.Bitmap->Height() > 0) {
         if (m_printer && m_printer->HasPrinter()) {
             m_printed = m_printer->Print(*picture.Bitmap, u"Slideshow");
+            // A printer that refuses the page (stopped, gone, out of reach)
+            // need not lose it: the user may keep it as a file.
+            if (!m_printed && m_run) {
+                TConfirmDialog offer(Text, u"The page could not be printed.\rDo you want to save it to a file instead?");
+                m_run(offer);
+                if (offer.Result == kIdYes) SavePrintout(FrameName(picture.SlideIndex, u".pdf"), *picture.Bitmap);
+            }
         } else {
             // Without a printer the page is kept as a file the user names: a
             // PDF as suggested, a PNG under any other name.

@@ -61,8 +61,31 @@ class TPrintServices {
 public:
     virtual ~TPrintServices() = default;
     virtual bool HasPrinter() const = 0;
-    virtual void ChoosePrinter() = 0;
+    // The printers to choose from, asked for afresh; empty when there is none.
+    virtual std::vector<std::u16string> Printers() = 0;
+    // Where prints go: an index into the list Printers() gave last.
+    virtual size_t ChosenPrinter() const = 0;
+    virtual void ChoosePrinter(size_t index) = 0;
     virtual bool Print(const ql::TBitmap& picture, const std::u16string& title) = 0;
+};
+
+// The printer choice behind "Change Printer": one box per printer, of which
+// exactly one is ticked, then OK (1) or Cancel (2). Without printers it says
+// so and offers OK only.
+class TPrinterSetupDialog : public ql::TDialog {
+public:
+    // Longer lists show their first printers; a desk with more is rare and
+    // the list must fit on the smallest screen.
+    static constexpr size_t kMaxListed = 12;
+
+    TPrinterSetupDialog(const std::vector<std::u16string>& printers, size_t chosen);
+    // The ticked printer's index.
+    size_t Chosen() const;
+    ql::TDialogCheckBox& PrinterBox(size_t index) const { return *m_boxes[index]; }
+    size_t Listed() const { return m_boxes.size(); }
+
+private:
+    std::vector<ql::TDialogCheckBox*> m_boxes;
 };
 
 // The prompt for a file to save to, prefilled with `suggested` in `folder`.
@@ -103,6 +126,7 @@ public:
     bool Printed() const { return m_printed; }
 
 private:
+    void DoChangePrinter();
     void DoPrint();
     void DoSave();
     bool SaveBytes(const std::u16string& suggested, const std::vector<uint8_t>& bytes);

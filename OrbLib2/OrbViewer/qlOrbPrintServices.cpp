@@ -59,11 +59,19 @@ std::u16string TCupsPrintServices::PrinterName() const {
     return HasPrinter() ? m_printers[m_chosen] : std::u16string();
 }
 
-void TCupsPrintServices::ChoosePrinter() {
-    // Until the first change the default printer is the chosen one, listed or not.
+std::vector<std::u16string> TCupsPrintServices::Printers() {
     List();
-    if (m_printers.empty()) return;
-    m_chosen = (m_chosen + 1) % m_printers.size();
+    return m_printers;
+}
+
+size_t TCupsPrintServices::ChosenPrinter() const {
+    if (!m_listed) List();
+    return m_chosen;
+}
+
+void TCupsPrintServices::ChoosePrinter(size_t index) {
+    if (index >= m_printers.size()) return;
+    m_chosen = index;
     Log(u"printer " + m_printers[m_chosen]);
 }
 

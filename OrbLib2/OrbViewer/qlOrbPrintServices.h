@@ -19,10 +19,13 @@ public:
     explicit TCupsPrintServices(ql::TPrintServer server = {});
 
     bool HasPrinter() const override;
-    // Moves on from the chosen printer (at first the default one) to the next
-    // the scheduler knows, after the last one back to the first; the list is
-    // asked for again, so a printer added meanwhile counts.
-    void ChoosePrinter() override;
+    // The scheduler's printers, asked for again, so that a printer added
+    // meanwhile counts. The chosen one stays chosen while it is there; at
+    // first, and when it is gone, the default printer is.
+    std::vector<std::u16string> Printers() override;
+    size_t ChosenPrinter() const override;
+    // An index past the list changes nothing.
+    void ChoosePrinter(size_t index) override;
     // False when there is no printer, the picture cannot be written or the
     // scheduler refuses the job; the reason goes to the log.
     bool Print(const ql::TBitmap& picture, const std::u16string& title) override;

@@ -129,35 +129,113 @@ TEST(OrbPrintDialog, Save_ExistingFileReplacedOnlyAfterYes) {
     EXPECT_GT(std::filesystem::file_size(folder.File("old.png")), 4u);
 }
 
+// A printer that takes or refuses every page, with three printers to choose.
+struct TFakePrinter : TPrintServices {
+    bool HasPrinter() const override { return true; }
+    std::vector<std::u16string> Printers() override { return {u"hall", u"office", u"studio"}; }
+    size_t ChosenPrinter() const override { return Chosen; }
+    void ChoosePrinter(size_t index) override { Chosen = index; }
+    bool Print(const ql::TBitmap& picture, const std::u16string& title) override {
+        Titles.push_back(title);
+        Width = picture.Width();
+        return Takes;
+    }
+    bool Takes = true;
+    size_t Chosen = 1;
+    int32_t Width = 0;
+    std::vector<std::u16string> Titles;
+};
+
 TEST(OrbPrintDialog, Print_WithoutPrinterSavesWithAPrinterPrints) {
-    struct TPrinter : TPrintServices {
-        bool HasPrinter() const override { return true; }
-        void ChoosePrinter() override { ++Chosen; }
-        bool Print(const ql::TBitmap& picture, const std::u16string& title) override {
-            Titles.push_back(title);
-            Width = picture.Width();
-            return true;
-        }
-        int32_t Chosen = 0, Width = 0;
-        std::vector<std::u16string> Titles;
-    } printer;
+    TFakePrinter printer;
     TTestFolder folder;
     const auto project = Project();
     TCallBackClass pictures(nullptr, Frame(), 1);
     TScriptedUser user{ql::FromUtf8(folder.File("printed.png"))};
     TOrbPrintDialog withPrinter(*project, pictures, &printer, std::ref(user), u"");
-    Click(withPrinter, kIdChangePrinter);
-    EXPECT_TRUE(withPrinter.Running());  // the printer button keeps the dialog
     Click(withPrinter, kIdPrint);
-    EXPECT_EQ(printer.Chosen, 1);
     EXPECT_EQ(printer.Titles, std::vector<std::u16string>{u"Slideshow"});
     EXPECT_EQ(printer.Width, 32);
+    EXPECT_TRUE(withPrinter.Printed());
     EXPECT_EQ(user.Prompts, 0);
 
     TOrbPrintDialog without(*project, pictures, nullptr, std::ref(user), u"");
     Click(without, kIdPrint);
     EXPECT_EQ(without.Result, ql::kIdOk);
     EXPECT_TRUE(std::filesystem::exists(folder.File("printed.png")));
+}
+
+TEST(OrbPrintDialog, ChangePrinter_ChoosesFromTheListAndCancelKeepsTheChoice) {
+    TFakePrinter printer;
+    const auto project = Project();
+    TCallBackClass pictures(nullptr, Frame(), 1);
+    std::vector<std::vector<bool>> ticks;
+    bool confirm = true;
+    auto user = [&](ql::TDialog& dialog) {
+        auto& setup = dynamic_cast<TPrinterSetupDialog&>(dialog);
+        ASSERT_EQ(setup.Listed(), 3u);
+        // The choice starts on the current printer, which has the focus.
+        EXPECT_EQ(setup.Chosen(), printer.Chosen);
+        EXPECT_EQ(setup.Focused(), &setup.PrinterBox(printer.Chosen));
+        // Ticking one box clears the others; pressing a ticked box keeps it.
+        Click(setup, 102);
+        Click(setup, 102);
+        std::vector<bool> now;
+        for (size_t i = 0; i < setup.Listed(); ++i) now.push_back(setup.PrinterBox(i).Checked);
+        ticks.push_back(now);
+        EXPECT_TRUE(setup.Running());
+        setup.Key(confirm ? ql::TDialogKey::Enter : ql::TDialogKey::Escape);
+    };
+    TOrbPrintDialog dialog(*project, pictures, &printer, user, u"");
+    confirm = false;
+    Click(dialog, kIdChangePrinter);
+    EXPECT_EQ(printer.Chosen, 1u);
+    confirm = true;
+    Click(dialog, kIdChangePrinter);
+    EXPECT_EQ(printer.Chosen, 2u);
+    EXPECT_TRUE(dialog.Running());  // the printer button keeps the print dialog open
+    EXPECT_EQ(ticks, (std::vector<std::vector<bool>>{{false, false, true}, {false, false, true}}));
+}
+
+TEST(OrbPrintDialog, PrinterSetup_NoPrintersSaysSoAndLongListsAreCut) {
+    TPrinterSetupDialog none({}, 0);
+    EXPECT_EQ(none.Listed(), 0u);
+    EXPECT_EQ(none.Items().front()->Text, u"No printer is set up.");
+    EXPECT_EQ(none.Item(ql::kIdCancel), nullptr);
+    none.Key(ql::TDialogKey::Enter);
+    EXPECT_EQ(none.Result, ql::kIdOk);
+
+    std::vector<std::u16string> many;
+    for (int32_t i = 0; i < 40; ++i) many.push_back(u"printer " + ql::IntToStr(i));
+    TPrinterSetupDialog cut(many, 30);
+    EXPECT_EQ(cut.Listed(), TPrinterSetupDialog::kMaxListed);
+    // A choice beyond the shown ones starts on the first.
+    EXPECT_EQ(cut.Chosen(), 0u);
+    EXPECT_LT(cut.PixelHeight(), 600);
+}
+
+TEST(OrbPrintDialog, PrinterRefusesThePage_TheUserMayKeepItAsAFile) {
+    TFakePrinter printer;
+    printer.Takes = false;
+    TTestFolder folder;
+    const auto project = Project();
+    TCallBackClass pictures(nullptr, Frame(), 1);
+    TScriptedUser user{ql::FromUtf8(folder.File("kept.png")), true};
+    TOrbPrintDialog keep(*project, pictures, &printer, std::ref(user), u"");
+    Click(keep, kIdPrint);
+    EXPECT_FALSE(keep.Printed());
+    EXPECT_EQ(user.Questions, 1);  // the offer, answered "Yes"
+    EXPECT_EQ(user.Prompts, 1);
+    EXPECT_EQ(keep.SavedFile(), user.Path);
+    EXPECT_TRUE(std::filesystem::exists(folder.File("kept.png")));
+
+    TScriptedUser declining{ql::FromUtf8(folder.File("never.png")), false};
+    TOrbPrintDialog decline(*project, pictures, &printer, std::ref(declining), u"");
+    Click(decline, kIdPrint);
+    EXPECT_EQ(declining.Questions, 1);
+    EXPECT_EQ(declining.Prompts, 0);
+    EXPECT_FALSE(std::filesystem::exists(folder.File("never.png")));
+    EXPECT_EQ(decline.Result, ql::kIdOk);
 }
 
 TEST(OrbPrintDialog, Print_WithoutPrinterPdfNameWritesALandscapeA4Page) {

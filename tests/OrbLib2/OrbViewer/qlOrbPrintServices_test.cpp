@@ -71,7 +71,8 @@ TEST(OrbPrintServices, NoScheduler_NoPrinterAndPrintFailsAtOnce) {
     EXPECT_FALSE(services.HasPrinter());
     EXPECT_TRUE(services.PrinterName().empty());
     EXPECT_FALSE(services.LastReason().empty());
-    services.ChoosePrinter();
+    EXPECT_TRUE(services.Printers().empty());
+    services.ChoosePrinter(0);
     EXPECT_TRUE(services.PrinterName().empty());
     const size_t folders = ql::TTempManager::Instance().Count();
     EXPECT_FALSE(services.Print(*Picture(), u"Slideshow"));
@@ -103,36 +104,36 @@ TEST(OrbPrintServices, NoScheduler_PrintDialogSavesInstead) {
     EXPECT_EQ(dialog.SavedFile(), folder.WideFile("kept.pdf"));
 }
 
-TEST(OrbPrintServices, Scheduler_StartsAtTheDefaultAndChangeWrapsAround) {
+TEST(OrbPrintServices, Scheduler_StartsAtTheDefaultAndKeepsTheChoice) {
     ql::test::TFakePrintScheduler scheduler({{"hall", ""}, {"office", ""}, {"studio", ""}}, "office");
     TCupsPrintServices services(At(scheduler));
+    EXPECT_EQ(services.ChosenPrinter(), 1u);
     EXPECT_TRUE(services.HasPrinter());
     EXPECT_EQ(services.PrinterName(), u"office");
-    services.ChoosePrinter();
+    EXPECT_EQ(services.Printers(), (std::vector<std::u16string>{u"hall", u"office", u"studio"}));
+    services.ChoosePrinter(2);
     EXPECT_EQ(services.PrinterName(), u"studio");
-    services.ChoosePrinter();
-    EXPECT_EQ(services.PrinterName(), u"hall");
-    services.ChoosePrinter();
-    EXPECT_EQ(services.PrinterName(), u"office");
+    // Past the list: no change.
+    services.ChoosePrinter(3);
+    EXPECT_EQ(services.PrinterName(), u"studio");
+    // A printer added in front keeps the choice on the same printer.
+    scheduler.SetPrinters({{"annex", ""}, {"hall", ""}, {"office", ""}, {"studio", ""}});
+    EXPECT_EQ(services.Printers().size(), 4u);
+    EXPECT_EQ(services.ChosenPrinter(), 3u);
+    EXPECT_EQ(services.PrinterName(), u"studio");
 }
 
-TEST(OrbPrintServices, ChangeBeforeAnyList_MovesOnFromTheDefault) {
-    ql::test::TFakePrintScheduler scheduler({{"hall", ""}, {"office", ""}, {"studio", ""}}, "hall");
-    TCupsPrintServices services(At(scheduler));
-    services.ChoosePrinter();
-    EXPECT_EQ(services.PrinterName(), u"office");
-}
-
-TEST(OrbPrintServices, ChosenPrinterRemoved_MovesOnFromTheDefault) {
+TEST(OrbPrintServices, ChosenPrinterRemoved_TheDefaultIsChosenAgain) {
     ql::test::TFakePrintScheduler scheduler({{"hall", ""}, {"office", ""}, {"studio", ""}}, "office");
     TCupsPrintServices services(At(scheduler));
-    services.ChoosePrinter();
+    services.Printers();
+    services.ChoosePrinter(2);
     ASSERT_EQ(services.PrinterName(), u"studio");
     scheduler.SetPrinters({{"hall", ""}, {"office", ""}});
-    services.ChoosePrinter();
-    EXPECT_EQ(services.PrinterName(), u"hall");
+    services.Printers();
+    EXPECT_EQ(services.PrinterName(), u"office");
     scheduler.SetPrinters({});
-    services.ChoosePrinter();
+    EXPECT_TRUE(services.Printers().empty());
     EXPECT_FALSE(services.HasPrinter());
     EXPECT_TRUE(services.PrinterName().empty());
 }
