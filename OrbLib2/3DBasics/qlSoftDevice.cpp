@@ -13,6 +13,8 @@ namespace {
 // Rows per band: bands are fixed by the target, not by the thread count, so
 // one thread and many draw the very same pixels.
 constexpr int32_t kBandRows = 16;
+// Draws touching fewer pixels than this are not split across threads.
+constexpr int64_t kInlineDrawPixels = 256 * 256;
 // Screen positions are cut to this many pixels around the origin before they
 // become fixed point; edge products then stay far inside 64 bits.
 constexpr double kGuard = double(1 << 19) * 256.0;
@@ -491,6 +493,9 @@ TDxResult TSoftDevice::DrawTriangles(const TDrawState& state, std::span<const TV
                                                 int32_t(std::clamp<int64_t>(maxY + 1, clip.top, clip.bottom))},
                                                clip));
     }
+    // Triangles wholly outside the clip draw nothing, and a pending clear
+    // waits for a draw that does.
+    if (drawn.IsEmpty()) return m_lastResult = TDxResult::Ok;
     surface.dirty = Bound(surface.dirty, drawn);
     // A pending clear goes band by band with the drawing where the bands
     // reach all of its rows.
@@ -498,12 +503,27 @@ TDxResult TSoftDevice::DrawTriangles(const TDrawState& state, std::span<const TV
         FlushClear(target);
     const bool fuse = surface.pending;
     surface.pending = false;
-    const int32_t bands = (clip.Height() + kBandRows - 1) / kBandRows;
-    m_pool->Run(bands, [&](int32_t band) {
-        const int32_t y0 = clip.top + band * kBandRows, y1 = std::min(y0 + kBandRows, clip.bottom);
+    // Only the rows drawn or cleared on are worked through, and a small draw
+    // (a tile, a line of text) runs on the calling thread: waking a worker
+    // and waiting for it costs more than the few thousand pixels it would take.
+    int32_t top = drawn.top, bottom = drawn.bottom;
+    int64_t work = int64_t(drawn.Width()) * drawn.Height();
+    if (fuse) {
+        top = std::min(top, surface.pendingRect.top);
+        bottom = std::max(bottom, surface.pendingRect.bottom);
+        work += int64_t(surface.pendingRect.Width()) * surface.pendingRect.Height();
+    }
+    const int32_t bands = (bottom - top + kBandRows - 1) / kBandRows;
+    const auto band = [&](int32_t index) {
+        const int32_t y0 = top + index * kBandRows, y1 = std::min(y0 + kBandRows, bottom);
         if (fuse) FillRows(target.pixels, target.width, surface.pendingRect, y0, y1, surface.pendingColour);
         RasterBand(state, target, clip, y0, y1, textures);
-    });
+    };
+    if (work < kInlineDrawPixels) {
+        for (int32_t index = 0; index < bands; ++index) band(index);
+    } else {
+        m_pool->Run(bands, band);
+    }
     return m_lastResult = TDxResult::Ok;
 }
 
