@@ -14,7 +14,7 @@ namespace {
 // one thread and many draw the very same pixels.
 constexpr int32_t kBandRows = 16;
 // Draws touching fewer pixels than this are not split across threads.
-constexpr int64_t kInlineDrawPixels = 256 * 256;
+constexpr int64_t kInlineDrawPixels = 128 * 128;
 // Screen positions are cut to this many pixels around the origin before they
 // become fixed point; edge products then stay far inside 64 bits.
 constexpr double kGuard = double(1 << 19) * 256.0;
