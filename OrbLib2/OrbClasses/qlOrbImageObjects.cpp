@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <mutex>
 
 #include "OrbLib2/OrbClasses/qlOrbSlide.h"
 #include "OrbLib2/OrbClasses/qlOrbSlideHost.h"
@@ -22,7 +23,18 @@ constexpr double kMaxTextShift = 1e6;
 // Beyond this a shadow's blur would only make its picture huge.
 constexpr double kMaxShadowSize = 100;
 
-// The program's glyph caches, reading from this show's package.
+// Held while a text is read and laid out with the program's glyph caches.
+// Each text sets its show's opener there, and a new opener drops the fonts
+// read through the one before: two texts made at once (text pictures are
+// made on every loading thread) would each lose the other's fonts and be
+// drawn as missing. Nothing under it loads pictures.
+std::mutex& ShowFontsLock() {
+    static std::mutex lock;
+    return lock;
+}
+
+// The program's glyph caches, reading from this show's package. Only under
+// ShowFontsLock.
 ql::TFontCache& ShowFonts(const ql::TEntryOpener& opener) {
     ql::TFontCache& fonts = ql::TFontCache::Program();
     fonts.SetOpener(opener);
@@ -61,6 +73,7 @@ void RegisterImageObjects() {
         });
         RegisterPictureMaker(kTextPicturePrefix, [](TOrbSlideHost& host, const std::u16string& name) {
             const ql::TEntryOpener opener = PackageOpener(host.Accessor());
+            std::lock_guard<std::mutex> lock(ShowFontsLock());
             // No progress handler: a cancelled text would be stored as missing.
             return MakeTextPicture(name, opener, ShowFonts(opener));
         });
@@ -597,6 +610,8 @@ bool TOrbText::LoadPicture() {
 
     std::vector<std::u16string> replaced = ReplaceTextMacros(*this, m_lines);
     const ql::TEntryOpener opener = PackageOpener(host->Accessor());
+    // Released before the picture is opened: its maker takes the lock too.
+    std::unique_lock<std::mutex> fontsLock(ShowFontsLock());
     std::unique_ptr<ql::TVectorText> text = MakeVectorText(m_params, replaced, opener, ShowFonts(opener));
     if (!text) return false;
     const ql::TPointF laidOut = orb::LaidOutSize(*text, m_params);
@@ -636,6 +651,7 @@ bool TOrbText::LoadPicture() {
     m_unitsPerPixel = {1 / k, 1 / k};
     m_replacedLines = std::move(replaced);
     m_layoutValid = true;
+    fontsLock.unlock();
 
     std::unique_ptr<TPictureSlot> slot = OpenSlot(TextPictureNameFor(TMouseLook::Normal));
     // The accessor's "not found" picture is no stand-in for a text.

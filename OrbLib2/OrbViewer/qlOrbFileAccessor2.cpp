@@ -94,13 +94,34 @@ std::u16string LastPathComponent(const std::u16string& name) {
 
 // ---- TCallbackHandle ----
 
-TCallbackHandle::TCallbackHandle(TFileSource* source, TImageProvider callback, void* userData)
-    : m_source(source), m_callback(callback), m_userData(userData) {}
+struct TCallbackHandle::TEntry : ql::TRefObj {
+    TEntry(TImageProvider callback, void* userData) : Callback(callback), UserData(userData) {}
+
+    const TImageProvider Callback;
+    void* const UserData;
+    int32_t Calls = 0;     // under the source's m_providerLock: running now, on all threads
+    bool Removed = false;  // under the source's m_providerLock
+};
+
+namespace {
+// The registrations whose calls run on this thread, innermost last. A
+// provider may drop its own registration (or that of a provider it was
+// called under) from inside its call; leaving must not wait for those.
+thread_local std::vector<const void*> t_runningProviders;
+}  // namespace
+
+TCallbackHandle::TCallbackHandle(TFileSource* source, ql::TRef<TEntry> entry)
+    : m_source(source), m_entry(std::move(entry)) {}
 
 TCallbackHandle::~TCallbackHandle() {
-    std::lock_guard<std::recursive_mutex> guard(m_source->m_lock);
-    auto& list = m_source->m_providers;
-    list.erase(std::remove(list.begin(), list.end(), this), list.end());
+    const auto ownCalls = std::count(t_runningProviders.begin(), t_runningProviders.end(),
+                                     static_cast<const void*>(m_entry.Get()));
+    TFileSource& source = *m_source;
+    std::unique_lock<std::mutex> guard(source.m_providerLock);
+    m_entry->Removed = true;
+    auto& list = source.m_providers;
+    list.erase(std::remove(list.begin(), list.end(), m_entry), list.end());
+    source.m_providerIdle.wait(guard, [&] { return m_entry->Calls <= ownCalls; });
 }
 
 // ---- TFileSource ----
@@ -120,16 +141,47 @@ std::unique_ptr<TStream> TFileSource::Open(const std::u16string& name) {
 
 std::unique_ptr<TCallbackHandle> TFileSource::RegisterImageProvider(TImageProvider callback,
                                                                     void* userData) {
-    std::unique_ptr<TCallbackHandle> handle(new TCallbackHandle(this, callback, userData));
-    std::lock_guard<std::recursive_mutex> guard(m_lock);
-    m_providers.push_back(handle.get());
+    auto entry = ql::MakeRef<TCallbackHandle::TEntry>(callback, userData);
+    std::unique_ptr<TCallbackHandle> handle(new TCallbackHandle(this, entry));
+    std::lock_guard<std::mutex> guard(m_providerLock);
+    m_providers.push_back(std::move(entry));
     return handle;
 }
 
 ql::TRef<TBitmapStore> TFileSource::AskImageProviders(const std::u16string& name) {
-    std::lock_guard<std::recursive_mutex> guard(m_lock);
-    for (TCallbackHandle* provider : m_providers) {
-        if (ql::TRef<TBitmapStore> store = provider->m_callback(name, provider->m_userData)) {
+    using TEntry = TCallbackHandle::TEntry;
+    std::vector<ql::TRef<TEntry>> providers;
+    {
+        std::lock_guard<std::mutex> guard(m_providerLock);
+        providers = m_providers;
+    }
+    // Ends one running call of a provider, when it returns or throws; a
+    // registration being left waits for that.
+    struct TCallEnd {
+        TFileSource& source;
+        TEntry& entry;
+        ~TCallEnd() {
+            t_runningProviders.pop_back();
+            std::lock_guard<std::mutex> guard(source.m_providerLock);
+            --entry.Calls;
+            if (entry.Removed) source.m_providerIdle.notify_all();
+        }
+    };
+    for (const ql::TRef<TEntry>& provider : providers) {
+        t_runningProviders.push_back(provider.Get());
+        bool removed = false;
+        {
+            // A registration left after the list was copied is not called.
+            std::lock_guard<std::mutex> guard(m_providerLock);
+            removed = provider->Removed;
+            if (!removed) ++provider->Calls;
+        }
+        if (removed) {
+            t_runningProviders.pop_back();
+            continue;
+        }
+        TCallEnd end{*this, *provider};
+        if (ql::TRef<TBitmapStore> store = provider->Callback(name, provider->UserData)) {
             return store;
         }
     }

@@ -3,6 +3,7 @@
 // streams and images through, and the shared image cache.
 #pragma once
 
+#include <condition_variable>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -25,18 +26,22 @@ struct TImageCache;
 // last the file) answer.
 using TImageProvider = ql::TRef<TBitmapStore> (*)(const std::u16string& name, void* userData);
 
-// One image-provider registration; leaving it removes the provider.
+// One image-provider registration; leaving it removes the provider. Leaving
+// waits until calls of the provider running on other threads are over, so the
+// user data may go right after; a provider may drop its own registration from
+// inside its call. Not to be left while holding a lock that a running call of
+// the provider may wait for.
 class TCallbackHandle : public ql::TObj {
 public:
     ~TCallbackHandle() override;
 
 private:
     friend class TFileSource;
-    TCallbackHandle(TFileSource* source, TImageProvider callback, void* userData);
+    struct TEntry;
+    TCallbackHandle(TFileSource* source, ql::TRef<TEntry> entry);
 
     ql::TRef<TFileSource> m_source;
-    TImageProvider m_callback;
-    void* m_userData;
+    ql::TRef<TEntry> m_entry;  // shared with the source's list and the calls running
 };
 
 // Something that opens streams by name. Opens are serialised per source.
@@ -54,7 +59,11 @@ public:
     // Providers are asked in registration order before any file is opened.
     std::unique_ptr<TCallbackHandle> RegisterImageProvider(TImageProvider callback,
                                                            void* userData);
-    // The first picture a provider gives; nothing when none does.
+    // The first picture a provider gives; nothing when none does. The
+    // providers run without any lock of the source: they load other pictures
+    // (a shadow its object's picture), whose loading holds that picture's
+    // handle lock, so a lock here would invert the order with a thread that
+    // loads that picture first.
     ql::TRef<TBitmapStore> AskImageProviders(const std::u16string& name);
 
     // The orientation hook: what the decoder must do to the named picture;
@@ -73,9 +82,11 @@ private:
     friend class TCallbackHandle;
 
     // Recursive: a mapped name opens its target through the same source.
-    std::recursive_mutex m_lock;
+    std::recursive_mutex m_lock;  // serialises opens
     uint32_t m_id;
-    std::vector<TCallbackHandle*> m_providers;  // under m_lock
+    std::mutex m_providerLock;  // guards m_providers and each entry's call count
+    std::condition_variable m_providerIdle;  // a call of a provider ended
+    std::vector<ql::TRef<TCallbackHandle::TEntry>> m_providers;  // under m_providerLock
 };
 
 // A file of the disk whose read errors read as end of file.

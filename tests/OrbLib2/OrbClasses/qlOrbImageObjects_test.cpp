@@ -5,6 +5,8 @@
 #include <atomic>
 #include <cstring>
 #include <functional>
+#include <thread>
+#include <utility>
 
 #include "../OrbViewer/PackageTestSupport.h"
 #include "OrbLib2/3DBasics/qlSoftDevice.h"
@@ -14,6 +16,7 @@
 #include "OrbLib2/OrbClasses/qlOrbTextPicture.h"
 #include "OrbLib2/OrbViewer/qlOrbUnpack.h"
 #include "QlLib/Graphics/qlPngWriter.h"
+#include "QlLib/SysLock.h"
 #include "QlLib/qlIniStorage.h"
 
 namespace orb {
@@ -645,6 +648,128 @@ TEST(ImageObjects_Shadow, EqualShadowsShareOnePictureAndANewPictureCastsANewShad
     a.Prepare(screen.drawer);
     EXPECT_EQ(a.ShadowPictureName().substr(0, 13), u"Shadow: b.png");
     EXPECT_NE(a.ShadowStore(), show.Image(1).ShadowStore());
+}
+
+
+// --- texts made on several threads ------------------------------------------------
+
+// Passes reads on; the first one waits for the hold to let go.
+class THeldStream : public ql::TStream {
+public:
+    THeldStream(std::unique_ptr<ql::TStream> inner, std::function<void()> hold)
+        : m_inner(std::move(inner)), m_hold(std::move(hold)) {}
+    int64_t GetPosition() override { return m_inner->GetPosition(); }
+    void SetPosition(int64_t position) override { m_inner->SetPosition(position); }
+    int64_t GetSize() override { return m_inner->GetSize(); }
+    void SetSize(int64_t size) override { m_inner->SetSize(size); }
+    size_t Read(void* buffer, size_t count) override {
+        if (m_hold) std::exchange(m_hold, nullptr)();
+        return m_inner->Read(buffer, count);
+    }
+    size_t Write(const void* buffer, size_t count) override { return m_inner->Write(buffer, count); }
+
+private:
+    std::unique_ptr<ql::TStream> m_inner;
+    std::function<void()> m_hold;
+};
+
+// A package whose glyph cache, on its first read, waits a while for another
+// text's entry to be opened meanwhile.
+class TFontHoldingSource : public TPackedFileSource {
+public:
+    using TPackedFileSource::TPackedFileSource;
+
+    std::u16string FontEntry, OtherTextEntry;
+    ql::TEvent FontReading, OtherTextOpened;
+    uint32_t HoldMs = 500;
+
+protected:
+    std::unique_ptr<ql::TStream> OpenUnmapped(const std::u16string& name) override {
+        std::unique_ptr<ql::TStream> stream = TPackedFileSource::OpenUnmapped(name);
+        if (name == OtherTextEntry) OtherTextOpened.Set();
+        if (name != FontEntry || !stream || m_held.exchange(true)) return stream;
+        return std::make_unique<THeldStream>(std::move(stream), [this] {
+            FontReading.Set();
+            OtherTextOpened.Wait(HoldMs);
+        });
+    }
+
+private:
+    std::atomic<bool> m_held{false};
+};
+
+TEST(ImageObjects_Text, TwoStoredTextsMadeAtOnce_BothKeepTheirFonts) {
+    RegisterImageObjects();
+    TTextParams params;
+    params.FontName = u"DejaVu Serif";
+    params.Alignment = kAlignLeft;
+    params.Color = kBlue;
+    const std::vector<std::u16string> one{u"First"}, two{u"Second"};
+    ql::TFontCache building;
+    std::vector<test::TTestEntry> entries{{u"ExeGUID", "{image-objects-texts-at-once}", 0}};
+    for (const auto* lines : {&one, &two}) {
+        auto installed = MakeVectorText(params, *lines, {}, building);
+        ASSERT_TRUE(installed);
+        ql::AddGlyphsOf(*installed, building);
+        ql::TMemoryStream stored;
+        ql::TCachedVectorText::FromVectorText(*installed, building)->SaveToStream(stored);
+        entries.push_back({VectorTextName(u"Orblume Missing Face", 0, *lines), StreamBytes(stored), 1});
+    }
+    ql::TMemoryStream cache;
+    building.Find(u"DejaVu Serif")->SaveToStream(cache);
+    entries.push_back({VectorTextCacheName(u"DejaVu Serif"), StreamBytes(cache), 1});
+
+    const std::string package = test::BuildPackage("player", entries);
+    auto unpack = std::make_unique<TOrbUnpack>();
+    ASSERT_EQ(unpack->Open([package] { return std::make_unique<ql::TStringStream>(package); }, u"show"),
+              TUnpackResult::Ok);
+    auto source = ql::MakeRef<TFontHoldingSource>(std::move(unpack));
+    source->FontEntry = VectorTextCacheName(u"DejaVu Serif");
+    source->OtherTextEntry = VectorTextName(u"Orblume Missing Face", 0, two);
+    TFileAccessor accessor(source);
+    TSlideHostCallbacks callbacks;
+    callbacks.CameraPosition = [] { return TCamera3D{48, 32, -1000}; };
+    callbacks.Progress = [](float) { return true; };
+    callbacks.SlideChanged = [](TOrbSlide&) {};
+    callbacks.Drawing = [] {};
+    TOrbSlideHost host(accessor, callbacks);
+
+    TTextPictureRequest request;
+    request.Params = params;
+    request.Params.FontName = u"Orblume Missing Face";
+    request.Scale = 1;
+    request.Lines = one;
+    const std::u16string nameOne = TextPictureName(request);
+    request.Lines = two;
+    const std::u16string nameTwo = TextPictureName(request);
+
+    // The second text starts while the first reads its font.
+    std::unique_ptr<access::TOrbImage> first, second;
+    std::thread firstMaker([&] { first = accessor.OpenImage(nameOne); });
+    ASSERT_TRUE(source->FontReading.Wait(10000));
+    std::thread secondMaker([&] { second = accessor.OpenImage(nameTwo); });
+    firstMaker.join();
+    secondMaker.join();
+
+    // Each as it is made alone, from the same package.
+    ql::TFontCache alone;
+    alone.SetOpener(PackageOpener(accessor));
+    for (const auto& [image, name] : {std::pair{first.get(), nameOne}, std::pair{second.get(), nameTwo}}) {
+        ASSERT_TRUE(image);
+        ql::TRef<ql::TBitmapStore> made = image->BitmapStore();
+        EXPECT_TRUE(PlaceholderTextOf(*made).empty()) << ql::ToUtf8(name);
+        auto reference = MakeTextPicture(name, PackageOpener(accessor), alone);
+        ASSERT_TRUE(reference);
+        ql::TBitmap* a = made->GetBitmap(0, ql::PfARGB32());
+        ql::TBitmap* b = reference->GetBitmap(0, ql::PfARGB32());
+        ASSERT_TRUE(a && b);
+        ASSERT_EQ(a->Width(), b->Width()) << ql::ToUtf8(name);
+        ASSERT_EQ(a->Height(), b->Height()) << ql::ToUtf8(name);
+        int32_t differing = 0;
+        for (int32_t y = 0; y < a->Height(); ++y)
+            differing += std::memcmp(a->Row(y), b->Row(y), size_t(a->Width()) * 4) != 0;
+        EXPECT_EQ(differing, 0) << ql::ToUtf8(name);
+    }
 }
 
 }  // namespace

@@ -4,11 +4,15 @@
 #include <sys/stat.h>
 
 #include <atomic>
+#include <cstdio>
+#include <cstdlib>
+#include <functional>
 #include <thread>
 
 #include "OrbLib2/OrbViewer/PackageTestSupport.h"
 #include "OrbLib2/OrbViewer/qlOrbLoadCallback.h"
 #include "OrbLib2/OrbViewer/qlOrbUnpack.h"
+#include "QlLib/SysLock.h"
 
 namespace orb {
 namespace {
@@ -225,6 +229,173 @@ TEST(ImageCache, ConcurrentRequests_DecodeOnce) {
         EXPECT_EQ(&image->Handle(), &images[0]->Handle());
         EXPECT_EQ(image->BitmapStore()->Width(), 6);
     }
+}
+
+// ---- providers running beside other loads ----
+
+// Generous: every wait below ends at once unless providers are serialised.
+constexpr uint32_t kBoundMs = 10000;
+
+ql::TRef<TBitmapStore> PictureOfWidth(int32_t width) {
+    return ql::MakeRef<ql::TWrapperBitmapStore>(ql::CreateBitmap(width, 1, ql::PfRGB24()));
+}
+
+// Runs work on a thread of its own; a run that does not end in time is a
+// deadlock, and the test program stops rather than hang. Longer than the
+// waits inside the work, which end on their own.
+void MustFinish(const char* what, const std::function<void()>& work) {
+    constexpr uint32_t kDeadlockMs = 6 * kBoundMs;
+    ql::TEvent done;
+    std::thread runner([&] {
+        work();
+        done.Set();
+    });
+    if (!done.Wait(kDeadlockMs)) {
+        std::fprintf(stderr, "%s: still running after %u ms, deadlocked\n", what, kDeadlockMs);
+        std::abort();
+    }
+    runner.join();
+}
+
+// "shadow" is made from "text", loaded through the same accessor.
+struct TShadowMaker {
+    TFileAccessor* Accessor = nullptr;
+    ql::TEvent ShadowEntered;
+    ql::TEvent TextEntered;
+    ql::TEvent OpeningText;
+    std::atomic<bool> TextReachedMeanwhile{false};
+};
+
+ql::TRef<TBitmapStore> MakeShadowOfText(const std::u16string& name, void* data) {
+    auto& maker = *static_cast<TShadowMaker*>(data);
+    if (name == u"text") {
+        maker.TextEntered.Set();
+        // Holding the text's handle while the shadow's maker asks for it.
+        maker.OpeningText.Wait(kBoundMs);
+        return PictureOfWidth(5);
+    }
+    if (name == u"shadow") {
+        maker.ShadowEntered.Set();
+        // A maker that held up every other load of its source would wait
+        // here in vain, and the text's loader would then hold the text's
+        // handle while waiting for this maker.
+        if (!maker.TextEntered.Wait(kBoundMs)) {
+            maker.OpeningText.Set();  // the text's maker need not wait then
+            return nullptr;
+        }
+        maker.TextReachedMeanwhile = true;
+        maker.OpeningText.Set();
+        auto text = maker.Accessor->OpenImage(u"text");
+        return PictureOfWidth(text->BitmapStore()->Width() + 1);
+    }
+    return nullptr;
+}
+
+TEST(ImageProviders, MakerLoadingAPicture_AnotherThreadLoadingItMeanwhile_BothFinish) {
+    auto source = ql::MakeRef<TRealFileSource>();
+    TFileAccessor accessor(source);
+    TShadowMaker maker;
+    maker.Accessor = &accessor;
+    auto registration = source->RegisterImageProvider(&MakeShadowOfText, &maker);
+    std::unique_ptr<access::TOrbImage> shadow, text, shadowAgain;
+    MustFinish("a text and its shadow loaded at once", [&] {
+        std::thread shadowLoader([&] { shadow = accessor.OpenImage(u"shadow"); });
+        std::thread textLoader([&] {
+            maker.ShadowEntered.Wait(kBoundMs);
+            text = accessor.OpenImage(u"text");
+            shadowAgain = accessor.OpenImage(u"shadow");
+        });
+        shadowLoader.join();
+        textLoader.join();
+    });
+    EXPECT_TRUE(maker.TextReachedMeanwhile) << "the text's load waited for the shadow's maker";
+    ASSERT_TRUE(shadow && text && shadowAgain);
+    EXPECT_EQ(text->BitmapStore()->Width(), 5);
+    EXPECT_EQ(shadow->BitmapStore()->Width(), 6);
+    EXPECT_EQ(&shadowAgain->Handle(), &shadow->Handle());
+}
+
+struct TSlowProvider {
+    ql::TEvent* Entered = nullptr;
+    ql::TEvent* Release = nullptr;
+    std::atomic<bool>* Finished = nullptr;
+    int32_t Width = 4;
+};
+
+ql::TRef<TBitmapStore> ProvideSlowly(const std::u16string&, void* data) {
+    auto* provider = static_cast<TSlowProvider*>(data);
+    ql::TEvent* release = provider->Release;
+    provider->Entered->Set();
+    release->Wait(kBoundMs);
+    // Freed by the test as soon as the registration is gone.
+    const int32_t width = provider->Width;
+    provider->Finished->store(true);
+    return PictureOfWidth(width);
+}
+
+TEST(ImageProviders, LeavingARegistration_WaitsForTheCallRunningOnAnotherThread) {
+    auto source = ql::MakeRef<TRealFileSource>();
+    TFileAccessor accessor(source);
+    ql::TEvent entered, release, left;
+    std::atomic<bool> finished{false};
+    auto provider = std::make_unique<TSlowProvider>();
+    provider->Entered = &entered;
+    provider->Release = &release;
+    provider->Finished = &finished;
+    auto registration = source->RegisterImageProvider(&ProvideSlowly, provider.get());
+
+    std::unique_ptr<access::TOrbImage> image;
+    bool finishedWhenLeft = false;
+    MustFinish("leaving a provider during its call", [&] {
+        std::thread loader([&] { image = accessor.OpenImage(u"slow"); });
+        EXPECT_TRUE(entered.Wait(kBoundMs));
+        std::thread leaver([&] {
+            registration.reset();
+            finishedWhenLeft = finished;
+            provider.reset();
+            left.Set();
+        });
+        // Leaving must still be waiting: the call has not been let go.
+        EXPECT_FALSE(left.Wait(200));
+        release.Set();
+        leaver.join();
+        loader.join();
+    });
+    EXPECT_TRUE(finishedWhenLeft);
+    ASSERT_TRUE(image);
+    EXPECT_EQ(image->BitmapStore()->Width(), 4);
+}
+
+struct TSelfLeavingProvider {
+    std::unique_ptr<TCallbackHandle> Registration;
+    int32_t Calls = 0;
+};
+
+ql::TRef<TBitmapStore> LeaveWhileProviding(const std::u16string&, void* data) {
+    auto& provider = *static_cast<TSelfLeavingProvider*>(data);
+    ++provider.Calls;
+    provider.Registration.reset();
+    return nullptr;
+}
+
+TEST(ImageProviders, ProviderLeavingItsOwnRegistration_GoesOnAndTheNextIsStillAsked) {
+    auto source = ql::MakeRef<TRealFileSource>();
+    TFileAccessor accessor(source);
+    TSelfLeavingProvider leaving;
+    leaving.Registration = source->RegisterImageProvider(&LeaveWhileProviding, &leaving);
+    int redCalls = 0;
+    auto red = source->RegisterImageProvider(&ProvideRed, &redCalls);
+    std::unique_ptr<access::TOrbImage> first, second;
+    MustFinish("a provider leaving itself", [&] {
+        first = accessor.OpenImage(u"red");
+        second = accessor.OpenImage(u"other");
+    });
+    EXPECT_FALSE(leaving.Registration);
+    EXPECT_EQ(leaving.Calls, 1);
+    EXPECT_EQ(redCalls, 2);
+    ASSERT_TRUE(first && second);
+    EXPECT_EQ(first->BitmapStore()->Width(), 7);
+    EXPECT_FALSE(PlaceholderTextOf(*second->BitmapStore()).empty());
 }
 
 // A BMP of 24 bits, bottom-up.
