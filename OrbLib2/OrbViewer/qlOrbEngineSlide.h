@@ -56,7 +56,8 @@ using TEngineSlideList = std::vector<TEngineSlideRef>;
 class TSlideWindow {
 public:
     virtual ~TSlideWindow() = default;
-    // Builds at most one missing slide for time t; true when one was built.
+    // Builds a missing slide for time t (both slides of a transition on
+    // screen when neither is there); true when one was built.
     virtual bool Step(double t) = 0;
     // The built slides in ascending index order (at most three).
     virtual TEngineSlideList Slides() const = 0;
