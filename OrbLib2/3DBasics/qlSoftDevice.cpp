@@ -189,20 +189,31 @@ TDxResult TSoftDevice::UploadLevel(TTextureHandle handle, int32_t level, const q
         texture->surface.dirty = {0, 0, w, h};
     }
     std::vector<uint32_t>& dst = texture->levels[size_t(level)];
+    // Rows of opaque texels, which photographs are throughout, need no
+    // premultiplying (alpha 255 leaves every channel as it is): they are
+    // copied whole, and the opaque rectangle below need not look at them again.
+    int32_t opaqueRows = 0;
+    bool leadingOpaque = true;
     for (int32_t y = 0; y < h; ++y) {
         const uint8_t* row = pixels.Row(y);
         uint32_t* out = dst.data() + size_t(y) * size_t(w);
-        for (int32_t x = 0; x < w; ++x) {
-            if (grey) {
+        if (grey) {
+            for (int32_t x = 0; x < w; ++x) {
                 const uint32_t g = row[x];
                 out[x] = 0xFF000000u | (g << 16) | (g << 8) | g;
-            } else {
-                uint32_t c;
-                std::memcpy(&c, row + size_t(x) * 4, 4);
-                out[x] = Premultiply(c);
             }
+        } else {
+            std::memcpy(out, row, size_t(w) * 4);
+            uint32_t all = 0xFFFFFFFFu;
+            for (int32_t x = 0; x < w; ++x) all &= out[x];
+            if (all < 0xFF000000u)
+                for (int32_t x = 0; x < w; ++x) out[x] = Premultiply(out[x]);
+            else if (leadingOpaque)
+                ++opaqueRows;
+            leadingOpaque = leadingOpaque && all >= 0xFF000000u;
         }
     }
+    if (grey) opaqueRows = h;
     // A render target's texels change by drawing, behind the upload's back.
     const bool target = texture->desc.usage == TTextureUsage::RenderTarget ||
                         texture->desc.usage == TTextureUsage::RenderTargetLockable;
@@ -215,8 +226,8 @@ TDxResult TSoftDevice::UploadLevel(TTextureHandle handle, int32_t level, const q
             while (x < limit && row[x] >= 0xFF000000u) ++x;
             return x;
         };
-        texture->opaqueW = opaqueRun(0, w);
-        texture->opaqueH = 0;
+        texture->opaqueW = opaqueRows > 0 ? w : opaqueRun(0, w);
+        texture->opaqueH = std::min(opaqueRows, h);
         while (texture->opaqueW > 0 && texture->opaqueH < h &&
                opaqueRun(texture->opaqueH, texture->opaqueW) == texture->opaqueW)
             ++texture->opaqueH;

@@ -236,9 +236,14 @@ TDxResult TCustomTexture::Upload() {
         m_format == TTexelFormat::L8 ? ql::FindPixelFormat("Y8") : ql::PfARGB32();
     int32_t w = m_texWidth, h = m_texHeight;
     for (int32_t level = 0; level < m_mipLevels; ++level) {
-        ql::TDirectBitmap surface(w, h, format);
-        if (!FillTexture(level, surface)) return TDxResult::Other;
-        const TDxResult result = m_screen.Check(device->UploadLevel(m_handle, level, surface));
+        TDxResult result;
+        if (std::unique_ptr<ql::TBitmap> direct = DirectLevel(level, w, h)) {
+            result = m_screen.Check(device->UploadLevel(m_handle, level, *direct));
+        } else {
+            ql::TDirectBitmap surface(w, h, format);
+            if (!FillTexture(level, surface)) return TDxResult::Other;
+            result = m_screen.Check(device->UploadLevel(m_handle, level, surface));
+        }
         if (result != TDxResult::Ok) return result;
         w = std::max(w / 2, 1);
         h = std::max(h / 2, 1);

@@ -135,6 +135,12 @@ public:
     virtual void SetSize(int32_t width, int32_t height);
     // Fills one mip level's surface; false stops the upload (cancelled).
     virtual bool FillTexture(int32_t level, ql::TBitmap& surface) { return true; }
+    // The level's texels (width x height, in the texture's format) where
+    // they already lie in memory, handed to the device as they are instead
+    // of being copied into a surface first; nullptr to fill a surface.
+    virtual std::unique_ptr<ql::TBitmap> DirectLevel(int32_t level, int32_t width, int32_t height) {
+        return nullptr;
+    }
     // Fills every mip level and hands it to the device.
     virtual TDxResult Upload();
     virtual void Release();

@@ -6,6 +6,7 @@
 #include <string>
 #include <thread>
 
+#include "QlLib/Graphics/SysBitmap.h"
 #include "QlLib/qpExceptions.h"
 #include "QlLib/qpStringUtils.h"
 
@@ -35,6 +36,18 @@ bool TTextureTile::FillTexture(int32_t level, ql::TBitmap& surface) {
     for (int32_t y = 0; y < y0; ++y) std::memcpy(surface.Row(y), surface.Row(y0), size_t(w) * 4);
     for (int32_t y = y1; y < h; ++y) std::memcpy(surface.Row(y), surface.Row(y1 - 1), size_t(w) * 4);
     return true;
+}
+
+std::unique_ptr<ql::TBitmap> TTextureTile::DirectLevel(int32_t level, int32_t width, int32_t height) {
+    if (!m_owner || !m_owner->View() || level != 0) return nullptr;
+    const TTileBitmap& view = *m_owner->View();
+    if (!view.Uncut() || m_origin.x < 0 || m_origin.y < 0 || m_origin.x + width > view.Width() ||
+        m_origin.y + height > view.Height())
+        return nullptr;
+    ql::TScanLines rows(static_cast<size_t>(height));
+    // The device only reads the rows it is given.
+    for (int32_t y = 0; y < height; ++y) rows[size_t(y)] = const_cast<uint8_t*>(view.PixelsAt(m_origin.x, m_origin.y + y));
+    return std::make_unique<ql::TSysBitmap>(width, height, ql::PfARGB32(), std::move(rows));
 }
 
 TTextureManager6::TTextureManager6(T3DScreen& screen) : m_screen(screen) {

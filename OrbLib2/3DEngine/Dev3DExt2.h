@@ -44,6 +44,9 @@ public:
     // Copies the view at the origin, then repeats the nearest copied pixel
     // into the rest of the surface.
     bool FillTexture(int32_t level, ql::TBitmap& surface) override;
+    // The picture's own rows when the tile lies wholly inside an uncut view:
+    // nothing to repeat at its sides, so nothing to copy.
+    std::unique_ptr<ql::TBitmap> DirectLevel(int32_t level, int32_t width, int32_t height) override;
 
 private:
     friend class TTextureManager6;
@@ -99,6 +102,7 @@ private:
     T3DScreen& m_screen;
     std::vector<std::unique_ptr<TTileManager>> m_managers;
     int32_t m_multiTextures = 0;
+    // Read by uploads; threads that share the drawer change it under its lock.
     std::chrono::milliseconds m_uploadPause{1};
 };
 

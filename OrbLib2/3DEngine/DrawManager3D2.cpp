@@ -498,9 +498,22 @@ void T3DDrawer::DrawEffectFrame(TDrawFilter& effect, TDrawScene* oldSlide, TDraw
     effect.DrawEffect(m_effectSink);
 }
 
+namespace {
+
+// The level a picture's texture is cut from; PictureTexture and DecodeImage
+// must agree on it.
+int32_t TextureLevel(const TImageDrawParams& params) { return std::clamp(params.level, 0, 30); }
+
+}  // namespace
+
+void T3DDrawer::DecodeImage(ql::TBitmapStore& store, const TImageDrawParams& params) {
+    // No drawer lock: the store keeps its levels under its own.
+    store.GetBitmap(TextureLevel(params), ql::PfARGB32());
+}
+
 TMultiTexture6* T3DDrawer::PictureTexture(TDrawPicture& picture, const TImageDrawParams& params) {
     if (!picture.store) return nullptr;
-    const int32_t level = std::clamp(params.level, 0, 30);
+    const int32_t level = TextureLevel(params);
     const int32_t columns = std::clamp(params.columns, 1, 1024), rows = std::clamp(params.rows, 1, 1024);
     const std::u16string key = MultiTextureKey(level, columns, rows);
     if (TMultiTexture6* found = picture.textures.Find(key)) return found;

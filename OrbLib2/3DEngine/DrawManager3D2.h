@@ -79,6 +79,7 @@ public:
     void Init(const TOutputDevice& output) override;
     void Close() override;
     void PrepareImage(TDrawPicture& picture, const TImageDrawParams& params) override;
+    void DecodeImage(ql::TBitmapStore& store, const TImageDrawParams& params) override;
     void ReleaseImage(TDrawPicture& picture) override;
     void SetOutputSize(int32_t width, int32_t height) override;
     void Clear(uint32_t colour, bool alsoDepth) override;

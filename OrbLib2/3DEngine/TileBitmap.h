@@ -27,6 +27,12 @@ public:
 
     // Copies n pixels of view row y from column x (all inside the view).
     void CopyRow(int32_t x, int32_t y, int32_t n, uint32_t* out) const;
+    // One cell without borders: view pixels are the source's, row by row.
+    bool Uncut() const { return m_columns == 1 && m_rows == 1; }
+    // The source's memory of view pixel (x, y) of an uncut view (inside it).
+    const uint8_t* PixelsAt(int32_t x, int32_t y) const {
+        return m_source->Row(m_rect.top + y) + size_t(m_rect.left + x) * 4;
+    }
 
 private:
     // The source coordinate shown at view coordinate v along one axis.

@@ -153,6 +153,11 @@ public:
     virtual void Init(const TOutputDevice& output) = 0;
     virtual void Close() = 0;
     virtual void PrepareImage(TDrawPicture& picture, const TImageDrawParams& params) = 0;
+    // Decodes what PrepareImage will take from the store for these
+    // parameters, touching neither the device nor the drawer's state, so it
+    // may run on any thread and beside another picture's decoding. Raises the
+    // store's EImageError.
+    virtual void DecodeImage(ql::TBitmapStore& store, const TImageDrawParams& params) {}
     virtual void ReleaseImage(TDrawPicture& picture) = 0;
     virtual void SetOutputSize(int32_t width, int32_t height) = 0;
     virtual void Clear(uint32_t colour, bool alsoDepth) = 0;

@@ -320,6 +320,24 @@ void TOrbImage::Prepare(TDeviceDrawer& drawer) {
     PrepareShadow(drawer);
 }
 
+void TOrbImage::DecodePictures(TDeviceDrawer& drawer) {
+    // Texts are rendered, and effect buffers drawn, when prepared: only
+    // pictures from files have decoding to do ahead.
+    if (!IsText() && m_replaceWithEffectBuffer == 0) {
+        try {
+            ql::TRef<ql::TBitmapStore> store;
+            if (LoadPicture()) {
+                std::lock_guard<std::recursive_mutex> lock(m_pictureLock);
+                if (m_current) store = m_current->Picture.store;
+            }
+            if (store) drawer.DecodeImage(*store, DrawParams(255));
+        } catch (const std::exception&) {
+            // Prepare meets the damage again and logs it.
+        }
+    }
+    TOrbObject::DecodePictures(drawer);
+}
+
 bool TOrbImage::ShadowSource(TShadowSource& source) const {
     std::lock_guard<std::recursive_mutex> lock(m_pictureLock);
     if (!m_current || !m_current->Picture.store || Width() <= 0 || Height() <= 0) return false;

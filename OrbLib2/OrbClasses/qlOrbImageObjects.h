@@ -106,6 +106,7 @@ public:
     // --- the object's operations
     void LoadFromDocument(const ql::TIniIdentList& section, bool reload) override;
     void Prepare(TDeviceDrawer& drawer) override;
+    void DecodePictures(TDeviceDrawer& drawer) override;
     void ApplyTime(bool recursive, double t) override;
     void Draw(TDeviceDrawer& drawer) override;
 

@@ -595,6 +595,10 @@ void TOrbObject::AttachDrawer(TDeviceDrawer& drawer) {
     for (auto& child : m_children) child->AttachDrawer(drawer);
 }
 
+void TOrbObject::DecodePictures(TDeviceDrawer& drawer) {
+    for (auto& child : m_children) child->DecodePictures(drawer);
+}
+
 void TOrbObject::Draw(TDeviceDrawer& drawer) {
     for (auto& child : m_children) child->Draw(drawer);
 }

@@ -189,6 +189,10 @@ public:
     // Prepare, then ClearChanged, then every child. A child's failure does not
     // stop the others.
     virtual void AttachDrawer(TDeviceDrawer& drawer);
+    // Decodes the pictures that AttachDrawer will upload, the children's
+    // too, without the device (see TDeviceDrawer::DecodeImage). Never raises:
+    // a picture that fails here fails again, and is logged, when attached.
+    virtual void DecodePictures(TDeviceDrawer& drawer);
     // Percent: the slide's opacity x the current Opacity / 100.
     virtual float EffectiveOpacity() const;
     // Recomputes the 3D frame; whether anything changed.

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <string>
 
 #include "OrbLib2/OrbClasses/OrbSlideEffect.h"
 #include "OrbLib2/OrbClasses/qlOrbImageObjects.h"
@@ -10,6 +11,7 @@
 #include "OrbLib2/OrbClasses/qlOrbSlideHost.h"
 #include "OrbLib2/OrbClasses/qlOrbSource2.h"
 #include "OrbLib2/OrbViewer/qlOrbFileAccessor2.h"
+#include "QlLib/Graphics/qlDrawThreads.h"
 #include "QlLib/qlIniStorage.h"
 #include "QlLib/qlLog.h"
 #include "QlLib/qpStringUtils.h"
@@ -391,7 +393,8 @@ TSlideCache::~TSlideCache() {
 }
 
 bool TSlideCache::Step(double t) {
-    const int64_t first = m_producer->VisibleSlides(t).First;
+    const TVisibleSlides visible = m_producer->VisibleSlides(t);
+    const int64_t first = visible.First;
     const int64_t last = first + m_depth - 1;
     m_lowestAsked = first;
     // Drops outside the window; the last container stays until a new one
@@ -414,30 +417,57 @@ bool TSlideCache::Step(double t) {
         // last holder, here or there.
         dropped = nullptr;
     }
+    auto held = [this](int64_t index) {
+        return std::any_of(m_containers.begin(), m_containers.end(),
+                           [index](const auto& c) { return c->Index() == index; });
+    };
     int64_t wanted = first;
+    bool both = false;
     {
         std::lock_guard<std::mutex> lock(m_lock);
-        for (; wanted <= last; ++wanted) {
-            const bool held = std::any_of(m_containers.begin(), m_containers.end(),
-                                          [wanted](const auto& c) { return c->Index() == wanted; });
-            if (!held) break;
-        }
+        while (wanted <= last && held(wanted)) ++wanted;
         if (wanted > last) return false;
+        // A time inside a transition shows two slides and its first frame
+        // waits for both: when neither is there, both are built in this
+        // step, so that their pictures decode side by side.
+        both = m_onDecoding && wanted == first && visible.Last == first + 1 && first + 1 <= last &&
+               !held(first + 1);
     }
-    ql::TRef<TDrawContainer> container = m_producer->MakeContainer(wanted);
-    if (m_onCreated) m_onCreated(container);
-    {
-        std::lock_guard<std::mutex> lock(m_lock);
-        auto at = std::find_if(m_containers.begin(), m_containers.end(),
-                               [wanted](const auto& c) { return c->Index() > wanted; });
-        m_containers.insert(at, container);
-        // Never more than three: the one farthest from the window goes.
-        while (m_containers.size() > 3) {
-            const bool dropFront = m_containers.front()->Index() < first;
-            m_containers.erase(dropFront ? m_containers.begin() : m_containers.end() - 1);
+    ql::TRef<TDrawContainer> made[2];
+    made[0] = m_producer->MakeContainer(wanted);
+    if (both) made[1] = m_producer->MakeContainer(wanted + 1);
+    if (m_onDecoding) {
+        auto decode = [this, &made](int32_t i) {
+            try {
+                m_onDecoding(made[i]);
+            } catch (const std::exception& e) {
+                ql::GlobalLog().WriteLine(std::string_view(std::string("TSlideCache: decoding failed: ") + e.what()));
+            }
+        };
+        if (both) {
+            if (!m_decoders) m_decoders = std::make_unique<ql::TDrawThreadPool>(2);
+            m_decoders->Run(2, decode);
+        } else {
+            decode(0);
         }
     }
-    if (m_onChanged) m_onChanged();
+    for (const ql::TRef<TDrawContainer>& container : made) {
+        if (!container) continue;
+        if (m_onCreated) m_onCreated(container);
+        const int64_t index = container->Index();
+        {
+            std::lock_guard<std::mutex> lock(m_lock);
+            auto at = std::find_if(m_containers.begin(), m_containers.end(),
+                                   [index](const auto& c) { return c->Index() > index; });
+            m_containers.insert(at, container);
+            // Never more than three: the one farthest from the window goes.
+            while (m_containers.size() > 3) {
+                const bool dropFront = m_containers.front()->Index() < first;
+                m_containers.erase(dropFront ? m_containers.begin() : m_containers.end() - 1);
+            }
+        }
+        if (m_onChanged) m_onChanged();
+    }
     return true;
 }
 

@@ -20,6 +20,7 @@
 #include "QlLib/qpExceptions.h"
 
 namespace ql {
+class TDrawThreadPool;
 class TIniStorage;
 class TIniSection;
 }  // namespace ql
@@ -246,8 +247,10 @@ public:
     TSlideCache(TSlideProducer* producer, int32_t depth, bool ownsProducer);
     ~TSlideCache() override;
 
-    // Drops containers outside the window and builds the lowest missing one;
-    // whether a slide was built.
+    // Drops containers outside the window and builds the lowest missing one,
+    // or, with a decoding handler, both slides on screen at t when a
+    // transition shows two and neither is built (after a seek): their
+    // decoding then runs side by side. Whether a slide was built.
     bool Step(double t);
     void Clear();
     // The containers in ascending index order (a copy: the loader's thread
@@ -257,6 +260,10 @@ public:
     int32_t Depth() const { return m_depth; }
     TSlideProducer& Producer() const { return *m_producer; }
 
+    // Called for each new container before the created handler, for work
+    // without the device; for two containers at once on two threads when a
+    // step builds two.
+    void SetOnContainerDecoding(TContainerCreated handler) { m_onDecoding = std::move(handler); }
     void SetOnContainerCreated(TContainerCreated handler) { m_onCreated = std::move(handler); }
     void SetOnCacheChanged(TCacheChanged handler) { m_onChanged = std::move(handler); }
 
@@ -267,6 +274,9 @@ private:
     int64_t m_lowestAsked = 0;
     mutable std::mutex m_lock;  // guards m_containers
     std::vector<ql::TRef<TDrawContainer>> m_containers;
+    // Runs the second decoding of a step that builds two; made on first use.
+    std::unique_ptr<ql::TDrawThreadPool> m_decoders;
+    TContainerCreated m_onDecoding;
     TContainerCreated m_onCreated;
     TCacheChanged m_onChanged;
 };

@@ -1,6 +1,7 @@
 #include "OrbLib2/OrbViewer/qlOrbEngine2.h"
 
 #include <algorithm>
+#include <chrono>
 #include <cmath>
 #include <string>
 
@@ -103,6 +104,10 @@ void TOrbEngine::OpenAt(double time, bool reopen) {
 
     m_loader = std::make_unique<TOrbSlideLoader>(m_source.get(), false, 3, m_options.SlideWindows, m_accessor.get(),
                                                  m_options.ScreenWidth, m_options.ScreenHeight);
+    m_loader->Window().ContainerDecoding = [this](TEngineSlide& slide) {
+        // Runs on the loader thread or its helper, without the drawer's lock.
+        if (T3DDrawer* drawer = m_controller.Drawer()) slide.Decode(*drawer);
+    };
     m_loader->Window().ContainerCreated = [this](TEngineSlide& slide) {
         // Runs on the loader thread: only the drawer's own lock makes this safe.
         T3DDrawer* drawer = m_controller.Drawer();
@@ -111,8 +116,23 @@ void TOrbEngine::OpenAt(double time, bool reopen) {
         if (m_active) {
             Log().WriteLine(u"preload from callback.............");
             slide.Upload(*drawer);
+            slide.Prepare(*drawer);
+            return;
         }
-        slide.Prepare(*drawer);
+        // The clock stands until this slide is there: the pause after each
+        // tile, which leaves the drawing thread its turn while the show
+        // plays, would only hold back the first frame of the new time (a
+        // 24-megapixel picture has a hundred tiles).
+        TTextureManager6& textures = drawer->TextureManager();
+        const std::chrono::milliseconds pause = textures.UploadPause();
+        textures.SetUploadPause(std::chrono::milliseconds(0));
+        try {
+            slide.Prepare(*drawer);
+        } catch (...) {
+            textures.SetUploadPause(pause);
+            throw;
+        }
+        textures.SetUploadPause(pause);
     };
     m_loader->SetDelivery(&Events(), kEngineSlideList,
                           m_options.Threaded ? TDeliveryMode::Send : TDeliveryMode::Post);

@@ -31,6 +31,9 @@ public:
     virtual TDrawScene* Scene() = 0;
     // The transition into this slide, or nullptr.
     virtual TTransitionFilter* Transition() = 0;
+    // Decodes the pictures that Prepare will upload, without the device: it
+    // may run on another thread than Prepare, beside another slide's Decode.
+    virtual void Decode(T3DDrawer& drawer) {}
     // Lets the slide prepare itself on the drawer (after it was built).
     virtual void Prepare(T3DDrawer& drawer) {}
     // Uploads the slide's textures now, so that drawing does not stall.
@@ -53,7 +56,8 @@ using TEngineSlideList = std::vector<TEngineSlideRef>;
 class TSlideWindow {
 public:
     virtual ~TSlideWindow() = default;
-    // Builds at most one missing slide for time t; true when one was built.
+    // Builds a missing slide for time t (both slides of a transition on
+    // screen when neither is there); true when one was built.
     virtual bool Step(double t) = 0;
     // The built slides in ascending index order (at most three).
     virtual TEngineSlideList Slides() const = 0;
@@ -66,6 +70,9 @@ public:
     // Where the slide frame lies on the device.
     virtual ql::TRect SlideRect() const { return {}; }
 
+    // Raised before ContainerCreated for work that needs no device (decoding
+    // pictures), perhaps on a helper thread and for two slides at once.
+    std::function<void(TEngineSlide&)> ContainerDecoding;
     // Raised on the building thread.
     std::function<void(TEngineSlide&)> ContainerCreated;
     std::function<void()> CacheChanged;

@@ -95,8 +95,9 @@ public:
     using TSlideShowParams::TSlideShowParams;
     ~TOrbSlideLoader() override;
 
-    // One cache step for the current time: builds at most one slide. The
-    // thread calls it every 10 ms; deterministic drivers call it directly.
+    // One cache step for the current time: builds one slide, or the two of
+    // a transition on screen when neither is there. The thread calls it
+    // every 10 ms; deterministic drivers call it directly.
     bool CacheStep();
 
 protected:

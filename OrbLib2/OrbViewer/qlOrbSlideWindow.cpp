@@ -13,6 +13,10 @@ TTransitionFilter* TContainerSlide::Transition() {
     return filter && filter->HasEffect() ? filter : nullptr;
 }
 
+void TContainerSlide::Decode(T3DDrawer& drawer) {
+    if (TOrbSlide* slide = m_container->Slide()) slide->DecodePictures(drawer);
+}
+
 void TContainerSlide::Prepare(T3DDrawer& drawer) {
     if (TOrbSlide* slide = m_container->Slide()) {
         slide->AttachDrawer(drawer);
@@ -45,6 +49,10 @@ TCacheSlideWindow::TCacheSlideWindow(TOrbSource& source, TFileAccessor& accessor
     producer->SetCurrentTiming(ql::TRef<TTiming>(&timing));
     m_producer = producer.get();
     m_cache = std::make_unique<TSlideCache>(producer.release(), depth, true);
+    m_cache->SetOnContainerDecoding([this](const ql::TRef<TDrawContainer>& container) {
+        TEngineSlideRef slide = SlideFor(container);
+        if (ContainerDecoding) ContainerDecoding(*slide);
+    });
     m_cache->SetOnContainerCreated([this](const ql::TRef<TDrawContainer>& container) {
         TEngineSlideRef slide = SlideFor(container);
         if (ContainerCreated) ContainerCreated(*slide);
@@ -55,6 +63,7 @@ TCacheSlideWindow::TCacheSlideWindow(TOrbSource& source, TFileAccessor& accessor
 }
 
 TCacheSlideWindow::~TCacheSlideWindow() {
+    m_cache->SetOnContainerDecoding({});
     m_cache->SetOnContainerCreated({});
     m_cache->SetOnCacheChanged({});
 }

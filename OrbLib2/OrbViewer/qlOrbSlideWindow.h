@@ -22,6 +22,7 @@ public:
     void SetTime(double t) override { m_container->SetTime(t); }
     TDrawScene* Scene() override { return m_container->Slide(); }
     TTransitionFilter* Transition() override;
+    void Decode(T3DDrawer& drawer) override;
     void Prepare(T3DDrawer& drawer) override;
     void Upload(T3DDrawer& drawer) override;
     bool Changed() override;

@@ -83,9 +83,15 @@ TBitmap* TBitmapStore::GetBitmap(int32_t level, const TPixelFormat* format) {
         m_levels.reserve(capacity);
         m_levels.resize(size_t(level) + 1);
     }
-    auto& cached = m_levels[size_t(level)];
-    for (const auto& bitmap : cached)
-        if (!format || bitmap->PixelFormat() == format) return bitmap.get();
+    auto& cached = m_levels[size_t(level)].bitmaps;
+    // A level that its decoder wrote straight in a wanted format has no
+    // bitmap in the store's own format until one is asked for.
+    const bool foreignFront = m_levels[size_t(level)].foreignFront;
+    for (size_t i = 0; i < cached.size(); ++i) {
+        const TPixelFormat* held = cached[i]->PixelFormat();
+        const bool own = i == 0 ? !foreignFront : held == m_params.Format;
+        if (format ? held == format : own) return cached[i].get();
+    }
 
     TBitmap* produced = cached.empty() ? nullptr : cached.front().get();
     if (!produced) {
@@ -95,11 +101,14 @@ TBitmap* TBitmapStore::GetBitmap(int32_t level, const TPixelFormat* format) {
         const TPoint size = MipLevelSize(m_params.Width, m_params.Height, level);
         QL_ASSERT(out->Width() == size.x && out->Height() == size.y, "Incorrect MipLevelIndex");
         out->SetProgress({});
+        m_levels[size_t(level)].foreignFront =
+            format && out->PixelFormat() == format && format != m_params.Format;
         cached.push_back(std::move(out));
         produced = cached.back().get();
         if (!format || produced->PixelFormat() == format) return produced;
     }
-    std::unique_ptr<TBitmap> converted = CreateBitmap(produced->Width(), produced->Height(), format, m_progress);
+    const TPixelFormat* target = format ? format : m_params.Format;
+    std::unique_ptr<TBitmap> converted = CreateBitmap(produced->Width(), produced->Height(), target, m_progress);
     if (!converted->CopyRect(produced->Bounds(), *produced, {0, 0})) return nullptr;
     converted->SetProgress({});
     cached.push_back(std::move(converted));
@@ -125,7 +134,7 @@ TLevelResult TSysBitmapStore::GetMipLevel(int32_t level, const TPixelFormat* for
                                           std::unique_ptr<TBitmap>& out) {
     QL_ASSERT(level >= 0, "TSysBitmapStore.GetMipLevel - Index<0");
     std::unique_ptr<TBitmap> decoded;
-    if (DecodeLevel(level, decoded) == TLevelResult::Cancelled) return TLevelResult::Cancelled;
+    if (DecodeLevelAs(level, format, decoded) == TLevelResult::Cancelled) return TLevelResult::Cancelled;
     if (decoded) {
         out = m_orientation == TImageOrientation::None ? std::move(decoded)
                                                        : OrientBitmap(*decoded, m_orientation);

@@ -119,7 +119,11 @@ protected:
 private:
     TImageParams m_params;
     TProgressHandler m_progress;                                 // under m_lock
-    std::vector<std::vector<std::unique_ptr<TBitmap>>> m_levels;  // under m_lock
+    struct TLevel {
+        std::vector<std::unique_ptr<TBitmap>> bitmaps;  // the first as produced, then conversions
+        bool foreignFront = false;  // the first came in a wanted format, not the store's own
+    };
+    std::vector<TLevel> m_levels;  // under m_lock
     std::optional<TTilesTag> m_tiles;
 };
 
@@ -134,6 +138,13 @@ protected:
     // The level as the decoder sees it (before turning), or nothing (Done with
     // out empty) to have it built by halving. Raises EImageError for damage.
     virtual TLevelResult DecodeLevel(int32_t level, std::unique_ptr<TBitmap>& out) = 0;
+    // The same, for a caller that wants the level in a format (nullptr: any):
+    // a decoder that can write that format directly spares a converted copy
+    // of the whole level. It may still deliver its own format.
+    virtual TLevelResult DecodeLevelAs(int32_t level, const TPixelFormat* wanted, std::unique_ptr<TBitmap>& out) {
+        (void)wanted;
+        return DecodeLevel(level, out);
+    }
 
     TLevelResult GetMipLevel(int32_t level, const TPixelFormat* format,
                              std::unique_ptr<TBitmap>& out) final;

@@ -28,8 +28,10 @@ struct TJpegRun {
     size_t size;
     bool headerOnly;
     int scaleDenom;
+    // 3: B, G, R per pixel; 4: B, G, R and an opaque A.
+    int bytesPerPixel;
     int expectedWidth, expectedHeight;
-    // The row to write top-down row y into (3 bytes B, G, R per pixel).
+    // The row to write top-down row y into (bytesPerPixel bytes per pixel).
     uint8_t* (*row)(void* context, int y);
     // False stops the decode as cancelled. Must not throw.
     bool (*progress)(void* context, float fraction);
@@ -90,7 +92,8 @@ TJpegStatus RunJpeg(TJpegRun& run) {
     const bool cmyk = cinfo.jpeg_color_space == JCS_CMYK || cinfo.jpeg_color_space == JCS_YCCK;
     // Adobe writes CMYK inverted (0 = full ink); others write it plainly.
     const bool inverted = cinfo.saw_Adobe_marker;
-    cinfo.out_color_space = cmyk ? JCS_CMYK : JCS_EXT_BGR;
+    const bool alpha = run.bytesPerPixel == 4;
+    cinfo.out_color_space = cmyk ? JCS_CMYK : alpha ? JCS_EXT_BGRA : JCS_EXT_BGR;
     cinfo.scale_num = 1;
     cinfo.scale_denom = unsigned(run.scaleDenom);
     jpeg_start_decompress(&cinfo);
@@ -108,13 +111,15 @@ TJpegStatus RunJpeg(TJpegRun& run) {
         JSAMPROW target = cmyk ? cmykRow[0] : out;
         jpeg_read_scanlines(&cinfo, &target, 1);
         if (cmyk) {
+            const unsigned step = unsigned(run.bytesPerPixel);
             for (unsigned x = 0; x < cinfo.output_width; ++x) {
                 const uint8_t* p = cmykRow[0] + x * 4;
                 const unsigned k = inverted ? p[3] : 255u - p[3];
                 for (int c = 0; c < 3; ++c) {
                     const unsigned ink = inverted ? p[c] : 255u - p[c];
-                    out[x * 3 + unsigned(2 - c)] = uint8_t(ink * k / 255u);
+                    out[x * step + unsigned(2 - c)] = uint8_t(ink * k / 255u);
                 }
+                if (alpha) out[x * step + 3] = 0xFF;
             }
         }
         if ((y & 15) == 15 && !run.progress(run.context, float(y + 1) / float(cinfo.output_height))) {
@@ -167,14 +172,23 @@ TJpegBitmapStore::TJpegBitmapStore(std::vector<uint8_t> data, std::u16string nam
 }
 
 TLevelResult TJpegBitmapStore::DecodeLevel(int32_t level, std::unique_ptr<TBitmap>& out) {
+    return DecodeLevelAs(level, nullptr, out);
+}
+
+TLevelResult TJpegBitmapStore::DecodeLevelAs(int32_t level, const TPixelFormat* wanted,
+                                             std::unique_ptr<TBitmap>& out) {
     if (level > kMaxScaledLevel) return TLevelResult::Done;  // built by halving
     const TPoint size = MipLevelSize(DecodedWidth(), DecodedHeight(), level);
-    std::unique_ptr<TBitmap> bitmap = CreateBitmap(size.x, size.y, PfRGB24());
+    // The library writes the opaque four-byte layout itself, as cheaply as
+    // the three-byte one: a picture for the textures needs no converted copy.
+    const TPixelFormat* format = wanted == PfARGB32() ? PfARGB32() : PfRGB24();
+    std::unique_ptr<TBitmap> bitmap = CreateBitmap(size.x, size.y, format);
     TDecodeContext context{bitmap.get(), &ProgressHandler()};
     TJpegRun run{};
     run.data = m_data.data();
     run.size = m_data.size();
     run.scaleDenom = 1 << level;
+    run.bytesPerPixel = format == PfARGB32() ? 4 : 3;
     run.expectedWidth = size.x;
     run.expectedHeight = size.y;
     run.row = RowOf;

@@ -22,6 +22,7 @@ public:
 
 protected:
     TLevelResult DecodeLevel(int32_t level, std::unique_ptr<TBitmap>& out) override;
+    TLevelResult DecodeLevelAs(int32_t level, const TPixelFormat* wanted, std::unique_ptr<TBitmap>& out) override;
 
 private:
     static TImageParams ReadParams(const std::vector<uint8_t>& data, std::u16string name);

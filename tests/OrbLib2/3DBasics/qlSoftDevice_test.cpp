@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <functional>
 #include <limits>
 #include <random>
 #include <vector>
@@ -450,9 +451,11 @@ TEST(SoftDevice, ShadedRuns_AgreeWithPerPixelPathBitForBit) {
     }
 }
 
-TEST(SoftDevice, OpaquePictureInTextureCorner_DrawsAsBlendingOver) {
-    // The same picture as a plain texture (whose opaque corner lets runs
-    // skip blending) and as a render target (which never counts as opaque).
+// Draws a 32 x 16 picture, opaque where opaque(x, y) holds and translucent
+// elsewhere, once as a plain texture (whose opaque corner lets runs skip
+// blending) and once as a render target (which never counts as opaque);
+// the two frames must agree.
+void ExpectOpaqueCornerDrawsAsBlendingOver(const std::function<bool(int32_t, int32_t)>& opaque) {
     std::vector<uint32_t> results[2];
     for (int32_t run = 0; run < 2; ++run) {
         TSoftDevice device({40, 30});
@@ -463,7 +466,7 @@ TEST(SoftDevice, OpaquePictureInTextureCorner_DrawsAsBlendingOver) {
         std::mt19937 random(9);
         for (int32_t y = 0; y < 16; ++y)
             for (int32_t x = 0; x < 32; ++x) {
-                const uint32_t c = x < 20 && y < 11 ? (random() | 0xFF000000u) : (random() & 0x7FFFFFFFu);
+                const uint32_t c = opaque(x, y) ? (random() | 0xFF000000u) : (random() & 0x7FFFFFFFu);
                 std::memcpy(picture.Row(y) + x * 4, &c, 4);
             }
         if (run == 1) {
@@ -487,6 +490,40 @@ TEST(SoftDevice, OpaquePictureInTextureCorner_DrawsAsBlendingOver) {
         results[run] = AllPixels(device);
     }
     EXPECT_EQ(results[0], results[1]);
+}
+
+TEST(SoftDevice, OpaquePictureInTextureCorner_DrawsAsBlendingOver) {
+    ExpectOpaqueCornerDrawsAsBlendingOver([](int32_t x, int32_t y) { return x < 20 && y < 11; });
+}
+
+TEST(SoftDevice, OpaqueTopRowsThenACorner_DrawAsBlendingOver) {
+    // Whole opaque rows first, then rows opaque only on the left.
+    ExpectOpaqueCornerDrawsAsBlendingOver([](int32_t x, int32_t y) { return y < 5 || (y < 12 && x < 20); });
+    // Opaque rows below a translucent first row give no opaque corner.
+    ExpectOpaqueCornerDrawsAsBlendingOver([](int32_t x, int32_t y) { return y > 0 || x > 3; });
+}
+
+TEST(SoftDevice, WhollyOpaquePicture_DrawsAsBlendingOver) {
+    ExpectOpaqueCornerDrawsAsBlendingOver([](int32_t, int32_t) { return true; });
+}
+
+TEST(SoftDevice, TranslucentTexels_ArePremultipliedOnUpload) {
+    TSoftDevice device({2, 1});
+    TTextureHandle texture;
+    ASSERT_EQ(device.CreateTexture({2, 1, 1}, texture), TDxResult::Ok);
+    ql::TDirectBitmap picture(2, 1, ql::PfARGB32());
+    const uint32_t texels[2] = {0xFF102030u, 0x80FF8040u};
+    std::memcpy(picture.Row(0), texels, sizeof texels);
+    ASSERT_EQ(device.UploadLevel(texture, 0, picture), TDxResult::Ok);
+    TDrawState state;
+    state.pipeline = TPipeline::Texture;
+    state.textures[0] = texture;
+    state.filter = TFilter::Point;
+    state.blend = TBlendMode::Replace;
+    ASSERT_EQ(device.DrawTriangles(state, Quad(0, 0, 2, 1, 0xFFFFFFFFu)), TDxResult::Ok);
+    EXPECT_EQ(PixelAt(device, 0, 0), 0xFF102030u);
+    // 255 * 128 / 255 = 128, 128 * 128 / 255 = 64, 64 * 128 / 255 = 32.
+    EXPECT_EQ(PixelAt(device, 1, 0), 0x80804020u);
 }
 
 TEST(SoftDevice, RenderTargetUploadedOpaqueThenDrawnTranslucent_StillBlends) {

@@ -179,6 +179,46 @@ TEST(MultiTexture, DrawnAtIdentity_ShowsPictureWithoutSeamsAndAgainAfterLoss) {
     EXPECT_EQ(Screenshot(rig.device), before);
 }
 
+TEST(MultiTexture, TilesInsideThePicture_UploadItsOwnRowsAsACopyWouldHave) {
+    TRig rig(600, 520);
+    auto picture = RandomPicture(600, 520, 5);
+    TMultiTexture6 multi(rig.manager);
+    multi.SetSource(picture.get(), nullptr, 1, 1, picture->Bounds());
+    multi.BuildTiles();
+    int32_t direct = 0;
+    for (const auto& tile : multi.Tiles()) {
+        const ql::TPoint size{tile->Manager().Width(), tile->Manager().Height()};
+        std::unique_ptr<ql::TBitmap> rows = tile->DirectLevel(0, size.x, size.y);
+        const bool inside = tile->Origin().x >= 0 && tile->Origin().y >= 0 && tile->Origin().x + size.x <= 600 &&
+                            tile->Origin().y + size.y <= 520;
+        ASSERT_EQ(rows != nullptr, inside);
+        if (!rows) continue;
+        ++direct;
+        ql::TDirectBitmap surface(size.x, size.y, ql::PfARGB32());
+        ASSERT_TRUE(tile->FillTexture(0, surface));
+        for (int32_t y = 0; y < size.y; ++y)
+            ASSERT_EQ(std::memcmp(rows->Row(y), surface.Row(y), size_t(size.x) * 4), 0) << y;
+    }
+    EXPECT_GE(direct, 1);
+    ASSERT_TRUE(rig.screen.BeginScene());
+    rig.device.Clear(0xFF000000u);
+    ASSERT_EQ(multi.Draw({0, 0}, picture->Bounds(), {1, 0}, {0, 1}), TDxResult::Ok);
+    std::vector<uint32_t> expected;
+    for (int32_t y = 0; y < 520; ++y)
+        for (int32_t x = 0; x < 600; ++x) expected.push_back(PixelOf(*picture, x, y));
+    EXPECT_EQ(Screenshot(rig.device), expected);
+}
+
+TEST(MultiTexture, CellsWithBorders_AreNeverUploadedInPlace) {
+    TRig rig;
+    auto picture = RandomPicture(600, 520, 6);
+    TMultiTexture6 multi(rig.manager);
+    multi.SetSource(picture.get(), nullptr, 2, 2, picture->Bounds());
+    multi.BuildTiles();
+    for (const auto& tile : multi.Tiles())
+        EXPECT_EQ(tile->DirectLevel(0, tile->Manager().Width(), tile->Manager().Height()), nullptr);
+}
+
 TEST(MultiTexture, Cells_DrawnSideBySideShowTheirSource) {
     TRig rig(64, 16);
     auto picture = RandomPicture(40, 10, 5);

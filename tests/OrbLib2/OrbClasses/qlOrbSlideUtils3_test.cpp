@@ -2,10 +2,17 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <chrono>
 #include <cmath>
+#include <condition_variable>
 #include <map>
 #include <memory>
+#include <mutex>
+#include <set>
+#include <stdexcept>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "OrbLib2/OrbClasses/qlOrbSlide.h"
@@ -470,6 +477,87 @@ TEST_F(SlideCaching, Depth_IsClampedAndTheCacheNeverHoldsMoreThanThree) {
     EXPECT_EQ(Indices(cache), (std::vector<int64_t>{5, 6, 7}));
     cache.Clear();
     EXPECT_TRUE(cache.Containers().empty());
+}
+
+// The decoding handler of two slides that only returns once both decodings
+// have begun: they must run at the same time.
+struct TDecodeMeeting {
+    std::mutex lock;
+    std::condition_variable arrived;
+    int begun = 0;
+    bool met = true;
+    std::vector<int64_t> decoded;
+    std::set<std::thread::id> threads;
+    void Decode(const ql::TRef<TDrawContainer>& container) {
+        std::unique_lock<std::mutex> guard(lock);
+        ++begun;
+        decoded.push_back(container->Index());
+        threads.insert(std::this_thread::get_id());
+        arrived.notify_all();
+        if (!arrived.wait_for(guard, std::chrono::seconds(20), [this] { return begun >= 2; })) met = false;
+    }
+};
+
+TEST_F(SlideCaching, TransitionWithNeitherSlide_BuildsBothWhileDecodingThemSideBySide) {
+    TSlideCache cache(producer.get(), 3, false);
+    TDecodeMeeting meeting;
+    std::vector<int64_t> created;
+    cache.SetOnContainerDecoding([&](const ql::TRef<TDrawContainer>& c) { meeting.Decode(c); });
+    cache.SetOnContainerCreated([&](const ql::TRef<TDrawContainer>& c) {
+        // Created after both decodings, in slide order, on the calling thread.
+        EXPECT_EQ(meeting.begun, 2);
+        EXPECT_NE(meeting.threads.count(std::this_thread::get_id()), 0u);
+        created.push_back(c->Index());
+    });
+    // At 0 the pre-show slide and slide 0 both show.
+    EXPECT_TRUE(cache.Step(0));
+    EXPECT_TRUE(meeting.met);
+    EXPECT_EQ(meeting.threads.size(), 2u);
+    std::sort(meeting.decoded.begin(), meeting.decoded.end());
+    EXPECT_EQ(meeting.decoded, (std::vector<int64_t>{-1, 0}));
+    EXPECT_EQ(created, (std::vector<int64_t>{-1, 0}));
+    EXPECT_EQ(Indices(cache), (std::vector<int64_t>{-1, 0}));
+    // The neighbour that follows is not on screen: one slide, on this thread.
+    meeting.begun = 1;
+    EXPECT_TRUE(cache.Step(0));
+    EXPECT_EQ(Indices(cache), (std::vector<int64_t>{-1, 0, 1}));
+    EXPECT_EQ(created.back(), 1);
+}
+
+TEST_F(SlideCaching, BothSlidesInOneStep_AreTheSlidesOfTwoSerialSteps) {
+    TSlideCache serial(producer.get(), 3, false);
+    EXPECT_TRUE(serial.Step(0));
+    EXPECT_TRUE(serial.Step(0));
+    TSlideCache paired(producer.get(), 3, false);
+    int decodings = 0;
+    std::mutex lock;
+    paired.SetOnContainerDecoding([&](const ql::TRef<TDrawContainer>&) {
+        std::lock_guard<std::mutex> guard(lock);
+        ++decodings;
+    });
+    EXPECT_TRUE(paired.Step(0));
+    EXPECT_EQ(decodings, 2);
+    const auto a = serial.Containers(), b = paired.Containers();
+    ASSERT_EQ(a.size(), 2u);
+    ASSERT_EQ(b.size(), 2u);
+    for (size_t i = 0; i < a.size(); ++i) {
+        EXPECT_EQ(a[i]->Index(), b[i]->Index());
+        EXPECT_EQ(a[i]->Info().BeginTime, b[i]->Info().BeginTime);
+        EXPECT_EQ(a[i]->Info().EffectTime, b[i]->Info().EffectTime);
+        ASSERT_TRUE(a[i]->Slide() && b[i]->Slide());
+        EXPECT_EQ(a[i]->Slide()->Index(), b[i]->Slide()->Index());
+        EXPECT_EQ(a[i]->Slide()->Width(), b[i]->Slide()->Width());
+    }
+}
+
+TEST_F(SlideCaching, FailingDecoding_StillGivesTheSlides) {
+    TSlideCache cache(producer.get(), 3, false);
+    cache.SetOnContainerDecoding([](const ql::TRef<TDrawContainer>&) { throw std::runtime_error("damaged"); });
+    int created = 0;
+    cache.SetOnContainerCreated([&](const ql::TRef<TDrawContainer>&) { ++created; });
+    EXPECT_TRUE(cache.Step(0));
+    EXPECT_EQ(created, 2);
+    EXPECT_EQ(Indices(cache), (std::vector<int64_t>{-1, 0}));
 }
 
 TEST_F(SlideCaching, OwnedProducer_GoesWithTheCache) {

@@ -59,6 +59,45 @@ TEST(BitmapStore, Levels_AreDecodedOnceAndConvertedBeside) {
     EXPECT_EQ(store->LevelCount(), 4);  // 5x3, 3x2, 2x1, 1x1
 }
 
+// Writes level 0 in whatever format it is asked for.
+class TFormatStore : public TSysBitmapStore {
+public:
+    explicit TFormatStore(int32_t w, int32_t h) : TSysBitmapStore({u"f", w, h, PfRGB24()}, nullptr, nullptr) {}
+    int decodes = 0;
+
+protected:
+    TLevelResult DecodeLevel(int32_t level, std::unique_ptr<TBitmap>& out) override {
+        return DecodeLevelAs(level, nullptr, out);
+    }
+    TLevelResult DecodeLevelAs(int32_t level, const TPixelFormat* wanted, std::unique_ptr<TBitmap>& out) override {
+        if (level != 0) return TLevelResult::Done;
+        ++decodes;
+        out = Numbered(Width(), Height());
+        if (wanted == PfARGB32()) out = CreateBitmap(Width(), Height(), PfARGB32(), {}, out.get());
+        return TLevelResult::Done;
+    }
+};
+
+TEST(BitmapStore, LevelWrittenInTheWantedFormat_StillGivesTheOwnFormatWithoutAWish) {
+    auto store = MakeRef<TFormatStore>(5, 3);
+    TBitmap* argb = store->GetBitmap(0, PfARGB32());
+    ASSERT_NE(argb, nullptr);
+    EXPECT_EQ(argb->PixelFormat(), PfARGB32());
+    EXPECT_EQ(store->GetBitmap(0, PfARGB32()), argb);
+    TBitmap* own = store->GetBitmap(0);
+    ASSERT_NE(own, nullptr);
+    EXPECT_EQ(own->PixelFormat(), PfRGB24());
+    EXPECT_EQ(PixelAt(*own, 4, 2), PixelAt(*argb, 4, 2));
+    EXPECT_EQ(store->GetBitmap(0), own);
+    EXPECT_EQ(store->GetBitmap(0, PfRGB24()), own);
+    // Halving builds the next level from the decoded one, in either format.
+    TBitmap* level1 = store->GetBitmap(1, PfARGB32());
+    ASSERT_NE(level1, nullptr);
+    EXPECT_EQ(level1->Width(), 3);
+    EXPECT_EQ(PixelAt(*level1, 0, 0), PixelAt(*store->GetBitmap(1), 0, 0));
+    EXPECT_EQ(store->decodes, 1);
+}
+
 TEST(BitmapStore, CancelledDecode_IsNotCachedAndDecodesAgain) {
     auto store = MakeRef<TCountingStore>(4, 4);
     store->SetProgress([](float) { return false; });

@@ -43,6 +43,38 @@ TEST(JpegDecoder, Levels_AreDecodedAtScale) {
     EXPECT_TRUE(Near(PixelAt(*full, 0, 100) & 0xFF00FF00u, 0xFF00FF00u, 12));
 }
 
+// Each picture decoded twice: once through the three-byte level and its
+// conversion, once written by the library in the four-byte format.
+void ExpectDirectMatchesConverted(const test::TBytes& bytes) {
+    auto converted = Load(bytes);
+    auto direct = Load(bytes);
+    ASSERT_TRUE(converted && direct);
+    for (int32_t level : {0, 1, 3}) {
+        TBitmap* own = converted->GetBitmap(level);
+        TBitmap* viaCopy = converted->GetBitmap(level, PfARGB32());
+        TBitmap* written = direct->GetBitmap(level, PfARGB32());
+        ASSERT_TRUE(own && viaCopy && written);
+        EXPECT_EQ(written->PixelFormat(), PfARGB32());
+        ASSERT_EQ(written->Width(), viaCopy->Width());
+        ASSERT_EQ(written->Height(), viaCopy->Height());
+        for (int32_t y = 0; y < written->Height(); ++y)
+            ASSERT_EQ(std::memcmp(written->Row(y), viaCopy->Row(y), size_t(written->Width()) * 4), 0)
+                << "level " << level << " row " << y;
+        // The store's own format is still what a caller without a wish gets.
+        TBitmap* ownLater = direct->GetBitmap(level);
+        ASSERT_EQ(ownLater->PixelFormat(), PfRGB24());
+        for (int32_t y = 0; y < own->Height(); ++y)
+            ASSERT_EQ(std::memcmp(ownLater->Row(y), own->Row(y), size_t(own->Width()) * 3), 0);
+    }
+}
+
+TEST(JpegDecoder, FourByteLevels_AreWrittenDirectlyWithTheSamePixels) {
+    ExpectDirectMatchesConverted(JpegBytes(203, 101));
+    ExpectDirectMatchesConverted(JpegBytes(64, 48, 1));              // grey
+    ExpectDirectMatchesConverted(JpegBytes(32, 16, 4));              // CMYK
+    ExpectDirectMatchesConverted(JpegBytes(64, 64, 3, 80, true));    // progressive
+}
+
 TEST(JpegDecoder, LevelFour_IsLevelThreeHalved) {
     auto store = Load(JpegBytes(320, 240));
     ASSERT_TRUE(store);
