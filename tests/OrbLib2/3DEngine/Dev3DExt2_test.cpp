@@ -147,13 +147,18 @@ TEST(MultiTexture, CancelledUpload_StaysPending) {
     EXPECT_FALSE(multi.Tiles()[0]->NeedsUpload());
 }
 
+// Every pixel, row by row.
+std::vector<uint32_t> AllPixels(const ql::TBitmap& bitmap) {
+    std::vector<uint32_t> out;
+    for (int32_t y = 0; y < bitmap.Height(); ++y)
+        for (int32_t x = 0; x < bitmap.Width(); ++x) out.push_back(PixelOf(bitmap, x, y));
+    return out;
+}
+
 std::vector<uint32_t> Screenshot(TSoftDevice& device) {
     ql::TDirectBitmap shot(device.OutputWidth(), device.OutputHeight(), ql::PfARGB32());
     EXPECT_EQ(device.ReadPixels({0, 0, shot.Width(), shot.Height()}, shot), TDxResult::Ok);
-    std::vector<uint32_t> out;
-    for (int32_t y = 0; y < shot.Height(); ++y)
-        for (int32_t x = 0; x < shot.Width(); ++x) out.push_back(PixelOf(shot, x, y));
-    return out;
+    return AllPixels(shot);
 }
 
 TEST(MultiTexture, DrawnAtIdentity_ShowsPictureWithoutSeamsAndAgainAfterLoss) {
@@ -166,10 +171,7 @@ TEST(MultiTexture, DrawnAtIdentity_ShowsPictureWithoutSeamsAndAgainAfterLoss) {
     rig.device.Clear(0xFF000000u);
     ASSERT_EQ(multi.Draw({0, 0}, picture->Bounds(), {1, 0}, {0, 1}), TDxResult::Ok);
     const std::vector<uint32_t> before = Screenshot(rig.device);
-    std::vector<uint32_t> expected;
-    for (int32_t y = 0; y < 200; ++y)
-        for (int32_t x = 0; x < 300; ++x) expected.push_back(PixelOf(*picture, x, y));
-    EXPECT_EQ(before, expected);
+    EXPECT_EQ(before, AllPixels(*picture));
 
     rig.device.SimulateLoss();
     EXPECT_FALSE(rig.screen.BeginScene());
@@ -203,10 +205,7 @@ TEST(MultiTexture, TilesInsideThePicture_UploadItsOwnRowsAsACopyWouldHave) {
     ASSERT_TRUE(rig.screen.BeginScene());
     rig.device.Clear(0xFF000000u);
     ASSERT_EQ(multi.Draw({0, 0}, picture->Bounds(), {1, 0}, {0, 1}), TDxResult::Ok);
-    std::vector<uint32_t> expected;
-    for (int32_t y = 0; y < 520; ++y)
-        for (int32_t x = 0; x < 600; ++x) expected.push_back(PixelOf(*picture, x, y));
-    EXPECT_EQ(Screenshot(rig.device), expected);
+    EXPECT_EQ(Screenshot(rig.device), AllPixels(*picture));
 }
 
 TEST(MultiTexture, CellsWithBorders_AreNeverUploadedInPlace) {
