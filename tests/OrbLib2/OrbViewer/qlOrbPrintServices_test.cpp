@@ -18,26 +18,11 @@
 namespace orb {
 namespace {
 
+using ql::test::At;
+using ql::test::MsSince;
+using ql::test::Nowhere;
+using ql::test::TClock;
 using ql::test::TTestFolder;
-using TClock = std::chrono::steady_clock;
-
-int64_t MsSince(TClock::time_point start) {
-    return std::chrono::duration_cast<std::chrono::milliseconds>(TClock::now() - start).count();
-}
-
-// No scheduler listens at a socket in a fresh folder.
-ql::TPrintServer Nowhere(const TTestFolder& folder) {
-    ql::TPrintServer server;
-    server.Address = folder.WideFile("cups.sock");
-    return server;
-}
-
-ql::TPrintServer At(const ql::test::TFakePrintScheduler& scheduler) {
-    ql::TPrintServer server;
-    server.Address = u"127.0.0.1";
-    server.Port = scheduler.Port();
-    return server;
-}
 
 // Temporary folders are made under the test's own folder while it lives.
 class TTempBase {

@@ -11,6 +11,7 @@
 
 #include <atomic>
 #include <cctype>
+#include <chrono>
 #include <cstdint>
 #include <cstdlib>
 #include <map>
@@ -19,7 +20,31 @@
 #include <thread>
 #include <vector>
 
+#include "QlLib/Platform/qlPrinter.h"
+#include "TestFolder.h"
+
 namespace ql::test {
+
+using TClock = std::chrono::steady_clock;
+
+inline int64_t MsSince(TClock::time_point start) {
+    return std::chrono::duration_cast<std::chrono::milliseconds>(TClock::now() - start).count();
+}
+
+// A scheduler address where nothing listens: a local socket that is not there.
+inline TPrintServer Nowhere(const TTestFolder& folder) {
+    TPrintServer server;
+    server.Address = folder.WideFile("cups.sock");
+    return server;
+}
+
+// The scheduler (fake or silent) on a loopback port.
+inline TPrintServer LoopbackServer(int32_t port) {
+    TPrintServer server;
+    server.Address = u"127.0.0.1";
+    server.Port = port;
+    return server;
+}
 
 class TFakePrintScheduler {
 public:
@@ -290,5 +315,7 @@ private:
     std::mutex m_lock;                       // guards m_printers and m_jobs
     std::vector<TJob> m_jobs;
 };
+
+inline TPrintServer At(const TFakePrintScheduler& scheduler) { return LoopbackServer(scheduler.Port()); }
 
 }  // namespace ql::test

@@ -15,19 +15,12 @@
 namespace ql {
 namespace {
 
-using ql::test::TTestFolder;
-using TClock = std::chrono::steady_clock;
-
-int64_t MsSince(TClock::time_point start) {
-    return std::chrono::duration_cast<std::chrono::milliseconds>(TClock::now() - start).count();
-}
-
-// A scheduler address where nothing listens: a local socket that is not there.
-TPrintServer Nowhere(const TTestFolder& folder) {
-    TPrintServer server;
-    server.Address = folder.WideFile("cups.sock");
-    return server;
-}
+using test::At;
+using test::LoopbackServer;
+using test::MsSince;
+using test::Nowhere;
+using test::TClock;
+using test::TTestFolder;
 
 // A scheduler that takes connections (the kernel completes them from the
 // backlog) but never says a word.
@@ -76,9 +69,7 @@ TEST(Printer, NoScheduler_PrintFailsWithReasonAtOnce) {
 TEST(Printer, SilentScheduler_ListIsGivenUpWithinItsLimit) {
     TSilentScheduler scheduler;
     ASSERT_GT(scheduler.Port(), 0);
-    TPrintServer server;
-    server.Address = u"127.0.0.1";
-    server.Port = scheduler.Port();
+    TPrintServer server = LoopbackServer(scheduler.Port());
     server.ListReplyMs = 100;
     const auto start = TClock::now();
     const TPrinterList list = GetPrinters(server);
@@ -97,9 +88,7 @@ TEST(Printer, SilentScheduler_JobIsGivenUpWithinItsLimit) {
     std::fclose(file);
     TSilentScheduler scheduler;
     ASSERT_GT(scheduler.Port(), 0);
-    TPrintServer server;
-    server.Address = u"127.0.0.1";
-    server.Port = scheduler.Port();
+    TPrintServer server = LoopbackServer(scheduler.Port());
     server.JobReplyMs = 100;
     const auto start = TClock::now();
     const TPrintJobResult job = PrintFile(server, u"office", folder.WideFile("page.png"), u"Slideshow", {});
@@ -110,22 +99,13 @@ TEST(Printer, SilentScheduler_JobIsGivenUpWithinItsLimit) {
 
 TEST(Printer, UnusableNames_AreRefusedBeforeAskingTheScheduler) {
     TSilentScheduler scheduler;  // would hang the call if it were asked
-    TPrintServer server;
-    server.Address = u"127.0.0.1";
-    server.Port = scheduler.Port();
+    TPrintServer server = LoopbackServer(scheduler.Port());
     server.JobReplyMs = 60000;
     const auto start = TClock::now();
     EXPECT_FALSE(PrintFile(server, u"", u"/tmp/x.png", u"t", {}).Ok());
     EXPECT_FALSE(PrintFile(server, std::u16string(u"office\0other", 12), u"/tmp/x.png", u"t", {}).Ok());
     EXPECT_FALSE(PrintFile(server, u"office", u"", u"t", {}).Ok());
     EXPECT_LT(MsSince(start), 1000);
-}
-
-TPrintServer At(const test::TFakePrintScheduler& scheduler) {
-    TPrintServer server;
-    server.Address = u"127.0.0.1";
-    server.Port = scheduler.Port();
-    return server;
 }
 
 TEST(Printer, Scheduler_ListsItsPrintersAndMarksTheDefault) {

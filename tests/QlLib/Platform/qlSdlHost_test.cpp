@@ -6,9 +6,9 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "ProgramRunner.h"
 #include "QlLib/Platform/qlFileAPI.h"
 #include "QlLib/qpStringUtils.h"
+#include "WindowChild.h"
 
 namespace ql {
 namespace {
@@ -56,30 +56,15 @@ TEST(SdlHost_Keys, ModifiersAsTheKeyMapReadsThem) {
     EXPECT_EQ(ModifiersFromSdl(KMOD_NUM | KMOD_CAPS), 0);
 }
 
-// The window tests run in a child of this test program, so that the video
-// driver chosen there stays out of the other tests.
-test::TProgramRun RunWindowTests(const std::string& launcher) {
-    test::TTestFolder folder;
-    const std::string self = ToUtf8(TFileAPI::ProgramFileName());
-    return test::RunProgram(folder.Path(), "env",
-                            launcher + " ORB_SDL_WINDOW_CHILD=1 " + test::ShellQuote(self) +
-                                " --gtest_filter=SdlHost_Window.*");
-}
-
 TEST(SdlHost_Launch, WindowTestsPassOnTheDummyDriver) {
-    const test::TProgramRun run = RunWindowTests("SDL_VIDEODRIVER=dummy");
+    const test::TProgramRun run = test::RunChildTests("SdlHost_Window.*", "SDL_VIDEODRIVER=dummy");
     EXPECT_EQ(run.Code, 0) << run.Out << run.Err;
     EXPECT_NE(run.Out.find("[  PASSED  ] 2 tests"), std::string::npos) << run.Out;
 }
 
 TEST(SdlHost_Launch, WindowTestsPassOnAVirtualXServer) {
     if (FindExecutable(u"xvfb-run").empty()) GTEST_SKIP() << "xvfb-run is not installed; no X server to test on";
-    // The X client libraries that SDL loads (D-Bus, the GL driver, loaded and
-    // unloaded again) keep allocations until the process ends; leaks of our
-    // own are caught by the dummy-driver run, so the X child only checks for
-    // memory errors.
-    const test::TProgramRun run =
-        RunWindowTests("-u SDL_VIDEODRIVER ASAN_OPTIONS=detect_leaks=0:abort_on_error=1 xvfb-run -a env");
+    const test::TProgramRun run = test::RunWindowChild("SdlHost_Window.*");
     EXPECT_EQ(run.Code, 0) << run.Out << run.Err;
     EXPECT_NE(run.Out.find("[  PASSED  ] 2 tests"), std::string::npos) << run.Out;
 }
@@ -87,7 +72,7 @@ TEST(SdlHost_Launch, WindowTestsPassOnAVirtualXServer) {
 class SdlHost_Window : public ::testing::Test {
 protected:
     void SetUp() override {
-        if (!std::getenv("ORB_SDL_WINDOW_CHILD")) GTEST_SKIP() << "runs in the child of SdlHost_Launch";
+        if (!test::InWindowChild()) GTEST_SKIP() << "runs in the child of SdlHost_Launch";
         std::string error;
         ASSERT_TRUE(m_host.Init(error)) << error;
         TWindowParams params;
