@@ -168,18 +168,13 @@ ql::TRef<TBitmapStore> TFileSource::AskImageProviders(const std::u16string& name
         }
     };
     for (const ql::TRef<TEntry>& provider : providers) {
-        t_runningProviders.push_back(provider.Get());
-        bool removed = false;
         {
             // A registration left after the list was copied is not called.
             std::lock_guard<std::mutex> guard(m_providerLock);
-            removed = provider->Removed;
-            if (!removed) ++provider->Calls;
+            if (provider->Removed) continue;
+            ++provider->Calls;
         }
-        if (removed) {
-            t_runningProviders.pop_back();
-            continue;
-        }
+        t_runningProviders.push_back(provider.Get());
         TCallEnd end{*this, *provider};
         if (ql::TRef<TBitmapStore> store = provider->Callback(name, provider->UserData)) {
             return store;
