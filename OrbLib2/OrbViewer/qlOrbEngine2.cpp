@@ -123,16 +123,13 @@ void TOrbEngine::OpenAt(double time, bool reopen) {
         // tile, which leaves the drawing thread its turn while the show
         // plays, would only hold back the first frame of the new time (a
         // 24-megapixel picture has a hundred tiles).
-        TTextureManager6& textures = drawer->TextureManager();
-        const std::chrono::milliseconds pause = textures.UploadPause();
-        textures.SetUploadPause(std::chrono::milliseconds(0));
-        try {
-            slide.Prepare(*drawer);
-        } catch (...) {
-            textures.SetUploadPause(pause);
-            throw;
-        }
-        textures.SetUploadPause(pause);
+        struct TPauseLifted {
+            TTextureManager6& textures;
+            const std::chrono::milliseconds pause = textures.UploadPause();
+            explicit TPauseLifted(TTextureManager6& t) : textures(t) { textures.SetUploadPause({}); }
+            ~TPauseLifted() { textures.SetUploadPause(pause); }
+        } lifted(drawer->TextureManager());
+        slide.Prepare(*drawer);
     };
     m_loader->SetDelivery(&Events(), kEngineSlideList,
                           m_options.Threaded ? TDeliveryMode::Send : TDeliveryMode::Post);
