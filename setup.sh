@@ -4,7 +4,7 @@
 set -euo pipefail
 
 packages=(
-  g++ cmake ninja-build pkg-config git
+  g++ cmake ninja-build pkg-config git ccache
   googletest libgtest-dev libgmock-dev libbenchmark-dev
   zlib1g-dev
   libpixman-1-dev

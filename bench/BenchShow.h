@@ -5,7 +5,7 @@
 #include <memory>
 
 #include "OrbLib2/OrbClasses/qlOrbSource2.h"
-#include "OrbLib2/OrbViewer/qlOrbShowLocator.h"
+#include "OrbLib2/OrbPackage/qlOrbShowLocator.h"
 #include "QlLib/qpStringUtils.h"
 
 namespace orb::bench {

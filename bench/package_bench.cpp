@@ -5,8 +5,8 @@
 #include <memory>
 #include <string>
 
-#include "OrbLib2/OrbViewer/qlOrbPackWriter.h"
-#include "OrbLib2/OrbViewer/qlOrbUnpack.h"
+#include "OrbLib2/OrbPackage/qlOrbPackWriter.h"
+#include "OrbLib2/OrbPackage/qlOrbUnpack.h"
 #include "QlLib/Platform/qlFileAPI.h"
 #include "QlLib/qlTempManager.h"
 #include "QlLib/qpFileStream.h"

@@ -13,7 +13,7 @@
 #include "OrbLib2/3DBasics/qlSoftDevice.h"
 #include "OrbLib2/OrbClasses/qlOrbSource2.h"
 #include "OrbLib2/OrbViewer/qlOrbEngine2.h"
-#include "OrbLib2/OrbViewer/qlOrbShowLocator.h"
+#include "OrbLib2/OrbPackage/qlOrbShowLocator.h"
 #include "QlLib/qlIniStorage.h"
 #include "QlLib/qpStringUtils.h"
 

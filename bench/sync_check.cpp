@@ -30,8 +30,8 @@
 #include "OrbLib2/OrbClasses/qlOrbSource2.h"
 #include "OrbLib2/OrbViewer/qlOrbEngine2.h"
 #include "OrbLib2/OrbViewer/qlOrbEngineMusic.h"
-#include "OrbLib2/OrbViewer/qlOrbFileAccessor2.h"
-#include "OrbLib2/OrbViewer/qlOrbShowLocator.h"
+#include "OrbLib2/OrbPackage/qlOrbFileAccessor2.h"
+#include "OrbLib2/OrbPackage/qlOrbShowLocator.h"
 #include "QlLib/qlIniStorage.h"
 #include "QlLib/qpStringUtils.h"
 

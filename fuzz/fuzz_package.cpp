@@ -4,7 +4,7 @@
 #include <memory>
 #include <string>
 
-#include "OrbLib2/OrbViewer/qlOrbUnpack.h"
+#include "OrbLib2/OrbPackage/qlOrbUnpack.h"
 #include "QlLib/qpExceptions.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {

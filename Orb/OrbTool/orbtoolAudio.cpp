@@ -12,9 +12,10 @@
 
 #include "Orb/OrbTool/orbtoolCommands.h"
 #include "Orb/OrbTool/orbtoolSupport.h"
+#include "OrbLib2/OrbClasses/qlOrbShowSource.h"
 #include "OrbLib2/OrbClasses/qlOrbSource2.h"
 #include "OrbLib2/OrbViewer/qlOrbMusicPlayer2.h"
-#include "OrbLib2/OrbViewer/qlOrbShowLocator.h"
+#include "OrbLib2/OrbPackage/qlOrbShowLocator.h"
 #include "QlLib/Music/SoundOutput.h"
 #include "QlLib/qpExceptions.h"
 #include "QlLib/qpFileStream.h"
@@ -66,7 +67,7 @@ int RunAudio(const std::vector<std::string>& args) {
     if (!opened.Locator) return Fail(ql::ToUtf8(opened.Error));
     TOrbShowLocator& show = *opened.Locator;
     try {
-        TOrbSource& source = show.Source();
+        TOrbSource& source = ShowSource(show);
         if (to < 0) to = source.TotalTime();
         if (to < from) return Fail("--to lies before --from");
         // A WAV file counts its bytes in 32 bits.

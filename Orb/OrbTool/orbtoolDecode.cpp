@@ -6,8 +6,8 @@
 
 #include "Orb/OrbTool/orbtoolCommands.h"
 #include "Orb/OrbTool/orbtoolSupport.h"
-#include "OrbLib2/OrbViewer/qlOrbShowLocator.h"
-#include "OrbLib2/OrbViewer/qlOrbUnpack.h"
+#include "OrbLib2/OrbPackage/qlOrbShowLocator.h"
+#include "OrbLib2/OrbPackage/qlOrbUnpack.h"
 #include "QlLib/Graphics/qlGifDecoder.h"
 #include "QlLib/Graphics/qlImageLoader.h"
 #include "QlLib/Graphics/qlPngWriter.h"

@@ -18,7 +18,7 @@
 #include "OrbLib2/3DEngine/DrawManager3D2.h"
 #include "OrbLib2/OrbClasses/qlOrbSource2.h"
 #include "OrbLib2/OrbViewer/qlOrbEngine2.h"
-#include "OrbLib2/OrbViewer/qlOrbShowLocator.h"
+#include "OrbLib2/OrbPackage/qlOrbShowLocator.h"
 #include "QlLib/Graphics/qlPixelFormats.h"
 #include "QlLib/Graphics/qlPngWriter.h"
 #include "QlLib/Graphics/qlYuvConvert.h"

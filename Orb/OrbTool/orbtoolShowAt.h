@@ -13,10 +13,11 @@
 #include <vector>
 
 #include "Orb/OrbTool/orbtoolSupport.h"
+#include "OrbLib2/OrbClasses/qlOrbShowSource.h"
 #include "OrbLib2/OrbClasses/qlOrbSlide.h"
 #include "OrbLib2/OrbClasses/qlOrbSlideUtils3.h"
 #include "OrbLib2/OrbClasses/qlOrbSource2.h"
-#include "OrbLib2/OrbViewer/qlOrbShowLocator.h"
+#include "OrbLib2/OrbPackage/qlOrbShowLocator.h"
 #include "QlLib/qpStringUtils.h"
 
 namespace orb::tool {
@@ -111,7 +112,7 @@ public:
         }
         m_locator = std::move(opened.Locator);
         try {
-            m_producer = std::make_unique<TSlideProducer>(&m_locator->Source(), false, m_locator->Accessor());
+            m_producer = std::make_unique<TSlideProducer>(&ShowSource(*m_locator), false, m_locator->Accessor());
             m_producer->Setup(options.Width, options.Height, options.Cover ? ffCover : ffFitInside);
             m_timing = ql::MakeRef<TTiming>();
             m_timing->SetShowTime(options.Time);

@@ -10,7 +10,7 @@
 
 #include "Orb/OrbTool/orbtoolCommands.h"
 #include "Orb/OrbTool/orbtoolSupport.h"
-#include "OrbLib2/OrbViewer/qlOrbShowLocator.h"
+#include "OrbLib2/OrbPackage/qlOrbShowLocator.h"
 #include "QlLib/Music/SoundOutput.h"
 #include "QlLib/Music/WavConverters.h"
 #include "QlLib/Platform/qlFileAPI.h"

@@ -10,8 +10,9 @@
 
 #include "Orb/OrbTool/orbtoolCommands.h"
 #include "Orb/OrbTool/orbtoolSupport.h"
+#include "OrbLib2/OrbClasses/qlOrbShowSource.h"
 #include "OrbLib2/OrbClasses/qlOrbSource2.h"
-#include "OrbLib2/OrbViewer/qlOrbShowLocator.h"
+#include "OrbLib2/OrbPackage/qlOrbShowLocator.h"
 #include "QlLib/qpExceptions.h"
 #include "QlLib/qpStringUtils.h"
 
@@ -72,7 +73,7 @@ TOrbSource* OpenSource(const std::string& show, std::unique_ptr<TOrbShowLocator>
     }
     holder = std::move(opened.Locator);
     try {
-        return &holder->Source();
+        return &ShowSource(*holder);
     } catch (const ql::Exception& e) {
         Fail(show + ": " + e.Message());
         return nullptr;

@@ -12,9 +12,10 @@
 #include "Orb/OrbViewer/OrbShowOpener.h"
 #include "Orb/OrbViewer/OrbStartupWindow.h"
 #include "Orb/OrbViewer/OrbViewerControl.h"
-#include "OrbLib2/OrbViewer/qlOrbFileAccessor2.h"
+#include "OrbLib2/OrbClasses/qlOrbShowSource.h"
+#include "OrbLib2/OrbPackage/qlOrbFileAccessor2.h"
 #include "OrbLib2/OrbViewer/qlOrbPrintServices.h"
-#include "OrbLib2/OrbViewer/qlOrbShowLocator.h"
+#include "OrbLib2/OrbPackage/qlOrbShowLocator.h"
 #include "QlLib/Graphics/qlPngWriter.h"
 #include "QlLib/Platform/qlFileAPI.h"
 #include "QlLib/Platform/qlHeadlessHost.h"
@@ -564,7 +565,7 @@ void TMainForm::PollCursor() {
 
 void TMainForm::Position(double time, bool end) {
     if (TOrbShowLocator* show = CurrentShow()) {
-        const int32_t slide = TNavigation(show->Source()).SlideIndexAt(time);
+        const int32_t slide = TNavigation(ShowSource(*show)).SlideIndexAt(time);
         if (slide != m_lastSlide) {
             m_lastSlide = slide;
             Record(ql::THostRecord("slide").Int("index", slide).Int("time", std::llround(time)));
@@ -587,7 +588,7 @@ void TMainForm::PrintImage(std::unique_ptr<ql::TBitmap> frame) {
     if (!frame || !show) return;
     const bool wasPlaying = !m_viewer->Paused();
     if (wasPlaying) m_viewer->SetPaused(true);
-    const int32_t slide = TNavigation(show->Source()).SlideIndexAt(m_viewer->ShowTime());
+    const int32_t slide = TNavigation(ShowSource(*show)).SlideIndexAt(m_viewer->ShowTime());
     const TCallBackClass pictures(show, std::shared_ptr<const ql::TBitmap>(std::move(frame)), slide);
     TOrbPrintDialog dialog(show->Project(), pictures, m_settings.Printer.get(),
                            [this](ql::TDialog& inner) { RunDialog(inner); }, ql::platform::UserFolder());

@@ -10,6 +10,7 @@
 #include "Orb/OrbViewer/OrbDialogLoop.h"
 #include "Orb/OrbViewer/OrbFrameMailbox.h"
 #include "Orb/OrbViewer/OrbMouseMonitor.h"
+#include "Orb/OrbViewer/OrbShowOpener.h"
 #include "Orb/OrbViewer/OrbViewerOptions.h"
 #include "Orb/OrbViewer/OrbWindowGeometry.h"
 #include "OrbLib2/3DBasics/qlSoftDevice.h"
@@ -23,12 +24,6 @@
 namespace orb {
 
 class TOrbShowLocator;
-
-enum class TShowFileKind {
-    PlayerFile,       // a program file with a package behind it
-    ProjectDocument,  // a project document on disk
-    Either,           // decided by whether the file holds a package
-};
 
 struct TShowRequest {
     std::u16string FileName;

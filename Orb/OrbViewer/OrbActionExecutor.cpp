@@ -3,7 +3,7 @@
 #include <algorithm>
 
 #include "Orb/OrbViewer/OrbNavigation.h"
-#include "OrbLib2/OrbViewer/qlOrbShowLocator.h"
+#include "OrbLib2/OrbPackage/qlOrbShowLocator.h"
 #include "QlLib/Platform/qlFileAPI.h"
 #include "QlLib/Platform/qlProcess.h"
 #include "QlLib/qlRunPolicy.h"

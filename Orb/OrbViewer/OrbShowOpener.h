@@ -8,11 +8,16 @@
 #include <memory>
 #include <string>
 
-#include "Orb/OrbViewer/MainUnit.h"
 #include "OrbLib2/OrbViewer/qlOrbPasswordDialog.h"
-#include "OrbLib2/OrbViewer/qlOrbShowLocator.h"
+#include "OrbLib2/OrbPackage/qlOrbShowLocator.h"
 
 namespace orb {
+
+enum class TShowFileKind {
+    PlayerFile,       // a program file with a package behind it
+    ProjectDocument,  // a project document on disk
+    Either,           // decided by whether the file holds a package
+};
 
 // The name a published show may also carry: the extension becomes ".Kelvo".
 std::u16string KelvoName(const std::u16string& fileName);

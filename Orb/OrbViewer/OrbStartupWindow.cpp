@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-#include "OrbLib2/OrbViewer/qlOrbFileAccessor2.h"
+#include "OrbLib2/OrbPackage/qlOrbFileAccessor2.h"
 #include "QlLib/qlLog.h"
 #include "QlLib/qpFileStream.h"
 #include "QlLib/qpStringUtils.h"

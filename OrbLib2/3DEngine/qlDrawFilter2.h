@@ -9,7 +9,7 @@
 
 #include "OrbLib2/3DEngine/Dev3DExt2.h"
 #include "OrbLib2/3DEngine/qlTriangler2.h"
-#include "OrbLib2/OrbClasses/qlOrbEffectParams.h"
+#include "OrbLib2/3DEngine/qlOrbEffectParams.h"
 #include "QlLib/Graphics/qlBitmap.h"
 
 namespace orb {

@@ -11,7 +11,7 @@
 #include <optional>
 
 #include "OrbLib2/3DEngine/Dev3DExt2.h"
-#include "OrbLib2/OrbClasses/qlOrbEffectParams.h"
+#include "OrbLib2/3DEngine/qlOrbEffectParams.h"
 #include "QlLib/Graphics/qlBitmap.h"
 #include "QlLib/Graphics/qlBitmapStore.h"
 

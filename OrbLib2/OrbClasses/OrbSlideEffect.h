@@ -5,7 +5,7 @@
 
 #include "OrbLib2/3DEngine/qlDrawFilter2.h"
 #include "OrbLib2/3DEngine/qlDrawManager2.h"
-#include "OrbLib2/OrbClasses/qlOrbEffectParams.h"
+#include "OrbLib2/3DEngine/qlOrbEffectParams.h"
 
 namespace orb {
 

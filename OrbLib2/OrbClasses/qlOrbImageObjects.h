@@ -24,7 +24,7 @@
 #include "OrbLib2/OrbClasses/qlOrbImageGeometry.h"
 #include "OrbLib2/OrbClasses/qlOrbObjects4.h"
 #include "OrbLib2/OrbClasses/qlOrbTextNames.h"
-#include "OrbLib2/OrbViewer/qlOrbFileAccessor2.h"
+#include "OrbLib2/OrbPackage/qlOrbFileAccessor2.h"
 #include "OrbLib2/ShadowGenerator2.h"
 #include "QlLib/VectorGraphics/qlGlyphCache.h"
 

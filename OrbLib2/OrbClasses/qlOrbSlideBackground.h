@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "OrbLib2/3DEngine/qlDrawManager2.h"
-#include "OrbLib2/OrbClasses/qlOrbEffectParams.h"
+#include "OrbLib2/3DEngine/qlOrbEffectParams.h"
 #include "OrbLib2/OrbClasses/qlOrbSlide.h"
 #include "QlLib/Graphics/qlBitmap.h"
 #include "QlLib/Graphics/qlBitmapStore.h"

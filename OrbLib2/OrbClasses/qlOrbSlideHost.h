@@ -11,7 +11,7 @@
 
 #include "OrbLib2/3DEngine/qlDrawManager2.h"
 #include "OrbLib2/MaskGenerator.h"
-#include "OrbLib2/OrbViewer/qlOrbFileAccessor2.h"
+#include "OrbLib2/OrbPackage/qlOrbFileAccessor2.h"
 #include "OrbLib2/ShadowGenerator2.h"
 #include "QlLib/Graphics/qlBitmapStore.h"
 #include "QlLib/VectorGraphics/qlTextProducer2.h"

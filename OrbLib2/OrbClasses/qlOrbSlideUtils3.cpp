@@ -10,7 +10,7 @@
 #include "OrbLib2/OrbClasses/qlOrbSlideBackground.h"
 #include "OrbLib2/OrbClasses/qlOrbSlideHost.h"
 #include "OrbLib2/OrbClasses/qlOrbSource2.h"
-#include "OrbLib2/OrbViewer/qlOrbFileAccessor2.h"
+#include "OrbLib2/OrbPackage/qlOrbFileAccessor2.h"
 #include "QlLib/Graphics/qlDrawThreads.h"
 #include "QlLib/qlIniStorage.h"
 #include "QlLib/qlLog.h"

@@ -11,7 +11,7 @@
 #include <utility>
 #include <vector>
 
-#include "OrbLib2/OrbClasses/qlOrbEffectParams.h"
+#include "OrbLib2/3DEngine/qlOrbEffectParams.h"
 #include "OrbLib2/OrbClasses/qlOrbSlideInfo.h"
 #include "QlLib/SysObj.h"
 #include "QlLib/qpExceptions.h"

@@ -5,8 +5,8 @@
 #include <cmath>
 #include <string>
 
-#include "OrbLib2/OrbViewer/qlOrbFileAccessor2.h"
-#include "OrbLib2/OrbViewer/qlOrbLoadCallback.h"
+#include "OrbLib2/OrbPackage/qlOrbFileAccessor2.h"
+#include "OrbLib2/OrbPackage/qlOrbLoadCallback.h"
 #include "OrbLib2/OrbViewer/qlOrbSlideWindow.h"
 #include "QlLib/qlIniStorage.h"
 #include "QlLib/qlLog.h"

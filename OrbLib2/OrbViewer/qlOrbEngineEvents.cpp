@@ -1,6 +1,6 @@
 #include "OrbLib2/OrbViewer/qlOrbEngineEvents.h"
 
-#include "OrbLib2/OrbViewer/qlOrbFileAccessor2.h"
+#include "OrbLib2/OrbPackage/qlOrbFileAccessor2.h"
 #include "QlLib/qlIniStorage.h"
 
 namespace orb {

@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-#include "OrbLib2/OrbViewer/qlOrbShowLocator.h"
+#include "OrbLib2/OrbPackage/qlOrbShowLocator.h"
 #include "QlLib/Graphics/qlBitmapStore.h"
 #include "QlLib/Graphics/qlPdfWriter.h"
 #include "QlLib/Graphics/qlPngWriter.h"

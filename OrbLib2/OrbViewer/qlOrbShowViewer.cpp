@@ -1,6 +1,6 @@
 #include "OrbLib2/OrbViewer/qlOrbShowViewer.h"
 
-#include "OrbLib2/OrbViewer/qlOrbFileAccessor2.h"
+#include "OrbLib2/OrbPackage/qlOrbFileAccessor2.h"
 #include "QlLib/qlIniStorage.h"
 
 namespace orb {

@@ -14,7 +14,7 @@
 #include "OrbLib2/OrbClasses/qlOrbSlide.h"
 #include "OrbLib2/OrbClasses/qlOrbSlideHost.h"
 #include "OrbLib2/OrbClasses/qlOrbTextPicture.h"
-#include "OrbLib2/OrbViewer/qlOrbUnpack.h"
+#include "OrbLib2/OrbPackage/qlOrbUnpack.h"
 #include "QlLib/Graphics/qlPngWriter.h"
 #include "QlLib/SysLock.h"
 #include "QlLib/qlIniStorage.h"

@@ -11,7 +11,7 @@
 
 #include "OrbLib2/3DBasics/qlSoftDevice.h"
 #include "OrbLib2/OrbViewer/qlOrbEngine2.h"
-#include "OrbLib2/OrbViewer/qlOrbFileAccessor2.h"
+#include "OrbLib2/OrbPackage/qlOrbFileAccessor2.h"
 #include "QlLib/Graphics/qlBitmap.h"
 #include "QlLib/qlIniStorage.h"
 #include "QlLib/qpStringUtils.h"

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "OrbLib2/OrbViewer/qlOrbPackWriter.h"
+#include "OrbLib2/OrbPackage/qlOrbPackWriter.h"
 #include "QlLib/Platform/qlFileAPI.h"
 #include "QlLib/Platform/qlSystemAPI.h"
 #include "QlLib/qpFileStream.h"

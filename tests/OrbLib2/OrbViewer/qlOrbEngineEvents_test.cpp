@@ -4,7 +4,7 @@
 
 #include <memory>
 
-#include "OrbLib2/OrbViewer/qlOrbFileAccessor2.h"
+#include "OrbLib2/OrbPackage/qlOrbFileAccessor2.h"
 #include "QlLib/qlIniStorage.h"
 
 namespace orb {

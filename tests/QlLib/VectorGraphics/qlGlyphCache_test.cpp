@@ -7,8 +7,8 @@
 #include <limits>
 #include <map>
 
-#include "OrbLib2/OrbViewer/qlOrbPackWriter.h"
-#include "OrbLib2/OrbViewer/qlOrbUnpack.h"
+#include "OrbLib2/OrbPackage/qlOrbPackWriter.h"
+#include "OrbLib2/OrbPackage/qlOrbUnpack.h"
 #include "TestFolder.h"
 
 namespace ql {

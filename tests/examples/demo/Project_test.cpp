@@ -5,9 +5,10 @@
 #include <set>
 #include <vector>
 
+#include "OrbLib2/OrbClasses/qlOrbShowSource.h"
 #include "OrbLib2/OrbClasses/qlOrbSource2.h"
-#include "OrbLib2/OrbViewer/qlOrbShowLocator.h"
-#include "OrbLib2/OrbViewer/qlOrbUnpack.h"
+#include "OrbLib2/OrbPackage/qlOrbShowLocator.h"
+#include "OrbLib2/OrbPackage/qlOrbUnpack.h"
 #include "QlLib/qlIniStorage.h"
 #include "QlLib/qpStringUtils.h"
 
@@ -51,7 +52,7 @@ protected:
 };
 
 TEST_F(DemoShow, Source_HasTenRepeatingSlidesOfOneMinute) {
-    TOrbSource& source = m_locator->Source();
+    TOrbSource& source = ShowSource(*m_locator);
     EXPECT_EQ(source.SlideCount(), 10);
     EXPECT_DOUBLE_EQ(source.TotalTime(), 60000.0);
     EXPECT_EQ(source.RepeatMode(), TRepeatMode::Repeat);

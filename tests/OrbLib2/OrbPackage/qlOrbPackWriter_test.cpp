@@ -1,10 +1,10 @@
-#include "OrbLib2/OrbViewer/qlOrbPackWriter.h"
+#include "OrbLib2/OrbPackage/qlOrbPackWriter.h"
 
 #include <gtest/gtest.h>
 
 #include "OrbLib2/OrbViewer/PackageTestSupport.h"
-#include "OrbLib2/OrbViewer/qlOrbPackFormat.h"
-#include "OrbLib2/OrbViewer/qlOrbUnpack.h"
+#include "OrbLib2/OrbPackage/qlOrbPackFormat.h"
+#include "OrbLib2/OrbPackage/qlOrbUnpack.h"
 
 namespace orb {
 namespace {

@@ -1,9 +1,9 @@
-#include "OrbLib2/OrbViewer/qlOrbPackWriter.h"
+#include "OrbLib2/OrbPackage/qlOrbPackWriter.h"
 
 #include <limits>
 #include <vector>
 
-#include "OrbLib2/OrbViewer/qlOrbPackFormat.h"
+#include "OrbLib2/OrbPackage/qlOrbPackFormat.h"
 #include "QlLib/qlPartialStream.h"
 #include "QlLib/qlZStreams.h"
 #include "QlLib/qpExceptions.h"

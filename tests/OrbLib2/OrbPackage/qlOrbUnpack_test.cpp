@@ -1,9 +1,9 @@
-#include "OrbLib2/OrbViewer/qlOrbUnpack.h"
+#include "OrbLib2/OrbPackage/qlOrbUnpack.h"
 
 #include <gtest/gtest.h>
 
 #include "OrbLib2/OrbViewer/PackageTestSupport.h"
-#include "OrbLib2/OrbViewer/qlOrbPackFormat.h"
+#include "OrbLib2/OrbPackage/qlOrbPackFormat.h"
 #include "QlLib/qlZStreams.h"
 #include "QlLib/qpExceptions.h"
 

@@ -1,11 +1,10 @@
-#include "OrbLib2/OrbViewer/qlOrbShowLocator.h"
+#include "OrbLib2/OrbPackage/qlOrbShowLocator.h"
 
 #include <algorithm>
 #include <mutex>
 
-#include "OrbLib2/OrbClasses/qlOrbSource2.h"
-#include "OrbLib2/OrbViewer/qlOrbPackFormat.h"
-#include "OrbLib2/OrbViewer/qlOrbUnpack.h"
+#include "OrbLib2/OrbPackage/qlOrbPackFormat.h"
+#include "OrbLib2/OrbPackage/qlOrbUnpack.h"
 #include "QlLib/Platform/qlFileAPI.h"
 #include "QlLib/Platform/qlSystemAPI.h"
 #include "QlLib/qlIniStorage.h"
@@ -45,17 +44,9 @@ bool EndsWithIgnoringCase(const std::u16string& text, std::u16string_view tail) 
 
 TOrbShowLocator::~TOrbShowLocator() = default;
 
-TOrbSource& TOrbShowLocator::Source() {
-    if (m_source) return *m_source;
-    return Source(ql::TFileAPI::ProgramFileName());
-}
-
-TOrbSource& TOrbShowLocator::Source(const std::u16string& programFileName) {
-    if (!m_source) {
-        m_source = std::make_unique<TOrbSource>(ql::TRef<ql::TRefObj>(&m_accessor->Source()),
-                                                *m_project, programFileName);
-    }
-    return *m_source;
+ql::TObj& TOrbShowLocator::AttachModel(std::unique_ptr<ql::TObj> model) {
+    m_model = std::move(model);
+    return *m_model;
 }
 
 std::unique_ptr<TOrbShowLocator> TOrbShowLocator::Create(std::unique_ptr<TFileAccessor> accessor,

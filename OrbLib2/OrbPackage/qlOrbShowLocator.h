@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "OrbLib2/OrbViewer/qlOrbFileAccessor2.h"
+#include "OrbLib2/OrbPackage/qlOrbFileAccessor2.h"
 #include "QlLib/SysObj.h"
 
 namespace ql {
@@ -16,8 +16,6 @@ class TIniFile;
 }
 
 namespace orb {
-
-class TOrbSource;
 
 inline constexpr char16_t kExecutableOpenErrorText[] = u"Executable SlideShow Open Error";
 
@@ -38,11 +36,11 @@ public:
     const std::u16string& ProjectName() const { return m_projectName; }
     // The [Main] OrbVersion value of the project.
     const std::u16string& OrbVersion() const { return m_orbVersion; }
-    // The show source over the project, made on the first request with the
-    // player's own file name (a ".scr" name plays the show as a screen saver).
-    // Raises EOrbSourceError when the project describes no playable show.
-    TOrbSource& Source();
-    TOrbSource& Source(const std::u16string& programFileName);
+    // The show model that the layers above read from the project (its
+    // options and slide list); null until one is attached. The locator owns it
+    // so that it lives exactly as long as the show.
+    ql::TObj* Model() const { return m_model.get(); }
+    ql::TObj& AttachModel(std::unique_ptr<ql::TObj> model);
 
 private:
     TOrbShowLocator() = default;
@@ -56,7 +54,7 @@ private:
     std::u16string m_projectName;
     std::u16string m_orbVersion;
     // Declared last: it reads the project document, so it goes first.
-    std::unique_ptr<TOrbSource> m_source;
+    std::unique_ptr<ql::TObj> m_model;
 };
 
 // The raw lines of a section, comments included; empty when it is missing.

@@ -1,9 +1,9 @@
-#include "OrbLib2/OrbViewer/qlOrbUnpack.h"
+#include "OrbLib2/OrbPackage/qlOrbUnpack.h"
 
 #include <cstring>
 
-#include "OrbLib2/OrbViewer/qlOrbLoadCallback.h"
-#include "OrbLib2/OrbViewer/qlOrbPackFormat.h"
+#include "OrbLib2/OrbPackage/qlOrbLoadCallback.h"
+#include "OrbLib2/OrbPackage/qlOrbPackFormat.h"
 #include "QlLib/qlIniStorage.h"
 #include "QlLib/qlPartialStream.h"
 #include "QlLib/qlZStreams.h"

@@ -1,10 +1,10 @@
-#include "OrbLib2/OrbViewer/qlOrbFileAccessor2.h"
+#include "OrbLib2/OrbPackage/qlOrbFileAccessor2.h"
 
 #include <algorithm>
 #include <atomic>
 
-#include "OrbLib2/OrbViewer/qlOrbLoadCallback.h"
-#include "OrbLib2/OrbViewer/qlOrbUnpack.h"
+#include "OrbLib2/OrbPackage/qlOrbLoadCallback.h"
+#include "OrbLib2/OrbPackage/qlOrbUnpack.h"
 #include "QlLib/Graphics/qlImageLoader.h"
 #include "QlLib/Platform/qlFileAPI.h"
 #include "QlLib/Platform/qlSystemAPI.h"

@@ -1,4 +1,4 @@
-#include "OrbLib2/OrbViewer/qlOrbLoadCallback.h"
+#include "OrbLib2/OrbPackage/qlOrbLoadCallback.h"
 
 #include <atomic>
 #include <chrono>

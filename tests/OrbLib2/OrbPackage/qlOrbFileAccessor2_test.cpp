@@ -1,4 +1,4 @@
-#include "OrbLib2/OrbViewer/qlOrbFileAccessor2.h"
+#include "OrbLib2/OrbPackage/qlOrbFileAccessor2.h"
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
@@ -10,8 +10,8 @@
 #include <thread>
 
 #include "OrbLib2/OrbViewer/PackageTestSupport.h"
-#include "OrbLib2/OrbViewer/qlOrbLoadCallback.h"
-#include "OrbLib2/OrbViewer/qlOrbUnpack.h"
+#include "OrbLib2/OrbPackage/qlOrbLoadCallback.h"
+#include "OrbLib2/OrbPackage/qlOrbUnpack.h"
 #include "QlLib/SysLock.h"
 
 namespace orb {

@@ -12,7 +12,7 @@
 #include <unordered_map>
 #include <vector>
 
-#include "OrbLib2/OrbViewer/qlOrbImageStandIn.h"
+#include "OrbLib2/OrbPackage/qlOrbImageStandIn.h"
 #include "QlLib/SysObj.h"
 #include "QlLib/qpFileStream.h"
 

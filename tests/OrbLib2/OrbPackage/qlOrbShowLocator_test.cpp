@@ -1,10 +1,11 @@
-#include "OrbLib2/OrbViewer/qlOrbShowLocator.h"
+#include "OrbLib2/OrbPackage/qlOrbShowLocator.h"
 
 #include <gtest/gtest.h>
 
+#include "OrbLib2/OrbClasses/qlOrbShowSource.h"
 #include "OrbLib2/OrbClasses/qlOrbSource2.h"
 #include "OrbLib2/OrbViewer/PackageTestSupport.h"
-#include "OrbLib2/OrbViewer/qlOrbUnpack.h"
+#include "OrbLib2/OrbPackage/qlOrbUnpack.h"
 #include "QlLib/qlIniStorage.h"
 
 namespace orb {
@@ -133,8 +134,8 @@ TEST(ShowLocator, ShowSource_MadeOnFirstRequestOverTheProject) {
     WriteBytes(folder.File("show.exe"), BuildPackage("p", {{u"Project.orb", project, 1}}));
     TShowOpenResult result = OpenShowFromPlayerFile(folder.File("show.exe"));
     ASSERT_TRUE(result.Locator);
-    TOrbSource& source = result.Locator->Source(u"C:\\Saver.scr");
-    EXPECT_EQ(&result.Locator->Source(), &source);
+    TOrbSource& source = ShowSource(*result.Locator, u"C:\\Saver.scr");
+    EXPECT_EQ(&ShowSource(*result.Locator), &source);
     EXPECT_EQ(source.TotalTime(), 1500);
     EXPECT_TRUE(source.ScreenSaverMode());
     EXPECT_EQ(result.Locator->Project().ReadString(u"Main", u"opt_fcp", u""), u"0");
@@ -142,7 +143,7 @@ TEST(ShowLocator, ShowSource_MadeOnFirstRequestOverTheProject) {
     WriteBytes(folder.File("empty.orb"), "[Main]\r\nOrbVersion=1\r\n");
     std::unique_ptr<TOrbShowLocator> empty = OpenShowFromProject(folder.File("empty.orb"));
     ASSERT_TRUE(empty);
-    EXPECT_THROW(empty->Source(), EOrbSourceError);
+    EXPECT_THROW(ShowSource(*empty), EOrbSourceError);
 }
 
 }  // namespace
