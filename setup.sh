@@ -24,7 +24,7 @@ packages=(
   libfontconfig-dev
   libcups2-dev
   fonts-dejavu-core
-  clang libclang-rt-dev
+  clang libclang-rt-dev clang-format
 )
 
 missing=()
