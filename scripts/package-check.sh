@@ -25,7 +25,11 @@ if [[ $(id -u) -ne 0 ]]; then
   exit 2
 fi
 build=$(realpath "$1")
-base=${2:-}
+base=""
+if (($# == 2)); then
+  base=$(realpath "$2")
+  [[ -f "$base" ]] || { echo "package-check: no base tarball $2" >&2; exit 2; }
+fi
 show="$build/demo/demo-show"
 [[ -f "$build/CMakeCache.txt" ]] || { echo "package-check: $build is no build folder" >&2; exit 2; }
 
