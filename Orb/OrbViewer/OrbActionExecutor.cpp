@@ -177,8 +177,7 @@ bool TActionExecutor::OpenAnother(const TOrbActionInfo& action) {
     if (!ql::TFileAPI::FileExists(command.FileName) && command.FileName[0] != u'/') {
         std::vector<std::u16string> folders;
         if (m_source) {
-            const std::u16string exeName =
-                LocalPath(m_source->Document().ReadString(u"Main", u"opt_exefn", u""));
+            const std::u16string exeName = LocalPath(m_source->Options().ExeFileName);
             if (!exeName.empty()) folders.push_back(FolderOf(exeName));
         }
         folders.push_back(FolderOf(m_showFileName));
