@@ -124,6 +124,12 @@ TOrbShowOptions ReadShowOptions(const ql::TIniIdentList& main) {
     o.FullyPlaySound = main.ReadBool(u"opt_fullyplaysound", false);
     o.DisableMusicRandom = main.ReadBool(u"opt_disablemusicrandom", false);
 
+    const int32_t runOnExit = main.ReadInteger(u"opt_runapponexit", 0);
+    if (runOnExit == int32_t(TRunOnExit::RunText) || runOnExit == int32_t(TRunOnExit::OpenShow))
+        o.RunOnExit = TRunOnExit(runOnExit);
+    o.RunOnExitTarget = main.ReadString(u"opt_runapponexitfn", u"");
+    o.RunOnExitOnlyAtEnd = main.ReadBool(u"opt_runapponexitiflastslide", true);
+
     o.ExeFileName = main.ReadString(u"opt_exefn", u"");
     o.StartupWidth = ClampWindowSide(main.ReadInteger(u"opt_startupwidth", kDefaultWindowWidth));
     o.StartupHeight = ClampWindowSide(main.ReadInteger(u"opt_startupheight", kDefaultWindowHeight));

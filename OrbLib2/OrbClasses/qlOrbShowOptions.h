@@ -42,6 +42,9 @@ TBgrColor ColorFromWindowsValue(int32_t value);
 // are sized by the show's design size.
 inline constexpr int32_t kFullScreenMode = 1;
 
+// What the show asks for when it is closed ("opt_runapponexit").
+enum class TRunOnExit : int32_t { None = 0, RunText = 1, OpenShow = 2 };
+
 struct TOrbShowOptions {
     // ---- the show and its slide list ----
     int32_t MinorVersion = 13;  // "MinorVersion": above 12 a show must state its design size
@@ -89,6 +92,11 @@ struct TOrbShowOptions {
     bool RandomMusic = false;         // "opt_rndmusic"
     bool FullyPlaySound = false;      // "opt_fullyplaysound"
     bool DisableMusicRandom = false;  // "opt_disablemusicrandom"
+
+    // ---- leaving the show ----
+    TRunOnExit RunOnExit = TRunOnExit::None;  // "opt_runapponexit"; other values run nothing
+    std::u16string RunOnExitTarget;           // "opt_runapponexitfn"
+    bool RunOnExitOnlyAtEnd = true;           // "opt_runapponexitiflastslide"
 
     // ---- publishing, start-up page, dialogs ----
     std::u16string ExeFileName;  // "opt_exefn"

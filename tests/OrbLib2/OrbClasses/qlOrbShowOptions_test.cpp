@@ -52,6 +52,8 @@ const TField kF1Locked = [](const TOrbShowOptions& o) -> int64_t {
 };
 const TField kScreenMode = [](const TOrbShowOptions& o) -> int64_t { return o.ScreenMode; };
 
+const TField kRunOnExit = [](const TOrbShowOptions& o) -> int64_t { return int64_t(o.RunOnExit); };
+
 const TBoundCase kBoundCases[] = {
     {"slide count missing", kSlideCount, "", 0},
     {"slide count stated", kSlideCount, "opt_slidescount=12\n", 12},
@@ -101,6 +103,10 @@ const TBoundCase kBoundCases[] = {
     {"screen mode missing", kScreenMode, "", 1},
     {"screen mode garbage", kScreenMode, "opt_scr_full=full\n", 1},
     {"screen mode window", kScreenMode, "opt_scr_full=0\n", 0},
+    {"run on exit missing", kRunOnExit, "", int64_t(TRunOnExit::None)},
+    {"run on exit opens a show", kRunOnExit, "opt_runapponexit=2\n", int64_t(TRunOnExit::OpenShow)},
+    {"run on exit unknown mode", kRunOnExit, "opt_runapponexit=7\n", int64_t(TRunOnExit::None)},
+    {"run on exit negative mode", kRunOnExit, "opt_runapponexit=-1\n", int64_t(TRunOnExit::None)},
 };
 
 TEST(ShowOptions, BoundedValues_TakeTheirDefaultOrAreBroughtIntoBounds) {
