@@ -47,18 +47,17 @@ double CheckedAspect(double aspect) {
 
 }  // namespace
 
-TDesignOptions ReadDesignOptions(const ql::TIniSection& main) {
+TDesignOptions DesignOptionsOf(const TOrbShowOptions& options) {
     TDesignOptions design;
-    design.MinorVersion = main.ReadInteger(u"MinorVersion", 13);
-    design.Width = main.ReadInteger(u"opt_scr_width", 0);
-    design.Height = main.ReadInteger(u"opt_scr_height", 0);
-    design.FixedSize = main.ReadBool(u"opt_scr_fullfixedsize", false);
-    if (main.FindIdent(u"opt_scr_ratio")) {
-        const double ratio = main.ReadReal(u"opt_scr_ratio", 0);
-        if (ratio > 0) design.Ratio = ratio;
-    }
+    design.MinorVersion = options.MinorVersion;
+    design.Width = options.DesignWidth();
+    design.Height = options.DesignHeight();
+    design.FixedSize = options.FixedSize;
+    design.Ratio = options.Ratio;
     return design;
 }
+
+TDesignOptions ReadDesignOptions(const ql::TIniSection& main) { return DesignOptionsOf(ReadShowOptions(main)); }
 
 TFrameGeometry ComputeFrameGeometry(const TDesignOptions& design, int32_t sw, int32_t sh, int32_t mode,
                                     float px, float py) {
@@ -171,15 +170,10 @@ TVisibleSlides TVisibleSlideCursor::Find(double time) {
 
 // ---- dialogs ----
 
-namespace {
-// More custom dialogs than this are not looked through.
-constexpr int32_t kMaxCustomDialogs = 10000;
-}  // namespace
-
 ql::TIniSection* DialogSection(const ql::TIniStorage& document, const std::u16string& name) {
     std::u16string suffix = name;
     if (const ql::TIniSection* main = document.FindSection(kMainSection)) {
-        const int32_t count = std::min(main->ReadInteger(u"opt_customdialogscount", 0), kMaxCustomDialogs);
+        const int32_t count = ReadShowOptions(*main).CustomDialogCount;
         for (int32_t i = 1; i <= count; ++i) {
             if (main->ReadString(u"custom_dialog" + ql::IntToStr(i), u"") == name) {
                 suffix = ql::IntToStr(i) + u"_";
@@ -238,7 +232,7 @@ TSlideProducer::TSlideProducer(TOrbSource* source, bool ownsSource, TFileAccesso
     RegisterImageObjects();
     const ql::TIniSection& main = m_source->MainSection();
     m_pathToButtons = main.ReadString(u"PathToButtons", u"");
-    m_design = ReadDesignOptions(main);
+    m_design = DesignOptionsOf(m_source->Options());
 
     TSlideHostCallbacks host;
     host.CameraPosition = [this] { return m_geometry.Camera; };

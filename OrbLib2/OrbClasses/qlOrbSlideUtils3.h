@@ -28,6 +28,7 @@ class TIniSection;
 namespace orb {
 
 class TOrbSource;
+struct TOrbShowOptions;
 class TOrbSlide;
 class TOrbDialog;
 class TOrbSlideHost;
@@ -71,6 +72,8 @@ struct TDesignOptions {
     bool FixedSize = false;             // "opt_scr_fullfixedsize"
     std::optional<double> Ratio;        // "opt_scr_ratio", older projects only
 };
+TDesignOptions DesignOptionsOf(const TOrbShowOptions& options);
+// The same for a [Main] section that no show source has read yet.
 TDesignOptions ReadDesignOptions(const ql::TIniSection& main);
 
 struct TFrameGeometry {
