@@ -16,7 +16,7 @@ struct TLoaderFixture {
     explicit TLoaderFixture(const std::string& text, int32_t screenWidth = 1920, int32_t screenHeight = 1080) {
         source = std::make_unique<TOrbSource>(ql::MakeRef<ql::TRefObj>(), test::DocumentOf(text), u"/opt/show");
         accessor = std::make_unique<TFileAccessor>(ql::MakeRef<test::TNoFiles>());
-        loader = std::make_unique<TOrbSlideLoader>(source.get(), false, 3, CacheSlideWindows(), accessor.get(),
+        loader = std::make_unique<TOrbSlideLoader>(*source, 3, CacheSlideWindows(), accessor.get(),
                                                    screenWidth, screenHeight);
     }
     std::unique_ptr<TOrbSource> source;
