@@ -2,12 +2,12 @@
 
 #include <gtest/gtest.h>
 
-#include <chrono>
 #include <memory>
 #include <string>
 
 #include "EngineTestSupport.h"
 #include "OrbLib2/OrbViewer/qlOrbSlideWindow.h"
+#include "WaitSupport.h"
 
 namespace orb {
 namespace {
@@ -98,18 +98,22 @@ TEST(SlideLoader, Thread_SendsSlideListsUntilStopped) {
     f.loader->SetFitMode(false);
     f.loader->SetCurrentTime(1500);
     ASSERT_TRUE(f.loader->StartThread());
-    const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(20);
-    while (count < 3 && std::chrono::steady_clock::now() < until) {
-        engine.WaitForMessages(100);
+    // Each look serves the sends that arrived meanwhile.
+    const auto serve = [&] {
+        engine.WaitForMessages(10);
         engine.Process();
-    }
+    };
+    EXPECT_TRUE(ql::test::WaitUntil([&] {
+        serve();
+        return count >= 3;
+    }));
     EXPECT_EQ(count, 3);
     // The loader may wait in a send: stopping it while the list is served.
     f.loader->Terminate();
-    while (f.loader->Active()) {
-        engine.Process();
-        engine.WaitForMessages(3);
-    }
+    EXPECT_TRUE(ql::test::WaitUntil([&] {
+        serve();
+        return !f.loader->Active();
+    }));
     f.loader->Stop();
 }
 
