@@ -568,5 +568,10 @@ TEST_F(SlideCaching, OwnedProducer_GoesWithTheCache) {
     EXPECT_TRUE(cache.Step(1000));
 }
 
+TEST_F(SlideCaching, MissingOwnedParts_AreAssertions) {
+    EXPECT_THROW(TSlideCache(std::unique_ptr<TSlideProducer>(), 1), ql::EAssertionFailed);
+    EXPECT_THROW(TSlideProducer(std::unique_ptr<TOrbSource>(), accessor), ql::EAssertionFailed);
+}
+
 }  // namespace
 }  // namespace orb
