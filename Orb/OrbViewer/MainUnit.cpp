@@ -288,7 +288,7 @@ TMainForm::TOpenOutcome TMainForm::OpenInteractive(const std::u16string& fileNam
         !StartupWindowAllows(fileName, isPackage))
         return giveUp(TOpenOutcome::Refused);
 
-    TOrbSource& source = show.Source(m_settings.ProgramFileName);
+    TOrbSource& source = ShowSource(show, m_settings.ProgramFileName);
     const TNavigation navigation(source);
     int64_t start = 0;
     if (startSlide)
