@@ -49,7 +49,8 @@ public:
             const auto now = std::chrono::steady_clock::now();
             if (now >= until) return false;
             std::unique_lock<std::mutex> lock(m_lock);
-            m_changed.wait_until(lock, std::min(until, now + recheck), [&] { return m_count != seen; });
+            m_changed.wait_until(lock, std::min(until, now + recheck),
+                                 [&] { return m_count != seen; });
         }
     }
 

@@ -23,7 +23,9 @@ namespace ql::test {
 constexpr const char* kWindowChildVariable = "ORB_WINDOW_CHILD";
 
 // True inside the child; a window test skips itself everywhere else.
-inline bool InWindowChild() { return std::getenv(kWindowChildVariable) != nullptr; }
+inline bool InWindowChild() {
+    return std::getenv(kWindowChildVariable) != nullptr;
+}
 
 // Where the child leaves a file for each test it finished, named after the
 // test and holding "passed", "skipped" or "failed": the parent learns what
@@ -36,8 +38,11 @@ public:
     explicit TWindowChildRecorder(std::string folder) : m_folder(std::move(folder)) {}
     void OnTestEnd(const ::testing::TestInfo& info) override {
         const ::testing::TestResult& result = *info.result();
-        std::ofstream(m_folder + "/" + kWindowChildRecordPrefix + info.test_suite_name() + "." + info.name())
-            << (result.Skipped() ? "skipped" : result.Passed() ? "passed" : "failed");
+        std::ofstream(m_folder + "/" + kWindowChildRecordPrefix + info.test_suite_name() + "." +
+                      info.name())
+            << (result.Skipped()  ? "skipped"
+                : result.Passed() ? "passed"
+                                  : "failed");
     }
 
 private:
@@ -75,12 +80,14 @@ inline TChildRun RunChildTests(const std::string& filter, const std::string& lau
     TChildRun run;
     static_cast<TProgramRun&>(run) =
         RunProgram(folder.Path(), "env",
-                   launcher + " " + kWindowChildVariable + "=1 " + kWindowChildRecordVariable + "=" +
-                       ShellQuote(folder.Path()) + " " + ShellQuote(self) + " --gtest_filter=" + ShellQuote(filter));
+                   launcher + " " + kWindowChildVariable + "=1 " + kWindowChildRecordVariable +
+                       "=" + ShellQuote(folder.Path()) + " " + ShellQuote(self) +
+                       " --gtest_filter=" + ShellQuote(filter));
     const std::string prefix = kWindowChildRecordPrefix;
     for (const auto& entry : std::filesystem::directory_iterator(folder.Path())) {
         const std::string name = entry.path().filename().string();
-        if (name.rfind(prefix, 0) == 0) run.Results[name.substr(prefix.size())] = ReadTextFile(entry.path().string());
+        if (name.rfind(prefix, 0) == 0)
+            run.Results[name.substr(prefix.size())] = ReadTextFile(entry.path().string());
     }
     return run;
 }
@@ -88,7 +95,8 @@ inline TChildRun RunChildTests(const std::string& filter, const std::string& lau
 // The same under xvfb-run. Leaks of our own in the code under test are caught
 // by the headless tests; this child checks memory errors only.
 inline TChildRun RunWindowChild(const std::string& filter) {
-    return RunChildTests(filter, "-u SDL_VIDEODRIVER ASAN_OPTIONS=detect_leaks=0:abort_on_error=1 xvfb-run -a env");
+    return RunChildTests(
+        filter, "-u SDL_VIDEODRIVER ASAN_OPTIONS=detect_leaks=0:abort_on_error=1 xvfb-run -a env");
 }
 
 }  // namespace ql::test

@@ -233,11 +233,13 @@ void LoadPictures(TOrbObject& object) {
 
 TSlideProducer::TSlideProducer(std::unique_ptr<TOrbSource> source, TFileAccessor& accessor,
                                TSlideProducerCallbacks callbacks)
-    : TSlideProducer(ql::Required(source, "TSlideProducer: no source"), accessor, std::move(callbacks)) {
+    : TSlideProducer(ql::Required(source, "TSlideProducer: no source"), accessor,
+                     std::move(callbacks)) {
     m_ownedSource = std::move(source);
 }
 
-TSlideProducer::TSlideProducer(TOrbSource& source, TFileAccessor& accessor, TSlideProducerCallbacks callbacks)
+TSlideProducer::TSlideProducer(TOrbSource& source, TFileAccessor& accessor,
+                               TSlideProducerCallbacks callbacks)
     : m_source(&source), m_accessor(accessor), m_callbacks(std::move(callbacks)), m_cursor(source) {
     RegisterImageObjects();
     const ql::TIniSection& main = m_source->MainSection();

@@ -152,7 +152,8 @@ public:
     TSlideProducer(std::unique_ptr<TOrbSource> source, TFileAccessor& accessor,
                    TSlideProducerCallbacks callbacks = {});
     // ...or uses one that stays the caller's and outlives the producer.
-    TSlideProducer(TOrbSource& source, TFileAccessor& accessor, TSlideProducerCallbacks callbacks = {});
+    TSlideProducer(TOrbSource& source, TFileAccessor& accessor,
+                   TSlideProducerCallbacks callbacks = {});
     ~TSlideProducer() override;
     TSlideProducer(const TSlideProducer&) = delete;
     TSlideProducer& operator=(const TSlideProducer&) = delete;
@@ -194,7 +195,7 @@ private:
     void SetBackground(TOrbSlide& slide, const ql::TIniSection* section) const;
 
     std::unique_ptr<TOrbSource> m_ownedSource;  // declared first: goes last
-    TOrbSource* m_source;  // m_ownedSource or the caller's
+    TOrbSource* m_source;                       // m_ownedSource or the caller's
     TFileAccessor& m_accessor;
     TSlideProducerCallbacks m_callbacks;
     std::unique_ptr<TOrbSlideHost> m_host;
@@ -275,7 +276,7 @@ public:
 
 private:
     std::unique_ptr<TSlideProducer> m_ownedProducer;  // declared first: goes last
-    TSlideProducer* m_producer;  // m_ownedProducer or the caller's
+    TSlideProducer* m_producer;                       // m_ownedProducer or the caller's
     int32_t m_depth;
     int64_t m_lowestAsked = 0;
     mutable std::mutex m_lock;  // guards m_containers

@@ -16,13 +16,14 @@ TSlideData::TSlideData(TEngineSlideList slides) : m_slides(std::move(slides)) {
 TSlideShowParams::TSlideShowParams(std::unique_ptr<TOrbSource> source, int32_t depth,
                                    const TSlideWindowFactory& factory, TFileAccessor* accessor,
                                    int32_t screenWidth, int32_t screenHeight)
-    : TSlideShowParams(ql::Required(source, "TSlideShowParams: no source"), depth, factory, accessor, screenWidth,
-                       screenHeight) {
+    : TSlideShowParams(ql::Required(source, "TSlideShowParams: no source"), depth, factory,
+                       accessor, screenWidth, screenHeight) {
     m_ownedSource = std::move(source);
 }
 
-TSlideShowParams::TSlideShowParams(TOrbSource& source, int32_t depth, const TSlideWindowFactory& factory,
-                                   TFileAccessor* accessor, int32_t screenWidth, int32_t screenHeight)
+TSlideShowParams::TSlideShowParams(TOrbSource& source, int32_t depth,
+                                   const TSlideWindowFactory& factory, TFileAccessor* accessor,
+                                   int32_t screenWidth, int32_t screenHeight)
     : m_source(&source) {
     m_frameWidth = std::max(screenWidth, 10);
     m_frameHeight = std::max(screenHeight, 10);

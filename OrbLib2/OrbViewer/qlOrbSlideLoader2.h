@@ -44,8 +44,9 @@ public:
     // screenWidth x screenHeight is the frame size until the engine gives the
     // device's. The loader takes the source over (a missing one is an
     // assertion)...
-    TSlideShowParams(std::unique_ptr<TOrbSource> source, int32_t depth, const TSlideWindowFactory& factory,
-                     TFileAccessor* accessor, int32_t screenWidth, int32_t screenHeight);
+    TSlideShowParams(std::unique_ptr<TOrbSource> source, int32_t depth,
+                     const TSlideWindowFactory& factory, TFileAccessor* accessor,
+                     int32_t screenWidth, int32_t screenHeight);
     // ...or uses one that stays the caller's and outlives the loader.
     TSlideShowParams(TOrbSource& source, int32_t depth, const TSlideWindowFactory& factory,
                      TFileAccessor* accessor, int32_t screenWidth, int32_t screenHeight);

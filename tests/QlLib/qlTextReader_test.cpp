@@ -359,7 +359,8 @@ TEST(TextParser, LinesAndLineEndsAcrossBlocks) {
 
 TEST(TextParser, StartGoesBackToTheBeginning) {
     TTextParser parser;
-    parser.AttachStream(std::make_unique<TStringStream>(Bytes({0xFF, 0xFE}) + Utf16LE(u"one\r\ntwo")));
+    parser.AttachStream(
+        std::make_unique<TStringStream>(Bytes({0xFF, 0xFE}) + Utf16LE(u"one\r\ntwo")));
     ASSERT_TRUE(parser.Start());
     ASSERT_TRUE(parser.NextLine());
     EXPECT_EQ(parser.Line(), u"two");

@@ -10,8 +10,8 @@
 #include <vector>
 
 #include "OrbLib2/3DBasics/qlSoftDevice.h"
-#include "OrbLib2/OrbViewer/qlOrbEngine2.h"
 #include "OrbLib2/OrbPackage/qlOrbFileAccessor2.h"
+#include "OrbLib2/OrbViewer/qlOrbEngine2.h"
 #include "QlLib/Graphics/qlBitmap.h"
 #include "QlLib/qlIniStorage.h"
 #include "QlLib/qpStringUtils.h"

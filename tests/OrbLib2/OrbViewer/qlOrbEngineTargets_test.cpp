@@ -103,10 +103,13 @@ TEST(EngineTargets, HugeShowWithoutStops_ScansAreBounded) {
     auto source = Source(text);
     // An unbounded scan would walk the cycles up to 1e300 ms and never end;
     // the guard turns that into a failure instead of a hung run.
-    EXPECT_FALSE(ql::test::ReturnsWithin([&] { return ComputeRunAppTarget(*source, 1e300).IsSet(); }));
-    EXPECT_EQ(ql::test::ReturnsWithin([&] { return ComputeBarrier(*source, 1e300, TStopPoint{}, true).SlideIndex; }),
+    EXPECT_FALSE(
+        ql::test::ReturnsWithin([&] { return ComputeRunAppTarget(*source, 1e300).IsSet(); }));
+    EXPECT_EQ(ql::test::ReturnsWithin(
+                  [&] { return ComputeBarrier(*source, 1e300, TStopPoint{}, true).SlideIndex; }),
               TStopPoint::kNoSlide);
-    EXPECT_FALSE(ql::test::ReturnsWithin([&] { return ComputeRunAppTarget(*source, 123456).IsSet(); }));
+    EXPECT_FALSE(
+        ql::test::ReturnsWithin([&] { return ComputeRunAppTarget(*source, 123456).IsSet(); }));
 }
 
 }  // namespace

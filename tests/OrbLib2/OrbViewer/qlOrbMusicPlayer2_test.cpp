@@ -12,9 +12,9 @@
 #include <thread>
 #include <vector>
 
+#include "IniTestSupport.h"
 #include "OrbLib2/OrbClasses/qlOrbSource2.h"
 #include "QlLib/Music/AudioFixtures.h"
-#include "IniTestSupport.h"
 #include "QlLib/qlIniStorage.h"
 #include "QlLib/qpStringUtils.h"
 #include "TestFolder.h"

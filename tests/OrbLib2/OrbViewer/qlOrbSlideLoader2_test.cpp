@@ -35,17 +35,19 @@ TEST(SlideLoader, FullScreen_KeepsTheScreenSize) {
 }
 
 TEST(SlideLoader, OwnedSource_GoesWithTheLoader) {
-    auto source = std::make_unique<TOrbSource>(ql::MakeRef<ql::TRefObj>(),
-                                               test::DocumentOf(Show("projectname=Holiday\n")), u"/opt/show");
+    auto source = std::make_unique<TOrbSource>(
+        ql::MakeRef<ql::TRefObj>(), test::DocumentOf(Show("projectname=Holiday\n")), u"/opt/show");
     const TOrbSource* const address = source.get();
     TFileAccessor accessor(ql::MakeRef<test::TNoFiles>());
-    auto loader = std::make_unique<TOrbSlideLoader>(std::move(source), 3, CacheSlideWindows(), &accessor, 64, 48);
+    auto loader = std::make_unique<TOrbSlideLoader>(std::move(source), 3, CacheSlideWindows(),
+                                                    &accessor, 64, 48);
     EXPECT_EQ(&loader->Source(), address);
     EXPECT_EQ(loader->ShowName(), u"Holiday");
     // The leak check sees the source freed with the loader.
     loader.reset();
-    EXPECT_THROW(TOrbSlideLoader(std::unique_ptr<TOrbSource>(), 3, CacheSlideWindows(), &accessor, 64, 48),
-                 ql::EAssertionFailed);
+    EXPECT_THROW(
+        TOrbSlideLoader(std::unique_ptr<TOrbSource>(), 3, CacheSlideWindows(), &accessor, 64, 48),
+        ql::EAssertionFailed);
 }
 
 TEST(SlideLoader, FramedWindow_TakesItsCaptionAndDesignSize) {

@@ -7,9 +7,9 @@
 #include <vector>
 
 #include "QlLib/Music/ChannelKiller.h"
+#include "QlLib/Music/MusicTestSources.h"
 #include "QlLib/SysLock.h"
 #include "QlLib/qlThreadEventList.h"
-#include "QlLib/Music/MusicTestSources.h"
 #include "WaitSupport.h"
 
 namespace ql {

@@ -47,7 +47,9 @@ private:
     int32_t m_port = 0;
 };
 
-bool Contains(const std::u16string& text, const std::u16string& part) { return text.find(part) != std::u16string::npos; }
+bool Contains(const std::u16string& text, const std::u16string& part) {
+    return text.find(part) != std::u16string::npos;
+}
 
 // Without a scheduler the call ends at the connection, before any request
 // could wait for a reply.
@@ -61,7 +63,8 @@ TEST(Printer, NoScheduler_EmptyListWithReasonAtOnce) {
 
 TEST(Printer, NoScheduler_PrintFailsWithReasonAtOnce) {
     TTestFolder folder;
-    const TPrintJobResult job = PrintFile(Nowhere(folder), u"office", folder.WideFile("page.png"), u"Slideshow", {});
+    const TPrintJobResult job =
+        PrintFile(Nowhere(folder), u"office", folder.WideFile("page.png"), u"Slideshow", {});
     EXPECT_FALSE(job.Ok());
     EXPECT_TRUE(Contains(job.Reason, u"cannot be reached")) << ToUtf8(job.Reason);
 }
@@ -91,8 +94,9 @@ TEST(Printer, SilentScheduler_JobIsGivenUpWithinItsLimit) {
     ASSERT_GT(scheduler.Port(), 0);
     TPrintServer server = LoopbackServer(scheduler.Port());
     server.JobReplyMs = 100;
-    const TPrintJobResult job = ReturnsWithin(
-        [&] { return PrintFile(server, u"office", folder.WideFile("page.png"), u"Slideshow", {}); });
+    const TPrintJobResult job = ReturnsWithin([&] {
+        return PrintFile(server, u"office", folder.WideFile("page.png"), u"Slideshow", {});
+    });
     EXPECT_FALSE(job.Ok());
     EXPECT_FALSE(job.Reason.empty());
     EXPECT_FALSE(Contains(job.Reason, u"cannot be reached")) << ToUtf8(job.Reason);
@@ -111,7 +115,8 @@ TEST(Printer, UnusableNames_AreRefusedBeforeAskingTheScheduler) {
         {u"office", u"", u"no file to print"},
     };
     for (const TCase& c : cases) {
-        const TPrintJobResult job = ReturnsWithin([&] { return PrintFile(server, c.printer, c.file, u"t", {}); });
+        const TPrintJobResult job =
+            ReturnsWithin([&] { return PrintFile(server, c.printer, c.file, u"t", {}); });
         EXPECT_FALSE(job.Ok()) << ToUtf8(c.reason);
         EXPECT_EQ(job.Reason, c.reason);
     }
