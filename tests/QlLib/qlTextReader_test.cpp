@@ -399,6 +399,9 @@ TEST(TextParser, DetachedReader_OwnedComesBackAndCallersStaysWithTheCaller) {
     TTextParser parser;
     std::unique_ptr<TTextReader> owned = OpenTextReader(stream);
     TTextReader* const ownedAddress = owned.get();
+    // A parser starts where the reader stands when attached; the first one
+    // reads the text through, so the reader is sent back before each attach.
+    const std::unique_ptr<TTextPosition> start = owned->GetPosition();
     parser.AttachReader(std::move(owned));
     ASSERT_TRUE(parser.Start());
     std::unique_ptr<TTextReader> back = parser.DetachReader();
@@ -406,11 +409,13 @@ TEST(TextParser, DetachedReader_OwnedComesBackAndCallersStaysWithTheCaller) {
     EXPECT_FALSE(parser.Start());
 
     // The caller's reader can be attached again after the parser let it go.
+    back->SetPosition(*start);
     parser.AttachReader(*back);
     ASSERT_TRUE(parser.Start());
     EXPECT_EQ(parser.Line(), u"a");
     EXPECT_EQ(parser.DetachReader(), nullptr);
     EXPECT_FALSE(parser.Start());
+    back->SetPosition(*start);
     parser.AttachReader(std::move(back));
     ASSERT_TRUE(parser.Start());
     EXPECT_EQ(parser.Line(), u"a");
