@@ -14,6 +14,7 @@
 #include "QlLib/Graphics/qlDrawThreads.h"
 #include "QlLib/qlIniStorage.h"
 #include "QlLib/qlLog.h"
+#include "QlLib/qlOwnership.h"
 #include "QlLib/qpStringUtils.h"
 
 namespace orb {
@@ -224,11 +225,16 @@ void LoadPictures(TOrbObject& object) {
 
 }  // namespace
 
-TSlideProducer::TSlideProducer(TOrbSource* source, bool ownsSource, TFileAccessor& accessor,
+TSlideProducer::TSlideProducer(std::unique_ptr<TOrbSource> source, TFileAccessor& accessor,
                                TSlideProducerCallbacks callbacks)
-    : m_source(source), m_accessor(accessor), m_callbacks(std::move(callbacks)), m_cursor(*source) {
-    QL_ASSERT(source != nullptr, "TSlideProducer: no source");
-    if (ownsSource) m_ownedSource.reset(source);
+    : TSlideProducer(ql::Required(source, "TSlideProducer: no source"), accessor,
+                     std::move(callbacks)) {
+    m_ownedSource = std::move(source);
+}
+
+TSlideProducer::TSlideProducer(TOrbSource& source, TFileAccessor& accessor,
+                               TSlideProducerCallbacks callbacks)
+    : m_source(&source), m_accessor(accessor), m_callbacks(std::move(callbacks)), m_cursor(source) {
     RegisterImageObjects();
     const ql::TIniSection& main = m_source->MainSection();
     m_pathToButtons = main.ReadString(u"PathToButtons", u"");
@@ -375,11 +381,13 @@ void TDrawContainer::Update() {
     if (m_timing) SetTime(m_timing->ShowTime());
 }
 
-TSlideCache::TSlideCache(TSlideProducer* producer, int32_t depth, bool ownsProducer)
-    : m_producer(producer), m_depth(std::clamp(depth, 1, 3)) {
-    QL_ASSERT(producer != nullptr, "TSlideCache: no producer");
-    if (ownsProducer) m_ownedProducer.reset(producer);
+TSlideCache::TSlideCache(std::unique_ptr<TSlideProducer> producer, int32_t depth)
+    : TSlideCache(ql::Required(producer, "TSlideCache: no producer"), depth) {
+    m_ownedProducer = std::move(producer);
 }
+
+TSlideCache::TSlideCache(TSlideProducer& producer, int32_t depth)
+    : m_producer(&producer), m_depth(std::clamp(depth, 1, 3)) {}
 
 TSlideCache::~TSlideCache() {
     std::lock_guard<std::mutex> lock(m_lock);

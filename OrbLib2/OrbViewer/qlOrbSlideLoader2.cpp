@@ -4,6 +4,7 @@
 
 #include "OrbLib2/OrbClasses/qlOrbSource2.h"
 #include "QlLib/qlIniStorage.h"
+#include "QlLib/qlOwnership.h"
 #include "QlLib/qpExceptions.h"
 
 namespace orb {
@@ -12,12 +13,18 @@ TSlideData::TSlideData(TEngineSlideList slides) : m_slides(std::move(slides)) {
     QL_ASSERT(m_slides.size() <= kMaxSlides, "TSlideData: more than three slides");
 }
 
-TSlideShowParams::TSlideShowParams(TOrbSource* source, bool ownsSource, int32_t depth,
+TSlideShowParams::TSlideShowParams(std::unique_ptr<TOrbSource> source, int32_t depth,
                                    const TSlideWindowFactory& factory, TFileAccessor* accessor,
                                    int32_t screenWidth, int32_t screenHeight)
-    : m_source(source) {
-    QL_ASSERT(source != nullptr, "TSlideShowParams: no source");
-    if (ownsSource) m_ownedSource.reset(source);
+    : TSlideShowParams(ql::Required(source, "TSlideShowParams: no source"), depth, factory,
+                       accessor, screenWidth, screenHeight) {
+    m_ownedSource = std::move(source);
+}
+
+TSlideShowParams::TSlideShowParams(TOrbSource& source, int32_t depth,
+                                   const TSlideWindowFactory& factory, TFileAccessor* accessor,
+                                   int32_t screenWidth, int32_t screenHeight)
+    : m_source(&source) {
     m_frameWidth = std::max(screenWidth, kMinWindowSide);
     m_frameHeight = std::max(screenHeight, kMinWindowSide);
     m_timing = ql::MakeRef<TTiming>();
