@@ -221,7 +221,7 @@ TMainForm::~TMainForm() {
     m_viewer->Stop();
     // The frame sink points into this form; the device outlives nothing here.
     m_device->SetPresentSink(nullptr);
-    SetCurrentShow(nullptr);
+    m_shows.SetCurrent(nullptr);
 }
 
 int32_t TMainForm::Run() {
@@ -288,7 +288,7 @@ TMainForm::TOpenOutcome TMainForm::OpenInteractive(const std::u16string& fileNam
         !StartupWindowAllows(fileName, isPackage))
         return giveUp(TOpenOutcome::Refused);
 
-    TOrbSource& source = show.Source(m_settings.ProgramFileName);
+    TOrbSource& source = ShowSource(show, m_settings.ProgramFileName);
     const TNavigation navigation(source);
     int64_t start = 0;
     if (startSlide)
@@ -324,7 +324,7 @@ TMainForm::TOpenOutcome TMainForm::OpenInteractive(const std::u16string& fileNam
                               ql::IntToStr(static_cast<int64_t>(show.Project().SectionNames().size())) +
                               u" sections");
     const TOrbSource* playing = &source;
-    SetCurrentShow(std::move(opened.Locator));
+    m_shows.SetCurrent(std::move(opened.Locator));
     m_executor->SetShow(playing, m_showFile, fileName == m_settings.ProgramFileName);
     m_lastSlide = -1;
     Record(ql::THostRecord("show")
@@ -564,7 +564,7 @@ void TMainForm::PollCursor() {
 // ---------------------------------------------------------------- engine notifications
 
 void TMainForm::Position(double time, bool end) {
-    if (TOrbShowLocator* show = CurrentShow()) {
+    if (TOrbShowLocator* show = m_shows.Current()) {
         const int32_t slide = TNavigation(ShowSource(*show)).SlideIndexAt(time);
         if (slide != m_lastSlide) {
             m_lastSlide = slide;
@@ -584,7 +584,7 @@ void TMainForm::Geometry(int32_t width, int32_t height, int32_t mode) {
 }
 
 void TMainForm::PrintImage(std::unique_ptr<ql::TBitmap> frame) {
-    TOrbShowLocator* show = CurrentShow();
+    TOrbShowLocator* show = m_shows.Current();
     if (!frame || !show) return;
     const bool wasPlaying = !m_viewer->Paused();
     if (wasPlaying) m_viewer->SetPaused(true);
