@@ -106,8 +106,10 @@ TEST(ImageLoader, RegisteredDecoders_ComeAfterTheBuiltIns) {
     // Taken back with its guard: a ".tst" is no longer anybody's.
     {
         TDecoderRegistration bmp("bmp-for-tst", DecodeBmp, {u"*.tst"});
+        stream->SetPosition(0);
         EXPECT_STREQ(LoadImageFromStream(*stream, u"a.tst").DecoderName, "bmp-for-tst");
     }
+    stream->SetPosition(0);
     EXPECT_FALSE(LoadImageFromStream(*stream, u"a.tst").Image);
 }
 
