@@ -73,6 +73,14 @@ public:
         return r;
     }
 
+    // Shares p unless its count already reached 0 (it is being freed): then
+    // nothing. For tables that list objects without holding a reference.
+    static TRef TryShare(T* p) noexcept {
+        TRef r;
+        if (p && p->_AddRef() > 0) r.m_p = p;
+        return r;
+    }
+
     void Reset() noexcept {
         if (T* p = std::exchange(m_p, nullptr)) p->_Release();
     }

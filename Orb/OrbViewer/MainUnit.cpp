@@ -218,7 +218,7 @@ TMainForm::~TMainForm() {
     m_viewer->Stop();
     // The frame sink points into this form; the device outlives nothing here.
     m_device->SetPresentSink(nullptr);
-    SetCurrentShow(nullptr);
+    m_shows.SetCurrent(nullptr);
 }
 
 int32_t TMainForm::Run() {
@@ -322,7 +322,7 @@ TMainForm::TOpenOutcome TMainForm::OpenInteractive(const std::u16string& fileNam
                               ql::IntToStr(static_cast<int64_t>(show.Project().SectionNames().size())) +
                               u" sections");
     const TOrbSource* playing = &source;
-    SetCurrentShow(std::move(opened.Locator));
+    m_shows.SetCurrent(std::move(opened.Locator));
     m_executor->SetShow(playing, m_showFile, fileName == m_settings.ProgramFileName);
     m_lastSlide = -1;
     Record(ql::THostRecord("show")
@@ -558,7 +558,7 @@ void TMainForm::PollCursor() {
 // ---------------------------------------------------------------- engine notifications
 
 void TMainForm::Position(double time, bool end) {
-    if (TOrbShowLocator* show = CurrentShow()) {
+    if (TOrbShowLocator* show = m_shows.Current()) {
         const int32_t slide = TNavigation(ShowSource(*show)).SlideIndexAt(time);
         if (slide != m_lastSlide) {
             m_lastSlide = slide;
@@ -578,7 +578,7 @@ void TMainForm::Geometry(int32_t width, int32_t height, int32_t mode) {
 }
 
 void TMainForm::PrintImage(std::unique_ptr<ql::TBitmap> frame) {
-    TOrbShowLocator* show = CurrentShow();
+    TOrbShowLocator* show = m_shows.Current();
     if (!frame || !show) return;
     const bool wasPlaying = !m_viewer->Paused();
     if (wasPlaying) m_viewer->SetPaused(true);

@@ -13,6 +13,7 @@
 #include "Orb/OrbViewer/OrbShowOpener.h"
 #include "Orb/OrbViewer/OrbViewerOptions.h"
 #include "Orb/OrbViewer/OrbWindowGeometry.h"
+#include "OrbLib2/OrbPackage/qlOrbShowLocator.h"
 #include "OrbLib2/3DBasics/qlSoftDevice.h"
 #include "OrbLib2/OrbViewer/qlOrbInputMapping.h"
 #include "OrbLib2/OrbViewer/qlOrbPrintDialog.h"
@@ -122,6 +123,7 @@ private:
     std::unique_ptr<TSoftDevice> m_device;
     TFrameMailbox m_frames;
     ql::TFrameCopy m_shown;  // the frame on the screen now
+    TShowStack m_shows;  // the show playing and the ones it was opened from
     std::unique_ptr<TOrbShowViewer> m_viewer;
     std::unique_ptr<TRecordingControl> m_control;
     std::unique_ptr<TActionExecutor> m_executor;

@@ -7,6 +7,7 @@
 #include "OrbLib2/3DEngine/Dev3DEffects2.h"
 #include "QlLib/Graphics/qlPixelFormats.h"
 #include "QlLib/qlLog.h"
+#include "QlLib/qlScopeExit.h"
 #include "QlLib/qpExceptions.h"
 
 namespace orb {
@@ -14,6 +15,35 @@ namespace orb {
 namespace {
 
 void Log(std::u16string_view line) { ql::GlobalLog().WriteLine(line); }
+
+// Puts the screen's viewport back as it was when the scope began.
+class TViewportScope {
+public:
+    explicit TViewportScope(T3DScreen& screen) : m_screen(screen), m_saved(screen.Viewport()) {}
+    // The same, with `viewport` in force meanwhile.
+    TViewportScope(T3DScreen& screen, const TViewport& viewport) : TViewportScope(screen) {
+        screen.SetViewport(viewport);
+    }
+    ~TViewportScope() { m_screen.SetViewport(m_saved); }
+    TViewportScope(const TViewportScope&) = delete;
+    TViewportScope& operator=(const TViewportScope&) = delete;
+
+private:
+    T3DScreen& m_screen;
+    TViewport m_saved;
+};
+
+// Pops the render target that was pushed just before the scope began.
+class TRenderTargetScope {
+public:
+    explicit TRenderTargetScope(T3DScreen& screen) : m_screen(screen) {}
+    ~TRenderTargetScope() { m_screen.PopRenderTarget(); }
+    TRenderTargetScope(const TRenderTargetScope&) = delete;
+    TRenderTargetScope& operator=(const TRenderTargetScope&) = delete;
+
+private:
+    T3DScreen& m_screen;
+};
 
 TPointF Add(TPointF a, TPointF b) { return {a.x + b.x, a.y + b.y}; }
 TPointF Scale(TPointF a, float s) { return {a.x * s, a.y * s}; }
@@ -199,39 +229,33 @@ void T3DDrawer::ClearRect(uint32_t colour, const ql::TRect& rect) {
 bool T3DDrawer::DrawSceneSteps(TDrawScene& scene) {
     if (m_sceneNesting > 0) {
         if (!m_ready) return false;
-        ++m_sceneNesting;
-        try {
-            scene.Draw(*this);
-        } catch (...) {
-            --m_sceneNesting;
-            throw;
-        }
-        --m_sceneNesting;
+        ql::TScopedValue<int32_t> nesting(m_sceneNesting, m_sceneNesting + 1);
+        // A scene inside a scene hands the viewport back as it found it,
+        // even when it fails half-way and the outer scene goes on.
+        TViewportScope viewport(m_screen);
+        scene.Draw(*this);
         return true;
     }
-    std::lock_guard<std::recursive_mutex> lock(GlobalDrawLock());
-    ++m_sceneNesting;
-    bool drawn = false;
-    try {
-        BeginFrame();
-        if (m_ready) {
-            CallFrameHook(fsBeforeScene);
-            scene.Draw(*this);
-            CallFrameHook(fsAfterScene);
-        }
-        EndFrame();
-        drawn = Present() == TDxResult::Ok;
-    } catch (...) {
-        --m_sceneNesting;
-        // The device scene is closed, so that the next frame begins afresh.
+    std::lock_guard<std::recursive_mutex> lock(m_drawLock);
+    ql::TScopedValue<int32_t> nesting(m_sceneNesting, m_sceneNesting + 1);
+    ql::TScopeExit closeScene([this] {
+        // After a failure the device scene is closed and the viewport is the
+        // drawer's own again, so that the next frame begins afresh. A frame
+        // that ends normally has done both already.
         if (m_inScene) {
             m_inScene = false;
             m_screen.EndScene();
         }
-        throw;
+        UpdateScreenViewport();
+    });
+    BeginFrame();
+    if (m_ready) {
+        CallFrameHook(fsBeforeScene);
+        scene.Draw(*this);
+        CallFrameHook(fsAfterScene);
     }
-    --m_sceneNesting;
-    return drawn;
+    EndFrame();
+    return Present() == TDxResult::Ok;
 }
 
 bool T3DDrawer::DrawScene(TDrawScene& scene) {
@@ -252,17 +276,12 @@ bool T3DDrawer::DrawScene(TDrawScene& scene) {
                     inner.Draw(drawer);
                     return;
                 }
-                drawer.m_postEffectActive = true;
-                drawer.m_screen.Clear(0xFF000000u);
-                try {
+                {
+                    TRenderTargetScope popTarget(drawer.m_screen);
+                    ql::TScopedValue<bool> active(drawer.m_postEffectActive, true);
+                    drawer.m_screen.Clear(0xFF000000u);
                     inner.Draw(drawer);
-                } catch (...) {
-                    drawer.m_postEffectActive = false;
-                    drawer.m_screen.PopRenderTarget();
-                    throw;
                 }
-                drawer.m_postEffectActive = false;
-                drawer.m_screen.PopRenderTarget();
                 TDrawState state;
                 state.pipeline = TPipeline::Texture;
                 state.blend = TBlendMode::Replace;
@@ -280,8 +299,7 @@ bool T3DDrawer::DrawScene(TDrawScene& scene) {
 
 void T3DDrawer::DrawTextureRect(const TDrawState& state, const ql::TRect& rect, int32_t width, int32_t height,
                                 int32_t texWidth, int32_t texHeight) {
-    const TViewport saved = m_screen.Viewport();
-    m_screen.SetViewport(TViewport());
+    TViewportScope viewport(m_screen, TViewport());
     const float u = float(width) / float(texWidth), v = float(height) / float(texHeight);
     auto corner = [](float x, float y, float tu, float tv) {
         TVertex vertex;
@@ -293,7 +311,6 @@ void T3DDrawer::DrawTextureRect(const TDrawState& state, const ql::TRect& rect, 
                              corner(float(rect.right), float(rect.bottom), u, v),
                              corner(float(rect.left), float(rect.bottom), 0, v)};
     m_screen.DrawQuad(state, quad);
-    m_screen.SetViewport(saved);
 }
 
 TRenderTargetTexture* T3DDrawer::RenderSlideToTexture(TDrawScene& scene, bool edgeExtend) {
@@ -303,18 +320,12 @@ TRenderTargetTexture* T3DDrawer::RenderSlideToTexture(TDrawScene& scene, bool ed
         return nullptr;
     // Grey with alpha 0: filtered samples at the slide's edge do not darken.
     m_screen.Clear(0x00808080u);
-    const bool wasInside = m_insideTextureRender;
-    m_insideTextureRender = true;
     bool drawn = false;
-    try {
+    {
+        TRenderTargetScope popTarget(m_screen);
+        ql::TScopedValue<bool> inside(m_insideTextureRender, true);
         drawn = DrawScene(scene);
-    } catch (...) {
-        m_insideTextureRender = wasInside;
-        m_screen.PopRenderTarget();
-        throw;
     }
-    m_insideTextureRender = wasInside;
-    m_screen.PopRenderTarget();
     if (!drawn) return nullptr;
     if (edgeExtend) ExtendEdges(*target, m_outputRect.Width(), m_outputRect.Height());
     return target;
@@ -484,13 +495,8 @@ void T3DDrawer::DrawEffectFrame(TDrawFilter& effect, TDrawScene* oldSlide, TDraw
             return {0, 0};
         }();
         SetOffset(offset.x, offset.y);
-        try {
-            DrawScene(*under);
-        } catch (...) {
-            SetOffset(0, 0);
-            throw;
-        }
-        SetOffset(0, 0);
+        ql::TScopeExit resetOffset([this] { SetOffset(0, 0); });
+        DrawScene(*under);
     }
     TRenderTargetTexture* texture = RenderForEffect(over, edge);
     if (!texture) return;
@@ -736,16 +742,12 @@ void T3DDrawer::DrawMaskedScene(const std::function<void()>& draw, TCustomTextur
         m_effecter.Swap();
         return;
     }
-    m_screen.Clear(0x00000000u);
-    try {
+    {
+        ql::TScopeExit swapBack([this] { m_effecter.Swap(); });
+        TRenderTargetScope popTarget(m_screen);
+        m_screen.Clear(0x00000000u);
         draw();
-    } catch (...) {
-        m_screen.PopRenderTarget();
-        m_effecter.Swap();
-        throw;
     }
-    m_screen.PopRenderTarget();
-    m_effecter.Swap();
     const TTextureHandle content = target->GetTexture(), maskHandle = mask.GetTexture();
     if (content == 0 || maskHandle == 0) return;
     TDrawState state;
@@ -754,8 +756,7 @@ void T3DDrawer::DrawMaskedScene(const std::function<void()>& draw, TCustomTextur
     state.textures[0] = content;
     state.textures[1] = maskHandle;
     state.opacity = opacity;
-    const TViewport saved = m_screen.Viewport();
-    m_screen.SetViewport(TViewport());
+    TViewportScope viewport(m_screen, TViewport());
     const ql::TRect& r = m_outputRect;
     const float u = float(r.Width()) / float(target->TexWidth()), v = float(r.Height()) / float(target->TexHeight());
     const float u2 = float(mask.Width()) / float(mask.TexWidth()), v2 = float(mask.Height()) / float(mask.TexHeight());
@@ -769,7 +770,6 @@ void T3DDrawer::DrawMaskedScene(const std::function<void()>& draw, TCustomTextur
                              corner(float(r.right), float(r.bottom), 1, 1),
                              corner(float(r.left), float(r.bottom), 0, 1)};
     m_screen.DrawQuad(state, quad);
-    m_screen.SetViewport(saved);
 }
 
 bool T3DDrawer::BeginPostEffect() {

@@ -139,6 +139,9 @@ public:
     TEffController& EffectSink() { return m_effectSink; }
     // The drawer's mutex: loading threads hold it while they upload pictures.
     std::recursive_mutex& Mutex() { return m_mutex; }
+    // Serialises whole frames: the outermost DrawScene holds it, so a frame
+    // drawn from another thread (a snapshot) waits for the one in progress.
+    std::recursive_mutex& DrawLock() { return m_drawLock; }
 
 private:
     void RendererReady();
@@ -164,6 +167,7 @@ private:
                          int32_t texWidth, int32_t texHeight);
 
     std::recursive_mutex m_mutex;
+    std::recursive_mutex m_drawLock;
     T3DScreen m_screen;
     TRenderDevice& m_device;
     std::unique_ptr<TTextureManager6> m_textures;

@@ -22,11 +22,6 @@ const TEffectParams& TTransitionFilter::Params() const {
 
 void TTransitionFilter::SetEffectObject(std::unique_ptr<TDrawFilter> effect) { m_effectObject = std::move(effect); }
 
-std::recursive_mutex& GlobalDrawLock() {
-    static std::recursive_mutex lock;
-    return lock;
-}
-
 namespace {
 
 uint32_t MidColour(uint32_t a, uint32_t b) {

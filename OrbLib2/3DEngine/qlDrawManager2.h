@@ -20,10 +20,6 @@ namespace orb {
 class TDeviceDrawer;
 class TDrawFilter;
 
-// One critical section shared by every drawer: all scene drawing is
-// serialised by it, entered by the outermost DrawScene.
-std::recursive_mutex& GlobalDrawLock();
-
 // The small base of drawable list entries.
 struct TDrawItem {
     bool visible = false;

@@ -15,7 +15,6 @@ namespace orb {
 
 namespace {
 
-constexpr char16_t kEffectBufferPrefix[] = u"SlideEffectBuffer";
 // MipLodBias is a small bias in levels; anything beyond this is nonsense.
 constexpr double kMaxMipLodBias = 16;
 // Text boxes and shifts are in the object's own pixels.
@@ -167,7 +166,10 @@ ql::TRef<ql::TBitmapStore> TOrbImage::PictureStore() const {
 }
 
 std::u16string TOrbImage::PictureName() const {
-    if (m_replaceWithEffectBuffer != 0) return kEffectBufferPrefix + ql::IntToStr(m_replaceWithEffectBuffer);
+    if (m_replaceWithEffectBuffer != 0) {
+        const TOrbSlideHost* host = Host();
+        return EffectBufferPictureName(m_replaceWithEffectBuffer, host ? host->EffectBufferSize() : ql::TPoint{16, 16});
+    }
     return m_imageName;
 }
 

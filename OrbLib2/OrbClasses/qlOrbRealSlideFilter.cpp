@@ -19,32 +19,14 @@ namespace orb {
 
 namespace {
 
-constexpr char16_t kEffectBufferPrefix[] = u"SlideEffectBuffer";
-
 // Custom transitions being drawn on this thread, one inside the other.
 thread_local int32_t t_nesting = 0;
 
-// The size of the buffer pictures of the transition whose slide is being
-// built. The picture makers answer for the package, not for one show in it,
-// so the size cannot travel with the request.
-std::mutex& BufferSizeLock() {
-    static std::mutex lock;
-    return lock;
-}
-ql::TPoint& BufferSize() {
-    static ql::TPoint size{16, 16};
-    return size;
-}
-
 // The picture the buffer images load: transparent, of the decorated slide's
-// size, so that they take the slide's place; the slides themselves are
-// drawn over it from the effect's render targets.
-ql::TRef<ql::TBitmapStore> MakeBufferStandIn(TOrbSlideHost&, const std::u16string&) {
-    ql::TPoint size;
-    {
-        std::lock_guard<std::mutex> lock(BufferSizeLock());
-        size = BufferSize();
-    }
+// size (which its name tells), so that they take the slide's place; the
+// slides themselves are drawn over it from the effect's render targets.
+ql::TRef<ql::TBitmapStore> MakeBufferStandIn(TOrbSlideHost&, const std::u16string& name) {
+    const ql::TPoint size = EffectBufferSizeOf(name);
     auto bitmap = std::make_unique<ql::TDirectBitmap>(size.x, size.y, ql::PfARGB32());
     for (int32_t y = 0; y < size.y; ++y) std::fill_n(bitmap->Row(y), size_t(size.x) * 4, uint8_t(0));
     return ql::MakeRef<ql::TWrapperBitmapStore>(std::move(bitmap), u"zaglushka for slide-effect buffer");
@@ -102,10 +84,7 @@ TRealSlideFilter::~TRealSlideFilter() { m_slide.reset(); }
 TOrbSlide* TRealSlideFilter::Slide() {
     if (!m_slideTried) {
         m_slideTried = true;
-        {
-            std::lock_guard<std::mutex> lock(BufferSizeLock());
-            BufferSize() = {std::clamp(m_output.Width(), 1, 16384), std::clamp(m_output.Height(), 1, 16384)};
-        }
+        m_producer->Host().SetEffectBufferSize({m_output.Width(), m_output.Height()});
         m_slide = m_producer->BuildSlide(0, 0);
         if (m_slide && m_drawer) m_slide->AttachDrawer(*m_drawer);
     }

@@ -5,6 +5,7 @@
 #include <exception>
 #include <map>
 #include <mutex>
+#include <optional>
 
 #include "OrbLib2/OrbClasses/qlOrbSlide.h"
 #include "QlLib/VectorGraphics/qlGlyphCache.h"
@@ -231,6 +232,29 @@ TOrbSlideHost::~TOrbSlideHost() = default;
 
 void TOrbSlideHost::SetDisplayScale(double scale) {
     m_displayScale = std::isfinite(scale) && scale > 0 && scale < 1000 ? scale : 1.0;
+}
+
+void TOrbSlideHost::SetEffectBufferSize(ql::TPoint size) {
+    m_effectBufferSize = {std::clamp(size.x, 1, kMaxEffectBufferSide), std::clamp(size.y, 1, kMaxEffectBufferSide)};
+}
+
+std::u16string EffectBufferPictureName(int32_t buffer, ql::TPoint size) {
+    return kEffectBufferPrefix + ql::IntToStr(buffer) + u" " + ql::IntToStr(size.x) + u"x" + ql::IntToStr(size.y);
+}
+
+ql::TPoint EffectBufferSizeOf(std::u16string_view name) {
+    const ql::TPoint fallback{16, 16};
+    const size_t space = name.find(u' ');
+    if (space == std::u16string_view::npos) return fallback;
+    const std::u16string_view size = name.substr(space + 1);
+    const size_t cross = size.find(u'x');
+    if (cross == std::u16string_view::npos) return fallback;
+    const std::optional<int32_t> width = ql::TryStrToInt(size.substr(0, cross));
+    const std::optional<int32_t> height = ql::TryStrToInt(size.substr(cross + 1));
+    if (!width || !height || *width < 1 || *height < 1 || *width > kMaxEffectBufferSide ||
+        *height > kMaxEffectBufferSide)
+        return fallback;
+    return {*width, *height};
 }
 
 TCamera3D TOrbSlideHost::CameraPosition() const { return m_callbacks.CameraPosition(); }

@@ -58,6 +58,16 @@ std::u16string ShadowPictureName(const TShadowParams& params);
 // false when the text is not a shadow name made by ShadowPictureName.
 bool ParseShadowName(const std::u16string& name, TShadowParams& params);
 
+// The stand-in picture of a custom transition's buffer image: "SlideEffectBuffer",
+// the buffer's digit and the size the picture takes ("SlideEffectBuffer1 800x600").
+// The size travels in the name because any host of the package may be the
+// one that makes the picture, and pictures of other sizes are other pictures.
+std::u16string EffectBufferPictureName(int32_t buffer, ql::TPoint size);
+// The size a buffer stand-in's name asks for; {16, 16} when it names none.
+ql::TPoint EffectBufferSizeOf(std::u16string_view name);
+inline constexpr char16_t kEffectBufferPrefix[] = u"SlideEffectBuffer";
+inline constexpr int32_t kMaxEffectBufferSide = 16384;
+
 class TOrbSlideHost : public ql::TObj {
 public:
     // The accessor must outlive the host. Every callback is required: a
@@ -85,6 +95,11 @@ public:
     void NotifySlideChanged(TOrbSlide& slide) const;
     void RequestDrawing() const;
 
+    // The size of the buffer stand-ins on this host's slides: a custom
+    // transition sets the output it draws to before it builds its slide.
+    ql::TPoint EffectBufferSize() const { return m_effectBufferSize; }
+    void SetEffectBufferSize(ql::TPoint size);
+
     // Whether objects take part in perspective hit tests.
     bool AcceptsHitTests() const { return m_acceptsHitTests; }
     void SetAcceptsHitTests(bool on) { m_acceptsHitTests = on; }
@@ -105,6 +120,7 @@ private:
     TMaskGenerator m_maskGenerator;
     double m_displayScale = 1;
     bool m_acceptsHitTests = true;
+    ql::TPoint m_effectBufferSize{16, 16};
     std::u16string m_exeGuid;
     std::unique_ptr<TCallbackHandle> m_providerHandle;
 };

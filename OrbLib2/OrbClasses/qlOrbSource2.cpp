@@ -102,10 +102,20 @@ void SetFixedRandomSeed(uint32_t seed) {
     g_engine.seed(seed);
 }
 
-void ClearFixedRandomSeed() {
+TFixedRandomSeed::TFixedRandomSeed(uint32_t seed) {
+    ClearSlideRandomOrders();
     std::lock_guard<std::mutex> guard(g_randomLock);
-    g_fixedSeed = false;
+    m_wasFixed = std::exchange(g_fixedSeed, true);
+    g_engine.seed(seed);
 }
+
+TFixedRandomSeed::~TFixedRandomSeed() {
+    ClearSlideRandomOrders();
+    std::lock_guard<std::mutex> guard(g_randomLock);
+    g_fixedSeed = m_wasFixed;
+}
+
+void TFixedRandomSeed::Restart(uint32_t seed) { SetFixedRandomSeed(seed); }
 
 void ReseedRandomFromClock() {
     std::lock_guard<std::mutex> guard(g_randomLock);

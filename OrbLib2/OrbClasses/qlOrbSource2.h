@@ -91,11 +91,26 @@ struct TStopPoint {
 // ---- the random generator ----
 // One engine for effect choices and slide orders, under the random-order lock.
 
-// From now on the generator restarts from `seed` and ignores the requests to
-// re-seed from the clock, so that tests and tools see repeatable choices.
+// For the rest of a tool's run: the generator restarts from `seed` and
+// ignores the requests to re-seed from the clock, so that the tool's output
+// repeats. Tests take TFixedRandomSeed instead.
 void SetFixedRandomSeed(uint32_t seed);
-// Back to clock seeding (the player's behaviour).
-void ClearFixedRandomSeed();
+
+// The same for the guard's life: at its end the seeding before comes back.
+// The projects' random orders are forgotten when it begins and when it ends,
+// so that no order made under one seed outlives it.
+class TFixedRandomSeed {
+public:
+    explicit TFixedRandomSeed(uint32_t seed);
+    ~TFixedRandomSeed();
+    TFixedRandomSeed(const TFixedRandomSeed&) = delete;
+    TFixedRandomSeed& operator=(const TFixedRandomSeed&) = delete;
+    // Restarts the generator from `seed`.
+    void Restart(uint32_t seed);
+
+private:
+    bool m_wasFixed;
+};
 // Re-seeds from the clock unless a fixed seed is set.
 void ReseedRandomFromClock();
 // 0 .. range-1; 0 when range is 0 or less.

@@ -18,37 +18,21 @@ namespace orb {
 
 using ql::TStream;
 
-// ---- the shared image cache and the global file-access lock ----
+// ---- the image cache of a file source ----
 
-struct TImageCache {
-    static constexpr size_t kBuckets = 9997;
-
-    std::mutex Lock;  // guards the buckets, every handle's count and the source ids
-    std::vector<std::vector<access::TImageHandle*>> Buckets{kBuckets};
-    uint32_t NextSourceId = 0;
-
-    // Only under Lock: the last reference takes the handle out of its bucket.
-    void Release(access::TImageHandle* handle) {
-        if (handle->RefCount() == 1) {
-            auto& bucket = Buckets[handle->m_bucket];
-            bucket.erase(std::remove(bucket.begin(), bucket.end(), handle), bucket.end());
-        }
-        handle->_Release();
-    }
+// The pictures of one source by lower-cased name. The table does not hold
+// its handles: each handle takes itself out when its last image goes, and a
+// handle found on its way out is passed over for a new one.
+class TImageCache : public ql::TRefObj {
+public:
+    std::mutex Lock;
+    std::unordered_map<std::u16string, access::TImageHandle*> Handles;  // under Lock
+    std::atomic<int32_t> LiveHandles{0};
 };
 
 namespace {
-std::atomic<int32_t> g_liveHandles{0};
-
-// Lives to the end of the process: handles may still be released by threads
-// that outlast static destruction.
-TImageCache& Cache() {
-    static TImageCache* cache = new TImageCache;
-    return *cache;
-}
-
-std::mutex g_decoderLock;
-TImageDecoder g_decoder;  // under g_decoderLock
+// Only tells sources apart; no other state is shared between them.
+std::atomic<uint32_t> g_nextSourceId{0};
 
 bool IsVideoName(const std::u16string& name) {
     static const char16_t* const kVideoExtensions[] = {
@@ -126,10 +110,18 @@ TCallbackHandle::~TCallbackHandle() {
 
 // ---- TFileSource ----
 
-TFileSource::TFileSource() {
-    TImageCache& cache = Cache();
-    std::lock_guard<std::mutex> guard(cache.Lock);
-    m_id = ++cache.NextSourceId;
+TFileSource::TFileSource() : m_id(++g_nextSourceId), m_imageCache(ql::MakeRef<TImageCache>()) {}
+
+int32_t TFileSource::LiveImageHandleCount() const { return m_imageCache->LiveHandles.load(); }
+
+void TFileSource::SetImageDecoder(TImageDecoder decoder) {
+    std::lock_guard<std::mutex> guard(m_decoderLock);
+    m_decoder = std::move(decoder);
+}
+
+TImageDecoder TFileSource::ImageDecoder() const {
+    std::lock_guard<std::mutex> guard(m_decoderLock);
+    return m_decoder;
 }
 
 TFileSource::~TFileSource() = default;
@@ -318,25 +310,22 @@ std::unique_ptr<TStream> TPackedFileSource::OpenUnmapped(const std::u16string& n
 
 namespace access {
 
-TImageHandle::TImageHandle(std::u16string key, uint32_t sourceId, size_t bucket)
-    : m_key(std::move(key)), m_sourceId(sourceId), m_bucket(bucket) {
-    ++g_liveHandles;
+TImageHandle::TImageHandle(std::u16string key, uint32_t sourceId, ql::TRef<TImageCache> cache)
+    : m_key(std::move(key)), m_sourceId(sourceId), m_cache(std::move(cache)) {
+    ++m_cache->LiveHandles;
 }
 
-TImageHandle::~TImageHandle() { --g_liveHandles; }
-
-int32_t LiveImageHandleCount() { return g_liveHandles.load(); }
-
-TOrbImage::TOrbImage(TImageHandle& handle) : m_handle(&handle) {
-    std::lock_guard<std::mutex> guard(Cache().Lock);
-    m_handle->_AddRef();
+TImageHandle::~TImageHandle() {
+    std::lock_guard<std::mutex> guard(m_cache->Lock);
+    // A newer handle may stand under the name already.
+    auto found = m_cache->Handles.find(m_key);
+    if (found != m_cache->Handles.end() && found->second == this) m_cache->Handles.erase(found);
+    --m_cache->LiveHandles;
 }
 
-TOrbImage::~TOrbImage() {
-    TImageCache& cache = Cache();
-    std::lock_guard<std::mutex> guard(cache.Lock);
-    cache.Release(m_handle);
-}
+TOrbImage::TOrbImage(ql::TRef<TImageHandle> handle) : m_handle(std::move(handle)) {}
+
+TOrbImage::~TOrbImage() = default;
 
 ql::TRef<TBitmapStore> TOrbImage::BitmapStore() const {
     std::lock_guard<std::mutex> guard(m_handle->Lock);
@@ -344,15 +333,10 @@ ql::TRef<TBitmapStore> TOrbImage::BitmapStore() const {
 }
 
 std::unique_ptr<TOrbImage> TOrbImage::Clone() const {
-    return std::make_unique<TOrbImage>(*m_handle);
+    return std::make_unique<TOrbImage>(m_handle);
 }
 
 }  // namespace access
-
-void SetImageDecoder(TImageDecoder decoder) {
-    std::lock_guard<std::mutex> guard(g_decoderLock);
-    g_decoder = std::move(decoder);
-}
 
 std::u16string PlaceholderMessage(const std::u16string& name, bool fileOpened) {
     if (IsVideoName(name)) return fileOpened ? u"Video load error:" : u"Video not found:";
@@ -464,33 +448,21 @@ std::unique_ptr<TStream> TFileAccessor::OpenStream(const std::u16string& name) {
 }
 
 std::unique_ptr<access::TOrbImage> TFileAccessor::OpenImage(const std::u16string& name) {
-    TImageCache& cache = Cache();
+    TImageCache& cache = m_source->ImageCache();
     const std::u16string key = ql::LowerCase(name);
-    const uint32_t sourceId = m_source->SourceId();
-    access::TImageHandle* handle = nullptr;
+    ql::TRef<access::TImageHandle> handle;
     {
         std::lock_guard<std::mutex> guard(cache.Lock);
-        const size_t bucket = ql::ElfHash(key) % TImageCache::kBuckets;
-        for (access::TImageHandle* candidate : cache.Buckets[bucket]) {
-            if (candidate->SourceId() == sourceId && candidate->Key() == key) {
-                handle = candidate;
-                handle->_AddRef();
-                break;
-            }
-        }
+        access::TImageHandle*& entry = cache.Handles[key];
+        // A handle whose last image is going waits in its destructor for
+        // this lock; it is replaced here and leaves the newer entry alone.
+        handle = ql::TRef<access::TImageHandle>::TryShare(entry);
         if (!handle) {
-            handle = new access::TImageHandle(key, sourceId, bucket);  // our reference
-            cache.Buckets[bucket].push_back(handle);
+            handle = ql::MakeRef<access::TImageHandle>(key, m_source->SourceId(),
+                                                      ql::TRef<TImageCache>(&cache));
+            entry = handle.Get();
         }
     }
-    struct TDropReference {
-        TImageCache& cache;
-        access::TImageHandle* handle;
-        ~TDropReference() {
-            std::lock_guard<std::mutex> guard(cache.Lock);
-            cache.Release(handle);
-        }
-    } drop{cache, handle};
 
     {
         // A second thread asking for the same picture waits here for the first.
@@ -503,11 +475,7 @@ std::unique_ptr<access::TOrbImage> TFileAccessor::OpenImage(const std::u16string
                     std::unique_ptr<TStream> stream = OpenFromSource(name);
                     fileOpened = stream != nullptr;
                     if (stream) {
-                        TImageDecoder decoder;
-                        {
-                            std::lock_guard<std::mutex> decoderGuard(g_decoderLock);
-                            decoder = g_decoder;
-                        }
+                        const TImageDecoder decoder = m_source->ImageDecoder();
                         store = decoder ? decoder(*stream, name, *m_source)
                                         : DecodeWithRegistry(*stream, name, *m_source);
                     }
@@ -524,7 +492,7 @@ std::unique_ptr<access::TOrbImage> TFileAccessor::OpenImage(const std::u16string
         }
         if (handle->Store) handle->Store->SetProgress(&LoadProgress);
     }
-    return std::make_unique<access::TOrbImage>(*handle);
+    return std::make_unique<access::TOrbImage>(std::move(handle));
 }
 
 }  // namespace orb

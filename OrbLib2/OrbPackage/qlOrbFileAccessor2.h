@@ -20,7 +20,12 @@ namespace orb {
 
 class TFileSource;
 class TOrbUnpack;
-struct TImageCache;
+class TImageCache;
+
+// Decodes a picture in place of the image decoders' registry (for tests and
+// tools). Nothing when the stream holds no picture it knows.
+using TImageDecoder = std::function<ql::TRef<TBitmapStore>(
+    ql::TStream& stream, const std::u16string& name, const TFileSource& source)>;
 
 // Returns a picture for the name, or nothing to let the next provider (and at
 // last the file) answer.
@@ -53,6 +58,16 @@ public:
     // Unique among all sources of the process.
     uint32_t SourceId() const { return m_id; }
 
+    // The decoded pictures that accessors on this source share; images keep
+    // it alive past the source.
+    TImageCache& ImageCache() const { return *m_imageCache; }
+    // Pictures of this source that some image still shows.
+    int32_t LiveImageHandleCount() const;
+    // Replaces the decoders' registry for this source's pictures; nullptr
+    // puts the registry back.
+    void SetImageDecoder(TImageDecoder decoder);
+    TImageDecoder ImageDecoder() const;
+
     // Nothing when the name is unknown here.
     std::unique_ptr<ql::TStream> Open(const std::u16string& name);
 
@@ -84,6 +99,9 @@ private:
     // Recursive: a mapped name opens its target through the same source.
     std::recursive_mutex m_lock;  // serialises opens
     uint32_t m_id;
+    ql::TRef<TImageCache> m_imageCache;
+    mutable std::mutex m_decoderLock;
+    TImageDecoder m_decoder;  // under m_decoderLock
     std::mutex m_providerLock;  // guards m_providers and each entry's call count
     std::condition_variable m_providerIdle;  // a call of a provider ended
     std::vector<ql::TRef<TCallbackHandle::TEntry>> m_providers;  // under m_providerLock
@@ -163,10 +181,11 @@ private:
 
 namespace access {
 
-// One shared decoded picture of the image cache.
+// One shared decoded picture of the image cache; the last image of it that
+// goes takes it out of the cache.
 class TImageHandle : public ql::TRefObj {
 public:
-    TImageHandle(std::u16string key, uint32_t sourceId, size_t bucket);
+    TImageHandle(std::u16string key, uint32_t sourceId, ql::TRef<TImageCache> cache);
     ~TImageHandle() override;
 
     const std::u16string& Key() const { return m_key; }
@@ -177,20 +196,16 @@ public:
     bool Loaded = false;            // under Lock
 
 private:
-    friend struct orb::TImageCache;
     std::u16string m_key;  // lower-cased name
     uint32_t m_sourceId;
-    size_t m_bucket;
+    ql::TRef<TImageCache> m_cache;
 };
-
-// Handles alive in the process.
-int32_t LiveImageHandleCount();
 
 // The image object of the file accessor: presents the bitmap store of one
 // cache handle.
 class TOrbImage : public TImage {
 public:
-    explicit TOrbImage(TImageHandle& handle);
+    explicit TOrbImage(ql::TRef<TImageHandle> handle);
     ~TOrbImage() override;
 
     ql::TRef<TBitmapStore> BitmapStore() const override;
@@ -199,17 +214,10 @@ public:
     const TImageHandle& Handle() const { return *m_handle; }
 
 private:
-    TImageHandle* m_handle;
+    ql::TRef<TImageHandle> m_handle;
 };
 
 }  // namespace access
-
-// Decodes a picture in place of the image decoders' registry (for tests and
-// tools); nullptr puts the registry back. Nothing when the stream holds no
-// picture it knows.
-using TImageDecoder = std::function<ql::TRef<TBitmapStore>(
-    ql::TStream& stream, const std::u16string& name, const TFileSource& source)>;
-void SetImageDecoder(TImageDecoder decoder);
 
 // The placeholder's first line for a name, by whether a file was opened.
 std::u16string PlaceholderMessage(const std::u16string& name, bool fileOpened);

@@ -20,9 +20,6 @@ std::u16string g_replacementProject;
 bool g_startupSwitch = false;
 TStartupFilterInstaller g_startupInstaller;
 
-std::mutex g_showLock;
-std::unique_ptr<TOrbShowLocator> g_currentShow;             // under g_showLock
-std::vector<std::unique_ptr<TOrbShowLocator>> g_showStack;  // under g_showLock
 
 void InstallStartupFilter(TFileAccessor& accessor, const std::u16string& projectName) {
     TStartupFilterInstaller installer;
@@ -215,36 +212,45 @@ void SetStartupFilter(bool startupSwitch, TStartupFilterInstaller installer) {
 
 // ---- the current show ----
 
-TOrbShowLocator* CurrentShow() {
-    std::lock_guard<std::mutex> guard(g_showLock);
-    return g_currentShow.get();
+TShowStack::TShowStack() = default;
+
+TShowStack::~TShowStack() {
+    // The current show goes first, then the ones it was opened from.
+    m_current.reset();
+    while (!m_stack.empty()) m_stack.pop_back();
 }
 
-void SetCurrentShow(std::unique_ptr<TOrbShowLocator> locator) {
+TOrbShowLocator* TShowStack::Current() const {
+    std::lock_guard<std::mutex> guard(m_lock);
+    return m_current.get();
+}
+
+void TShowStack::SetCurrent(std::unique_ptr<TOrbShowLocator> locator) {
+    // The previous show is freed after the lock is left.
     std::unique_ptr<TOrbShowLocator> previous;
-    std::lock_guard<std::mutex> guard(g_showLock);
-    previous = std::exchange(g_currentShow, std::move(locator));
+    std::lock_guard<std::mutex> guard(m_lock);
+    previous = std::exchange(m_current, std::move(locator));
 }
 
-void PushCurrentShow(std::unique_ptr<TOrbShowLocator> locator) {
-    std::lock_guard<std::mutex> guard(g_showLock);
-    if (g_currentShow) g_showStack.push_back(std::move(g_currentShow));
-    g_currentShow = std::move(locator);
+void TShowStack::Push(std::unique_ptr<TOrbShowLocator> locator) {
+    std::lock_guard<std::mutex> guard(m_lock);
+    if (m_current) m_stack.push_back(std::move(m_current));
+    m_current = std::move(locator);
 }
 
-bool PopCurrentShow() {
+bool TShowStack::Pop() {
     std::unique_ptr<TOrbShowLocator> finished;
-    std::lock_guard<std::mutex> guard(g_showLock);
-    finished = std::move(g_currentShow);
-    if (g_showStack.empty()) return false;
-    g_currentShow = std::move(g_showStack.back());
-    g_showStack.pop_back();
+    std::lock_guard<std::mutex> guard(m_lock);
+    finished = std::move(m_current);
+    if (m_stack.empty()) return false;
+    m_current = std::move(m_stack.back());
+    m_stack.pop_back();
     return true;
 }
 
-size_t ShowStackDepth() {
-    std::lock_guard<std::mutex> guard(g_showLock);
-    return g_showStack.size();
+size_t TShowStack::Depth() const {
+    std::lock_guard<std::mutex> guard(m_lock);
+    return m_stack.size();
 }
 
 }  // namespace orb

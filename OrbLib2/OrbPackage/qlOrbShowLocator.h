@@ -4,6 +4,7 @@
 
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <string>
 #include <vector>
@@ -92,15 +93,30 @@ using TStartupFilterInstaller =
     std::function<void(TFileAccessor& accessor, const std::u16string& projectName)>;
 void SetStartupFilter(bool startupSwitch, TStartupFilterInstaller installer);
 
-// The current show and the shows it was opened from.
-TOrbShowLocator* CurrentShow();
-// Replaces the current show, freeing the one before.
-void SetCurrentShow(std::unique_ptr<TOrbShowLocator> locator);
-// Keeps the current show on the stack and makes `locator` current.
-void PushCurrentShow(std::unique_ptr<TOrbShowLocator> locator);
-// Frees the current show and makes the top of the stack current. False when
-// the stack was empty (no show is current then).
-bool PopCurrentShow();
-size_t ShowStackDepth();
+// The current show and the shows it was opened from. The main form keeps one
+// for the shows it plays; it frees them when it goes.
+class TShowStack {
+public:
+    TShowStack();
+    ~TShowStack();
+    TShowStack(const TShowStack&) = delete;
+    TShowStack& operator=(const TShowStack&) = delete;
+
+    // nullptr when no show is current.
+    TOrbShowLocator* Current() const;
+    // Replaces the current show, freeing the one before.
+    void SetCurrent(std::unique_ptr<TOrbShowLocator> locator);
+    // Keeps the current show on the stack and makes `locator` current.
+    void Push(std::unique_ptr<TOrbShowLocator> locator);
+    // Frees the current show and makes the top of the stack current. False
+    // when the stack was empty (no show is current then).
+    bool Pop();
+    size_t Depth() const;
+
+private:
+    mutable std::mutex m_lock;
+    std::unique_ptr<TOrbShowLocator> m_current;             // under m_lock
+    std::vector<std::unique_ptr<TOrbShowLocator>> m_stack;  // under m_lock
+};
 
 }  // namespace orb

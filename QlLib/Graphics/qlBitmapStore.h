@@ -52,6 +52,17 @@ using TTransformHook = TImageOrientation (*)(void* context, TImageParams& params
 int64_t ImagePixelLimit();
 // For tools and fuzzers that want a tighter bound; values below 1 are ignored.
 void SetImagePixelLimit(int64_t pixels);
+// The limit for the guard's life (tests); the one before comes back at its end.
+class TImagePixelLimitScope {
+public:
+    explicit TImagePixelLimitScope(int64_t pixels) : m_saved(ImagePixelLimit()) { SetImagePixelLimit(pixels); }
+    ~TImagePixelLimitScope() { SetImagePixelLimit(m_saved); }
+    TImagePixelLimitScope(const TImagePixelLimitScope&) = delete;
+    TImagePixelLimitScope& operator=(const TImagePixelLimitScope&) = delete;
+
+private:
+    int64_t m_saved;
+};
 // Raises EImageError when a side is not positive or beyond kMaxBitmapSide, or
 // when width x height x frames passes the pixel limit.
 void CheckImageSize(int64_t width, int64_t height, int64_t frames = 1);

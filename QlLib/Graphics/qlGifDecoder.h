@@ -15,6 +15,19 @@ namespace ql {
 void SetGifAnimation(bool on);
 bool GifAnimation();
 
+// Sets the switch for the guard's life and puts the setting before back at
+// its end; for tests and tools that need one or the other.
+class TGifAnimationScope {
+public:
+    explicit TGifAnimationScope(bool on) : m_previous(GifAnimation()) { SetGifAnimation(on); }
+    ~TGifAnimationScope() { SetGifAnimation(m_previous); }
+    TGifAnimationScope(const TGifAnimationScope&) = delete;
+    TGifAnimationScope& operator=(const TGifAnimationScope&) = delete;
+
+private:
+    bool m_previous;
+};
+
 // The message of malformed blocks.
 inline constexpr const char* kGifDamagedText = "Unknown/Unsupported GIF image type";
 

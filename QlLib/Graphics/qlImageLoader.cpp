@@ -76,6 +76,25 @@ void RegisterDecoder(const char* name, TImageDecoderFunc decoder, const std::vec
     Add(registry, name, decoder, extensions);
 }
 
+TDecoderRegistration::TDecoderRegistration(const char* name, TImageDecoderFunc decoder,
+                                           const std::vector<std::u16string>& extensions)
+    : m_name(name), m_decoder(decoder) {
+    RegisterDecoder(name, decoder, extensions);
+}
+
+TDecoderRegistration::~TDecoderRegistration() {
+    TRegistry& registry = Registry();
+    std::lock_guard<std::mutex> guard(registry.lock);
+    // The latest record of this name and function is ours.
+    auto& decoders = registry.decoders;
+    for (auto it = decoders.rbegin(); it != decoders.rend(); ++it) {
+        if (it->decoder == m_decoder && std::string_view(it->name) == m_name) {
+            decoders.erase(std::next(it).base());
+            return;
+        }
+    }
+}
+
 void SetDefaultTransformHook(TTransformHook hook, void* context) {
     TRegistry& registry = Registry();
     std::lock_guard<std::mutex> guard(registry.lock);

@@ -25,6 +25,20 @@ std::u16string NormaliseExtension(std::u16string_view extension);
 // JPEG, GIF and PNG decoders, in that order.
 void RegisterDecoder(const char* name, TImageDecoderFunc decoder, const std::vector<std::u16string>& extensions);
 
+// A decoder registered for the guard's life (tests and plug-ins that go
+// before the program ends): at its end the registration is taken back.
+class TDecoderRegistration {
+public:
+    TDecoderRegistration(const char* name, TImageDecoderFunc decoder, const std::vector<std::u16string>& extensions);
+    ~TDecoderRegistration();
+    TDecoderRegistration(const TDecoderRegistration&) = delete;
+    TDecoderRegistration& operator=(const TDecoderRegistration&) = delete;
+
+private:
+    const char* m_name;
+    TImageDecoderFunc m_decoder;
+};
+
 // The hook used when a load names none (none by default).
 void SetDefaultTransformHook(TTransformHook hook, void* context);
 

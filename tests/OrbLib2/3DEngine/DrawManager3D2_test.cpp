@@ -7,6 +7,8 @@
 #include <functional>
 #include <limits>
 #include <numbers>
+#include <span>
+#include <stdexcept>
 #include <memory>
 #include <thread>
 
@@ -119,21 +121,21 @@ TEST(DrawScene, Nested_DrawsContentWithoutBeginningOrPresentingAFrame) {
     EXPECT_EQ(rig.device.PresentCount(), 1);
 }
 
-TEST(DrawScene, WhileDrawing_OtherThreadsCannotTakeTheGlobalDrawLock) {
+TEST(DrawScene, WhileDrawing_OtherThreadsCannotTakeTheDrawLock) {
     TRig rig;
     bool lockedElsewhere = true;
     TFuncScene scene([&](TDeviceDrawer&) {
         std::thread other([&] {
-            lockedElsewhere = GlobalDrawLock().try_lock();
-            if (lockedElsewhere) GlobalDrawLock().unlock();
+            lockedElsewhere = rig.drawer.DrawLock().try_lock();
+            if (lockedElsewhere) rig.drawer.DrawLock().unlock();
         });
         other.join();
     });
     ASSERT_TRUE(rig.drawer.DrawScene(scene));
     EXPECT_FALSE(lockedElsewhere);
     std::thread after([&] {
-        lockedElsewhere = GlobalDrawLock().try_lock();
-        if (lockedElsewhere) GlobalDrawLock().unlock();
+        lockedElsewhere = rig.drawer.DrawLock().try_lock();
+        if (lockedElsewhere) rig.drawer.DrawLock().unlock();
     });
     after.join();
     EXPECT_TRUE(lockedElsewhere);
@@ -416,6 +418,80 @@ TEST(Masks, MaskedScene_ShowsContentOnlyWhereMaskIsOpaque) {
     ASSERT_TRUE(rig.drawer.DrawScene(scene));
     EXPECT_EQ(rig.Pixel(10, 10), 0xFF00FF00u);
     EXPECT_EQ(rig.Pixel(80, 10), 0u);
+}
+
+// A software device whose masked draws fail while armed, as a backend that
+// runs out of memory half-way through a frame would.
+class TFailingDevice : public TSoftDevice {
+public:
+    using TSoftDevice::TSoftDevice;
+    TDxResult DrawTriangles(const TDrawState& state, std::span<const TVertex> vertices) override {
+        if (FailMaskedDraws && state.pipeline == TPipeline::TextureMask) throw std::runtime_error("draw failed");
+        return TSoftDevice::DrawTriangles(state, vertices);
+    }
+    bool FailMaskedDraws = false;
+};
+
+bool SameViewport(const TViewport& a, const TViewport& b) {
+    return a.offsetX == b.offsetX && a.offsetY == b.offsetY && a.scaleX == b.scaleX && a.scaleY == b.scaleY;
+}
+
+TEST(Masks, FailingMaskedDraw_PutsViewportTargetsAndNestingBack) {
+    TFailingDevice device{{96, 64}};
+    T3DDrawer drawer{device};
+    drawer.Init({96, 64, false});
+    drawer.SetCaptureMode(true);
+    // A centred output gives the frame a viewport other than the identity
+    // that the masked draw's second pass uses.
+    drawer.SetOutputSize(80, 48);
+    TMaskTexture mask(drawer.Screen(), 96, 64);
+    TFuncScene content([](TDeviceDrawer& d) { d.DrawRect({0, 0}, {10, 10}, 0xFF00FF00u); });
+    const auto maskedDraw = [&] { drawer.DrawMaskedScene([&] { drawer.DrawScene(content); }, mask, 255); };
+
+    struct TState {
+        TViewport viewport;
+        size_t targets = 0;
+        TRenderTargetTexture* effecterTarget = nullptr;
+    };
+    const auto state = [&] {
+        return TState{drawer.Screen().Viewport(), drawer.Screen().RenderTargetDepth(), drawer.Effecter().Current()};
+    };
+    const auto expectSame = [](const TState& a, const TState& b) {
+        EXPECT_TRUE(SameViewport(a.viewport, b.viewport));
+        EXPECT_EQ(a.targets, b.targets);
+        EXPECT_EQ(a.effecterTarget, b.effecterTarget);
+    };
+
+    // Caught inside the frame: the scene goes on with the frame's state.
+    TState before, after;
+    TFuncScene tolerant([&](TDeviceDrawer&) {
+        before = state();
+        device.FailMaskedDraws = true;
+        EXPECT_THROW(maskedDraw(), std::runtime_error);
+        device.FailMaskedDraws = false;
+        after = state();
+    });
+    ASSERT_TRUE(drawer.DrawScene(tolerant));
+    EXPECT_EQ(before.viewport.offsetX, 8.0f);
+    expectSame(before, after);
+
+    // Out of the frame: the drawer is as a finished frame leaves it, and the
+    // next frame begins and presents as usual.
+    TFuncScene plain([](TDeviceDrawer&) {});
+    ASSERT_TRUE(drawer.DrawScene(plain));
+    const TState between = state();
+    TFuncScene failing([&](TDeviceDrawer&) {
+        device.FailMaskedDraws = true;
+        maskedDraw();
+    });
+    EXPECT_THROW(drawer.DrawScene(failing), std::runtime_error);
+    device.FailMaskedDraws = false;
+    expectSame(between, state());
+    int32_t begins = 0;
+    drawer.SetFrameHook([&](int32_t stage) { begins += stage == 0; });
+    TFuncScene masked([&](TDeviceDrawer&) { maskedDraw(); });
+    EXPECT_TRUE(drawer.DrawScene(masked));
+    EXPECT_EQ(begins, 1);
 }
 
 TEST(PostEffect, ZeroStrength_LeavesTheFrameAsDrawn) {

@@ -93,6 +93,8 @@ public:
         Slide->SetTime(true, t);
     }
 
+    TFileAccessor& Accessor() { return *m_accessor; }
+
     std::unique_ptr<TOrbSlide> Slide;
 
 private:
@@ -279,7 +281,8 @@ TEST(ImageObjects_Animation, SpriteSheetFramesFollowTheClock) {
 }
 
 TEST(ImageObjects_Animation, AnimationComesFromThePictureWhenAnimCountIsZero) {
-    SetImageDecoder([](ql::TStream&, const std::u16string&, const TFileSource&) {
+    TShow show({{u"anim.gif", "GIF89a"}}, {u"object A : image", u"  ImageName=anim.gif", u"end"});
+    show.Accessor().Source().SetImageDecoder([](ql::TStream&, const std::u16string&, const TFileSource&) {
         auto store = ql::MakeRef<ql::TWrapperBitmapStore>(Quadrants(90, 10));
         ql::TTilesTag tag;
         tag.CellWidth = 30;
@@ -291,9 +294,7 @@ TEST(ImageObjects_Animation, AnimationComesFromThePictureWhenAnimCountIsZero) {
         store->SetTilesTag(tag);
         return ql::TRef<ql::TBitmapStore>(store);
     });
-    TShow show({{u"anim.gif", "GIF89a"}}, {u"object A : image", u"  ImageName=anim.gif", u"end"});
     show.LoadAt(0);
-    SetImageDecoder(nullptr);
     TOrbImage& image = show.Image(0);
     EXPECT_EQ(image.Animation().Columns, 3);
     EXPECT_EQ(image.Animation().FrameDurations, (std::vector<int32_t>{100, 200, 300}));

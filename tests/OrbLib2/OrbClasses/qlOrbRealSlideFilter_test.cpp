@@ -48,6 +48,28 @@ TEST_F(RealSlideFilter, Entry_GivesCoverModeSizeAndFirstSlide) {
     EXPECT_EQ(old->PictureHeight(), 360);
 }
 
+TEST_F(RealSlideFilter, TwoOutputsAtOnce_EachBufferStandsInAtItsOwnSize) {
+    // Both slides live at once on one accessor, so their buffer pictures
+    // would share the cache's picture if the size did not tell them apart.
+    const std::u16string entry = Entry(kEffectShow);
+    TRealSlideFilter wide(accessor, entry, {0, 0, 640, 360}, nullptr);
+    TRealSlideFilter small(accessor, entry, {0, 0, 320, 240}, nullptr);
+    struct TCase {
+        TRealSlideFilter& filter;
+        int32_t width, height;
+    };
+    for (const TCase& c : {TCase{wide, 640, 360}, TCase{small, 320, 240}}) {
+        TOrbSlide* slide = c.filter.Slide();
+        ASSERT_NE(slide, nullptr);
+        for (int32_t i = 0; i < slide->ChildCount(); ++i) {
+            const auto* image = dynamic_cast<const TOrbImage*>(&slide->Child(i));
+            ASSERT_NE(image, nullptr);
+            EXPECT_EQ(image->PictureWidth(), c.width);
+            EXPECT_EQ(image->PictureHeight(), c.height);
+        }
+    }
+}
+
 TEST_F(RealSlideFilter, Progress_SetsTheSlideAcrossItsTime) {
     TRealSlideFilter filter(accessor, Entry(kEffectShow), {0, 0, 320, 240}, nullptr);
     filter.SetProgress(0.5);

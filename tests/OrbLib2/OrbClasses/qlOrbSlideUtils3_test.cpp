@@ -262,14 +262,13 @@ TEST(CustomEffect, Names_SkipLeadingBlanksAndEmptyEntries) {
 TEST(CustomEffect, Choice_OneNameOrASeededPick) {
     EXPECT_EQ(ChooseCustomEffectEntry(u"  only"), u"only");
     EXPECT_EQ(ChooseCustomEffectEntry(u" ,"), u"");
-    SetFixedRandomSeed(11);
+    TFixedRandomSeed seed(11);
     std::map<std::u16string, int> seen;
     for (int i = 0; i < 60; ++i) ++seen[ChooseCustomEffectEntry(u"a,b,c")];
-    SetFixedRandomSeed(11);
+    seed.Restart(11);
     const std::u16string first = ChooseCustomEffectEntry(u"a,b,c");
-    SetFixedRandomSeed(11);
+    seed.Restart(11);
     EXPECT_EQ(ChooseCustomEffectEntry(u"a,b,c"), first);
-    ClearFixedRandomSeed();
     for (const auto& [name, count] : seen) EXPECT_TRUE(name == u"a" || name == u"b" || name == u"c");
     EXPECT_EQ(seen.size(), 3u);
 }

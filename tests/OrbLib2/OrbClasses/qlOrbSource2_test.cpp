@@ -36,14 +36,7 @@ std::string LoadError(const std::string& text) {
 
 class OrbSource : public ::testing::Test {
 protected:
-    void SetUp() override {
-        SetFixedRandomSeed(7);
-        ClearSlideRandomOrders();
-    }
-    void TearDown() override {
-        ClearFixedRandomSeed();
-        ClearSlideRandomOrders();
-    }
+    TFixedRandomSeed seed{7};
 };
 
 // Three slides whose transitions are fixed by the slides themselves, so that
@@ -303,7 +296,7 @@ TEST_F(OrbSource, Effects_FixedSeedRepeatsTheChoices) {
                              "opt_fx_enable=1\nopt_fx_time=800\nopt_fx_eff1=1\nopt_fx_eff2=12\n"
                              "opt_fx_eff5=abc\nopt_fx_eff9=1234\n";
     auto draw = [&] {
-        SetFixedRandomSeed(99);
+        seed.Restart(99);
         auto source = Source(text);
         std::vector<int32_t> seen;
         for (int i = 0; i < 40; ++i) {
@@ -317,7 +310,7 @@ TEST_F(OrbSource, Effects_FixedSeedRepeatsTheChoices) {
     const std::vector<int32_t> first = draw();
     EXPECT_EQ(draw(), first);
     // Every group is visited once per pass over the four.
-    SetFixedRandomSeed(3);
+    seed.Restart(3);
     auto source = Source(text);
     std::set<int32_t> classes;
     for (int i = 0; i < 4; ++i) classes.insert(source->SlideEffect(i).EffectClass);

@@ -117,14 +117,16 @@ TEST(ShowLocator, CurrentShowStack_PopMakesTheEarlierShowCurrent) {
     TTestFolder folder;
     WriteBytes(folder.File("a.orb"), "[Main]\r\nOrbVersion=a\r\n");
     WriteBytes(folder.File("b.orb"), "[Main]\r\nOrbVersion=b\r\n");
-    SetCurrentShow(OpenShowFromProject(folder.File("a.orb")));
-    PushCurrentShow(OpenShowFromProject(folder.File("b.orb")));
-    EXPECT_EQ(CurrentShow()->OrbVersion(), u"b");
-    EXPECT_EQ(ShowStackDepth(), 1u);
-    EXPECT_TRUE(PopCurrentShow());
-    EXPECT_EQ(CurrentShow()->OrbVersion(), u"a");
-    EXPECT_FALSE(PopCurrentShow());
-    EXPECT_EQ(CurrentShow(), nullptr);
+    TShowStack shows;
+    EXPECT_EQ(shows.Current(), nullptr);
+    shows.SetCurrent(OpenShowFromProject(folder.File("a.orb")));
+    shows.Push(OpenShowFromProject(folder.File("b.orb")));
+    EXPECT_EQ(shows.Current()->OrbVersion(), u"b");
+    EXPECT_EQ(shows.Depth(), 1u);
+    EXPECT_TRUE(shows.Pop());
+    EXPECT_EQ(shows.Current()->OrbVersion(), u"a");
+    EXPECT_FALSE(shows.Pop());
+    EXPECT_EQ(shows.Current(), nullptr);
 }
 
 TEST(ShowLocator, ShowSource_MadeOnFirstRequestOverTheProject) {

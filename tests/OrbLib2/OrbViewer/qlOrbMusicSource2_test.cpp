@@ -39,8 +39,7 @@ TCompositeParams& Composite(const TPlayList& list, TCompositeParams& params) {
 
 class MusicSource : public ::testing::Test {
 protected:
-    void SetUp() override { SetFixedRandomSeed(3); }
-    void TearDown() override { ClearFixedRandomSeed(); }
+    TFixedRandomSeed seed{3};
 };
 
 TEST(PlayList, Entries_FollowOneAnotherAndRepeatByTheTotalLength) {

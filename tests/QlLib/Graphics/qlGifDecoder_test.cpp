@@ -138,11 +138,11 @@ TEST(GifDecoder, BadCodes_StopTheFrameWithoutOverrun) {
 }
 
 TEST(GifDecoder, ManyFrames_AreBoundedByThePixelLimit) {
-    const int64_t saved = ImagePixelLimit();
-    SetImagePixelLimit(100);
     std::vector<TGifFrame> frames(20, Solid(0, 0, 3, 3, 1));
-    auto picture = Read(GifBytes(3, 3, frames));
-    SetImagePixelLimit(saved);
+    auto picture = [&] {
+        TImagePixelLimitScope limit(100);
+        return Read(GifBytes(3, 3, frames));
+    }();
     ASSERT_TRUE(picture);
     EXPECT_EQ(picture->Tiles->Frames, 11);  // 11 x 9 pixels fit in 100
 }

@@ -25,7 +25,6 @@ TEST(GifWriter, Animation_DecodesWithItsFramesDelaysAndLoops) {
     green->FillRect({0, 0, 1, 1}, 0x00000000);  // a transparent corner
     const std::vector<uint8_t> bytes = EncodeGif({{red.get(), 80}, {green.get(), 120}, {blue.get(), 40}}, 3);
 
-    SetGifAnimation(true);
     auto picture = ReadGif(bytes.data(), bytes.size(), true);
     ASSERT_TRUE(picture);
     ASSERT_TRUE(picture->Tiles);

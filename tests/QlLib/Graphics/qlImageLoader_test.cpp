@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "QlLib/Graphics/ImageTestSupport.h"
+#include "QlLib/Graphics/qlBmpDecoder.h"
 #include "QlLib/Graphics/qlGifDecoder.h"
 #include "QlLib/Graphics/qlPngWriter.h"
 #include "TestFolder.h"
@@ -65,16 +66,19 @@ TEST(ImageLoader, DamagedData_YieldsNothingWithTheStreamRestored) {
 TEST(ImageLoader, AnimatedGif_CarriesItsTilesTagWhenAnimationIsOn) {
     test::TGifFrame a{0, 0, 1, 1, {1}, 4}, b{0, 0, 1, 1, {2}, 6};
     const TBytes gif = test::GifBytes(1, 1, {a, b}, 0);
-    SetGifAnimation(true);
-    TLoadResult animated = LoadImageFromStream(test::StreamOf(gif), u"a.gif");
-    SetGifAnimation(false);
+    TLoadResult animated;
+    {
+        TGifAnimationScope animation(true);
+        animated = LoadImageFromStream(test::StreamOf(gif), u"a.gif");
+    }
+    TGifAnimationScope still(false);
     ASSERT_TRUE(animated.Image);
     EXPECT_STREQ(animated.DecoderName, "qlFPReadGIF");
     ASSERT_NE(animated.Image.Store()->TilesTag(), nullptr);
     EXPECT_EQ(animated.Image.Params().Width, 2);
-    TLoadResult still = LoadImageFromStream(test::StreamOf(gif), u"a.gif");
-    EXPECT_EQ(still.Image.Store()->TilesTag(), nullptr);
-    EXPECT_EQ(still.Image.Params().Width, 1);
+    TLoadResult first = LoadImageFromStream(test::StreamOf(gif), u"a.gif");
+    EXPECT_EQ(first.Image.Store()->TilesTag(), nullptr);
+    EXPECT_EQ(first.Image.Params().Width, 1);
 }
 
 TEST(ImageLoader, Files_MissingOrPresent) {
@@ -93,10 +97,20 @@ TRef<TBitmapStore> RefuseAll(TStream&, const std::u16string&, TTransformHook, vo
 }
 
 TEST(ImageLoader, RegisteredDecoders_ComeAfterTheBuiltIns) {
-    RegisterDecoder("refuser", RefuseAll, {u"*.tst"});
     auto stream = test::StreamOf(Bmp());
+    {
+        TDecoderRegistration refuser("refuser", RefuseAll, {u"*.tst"});
+        EXPECT_FALSE(LoadImageFromStream(*stream, u"a.tst").Image);
+        EXPECT_STREQ(LoadImageFromStream(*stream, u"a").DecoderName, "SysBitmapLoader");
+    }
+    // Taken back with its guard: a ".tst" is no longer anybody's.
+    {
+        TDecoderRegistration bmp("bmp-for-tst", DecodeBmp, {u"*.tst"});
+        stream->SetPosition(0);
+        EXPECT_STREQ(LoadImageFromStream(*stream, u"a.tst").DecoderName, "bmp-for-tst");
+    }
+    stream->SetPosition(0);
     EXPECT_FALSE(LoadImageFromStream(*stream, u"a.tst").Image);
-    EXPECT_STREQ(LoadImageFromStream(*stream, u"a").DecoderName, "SysBitmapLoader");
 }
 
 }  // namespace

@@ -96,7 +96,7 @@ TEST_F(DemoMedia, Logo_IsOpaqueInTheMiddleAndFadesOutAtItsEdges) {
 }
 
 TEST_F(DemoMedia, Spinner_IsAnAnimationOfTwelveFrames) {
-    ql::SetGifAnimation(true);
+    ql::TGifAnimationScope animation(true);
     const ql::TLoadResult result = Load(Fresh("spinner.gif"));
     ASSERT_TRUE(result.Image);
     const ql::TTilesTag* tiles = result.Image.Store()->TilesTag();
