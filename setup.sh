@@ -10,7 +10,7 @@ packages=(
   libpixman-1-dev
   libsdl2-dev
   xvfb xauth libx11-dev libxtst-dev
-  libegl-dev libgl-dev libgl1-mesa-dri libegl-mesa0
+  libegl-dev libgl-dev libopengl-dev libgl1-mesa-dri libegl-mesa0
   libjpeg62-turbo-dev
   libpng-dev
   libmpg123-dev
@@ -24,7 +24,7 @@ packages=(
   libfontconfig-dev
   libcups2-dev
   fonts-dejavu-core
-  clang libclang-rt-dev
+  clang libclang-rt-dev clang-format
 )
 
 missing=()
