@@ -264,7 +264,7 @@ TEST_F(DrawerTest, TileWidthAndSimdLevelDoNotChangeThePicture) {
     auto src = Random(120, 90, PfARGB32(), 17, true);
     auto first = Random(200, 150, PfRGB24(), 18);
     auto second = first->Clone();
-    auto third = first->Clone();
+    const auto untouched = first->Clone();
     const TPointF o{7, 3}, x{1.37f, 0.11f}, y{-0.2f, 1.41f};
     TBilinearDrawer narrow(8, 8), wide(56, 8);
     narrow.SetSimdLevel(TSimdLevel::Scalar);
@@ -277,6 +277,7 @@ TEST_F(DrawerTest, TileWidthAndSimdLevelDoNotChangeThePicture) {
     wide.Draw(*second);
     EXPECT_TRUE(SamePixels(*first, *second));
     for (TSimdLevel level : test::FastSimdLevels()) {
+        auto third = untouched->Clone();
         wide.SetSimdLevel(level);
         wide.Draw(*third);
         EXPECT_TRUE(SamePixels(*first, *third)) << "level " << int(level);
