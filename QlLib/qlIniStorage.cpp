@@ -782,7 +782,7 @@ bool TIniFile::LoadFromStream(TStream& stream) {
     m_lastAbortCode = -1;
     TParser parser(*this);
     TTextParser text;
-    text.AttachStream(&stream, false);
+    text.AttachStream(stream);
     int64_t lineCount = 0;
     if (text.Start()) {
         do {

@@ -374,12 +374,11 @@ TTextParser::~TTextParser() { Release(); }
 
 void TTextParser::Release() {
     m_startPosition.reset();
-    if (m_ownsReader) delete m_reader;
+    // The reader may still refer to the stream: it goes first.
+    m_ownedReader.reset();
     m_reader = nullptr;
-    m_ownsReader = false;
-    if (m_ownsStream) delete m_stream;
+    m_ownedStream.reset();
     m_stream = nullptr;
-    m_ownsStream = false;
     m_blockFill = m_blockIndex = 0;
     m_endOfText = true;
     m_text.clear();
@@ -389,45 +388,51 @@ void TTextParser::Release() {
     m_charsBefore = 0;
 }
 
-void TTextParser::Attach(TTextReader* reader, bool ownsReader) {
-    m_reader = reader;
-    m_ownsReader = ownsReader;
+void TTextParser::Attach() {
     m_startPosition = m_reader ? m_reader->GetPosition() : nullptr;
     // NextLine without Start reads from where the reader stands.
     m_endOfText = m_reader == nullptr;
 }
 
-void TTextParser::AttachStream(TStream* stream, bool ownsStream) {
+void TTextParser::AttachStream(std::unique_ptr<TStream> stream) {
     Release();
-    m_stream = stream;
-    m_ownsStream = ownsStream;
     if (!stream) return;
-    std::unique_ptr<TTextReader> reader = OpenTextReader(*stream);
-    Attach(reader.release(), true);
+    m_ownedStream = std::move(stream);
+    m_stream = m_ownedStream.get();
+    m_ownedReader = OpenTextReader(*m_stream);
+    m_reader = m_ownedReader.get();
+    Attach();
+}
+
+void TTextParser::AttachStream(TStream& stream) {
+    Release();
+    m_stream = &stream;
+    m_ownedReader = OpenTextReader(stream);
+    m_reader = m_ownedReader.get();
+    Attach();
 }
 
 void TTextParser::AttachReader(std::unique_ptr<TTextReader> reader) {
     Release();
-    Attach(reader.release(), true);
+    m_ownedReader = std::move(reader);
+    m_reader = m_ownedReader.get();
+    Attach();
 }
 
 void TTextParser::AttachReader(TTextReader& reader) {
     Release();
-    Attach(&reader, false);
+    m_reader = &reader;
+    Attach();
 }
 
-TStream* TTextParser::DetachStream() {
-    TStream* stream = m_stream;
-    m_ownsStream = false;
-    m_stream = nullptr;
+std::unique_ptr<TStream> TTextParser::DetachStream() {
+    std::unique_ptr<TStream> stream = std::move(m_ownedStream);
     Release();
     return stream;
 }
 
-TTextReader* TTextParser::DetachReader() {
-    TTextReader* reader = m_reader;
-    m_ownsReader = false;
-    m_reader = nullptr;
+std::unique_ptr<TTextReader> TTextParser::DetachReader() {
+    std::unique_ptr<TTextReader> reader = std::move(m_ownedReader);
     Release();
     return reader;
 }

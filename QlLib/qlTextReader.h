@@ -219,15 +219,20 @@ public:
     TTextParser();
     ~TTextParser() override;
 
-    // Creates a reader through the registry; takes the stream when owned.
-    void AttachStream(TStream* stream, bool ownsStream);
+    // Creates a reader through the registry for a stream the parser takes
+    // over (nullptr leaves the parser empty).
+    void AttachStream(std::unique_ptr<TStream> stream);
+    // The same for a stream that stays the caller's and must outlive its use.
+    void AttachStream(TStream& stream);
     void AttachReader(std::unique_ptr<TTextReader> reader);
     // Uses a reader that stays the caller's.
     void AttachReader(TTextReader& reader);
-    // Forget the stream or reader without freeing them (whoever detaches takes
-    // them over). Detaching the stream drops the reader made for it.
-    TStream* DetachStream();
-    TTextReader* DetachReader();
+    // Forget the stream or reader without freeing it: one the parser owned
+    // comes back to the caller, one that was the caller's all along is let go
+    // (nullptr). Detaching the stream drops the reader made for it; detaching
+    // the reader of an owned stream frees that stream.
+    std::unique_ptr<TStream> DetachStream();
+    std::unique_ptr<TTextReader> DetachReader();
 
     // Goes to the start and reads the first line; false for an empty text.
     bool Start();
@@ -242,15 +247,17 @@ public:
 
 private:
     void Release();
-    void Attach(TTextReader* reader, bool ownsReader);
+    // Takes the reader's start bookmark; the reader is already in m_reader.
+    void Attach();
     // Next character without taking it; false at the end of the text.
     bool Peek(char16_t& c);
     bool FillBlock();
 
-    TStream* m_stream = nullptr;
-    bool m_ownsStream = false;
-    TTextReader* m_reader = nullptr;
-    bool m_ownsReader = false;
+    // The reader reads the stream, so it is declared after it and goes first.
+    std::unique_ptr<TStream> m_ownedStream;
+    TStream* m_stream = nullptr;  // m_ownedStream or the caller's
+    std::unique_ptr<TTextReader> m_ownedReader;
+    TTextReader* m_reader = nullptr;  // m_ownedReader or the caller's
     std::unique_ptr<TTextPosition> m_startPosition;
     int64_t m_charsBefore = 0;  // characters before the current block
     int64_t m_lineOffset = 0;

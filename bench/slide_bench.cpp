@@ -38,7 +38,7 @@ void BM_BuildAndUploadBigSlide(benchmark::State& state) {
     const int64_t count = int64_t(source.Slides().size());
     orb::TSoftDevice device(orb::TSoftDeviceOptions{1920, 1080});
     orb::T3DDrawer drawer(device);
-    orb::TSlideProducer producer(&source, false, show.Accessor());
+    orb::TSlideProducer producer(source, show.Accessor());
     producer.SetCurrentTiming(ql::MakeRef<orb::TTiming>());
     producer.Setup(1920, 1080, 1);
     int64_t index = 0;

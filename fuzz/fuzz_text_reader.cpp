@@ -2,6 +2,7 @@
 // bookmarks back to the start, and the UTF-8 writer over what was read.
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <string>
 
 #include "QlLib/qlTextReader.h"
@@ -11,7 +12,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const std::string bytes(reinterpret_cast<const char*>(data), size);
     try {
         TTextParser parser;
-        parser.AttachStream(new TStringStream(bytes), true);
+        parser.AttachStream(std::make_unique<TStringStream>(bytes));
         size_t total = 0;
         for (bool ok = parser.Start(); ok; ok = parser.NextLine()) {
             total += parser.Line().size();

@@ -112,7 +112,8 @@ public:
         }
         m_locator = std::move(opened.Locator);
         try {
-            m_producer = std::make_unique<TSlideProducer>(&ShowSource(*m_locator), false, m_locator->Accessor());
+            m_producer =
+                std::make_unique<TSlideProducer>(ShowSource(*m_locator), m_locator->Accessor());
             m_producer->Setup(options.Width, options.Height, options.Cover ? ffCover : ffFitInside);
             m_timing = ql::MakeRef<TTiming>();
             m_timing->SetShowTime(options.Time);

@@ -73,20 +73,17 @@ TShowRequest ShowRequestFromCommandLine(const ql::TCommandsStorage& commands,
     return request;
 }
 
-TGeometryRequest GeometryRequestOfShow(const ql::TIniStorage& project, int32_t screenWidth, int32_t screenHeight) {
+TGeometryRequest GeometryRequestOfShow(const TOrbShowOptions& options, int32_t screenWidth, int32_t screenHeight) {
     TGeometryRequest request;
     request.Width = screenWidth;
     request.Height = screenHeight;
-    const int32_t full = project.ReadInteger(u"Main", u"opt_scr_full", 1);
-    if (full == 1)
+    if (options.ScreenMode == kFullScreenMode)
         request.Mode = TWindowMode::FullScreen;
     else
-        request.Mode = project.ReadBool(u"Main", u"opt_withoutborder", true) ? TWindowMode::Frameless
-                                                                             : TWindowMode::Framed;
-    if (full == 0 || full == 3) {
-        // The design size; bounded, as the show is untrusted.
-        request.Width = std::clamp(project.ReadInteger(u"Main", u"opt_scr_width", 640), 10, 16384);
-        request.Height = std::clamp(project.ReadInteger(u"Main", u"opt_scr_height", 480), 10, 16384);
+        request.Mode = options.WithoutBorder ? TWindowMode::Frameless : TWindowMode::Framed;
+    if (options.SizedByDesign()) {
+        request.Width = options.WindowWidth();
+        request.Height = options.WindowHeight();
     }
     return request;
 }
@@ -266,7 +263,8 @@ TMainForm::TOpenOutcome TMainForm::OpenInteractive(const std::u16string& fileNam
         return giveUp(TOpenOutcome::Failed);
     }
     TOrbShowLocator& show = *opened.Locator;
-    if (!m_windowPlaced) PlaceForShow(show.Project());
+    // The show source comes after the access checks; the window is placed before them.
+    if (!m_windowPlaced) PlaceForShow(ReadShowOptions(show.Project()));
 
     TShowChecks checks;
     checks.ProgramFileName = m_settings.ProgramFileName;
@@ -288,7 +286,7 @@ TMainForm::TOpenOutcome TMainForm::OpenInteractive(const std::u16string& fileNam
         !StartupWindowAllows(fileName, isPackage))
         return giveUp(TOpenOutcome::Refused);
 
-    TOrbSource& source = show.Source(m_settings.ProgramFileName);
+    TOrbSource& source = ShowSource(show, m_settings.ProgramFileName);
     const TNavigation navigation(source);
     int64_t start = 0;
     if (startSlide)
@@ -307,11 +305,11 @@ TMainForm::TOpenOutcome TMainForm::OpenInteractive(const std::u16string& fileNam
         return giveUp(TOpenOutcome::Failed);
     }
     m_host.SetVisible(true);
-    ConfigureForShow(show);
+    ConfigureForShow(source.Options());
 
     m_showFile = fileName;
     m_orbVersion = show.OrbVersion();
-    const std::u16string publishedName = show.Project().ReadString(u"Main", u"opt_exefn", u"");
+    const std::u16string publishedName = source.Options().ExeFileName;
     if (!isPackage && !publishedName.empty()) {
         // Later requests for the published file open this project instead.
         SetProjectReplacement(publishedName, fileName);
@@ -336,21 +334,17 @@ TMainForm::TOpenOutcome TMainForm::OpenInteractive(const std::u16string& fileNam
     return TOpenOutcome::Opened;
 }
 
-void TMainForm::ConfigureForShow(TOrbShowLocator& show) {
-    const ql::TIniStorage& project = show.Project();
-    m_input = std::make_unique<TInputMappingClass>(project);
-    m_wheelEnabled = !project.ReadBool(u"Main", u"opt_lockwheel", false);
-    m_host.SetTitle(project.ReadString(u"Main", u"opt_scr_caption", u"OrbViewer v5.6"));
-    const int32_t hideMode = project.ReadInteger(u"Main", u"opt_hidecursor", 0);
-    const int64_t interval =
-        std::clamp<int64_t>(project.ReadInteger(u"Main", u"opt_hc2_hideinterval", 0), 0, 86400) * 1000;
-    m_mouse.Configure(hideMode, interval, project.ReadBool(u"Main", u"opt_hc2_hideonstartup", false),
+void TMainForm::ConfigureForShow(const TOrbShowOptions& options) {
+    m_input = std::make_unique<TInputMappingClass>(options);
+    m_wheelEnabled = !options.LockWheel;
+    m_host.SetTitle(options.Caption.value_or(u"OrbViewer v5.6"));
+    m_mouse.Configure(options.HideCursor, int64_t(options.HideIntervalSeconds) * 1000, options.HideOnStartup,
                       m_host.TickMs());
 }
 
-void TMainForm::PlaceForShow(const ql::TIniStorage& project) {
+void TMainForm::PlaceForShow(const TOrbShowOptions& options) {
     const TGeometryRequest request =
-        GeometryRequestOfShow(project, m_device->OutputWidth(), m_device->OutputHeight());
+        GeometryRequestOfShow(options, m_device->OutputWidth(), m_device->OutputHeight());
     ApplyGeometry(request);
 }
 

@@ -39,7 +39,7 @@ TShowRequest ShowRequestFromCommandLine(const ql::TCommandsStorage& commands,
 
 // The window a show asks for in its main section: the design size for a
 // windowed show, full screen otherwise, framed or not.
-TGeometryRequest GeometryRequestOfShow(const ql::TIniStorage& project, int32_t screenWidth, int32_t screenHeight);
+TGeometryRequest GeometryRequestOfShow(const TOrbShowOptions& options, int32_t screenWidth, int32_t screenHeight);
 
 struct TMainFormSettings {
     std::u16string ProgramFileName;
@@ -86,12 +86,12 @@ private:
     TOpenOutcome OpenInteractive(const std::u16string& fileName, TShowFileKind kind,
                                  std::optional<int32_t> startSlide, std::optional<int64_t> startTime);
     // Places and opens the window for the show (first show) or moves it.
-    void PlaceForShow(const ql::TIniStorage& project);
+    void PlaceForShow(const TOrbShowOptions& options);
     void ApplyGeometry(const TGeometryRequest& request);
     // The start-up window: a child copy of the program plays the show's
     // start-up dialog; exit code 1 lets the show start.
     bool StartupWindowAllows(const std::u16string& fileName, bool isPackage);
-    void ConfigureForShow(TOrbShowLocator& show);
+    void ConfigureForShow(const TOrbShowOptions& options);
 
     // --- the loop
     void Pass();

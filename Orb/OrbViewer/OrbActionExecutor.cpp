@@ -177,8 +177,7 @@ bool TActionExecutor::OpenAnother(const TOrbActionInfo& action) {
     if (!ql::TFileAPI::FileExists(command.FileName) && command.FileName[0] != u'/') {
         std::vector<std::u16string> folders;
         if (m_source) {
-            const std::u16string exeName =
-                LocalPath(m_source->Document().ReadString(u"Main", u"opt_exefn", u""));
+            const std::u16string exeName = LocalPath(m_source->Options().ExeFileName);
             if (!exeName.empty()) folders.push_back(FolderOf(exeName));
         }
         folders.push_back(FolderOf(m_showFileName));
@@ -222,19 +221,19 @@ bool TActionExecutor::OpenAnother(const TOrbActionInfo& action) {
 bool TActionExecutor::Close(bool byShow) {
     if (m_childRunning || m_closing || m_closed) return false;
     TGuard guard(m_closing);
-    int32_t mode = 0;
+    TRunOnExit mode = TRunOnExit::None;
     std::u16string target;
     if (m_source) {
-        const ql::TIniStorage& document = m_source->Document();
-        mode = document.ReadInteger(u"Main", u"opt_runapponexit", 0);
-        target = document.ReadString(u"Main", u"opt_runapponexitfn", u"");
-        if (document.ReadBool(u"Main", u"opt_runapponexitiflastslide", true) && !m_atEnd) mode = 0;
+        const TOrbShowOptions& options = m_source->Options();
+        mode = options.RunOnExit;
+        target = options.RunOnExitTarget;
+        if (options.RunOnExitOnlyAtEnd && !m_atEnd) mode = TRunOnExit::None;
     }
-    if (!byShow) mode = 0;
+    if (!byShow) mode = TRunOnExit::None;
     bool opened = false;
-    if (mode == 1) {
+    if (mode == TRunOnExit::RunText) {
         RunText(target);
-    } else if (mode == 2) {
+    } else if (mode == TRunOnExit::OpenShow) {
         const TShowCommand command = ParseShowCommand(target);
         opened = !command.FileName.empty() && m_host.OpenShow(command);
     }

@@ -1,5 +1,6 @@
 #include "Orb/OrbViewer/OrbShowOpener.h"
 
+#include "OrbLib2/OrbClasses/qlOrbShowSource.h"
 #include "OrbLib2/OrbClasses/qlOrbSource2.h"
 #include "QlLib/Platform/qlFileAPI.h"
 #include "QlLib/qlIniStorage.h"
@@ -54,7 +55,7 @@ TCheckResult CheckShow(TOrbShowLocator& show, const TShowChecks& checks) {
     TCheckResult result;
     TOrbSource* source = nullptr;
     try {
-        source = &show.Source(checks.ProgramFileName);
+        source = &ShowSource(show, checks.ProgramFileName);
     } catch (const ql::Exception& error) {
         result.Outcome = TCheckOutcome::Error;
         result.Error = ql::FromUtf8(error.what());

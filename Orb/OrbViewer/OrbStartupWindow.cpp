@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "OrbLib2/OrbClasses/qlOrbShowOptions.h"
 #include "OrbLib2/OrbPackage/qlOrbFileAccessor2.h"
 #include "QlLib/qlLog.h"
 #include "QlLib/qpFileStream.h"
@@ -14,8 +15,6 @@ namespace {
 // Project documents are read through streams of at most this size; anything
 // larger is left alone rather than parsed twice.
 constexpr int64_t kMaxProjectBytes = int64_t(64) << 20;
-// Dialog pages "dialog_1_" ... copied at most (the count comes from the show).
-constexpr int32_t kMaxCustomDialogs = 1000;
 
 void CopySection(const ql::TIniSection& section, ql::TIniFile& target, std::u16string_view newName = {}) {
     ql::TCommonIniItem& copy = section.CopyTo(target);
@@ -39,10 +38,12 @@ std::unique_ptr<ql::TIniFile> StartupWindowProject(const ql::TIniStorage& show) 
     CopySection(*page, *document, u"slide1");
     CopySection(*main, *document);
     ql::TIniSection& settings = *document->FindSection(u"main");
-    const std::u16string width = main->ReadString(u"opt_startupwidth", u"640");
-    const std::u16string height = main->ReadString(u"opt_startupheight", u"480");
+    const TOrbShowOptions options = ReadShowOptions(*main);
+    const std::u16string width = ql::IntToStr(options.StartupWidth);
+    const std::u16string height = ql::IntToStr(options.StartupHeight);
     const std::u16string caption = main->ReadString(u"stw_caption", u"Startup Window");
-    const bool lockF1 = main->ReadBool(u"opt_lockf1", true);
+    // The page keeps F1 locked unless the show unlocked it.
+    const bool lockF1 = options.LockF1.value_or(true);
     const std::pair<const char16_t*, std::u16string> changes[] = {
         {u"opt_fcp", u"0"},
         {u"opt_repeat", u"stop"},
@@ -69,8 +70,7 @@ std::unique_ptr<ql::TIniFile> StartupWindowProject(const ql::TIniStorage& show) 
     RemoveFirstKey(settings, u"music");
 
     if (const ql::TIniSection* help = show.FindSection(u"dialog_help")) CopySection(*help, *document);
-    const int32_t dialogs = std::clamp(main->ReadInteger(u"opt_customdialogscount", 0), 0, kMaxCustomDialogs);
-    for (int32_t i = 1; i <= dialogs; ++i) {
+    for (int32_t i = 1; i <= options.CustomDialogCount; ++i) {
         const std::u16string name = u"dialog_" + ql::IntToStr(i) + u"_";
         if (const ql::TIniSection* dialog = show.FindSection(name)) CopySection(*dialog, *document);
     }

@@ -92,7 +92,7 @@ TRealSlideFilter::TRealSlideFilter(TFileAccessor& accessor, const std::u16string
     m_coverMode = first && first->ReadBool(u"CoverMode", false);
     ql::TRef<ql::TRefObj> fileSource(&accessor.Source());
     auto source = std::make_unique<TOrbSource>(fileSource, std::move(document), std::u16string());
-    m_producer = std::make_unique<TSlideProducer>(source.release(), true, accessor);
+    m_producer = std::make_unique<TSlideProducer>(std::move(source), accessor);
     m_producer->Setup(std::max(output.Width(), 1), std::max(output.Height(), 1), m_coverMode ? ffCover : ffFitInside,
                       100, 100);
 }

@@ -5,6 +5,7 @@
 #include "OrbLib2/OrbClasses/qlOrbSource2.h"
 #include "OrbLib2/OrbPackage/qlOrbShowLocator.h"
 #include "QlLib/Platform/qlFileAPI.h"
+#include "QlLib/qlIniStorage.h"
 
 namespace orb {
 

@@ -14,6 +14,7 @@
 #include "QlLib/Graphics/qlDrawThreads.h"
 #include "QlLib/qlIniStorage.h"
 #include "QlLib/qlLog.h"
+#include "QlLib/qlOwnership.h"
 #include "QlLib/qpStringUtils.h"
 
 namespace orb {
@@ -47,18 +48,17 @@ double CheckedAspect(double aspect) {
 
 }  // namespace
 
-TDesignOptions ReadDesignOptions(const ql::TIniSection& main) {
+TDesignOptions DesignOptionsOf(const TOrbShowOptions& options) {
     TDesignOptions design;
-    design.MinorVersion = main.ReadInteger(u"MinorVersion", 13);
-    design.Width = main.ReadInteger(u"opt_scr_width", 0);
-    design.Height = main.ReadInteger(u"opt_scr_height", 0);
-    design.FixedSize = main.ReadBool(u"opt_scr_fullfixedsize", false);
-    if (main.FindIdent(u"opt_scr_ratio")) {
-        const double ratio = main.ReadReal(u"opt_scr_ratio", 0);
-        if (ratio > 0) design.Ratio = ratio;
-    }
+    design.MinorVersion = options.MinorVersion;
+    design.Width = options.DesignWidth();
+    design.Height = options.DesignHeight();
+    design.FixedSize = options.FixedSize;
+    design.Ratio = options.Ratio;
     return design;
 }
+
+TDesignOptions ReadDesignOptions(const ql::TIniSection& main) { return DesignOptionsOf(ReadShowOptions(main)); }
 
 TFrameGeometry ComputeFrameGeometry(const TDesignOptions& design, int32_t sw, int32_t sh, int32_t mode,
                                     float px, float py) {
@@ -171,15 +171,10 @@ TVisibleSlides TVisibleSlideCursor::Find(double time) {
 
 // ---- dialogs ----
 
-namespace {
-// More custom dialogs than this are not looked through.
-constexpr int32_t kMaxCustomDialogs = 10000;
-}  // namespace
-
 ql::TIniSection* DialogSection(const ql::TIniStorage& document, const std::u16string& name) {
     std::u16string suffix = name;
     if (const ql::TIniSection* main = document.FindSection(kMainSection)) {
-        const int32_t count = std::min(main->ReadInteger(u"opt_customdialogscount", 0), kMaxCustomDialogs);
+        const int32_t count = ReadShowOptions(*main).CustomDialogCount;
         for (int32_t i = 1; i <= count; ++i) {
             if (main->ReadString(u"custom_dialog" + ql::IntToStr(i), u"") == name) {
                 suffix = ql::IntToStr(i) + u"_";
@@ -230,15 +225,20 @@ void LoadPictures(TOrbObject& object) {
 
 }  // namespace
 
-TSlideProducer::TSlideProducer(TOrbSource* source, bool ownsSource, TFileAccessor& accessor,
+TSlideProducer::TSlideProducer(std::unique_ptr<TOrbSource> source, TFileAccessor& accessor,
                                TSlideProducerCallbacks callbacks)
-    : m_source(source), m_accessor(accessor), m_callbacks(std::move(callbacks)), m_cursor(*source) {
-    QL_ASSERT(source != nullptr, "TSlideProducer: no source");
-    if (ownsSource) m_ownedSource.reset(source);
+    : TSlideProducer(ql::Required(source, "TSlideProducer: no source"), accessor,
+                     std::move(callbacks)) {
+    m_ownedSource = std::move(source);
+}
+
+TSlideProducer::TSlideProducer(TOrbSource& source, TFileAccessor& accessor,
+                               TSlideProducerCallbacks callbacks)
+    : m_source(&source), m_accessor(accessor), m_callbacks(std::move(callbacks)), m_cursor(source) {
     RegisterImageObjects();
     const ql::TIniSection& main = m_source->MainSection();
     m_pathToButtons = main.ReadString(u"PathToButtons", u"");
-    m_design = ReadDesignOptions(main);
+    m_design = DesignOptionsOf(m_source->Options());
 
     TSlideHostCallbacks host;
     host.CameraPosition = [this] { return m_geometry.Camera; };
@@ -381,11 +381,13 @@ void TDrawContainer::Update() {
     if (m_timing) SetTime(m_timing->ShowTime());
 }
 
-TSlideCache::TSlideCache(TSlideProducer* producer, int32_t depth, bool ownsProducer)
-    : m_producer(producer), m_depth(std::clamp(depth, 1, 3)) {
-    QL_ASSERT(producer != nullptr, "TSlideCache: no producer");
-    if (ownsProducer) m_ownedProducer.reset(producer);
+TSlideCache::TSlideCache(std::unique_ptr<TSlideProducer> producer, int32_t depth)
+    : TSlideCache(ql::Required(producer, "TSlideCache: no producer"), depth) {
+    m_ownedProducer = std::move(producer);
 }
+
+TSlideCache::TSlideCache(TSlideProducer& producer, int32_t depth)
+    : m_producer(&producer), m_depth(std::clamp(depth, 1, 3)) {}
 
 TSlideCache::~TSlideCache() {
     std::lock_guard<std::mutex> lock(m_lock);

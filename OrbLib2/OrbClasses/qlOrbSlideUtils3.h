@@ -28,6 +28,7 @@ class TIniSection;
 namespace orb {
 
 class TOrbSource;
+struct TOrbShowOptions;
 class TOrbSlide;
 class TOrbDialog;
 class TOrbSlideHost;
@@ -71,6 +72,8 @@ struct TDesignOptions {
     bool FixedSize = false;             // "opt_scr_fullfixedsize"
     std::optional<double> Ratio;        // "opt_scr_ratio", older projects only
 };
+TDesignOptions DesignOptionsOf(const TOrbShowOptions& options);
+// The same for a [Main] section that no show source has read yet.
 TDesignOptions ReadDesignOptions(const ql::TIniSection& main);
 
 struct TFrameGeometry {
@@ -147,8 +150,12 @@ struct TSlideProducerCallbacks {
 class TSlideProducer : public ql::TObj {
 public:
     // The accessor opens the slides' pictures and must outlive the producer
-    // and every slide it builds. With ownsSource the producer frees the source.
-    TSlideProducer(TOrbSource* source, bool ownsSource, TFileAccessor& accessor,
+    // and every slide it builds. The producer takes the source over (a
+    // missing one is an assertion)...
+    TSlideProducer(std::unique_ptr<TOrbSource> source, TFileAccessor& accessor,
+                   TSlideProducerCallbacks callbacks = {});
+    // ...or uses one that stays the caller's and outlives the producer.
+    TSlideProducer(TOrbSource& source, TFileAccessor& accessor,
                    TSlideProducerCallbacks callbacks = {});
     ~TSlideProducer() override;
     TSlideProducer(const TSlideProducer&) = delete;
@@ -190,8 +197,8 @@ private:
     void ShapeSlide(TOrbSlide& slide) const;
     void SetBackground(TOrbSlide& slide, const ql::TIniSection* section) const;
 
-    std::unique_ptr<TOrbSource> m_ownedSource;
-    TOrbSource* m_source;
+    std::unique_ptr<TOrbSource> m_ownedSource;  // declared first: goes last
+    TOrbSource* m_source;                       // m_ownedSource or the caller's
     TFileAccessor& m_accessor;
     TSlideProducerCallbacks m_callbacks;
     std::unique_ptr<TOrbSlideHost> m_host;
@@ -243,8 +250,11 @@ public:
     using TContainerCreated = std::function<void(const ql::TRef<TDrawContainer>& container)>;
     using TCacheChanged = std::function<void()>;
 
-    // The depth is kept within 1 .. 3.
-    TSlideCache(TSlideProducer* producer, int32_t depth, bool ownsProducer);
+    // The depth is kept within 1 .. 3. The cache takes the producer over (a
+    // missing one is an assertion)...
+    TSlideCache(std::unique_ptr<TSlideProducer> producer, int32_t depth);
+    // ...or uses one that stays the caller's and outlives the cache.
+    TSlideCache(TSlideProducer& producer, int32_t depth);
     ~TSlideCache() override;
 
     // Drops containers outside the window and builds the lowest missing one,
@@ -268,8 +278,8 @@ public:
     void SetOnCacheChanged(TCacheChanged handler) { m_onChanged = std::move(handler); }
 
 private:
-    std::unique_ptr<TSlideProducer> m_ownedProducer;
-    TSlideProducer* m_producer;
+    std::unique_ptr<TSlideProducer> m_ownedProducer;  // declared first: goes last
+    TSlideProducer* m_producer;                       // m_ownedProducer or the caller's
     int32_t m_depth;
     int64_t m_lowestAsked = 0;
     mutable std::mutex m_lock;  // guards m_containers

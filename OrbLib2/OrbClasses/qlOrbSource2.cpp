@@ -83,19 +83,6 @@ int32_t ClassInRange(int32_t effectClass) {
 
 }  // namespace
 
-const char* RepeatModeName(TRepeatMode mode) {
-    switch (mode) {
-        case TRepeatMode::Close: return "close";
-        case TRepeatMode::Stop: return "stop";
-        default: return "repeat";
-    }
-}
-
-TBgrColor ColorFromWindowsValue(int32_t value) {
-    const auto bits = uint32_t(value);
-    return TBgrColor{uint8_t(bits >> 16), uint8_t(bits >> 8), uint8_t(bits)};
-}
-
 int32_t EffectTypeOfChar(char16_t c) {
     if (c >= u'1' && c <= u'8') return c - u'1' + 1;
     if (c >= u'A' && c <= u'H') return c - u'A' + 9;
@@ -159,16 +146,15 @@ int32_t SlideSectionNumber(const ql::TIniStorage& document, int64_t index) {
     if (index < 0 || index >= kMaxSlideCount) return -1;
     const std::u16string project = document.ReadString(u"main", u"ProjectFilePath", u"");
     if (project.empty()) return int32_t(index);
-    const int32_t count = std::clamp(document.ReadInteger(u"main", u"opt_slidescount", 0), 0,
-                                     kMaxSlideCount);
-    const bool shuffled = document.ReadBool(u"main", u"opt_random", false);
     std::unique_lock<std::mutex> guard(g_randomLock);
     if (!g_randomOrders) g_randomOrders = new std::unordered_map<std::u16string, TSlideRandomList>;
     auto found = g_randomOrders->find(project);
     if (found == g_randomOrders->end()) {
         // The list draws its keys under the same lock.
         guard.unlock();
-        TSlideRandomList made(count, shuffled);
+        // A refused slide count leaves the list empty; it grows on request.
+        const TOrbShowOptions options = ReadShowOptions(document);
+        TSlideRandomList made(options.SlideCount, options.RandomOrder);
         guard.lock();
         if (!g_randomOrders) g_randomOrders = new std::unordered_map<std::u16string, TSlideRandomList>;
         // Another thread may have made it meanwhile; the first one stays.
@@ -209,18 +195,10 @@ void TOrbSource::Load(const std::u16string& programFileName) {
     if (!m_main) throw EOrbSourceError("The show document has no [Main] section");
     ApplyScreenSaverMode(programFileName);
 
-    m_pauseWhenInactive = m_main->ReadBool(u"opt_pausewheninactive", true);
-    const std::u16string repeat = ql::LowerCase(m_main->ReadString(u"opt_repeat", u"repeat"));
-    m_repeatMode = repeat == u"close"  ? TRepeatMode::Close
-                   : repeat == u"stop" ? TRepeatMode::Stop
-                                       : TRepeatMode::Repeat;
-    m_slideCount = CheckedCount(m_main->ReadInteger(u"opt_slidescount", 0), kMaxSlideCount,
-                                "slide count");
-    if (m_slideCount == 0) throw EOrbSourceError("The show has no slides");
-    m_hiderColor = ColorFromWindowsValue(m_main->ReadInteger(u"opt_scr_hidercolor", 0));
-    m_unsharpAmount = ReadFloat(*m_main, u"opt_scr_unsharpamount", 0);
-    m_unsharpThreshold =
-        uint8_t(std::clamp(m_main->ReadInteger(u"opt_scr_unsharpthreshold", 0), 0, 255));
+    m_options = ReadShowOptions(*m_main);
+    if (m_options.RefusedSlideCount)
+        throw EOrbSourceError("Incorrect slide count: " + std::to_string(*m_options.RefusedSlideCount));
+    if (m_options.SlideCount == 0) throw EOrbSourceError("The show has no slides");
 
     ReadEffectOptions();
     BuildSlideList();
@@ -374,7 +352,7 @@ TSlideEffect TOrbSource::SlideEffect(int64_t index) {
         result.EffectTime = 0;
         return result;
     }
-    index %= m_slideCount;
+    index %= m_options.SlideCount;
     if (m_randomRollVariant) result.Params.RollVariants = (ShowRandom(1000) > 500) != m_parity;
 
     const ql::TIniSection* slide = SlideSection(*m_document, index);
@@ -422,7 +400,7 @@ TSlideEffect TOrbSource::SlideEffect(int64_t index) {
 }
 
 double TOrbSource::EffectTimeOf(int64_t index) {
-    if (m_repeatMode != TRepeatMode::Repeat && index >= m_slideCount) return 0;
+    if (m_options.Repeat != TRepeatMode::Repeat && index >= m_options.SlideCount) return 0;
     const TSlideEffect effect = SlideEffect(index);
     return effect.EffectClass <= kNoEffectClass ? 0 : effect.EffectTime;
 }
@@ -436,9 +414,9 @@ std::u16string TOrbSource::SlideIdOf(int64_t index) const {
 }
 
 void TOrbSource::BuildSlideList() {
-    m_slides.resize(size_t(m_slideCount));
+    m_slides.resize(size_t(m_options.SlideCount));
     double previousEnd = 0;
-    for (int32_t i = 0; i < m_slideCount; ++i) {
+    for (int32_t i = 0; i < m_options.SlideCount; ++i) {
         const double end = m_main->ReadInteger(Suffixed(u"opt_synchpos", i + 1), 0);
         if (end < previousEnd) throw EOrbSourceError(kIncorrectTimeText);
         TSlideInfo& info = m_slides[size_t(i)];
@@ -471,8 +449,8 @@ TSlideAtIndex TOrbSource::SlideInfo(int64_t index) const {
         result.Cycle = -1;
         return result;
     }
-    result.Cycle = index / m_slideCount;
-    result.Info = m_slides[size_t(index % m_slideCount)];
+    result.Cycle = index / m_options.SlideCount;
+    result.Info = m_slides[size_t(index % m_options.SlideCount)];
     if (result.Cycle != 0) {
         const double shift = double(result.Cycle) * m_totalTime;
         result.Info.BeginTime += shift;
@@ -485,7 +463,7 @@ TSlideAtIndex TOrbSource::SlideInfo(int64_t index) const {
 TSlideAtTime TOrbSource::SlideAtTime(double time) const {
     // Everything up to 0 is the time before the show; NaN compares as nothing.
     if (!(time > 0)) return TSlideAtTime{};
-    const int64_t last = m_slideCount - 1;
+    const int64_t last = m_options.SlideCount - 1;
     const double estimate = std::floor(time / m_totalTime);
     const int64_t cycle = estimate >= double(kMaxShowCycle) ? kMaxShowCycle : int64_t(estimate);
     // Slide boundaries of a cycle are shifted exactly as SlideInfo shifts
@@ -498,16 +476,16 @@ TSlideAtTime TOrbSource::SlideAtTime(double time) const {
             m_slides.begin(), m_slides.end(), time,
             [shift](const TSlideInfo& slide, double t) { return slide.EndTime + shift < t; });
         const int64_t i = found == m_slides.end() ? last : int64_t(found - m_slides.begin());
-        return TSlideAtTime{c * m_slideCount + i, c};
+        return TSlideAtTime{c * m_options.SlideCount + i, c};
     }
     // Past the last cycle considered, or in a gap that rounding opened.
-    return TSlideAtTime{cycle * m_slideCount + last, cycle};
+    return TSlideAtTime{cycle * m_options.SlideCount + last, cycle};
 }
 
 TSlideEndAction TOrbSource::SlideEndAction(int64_t index) const {
     TSlideEndAction result;
-    if (index < 0 || index >= m_slideCount) return result;
-    const bool manual = m_main->ReadString(u"opt_manualshow", u"") == u"1";
+    if (index < 0 || index >= m_options.SlideCount) return result;
+    const bool manual = m_options.ManualShow;
     int32_t action = manual ? 0 : -1;
     const ql::TIniSection* slide = SlideSection(*m_document, index);
     if (slide && slide->ReadBool(u"UsePersonal", false)) {
@@ -532,7 +510,7 @@ TSlideEndAction TOrbSource::SlideEndAction(int64_t index) const {
 
 TSlideRunApp TOrbSource::SlideRunApp(int64_t index) const {
     TSlideRunApp result;
-    if (index < 0 || index >= m_slideCount) return result;
+    if (index < 0 || index >= m_options.SlideCount) return result;
     const ql::TIniSection* slide = SlideSection(*m_document, index);
     if (!slide) return result;
     result.Runs = slide->ReadBool(u"Pers_RunApp", false);
@@ -541,25 +519,25 @@ TSlideRunApp TOrbSource::SlideRunApp(int64_t index) const {
 }
 
 TStopPoint TOrbSource::NextStopPoint(double time, std::optional<int64_t> startIndex) const {
-    const bool repeat = m_repeatMode == TRepeatMode::Repeat;
+    const bool repeat = m_options.Repeat == TRepeatMode::Repeat;
     int64_t index = startIndex ? *startIndex : SlideAtTime(time).Index;
     index = std::max<int64_t>(index, 0);
     // One round of the slides decides; slides that end at or before the time
     // do not count against it, but are bounded too.
     int64_t counted = 0, skipped = 0;
-    for (; counted < m_slideCount && skipped <= m_slideCount; ++index) {
-        if (!repeat && index >= m_slideCount) break;
+    for (; counted < m_options.SlideCount && skipped <= m_options.SlideCount; ++index) {
+        if (!repeat && index >= m_options.SlideCount) break;
         const TSlideAtIndex at = SlideInfo(index);
         if (!(at.Info.EndTime > time)) {
             ++skipped;
             continue;
         }
         ++counted;
-        const TSlideEndAction action = SlideEndAction(index % m_slideCount);
+        const TSlideEndAction action = SlideEndAction(index % m_options.SlideCount);
         if (action.Stops) return TStopPoint{index, at.Info.EndTime, action.LoopLength};
     }
     if (repeat) return TStopPoint{};
-    return TStopPoint{m_slideCount - 1, m_totalTime, 0};
+    return TStopPoint{m_options.SlideCount - 1, m_totalTime, 0};
 }
 
 }  // namespace orb

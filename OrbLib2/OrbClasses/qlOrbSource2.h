@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "OrbLib2/3DEngine/qlOrbEffectParams.h"
+#include "OrbLib2/OrbClasses/qlOrbShowOptions.h"
 #include "OrbLib2/OrbClasses/qlOrbSlideInfo.h"
 #include "QlLib/SysObj.h"
 #include "QlLib/qpExceptions.h"
@@ -27,21 +28,13 @@ namespace orb {
 // A show whose options cannot be played: the message says why.
 QL_COMMON_EXCEPTION(EOrbSourceError, ql::TCommonException);
 
-inline constexpr char16_t kMainSection[] = u"Main";
 inline constexpr char kIncorrectTimeText[] = "Incorrect time";
 
-// Shows are untrusted: counts read from them are refused beyond these.
-inline constexpr int32_t kMaxSlideCount = 100000;
+// Shows are untrusted: counts read from them are refused beyond these
+// (kMaxSlideCount beside the show options).
 inline constexpr int32_t kMaxCustomEffectCount = 10000;
 // Times beyond this many repetitions of a show stay in the last of them.
 inline constexpr int64_t kMaxShowCycle = 2147483647;
-
-// What follows the last slide ("opt_repeat").
-enum class TRepeatMode : int32_t { Repeat = 0, Close = 1, Stop = 2 };
-const char* RepeatModeName(TRepeatMode mode);
-
-// A Windows colour value keeps red in the low byte.
-TBgrColor ColorFromWindowsValue(int32_t value);
 
 // The effect type a character of a group text names: "1".."8" are 1..8,
 // "A".."H" and "a".."h" are 9..16, anything else is 1.
@@ -156,16 +149,19 @@ public:
     ql::TIniStorage& Document() const { return *m_document; }
     ql::TIniSection& MainSection() const { return *m_main; }
 
-    int32_t SlideCount() const { return m_slideCount; }
-    TRepeatMode RepeatMode() const { return m_repeatMode; }
+    // The show options of [Main], as read after the screen-saver settings
+    // were forced into the document.
+    const TOrbShowOptions& Options() const { return m_options; }
+    int32_t SlideCount() const { return m_options.SlideCount; }
+    TRepeatMode RepeatMode() const { return m_options.Repeat; }
     double TotalTime() const { return m_totalTime; }
     bool EffectsEnabled() const { return m_effectsEnabled; }
     double DefaultEffectTime() const { return m_defaultEffectTime; }
-    bool PauseWhenInactive() const { return m_pauseWhenInactive; }
+    bool PauseWhenInactive() const { return m_options.PauseWhenInactive; }
     bool ScreenSaverMode() const { return m_screenSaverMode; }
-    TBgrColor HiderColor() const { return m_hiderColor; }
-    float UnsharpAmount() const { return m_unsharpAmount; }
-    uint8_t UnsharpThreshold() const { return m_unsharpThreshold; }
+    TBgrColor HiderColor() const { return m_options.HiderColor; }
+    float UnsharpAmount() const { return m_options.UnsharpAmount; }
+    uint8_t UnsharpThreshold() const { return m_options.UnsharpThreshold; }
     const TEffectParams& ShowEffectParams() const { return m_params; }
     const TEffGroup& EffectGroup(int32_t index) const { return m_groups[size_t(index)]; }
     // Group indices (effect classes) that hold at least one effect, in their
@@ -208,8 +204,7 @@ private:
     ql::TIniStorage* m_document = nullptr;
     ql::TIniSection* m_main = nullptr;
 
-    int32_t m_slideCount = 0;
-    TRepeatMode m_repeatMode = TRepeatMode::Repeat;
+    TOrbShowOptions m_options;
     double m_totalTime = 0;
     bool m_effectsEnabled = false;
     double m_defaultEffectTime = 0;
@@ -220,11 +215,7 @@ private:
     uint32_t m_choiceCounter = 0;
     bool m_parity = false;
     std::u16string m_customText;
-    TBgrColor m_hiderColor;
-    float m_unsharpAmount = 0;
-    uint8_t m_unsharpThreshold = 0;
     bool m_screenSaverMode = false;
-    bool m_pauseWhenInactive = true;
     TSlideInfoList m_slides;
 };
 

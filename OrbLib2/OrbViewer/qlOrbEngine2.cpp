@@ -102,8 +102,9 @@ void TOrbEngine::OpenAt(double time, bool reopen) {
     m_root.Arrange({}, 0, nullptr);
     if (!m_source) return;
 
-    m_loader = std::make_unique<TOrbSlideLoader>(m_source.get(), false, 3, m_options.SlideWindows, m_accessor.get(),
-                                                 m_options.ScreenWidth, m_options.ScreenHeight);
+    m_loader =
+        std::make_unique<TOrbSlideLoader>(*m_source, 3, m_options.SlideWindows, m_accessor.get(),
+                                          m_options.ScreenWidth, m_options.ScreenHeight);
     m_loader->Window().ContainerDecoding = [this](TEngineSlide& slide) {
         // Runs on the loader thread or its helper, without the drawer's lock.
         if (T3DDrawer* drawer = m_controller.Drawer()) slide.Decode(*drawer);

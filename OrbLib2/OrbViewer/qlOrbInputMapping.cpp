@@ -3,7 +3,6 @@
 #include <cstdlib>
 
 #include "QlLib/Platform/qlHost.h"
-#include "QlLib/qlIniStorage.h"
 
 namespace orb {
 
@@ -65,16 +64,14 @@ TOrbActionInfo TInputMappingClass::MouseActionFromName(std::u16string_view name)
     return {};
 }
 
-TInputMappingClass::TInputMappingClass(const ql::TIniStorage& project, int64_t idleLimitMs) {
-    const std::u16string_view main = u"main";
-    m_left = MouseActionFromName(project.ReadString(main, u"opt_leftmouse", u""));
-    m_right = MouseActionFromName(project.ReadString(main, u"opt_rightmouse", u""));
-    m_doubleClick = MouseActionFromName(project.ReadString(main, u"opt_dblclick", u""));
-    m_screenSaver = project.ReadBool(main, u"opt_ssaver", false);
+TInputMappingClass::TInputMappingClass(const TOrbShowOptions& options, int64_t idleLimitMs) {
+    m_left = MouseActionFromName(options.LeftMouse);
+    m_right = MouseActionFromName(options.RightMouse);
+    m_doubleClick = MouseActionFromName(options.DoubleClick);
+    m_screenSaver = options.ScreenSaver;
     if (m_screenSaver) m_anyKey = std::make_unique<TKeyMap>(0, 0, ql::kePressed, TOrbActionInfo(acExit), nullptr);
-    if (m_screenSaver || project.ReadBool(main, u"opt_exitonmove", false))
-        m_moveDetector = std::make_unique<TMouseMoveDetector>(idleLimitMs);
-    m_permitControl = project.ReadBool(main, u"opt_synchpermitcontrol", true);
+    if (m_screenSaver || options.ExitOnMove) m_moveDetector = std::make_unique<TMouseMoveDetector>(idleLimitMs);
+    m_permitControl = options.PermitControl;
 
     Bind(ql::vk::Escape, 0, TOrbActionInfo(acExit));
     if (m_permitControl) {
@@ -88,9 +85,9 @@ TInputMappingClass::TInputMappingClass(const ql::TIniStorage& project, int64_t i
         for (uint32_t key : {ql::vk::Right, ql::vk::Next, ql::vk::BrowserForward, ql::vk::MediaNextTrack})
             Bind(key, 0, TOrbActionInfo(acNextSlide));
         Bind(ql::vk::Home, 0, TOrbActionInfo(acGotoSlide, 0));
-        Bind(ql::vk::End, 0, TOrbActionInfo(acGotoSlide, project.ReadInteger(main, u"opt_slidescount", 0)));
+        Bind(ql::vk::End, 0, TOrbActionInfo(acGotoSlide, options.SlideCount));
     }
-    if (!project.ReadBool(main, u"opt_lockf1", false)) Bind(ql::vk::F1, 0, TOrbActionInfo(acHelp));
+    if (!options.F1Locked()) Bind(ql::vk::F1, 0, TOrbActionInfo(acHelp));
 }
 
 TInputMappingClass::~TInputMappingClass() = default;

@@ -10,11 +10,8 @@
 #include <string>
 
 #include "OrbLib2/OrbClasses/qlOrbActionInfo.h"
+#include "OrbLib2/OrbClasses/qlOrbShowOptions.h"
 #include "QlLib/SysObj.h"
-
-namespace ql {
-class TIniStorage;
-}
 
 namespace orb {
 
@@ -88,9 +85,9 @@ TWheelCommand MapWheel(int32_t steps, uint8_t modifiers, bool enabled);
 
 class TInputMappingClass : public ql::TObj {
 public:
-    // Reads the options of section "main". The movement detector gets
+    // Binds what the show's options ask for. The movement detector gets
     // idleLimitMs.
-    explicit TInputMappingClass(const ql::TIniStorage& project, int64_t idleLimitMs = 0);
+    explicit TInputMappingClass(const TOrbShowOptions& options, int64_t idleLimitMs = 0);
     ~TInputMappingClass() override;
 
     // The first binding of the key's chain that matches, or null. Keys of 256

@@ -362,7 +362,7 @@ TOrbMusicSource::TOrbMusicSource(TOrbSource& source) : m_source(source), m_playL
     const ql::TIniSection& main = source.MainSection();
     const ql::TIniObject* music = FindObjectOfClass(main, u"music");
     if (music) {
-        m_randomDisabled = main.ReadBool(u"opt_disablemusicrandom", false);
+        m_randomDisabled = source.Options().DisableMusicRandom;
         m_reader = std::make_unique<TMusicOptionsReader>(source.Document(), m_randomDisabled);
         ReadObjectForm(*music);
     } else {
@@ -375,23 +375,24 @@ TOrbMusicSource::TOrbMusicSource(TOrbSource& source) : m_source(source), m_playL
 const ql::TIniStorage& TOrbMusicSource::Document() const { return m_source.Document(); }
 
 void TOrbMusicSource::ReadObjectForm(const ql::TIniObject& music) {
-    const ql::TIniSection& main = m_source.MainSection();
+    const TOrbShowOptions& options = m_source.Options();
     m_musicUsed = true;
     const TCompiledMusic compiled = m_reader->CompileMusic(music);
     if (compiled.Duration > 0 && !compiled.Text.empty()) m_playList->Add(compiled.Text, compiled.Duration);
     m_repeat = compiled.Repeat;
-    m_syncMode = main.ReadBool(u"opt_syncmode", false);
-    m_commentsLimited = !main.ReadBool(u"opt_fullyplaysound", false);
+    m_syncMode = options.SyncMode;
+    m_commentsLimited = !options.FullyPlaySound;
     ReadSlides(true);
 }
 
 void TOrbMusicSource::ReadPlainForm() {
     const ql::TIniSection& main = m_source.MainSection();
-    m_musicUsed = main.ReadBool(u"opt_usemusic", false);
-    m_syncMode = main.ReadBool(u"opt_syncmode", false);
-    m_repeat = main.ReadBool(u"opt_repeatmusic", true);
-    m_random = main.ReadBool(u"opt_rndmusic", false);
-    m_commentsLimited = !main.ReadBool(u"opt_fullyplaysound", false);
+    const TOrbShowOptions& options = m_source.Options();
+    m_musicUsed = options.UseMusic;
+    m_syncMode = options.SyncMode;
+    m_repeat = options.RepeatMusic;
+    m_random = options.RandomMusic;
+    m_commentsLimited = !options.FullyPlaySound;
     ReadSlides(false);
     const int32_t count = main.ReadInteger(u"opt_music_count", 0);
     if (count > kMaxPlayListEntries) LogSkipped("too many entries", u"opt_music_count");

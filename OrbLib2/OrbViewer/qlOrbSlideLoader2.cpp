@@ -4,6 +4,7 @@
 
 #include "OrbLib2/OrbClasses/qlOrbSource2.h"
 #include "QlLib/qlIniStorage.h"
+#include "QlLib/qlOwnership.h"
 #include "QlLib/qpExceptions.h"
 
 namespace orb {
@@ -12,31 +13,37 @@ TSlideData::TSlideData(TEngineSlideList slides) : m_slides(std::move(slides)) {
     QL_ASSERT(m_slides.size() <= kMaxSlides, "TSlideData: more than three slides");
 }
 
-TSlideShowParams::TSlideShowParams(TOrbSource* source, bool ownsSource, int32_t depth,
+TSlideShowParams::TSlideShowParams(std::unique_ptr<TOrbSource> source, int32_t depth,
                                    const TSlideWindowFactory& factory, TFileAccessor* accessor,
                                    int32_t screenWidth, int32_t screenHeight)
-    : m_source(source) {
-    QL_ASSERT(source != nullptr, "TSlideShowParams: no source");
-    if (ownsSource) m_ownedSource.reset(source);
-    m_frameWidth = std::max(screenWidth, 10);
-    m_frameHeight = std::max(screenHeight, 10);
+    : TSlideShowParams(ql::Required(source, "TSlideShowParams: no source"), depth, factory,
+                       accessor, screenWidth, screenHeight) {
+    m_ownedSource = std::move(source);
+}
+
+TSlideShowParams::TSlideShowParams(TOrbSource& source, int32_t depth,
+                                   const TSlideWindowFactory& factory, TFileAccessor* accessor,
+                                   int32_t screenWidth, int32_t screenHeight)
+    : m_source(&source) {
+    m_frameWidth = std::max(screenWidth, kMinWindowSide);
+    m_frameHeight = std::max(screenHeight, kMinWindowSide);
     m_timing = ql::MakeRef<TTiming>();
     if (factory) m_window = factory(*m_source, accessor, *m_timing, std::clamp(depth, 1, 3));
     QL_ASSERT(m_window != nullptr, "TSlideShowParams: no slide window");
     m_window->CacheChanged = [this] { Deliver(); };
 
     const ql::TIniSection& main = m_source->MainSection();
+    const TOrbShowOptions& options = m_source->Options();
     m_showName = main.ReadString(u"projectname", m_showName);
-    m_fullScreen = main.ReadInteger(u"opt_scr_full", 1);
+    m_fullScreen = options.ScreenMode;
     m_caption = m_showName;
-    if (m_fullScreen != 1) {
-        m_framed = !main.ReadBool(u"opt_withoutborder", true);
-        if (m_framed) m_caption = main.ReadString(u"opt_scr_caption", m_showName);
+    if (m_fullScreen != kFullScreenMode) {
+        m_framed = !options.WithoutBorder;
+        if (m_framed) m_caption = options.Caption.value_or(m_showName);
     }
-    if (m_fullScreen == 0 || m_fullScreen == 3) {
-        // A window of the design size; bounded, as the show is untrusted.
-        m_frameWidth = std::clamp(main.ReadInteger(u"opt_scr_width", 640), 10, 16384);
-        m_frameHeight = std::clamp(main.ReadInteger(u"opt_scr_height", 480), 10, 16384);
+    if (options.SizedByDesign()) {
+        m_frameWidth = options.WindowWidth();
+        m_frameHeight = options.WindowHeight();
     }
 }
 
@@ -46,8 +53,8 @@ TSlideShowParams::~TSlideShowParams() {
 }
 
 void TSlideShowParams::SetFrameSize(int32_t width, int32_t height) {
-    m_frameWidth = std::clamp(width, 10, 16384);
-    m_frameHeight = std::clamp(height, 10, 16384);
+    m_frameWidth = std::clamp(width, kMinWindowSide, kMaxWindowSide);
+    m_frameHeight = std::clamp(height, kMinWindowSide, kMaxWindowSide);
 }
 
 int32_t TSlideShowParams::WindowMode() const {

@@ -42,8 +42,13 @@ enum class TDeliveryMode : uint8_t { Send, Post };
 class TSlideShowParams : public ql::TOrbThread {
 public:
     // screenWidth x screenHeight is the frame size until the engine gives the
-    // device's. A missing source is an assertion.
-    TSlideShowParams(TOrbSource* source, bool ownsSource, int32_t depth, const TSlideWindowFactory& factory,
+    // device's. The loader takes the source over (a missing one is an
+    // assertion)...
+    TSlideShowParams(std::unique_ptr<TOrbSource> source, int32_t depth,
+                     const TSlideWindowFactory& factory, TFileAccessor* accessor,
+                     int32_t screenWidth, int32_t screenHeight);
+    // ...or uses one that stays the caller's and outlives the loader.
+    TSlideShowParams(TOrbSource& source, int32_t depth, const TSlideWindowFactory& factory,
                      TFileAccessor* accessor, int32_t screenWidth, int32_t screenHeight);
     ~TSlideShowParams() override;
 
@@ -76,8 +81,9 @@ protected:
     // Called on the building thread when the window's contents change.
     void Deliver();
 
-    TOrbSource* m_source;
+    // Declared before the window, which reads the source, so freed after it.
     std::unique_ptr<TOrbSource> m_ownedSource;
+    TOrbSource* m_source;  // m_ownedSource or the caller's
     ql::TRef<TTiming> m_timing;
     std::unique_ptr<TSlideWindow> m_window;
     int32_t m_frameWidth = 0, m_frameHeight = 0;

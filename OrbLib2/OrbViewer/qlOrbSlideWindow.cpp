@@ -45,10 +45,10 @@ TOrbActionInfo TContainerSlide::MouseEvent(const TMouseData& mouse, bool actions
 }
 
 TCacheSlideWindow::TCacheSlideWindow(TOrbSource& source, TFileAccessor& accessor, TTiming& timing, int32_t depth) {
-    auto producer = std::make_unique<TSlideProducer>(&source, false, accessor);
+    auto producer = std::make_unique<TSlideProducer>(source, accessor);
     producer->SetCurrentTiming(ql::TRef<TTiming>(&timing));
     m_producer = producer.get();
-    m_cache = std::make_unique<TSlideCache>(producer.release(), depth, true);
+    m_cache = std::make_unique<TSlideCache>(std::move(producer), depth);
     m_cache->SetOnContainerDecoding([this](const ql::TRef<TDrawContainer>& container) {
         TEngineSlideRef slide = SlideFor(container);
         if (ContainerDecoding) ContainerDecoding(*slide);

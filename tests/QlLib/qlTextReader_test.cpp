@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -36,7 +37,7 @@ struct TLine {
 
 std::vector<TLine> Lines(const std::string& bytes) {
     TTextParser parser;
-    parser.AttachStream(new TStringStream(bytes), true);
+    parser.AttachStream(std::make_unique<TStringStream>(bytes));
     std::vector<TLine> lines;
     for (bool ok = parser.Start(); ok; ok = parser.NextLine())
         lines.push_back({parser.Line(), parser.LineEndKind(), parser.LineNumber(), parser.LineOffset()});
@@ -358,7 +359,8 @@ TEST(TextParser, LinesAndLineEndsAcrossBlocks) {
 
 TEST(TextParser, StartGoesBackToTheBeginning) {
     TTextParser parser;
-    parser.AttachStream(new TStringStream(Bytes({0xFF, 0xFE}) + Utf16LE(u"one\r\ntwo")), true);
+    parser.AttachStream(
+        std::make_unique<TStringStream>(Bytes({0xFF, 0xFE}) + Utf16LE(u"one\r\ntwo")));
     ASSERT_TRUE(parser.Start());
     ASSERT_TRUE(parser.NextLine());
     EXPECT_EQ(parser.Line(), u"two");
@@ -368,13 +370,55 @@ TEST(TextParser, StartGoesBackToTheBeginning) {
     EXPECT_EQ(parser.LineNumber(), 0);
 }
 
-TEST(TextParser, DetachedStreamIsNotFreed) {
-    TStringStream stream("x\ny");
+TEST(TextParser, DetachedStream_OwnedComesBackAndCallersStaysWithTheCaller) {
+    // An owned stream is handed back, not freed.
+    auto owned = std::make_unique<TStringStream>("x\ny");
+    TStringStream* const ownedAddress = owned.get();
     TTextParser parser;
-    parser.AttachStream(&stream, false);
+    parser.AttachStream(std::move(owned));
     ASSERT_TRUE(parser.Start());
-    EXPECT_EQ(parser.DetachStream(), &stream);
+    std::unique_ptr<TStream> back = parser.DetachStream();
+    EXPECT_EQ(back.get(), ownedAddress);
     EXPECT_FALSE(parser.Start());
+
+    // The caller's stream is only let go, and still reads.
+    TStringStream callers("x\ny");
+    parser.AttachStream(callers);
+    ASSERT_TRUE(parser.Start());
+    EXPECT_EQ(parser.Line(), u"x");
+    EXPECT_EQ(parser.DetachStream(), nullptr);
+    EXPECT_FALSE(parser.Start());
+    callers.SetPosition(0);
+    char first = 0;
+    EXPECT_EQ(callers.Read(&first, 1), 1u);
+    EXPECT_EQ(first, 'x');
+}
+
+TEST(TextParser, DetachedReader_OwnedComesBackAndCallersStaysWithTheCaller) {
+    TStringStream stream("a\nb");
+    TTextParser parser;
+    std::unique_ptr<TTextReader> owned = OpenTextReader(stream);
+    TTextReader* const ownedAddress = owned.get();
+    // A parser starts where the reader stands when attached; the first one
+    // reads the text through, so the reader is sent back before each attach.
+    const std::unique_ptr<TTextPosition> start = owned->GetPosition();
+    parser.AttachReader(std::move(owned));
+    ASSERT_TRUE(parser.Start());
+    std::unique_ptr<TTextReader> back = parser.DetachReader();
+    EXPECT_EQ(back.get(), ownedAddress);
+    EXPECT_FALSE(parser.Start());
+
+    // The caller's reader can be attached again after the parser let it go.
+    back->SetPosition(*start);
+    parser.AttachReader(*back);
+    ASSERT_TRUE(parser.Start());
+    EXPECT_EQ(parser.Line(), u"a");
+    EXPECT_EQ(parser.DetachReader(), nullptr);
+    EXPECT_FALSE(parser.Start());
+    back->SetPosition(*start);
+    parser.AttachReader(std::move(back));
+    ASSERT_TRUE(parser.Start());
+    EXPECT_EQ(parser.Line(), u"a");
 }
 
 TEST(StringParser, ScanningHelpers) {

@@ -90,7 +90,9 @@ TEST(ThreadEventList, Close_ReleasesAWaitingSender_AndLaterPostsFreeTheirPayload
         EXPECT_FALSE(result.Delivered);
         sent.Set();
     });
-    while (list.Count() == 0) std::this_thread::yield();
+    // The sender's request is in the list before it is closed.
+    ASSERT_TRUE(list.WaitForMessages(kGenerous));
+    EXPECT_EQ(list.Count(), 1u);
     list.Close();
     EXPECT_TRUE(sent.Wait(kGenerous));
     sender.join();

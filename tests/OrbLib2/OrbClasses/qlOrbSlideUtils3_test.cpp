@@ -308,7 +308,7 @@ protected:
     void Make(const std::string& text) {
         producer.reset();
         source = Source(text);
-        producer = std::make_unique<TSlideProducer>(source.get(), false, accessor);
+        producer = std::make_unique<TSlideProducer>(*source, accessor);
         producer->Setup(1920, 1080, ffFitInside);
     }
     TFileAccessor accessor{ql::MakeRef<TRealFileSource>()};
@@ -408,7 +408,7 @@ TEST_F(SlideProduction, Dialog_ByCustomNameWithPauseAndTimeZero) {
 
 TEST_F(SlideProduction, ZeroDesignSize_SetupRaises) {
     auto bare = Source("[Main]\nopt_slidescount=1\nopt_synchpos1=1000\n[slide1]\n");
-    TSlideProducer zero(bare.get(), false, accessor);
+    TSlideProducer zero(*bare, accessor);
     EXPECT_THROW(zero.Setup(800, 600, ffCover), ESlideProducerError);
     EXPECT_FALSE(zero.IsSetUp());
     EXPECT_EQ(zero.BuildSlide(0, 0), nullptr);
@@ -432,7 +432,7 @@ protected:
 };
 
 TEST_F(SlideCaching, Step_BuildsOneSlidePerStepAcrossTheWindow) {
-    TSlideCache cache(producer.get(), 2, false);
+    TSlideCache cache(*producer, 2);
     int created = 0, changed = 0;
     cache.SetOnContainerCreated([&](const ql::TRef<TDrawContainer>&) { ++created; });
     cache.SetOnCacheChanged([&] { ++changed; });
@@ -453,7 +453,7 @@ TEST_F(SlideCaching, Step_BuildsOneSlidePerStepAcrossTheWindow) {
 }
 
 TEST_F(SlideCaching, DroppedContainer_StaysAliveWhileTheEngineHoldsIt) {
-    TSlideCache cache(producer.get(), 1, false);
+    TSlideCache cache(*producer, 1);
     cache.Step(0);
     ql::TRef<TDrawContainer> held = cache.Find(-1);
     ASSERT_TRUE(held);
@@ -467,9 +467,9 @@ TEST_F(SlideCaching, DroppedContainer_StaysAliveWhileTheEngineHoldsIt) {
 }
 
 TEST_F(SlideCaching, Depth_IsClampedAndTheCacheNeverHoldsMoreThanThree) {
-    EXPECT_EQ(TSlideCache(producer.get(), 0, false).Depth(), 1);
-    EXPECT_EQ(TSlideCache(producer.get(), 9, false).Depth(), 3);
-    TSlideCache cache(producer.get(), 3, false);
+    EXPECT_EQ(TSlideCache(*producer, 0).Depth(), 1);
+    EXPECT_EQ(TSlideCache(*producer, 9).Depth(), 3);
+    TSlideCache cache(*producer, 3);
     for (double t : {0.0, 0.0, 0.0, 3000.0, 3000.0, 3000.0, 3000.0, 65000.0, 65000.0, 65000.0, 65000.0}) {
         cache.Step(t);
         EXPECT_LE(cache.Containers().size(), 3u);
@@ -499,7 +499,7 @@ struct TDecodeMeeting {
 };
 
 TEST_F(SlideCaching, TransitionWithNeitherSlide_BuildsBothWhileDecodingThemSideBySide) {
-    TSlideCache cache(producer.get(), 3, false);
+    TSlideCache cache(*producer, 3);
     TDecodeMeeting meeting;
     std::vector<int64_t> created;
     cache.SetOnContainerDecoding([&](const ql::TRef<TDrawContainer>& c) { meeting.Decode(c); });
@@ -525,10 +525,10 @@ TEST_F(SlideCaching, TransitionWithNeitherSlide_BuildsBothWhileDecodingThemSideB
 }
 
 TEST_F(SlideCaching, BothSlidesInOneStep_AreTheSlidesOfTwoSerialSteps) {
-    TSlideCache serial(producer.get(), 3, false);
+    TSlideCache serial(*producer, 3);
     EXPECT_TRUE(serial.Step(0));
     EXPECT_TRUE(serial.Step(0));
-    TSlideCache paired(producer.get(), 3, false);
+    TSlideCache paired(*producer, 3);
     int decodings = 0;
     std::mutex lock;
     paired.SetOnContainerDecoding([&](const ql::TRef<TDrawContainer>&) {
@@ -551,7 +551,7 @@ TEST_F(SlideCaching, BothSlidesInOneStep_AreTheSlidesOfTwoSerialSteps) {
 }
 
 TEST_F(SlideCaching, FailingDecoding_StillGivesTheSlides) {
-    TSlideCache cache(producer.get(), 3, false);
+    TSlideCache cache(*producer, 3);
     cache.SetOnContainerDecoding([](const ql::TRef<TDrawContainer>&) { throw std::runtime_error("damaged"); });
     int created = 0;
     cache.SetOnContainerCreated([&](const ql::TRef<TDrawContainer>&) { ++created; });
@@ -561,11 +561,16 @@ TEST_F(SlideCaching, FailingDecoding_StillGivesTheSlides) {
 }
 
 TEST_F(SlideCaching, OwnedProducer_GoesWithTheCache) {
-    auto owned = std::make_unique<TSlideProducer>(source.get(), false, accessor);
+    auto owned = std::make_unique<TSlideProducer>(*source, accessor);
     owned->Setup(640, 480, ffCover);
     owned->SetCurrentTiming(timing);
-    TSlideCache cache(owned.release(), 1, true);
+    TSlideCache cache(std::move(owned), 1);
     EXPECT_TRUE(cache.Step(1000));
+}
+
+TEST_F(SlideCaching, MissingOwnedParts_AreAssertions) {
+    EXPECT_THROW(TSlideCache(std::unique_ptr<TSlideProducer>(), 1), ql::EAssertionFailed);
+    EXPECT_THROW(TSlideProducer(std::unique_ptr<TOrbSource>(), accessor), ql::EAssertionFailed);
 }
 
 }  // namespace

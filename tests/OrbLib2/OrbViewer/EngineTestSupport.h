@@ -10,11 +10,12 @@
 #include <vector>
 
 #include "OrbLib2/3DBasics/qlSoftDevice.h"
-#include "OrbLib2/OrbViewer/qlOrbEngine2.h"
 #include "OrbLib2/OrbPackage/qlOrbFileAccessor2.h"
+#include "OrbLib2/OrbViewer/qlOrbEngine2.h"
 #include "QlLib/Graphics/qlBitmap.h"
 #include "QlLib/qlIniStorage.h"
 #include "QlLib/qpStringUtils.h"
+#include "WaitSupport.h"
 
 namespace orb::test {
 
@@ -59,9 +60,14 @@ inline std::string SolidShow(int32_t slides, int32_t slideMs, const std::string&
 class TEventRecorder : public TEngineListener {
 public:
     void EngineEvent(std::unique_ptr<TOrbEventData> event) override {
-        std::lock_guard<std::mutex> lock(m_lock);
-        m_events.push_back(std::move(event));
+        {
+            std::lock_guard<std::mutex> lock(m_lock);
+            m_events.push_back(std::move(event));
+        }
+        m_arrivals.Notify();
     }
+    // Told of every event, for a test that waits on the engine's thread.
+    ql::test::TSignal& Arrivals() { return m_arrivals; }
     // Copies of the events with this code: (values, text of a TStrValue).
     std::vector<std::vector<int64_t>> Values(int32_t code) const {
         std::lock_guard<std::mutex> lock(m_lock);
@@ -83,8 +89,9 @@ public:
     size_t Count(int32_t code) const { return Values(code).size(); }
 
 private:
-    mutable std::mutex m_lock;
+    mutable std::mutex m_lock;  // guards m_events
     std::vector<std::unique_ptr<TOrbEventData>> m_events;
+    ql::test::TSignal m_arrivals;
 };
 
 // Plays a show in deterministic mode on a 64 x 48 software device.

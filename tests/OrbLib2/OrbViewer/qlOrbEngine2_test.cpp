@@ -2,7 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include <chrono>
 #include <set>
 #include <thread>
 
@@ -349,15 +348,11 @@ struct TThreadedEngine {
         engine->SetListener(&events);
         engine->Open(std::make_unique<TFileAccessor>(ql::MakeRef<test::TNoFiles>()), test::DocumentOf(show), 0);
     }
-    // Waits (bounded) until the state satisfies the test.
+    // Waits until the state satisfies the test, looking again as the
+    // engine's events arrive.
     template <class F>
     bool WaitFor(F test) {
-        const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(30);
-        while (std::chrono::steady_clock::now() < until) {
-            if (test(engine->State())) return true;
-            std::this_thread::yield();
-        }
-        return false;
+        return events.Arrivals().WaitFor([&] { return test(engine->State()); });
     }
 
     TSoftDevice device;

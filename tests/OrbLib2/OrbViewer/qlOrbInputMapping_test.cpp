@@ -21,7 +21,7 @@ std::unique_ptr<TInputMappingClass> Mapping(
     std::initializer_list<std::pair<const char16_t*, const char16_t*>> options) {
     ql::TIniStorage project;
     for (const auto& [key, value] : options) project.WriteString(u"main", key, value);
-    return std::make_unique<TInputMappingClass>(project);
+    return std::make_unique<TInputMappingClass>(ReadShowOptions(project));
 }
 
 uint8_t PressedCode(const TInputMappingClass& map, uint32_t key, uint8_t modifiers = 0) {

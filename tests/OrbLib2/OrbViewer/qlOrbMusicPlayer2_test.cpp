@@ -4,7 +4,6 @@
 #include <sys/stat.h>
 
 #include <atomic>
-#include <chrono>
 #include <cmath>
 #include <cstdlib>
 #include <fstream>
@@ -13,12 +12,13 @@
 #include <thread>
 #include <vector>
 
+#include "IniTestSupport.h"
 #include "OrbLib2/OrbClasses/qlOrbSource2.h"
 #include "QlLib/Music/AudioFixtures.h"
-#include "IniTestSupport.h"
 #include "QlLib/qlIniStorage.h"
 #include "QlLib/qpStringUtils.h"
 #include "TestFolder.h"
+#include "WaitSupport.h"
 
 namespace orb {
 namespace {
@@ -338,11 +338,9 @@ TEST_F(MusicPlayer, Threads_SeekRunAndCloseOnTheNullOutput) {
     options.Output.Kind = ql::TSoundOutputKind::Null;
     TOrbMusicPlayer player(*m_source, std::move(options));
     ASSERT_TRUE(player.StartThreads());
-    auto waitFor = [](auto condition) {
-        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-        while (!condition() && std::chrono::steady_clock::now() < deadline) std::this_thread::yield();
-        return condition();
-    };
+    // The player tells no one when it settles: its state is looked at again
+    // until the guard.
+    const auto waitFor = [](auto condition) { return ql::test::WaitUntil(condition); };
     player.Seek(1500);
     EXPECT_TRUE(waitFor([&] { return player.Ready(); }));
     EXPECT_EQ(player.Position(), 1500);
@@ -383,9 +381,7 @@ TEST_F(MusicPlayer, Threads_SeekStormFromTwoThreadsEndsSettled) {
         }
     }
     player.Seek(4500, TOrbMusicPlayer::kInitialBarrier);
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
-    while (!(player.Ready() && player.Position() == 4500) && std::chrono::steady_clock::now() < deadline)
-        std::this_thread::yield();
+    EXPECT_TRUE(ql::test::WaitUntil([&] { return player.Ready() && player.Position() == 4500; }));
     EXPECT_TRUE(player.Ready());
     EXPECT_EQ(player.Position(), 4500);
     done.store(true);

@@ -2,12 +2,12 @@
 
 #include <gtest/gtest.h>
 
-#include <chrono>
 #include <memory>
 #include <string>
 
 #include "EngineTestSupport.h"
 #include "OrbLib2/OrbViewer/qlOrbSlideWindow.h"
+#include "WaitSupport.h"
 
 namespace orb {
 namespace {
@@ -16,7 +16,7 @@ struct TLoaderFixture {
     explicit TLoaderFixture(const std::string& text, int32_t screenWidth = 1920, int32_t screenHeight = 1080) {
         source = std::make_unique<TOrbSource>(ql::MakeRef<ql::TRefObj>(), test::DocumentOf(text), u"/opt/show");
         accessor = std::make_unique<TFileAccessor>(ql::MakeRef<test::TNoFiles>());
-        loader = std::make_unique<TOrbSlideLoader>(source.get(), false, 3, CacheSlideWindows(), accessor.get(),
+        loader = std::make_unique<TOrbSlideLoader>(*source, 3, CacheSlideWindows(), accessor.get(),
                                                    screenWidth, screenHeight);
     }
     std::unique_ptr<TOrbSource> source;
@@ -32,6 +32,22 @@ TEST(SlideLoader, FullScreen_KeepsTheScreenSize) {
     EXPECT_EQ(f.loader->FrameWidth(), 1920);
     EXPECT_EQ(f.loader->FrameHeight(), 1080);
     EXPECT_EQ(f.loader->ShowName(), u"Holiday");
+}
+
+TEST(SlideLoader, OwnedSource_GoesWithTheLoader) {
+    auto source = std::make_unique<TOrbSource>(
+        ql::MakeRef<ql::TRefObj>(), test::DocumentOf(Show("projectname=Holiday\n")), u"/opt/show");
+    const TOrbSource* const address = source.get();
+    TFileAccessor accessor(ql::MakeRef<test::TNoFiles>());
+    auto loader = std::make_unique<TOrbSlideLoader>(std::move(source), 3, CacheSlideWindows(),
+                                                    &accessor, 64, 48);
+    EXPECT_EQ(&loader->Source(), address);
+    EXPECT_EQ(loader->ShowName(), u"Holiday");
+    // The leak check sees the source freed with the loader.
+    loader.reset();
+    EXPECT_THROW(
+        TOrbSlideLoader(std::unique_ptr<TOrbSource>(), 3, CacheSlideWindows(), &accessor, 64, 48),
+        ql::EAssertionFailed);
 }
 
 TEST(SlideLoader, FramedWindow_TakesItsCaptionAndDesignSize) {
@@ -98,18 +114,22 @@ TEST(SlideLoader, Thread_SendsSlideListsUntilStopped) {
     f.loader->SetFitMode(false);
     f.loader->SetCurrentTime(1500);
     ASSERT_TRUE(f.loader->StartThread());
-    const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(20);
-    while (count < 3 && std::chrono::steady_clock::now() < until) {
-        engine.WaitForMessages(100);
+    // Each look serves the sends that arrived meanwhile.
+    const auto serve = [&] {
+        engine.WaitForMessages(10);
         engine.Process();
-    }
+    };
+    EXPECT_TRUE(ql::test::WaitUntil([&] {
+        serve();
+        return count >= 3;
+    }));
     EXPECT_EQ(count, 3);
     // The loader may wait in a send: stopping it while the list is served.
     f.loader->Terminate();
-    while (f.loader->Active()) {
-        engine.Process();
-        engine.WaitForMessages(3);
-    }
+    EXPECT_TRUE(ql::test::WaitUntil([&] {
+        serve();
+        return !f.loader->Active();
+    }));
     f.loader->Stop();
 }
 

@@ -11,7 +11,6 @@
 
 #include <atomic>
 #include <cctype>
-#include <chrono>
 #include <cstdint>
 #include <cstdlib>
 #include <map>
@@ -24,12 +23,6 @@
 #include "TestFolder.h"
 
 namespace ql::test {
-
-using TClock = std::chrono::steady_clock;
-
-inline int64_t MsSince(TClock::time_point start) {
-    return std::chrono::duration_cast<std::chrono::milliseconds>(TClock::now() - start).count();
-}
 
 // A scheduler address where nothing listens: a local socket that is not there.
 inline TPrintServer Nowhere(const TTestFolder& folder) {
