@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cmath>
 
+#include "QlLib/qlCpuFeatures.h"
+
 namespace orb {
 
 namespace {
@@ -124,7 +126,10 @@ void ShadeSpanScalar(const TShadeSpan& span) {
 }
 
 TShadeSpanProc ShadeSpanFor(ql::TSimdLevel level) {
-    return level == ql::TSimdLevel::AVX2 && ql::SimdLevelSupported(level) ? ShadeSpanAVX2 : ShadeSpanScalar;
+#if defined(__x86_64__)
+    if (level == ql::TSimdLevel::AVX2 && ql::CpuHasAvx2()) return ShadeSpanAVX2;
+#endif
+    return ShadeSpanScalar;
 }
 
 void ColourSpanScalar(uint32_t* dst, int32_t count, uint32_t colour, TSpanBlend blend) {
@@ -132,15 +137,18 @@ void ColourSpanScalar(uint32_t* dst, int32_t count, uint32_t colour, TSpanBlend 
 }
 
 TTexSpanProc TexSpanFor(ql::TSimdLevel level) {
-    switch (level) {
-        case ql::TSimdLevel::AVX2: return ql::SimdLevelSupported(level) ? TexSpanAVX2 : TexSpanSSE2;
-        case ql::TSimdLevel::SSE2: return TexSpanSSE2;
-        default: return TexSpanScalar;
-    }
+#if defined(__x86_64__)
+    if (level == ql::TSimdLevel::AVX2 && ql::CpuHasAvx2()) return TexSpanAVX2;
+    if (level != ql::TSimdLevel::Scalar) return TexSpanSSE2;
+#endif
+    return TexSpanScalar;
 }
 
 TColourSpanProc ColourSpanFor(ql::TSimdLevel level) {
-    return level == ql::TSimdLevel::Scalar ? ColourSpanScalar : ColourSpanSSE2;
+#if defined(__x86_64__)
+    if (level != ql::TSimdLevel::Scalar) return ColourSpanSSE2;
+#endif
+    return ColourSpanScalar;
 }
 
 }  // namespace orb

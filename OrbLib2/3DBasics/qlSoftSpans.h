@@ -35,9 +35,11 @@ struct TTexSpan {
 };
 
 void TexSpanScalar(const TTexSpan& span);
+#if defined(__x86_64__)
 void TexSpanSSE2(const TTexSpan& span);
 // Only after the processor reported AVX2.
 void TexSpanAVX2(const TTexSpan& span);
+#endif
 
 // A textured run whose colour or w varies across its triangle, drawn with
 // the very arithmetic of the device's per-pixel path so that both give the
@@ -65,14 +67,20 @@ struct TShadeSpan {
 };
 
 void ShadeSpanScalar(const TShadeSpan& span);
+#if defined(__x86_64__)
 // Only after the processor reported AVX2.
 void ShadeSpanAVX2(const TShadeSpan& span);
+#endif
 using TShadeSpanProc = void (*)(const TShadeSpan& span);
+// The *SpanFor functions give the run of `level`, or of the best level below
+// it that this processor runs (the shaded run has no SSE2 version).
 TShadeSpanProc ShadeSpanFor(ql::TSimdLevel level);
 
 // A run of one premultiplied colour.
 void ColourSpanScalar(uint32_t* dst, int32_t count, uint32_t colour, TSpanBlend blend);
+#if defined(__x86_64__)
 void ColourSpanSSE2(uint32_t* dst, int32_t count, uint32_t colour, TSpanBlend blend);
+#endif
 
 using TTexSpanProc = void (*)(const TTexSpan& span);
 using TColourSpanProc = void (*)(uint32_t* dst, int32_t count, uint32_t colour, TSpanBlend blend);

@@ -1,20 +1,28 @@
 #include "QlLib/Graphics/qlAffineKernels.h"
 
+#include "QlLib/qlCpuFeatures.h"
+
 namespace ql {
 
 TSimdLevel BestSimdLevel() {
-    static const TSimdLevel level = __builtin_cpu_supports("avx2") ? TSimdLevel::AVX2 : TSimdLevel::SSE2;
-    return level;
+    if (CpuHasAvx2()) return TSimdLevel::AVX2;
+    return CpuHasSse2() ? TSimdLevel::SSE2 : TSimdLevel::Scalar;
 }
 
-bool SimdLevelSupported(TSimdLevel level) { return level != TSimdLevel::AVX2 || BestSimdLevel() == TSimdLevel::AVX2; }
+bool SimdLevelSupported(TSimdLevel level) {
+    switch (level) {
+        case TSimdLevel::AVX2: return CpuHasAvx2();
+        case TSimdLevel::SSE2: return CpuHasSse2();
+        default: return true;
+    }
+}
 
 TBilinearRunProc BilinearRunFor(TSimdLevel level) {
-    switch (level) {
-        case TSimdLevel::AVX2: return SimdLevelSupported(level) ? BilinearRunAVX2 : BilinearRunSSE2;
-        case TSimdLevel::SSE2: return BilinearRunSSE2;
-        default: return BilinearRunScalar;
-    }
+#if defined(__x86_64__)
+    if (level == TSimdLevel::AVX2 && CpuHasAvx2()) return BilinearRunAVX2;
+    if (level != TSimdLevel::Scalar) return BilinearRunSSE2;
+#endif
+    return BilinearRunScalar;
 }
 
 void BuildBlendTable(TBlendTable& table, int32_t opacity, bool srcHasAlpha) {

@@ -9,7 +9,8 @@ namespace ql {
 
 enum class TSimdLevel { Scalar, SSE2, AVX2 };
 
-// The best level this processor runs (AVX2 only when the CPU reports it).
+// The best level this processor runs: AVX2 only when the CPU reports it,
+// Scalar off x86-64, where the SIMD builds are left out.
 TSimdLevel BestSimdLevel();
 bool SimdLevelSupported(TSimdLevel level);
 
@@ -49,10 +50,14 @@ struct TBilinearRun {
 };
 
 void BilinearRunScalar(const TBilinearRun& run);
+#if defined(__x86_64__)
 void BilinearRunSSE2(const TBilinearRun& run);
 void BilinearRunAVX2(const TBilinearRun& run);
+#endif
 
 using TBilinearRunProc = void (*)(const TBilinearRun& run);
+// The loop of `level`, or of the best level below it that this processor
+// runs.
 TBilinearRunProc BilinearRunFor(TSimdLevel level);
 
 }  // namespace ql

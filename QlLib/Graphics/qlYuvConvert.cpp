@@ -5,6 +5,7 @@
 #include "QlLib/Graphics/qlBitmap.h"
 #include "QlLib/Graphics/qlPixelFormats.h"
 #include "QlLib/Graphics/qlYuvKernels.h"
+#include "QlLib/qlCpuFeatures.h"
 #include "QlLib/qpExceptions.h"
 
 namespace ql {
@@ -36,6 +37,7 @@ void RowPairScalar(const uint8_t* row0, const uint8_t* row1, int32_t w, int32_t 
     }
 }
 
+#if defined(__x86_64__)
 // The baseline build of the row loops (SSE2 on x86-64).
 void RowPairSSE2(const uint8_t* row0, const uint8_t* row1, int32_t w, int32_t bpp, uint8_t* planes, uint8_t* y0,
                  uint8_t* y1, uint8_t* u, uint8_t* v) {
@@ -44,13 +46,15 @@ void RowPairSSE2(const uint8_t* row0, const uint8_t* row1, int32_t w, int32_t bp
     else
         RowPair<3>(row0, row1, w, planes, y0, y1, u, v);
 }
+#endif
 
+// The loops of `level`, or of the best level below it that this processor
+// runs.
 TYuvRowPairProc RowPairFor(TSimdLevel level) {
-    switch (level) {
-        case TSimdLevel::Scalar: return RowPairScalar;
-        case TSimdLevel::SSE2: return RowPairSSE2;
-        case TSimdLevel::AVX2: return SimdLevelSupported(level) ? YuvRowPairAVX2 : RowPairSSE2;
-    }
+#if defined(__x86_64__)
+    if (level == TSimdLevel::AVX2 && CpuHasAvx2()) return YuvRowPairAVX2;
+    if (level != TSimdLevel::Scalar) return RowPairSSE2;
+#endif
     return RowPairScalar;
 }
 

@@ -45,7 +45,9 @@ private:
 // level; y1 may be y0.
 using TYuvRowPairProc = void (*)(const uint8_t* row0, const uint8_t* row1, int32_t w, int32_t bpp, uint8_t* planes,
                                  uint8_t* y0, uint8_t* y1, uint8_t* u, uint8_t* v);
+#if defined(__x86_64__)
 void YuvRowPairAVX2(const uint8_t* row0, const uint8_t* row1, int32_t w, int32_t bpp, uint8_t* planes, uint8_t* y0,
                     uint8_t* y1, uint8_t* u, uint8_t* v);
+#endif
 
 }  // namespace ql

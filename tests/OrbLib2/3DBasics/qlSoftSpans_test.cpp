@@ -11,6 +11,7 @@ namespace {
 // Random runs over a small texture: scaled, rotated, one texel per pixel,
 // reaching past every edge, with every blend and colour factors.
 void CompareTexSpans(ql::TSimdLevel level) {
+    if (!ql::SimdLevelSupported(level)) GTEST_SKIP() << "processor lacks this level";
     const TTexSpanProc proc = TexSpanFor(level);
     std::mt19937 random(11);
     for (int32_t size : {1, 2, 16}) {
@@ -56,6 +57,7 @@ TEST(SoftSpans, TexSSE2MatchesScalarBitForBit) { CompareTexSpans(ql::TSimdLevel:
 TEST(SoftSpans, TexAVX2MatchesScalarBitForBit) { CompareTexSpans(ql::TSimdLevel::AVX2); }
 
 TEST(SoftSpans, ShadeAVX2MatchesScalarBitForBit) {
+    if (!ql::SimdLevelSupported(ql::TSimdLevel::AVX2)) GTEST_SKIP() << "processor lacks AVX2";
     const TShadeSpanProc proc = ShadeSpanFor(ql::TSimdLevel::AVX2);
     std::mt19937 random(13);
     std::vector<uint32_t> texels(64 * 8);
@@ -98,6 +100,7 @@ TEST(SoftSpans, ShadeAVX2MatchesScalarBitForBit) {
 }
 
 TEST(SoftSpans, ColourSSE2MatchesScalarBitForBit) {
+    if (!ql::SimdLevelSupported(ql::TSimdLevel::SSE2)) GTEST_SKIP() << "processor lacks SSE2";
     std::mt19937 random(5);
     for (int32_t round = 0; round < 2000; ++round) {
         const uint32_t a = random() & 255;

@@ -5,6 +5,8 @@
 #include <random>
 #include <vector>
 
+#include "QlLib/qlCpuFeatures.h"
+
 namespace ql {
 namespace {
 
@@ -55,6 +57,28 @@ void CompareLevels(TSimdLevel level) {
 
 TEST(BilinearRun, SSE2MatchesScalarBitForBit) { CompareLevels(TSimdLevel::SSE2); }
 TEST(BilinearRun, AVX2MatchesScalarBitForBit) { CompareLevels(TSimdLevel::AVX2); }
+
+// The levels the dispatchers choose from follow the processor's answers, and
+// a level the processor lacks falls back to one it runs.
+TEST(BilinearRun, BestSimdLevel_IsTheHighestLevelTheProcessorRuns) {
+    const struct {
+        TSimdLevel level;
+        bool supported;
+    } cases[] = {
+        {TSimdLevel::Scalar, true},
+        {TSimdLevel::SSE2, CpuHasSse2()},
+        {TSimdLevel::AVX2, CpuHasAvx2()},
+    };
+    TSimdLevel best = TSimdLevel::Scalar;
+    for (const auto& c : cases) {
+        EXPECT_EQ(SimdLevelSupported(c.level), c.supported) << int(c.level);
+        if (c.supported) best = c.level;
+        if (!CpuHasSse2()) {
+            EXPECT_EQ(BilinearRunFor(c.level), &BilinearRunScalar) << int(c.level);
+        }
+    }
+    EXPECT_EQ(BestSimdLevel(), best);
+}
 
 TEST(BilinearRun, BlendTableEncodesRules) {
     TBlendTable t;
