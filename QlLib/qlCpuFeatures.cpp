@@ -4,7 +4,9 @@ namespace ql {
 
 #if defined(__x86_64__)
 
-bool CpuHasSse2() { return true; }
+bool CpuHasSse2() {
+    return true;
+}
 
 bool CpuHasAvx2() {
     // The first question may come from a static initialiser, before the
@@ -18,8 +20,12 @@ bool CpuHasAvx2() {
 
 #else
 
-bool CpuHasSse2() { return false; }
-bool CpuHasAvx2() { return false; }
+bool CpuHasSse2() {
+    return false;
+}
+bool CpuHasAvx2() {
+    return false;
+}
 
 #endif
 

@@ -12,7 +12,9 @@ namespace {
 
 constexpr const char* kNotApplicable = "Method not applicable";
 
-bool IsBlank(char16_t c) { return c == u' ' || c == u'\t'; }
+bool IsBlank(char16_t c) {
+    return c == u' ' || c == u'\t';
+}
 
 size_t SkipBlanks(std::u16string_view text, size_t from) {
     while (from < text.size() && IsBlank(text[from])) ++from;
@@ -31,7 +33,9 @@ size_t IndexOf(const std::u16string& text, int column) {
     return std::min(static_cast<size_t>(column - 1), text.size());
 }
 
-int ColumnOf(size_t index) { return static_cast<int>(index) + 1; }
+int ColumnOf(size_t index) {
+    return static_cast<int>(index) + 1;
+}
 
 // Whether item is root or lies inside root's tree.
 bool IsWithin(const TCommonIniItem& root, const TCommonIniItem& item) {
@@ -94,7 +98,9 @@ void TCommonIniItem::Free() {
 
 // ---------------------------------------------------------------- TIniCollection
 
-TIniCollection::~TIniCollection() { TIniCollection::Clear(); }
+TIniCollection::~TIniCollection() {
+    TIniCollection::Clear();
+}
 
 TCommonIniItem& TIniCollection::AddItem(std::unique_ptr<TCommonIniItem> item) {
     return InsertItem(m_last, std::move(item));
@@ -133,7 +139,9 @@ std::unique_ptr<TCommonIniItem> TIniCollection::RemoveItem(TCommonIniItem& item)
     return self;
 }
 
-void TIniCollection::WriteLines(TIniLineSink& sink) const { WriteItems(sink); }
+void TIniCollection::WriteLines(TIniLineSink& sink) const {
+    WriteItems(sink);
+}
 
 void TIniCollection::WriteItems(TIniLineSink& sink) const {
     for (const TCommonIniItem* item = First(); item; item = item->Next()) item->WriteLines(sink);
@@ -157,13 +165,17 @@ void TIniCollection::CopyItemsTo(TIniCollection& target) const {
 
 // ---------------------------------------------------------------- line items
 
-void TIniEmptyLine::WriteLines(TIniLineSink& sink) const { sink.WriteLine({}); }
+void TIniEmptyLine::WriteLines(TIniLineSink& sink) const {
+    sink.WriteLine({});
+}
 
 TCommonIniItem& TIniEmptyLine::CopyTo(TIniCollection& target) const {
     return target.AddItem(std::make_unique<TIniEmptyLine>());
 }
 
-void TIniTextLine::WriteLines(TIniLineSink& sink) const { sink.WriteLine(m_text); }
+void TIniTextLine::WriteLines(TIniLineSink& sink) const {
+    sink.WriteLine(m_text);
+}
 
 TCommonIniItem& TIniTextLine::CopyTo(TIniCollection& target) const {
     return target.AddItem(std::make_unique<TIniTextLine>(m_text));
@@ -204,7 +216,9 @@ void TIniIdent::SetValue(std::u16string_view value) {
 
 // ---------------------------------------------------------------- TIniIdentList
 
-TIniIdentList::~TIniIdentList() { TIniIdentList::Clear(); }
+TIniIdentList::~TIniIdentList() {
+    TIniIdentList::Clear();
+}
 
 void TIniIdentList::Clear() {
     TIniCollection::Clear();
@@ -260,9 +274,9 @@ TIniIdent& TIniIdentList::FindOrAddIdent(std::u16string_view name, int indentati
     // objects and of the "end" line.
     TCommonIniItem* lastKey = Last();
     while (lastKey && !dynamic_cast<TIniIdent*>(lastKey)) lastKey = lastKey->Prev();
-    auto& added = InsertItem(lastKey, std::make_unique<TIniIdent>(
-                                          std::move(line), nameStart,
-                                          static_cast<int>(name.size()), valueStart));
+    auto& added =
+        InsertItem(lastKey, std::make_unique<TIniIdent>(std::move(line), nameStart,
+                                                        static_cast<int>(name.size()), valueStart));
     return static_cast<TIniIdent&>(added);
 }
 
@@ -426,7 +440,8 @@ void TIniObject::Rename(std::u16string_view newName) {
 }
 
 std::u16string TIniObject::ObjectClass() const {
-    return TrimTrailingBlanks(std::u16string_view(m_header).substr(IndexOf(m_header, m_classStart)));
+    return TrimTrailingBlanks(
+        std::u16string_view(m_header).substr(IndexOf(m_header, m_classStart)));
 }
 
 void TIniObject::SetObjectClass(std::u16string_view className) {
@@ -451,14 +466,18 @@ void TIniObject::SetObjectClass(std::u16string_view className) {
 
 // ---------------------------------------------------------------- TIniStorage
 
-TIniStorage::~TIniStorage() { TIniStorage::Clear(); }
+TIniStorage::~TIniStorage() {
+    TIniStorage::Clear();
+}
 
 void TIniStorage::Clear() {
     TIniIdentList::Clear();
     m_sectionIndex.clear();
 }
 
-void TIniStorage::WriteLines(TIniLineSink& sink) const { WriteItems(sink); }
+void TIniStorage::WriteLines(TIniLineSink& sink) const {
+    WriteItems(sink);
+}
 
 TCommonIniItem& TIniStorage::CopyTo(TIniCollection& target) const {
     QL_ASSERT(false, kNotApplicable);
@@ -522,15 +541,16 @@ TIniSection& TIniStorage::FindOrAddSection(std::u16string_view name) {
     std::u16string header = u"[";
     header += name;
     header += u']';
-    auto& added = AddItem(std::make_unique<TIniSection>(std::move(header), 2,
-                                                        static_cast<int>(name.size())));
+    auto& added =
+        AddItem(std::make_unique<TIniSection>(std::move(header), 2, static_cast<int>(name.size())));
     return static_cast<TIniSection&>(added);
 }
 
 std::vector<std::u16string> TIniStorage::SectionNames() const {
     std::vector<std::u16string> names;
     for (const TCommonIniItem* item = First(); item; item = item->Next())
-        if (auto* section = dynamic_cast<const TIniSection*>(item)) names.push_back(section->Name());
+        if (auto* section = dynamic_cast<const TIniSection*>(item))
+            names.push_back(section->Name());
     return names;
 }
 
@@ -733,9 +753,8 @@ bool TIniFile::TParser::Line(const std::u16string& line, int64_t lineNumber) {
         const size_t equals = line.find(u'=', first);
         const size_t nameEnd = TrimBackTo(line, first, equals);
         const size_t valueStart = SkipBlanks(line, equals + 1);
-        m_current->AddItem(std::make_unique<TIniIdent>(line, ColumnOf(first),
-                                                       static_cast<int>(nameEnd - first),
-                                                       ColumnOf(valueStart)));
+        m_current->AddItem(std::make_unique<TIniIdent>(
+            line, ColumnOf(first), static_cast<int>(nameEnd - first), ColumnOf(valueStart)));
         return true;
     }
     if (word == u"object") return OpenObject(line, first, wordEnd, false, lineNumber);

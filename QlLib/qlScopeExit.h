@@ -23,7 +23,8 @@ private:
 template <class T>
 class [[nodiscard]] TScopedValue {
 public:
-    TScopedValue(T& target, T value) : m_target(target), m_saved(std::exchange(target, std::move(value))) {}
+    TScopedValue(T& target, T value)
+        : m_target(target), m_saved(std::exchange(target, std::move(value))) {}
     ~TScopedValue() { m_target = std::move(m_saved); }
     TScopedValue(const TScopedValue&) = delete;
     TScopedValue& operator=(const TScopedValue&) = delete;

@@ -89,7 +89,9 @@ TReaderRegistry& Registry() {
 
 // ---------------------------------------------------------------- registry
 
-void RegisterTextReader(const TTextReaderClass& readerClass) { Registry().Add(readerClass); }
+void RegisterTextReader(const TTextReaderClass& readerClass) {
+    Registry().Add(readerClass);
+}
 
 std::unique_ptr<TTextReader> OpenTextReader(TStream& stream) {
     for (const TTextReaderClass& readerClass : Registry().Classes()) {
@@ -169,7 +171,8 @@ size_t TUnicodeReader::Read(char16_t* dest, size_t count) {
 size_t TUnicodeReader::Decode(char16_t* dest, size_t count) {
     const size_t units = std::min(count, (m_fill - m_index) / 2);
     const uint8_t* p = m_buffer.data() + m_index;
-    for (size_t i = 0; i < units; ++i) dest[i] = static_cast<char16_t>(p[2 * i] | (p[2 * i + 1] << 8));
+    for (size_t i = 0; i < units; ++i)
+        dest[i] = static_cast<char16_t>(p[2 * i] | (p[2 * i + 1] << 8));
     m_index += units * 2;
     return units;
 }
@@ -216,7 +219,8 @@ const TTextReaderClass& TUnicodeBEReader::Class() {
 size_t TUnicodeBEReader::Decode(char16_t* dest, size_t count) {
     const size_t units = std::min(count, (m_fill - m_index) / 2);
     const uint8_t* p = m_buffer.data() + m_index;
-    for (size_t i = 0; i < units; ++i) dest[i] = static_cast<char16_t>((p[2 * i] << 8) | p[2 * i + 1]);
+    for (size_t i = 0; i < units; ++i)
+        dest[i] = static_cast<char16_t>((p[2 * i] << 8) | p[2 * i + 1]);
     m_index += units * 2;
     return units;
 }
@@ -305,11 +309,10 @@ TAnsiReader::TAnsiReader(TStream& stream, const TAnsiCodePage& codePage)
     : TTextReader(stream), m_converter(codePage), m_bufferOffset(stream.GetPosition()) {}
 
 const TTextReaderClass& TAnsiReader::Class() {
-    static const TTextReaderClass cls{
-        "TAnsiReader", &TAnsiReader::CanRead,
-        [](TStream& stream) -> std::unique_ptr<TTextReader> {
-            return std::make_unique<TAnsiReader>(stream);
-        }};
+    static const TTextReaderClass cls{"TAnsiReader", &TAnsiReader::CanRead,
+                                      [](TStream& stream) -> std::unique_ptr<TTextReader> {
+                                          return std::make_unique<TAnsiReader>(stream);
+                                      }};
     return cls;
 }
 
@@ -370,7 +373,9 @@ size_t TStringParser::FindLastOf(std::u16string_view set, size_t end) const {
 
 TTextParser::TTextParser() = default;
 
-TTextParser::~TTextParser() { Release(); }
+TTextParser::~TTextParser() {
+    Release();
+}
 
 void TTextParser::Release() {
     m_startPosition.reset();
@@ -512,7 +517,9 @@ void TTextWriter::Detach() {
     m_stream = nullptr;
 }
 
-void TTextWriter::WriteLine(std::u16string_view text) { WriteText(text, kDefaultLineEnd); }
+void TTextWriter::WriteLine(std::u16string_view text) {
+    WriteText(text, kDefaultLineEnd);
+}
 
 void TTextWriter::WriteText(std::u16string_view text, int lineEnd) {
     WriteChars(text);
@@ -521,15 +528,26 @@ void TTextWriter::WriteText(std::u16string_view text, int lineEnd) {
 
 void TTextWriter::WriteLineEnd(int kind) {
     switch (kind) {
-        case kLineEndLF: WriteChars(u"\n"); break;
-        case kLineEndCR: WriteChars(u"\r"); break;
-        case kLineEndLFCR: WriteChars(u"\n\r"); break;
-        case kLineEndCRLF: WriteChars(u"\r\n"); break;
-        default: break;
+        case kLineEndLF:
+            WriteChars(u"\n");
+            break;
+        case kLineEndCR:
+            WriteChars(u"\r");
+            break;
+        case kLineEndLFCR:
+            WriteChars(u"\n\r");
+            break;
+        case kLineEndCRLF:
+            WriteChars(u"\r\n");
+            break;
+        default:
+            break;
     }
 }
 
-TUnicodeWriter::TUnicodeWriter(TStream& stream) : TTextWriter(stream) { WriteBOM(); }
+TUnicodeWriter::TUnicodeWriter(TStream& stream) : TTextWriter(stream) {
+    WriteBOM();
+}
 
 TUnicodeWriter::~TUnicodeWriter() {
     try {
@@ -539,7 +557,9 @@ TUnicodeWriter::~TUnicodeWriter() {
     }
 }
 
-void TUnicodeWriter::WriteBOM() { TUnicodeWriter::WriteChars(u"\xFEFF"); }
+void TUnicodeWriter::WriteBOM() {
+    TUnicodeWriter::WriteChars(u"\xFEFF");
+}
 
 void TUnicodeWriter::Flush() {
     if (m_fill == 0) return;
@@ -557,7 +577,9 @@ void TUnicodeWriter::WriteChars(std::u16string_view text) {
     }
 }
 
-TUTF8Writer::TUTF8Writer(TStream& stream) : TUnicodeWriter(stream, NoMark{}) { WriteBOM(); }
+TUTF8Writer::TUTF8Writer(TStream& stream) : TUnicodeWriter(stream, NoMark{}) {
+    WriteBOM();
+}
 
 void TUTF8Writer::WriteBOM() {
     Target();

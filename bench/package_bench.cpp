@@ -21,7 +21,8 @@ constexpr int64_t kDirectoryPosition = (int64_t(1) << 31) - (int64_t(1) << 20);
 class TCountingStream : public ql::TFileStream {
 public:
     TCountingStream(const std::u16string& name, int64_t* counter)
-        : TFileStream(name, ql::TFileAccess::Read, ql::kShareRead, ql::TFileDisposition::OpenExisting),
+        : TFileStream(name, ql::TFileAccess::Read, ql::kShareRead,
+                      ql::TFileDisposition::OpenExisting),
           m_counter(counter) {}
     size_t Read(void* buffer, size_t count) override {
         const size_t got = TFileStream::Read(buffer, count);
@@ -37,7 +38,8 @@ private:
 const std::u16string& BigPackage() {
     static const std::u16string name = [] {
         const std::u16string file = ql::TTempManager::Instance().NewFolder(true) + u"big.exe";
-        ql::TFileStream out(file, ql::TFileAccess::ReadWrite, 0, ql::TFileDisposition::CreateAlways);
+        ql::TFileStream out(file, ql::TFileAccess::ReadWrite, 0,
+                            ql::TFileDisposition::CreateAlways);
         orb::TOrbPackWriter writer(out);
         for (int i = 0; i < kEntries; ++i) {
             writer.AddEntry(u"C:\\Show\\Pictures\\picture" + ql::IntToStr(i) + u".jpg", "", i % 3);
@@ -61,14 +63,15 @@ void BM_OpenPackage_5000Entries_2GB(benchmark::State& state) {
     int64_t opens = 0;
     for (auto _ : state) {
         orb::TOrbUnpack unpack;
-        const auto result = unpack.Open(
-            [&] { return std::make_unique<TCountingStream>(file, &bytesRead); }, file);
+        const auto result =
+            unpack.Open([&] { return std::make_unique<TCountingStream>(file, &bytesRead); }, file);
         if (result != orb::TUnpackResult::Ok) state.SkipWithError("package did not open");
         benchmark::DoNotOptimize(unpack.FindEntry(u"C:\\Show\\Pictures\\picture4999.jpg"));
         ++opens;
     }
     state.counters["file_bytes"] = static_cast<double>(ql::TFileAPI::FileSize(file));
-    state.counters["read_bytes_per_open"] = static_cast<double>(bytesRead) / static_cast<double>(opens);
+    state.counters["read_bytes_per_open"] =
+        static_cast<double>(bytesRead) / static_cast<double>(opens);
 }
 BENCHMARK(BM_OpenPackage_5000Entries_2GB)->Unit(benchmark::kMillisecond);
 

@@ -16,17 +16,19 @@
 #include <memory>
 #include <vector>
 
-#include "bench/BenchShow.h"
 #include "OrbLib2/3DBasics/qlSoftDevice.h"
 #include "OrbLib2/OrbClasses/qlOrbSource2.h"
-#include "OrbLib2/OrbViewer/qlOrbEngine2.h"
 #include "OrbLib2/OrbPackage/qlOrbShowLocator.h"
+#include "OrbLib2/OrbViewer/qlOrbEngine2.h"
 #include "QlLib/qlIniStorage.h"
 #include "QlLib/qpStringUtils.h"
+#include "bench/BenchShow.h"
 
 namespace {
 
-double CpuMs() { return 1000.0 * double(std::clock()) / CLOCKS_PER_SEC; }
+double CpuMs() {
+    return 1000.0 * double(std::clock()) / CLOCKS_PER_SEC;
+}
 
 double Percentile(std::vector<double> values, double p) {
     if (values.empty()) return 0;
@@ -86,12 +88,15 @@ int main(int argc, char** argv) {
         for (int i = 1; i <= 400; ++i) {
             if (engine.State().Waiting) engine.PostReleaseWait();
             pass();
-            if (engine.Active() && engine.FramePresented() && std::fabs(engine.CurrentTime() - time) < 50) return i;
+            if (engine.Active() && engine.FramePresented() &&
+                std::fabs(engine.CurrentTime() - time) < 50)
+                return i;
         }
         return -1;
     };
     if (settle(0) < 0) {
-        std::fprintf(stderr, "the show does not start (active %d, presented %d, time %.1f, slides %zu)\n",
+        std::fprintf(stderr,
+                     "the show does not start (active %d, presented %d, time %.1f, slides %zu)\n",
                      int(engine.Active()), int(engine.FramePresented()), engine.CurrentTime(),
                      engine.LoadedSlides().size());
         return 1;
@@ -102,14 +107,17 @@ int main(int argc, char** argv) {
     int failed = 0;
     for (int s = 0; s < seeks; ++s) {
         seed = seed * 1664525u + 1013904223u;
-        const double to = std::floor(double(seed >> 8) / double(1 << 24) * std::max(0.0, total - 1000));
+        const double to =
+            std::floor(double(seed >> 8) / double(1 << 24) * std::max(0.0, total - 1000));
         buildCpu = stepCpu = 0;
         const double cpu0 = CpuMs();
         const auto wall0 = std::chrono::steady_clock::now();
         engine.PostSeek(engine.NewRequestId(), int64_t(to));
         const int passes = settle(to);
         const double cpuMs = CpuMs() - cpu0;
-        const double wallMs = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - wall0).count();
+        const double wallMs =
+            std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - wall0)
+                .count();
         if (passes < 0) {
             ++failed;
             std::printf("seek %3d to %8.0f ms: no frame\n", s, to);
@@ -117,17 +125,22 @@ int main(int argc, char** argv) {
         }
         cpu.push_back(cpuMs);
         wall.push_back(wallMs);
-        std::printf("seek %3d to %8.0f ms: %2d passes, cpu %7.1f ms (building slides %.1f, passes %.1f), wall %7.1f ms\n",
-                    s, to, passes, cpuMs, buildCpu, stepCpu, wallMs);
+        std::printf(
+            "seek %3d to %8.0f ms: %2d passes, cpu %7.1f ms (building slides %.1f, passes %.1f), "
+            "wall %7.1f ms\n",
+            s, to, passes, cpuMs, buildCpu, stepCpu, wallMs);
         // Play on for a few frames.
         for (int f = 0; f < 5; ++f) {
             clock.Advance(40);
             pass();
         }
     }
-    std::printf("%zu seeks at %dx%d (%d without a frame): cpu median %.1f ms, p90 %.1f ms, p95 %.1f ms, max %.1f ms; "
-                "wall median %.1f ms, p95 %.1f ms, max %.1f ms\n",
-                cpu.size(), width, height, failed, Percentile(cpu, 0.5), Percentile(cpu, 0.9), Percentile(cpu, 0.95),
-                Percentile(cpu, 1.0), Percentile(wall, 0.5), Percentile(wall, 0.95), Percentile(wall, 1.0));
+    std::printf(
+        "%zu seeks at %dx%d (%d without a frame): cpu median %.1f ms, p90 %.1f ms, p95 %.1f ms, "
+        "max %.1f ms; "
+        "wall median %.1f ms, p95 %.1f ms, max %.1f ms\n",
+        cpu.size(), width, height, failed, Percentile(cpu, 0.5), Percentile(cpu, 0.9),
+        Percentile(cpu, 0.95), Percentile(cpu, 1.0), Percentile(wall, 0.5), Percentile(wall, 0.95),
+        Percentile(wall, 1.0));
     return failed == 0 ? 0 : 1;
 }

@@ -9,13 +9,13 @@
 #include <memory>
 #include <thread>
 
-#include "bench/BenchShow.h"
 #include "OrbLib2/3DBasics/qlSoftDevice.h"
 #include "OrbLib2/OrbClasses/qlOrbSource2.h"
-#include "OrbLib2/OrbViewer/qlOrbEngine2.h"
 #include "OrbLib2/OrbPackage/qlOrbShowLocator.h"
+#include "OrbLib2/OrbViewer/qlOrbEngine2.h"
 #include "QlLib/qlIniStorage.h"
 #include "QlLib/qpStringUtils.h"
+#include "bench/BenchShow.h"
 
 int main(int argc, char** argv) {
     if (argc < 2) {
@@ -68,6 +68,7 @@ int main(int argc, char** argv) {
     const double ms =
         std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
     engine.reset();
-    std::printf("%d requests: the last %s after %.0f ms\n", count + 2, served ? "served" : "NOT served", ms);
+    std::printf("%d requests: the last %s after %.0f ms\n", count + 2,
+                served ? "served" : "NOT served", ms);
     return served ? 0 : 1;
 }

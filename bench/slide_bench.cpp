@@ -56,6 +56,9 @@ void BM_BuildAndUploadBigSlide(benchmark::State& state) {
         benchmark::DoNotOptimize(container.Get());
     }
 }
-BENCHMARK(BM_BuildAndUploadBigSlide)->Unit(benchmark::kMillisecond)->Iterations(20)->MeasureProcessCPUTime();
+BENCHMARK(BM_BuildAndUploadBigSlide)
+    ->Unit(benchmark::kMillisecond)
+    ->Iterations(20)
+    ->MeasureProcessCPUTime();
 
 }  // namespace

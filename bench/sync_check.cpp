@@ -19,21 +19,21 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
-#include <memory>
 #include <fstream>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <thread>
 
-#include "bench/BenchShow.h"
 #include "OrbLib2/3DBasics/qlSoftDevice.h"
 #include "OrbLib2/OrbClasses/qlOrbSource2.h"
-#include "OrbLib2/OrbViewer/qlOrbEngine2.h"
-#include "OrbLib2/OrbViewer/qlOrbEngineMusic.h"
 #include "OrbLib2/OrbPackage/qlOrbFileAccessor2.h"
 #include "OrbLib2/OrbPackage/qlOrbShowLocator.h"
+#include "OrbLib2/OrbViewer/qlOrbEngine2.h"
+#include "OrbLib2/OrbViewer/qlOrbEngineMusic.h"
 #include "QlLib/qlIniStorage.h"
 #include "QlLib/qpStringUtils.h"
+#include "bench/BenchShow.h"
 
 namespace {
 
@@ -87,7 +87,8 @@ class TSyncProbe : public orb::TEngineListener {
 public:
     void EngineEvent(std::unique_ptr<orb::TOrbEventData> event) override {
         TProbedMusic* music = Music.load();
-        if (event->Code != orb::kEnginePosition || event->Values.size() < 2 || !Engine || !music) return;
+        if (event->Code != orb::kEnginePosition || event->Values.size() < 2 || !Engine || !music)
+            return;
         if (!Engine->Active()) return;
         const double shown = double(event->Values[1]);
         const double atPass = music->LastPosition.load() - shown;
@@ -100,19 +101,23 @@ public:
     // Prints the figures of the last window and starts a new one.
     void Print(double seconds) {
         std::lock_guard<std::mutex> lock(m_lock);
-        std::printf("t=%5.0f s reports=%lld runs=%d max|show-sound|: pass %.2f ms (window %.2f), report %.2f ms "
-                    "(window %.2f), load %s",
-                    seconds, static_cast<long long>(m_samples), m_pass.Runs, m_pass.Max, m_pass.WindowMax,
-                    m_report.Max, m_report.WindowMax, LoadAverage().c_str());
+        std::printf(
+            "t=%5.0f s reports=%lld runs=%d max|show-sound|: pass %.2f ms (window %.2f), report "
+            "%.2f ms "
+            "(window %.2f), load %s",
+            seconds, static_cast<long long>(m_samples), m_pass.Runs, m_pass.Max, m_pass.WindowMax,
+            m_report.Max, m_report.WindowMax, LoadAverage().c_str());
         std::fflush(stdout);
         m_pass.WindowMax = m_report.WindowMax = 0;
     }
     void Summary(double seconds) {
         std::lock_guard<std::mutex> lock(m_lock);
-        std::printf("over %.0f s, %lld reports: max |show clock - sound clock| at the pass %.2f ms (mean %.3f ms), "
-                    "at the report %.2f ms (mean %.3f ms)\n",
-                    seconds, static_cast<long long>(m_samples), m_pass.Max, m_pass.Mean(), m_report.Max,
-                    m_report.Mean());
+        std::printf(
+            "over %.0f s, %lld reports: max |show clock - sound clock| at the pass %.2f ms (mean "
+            "%.3f ms), "
+            "at the report %.2f ms (mean %.3f ms)\n",
+            seconds, static_cast<long long>(m_samples), m_pass.Max, m_pass.Mean(), m_report.Max,
+            m_report.Mean());
     }
     static std::string LoadAverage() {
         std::ifstream in("/proc/loadavg");
@@ -151,13 +156,16 @@ int main(int argc, char** argv) {
     options.SoundOutput.Kind = ql::TSoundOutputKind::Null;
     TSyncProbe probe;
     // The engine's own music player, as it makes it, behind the probe.
-    options.Music = [&probe](orb::TOrbSource& source, orb::TFileAccessor* accessor, const orb::TEngineClock&) {
+    options.Music = [&probe](orb::TOrbSource& source, orb::TFileAccessor* accessor,
+                             const orb::TEngineClock&) {
         orb::TMusicPlayerOptions playerOptions;
         playerOptions.Output.Kind = ql::TSoundOutputKind::Null;
         if (accessor)
-            playerOptions.OpenEntry = [accessor](const std::u16string& name) { return accessor->OpenStream(name); };
-        auto music = std::make_unique<TProbedMusic>(
-            std::make_unique<orb::TPlayerMusic>(std::make_unique<orb::TOrbMusicPlayer>(source, std::move(playerOptions))));
+            playerOptions.OpenEntry = [accessor](const std::u16string& name) {
+                return accessor->OpenStream(name);
+            };
+        auto music = std::make_unique<TProbedMusic>(std::make_unique<orb::TPlayerMusic>(
+            std::make_unique<orb::TOrbMusicPlayer>(source, std::move(playerOptions))));
         probe.Music = music.get();
         return music;
     };

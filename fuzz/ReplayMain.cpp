@@ -19,7 +19,8 @@ namespace {
 bool ReplayFile(const std::filesystem::path& path) {
     std::ifstream in(path, std::ios::binary);
     if (!in) return false;
-    const std::vector<char> bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    const std::vector<char> bytes((std::istreambuf_iterator<char>(in)),
+                                  std::istreambuf_iterator<char>());
     LLVMFuzzerTestOneInput(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size());
     return true;
 }

@@ -14,8 +14,8 @@
 #include "Orb/OrbTool/orbtoolSupport.h"
 #include "OrbLib2/OrbClasses/qlOrbShowSource.h"
 #include "OrbLib2/OrbClasses/qlOrbSource2.h"
-#include "OrbLib2/OrbViewer/qlOrbMusicPlayer2.h"
 #include "OrbLib2/OrbPackage/qlOrbShowLocator.h"
+#include "OrbLib2/OrbViewer/qlOrbMusicPlayer2.h"
 #include "QlLib/Music/SoundOutput.h"
 #include "QlLib/qpExceptions.h"
 #include "QlLib/qpFileStream.h"
@@ -31,7 +31,9 @@ const char kAudioHelp[] =
     "  (default 0) to --to (default the end of the show) in show milliseconds,\n"
     "  and writes it as 16-bit stereo 44100 Hz WAV.\n";
 
-int Fail(const std::string& message) { return tool::Fail("orbtool audio: " + message); }
+int Fail(const std::string& message) {
+    return tool::Fail("orbtool audio: " + message);
+}
 
 }  // namespace
 
@@ -76,7 +78,9 @@ int RunAudio(const std::vector<std::string>& args) {
 
         TMusicPlayerOptions options;
         options.Deterministic = true;
-        options.OpenEntry = [&show](const std::u16string& name) { return show.Accessor().OpenStream(name); };
+        options.OpenEntry = [&show](const std::u16string& name) {
+            return show.Accessor().OpenStream(name);
+        };
         TOrbMusicPlayer player(source, std::move(options));
 
         ql::TFileStream wav(ql::FromUtf8(out), ql::TFileAccess::Write, ql::kShareNone,
@@ -102,7 +106,8 @@ int RunAudio(const std::vector<std::string>& args) {
         wav.SetPosition(0);
         header = ql::WavHeader(uint32_t(written * 4));
         wav.WriteBuffer(header.data(), header.size());
-        if (written < frames) return Fail("the output stopped after " + std::to_string(written) + " frames");
+        if (written < frames)
+            return Fail("the output stopped after " + std::to_string(written) + " frames");
     } catch (const ql::Exception& e) {
         return Fail(e.Message());
     }

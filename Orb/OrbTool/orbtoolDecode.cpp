@@ -28,17 +28,17 @@ const char kDecodeHelp[] =
     "the number of levels, the number of animation frames and the decoder's name.\n"
     "-o writes the level as PNG (an animated GIF as its strip of frames).\n";
 
-
 ql::TImageOrientation TurnByCode(void* code, ql::TImageParams& params) {
     const ql::TImageOrientation o = ql::OrientationOfCode(*static_cast<int32_t*>(code));
-    if (o == ql::TImageOrientation::RotateClockwise || o == ql::TImageOrientation::RotateCounterClockwise)
+    if (o == ql::TImageOrientation::RotateClockwise ||
+        o == ql::TImageOrientation::RotateCounterClockwise)
         std::swap(params.Width, params.Height);
     return o;
 }
 
 // The stream of IMAGE: the file when one has that name, else SHOW:NAME.
-int OpenImageStream(const std::string& image, TOrbUnpack& unpack, std::unique_ptr<ql::TStream>& stream,
-                    std::u16string& name) {
+int OpenImageStream(const std::string& image, TOrbUnpack& unpack,
+                    std::unique_ptr<ql::TStream>& stream, std::u16string& name) {
     name = ql::FromUtf8(image);
     if (ql::TFileAPI::FileExists(name)) {
         stream = std::make_unique<ql::TFileStream>(name, ql::TFileAccess::Read, ql::kShareRead,
@@ -65,7 +65,8 @@ int RunDecode(const std::vector<std::string>& args) {
             return 0;
         }
         const bool takesValue = arg == "--level" || arg == "--orientation" || arg == "-o";
-        if (takesValue && i + 1 >= args.size()) return Fail("orbtool decode: " + arg + " needs a value");
+        if (takesValue && i + 1 >= args.size())
+            return Fail("orbtool decode: " + arg + " needs a value");
         if (arg == "--level") {
             const auto n = ql::TryStrToInt(ql::FromUtf8(args[++i]));
             if (!n || *n < 0 || *n > 31) return Fail("orbtool decode: bad level " + args[i]);
@@ -95,7 +96,8 @@ int RunDecode(const std::vector<std::string>& args) {
         std::unique_ptr<ql::TStream> stream;
         std::u16string name;
         if (int rc = OpenImageStream(image, unpack, stream, name)) return rc;
-        const ql::TLoadResult loaded = ql::LoadImageFromStream(*stream, name, &TurnByCode, &orientation);
+        const ql::TLoadResult loaded =
+            ql::LoadImageFromStream(*stream, name, &TurnByCode, &orientation);
         if (!loaded.Image) return Fail("not a picture the decoders read: " + image);
         const ql::TRef<ql::TBitmapStore>& store = loaded.Image.Store();
         ql::TBitmap* bitmap = store->GetBitmap(level);

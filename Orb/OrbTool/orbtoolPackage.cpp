@@ -21,9 +21,6 @@ namespace {
 using tool::Fail;
 using tool::kExitError;
 
-
-
-
 std::unique_ptr<ql::TFileStream> OpenRead(const std::u16string& name) {
     return std::make_unique<ql::TFileStream>(name, ql::TFileAccess::Read, ql::kShareRead,
                                              ql::TFileDisposition::OpenExisting);
@@ -75,7 +72,8 @@ int RunPack(const std::vector<std::string>& args) {
             if (arg == "--player") player = *v;
             if (arg == "--orbversion") orbVersion = *v;
             if (arg == "--method") {
-                if (*v != "0" && *v != "1" && *v != "2") return Fail("orbtool pack: bad method " + *v);
+                if (*v != "0" && *v != "1" && *v != "2")
+                    return Fail("orbtool pack: bad method " + *v);
                 method = std::stoi(*v);
             }
         } else if (arg == "--old-trailer") {
@@ -98,14 +96,16 @@ int RunPack(const std::vector<std::string>& args) {
     }
     const std::u16string outName = ql::FromUtf8(out);
     try {
-        ql::TFileStream output(outName, ql::TFileAccess::Write, 0, ql::TFileDisposition::CreateAlways);
+        ql::TFileStream output(outName, ql::TFileAccess::Write, 0,
+                               ql::TFileDisposition::CreateAlways);
         TOrbPackWriter writer(output);
         {
             auto program = OpenRead(playerName);
             if (program->GetSize() > 0) {
                 const size_t slash = playerName.find_last_of(u'/');
-                writer.AddPlayer(slash == std::u16string::npos ? playerName : playerName.substr(slash + 1),
-                                 *program);
+                writer.AddPlayer(
+                    slash == std::u16string::npos ? playerName : playerName.substr(slash + 1),
+                    *program);
             }
         }
         writer.AddEntry(kProjectEntry, *OpenRead(ql::FromUtf8(positional[0])), kMethodDeflate);
@@ -114,7 +114,8 @@ int RunPack(const std::vector<std::string>& args) {
             std::u16string name = ql::FromUtf8(positional[i]);
             std::u16string path = name;
             const size_t equals = name.find_last_of(u'=');
-            if (equals != std::u16string::npos && ql::TFileAPI::FileExists(name.substr(equals + 1)) &&
+            if (equals != std::u16string::npos &&
+                ql::TFileAPI::FileExists(name.substr(equals + 1)) &&
                 !ql::TFileAPI::FileExists(name)) {
                 path = name.substr(equals + 1);
                 name = name.substr(0, equals);

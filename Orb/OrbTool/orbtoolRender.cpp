@@ -17,8 +17,8 @@
 #include "OrbLib2/3DBasics/qlSoftDevice.h"
 #include "OrbLib2/3DEngine/DrawManager3D2.h"
 #include "OrbLib2/OrbClasses/qlOrbSource2.h"
-#include "OrbLib2/OrbViewer/qlOrbEngine2.h"
 #include "OrbLib2/OrbPackage/qlOrbShowLocator.h"
+#include "OrbLib2/OrbViewer/qlOrbEngine2.h"
 #include "QlLib/Graphics/qlPixelFormats.h"
 #include "QlLib/Graphics/qlPngWriter.h"
 #include "QlLib/Graphics/qlYuvConvert.h"
@@ -54,20 +54,28 @@ const char kRenderHelp[] =
 
 constexpr int32_t kMinSide = 16, kMaxSide = 4096;
 
-int Fail(const std::string& message) { return tool::Fail("orbtool render: " + message); }
+int Fail(const std::string& message) {
+    return tool::Fail("orbtool render: " + message);
+}
 
 bool EndsWith(const std::string& text, const std::string& tail) {
-    return text.size() >= tail.size() && text.compare(text.size() - tail.size(), tail.size(), tail) == 0;
+    return text.size() >= tail.size() &&
+           text.compare(text.size() - tail.size(), tail.size(), tail) == 0;
 }
 
 // Full-range BT.601, as JPEG: Y from 0 to 255, chroma centred on 128.
 class TY4mWriter {
 public:
     TY4mWriter(const std::string& fileName, int32_t width, int32_t height, int32_t fps)
-        : m_out(ql::FromUtf8(fileName), ql::TFileAccess::Write, ql::kShareNone, ql::TFileDisposition::CreateAlways),
-          m_width(width), m_height(height), m_converter(width), m_frame(width, height, ql::PfARGB32()) {
-        const std::string header = "YUV4MPEG2 W" + std::to_string(width) + " H" + std::to_string(height) + " F" +
-                                   std::to_string(fps) + ":1 Ip A1:1 C420jpeg\n";
+        : m_out(ql::FromUtf8(fileName), ql::TFileAccess::Write, ql::kShareNone,
+                ql::TFileDisposition::CreateAlways),
+          m_width(width),
+          m_height(height),
+          m_converter(width),
+          m_frame(width, height, ql::PfARGB32()) {
+        const std::string header = "YUV4MPEG2 W" + std::to_string(width) + " H" +
+                                   std::to_string(height) + " F" + std::to_string(fps) +
+                                   ":1 Ip A1:1 C420jpeg\n";
         m_out.WriteBuffer(header.data(), header.size());
         const size_t cw = size_t(width + 1) / 2, ch = size_t(height + 1) / 2;
         m_plane.resize(size_t(width) * size_t(height) + 2 * cw * ch);
@@ -77,7 +85,8 @@ public:
     // bitmap in the device's own format serves every frame.
     void WriteFrom(T3DDrawer* drawer) {
         if (!drawer || !drawer->CaptureFrame(m_frame))
-            for (int32_t y = 0; y < m_height; ++y) std::memset(m_frame.Row(y), 0, size_t(m_width) * 4);
+            for (int32_t y = 0; y < m_height; ++y)
+                std::memset(m_frame.Row(y), 0, size_t(m_width) * 4);
         Write(m_frame);
     }
 
@@ -103,7 +112,8 @@ private:
 class TWavWriter {
 public:
     explicit TWavWriter(const std::string& fileName)
-        : m_out(ql::FromUtf8(fileName), ql::TFileAccess::Write, ql::kShareNone, ql::TFileDisposition::CreateAlways) {
+        : m_out(ql::FromUtf8(fileName), ql::TFileAccess::Write, ql::kShareNone,
+                ql::TFileDisposition::CreateAlways) {
         const std::vector<uint8_t> header = ql::WavHeader(0);
         m_out.WriteBuffer(header.data(), header.size());
     }
@@ -149,8 +159,9 @@ int RunRender(const std::vector<std::string>& args) {
             const std::string& value = args[++i];
             const size_t x = value.find('x');
             const auto w = ql::TryStrToInt(ql::FromUtf8(value.substr(0, x)));
-            const auto h =
-                x == std::string::npos ? std::nullopt : ql::TryStrToInt(ql::FromUtf8(value.substr(x + 1)));
+            const auto h = x == std::string::npos
+                               ? std::nullopt
+                               : ql::TryStrToInt(ql::FromUtf8(value.substr(x + 1)));
             if (!w || !h || *w < kMinSide || *h < kMinSide || *w > kMaxSide || *h > kMaxSide)
                 return Fail("--size wants WxH, each 16 to 4096");
             width = int32_t(*w);
@@ -174,7 +185,8 @@ int RunRender(const std::vector<std::string>& args) {
         }
     }
     if (file.empty() || out.empty()) return Fail("needs SHOW and -o OUT (try --help)");
-    if (deviceName != "soft" && deviceName != "gl") return Fail("unknown device '" + deviceName + "'");
+    if (deviceName != "soft" && deviceName != "gl")
+        return Fail("unknown device '" + deviceName + "'");
 
     SetFixedRandomSeed(1);
     TShowOpenResult opened = OpenShow(ql::FromUtf8(file));
@@ -186,7 +198,8 @@ int RunRender(const std::vector<std::string>& args) {
         if (to < 0) to = source->TotalTime();
         if (to < from) return Fail("--to lies before --from");
         const double frameMs = 1000.0 / fps;
-        const int64_t frames = std::max<int64_t>(1, int64_t(std::ceil((to - from) * fps / 1000.0 - 1e-9)));
+        const int64_t frames =
+            std::max<int64_t>(1, int64_t(std::ceil((to - from) * fps / 1000.0 - 1e-9)));
         if (frames > 10000000) return Fail("span too long");
         const int64_t soundFrames = std::llround((to - from) * 44.1);
         if (soundFrames > int64_t(UINT32_MAX / 4 - 64)) return Fail("span too long for a WAV file");
@@ -259,8 +272,10 @@ int RunRender(const std::vector<std::string>& args) {
             if (y4m) {
                 y4m->WriteFrom(engine.Drawer());
             } else {
-                std::unique_ptr<ql::TBitmap> frame = engine.Drawer() ? engine.Drawer()->CaptureToBitmap() : nullptr;
-                if (!frame) frame = std::make_unique<ql::TDirectBitmap>(width, height, ql::PfRGB24());
+                std::unique_ptr<ql::TBitmap> frame =
+                    engine.Drawer() ? engine.Drawer()->CaptureToBitmap() : nullptr;
+                if (!frame)
+                    frame = std::make_unique<ql::TDirectBitmap>(width, height, ql::PfRGB24());
                 char name[32];
                 std::snprintf(name, sizeof name, "/frame-%06lld.png", static_cast<long long>(k));
                 ql::SavePng(*frame, ql::FromUtf8(out + name));
@@ -271,7 +286,8 @@ int RunRender(const std::vector<std::string>& args) {
         engine.PlayMusicFrames(soundFrames - soundDone, &samples);
         wav.Write(samples);
         wav.Finish();
-        std::printf("%lld frames %dx%d at %d fps\n", static_cast<long long>(frames), width, height, fps);
+        std::printf("%lld frames %dx%d at %d fps\n", static_cast<long long>(frames), width, height,
+                    fps);
     } catch (const ql::EAssertionFailed&) {
         return tool::kExitError;
     } catch (const std::exception& e) {

@@ -38,7 +38,8 @@ struct TShowAtOptions {
 inline std::optional<double> ParseNumber(const std::string& text) {
     double value = 0;
     const auto result = std::from_chars(text.data(), text.data() + text.size(), value);
-    if (result.ec != std::errc() || result.ptr != text.data() + text.size() || !std::isfinite(value))
+    if (result.ec != std::errc() || result.ptr != text.data() + text.size() ||
+        !std::isfinite(value))
         return std::nullopt;
     return value;
 }
@@ -49,7 +50,8 @@ inline bool ParseSize(const std::string& text, int32_t& width, int32_t& height) 
     if (x == std::string::npos) return false;
     const auto w = ql::TryStrToInt(ql::FromUtf8(text.substr(0, x)));
     const auto h = ql::TryStrToInt(ql::FromUtf8(text.substr(x + 1)));
-    if (!w || !h || *w < kMinScreenSide || *h < kMinScreenSide || *w > kMaxScreenSide || *h > kMaxScreenSide)
+    if (!w || !h || *w < kMinScreenSide || *h < kMinScreenSide || *w > kMaxScreenSide ||
+        *h > kMaxScreenSide)
         return false;
     width = *w;
     height = *h;
@@ -58,8 +60,8 @@ inline bool ParseSize(const std::string& text, int32_t& width, int32_t& height) 
 
 // `withValue`: the command's own options that take a value. Returns an error
 // text, empty when the arguments are fine.
-inline std::string ParseShowAt(const std::vector<std::string>& args, const std::vector<std::string>& withValue,
-                               TShowAtOptions& options) {
+inline std::string ParseShowAt(const std::vector<std::string>& args,
+                               const std::vector<std::string>& withValue, TShowAtOptions& options) {
     for (size_t i = 0; i < args.size(); ++i) {
         const std::string& a = args[i];
         const bool hasValue = i + 1 < args.size();

@@ -28,7 +28,9 @@ const char kSoundHelp[] =
     "  -o writes the range as 16-bit stereo 44100 Hz WAV.\n";
 
 // Errors of this command name it.
-int Fail(const std::string& message) { return tool::Fail("orbtool sound: " + message); }
+int Fail(const std::string& message) {
+    return tool::Fail("orbtool sound: " + message);
+}
 
 bool ParseMs(const std::string& text, double& ms) {
     const std::optional<double> value = ql::TryStrToFloat(ql::FromUtf8(text));
@@ -36,7 +38,6 @@ bool ParseMs(const std::string& text, double& ms) {
     ms = *value;
     return true;
 }
-
 
 }  // namespace
 
@@ -79,7 +80,10 @@ int RunSound(const std::vector<std::string>& args) {
         name = ql::FromUtf8(file.substr(colon + 1));
         TOrbShowLocator* locator = show.get();
         ql::TStreamWrapperClass::Instance().SetCallbacks(
-            [locator](const std::u16string& entry) { return locator->Accessor().OpenStream(entry); }, nullptr);
+            [locator](const std::u16string& entry) {
+                return locator->Accessor().OpenStream(entry);
+            },
+            nullptr);
     }
 
     std::unique_ptr<ql::TConverterSource> source;
@@ -93,9 +97,9 @@ int RunSound(const std::vector<std::string>& args) {
         return Fail("cannot play " + file);
     }
     const ql::TMediaInfo& info = source->Info();
-    std::printf("%s\t%u\t%u\t%lld\t%lld\n", ql::MediaTypeName(info.MediaType), info.Format.SamplesPerSec,
-                unsigned(info.Format.Channels), static_cast<long long>(info.DataSize),
-                static_cast<long long>(info.LengthMs));
+    std::printf("%s\t%u\t%u\t%lld\t%lld\n", ql::MediaTypeName(info.MediaType),
+                info.Format.SamplesPerSec, unsigned(info.Format.Channels),
+                static_cast<long long>(info.DataSize), static_cast<long long>(info.LengthMs));
     int rc = 0;
     if (!out.empty()) {
         if (to < 0) to = double(info.LengthMs);

@@ -22,8 +22,6 @@ namespace {
 using tool::Fail;
 using tool::kExitError;
 
-
-
 // The shortest decimal that reads back to the same double.
 std::string FormatTime(double value) {
     char buffer[64];
@@ -110,15 +108,18 @@ int RunTimeline(const std::vector<std::string>& args) {
     std::unique_ptr<TOrbShowLocator> locator;
     TOrbSource* source = OpenSource(positional[0], locator, seed);
     if (!source) return kExitError;
-    std::printf("index\tBeginTime\tEndTime\tEffectTime\tNextEffectTime\tNextEffectEnd\tclass\ttype\tSlideId\n");
+    std::printf(
+        "index\tBeginTime\tEndTime\tEffectTime\tNextEffectTime\tNextEffectEnd\tclass\ttype\tSlideId"
+        "\n");
     const TSlideInfoList& slides = source->Slides();
     for (size_t i = 0; i < slides.size(); ++i) {
         const TSlideInfo& slide = slides[i];
         const TSlideEffect effect = source->SlideEffect(int64_t(i));
         std::printf("%zu\t%s\t%s\t%s\t%s\t%s\t%d\t%d\t%s\n", i, FormatTime(slide.BeginTime).c_str(),
                     FormatTime(slide.EndTime).c_str(), FormatTime(slide.EffectTime).c_str(),
-                    FormatTime(slide.NextEffectTime).c_str(), FormatTime(slide.NextEffectEnd).c_str(),
-                    effect.EffectClass, effect.EffectType, ql::ToUtf8(slide.SlideId).c_str());
+                    FormatTime(slide.NextEffectTime).c_str(),
+                    FormatTime(slide.NextEffectEnd).c_str(), effect.EffectClass, effect.EffectType,
+                    ql::ToUtf8(slide.SlideId).c_str());
     }
     std::printf("total\t%s\t%s\n", FormatTime(source->TotalTime()).c_str(),
                 RepeatModeName(source->RepeatMode()));

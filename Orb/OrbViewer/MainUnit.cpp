@@ -14,8 +14,8 @@
 #include "Orb/OrbViewer/OrbViewerControl.h"
 #include "OrbLib2/OrbClasses/qlOrbShowSource.h"
 #include "OrbLib2/OrbPackage/qlOrbFileAccessor2.h"
-#include "OrbLib2/OrbViewer/qlOrbPrintServices.h"
 #include "OrbLib2/OrbPackage/qlOrbShowLocator.h"
+#include "OrbLib2/OrbViewer/qlOrbPrintServices.h"
 #include "QlLib/Graphics/qlPngWriter.h"
 #include "QlLib/Platform/qlFileAPI.h"
 #include "QlLib/Platform/qlHeadlessHost.h"
@@ -73,7 +73,8 @@ TShowRequest ShowRequestFromCommandLine(const ql::TCommandsStorage& commands,
     return request;
 }
 
-TGeometryRequest GeometryRequestOfShow(const TOrbShowOptions& options, int32_t screenWidth, int32_t screenHeight) {
+TGeometryRequest GeometryRequestOfShow(const TOrbShowOptions& options, int32_t screenWidth,
+                                       int32_t screenHeight) {
     TGeometryRequest request;
     request.Width = screenWidth;
     request.Height = screenHeight;
@@ -107,18 +108,25 @@ std::vector<TMonitorInfo> MonitorsOf(const std::vector<ql::TMonitorInfo>& hostMo
 
 ql::TWindowBorder HostBorder(TBorderStyle border) {
     switch (border) {
-        case TBorderStyle::Fixed: return ql::TWindowBorder::Fixed;
-        case TBorderStyle::Resizable: return ql::TWindowBorder::Resizable;
-        default: return ql::TWindowBorder::None;
+        case TBorderStyle::Fixed:
+            return ql::TWindowBorder::Fixed;
+        case TBorderStyle::Resizable:
+            return ql::TWindowBorder::Resizable;
+        default:
+            return ql::TWindowBorder::None;
     }
 }
 
 int32_t EngineButton(uint8_t hostButton) {
     switch (hostButton) {
-        case ql::mbLeft: return 1;
-        case ql::mbRight: return 2;
-        case ql::mbMiddle: return 3;
-        default: return 0;
+        case ql::mbLeft:
+            return 1;
+        case ql::mbRight:
+            return 2;
+        case ql::mbMiddle:
+            return 3;
+        default:
+            return 0;
     }
 }
 
@@ -130,7 +138,9 @@ std::unique_ptr<ql::TIniFile> CopyOfDocument(const ql::TIniStorage& document) {
     return copy;
 }
 
-std::string Utf8(const std::u16string& text) { return ql::ToUtf8(text); }
+std::string Utf8(const std::u16string& text) {
+    return ql::ToUtf8(text);
+}
 
 }  // namespace
 
@@ -138,7 +148,8 @@ std::string Utf8(const std::u16string& text) { return ql::ToUtf8(text); }
 // record, so that a headless run shows where the keys took the show.
 class TMainForm::TRecordingControl : public TShowViewerControl {
 public:
-    TRecordingControl(TOrbShowViewer& viewer, ql::THost& host) : TShowViewerControl(viewer), m_host(host) {}
+    TRecordingControl(TOrbShowViewer& viewer, ql::THost& host)
+        : TShowViewerControl(viewer), m_host(host) {}
     void Seek(int64_t time) override {
         m_host.Record(ql::THostRecord("seek").Int("time", time));
         TShowViewerControl::Seek(time);
@@ -175,11 +186,13 @@ TMainForm::TMainForm(ql::THost& host, TMainFormSettings settings)
     deviceOptions.threads = std::clamp(m_settings.DrawThreads, 1, 16);
     m_device = std::make_unique<TSoftDevice>(deviceOptions);
     const bool deterministic = m_settings.Deterministic;
-    m_device->SetPresentSink([this, deterministic](const uint32_t* pixels, int32_t width, int32_t height) {
-        // Headless, the form steps the engine itself and presents after each
-        // step; waking it would only spin the loop without time passing.
-        if (m_frames.Post(pixels, width, height) && !deterministic) m_host.PostUserEvent(kWakeFrame, 0);
-    });
+    m_device->SetPresentSink(
+        [this, deterministic](const uint32_t* pixels, int32_t width, int32_t height) {
+            // Headless, the form steps the engine itself and presents after each
+            // step; waking it would only spin the loop without time passing.
+            if (m_frames.Post(pixels, width, height) && !deterministic)
+                m_host.PostUserEvent(kWakeFrame, 0);
+        });
 
     TEngineOptions engineOptions;
     engineOptions.Threaded = !deterministic;
@@ -191,7 +204,8 @@ TMainForm::TMainForm(ql::THost& host, TMainFormSettings settings)
     engineOptions.ProgramFileName = m_settings.ProgramFileName;
     std::function<void()> wake;
     if (!deterministic) wake = [this] { m_host.PostUserEvent(kWakeViewer, 0); };
-    m_viewer = std::make_unique<TOrbShowViewer>(*m_device, std::move(engineOptions), std::move(wake));
+    m_viewer =
+        std::make_unique<TOrbShowViewer>(*m_device, std::move(engineOptions), std::move(wake));
     m_viewer->SetSlideActions(true);
     m_viewer->SetCallbacks({
         [this] {
@@ -200,8 +214,10 @@ TMainForm::TMainForm(ql::THost& host, TMainFormSettings settings)
         },
         [this](double time, bool end) { Position(time, end); },
         [this](const TOrbActionInfo& action) {
-            Record(ql::THostRecord("action").Int("code", action.Code).Int("param", action.Param).Str("text",
-                                                                                                  action.Text));
+            Record(ql::THostRecord("action")
+                       .Int("code", action.Code)
+                       .Int("param", action.Param)
+                       .Str("text", action.Text));
             m_executor->Execute(action);
         },
         [this](std::unique_ptr<ql::TBitmap> frame) { PrintImage(std::move(frame)); },
@@ -224,7 +240,8 @@ TMainForm::~TMainForm() {
 int32_t TMainForm::Run() {
     const TShowRequest& request = m_settings.Show;
     const TViewerOptions& options = m_settings.Options;
-    const TOpenOutcome outcome = OpenInteractive(request.FileName, request.Kind, options.StartSlide, options.StartTime);
+    const TOpenOutcome outcome =
+        OpenInteractive(request.FileName, request.Kind, options.StartSlide, options.StartTime);
     if (outcome == TOpenOutcome::Refused) return 0;
     if (outcome == TOpenOutcome::Failed) return 2;
     m_viewer->SetPaused(false);
@@ -245,7 +262,8 @@ int32_t TMainForm::Run() {
 
 // ---------------------------------------------------------------- opening
 
-TMainForm::TOpenOutcome TMainForm::OpenInteractive(const std::u16string& fileName, TShowFileKind kind,
+TMainForm::TOpenOutcome TMainForm::OpenInteractive(const std::u16string& fileName,
+                                                   TShowFileKind kind,
                                                    std::optional<int32_t> startSlide,
                                                    std::optional<int64_t> startTime) {
     const bool wasPlaying = m_viewer->Engine() && !m_viewer->Paused();
@@ -280,8 +298,9 @@ TMainForm::TOpenOutcome TMainForm::OpenInteractive(const std::u16string& fileNam
         Record(ql::THostRecord("refused").Str("file", fileName));
         return giveUp(TOpenOutcome::Refused);
     }
-    const bool isPackage = kind == TShowFileKind::PlayerFile ||
-                           (kind == TShowFileKind::Either && ReadPackageVersion(fileName).has_value());
+    const bool isPackage =
+        kind == TShowFileKind::PlayerFile ||
+        (kind == TShowFileKind::Either && ReadPackageVersion(fileName).has_value());
     if (show.Project().ReadBool(u"Main", u"stw_show", false) && !m_settings.Options.StartupMode &&
         !StartupWindowAllows(fileName, isPackage))
         return giveUp(TOpenOutcome::Refused);
@@ -317,10 +336,10 @@ TMainForm::TOpenOutcome TMainForm::OpenInteractive(const std::u16string& fileNam
     } else if (isPackage && publishedName.empty()) {
         ShowMessage(u"opt_exefn - Empty", kSlideshowErrorCaption);
     }
-    ql::GlobalLog().WriteLine(u"Show opened: project \"" + show.ProjectName() + u"\", OrbVersion \"" +
-                              show.OrbVersion() + u"\", " +
-                              ql::IntToStr(static_cast<int64_t>(show.Project().SectionNames().size())) +
-                              u" sections");
+    ql::GlobalLog().WriteLine(
+        u"Show opened: project \"" + show.ProjectName() + u"\", OrbVersion \"" + show.OrbVersion() +
+        u"\", " + ql::IntToStr(static_cast<int64_t>(show.Project().SectionNames().size())) +
+        u" sections");
     const TOrbSource* playing = &source;
     m_shows.SetCurrent(std::move(opened.Locator));
     m_executor->SetShow(playing, m_showFile, fileName == m_settings.ProgramFileName);
@@ -338,8 +357,8 @@ void TMainForm::ConfigureForShow(const TOrbShowOptions& options) {
     m_input = std::make_unique<TInputMappingClass>(options);
     m_wheelEnabled = !options.LockWheel;
     m_host.SetTitle(options.Caption.value_or(u"OrbViewer v5.6"));
-    m_mouse.Configure(options.HideCursor, int64_t(options.HideIntervalSeconds) * 1000, options.HideOnStartup,
-                      m_host.TickMs());
+    m_mouse.Configure(options.HideCursor, int64_t(options.HideIntervalSeconds) * 1000,
+                      options.HideOnStartup, m_host.TickMs());
 }
 
 void TMainForm::PlaceForShow(const TOrbShowOptions& options) {
@@ -363,7 +382,8 @@ void TMainForm::ApplyGeometry(const TGeometryRequest& request) {
     int32_t monitor = -1;
     if (options.Display && *options.Display >= 1 && size_t(*options.Display) <= monitors.size())
         monitor = *options.Display - 1;
-    const ql::THostRect client{geometry->Outer.Left + extents.Left, geometry->Outer.Top + extents.Top,
+    const ql::THostRect client{geometry->Outer.Left + extents.Left,
+                               geometry->Outer.Top + extents.Top,
                                geometry->Outer.Left + extents.Left + geometry->ClientWidth,
                                geometry->Outer.Top + extents.Top + geometry->ClientHeight};
     const ql::TWindowBorder border = HostBorder(geometry->Border);
@@ -392,8 +412,8 @@ void TMainForm::ApplyGeometry(const TGeometryRequest& request) {
 }
 
 bool TMainForm::StartupWindowAllows(const std::u16string& fileName, bool isPackage) {
-    const std::vector<std::u16string> arguments =
-        StartupChildArguments(m_settings.ProgramFileName, fileName, isPackage, m_settings.Options.Display);
+    const std::vector<std::u16string> arguments = StartupChildArguments(
+        m_settings.ProgramFileName, fileName, isPackage, m_settings.Options.Display);
     ++m_children;
     m_executor->SetChildRunning(true);
     const int32_t code = m_host.Launcher().SpawnAndWait(arguments, [this] {
@@ -484,7 +504,9 @@ void TMainForm::Key(const ql::THostEvent& event) {
     }
     const TOrbActionInfo action = m_input->KeyAction(event.Modifiers, event.Key, event.KeyEvent);
     if (!action.IsNone())
-        Record(ql::THostRecord("key-action").Str("key", ql::VirtualKeyName(event.Key)).Int("code", action.Code));
+        Record(ql::THostRecord("key-action")
+                   .Str("key", ql::VirtualKeyName(event.Key))
+                   .Int("code", action.Code));
     if (action.Code == acHelp && engine)
         m_viewer->OpenHelpDialog();
     else if (!action.IsNone())
@@ -508,7 +530,8 @@ void TMainForm::Mouse(const ql::THostEvent& event) {
     if (!m_input || !m_mouse.AcceptsInput(tick, m_children > 0)) return;
     int32_t x = event.X, y = event.Y;
     ToFrame(x, y);
-    const TOrbActionInfo action = m_input->MouseAction(event.Modifiers, x, y, event.MouseEvent, event.Button, tick);
+    const TOrbActionInfo action =
+        m_input->MouseAction(event.Modifiers, x, y, event.MouseEvent, event.Button, tick);
     if (!m_mouse.Hidden() || action.Code == acHelp) {
         auto mouse = std::make_unique<TMouseData>();
         mouse->X = x;
@@ -583,11 +606,15 @@ void TMainForm::PrintImage(std::unique_ptr<ql::TBitmap> frame) {
     const bool wasPlaying = !m_viewer->Paused();
     if (wasPlaying) m_viewer->SetPaused(true);
     const int32_t slide = TNavigation(ShowSource(*show)).SlideIndexAt(m_viewer->ShowTime());
-    const TCallBackClass pictures(show, std::shared_ptr<const ql::TBitmap>(std::move(frame)), slide);
-    TOrbPrintDialog dialog(show->Project(), pictures, m_settings.Printer.get(),
-                           [this](ql::TDialog& inner) { RunDialog(inner); }, ql::platform::UserFolder());
+    const TCallBackClass pictures(show, std::shared_ptr<const ql::TBitmap>(std::move(frame)),
+                                  slide);
+    TOrbPrintDialog dialog(
+        show->Project(), pictures, m_settings.Printer.get(),
+        [this](ql::TDialog& inner) { RunDialog(inner); }, ql::platform::UserFolder());
     RunDialog(dialog);
-    Record(ql::THostRecord("print").Bool("printed", dialog.Printed()).Str("saved", dialog.SavedFile()));
+    Record(ql::THostRecord("print")
+               .Bool("printed", dialog.Printed())
+               .Str("saved", dialog.SavedFile()));
     if (!m_shown.Pixels.empty()) m_host.Present(m_shown.View());
     if (wasPlaying) m_viewer->SetPaused(false);
 }
@@ -610,7 +637,8 @@ void TMainForm::ShowMessage(const std::u16string& text, const std::u16string& ca
             if (c == '\r' || c == '\n') c = ' ';
         std::fprintf(stderr, "%s\n", line.c_str());
     }
-    m_host.MessageBox(caption, text, caption.empty() ? ql::TMessageIcon::Information : ql::TMessageIcon::Warning,
+    m_host.MessageBox(caption, text,
+                      caption.empty() ? ql::TMessageIcon::Information : ql::TMessageIcon::Warning,
                       ql::TMessageButtons::Ok);
 }
 
@@ -630,11 +658,13 @@ bool TMainForm::SpawnProgram(const std::vector<std::u16string>& arguments) {
 }
 
 bool TMainForm::OpenShow(const TShowCommand& command) {
-    return OpenInteractive(command.FileName, TShowFileKind::Either, command.StartSlide, command.StartTime) ==
-           TOpenOutcome::Opened;
+    return OpenInteractive(command.FileName, TShowFileKind::Either, command.StartSlide,
+                           command.StartTime) == TOpenOutcome::Opened;
 }
 
-void TMainForm::Quit() { m_quit = true; }
+void TMainForm::Quit() {
+    m_quit = true;
+}
 
 // ---------------------------------------------------------------- the program
 
@@ -651,7 +681,8 @@ bool SaveFramePng(const std::string& fileName, const ql::TFrameView& frame) {
     if (!frame.Pixels || frame.Width <= 0 || frame.Height <= 0) return false;
     auto bitmap = ql::CreateBitmap(frame.Width, frame.Height, ql::PfARGB32());
     for (int32_t y = 0; y < frame.Height; ++y)
-        std::memcpy(bitmap->Row(y), frame.Pixels + size_t(y) * size_t(frame.Stride), size_t(frame.Width) * 4);
+        std::memcpy(bitmap->Row(y), frame.Pixels + size_t(y) * size_t(frame.Stride),
+                    size_t(frame.Width) * 4);
     try {
         ql::SavePng(*bitmap, ql::FromUtf8(fileName));
         return true;
@@ -684,11 +715,13 @@ int RunViewer(const ql::TCommandsStorage& commands, const std::u16string& progra
         std::ofstream recordFile;
         if (!recordName.empty()) {
             recordFile.open(ql::ToUtf8(recordName), std::ios::binary | std::ios::trunc);
-            if (!recordFile) return ReportStartError("cannot write the record " + ql::ToUtf8(recordName));
+            if (!recordFile)
+                return ReportStartError("cannot write the record " + ql::ToUtf8(recordName));
         }
         ql::THeadlessHost host(recordName.empty() ? &std::cout : &recordFile);
         std::string error;
-        if (!host.LoadScriptFile(ql::ToUtf8(script), error)) return ReportStartError("script: " + error);
+        if (!host.LoadScriptFile(ql::ToUtf8(script), error))
+            return ReportStartError("script: " + error);
         host.SetCaptureSink(SaveFramePng);
         settings.Deterministic = true;
         settings.Sound.Kind = ql::TSoundOutputKind::Offline;

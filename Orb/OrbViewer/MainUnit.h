@@ -13,8 +13,8 @@
 #include "Orb/OrbViewer/OrbShowOpener.h"
 #include "Orb/OrbViewer/OrbViewerOptions.h"
 #include "Orb/OrbViewer/OrbWindowGeometry.h"
-#include "OrbLib2/OrbPackage/qlOrbShowLocator.h"
 #include "OrbLib2/3DBasics/qlSoftDevice.h"
+#include "OrbLib2/OrbPackage/qlOrbShowLocator.h"
 #include "OrbLib2/OrbViewer/qlOrbInputMapping.h"
 #include "OrbLib2/OrbViewer/qlOrbPrintDialog.h"
 #include "OrbLib2/OrbViewer/qlOrbShowViewer.h"
@@ -40,7 +40,8 @@ TShowRequest ShowRequestFromCommandLine(const ql::TCommandsStorage& commands,
 
 // The window a show asks for in its main section: the design size for a
 // windowed show, full screen otherwise, framed or not.
-TGeometryRequest GeometryRequestOfShow(const TOrbShowOptions& options, int32_t screenWidth, int32_t screenHeight);
+TGeometryRequest GeometryRequestOfShow(const TOrbShowOptions& options, int32_t screenWidth,
+                                       int32_t screenHeight);
 
 struct TMainFormSettings {
     std::u16string ProgramFileName;
@@ -85,7 +86,8 @@ private:
 
     enum class TOpenOutcome { Opened, Refused, Failed };
     TOpenOutcome OpenInteractive(const std::u16string& fileName, TShowFileKind kind,
-                                 std::optional<int32_t> startSlide, std::optional<int64_t> startTime);
+                                 std::optional<int32_t> startSlide,
+                                 std::optional<int64_t> startTime);
     // Places and opens the window for the show (first show) or moves it.
     void PlaceForShow(const TOrbShowOptions& options);
     void ApplyGeometry(const TGeometryRequest& request);
@@ -123,7 +125,7 @@ private:
     std::unique_ptr<TSoftDevice> m_device;
     TFrameMailbox m_frames;
     ql::TFrameCopy m_shown;  // the frame on the screen now
-    TShowStack m_shows;  // the show playing and the ones it was opened from
+    TShowStack m_shows;      // the show playing and the ones it was opened from
     std::unique_ptr<TOrbShowViewer> m_viewer;
     std::unique_ptr<TRecordingControl> m_control;
     std::unique_ptr<TActionExecutor> m_executor;

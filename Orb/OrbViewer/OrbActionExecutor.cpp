@@ -6,10 +6,10 @@
 #include "OrbLib2/OrbPackage/qlOrbShowLocator.h"
 #include "QlLib/Platform/qlFileAPI.h"
 #include "QlLib/Platform/qlProcess.h"
-#include "QlLib/qlRunPolicy.h"
 #include "QlLib/qlCommands.h"
 #include "QlLib/qlIniStorage.h"
 #include "QlLib/qlLog.h"
+#include "QlLib/qlRunPolicy.h"
 #include "QlLib/qpStringUtils.h"
 
 namespace orb {
@@ -47,21 +47,26 @@ TShowCommand ParseShowCommand(const std::u16string& text) {
     TShowCommand command;
     if (const ql::TCommand* plain = commands.Command(u""); plain && plain->Count() > 0)
         command.FileName = LocalPath(plain->Item(0)->Value());
-    if (const auto slide = ql::TryStrToInt(ql::TrimBlanks(commands.Value(u"slide"))); slide && *slide > 0)
+    if (const auto slide = ql::TryStrToInt(ql::TrimBlanks(commands.Value(u"slide")));
+        slide && *slide > 0)
         command.StartSlide = *slide - 1;
-    else if (const auto time = ql::TryStrToInt64(ql::TrimBlanks(commands.Value(u"time"))); time && *time > 0)
+    else if (const auto time = ql::TryStrToInt64(ql::TrimBlanks(commands.Value(u"time")));
+             time && *time > 0)
         command.StartTime = *time;
     return command;
 }
 
-void TActionExecutor::SetShow(const TOrbSource* source, const std::u16string& showFileName, bool selfContained) {
+void TActionExecutor::SetShow(const TOrbSource* source, const std::u16string& showFileName,
+                              bool selfContained) {
     m_source = source;
     m_showFileName = showFileName;
     m_selfContained = selfContained;
     m_atEnd = false;
 }
 
-void TActionExecutor::SeekKeepingPause(int64_t target) { m_viewer.Seek(target); }
+void TActionExecutor::SeekKeepingPause(int64_t target) {
+    m_viewer.Seek(target);
+}
 
 void TActionExecutor::Execute(const TOrbActionInfo& action) {
     if (m_childRunning || m_inAction || m_closed) return;
@@ -130,7 +135,8 @@ void TActionExecutor::Execute(const TOrbActionInfo& action) {
 
 void TActionExecutor::Wheel(int32_t steps, bool ctrl) {
     if (m_childRunning || !m_source || steps == 0) return;
-    SeekKeepingPause(TNavigation(*m_source).Wheel(m_viewer.ShowTime(), steps, ctrl, m_viewer.Paused()));
+    SeekKeepingPause(
+        TNavigation(*m_source).Wheel(m_viewer.ShowTime(), steps, ctrl, m_viewer.Paused()));
 }
 
 void TActionExecutor::Position(double time, bool end) {
@@ -164,7 +170,9 @@ bool TActionExecutor::RunText(const std::u16string& text) {
             ran = m_host.OpenAddress(item.Url) || ran;
             continue;
         }
-        if (context.Policy.NeedsConfirmation() && !m_host.ConfirmRun(ql::DescribeArguments(item.Argv))) continue;
+        if (context.Policy.NeedsConfirmation() &&
+            !m_host.ConfirmRun(ql::DescribeArguments(item.Argv)))
+            continue;
         ran = m_host.SpawnProgram(item.Argv) || ran;
     }
     return ran;
@@ -191,9 +199,11 @@ bool TActionExecutor::OpenAnother(const TOrbActionInfo& action) {
     const std::u16string& name = command.FileName;
     std::u16string error;
     if (const auto version = ReadPackageVersion(name); !version) {
-        error = ql::TFileAPI::FileExists(name) ? u"Not OrbShow Executable File or File Corrupted:\r" + given
-                                               : u"OrbShow File not Found:\r" + given;
-    } else if (m_source && *version != m_source->Document().ReadString(u"Main", u"OrbVersion", u"")) {
+        error = ql::TFileAPI::FileExists(name)
+                    ? u"Not OrbShow Executable File or File Corrupted:\r" + given
+                    : u"OrbShow File not Found:\r" + given;
+    } else if (m_source &&
+               *version != m_source->Document().ReadString(u"Main", u"OrbVersion", u"")) {
         error = u"OrbShow ExeFile Version Mismatch:\r" + given;
     }
     if (!error.empty()) {

@@ -12,7 +12,8 @@ namespace orb {
 std::u16string KelvoName(const std::u16string& fileName) {
     const auto slash = fileName.find_last_of(u'/');
     const auto dot = fileName.find_last_of(u'.');
-    const bool hasExtension = dot != std::u16string::npos && (slash == std::u16string::npos || dot > slash);
+    const bool hasExtension =
+        dot != std::u16string::npos && (slash == std::u16string::npos || dot > slash);
     return (hasExtension ? fileName.substr(0, dot) : fileName) + u".Kelvo";
 }
 
@@ -23,8 +24,9 @@ TOpenedShow OpenShowFile(const std::u16string& fileName, TShowFileKind kind) {
         if (!opened.Locator) opened.Error = u"Can`t Load .orb File\r\"" + fileName + u"\"";
         return opened;
     }
-    if (kind == TShowFileKind::Either) kind = ReadPackageVersion(fileName) ? TShowFileKind::PlayerFile
-                                                                            : TShowFileKind::ProjectDocument;
+    if (kind == TShowFileKind::Either)
+        kind = ReadPackageVersion(fileName) ? TShowFileKind::PlayerFile
+                                            : TShowFileKind::ProjectDocument;
     // A bare name that is neither a package nor a document reads as a package
     // so that its error says what was looked for.
     if (kind == TShowFileKind::ProjectDocument) {

@@ -8,8 +8,8 @@
 #include <memory>
 #include <string>
 
-#include "OrbLib2/OrbViewer/qlOrbPasswordDialog.h"
 #include "OrbLib2/OrbPackage/qlOrbShowLocator.h"
+#include "OrbLib2/OrbViewer/qlOrbPasswordDialog.h"
 
 namespace orb {
 
@@ -32,7 +32,7 @@ TOpenedShow OpenShowFile(const std::u16string& fileName, TShowFileKind kind);
 
 struct TShowChecks {
     std::u16string ProgramFileName;
-    bool ScreenSaverToken = false;      // "/s" or "/S" on the command line
+    bool ScreenSaverToken = false;  // "/s" or "/S" on the command line
     bool AnotherInstanceRunning = false;
     // Runs the password dialog; null refuses a show that asks for a password.
     TDialogRunner RunDialog;

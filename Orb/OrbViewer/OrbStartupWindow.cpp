@@ -16,7 +16,8 @@ namespace {
 // larger is left alone rather than parsed twice.
 constexpr int64_t kMaxProjectBytes = int64_t(64) << 20;
 
-void CopySection(const ql::TIniSection& section, ql::TIniFile& target, std::u16string_view newName = {}) {
+void CopySection(const ql::TIniSection& section, ql::TIniFile& target,
+                 std::u16string_view newName = {}) {
     ql::TCommonIniItem& copy = section.CopyTo(target);
     if (!newName.empty()) static_cast<ql::TIniSection&>(copy).Rename(newName);
 }
@@ -69,7 +70,8 @@ std::unique_ptr<ql::TIniFile> StartupWindowProject(const ql::TIniStorage& show) 
     for (const auto& [key, value] : changes) settings.WriteString(key, value);
     RemoveFirstKey(settings, u"music");
 
-    if (const ql::TIniSection* help = show.FindSection(u"dialog_help")) CopySection(*help, *document);
+    if (const ql::TIniSection* help = show.FindSection(u"dialog_help"))
+        CopySection(*help, *document);
     for (int32_t i = 1; i <= options.CustomDialogCount; ++i) {
         const std::u16string name = u"dialog_" + ql::IntToStr(i) + u"_";
         if (const ql::TIniSection* dialog = show.FindSection(name)) CopySection(*dialog, *document);
@@ -78,24 +80,26 @@ std::unique_ptr<ql::TIniFile> StartupWindowProject(const ql::TIniStorage& show) 
 }
 
 void InstallStartupWindowFilter(TFileAccessor& accessor, const std::u16string& projectName) {
-    accessor.SetStreamFilter([projectName](const std::u16string& name, std::unique_ptr<ql::TStream> stream)
-                                 -> std::unique_ptr<ql::TStream> {
-        if (!stream || !ql::SameTextIgnoringCase(name, projectName) || stream->GetSize() > kMaxProjectBytes)
-            return stream;
-        const int64_t start = stream->GetPosition();
-        ql::TIniFile show;
-        std::unique_ptr<ql::TIniFile> page;
-        if (show.LoadFromStream(*stream)) page = StartupWindowProject(show);
-        if (!page) {
-            stream->SetPosition(start);
-            return stream;
-        }
-        ql::GlobalLog().WriteLine(u"Startup window: " + name);
-        auto rewritten = std::make_unique<ql::TMemoryStream>();
-        page->SaveToStream(*rewritten);
-        rewritten->SetPosition(0);
-        return rewritten;
-    });
+    accessor.SetStreamFilter(
+        [projectName](const std::u16string& name,
+                      std::unique_ptr<ql::TStream> stream) -> std::unique_ptr<ql::TStream> {
+            if (!stream || !ql::SameTextIgnoringCase(name, projectName) ||
+                stream->GetSize() > kMaxProjectBytes)
+                return stream;
+            const int64_t start = stream->GetPosition();
+            ql::TIniFile show;
+            std::unique_ptr<ql::TIniFile> page;
+            if (show.LoadFromStream(*stream)) page = StartupWindowProject(show);
+            if (!page) {
+                stream->SetPosition(start);
+                return stream;
+            }
+            ql::GlobalLog().WriteLine(u"Startup window: " + name);
+            auto rewritten = std::make_unique<ql::TMemoryStream>();
+            page->SaveToStream(*rewritten);
+            rewritten->SetPosition(0);
+            return rewritten;
+        });
 }
 
 }  // namespace orb

@@ -34,19 +34,23 @@ void TexSpanScalar(const TTexSpan& span) {
             const int64_t ur = u + (int64_t(1) << 23), vr = v + (int64_t(1) << 23);
             const int64_t ix = ur >> 32, iy = vr >> 32;
             const uint32_t wx = uint32_t(ur >> 24) & 255, wy = uint32_t(vr >> 24) & 255;
-            const int64_t x0 = std::clamp<int64_t>(ix, 0, w - 1), x1 = std::clamp<int64_t>(ix + 1, 0, w - 1);
-            const int64_t y0 = std::clamp<int64_t>(iy, 0, h - 1), y1 = std::clamp<int64_t>(iy + 1, 0, h - 1);
+            const int64_t x0 = std::clamp<int64_t>(ix, 0, w - 1),
+                          x1 = std::clamp<int64_t>(ix + 1, 0, w - 1);
+            const int64_t y0 = std::clamp<int64_t>(iy, 0, h - 1),
+                          y1 = std::clamp<int64_t>(iy + 1, 0, h - 1);
             const uint32_t c00 = span.texels[y0 * w + x0], c10 = span.texels[y0 * w + x1];
             const uint32_t c01 = span.texels[y1 * w + x0], c11 = span.texels[y1 * w + x1];
             s = 0;
             for (int32_t shift = 0; shift < 32; shift += 8) {
-                const uint32_t top = (((c00 >> shift) & 255) * (256 - wx) + ((c10 >> shift) & 255) * wx + 128) >> 8;
+                const uint32_t top =
+                    (((c00 >> shift) & 255) * (256 - wx) + ((c10 >> shift) & 255) * wx + 128) >> 8;
                 const uint32_t bottom =
                     (((c01 >> shift) & 255) * (256 - wx) + ((c11 >> shift) & 255) * wx + 128) >> 8;
                 s |= ((top * (256 - wy) + bottom * wy + 128) >> 8) << shift;
             }
         } else {
-            const int64_t x = std::clamp<int64_t>(u >> 32, 0, w - 1), y = std::clamp<int64_t>(v >> 32, 0, h - 1);
+            const int64_t x = std::clamp<int64_t>(u >> 32, 0, w - 1),
+                          y = std::clamp<int64_t>(v >> 32, 0, h - 1);
             s = span.texels[y * w + x];
         }
         if (!identity) {
@@ -62,9 +66,13 @@ void TexSpanScalar(const TTexSpan& span) {
 namespace {
 
 // NaN goes to lo, as in the device.
-float ClampF(float v, float lo, float hi) { return v > lo ? (v < hi ? v : hi) : lo; }
+float ClampF(float v, float lo, float hi) {
+    return v > lo ? (v < hi ? v : hi) : lo;
+}
 
-int32_t RoundByte(float v) { return int32_t(ClampF(v, 0.0f, 255.0f) + 0.5f); }
+int32_t RoundByte(float v) {
+    return int32_t(ClampF(v, 0.0f, 255.0f) + 0.5f);
+}
 
 }  // namespace
 
@@ -72,9 +80,13 @@ void ShadeSpanScalar(const TShadeSpan& span) {
     const int32_t w = span.width, h = span.height;
     const float fw = float(w), fh = float(h);
     int64_t e0 = span.e[0], e1 = span.e[1], e2 = span.e[2];
-    for (int32_t i = 0; i < span.count; ++i, e0 += span.step[0], e1 += span.step[1], e2 += span.step[2]) {
-        const double l0 = double(e0) * span.invArea, l1 = double(e1) * span.invArea, l2 = double(e2) * span.invArea;
-        auto interp = [&](int32_t k) { return l0 * span.attr[0][k] + l1 * span.attr[1][k] + l2 * span.attr[2][k]; };
+    for (int32_t i = 0; i < span.count;
+         ++i, e0 += span.step[0], e1 += span.step[1], e2 += span.step[2]) {
+        const double l0 = double(e0) * span.invArea, l1 = double(e1) * span.invArea,
+                     l2 = double(e2) * span.invArea;
+        auto interp = [&](int32_t k) {
+            return l0 * span.attr[0][k] + l1 * span.attr[1][k] + l2 * span.attr[2][k];
+        };
         const double iw = 1.0 / interp(0);
         float col[4];  // r, g, b, a straight
         if (span.flat)
@@ -90,26 +102,41 @@ void ShadeSpanScalar(const TShadeSpan& span) {
             const uint32_t c = span.texels[size_t(y) * size_t(w) + size_t(x)];
             for (int32_t k = 0; k < 4; ++k) s[k] = int32_t((c >> (24 - 8 * k)) & 255);
         } else {
-            const float cx = ClampF(u * fw - 0.5f, -2.0f, fw + 1.0f), cy = ClampF(v * fh - 0.5f, -2.0f, fh + 1.0f);
+            const float cx = ClampF(u * fw - 0.5f, -2.0f, fw + 1.0f),
+                        cy = ClampF(v * fh - 0.5f, -2.0f, fh + 1.0f);
             int32_t ix = int32_t(std::floor(cx)), iy = int32_t(std::floor(cy));
-            int32_t wx = int32_t((cx - float(ix)) * 256.0f + 0.5f), wy = int32_t((cy - float(iy)) * 256.0f + 0.5f);
-            if (wx == 256) { ++ix; wx = 0; }
-            if (wy == 256) { ++iy; wy = 0; }
-            const size_t x0 = size_t(std::clamp(ix, 0, w - 1)), x1 = size_t(std::clamp(ix + 1, 0, w - 1));
-            const size_t y0 = size_t(std::clamp(iy, 0, h - 1)), y1 = size_t(std::clamp(iy + 1, 0, h - 1));
-            const uint32_t c00 = span.texels[y0 * size_t(w) + x0], c10 = span.texels[y0 * size_t(w) + x1];
-            const uint32_t c01 = span.texels[y1 * size_t(w) + x0], c11 = span.texels[y1 * size_t(w) + x1];
+            int32_t wx = int32_t((cx - float(ix)) * 256.0f + 0.5f),
+                    wy = int32_t((cy - float(iy)) * 256.0f + 0.5f);
+            if (wx == 256) {
+                ++ix;
+                wx = 0;
+            }
+            if (wy == 256) {
+                ++iy;
+                wy = 0;
+            }
+            const size_t x0 = size_t(std::clamp(ix, 0, w - 1)),
+                         x1 = size_t(std::clamp(ix + 1, 0, w - 1));
+            const size_t y0 = size_t(std::clamp(iy, 0, h - 1)),
+                         y1 = size_t(std::clamp(iy + 1, 0, h - 1));
+            const uint32_t c00 = span.texels[y0 * size_t(w) + x0],
+                           c10 = span.texels[y0 * size_t(w) + x1];
+            const uint32_t c01 = span.texels[y1 * size_t(w) + x0],
+                           c11 = span.texels[y1 * size_t(w) + x1];
             for (int32_t k = 0; k < 4; ++k) {
                 const int32_t sh = 24 - 8 * k;
-                const int32_t top = int32_t((c00 >> sh) & 255) * (256 - wx) + int32_t((c10 >> sh) & 255) * wx;
-                const int32_t bottom = int32_t((c01 >> sh) & 255) * (256 - wx) + int32_t((c11 >> sh) & 255) * wx;
+                const int32_t top =
+                    int32_t((c00 >> sh) & 255) * (256 - wx) + int32_t((c10 >> sh) & 255) * wx;
+                const int32_t bottom =
+                    int32_t((c01 >> sh) & 255) * (256 - wx) + int32_t((c11 >> sh) & 255) * wx;
                 s[k] = (top * (256 - wy) + bottom * wy + 32768) >> 16;
             }
         }
         const float m = alpha / 255.0f;
         int32_t src[4];  // premultiplied a, r, g, b
         src[0] = RoundByte(float(s[0]) * m);
-        for (int32_t c = 0; c < 3; ++c) src[1 + c] = RoundByte(float(s[1 + c]) * col[c] / 255.0f * m);
+        for (int32_t c = 0; c < 3; ++c)
+            src[1 + c] = RoundByte(float(s[1 + c]) * col[c] / 255.0f * m);
         uint32_t result = 0;
         for (int32_t c = 0; c < 4; ++c) {
             const int32_t sh = 24 - 8 * c;

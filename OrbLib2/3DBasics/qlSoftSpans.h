@@ -58,8 +58,8 @@ struct TShadeSpan {
     int64_t e[3];     // edge values at the first pixel's centre
     int64_t step[3];  // and their change from one pixel to the next
     double invArea;
-    double attr[3][7];  // per corner: 1/w, r, g, b, a, u, v, all times 1/w
-    bool flat;          // colour is flatColour instead of interpolated
+    double attr[3][7];    // per corner: 1/w, r, g, b, a, u, v, all times 1/w
+    bool flat;            // colour is flatColour instead of interpolated
     float flatColour[4];  // r, g, b, a straight
     float opacity;        // 0..1
     bool bilinear;

@@ -14,7 +14,9 @@ namespace orb {
 
 namespace {
 
-void Log(std::u16string_view line) { ql::GlobalLog().WriteLine(line); }
+void Log(std::u16string_view line) {
+    ql::GlobalLog().WriteLine(line);
+}
 
 // Puts the screen's viewport back as it was when the scope began.
 class TViewportScope {
@@ -45,18 +47,25 @@ private:
     T3DScreen& m_screen;
 };
 
-TPointF Add(TPointF a, TPointF b) { return {a.x + b.x, a.y + b.y}; }
-TPointF Scale(TPointF a, float s) { return {a.x * s, a.y * s}; }
+TPointF Add(TPointF a, TPointF b) {
+    return {a.x + b.x, a.y + b.y};
+}
+TPointF Scale(TPointF a, float s) {
+    return {a.x * s, a.y * s};
+}
 
 }  // namespace
 
 // ---- T3DYUV ----
 
-T3DYUV::T3DYUV(T3DScreen& screen, int32_t width, int32_t height, bool planes) : m_width(width), m_height(height) {
+T3DYUV::T3DYUV(T3DScreen& screen, int32_t width, int32_t height, bool planes)
+    : m_width(width), m_height(height) {
     if (planes) {
         m_y = std::make_unique<TVideoTexture>(screen, width, height);
-        m_u = std::make_unique<TVideoTexture>(screen, std::max(width / 2, 1), std::max(height / 2, 1));
-        m_v = std::make_unique<TVideoTexture>(screen, std::max(width / 2, 1), std::max(height / 2, 1));
+        m_u = std::make_unique<TVideoTexture>(screen, std::max(width / 2, 1),
+                                              std::max(height / 2, 1));
+        m_v = std::make_unique<TVideoTexture>(screen, std::max(width / 2, 1),
+                                              std::max(height / 2, 1));
     } else {
         m_gray = std::make_unique<TGrayScaleTexture>(screen, width, height);
     }
@@ -66,8 +75,8 @@ TVideoTexture* T3DYUV::Plane(int32_t index) const {
     return index == 0 ? m_y.get() : index == 1 ? m_u.get() : index == 2 ? m_v.get() : nullptr;
 }
 
-void T3DYUV::SetFrame(const uint8_t* y, int32_t yPitch, const uint8_t* u, int32_t uPitch, const uint8_t* v,
-                      int32_t vPitch) {
+void T3DYUV::SetFrame(const uint8_t* y, int32_t yPitch, const uint8_t* u, int32_t uPitch,
+                      const uint8_t* v, int32_t vPitch) {
     if (!y) return;
     if (m_gray) {
         m_gray->SetPlane(y, yPitch);
@@ -84,15 +93,18 @@ void T3DYUV::SetFrame(const uint8_t* y, int32_t yPitch, const uint8_t* u, int32_
 
 void TRenderTargetD3DEffecter::Init(int32_t width, int32_t height) {
     for (auto& target : m_targets) {
-        if (!target) target = std::make_unique<TRenderTargetTexture>(m_screen, width, height);
-        else if (target->Width() != width || target->Height() != height) target->SetSize(width, height);
+        if (!target)
+            target = std::make_unique<TRenderTargetTexture>(m_screen, width, height);
+        else if (target->Width() != width || target->Height() != height)
+            target->SetSize(width, height);
     }
     if (!m_mesh) m_mesh = std::make_unique<TRenderTargetTexture>(m_screen, 256, 256);
 }
 
 // ---- T3DDrawer ----
 
-T3DDrawer::T3DDrawer(TRenderDevice& device) : m_screen(device), m_device(device), m_effecter(m_screen) {
+T3DDrawer::T3DDrawer(TRenderDevice& device)
+    : m_screen(device), m_device(device), m_effecter(m_screen) {
     m_screen.SetLostHook([this] { RendererLost(); });
     m_screen.SetReadyHook([this] { RendererReady(); });
 }
@@ -107,7 +119,9 @@ TTextureManager6& T3DDrawer::TextureManager() {
     return *m_textures;
 }
 
-int32_t T3DDrawer::ShaderLevel() const { return orb::ShaderLevel(m_device.Caps()); }
+int32_t T3DDrawer::ShaderLevel() const {
+    return orb::ShaderLevel(m_device.Caps());
+}
 
 void T3DDrawer::Init(const TOutputDevice& output) {
     std::lock_guard<std::recursive_mutex> lock(m_mutex);
@@ -153,7 +167,9 @@ void T3DDrawer::RendererLost() {
     if (m_lostNotify) m_lostNotify();
 }
 
-ql::TRect T3DDrawer::GetDeviceRect() const { return {0, 0, m_device.OutputWidth(), m_device.OutputHeight()}; }
+ql::TRect T3DDrawer::GetDeviceRect() const {
+    return {0, 0, m_device.OutputWidth(), m_device.OutputHeight()};
+}
 
 void T3DDrawer::SetOutputSize(int32_t width, int32_t height) {
     m_outputSize = {std::max(width, 0), std::max(height, 0)};
@@ -161,8 +177,10 @@ void T3DDrawer::SetOutputSize(int32_t width, int32_t height) {
     if (m_outputSize.x <= 0 || m_outputSize.y <= 0) {
         m_outputRect = device;
     } else {
-        const int32_t left = device.left + int32_t(std::lround((device.Width() - m_outputSize.x) / 2.0));
-        const int32_t top = device.top + int32_t(std::lround((device.Height() - m_outputSize.y) / 2.0));
+        const int32_t left =
+            device.left + int32_t(std::lround((device.Width() - m_outputSize.x) / 2.0));
+        const int32_t top =
+            device.top + int32_t(std::lround((device.Height() - m_outputSize.y) / 2.0));
         m_outputRect = {left, top, left + m_outputSize.x, top + m_outputSize.y};
     }
     UpdateScreenViewport();
@@ -201,10 +219,13 @@ bool T3DDrawer::BeginFrame() {
     return m_inScene;
 }
 
-void T3DDrawer::EndFrame() { CallFrameHook(fsEnd); }
+void T3DDrawer::EndFrame() {
+    CallFrameHook(fsEnd);
+}
 
 TDxResult T3DDrawer::Present() {
-    if (!m_inScene) return m_screen.LastResult() == TDxResult::Ok ? TDxResult::NotReady : m_screen.LastResult();
+    if (!m_inScene)
+        return m_screen.LastResult() == TDxResult::Ok ? TDxResult::NotReady : m_screen.LastResult();
     m_inScene = false;
     TDxResult result = m_screen.EndScene();
     if (result == TDxResult::Ok && !m_capture) result = m_screen.Check(m_device.Present());
@@ -289,7 +310,8 @@ bool T3DDrawer::DrawScene(TDrawScene& scene) {
                 state.textures[0] = target.GetTexture();
                 if (state.textures[0] == 0) return;
                 drawer.DrawTextureRect(state, drawer.m_deviceRect, drawer.m_deviceRect.Width(),
-                                       drawer.m_deviceRect.Height(), target.TexWidth(), target.TexHeight());
+                                       drawer.m_deviceRect.Height(), target.TexWidth(),
+                                       target.TexHeight());
             }
         } post(*this, scene);
         return DrawSceneSteps(post);
@@ -297,8 +319,8 @@ bool T3DDrawer::DrawScene(TDrawScene& scene) {
     return DrawSceneSteps(scene);
 }
 
-void T3DDrawer::DrawTextureRect(const TDrawState& state, const ql::TRect& rect, int32_t width, int32_t height,
-                                int32_t texWidth, int32_t texHeight) {
+void T3DDrawer::DrawTextureRect(const TDrawState& state, const ql::TRect& rect, int32_t width,
+                                int32_t height, int32_t texWidth, int32_t texHeight) {
     TViewportScope viewport(m_screen, TViewport());
     const float u = float(width) / float(texWidth), v = float(height) / float(texHeight);
     auto corner = [](float x, float y, float tu, float tv) {
@@ -316,7 +338,8 @@ void T3DDrawer::DrawTextureRect(const TDrawState& state, const ql::TRect& rect, 
 TRenderTargetTexture* T3DDrawer::RenderSlideToTexture(TDrawScene& scene, bool edgeExtend) {
     QL_ASSERT(m_effecter.Inited(), "Effecter not Inited");
     TRenderTargetTexture* target = m_effecter.Current();
-    if (!m_ready || m_screen.PushRenderTarget(target, {m_outputRect.left, m_outputRect.top}) != TDxResult::Ok)
+    if (!m_ready ||
+        m_screen.PushRenderTarget(target, {m_outputRect.left, m_outputRect.top}) != TDxResult::Ok)
         return nullptr;
     // Grey with alpha 0: filtered samples at the slide's edge do not darken.
     m_screen.Clear(0x00808080u);
@@ -331,7 +354,8 @@ TRenderTargetTexture* T3DDrawer::RenderSlideToTexture(TDrawScene& scene, bool ed
     return target;
 }
 
-void T3DDrawer::CopyTexels(TCustomTexture& source, const ql::TRect& from, TCustomTexture& target, ql::TPoint to) {
+void T3DDrawer::CopyTexels(TCustomTexture& source, const ql::TRect& from, TCustomTexture& target,
+                           ql::TPoint to) {
     const TTextureHandle handle = source.GetTexture();
     if (handle == 0 || m_screen.PushRenderTarget(&target, {0, 0}) != TDxResult::Ok) return;
     TDrawState state;
@@ -386,8 +410,8 @@ void T3DDrawer::DrawOutputTexture(TCustomTexture& texture, uint8_t opacity) {
     state.filter = TFilter::Point;
     state.textures[0] = handle;
     state.opacity = opacity;
-    DrawTextureRect(state, m_outputRect, m_outputRect.Width(), m_outputRect.Height(), texture.TexWidth(),
-                    texture.TexHeight());
+    DrawTextureRect(state, m_outputRect, m_outputRect.Width(), m_outputRect.Height(),
+                    texture.TexWidth(), texture.TexHeight());
 }
 
 bool T3DDrawer::DrawTransition(TDrawScene* oldSlide, TDrawScene* newSlide, bool skipEffect,
@@ -396,12 +420,14 @@ bool T3DDrawer::DrawTransition(TDrawScene* oldSlide, TDrawScene* newSlide, bool 
     const double t = filter->Time(), d = filter->Duration();
     // The effect is made for the output it draws on; a new output size makes
     // it again (the mosaic's cells come out the same from the same seed).
-    const ql::TRect output{0, 0, m_outputRect.IsEmpty() ? GetDeviceRect().Width() : m_outputRect.Width(),
-                           m_outputRect.IsEmpty() ? GetDeviceRect().Height() : m_outputRect.Height()};
+    const ql::TRect output{
+        0, 0, m_outputRect.IsEmpty() ? GetDeviceRect().Width() : m_outputRect.Width(),
+        m_outputRect.IsEmpty() ? GetDeviceRect().Height() : m_outputRect.Height()};
     TDrawFilter* effect = filter->EffectObject();
-    if (filter->EffectClass() > 0 && !output.IsEmpty() && (!effect || !(effect->FilterRect() == output))) {
-        filter->SetEffectObject(CreateEffect(output, filter->EffectClass(), filter->EffectType(), filter,
-                                             filter->Params(), d));
+    if (filter->EffectClass() > 0 && !output.IsEmpty() &&
+        (!effect || !(effect->FilterRect() == output))) {
+        filter->SetEffectObject(CreateEffect(output, filter->EffectClass(), filter->EffectType(),
+                                             filter, filter->Params(), d));
         effect = filter->EffectObject();
     }
     if (effect) effect->SetTime(float(t));
@@ -421,7 +447,8 @@ bool T3DDrawer::DrawTransition(TDrawScene* oldSlide, TDrawScene* newSlide, bool 
         TDrawScene* oldSlide;
         TDrawScene* newSlide;
         bool drew = false;
-        TEffectScene(T3DDrawer& dr, TTransitionFilter& f, TDrawFilter* e, TDrawScene* o, TDrawScene* n)
+        TEffectScene(T3DDrawer& dr, TTransitionFilter& f, TDrawFilter* e, TDrawScene* o,
+                     TDrawScene* n)
             : drawer(dr), filter(f), effect(e), oldSlide(o), newSlide(n) {}
         void Draw(TDeviceDrawer& d) override {
             if (effect) {
@@ -491,7 +518,8 @@ void T3DDrawer::DrawEffectFrame(TDrawFilter& effect, TDrawScene* oldSlide, TDraw
     if (!under) Clear(0xFF000000u, false);
     if (under) {
         const TPointF offset = [&]() -> TPointF {
-            if (auto* push = dynamic_cast<TPushFilter*>(&effect)) return push->PushOffset(filterRect);
+            if (auto* push = dynamic_cast<TPushFilter*>(&effect))
+                return push->PushOffset(filterRect);
             return {0, 0};
         }();
         SetOffset(offset.x, offset.y);
@@ -508,7 +536,9 @@ namespace {
 
 // The level a picture's texture is cut from; PictureTexture and DecodeImage
 // must agree on it.
-int32_t TextureLevel(const TImageDrawParams& params) { return std::clamp(params.level, 0, 30); }
+int32_t TextureLevel(const TImageDrawParams& params) {
+    return std::clamp(params.level, 0, 30);
+}
 
 }  // namespace
 
@@ -520,7 +550,8 @@ void T3DDrawer::DecodeImage(ql::TBitmapStore& store, const TImageDrawParams& par
 TMultiTexture6* T3DDrawer::PictureTexture(TDrawPicture& picture, const TImageDrawParams& params) {
     if (!picture.store) return nullptr;
     const int32_t level = TextureLevel(params);
-    const int32_t columns = std::clamp(params.columns, 1, 1024), rows = std::clamp(params.rows, 1, 1024);
+    const int32_t columns = std::clamp(params.columns, 1, 1024),
+                  rows = std::clamp(params.rows, 1, 1024);
     const std::u16string key = MultiTextureKey(level, columns, rows);
     if (TMultiTexture6* found = picture.textures.Find(key)) return found;
     const ql::TBitmap* bitmap = picture.store->GetBitmap(level, ql::PfARGB32());
@@ -546,13 +577,13 @@ ql::TRect T3DDrawer::ViewSource(const TMultiTexture6& texture, const TImageDrawP
     const ql::TRect whole{0, 0, texture.View()->Width(), texture.View()->Height()};
     const ql::TRect& source = params.source;
     return source.IsEmpty() ? whole
-                            : ql::IntersectRect({source.left >> level, source.top >> level, source.right >> level,
-                                                 source.bottom >> level},
+                            : ql::IntersectRect({source.left >> level, source.top >> level,
+                                                 source.right >> level, source.bottom >> level},
                                                 whole);
 }
 
-void T3DDrawer::DrawImage(TDrawPicture& picture, TPointF position, const TImageDrawParams& params, TPointF axisX,
-                          TPointF axisY, TPointF origin) {
+void T3DDrawer::DrawImage(TDrawPicture& picture, TPointF position, const TImageDrawParams& params,
+                          TPointF axisX, TPointF axisY, TPointF origin) {
     if (!m_ready || params.opacity == 0) return;
     TMultiTexture6* texture = PictureTexture(picture, params);
     if (!texture || !texture->View()) return;
@@ -561,10 +592,12 @@ void T3DDrawer::DrawImage(TDrawPicture& picture, TPointF position, const TImageD
     if (source.IsEmpty()) return;
     texture->SetOpacity(params.opacity);
     texture->SetFilter(params.filter);
-    texture->Draw(Offset(Add(origin, position)), source, Scale(axisX, factor), Scale(axisY, factor));
+    texture->Draw(Offset(Add(origin, position)), source, Scale(axisX, factor),
+                  Scale(axisY, factor));
 }
 
-void T3DDrawer::PlaceProjected(const TCamera3D& camera, const TPoint3F& point, TVertex& vertex) const {
+void T3DDrawer::PlaceProjected(const TCamera3D& camera, const TPoint3F& point,
+                               TVertex& vertex) const {
     // The offset moves the seen picture, so it is added after the division:
     // in homogeneous form it scales with w.
     const TProjected p = ProjectHomogeneous(camera, point);
@@ -573,8 +606,8 @@ void T3DDrawer::PlaceProjected(const TCamera3D& camera, const TPoint3F& point, T
     vertex.w = p.w;
 }
 
-void T3DDrawer::DrawImage3D(TDrawPicture& picture, const TImageDrawParams& params, const TScenePlane& plane,
-                            const TCamera3D& camera) {
+void T3DDrawer::DrawImage3D(TDrawPicture& picture, const TImageDrawParams& params,
+                            const TScenePlane& plane, const TCamera3D& camera) {
     if (plane.IsFlat()) {
         // The projection leaves the picture plane as it is.
         DrawImage(picture, {plane.origin.x, plane.origin.y}, params, {plane.axisX.x, plane.axisX.y},
@@ -597,7 +630,8 @@ void T3DDrawer::DrawImage3D(TDrawPicture& picture, const TImageDrawParams& param
     });
 }
 
-void T3DDrawer::DrawBox3D(TPointF size, const TBoxParams& params, const TScenePlane& plane, const TCamera3D& camera) {
+void T3DDrawer::DrawBox3D(TPointF size, const TBoxParams& params, const TScenePlane& plane,
+                          const TCamera3D& camera) {
     if (plane.IsFlat()) {
         DrawBox({plane.origin.x, plane.origin.y}, size, params, {plane.axisX.x, plane.axisX.y},
                 {plane.axisY.x, plane.axisY.y});
@@ -606,7 +640,9 @@ void T3DDrawer::DrawBox3D(TPointF size, const TBoxParams& params, const TScenePl
     if (!m_ready || params.opacity <= 0 || !(size.x > 0) || !(size.y > 0)) return;
     uint32_t corners[4];
     BoxCornerColours(params, corners);
-    auto place = [&](float s, float t, TVertex& v) { PlaceProjected(camera, plane.At(s * size.x, t * size.y), v); };
+    auto place = [&](float s, float t, TVertex& v) {
+        PlaceProjected(camera, plane.At(s * size.x, t * size.y), v);
+    };
     if (params.edgeFlags & (efLeft | efTop | efRight | efBottom)) {
         // The ring takes the sides' mean length on the screen: one pixel wide
         // on average, a little wider on the near side. A box reaching behind
@@ -635,7 +671,8 @@ void T3DDrawer::DrawBox3D(TPointF size, const TBoxParams& params, const TScenePl
     m_screen.DrawQuad(TDrawState(), quad);
 }
 
-void T3DDrawer::DrawBox(TPointF position, TPointF size, const TBoxParams& params, TPointF axisX, TPointF axisY) {
+void T3DDrawer::DrawBox(TPointF position, TPointF size, const TBoxParams& params, TPointF axisX,
+                        TPointF axisY) {
     if (!m_ready || params.opacity <= 0 || !(size.x > 0) || !(size.y > 0)) return;
     uint32_t corners[4];
     BoxCornerColours(params, corners);
@@ -652,13 +689,14 @@ void T3DDrawer::DrawBox(TPointF position, TPointF size, const TBoxParams& params
         v.colour = colour;
         return v;
     };
-    const TVertex quad[4] = {corner(0, 0, corners[0]), corner(1, 0, corners[1]), corner(1, 1, corners[2]),
-                             corner(0, 1, corners[3])};
+    const TVertex quad[4] = {corner(0, 0, corners[0]), corner(1, 0, corners[1]),
+                             corner(1, 1, corners[2]), corner(0, 1, corners[3])};
     m_screen.DrawQuad(TDrawState(), quad);
 }
 
-void T3DDrawer::DrawFrameBorder(TPointF position, TPointF size, float thickness, const TBoxParams& params,
-                                TPointF axisX, TPointF axisY, bool antialias) {
+void T3DDrawer::DrawFrameBorder(TPointF position, TPointF size, float thickness,
+                                const TBoxParams& params, TPointF axisX, TPointF axisY,
+                                bool antialias) {
     if (!(thickness > 0) || !(size.x > 0) || !(size.y > 0)) return;
     // A border thicker than half the frame would draw its strips twice over.
     const float t = std::min({thickness, size.x / 2, size.y / 2});
@@ -681,12 +719,14 @@ void T3DDrawer::DrawRect(TPointF corner1, TPointF corner2, uint32_t colour) {
         v.x = x, v.y = y, v.colour = colour;
         return v;
     };
-    const TVertex quad[4] = {corner(a.x, a.y), corner(b.x, a.y), corner(b.x, b.y), corner(a.x, b.y)};
+    const TVertex quad[4] = {corner(a.x, a.y), corner(b.x, a.y), corner(b.x, b.y),
+                             corner(a.x, b.y)};
     m_screen.DrawQuad(TDrawState(), quad);
 }
 
-void T3DDrawer::DrawMaskedImage(TDrawPicture& picture, TPointF position, const TImageDrawParams& params,
-                                TPointF axisX, TPointF axisY, TCustomTexture& mask) {
+void T3DDrawer::DrawMaskedImage(TDrawPicture& picture, TPointF position,
+                                const TImageDrawParams& params, TPointF axisX, TPointF axisY,
+                                TCustomTexture& mask) {
     if (!m_ready || params.opacity == 0) return;
     TMultiTexture6* texture = PictureTexture(picture, params);
     if (!texture || !texture->View()) return;
@@ -731,7 +771,8 @@ void T3DDrawer::DrawMaskedImage(TDrawPicture& picture, TPointF position, const T
     }
 }
 
-void T3DDrawer::DrawMaskedScene(const std::function<void()>& draw, TCustomTexture& mask, uint8_t opacity) {
+void T3DDrawer::DrawMaskedScene(const std::function<void()>& draw, TCustomTexture& mask,
+                                uint8_t opacity) {
     if (!m_ready || opacity == 0) return;
     // First pass: the content alone into a target of the output's size;
     // second: that target through the mask onto the output.
@@ -758,15 +799,18 @@ void T3DDrawer::DrawMaskedScene(const std::function<void()>& draw, TCustomTextur
     state.opacity = opacity;
     TViewportScope viewport(m_screen, TViewport());
     const ql::TRect& r = m_outputRect;
-    const float u = float(r.Width()) / float(target->TexWidth()), v = float(r.Height()) / float(target->TexHeight());
-    const float u2 = float(mask.Width()) / float(mask.TexWidth()), v2 = float(mask.Height()) / float(mask.TexHeight());
+    const float u = float(r.Width()) / float(target->TexWidth()),
+                v = float(r.Height()) / float(target->TexHeight());
+    const float u2 = float(mask.Width()) / float(mask.TexWidth()),
+                v2 = float(mask.Height()) / float(mask.TexHeight());
     auto corner = [&](float x, float y, float s, float t) {
         TVertex vertex;
         vertex.x = x, vertex.y = y;
         vertex.u = s * u, vertex.v = t * v, vertex.u2 = s * u2, vertex.v2 = t * v2;
         return vertex;
     };
-    const TVertex quad[4] = {corner(float(r.left), float(r.top), 0, 0), corner(float(r.right), float(r.top), 1, 0),
+    const TVertex quad[4] = {corner(float(r.left), float(r.top), 0, 0),
+                             corner(float(r.right), float(r.top), 1, 0),
                              corner(float(r.right), float(r.bottom), 1, 1),
                              corner(float(r.left), float(r.bottom), 0, 1)};
     m_screen.DrawQuad(state, quad);
@@ -795,8 +839,8 @@ void T3DDrawer::EndPostEffect(uint8_t strength, int32_t percent) {
     state.constants[0][1] = float(1.0 / m_postTarget->TexHeight());
     state.constants[1][0] = float(strength) / 256.0f;
     state.constants[2][0] = float(std::clamp(percent, 0, 100)) / 100.0f;
-    DrawTextureRect(state, m_deviceRect, m_deviceRect.Width(), m_deviceRect.Height(), m_postTarget->TexWidth(),
-                    m_postTarget->TexHeight());
+    DrawTextureRect(state, m_deviceRect, m_deviceRect.Width(), m_deviceRect.Height(),
+                    m_postTarget->TexWidth(), m_postTarget->TexHeight());
 }
 
 T3DYUV* T3DDrawer::CreateVideoSurface(int32_t width, int32_t height) {
@@ -806,10 +850,13 @@ T3DYUV* T3DDrawer::CreateVideoSurface(int32_t width, int32_t height) {
 }
 
 void T3DDrawer::ReleaseVideoSurface(T3DYUV* surface) {
-    std::erase_if(m_videos, [surface](const std::unique_ptr<T3DYUV>& video) { return video.get() == surface; });
+    std::erase_if(m_videos, [surface](const std::unique_ptr<T3DYUV>& video) {
+        return video.get() == surface;
+    });
 }
 
-void T3DDrawer::DrawVideoSurface(T3DYUV& surface, TPointF position, TPointF axisX, TPointF axisY, uint8_t opacity) {
+void T3DDrawer::DrawVideoSurface(T3DYUV& surface, TPointF position, TPointF axisX, TPointF axisY,
+                                 uint8_t opacity) {
     if (!m_ready || !surface.HasFrame() || opacity == 0) return;
     TDrawState state;
     state.opacity = opacity;
@@ -833,7 +880,8 @@ void T3DDrawer::DrawVideoSurface(T3DYUV& surface, TPointF position, TPointF axis
         v = float(surface.Height() * surface.Gray()->InvHeight());
     }
     const TPointF origin = Offset(position);
-    const TPointF ax = Scale(axisX, float(surface.Width())), ay = Scale(axisY, float(surface.Height()));
+    const TPointF ax = Scale(axisX, float(surface.Width())),
+                  ay = Scale(axisY, float(surface.Height()));
     auto corner = [&](float s, float t) {
         TVertex vertex;
         vertex.x = origin.x + s * ax.x + t * ay.x;

@@ -29,8 +29,8 @@ public:
     int32_t Height() const { return m_height; }
     bool HasPlanes() const { return m_y != nullptr; }
     // The frame's planes: Y of the surface size, U and V of half of it.
-    void SetFrame(const uint8_t* y, int32_t yPitch, const uint8_t* u, int32_t uPitch, const uint8_t* v,
-                  int32_t vPitch);
+    void SetFrame(const uint8_t* y, int32_t yPitch, const uint8_t* u, int32_t uPitch,
+                  const uint8_t* v, int32_t vPitch);
     // The device lost the textures; the planes come back with the next frame.
     void TexturesLost() { m_hasFrame = false; }
     bool HasFrame() const { return m_hasFrame; }
@@ -87,17 +87,18 @@ public:
     bool DrawScene(TDrawScene& scene) override;
     bool DrawTransition(TDrawScene* oldSlide, TDrawScene* newSlide, bool skipEffect,
                         TTransitionFilter* filter) override;
-    void DrawImage(TDrawPicture& picture, TPointF position, const TImageDrawParams& params, TPointF axisX,
-                   TPointF axisY, TPointF origin) override;
-    void DrawBox(TPointF position, TPointF size, const TBoxParams& params, TPointF axisX, TPointF axisY) override;
-    void DrawFrameBorder(TPointF position, TPointF size, float thickness, const TBoxParams& params, TPointF axisX,
-                         TPointF axisY, bool antialias) override;
+    void DrawImage(TDrawPicture& picture, TPointF position, const TImageDrawParams& params,
+                   TPointF axisX, TPointF axisY, TPointF origin) override;
+    void DrawBox(TPointF position, TPointF size, const TBoxParams& params, TPointF axisX,
+                 TPointF axisY) override;
+    void DrawFrameBorder(TPointF position, TPointF size, float thickness, const TBoxParams& params,
+                         TPointF axisX, TPointF axisY, bool antialias) override;
     void DrawRect(TPointF corner1, TPointF corner2, uint32_t colour) override;
     // True perspective: tile corners become homogeneous vertices and the
     // device interpolates texels perspective-correct and cuts away what lies
     // behind the viewer. Flat planes draw exactly as DrawImage and DrawBox.
-    void DrawImage3D(TDrawPicture& picture, const TImageDrawParams& params, const TScenePlane& plane,
-                     const TCamera3D& camera) override;
+    void DrawImage3D(TDrawPicture& picture, const TImageDrawParams& params,
+                     const TScenePlane& plane, const TCamera3D& camera) override;
     void DrawBox3D(TPointF size, const TBoxParams& params, const TScenePlane& plane,
                    const TCamera3D& camera) override;
     bool BeginPostEffect() override;
@@ -108,8 +109,8 @@ public:
 
     // The picture where the mask's alpha is opaque, nothing where it is
     // transparent; the mask spans the whole drawn part.
-    void DrawMaskedImage(TDrawPicture& picture, TPointF position, const TImageDrawParams& params, TPointF axisX,
-                         TPointF axisY, TCustomTexture& mask);
+    void DrawMaskedImage(TDrawPicture& picture, TPointF position, const TImageDrawParams& params,
+                         TPointF axisX, TPointF axisY, TCustomTexture& mask);
     // Draws what draw draws through the mask texture, which spans the
     // output rectangle.
     void DrawMaskedScene(const std::function<void()>& draw, TCustomTexture& mask, uint8_t opacity);
@@ -117,7 +118,8 @@ public:
     // nullptr when the drawer cannot make one now.
     T3DYUV* CreateVideoSurface(int32_t width, int32_t height);
     void ReleaseVideoSurface(T3DYUV* surface);
-    void DrawVideoSurface(T3DYUV& surface, TPointF position, TPointF axisX, TPointF axisY, uint8_t opacity);
+    void DrawVideoSurface(T3DYUV& surface, TPointF position, TPointF axisX, TPointF axisY,
+                          uint8_t opacity);
 
     // Renders a slide into the effecter's current target (origin at the
     // output's top-left); the target, or nullptr when nothing could be drawn.
@@ -155,7 +157,8 @@ private:
     // effecter on to the other one; nullptr when nothing was drawn.
     TRenderTargetTexture* RenderForEffect(TDrawScene* scene, bool edgeExtend);
     // Copies texels with no filtering or blending.
-    void CopyTexels(TCustomTexture& source, const ql::TRect& from, TCustomTexture& target, ql::TPoint to);
+    void CopyTexels(TCustomTexture& source, const ql::TRect& from, TCustomTexture& target,
+                    ql::TPoint to);
     void ExtendEdges(TRenderTargetTexture& target, int32_t width, int32_t height);
     TMultiTexture6* PictureTexture(TDrawPicture& picture, const TImageDrawParams& params);
     // The part of the texture's view that params asks for (empty: nothing to draw).
@@ -163,8 +166,8 @@ private:
     // The vertex position of a scene point, the drawing offset included.
     void PlaceProjected(const TCamera3D& camera, const TPoint3F& point, TVertex& vertex) const;
     // Draws a texture's [0, width) x [0, height) texels at target rect with the viewport off.
-    void DrawTextureRect(const TDrawState& state, const ql::TRect& rect, int32_t width, int32_t height,
-                         int32_t texWidth, int32_t texHeight);
+    void DrawTextureRect(const TDrawState& state, const ql::TRect& rect, int32_t width,
+                         int32_t height, int32_t texWidth, int32_t texHeight);
 
     std::recursive_mutex m_mutex;
     std::recursive_mutex m_drawLock;

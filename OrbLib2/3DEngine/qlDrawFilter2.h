@@ -8,8 +8,8 @@
 #include <vector>
 
 #include "OrbLib2/3DEngine/Dev3DExt2.h"
-#include "OrbLib2/3DEngine/qlTriangler2.h"
 #include "OrbLib2/3DEngine/qlOrbEffectParams.h"
+#include "OrbLib2/3DEngine/qlTriangler2.h"
 #include "QlLib/Graphics/qlBitmap.h"
 
 namespace orb {
@@ -150,7 +150,8 @@ protected:
 // through the opposite corner). Distances are horizontal.
 class TDiagLines : public TCommonFilter {
 public:
-    TDiagLines(int32_t mode, bool mirrored) : TCommonFilter(0.5, 0.5), m_mode(mode), m_mirrored(mirrored) {}
+    TDiagLines(int32_t mode, bool mirrored)
+        : TCommonFilter(0.5, 0.5), m_mode(mode), m_mirrored(mirrored) {}
 
 protected:
     void ComputeReach() override;

@@ -20,7 +20,9 @@ const TEffectParams& TTransitionFilter::Params() const {
     return none;
 }
 
-void TTransitionFilter::SetEffectObject(std::unique_ptr<TDrawFilter> effect) { m_effectObject = std::move(effect); }
+void TTransitionFilter::SetEffectObject(std::unique_ptr<TDrawFilter> effect) {
+    m_effectObject = std::move(effect);
+}
 
 namespace {
 
@@ -42,7 +44,8 @@ uint32_t ScaleAlpha(uint32_t colour, int32_t percent) {
 void BoxCornerColours(const TBoxParams& params, uint32_t (&corners)[4]) {
     // Show data may say more than 100 percent: the colours' own alpha is the most.
     const int32_t opacity = std::clamp(params.opacity, 0, 100);
-    const uint32_t c1 = ScaleAlpha(params.colour1, opacity), c2 = ScaleAlpha(params.colour2, opacity);
+    const uint32_t c1 = ScaleAlpha(params.colour1, opacity),
+                   c2 = ScaleAlpha(params.colour2, opacity);
     uint32_t base[4];
     int32_t type = params.fillType;
     if (type >= 0 && type <= 3) {
@@ -70,8 +73,8 @@ namespace {
 
 // The parallelogram through the projected origin and the ends of the two
 // axes scaled by (width, height); false when any of them is not in front.
-bool FlattenPlane(const TScenePlane& plane, const TCamera3D& camera, float width, float height, TPointF& origin,
-                  TPointF& axisX, TPointF& axisY) {
+bool FlattenPlane(const TScenePlane& plane, const TCamera3D& camera, float width, float height,
+                  TPointF& origin, TPointF& axisX, TPointF& axisY) {
     if (plane.IsFlat()) {
         origin = {plane.origin.x, plane.origin.y};
         axisX = {plane.axisX.x, plane.axisX.y};
@@ -91,8 +94,8 @@ bool FlattenPlane(const TScenePlane& plane, const TCamera3D& camera, float width
 
 }  // namespace
 
-void TDeviceDrawer::DrawImage3D(TDrawPicture& picture, const TImageDrawParams& params, const TScenePlane& plane,
-                                const TCamera3D& camera) {
+void TDeviceDrawer::DrawImage3D(TDrawPicture& picture, const TImageDrawParams& params,
+                                const TScenePlane& plane, const TCamera3D& camera) {
     float width = float(params.source.Width()), height = float(params.source.Height());
     if (params.source.IsEmpty() && picture.store) {
         width = float(picture.store->Width()) / float(std::max(params.columns, 1));

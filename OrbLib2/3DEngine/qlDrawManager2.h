@@ -126,7 +126,9 @@ public:
     void SetEffectObject(std::unique_ptr<TDrawFilter> effect);
     // Draws one frame while the effect runs (both slides); the effects
     // decide how. Without it the new slide is drawn.
-    virtual bool DrawEffect(TDeviceDrawer& drawer, TDrawScene* oldSlide, TDrawScene* newSlide) { return false; }
+    virtual bool DrawEffect(TDeviceDrawer& drawer, TDrawScene* oldSlide, TDrawScene* newSlide) {
+        return false;
+    }
 
 private:
     std::unique_ptr<TDrawFilter> m_effectObject;
@@ -169,20 +171,22 @@ public:
                                 TTransitionFilter* filter) = 0;
     // View pixel (x, y) of the picture's source lands at
     // origin + position + x * axisX + y * axisY.
-    virtual void DrawImage(TDrawPicture& picture, TPointF position, const TImageDrawParams& params, TPointF axisX,
-                           TPointF axisY, TPointF origin) = 0;
+    virtual void DrawImage(TDrawPicture& picture, TPointF position, const TImageDrawParams& params,
+                           TPointF axisX, TPointF axisY, TPointF origin) = 0;
     // The box spans width * axisX and height * axisY from position.
-    virtual void DrawBox(TPointF position, TPointF size, const TBoxParams& params, TPointF axisX, TPointF axisY) = 0;
-    virtual void DrawFrameBorder(TPointF position, TPointF size, float thickness, const TBoxParams& params,
-                                 TPointF axisX, TPointF axisY, bool antialias) = 0;
+    virtual void DrawBox(TPointF position, TPointF size, const TBoxParams& params, TPointF axisX,
+                         TPointF axisY) = 0;
+    virtual void DrawFrameBorder(TPointF position, TPointF size, float thickness,
+                                 const TBoxParams& params, TPointF axisX, TPointF axisY,
+                                 bool antialias) = 0;
     virtual void DrawRect(TPointF corner1, TPointF corner2, uint32_t colour) = 0;
     // Source pixel (x, y) of the picture (level-0 pixels from the source's
     // top-left) lands on the plane at local (x, y), seen through the camera.
     // The base class draws flat planes exactly and approximates tilted ones
     // by the parallelogram through three projected corners; drawers with
     // perspective texturing override it.
-    virtual void DrawImage3D(TDrawPicture& picture, const TImageDrawParams& params, const TScenePlane& plane,
-                             const TCamera3D& camera);
+    virtual void DrawImage3D(TDrawPicture& picture, const TImageDrawParams& params,
+                             const TScenePlane& plane, const TCamera3D& camera);
     // The box spans local (0, 0) to size on the plane.
     virtual void DrawBox3D(TPointF size, const TBoxParams& params, const TScenePlane& plane,
                            const TCamera3D& camera);

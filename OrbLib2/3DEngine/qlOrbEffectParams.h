@@ -22,7 +22,7 @@ struct TBgrColor {
 };
 // The parameters of one transition, shared with the transition effects.
 struct TEffectParams {
-    float Smoothline = 0;     // fraction of the output width
+    float Smoothline = 0;  // fraction of the output width
     float BroomOffset = 0;
     float RollDiameter = 0;
     bool RollVariants = false;

@@ -30,7 +30,9 @@ public:
     double Time() const override { return m_elapsed; }
     double Duration() const override { return m_effect.EffectTime; }
     // A slide without an effect class, or with no time for it, cuts in.
-    bool HasEffect() const { return m_effect.EffectClass > kNoEffectClass && m_effect.EffectTime > 0; }
+    bool HasEffect() const {
+        return m_effect.EffectClass > kNoEffectClass && m_effect.EffectTime > 0;
+    }
 
 private:
     TSlideEffect m_effect;

@@ -45,7 +45,9 @@ uint8_t OpacityByte(float percent) {
     return uint8_t(std::lround(std::clamp(percent, 0.0f, 100.0f) * 2.55f));
 }
 
-TPoint3F Scaled(const TPoint3F& p, float factor) { return {p.x * factor, p.y * factor, p.z * factor}; }
+TPoint3F Scaled(const TPoint3F& p, float factor) {
+    return {p.x * factor, p.y * factor, p.z * factor};
+}
 
 // The part of a plane from local (x, y) on, with the same axes.
 TScenePlane SubPlane(const TScenePlane& plane, float x, float y) {
@@ -66,16 +68,20 @@ void RegisterImageObjects() {
     std::call_once(once, [] {
         RegisterObjectFactory([](const std::u16string& type, TOrbObject* parent,
                                  const std::u16string& guid) -> std::unique_ptr<TOrbObject> {
-            if (type == u"image" || type == u"mainimage") return std::make_unique<TOrbImage>(parent, guid, type);
-            if (type == u"text" || type == u"textcomment") return std::make_unique<TOrbText>(parent, guid, type);
+            if (type == u"image" || type == u"mainimage")
+                return std::make_unique<TOrbImage>(parent, guid, type);
+            if (type == u"text" || type == u"textcomment")
+                return std::make_unique<TOrbText>(parent, guid, type);
             return nullptr;
         });
-        RegisterPictureMaker(kTextPicturePrefix, [](TOrbSlideHost& host, const std::u16string& name) {
-            const ql::TEntryOpener opener = PackageOpener(host.Accessor());
-            std::lock_guard<std::mutex> lock(ShowFontsLock());
-            // No progress handler: a cancelled text would be stored as missing.
-            return MakeTextPicture(name, opener, ShowFonts(opener));
-        });
+        RegisterPictureMaker(kTextPicturePrefix,
+                             [](TOrbSlideHost& host, const std::u16string& name) {
+                                 const ql::TEntryOpener opener = PackageOpener(host.Accessor());
+                                 std::lock_guard<std::mutex> lock(ShowFontsLock());
+                                 // No progress handler: a cancelled text would be stored as
+                                 // missing.
+                                 return MakeTextPicture(name, opener, ShowFonts(opener));
+                             });
     });
 }
 
@@ -91,7 +97,8 @@ ql::TEntryOpener PackageOpener(const TFileAccessor& accessor) {
     return [copy](const std::u16string& name) { return copy->OpenStream(name); };
 }
 
-std::vector<std::u16string> ReplaceTextMacros(const TOrbText& text, const std::vector<std::u16string>& lines) {
+std::vector<std::u16string> ReplaceTextMacros(const TOrbText& text,
+                                              const std::vector<std::u16string>& lines) {
     (void)text;
     return lines;
 }
@@ -102,7 +109,8 @@ void LoadObjectPictures(TOrbObject& root) {
             image.LoadPicture();
         } catch (const std::exception& error) {
             // One broken picture does not stop the others.
-            ql::GlobalLog().WriteLine(std::string_view(std::string("Picture not loaded: ") + error.what()));
+            ql::GlobalLog().WriteLine(
+                std::string_view(std::string("Picture not loaded: ") + error.what()));
         }
     });
 }
@@ -168,7 +176,8 @@ ql::TRef<ql::TBitmapStore> TOrbImage::PictureStore() const {
 std::u16string TOrbImage::PictureName() const {
     if (m_replaceWithEffectBuffer != 0) {
         const TOrbSlideHost* host = Host();
-        return EffectBufferPictureName(m_replaceWithEffectBuffer, host ? host->EffectBufferSize() : ql::TPoint{16, 16});
+        return EffectBufferPictureName(m_replaceWithEffectBuffer,
+                                       host ? host->EffectBufferSize() : ql::TPoint{16, 16});
     }
     return m_imageName;
 }
@@ -178,7 +187,8 @@ void TOrbImage::LoadImageKeys(const ql::TIniIdentList& section) {
     m_filtering = ParseFiltering(section.ReadString(u"Filtering", u"Default"));
     SetImageName(section.ReadString(u"ImageName", u""));
     const double bias = section.ReadReal(u"MipLodBias", 0);
-    m_mipLodBias = float(std::isfinite(bias) ? std::clamp(bias, -kMaxMipLodBias, kMaxMipLodBias) : 0.0);
+    m_mipLodBias =
+        float(std::isfinite(bias) ? std::clamp(bias, -kMaxMipLodBias, kMaxMipLodBias) : 0.0);
     // Only a digit follows "SlideEffectBuffer" in the generated name.
     int32_t buffer = section.ReadInteger(u"ReplaceWithEffectBuffer", 0);
     if (buffer < 0 || buffer > 9) buffer = 0;
@@ -201,7 +211,8 @@ void TOrbImage::LoadImageKeys(const ql::TIniIdentList& section) {
         }
         m_animation = animation;
         // The geometry follows the new keys at once when the picture is there.
-        if (ql::TRef<ql::TBitmapStore> store = PictureStore(); store && !IsText()) TakePictureSize(*store);
+        if (ql::TRef<ql::TBitmapStore> store = PictureStore(); store && !IsText())
+            TakePictureSize(*store);
         m_changed = true;
     }
 }
@@ -260,7 +271,8 @@ void TOrbImage::TakePictureSize(const ql::TBitmapStore& store) {
             animation.FrameCount = tag->Frames;
             animation.RepeatCount = tag->LoopCount;
             BoundAnimationParams(animation);
-            animation.FrameDurations = ParseFrameDurations(ql::Widen(tag->DelaysMs), animation.FrameCount);
+            animation.FrameDurations =
+                ParseFrameDurations(ql::Widen(tag->DelaysMs), animation.FrameCount);
         }
         animation.Offset = offset;
         BoundAnimationParams(animation);
@@ -375,7 +387,8 @@ void TOrbImage::PrepareShadow(TDeviceDrawer& drawer) {
             const double size = std::clamp(double(m_shadow.Size), 0.0, kMaxShadowSize);
             p.BlurSize = float(std::sqrt(double(rect.Width()) * rect.Height()) * size / 400 * 1.1);
             p.MarginX = p.MarginY = 0;  // the blur makes room for itself
-            p.Colour = uint32_t(m_shadow.Colour[0]) << 16 | uint32_t(m_shadow.Colour[1]) << 8 | m_shadow.Colour[2];
+            p.Colour = uint32_t(m_shadow.Colour[0]) << 16 | uint32_t(m_shadow.Colour[1]) << 8 |
+                       m_shadow.Colour[2];
             // The shadow's opacity is applied when it is drawn, so that
             // shadows differing only in it share one picture.
             p.Opacity = 100;
@@ -424,7 +437,8 @@ void TOrbImage::ReleaseShadow(std::unique_ptr<TShadowSlot>& slot) {
 void TOrbImage::DrawShadow(TDeviceDrawer& drawer) {
     std::lock_guard<std::recursive_mutex> lock(m_pictureLock);
     if (!m_castShadow || !m_castShadow->Shadow) return;
-    const float shadowOpacity = std::isfinite(m_shadow.Opacity) ? std::clamp(m_shadow.Opacity, 0.0f, 100.0f) : 0;
+    const float shadowOpacity =
+        std::isfinite(m_shadow.Opacity) ? std::clamp(m_shadow.Opacity, 0.0f, 100.0f) : 0;
     const uint8_t opacity = OpacityByte(EffectiveOpacity() * shadowOpacity / 100);
     if (opacity == 0) return;
     const TShadowSource& source = m_castShadow->Source;
@@ -435,10 +449,12 @@ void TOrbImage::DrawShadow(TDeviceDrawer& drawer) {
     const ql::TRect& rect = source.Params.ObjectRect;
     const TPointF size{float(rect.Width()), float(rect.Height())};
     // The offset goes by the object's box, not by the part its picture covers.
-    const double covered = double(size.x) * source.UnitsPerPixel.x * size.y * source.UnitsPerPixel.y;
+    const double covered =
+        double(size.x) * source.UnitsPerPixel.x * size.y * source.UnitsPerPixel.y;
     const double scale = covered > 0 ? std::sqrt(double(Width()) * Height() / covered) : 1.0;
     const float distance = float(m_shadow.Distance * (std::isfinite(scale) ? scale : 1.0));
-    m_castShadow->Shadow->Draw3D(drawer, size, opacity, float(m_shadow.Angle), distance, shadowPlane, Camera());
+    m_castShadow->Shadow->Draw3D(drawer, size, opacity, float(m_shadow.Angle), distance,
+                                 shadowPlane, Camera());
 }
 
 std::u16string TOrbImage::ShadowPictureName() const {
@@ -543,8 +559,10 @@ void TOrbText::LoadFromDocument(const ql::TIniIdentList& section, bool reload) {
     if (const ql::TIniIdent* ident = section.FindIdent(u"BlackBoxSize")) {
         auto values = ParseNumberList(ident->Value(), 2);
         if (values && values->size() == 2) {
-            blackBox.x = int32_t(std::clamp(std::round((*values)[0]), 0.0, double(ql::kMaxBitmapSide)));
-            blackBox.y = int32_t(std::clamp(std::round((*values)[1]), 0.0, double(ql::kMaxBitmapSide)));
+            blackBox.x =
+                int32_t(std::clamp(std::round((*values)[0]), 0.0, double(ql::kMaxBitmapSide)));
+            blackBox.y =
+                int32_t(std::clamp(std::round((*values)[1]), 0.0, double(ql::kMaxBitmapSide)));
         }
     }
     auto shift = [&](std::u16string_view key) {
@@ -557,8 +575,8 @@ void TOrbText::LoadFromDocument(const ql::TIniIdentList& section, bool reload) {
     m_shiftY = shift(u"ShiftY");
 
     // A text is laid out again only when something that shapes it changed.
-    if (lines.Lines != m_lines || params != m_params || colours != m_colours || blackBox != m_blackBox ||
-        rasterize != m_rasterize) {
+    if (lines.Lines != m_lines || params != m_params || colours != m_colours ||
+        blackBox != m_blackBox || rasterize != m_rasterize) {
         m_lines = std::move(lines.Lines);
         m_textWasEmpty = lines.WasEmpty;
         m_params = params;
@@ -632,7 +650,8 @@ bool TOrbText::LoadPicture() {
     const ql::TEntryOpener opener = PackageOpener(host->Accessor());
     // Released before the picture is opened: its maker takes the lock too.
     std::unique_lock<std::mutex> fontsLock(ShowFontsLock());
-    std::unique_ptr<ql::TVectorText> text = MakeVectorText(m_params, replaced, opener, ShowFonts(opener));
+    std::unique_ptr<ql::TVectorText> text =
+        MakeVectorText(m_params, replaced, opener, ShowFonts(opener));
     if (!text) return false;
     const ql::TPointF laidOut = orb::LaidOutSize(*text, m_params);
     // A text without height cannot be scaled to its box; it is not drawn.
@@ -649,7 +668,8 @@ bool TOrbText::LoadPicture() {
     // required size.
     double parentHeight = Parent() ? Parent()->RequiredHeight() : 0;
     if (!(parentHeight > 0)) parentHeight = ParentSize().y;
-    m_rasterScale = orb::RasterScale(LargestScale(), parentHeight * host->DisplayScale(), laidOut.x, laidOut.y);
+    m_rasterScale =
+        orb::RasterScale(LargestScale(), parentHeight * host->DisplayScale(), laidOut.x, laidOut.y);
 
     ql::TTextProducer producer;
     producer.SetText(text.get());
@@ -659,7 +679,8 @@ bool TOrbText::LoadPicture() {
     try {
         layout = producer.Layout(float(m_rasterScale));
     } catch (const ql::TCommonException& error) {
-        ql::GlobalLog().WriteLine(std::string_view(std::string("Text not laid out: ") + error.what()));
+        ql::GlobalLog().WriteLine(
+            std::string_view(std::string("Text not laid out: ") + error.what()));
         return false;
     }
     // The producer starts the text one pixel and the overhangs into the
@@ -690,7 +711,8 @@ bool TOrbText::LoadPicture() {
 
 bool TOrbText::ShadowSource(TShadowSource& source) const {
     std::lock_guard<std::recursive_mutex> lock(m_pictureLock);
-    if (!m_layoutValid || !m_current || !m_current->Picture.store || m_pictureWidth <= 0 || m_pictureHeight <= 0)
+    if (!m_layoutValid || !m_current || !m_current->Picture.store || m_pictureWidth <= 0 ||
+        m_pictureHeight <= 0)
         return false;
     if (!PlaceholderTextOf(*m_current->Picture.store).empty()) return false;
     // Every look shares the normal picture's silhouette.

@@ -196,7 +196,8 @@ private:
 
 // The text macros step: the lines as the text shows them. Macros are not
 // replaced in this player yet; the lines pass through unchanged.
-std::vector<std::u16string> ReplaceTextMacros(const TOrbText& text, const std::vector<std::u16string>& lines);
+std::vector<std::u16string> ReplaceTextMacros(const TOrbText& text,
+                                              const std::vector<std::u16string>& lines);
 
 class TOrbText : public TOrbImage {
 public:

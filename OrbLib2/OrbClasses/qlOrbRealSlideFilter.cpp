@@ -28,8 +28,10 @@ thread_local int32_t t_nesting = 0;
 ql::TRef<ql::TBitmapStore> MakeBufferStandIn(TOrbSlideHost&, const std::u16string& name) {
     const ql::TPoint size = EffectBufferSizeOf(name);
     auto bitmap = std::make_unique<ql::TDirectBitmap>(size.x, size.y, ql::PfARGB32());
-    for (int32_t y = 0; y < size.y; ++y) std::fill_n(bitmap->Row(y), size_t(size.x) * 4, uint8_t(0));
-    return ql::MakeRef<ql::TWrapperBitmapStore>(std::move(bitmap), u"zaglushka for slide-effect buffer");
+    for (int32_t y = 0; y < size.y; ++y)
+        std::fill_n(bitmap->Row(y), size_t(size.x) * 4, uint8_t(0));
+    return ql::MakeRef<ql::TWrapperBitmapStore>(std::move(bitmap),
+                                                u"zaglushka for slide-effect buffer");
 }
 
 void RegisterBufferStandIn() {
@@ -41,12 +43,14 @@ std::unique_ptr<ql::TIniFile> ReadEntry(TFileAccessor& accessor, const std::u16s
     std::unique_ptr<ql::TStream> stream = accessor.OpenStream(entry);
     if (!stream) throw EOrbSourceError("custom transition entry missing");
     auto document = std::make_unique<ql::TIniFile>();
-    if (!document->LoadFromStream(*stream)) throw EOrbSourceError("custom transition entry does not parse");
+    if (!document->LoadFromStream(*stream))
+        throw EOrbSourceError("custom transition entry does not parse");
     return document;
 }
 
 void CollectBufferImages(TOrbObject& object, std::vector<TOrbImage*>& images) {
-    if (auto* image = dynamic_cast<TOrbImage*>(&object); image && image->ReplaceWithEffectBuffer() != 0)
+    if (auto* image = dynamic_cast<TOrbImage*>(&object);
+        image && image->ReplaceWithEffectBuffer() != 0)
         images.push_back(image);
     for (int i = 0; i < object.ChildCount(); ++i) CollectBufferImages(object.Child(i), images);
 }
@@ -65,8 +69,8 @@ TCustomTransitionSetup& Setup() {
 
 }  // namespace
 
-TRealSlideFilter::TRealSlideFilter(TFileAccessor& accessor, const std::u16string& entry, const ql::TRect& output,
-                                   TDeviceDrawer* drawer)
+TRealSlideFilter::TRealSlideFilter(TFileAccessor& accessor, const std::u16string& entry,
+                                   const ql::TRect& output, TDeviceDrawer* drawer)
     : m_accessor(accessor), m_drawer(drawer), m_output(output) {
     RegisterBufferStandIn();
     std::unique_ptr<ql::TIniFile> document = ReadEntry(accessor, entry);
@@ -75,11 +79,13 @@ TRealSlideFilter::TRealSlideFilter(TFileAccessor& accessor, const std::u16string
     ql::TRef<ql::TRefObj> fileSource(&accessor.Source());
     auto source = std::make_unique<TOrbSource>(fileSource, std::move(document), std::u16string());
     m_producer = std::make_unique<TSlideProducer>(std::move(source), accessor);
-    m_producer->Setup(std::max(output.Width(), 1), std::max(output.Height(), 1), m_coverMode ? ffCover : ffFitInside,
-                      100, 100);
+    m_producer->Setup(std::max(output.Width(), 1), std::max(output.Height(), 1),
+                      m_coverMode ? ffCover : ffFitInside, 100, 100);
 }
 
-TRealSlideFilter::~TRealSlideFilter() { m_slide.reset(); }
+TRealSlideFilter::~TRealSlideFilter() {
+    m_slide.reset();
+}
 
 TOrbSlide* TRealSlideFilter::Slide() {
     if (!m_slideTried) {
@@ -101,21 +107,24 @@ void TRealSlideFilter::SetProgress(double progress) {
     slide->SetTime(true, m_slideTime);
 }
 
-void TRealSlideFilter::DrawBuffer(TEffectTarget& target, const TOrbImage& image, TCustomTexture* texture) {
+void TRealSlideFilter::DrawBuffer(TEffectTarget& target, const TOrbImage& image,
+                                  TCustomTexture* texture) {
     auto* sink = dynamic_cast<TEffController*>(&target);
     if (!sink || !texture || !image.IsShown()) return;
     const auto corners = image.Corners();
     const TCamera3D camera = image.Camera();
     const float w = float(m_output.Width()), h = float(m_output.Height());
     const float st[4][2] = {{0, 0}, {w, 0}, {w, h}, {0, h}};
-    const auto alpha = uint32_t(std::lround(std::clamp(image.EffectiveOpacity(), 0.0f, 100.0f) * 2.55f));
+    const auto alpha =
+        uint32_t(std::lround(std::clamp(image.EffectiveOpacity(), 0.0f, 100.0f) * 2.55f));
     TMeshVertex v[4];
     for (size_t i = 0; i < 4; ++i) {
         const TProjected p = ProjectHomogeneous(camera, corners[i]);
         // Corners at or behind the viewer are not drawn.
         if (!(p.w > 0)) return;
-        v[i] = TMeshVertex{p.x + m_centreOffset.x * p.w, p.y + m_centreOffset.y * p.w, p.w, st[i][0], st[i][1],
-                           alpha << 24 | 0x00FFFFFFu};
+        v[i] = TMeshVertex{
+            p.x + m_centreOffset.x * p.w, p.y + m_centreOffset.y * p.w, p.w, st[i][0], st[i][1],
+            alpha << 24 | 0x00FFFFFFu};
     }
     const TMeshVertex triangles[6] = {v[0], v[1], v[2], v[0], v[2], v[3]};
     sink->SetTexture(texture);
@@ -125,8 +134,8 @@ void TRealSlideFilter::DrawBuffer(TEffectTarget& target, const TOrbImage& image,
     sink->SetTexture(nullptr);
 }
 
-void TRealSlideFilter::DrawTargets(TDeviceDrawer& drawer, TEffectTarget& target, TCustomTexture* first,
-                                   TCustomTexture* second) {
+void TRealSlideFilter::DrawTargets(TDeviceDrawer& drawer, TEffectTarget& target,
+                                   TCustomTexture* first, TCustomTexture* second) {
     TOrbSlide* slide = Slide();
     if (!slide) return;
     if (m_drawer != &drawer) {
@@ -139,7 +148,8 @@ void TRealSlideFilter::DrawTargets(TDeviceDrawer& drawer, TEffectTarget& target,
         // The show is laid out on the output; the offset moves it onto the
         // output's place on the device.
         drawer.SetOffset(m_centreOffset.x, m_centreOffset.y);
-        if (TSlideBackgroundPainter* painter = slide->BackgroundPainter()) painter->Draw(drawer, *slide);
+        if (TSlideBackgroundPainter* painter = slide->BackgroundPainter())
+            painter->Draw(drawer, *slide);
         std::vector<TOrbImage*> buffers;
         CollectBufferImages(*slide, buffers);
         for (TOrbImage* image : buffers)
@@ -155,10 +165,13 @@ void TRealSlideFilter::DrawTargets(TDeviceDrawer& drawer, TEffectTarget& target,
     --t_nesting;
 }
 
-std::unique_ptr<TSlideEffFilter> MakeCustomTransition(TFileAccessor& accessor, const std::u16string& customText,
-                                                      const ql::TRect& output, TDeviceDrawer* drawer) {
+std::unique_ptr<TSlideEffFilter> MakeCustomTransition(TFileAccessor& accessor,
+                                                      const std::u16string& customText,
+                                                      const ql::TRect& output,
+                                                      TDeviceDrawer* drawer) {
     if (t_nesting >= kMaxCustomTransitionNesting) {
-        ql::GlobalLog().WriteLine(std::u16string_view(u"Custom transition nested too deep: cross-fade"));
+        ql::GlobalLog().WriteLine(
+            std::u16string_view(u"Custom transition nested too deep: cross-fade"));
         return nullptr;
     }
     const std::u16string entry = ChooseCustomEffectEntry(customText);
@@ -166,7 +179,8 @@ std::unique_ptr<TSlideEffFilter> MakeCustomTransition(TFileAccessor& accessor, c
     try {
         return std::make_unique<TRealSlideFilter>(accessor, entry, output, drawer);
     } catch (const std::exception& e) {
-        ql::GlobalLog().WriteLine(std::string_view(std::string("Custom transition ") + ql::ToUtf8(entry) +
+        ql::GlobalLog().WriteLine(std::string_view(std::string("Custom transition ") +
+                                                   ql::ToUtf8(entry) +
                                                    " plays as a cross-fade: " + e.what()));
         return nullptr;
     }

@@ -59,7 +59,8 @@ TBackgroundTiling TileBackground(float w, float h, int32_t pw, int32_t ph, float
 int32_t BackgroundHalvings(int32_t pw, int32_t ph, float tw, float th);
 
 // Opens a background picture by name; nullptr when there is none.
-using TBackgroundPictureOpener = std::function<ql::TRef<ql::TBitmapStore>(const std::u16string& name)>;
+using TBackgroundPictureOpener =
+    std::function<ql::TRef<ql::TBitmapStore>(const std::u16string& name)>;
 
 // Draws one slide's background through a drawer and keeps its picture.
 class TBackgroundPainter {
@@ -79,19 +80,22 @@ public:
     // need. A new level is decoded only when the tile size changes it.
     void Prepare(TDeviceDrawer& drawer, float w, float h, float scale);
     // The background across local (0, 0) .. (w, h) of the slide's plane.
-    void Draw(TDeviceDrawer& drawer, const TScenePlane& plane, float w, float h, const TCamera3D& camera,
-              uint8_t opacity = 255);
+    void Draw(TDeviceDrawer& drawer, const TScenePlane& plane, float w, float h,
+              const TCamera3D& camera, uint8_t opacity = 255);
     // Gives the drawer's textures back; the picture stays for the next Prepare.
     void Release(TDeviceDrawer& drawer);
     // The drawer is going: textures of the picture are its business now.
-    void Forget() { m_drawer = nullptr; m_level = -1; }
+    void Forget() {
+        m_drawer = nullptr;
+        m_level = -1;
+    }
 
 private:
     TSlideBackground m_background;
     TBackgroundPictureOpener m_opener;
     bool m_opened = false;
     TDrawPicture m_picture;
-    int32_t m_level = -1;  // -1: nothing uploaded
+    int32_t m_level = -1;               // -1: nothing uploaded
     TDeviceDrawer* m_drawer = nullptr;  // the drawer holding textures of the picture
 };
 

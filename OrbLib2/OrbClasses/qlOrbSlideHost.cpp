@@ -33,7 +33,8 @@ constexpr int64_t kMaxExeGuidBytes = 4096;
 thread_local int t_makerNesting = 0;
 
 bool StartsWith(const std::u16string& text, std::u16string_view prefix) {
-    return text.size() >= prefix.size() && std::u16string_view(text).substr(0, prefix.size()) == prefix;
+    return text.size() >= prefix.size() &&
+           std::u16string_view(text).substr(0, prefix.size()) == prefix;
 }
 
 std::mutex& MakerLock() {
@@ -82,7 +83,8 @@ ql::TRef<ql::TBitmapStore> MakeShadow(TOrbSlideHost& host, const std::u16string&
         picture = OpenBitmap(host, params.PictureKey, params.StoreLevel, store);
         if (!picture) return {};
     }
-    TShadowPicture shadow = host.ShadowGenerator().Generate(params, picture, false, host.ProgressHandler());
+    TShadowPicture shadow =
+        host.ShadowGenerator().Generate(params, picture, false, host.ProgressHandler());
     return Wrap(std::move(shadow.Bitmap), name);
 }
 
@@ -114,10 +116,13 @@ std::u16string ReadExeGuid(TFileAccessor& accessor) {
             if (bytes.size() >= 3 && bytes.compare(0, 3, "\xEF\xBB\xBF") == 0) bytes.erase(0, 3);
             text = ql::FromUtf8(bytes);
         }
-        while (!text.empty() && (text.back() == u'\r' || text.back() == u'\n' || text.back() == u'\0')) text.pop_back();
+        while (!text.empty() &&
+               (text.back() == u'\r' || text.back() == u'\n' || text.back() == u'\0'))
+            text.pop_back();
         return ql::TrimBlanks(text);
     } catch (const std::exception& error) {
-        ql::GlobalLog().WriteLine(std::string_view(std::string("ExeGUID not read: ") + error.what()));
+        ql::GlobalLog().WriteLine(
+            std::string_view(std::string("ExeGUID not read: ") + error.what()));
         return {};
     }
 }
@@ -159,7 +164,8 @@ std::unique_ptr<ql::TBitmap> ToMaskBitmap(const ql::TBitmap& source) {
         uint8_t* out = mask->Row(y);
         for (int32_t x = 0; x < w; ++x, in += 4) {
             // Bytes B, G, R, A.
-            uint32_t grey = (uint32_t(in[2]) * 77 + uint32_t(in[1]) * 151 + uint32_t(in[0]) * 28 + 128) >> 8;
+            uint32_t grey =
+                (uint32_t(in[2]) * 77 + uint32_t(in[1]) * 151 + uint32_t(in[0]) * 28 + 128) >> 8;
             if (hasAlpha) grey = (grey * in[3] + 127) / 255;
             out[x] = uint8_t(grey);
         }
@@ -167,9 +173,13 @@ std::unique_ptr<ql::TBitmap> ToMaskBitmap(const ql::TBitmap& source) {
     return mask;
 }
 
-std::u16string MaskPictureName(const std::u16string& pictureName) { return std::u16string(kMaskPrefix) + pictureName; }
+std::u16string MaskPictureName(const std::u16string& pictureName) {
+    return std::u16string(kMaskPrefix) + pictureName;
+}
 
-std::u16string ShadowPictureName(const TShadowParams& params) { return ShadowKey(params); }
+std::u16string ShadowPictureName(const TShadowParams& params) {
+    return ShadowKey(params);
+}
 
 bool ParseShadowName(const std::u16string& name, TShadowParams& params) {
     if (!StartsWith(name, kShadowPrefix)) return false;
@@ -200,7 +210,8 @@ bool ParseShadowName(const std::u16string& name, TShadowParams& params) {
     p.ObjectRect = {0, 0, ints[0], ints[1]};
     p.MarginX = ints[2];
     p.MarginY = ints[3];
-    if (p.ObjectRect.right < 0 || p.ObjectRect.bottom < 0 || p.MarginX < 0 || p.MarginY < 0) return false;
+    if (p.ObjectRect.right < 0 || p.ObjectRect.bottom < 0 || p.MarginX < 0 || p.MarginY < 0)
+        return false;
     if (ints[4] < 0 || ints[4] > 255) return false;
     p.BackgroundAlpha = uint8_t(ints[4]);
     p.BlurSize = ClampValue(reals[5]);
@@ -218,14 +229,21 @@ bool ParseShadowName(const std::u16string& name, TShadowParams& params) {
 }
 
 TOrbSlideHost::TOrbSlideHost(TFileAccessor& accessor, TSlideHostCallbacks callbacks)
-    : m_accessor(accessor), m_callbacks(std::move(callbacks)), m_textProducer(std::make_unique<ql::TTextProducer>()) {
-    if (!m_callbacks.CameraPosition) throw EOrbSlideHostError("TOrbSlideHost: the camera position callback is missing");
-    if (!m_callbacks.Progress) throw EOrbSlideHostError("TOrbSlideHost: the progress callback is missing");
-    if (!m_callbacks.SlideChanged) throw EOrbSlideHostError("TOrbSlideHost: the slide-change callback is missing");
-    if (!m_callbacks.Drawing) throw EOrbSlideHostError("TOrbSlideHost: the drawing callback is missing");
+    : m_accessor(accessor),
+      m_callbacks(std::move(callbacks)),
+      m_textProducer(std::make_unique<ql::TTextProducer>()) {
+    if (!m_callbacks.CameraPosition)
+        throw EOrbSlideHostError("TOrbSlideHost: the camera position callback is missing");
+    if (!m_callbacks.Progress)
+        throw EOrbSlideHostError("TOrbSlideHost: the progress callback is missing");
+    if (!m_callbacks.SlideChanged)
+        throw EOrbSlideHostError("TOrbSlideHost: the slide-change callback is missing");
+    if (!m_callbacks.Drawing)
+        throw EOrbSlideHostError("TOrbSlideHost: the drawing callback is missing");
     m_exeGuid = ReadExeGuid(m_accessor);
     if (!m_exeGuid.empty()) ql::TFontCache::Program().SetIdentity(m_exeGuid);
-    m_providerHandle = m_accessor.Source().RegisterImageProvider(&TOrbSlideHost::ProvideImage, this);
+    m_providerHandle =
+        m_accessor.Source().RegisterImageProvider(&TOrbSlideHost::ProvideImage, this);
 }
 
 TOrbSlideHost::~TOrbSlideHost() = default;
@@ -235,11 +253,13 @@ void TOrbSlideHost::SetDisplayScale(double scale) {
 }
 
 void TOrbSlideHost::SetEffectBufferSize(ql::TPoint size) {
-    m_effectBufferSize = {std::clamp(size.x, 1, kMaxEffectBufferSide), std::clamp(size.y, 1, kMaxEffectBufferSide)};
+    m_effectBufferSize = {std::clamp(size.x, 1, kMaxEffectBufferSide),
+                          std::clamp(size.y, 1, kMaxEffectBufferSide)};
 }
 
 std::u16string EffectBufferPictureName(int32_t buffer, ql::TPoint size) {
-    return kEffectBufferPrefix + ql::IntToStr(buffer) + u" " + ql::IntToStr(size.x) + u"x" + ql::IntToStr(size.y);
+    return kEffectBufferPrefix + ql::IntToStr(buffer) + u" " + ql::IntToStr(size.x) + u"x" +
+           ql::IntToStr(size.y);
 }
 
 ql::TPoint EffectBufferSizeOf(std::u16string_view name) {
@@ -257,13 +277,21 @@ ql::TPoint EffectBufferSizeOf(std::u16string_view name) {
     return {*width, *height};
 }
 
-TCamera3D TOrbSlideHost::CameraPosition() const { return m_callbacks.CameraPosition(); }
+TCamera3D TOrbSlideHost::CameraPosition() const {
+    return m_callbacks.CameraPosition();
+}
 
-bool TOrbSlideHost::Progress(float fraction) const { return m_callbacks.Progress(fraction); }
+bool TOrbSlideHost::Progress(float fraction) const {
+    return m_callbacks.Progress(fraction);
+}
 
-void TOrbSlideHost::NotifySlideChanged(TOrbSlide& slide) const { m_callbacks.SlideChanged(slide); }
+void TOrbSlideHost::NotifySlideChanged(TOrbSlide& slide) const {
+    m_callbacks.SlideChanged(slide);
+}
 
-void TOrbSlideHost::RequestDrawing() const { m_callbacks.Drawing(); }
+void TOrbSlideHost::RequestDrawing() const {
+    m_callbacks.Drawing();
+}
 
 ql::TRef<ql::TBitmapStore> TOrbSlideHost::MakePicture(const std::u16string& name) {
     TPictureMaker maker;
@@ -287,7 +315,8 @@ ql::TRef<ql::TBitmapStore> TOrbSlideHost::MakePicture(const std::u16string& name
     try {
         result = maker(*this, name);
     } catch (const std::exception& error) {
-        ql::GlobalLog().WriteLine(std::string_view(std::string("Generated picture failed: ") + error.what()));
+        ql::GlobalLog().WriteLine(
+            std::string_view(std::string("Generated picture failed: ") + error.what()));
         result = {};
     }
     --t_makerNesting;

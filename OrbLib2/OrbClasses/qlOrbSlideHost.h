@@ -38,7 +38,8 @@ struct TSlideHostCallbacks {
 
 // Makes the picture a generated name describes; nothing when the name is not
 // one it can make (the file accessor then gives its placeholder).
-using TPictureMaker = std::function<ql::TRef<ql::TBitmapStore>(TOrbSlideHost& host, const std::u16string& name)>;
+using TPictureMaker =
+    std::function<ql::TRef<ql::TBitmapStore>(TOrbSlideHost& host, const std::u16string& name)>;
 // Files a maker for names beginning with prefix (process-wide; a later one for
 // the same prefix replaces it).
 void RegisterPictureMaker(const std::u16string& prefix, TPictureMaker maker);

@@ -34,7 +34,9 @@ int32_t RoundToInt(double value) {
     return int32_t(std::lround(value));
 }
 
-int32_t ClampSide(int32_t side) { return std::clamp(side, 1, kMaxSide); }
+int32_t ClampSide(int32_t side) {
+    return std::clamp(side, 1, kMaxSide);
+}
 
 float CheckedScale(float percent) {
     if (!(percent > 0)) return 100;  // NaN and non-positive
@@ -58,10 +60,12 @@ TDesignOptions DesignOptionsOf(const TOrbShowOptions& options) {
     return design;
 }
 
-TDesignOptions ReadDesignOptions(const ql::TIniSection& main) { return DesignOptionsOf(ReadShowOptions(main)); }
+TDesignOptions ReadDesignOptions(const ql::TIniSection& main) {
+    return DesignOptionsOf(ReadShowOptions(main));
+}
 
-TFrameGeometry ComputeFrameGeometry(const TDesignOptions& design, int32_t sw, int32_t sh, int32_t mode,
-                                    float px, float py) {
+TFrameGeometry ComputeFrameGeometry(const TDesignOptions& design, int32_t sw, int32_t sh,
+                                    int32_t mode, float px, float py) {
     sw = ClampSide(sw);
     sh = ClampSide(sh);
     px = CheckedScale(px);
@@ -94,7 +98,8 @@ TFrameGeometry ComputeFrameGeometry(const TDesignOptions& design, int32_t sw, in
             fh = RoundToInt(fw * h / w);
         }
     } else {
-        const int32_t vw = RoundToInt(double(sw) / px * 100), vh = RoundToInt(double(sh) / py * 100);
+        const int32_t vw = RoundToInt(double(sw) / px * 100),
+                      vh = RoundToInt(double(sh) / py * 100);
         if (mode == ffStretch) {
             fw = vw;
             fh = vh;
@@ -165,7 +170,8 @@ TVisibleSlides TVisibleSlideCursor::Find(double time) {
     }
     TVisibleSlides result{m_cursor, m_cursor};
     const TSlideInfo next = m_source.SlideInfo(m_cursor + 1).Info;
-    if (t >= std::round(next.BeginTime) && !(t > std::round(next.NextEffectEnd))) result.Last = m_cursor + 1;
+    if (t >= std::round(next.BeginTime) && !(t > std::round(next.NextEffectEnd)))
+        result.Last = m_cursor + 1;
     return result;
 }
 
@@ -214,7 +220,9 @@ std::u16string ChooseCustomEffectEntry(std::u16string_view text) {
 
 namespace {
 
-int32_t CycleNumber(int64_t cycle) { return int32_t(std::clamp<int64_t>(cycle, -1, 2147483647)); }
+int32_t CycleNumber(int64_t cycle) {
+    return int32_t(std::clamp<int64_t>(cycle, -1, 2147483647));
+}
 
 // Pictures are opened before the first placement, so that the pre-scan
 // knows every object's size.
@@ -242,7 +250,9 @@ TSlideProducer::TSlideProducer(TOrbSource& source, TFileAccessor& accessor,
 
     TSlideHostCallbacks host;
     host.CameraPosition = [this] { return m_geometry.Camera; };
-    host.Progress = [this](float fraction) { return !m_callbacks.Progress || m_callbacks.Progress(fraction); };
+    host.Progress = [this](float fraction) {
+        return !m_callbacks.Progress || m_callbacks.Progress(fraction);
+    };
     host.SlideChanged = [this](TOrbSlide& slide) {
         if (m_callbacks.SlideChanged) m_callbacks.SlideChanged(slide);
     };
@@ -254,7 +264,8 @@ TSlideProducer::TSlideProducer(TOrbSource& source, TFileAccessor& accessor,
 
 TSlideProducer::~TSlideProducer() = default;
 
-void TSlideProducer::Setup(int32_t screenWidth, int32_t screenHeight, int32_t mode, float scaleX, float scaleY) {
+void TSlideProducer::Setup(int32_t screenWidth, int32_t screenHeight, int32_t mode, float scaleX,
+                           float scaleY) {
     m_geometry = ComputeFrameGeometry(m_design, screenWidth, screenHeight, mode, scaleX, scaleY);
     // The same bounds as the geometry used.
     m_scaleX = CheckedScale(scaleX);
@@ -291,7 +302,8 @@ std::unique_ptr<TOrbSlide> TSlideProducer::BuildSlide(int64_t index, int64_t cyc
     const int64_t count = m_source->SlideCount();
     QL_ASSERT(count > 0, kNoSlidesText);
     if (!m_setUp) {
-        ql::GlobalLog().WriteLine(std::u16string_view(u"TSlideProducer: a slide was asked for before Setup"));
+        ql::GlobalLog().WriteLine(
+            std::u16string_view(u"TSlideProducer: a slide was asked for before Setup"));
         return nullptr;
     }
     std::unique_ptr<TOrbSlide> slide;
@@ -323,7 +335,8 @@ std::unique_ptr<TOrbSlide> TSlideProducer::BuildSlide(int64_t index, int64_t cyc
         slide->SetTime(true, info.BeginTime);
         return slide;
     } catch (const std::exception& e) {
-        ql::GlobalLog().WriteLine(std::string_view(std::string("TSlideProducer: slide ") + std::to_string(index) +
+        ql::GlobalLog().WriteLine(std::string_view(std::string("TSlideProducer: slide ") +
+                                                   std::to_string(index) +
                                                    " not built: " + e.what()));
         return nullptr;
     }
@@ -346,7 +359,8 @@ std::unique_ptr<TOrbDialog> TSlideProducer::Dialog(const std::u16string& name) {
         dialog->SetTime(true, 0);
         return dialog;
     } catch (const std::exception& e) {
-        ql::GlobalLog().WriteLine(std::string_view(std::string("TSlideProducer: dialog not built: ") + e.what()));
+        ql::GlobalLog().WriteLine(
+            std::string_view(std::string("TSlideProducer: dialog not built: ") + e.what()));
         return nullptr;
     }
 }
@@ -364,12 +378,17 @@ ql::TRef<TDrawContainer> TSlideProducer::MakeContainer(int64_t index) {
 
 TDrawContainer::TDrawContainer(ql::TRef<TTiming> timing, int64_t index, const TSlideInfo& info,
                                double cycleOffset, std::unique_ptr<TOrbSlide> slide)
-    : m_timing(std::move(timing)), m_index(index), m_info(info), m_cycleOffset(cycleOffset),
+    : m_timing(std::move(timing)),
+      m_index(index),
+      m_info(info),
+      m_cycleOffset(cycleOffset),
       m_slide(std::move(slide)) {}
 
 TDrawContainer::~TDrawContainer() = default;
 
-TOrbFilter* TDrawContainer::Filter() const { return m_slide ? &m_slide->Filter() : nullptr; }
+TOrbFilter* TDrawContainer::Filter() const {
+    return m_slide ? &m_slide->Filter() : nullptr;
+}
 
 void TDrawContainer::SetTime(double t) {
     if (!m_slide) return;
@@ -443,7 +462,8 @@ bool TSlideCache::Step(double t) {
             try {
                 m_onDecoding(made[i]);
             } catch (const std::exception& e) {
-                ql::GlobalLog().WriteLine(std::string_view(std::string("TSlideCache: decoding failed: ") + e.what()));
+                ql::GlobalLog().WriteLine(
+                    std::string_view(std::string("TSlideCache: decoding failed: ") + e.what()));
             }
         };
         if (both) {

@@ -67,10 +67,10 @@ enum TFrameFitMode : int32_t { ffFitInside = 0, ffCover = 1, ffStretch = 2 };
 // What the show's [Main] says about its size on screen.
 struct TDesignOptions {
     int32_t MinorVersion = 13;
-    int32_t Width = 0;   // "opt_scr_width"
-    int32_t Height = 0;  // "opt_scr_height"
-    bool FixedSize = false;             // "opt_scr_fullfixedsize"
-    std::optional<double> Ratio;        // "opt_scr_ratio", older projects only
+    int32_t Width = 0;            // "opt_scr_width"
+    int32_t Height = 0;           // "opt_scr_height"
+    bool FixedSize = false;       // "opt_scr_fullfixedsize"
+    std::optional<double> Ratio;  // "opt_scr_ratio", older projects only
 };
 TDesignOptions DesignOptionsOf(const TOrbShowOptions& options);
 // The same for a [Main] section that no show source has read yet.
@@ -89,8 +89,8 @@ struct TFrameGeometry {
 // percentages px, py. Screen sizes, scales and ratios from outside are
 // bounded here. Raises ESlideProducerError "ZeroSize of Presentation!" when a
 // current project has no design size.
-TFrameGeometry ComputeFrameGeometry(const TDesignOptions& design, int32_t sw, int32_t sh, int32_t mode,
-                                    float px = 100, float py = 100);
+TFrameGeometry ComputeFrameGeometry(const TDesignOptions& design, int32_t sw, int32_t sh,
+                                    int32_t mode, float px = 100, float py = 100);
 
 // ---- slides on screen ----
 
@@ -141,7 +141,7 @@ class TDrawContainer;
 
 // What the producer passes on to its slide host; each may be left empty.
 struct TSlideProducerCallbacks {
-    ql::TProgressHandler Progress;                     // false cancels
+    ql::TProgressHandler Progress;  // false cancels
     std::function<void(TOrbSlide& slide)> SlideChanged;
     std::function<void()> Drawing;
 };
@@ -164,7 +164,8 @@ public:
     // The slide loader passes mode 1 (cover) or 0 (fit) and 100 / 100. Raises
     // ESlideProducerError "ZeroSize of Presentation!" for a current project
     // without a design size.
-    void Setup(int32_t screenWidth, int32_t screenHeight, int32_t mode, float scaleX = 100, float scaleY = 100);
+    void Setup(int32_t screenWidth, int32_t screenHeight, int32_t mode, float scaleX = 100,
+               float scaleY = 100);
     bool IsSetUp() const { return m_setUp; }
     const TFrameGeometry& Geometry() const { return m_geometry; }
     ql::TRect SlideRect() const { return m_geometry.SlideRect; }
@@ -216,8 +217,8 @@ private:
 // engine both hold it, and the slide goes with the last of them.
 class TDrawContainer : public ql::TRefObj {
 public:
-    TDrawContainer(ql::TRef<TTiming> timing, int64_t index, const TSlideInfo& info, double cycleOffset,
-                   std::unique_ptr<TOrbSlide> slide);
+    TDrawContainer(ql::TRef<TTiming> timing, int64_t index, const TSlideInfo& info,
+                   double cycleOffset, std::unique_ptr<TOrbSlide> slide);
     ~TDrawContainer() override;
 
     // The slide goes to t less the cycle offset; its transition has run for

@@ -20,8 +20,8 @@ namespace {
 // One lock guards both: the table is shared between the loader, the producer
 // and the engine, and they all draw from the one engine.
 std::mutex g_randomLock;
-std::mt19937 g_engine(5489u);                                           // under g_randomLock
-bool g_fixedSeed = false;                                               // under g_randomLock
+std::mt19937 g_engine(5489u);                                          // under g_randomLock
+bool g_fixedSeed = false;                                              // under g_randomLock
 std::unordered_map<std::u16string, TSlideRandomList>* g_randomOrders;  // under g_randomLock
 
 uint32_t ClockSeed() {
@@ -50,7 +50,9 @@ int32_t CheckedCount(int32_t value, int32_t maximum, const char* what) {
 }
 
 // Durations of transitions are never negative.
-double ClampDuration(double value) { return value > 0 ? value : 0; }
+double ClampDuration(double value) {
+    return value > 0 ? value : 0;
+}
 
 float ReadFloat(const ql::TIniIdentList& section, std::u16string_view key, float defaultValue) {
     const double value = section.ReadReal(key, defaultValue);
@@ -115,7 +117,9 @@ TFixedRandomSeed::~TFixedRandomSeed() {
     g_fixedSeed = m_wasFixed;
 }
 
-void TFixedRandomSeed::Restart(uint32_t seed) { SetFixedRandomSeed(seed); }
+void TFixedRandomSeed::Restart(uint32_t seed) {
+    SetFixedRandomSeed(seed);
+}
 
 void ReseedRandomFromClock() {
     std::lock_guard<std::mutex> guard(g_randomLock);
@@ -166,7 +170,8 @@ int32_t SlideSectionNumber(const ql::TIniStorage& document, int64_t index) {
         const TOrbShowOptions options = ReadShowOptions(document);
         TSlideRandomList made(options.SlideCount, options.RandomOrder);
         guard.lock();
-        if (!g_randomOrders) g_randomOrders = new std::unordered_map<std::u16string, TSlideRandomList>;
+        if (!g_randomOrders)
+            g_randomOrders = new std::unordered_map<std::u16string, TSlideRandomList>;
         // Another thread may have made it meanwhile; the first one stays.
         found = g_randomOrders->emplace(project, std::move(made)).first;
     }
@@ -207,7 +212,8 @@ void TOrbSource::Load(const std::u16string& programFileName) {
 
     m_options = ReadShowOptions(*m_main);
     if (m_options.RefusedSlideCount)
-        throw EOrbSourceError("Incorrect slide count: " + std::to_string(*m_options.RefusedSlideCount));
+        throw EOrbSourceError("Incorrect slide count: " +
+                              std::to_string(*m_options.RefusedSlideCount));
     if (m_options.SlideCount == 0) throw EOrbSourceError("The show has no slides");
 
     ReadEffectOptions();
@@ -217,9 +223,11 @@ void TOrbSource::Load(const std::u16string& programFileName) {
 void TOrbSource::ApplyScreenSaverMode(const std::u16string& programFileName) {
     const size_t dot = programFileName.find_last_of(u'.');
     const size_t slash = programFileName.find_last_of(u"/\\");
-    const bool hasExtension = dot != std::u16string::npos && (slash == std::u16string::npos || dot > slash);
+    const bool hasExtension =
+        dot != std::u16string::npos && (slash == std::u16string::npos || dot > slash);
     m_screenSaverMode =
-        hasExtension && ql::SameTextIgnoringCase(std::u16string_view(programFileName).substr(dot), u".scr");
+        hasExtension &&
+        ql::SameTextIgnoringCase(std::u16string_view(programFileName).substr(dot), u".scr");
     // Written into the document so that every later reader sees the forced values.
     if (m_screenSaverMode) {
         m_main->WriteString(u"opt_ssaver", u"1");
@@ -248,7 +256,8 @@ void TOrbSource::ReadEffectOptions() {
         m_randomRollVariant = variants == u"3";
         m_params.RollUseBackColor = ReadFlag(main, u"opt_fx_rollusebackcolor", false);
         if (m_params.RollUseBackColor)
-            m_params.RollBackColor = ColorFromWindowsValue(main.ReadInteger(u"opt_fx_rollbackcolor", 0));
+            m_params.RollBackColor =
+                ColorFromWindowsValue(main.ReadInteger(u"opt_fx_rollbackcolor", 0));
         m_params.Roll3D = ReadFlag(main, u"opt_fx_roll3d", false);
         m_params.RollCurving = ReadFloat(main, u"opt_fx_rollcurving", 0.125f);
         m_params.FlipCenter = ReadFlag(main, u"opt_fx_flipcenter", false);
@@ -332,8 +341,9 @@ std::pair<int32_t, int32_t> TOrbSource::RandomEffectChoice() {
 }
 
 void TOrbSource::ReadSlideParams(const ql::TIniIdentList& slide, TEffectParams& p) const {
-    p.BroomOffset = float(slide.ReadInteger(u"EffectBroomOffset",
-                                            int32_t(std::lround(double(p.BroomOffset) * 100))) / 100.0);
+    p.BroomOffset = float(
+        slide.ReadInteger(u"EffectBroomOffset", int32_t(std::lround(double(p.BroomOffset) * 100))) /
+        100.0);
     p.RollDiameter = float(slide.ReadInteger(u"EffectRollDiameter", 0) / 1000.0);
     p.RollVariants = ReadFlag(slide, u"EffectRollVariants", p.RollVariants);
     p.RollUseBackColor = ReadFlag(slide, u"EffectRollUseBackColor", p.RollUseBackColor);
@@ -366,8 +376,8 @@ TSlideEffect TOrbSource::SlideEffect(int64_t index) {
     if (m_randomRollVariant) result.Params.RollVariants = (ShowRandom(1000) > 500) != m_parity;
 
     const ql::TIniSection* slide = SlideSection(*m_document, index);
-    const bool personal = slide && slide->ReadBool(u"UsePersonal", false) &&
-                          slide->ReadBool(u"Pers_Effect", false);
+    const bool personal =
+        slide && slide->ReadBool(u"UsePersonal", false) && slide->ReadBool(u"Pers_Effect", false);
     bool explicitClass = false;
     if (personal) {
         const int32_t effectClass = ClassInRange(slide->ReadInteger(u"Effect_Class", 0));
@@ -378,8 +388,8 @@ TSlideEffect TOrbSource::SlideEffect(int64_t index) {
         } else if (effectClass == kCustomEffectClass) {
             result.EffectClass = kCustomEffectClass;
             result.EffectType = 0;
-            result.Params.CustomText = m_main->ReadString(
-                u"opt_fx_custom" + slide->ReadString(u"Effect_Type", u""), u"");
+            result.Params.CustomText =
+                m_main->ReadString(u"opt_fx_custom" + slide->ReadString(u"Effect_Type", u""), u"");
             result.EffectTime = slideTime;
             explicitClass = true;
         } else if (effectClass != kNoEffectClass) {
@@ -393,7 +403,8 @@ TSlideEffect TOrbSource::SlideEffect(int64_t index) {
         std::tie(result.EffectClass, result.EffectType) = RandomEffectChoice();
     }
     // A drawn custom class plays one of the custom effects the show lists.
-    if (!explicitClass && result.EffectClass == kCustomEffectClass) result.Params.CustomText = m_customText;
+    if (!explicitClass && result.EffectClass == kCustomEffectClass)
+        result.Params.CustomText = m_customText;
     if (result.EffectClass == kNoEffectClass) {
         result.EffectType = 0;
         result.EffectTime = 0;
@@ -434,7 +445,8 @@ void TOrbSource::BuildSlideList() {
         info.NextEffectTime = EffectTimeOf(int64_t(i) + 1);
         info.BeginTime = previousEnd;
         info.EndTime = end;
-        if (info.EndTime - info.BeginTime < info.EffectTime) info.EffectTime = info.EndTime - info.BeginTime;
+        if (info.EndTime - info.BeginTime < info.EffectTime)
+            info.EffectTime = info.EndTime - info.BeginTime;
         info.NextEffectEnd = info.EndTime + info.NextEffectTime;
         m_totalTime = info.EndTime;
         info.SlideId = SlideIdOf(i);
@@ -479,9 +491,11 @@ TSlideAtTime TOrbSource::SlideAtTime(double time) const {
     // Slide boundaries of a cycle are shifted exactly as SlideInfo shifts
     // them, which rounding may place on either side of cycle * total; the
     // cycle before is tried first since a boundary belongs to the earlier slide.
-    for (int64_t c = std::max<int64_t>(cycle - 1, 0); c <= std::min(cycle + 1, kMaxShowCycle); ++c) {
+    for (int64_t c = std::max<int64_t>(cycle - 1, 0); c <= std::min(cycle + 1, kMaxShowCycle);
+         ++c) {
         const double shift = double(c) * m_totalTime;
-        if (time < m_slides.front().BeginTime + shift || time > m_slides.back().EndTime + shift) continue;
+        if (time < m_slides.front().BeginTime + shift || time > m_slides.back().EndTime + shift)
+            continue;
         const auto found = std::lower_bound(
             m_slides.begin(), m_slides.end(), time,
             [shift](const TSlideInfo& slide, double t) { return slide.EndTime + shift < t; });

@@ -69,9 +69,9 @@ struct TSlideAtTime {
 };
 
 struct TSlideEndAction {
-    bool Stops = false;      // "pause" or "loop"
-    bool Loops = false;      // "loop"
-    double LoopLength = 0;   // for "loop": the slide's time after its transition
+    bool Stops = false;     // "pause" or "loop"
+    bool Loops = false;     // "loop"
+    double LoopLength = 0;  // for "loop": the slide's time after its transition
 };
 
 struct TSlideRunApp {

@@ -36,7 +36,7 @@ std::atomic<uint32_t> g_nextSourceId{0};
 
 bool IsVideoName(const std::u16string& name) {
     static const char16_t* const kVideoExtensions[] = {
-        u".avi", u".mp4", u".mov", u".wmv", u".mpg", u".mpeg", u".mkv",
+        u".avi", u".mp4", u".mov", u".wmv",  u".mpg", u".mpeg", u".mkv",
         u".flv", u".m4v", u".3gp", u".webm", u".mts", u".m2ts", u".vob"};
     const std::u16string lower = ql::LowerCase(name);
     for (const char16_t* ext : kVideoExtensions) {
@@ -48,7 +48,9 @@ bool IsVideoName(const std::u16string& name) {
     return false;
 }
 
-size_t LastSeparator(const std::u16string& name) { return name.find_last_of(u"/\\"); }
+size_t LastSeparator(const std::u16string& name) {
+    return name.find_last_of(u"/\\");
+}
 
 std::unique_ptr<TStream> OpenExistingFile(const std::u16string& fileName) {
     // A FIFO or device named by a show would block the opening thread.
@@ -112,7 +114,9 @@ TCallbackHandle::~TCallbackHandle() {
 
 TFileSource::TFileSource() : m_id(++g_nextSourceId), m_imageCache(ql::MakeRef<TImageCache>()) {}
 
-int32_t TFileSource::LiveImageHandleCount() const { return m_imageCache->LiveHandles.load(); }
+int32_t TFileSource::LiveImageHandleCount() const {
+    return m_imageCache->LiveHandles.load();
+}
 
 void TFileSource::SetImageDecoder(TImageDecoder decoder) {
     std::lock_guard<std::mutex> guard(m_decoderLock);
@@ -241,7 +245,8 @@ void TMappedFileSource::LoadRotationState(const std::vector<std::u16string>& lin
         const size_t close = line.find(u"\"=", 2);
         if (close == std::u16string::npos) continue;
         const std::u16string name = line.substr(2, close - 2);
-        const auto code = ql::TryStrToInt(ql::TrimBlanks(std::u16string_view(line).substr(close + 2)));
+        const auto code =
+            ql::TryStrToInt(ql::TrimBlanks(std::u16string_view(line).substr(close + 2)));
         if (name.empty() || !code) continue;
         if (*code == 1 || *code == 3 || *code == 6 || *code == 8) {
             m_rotation[ql::LowerCase(name)] = *code;
@@ -353,7 +358,8 @@ std::unique_ptr<ql::TBitmap> RenderPlaceholderPicture(const std::u16string& text
     }
     try {
         ql::TTextProducer producer;
-        producer.SetText(std::make_unique<ql::TSimpleVectorText>(lines, kPlaceholderFont, kPlaceholderFontSize));
+        producer.SetText(
+            std::make_unique<ql::TSimpleVectorText>(lines, kPlaceholderFont, kPlaceholderFontSize));
         return producer.Render(kPlaceholderTextColour, kPlaceholderBackground, {0, 0}, false, false,
                                kPlaceholderScale);
     } catch (const ql::Exception&) {
@@ -377,23 +383,27 @@ ql::TRef<TBitmapStore> MakePlaceholder(const std::u16string& name, bool fileOpen
     const size_t separator = LastSeparator(name);
     const std::u16string folder =
         separator == std::u16string::npos ? std::u16string() : name.substr(0, separator);
-    return ql::MakeRef<TPlaceholderStore>(PlaceholderMessage(name, fileOpened) + u"\n" + LastPathComponent(name) +
-                                          u"\nPath:\n" + folder);
+    return ql::MakeRef<TPlaceholderStore>(PlaceholderMessage(name, fileOpened) + u"\n" +
+                                          LastPathComponent(name) + u"\nPath:\n" + folder);
 }
 
 // The source's orientation hook in the decoders' form.
 ql::TImageOrientation OrientationHook(void* context, ql::TImageParams& params) {
-    return static_cast<const TFileSource*>(context)->Orientation(params.Name, params.Width, params.Height);
+    return static_cast<const TFileSource*>(context)->Orientation(params.Name, params.Width,
+                                                                 params.Height);
 }
 
-ql::TRef<TBitmapStore> DecodeWithRegistry(TStream& stream, const std::u16string& name, const TFileSource& source) {
+ql::TRef<TBitmapStore> DecodeWithRegistry(TStream& stream, const std::u16string& name,
+                                          const TFileSource& source) {
     const bool hooked = source.HasOrientationHook();
     return ql::LoadImageFromStream(stream, name, hooked ? OrientationHook : nullptr,
                                    hooked ? const_cast<TFileSource*>(&source) : nullptr)
         .Image.Store();
 }
 
-bool LoadProgress(float) { return LoadCallback(nullptr); }
+bool LoadProgress(float) {
+    return LoadCallback(nullptr);
+}
 }  // namespace
 
 // ---- TFileAccessor ----
@@ -459,7 +469,7 @@ std::unique_ptr<access::TOrbImage> TFileAccessor::OpenImage(const std::u16string
         handle = ql::TRef<access::TImageHandle>::TryShare(entry);
         if (!handle) {
             handle = ql::MakeRef<access::TImageHandle>(key, m_source->SourceId(),
-                                                      ql::TRef<TImageCache>(&cache));
+                                                       ql::TRef<TImageCache>(&cache));
             entry = handle.Get();
         }
     }

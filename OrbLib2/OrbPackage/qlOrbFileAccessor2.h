@@ -72,8 +72,7 @@ public:
     std::unique_ptr<ql::TStream> Open(const std::u16string& name);
 
     // Providers are asked in registration order before any file is opened.
-    std::unique_ptr<TCallbackHandle> RegisterImageProvider(TImageProvider callback,
-                                                           void* userData);
+    std::unique_ptr<TCallbackHandle> RegisterImageProvider(TImageProvider callback, void* userData);
     // The first picture a provider gives; nothing when none does. The
     // providers run without any lock of the source: they load other pictures
     // (a shadow its object's picture), whose loading holds that picture's
@@ -101,8 +100,8 @@ private:
     uint32_t m_id;
     ql::TRef<TImageCache> m_imageCache;
     mutable std::mutex m_decoderLock;
-    TImageDecoder m_decoder;  // under m_decoderLock
-    std::mutex m_providerLock;  // guards m_providers and each entry's call count
+    TImageDecoder m_decoder;                 // under m_decoderLock
+    std::mutex m_providerLock;               // guards m_providers and each entry's call count
     std::condition_variable m_providerIdle;  // a call of a provider ended
     std::vector<ql::TRef<TCallbackHandle::TEntry>> m_providers;  // under m_providerLock
 };
@@ -191,9 +190,9 @@ public:
     const std::u16string& Key() const { return m_key; }
     uint32_t SourceId() const { return m_sourceId; }
 
-    std::mutex Lock;                // held while the picture is decoded
-    ql::TRef<TBitmapStore> Store;   // under Lock
-    bool Loaded = false;            // under Lock
+    std::mutex Lock;               // held while the picture is decoded
+    ql::TRef<TBitmapStore> Store;  // under Lock
+    bool Loaded = false;           // under Lock
 
 private:
     std::u16string m_key;  // lower-cased name

@@ -54,6 +54,8 @@ void SetLoadCallbackMode(int32_t mode) {
     if (old == kLoadSleep && mode != kLoadSleep) ql::platform::SetProcessPriorityHigh(false);
 }
 
-int32_t LoadCallbackMode() { return g_mode.load(std::memory_order_relaxed); }
+int32_t LoadCallbackMode() {
+    return g_mode.load(std::memory_order_relaxed);
+}
 
 }  // namespace orb

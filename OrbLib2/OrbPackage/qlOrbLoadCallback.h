@@ -7,10 +7,10 @@
 namespace orb {
 
 enum TLoadCallbackMode : int32_t {
-    kLoadRun = 0,       // returns true at once
-    kLoadYield = 1,     // gives up the time slice every 5 ms
-    kLoadSleep = 2,     // sleeps 1 ms every 5 ms; the process runs at high priority
-    kLoadStop = 3,      // returns false: loads stop at their next check
+    kLoadRun = 0,    // returns true at once
+    kLoadYield = 1,  // gives up the time slice every 5 ms
+    kLoadSleep = 2,  // sleeps 1 ms every 5 ms; the process runs at high priority
+    kLoadStop = 3,   // returns false: loads stop at their next check
 };
 
 // Fits TStreamCallback; the user data is not used. False asks the load to stop.

@@ -48,7 +48,8 @@ public:
     // method. With storeWhenNotSmaller, a deflated entry that comes out no
     // smaller than its content (pictures and sounds, compressed already) is
     // stored instead; the record then says method 0.
-    void AddEntry(const std::u16string& name, ql::TStream& content, int32_t method, bool storeWhenNotSmaller = false);
+    void AddEntry(const std::u16string& name, ql::TStream& content, int32_t method,
+                  bool storeWhenNotSmaller = false);
     void AddEntry(const std::u16string& name, std::string_view bytes, int32_t method,
                   bool storeWhenNotSmaller = false);
 

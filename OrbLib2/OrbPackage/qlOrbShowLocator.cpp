@@ -20,7 +20,6 @@ std::u16string g_replacementProject;
 bool g_startupSwitch = false;
 TStartupFilterInstaller g_startupInstaller;
 
-
 void InstallStartupFilter(TFileAccessor& accessor, const std::u16string& projectName) {
     TStartupFilterInstaller installer;
     {
@@ -33,7 +32,8 @@ void InstallStartupFilter(TFileAccessor& accessor, const std::u16string& project
 
 bool EndsWithIgnoringCase(const std::u16string& text, std::u16string_view tail) {
     return text.size() >= tail.size() &&
-           ql::SameTextIgnoringCase(std::u16string_view(text).substr(text.size() - tail.size()), tail);
+           ql::SameTextIgnoringCase(std::u16string_view(text).substr(text.size() - tail.size()),
+                                    tail);
 }
 }  // namespace
 
@@ -88,7 +88,8 @@ std::vector<std::u16string> SectionLines(ql::TIniFile& document, const std::u16s
     while (found->EarlierTwin()) found = found->EarlierTwin();
     for (; found; found = found->LaterTwin()) {
         for (ql::TCommonIniItem* item = found->First(); item; item = item->Next()) {
-            if (auto* line = dynamic_cast<ql::TIniEmptyLine*>(item)) lines.emplace_back(line->Text());
+            if (auto* line = dynamic_cast<ql::TIniEmptyLine*>(item))
+                lines.emplace_back(line->Text());
         }
     }
     return lines;
@@ -113,7 +114,8 @@ std::unique_ptr<TOrbShowLocator> OpenShowFromProject(const std::u16string& fileN
     // folder unless the folder it is to be published to exists.
     const std::u16string projectFolder = ql::platform::FolderOf(FindPlainFile(fileName));
     accessor->SetBaseFolder(projectFolder);
-    std::unique_ptr<TOrbShowLocator> locator = TOrbShowLocator::Create(std::move(accessor), fileName);
+    std::unique_ptr<TOrbShowLocator> locator =
+        TOrbShowLocator::Create(std::move(accessor), fileName);
     if (!locator) return nullptr;
     std::u16string exeName = locator->Project().ReadString(u"Main", u"opt_exefn", u"");
     if (!exeName.empty()) {
@@ -122,7 +124,8 @@ std::unique_ptr<TOrbShowLocator> OpenShowFromProject(const std::u16string& fileN
         // folder the player was started from.
         if (exeName[0] != u'/') exeName = projectFolder + u"/" + exeName;
         const auto folder = ql::platform::FindPathIgnoringCase(ql::platform::FolderOf(exeName));
-        if (folder && ql::TFileAPI::DirectoryExists(*folder)) locator->Accessor().SetBaseFolder(*folder);
+        if (folder && ql::TFileAPI::DirectoryExists(*folder))
+            locator->Accessor().SetBaseFolder(*folder);
     }
     return locator;
 }
@@ -130,7 +133,8 @@ std::unique_ptr<TOrbShowLocator> OpenShowFromProject(const std::u16string& fileN
 namespace {
 TShowOpenResult OpenPackage(std::unique_ptr<TOrbUnpack> unpack, const std::u16string& fileName) {
     TShowOpenResult result;
-    auto accessor = std::make_unique<TFileAccessor>(ql::MakeRef<TPackedFileSource>(std::move(unpack)));
+    auto accessor =
+        std::make_unique<TFileAccessor>(ql::MakeRef<TPackedFileSource>(std::move(unpack)));
     accessor->SetBaseFolder(ql::platform::FolderOf(fileName));
     InstallStartupFilter(*accessor, kProjectEntry);
     result.Locator = TOrbShowLocator::Create(std::move(accessor), kProjectEntry);

@@ -40,7 +40,9 @@ TUnpackStruc::~TUnpackStruc() = default;
 
 TOrbUnpack::TOrbUnpack() : m_key(kPackageKey), m_maxInflatedEntry(kMaxInflatedEntry) {}
 
-TOrbUnpack::~TOrbUnpack() { Close(); }
+TOrbUnpack::~TOrbUnpack() {
+    Close();
+}
 
 void TOrbUnpack::Close() {
     m_directory.Reset();
@@ -175,7 +177,8 @@ std::unique_ptr<TStream> TOrbUnpack::OpenEntry(const std::u16string& name) {
         return nullptr;
     }
     if (!file) return nullptr;
-    auto window = std::make_unique<ql::TPartialStream>(std::move(file), entry->Position, entry->Size);
+    auto window =
+        std::make_unique<ql::TPartialStream>(std::move(file), entry->Position, entry->Size);
     switch (entry->Method) {
         case kMethodDeflate: {
             window->SetPosition(0);
@@ -202,7 +205,8 @@ std::vector<std::u16string> TOrbUnpack::EntrySections() {
     if (!m_directory) return names;
     std::lock_guard<std::mutex> guard(m_lookupLock);
     for (std::u16string& section : m_directory->Document().SectionNames()) {
-        if (!ql::SameTextIgnoringCase(section, kProtectionSection)) names.push_back(std::move(section));
+        if (!ql::SameTextIgnoringCase(section, kProtectionSection))
+            names.push_back(std::move(section));
     }
     return names;
 }

@@ -17,7 +17,9 @@ namespace orb {
 
 namespace {
 
-ql::TLog& Log() { return ql::GlobalLog(); }
+ql::TLog& Log() {
+    return ql::GlobalLog();
+}
 
 // Times from requests and the clock are bounded before they become show
 // times, so that a bad request cannot push the clock to infinity.
@@ -29,12 +31,17 @@ double ClampEngineTime(double t) {
 // Far below a whole millisecond, so reports still name the barrier's time.
 constexpr double kWaitDrawOffset = 0.01;
 
-int64_t RoundMs(double t) { return int64_t(std::llround(ClampEngineTime(t))); }
+int64_t RoundMs(double t) {
+    return int64_t(std::llround(ClampEngineTime(t)));
+}
 
 }  // namespace
 
-void TCustomOrbEngine::Notify(int32_t code, std::vector<int64_t> values, std::unique_ptr<ql::TObj> object) {
-    if (m_listener) m_listener->EngineEvent(std::make_unique<TOrbEventData>(code, std::move(values), std::move(object)));
+void TCustomOrbEngine::Notify(int32_t code, std::vector<int64_t> values,
+                              std::unique_ptr<ql::TObj> object) {
+    if (m_listener)
+        m_listener->EngineEvent(
+            std::make_unique<TOrbEventData>(code, std::move(values), std::move(object)));
 }
 
 TOrbEngine::TOrbEngine(TRenderDevice& device, TEngineOptions options, bool paused)
@@ -61,13 +68,15 @@ TOrbEngine::~TOrbEngine() {
 
 // ---- opening ----
 
-bool TOrbEngine::Open(std::unique_ptr<TFileAccessor> accessor, std::unique_ptr<ql::TIniStorage> storage,
-                      int64_t startTime, bool slideActions) {
+bool TOrbEngine::Open(std::unique_ptr<TFileAccessor> accessor,
+                      std::unique_ptr<ql::TIniStorage> storage, int64_t startTime,
+                      bool slideActions) {
     if (!accessor || !storage) return false;
     std::unique_ptr<TOrbSource> source;
     try {
         ql::TRef<ql::TRefObj> fileSource(&accessor->Source());
-        source = std::make_unique<TOrbSource>(fileSource, std::move(storage), m_options.ProgramFileName);
+        source =
+            std::make_unique<TOrbSource>(fileSource, std::move(storage), m_options.ProgramFileName);
     } catch (const ql::TCommonException& e) {
         Log().WriteLine("TOrbEngine: the show cannot be opened: " + e.Message());
         return false;
@@ -76,8 +85,8 @@ bool TOrbEngine::Open(std::unique_ptr<TFileAccessor> accessor, std::unique_ptr<q
     return true;
 }
 
-void TOrbEngine::Open(std::unique_ptr<TOrbSource> source, std::unique_ptr<TFileAccessor> accessor, int64_t startTime,
-                      bool slideActions) {
+void TOrbEngine::Open(std::unique_ptr<TOrbSource> source, std::unique_ptr<TFileAccessor> accessor,
+                      int64_t startTime, bool slideActions) {
     // The old loader and music use the old source and accessor: they go first.
     StopLoader();
     StopMusic();
@@ -91,7 +100,8 @@ void TOrbEngine::Open(std::unique_ptr<TOrbSource> source, std::unique_ptr<TFileA
 
 void TOrbEngine::OpenAt(double time, bool reopen) {
     time = ClampEngineTime(time);
-    Log().WriteReal(reopen ? u"Reopen from new position>>>>>>>> " : u"Open from new position>>>>>>>> ", time);
+    Log().WriteReal(
+        reopen ? u"Reopen from new position>>>>>>>> " : u"Open from new position>>>>>>>> ", time);
     m_endReported = false;
     // Opening always starts from a standing clock: the pause state of the
     // request decides afterwards whether it runs.
@@ -127,7 +137,9 @@ void TOrbEngine::OpenAt(double time, bool reopen) {
         struct TPauseLifted {
             TTextureManager6& textures;
             const std::chrono::milliseconds pause = textures.UploadPause();
-            explicit TPauseLifted(TTextureManager6& t) : textures(t) { textures.SetUploadPause({}); }
+            explicit TPauseLifted(TTextureManager6& t) : textures(t) {
+                textures.SetUploadPause({});
+            }
             ~TPauseLifted() { textures.SetUploadPause(pause); }
         } lifted(drawer->TextureManager());
         slide.Prepare(*drawer);
@@ -137,7 +149,8 @@ void TOrbEngine::OpenAt(double time, bool reopen) {
     m_music = MakeMusic();
 
     if (!reopen) {
-        Notify(kEngineGeometry, {m_loader->FrameWidth(), m_loader->FrameHeight(), m_loader->WindowMode()});
+        Notify(kEngineGeometry,
+               {m_loader->FrameWidth(), m_loader->FrameHeight(), m_loader->WindowMode()});
         m_controller.CreateDrawer(m_options.Capture);
     }
     m_loader->SetFrameSize(m_controller.DeviceWidth(), m_controller.DeviceHeight());
@@ -162,8 +175,11 @@ std::unique_ptr<TEngineMusic> TOrbEngine::MakeMusic() {
             options.Deterministic = !m_options.Threaded;
             options.Output = m_options.SoundOutput;
             if (TFileAccessor* accessor = m_accessor.get())
-                options.OpenEntry = [accessor](const std::u16string& name) { return accessor->OpenStream(name); };
-            music = std::make_unique<TPlayerMusic>(std::make_unique<TOrbMusicPlayer>(*m_source, std::move(options)));
+                options.OpenEntry = [accessor](const std::u16string& name) {
+                    return accessor->OpenStream(name);
+                };
+            music = std::make_unique<TPlayerMusic>(
+                std::make_unique<TOrbMusicPlayer>(*m_source, std::move(options)));
         }
     } catch (const ql::TCommonException& e) {
         // The show still plays, on the engine clock alone.
@@ -217,7 +233,8 @@ void TOrbEngine::SetActive(bool active) {
         }
         Log().WriteReal(u"PreloadEx Time: ", t);
         if (m_music) {
-            if (m_music->Barrier() != m_barrier.Time) m_music->Seek(kSeekBarrierOnly, m_barrier.Time);
+            if (m_music->Barrier() != m_barrier.Time)
+                m_music->Seek(kSeekBarrierOnly, m_barrier.Time);
             m_music->Run(true);
         }
         m_active = true;
@@ -266,7 +283,8 @@ bool TOrbEngine::MusicReady() {
 
 bool TOrbEngine::HoldsSlidesVisibleAt(const TEngineSlideList& slides, double t) const {
     auto holds = [&slides](int64_t index) {
-        return std::any_of(slides.begin(), slides.end(), [index](const TEngineSlideRef& s) { return s->Index() == index; });
+        return std::any_of(slides.begin(), slides.end(),
+                           [index](const TEngineSlideRef& s) { return s->Index() == index; });
     };
     // Told from the slides' own times, so that a time on the border of two
     // slides without a transition is served by either.
@@ -312,9 +330,13 @@ bool TOrbEngine::ShouldRun(uint32_t flags) {
 
 // ---- the main loop ----
 
-void TOrbEngine::StartHook() { m_lastTick = m_clock->NowMs(); }
+void TOrbEngine::StartHook() {
+    m_lastTick = m_clock->NowMs();
+}
 
-void TOrbEngine::EndHook() { SetLoadCallbackMode(kLoadRun); }
+void TOrbEngine::EndHook() {
+    SetLoadCallbackMode(kLoadRun);
+}
 
 void TOrbEngine::MainLoopStep() {
     Pass();
@@ -324,7 +346,9 @@ void TOrbEngine::MainLoopStep() {
     m_lastTick = m_clock->NowMs();
 }
 
-void TOrbEngine::Step() { Pass(); }
+void TOrbEngine::Step() {
+    Pass();
+}
 
 int32_t TOrbEngine::FillSlides() {
     int32_t built = 0;
@@ -336,7 +360,8 @@ int32_t TOrbEngine::FillSlides() {
         // draws as soon as those on screen are there; the neighbours follow
         // in the next calls, as the loader's thread builds them while the
         // engine draws.
-        if (!m_active && HoldsSlidesVisibleAt(m_loader->Window().Slides(), m_loader->CurrentTime())) break;
+        if (!m_active && HoldsSlidesVisibleAt(m_loader->Window().Slides(), m_loader->CurrentTime()))
+            break;
     }
     return built;
 }
@@ -425,7 +450,8 @@ void TOrbEngine::Pass() {
         else if (flags & dfRepaint)
             DrawFrame(true);
 
-        if (!m_lastReported || std::llabs(RoundMs(m_currentTime) - *m_lastReported) > 20) Report(m_currentTime, false);
+        if (!m_lastReported || std::llabs(RoundMs(m_currentTime) - *m_lastReported) > 20)
+            Report(m_currentTime, false);
     }
     PublishState();
 }
@@ -457,7 +483,8 @@ void TOrbEngine::ApplyBarrier(double target) {
 void TOrbEngine::Report(double time, bool end) {
     const int64_t ms = RoundMs(time);
     m_lastReported = ms;
-    Notify(kEnginePosition, {m_servedRequest, ms, RoundMs(m_source ? m_source->TotalTime() : 0), end ? 1 : 0});
+    Notify(kEnginePosition,
+           {m_servedRequest, ms, RoundMs(m_source ? m_source->TotalTime() : 0), end ? 1 : 0});
 }
 
 double TOrbEngine::DrawTime() const {
@@ -493,8 +520,9 @@ void TOrbEngine::DrawFrame(bool force) {
 
 // ---- events ----
 
-void TOrbEngine::PostOpen(std::unique_ptr<TFileAccessor> accessor, std::unique_ptr<ql::TIniStorage> storage,
-                          int64_t startTime, int64_t requestId) {
+void TOrbEngine::PostOpen(std::unique_ptr<TFileAccessor> accessor,
+                          std::unique_ptr<ql::TIniStorage> storage, int64_t startTime,
+                          int64_t requestId) {
     auto request = std::make_unique<TOpenParams>();
     request->Accessor = std::move(accessor);
     request->Storage = std::move(storage);
@@ -510,12 +538,24 @@ void TOrbEngine::PostSeek(int64_t requestId, int64_t time) {
     Events().Post(kEngineOpen, std::move(request));
 }
 
-void TOrbEngine::PostPause(bool paused) { Events().Post(kEnginePause, std::make_unique<TModeData>(paused ? 1 : 0)); }
-void TOrbEngine::PostMouse(std::unique_ptr<TMouseData> mouse) { Events().Post(kEngineMouse, std::move(mouse)); }
-void TOrbEngine::PostSnapshot() { Events().Post(kEngineSnapshot); }
-void TOrbEngine::PostCloseDialog() { Events().Post(kEngineCloseDialog); }
-void TOrbEngine::PostHelpDialog() { Events().Post(kEngineHelpDialog); }
-void TOrbEngine::PostReleaseWait() { Events().Post(kEngineReleaseWait); }
+void TOrbEngine::PostPause(bool paused) {
+    Events().Post(kEnginePause, std::make_unique<TModeData>(paused ? 1 : 0));
+}
+void TOrbEngine::PostMouse(std::unique_ptr<TMouseData> mouse) {
+    Events().Post(kEngineMouse, std::move(mouse));
+}
+void TOrbEngine::PostSnapshot() {
+    Events().Post(kEngineSnapshot);
+}
+void TOrbEngine::PostCloseDialog() {
+    Events().Post(kEngineCloseDialog);
+}
+void TOrbEngine::PostHelpDialog() {
+    Events().Post(kEngineHelpDialog);
+}
+void TOrbEngine::PostReleaseWait() {
+    Events().Post(kEngineReleaseWait);
+}
 
 void TOrbEngine::HandleEvent(ql::TMessageItem& item) {
     item.Handled = true;
@@ -545,7 +585,8 @@ void TOrbEngine::HandleEvent(ql::TMessageItem& item) {
             if (!request) break;
             payload.release();
             const bool open = m_requests.Post(std::unique_ptr<TOpenParams>(request), m_paused);
-            Log().WriteLine(open ? u"TOrbEngine: OpenShow Async" : u"TOrbEngine: SetPosition Async");
+            Log().WriteLine(open ? u"TOrbEngine: OpenShow Async"
+                                 : u"TOrbEngine: SetPosition Async");
             break;
         }
         case kEnginePause:
@@ -572,7 +613,8 @@ void TOrbEngine::ProcessPendingRequest() {
     TOpenParams* request = m_requests.BeginProcessing();
     if (request->IsOpen()) {
         Log().WriteLine(u"TOrbEngine: Process AsyncEvent Open");
-        Open(std::move(request->Accessor), std::move(request->Storage), request->StartTime, m_slideActions);
+        Open(std::move(request->Accessor), std::move(request->Storage), request->StartTime,
+             m_slideActions);
     } else {
         Log().WriteLine(u"TOrbEngine: Process AsyncEvent SetPosition");
         const double t = ClampEngineTime(double(request->StartTime));

@@ -47,6 +47,8 @@ TOpenParams* TRequestSlots::BeginProcessing() {
     return m_processing.get();
 }
 
-std::unique_ptr<TOpenParams> TRequestSlots::EndProcessing() { return std::move(m_processing); }
+std::unique_ptr<TOpenParams> TRequestSlots::EndProcessing() {
+    return std::move(m_processing);
+}
 
 }  // namespace orb

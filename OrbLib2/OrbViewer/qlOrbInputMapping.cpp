@@ -29,7 +29,8 @@ bool TMouseMoveDetector::Check(int32_t x, int32_t y, int64_t tickMs) {
         m_count = 1;
         return false;
     }
-    const int64_t distance = std::llabs(static_cast<int64_t>(x) - m_lastX) + std::llabs(static_cast<int64_t>(y) - m_lastY);
+    const int64_t distance = std::llabs(static_cast<int64_t>(x) - m_lastX) +
+                             std::llabs(static_cast<int64_t>(y) - m_lastY);
     if (distance <= 5) return false;
     m_lastX = x;
     m_lastY = y;
@@ -69,8 +70,10 @@ TInputMappingClass::TInputMappingClass(const TOrbShowOptions& options, int64_t i
     m_right = MouseActionFromName(options.RightMouse);
     m_doubleClick = MouseActionFromName(options.DoubleClick);
     m_screenSaver = options.ScreenSaver;
-    if (m_screenSaver) m_anyKey = std::make_unique<TKeyMap>(0, 0, ql::kePressed, TOrbActionInfo(acExit), nullptr);
-    if (m_screenSaver || options.ExitOnMove) m_moveDetector = std::make_unique<TMouseMoveDetector>(idleLimitMs);
+    if (m_screenSaver)
+        m_anyKey = std::make_unique<TKeyMap>(0, 0, ql::kePressed, TOrbActionInfo(acExit), nullptr);
+    if (m_screenSaver || options.ExitOnMove)
+        m_moveDetector = std::make_unique<TMouseMoveDetector>(idleLimitMs);
     m_permitControl = options.PermitControl;
 
     Bind(ql::vk::Escape, 0, TOrbActionInfo(acExit));
@@ -80,9 +83,11 @@ TInputMappingClass::TInputMappingClass(const TOrbShowOptions& options, int64_t i
         Bind('P', ql::mods::Ctrl, TOrbActionInfo(acPause));
         Bind(ql::vk::MediaPlayPause, 0, TOrbActionInfo(acPause));
         Bind(ql::vk::MediaStop, 0, TOrbActionInfo(acStop));
-        for (uint32_t key : {ql::vk::Left, ql::vk::Prior, ql::vk::BrowserBack, ql::vk::MediaPrevTrack})
+        for (uint32_t key :
+             {ql::vk::Left, ql::vk::Prior, ql::vk::BrowserBack, ql::vk::MediaPrevTrack})
             Bind(key, 0, TOrbActionInfo(acPrevSlide));
-        for (uint32_t key : {ql::vk::Right, ql::vk::Next, ql::vk::BrowserForward, ql::vk::MediaNextTrack})
+        for (uint32_t key :
+             {ql::vk::Right, ql::vk::Next, ql::vk::BrowserForward, ql::vk::MediaNextTrack})
             Bind(key, 0, TOrbActionInfo(acNextSlide));
         Bind(ql::vk::Home, 0, TOrbActionInfo(acGotoSlide, 0));
         Bind(ql::vk::End, 0, TOrbActionInfo(acGotoSlide, options.SlideCount));
@@ -94,10 +99,12 @@ TInputMappingClass::~TInputMappingClass() = default;
 
 void TInputMappingClass::Bind(uint32_t key, uint8_t required, TOrbActionInfo action) {
     std::unique_ptr<TKeyMap>& chain = m_keys[key & 0xFF];
-    chain = std::make_unique<TKeyMap>(kBindingMask, required, ql::kePressed, std::move(action), std::move(chain));
+    chain = std::make_unique<TKeyMap>(kBindingMask, required, ql::kePressed, std::move(action),
+                                      std::move(chain));
 }
 
-const TKeyMap* TInputMappingClass::FindKey(uint8_t modifiers, uint32_t key, uint8_t eventKind) const {
+const TKeyMap* TInputMappingClass::FindKey(uint8_t modifiers, uint32_t key,
+                                           uint8_t eventKind) const {
     if (m_screenSaver) return m_anyKey.get();
     if (key >= m_keys.size()) return nullptr;
     for (const TKeyMap* binding = m_keys[key].get(); binding; binding = binding->Next())
@@ -105,13 +112,14 @@ const TKeyMap* TInputMappingClass::FindKey(uint8_t modifiers, uint32_t key, uint
     return nullptr;
 }
 
-TOrbActionInfo TInputMappingClass::KeyAction(uint8_t modifiers, uint32_t key, uint8_t eventKind) const {
+TOrbActionInfo TInputMappingClass::KeyAction(uint8_t modifiers, uint32_t key,
+                                             uint8_t eventKind) const {
     const TKeyMap* binding = FindKey(modifiers, key, eventKind);
     return binding ? binding->Action() : TOrbActionInfo();
 }
 
-TOrbActionInfo TInputMappingClass::MouseAction(uint8_t modifiers, int32_t x, int32_t y, uint8_t eventKind,
-                                               uint8_t button, int64_t tickMs) {
+TOrbActionInfo TInputMappingClass::MouseAction(uint8_t modifiers, int32_t x, int32_t y,
+                                               uint8_t eventKind, uint8_t button, int64_t tickMs) {
     if (m_screenSaver && (modifiers & (kButtonsHeld | kBindingMask | ql::mods::Win)) != 0)
         return TOrbActionInfo(acExit);
     if (m_moveDetector && m_moveDetector->Check(x, y, tickMs)) return TOrbActionInfo(acExit);
@@ -123,16 +131,16 @@ TOrbActionInfo TInputMappingClass::MouseAction(uint8_t modifiers, int32_t x, int
 
 bool TInputMappingClass::ReleasesPauseWait(uint32_t key) {
     switch (key) {
-    case ql::vk::Pause:
-    case ql::vk::Space:
-    case ql::vk::Next:
-    case ql::vk::Right:
-    case ql::vk::BrowserForward:
-    case ql::vk::MediaNextTrack:
-    case ql::vk::MediaPlayPause:
-        return true;
-    default:
-        return false;
+        case ql::vk::Pause:
+        case ql::vk::Space:
+        case ql::vk::Next:
+        case ql::vk::Right:
+        case ql::vk::BrowserForward:
+        case ql::vk::MediaNextTrack:
+        case ql::vk::MediaPlayPause:
+            return true;
+        default:
+            return false;
     }
 }
 

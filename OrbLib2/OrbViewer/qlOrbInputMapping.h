@@ -21,8 +21,12 @@ namespace orb {
 // rest of it.
 class TKeyMap : public ql::TObj {
 public:
-    TKeyMap(uint8_t mask, uint8_t required, uint8_t eventKind, TOrbActionInfo action, std::unique_ptr<TKeyMap> next)
-        : m_next(std::move(next)), m_mask(mask), m_required(required), m_eventKind(eventKind),
+    TKeyMap(uint8_t mask, uint8_t required, uint8_t eventKind, TOrbActionInfo action,
+            std::unique_ptr<TKeyMap> next)
+        : m_next(std::move(next)),
+          m_mask(mask),
+          m_required(required),
+          m_eventKind(eventKind),
           m_action(std::move(action)) {}
 
     bool Matches(uint8_t modifiers, uint8_t eventKind) const {
@@ -98,8 +102,8 @@ public:
     TOrbActionInfo KeyAction(uint8_t modifiers, uint32_t key, uint8_t eventKind) const;
     // The action of a mouse event (code 0 when none); feeds the movement
     // detector. button: ql::mbLeft, mbRight, mbMiddle, or 0 for moves.
-    TOrbActionInfo MouseAction(uint8_t modifiers, int32_t x, int32_t y, uint8_t eventKind, uint8_t button,
-                               int64_t tickMs);
+    TOrbActionInfo MouseAction(uint8_t modifiers, int32_t x, int32_t y, uint8_t eventKind,
+                               uint8_t button, int64_t tickMs);
 
     // Whether pressing this key releases a wait at a pause barrier when
     // navigation is locked (permit-control off).

@@ -18,9 +18,13 @@ constexpr int32_t kMaxRandomKey = 16776960;
 constexpr int32_t kShuffleRounds = 7;
 constexpr int32_t kMaxVideoDepth = 64;
 
-std::u16string Lower(std::u16string_view text) { return ql::LowerCase(text); }
+std::u16string Lower(std::u16string_view text) {
+    return ql::LowerCase(text);
+}
 
-std::u16string Num(int64_t value) { return ql::FromUtf8(std::to_string(value)); }
+std::u16string Num(int64_t value) {
+    return ql::FromUtf8(std::to_string(value));
+}
 
 void LogSkipped(const std::string& what, const std::u16string& where) {
     ql::GlobalLog().WriteLine("Music settings skipped (" + what + "): " + ql::ToUtf8(where));
@@ -40,7 +44,8 @@ bool HasNamedComment(const ql::TIniIdentList* music) {
 }
 
 // Level envelope of fades and volume over an item of the given duration.
-void AddLevelEnvelope(TCompositeItem& item, int32_t duration, int32_t fadeIn, int32_t fadeOut, int32_t volume) {
+void AddLevelEnvelope(TCompositeItem& item, int32_t duration, int32_t fadeIn, int32_t fadeOut,
+                      int32_t volume) {
     TVolumeParams envelope;
     if (fadeIn > 0) {
         envelope.AddPoint(0, 0);
@@ -57,13 +62,17 @@ void AddLevelEnvelope(TCompositeItem& item, int32_t duration, int32_t fadeIn, in
     if (!envelope.Points.empty()) item.Volumes.Envelopes.push_back(std::move(envelope));
 }
 
-int32_t ClampToInt(int64_t value) { return int32_t(std::clamp<int64_t>(value, INT32_MIN, INT32_MAX)); }
+int32_t ClampToInt(int64_t value) {
+    return int32_t(std::clamp<int64_t>(value, INT32_MIN, INT32_MAX));
+}
 
 }  // namespace
 
-const ql::TIniObject* FindObjectOfClass(const ql::TIniIdentList& list, std::u16string_view lowerClass) {
+const ql::TIniObject* FindObjectOfClass(const ql::TIniIdentList& list,
+                                        std::u16string_view lowerClass) {
     int32_t seen = 0;
-    for (const ql::TIniObject* object = list.FirstObject(); object && seen < kMaxMusicObjectChildren;
+    for (const ql::TIniObject* object = list.FirstObject();
+         object && seen < kMaxMusicObjectChildren;
          object = ql::TIniIdentList::NextObject(*object), ++seen)
         if (Lower(object->ObjectClass()) == lowerClass) return object;
     return nullptr;
@@ -97,15 +106,18 @@ std::unique_ptr<TPlayList> TPlayList::ShuffledCopy() const {
     for (int32_t round = 0; round < rounds; ++round) {
         std::vector<int32_t> order(m_entries.size());
         for (size_t i = 0; i < order.size(); ++i) order[i] = int32_t(i);
-        for (size_t i = order.size(); i > 1; --i) std::swap(order[i - 1], order[size_t(ShowRandom(int32_t(i)))]);
-        for (int32_t index : order) copy->Add(m_entries[size_t(index)].Name, m_entries[size_t(index)].Length);
+        for (size_t i = order.size(); i > 1; --i)
+            std::swap(order[i - 1], order[size_t(ShowRandom(int32_t(i)))]);
+        for (int32_t index : order)
+            copy->Add(m_entries[size_t(index)].Name, m_entries[size_t(index)].Length);
     }
     return copy;
 }
 
 // ---- volume curves ----
 
-std::optional<std::vector<TVolumeItem>> ParseVolumeCurve(const std::u16string& text, int32_t startTime) {
+std::optional<std::vector<TVolumeItem>> ParseVolumeCurve(const std::u16string& text,
+                                                         int32_t startTime) {
     std::vector<TVolumeItem> points;
     size_t start = 0;
     while (start < text.size()) {
@@ -141,7 +153,8 @@ int32_t TMusicOptionsReader::RandomKey(int64_t k) {
 }
 
 void TMusicOptionsReader::AddItem(TCompositeParams& composite, const ql::TIniIdentList& item,
-                                  const ql::TIniIdentList* next, bool firstOfTrack, int64_t& position) {
+                                  const ql::TIniIdentList* next, bool firstOfTrack,
+                                  int64_t& position) {
     const std::u16string fileName = item.ReadString(u"FileName", u"");
     const int32_t startTime = item.ReadInteger(u"StartTime", 0);
     const int32_t duration = item.ReadInteger(u"Duration", 0);
@@ -190,7 +203,8 @@ void TMusicOptionsReader::AddItem(TCompositeParams& composite, const ql::TIniIde
         }
     }
     if (!crossEnvelope.Points.empty()) entry.Volumes.Envelopes.push_back(std::move(crossEnvelope));
-    if (curve && !curve->empty()) entry.Volumes.Envelopes.push_back(TVolumeParams{std::move(*curve), false});
+    if (curve && !curve->empty())
+        entry.Volumes.Envelopes.push_back(TVolumeParams{std::move(*curve), false});
 
     entry.TimeLine = ClampToInt(place);
     position = place + duration;
@@ -210,10 +224,13 @@ TCompiledMusic TMusicOptionsReader::CompileMusic(const ql::TIniIdentList& music)
     };
     std::vector<TEntry> entries;
     int64_t asked = 0;
-    std::function<void(const ql::TIniIdentList&, int32_t)> walk = [&](const ql::TIniIdentList& list, int32_t depth) {
+    std::function<void(const ql::TIniIdentList&, int32_t)> walk = [&](const ql::TIniIdentList& list,
+                                                                      int32_t depth) {
         int32_t seen = 0;
-        for (const ql::TIniObject* child = list.FirstObject(); child; child = ql::TIniIdentList::NextObject(*child)) {
-            if (++seen > kMaxMusicObjectChildren || int32_t(entries.size()) >= kMaxCompositeItems) return;
+        for (const ql::TIniObject* child = list.FirstObject(); child;
+             child = ql::TIniIdentList::NextObject(*child)) {
+            if (++seen > kMaxMusicObjectChildren || int32_t(entries.size()) >= kMaxCompositeItems)
+                return;
             const std::u16string kind = Lower(child->ObjectClass());
             if (kind == u"tmusictrack") {
                 if (child->ReadString(u"IsMute", u"") == u"1") continue;
@@ -230,11 +247,14 @@ TCompiledMusic TMusicOptionsReader::CompileMusic(const ql::TIniIdentList& music)
 
     // Random order of the items of a random track.
     for (size_t i = 0; i < entries.size(); ++i) {
-        if (!entries[i].Track || m_randomDisabled || entries[i].Object->ReadInteger(u"IsRandom", 0) <= 0) continue;
+        if (!entries[i].Track || m_randomDisabled ||
+            entries[i].Object->ReadInteger(u"IsRandom", 0) <= 0)
+            continue;
         size_t end = i + 1;
         while (end < entries.size() && !entries[end].Track) ++end;
         for (size_t j = i + 1; j < end; ++j) entries[j].SortKey = RandomKey(asked++);
-        std::stable_sort(entries.begin() + std::ptrdiff_t(i + 1), entries.begin() + std::ptrdiff_t(end),
+        std::stable_sort(entries.begin() + std::ptrdiff_t(i + 1),
+                         entries.begin() + std::ptrdiff_t(end),
                          [](const TEntry& a, const TEntry& b) { return a.SortKey < b.SortKey; });
     }
 
@@ -247,7 +267,8 @@ TCompiledMusic TMusicOptionsReader::CompileMusic(const ql::TIniIdentList& music)
             firstOfTrack = true;
             continue;
         }
-        const ql::TIniIdentList* next = i + 1 < entries.size() && !entries[i + 1].Track ? entries[i + 1].Object : nullptr;
+        const ql::TIniIdentList* next =
+            i + 1 < entries.size() && !entries[i + 1].Track ? entries[i + 1].Object : nullptr;
         AddItem(composite, *entries[i].Object, next, firstOfTrack, position);
         firstOfTrack = false;
         longest = std::max(longest, position);
@@ -263,24 +284,33 @@ const ql::TIniIdentList* TMusicOptionsReader::FindClip(const std::u16string& gui
     const ql::TIniSection* main = m_document.FindSection(kMainSection);
     if (!main) return nullptr;
     int32_t seen = 0;
-    for (const ql::TIniObject* object = main->FirstObject(); object && ++seen <= kMaxMusicObjectChildren;
+    for (const ql::TIniObject* object = main->FirstObject();
+         object && ++seen <= kMaxMusicObjectChildren;
          object = ql::TIniIdentList::NextObject(*object)) {
         if (object->ObjectClass() != u"VideoBoss") continue;
         int32_t clips = 0;
-        for (const ql::TIniObject* clip = object->FirstObject(); clip && ++clips <= kMaxMusicObjectChildren;
+        for (const ql::TIniObject* clip = object->FirstObject();
+             clip && ++clips <= kMaxMusicObjectChildren;
              clip = ql::TIniIdentList::NextObject(*clip))
-            if (Lower(clip->ObjectClass()) == u"videoclip" && clip->ReadString(u"ClipGUID", u"") == guid) return clip;
+            if (Lower(clip->ObjectClass()) == u"videoclip" &&
+                clip->ReadString(u"ClipGUID", u"") == guid)
+                return clip;
     }
     return nullptr;
 }
 
-void TMusicOptionsReader::AddVideoSounds(TCompositeParams& composite, const ql::TIniIdentList& slide,
-                                         int64_t slideIndex, double window) {
+void TMusicOptionsReader::AddVideoSounds(TCompositeParams& composite,
+                                         const ql::TIniIdentList& slide, int64_t slideIndex,
+                                         double window) {
     std::vector<std::u16string> takenHere;
     int32_t visited = 0;
-    std::function<void(const ql::TIniIdentList&, int32_t)> walk = [&](const ql::TIniIdentList& list, int32_t depth) {
-        for (const ql::TIniObject* object = list.FirstObject(); object; object = ql::TIniIdentList::NextObject(*object)) {
-            if (++visited > kMaxMusicObjectChildren || int32_t(composite.Items.size()) >= kMaxCompositeItems) return;
+    std::function<void(const ql::TIniIdentList&, int32_t)> walk = [&](const ql::TIniIdentList& list,
+                                                                      int32_t depth) {
+        for (const ql::TIniObject* object = list.FirstObject(); object;
+             object = ql::TIniIdentList::NextObject(*object)) {
+            if (++visited > kMaxMusicObjectChildren ||
+                int32_t(composite.Items.size()) >= kMaxCompositeItems)
+                return;
             const std::u16string kind = Lower(object->ObjectClass());
             if (kind == u"keypoint") continue;
             if (depth < kMaxVideoDepth) walk(*object, depth + 1);
@@ -297,7 +327,8 @@ void TMusicOptionsReader::AddVideoSounds(TCompositeParams& composite, const ql::
             if (clip) {
                 // A clip sounds once, from the first slide that shows it, and
                 // plays on across the slides after it.
-                if (std::find(m_clipsTaken.begin(), m_clipsTaken.end(), guid) != m_clipsTaken.end()) continue;
+                if (std::find(m_clipsTaken.begin(), m_clipsTaken.end(), guid) != m_clipsTaken.end())
+                    continue;
                 m_clipsTaken.push_back(guid);
                 takenHere.push_back(guid);
             } else if (window >= 0) {
@@ -314,7 +345,8 @@ void TMusicOptionsReader::AddVideoSounds(TCompositeParams& composite, const ql::
     walk(slide, 0);
 }
 
-TCompiledMusic TMusicOptionsReader::CompileComment(const ql::TIniIdentList* music, const ql::TIniIdentList& slide,
+TCompiledMusic TMusicOptionsReader::CompileComment(const ql::TIniIdentList* music,
+                                                   const ql::TIniIdentList& slide,
                                                    int64_t slideIndex, double window) {
     TCompiledMusic result;
     TCompositeParams composite;
@@ -330,7 +362,8 @@ TCompiledMusic TMusicOptionsReader::CompileComment(const ql::TIniIdentList* musi
         int64_t length = int64_t(duration) + pause;
         if (window >= 0 && double(length) > window) length = int64_t(std::floor(window));
         std::optional<std::vector<TVolumeItem>> curve;
-        if (const ql::TIniIdent* params = comment->FindIdent(u"VolumeParams")) curve = ParseVolumeCurve(params->Value(), startTime);
+        if (const ql::TIniIdent* params = comment->FindIdent(u"VolumeParams"))
+            curve = ParseVolumeCurve(params->Value(), startTime);
         if (fileName.empty()) {
             // No comment of its own: only the video sounds.
         } else if (duration < 0 || startTime < 0 || length < 0) {
@@ -343,13 +376,15 @@ TCompiledMusic TMusicOptionsReader::CompileComment(const ql::TIniIdentList* musi
             item.BeginTime = startTime;
             item.Duration = ClampToInt(length - pause);
             AddLevelEnvelope(item, item.Duration, fadeIn, fadeOut, ClampToInt(volume));
-            if (curve && !curve->empty()) item.Volumes.Envelopes.push_back(TVolumeParams{std::move(*curve), false});
+            if (curve && !curve->empty())
+                item.Volumes.Envelopes.push_back(TVolumeParams{std::move(*curve), false});
         }
     }
     const double videoWindow = window;
     AddVideoSounds(composite, slide, slideIndex, videoWindow);
     int64_t longest = 0;
-    for (const TCompositeItem& item : composite.Items) longest = std::max<int64_t>(longest, int64_t(item.TimeLine) + item.Duration);
+    for (const TCompositeItem& item : composite.Items)
+        longest = std::max<int64_t>(longest, int64_t(item.TimeLine) + item.Duration);
     composite.Duration = ClampToInt(longest);
     result.Duration = double(composite.Duration);
     if (!composite.Items.empty() && composite.Duration > 0) result.Text = composite.WriteText();
@@ -358,7 +393,8 @@ TCompiledMusic TMusicOptionsReader::CompileComment(const ql::TIniIdentList* musi
 
 // ---- TOrbMusicSource ----
 
-TOrbMusicSource::TOrbMusicSource(TOrbSource& source) : m_source(source), m_playList(std::make_unique<TPlayList>()) {
+TOrbMusicSource::TOrbMusicSource(TOrbSource& source)
+    : m_source(source), m_playList(std::make_unique<TPlayList>()) {
     const ql::TIniSection& main = source.MainSection();
     const ql::TIniObject* music = FindObjectOfClass(main, u"music");
     if (music) {
@@ -372,13 +408,16 @@ TOrbMusicSource::TOrbMusicSource(TOrbSource& source) : m_source(source), m_playL
     m_playList->Repeat = m_repeat;
 }
 
-const ql::TIniStorage& TOrbMusicSource::Document() const { return m_source.Document(); }
+const ql::TIniStorage& TOrbMusicSource::Document() const {
+    return m_source.Document();
+}
 
 void TOrbMusicSource::ReadObjectForm(const ql::TIniObject& music) {
     const TOrbShowOptions& options = m_source.Options();
     m_musicUsed = true;
     const TCompiledMusic compiled = m_reader->CompileMusic(music);
-    if (compiled.Duration > 0 && !compiled.Text.empty()) m_playList->Add(compiled.Text, compiled.Duration);
+    if (compiled.Duration > 0 && !compiled.Text.empty())
+        m_playList->Add(compiled.Text, compiled.Duration);
     m_repeat = compiled.Repeat;
     m_syncMode = options.SyncMode;
     m_commentsLimited = !options.FullyPlaySound;
@@ -442,7 +481,8 @@ void TOrbMusicSource::ReadSlides(bool objectForm) {
     std::vector<bool> named(sections.size(), false);
     for (int32_t i = 0; i < count; ++i) {
         sections[size_t(i)] = SlideSection(document, i);
-        if (sections[size_t(i)] && objectForm) named[size_t(i)] = HasNamedComment(FindObjectOfClass(*sections[size_t(i)], u"music"));
+        if (sections[size_t(i)] && objectForm)
+            named[size_t(i)] = HasNamedComment(FindObjectOfClass(*sections[size_t(i)], u"music"));
     }
     m_slides.resize(sections.size());
     for (int32_t i = 0; i < count; ++i) {

@@ -24,7 +24,8 @@ bool IsJpegName(const std::u16string& name) {
     const auto dot = name.find_last_of(u'.');
     if (dot == std::u16string::npos) return false;
     const std::u16string extension = ql::LowerCase(name.substr(dot));
-    return extension == u".jpg" || extension == u".jpeg" || extension == u".jpe" || extension == u".jfif";
+    return extension == u".jpg" || extension == u".jpeg" || extension == u".jpe" ||
+           extension == u".jfif";
 }
 
 std::u16string WithExtension(const std::u16string& name, const std::u16string& extension) {
@@ -40,7 +41,8 @@ std::unique_ptr<ql::TBitmap> CopyOf(const ql::TBitmap& bitmap) {
 
 bool WriteFile(const std::u16string& fileName, const std::vector<uint8_t>& bytes) {
     try {
-        ql::TFileStream stream(fileName, ql::TFileAccess::Write, ql::kShareNone, ql::TFileDisposition::CreateAlways);
+        ql::TFileStream stream(fileName, ql::TFileAccess::Write, ql::kShareNone,
+                               ql::TFileDisposition::CreateAlways);
         return stream.Write(bytes.data(), bytes.size()) == bytes.size();
     } catch (const ql::Exception&) {
         return false;
@@ -57,11 +59,13 @@ bool IsPdfName(const std::u16string& name) {
 
 // One A4 page, turned to the picture's orientation, with the picture fitted and centred.
 std::vector<uint8_t> PdfPage(const ql::TBitmap& picture) {
-    const TPrintPlacement probe = FitToPage(picture.Width(), picture.Height(), ql::kA4WidthPt, ql::kA4HeightPt);
+    const TPrintPlacement probe =
+        FitToPage(picture.Width(), picture.Height(), ql::kA4WidthPt, ql::kA4HeightPt);
     ql::TPdfPageLayout layout;
     layout.PageWidth = probe.Landscape ? ql::kA4HeightPt : ql::kA4WidthPt;
     layout.PageHeight = probe.Landscape ? ql::kA4WidthPt : ql::kA4HeightPt;
-    const TPrintPlacement placement = FitToPage(picture.Width(), picture.Height(), layout.PageWidth, layout.PageHeight);
+    const TPrintPlacement placement =
+        FitToPage(picture.Width(), picture.Height(), layout.PageWidth, layout.PageHeight);
     layout.Left = placement.Left;
     layout.Top = placement.Top;
     // A picture far thinner than the page still shows as a hairline.
@@ -72,10 +76,12 @@ std::vector<uint8_t> PdfPage(const ql::TBitmap& picture) {
 
 }  // namespace
 
-TPrintPlacement FitToPage(int32_t pictureWidth, int32_t pictureHeight, int32_t pageWidth, int32_t pageHeight) {
+TPrintPlacement FitToPage(int32_t pictureWidth, int32_t pictureHeight, int32_t pageWidth,
+                          int32_t pageHeight) {
     TPrintPlacement placement;
     placement.Landscape = pictureWidth > pictureHeight;
-    if (pictureWidth <= 0 || pictureHeight <= 0 || pageWidth <= 0 || pageHeight <= 0) return placement;
+    if (pictureWidth <= 0 || pictureHeight <= 0 || pageWidth <= 0 || pageHeight <= 0)
+        return placement;
     int64_t width = int64_t(pictureWidth) * pageHeight / pictureHeight;
     int64_t height = pageHeight;
     if (width >= pageWidth) {
@@ -89,7 +95,9 @@ TPrintPlacement FitToPage(int32_t pictureWidth, int32_t pictureHeight, int32_t p
     return placement;
 }
 
-std::u16string LastNameComponent(const std::u16string& name) { return ql::SafeSaveFileName(name, u""); }
+std::u16string LastNameComponent(const std::u16string& name) {
+    return ql::SafeSaveFileName(name, u"");
+}
 
 TPictureAnswer TCallBackClass::Get(int32_t kind) const {
     TPictureAnswer answer;
@@ -142,9 +150,10 @@ TSavePathDialog::TSavePathDialog(const std::u16string& folder, const std::u16str
     Height = 80;
     auto& label = Add<ql::TDialogStatic>(0xFFFF, u"File name:", 8, 8);
     label.Width = 284;
-    m_edit = &Add<ql::TDialogEdit>(100, folder.empty() || folder.back() == u'/' ? folder + suggested
-                                                                                  : folder + u"/" + suggested,
-                                   8, 22);
+    m_edit = &Add<ql::TDialogEdit>(
+        100,
+        folder.empty() || folder.back() == u'/' ? folder + suggested : folder + u"/" + suggested, 8,
+        22);
     m_edit->Width = 284;
     m_edit->Height = 14;
     auto& ok = Add<ql::TDialogButton>(ql::kIdOk, u"Save", 160, 50);
@@ -165,13 +174,16 @@ TConfirmDialog::TConfirmDialog(const std::u16string& caption, const std::u16stri
     yes.Kind = 1;
 }
 
-TPrinterSetupDialog::TPrinterSetupDialog(const std::vector<std::u16string>& printers, size_t chosen) {
+TPrinterSetupDialog::TPrinterSetupDialog(const std::vector<std::u16string>& printers,
+                                         size_t chosen) {
     Text = u"Print Setup";
     Width = 220;
     const size_t listed = std::min(printers.size(), kMaxListed);
-    Add<ql::TDialogStatic>(0xFFFF, listed == 0 ? u"No printer is set up." : u"Printer:", 8, 8).Width = 204;
+    Add<ql::TDialogStatic>(0xFFFF, listed == 0 ? u"No printer is set up." : u"Printer:", 8, 8)
+        .Width = 204;
     for (size_t i = 0; i < listed; ++i) {
-        auto& box = Add<ql::TDialogCheckBox>(uint16_t(100 + i), printers[i], 16, int32_t(22 + 14 * i));
+        auto& box =
+            Add<ql::TDialogCheckBox>(uint16_t(100 + i), printers[i], 16, int32_t(22 + 14 * i));
         box.Width = 196;
         box.Height = 10;
         box.Checked = i == (chosen < listed ? chosen : 0);
@@ -196,7 +208,8 @@ size_t TPrinterSetupDialog::Chosen() const {
     return 0;
 }
 
-std::optional<std::u16string> AskSavePath(const std::u16string& folder, const std::u16string& suggested,
+std::optional<std::u16string> AskSavePath(const std::u16string& folder,
+                                          const std::u16string& suggested,
                                           const TDialogRunner& run) {
     if (!run) return std::nullopt;
     std::u16string current = suggested;
@@ -206,25 +219,34 @@ std::optional<std::u16string> AskSavePath(const std::u16string& folder, const st
         TSavePathDialog dialog(currentFolder, current);
         run(dialog);
         const std::u16string chosen = ql::TrimBlanks(dialog.Edit().Text);
-        if (dialog.Result != ql::kIdOk || chosen.empty() || chosen.back() == u'/') return std::nullopt;
+        if (dialog.Result != ql::kIdOk || chosen.empty() || chosen.back() == u'/')
+            return std::nullopt;
         if (!ql::TFileAPI::FileExists(chosen)) return chosen;
-        TConfirmDialog confirm(u"Confirm Save As", LastNameComponent(chosen) + u" already exists.\rDo you want to replace it?");
+        TConfirmDialog confirm(
+            u"Confirm Save As",
+            LastNameComponent(chosen) + u" already exists.\rDo you want to replace it?");
         run(confirm);
         if (confirm.Result == kIdYes) return chosen;
         const auto slash = chosen.find_last_of(u'/');
-        currentFolder = slash == std::u16string::npos ? std::u16string() : chosen.substr(0, slash + 1);
+        currentFolder =
+            slash == std::u16string::npos ? std::u16string() : chosen.substr(0, slash + 1);
         current = LastNameComponent(chosen);
     }
     return std::nullopt;
 }
 
 TOrbPrintDialog::TOrbPrintDialog(const ql::TIniStorage& project, const TCallBackClass& pictures,
-                                 TPrintServices* printer, TDialogRunner run, std::u16string saveFolder)
-    : m_pictures(pictures), m_printer(printer), m_run(std::move(run)), m_folder(std::move(saveFolder)) {
+                                 TPrintServices* printer, TDialogRunner run,
+                                 std::u16string saveFolder)
+    : m_pictures(pictures),
+      m_printer(printer),
+      m_run(std::move(run)),
+      m_folder(std::move(saveFolder)) {
     Text = project.ReadString(u"main", u"opt_lng_print_caption", u"Print");
     Width = 282;
     Height = 86;
-    auto button = [&](uint16_t id, const char16_t* key, const char16_t* text, int32_t x, int32_t y) -> auto& {
+    auto button = [&](uint16_t id, const char16_t* key, const char16_t* text, int32_t x,
+                      int32_t y) -> auto& {
         auto& item = Add<ql::TDialogButton>(id, project.ReadString(u"main", key, text), x, y);
         item.Width = 125;
         item.Height = 28;
@@ -232,7 +254,8 @@ TOrbPrintDialog::TOrbPrintDialog(const ql::TIniStorage& project, const TCallBack
     };
     button(kIdPrint, u"opt_lng_print_button5", u"Print", 12, 12).OnClick = [this] { DoPrint(); };
     button(kIdSave, u"opt_lng_print_button6", u"Save", 145, 12).OnClick = [this] { DoSave(); };
-    m_onlyMain = &Add<ql::TDialogCheckBox>(1003, project.ReadString(u"main", u"opt_lng_print_button7", u"Only Main Image"), 145, 49);
+    m_onlyMain = &Add<ql::TDialogCheckBox>(
+        1003, project.ReadString(u"main", u"opt_lng_print_button7", u"Only Main Image"), 145, 49);
     m_onlyMain->Width = 125;
     m_onlyMain->Height = 10;
     auto& change = button(kIdChangePrinter, u"opt_lng_print_label", u"Change Printer", 12, 49);
@@ -248,7 +271,8 @@ void TOrbPrintDialog::DoChangePrinter() {
     if (setup.Result == ql::kIdOk && setup.Listed() > 0) m_printer->ChoosePrinter(setup.Chosen());
 }
 
-bool TOrbPrintDialog::SaveBytes(const std::u16string& suggested, const std::vector<uint8_t>& bytes) {
+bool TOrbPrintDialog::SaveBytes(const std::u16string& suggested,
+                                const std::vector<uint8_t>& bytes) {
     const auto path = AskSavePath(m_folder, LastNameComponent(suggested), m_run);
     if (!path || !WriteFile(*path, bytes)) return false;
     m_saved = *path;
@@ -259,7 +283,8 @@ bool TOrbPrintDialog::SavePrintout(const std::u16string& suggested, const ql::TB
     const auto path = AskSavePath(m_folder, LastNameComponent(suggested), m_run);
     if (!path) return false;
     try {
-        if (!WriteFile(*path, IsPdfName(*path) ? PdfPage(picture) : ql::EncodePng(picture))) return false;
+        if (!WriteFile(*path, IsPdfName(*path) ? PdfPage(picture) : ql::EncodePng(picture)))
+            return false;
     } catch (const ql::Exception&) {
         return false;
     }
@@ -271,15 +296,19 @@ void TOrbPrintDialog::DoPrint() {
     TPictureAnswer picture;
     if (m_onlyMain->Checked) picture = m_pictures.Get(pkMainPicture);
     if (!picture.Ok) picture = m_pictures.Get(pkFrame);
-    if (picture.Ok && picture.Bitmap && picture.Bitmap->Width() > 0 && picture.Bitmap->Height() > 0) {
+    if (picture.Ok && picture.Bitmap && picture.Bitmap->Width() > 0 &&
+        picture.Bitmap->Height() > 0) {
         if (m_printer && m_printer->HasPrinter()) {
             m_printed = m_printer->Print(*picture.Bitmap, u"Slideshow");
             // A printer that refuses the page (stopped, gone, out of reach)
             // need not lose it: the user may keep it as a file.
             if (!m_printed && m_run) {
-                TConfirmDialog offer(Text, u"The page could not be printed.\rDo you want to save it to a file instead?");
+                TConfirmDialog offer(
+                    Text,
+                    u"The page could not be printed.\rDo you want to save it to a file instead?");
                 m_run(offer);
-                if (offer.Result == kIdYes) SavePrintout(FrameName(picture.SlideIndex, u".pdf"), *picture.Bitmap);
+                if (offer.Result == kIdYes)
+                    SavePrintout(FrameName(picture.SlideIndex, u".pdf"), *picture.Bitmap);
             }
         } else {
             // Without a printer the page is kept as a file the user names: a
@@ -295,7 +324,8 @@ void TOrbPrintDialog::DoSave() {
     if (m_onlyMain->Checked) {
         const TPictureAnswer file = m_pictures.Get(pkMainPictureFile);
         if (file.Ok) {
-            SaveBytes(file.FileName.empty() ? FrameName(file.SlideIndex) : file.FileName, file.Bytes);
+            SaveBytes(file.FileName.empty() ? FrameName(file.SlideIndex) : file.FileName,
+                      file.Bytes);
             done = true;
         }
     }

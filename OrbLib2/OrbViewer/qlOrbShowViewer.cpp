@@ -5,10 +5,13 @@
 
 namespace orb {
 
-TOrbShowViewer::TOrbShowViewer(TRenderDevice& device, TEngineOptions options, std::function<void()> wake)
+TOrbShowViewer::TOrbShowViewer(TRenderDevice& device, TEngineOptions options,
+                               std::function<void()> wake)
     : m_device(device), m_options(std::move(options)), m_wake(std::move(wake)) {}
 
-TOrbShowViewer::~TOrbShowViewer() { Stop(); }
+TOrbShowViewer::~TOrbShowViewer() {
+    Stop();
+}
 
 void TOrbShowViewer::Stop() {
     if (!m_engine) return;
@@ -16,8 +19,8 @@ void TOrbShowViewer::Stop() {
     m_engine.reset();
 }
 
-bool TOrbShowViewer::Open(std::unique_ptr<TFileAccessor> accessor, std::unique_ptr<ql::TIniStorage> storage,
-                          int64_t startTime) {
+bool TOrbShowViewer::Open(std::unique_ptr<TFileAccessor> accessor,
+                          std::unique_ptr<ql::TIniStorage> storage, int64_t startTime) {
     m_time = double(startTime);
     if (!m_engine) {
         m_engine = std::make_unique<TOrbEngine>(m_device, m_options, m_paused);
@@ -73,7 +76,9 @@ void TOrbShowViewer::OpenHelpDialog() {
     if (m_engine) m_engine->PostHelpDialog();
 }
 
-bool TOrbShowViewer::Waiting() const { return m_engine && m_engine->State().Waiting; }
+bool TOrbShowViewer::Waiting() const {
+    return m_engine && m_engine->State().Waiting;
+}
 
 void TOrbShowViewer::EngineEvent(std::unique_ptr<TOrbEventData> event) {
     {
@@ -125,7 +130,8 @@ void TOrbShowViewer::Handle(TOrbEventData& event) {
         }
         case kEngineGeometry:
             if (m_callbacks.Geometry)
-                m_callbacks.Geometry(int32_t(event.Value(0)), int32_t(event.Value(1)), int32_t(event.Value(2)));
+                m_callbacks.Geometry(int32_t(event.Value(0)), int32_t(event.Value(1)),
+                                     int32_t(event.Value(2)));
             break;
         default:
             break;

@@ -62,9 +62,13 @@ int32_t TSlideShowParams::WindowMode() const {
     return m_framed ? 1 : 2;
 }
 
-void TSlideShowParams::SetFitMode(bool cover) { m_window->Setup(m_frameWidth, m_frameHeight, cover ? 1 : 0); }
+void TSlideShowParams::SetFitMode(bool cover) {
+    m_window->Setup(m_frameWidth, m_frameHeight, cover ? 1 : 0);
+}
 
-ql::TRect TSlideShowParams::ViewportRect() const { return m_window->SlideRect(); }
+ql::TRect TSlideShowParams::ViewportRect() const {
+    return m_window->SlideRect();
+}
 
 void TSlideShowParams::SetDelivery(ql::TThreadEventList* target, int32_t code, TDeliveryMode mode) {
     m_target = target;
@@ -81,9 +85,13 @@ void TSlideShowParams::Deliver() {
         m_target->Send(m_code, std::move(data));
 }
 
-TOrbSlideLoader::~TOrbSlideLoader() { Stop(); }
+TOrbSlideLoader::~TOrbSlideLoader() {
+    Stop();
+}
 
-bool TOrbSlideLoader::CacheStep() { return m_window->Step(m_timing->ShowTime()); }
+bool TOrbSlideLoader::CacheStep() {
+    return m_window->Step(m_timing->ShowTime());
+}
 
 void TOrbSlideLoader::MainLoopStep() {
     Events().Process();

@@ -34,8 +34,8 @@ class TFileAccessor;
 
 // Makes the loader's slide window for a show whose files open through the
 // accessor (which outlives the window).
-using TSlideWindowFactory = std::function<std::unique_ptr<TSlideWindow>(TOrbSource& source, TFileAccessor* accessor,
-                                                                        TTiming& timing, int32_t depth)>;
+using TSlideWindowFactory = std::function<std::unique_ptr<TSlideWindow>(
+    TOrbSource& source, TFileAccessor* accessor, TTiming& timing, int32_t depth)>;
 
 enum class TDeliveryMode : uint8_t { Send, Post };
 

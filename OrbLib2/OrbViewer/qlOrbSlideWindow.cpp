@@ -24,27 +24,32 @@ void TContainerSlide::Prepare(T3DDrawer& drawer) {
     }
 }
 
-void TContainerSlide::Upload(T3DDrawer& drawer) { Prepare(drawer); }
+void TContainerSlide::Upload(T3DDrawer& drawer) {
+    Prepare(drawer);
+}
 
 bool TContainerSlide::Changed() {
     TOrbSlide* slide = m_container->Slide();
     return slide && slide->IsChanged();
 }
 
-TOrbActionInfo TContainerSlide::MouseEvent(const TMouseData& mouse, bool actionsEnabled, std::u16string* hitClass) {
+TOrbActionInfo TContainerSlide::MouseEvent(const TMouseData& mouse, bool actionsEnabled,
+                                           std::u16string* hitClass) {
     TOrbSlide* slide = m_container->Slide();
     if (!slide) return {};
-    const TSlideMouseEvent event = mouse.Kind == TMouseKind::Down || mouse.Kind == TMouseKind::DoubleClick ? smPress
-                                   : mouse.Kind == TMouseKind::Up                                          ? smRelease
-                                                                                                           : smMove;
+    const TSlideMouseEvent event =
+        mouse.Kind == TMouseKind::Down || mouse.Kind == TMouseKind::DoubleClick ? smPress
+        : mouse.Kind == TMouseKind::Up                                          ? smRelease
+                                                                                : smMove;
     TOrbObject* found = nullptr;
-    TOrbActionInfo action =
-        slide->MouseEvent(event, mouse.Button, 0, float(mouse.X), float(mouse.Y), actionsEnabled, &found);
+    TOrbActionInfo action = slide->MouseEvent(event, mouse.Button, 0, float(mouse.X),
+                                              float(mouse.Y), actionsEnabled, &found);
     if (hitClass) *hitClass = found ? u"TOrbObject" : u"";
     return action;
 }
 
-TCacheSlideWindow::TCacheSlideWindow(TOrbSource& source, TFileAccessor& accessor, TTiming& timing, int32_t depth) {
+TCacheSlideWindow::TCacheSlideWindow(TOrbSource& source, TFileAccessor& accessor, TTiming& timing,
+                                     int32_t depth) {
     auto producer = std::make_unique<TSlideProducer>(source, accessor);
     producer->SetCurrentTiming(ql::TRef<TTiming>(&timing));
     m_producer = producer.get();
@@ -108,10 +113,13 @@ void TCacheSlideWindow::Setup(int32_t width, int32_t height, int32_t fitMode) {
     }
 }
 
-ql::TRect TCacheSlideWindow::SlideRect() const { return m_producer->SlideRect(); }
+ql::TRect TCacheSlideWindow::SlideRect() const {
+    return m_producer->SlideRect();
+}
 
 TSlideWindowFactory CacheSlideWindows() {
-    return [](TOrbSource& source, TFileAccessor* accessor, TTiming& timing, int32_t depth) -> std::unique_ptr<TSlideWindow> {
+    return [](TOrbSource& source, TFileAccessor* accessor, TTiming& timing,
+              int32_t depth) -> std::unique_ptr<TSlideWindow> {
         if (!accessor) return nullptr;
         return std::make_unique<TCacheSlideWindow>(source, *accessor, timing, depth);
     };

@@ -11,9 +11,12 @@ TSimdLevel BestSimdLevel() {
 
 bool SimdLevelSupported(TSimdLevel level) {
     switch (level) {
-        case TSimdLevel::AVX2: return CpuHasAvx2();
-        case TSimdLevel::SSE2: return CpuHasSse2();
-        default: return true;
+        case TSimdLevel::AVX2:
+            return CpuHasAvx2();
+        case TSimdLevel::SSE2:
+            return CpuHasSse2();
+        default:
+            return true;
     }
 }
 
@@ -32,9 +35,12 @@ void BuildBlendTable(TBlendTable& table, int32_t opacity, bool srcHasAlpha) {
     for (uint32_t alpha = 0; alpha < 256; ++alpha) {
         const uint32_t al = srcHasAlpha ? alpha : 255;
         uint32_t h;
-        if (al == 0) h = 65536;
-        else if (al == 255) h = a == 255 ? 0 : (255 - a) * 256;
-        else h = a == 255 ? 65536 - al * 256 : 65536 - al * a;
+        if (al == 0)
+            h = 65536;
+        else if (al == 255)
+            h = a == 255 ? 0 : (255 - a) * 256;
+        else
+            h = a == 255 ? 65536 - al * 256 : 65536 - al * a;
         table.h[alpha] = h;
         table.copy = table.copy && h == 0;
         table.lanes[alpha] = uint64_t(h & 0xFFFF) * 0x0001000100010001ull;

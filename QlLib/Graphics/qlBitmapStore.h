@@ -55,7 +55,9 @@ void SetImagePixelLimit(int64_t pixels);
 // The limit for the guard's life (tests); the one before comes back at its end.
 class TImagePixelLimitScope {
 public:
-    explicit TImagePixelLimitScope(int64_t pixels) : m_saved(ImagePixelLimit()) { SetImagePixelLimit(pixels); }
+    explicit TImagePixelLimitScope(int64_t pixels) : m_saved(ImagePixelLimit()) {
+        SetImagePixelLimit(pixels);
+    }
     ~TImagePixelLimitScope() { SetImagePixelLimit(m_saved); }
     TImagePixelLimitScope(const TImagePixelLimitScope&) = delete;
     TImagePixelLimitScope& operator=(const TImagePixelLimitScope&) = delete;
@@ -74,10 +76,10 @@ struct TTilesTag {
     int32_t Columns = 0;
     int32_t Rows = 1;
     int32_t Frames = 0;
-    int64_t TotalMs = 0;     // the delays added up
-    int64_t AverageMs = 0;   // TotalMs / Frames
-    std::string DelaysMs;    // "100,50,100"
-    int32_t LoopCount = 0;   // 0 = for ever
+    int64_t TotalMs = 0;    // the delays added up
+    int64_t AverageMs = 0;  // TotalMs / Frames
+    std::string DelaysMs;   // "100,50,100"
+    int32_t LoopCount = 0;  // 0 = for ever
 };
 
 enum class TLevelResult { Done, Cancelled };
@@ -129,7 +131,7 @@ protected:
 
 private:
     TImageParams m_params;
-    TProgressHandler m_progress;                                 // under m_lock
+    TProgressHandler m_progress;  // under m_lock
     struct TLevel {
         std::vector<std::unique_ptr<TBitmap>> bitmaps;  // the first as produced, then conversions
         bool foreignFront = false;  // the first came in a wanted format, not the store's own
@@ -152,7 +154,8 @@ protected:
     // The same, for a caller that wants the level in a format (nullptr: any):
     // a decoder that can write that format directly spares a converted copy
     // of the whole level. It may still deliver its own format.
-    virtual TLevelResult DecodeLevelAs(int32_t level, const TPixelFormat* wanted, std::unique_ptr<TBitmap>& out) {
+    virtual TLevelResult DecodeLevelAs(int32_t level, const TPixelFormat* wanted,
+                                       std::unique_ptr<TBitmap>& out) {
         (void)wanted;
         return DecodeLevel(level, out);
     }

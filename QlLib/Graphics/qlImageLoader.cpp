@@ -31,7 +31,8 @@ struct TRegistry {
 void Add(TRegistry& registry, const char* name, TImageDecoderFunc decoder,
          const std::vector<std::u16string>& extensions) {
     TDecoderRecord record{name, decoder, {}};
-    for (const std::u16string& extension : extensions) record.extensions.push_back(NormaliseExtension(extension));
+    for (const std::u16string& extension : extensions)
+        record.extensions.push_back(NormaliseExtension(extension));
     if (registry.decoders.size() == registry.decoders.capacity())
         registry.decoders.reserve(std::max<size_t>(8, registry.decoders.capacity() * 2));
     registry.decoders.push_back(std::move(record));
@@ -55,7 +56,8 @@ TRegistry& Registry() {
 std::u16string ExtensionOf(const std::u16string& name) {
     const size_t dot = name.find_last_of(u'.');
     const size_t separator = name.find_last_of(u"/\\");
-    if (dot == std::u16string::npos || (separator != std::u16string::npos && dot < separator)) return {};
+    if (dot == std::u16string::npos || (separator != std::u16string::npos && dot < separator))
+        return {};
     return LowerCase(name.substr(dot));
 }
 
@@ -70,7 +72,8 @@ std::u16string NormaliseExtension(std::u16string_view extension) {
     return result;
 }
 
-void RegisterDecoder(const char* name, TImageDecoderFunc decoder, const std::vector<std::u16string>& extensions) {
+void RegisterDecoder(const char* name, TImageDecoderFunc decoder,
+                     const std::vector<std::u16string>& extensions) {
     TRegistry& registry = Registry();
     std::lock_guard<std::mutex> guard(registry.lock);
     Add(registry, name, decoder, extensions);
@@ -120,7 +123,8 @@ TLoadResult LoadImageFromStream(TStream& stream, const std::u16string& name, TTr
     std::u16string extension = ExtensionOf(name);
     if (extension == u".bmp") {
         uint8_t signature[8];
-        if (PeekBytes(stream, signature, 8) == 8 && IsPngSignature(signature, 8)) extension = u".png";
+        if (PeekBytes(stream, signature, 8) == 8 && IsPngSignature(signature, 8))
+            extension = u".png";
     }
     std::vector<TDecoderRecord> decoders;
     {
@@ -129,8 +133,8 @@ TLoadResult LoadImageFromStream(TStream& stream, const std::u16string& name, TTr
         decoders = registry.decoders;
     }
     for (const TDecoderRecord& record : decoders) {
-        if (!extension.empty() &&
-            std::find(record.extensions.begin(), record.extensions.end(), extension) == record.extensions.end())
+        if (!extension.empty() && std::find(record.extensions.begin(), record.extensions.end(),
+                                            extension) == record.extensions.end())
             continue;
         try {
             TRef<TBitmapStore> store = record.decoder(stream, name, hook, hookContext);
@@ -150,7 +154,8 @@ TLoadResult LoadImageFromStream(std::unique_ptr<TStream> stream, const std::u16s
 TLoadResult LoadImageFromFile(const std::u16string& path) {
     if (!TFileAPI::FileExists(path)) return {};
     try {
-        auto stream = std::make_unique<TFileStream>(path, TFileAccess::Read, kShareRead, TFileDisposition::OpenExisting);
+        auto stream = std::make_unique<TFileStream>(path, TFileAccess::Read, kShareRead,
+                                                    TFileDisposition::OpenExisting);
         return LoadImageFromStream(std::move(stream), path);
     } catch (const std::exception&) {
         return {};

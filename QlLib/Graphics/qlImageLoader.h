@@ -23,13 +23,15 @@ std::u16string NormaliseExtension(std::u16string_view extension);
 // Adds a decoder behind those registered so far. The built-in decoders are
 // registered before the first load or registration: the container, BMP,
 // JPEG, GIF and PNG decoders, in that order.
-void RegisterDecoder(const char* name, TImageDecoderFunc decoder, const std::vector<std::u16string>& extensions);
+void RegisterDecoder(const char* name, TImageDecoderFunc decoder,
+                     const std::vector<std::u16string>& extensions);
 
 // A decoder registered for the guard's life (tests and plug-ins that go
 // before the program ends): at its end the registration is taken back.
 class TDecoderRegistration {
 public:
-    TDecoderRegistration(const char* name, TImageDecoderFunc decoder, const std::vector<std::u16string>& extensions);
+    TDecoderRegistration(const char* name, TImageDecoderFunc decoder,
+                         const std::vector<std::u16string>& extensions);
     ~TDecoderRegistration();
     TDecoderRegistration(const TDecoderRegistration&) = delete;
     TDecoderRegistration& operator=(const TDecoderRegistration&) = delete;

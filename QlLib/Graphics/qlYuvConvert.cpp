@@ -14,8 +14,8 @@ namespace {
 
 // Pixel by pixel, straight from the definition: what the row loops must
 // give, byte for byte.
-void RowPairScalar(const uint8_t* row0, const uint8_t* row1, int32_t w, int32_t bpp, uint8_t*, uint8_t* y0,
-                   uint8_t* y1, uint8_t* u, uint8_t* v) {
+void RowPairScalar(const uint8_t* row0, const uint8_t* row1, int32_t w, int32_t bpp, uint8_t*,
+                   uint8_t* y0, uint8_t* y1, uint8_t* u, uint8_t* v) {
     for (int32_t x = 0; x < w; ++x) {
         const uint8_t* p = row0 + bpp * x;
         const uint8_t* q = row1 + bpp * x;
@@ -39,8 +39,8 @@ void RowPairScalar(const uint8_t* row0, const uint8_t* row1, int32_t w, int32_t 
 
 #if defined(__x86_64__)
 // The baseline build of the row loops (SSE2 on x86-64).
-void RowPairSSE2(const uint8_t* row0, const uint8_t* row1, int32_t w, int32_t bpp, uint8_t* planes, uint8_t* y0,
-                 uint8_t* y1, uint8_t* u, uint8_t* v) {
+void RowPairSSE2(const uint8_t* row0, const uint8_t* row1, int32_t w, int32_t bpp, uint8_t* planes,
+                 uint8_t* y0, uint8_t* y1, uint8_t* u, uint8_t* v) {
     if (bpp == 4)
         RowPair<4>(row0, row1, w, planes, y0, y1, u, v);
     else
@@ -67,7 +67,8 @@ void TYuv420Converter::Convert(const TBitmap& frame, const TYuv420Planes& planes
     ConvertPairs(frame, planes, 0, (frame.Height() + 1) / 2);
 }
 
-void TYuv420Converter::ConvertPairs(const TBitmap& frame, const TYuv420Planes& planes, int32_t first, int32_t end) {
+void TYuv420Converter::ConvertPairs(const TBitmap& frame, const TYuv420Planes& planes,
+                                    int32_t first, int32_t end) {
     const bool rgb = frame.PixelFormat() == PfRGB24();
     QL_ASSERT(frame.Width() == m_width && (rgb || frame.PixelFormat() == PfARGB32()),
               "TYuv420Converter: the frame is not R8G8B8 or A8R8G8B8 of the converter's width");
@@ -80,8 +81,8 @@ void TYuv420Converter::ConvertPairs(const TBitmap& frame, const TYuv420Planes& p
         const int32_t top = 2 * k, bottom = std::min(top + 1, h - 1);
         uint8_t* y0 = planes.Y + size_t(top) * size_t(w);
         uint8_t* y1 = planes.Y + size_t(bottom) * size_t(w);
-        proc(frame.Row(top), frame.Row(bottom), w, bpp, m_planes.data(), y0, y1, planes.U + size_t(k) * size_t(cw),
-             planes.V + size_t(k) * size_t(cw));
+        proc(frame.Row(top), frame.Row(bottom), w, bpp, m_planes.data(), y0, y1,
+             planes.U + size_t(k) * size_t(cw), planes.V + size_t(k) * size_t(cw));
     }
 }
 

@@ -33,7 +33,8 @@ public:
     // Only the row pairs [first, end) (pair k: rows 2k and 2k + 1), into the
     // same places as a whole conversion: bands of one frame can go to
     // different converters on different threads.
-    void ConvertPairs(const TBitmap& frame, const TYuv420Planes& planes, int32_t first, int32_t end);
+    void ConvertPairs(const TBitmap& frame, const TYuv420Planes& planes, int32_t first,
+                      int32_t end);
 
 private:
     int32_t m_width;
@@ -43,11 +44,11 @@ private:
 
 // The loops of one row pair of `bpp`-byte pixels (3 or 4) for a processor
 // level; y1 may be y0.
-using TYuvRowPairProc = void (*)(const uint8_t* row0, const uint8_t* row1, int32_t w, int32_t bpp, uint8_t* planes,
-                                 uint8_t* y0, uint8_t* y1, uint8_t* u, uint8_t* v);
+using TYuvRowPairProc = void (*)(const uint8_t* row0, const uint8_t* row1, int32_t w, int32_t bpp,
+                                 uint8_t* planes, uint8_t* y0, uint8_t* y1, uint8_t* u, uint8_t* v);
 #if defined(__x86_64__)
-void YuvRowPairAVX2(const uint8_t* row0, const uint8_t* row1, int32_t w, int32_t bpp, uint8_t* planes, uint8_t* y0,
-                    uint8_t* y1, uint8_t* u, uint8_t* v);
+void YuvRowPairAVX2(const uint8_t* row0, const uint8_t* row1, int32_t w, int32_t bpp,
+                    uint8_t* planes, uint8_t* y0, uint8_t* y1, uint8_t* u, uint8_t* v);
 #endif
 
 }  // namespace ql

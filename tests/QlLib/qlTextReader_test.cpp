@@ -40,7 +40,8 @@ std::vector<TLine> Lines(const std::string& bytes) {
     parser.AttachStream(std::make_unique<TStringStream>(bytes));
     std::vector<TLine> lines;
     for (bool ok = parser.Start(); ok; ok = parser.NextLine())
-        lines.push_back({parser.Line(), parser.LineEndKind(), parser.LineNumber(), parser.LineOffset()});
+        lines.push_back(
+            {parser.Line(), parser.LineEndKind(), parser.LineNumber(), parser.LineOffset()});
     return lines;
 }
 
@@ -120,7 +121,8 @@ TEST(UnicodeReader, SurrogatesPassThroughAndAnOddLastByteIsDropped) {
 // A stream that hands out at most a few bytes per read, as pipes and sockets do.
 class TChunkyStream : public TStringStream {
 public:
-    TChunkyStream(std::string text, size_t chunk) : TStringStream(std::move(text)), m_chunk(chunk) {}
+    TChunkyStream(std::string text, size_t chunk)
+        : TStringStream(std::move(text)), m_chunk(chunk) {}
     size_t Read(void* buffer, size_t count) override {
         return TStringStream::Read(buffer, std::min(count, m_chunk));
     }
@@ -165,8 +167,8 @@ std::unique_ptr<TTextReader> Utf8Reader(TStringStream& stream) {
 }
 
 TEST(Utf8Reader, DecodesOneToFourByteSequences) {
-    TStringStream stream(Bytes({0xEF, 0xBB, 0xBF, 'a', 0xC3, 0xA9, 0xE2, 0x82, 0xAC, 0xF0, 0x9F,
-                                0x98, 0x80}));
+    TStringStream stream(
+        Bytes({0xEF, 0xBB, 0xBF, 'a', 0xC3, 0xA9, 0xE2, 0x82, 0xAC, 0xF0, 0x9F, 0x98, 0x80}));
     auto reader = Utf8Reader(stream);
     EXPECT_EQ(ReadAll(*reader), u"a\u00E9\u20AC\xD83D\xDE00");
 }
@@ -187,14 +189,15 @@ TEST(Utf8Reader, SupplementaryCharacterReadOneAtATimeSplitsThePair) {
 
 TEST(Utf8Reader, MalformedInputRaisesInvalidChar) {
     const std::string bad[] = {
-        Bytes({0x80}),                          // lone continuation byte
-        Bytes({0xC3, 0x41}),                    // continuation byte missing
-        Bytes({0xFE}), Bytes({0xFF}),           // never leads
-        Bytes({0xF8, 0x88, 0x80, 0x80, 0x80}),  // 5-byte form
+        Bytes({0x80}),        // lone continuation byte
+        Bytes({0xC3, 0x41}),  // continuation byte missing
+        Bytes({0xFE}),
+        Bytes({0xFF}),                                // never leads
+        Bytes({0xF8, 0x88, 0x80, 0x80, 0x80}),        // 5-byte form
         Bytes({0xFC, 0x84, 0x80, 0x80, 0x80, 0x80}),  // 6-byte form
-        Bytes({0xF4, 0x90, 0x80, 0x80}),        // above 10FFFF
+        Bytes({0xF4, 0x90, 0x80, 0x80}),              // above 10FFFF
         Bytes({0xF7, 0xBF, 0xBF, 0xBF}),
-        Bytes({'a', 0xE2, 0x82}),               // cut off by the end of the text
+        Bytes({'a', 0xE2, 0x82}),  // cut off by the end of the text
         Bytes({0xF0}),
     };
     for (const auto& b : bad) {
@@ -225,8 +228,8 @@ TEST(Utf8Reader, InvalidCharCarriesTheClassNameMessage) {
 TEST(Utf8Reader, SequencesStraddlingTheBufferBoundaryDecode) {
     // 32768 buffer bytes: the mark plus filler put each multi-byte sequence kind
     // across the first refill in turn.
-    for (const std::string& seq : {Bytes({0xC3, 0xA9}), Bytes({0xE2, 0x82, 0xAC}),
-                                  Bytes({0xF0, 0x9F, 0x98, 0x80})}) {
+    for (const std::string& seq :
+         {Bytes({0xC3, 0xA9}), Bytes({0xE2, 0x82, 0xAC}), Bytes({0xF0, 0x9F, 0x98, 0x80})}) {
         for (size_t shift = 1; shift < seq.size(); ++shift) {
             // The reader starts behind the mark, so its first buffer ends after
             // 32768 text bytes.
@@ -244,8 +247,8 @@ TEST(Utf8Reader, SequencesStraddlingTheBufferBoundaryDecode) {
 TEST(Utf8Reader, SplitPairAtTheEndOfARead) {
     // A read whose last wanted character is the high half leaves the low half
     // for the next read, across a refill too.
-    std::string bytes = Bytes({0xEF, 0xBB, 0xBF}) + std::string(32764, 'x') +
-                        Bytes({0xF0, 0x9F, 0x98, 0x80}) + "y";
+    std::string bytes =
+        Bytes({0xEF, 0xBB, 0xBF}) + std::string(32764, 'x') + Bytes({0xF0, 0x9F, 0x98, 0x80}) + "y";
     TStringStream stream(bytes);
     auto reader = Utf8Reader(stream);
     std::vector<char16_t> buffer(32765);
@@ -262,8 +265,8 @@ TEST(Utf8Reader, SplitPairAtTheEndOfARead) {
 TEST(TextBookmark, RoundTripsInEveryReader) {
     const std::string texts[] = {
         Bytes({0xFF, 0xFE}) + Utf16LE(u"hello world"),
-        Bytes({0xFE, 0xFF, 0, 'h', 0, 'e', 0, 'l', 0, 'l', 0, 'o', 0, ' ', 0, 'w', 0, 'o', 0, 'r',
-               0, 'l', 0, 'd'}),
+        Bytes({0xFE, 0xFF, 0, 'h', 0, 'e', 0, 'l', 0, 'l', 0, 'o',
+               0,    ' ',  0, 'w', 0, 'o', 0, 'r', 0, 'l', 0, 'd'}),
         Bytes({0xEF, 0xBB, 0xBF}) + "hello world",
         "hello world",
     };
@@ -287,10 +290,14 @@ TEST(TextBookmark, SplitSurrogateStateIsRestored) {
     ASSERT_EQ(reader->Read(c, 2), 2u);  // a, high half
     EXPECT_EQ(c[1], 0xD83D);
     auto mark = reader->GetPosition();
-    EXPECT_EQ(ReadAll(*reader), u"\xDE00" u"b");
+    EXPECT_EQ(ReadAll(*reader),
+              u"\xDE00"
+              u"b");
     reader->SetPosition(*mark);
     EXPECT_EQ(reader->Delivered(), 2);
-    EXPECT_EQ(ReadAll(*reader, 1), u"\xDE00" u"b");
+    EXPECT_EQ(ReadAll(*reader, 1),
+              u"\xDE00"
+              u"b");
 }
 
 TEST(TextBookmark, BookmarkOfAnotherReaderIsRefused) {
@@ -328,9 +335,9 @@ TEST(TextParser, CrLfCrGivesThreeLinesWithTheirKinds) {
 }
 
 TEST(TextParser, LineEndKinds) {
-    const std::vector<TLine> expected = {{u"a", kLineEndLF, 0, 0},  {u"b", kLineEndLFCR, 1, 2},
-                                         {u"c", kLineEndCR, 2, 5},  {u"", kLineEndCR, 3, 7},
-                                         {u"d", kLineEndLF, 4, 8},  {u"", kLineEndLF, 5, 10}};
+    const std::vector<TLine> expected = {{u"a", kLineEndLF, 0, 0}, {u"b", kLineEndLFCR, 1, 2},
+                                         {u"c", kLineEndCR, 2, 5}, {u"", kLineEndCR, 3, 7},
+                                         {u"d", kLineEndLF, 4, 8}, {u"", kLineEndLF, 5, 10}};
     EXPECT_EQ(Lines("a\nb\n\rc\r\rd\n\n"), expected);
 }
 
@@ -345,8 +352,8 @@ TEST(TextParser, EmptyTextHasNoLineAndAFinalLineEndNoExtraLine) {
 
 TEST(TextParser, LinesAndLineEndsAcrossBlocks) {
     // A line longer than a block, and a CR LF pair split between two blocks.
-    std::string text = std::string(5000, 'a') + "\r\n" + std::string(4096 * 2 - 5001 - 2, 'b') +
-                       "\r\nlast";
+    std::string text =
+        std::string(5000, 'a') + "\r\n" + std::string(4096 * 2 - 5001 - 2, 'b') + "\r\nlast";
     auto lines = Lines(text);
     ASSERT_EQ(lines.size(), 3u);
     EXPECT_EQ(lines[0].text.size(), 5000u);
@@ -487,7 +494,8 @@ TEST(Utf8Writer, HighSurrogateBeforeANonLowUnitRaisesInvalidChar) {
 
 TEST(TextWriter, LongTextsFlushThroughTheBuffer) {
     std::u16string text;
-    for (int i = 0; i < 50000; ++i) text.push_back(i % 3 ? u'\u20AC' : u'\xD83D'), text.push_back(i % 3 ? u'q' : u'\xDE00');
+    for (int i = 0; i < 50000; ++i)
+        text.push_back(i % 3 ? u'\u20AC' : u'\xD83D'), text.push_back(i % 3 ? u'q' : u'\xDE00');
     TStringStream a, b;
     {
         TUnicodeWriter w(a);

@@ -31,9 +31,9 @@ std::unique_ptr<TGlDevice> MakeGlDevice(int32_t width, int32_t height, std::stri
     return TGlDevice::Create(std::move(api), width, height, error);
 }
 
-#define REQUIRE_GL(device)                                                              \
-    std::string glError;                                                                \
-    auto device = MakeGlDevice(kWidth, kHeight, glError);                               \
+#define REQUIRE_GL(device)                                \
+    std::string glError;                                  \
+    auto device = MakeGlDevice(kWidth, kHeight, glError); \
     if (!device) GTEST_SKIP() << "no OpenGL 3.3 core context here: " << glError
 
 std::vector<uint8_t> Frame(TRenderDevice& device, int32_t width, int32_t height) {
@@ -58,7 +58,8 @@ double Psnr(const std::vector<uint8_t>& a, const std::vector<uint8_t>& b) {
 
 // Draws the same scene on the software device and on GL and answers the
 // PSNR of the GL frame against the reference.
-double CompareWithReference(TGlDevice& gl, const char* name, const std::function<void(TRenderDevice&)>& scene) {
+double CompareWithReference(TGlDevice& gl, const char* name,
+                            const std::function<void(TRenderDevice&)>& scene) {
     TSoftDevice soft({kWidth, kHeight});
     scene(soft);
     scene(gl);
@@ -79,7 +80,8 @@ std::vector<TVertex> TurnedQuad(float cx, float cy, float half, float angle, uin
     auto corner = [&](float dx, float dy, float u, float v) {
         return TVertex{cx + dx * c - dy * s, cy + dx * s + dy * c, 0, 1, colour, u, v, u, v};
     };
-    const TVertex tl = corner(-1, -1, 0, 0), tr = corner(1, -1, 1, 0), br = corner(1, 1, 1, 1), bl = corner(-1, 1, 0, 1);
+    const TVertex tl = corner(-1, -1, 0, 0), tr = corner(1, -1, 1, 0), br = corner(1, 1, 1, 1),
+                  bl = corner(-1, 1, 0, 1);
     return {tl, tr, br, tl, br, bl};
 }
 
@@ -91,7 +93,8 @@ void FillPicture(ql::TBitmap& picture) {
             const uint32_t r = uint32_t(x * 255 / std::max(picture.Width() - 1, 1));
             const uint32_t g = uint32_t(y * 255 / std::max(picture.Height() - 1, 1));
             const uint32_t b = ((x / 8 + y / 8) & 1) ? 200 : 60;
-            const uint32_t a = 128 + uint32_t((x + y) * 127 / std::max(picture.Width() + picture.Height() - 2, 1));
+            const uint32_t a =
+                128 + uint32_t((x + y) * 127 / std::max(picture.Width() + picture.Height() - 2, 1));
             const uint32_t c = (a << 24) | (r << 16) | (g << 8) | b;
             std::memcpy(picture.Row(y) + size_t(x) * 4, &c, 4);
         }
@@ -106,7 +109,8 @@ TTextureHandle MakePicture(TRenderDevice& device, int32_t size) {
     return texture;
 }
 
-TTextureHandle MakePlane(TRenderDevice& device, int32_t size, const std::function<uint8_t(int32_t, int32_t)>& value) {
+TTextureHandle MakePlane(TRenderDevice& device, int32_t size,
+                         const std::function<uint8_t(int32_t, int32_t)>& value) {
     TTextureHandle texture = 0;
     EXPECT_EQ(device.CreateTexture({size, size, 1, TTexelFormat::L8}, texture), TDxResult::Ok);
     ql::TDirectBitmap plane(size, size, ql::FindPixelFormat("Y8"));
@@ -144,7 +148,8 @@ TEST(GlDevice, TexturedQuadAtIdentity_MatchesReference) {
     for (TFilter filter : {TFilter::Bilinear, TFilter::Point}) {
         REQUIRE_GL(gl);
         const double psnr = CompareWithReference(
-            *gl, filter == TFilter::Point ? "textured quad, point" : "textured quad, bilinear", [&](TRenderDevice& d) {
+            *gl, filter == TFilter::Point ? "textured quad, point" : "textured quad, bilinear",
+            [&](TRenderDevice& d) {
                 d.Clear(0xFF000000u);
                 TDrawState state;
                 state.pipeline = TPipeline::Texture;
@@ -163,28 +168,30 @@ TEST(GlDevice, TexturedQuadRotated_MatchesReference) {
         TDrawState state;
         state.pipeline = TPipeline::Texture;
         state.textures[0] = MakePicture(d, 64);
-        EXPECT_EQ(d.DrawTriangles(state, TurnedQuad(64.2f, 48.3f, 36.0f, 0.45f, 0xFFFFFFFFu)), TDxResult::Ok);
+        EXPECT_EQ(d.DrawTriangles(state, TurnedQuad(64.2f, 48.3f, 36.0f, 0.45f, 0xFFFFFFFFu)),
+                  TDxResult::Ok);
     });
     EXPECT_GT(psnr, kMinPsnr);
 }
 
 TEST(GlDevice, PerspectiveQuad_MatchesReference) {
     REQUIRE_GL(gl);
-    const double psnr = CompareWithReference(*gl, "textured quad, perspective", [](TRenderDevice& d) {
-        d.Clear(0xFF000000u);
-        TDrawState state;
-        state.pipeline = TPipeline::Texture;
-        state.textures[0] = MakePicture(d, 32);
-        auto quad = Quad(10, 10, 110, 80, 0xFFFFFFFFu);
-        // The right side lies twice as far away: same pixels, bent coordinates.
-        for (TVertex& v : quad)
-            if (v.u > 0.5f) {
-                v.x *= 2;
-                v.y *= 2;
-                v.w = 2;
-            }
-        EXPECT_EQ(d.DrawTriangles(state, quad), TDxResult::Ok);
-    });
+    const double psnr =
+        CompareWithReference(*gl, "textured quad, perspective", [](TRenderDevice& d) {
+            d.Clear(0xFF000000u);
+            TDrawState state;
+            state.pipeline = TPipeline::Texture;
+            state.textures[0] = MakePicture(d, 32);
+            auto quad = Quad(10, 10, 110, 80, 0xFFFFFFFFu);
+            // The right side lies twice as far away: same pixels, bent coordinates.
+            for (TVertex& v : quad)
+                if (v.u > 0.5f) {
+                    v.x *= 2;
+                    v.y *= 2;
+                    v.w = 2;
+                }
+            EXPECT_EQ(d.DrawTriangles(state, quad), TDxResult::Ok);
+        });
     EXPECT_GT(psnr, kMinPsnr);
 }
 
@@ -211,7 +218,8 @@ TEST(GlDevice, RenderTargetRoundTrip_MatchesReference) {
     REQUIRE_GL(gl);
     const double psnr = CompareWithReference(*gl, "render target round trip", [](TRenderDevice& d) {
         TTextureHandle target = 0;
-        EXPECT_EQ(d.CreateTexture({64, 64, 1, TTexelFormat::A8R8G8B8, TTextureUsage::RenderTarget}, target),
+        EXPECT_EQ(d.CreateTexture({64, 64, 1, TTexelFormat::A8R8G8B8, TTextureUsage::RenderTarget},
+                                  target),
                   TDxResult::Ok);
         EXPECT_EQ(d.SetRenderTarget(target), TDxResult::Ok);
         d.Clear(0x00000000u);
@@ -224,7 +232,8 @@ TEST(GlDevice, RenderTargetRoundTrip_MatchesReference) {
         d.Clear(0xFF808080u);
         state.textures[0] = target;
         EXPECT_EQ(d.DrawTriangles(state, Quad(0, 0, 64, 64, 0xFFFFFFFFu)), TDxResult::Ok);
-        EXPECT_EQ(d.DrawTriangles(state, TurnedQuad(96, 56, 28, -0.3f, 0xFFFFFFFFu)), TDxResult::Ok);
+        EXPECT_EQ(d.DrawTriangles(state, TurnedQuad(96, 56, 28, -0.3f, 0xFFFFFFFFu)),
+                  TDxResult::Ok);
     });
     EXPECT_GT(psnr, kMinPsnr);
 }
@@ -232,8 +241,9 @@ TEST(GlDevice, RenderTargetRoundTrip_MatchesReference) {
 TEST(GlDevice, RenderTargetReadBack_KeepsRowOrder) {
     REQUIRE_GL(gl);
     TTextureHandle target = 0;
-    ASSERT_EQ(gl->CreateTexture({16, 16, 1, TTexelFormat::A8R8G8B8, TTextureUsage::RenderTarget}, target),
-              TDxResult::Ok);
+    ASSERT_EQ(
+        gl->CreateTexture({16, 16, 1, TTexelFormat::A8R8G8B8, TTextureUsage::RenderTarget}, target),
+        TDxResult::Ok);
     ASSERT_EQ(gl->SetRenderTarget(target), TDxResult::Ok);
     gl->Clear(0xFF000000u);
     ASSERT_EQ(gl->DrawTriangles({}, Quad(0, 0, 16, 4, 0xFFFF0000u)), TDxResult::Ok);
@@ -251,9 +261,12 @@ TEST(GlDevice, Yuv_MatchesReference) {
         d.Clear(0xFF000000u);
         TDrawState state;
         state.pipeline = TPipeline::Yuv;
-        state.textures[0] = MakePlane(d, 64, [](int32_t x, int32_t y) { return uint8_t(16 + (x + y) * 219 / 126); });
-        state.textures[1] = MakePlane(d, 32, [](int32_t x, int32_t) { return uint8_t(64 + x * 4); });
-        state.textures[2] = MakePlane(d, 32, [](int32_t, int32_t y) { return uint8_t(192 - y * 4); });
+        state.textures[0] = MakePlane(
+            d, 64, [](int32_t x, int32_t y) { return uint8_t(16 + (x + y) * 219 / 126); });
+        state.textures[1] =
+            MakePlane(d, 32, [](int32_t x, int32_t) { return uint8_t(64 + x * 4); });
+        state.textures[2] =
+            MakePlane(d, 32, [](int32_t, int32_t y) { return uint8_t(192 - y * 4); });
         EXPECT_EQ(d.DrawTriangles(state, Quad(16, 8, 112, 88, 0xFFFFFFFFu)), TDxResult::Ok);
     });
     EXPECT_GT(psnr, kMinPsnr);
@@ -304,8 +317,9 @@ TEST(GlDevice, InvalidCalls_AnswerInvalidCall) {
     REQUIRE_GL(gl);
     TTextureHandle texture = 0;
     EXPECT_EQ(gl->CreateTexture({48, 32, 1}, texture), TDxResult::InvalidCall);
-    EXPECT_EQ(gl->CreateTexture({32, 32, 1, TTexelFormat::L8, TTextureUsage::RenderTarget}, texture),
-              TDxResult::InvalidCall);
+    EXPECT_EQ(
+        gl->CreateTexture({32, 32, 1, TTexelFormat::L8, TTextureUsage::RenderTarget}, texture),
+        TDxResult::InvalidCall);
     ASSERT_EQ(gl->CreateTexture({32, 32, 1}, texture), TDxResult::Ok);
     EXPECT_EQ(gl->SetRenderTarget(texture), TDxResult::InvalidCall);  // not a render target
     ql::TDirectBitmap wrongSize(16, 16, ql::PfARGB32());
@@ -325,8 +339,9 @@ TEST(GlDevice, InvalidCalls_AnswerInvalidCall) {
 TEST(GlDevice, TargetSampledWhileDrawnInto_IsRefused) {
     REQUIRE_GL(gl);
     TTextureHandle target = 0;
-    ASSERT_EQ(gl->CreateTexture({32, 32, 1, TTexelFormat::A8R8G8B8, TTextureUsage::RenderTarget}, target),
-              TDxResult::Ok);
+    ASSERT_EQ(
+        gl->CreateTexture({32, 32, 1, TTexelFormat::A8R8G8B8, TTextureUsage::RenderTarget}, target),
+        TDxResult::Ok);
     ASSERT_EQ(gl->SetRenderTarget(target), TDxResult::Ok);
     TDrawState state;
     state.pipeline = TPipeline::Texture;
@@ -368,7 +383,8 @@ TEST(GlDevice, HeadlessPresent_CountsAndKeepsFrame) {
 }
 
 TEST(GlDevice_Launch, WindowTestsPassOnAVirtualXServer) {
-    if (ql::FindExecutable(u"xvfb-run").empty()) GTEST_SKIP() << "xvfb-run is not installed; no X server to test on";
+    if (ql::FindExecutable(u"xvfb-run").empty())
+        GTEST_SKIP() << "xvfb-run is not installed; no X server to test on";
     const ql::test::TChildRun run = ql::test::RunWindowChild("GlDeviceWindow.*");
     ASSERT_EQ(run.Code, 0) << run.Out << run.Err;
     if (run.Count("skipped") > 0) GTEST_SKIP() << run.Out;
@@ -379,13 +395,15 @@ TEST(GlDevice_Launch, WindowTestsPassOnAVirtualXServer) {
 TEST(GlDeviceWindow, PresentShowsFrameAndKeepsItReadable) {
     if (!ql::test::InWindowChild()) GTEST_SKIP() << "runs in the child of GlDevice_Launch";
     std::string error;
-    auto api = ql::TGlApi::Create(ql::TGlContext::CreateWindow("GL device test", kWidth, kHeight, error), error);
+    auto api = ql::TGlApi::Create(
+        ql::TGlContext::CreateWindow("GL device test", kWidth, kHeight, error), error);
     if (!api) GTEST_SKIP() << "no window with an OpenGL 3.3 core context here: " << error;
     auto gl = TGlDevice::Create(std::move(api), kWidth, kHeight, error);
     ASSERT_NE(gl, nullptr) << error;
     TTextureHandle target = 0;
-    ASSERT_EQ(gl->CreateTexture({16, 16, 1, TTexelFormat::A8R8G8B8, TTextureUsage::RenderTarget}, target),
-              TDxResult::Ok);
+    ASSERT_EQ(
+        gl->CreateTexture({16, 16, 1, TTexelFormat::A8R8G8B8, TTextureUsage::RenderTarget}, target),
+        TDxResult::Ok);
     ASSERT_EQ(gl->SetRenderTarget(target), TDxResult::Ok);
     gl->Clear(0xFF00FF00u);
     ASSERT_EQ(gl->SetRenderTarget(0), TDxResult::Ok);

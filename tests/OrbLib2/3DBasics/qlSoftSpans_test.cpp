@@ -33,12 +33,15 @@ void CompareTexSpans(ql::TSimdLevel level) {
             const int64_t one = int64_t(1) << 32;
             // 0: one texel per pixel; 1: along a texture row, scaled; else any.
             const int32_t kind = int32_t(random() % 5);
-            span.u = int64_t(random() % uint32_t(w + 8) * 4) * (one / 4) - 4 * one + (random() % 4 == 0 ? 0 : int64_t(random()));
-            span.v = int64_t(random() % uint32_t(h + 8) * 4) * (one / 4) - 4 * one + (kind == 0 ? 0 : int64_t(random()));
+            span.u = int64_t(random() % uint32_t(w + 8) * 4) * (one / 4) - 4 * one +
+                     (random() % 4 == 0 ? 0 : int64_t(random()));
+            span.v = int64_t(random() % uint32_t(h + 8) * 4) * (one / 4) - 4 * one +
+                     (kind == 0 ? 0 : int64_t(random()));
             span.du = kind == 0 ? one : int64_t(random() % (3 * one)) - one;
             span.dv = kind <= 1 ? 0 : int64_t(random() % one) - one / 2;
             const uint32_t f = random();
-            for (int32_t c = 0; c < 4; ++c) span.factor[c] = f & (1 << c) ? 256 : uint16_t(random() % 257);
+            for (int32_t c = 0; c < 4; ++c)
+                span.factor[c] = f & (1 << c) ? 256 : uint16_t(random() % 257);
             span.bilinear = random() % 3 != 0;
             span.blend = TSpanBlend(random() % 3);
             std::vector<uint32_t> base(size_t(span.count) + 1);
@@ -53,8 +56,12 @@ void CompareTexSpans(ql::TSimdLevel level) {
     }
 }
 
-TEST(SoftSpans, TexSSE2MatchesScalarBitForBit) { CompareTexSpans(ql::TSimdLevel::SSE2); }
-TEST(SoftSpans, TexAVX2MatchesScalarBitForBit) { CompareTexSpans(ql::TSimdLevel::AVX2); }
+TEST(SoftSpans, TexSSE2MatchesScalarBitForBit) {
+    CompareTexSpans(ql::TSimdLevel::SSE2);
+}
+TEST(SoftSpans, TexAVX2MatchesScalarBitForBit) {
+    CompareTexSpans(ql::TSimdLevel::AVX2);
+}
 
 TEST(SoftSpans, ShadeAVX2MatchesScalarBitForBit) {
     if (!ql::SimdLevelSupported(ql::TSimdLevel::AVX2)) GTEST_SKIP() << "processor lacks AVX2";
@@ -119,7 +126,17 @@ TEST(SoftSpans, ColourSSE2MatchesScalarBitForBit) {
 TEST(SoftSpans, BilinearAtTexelCentresAndFullFactors_CopiesTexels) {
     const std::vector<uint32_t> texels = {0xFF102030u, 0x80402010u, 0x00000000u, 0xFFFFFFFFu};
     std::vector<uint32_t> dst(4, 0xDEADBEEFu);
-    TTexSpan span{texels.data(), 4, 1, dst.data(), 4, 0, 0, int64_t(1) << 32, 0, {256, 256, 256, 256}, true,
+    TTexSpan span{texels.data(),
+                  4,
+                  1,
+                  dst.data(),
+                  4,
+                  0,
+                  0,
+                  int64_t(1) << 32,
+                  0,
+                  {256, 256, 256, 256},
+                  true,
                   TSpanBlend::Replace};
     TexSpanScalar(span);
     EXPECT_EQ(dst, texels);

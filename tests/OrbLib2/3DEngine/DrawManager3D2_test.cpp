@@ -6,16 +6,16 @@
 #include <cstring>
 #include <functional>
 #include <limits>
+#include <memory>
 #include <numbers>
 #include <span>
 #include <stdexcept>
-#include <memory>
 #include <thread>
 
 #include "OrbLib2/3DBasics/qlGlDevice.h"
 #include "OrbLib2/3DBasics/qlSoftDevice.h"
-#include "QlLib/Platform/qlGlApi.h"
 #include "QlLib/Graphics/qlPixelFormats.h"
+#include "QlLib/Platform/qlGlApi.h"
 #include "QlLib/qlLog.h"
 
 namespace orb {
@@ -40,7 +40,8 @@ std::unique_ptr<ql::TBitmap> Pattern(int32_t width, int32_t height) {
     for (int32_t y = 0; y < height; ++y) {
         uint32_t* row = reinterpret_cast<uint32_t*>(bitmap->Row(y));
         for (int32_t x = 0; x < width; ++x)
-            row[x] = 0xFF000000u | uint32_t(x * 7 & 255) << 16 | uint32_t(y * 5 & 255) << 8 | uint32_t((x ^ y) & 255);
+            row[x] = 0xFF000000u | uint32_t(x * 7 & 255) << 16 | uint32_t(y * 5 & 255) << 8 |
+                     uint32_t((x ^ y) & 255);
     }
     return bitmap;
 }
@@ -193,9 +194,12 @@ TEST(DeviceLoss, LostAndReady_AreLoggedInOrder) {
     rig.device.SimulateLoss();
     EXPECT_FALSE(rig.drawer.DrawScene(scene));
     EXPECT_TRUE(rig.drawer.DrawScene(scene));
-    std::vector<std::u16string> wanted = {u"T3DDrawer.Init", u"T3DDrawer.RendererReadyEvent",
-                                          u"T3DRenderer9: DEVICE LOST!", u"T3DDrawer.RendererLostEvent",
-                                          u"T3DScreen.BeginScene, Renderer=nil", u"T3DDrawer.RendererReadyEvent"};
+    std::vector<std::u16string> wanted = {u"T3DDrawer.Init",
+                                          u"T3DDrawer.RendererReadyEvent",
+                                          u"T3DRenderer9: DEVICE LOST!",
+                                          u"T3DDrawer.RendererLostEvent",
+                                          u"T3DScreen.BeginScene, Renderer=nil",
+                                          u"T3DDrawer.RendererReadyEvent"};
     size_t next = 0;
     for (const std::u16string& line : log.Lines)
         if (next < wanted.size() && line.find(wanted[next]) != std::u16string::npos) ++next;
@@ -260,7 +264,9 @@ TEST(RenderToTexture, EdgeExtend_RepeatsLastColumnAndRowOutsideTheSlide) {
         rig.drawer.Screen().PopRenderTarget();
     });
     ASSERT_TRUE(rig.drawer.DrawScene(frame));
-    auto at = [&](int32_t x, int32_t y) { return reinterpret_cast<const uint32_t*>(texels.Row(y))[x]; };
+    auto at = [&](int32_t x, int32_t y) {
+        return reinterpret_cast<const uint32_t*>(texels.Row(y))[x];
+    };
     for (int32_t y = 0; y < 40; y += 13) EXPECT_EQ(at(90, y), at(89, y)) << y;
     for (int32_t x = 0; x <= 90; x += 15) EXPECT_EQ(at(x, 40), at(x, 39)) << x;
     EXPECT_EQ(at(90, 40), at(89, 39));
@@ -279,7 +285,8 @@ TEST(Transition, SkipBeforeStartAndAfterEnd_DrawOneSlideOnly) {
     TRig rig;
     TFuncScene oldSlide([](TDeviceDrawer& d) { d.DrawRect({0, 0}, {96, 64}, 0xFFFF0000u); });
     TFuncScene newSlide([](TDeviceDrawer& d) { d.DrawRect({0, 0}, {96, 64}, 0xFF0000FFu); });
-    TFixedFilter running(500, 1000), before(-1, 1000), after(1000, 1000), broken(std::nan(""), 1000);
+    TFixedFilter running(500, 1000), before(-1, 1000), after(1000, 1000),
+        broken(std::nan(""), 1000);
     EXPECT_TRUE(rig.drawer.DrawTransition(&oldSlide, &newSlide, true, &running));
     EXPECT_EQ(rig.Pixel(5, 5), 0xFFFF0000u);
     EXPECT_TRUE(rig.drawer.DrawTransition(&oldSlide, &newSlide, false, nullptr));
@@ -297,7 +304,8 @@ TEST(Transition, Running_LetsTheEffectDrawOrFallsBackToTheNewSlide) {
         explicit TCrossFade(bool d) : draws(d) {}
         double Time() const override { return 500; }
         double Duration() const override { return 1000; }
-        bool DrawEffect(TDeviceDrawer& drawer, TDrawScene* oldSlide, TDrawScene* newSlide) override {
+        bool DrawEffect(TDeviceDrawer& drawer, TDrawScene* oldSlide,
+                        TDrawScene* newSlide) override {
             if (!draws) return false;
             auto& d3d = static_cast<T3DDrawer&>(drawer);
             drawer.DrawScene(*oldSlide);
@@ -379,7 +387,8 @@ TEST(Boxes, FrameBorder_DrawsFourStripsAndLeavesTheInside) {
 
 class TMaskTexture : public TCustomTexture {
 public:
-    TMaskTexture(T3DScreen& screen, int32_t width, int32_t height) : TCustomTexture(screen, TTextureUsage::Managed) {
+    TMaskTexture(T3DScreen& screen, int32_t width, int32_t height)
+        : TCustomTexture(screen, TTextureUsage::Managed) {
         SetSize(width, height);
     }
     bool FillTexture(int32_t level, ql::TBitmap& surface) override {
@@ -396,7 +405,9 @@ TEST(Masks, MaskedImage_ShowsPictureOnlyWhereMaskIsOpaque) {
     TImageDrawParams params;
     params.source = {0, 0, 60, 40};
     params.filter = TFilter::Point;
-    TFuncScene plain([&](TDeviceDrawer& d) { d.DrawImage(rig.picture, {0, 0}, params, {1, 0}, {0, 1}, {0, 0}); });
+    TFuncScene plain([&](TDeviceDrawer& d) {
+        d.DrawImage(rig.picture, {0, 0}, params, {1, 0}, {0, 1}, {0, 0});
+    });
     ASSERT_TRUE(rig.drawer.DrawScene(plain));
     const uint32_t left = rig.Pixel(10, 10);
     TFuncScene masked([&](TDeviceDrawer& d) {
@@ -426,14 +437,16 @@ class TFailingDevice : public TSoftDevice {
 public:
     using TSoftDevice::TSoftDevice;
     TDxResult DrawTriangles(const TDrawState& state, std::span<const TVertex> vertices) override {
-        if (FailMaskedDraws && state.pipeline == TPipeline::TextureMask) throw std::runtime_error("draw failed");
+        if (FailMaskedDraws && state.pipeline == TPipeline::TextureMask)
+            throw std::runtime_error("draw failed");
         return TSoftDevice::DrawTriangles(state, vertices);
     }
     bool FailMaskedDraws = false;
 };
 
 bool SameViewport(const TViewport& a, const TViewport& b) {
-    return a.offsetX == b.offsetX && a.offsetY == b.offsetY && a.scaleX == b.scaleX && a.scaleY == b.scaleY;
+    return a.offsetX == b.offsetX && a.offsetY == b.offsetY && a.scaleX == b.scaleX &&
+           a.scaleY == b.scaleY;
 }
 
 TEST(Masks, FailingMaskedDraw_PutsViewportTargetsAndNestingBack) {
@@ -446,7 +459,9 @@ TEST(Masks, FailingMaskedDraw_PutsViewportTargetsAndNestingBack) {
     drawer.SetOutputSize(80, 48);
     TMaskTexture mask(drawer.Screen(), 96, 64);
     TFuncScene content([](TDeviceDrawer& d) { d.DrawRect({0, 0}, {10, 10}, 0xFF00FF00u); });
-    const auto maskedDraw = [&] { drawer.DrawMaskedScene([&] { drawer.DrawScene(content); }, mask, 255); };
+    const auto maskedDraw = [&] {
+        drawer.DrawMaskedScene([&] { drawer.DrawScene(content); }, mask, 255);
+    };
 
     struct TState {
         TViewport viewport;
@@ -454,7 +469,8 @@ TEST(Masks, FailingMaskedDraw_PutsViewportTargetsAndNestingBack) {
         TRenderTargetTexture* effecterTarget = nullptr;
     };
     const auto state = [&] {
-        return TState{drawer.Screen().Viewport(), drawer.Screen().RenderTargetDepth(), drawer.Effecter().Current()};
+        return TState{drawer.Screen().Viewport(), drawer.Screen().RenderTargetDepth(),
+                      drawer.Effecter().Current()};
     };
     const auto expectSame = [](const TState& a, const TState& b) {
         EXPECT_TRUE(SameViewport(a.viewport, b.viewport));
@@ -524,7 +540,9 @@ TEST(Video, PlanesAtHalfSizeWithShaders_AndFrameDrawsAfterLoss) {
     T3DYUV* small = rig.drawer.CreateVideoSurface(8, 8);
     std::vector<uint8_t> y(64, 235), uv(16, 128);
     small->SetFrame(y.data(), 8, uv.data(), 4, uv.data(), 4);
-    TFuncScene scene([&](TDeviceDrawer&) { rig.drawer.DrawVideoSurface(*small, {0, 0}, {1, 0}, {0, 1}, 255); });
+    TFuncScene scene([&](TDeviceDrawer&) {
+        rig.drawer.DrawVideoSurface(*small, {0, 0}, {1, 0}, {0, 1}, 255);
+    });
     ASSERT_TRUE(rig.drawer.DrawScene(scene));
     EXPECT_EQ(rig.Pixel(3, 3), 0xFFFFFFFFu);
     rig.device.SimulateLoss();
@@ -545,7 +563,9 @@ TEST(Video, WithoutShaders_OneGreyTextureShowsTheLuma) {
     ASSERT_NE(surface.Gray(), nullptr);
     std::vector<uint8_t> y(64, 0x40);
     surface.SetFrame(y.data(), 8, nullptr, 0, nullptr, 0);
-    TFuncScene scene([&](TDeviceDrawer&) { rig.drawer.DrawVideoSurface(surface, {0, 0}, {1, 0}, {0, 1}, 255); });
+    TFuncScene scene([&](TDeviceDrawer&) {
+        rig.drawer.DrawVideoSurface(surface, {0, 0}, {1, 0}, {0, 1}, 255);
+    });
     ASSERT_TRUE(rig.drawer.DrawScene(scene));
     EXPECT_EQ(rig.Pixel(3, 3), 0xFF404040u);
 }
@@ -564,7 +584,8 @@ std::unique_ptr<ql::TBitmap> CoordinatePicture(int32_t width, int32_t height) {
     auto bitmap = std::make_unique<ql::TDirectBitmap>(width, height, ql::PfARGB32());
     for (int32_t y = 0; y < height; ++y) {
         uint32_t* row = reinterpret_cast<uint32_t*>(bitmap->Row(y));
-        for (int32_t x = 0; x < width; ++x) row[x] = 0xFF000080u | uint32_t(2 * x & 255) << 16 | uint32_t(2 * y & 255) << 8;
+        for (int32_t x = 0; x < width; ++x)
+            row[x] = 0xFF000080u | uint32_t(2 * x & 255) << 16 | uint32_t(2 * y & 255) << 8;
     }
     return bitmap;
 }
@@ -597,7 +618,9 @@ struct T3DRig {
     }
 };
 
-uint32_t At(const std::vector<uint32_t>& frame, int32_t x, int32_t y) { return frame[size_t(y) * k3DWidth + x]; }
+uint32_t At(const std::vector<uint32_t>& frame, int32_t x, int32_t y) {
+    return frame[size_t(y) * k3DWidth + x];
+}
 
 // The projection written out directly: (x cz - cx z) / (cz - z).
 TPointF SeenAt(const TCamera3D& c, const TPoint3F& p) {
@@ -625,7 +648,9 @@ TEST(Perspective, FlatPlane_DrawsExactlyLikeDrawImage) {
     const auto flat = rig.Draw([&](TDeviceDrawer& d) {
         d.DrawImage(rig.picture, {30.25f, 12.5f}, params, {0.9f, 0.3f}, {-0.3f, 0.9f}, {0, 0});
     });
-    const auto seen = rig.Draw([&](TDeviceDrawer& d) { d.DrawImage3D(rig.picture, params, plane, {100, 75, -300}); });
+    const auto seen = rig.Draw([&](TDeviceDrawer& d) {
+        d.DrawImage3D(rig.picture, params, plane, {100, 75, -300});
+    });
     EXPECT_EQ(flat, seen);
     EXPECT_NE(At(seen, 70, 60), 0xFF000000u);
 }
@@ -634,9 +659,11 @@ TEST(Perspective, TurnedPlane_PutsCornersWhereTheProjectionSays) {
     T3DRig rig;
     const TCamera3D camera{100, 75, -300};
     const TScenePlane plane = TurnedPlane(60, 25, 60);
-    const auto frame = rig.Draw([&](TDeviceDrawer& d) { d.DrawImage3D(rig.picture, {}, plane, camera); });
+    const auto frame =
+        rig.Draw([&](TDeviceDrawer& d) { d.DrawImage3D(rig.picture, {}, plane, camera); });
     const TPointF corners[4] = {SeenAt(camera, plane.At(0, 0)), SeenAt(camera, plane.At(100, 0)),
-                                SeenAt(camera, plane.At(100, 100)), SeenAt(camera, plane.At(0, 100))};
+                                SeenAt(camera, plane.At(100, 100)),
+                                SeenAt(camera, plane.At(0, 100))};
     // Far side shorter than the near one: the plane really is seen in depth.
     EXPECT_LT(corners[2].y - corners[1].y, 85.0f);
     // Signed distance of a point inside the clockwise quad from each side.
@@ -656,7 +683,8 @@ TEST(Perspective, TurnedPlane_PutsCornersWhereTheProjectionSays) {
             if (At(frame, x, y) == 0xFF000000u) continue;
             ++drawn;
             const float cx = float(x) + 0.5f, cy = float(y) + 0.5f;
-            EXPECT_GT(inside(cx, cy), -1.0f) << "pixel " << x << ", " << y << " outside the projected plane";
+            EXPECT_GT(inside(cx, cy), -1.0f)
+                << "pixel " << x << ", " << y << " outside the projected plane";
             for (int32_t i = 0; i < 4; ++i)
                 nearest[i] = std::min(nearest[i], std::hypot(cx - corners[i].x, cy - corners[i].y));
         }
@@ -668,7 +696,8 @@ TEST(Perspective, TurnedPlane_MapsTexelsPerspectiveCorrectNotAffinely) {
     T3DRig rig;
     const TCamera3D camera{100, 75, -300};
     const TScenePlane plane = TurnedPlane(60, 25, 60);
-    const auto frame = rig.Draw([&](TDeviceDrawer& d) { d.DrawImage3D(rig.picture, {}, plane, camera); });
+    const auto frame =
+        rig.Draw([&](TDeviceDrawer& d) { d.DrawImage3D(rig.picture, {}, plane, camera); });
     // The local column seen at screen x on a row: solving the projection for u.
     auto localAt = [&](float x) {
         return camera.z * (x - plane.origin.x) /
@@ -682,7 +711,8 @@ TEST(Perspective, TurnedPlane_MapsTexelsPerspectiveCorrectNotAffinely) {
     EXPECT_NEAR(red(px), 100, 4);
     // ... and halfway across on the screen shows a texel well left of the
     // middle, where an affine mapping would show the middle one.
-    const float halfway = (SeenAt(camera, plane.At(0, 50)).x + SeenAt(camera, plane.At(100, 50)).x) / 2;
+    const float halfway =
+        (SeenAt(camera, plane.At(0, 50)).x + SeenAt(camera, plane.At(100, 50)).x) / 2;
     const int32_t hx = int32_t(halfway);
     EXPECT_NEAR(red(hx), 2 * (localAt(float(hx) + 0.5f) - 0.5f), 3.0);
     EXPECT_LT(red(hx), 100 - 8);
@@ -697,17 +727,20 @@ TEST(Perspective, PlaneReachingBehindTheViewer_DrawsOnlyItsFrontPart) {
     plane.origin = {40, 45, -150};
     plane.axisX = {1, 0, 2};
     plane.axisY = {0, 1, 0};
-    const auto frame = rig.Draw([&](TDeviceDrawer& d) { d.DrawImage3D(rig.picture, {}, plane, camera); });
+    const auto frame =
+        rig.Draw([&](TDeviceDrawer& d) { d.DrawImage3D(rig.picture, {}, plane, camera); });
     const float rightEdge = SeenAt(camera, plane.At(100, 30)).x;
     EXPECT_NEAR(rightEdge, 126.67f, 0.01f);
     EXPECT_NE(At(frame, 2, 75), 0xFF000000u);
     EXPECT_NE(At(frame, int32_t(rightEdge) - 2, 75), 0xFF000000u);
     for (int32_t x = int32_t(rightEdge) + 2; x < k3DWidth; ++x)
-        for (int32_t y = 0; y < k3DHeight; ++y) ASSERT_EQ(At(frame, x, y), 0xFF000000u) << x << ", " << y;
+        for (int32_t y = 0; y < k3DHeight; ++y)
+            ASSERT_EQ(At(frame, x, y), 0xFF000000u) << x << ", " << y;
     // Wholly behind: nothing at all.
     plane.origin.z = -400;
     plane.axisX.z = 0;
-    const auto behind = rig.Draw([&](TDeviceDrawer& d) { d.DrawImage3D(rig.picture, {}, plane, camera); });
+    const auto behind =
+        rig.Draw([&](TDeviceDrawer& d) { d.DrawImage3D(rig.picture, {}, plane, camera); });
     EXPECT_EQ(behind, std::vector<uint32_t>(behind.size(), 0xFF000000u));
 }
 
@@ -717,10 +750,15 @@ TEST(Perspective, TurnedBox_FillsTheProjectedQuadAndSmoothEdgesStayNearIt) {
     const TScenePlane plane = TurnedPlane(60, 25, 60);
     TBoxParams box;
     box.colour1 = 0xFFFFFFFFu;
-    const auto picture = rig.Draw([&](TDeviceDrawer& d) { d.DrawImage3D(rig.picture, {}, plane, camera); });
-    const auto solid = rig.Draw([&](TDeviceDrawer& d) { d.DrawBox3D({100, 100}, box, plane, camera); });
+    const auto picture =
+        rig.Draw([&](TDeviceDrawer& d) { d.DrawImage3D(rig.picture, {}, plane, camera); });
+    const auto solid = rig.Draw([&](TDeviceDrawer& d) {
+        d.DrawBox3D({100, 100}, box, plane, camera);
+    });
     box.edgeFlags = efLeft | efTop | efRight | efBottom;
-    const auto smooth = rig.Draw([&](TDeviceDrawer& d) { d.DrawBox3D({100, 100}, box, plane, camera); });
+    const auto smooth = rig.Draw([&](TDeviceDrawer& d) {
+        d.DrawBox3D({100, 100}, box, plane, camera);
+    });
     int32_t differ = 0, ring = 0;
     for (int32_t y = 0; y < k3DHeight; ++y)
         for (int32_t x = 0; x < k3DWidth; ++x) {
@@ -732,7 +770,8 @@ TEST(Perspective, TurnedBox_FillsTheProjectedQuadAndSmoothEdgesStayNearIt) {
                 bool touches = false;
                 for (int32_t dy = -1; dy <= 1; ++dy)
                     for (int32_t dx = -1; dx <= 1; ++dx)
-                        touches |= At(solid, std::clamp(x + dx, 0, k3DWidth - 1), std::clamp(y + dy, 0, k3DHeight - 1)) != 0xFF000000u;
+                        touches |= At(solid, std::clamp(x + dx, 0, k3DWidth - 1),
+                                      std::clamp(y + dy, 0, k3DHeight - 1)) != 0xFF000000u;
                 EXPECT_TRUE(touches) << x << ", " << y;
             }
         }
@@ -745,7 +784,8 @@ TEST(Perspective, TurnedBox_FillsTheProjectedQuadAndSmoothEdgesStayNearIt) {
 TEST(Perspective, OpenGL_AgreesWithTheSoftwareDevice) {
     std::string error;
     auto api = ql::TGlApi::Create(ql::TGlContext::CreateHeadless(error), error);
-    std::unique_ptr<TGlDevice> gl = api ? TGlDevice::Create(std::move(api), k3DWidth, k3DHeight, error) : nullptr;
+    std::unique_ptr<TGlDevice> gl =
+        api ? TGlDevice::Create(std::move(api), k3DWidth, k3DHeight, error) : nullptr;
     if (!gl) GTEST_SKIP() << "no OpenGL 3.3 core context here: " << error;
     const TCamera3D camera{100, 75, -300};
     const TScenePlane plane = TurnedPlane(60, 25, 60);
@@ -779,7 +819,8 @@ TEST(Perspective, OpenGL_AgreesWithTheSoftwareDevice) {
     ASSERT_FALSE(a.empty());
     double sum = 0;
     for (size_t i = 0; i < a.size(); ++i) sum += (double(a[i]) - b[i]) * (double(a[i]) - b[i]);
-    const double psnr = sum == 0 ? 99.0 : 10.0 * std::log10(255.0 * 255.0 / (sum / double(a.size())));
+    const double psnr =
+        sum == 0 ? 99.0 : 10.0 * std::log10(255.0 * 255.0 / (sum / double(a.size())));
     std::printf("[ PSNR     ] perspective: %.2f dB\n", psnr);
     EXPECT_GT(psnr, 40.0);
 }

@@ -30,7 +30,8 @@ std::unique_ptr<ql::TBitmap> Quadrants(int32_t width, int32_t height) {
     for (int32_t y = 0; y < height; ++y) {
         auto* row = reinterpret_cast<uint32_t*>(bitmap->Row(y));
         for (int32_t x = 0; x < width; ++x)
-            row[x] = y < height / 2 ? (x < width / 2 ? kRed : kGreen) : (x < width / 2 ? kBlue : kYellow);
+            row[x] = y < height / 2 ? (x < width / 2 ? kRed : kGreen)
+                                    : (x < width / 2 ? kBlue : kYellow);
     }
     return bitmap;
 }
@@ -49,16 +50,19 @@ std::string StreamBytes(ql::TMemoryStream& stream) {
 // centred on a 96 x 64 screen, seen from far in front.
 class TShow {
 public:
-    TShow(std::vector<test::TTestEntry> entries, const std::vector<std::u16string>& keys, double begin = 0) {
+    TShow(std::vector<test::TTestEntry> entries, const std::vector<std::u16string>& keys,
+          double begin = 0) {
         RegisterImageObjects();
         // A fresh show identity drops the glyph caches of earlier tests.
         static std::atomic<int> shows{0};
         entries.push_back({u"ExeGUID", "{image-objects-test-" + std::to_string(++shows) + "}", 0});
         const std::string package = test::BuildPackage("player", entries);
         auto unpack = std::make_unique<TOrbUnpack>();
-        EXPECT_EQ(unpack->Open([package] { return std::make_unique<ql::TStringStream>(package); }, u"show"),
+        EXPECT_EQ(unpack->Open([package] { return std::make_unique<ql::TStringStream>(package); },
+                               u"show"),
                   TUnpackResult::Ok);
-        m_accessor = std::make_unique<TFileAccessor>(ql::MakeRef<TPackedFileSource>(std::move(unpack)));
+        m_accessor =
+            std::make_unique<TFileAccessor>(ql::MakeRef<TPackedFileSource>(std::move(unpack)));
         TSlideHostCallbacks callbacks;
         callbacks.CameraPosition = [] { return TCamera3D{48, 32, -1000}; };
         callbacks.Progress = [](float) { return true; };
@@ -126,8 +130,9 @@ uint32_t Pixel(const ql::TBitmap& bitmap, int32_t x, int32_t y) {
 // --- factory and keys ----------------------------------------------------------
 
 TEST(ImageObjects_Keys, FactoryMakesImagesAndTextsWithTheirShadowDefaults) {
-    TShow show({}, {u"object A : Image", u"end", u"object B : TextComment", u"end", u"object C : mainimage",
-                    u"  ShadowEnable=1", u"end", u"object D : text", u"  ShadowEnable=0", u"end"});
+    TShow show({}, {u"object A : Image", u"end", u"object B : TextComment", u"end",
+                    u"object C : mainimage", u"  ShadowEnable=1", u"end", u"object D : text",
+                    u"  ShadowEnable=0", u"end"});
     ASSERT_EQ(show.Slide->ChildCount(), 4);
     EXPECT_FALSE(show.Image(0).IsText());
     EXPECT_FALSE(show.Image(0).Shadow().Enabled);
@@ -139,17 +144,17 @@ TEST(ImageObjects_Keys, FactoryMakesImagesAndTextsWithTheirShadowDefaults) {
 }
 
 TEST(ImageObjects_Keys, SecondMainImageIsTheOnlyMainImage) {
-    TShow show({}, {u"object A : mainimage", u"end", u"object B : image", u"end", u"object C : mainimage",
-                    u"end"});
+    TShow show({}, {u"object A : mainimage", u"end", u"object B : image", u"end",
+                    u"object C : mainimage", u"end"});
     EXPECT_FALSE(show.Image(0).IsMainImage());
     EXPECT_FALSE(show.Image(1).IsMainImage());
     EXPECT_TRUE(show.Image(2).IsMainImage());
 }
 
 TEST(ImageObjects_Keys, ImageKeysAreRead) {
-    TShow show({}, {u"object A : image", u"  Antialiased=0", u"  Filtering=NEAREST", u"  MipLodBias=1.5",
-                    u"  ReplaceWithEffectBuffer=2", u"  EnableBorder=1", u"  BorderColor=1,2,3,4", u"end",
-                    u"object B : image", u"end"});
+    TShow show({}, {u"object A : image", u"  Antialiased=0", u"  Filtering=NEAREST",
+                    u"  MipLodBias=1.5", u"  ReplaceWithEffectBuffer=2", u"  EnableBorder=1",
+                    u"  BorderColor=1,2,3,4", u"end", u"object B : image", u"end"});
     TOrbImage& a = show.Image(0);
     EXPECT_FALSE(a.Antialiased());
     EXPECT_EQ(a.Filtering(), ifNearest);
@@ -168,9 +173,9 @@ TEST(ImageObjects_Keys, ImageKeysAreRead) {
 
 TEST(ImageObjects_Keys, TextKeysAndStateColours) {
     TShow show({}, {u"object T : text", u"  Text=\"One^&Two\"", u"  TextColor=255,0,0",
-                    u"  TextColorHover=0,255,0", u"  FontName=DejaVu Sans", u"  FontStyle=Bold,Underline",
-                    u"  TextAlign=right", u"  LineSpacing=20", u"  BlackBoxSize=300,120", u"  ShiftX=2.5",
-                    u"end"});
+                    u"  TextColorHover=0,255,0", u"  FontName=DejaVu Sans",
+                    u"  FontStyle=Bold,Underline", u"  TextAlign=right", u"  LineSpacing=20",
+                    u"  BlackBoxSize=300,120", u"  ShiftX=2.5", u"end"});
     TOrbText& text = show.Text(0);
     EXPECT_EQ(text.Lines(), (std::vector<std::u16string>{u"One", u"Two"}));
     EXPECT_EQ(text.TextParams().FontName, u"DejaVu Sans");
@@ -217,7 +222,8 @@ TEST(ImageObjects_Picture, CroppedImageTakesItsSizeSourceAndLevel) {
 
 TEST(ImageObjects_Picture, BorderGrowsTheObject) {
     TShow show({{u"pic.png", Png(*Quadrants(150, 100))}},
-               {u"object A : image", u"  ImageName=pic.png", u"  EnableBorder=1", u"  BorderWidth=10", u"end"});
+               {u"object A : image", u"  ImageName=pic.png", u"  EnableBorder=1",
+                u"  BorderWidth=10", u"end"});
     show.LoadAt(0);
     TOrbImage& image = show.Image(0);
     EXPECT_EQ(image.Geometry().InnerOffset, 10);
@@ -242,11 +248,12 @@ TEST(ImageObjects_Picture, NewNameKeepsTheOldPictureUntilPrepared) {
 
 TEST(ImageObjects_Picture, MissingPictureShowsTheAccessorsPlaceholderAndTheSlideGoesOn) {
     TShow show({{u"pic.png", Png(*Quadrants(40, 20))}},
-               {u"object A : image", u"  ImageName=absent.png", u"end", u"object B : image", u"  ImageName=pic.png",
-                u"end", u"object C : image", u"end"});
+               {u"object A : image", u"  ImageName=absent.png", u"end", u"object B : image",
+                u"  ImageName=pic.png", u"end", u"object C : image", u"end"});
     show.LoadAt(0);
     ASSERT_TRUE(show.Image(0).PictureStore());
-    EXPECT_NE(PlaceholderTextOf(*show.Image(0).PictureStore()).find(u"absent.png"), std::u16string::npos);
+    EXPECT_NE(PlaceholderTextOf(*show.Image(0).PictureStore()).find(u"absent.png"),
+              std::u16string::npos);
     EXPECT_TRUE(show.Image(1).PictureLoaded());
     EXPECT_EQ(show.Image(1).Width(), 40);
     // No name: no picture at all.
@@ -282,18 +289,19 @@ TEST(ImageObjects_Animation, SpriteSheetFramesFollowTheClock) {
 
 TEST(ImageObjects_Animation, AnimationComesFromThePictureWhenAnimCountIsZero) {
     TShow show({{u"anim.gif", "GIF89a"}}, {u"object A : image", u"  ImageName=anim.gif", u"end"});
-    show.Accessor().Source().SetImageDecoder([](ql::TStream&, const std::u16string&, const TFileSource&) {
-        auto store = ql::MakeRef<ql::TWrapperBitmapStore>(Quadrants(90, 10));
-        ql::TTilesTag tag;
-        tag.CellWidth = 30;
-        tag.CellHeight = 10;
-        tag.Columns = 3;
-        tag.Frames = 3;
-        tag.DelaysMs = "100,200,300";
-        tag.LoopCount = 1;
-        store->SetTilesTag(tag);
-        return ql::TRef<ql::TBitmapStore>(store);
-    });
+    show.Accessor().Source().SetImageDecoder(
+        [](ql::TStream&, const std::u16string&, const TFileSource&) {
+            auto store = ql::MakeRef<ql::TWrapperBitmapStore>(Quadrants(90, 10));
+            ql::TTilesTag tag;
+            tag.CellWidth = 30;
+            tag.CellHeight = 10;
+            tag.Columns = 3;
+            tag.Frames = 3;
+            tag.DelaysMs = "100,200,300";
+            tag.LoopCount = 1;
+            store->SetTilesTag(tag);
+            return ql::TRef<ql::TBitmapStore>(store);
+        });
     show.LoadAt(0);
     TOrbImage& image = show.Image(0);
     EXPECT_EQ(image.Animation().Columns, 3);
@@ -334,8 +342,9 @@ TEST(ImageObjects_Draw, PictureCornersLandWhereTheyProject) {
 TEST(ImageObjects_Draw, RotatedAndZoomedPictureFollowsItsProjectedCorners) {
     TScreen screen;
     TShow show({{u"pic.png", Png(*Quadrants(40, 20))}},
-               {u"object A : image", u"  ImageName=pic.png", u"  FitMode=None", u"  object K : KeyPoint",
-                u"    Angle=30", u"    ScaleX=150", u"    ScaleY=150", u"    Position=10,-5", u"  end", u"end"});
+               {u"object A : image", u"  ImageName=pic.png", u"  FitMode=None",
+                u"  object K : KeyPoint", u"    Angle=30", u"    ScaleX=150", u"    ScaleY=150",
+                u"    Position=10,-5", u"  end", u"end"});
     show.Slide->AttachDrawer(screen.drawer);
     show.Slide->SetTime(true, 0);
     const std::array<TPointF, 4> corners = show.Image(0).ScreenCorners();
@@ -357,7 +366,8 @@ TEST(ImageObjects_Draw, RotatedAndZoomedPictureFollowsItsProjectedCorners) {
 TEST(ImageObjects_Draw, InactiveAndTransparentObjectsAreNotDrawn) {
     TScreen screen;
     TShow show({{u"pic.png", Png(*Quadrants(40, 20))}},
-               {u"object A : image", u"  ImageName=pic.png", u"  FitMode=None", u"  DeltaTime1=500", u"end"});
+               {u"object A : image", u"  ImageName=pic.png", u"  FitMode=None", u"  DeltaTime1=500",
+                u"end"});
     show.Slide->AttachDrawer(screen.drawer);
     show.Slide->SetTime(true, 100);
     EXPECT_EQ(Pixel(*screen.Frame(*show.Slide), 30, 24), 0xFF000000u);
@@ -367,7 +377,8 @@ TEST(ImageObjects_Draw, InactiveAndTransparentObjectsAreNotDrawn) {
 
 TEST(ImageObjects_Draw, TinyMainImageIsNotDrawn) {
     TScreen screen;
-    TShow show({{u"dot.png", Png(*Quadrants(2, 2))}}, {u"object A : mainimage", u"  ImageName=dot.png", u"end"});
+    TShow show({{u"dot.png", Png(*Quadrants(2, 2))}},
+               {u"object A : mainimage", u"  ImageName=dot.png", u"end"});
     show.Slide->AttachDrawer(screen.drawer);
     show.Slide->SetTime(true, 0);
     ASSERT_TRUE(show.Image(0).PictureLoaded());
@@ -388,8 +399,8 @@ TInk InkOf(const ql::TBitmap& bitmap, uint32_t colour) {
         for (int32_t x = 0; x < bitmap.Width(); ++x) {
             const uint32_t p = reinterpret_cast<const uint32_t*>(bitmap.Row(y))[x];
             if ((p >> 24) == 0) continue;
-            ink.Box = {std::min(ink.Box.left, x), std::min(ink.Box.top, y), std::max(ink.Box.right, x + 1),
-                       std::max(ink.Box.bottom, y + 1)};
+            ink.Box = {std::min(ink.Box.left, x), std::min(ink.Box.top, y),
+                       std::max(ink.Box.right, x + 1), std::max(ink.Box.bottom, y + 1)};
             ++ink.Pixels;
             ink.OnlyColour = ink.OnlyColour && (p & 0xFFFFFF) == (colour & 0xFFFFFF);
         }
@@ -433,10 +444,11 @@ TEST(ImageObjects_Text, StoredVectorTextStandsInForAMissingFont) {
     ql::TCachedVectorText::FromVectorText(*installed, building)->SaveToStream(stored);
     building.Find(u"DejaVu Serif")->SaveToStream(cache);
 
-    TShow show({{u"VectTxt2: Orblume Missing Face::\"<S>tored <T>ext\"^&\"<<2>>\"", StreamBytes(stored), 1},
+    TShow show({{u"VectTxt2: Orblume Missing Face::\"<S>tored <T>ext\"^&\"<<2>>\"",
+                 StreamBytes(stored), 1},
                 {u"VectTextCache: DejaVu Serif", StreamBytes(cache), 1}},
-               {u"object T : text", u"  Text=Stored Text^&<2>", u"  TextColor=0,0,255", u"  TextAlign=Left",
-                u"  FontName=Orblume Missing Face", u"end"});
+               {u"object T : text", u"  Text=Stored Text^&<2>", u"  TextColor=0,0,255",
+                u"  TextAlign=Left", u"  FontName=Orblume Missing Face", u"end"});
     show.LoadAt(0);
     TOrbText& text = show.Text(0);
     ASSERT_TRUE(text.PictureLoaded());
@@ -456,15 +468,16 @@ TEST(ImageObjects_Text, StoredVectorTextStandsInForAMissingFont) {
     ASSERT_GE(fromPackage->Width(), fromFont->Width() - 4);
     int32_t differing = 0;
     for (int32_t y = 0; y < fromPackage->Height(); ++y)
-        differing += std::memcmp(fromPackage->Row(y), fromFont->Row(y), size_t(fromPackage->Width()) * 4) != 0;
+        differing += std::memcmp(fromPackage->Row(y), fromFont->Row(y),
+                                 size_t(fromPackage->Width()) * 4) != 0;
     EXPECT_EQ(differing, 0);
     EXPECT_GT(InkOf(*fromPackage, kBlue).Pixels, 200);
 }
 
 TEST(ImageObjects_Text, RasterizedTextUsesItsPictureAndScalesByTheLines) {
     TShow show({{u"pre.png", Png(*Quadrants(100, 40))}},
-               {u"object T : text", u"  Text=\"a^&b\"", u"  Rasterize=1", u"  ImageName=pre.png", u"  LineSpacing=100",
-                u"end"});
+               {u"object T : text", u"  Text=\"a^&b\"", u"  Rasterize=1", u"  ImageName=pre.png",
+                u"  LineSpacing=100", u"end"});
     show.LoadAt(0);
     TOrbText& text = show.Text(0);
     ASSERT_TRUE(text.PictureLoaded());
@@ -478,8 +491,9 @@ TEST(ImageObjects_Text, RasterizedTextUsesItsPictureAndScalesByTheLines) {
 
 TEST(ImageObjects_Text, HoverLookDrawsInTheHoverColour) {
     TScreen screen;
-    TShow show({}, {u"object T : text", u"  Text=\"MMMM\"", u"  TextColor=255,0,0", u"  TextColorHover=0,0,255",
-                    u"  FontName=DejaVu Sans", u"  FitMode=None", u"  Action=nextslide", u"end"});
+    TShow show({}, {u"object T : text", u"  Text=\"MMMM\"", u"  TextColor=255,0,0",
+                    u"  TextColorHover=0,0,255", u"  FontName=DejaVu Sans", u"  FitMode=None",
+                    u"  Action=nextslide", u"end"});
     show.Slide->AttachDrawer(screen.drawer);
     show.Slide->SetTime(true, 0);
     auto count = [](const ql::TBitmap& frame, uint32_t colour) {
@@ -507,7 +521,9 @@ std::unique_ptr<ql::TBitmap> Plain(int32_t width, int32_t height, uint32_t colou
 }
 
 // Byte c of a pixel (0 blue, 1 green, 2 red).
-int Channel(const ql::TBitmap& bitmap, int32_t x, int32_t y, int c) { return bitmap.Row(y)[size_t(x) * 4 + c]; }
+int Channel(const ql::TBitmap& bitmap, int32_t x, int32_t y, int c) {
+    return bitmap.Row(y)[size_t(x) * 4 + c];
+}
 
 // The weighted middle of a frame, in pixel-centre coordinates; (-1, -1)
 // when every weight is 0.
@@ -530,10 +546,11 @@ ql::TPointF CornersMiddle(const std::array<TPointF, 4>& corners) {
 TEST(ImageObjects_Shadow, TextWithDefaultKeysCastsAGreyShadowDownRight) {
     auto frameOf = [](const std::u16string& shadowKey) {
         TScreen screen;
-        TShow show({{u"white.png", Png(*Plain(96, 64, 0xFFFFFFFF))}},
-                   {u"object A : image", u"  ImageName=white.png", u"end", u"object T : text", u"  Text=\"MMMM\"",
-                    u"  TextColor=255,0,0", u"  FontName=DejaVu Sans", shadowKey, u"  object K : KeyPoint",
-                    u"    ScaleX=60", u"    ScaleY=60", u"  end", u"end"});
+        TShow show(
+            {{u"white.png", Png(*Plain(96, 64, 0xFFFFFFFF))}},
+            {u"object A : image", u"  ImageName=white.png", u"end", u"object T : text",
+             u"  Text=\"MMMM\"", u"  TextColor=255,0,0", u"  FontName=DejaVu Sans", shadowKey,
+             u"  object K : KeyPoint", u"    ScaleX=60", u"    ScaleY=60", u"  end", u"end"});
         show.Slide->AttachDrawer(screen.drawer);
         show.Slide->SetTime(true, 0);
         EXPECT_EQ(show.Text(1).ShadowPictureName().empty(), shadowKey == u"  ShadowEnable=0");
@@ -576,8 +593,9 @@ TEST(ImageObjects_Shadow, ShadowColourOpacityAndDistanceFollowTheKeys) {
     // A 20 x 10 white picture 10 pixels from the left: no blur, blue at 50 %,
     // offset sqrt(20 x 10) x 0.5 = 7.07 pixels at 45 degrees.
     TShow show({{u"white.png", Png(*Plain(20, 10, 0xFFFFFFFF))}},
-               {u"object A : image", u"  ImageName=white.png", u"  FitMode=None", u"  ShadowEnable=1",
-                u"  ShadowSize=0", u"  ShadowColor=0,0,255", u"  ShadowOpacity=50", u"  ShadowDistance=50", u"end"});
+               {u"object A : image", u"  ImageName=white.png", u"  FitMode=None",
+                u"  ShadowEnable=1", u"  ShadowSize=0", u"  ShadowColor=0,0,255",
+                u"  ShadowOpacity=50", u"  ShadowDistance=50", u"end"});
     show.Slide->AttachDrawer(screen.drawer);
     show.Slide->SetTime(true, 0);
     const auto frame = screen.Frame(*show.Slide);
@@ -607,9 +625,10 @@ TEST(ImageObjects_Shadow, ThreeDShadowFollowsARotatedObjectsAxes) {
     auto shadowMiddle = [](const std::u16string& threeD) {
         TScreen screen;
         TShow show({{u"white.png", Png(*Plain(20, 10, 0xFFFFFFFF))}},
-                   {u"object A : image", u"  ImageName=white.png", u"  FitMode=None", u"  ShadowEnable=1",
-                    u"  ShadowSize=0", u"  ShadowColor=0,255,0", u"  ShadowOpacity=100", u"  ShadowDistance=50",
-                    u"  ShadowAngle=0", threeD, u"  object K : KeyPoint", u"    Angle=90", u"  end", u"end"});
+                   {u"object A : image", u"  ImageName=white.png", u"  FitMode=None",
+                    u"  ShadowEnable=1", u"  ShadowSize=0", u"  ShadowColor=0,255,0",
+                    u"  ShadowOpacity=100", u"  ShadowDistance=50", u"  ShadowAngle=0", threeD,
+                    u"  object K : KeyPoint", u"    Angle=90", u"  end", u"end"});
         show.Slide->AttachDrawer(screen.drawer);
         show.Slide->SetTime(true, 0);
         const auto frame = screen.Frame(*show.Slide);
@@ -631,9 +650,10 @@ TEST(ImageObjects_Shadow, ThreeDShadowFollowsARotatedObjectsAxes) {
 TEST(ImageObjects_Shadow, EqualShadowsShareOnePictureAndANewPictureCastsANewShadow) {
     TScreen screen;
     TShow show({{u"a.png", Png(*Quadrants(40, 20))}, {u"b.png", Png(*Quadrants(30, 30))}},
-               {u"object A : image", u"  ImageName=a.png", u"  ShadowEnable=1", u"end", u"object B : image",
-                u"  ImageName=a.png", u"  ShadowEnable=1", u"  ShadowOpacity=20", u"end", u"object C : image",
-                u"  ImageName=a.png", u"  ShadowEnable=1", u"  EnableBorder=1", u"  BorderWidth=5", u"end",
+               {u"object A : image", u"  ImageName=a.png", u"  ShadowEnable=1", u"end",
+                u"object B : image", u"  ImageName=a.png", u"  ShadowEnable=1",
+                u"  ShadowOpacity=20", u"end", u"object C : image", u"  ImageName=a.png",
+                u"  ShadowEnable=1", u"  EnableBorder=1", u"  BorderWidth=5", u"end",
                 u"object D : image", u"  ImageName=a.png", u"end"});
     show.Slide->AttachDrawer(screen.drawer);
     TOrbImage& a = show.Image(0);
@@ -651,7 +671,6 @@ TEST(ImageObjects_Shadow, EqualShadowsShareOnePictureAndANewPictureCastsANewShad
     EXPECT_NE(a.ShadowStore(), show.Image(1).ShadowStore());
 }
 
-
 // --- texts made on several threads ------------------------------------------------
 
 // Passes reads on; the first one waits for the hold to let go.
@@ -667,7 +686,9 @@ public:
         if (m_hold) std::exchange(m_hold, nullptr)();
         return m_inner->Read(buffer, count);
     }
-    size_t Write(const void* buffer, size_t count) override { return m_inner->Write(buffer, count); }
+    size_t Write(const void* buffer, size_t count) override {
+        return m_inner->Write(buffer, count);
+    }
 
 private:
     std::unique_ptr<ql::TStream> m_inner;
@@ -714,7 +735,8 @@ TEST(ImageObjects_Text, TwoStoredTextsMadeAtOnce_BothKeepTheirFonts) {
         ql::AddGlyphsOf(*installed, building);
         ql::TMemoryStream stored;
         ql::TCachedVectorText::FromVectorText(*installed, building)->SaveToStream(stored);
-        entries.push_back({VectorTextName(u"Orblume Missing Face", 0, *lines), StreamBytes(stored), 1});
+        entries.push_back(
+            {VectorTextName(u"Orblume Missing Face", 0, *lines), StreamBytes(stored), 1});
     }
     ql::TMemoryStream cache;
     building.Find(u"DejaVu Serif")->SaveToStream(cache);
@@ -722,8 +744,9 @@ TEST(ImageObjects_Text, TwoStoredTextsMadeAtOnce_BothKeepTheirFonts) {
 
     const std::string package = test::BuildPackage("player", entries);
     auto unpack = std::make_unique<TOrbUnpack>();
-    ASSERT_EQ(unpack->Open([package] { return std::make_unique<ql::TStringStream>(package); }, u"show"),
-              TUnpackResult::Ok);
+    ASSERT_EQ(
+        unpack->Open([package] { return std::make_unique<ql::TStringStream>(package); }, u"show"),
+        TUnpackResult::Ok);
     auto source = ql::MakeRef<TFontHoldingSource>(std::move(unpack));
     source->FontEntry = VectorTextCacheName(u"DejaVu Serif");
     source->OtherTextEntry = VectorTextName(u"Orblume Missing Face", 0, two);
@@ -755,7 +778,8 @@ TEST(ImageObjects_Text, TwoStoredTextsMadeAtOnce_BothKeepTheirFonts) {
     // Each as it is made alone, from the same package.
     ql::TFontCache alone;
     alone.SetOpener(PackageOpener(accessor));
-    for (const auto& [image, name] : {std::pair{first.get(), nameOne}, std::pair{second.get(), nameTwo}}) {
+    for (const auto& [image, name] :
+         {std::pair{first.get(), nameOne}, std::pair{second.get(), nameTwo}}) {
         ASSERT_TRUE(image);
         ql::TRef<ql::TBitmapStore> made = image->BitmapStore();
         EXPECT_TRUE(PlaceholderTextOf(*made).empty()) << ql::ToUtf8(name);

@@ -7,8 +7,8 @@
 
 #include "OrbLib2/OrbClasses/qlOrbImageObjects.h"
 #include "OrbLib2/OrbClasses/qlOrbSlide.h"
-#include "OrbLib2/OrbViewer/PackageTestSupport.h"
 #include "OrbLib2/OrbPackage/qlOrbFileAccessor2.h"
+#include "OrbLib2/OrbViewer/PackageTestSupport.h"
 
 namespace orb {
 namespace {
@@ -92,10 +92,14 @@ TEST_F(RealSlideFilter, FitModeWithoutCover) {
 TEST_F(RealSlideFilter, MissingEmptyOrUnplayableEntries_GiveNothingSoACrossFadePlays) {
     EXPECT_EQ(MakeCustomTransition(accessor, u"", {0, 0, 64, 64}, nullptr), nullptr);
     EXPECT_EQ(MakeCustomTransition(accessor, u" , ", {0, 0, 64, 64}, nullptr), nullptr);
-    EXPECT_EQ(MakeCustomTransition(accessor, folder.File("none.orb"), {0, 0, 64, 64}, nullptr), nullptr);
+    EXPECT_EQ(MakeCustomTransition(accessor, folder.File("none.orb"), {0, 0, 64, 64}, nullptr),
+              nullptr);
     // A document without slides is no show.
-    EXPECT_EQ(MakeCustomTransition(accessor, Entry("[Main]\nopt_slidescount=0\n"), {0, 0, 64, 64}, nullptr), nullptr);
-    EXPECT_NE(MakeCustomTransition(accessor, u" \t" + Entry(kEffectShow), {0, 0, 64, 64}, nullptr), nullptr);
+    EXPECT_EQ(MakeCustomTransition(accessor, Entry("[Main]\nopt_slidescount=0\n"), {0, 0, 64, 64},
+                                   nullptr),
+              nullptr);
+    EXPECT_NE(MakeCustomTransition(accessor, u" \t" + Entry(kEffectShow), {0, 0, 64, 64}, nullptr),
+              nullptr);
 }
 
 }  // namespace

@@ -15,11 +15,11 @@
 #include <thread>
 #include <vector>
 
+#include "IniTestSupport.h"
 #include "OrbLib2/OrbClasses/qlOrbSlide.h"
 #include "OrbLib2/OrbClasses/qlOrbSlideHost.h"
 #include "OrbLib2/OrbClasses/qlOrbSource2.h"
 #include "OrbLib2/OrbPackage/qlOrbFileAccessor2.h"
-#include "IniTestSupport.h"
 #include "QlLib/qlIniStorage.h"
 #include "QlLib/qpStringUtils.h"
 
@@ -29,7 +29,8 @@ namespace {
 using ql::test::DocumentFromText;
 
 std::unique_ptr<TOrbSource> Source(const std::string& text) {
-    return std::make_unique<TOrbSource>(ql::MakeRef<ql::TRefObj>(), DocumentFromText(text), u"/opt/show");
+    return std::make_unique<TOrbSource>(ql::MakeRef<ql::TRefObj>(), DocumentFromText(text),
+                                        u"/opt/show");
 }
 
 TDesignOptions Design(int32_t w, int32_t h, bool fixed = false) {
@@ -94,7 +95,8 @@ TEST(FrameGeometry, OddWidthBelowScreen_IsMadeEven) {
 
 TEST(FrameGeometry, ScalePercentages_SizeTheFrame) {
     // At 50 % the virtual screen is twice the size; the frame is scaled back.
-    const TFrameGeometry g = ComputeFrameGeometry(Design(1024, 768), 1920, 1080, ffFitInside, 50, 50);
+    const TFrameGeometry g =
+        ComputeFrameGeometry(Design(1024, 768), 1920, 1080, ffFitInside, 50, 50);
     EXPECT_EQ(g.FrameWidth, 1440);
     EXPECT_EQ(g.FrameHeight, 1080);
 }
@@ -106,7 +108,8 @@ TEST(FrameGeometry, ZeroDesignSizeInCurrentProject_IsALoadError) {
     } catch (const ESlideProducerError& e) {
         EXPECT_EQ(e.Message(), "ZeroSize of Presentation!");
     }
-    EXPECT_THROW(ComputeFrameGeometry(Design(0, 768), 1920, 1080, ffFitInside), ESlideProducerError);
+    EXPECT_THROW(ComputeFrameGeometry(Design(0, 768), 1920, 1080, ffFitInside),
+                 ESlideProducerError);
 }
 
 TEST(FrameGeometry, OlderProject_TakesScreenAspectOrStoredRatio) {
@@ -269,7 +272,8 @@ TEST(CustomEffect, Choice_OneNameOrASeededPick) {
     const std::u16string first = ChooseCustomEffectEntry(u"a,b,c");
     seed.Restart(11);
     EXPECT_EQ(ChooseCustomEffectEntry(u"a,b,c"), first);
-    for (const auto& [name, count] : seen) EXPECT_TRUE(name == u"a" || name == u"b" || name == u"c");
+    for (const auto& [name, count] : seen)
+        EXPECT_TRUE(name == u"a" || name == u"b" || name == u"c");
     EXPECT_EQ(seen.size(), 3u);
 }
 
@@ -375,7 +379,8 @@ TEST_F(SlideProduction, Container_RepeatingShowShiftsSlideAndObjectsSeeCycleTime
     EXPECT_EQ(c->Slide()->Index(), 2);
     timing->SetShowTime(65000);
     c->Update();
-    EXPECT_DOUBLE_EQ(c->Slide()->LocalTime(), 1000);  // 5000 on the slide's own clock, begun at 4000
+    EXPECT_DOUBLE_EQ(c->Slide()->LocalTime(),
+                     1000);  // 5000 on the slide's own clock, begun at 4000
     EXPECT_DOUBLE_EQ(c->Filter()->Time(), 1000);
 }
 
@@ -469,7 +474,8 @@ TEST_F(SlideCaching, Depth_IsClampedAndTheCacheNeverHoldsMoreThanThree) {
     EXPECT_EQ(TSlideCache(*producer, 0).Depth(), 1);
     EXPECT_EQ(TSlideCache(*producer, 9).Depth(), 3);
     TSlideCache cache(*producer, 3);
-    for (double t : {0.0, 0.0, 0.0, 3000.0, 3000.0, 3000.0, 3000.0, 65000.0, 65000.0, 65000.0, 65000.0}) {
+    for (double t :
+         {0.0, 0.0, 0.0, 3000.0, 3000.0, 3000.0, 3000.0, 65000.0, 65000.0, 65000.0, 65000.0}) {
         cache.Step(t);
         EXPECT_LE(cache.Containers().size(), 3u);
     }
@@ -493,7 +499,8 @@ struct TDecodeMeeting {
         decoded.push_back(container->Index());
         threads.insert(std::this_thread::get_id());
         arrived.notify_all();
-        if (!arrived.wait_for(guard, std::chrono::seconds(20), [this] { return begun >= 2; })) met = false;
+        if (!arrived.wait_for(guard, std::chrono::seconds(20), [this] { return begun >= 2; }))
+            met = false;
     }
 };
 
@@ -551,7 +558,8 @@ TEST_F(SlideCaching, BothSlidesInOneStep_AreTheSlidesOfTwoSerialSteps) {
 
 TEST_F(SlideCaching, FailingDecoding_StillGivesTheSlides) {
     TSlideCache cache(*producer, 3);
-    cache.SetOnContainerDecoding([](const ql::TRef<TDrawContainer>&) { throw std::runtime_error("damaged"); });
+    cache.SetOnContainerDecoding(
+        [](const ql::TRef<TDrawContainer>&) { throw std::runtime_error("damaged"); });
     int created = 0;
     cache.SetOnContainerCreated([&](const ql::TRef<TDrawContainer>&) { ++created; });
     EXPECT_TRUE(cache.Step(0));

@@ -19,9 +19,12 @@ namespace {
 
 using ql::test::DocumentFromText;
 
-ql::TRef<ql::TRefObj> AnySource() { return ql::MakeRef<ql::TRefObj>(); }
+ql::TRef<ql::TRefObj> AnySource() {
+    return ql::MakeRef<ql::TRefObj>();
+}
 
-std::unique_ptr<TOrbSource> Source(const std::string& text, const std::u16string& program = u"/opt/show") {
+std::unique_ptr<TOrbSource> Source(const std::string& text,
+                                   const std::u16string& program = u"/opt/show") {
     return std::make_unique<TOrbSource>(AnySource(), DocumentFromText(text), program);
 }
 
@@ -63,8 +66,8 @@ std::string WithRepeat(const char* mode) {
     return std::string(kFixedShow) + "[Main]\nopt_repeat=" + mode + "\n";
 }
 
-void ExpectSlide(const TSlideInfo& slide, double begin, double end, double effect, double nextEffect,
-                 double nextEnd) {
+void ExpectSlide(const TSlideInfo& slide, double begin, double end, double effect,
+                 double nextEffect, double nextEnd) {
     EXPECT_EQ(slide.BeginTime, begin);
     EXPECT_EQ(slide.EndTime, end);
     EXPECT_EQ(slide.EffectTime, effect);
@@ -139,9 +142,18 @@ TEST_F(OrbSource, SlideAtTime_BoundariesBelongToTheEarlierSlide) {
         int64_t Cycle;
     };
     const TCase cases[] = {
-        {0, -1, -1},      {0.001, 0, 0},   {4000, 0, 0},    {4000.5, 1, 0},  {8000, 1, 0},
-        {12000, 2, 0},    {12000.5, 3, 1}, {16000, 3, 1},   {16001, 4, 1},   {24000, 5, 1},
-        {24000.25, 6, 2}, {-5, -1, -1},
+        {0, -1, -1},
+        {0.001, 0, 0},
+        {4000, 0, 0},
+        {4000.5, 1, 0},
+        {8000, 1, 0},
+        {12000, 2, 0},
+        {12000.5, 3, 1},
+        {16000, 3, 1},
+        {16001, 4, 1},
+        {24000, 5, 1},
+        {24000.25, 6, 2},
+        {-5, -1, -1},
         {1e9 * 12000 + 5000, int64_t(1e9) * 3 + 1, int64_t(1e9)},
     };
     for (const TCase& c : cases) {
@@ -192,7 +204,8 @@ TEST_F(OrbSource, Load_CountsAndTimesThatCannotPlayAreErrors) {
     EXPECT_EQ(LoadError("[Main]\n"), "The show has no slides");
     EXPECT_EQ(LoadError("[Main]\nopt_slidescount=many\n"), "The show has no slides");
     EXPECT_EQ(LoadError("[Main]\nopt_slidescount=-1\n"), "Incorrect slide count: -1");
-    EXPECT_EQ(LoadError("[Main]\nopt_slidescount=2000000000\n"), "Incorrect slide count: 2000000000");
+    EXPECT_EQ(LoadError("[Main]\nopt_slidescount=2000000000\n"),
+              "Incorrect slide count: 2000000000");
     EXPECT_EQ(LoadError("[Main]\nopt_slidescount=2\nopt_synchpos1=500\nopt_synchpos2=400\n"),
               "Incorrect time");
     EXPECT_EQ(LoadError("[Main]\nopt_slidescount=1\nopt_synchpos1=-3\n"), "Incorrect time");
@@ -223,8 +236,9 @@ TEST_F(OrbSource, Load_UnreadableValuesGiveDefaults) {
 // ---- screen saver ----
 
 TEST_F(OrbSource, ScreenSaver_ScrProgramForcesItsSettingsIntoTheDocument) {
-    auto document = DocumentFromText(std::string(kFixedShow) +
-                             "[Main]\nopt_fcp=1\nopt_hidecursor=0\nopt_scr_full=0\nopt_repeat=close\n");
+    auto document =
+        DocumentFromText(std::string(kFixedShow) +
+                         "[Main]\nopt_fcp=1\nopt_hidecursor=0\nopt_scr_full=0\nopt_repeat=close\n");
     TOrbSource source(AnySource(), *document, u"/usr/games/Holiday.SCR");
     EXPECT_TRUE(source.ScreenSaverMode());
     EXPECT_EQ(source.RepeatMode(), TRepeatMode::Repeat);
@@ -237,7 +251,8 @@ TEST_F(OrbSource, ScreenSaver_ScrProgramForcesItsSettingsIntoTheDocument) {
 
 TEST_F(OrbSource, ScreenSaver_OtherProgramsWriteItOff) {
     for (const char16_t* program : {u"/opt/show", u"/opt/a.scr/show", u"/opt/show.scrx", u""}) {
-        auto document = DocumentFromText(std::string(kFixedShow) + "[Main]\nopt_ssaver=1\nopt_fcp=1\n");
+        auto document =
+            DocumentFromText(std::string(kFixedShow) + "[Main]\nopt_ssaver=1\nopt_fcp=1\n");
         TOrbSource source(AnySource(), *document, program);
         EXPECT_FALSE(source.ScreenSaverMode());
         EXPECT_EQ(document->ReadString(u"main", u"opt_ssaver", u""), u"0");
@@ -331,12 +346,13 @@ TEST_F(OrbSource, Effects_ClassOutsideTheKnownRangeIsNoTransition) {
 }
 
 TEST_F(OrbSource, Effects_CustomTextsFromTheLastGroup) {
-    auto source = Source(std::string(kRandomShow) +
-                         "opt_fx_enable=1\nopt_fx_time=800\nopt_fx_eff19= 2,\t0,x,9,-1,2\n"
-                         "opt_fx_custom_count=3\nopt_fx_custom0=fx/zero.orb\nopt_fx_custom1=fx/one.orb\n"
-                         "opt_fx_custom2=fx/two.orb\n"
-                         "[slide2]\nUsePersonal=1\nPers_Effect=1\nEffect_Class=18\nEffect_Type=1\n"
-                         "EffectTime=400\n");
+    auto source =
+        Source(std::string(kRandomShow) +
+               "opt_fx_enable=1\nopt_fx_time=800\nopt_fx_eff19= 2,\t0,x,9,-1,2\n"
+               "opt_fx_custom_count=3\nopt_fx_custom0=fx/zero.orb\nopt_fx_custom1=fx/one.orb\n"
+               "opt_fx_custom2=fx/two.orb\n"
+               "[slide2]\nUsePersonal=1\nPers_Effect=1\nEffect_Class=18\nEffect_Type=1\n"
+               "EffectTime=400\n");
     EXPECT_EQ(source->CustomEffectText(), u"fx/zero.orb,fx/two.orb");
     const TSlideEffect own = source->SlideEffect(1);
     EXPECT_EQ(own.EffectClass, 18);
@@ -370,20 +386,21 @@ TEST_F(OrbSource, EffectParams_ShowWideOnlyWhenEnabled) {
 }
 
 TEST_F(OrbSource, EffectParams_SlideKeysOverrideWithAnExplicitClass) {
-    auto source = Source(std::string(kRandomShow) +
-                         "opt_fx_enable=1\nopt_fx_time=900\nopt_fx_eff2=1\nopt_fx_broomoffset=150\n"
-                         "opt_fx_rolldiameter=300\nopt_fx_smoothline=100\nopt_fx_center_y=30\n"
-                         "[slide1]\nUsePersonal=1\nPers_Effect=1\nEffect_Class=7\nEffectTime=300\n"
-                         "EffectUseSmoothline=1\nEffectSmoothline=40\nEffectCenterX=10\n"
-                         "EffectRollUseBackColor=1\nEffectRollBackColor=16711680\nEffectFlipSmooth=0\n"
-                         "[slide2]\nUsePersonal=1\nPers_Effect=1\nEffect_Class=7\nEffectTime=300\n"
-                         "EffectSmoothline=40\n");
+    auto source =
+        Source(std::string(kRandomShow) +
+               "opt_fx_enable=1\nopt_fx_time=900\nopt_fx_eff2=1\nopt_fx_broomoffset=150\n"
+               "opt_fx_rolldiameter=300\nopt_fx_smoothline=100\nopt_fx_center_y=30\n"
+               "[slide1]\nUsePersonal=1\nPers_Effect=1\nEffect_Class=7\nEffectTime=300\n"
+               "EffectUseSmoothline=1\nEffectSmoothline=40\nEffectCenterX=10\n"
+               "EffectRollUseBackColor=1\nEffectRollBackColor=16711680\nEffectFlipSmooth=0\n"
+               "[slide2]\nUsePersonal=1\nPers_Effect=1\nEffect_Class=7\nEffectTime=300\n"
+               "EffectSmoothline=40\n");
     const TEffectParams own = source->SlideEffect(0).Params;
     EXPECT_FLOAT_EQ(own.Smoothline, 0.04f);
     EXPECT_EQ(own.CenterX, 10);
-    EXPECT_EQ(own.CenterY, 30);                  // missing: the show's value
-    EXPECT_FLOAT_EQ(own.BroomOffset, 1.5f);      // missing: the show's value
-    EXPECT_FLOAT_EQ(own.RollDiameter, 0);        // missing: 0, not the show's
+    EXPECT_EQ(own.CenterY, 30);              // missing: the show's value
+    EXPECT_FLOAT_EQ(own.BroomOffset, 1.5f);  // missing: the show's value
+    EXPECT_FLOAT_EQ(own.RollDiameter, 0);    // missing: 0, not the show's
     EXPECT_EQ(own.RollBackColor, (TBgrColor{255, 0, 0}));
     EXPECT_FALSE(own.FlipSmooth);
     const TEffectParams plain = source->SlideEffect(1).Params;
@@ -457,8 +474,9 @@ TEST_F(OrbSource, RandomOrder_NotAppliedWithoutProjectPath) {
 }
 
 TEST_F(OrbSource, RandomOrder_OnePermutationPerProjectForTheWholeRun) {
-    const std::string text = "[Main]\nProjectFilePath=C:\\shows\\trip.orb\nopt_random=1\n"
-                             "opt_slidescount=40\n";
+    const std::string text =
+        "[Main]\nProjectFilePath=C:\\shows\\trip.orb\nopt_random=1\n"
+        "opt_slidescount=40\n";
     auto document = DocumentFromText(text);
     std::vector<int32_t> order;
     for (int i = 0; i < 40; ++i) order.push_back(SlideSectionNumber(*document, i));
@@ -473,8 +491,9 @@ TEST_F(OrbSource, RandomOrder_OnePermutationPerProjectForTheWholeRun) {
     for (int i = 0; i < 40; ++i) EXPECT_EQ(SlideSectionNumber(*again, i), order[size_t(i)]);
     EXPECT_EQ(SlideSectionNumber(*again, 45), 45);
 
-    auto show = DocumentFromText("[Main]\nProjectFilePath=p\nopt_random=1\nopt_slidescount=2\n"
-                         "[slide1]\nslideid=one\n[slide2]\nslideid=two\n");
+    auto show = DocumentFromText(
+        "[Main]\nProjectFilePath=p\nopt_random=1\nopt_slidescount=2\n"
+        "[slide1]\nslideid=one\n[slide2]\nslideid=two\n");
     const ql::TIniSection* first = SlideSection(*show, 0);
     ASSERT_NE(first, nullptr);
     EXPECT_EQ(SlideSection(*show, 2), nullptr);  // no such section

@@ -9,9 +9,9 @@
 #include <functional>
 #include <thread>
 
-#include "OrbLib2/OrbViewer/PackageTestSupport.h"
 #include "OrbLib2/OrbPackage/qlOrbLoadCallback.h"
 #include "OrbLib2/OrbPackage/qlOrbUnpack.h"
+#include "OrbLib2/OrbViewer/PackageTestSupport.h"
 #include "QlLib/SysLock.h"
 
 namespace orb {
@@ -167,7 +167,8 @@ TEST(ImageCache, Placeholders_NameWhatFailed) {
     WriteBytes(folder.File("broken.jpg"), "not a picture");
     TFileAccessor accessor(ql::MakeRef<TRealFileSource>());
     auto missing = accessor.OpenImage(u"C:\\pics\\gone.jpg");
-    EXPECT_EQ(PlaceholderTextOf(*missing->BitmapStore()), u"Image not found:\ngone.jpg\nPath:\nC:\\pics");
+    EXPECT_EQ(PlaceholderTextOf(*missing->BitmapStore()),
+              u"Image not found:\ngone.jpg\nPath:\nC:\\pics");
     auto broken = accessor.OpenImage(folder.File("broken.jpg"));
     EXPECT_EQ(PlaceholderTextOf(*broken->BitmapStore()),
               u"Image load error:\nbroken.jpg\nPath:\n" + folder.Path());
@@ -207,7 +208,8 @@ TEST(ImageCache, ProvidersAnswerFirst_UntilTheirHandleGoes) {
     TFileAccessor accessor(source);
     int calls = 0;
     {
-        std::unique_ptr<TCallbackHandle> provider = source->RegisterImageProvider(&ProvideRed, &calls);
+        std::unique_ptr<TCallbackHandle> provider =
+            source->RegisterImageProvider(&ProvideRed, &calls);
         EXPECT_EQ(accessor.OpenImage(u"red")->BitmapStore()->Width(), 7);
         EXPECT_EQ(calls, 1);
     }
@@ -220,11 +222,12 @@ TEST(ImageCache, ConcurrentRequests_DecodeOnce) {
     WriteBytes(folder.File("p.img"), "pixels");
     std::atomic<int> decodes{0};
     TFileAccessor accessor(ql::MakeRef<TRealFileSource>());
-    accessor.Source().SetImageDecoder([&](ql::TStream& stream, const std::u16string&, const TFileSource&) {
-        ++decodes;
-        return ql::TRef<TBitmapStore>(ql::MakeRef<ql::TWrapperBitmapStore>(
-            ql::CreateBitmap(static_cast<int32_t>(stream.GetSize()), 1, ql::PfRGB24())));
-    });
+    accessor.Source().SetImageDecoder(
+        [&](ql::TStream& stream, const std::u16string&, const TFileSource&) {
+            ++decodes;
+            return ql::TRef<TBitmapStore>(ql::MakeRef<ql::TWrapperBitmapStore>(
+                ql::CreateBitmap(static_cast<int32_t>(stream.GetSize()), 1, ql::PfRGB24())));
+        });
     std::vector<std::unique_ptr<access::TOrbImage>> images(8);
     std::vector<std::thread> threads;
     for (auto& image : images) {
@@ -463,8 +466,9 @@ TEST(PackedFileSource, EntriesOpenThroughMappingAndKnowTheirSize) {
     const std::string package = test::BuildPackage(
         "player", {{u"C:\\show\\a.jpg", "jpeg bytes", 0}, {u"b.txt", std::string(100000, 'b'), 1}});
     auto unpack = std::make_unique<TOrbUnpack>();
-    ASSERT_EQ(unpack->Open([package] { return std::make_unique<ql::TStringStream>(package); }, u"m"),
-              TUnpackResult::Ok);
+    ASSERT_EQ(
+        unpack->Open([package] { return std::make_unique<ql::TStringStream>(package); }, u"m"),
+        TUnpackResult::Ok);
     auto source = ql::MakeRef<TPackedFileSource>(std::move(unpack));
     source->LoadFileMap({u";\"D:\\moved\\a.jpg\"=\"C:\\show\\a.jpg\""});
     TFileAccessor accessor(source);

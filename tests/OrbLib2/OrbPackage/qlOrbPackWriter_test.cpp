@@ -2,9 +2,9 @@
 
 #include <gtest/gtest.h>
 
-#include "OrbLib2/OrbViewer/PackageTestSupport.h"
 #include "OrbLib2/OrbPackage/qlOrbPackFormat.h"
 #include "OrbLib2/OrbPackage/qlOrbUnpack.h"
+#include "OrbLib2/OrbViewer/PackageTestSupport.h"
 
 namespace orb {
 namespace {
@@ -29,7 +29,8 @@ TEST(PackWriter_StoreWhenNotSmaller, IncompressibleEntryIsStoredAndCompressibleO
     const std::u16string fileName = folder.File("show.dat");
     const std::string text = Repetitive(20000), noise = Noise(30000, 3);
     {
-        ql::TFileStream out(fileName, ql::TFileAccess::Write, 0, ql::TFileDisposition::CreateAlways);
+        ql::TFileStream out(fileName, ql::TFileAccess::Write, 0,
+                            ql::TFileDisposition::CreateAlways);
         TOrbPackWriter writer(out);
         writer.AddEntry(u"text.txt", text, kMethodDeflate, true);
         writer.AddEntry(u"photo.jpg", noise, kMethodDeflate, true);

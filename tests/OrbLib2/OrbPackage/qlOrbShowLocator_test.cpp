@@ -4,8 +4,8 @@
 
 #include "OrbLib2/OrbClasses/qlOrbShowSource.h"
 #include "OrbLib2/OrbClasses/qlOrbSource2.h"
-#include "OrbLib2/OrbViewer/PackageTestSupport.h"
 #include "OrbLib2/OrbPackage/qlOrbUnpack.h"
+#include "OrbLib2/OrbViewer/PackageTestSupport.h"
 #include "QlLib/qlIniStorage.h"
 
 namespace orb {
@@ -70,8 +70,8 @@ TEST(ShowLocator, ProjectOnDisk_BaseFolderFromPublishName) {
     TTestFolder folder;
     ASSERT_TRUE(ql::TFileAPI::CreateDirectory(folder.File("Publish")));
     WriteBytes(folder.File("Publish/pic.jpg"), "published");
-    const std::string project = "[Main]\r\nOrbVersion=2\r\nopt_exefn=" +
-                                ql::ToUtf8(folder.Path()) + "\\publish\\Show.exe\r\n";
+    const std::string project = "[Main]\r\nOrbVersion=2\r\nopt_exefn=" + ql::ToUtf8(folder.Path()) +
+                                "\\publish\\Show.exe\r\n";
     WriteBytes(folder.File("show.orb"), project);
     std::unique_ptr<TOrbShowLocator> locator = OpenShowFromProject(folder.File("show.orb"));
     ASSERT_TRUE(locator);
@@ -131,8 +131,9 @@ TEST(ShowLocator, CurrentShowStack_PopMakesTheEarlierShowCurrent) {
 
 TEST(ShowLocator, ShowSource_MadeOnFirstRequestOverTheProject) {
     TTestFolder folder;
-    const std::string project = "[Main]\r\nopt_slidescount=2\r\nopt_synchpos1=700\r\n"
-                                "opt_synchpos2=1500\r\nopt_fcp=1\r\n";
+    const std::string project =
+        "[Main]\r\nopt_slidescount=2\r\nopt_synchpos1=700\r\n"
+        "opt_synchpos2=1500\r\nopt_fcp=1\r\n";
     WriteBytes(folder.File("show.exe"), BuildPackage("p", {{u"Project.orb", project, 1}}));
     TShowOpenResult result = OpenShowFromPlayerFile(folder.File("show.exe"));
     ASSERT_TRUE(result.Locator);

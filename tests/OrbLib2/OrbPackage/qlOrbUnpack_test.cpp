@@ -2,8 +2,8 @@
 
 #include <gtest/gtest.h>
 
-#include "OrbLib2/OrbViewer/PackageTestSupport.h"
 #include "OrbLib2/OrbPackage/qlOrbPackFormat.h"
+#include "OrbLib2/OrbViewer/PackageTestSupport.h"
 #include "QlLib/qlZStreams.h"
 #include "QlLib/qpExceptions.h"
 
@@ -42,7 +42,8 @@ TEST(Unpack, CurrentForm_EveryMethodReadsBack) {
     EXPECT_EQ(unpack.BaseOffset(), 0);
     EXPECT_EQ(unpack.EndPosition(), static_cast<int64_t>(package.size()) - 8);
     EXPECT_EQ(unpack.OrbVersion(), u"1.0.0.0");
-    for (const TTestEntry& entry : SampleEntries()) EXPECT_EQ(EntryText(unpack, entry.Name), entry.Data);
+    for (const TTestEntry& entry : SampleEntries())
+        EXPECT_EQ(EntryText(unpack, entry.Name), entry.Data);
     const auto player = unpack.FindEntry(u"orbviewer");
     ASSERT_TRUE(player);
     EXPECT_EQ(player->Position, 0);
@@ -72,7 +73,8 @@ TEST(Unpack, OldFormMarkerAlsoTwelveBeforeEnd_OldFormWins) {
     const std::u16string name = folder.File("both.bin");
     constexpr int64_t kDirectory = 0x656E642E;
     {
-        ql::TFileStream out(name, ql::TFileAccess::ReadWrite, 0, ql::TFileDisposition::CreateAlways);
+        ql::TFileStream out(name, ql::TFileAccess::ReadWrite, 0,
+                            ql::TFileDisposition::CreateAlways);
         TOrbPackWriter writer(out);
         writer.AddEntry(u"Project.orb", "[Main]\r\n", 0);
         out.SetSize(kDirectory);
@@ -82,7 +84,8 @@ TEST(Unpack, OldFormMarkerAlsoTwelveBeforeEnd_OldFormWins) {
         ASSERT_EQ(writer.Finish(options), kDirectory);
     }
     const std::string tail = [&] {
-        ql::TFileStream in(name, ql::TFileAccess::Read, ql::kShareRead, ql::TFileDisposition::OpenExisting);
+        ql::TFileStream in(name, ql::TFileAccess::Read, ql::kShareRead,
+                           ql::TFileDisposition::OpenExisting);
         in.SetPosition(in.GetSize() - 12);
         std::string t(12, '\0');
         in.ReadBuffer(t.data(), 12);
@@ -137,7 +140,8 @@ TEST(Unpack, StrucPos_EqualGivesBaseZeroGreaterIsDamaged) {
     TOrbUnpack unpack;
     EXPECT_EQ(OpenBytes(unpack, withStrucPos(std::to_string(directory))), TUnpackResult::Ok);
     EXPECT_EQ(unpack.BaseOffset(), 0);
-    EXPECT_EQ(OpenBytes(unpack, withStrucPos(std::to_string(directory + 1))), TUnpackResult::Damaged);
+    EXPECT_EQ(OpenBytes(unpack, withStrucPos(std::to_string(directory + 1))),
+              TUnpackResult::Damaged);
     EXPECT_EQ(unpack.LastError(), kFileDamagedText);
     EXPECT_EQ(OpenBytes(unpack, withStrucPos("12abc")), TUnpackResult::Damaged);
     EXPECT_EQ(OpenBytes(unpack, withStrucPos("-9223372036854775808")), TUnpackResult::Damaged);
@@ -165,10 +169,10 @@ TEST(Unpack, EntryWithoutPositionOrSize_IsAbsent) {
 
 TEST(Unpack, HostileRanges_AreAbsent) {
     const std::string package = BuildPackage(kPlayer, SampleEntries(), {}, [](auto& records) {
-        records[1].Size = -5;                 // negative size
-        records[2].Size = 0x7FFFFFFF;         // far past the end
-        records[3].Position = 0x7FFFFFF0;     // starts past the end
-        records[4].Method = 7;                // unknown method
+        records[1].Size = -5;              // negative size
+        records[2].Size = 0x7FFFFFFF;      // far past the end
+        records[3].Position = 0x7FFFFFF0;  // starts past the end
+        records[4].Method = 7;             // unknown method
     });
     TOrbUnpack unpack;
     ASSERT_EQ(OpenBytes(unpack, package), TUnpackResult::Ok);
@@ -247,7 +251,8 @@ TEST(Unpack, DirectoryPositionOutsideFile_IsDamaged) {
     TOrbUnpack unpack;
     for (int64_t directory : {int64_t(-1), int64_t(package.size()), INT64_MAX, INT64_MIN,
                               int64_t(package.size()) - 19}) {
-        EXPECT_EQ(OpenBytes(unpack, WithTrailerDirectory(package, directory)), TUnpackResult::Damaged)
+        EXPECT_EQ(OpenBytes(unpack, WithTrailerDirectory(package, directory)),
+                  TUnpackResult::Damaged)
             << directory;
     }
     // A trailer claiming a huge shift must not overflow.

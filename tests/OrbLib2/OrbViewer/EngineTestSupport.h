@@ -44,11 +44,14 @@ inline std::unique_ptr<ql::TIniFile> DocumentOf(const std::string& text) {
 
 // Slide k (0-based) is filled with kSlideColours[k] (Windows colour values:
 // red in the low byte) and ends at (k + 1) x slideMs. `extra` is appended.
-inline constexpr int32_t kSlideColours[] = {0x0000FF, 0x00FF00, 0xFF0000, 0x00FFFF, 0xFF00FF, 0xFFFF00};
+inline constexpr int32_t kSlideColours[] = {0x0000FF, 0x00FF00, 0xFF0000,
+                                            0x00FFFF, 0xFF00FF, 0xFFFF00};
 
-inline std::string SolidShow(int32_t slides, int32_t slideMs, const std::string& repeat, const std::string& extra = {}) {
-    std::string text = "[Main]\nopt_slidescount=" + std::to_string(slides) +
-                       "\nopt_scr_width=64\nopt_scr_height=48\nopt_fx_enable=0\nopt_repeat=" + repeat + "\n";
+inline std::string SolidShow(int32_t slides, int32_t slideMs, const std::string& repeat,
+                             const std::string& extra = {}) {
+    std::string text =
+        "[Main]\nopt_slidescount=" + std::to_string(slides) +
+        "\nopt_scr_width=64\nopt_scr_height=48\nopt_fx_enable=0\nopt_repeat=" + repeat + "\n";
     for (int32_t k = 1; k <= slides; ++k)
         text += "opt_synchpos" + std::to_string(k) + "=" + std::to_string(k * slideMs) + "\n";
     for (int32_t k = 1; k <= slides; ++k)
@@ -97,8 +100,8 @@ private:
 // Plays a show in deterministic mode on a 64 x 48 software device.
 class TDriver {
 public:
-    explicit TDriver(const std::string& show, bool paused = false, int32_t width = 64, int32_t height = 48,
-                     TSlideWindowFactory windows = {})
+    explicit TDriver(const std::string& show, bool paused = false, int32_t width = 64,
+                     int32_t height = 48, TSlideWindowFactory windows = {})
         : device(TSoftDeviceOptions{width, height}) {
         TEngineOptions options;
         options.SlideWindows = std::move(windows);
@@ -110,7 +113,8 @@ public:
         options.ScreenHeight = height;
         engine = std::make_unique<TOrbEngine>(device, std::move(options), paused);
         engine->SetListener(&events);
-        opened = engine->Open(std::make_unique<TFileAccessor>(ql::MakeRef<TNoFiles>()), DocumentOf(show), 0);
+        opened = engine->Open(std::make_unique<TFileAccessor>(ql::MakeRef<TNoFiles>()),
+                              DocumentOf(show), 0);
     }
 
     // One frame: the clocks move by stepMs, slides are built, one pass runs.
@@ -152,7 +156,8 @@ private:
 
 // 0xRRGGBB of a Windows colour value.
 inline int64_t Rgb(int32_t windowsColour) {
-    return int64_t(windowsColour & 0xFF) << 16 | (windowsColour & 0xFF00) | (windowsColour >> 16 & 0xFF);
+    return int64_t(windowsColour & 0xFF) << 16 | (windowsColour & 0xFF00) |
+           (windowsColour >> 16 & 0xFF);
 }
 
 }  // namespace orb::test

@@ -23,7 +23,9 @@ public:
     }
     ~TTestFolder() { ql::TFileAPI::RemoveTree(m_path); }
     const std::u16string& Path() const { return m_path; }
-    std::u16string File(const std::string& name) const { return m_path + u"/" + ql::FromUtf8(name); }
+    std::u16string File(const std::string& name) const {
+        return m_path + u"/" + ql::FromUtf8(name);
+    }
 
 private:
     std::u16string m_path;

@@ -11,9 +11,9 @@
 namespace orb {
 namespace {
 
+using test::kSlideColours;
 using test::Rgb;
 using test::TDriver;
-using test::kSlideColours;
 
 TEST(OrbEngine, Deterministic_PlaysSlidesOnTheVirtualClock) {
     TDriver d(test::SolidShow(3, 1000, "stop"));
@@ -225,7 +225,8 @@ class TBuildGate {
 public:
     TSlideWindowFactory Factory() {
         return [this](TOrbSource& source, TFileAccessor* accessor, TTiming& timing, int32_t depth) {
-            return std::make_unique<TGatedWindow>(CacheSlideWindows()(source, accessor, timing, depth), *this);
+            return std::make_unique<TGatedWindow>(
+                CacheSlideWindows()(source, accessor, timing, depth), *this);
         };
     }
 
@@ -235,7 +236,8 @@ public:
 private:
     class TGatedWindow : public TSlideWindow {
     public:
-        TGatedWindow(std::unique_ptr<TSlideWindow> inner, TBuildGate& gate) : m_inner(std::move(inner)), m_gate(gate) {
+        TGatedWindow(std::unique_ptr<TSlideWindow> inner, TBuildGate& gate)
+            : m_inner(std::move(inner)), m_gate(gate) {
             m_inner->ContainerDecoding = [this](TEngineSlide& slide) {
                 if (ContainerDecoding) ContainerDecoding(slide);
             };
@@ -256,7 +258,9 @@ private:
         TEngineSlideList Slides() const override { return m_inner->Slides(); }
         int32_t Depth() const override { return m_inner->Depth(); }
         void Clear() override { m_inner->Clear(); }
-        void Setup(int32_t width, int32_t height, int32_t fitMode) override { m_inner->Setup(width, height, fitMode); }
+        void Setup(int32_t width, int32_t height, int32_t fitMode) override {
+            m_inner->Setup(width, height, fitMode);
+        }
         ql::TRect SlideRect() const override { return m_inner->SlideRect(); }
 
     private:
@@ -300,7 +304,8 @@ TEST(OrbEngineSeek, IntoATransition_WaitsForBothSlidesOnScreen) {
     // Every slide comes in with a 300 ms cross-fade.
     std::string fades;
     for (int k = 1; k <= 8; ++k)
-        fades += "[slide" + std::to_string(k) + "]\nPers_Effect=1\nEffect_Class=2\nEffectTime=300\n";
+        fades +=
+            "[slide" + std::to_string(k) + "]\nPers_Effect=1\nEffect_Class=2\nEffectTime=300\n";
     TDriver d(test::SolidShow(8, 1000, "stop", fades), false, 64, 48, gate.Factory());
     ASSERT_TRUE(d.Start());
     d.Run(200);
@@ -346,7 +351,8 @@ struct TThreadedEngine {
         options.SoundOutput.Kind = ql::TSoundOutputKind::Null;
         engine = std::make_unique<TOrbEngine>(device, std::move(options), false);
         engine->SetListener(&events);
-        engine->Open(std::make_unique<TFileAccessor>(ql::MakeRef<test::TNoFiles>()), test::DocumentOf(show), 0);
+        engine->Open(std::make_unique<TFileAccessor>(ql::MakeRef<test::TNoFiles>()),
+                     test::DocumentOf(show), 0);
     }
     // Waits until the state satisfies the test, looking again as the
     // engine's events arrive.
@@ -387,7 +393,8 @@ TEST(OrbEngineThread, SeekStorm_EndsServingTheLastRequest) {
         t.engine->PostSeek(last, 1234);
     });
     storm.join();
-    EXPECT_TRUE(t.WaitFor([&](const TEngineState& s) { return s.ServedRequest == last && s.Active; }));
+    EXPECT_TRUE(
+        t.WaitFor([&](const TEngineState& s) { return s.ServedRequest == last && s.Active; }));
     EXPECT_TRUE(t.WaitFor([&](const TEngineState& s) { return s.ShowTime > 1300; }));
     // The reports of the last request start at its time.
     bool found = false;

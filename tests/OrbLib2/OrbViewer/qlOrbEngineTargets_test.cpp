@@ -26,13 +26,16 @@ std::unique_ptr<TOrbSource> Source(const std::string& text) {
         }
     }
     document->LoadFromLines(lines);
-    return std::make_unique<TOrbSource>(ql::MakeRef<ql::TRefObj>(), std::move(document), u"/opt/show");
+    return std::make_unique<TOrbSource>(ql::MakeRef<ql::TRefObj>(), std::move(document),
+                                        u"/opt/show");
 }
 
 // Slides end at 1000, 2000, 3000, 4000; the second loops, the third pauses.
 std::string StopShow(const std::string& repeat) {
     return "[Main]\nopt_slidescount=4\nopt_synchpos1=1000\nopt_synchpos2=2000\nopt_synchpos3=3000\n"
-           "opt_synchpos4=4000\nopt_repeat=" + repeat + "\n"
+           "opt_synchpos4=4000\nopt_repeat=" +
+           repeat +
+           "\n"
            "[slide2]\nUsePersonal=1\nPers_EndAction=loop\n"
            "[slide3]\nUsePersonal=1\nPers_EndAction=pause\n";
 }
@@ -71,8 +74,9 @@ TEST(EngineBarrier, WithoutSlideActions_OnlyTheEndStops) {
 }
 
 TEST(EngineRunApp, FirstCommandAheadWithinOneRound) {
-    auto source = Source(StopShow("stop") + "[slide2]\nPers_RunApp=1\nRunAppFN=a.exe\n"
-                                            "[slide4]\nPers_RunApp=1\nRunAppFN=notes.txt\n");
+    auto source = Source(StopShow("stop") +
+                         "[slide2]\nPers_RunApp=1\nRunAppFN=a.exe\n"
+                         "[slide4]\nPers_RunApp=1\nRunAppFN=notes.txt\n");
     const TRunAppTarget first = ComputeRunAppTarget(*source, 0);
     EXPECT_EQ(first.SlideIndex, 1);
     EXPECT_EQ(first.Time, 1001);
@@ -99,7 +103,8 @@ TEST(EngineRunApp, RepeatingShow_WrapsIntoTheNextCycle) {
 
 TEST(EngineTargets, HugeShowWithoutStops_ScansAreBounded) {
     std::string text = "[Main]\nopt_slidescount=20000\nopt_repeat=repeat\n";
-    for (int i = 1; i <= 20000; ++i) text += "opt_synchpos" + std::to_string(i) + "=" + std::to_string(i * 10) + "\n";
+    for (int i = 1; i <= 20000; ++i)
+        text += "opt_synchpos" + std::to_string(i) + "=" + std::to_string(i * 10) + "\n";
     auto source = Source(text);
     // An unbounded scan would walk the cycles up to 1e300 ms and never end;
     // the guard turns that into a failure instead of a hung run.

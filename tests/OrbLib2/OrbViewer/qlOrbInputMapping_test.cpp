@@ -31,7 +31,8 @@ uint8_t PressedCode(const TInputMappingClass& map, uint32_t key, uint8_t modifie
 TEST(InputMapping_Keys, Defaults_BindTheNavigationTable) {
     auto map = Mapping({{u"opt_slidescount", u"12"}});
     EXPECT_EQ(PressedCode(*map, vk::Escape), acExit);
-    for (uint32_t key : {vk::Space, vk::Pause, vk::MediaPlayPause}) EXPECT_EQ(PressedCode(*map, key), acPause) << key;
+    for (uint32_t key : {vk::Space, vk::Pause, vk::MediaPlayPause})
+        EXPECT_EQ(PressedCode(*map, key), acPause) << key;
     EXPECT_EQ(PressedCode(*map, vk::MediaStop), acStop);
     for (uint32_t key : {vk::Left, vk::Prior, vk::BrowserBack, vk::MediaPrevTrack})
         EXPECT_EQ(PressedCode(*map, key), acPrevSlide) << key;
@@ -72,7 +73,8 @@ TEST(InputMapping_Keys, PermitControlOff_LeavesOnlyEscapeAndF1) {
     EXPECT_FALSE(map->PermitControl());
     EXPECT_EQ(PressedCode(*map, vk::Escape), acExit);
     EXPECT_EQ(PressedCode(*map, vk::F1), acHelp);
-    for (uint32_t key : {vk::Left, vk::Right, vk::Space, vk::Home, vk::End, vk::Next, vk::MediaStop})
+    for (uint32_t key :
+         {vk::Left, vk::Right, vk::Space, vk::Home, vk::End, vk::Next, vk::MediaStop})
         EXPECT_EQ(PressedCode(*map, key), acNone) << key;
     EXPECT_EQ(PressedCode(*map, 'P', mods::Ctrl), acNone);
     // The pause barrier is still released by the form for these keys.
@@ -80,8 +82,8 @@ TEST(InputMapping_Keys, PermitControlOff_LeavesOnlyEscapeAndF1) {
 }
 
 TEST(InputMapping_Keys, ReleasesPauseWait_OnlyForTheForwardKeys) {
-    for (uint32_t key : {vk::Pause, vk::Space, vk::Next, vk::Right, vk::BrowserForward, vk::MediaNextTrack,
-                         vk::MediaPlayPause})
+    for (uint32_t key : {vk::Pause, vk::Space, vk::Next, vk::Right, vk::BrowserForward,
+                         vk::MediaNextTrack, vk::MediaPlayPause})
         EXPECT_TRUE(TInputMappingClass::ReleasesPauseWait(key)) << key;
     for (uint32_t key : {vk::Left, vk::Prior, vk::Escape, vk::Home, vk::MediaStop, uint16_t('P')})
         EXPECT_FALSE(TInputMappingClass::ReleasesPauseWait(key)) << key;
@@ -117,7 +119,8 @@ TEST(InputMapping_KeyMap, Chain_NewestBindingWinsAndLongChainsFreeWithoutRecursi
 
     std::unique_ptr<TKeyMap> chain;
     for (int i = 0; i < 200000; ++i)
-        chain = std::make_unique<TKeyMap>(0, 0, kePressed, TOrbActionInfo(acNone), std::move(chain));
+        chain =
+            std::make_unique<TKeyMap>(0, 0, kePressed, TOrbActionInfo(acNone), std::move(chain));
     chain.reset();
 }
 
@@ -127,7 +130,8 @@ TEST(InputMapping_Mouse, ActionNames_MatchExactly) {
     EXPECT_EQ(TInputMappingClass::MouseActionFromName(u"Prev. slide"), TOrbActionInfo(acPrevSlide));
     EXPECT_EQ(TInputMappingClass::MouseActionFromName(u"Help"), TOrbActionInfo(acHelp));
     EXPECT_EQ(TInputMappingClass::MouseActionFromName(u"Pause"), TOrbActionInfo(acPause));
-    EXPECT_EQ(TInputMappingClass::MouseActionFromName(u"Go to first"), TOrbActionInfo(acGotoSlide, 0));
+    EXPECT_EQ(TInputMappingClass::MouseActionFromName(u"Go to first"),
+              TOrbActionInfo(acGotoSlide, 0));
     EXPECT_TRUE(TInputMappingClass::MouseActionFromName(u"next slide").IsNone());
     EXPECT_TRUE(TInputMappingClass::MouseActionFromName(u"Exit ").IsNone());
     EXPECT_TRUE(TInputMappingClass::MouseActionFromName(u"").IsNone());
@@ -145,8 +149,10 @@ TEST(InputMapping_Mouse, LeftButton_ActsOnReleaseNotOnPress) {
 TEST(InputMapping_Mouse, DoubleClick_DeliversThePressThenExits) {
     auto map = Mapping({{u"opt_dblclick", u"Exit"}});
     EXPECT_TRUE(map->MouseAction(mods::LeftHeld, 5, 5, ql::mePressed, ql::mbLeft, 0).IsNone());
-    EXPECT_EQ(map->MouseAction(mods::LeftHeld, 5, 5, ql::meDoubleClick, ql::mbLeft, 0).Code, acExit);
-    EXPECT_TRUE(map->MouseAction(mods::RightHeld, 5, 5, ql::meDoubleClick, ql::mbRight, 0).IsNone());
+    EXPECT_EQ(map->MouseAction(mods::LeftHeld, 5, 5, ql::meDoubleClick, ql::mbLeft, 0).Code,
+              acExit);
+    EXPECT_TRUE(
+        map->MouseAction(mods::RightHeld, 5, 5, ql::meDoubleClick, ql::mbRight, 0).IsNone());
 }
 
 TEST(InputMapping_Mouse, NoOptions_NoMouseActions) {
@@ -161,7 +167,7 @@ TEST(InputMapping_Mouse, ExitOnMove_FirstEventNeverExits_SixPixelsDoes_FiveDoNot
     ASSERT_NE(map->MoveDetector(), nullptr);
     EXPECT_FALSE(map->ScreenSaver());
     EXPECT_TRUE(map->MouseAction(0, 100, 100, ql::meMove, 0, 0).IsNone());
-    EXPECT_TRUE(map->MouseAction(0, 103, 102, ql::meMove, 0, 10).IsNone());  // 5 away
+    EXPECT_TRUE(map->MouseAction(0, 103, 102, ql::meMove, 0, 10).IsNone());   // 5 away
     EXPECT_EQ(map->MouseAction(0, 97, 103, ql::meMove, 0, 20).Code, acExit);  // 6 away
 }
 

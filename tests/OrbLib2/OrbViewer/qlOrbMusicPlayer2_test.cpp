@@ -46,10 +46,13 @@ std::string RampWav(int ms) {
 }
 
 std::string LevelWav(int ms, int16_t level) {
-    return orbtest::PcmWav(std::vector<int16_t>(size_t(std::lround(ms * 44.1)) * 2, level), 44100, 2);
+    return orbtest::PcmWav(std::vector<int16_t>(size_t(std::lround(ms * 44.1)) * 2, level), 44100,
+                           2);
 }
 
-int64_t Frame(double ms) { return std::llround(ms * 44.1); }
+int64_t Frame(double ms) {
+    return std::llround(ms * 44.1);
+}
 
 class MusicPlayer : public ::testing::Test {
 protected:
@@ -61,14 +64,18 @@ protected:
 
     // Three slides of 4 s; the show list plays a.wav then b.wav, 1 s each.
     std::string Show(const std::string& extra, bool repeatMusic = false) {
-        return "[Main]\nopt_slidescount=3\nopt_synchpos1=4000\nopt_synchpos2=8000\nopt_synchpos3=12000\n"
+        return "[Main]\nopt_slidescount=3\nopt_synchpos1=4000\nopt_synchpos2=8000\nopt_synchpos3="
+               "12000\n"
                "opt_repeat=stop\nopt_usemusic=1\nopt_syncmode=1\nopt_repeatmusic=" +
-               std::string(repeatMusic ? "1" : "0") + "\nopt_music_count=2\nopt_music1=" + m_folder.File("a.wav") +
-               "\nopt_lengthlist1=1000\nopt_music2=" + m_folder.File("b.wav") + "\nopt_lengthlist2=1000\n" + extra;
+               std::string(repeatMusic ? "1" : "0") +
+               "\nopt_music_count=2\nopt_music1=" + m_folder.File("a.wav") +
+               "\nopt_lengthlist1=1000\nopt_music2=" + m_folder.File("b.wav") +
+               "\nopt_lengthlist2=1000\n" + extra;
     }
 
     TOrbMusicPlayer& Open(const std::string& text) {
-        m_source = std::make_unique<TOrbSource>(ql::MakeRef<ql::TRefObj>(), DocumentFromText(text), u"/opt/show");
+        m_source = std::make_unique<TOrbSource>(ql::MakeRef<ql::TRefObj>(), DocumentFromText(text),
+                                                u"/opt/show");
         TMusicPlayerOptions options;
         options.Deterministic = true;
         m_player = std::make_unique<TOrbMusicPlayer>(*m_source, std::move(options));
@@ -83,7 +90,8 @@ protected:
         int64_t done = 0;
         while (done < frames) {
             m_player->Step();
-            const size_t want = size_t(std::min<int64_t>((m_steps++ % 2) ? 221 : 220, frames - done));
+            const size_t want =
+                size_t(std::min<int64_t>((m_steps++ % 2) ? 221 : 220, frames - done));
             const size_t got = m_player->Render(block.data(), want);
             if (got == 0) break;
             out.insert(out.end(), block.begin(), block.begin() + std::ptrdiff_t(2 * got));
@@ -92,7 +100,9 @@ protected:
         return out;
     }
 
-    static int16_t At(const std::vector<int16_t>& samples, double ms) { return samples[size_t(2 * Frame(ms))]; }
+    static int16_t At(const std::vector<int16_t>& samples, double ms) {
+        return samples[size_t(2 * Frame(ms))];
+    }
 
     ql::test::TTestFolder m_folder;
     std::unique_ptr<TOrbSource> m_source;
@@ -136,8 +146,11 @@ TEST_F(MusicPlayer, RepeatingList_StartsOverAfterItsTotalLength) {
 }
 
 TEST_F(MusicPlayer, RepeatingListOfLengthZero_DoesNotLoopForever) {
-    Open("[Main]\nopt_slidescount=1\nopt_synchpos1=4000\nopt_usemusic=1\nopt_syncmode=1\nopt_repeatmusic=1\n"
-         "opt_music_count=1\nopt_music1=" + m_folder.File("a.wav") + "\nopt_lengthlist1=0\n");
+    Open(
+        "[Main]\nopt_slidescount=1\nopt_synchpos1=4000\nopt_usemusic=1\nopt_syncmode=1\nopt_"
+        "repeatmusic=1\n"
+        "opt_music_count=1\nopt_music1=" +
+        m_folder.File("a.wav") + "\nopt_lengthlist1=0\n");
     m_player->Run(true);
     const std::vector<int16_t> pcm = Play(1000);
     EXPECT_EQ(At(pcm, 500), 0);
@@ -207,11 +220,14 @@ TEST_F(MusicPlayer, Barrier_ClockNeverPassesIt) {
 
 TEST_F(MusicPlayer, LookAhead_OpensACommentFiveSecondsBeforeIt) {
     // Slide 3 begins at 8000 with a comment of 2 s.
-    TOrbMusicPlayer& player = Open(Show("[slide3]\nSound=" + m_folder.File("c.wav") + "\nSoundLength=2000\n"));
+    TOrbMusicPlayer& player =
+        Open(Show("[slide3]\nSound=" + m_folder.File("c.wav") + "\nSoundLength=2000\n"));
     auto comments = [&] {
         size_t n = 0;
         for (const auto& item : player.Items())
-            if (dynamic_cast<TPlayComment*>(item.get()) && item->ChannelCount() == 1 && item->Ready()) ++n;
+            if (dynamic_cast<TPlayComment*>(item.get()) && item->ChannelCount() == 1 &&
+                item->Ready())
+                ++n;
         return n;
     };
     player.Run(true);
@@ -236,7 +252,8 @@ TEST_F(MusicPlayer, LookAhead_OpensACommentFiveSecondsBeforeIt) {
 
 TEST_F(MusicPlayer, CommentOfASlideBeforeTheSeekTarget_PlaysOnFromItsMiddle) {
     // Slide 2 (4000 to 8000) has 3 s of comment; a seek to 5000 lands 1 s into it.
-    TOrbMusicPlayer& player = Open(Show("[slide2]\nSound=" + m_folder.File("c.wav") + "\nSoundLength=3000\n"));
+    TOrbMusicPlayer& player =
+        Open(Show("[slide2]\nSound=" + m_folder.File("c.wav") + "\nSoundLength=3000\n"));
     player.Seek(5000);
     Play(10);
     player.Run(true);
@@ -247,9 +264,10 @@ TEST_F(MusicPlayer, CommentOfASlideBeforeTheSeekTarget_PlaysOnFromItsMiddle) {
 }
 
 TEST_F(MusicPlayer, CompositeMusic_PlaysItsFirstItemFromItsBeginTime) {
-    TOrbMusicPlayer& player =
-        Open("[Main]\nopt_slidescount=1\nopt_synchpos1=4000\nopt_syncmode=1\nobject m : music\n"
-             "object i : TMusicItem\nFileName=" + m_folder.File("a.wav") + "\nStartTime=200\nDuration=500\nend\nend\n");
+    TOrbMusicPlayer& player = Open(
+        "[Main]\nopt_slidescount=1\nopt_synchpos1=4000\nopt_syncmode=1\nobject m : music\n"
+        "object i : TMusicItem\nFileName=" +
+        m_folder.File("a.wav") + "\nStartTime=200\nDuration=500\nend\nend\n");
     ASSERT_EQ(player.MusicSource().ShowPlayList().Count(), 1);
     player.Run(true);
     const std::vector<int16_t> pcm = Play(800);
@@ -280,9 +298,10 @@ TEST_F(MusicPlayer, Volume_ScalesTheOutput) {
 }
 
 TEST_F(MusicPlayer, MissingFile_CountsAsLoadedAndPlaysNothing) {
-    TOrbMusicPlayer& player = Open("[Main]\nopt_slidescount=1\nopt_synchpos1=4000\nopt_usemusic=1\nopt_syncmode=1\n"
-                                   "opt_music_count=1\nopt_music1=" + m_folder.File("none.wav") +
-                                   "\nopt_lengthlist1=1000\n");
+    TOrbMusicPlayer& player = Open(
+        "[Main]\nopt_slidescount=1\nopt_synchpos1=4000\nopt_usemusic=1\nopt_syncmode=1\n"
+        "opt_music_count=1\nopt_music1=" +
+        m_folder.File("none.wav") + "\nopt_lengthlist1=1000\n");
     player.Seek(100);
     Play(10);
     EXPECT_TRUE(player.Ready());
@@ -292,9 +311,10 @@ TEST_F(MusicPlayer, MissingFile_CountsAsLoadedAndPlaysNothing) {
 
 TEST_F(MusicPlayer, FifoAsMusic_IsRefusedWithoutHanging) {
     ASSERT_EQ(::mkfifo(m_folder.File("pipe.wav").c_str(), 0600), 0);
-    TOrbMusicPlayer& player = Open("[Main]\nopt_slidescount=1\nopt_synchpos1=4000\nopt_usemusic=1\nopt_syncmode=1\n"
-                                   "opt_music_count=1\nopt_music1=" + m_folder.File("pipe.wav") +
-                                   "\nopt_lengthlist1=1000\n");
+    TOrbMusicPlayer& player = Open(
+        "[Main]\nopt_slidescount=1\nopt_synchpos1=4000\nopt_usemusic=1\nopt_syncmode=1\n"
+        "opt_music_count=1\nopt_music1=" +
+        m_folder.File("pipe.wav") + "\nopt_lengthlist1=1000\n");
     player.Seek(0);
     Play(10);
     EXPECT_TRUE(player.Ready());
@@ -333,7 +353,8 @@ TEST_F(MusicPlayer, FarSeeks_StayBoundedAndPlayTheRightRepetition) {
 }
 
 TEST_F(MusicPlayer, Threads_SeekRunAndCloseOnTheNullOutput) {
-    m_source = std::make_unique<TOrbSource>(ql::MakeRef<ql::TRefObj>(), DocumentFromText(Show("")), u"/opt/show");
+    m_source = std::make_unique<TOrbSource>(ql::MakeRef<ql::TRefObj>(), DocumentFromText(Show("")),
+                                            u"/opt/show");
     TMusicPlayerOptions options;
     options.Output.Kind = ql::TSoundOutputKind::Null;
     TOrbMusicPlayer player(*m_source, std::move(options));
@@ -356,10 +377,11 @@ TEST_F(MusicPlayer, Threads_SeekRunAndCloseOnTheNullOutput) {
 }
 
 TEST_F(MusicPlayer, Threads_SeekStormFromTwoThreadsEndsSettled) {
-    m_source = std::make_unique<TOrbSource>(ql::MakeRef<ql::TRefObj>(),
-                                            DocumentFromText(Show("[slide1]\nSound=" + m_folder.File("c.wav") +
-                                                          "\nSoundLength=3000\n", true)),
-                                            u"/opt/show");
+    m_source = std::make_unique<TOrbSource>(
+        ql::MakeRef<ql::TRefObj>(),
+        DocumentFromText(
+            Show("[slide1]\nSound=" + m_folder.File("c.wav") + "\nSoundLength=3000\n", true)),
+        u"/opt/show");
     TMusicPlayerOptions options;
     options.Output.Kind = ql::TSoundOutputKind::Null;
     TOrbMusicPlayer player(*m_source, std::move(options));
@@ -374,10 +396,18 @@ TEST_F(MusicPlayer, Threads_SeekStormFromTwoThreadsEndsSettled) {
     for (int i = 0; i < 2000; ++i) {
         seed = seed * 1664525u + 1013904223u;
         switch (seed >> 30) {
-            case 0: player.Seek(double(seed % 20000), -1); break;
-            case 1: player.Seek(TOrbMusicPlayer::kBarrierOnly, double(seed % 30000)); break;
-            case 2: player.Run((seed >> 8) & 1); break;
-            default: player.SetVolume(float(seed % 100) / 100.0f); break;
+            case 0:
+                player.Seek(double(seed % 20000), -1);
+                break;
+            case 1:
+                player.Seek(TOrbMusicPlayer::kBarrierOnly, double(seed % 30000));
+                break;
+            case 2:
+                player.Run((seed >> 8) & 1);
+                break;
+            default:
+                player.SetVolume(float(seed % 100) / 100.0f);
+                break;
         }
     }
     player.Seek(4500, TOrbMusicPlayer::kInitialBarrier);

@@ -7,8 +7,8 @@
 #include <string>
 #include <vector>
 
-#include "OrbLib2/OrbClasses/qlOrbSource2.h"
 #include "IniTestSupport.h"
+#include "OrbLib2/OrbClasses/qlOrbSource2.h"
 #include "QlLib/qlIniStorage.h"
 #include "QlLib/qpStringUtils.h"
 
@@ -18,12 +18,15 @@ namespace {
 using ql::test::DocumentFromText;
 
 std::unique_ptr<TOrbSource> Source(const std::string& text) {
-    return std::make_unique<TOrbSource>(ql::MakeRef<ql::TRefObj>(), DocumentFromText(text), u"/opt/show");
+    return std::make_unique<TOrbSource>(ql::MakeRef<ql::TRefObj>(), DocumentFromText(text),
+                                        u"/opt/show");
 }
 
 const char kTwoSlides[] = "[Main]\nopt_slidescount=2\nopt_synchpos1=5000\nopt_synchpos2=10000\n";
 
-std::string Item(const std::string& keys) { return "object i : TMusicItem\n" + keys + "end\n"; }
+std::string Item(const std::string& keys) {
+    return "object i : TMusicItem\n" + keys + "end\n";
+}
 
 std::string ShowMusic(const std::string& body, const std::string& mainKeys = "") {
     return std::string(kTwoSlides) + mainKeys + "object m : music\n" + body + "end\n";
@@ -90,9 +93,10 @@ TEST_F(MusicSource, ShuffledCopy_HoldsSevenPermutationsWhenRepeating) {
 }
 
 TEST_F(MusicSource, PlainForm_ReadsTheShowPlayListAndFlags) {
-    auto source = Source(std::string(kTwoSlides) +
-                         "opt_usemusic=1\nopt_syncmode=1\nopt_repeatmusic=0\nopt_music_count=2\n"
-                         "opt_music1=a.mp3\nopt_lengthlist1=3000\nopt_music2=b.mp3\nopt_lengthlist2=4000\n");
+    auto source =
+        Source(std::string(kTwoSlides) +
+               "opt_usemusic=1\nopt_syncmode=1\nopt_repeatmusic=0\nopt_music_count=2\n"
+               "opt_music1=a.mp3\nopt_lengthlist1=3000\nopt_music2=b.mp3\nopt_lengthlist2=4000\n");
     TOrbMusicSource music(*source);
     EXPECT_TRUE(music.MusicUsed());
     EXPECT_TRUE(music.SyncMode());
@@ -114,8 +118,9 @@ TEST_F(MusicSource, PlainForm_HugeCountsAreBoundedAndBadEntriesSkipped) {
 }
 
 TEST_F(MusicSource, PlainForm_CommentIsCutToItsSlide) {
-    auto source = Source(std::string(kTwoSlides) + "[slide1]\nSound=voice.wav\nSoundLength=8000\n"
-                                                   "[slide2]\nSound=@\nSoundLength=100\n");
+    auto source = Source(std::string(kTwoSlides) +
+                         "[slide1]\nSound=voice.wav\nSoundLength=8000\n"
+                         "[slide2]\nSound=@\nSoundLength=100\n");
     TOrbMusicSource music(*source);
     ASSERT_EQ(music.Slides().size(), 2u);
     EXPECT_EQ(music.Slides()[0].Comment, u"voice.wav");
@@ -124,7 +129,8 @@ TEST_F(MusicSource, PlainForm_CommentIsCutToItsSlide) {
     EXPECT_EQ(music.Slides()[1].NextSlide, 0);
     EXPECT_TRUE(music.Slides()[1].Comment.empty());
 
-    auto full = Source(std::string(kTwoSlides) + "opt_fullyplaysound=1\n[slide1]\nSound=voice.wav\nSoundLength=8000\n");
+    auto full = Source(std::string(kTwoSlides) +
+                       "opt_fullyplaysound=1\n[slide1]\nSound=voice.wav\nSoundLength=8000\n");
     EXPECT_EQ(TOrbMusicSource(*full).Slides()[0].CommentLength, 8000);
 }
 
@@ -134,8 +140,9 @@ TEST_F(MusicSource, PlainForm_CommentWithoutLengthIsSkipped) {
 }
 
 TEST_F(MusicSource, PlainForm_PersonalMusicOnlyOutsideSynchronisedMode) {
-    const std::string slide = "[slide2]\nUsePersonal=1\nMusicAction=2\nMusicCount=2\nSubMusic1=p.mp3\n"
-                              "SubMusicLength1=2500\nSubMusic2=\nSubMusicLength2=100\n";
+    const std::string slide =
+        "[slide2]\nUsePersonal=1\nMusicAction=2\nMusicCount=2\nSubMusic1=p.mp3\n"
+        "SubMusicLength1=2500\nSubMusic2=\nSubMusicLength2=100\n";
     auto source = Source(std::string(kTwoSlides) + slide);
     TOrbMusicSource music(*source);
     ASSERT_TRUE(music.Slides()[1].Personal);
@@ -147,8 +154,9 @@ TEST_F(MusicSource, PlainForm_PersonalMusicOnlyOutsideSynchronisedMode) {
 }
 
 TEST_F(MusicSource, ObjectForm_CrossFadeOverlapsTheNextItem) {
-    auto source = Source(ShowMusic("object t : TMusicTrack\n" + Item("FileName=a.mp3\nDuration=6000\n") +
-                                   Item("FileName=b.mp3\nDuration=5000\nCrossMode=0\nCross=2000\n") + "end\n"));
+    auto source = Source(
+        ShowMusic("object t : TMusicTrack\n" + Item("FileName=a.mp3\nDuration=6000\n") +
+                  Item("FileName=b.mp3\nDuration=5000\nCrossMode=0\nCross=2000\n") + "end\n"));
     TOrbMusicSource music(*source);
     EXPECT_TRUE(music.MusicUsed());
     TCompositeParams params;
@@ -158,14 +166,17 @@ TEST_F(MusicSource, ObjectForm_CrossFadeOverlapsTheNextItem) {
     ASSERT_EQ(params.Items.size(), 2u);
     EXPECT_EQ(params.Items[1].TimeLine, 4000);
     ASSERT_EQ(params.Items[0].Volumes.Envelopes.size(), 1u);
-    EXPECT_EQ(params.Items[0].Volumes.Envelopes[0].Points, (std::vector<TVolumeItem>{{4000, 1000}, {6000, 0}}));
+    EXPECT_EQ(params.Items[0].Volumes.Envelopes[0].Points,
+              (std::vector<TVolumeItem>{{4000, 1000}, {6000, 0}}));
     ASSERT_EQ(params.Items[1].Volumes.Envelopes.size(), 1u);
-    EXPECT_EQ(params.Items[1].Volumes.Envelopes[0].Points, (std::vector<TVolumeItem>{{0, 0}, {2000, 1000}}));
+    EXPECT_EQ(params.Items[1].Volumes.Envelopes[0].Points,
+              (std::vector<TVolumeItem>{{0, 0}, {2000, 1000}}));
 }
 
 TEST_F(MusicSource, ObjectForm_PauseModePlacesTheItemAfterAGap) {
-    auto source = Source(ShowMusic("object t : TMusicTrack\n" + Item("FileName=a.mp3\nDuration=3000\n") +
-                                   Item("FileName=b.mp3\nDuration=1000\nCrossMode=1\nPause=1150\n") + "end\n"));
+    auto source = Source(
+        ShowMusic("object t : TMusicTrack\n" + Item("FileName=a.mp3\nDuration=3000\n") +
+                  Item("FileName=b.mp3\nDuration=1000\nCrossMode=1\nPause=1150\n") + "end\n"));
     TCompositeParams params;
     Composite(TOrbMusicSource(*source).ShowPlayList(), params);
     ASSERT_EQ(params.Items.size(), 2u);
@@ -174,11 +185,11 @@ TEST_F(MusicSource, ObjectForm_PauseModePlacesTheItemAfterAGap) {
 }
 
 TEST_F(MusicSource, ObjectForm_MutedTrackIsLeftOutAndTracksRunInParallel) {
-    auto source = Source(ShowMusic(
-        "object t1 : TMusicTrack\n" + Item("FileName=a.mp3\nDuration=3000\n") + "end\n" +
-        "object t2 : TMusicTrack\nIsMute=1\n" + Item("FileName=m.mp3\nDuration=90000\n") + "end\n" +
-        "object t3 : TMusicTrack\n" + Item("FileName=b.mp3\nDuration=7000\n") + "end\n" +
-        "object o : TMusicOptions\nIsRepeat=1\nend\n"));
+    auto source = Source(
+        ShowMusic("object t1 : TMusicTrack\n" + Item("FileName=a.mp3\nDuration=3000\n") + "end\n" +
+                  "object t2 : TMusicTrack\nIsMute=1\n" + Item("FileName=m.mp3\nDuration=90000\n") +
+                  "end\n" + "object t3 : TMusicTrack\n" + Item("FileName=b.mp3\nDuration=7000\n") +
+                  "end\n" + "object o : TMusicOptions\nIsRepeat=1\nend\n"));
     TOrbMusicSource music(*source);
     EXPECT_TRUE(music.Repeat());
     EXPECT_TRUE(music.ShowPlayList().Repeat);
@@ -191,33 +202,38 @@ TEST_F(MusicSource, ObjectForm_MutedTrackIsLeftOutAndTracksRunInParallel) {
 }
 
 TEST_F(MusicSource, ObjectForm_FadesAndLevelMakeOneEnvelope) {
-    auto source = Source(ShowMusic(Item("FileName=a.mp3\nDuration=4000\nFadeIn=500\nFadeOut=1000\nVolume=50\n") +
-                                   Item("FileName=b.mp3\nDuration=1000\nVolume=80\n") +
-                                   Item("FileName=c.mp3\nDuration=1000\nVolume=0\n")));
+    auto source = Source(
+        ShowMusic(Item("FileName=a.mp3\nDuration=4000\nFadeIn=500\nFadeOut=1000\nVolume=50\n") +
+                  Item("FileName=b.mp3\nDuration=1000\nVolume=80\n") +
+                  Item("FileName=c.mp3\nDuration=1000\nVolume=0\n")));
     TCompositeParams params;
     Composite(TOrbMusicSource(*source).ShowPlayList(), params);
     ASSERT_EQ(params.Items.size(), 2u);  // the silent item is left out, its time stays
     EXPECT_EQ(params.Duration, 6000);
     EXPECT_EQ(params.Items[0].Volumes.Envelopes[0].Points,
               (std::vector<TVolumeItem>{{0, 0}, {500, 500}, {3000, 500}, {4000, 0}}));
-    EXPECT_EQ(params.Items[1].Volumes.Envelopes[0].Points, (std::vector<TVolumeItem>{{0, 800}, {1000, 800}}));
+    EXPECT_EQ(params.Items[1].Volumes.Envelopes[0].Points,
+              (std::vector<TVolumeItem>{{0, 800}, {1000, 800}}));
 }
 
 TEST_F(MusicSource, ObjectForm_VolumeCurveBecomesAnEnvelopeAndABadOneSkipsTheItem) {
-    auto source = Source(ShowMusic(Item("FileName=a.mp3\nDuration=4000\nStartTime=500\n"
-                                        "VolumeParams=44100:32768,88200:65536\n") +
-                                   Item("FileName=b.mp3\nDuration=1000\nVolumeParams=44100:half\n")));
+    auto source =
+        Source(ShowMusic(Item("FileName=a.mp3\nDuration=4000\nStartTime=500\n"
+                              "VolumeParams=44100:32768,88200:65536\n") +
+                         Item("FileName=b.mp3\nDuration=1000\nVolumeParams=44100:half\n")));
     TCompositeParams params;
     Composite(TOrbMusicSource(*source).ShowPlayList(), params);
     ASSERT_EQ(params.Items.size(), 1u);
     EXPECT_EQ(params.Items[0].FileName, u"a.mp3");
     ASSERT_EQ(params.Items[0].Volumes.Envelopes.size(), 1u);
-    EXPECT_EQ(params.Items[0].Volumes.Envelopes[0].Points, (std::vector<TVolumeItem>{{500, 500}, {1500, 1000}}));
+    EXPECT_EQ(params.Items[0].Volumes.Envelopes[0].Points,
+              (std::vector<TVolumeItem>{{500, 500}, {1500, 1000}}));
 }
 
 TEST_F(MusicSource, ObjectForm_RandomTrackKeepsEveryItem) {
     std::string items;
-    for (int i = 0; i < 6; ++i) items += Item("FileName=" + std::to_string(i) + ".mp3\nDuration=1000\n");
+    for (int i = 0; i < 6; ++i)
+        items += Item("FileName=" + std::to_string(i) + ".mp3\nDuration=1000\n");
     auto source = Source(ShowMusic("object t : TMusicTrack\nIsRandom=1\n" + items + "end\n"));
     TCompositeParams params;
     Composite(TOrbMusicSource(*source).ShowPlayList(), params);
@@ -233,10 +249,12 @@ TEST_F(MusicSource, ObjectForm_RandomTrackKeepsEveryItem) {
 }
 
 TEST_F(MusicSource, ObjectForm_CommentIsCutToTheSlideWindow) {
-    auto source = Source(ShowMusic("") +
-                         "[slide1]\nobject sm : music\nobject c : TSoundComment\nFileName=voice.wav\n"
-                         "Duration=8000\nPause=1000\nFadeOut=500\nend\nend\n"
-                         "[slide2]\nobject sm : music\nobject c : TSoundComment\nFileName=error\nDuration=100\nend\nend\n");
+    auto source =
+        Source(ShowMusic("") +
+               "[slide1]\nobject sm : music\nobject c : TSoundComment\nFileName=voice.wav\n"
+               "Duration=8000\nPause=1000\nFadeOut=500\nend\nend\n"
+               "[slide2]\nobject sm : music\nobject c : "
+               "TSoundComment\nFileName=error\nDuration=100\nend\nend\n");
     TOrbMusicSource music(*source);
     const TSlideMusicInfo& slide = music.Slides()[0];
     EXPECT_EQ(slide.CommentLength, 5000);
@@ -245,14 +263,17 @@ TEST_F(MusicSource, ObjectForm_CommentIsCutToTheSlideWindow) {
     ASSERT_EQ(params.Items.size(), 1u);
     EXPECT_EQ(params.Items[0].TimeLine, 1000);
     EXPECT_EQ(params.Items[0].Duration, 4000);
-    EXPECT_EQ(params.Items[0].Volumes.Envelopes[0].Points, (std::vector<TVolumeItem>{{3500, 1000}, {4000, 0}}));
+    EXPECT_EQ(params.Items[0].Volumes.Envelopes[0].Points,
+              (std::vector<TVolumeItem>{{3500, 1000}, {4000, 0}}));
     EXPECT_TRUE(music.Slides()[1].Comment.empty());
 }
 
 TEST_F(MusicSource, ObjectForm_VideoSoundsJoinTheComment) {
-    auto source = Source(ShowMusic("") +
-                         "[slide1]\nobject v : video\nFileName=clip.mp4\nDuration=9000\nStartORBTime=1000\n"
-                         "StartVideoTime=200\nend\nobject w : video\nFileName=mute.mp4\nMute=1\nDuration=100\nend\n");
+    auto source =
+        Source(ShowMusic("") +
+               "[slide1]\nobject v : video\nFileName=clip.mp4\nDuration=9000\nStartORBTime=1000\n"
+               "StartVideoTime=200\nend\nobject w : "
+               "video\nFileName=mute.mp4\nMute=1\nDuration=100\nend\n");
     TOrbMusicSource music(*source);
     TCompositeParams params;
     ASSERT_TRUE(params.ReadText(music.Slides()[0].Comment));
@@ -264,11 +285,13 @@ TEST_F(MusicSource, ObjectForm_VideoSoundsJoinTheComment) {
 }
 
 TEST_F(MusicSource, ObjectForm_ProjectClipSoundsOnceFromItsFirstSlide) {
-    const std::string main = std::string(kTwoSlides) +
-                             "object vb : VideoBoss\nobject c : VideoClip\nClipGUID={42}\nFileName=/media/clip.mp4\n"
-                             "LoadFromDisk=1\nDuration=8000\nStartVideoTime=100\nStartORBTime=0\nend\nend\n"
-                             "object m : music\nend\n";
-    const std::string video = "object v : video\nClipGUID={42}\nFileName=other.mp4\nDuration=10\nend\n";
+    const std::string main =
+        std::string(kTwoSlides) +
+        "object vb : VideoBoss\nobject c : VideoClip\nClipGUID={42}\nFileName=/media/clip.mp4\n"
+        "LoadFromDisk=1\nDuration=8000\nStartVideoTime=100\nStartORBTime=0\nend\nend\n"
+        "object m : music\nend\n";
+    const std::string video =
+        "object v : video\nClipGUID={42}\nFileName=other.mp4\nDuration=10\nend\n";
     auto source = Source(main + "[slide1]\n" + video + video + "[slide2]\n" + video);
     TOrbMusicSource music(*source);
     TCompositeParams params;

@@ -72,13 +72,14 @@ TEST(OrbPrintServices, NoScheduler_PrintDialogSavesInstead) {
     std::shared_ptr<ql::TBitmap> frame = Picture();
     TCallBackClass pictures(nullptr, frame, 0);
     int32_t prompts = 0;
-    TOrbPrintDialog dialog(project, pictures, &services,
-                           [&](ql::TDialog& d) {
-                               ++prompts;
-                               static_cast<TSavePathDialog&>(d).Edit().Text = folder.WideFile("kept.pdf");
-                               d.Key(ql::TDialogKey::Enter);
-                           },
-                           u"");
+    TOrbPrintDialog dialog(
+        project, pictures, &services,
+        [&](ql::TDialog& d) {
+            ++prompts;
+            static_cast<TSavePathDialog&>(d).Edit().Text = folder.WideFile("kept.pdf");
+            d.Key(ql::TDialogKey::Enter);
+        },
+        u"");
     const ql::TRect button = dialog.Item(kIdPrint)->PixelRect();
     dialog.MouseDown(button.left + 1, button.top + 1);
     dialog.MouseUp(button.left + 1, button.top + 1);
@@ -88,7 +89,8 @@ TEST(OrbPrintServices, NoScheduler_PrintDialogSavesInstead) {
 }
 
 TEST(OrbPrintServices, Scheduler_StartsAtTheDefaultAndKeepsTheChoice) {
-    ql::test::TFakePrintScheduler scheduler({{"hall", ""}, {"office", ""}, {"studio", ""}}, "office");
+    ql::test::TFakePrintScheduler scheduler({{"hall", ""}, {"office", ""}, {"studio", ""}},
+                                            "office");
     TCupsPrintServices services(At(scheduler));
     EXPECT_EQ(services.ChosenPrinter(), 1u);
     EXPECT_TRUE(services.HasPrinter());
@@ -107,7 +109,8 @@ TEST(OrbPrintServices, Scheduler_StartsAtTheDefaultAndKeepsTheChoice) {
 }
 
 TEST(OrbPrintServices, ChosenPrinterRemoved_TheDefaultIsChosenAgain) {
-    ql::test::TFakePrintScheduler scheduler({{"hall", ""}, {"office", ""}, {"studio", ""}}, "office");
+    ql::test::TFakePrintScheduler scheduler({{"hall", ""}, {"office", ""}, {"studio", ""}},
+                                            "office");
     TCupsPrintServices services(At(scheduler));
     services.Printers();
     services.ChoosePrinter(2);
@@ -126,7 +129,8 @@ TEST(OrbPrintServices, Print_SendsAPngTurnedToThePictureAndRemovesIt) {
     TTempBase temp(folder.Path());
     ql::test::TFakePrintScheduler scheduler({{"office", "Laser"}}, "office");
     TCupsPrintServices services(At(scheduler));
-    ASSERT_TRUE(services.Print(*Picture(40, 20), u"Slideshow")) << ql::ToUtf8(services.LastReason());
+    ASSERT_TRUE(services.Print(*Picture(40, 20), u"Slideshow"))
+        << ql::ToUtf8(services.LastReason());
     ASSERT_TRUE(services.Print(*Picture(20, 40), u"Slideshow"));
     const auto jobs = scheduler.Jobs();
     ASSERT_EQ(jobs.size(), 2u);

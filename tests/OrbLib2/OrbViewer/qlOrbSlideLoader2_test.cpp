@@ -13,8 +13,10 @@ namespace orb {
 namespace {
 
 struct TLoaderFixture {
-    explicit TLoaderFixture(const std::string& text, int32_t screenWidth = 1920, int32_t screenHeight = 1080) {
-        source = std::make_unique<TOrbSource>(ql::MakeRef<ql::TRefObj>(), test::DocumentOf(text), u"/opt/show");
+    explicit TLoaderFixture(const std::string& text, int32_t screenWidth = 1920,
+                            int32_t screenHeight = 1080) {
+        source = std::make_unique<TOrbSource>(ql::MakeRef<ql::TRefObj>(), test::DocumentOf(text),
+                                              u"/opt/show");
         accessor = std::make_unique<TFileAccessor>(ql::MakeRef<test::TNoFiles>());
         loader = std::make_unique<TOrbSlideLoader>(*source, 3, CacheSlideWindows(), accessor.get(),
                                                    screenWidth, screenHeight);
@@ -24,7 +26,9 @@ struct TLoaderFixture {
     std::unique_ptr<TOrbSlideLoader> loader;
 };
 
-std::string Show(const std::string& main) { return test::SolidShow(3, 1000, "stop", "[Main]\n" + main); }
+std::string Show(const std::string& main) {
+    return test::SolidShow(3, 1000, "stop", "[Main]\n" + main);
+}
 
 TEST(SlideLoader, FullScreen_KeepsTheScreenSize) {
     TLoaderFixture f(Show("projectname=Holiday\n"));
@@ -51,8 +55,9 @@ TEST(SlideLoader, OwnedSource_GoesWithTheLoader) {
 }
 
 TEST(SlideLoader, FramedWindow_TakesItsCaptionAndDesignSize) {
-    TLoaderFixture f(Show("opt_scr_full=0\nopt_withoutborder=0\nopt_scr_caption=My show\n"
-                          "opt_scr_width=800\nopt_scr_height=600\n"));
+    TLoaderFixture f(
+        Show("opt_scr_full=0\nopt_withoutborder=0\nopt_scr_caption=My show\n"
+             "opt_scr_width=800\nopt_scr_height=600\n"));
     EXPECT_EQ(f.loader->WindowMode(), 1);
     EXPECT_TRUE(f.loader->Framed());
     EXPECT_EQ(f.loader->Caption(), u"My show");
@@ -108,7 +113,8 @@ TEST(SlideLoader, Thread_SendsSlideListsUntilStopped) {
     TLoaderFixture f(test::SolidShow(4, 1000, "stop"), 64, 48);
     ql::TThreadEventList engine;
     int32_t count = 0;
-    engine.SetHandler([&](ql::TMessageItem& item) { count = item.PayloadAs<TSlideData>()->Count(); });
+    engine.SetHandler(
+        [&](ql::TMessageItem& item) { count = item.PayloadAs<TSlideData>()->Count(); });
     f.loader->SetDelivery(&engine, 101, TDeliveryMode::Send);
     f.loader->SetFrameSize(64, 48);
     f.loader->SetFitMode(false);
@@ -138,7 +144,8 @@ TEST(SlideData, MoreThanThreeSlides_IsAnAssertion) {
     TLoaderFixture f(test::SolidShow(4, 1000, "stop"), 64, 48);
     f.loader->SetFrameSize(64, 48);
     f.loader->SetFitMode(false);
-    while (f.loader->CacheStep()) {}
+    while (f.loader->CacheStep()) {
+    }
     four = f.loader->Window().Slides();
     four.push_back(four.front());
     EXPECT_THROW(TSlideData{four}, ql::EAssertionFailed);

@@ -26,7 +26,8 @@ std::unique_ptr<TDirectBitmap> Random(int32_t w, int32_t h, const TPixelFormat* 
 
 bool SamePixels(const TBitmap& a, const TBitmap& b) {
     for (int32_t y = 0; y < a.Height(); ++y)
-        if (std::memcmp(a.Row(y), b.Row(y), size_t(a.Width() * a.BytesPerPixel())) != 0) return false;
+        if (std::memcmp(a.Row(y), b.Row(y), size_t(a.Width() * a.BytesPerPixel())) != 0)
+            return false;
     return true;
 }
 
@@ -84,7 +85,8 @@ TEST(AffineNearest, DoubleSizeRepeatsPixels) {
     DrawAffineNearest(Coverage(3, 2, {0, 0}, {2, 0}, {0, 2}), dst, *src, 300, kAll);
     for (int32_t y = 0; y < 4; ++y)
         for (int32_t x = 0; x < 6; ++x)
-            ASSERT_EQ(std::memcmp(dst.Row(y) + 3 * x, src->Row(y / 2) + 3 * (x / 2), 3), 0) << x << "," << y;
+            ASSERT_EQ(std::memcmp(dst.Row(y) + 3 * x, src->Row(y / 2) + 3 * (x / 2), 3), 0)
+                << x << "," << y;
 }
 
 TEST(AffineNearest, BlendRulesWithOpacityAndAlpha) {
@@ -121,9 +123,11 @@ TEST(AffineDraw, ZeroAlphaAndZeroOpacityLeaveDestination) {
 TEST(AffineDraw, WrongFormatsAreAssertions) {
     auto src = Random(4, 4, PfRGB24(), 6);
     TDirectBitmap dst32(4, 4, PfARGB32());
-    EXPECT_THROW(DrawAffineNearest(Coverage(4, 4, {0, 0}, {1, 0}, {0, 1}), dst32, *src, 255, kAll), EAssertionFailed);
+    EXPECT_THROW(DrawAffineNearest(Coverage(4, 4, {0, 0}, {1, 0}, {0, 1}), dst32, *src, 255, kAll),
+                 EAssertionFailed);
     TDirectBitmap dst(4, 4, PfRGB24());
-    EXPECT_THROW(DrawAffineBilinear(Coverage(5, 4, {0, 0}, {1, 0}, {0, 1}), dst, *src, 255, kAll), EAssertionFailed);
+    EXPECT_THROW(DrawAffineBilinear(Coverage(5, 4, {0, 0}, {1, 0}, {0, 1}), dst, *src, 255, kAll),
+                 EAssertionFailed);
 }
 
 TEST(AffineBilinear, IdentityReproducesEveryPixelIncludingLastRowAndColumn) {
@@ -156,8 +160,8 @@ TEST(AffineBilinear, LastColumnSamplesClampedNeighbour) {
     TDirectBitmap dst(4, 1, PfRGB24());
     DrawAffineBilinear(Coverage(2, 1, {0, 0}, {2, 0}, {0, 1}), dst, src, 255, kAll);
     // Centres map to u = 0.25, 0.75, 1.25, 1.75; moved back half a pixel.
-    EXPECT_EQ(dst.Row(0)[0], 100);                 // negative: both neighbours pixel 0
-    EXPECT_EQ(dst.Row(0)[3], 100 + 101 / 4);       // 0.25 of the way
+    EXPECT_EQ(dst.Row(0)[0], 100);            // negative: both neighbours pixel 0
+    EXPECT_EQ(dst.Row(0)[3], 100 + 101 / 4);  // 0.25 of the way
     EXPECT_EQ(dst.Row(0)[6], (100 * 16384 + 201 * 49152) >> 16);
     EXPECT_EQ(dst.Row(0)[9], 201);  // past the last column: both neighbours pixel 1
 }
@@ -192,11 +196,13 @@ TEST(AffineDraw, FitSize_KeepsAspectInsideBox) {
 class DrawerTest : public ::testing::Test {
 protected:
     // The tile drawer against the span drawer: both sample and blend alike.
-    static void Compare(const TPixelFormat* format, int32_t opacity, TPointF o, TPointF x, TPointF y, uint32_t seed) {
+    static void Compare(const TPixelFormat* format, int32_t opacity, TPointF o, TPointF x,
+                        TPointF y, uint32_t seed) {
         auto src = Random(37, 23, format, seed, true);
         auto dst1 = Random(90, 70, PfRGB24(), seed + 1);
         auto dst2 = dst1->Clone();
-        DrawAffineBilinear(Coverage(37, 23, o, x, y), *dst1, *src, opacity, kAll, TSimdLevel::Scalar);
+        DrawAffineBilinear(Coverage(37, 23, o, x, y), *dst1, *src, opacity, kAll,
+                           TSimdLevel::Scalar);
         TBilinearDrawer drawer(8, 8);
         drawer.SetOpacity(opacity);
         drawer.SetImage(src.get());
@@ -307,7 +313,8 @@ TEST_F(DrawerTest, ScaledPictureIsTheSameAtEveryLevel) {
                 }
                 scalar.Draw(*reference);
                 fast.Draw(*got);
-                EXPECT_TRUE(SamePixels(*reference, *got)) << "level " << int(level) << " opacity " << opacity;
+                EXPECT_TRUE(SamePixels(*reference, *got))
+                    << "level " << int(level) << " opacity " << opacity;
             }
         }
     }

@@ -30,7 +30,8 @@ void CompareLevels(TSimdLevel level) {
             if (bpp == 4 && alphas == 1)
                 for (size_t i = 3; i < r.size(); i += 4) r[i] = rng() % 2 ? 0 : 255;
             if (bpp == 4 && alphas == 2)
-                for (size_t i = 3; i < r.size(); i += 4) r[i] = rng() % 3 ? uint8_t(rng()) : rng() % 2 ? 0 : 255;
+                for (size_t i = 3; i < r.size(); i += 4)
+                    r[i] = rng() % 3 ? uint8_t(rng()) : rng() % 2 ? 0 : 255;
             rows.push_back(r.data());
         }
         const int32_t opacity = trial % 5 == 0 ? 255 : 1 + int32_t(rng() % 255);
@@ -55,8 +56,12 @@ void CompareLevels(TSimdLevel level) {
     }
 }
 
-TEST(BilinearRun, SSE2MatchesScalarBitForBit) { CompareLevels(TSimdLevel::SSE2); }
-TEST(BilinearRun, AVX2MatchesScalarBitForBit) { CompareLevels(TSimdLevel::AVX2); }
+TEST(BilinearRun, SSE2MatchesScalarBitForBit) {
+    CompareLevels(TSimdLevel::SSE2);
+}
+TEST(BilinearRun, AVX2MatchesScalarBitForBit) {
+    CompareLevels(TSimdLevel::AVX2);
+}
 
 // The levels the dispatchers choose from follow the processor's answers, and
 // a level the processor lacks falls back to one it runs.

@@ -17,7 +17,8 @@ std::optional<TGifPicture> Read(const TBytes& bytes, bool animate = true) {
     return ReadGif(bytes.data(), bytes.size(), animate);
 }
 
-TGifFrame Solid(int left, int top, int w, int h, uint8_t index, int delayCs = 10, int disposal = 0) {
+TGifFrame Solid(int left, int top, int w, int h, uint8_t index, int delayCs = 10,
+                int disposal = 0) {
     TGifFrame f{left, top, w, h, std::vector<uint8_t>(size_t(w * h), index), delayCs, disposal};
     return f;
 }
@@ -81,7 +82,8 @@ TEST(GifDecoder, TransparentPixels_ShowThePictureBeneath) {
 }
 
 TEST(GifDecoder, DisposalThree_RestoresTheLastKeptFrame) {
-    auto picture = Read(GifBytes(1, 1, {Solid(0, 0, 1, 1, 2, 1, 1), Solid(0, 0, 1, 1, 3, 1, 3), Solid(0, 0, 1, 1, 4)}));
+    auto picture = Read(GifBytes(
+        1, 1, {Solid(0, 0, 1, 1, 2, 1, 1), Solid(0, 0, 1, 1, 3, 1, 3), Solid(0, 0, 1, 1, 4)}));
     ASSERT_TRUE(picture);
     TGifFrame hole{0, 0, 1, 1, {0}};
     hole.transparent = 0;

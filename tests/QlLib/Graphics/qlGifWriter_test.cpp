@@ -23,7 +23,8 @@ TEST(GifWriter, Animation_DecodesWithItsFramesDelaysAndLoops) {
     auto green = Solid(20, 10, 0xFF00CC33);
     auto blue = Solid(20, 10, 0xFF3366FF);
     green->FillRect({0, 0, 1, 1}, 0x00000000);  // a transparent corner
-    const std::vector<uint8_t> bytes = EncodeGif({{red.get(), 80}, {green.get(), 120}, {blue.get(), 40}}, 3);
+    const std::vector<uint8_t> bytes =
+        EncodeGif({{red.get(), 80}, {green.get(), 120}, {blue.get(), 40}}, 3);
 
     auto picture = ReadGif(bytes.data(), bytes.size(), true);
     ASSERT_TRUE(picture);

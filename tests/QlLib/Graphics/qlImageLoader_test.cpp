@@ -86,7 +86,8 @@ TEST(ImageLoader, Files_MissingOrPresent) {
     EXPECT_FALSE(LoadImageFromFile(folder.WideFile("none.bmp")).Image);
     const TBytes bytes = Bmp();
     {
-        TFileStream f(folder.WideFile("one.bmp"), TFileAccess::Write, 0, TFileDisposition::CreateAlways);
+        TFileStream f(folder.WideFile("one.bmp"), TFileAccess::Write, 0,
+                      TFileDisposition::CreateAlways);
         f.WriteBuffer(bytes.data(), bytes.size());
     }
     EXPECT_TRUE(LoadImageFromFile(folder.WideFile("one.bmp")).Image);

@@ -8,9 +8,9 @@
 #include <utility>
 #include <vector>
 
+#include "QlLib/Graphics/SimdTestSupport.h"
 #include "QlLib/Graphics/qlBitmap.h"
 #include "QlLib/Graphics/qlPixelFormats.h"
-#include "QlLib/Graphics/SimdTestSupport.h"
 
 namespace ql {
 namespace {
@@ -26,7 +26,9 @@ std::vector<TSimdLevel> AllLevels() {
 
 struct TYuvFrame {
     TYuvFrame(int32_t w, int32_t h)
-        : Width(w), Height(h), Bytes(size_t(w) * size_t(h) + 2 * size_t((w + 1) / 2) * size_t((h + 1) / 2), 0xEE) {}
+        : Width(w),
+          Height(h),
+          Bytes(size_t(w) * size_t(h) + 2 * size_t((w + 1) / 2) * size_t((h + 1) / 2), 0xEE) {}
     TYuv420Planes Planes() {
         const size_t chroma = size_t((Width + 1) / 2) * size_t((Height + 1) / 2);
         return {Bytes.data(), Bytes.data() + size_t(Width) * size_t(Height),
@@ -57,21 +59,27 @@ TEST(YuvConvert, KnownColours_MatchTheExactFormulaWithinOne) {
     struct TCase {
         uint8_t r, g, b;
     };
-    const TCase cases[] = {{0, 0, 0},     {255, 255, 255}, {255, 0, 0},    {0, 255, 0},     {0, 0, 255},
-                           {128, 128, 128}, {255, 255, 0}, {0, 255, 255}, {200, 100, 50}, {17, 240, 133}};
+    const TCase cases[] = {{0, 0, 0},      {255, 255, 255}, {255, 0, 0},   {0, 255, 0},
+                           {0, 0, 255},    {128, 128, 128}, {255, 255, 0}, {0, 255, 255},
+                           {200, 100, 50}, {17, 240, 133}};
     for (TSimdLevel level : AllLevels()) {
         for (const TCase& c : cases) {
             TDirectBitmap frame(6, 4, PfRGB24());
             Fill(frame, c.r, c.g, c.b);
             TYuvFrame out = Convert(frame, level);
             const double y = 0.299 * c.r + 0.587 * c.g + 0.114 * c.b;
-            const double cb = std::clamp(128 - 0.168736 * c.r - 0.331264 * c.g + 0.5 * c.b, 0.0, 255.0);
-            const double cr = std::clamp(128 + 0.5 * c.r - 0.418688 * c.g - 0.081312 * c.b, 0.0, 255.0);
+            const double cb =
+                std::clamp(128 - 0.168736 * c.r - 0.331264 * c.g + 0.5 * c.b, 0.0, 255.0);
+            const double cr =
+                std::clamp(128 + 0.5 * c.r - 0.418688 * c.g - 0.081312 * c.b, 0.0, 255.0);
             const TYuv420Planes p = out.Planes();
-            for (int32_t i = 0; i < 24; ++i) ASSERT_LE(std::fabs(p.Y[i] - y), 1.0) << int(c.r) << "," << int(c.g);
+            for (int32_t i = 0; i < 24; ++i)
+                ASSERT_LE(std::fabs(p.Y[i] - y), 1.0) << int(c.r) << "," << int(c.g);
             for (int32_t i = 0; i < 6; ++i) {
-                EXPECT_LE(std::fabs(p.U[i] - cb), 1.0) << int(c.r) << "," << int(c.g) << "," << int(c.b);
-                EXPECT_LE(std::fabs(p.V[i] - cr), 1.0) << int(c.r) << "," << int(c.g) << "," << int(c.b);
+                EXPECT_LE(std::fabs(p.U[i] - cb), 1.0)
+                    << int(c.r) << "," << int(c.g) << "," << int(c.b);
+                EXPECT_LE(std::fabs(p.V[i] - cr), 1.0)
+                    << int(c.r) << "," << int(c.g) << "," << int(c.b);
             }
         }
     }
@@ -119,7 +127,8 @@ TEST(YuvConvert, FastPaths_AgreeWithTheScalarBitForBit) {
             }
         const TYuvFrame scalar = Convert(frame, TSimdLevel::Scalar);
         for (TSimdLevel level : fast)
-            EXPECT_EQ(Convert(frame, level).Bytes, scalar.Bytes) << w << "x" << h << " level " << int(level);
+            EXPECT_EQ(Convert(frame, level).Bytes, scalar.Bytes)
+                << w << "x" << h << " level " << int(level);
     }
 }
 
@@ -130,12 +139,14 @@ TEST(YuvConvert, FourBytePixels_GiveTheSameAsThreeIgnoringAlpha) {
         for (int32_t y = 0; y < h; ++y)
             for (int32_t x = 0; x < w; ++x) {
                 seed = seed * 1664525u + 1013904223u;
-                for (int32_t c = 0; c < 3; ++c) rgb.Row(y)[3 * x + c] = argb.Row(y)[4 * x + c] = uint8_t(seed >> (8 * c));
+                for (int32_t c = 0; c < 3; ++c)
+                    rgb.Row(y)[3 * x + c] = argb.Row(y)[4 * x + c] = uint8_t(seed >> (8 * c));
                 argb.Row(y)[4 * x + 3] = uint8_t(seed >> 24);
             }
         const TYuvFrame expected = Convert(rgb, TSimdLevel::Scalar);
         for (TSimdLevel level : AllLevels())
-            EXPECT_EQ(Convert(argb, level).Bytes, expected.Bytes) << w << "x" << h << " level " << int(level);
+            EXPECT_EQ(Convert(argb, level).Bytes, expected.Bytes)
+                << w << "x" << h << " level " << int(level);
     }
 }
 

@@ -74,7 +74,7 @@ TEST_F(OfflineDevice, SeekWhilePlaying_CrossFadesOver441Frames) {
     auto channel = device->CreateChannel(u"count:441000", -1);
     ASSERT_TRUE(channel);
     channel->Start(0);
-    PullLeft(1000);  // source frames 0..999 heard (frame 0 at gain 0)
+    PullLeft(1000);       // source frames 0..999 heard (frame 0 at gain 0)
     channel->Seek(1000);  // source frame 44100
     const auto left = PullLeft(1000);
     for (int k = 0; k < 441; ++k) {

@@ -59,7 +59,8 @@ public:
         address.sin_family = AF_INET;
         address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
         socklen_t length = sizeof address;
-        if (m_listener < 0 || ::bind(m_listener, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
+        if (m_listener < 0 ||
+            ::bind(m_listener, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
             ::listen(m_listener, 8) != 0 ||
             ::getsockname(m_listener, reinterpret_cast<sockaddr*>(&address), &length) != 0)
             return;
@@ -144,13 +145,15 @@ private:
             std::string headers = buffer.substr(0, headerEnd + 2);
             buffer.erase(0, headerEnd + 4);
             for (char& c : headers) c = char(std::tolower(static_cast<unsigned char>(c)));
-            if (headers.find("expect: 100-continue") != std::string::npos) Send(fd, "HTTP/1.1 100 Continue\r\n\r\n");
+            if (headers.find("expect: 100-continue") != std::string::npos)
+                Send(fd, "HTTP/1.1 100 Continue\r\n\r\n");
             std::string body;
             if (headers.find("transfer-encoding: chunked") != std::string::npos) {
                 for (;;) {
                     size_t lineEnd;
                     if (!FillLine(fd, buffer, 0, lineEnd)) return;
-                    const size_t size = std::strtoul(buffer.substr(0, lineEnd).c_str(), nullptr, 16);
+                    const size_t size =
+                        std::strtoul(buffer.substr(0, lineEnd).c_str(), nullptr, 16);
                     buffer.erase(0, lineEnd + 2);
                     if (!Fill(fd, buffer, size + 2)) return;
                     body.append(buffer, 0, size);
@@ -159,7 +162,9 @@ private:
                 }
             } else {
                 const size_t at = headers.find("content-length:");
-                const size_t length = at == std::string::npos ? 0 : std::strtoul(headers.c_str() + at + 15, nullptr, 10);
+                const size_t length = at == std::string::npos
+                                          ? 0
+                                          : std::strtoul(headers.c_str() + at + 15, nullptr, 10);
                 if (!Fill(fd, buffer, length)) return;
                 body = buffer.substr(0, length);
                 buffer.erase(0, length);
@@ -179,7 +184,8 @@ private:
 
     static uint32_t Big(const std::string& s, size_t at, size_t count) {
         uint32_t value = 0;
-        for (size_t i = 0; i < count && at + i < s.size(); ++i) value = value << 8 | uint8_t(s[at + i]);
+        for (size_t i = 0; i < count && at + i < s.size(); ++i)
+            value = value << 8 | uint8_t(s[at + i]);
         return value;
     }
 
@@ -192,7 +198,7 @@ private:
         std::string name;
         while (at < body.size()) {
             const uint8_t tag = uint8_t(body[at++]);
-            if (tag == 0x03) break;  // end of attributes: the document follows
+            if (tag == 0x03) break;    // end of attributes: the document follows
             if (tag < 0x10) continue;  // the start of a group
             const size_t nameLength = Big(body, at, 2);
             at += 2;
@@ -211,7 +217,8 @@ private:
         return request;
     }
 
-    static void Attribute(std::string& out, uint8_t tag, const std::string& name, const std::string& value) {
+    static void Attribute(std::string& out, uint8_t tag, const std::string& name,
+                          const std::string& value) {
         out += char(tag);
         out += char(name.size() >> 8);
         out += char(name.size());
@@ -240,55 +247,64 @@ private:
         std::string groups;
         std::lock_guard<std::mutex> guard(m_lock);
         switch (request.Operation) {
-        case 0x4001:  // the default destination
-            status = 0x0406;
-            for (const TPrinter& printer : m_printers) {
-                if (printer.Name != m_default) continue;
-                PrinterGroup(groups, printer);
-                status = 0;
-            }
-            break;
-        case 0x4002:  // every destination
-            for (const TPrinter& printer : m_printers) PrinterGroup(groups, printer);
-            break;
-        case 0x000B: {  // one printer's attributes
-            status = 0x0406;
-            const std::string uri = request.Attributes.count("printer-uri") ? request.Attributes.at("printer-uri") : "";
-            for (const TPrinter& printer : m_printers) {
-                if (uri.size() < printer.Name.size() || uri.substr(uri.size() - printer.Name.size()) != printer.Name) continue;
-                PrinterGroup(groups, printer);
-                status = 0;
-            }
-            break;
-        }
-        case 0x0002:  // a job with its document
-        case 0x0005:  // a job whose document follows
-        case 0x0006: {  // the document of a job
-            TJob* job = nullptr;
-            if (request.Operation == 0x0006) {
-                const int32_t id = std::atoi(request.Attributes.count("job-id") ? request.Attributes.at("job-id").c_str() : "0");
-                for (TJob& known : m_jobs) job = known.Id == id ? &known : job;
-            } else {
-                m_jobs.emplace_back();
-                job = &m_jobs.back();
-                job->Id = int32_t(m_jobs.size());
-                const std::string uri = request.Attributes.count("printer-uri") ? request.Attributes.at("printer-uri") : "";
-                job->Printer = uri.substr(uri.find_last_of('/') + 1);
-            }
-            if (!job) {
+            case 0x4001:  // the default destination
                 status = 0x0406;
+                for (const TPrinter& printer : m_printers) {
+                    if (printer.Name != m_default) continue;
+                    PrinterGroup(groups, printer);
+                    status = 0;
+                }
+                break;
+            case 0x4002:  // every destination
+                for (const TPrinter& printer : m_printers) PrinterGroup(groups, printer);
+                break;
+            case 0x000B: {  // one printer's attributes
+                status = 0x0406;
+                const std::string uri = request.Attributes.count("printer-uri")
+                                            ? request.Attributes.at("printer-uri")
+                                            : "";
+                for (const TPrinter& printer : m_printers) {
+                    if (uri.size() < printer.Name.size() ||
+                        uri.substr(uri.size() - printer.Name.size()) != printer.Name)
+                        continue;
+                    PrinterGroup(groups, printer);
+                    status = 0;
+                }
                 break;
             }
-            for (const auto& [name, value] : request.Attributes) job->Attributes[name] = value;
-            job->Document += request.Document;
-            groups += '\x02';
-            Attribute(groups, 0x21, "job-id", Int(job->Id));
-            Attribute(groups, 0x45, "job-uri", "ipp://localhost/jobs/" + std::to_string(job->Id));
-            Attribute(groups, 0x23, "job-state", Int(3));
-            break;
-        }
-        default:
-            status = 0x0501;
+            case 0x0002:    // a job with its document
+            case 0x0005:    // a job whose document follows
+            case 0x0006: {  // the document of a job
+                TJob* job = nullptr;
+                if (request.Operation == 0x0006) {
+                    const int32_t id = std::atoi(request.Attributes.count("job-id")
+                                                     ? request.Attributes.at("job-id").c_str()
+                                                     : "0");
+                    for (TJob& known : m_jobs) job = known.Id == id ? &known : job;
+                } else {
+                    m_jobs.emplace_back();
+                    job = &m_jobs.back();
+                    job->Id = int32_t(m_jobs.size());
+                    const std::string uri = request.Attributes.count("printer-uri")
+                                                ? request.Attributes.at("printer-uri")
+                                                : "";
+                    job->Printer = uri.substr(uri.find_last_of('/') + 1);
+                }
+                if (!job) {
+                    status = 0x0406;
+                    break;
+                }
+                for (const auto& [name, value] : request.Attributes) job->Attributes[name] = value;
+                job->Document += request.Document;
+                groups += '\x02';
+                Attribute(groups, 0x21, "job-id", Int(job->Id));
+                Attribute(groups, 0x45, "job-uri",
+                          "ipp://localhost/jobs/" + std::to_string(job->Id));
+                Attribute(groups, 0x23, "job-state", Int(3));
+                break;
+            }
+            default:
+                status = 0x0501;
         }
         std::string out = {'\x02', '\x00', char(status >> 8), char(status)};
         out += Int(int32_t(request.Id));
@@ -309,6 +325,8 @@ private:
     std::vector<TJob> m_jobs;
 };
 
-inline TPrintServer At(const TFakePrintScheduler& scheduler) { return LoopbackServer(scheduler.Port()); }
+inline TPrintServer At(const TFakePrintScheduler& scheduler) {
+    return LoopbackServer(scheduler.Port());
+}
 
 }  // namespace ql::test

@@ -22,7 +22,8 @@ TEST(GlContext, Headless_OffersCoreFunctionsWithoutWindow) {
 }
 
 TEST(GlContext_Launch, WindowTestsPassOnAVirtualXServer) {
-    if (FindExecutable(u"xvfb-run").empty()) GTEST_SKIP() << "xvfb-run is not installed; no X server to test on";
+    if (FindExecutable(u"xvfb-run").empty())
+        GTEST_SKIP() << "xvfb-run is not installed; no X server to test on";
     const test::TChildRun run = test::RunWindowChild("GlContextWindow.*");
     ASSERT_EQ(run.Code, 0) << run.Out << run.Err;
     if (run.Count("skipped") > 0) GTEST_SKIP() << run.Out;

@@ -32,8 +32,10 @@ public:
         address.sin_family = AF_INET;
         address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
         socklen_t length = sizeof address;
-        if (m_socket < 0 || ::bind(m_socket, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
-            ::listen(m_socket, 8) != 0 || ::getsockname(m_socket, reinterpret_cast<sockaddr*>(&address), &length) != 0)
+        if (m_socket < 0 ||
+            ::bind(m_socket, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
+            ::listen(m_socket, 8) != 0 ||
+            ::getsockname(m_socket, reinterpret_cast<sockaddr*>(&address), &length) != 0)
             return;
         m_port = ntohs(address.sin_port);
     }
@@ -151,7 +153,8 @@ TEST(Printer, Job_CarriesTitleOrientationFitAndTheFile) {
     test::TFakePrintScheduler scheduler({{"office", "Laser"}}, "office");
     TPrintJobOptions options;
     options.Orientation = TPrintOrientation::Landscape;
-    const TPrintJobResult job = PrintFile(At(scheduler), u"office", folder.WideFile("page.png"), u"Slideshow", options);
+    const TPrintJobResult job =
+        PrintFile(At(scheduler), u"office", folder.WideFile("page.png"), u"Slideshow", options);
     ASSERT_TRUE(job.Ok()) << ToUtf8(job.Reason);
     const auto jobs = scheduler.Jobs();
     ASSERT_EQ(jobs.size(), 1u);
@@ -162,12 +165,15 @@ TEST(Printer, Job_CarriesTitleOrientationFitAndTheFile) {
     EXPECT_EQ(jobs[0].Attributes.at("fit-to-page"), "true");
     EXPECT_EQ(jobs[0].Attributes.at("print-scaling"), "fit");
     EXPECT_EQ(jobs[0].Document, bytes);
-    EXPECT_EQ(jobs[0].Attributes.at("document-format"), "application/octet-stream");  // guessed by the scheduler
+    EXPECT_EQ(jobs[0].Attributes.at("document-format"),
+              "application/octet-stream");  // guessed by the scheduler
 
     options.Orientation = TPrintOrientation::Portrait;
     options.FitToPage = false;
     options.DocumentFormat = "image/png";
-    ASSERT_TRUE(PrintFile(At(scheduler), u"office", folder.WideFile("page.png"), u"Slideshow", options).Ok());
+    ASSERT_TRUE(
+        PrintFile(At(scheduler), u"office", folder.WideFile("page.png"), u"Slideshow", options)
+            .Ok());
     const auto second = scheduler.Jobs().at(1);
     EXPECT_EQ(second.Attributes.at("orientation-requested"), "3");
     EXPECT_EQ(second.Attributes.count("fit-to-page"), 0u);

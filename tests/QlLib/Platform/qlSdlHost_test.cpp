@@ -64,7 +64,8 @@ TEST(SdlHost_Launch, WindowTestsPassOnTheDummyDriver) {
 }
 
 TEST(SdlHost_Launch, WindowTestsPassOnAVirtualXServer) {
-    if (FindExecutable(u"xvfb-run").empty()) GTEST_SKIP() << "xvfb-run is not installed; no X server to test on";
+    if (FindExecutable(u"xvfb-run").empty())
+        GTEST_SKIP() << "xvfb-run is not installed; no X server to test on";
     const test::TChildRun run = test::RunWindowChild("SdlHost_Window.*");
     EXPECT_EQ(run.Code, 0) << run.Out << run.Err;
     EXPECT_EQ(run.Results.size(), 2u) << run.Out;

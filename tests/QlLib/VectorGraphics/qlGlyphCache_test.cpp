@@ -50,8 +50,8 @@ TStoredText Store(const TVectorText& source) {
 }
 
 TEST(GlyphCache, TextFromPackagedCache_MatchesTheInstalledFontItCameFrom) {
-    const TSimpleVectorText installed({u"Glyph caches, 123!", u"", u"Second line: \u00e9\u00e8"}, u"DejaVu Serif",
-                                      36, false, true);
+    const TSimpleVectorText installed({u"Glyph caches, 123!", u"", u"Second line: \u00e9\u00e8"},
+                                      u"DejaVu Serif", 36, false, true);
     const TStoredText stored = Store(installed);
 
     // A generated show package carries the text and its font's glyph cache.
@@ -66,7 +66,8 @@ TEST(GlyphCache, TextFromPackagedCache_MatchesTheInstalledFontItCameFrom) {
         writer.AddPlayer(u"player.exe", player);
         writer.AddEntry(u"Project.orb", "[Main]\r\n", 0);
         writer.AddEntry(u"VectTxt2: sample", stored.text, 1);
-        for (const auto& [font, bytes] : stored.caches) writer.AddEntry(kGlyphCacheEntryPrefix + font, bytes, 1);
+        for (const auto& [font, bytes] : stored.caches)
+            writer.AddEntry(kGlyphCacheEntryPrefix + font, bytes, 1);
         writer.Finish();
     }
     orb::TOrbUnpack unpack;
@@ -109,7 +110,8 @@ TEST(GlyphCache, StreamRoundTrip_KeepsMetricsAndPaths) {
     info.Ascent = 120;
     info.Descent = 30;
     info.DesignSize = 1000;
-    cache->Add({65, info, {{0, 0, ptMoveTo}, {10, -5, ptQuadTo}, {20, 0, ptQuadTo}, {0, 0, ptClose}}});
+    cache->Add(
+        {65, info, {{0, 0, ptMoveTo}, {10, -5, ptQuadTo}, {20, 0, ptQuadTo}, {0, 0, ptClose}}});
     TMemoryStream stream;
     cache->SaveToStream(stream);
     EXPECT_EQ(stream.GetSize(), 4 + 4 + 8 + 2 + 7 * 4 + 4 + 4 * 12);
@@ -129,8 +131,14 @@ std::string SampleCacheBytes() {
     const auto cache = MakeRef<TGlyphCache>(u"F");
     TGlyphInfo info;
     info.DesignSize = 100;
-    cache->Add({1, info, {{0, 0, ptMoveTo}, {50, 0, ptLineTo}, {50, 50, ptCubicTo}, {0, 50, ptCubicTo},
-                         {0, 0, ptCubicTo}, {0, 0, ptClose}}});
+    cache->Add({1,
+                info,
+                {{0, 0, ptMoveTo},
+                 {50, 0, ptLineTo},
+                 {50, 50, ptCubicTo},
+                 {0, 50, ptCubicTo},
+                 {0, 0, ptCubicTo},
+                 {0, 0, ptClose}}});
     cache->Add({2, info, {}});
     TMemoryStream stream;
     cache->SaveToStream(stream);
@@ -146,7 +154,9 @@ TEST(GlyphCache, EveryTruncation_RaisesStreamReadError) {
     }
 }
 
-void PatchDWord(std::string& bytes, size_t at, uint32_t value) { std::memcpy(&bytes[at], &value, 4); }
+void PatchDWord(std::string& bytes, size_t at, uint32_t value) {
+    std::memcpy(&bytes[at], &value, 4);
+}
 
 TEST(GlyphCache, CountsBeyondTheBytesLeft_RefusedBeforeAllocating) {
     std::string bytes = SampleCacheBytes();
@@ -176,9 +186,10 @@ TEST(GlyphCache, BadPoints_RejectedOrSaturated) {
     EXPECT_THROW(loadWith(0, bits), EStreamReadError);
     std::memcpy(&bits, &huge, 4);
     EXPECT_EQ(loadWith(4, bits)[0].y, kMaxGlyphCoordinate);
-    EXPECT_THROW(loadWith(8, 5), EStreamReadError);                 // unknown type
-    EXPECT_THROW(loadWith(8, ptLineTo), EStreamReadError);          // no start point
-    EXPECT_THROW(loadWith(5 * 12 + 8, ptCubicTo), EStreamReadError);  // a cubic at the end lacks its points
+    EXPECT_THROW(loadWith(8, 5), EStreamReadError);         // unknown type
+    EXPECT_THROW(loadWith(8, ptLineTo), EStreamReadError);  // no start point
+    EXPECT_THROW(loadWith(5 * 12 + 8, ptCubicTo),
+                 EStreamReadError);  // a cubic at the end lacks its points
 }
 
 TEST(CachedVectorText, MissingFontAndGlyph_RaiseTheirMessages) {

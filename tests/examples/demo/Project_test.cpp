@@ -15,7 +15,7 @@
 namespace orb {
 namespace {
 
-const char16_t* const kSlideIds[] = {u"Welcome", u"Lake", u"Bay",     u"Frames", u"Crops",
+const char16_t* const kSlideIds[] = {u"Welcome", u"Lake",  u"Bay",     u"Frames", u"Crops",
                                      u"Spinner", u"Night", u"Gallery", u"Card",   u"End"};
 
 class DemoShow : public ::testing::Test {
@@ -28,7 +28,8 @@ protected:
     }
 
     // Every object block below a collection, children included.
-    static void CollectObjects(const ql::TIniIdentList& list, std::vector<const ql::TIniObject*>& out) {
+    static void CollectObjects(const ql::TIniIdentList& list,
+                               std::vector<const ql::TIniObject*>& out) {
         for (const ql::TIniObject* object = list.FirstObject(); object;
              object = ql::TIniIdentList::NextObject(*object)) {
             out.push_back(object);
@@ -39,7 +40,8 @@ protected:
     std::vector<const ql::TIniObject*> AllObjects() const {
         std::vector<const ql::TIniObject*> objects;
         for (int32_t i = 1; i <= 10; ++i) {
-            const ql::TIniSection* slide = m_locator->Project().FindSection(u"slide" + ql::IntToStr(i));
+            const ql::TIniSection* slide =
+                m_locator->Project().FindSection(u"slide" + ql::IntToStr(i));
             if (slide) CollectObjects(*slide, objects);
         }
         return objects;
@@ -123,7 +125,8 @@ TEST_F(DemoShow, CommentsInsideBlocks_LeaveTheirKeysAndKeyPointsReadable) {
     const ql::TIniObject* logo = slide1->FirstObject();
     ASSERT_TRUE(logo);
     int32_t keyPoints = 0;
-    for (const ql::TIniObject* child = logo->FirstObject(); child; child = ql::TIniIdentList::NextObject(*child)) {
+    for (const ql::TIniObject* child = logo->FirstObject(); child;
+         child = ql::TIniIdentList::NextObject(*child)) {
         EXPECT_EQ(ql::LowerCase(child->ObjectClass()), u"keypoint");
         ++keyPoints;
     }

@@ -17,14 +17,16 @@ using ql::test::RunProgram;
 using ql::test::TTestFolder;
 
 // Cheap to paint; the large pictures are checked in the build's media folder.
-const char kFreshMedia[] = "small-lake.jpg tall-pines.jpg square-pond.jpg logo.png spinner.gif melody.wav";
+const char kFreshMedia[] =
+    "small-lake.jpg tall-pines.jpg square-pond.jpg logo.png spinner.gif melody.wav";
 
 class DemoMedia : public ::testing::Test {
 protected:
     static void SetUpTestSuite() {
         s_folder = new TTestFolder;
         s_run = new ql::test::TProgramRun(
-            RunProgram(*s_folder, ORBDEMOMEDIA_PATH, ql::test::ShellQuote(s_folder->Path()) + " " + kFreshMedia));
+            RunProgram(*s_folder, ORBDEMOMEDIA_PATH,
+                       ql::test::ShellQuote(s_folder->Path()) + " " + kFreshMedia));
     }
     static void TearDownTestSuite() {
         delete s_run;
@@ -33,7 +35,9 @@ protected:
     void SetUp() override { ASSERT_EQ(s_run->Code, 0) << s_run->Err; }
 
     static std::string Fresh(const std::string& name) { return s_folder->File(name); }
-    static std::string Built(const std::string& name) { return std::string(ORB_DEMO_MEDIA_DIR) + "/" + name; }
+    static std::string Built(const std::string& name) {
+        return std::string(ORB_DEMO_MEDIA_DIR) + "/" + name;
+    }
 
     static TTestFolder* s_folder;
     static ql::test::TProgramRun* s_run;
@@ -42,14 +46,18 @@ protected:
 TTestFolder* DemoMedia::s_folder = nullptr;
 ql::test::TProgramRun* DemoMedia::s_run = nullptr;
 
-ql::TLoadResult Load(const std::string& path) { return ql::LoadImageFromFile(ql::FromUtf8(path)); }
+ql::TLoadResult Load(const std::string& path) {
+    return ql::LoadImageFromFile(ql::FromUtf8(path));
+}
 
 TEST_F(DemoMedia, Photographs_DecodeAtTheirSizesAndOrientations) {
     const std::map<std::string, std::pair<int32_t, int32_t>> sizes = {
-        {"alpine-lake.jpg", {4000, 3000}}, {"sunset-bay.jpg", {3200, 1800}}, {"green-hills.jpg", {2400, 1600}},
-        {"misty-morning.jpg", {1600, 1200}}, {"evening-ridge.jpg", {2048, 1536}}, {"tall-pines.jpg", {1200, 1800}},
-        {"square-pond.jpg", {1500, 1500}}, {"desert-dunes.jpg", {1920, 1080}}, {"night-lake.jpg", {1280, 960}},
-        {"valley-noon.jpg", {1024, 768}}, {"small-lake.jpg", {800, 600}}, {"panorama.jpg", {3600, 1200}}};
+        {"alpine-lake.jpg", {4000, 3000}},   {"sunset-bay.jpg", {3200, 1800}},
+        {"green-hills.jpg", {2400, 1600}},   {"misty-morning.jpg", {1600, 1200}},
+        {"evening-ridge.jpg", {2048, 1536}}, {"tall-pines.jpg", {1200, 1800}},
+        {"square-pond.jpg", {1500, 1500}},   {"desert-dunes.jpg", {1920, 1080}},
+        {"night-lake.jpg", {1280, 960}},     {"valley-noon.jpg", {1024, 768}},
+        {"small-lake.jpg", {800, 600}},      {"panorama.jpg", {3600, 1200}}};
     for (const auto& [name, size] : sizes) {
         SCOPED_TRACE(name);
         const ql::TLoadResult result = Load(Built(name));
@@ -69,8 +77,8 @@ TEST_F(DemoMedia, Photographs_DecodeAtTheirSizesAndOrientations) {
 }
 
 TEST_F(DemoMedia, Output_IsTheSameOnEveryRun) {
-    for (const char* name : {"small-lake.jpg", "tall-pines.jpg", "square-pond.jpg", "logo.png", "spinner.gif",
-                             "melody.wav"}) {
+    for (const char* name : {"small-lake.jpg", "tall-pines.jpg", "square-pond.jpg", "logo.png",
+                             "spinner.gif", "melody.wav"}) {
         SCOPED_TRACE(name);
         const std::string fresh = ql::test::ReadTextFile(Fresh(name));
         ASSERT_FALSE(fresh.empty());
@@ -111,14 +119,17 @@ TEST_F(DemoMedia, Spinner_IsAnAnimationOfTwelveFrames) {
     ASSERT_TRUE(strip);
     ASSERT_EQ(strip->Width(), 2400);
     int differing = 0;
-    for (int32_t y = 0; y < 200; ++y) differing += std::memcmp(strip->Row(y), strip->Row(y) + 200 * 4, 200 * 4) != 0;
+    for (int32_t y = 0; y < 200; ++y)
+        differing += std::memcmp(strip->Row(y), strip->Row(y) + 200 * 4, 200 * 4) != 0;
     EXPECT_GT(differing, 10);
 }
 
 TEST_F(DemoMedia, Melody_IsEightSecondsOfCdAudioSilentAtBothEnds) {
     const std::string wav = ql::test::ReadTextFile(Fresh("melody.wav"));
     ASSERT_GT(wav.size(), 44u);
-    auto u16 = [&](size_t at) { return uint32_t(uint8_t(wav[at])) | uint32_t(uint8_t(wav[at + 1])) << 8; };
+    auto u16 = [&](size_t at) {
+        return uint32_t(uint8_t(wav[at])) | uint32_t(uint8_t(wav[at + 1])) << 8;
+    };
     auto u32 = [&](size_t at) { return u16(at) | u16(at + 2) << 16; };
     EXPECT_EQ(wav.compare(0, 4, "RIFF"), 0);
     EXPECT_EQ(wav.compare(8, 4, "WAVE"), 0);
