@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "Orb/OrbTool/orbtoolCommands.h"
+#include "QlLib/Graphics/qlGifDecoder.h"
 
 namespace {
 
@@ -27,17 +28,20 @@ const TSubcommand kSubcommands[] = {
     {"audio", "render a show's music through the music player to WAV", orb::RunAudio},
     {"text", "render a text (and its shadow) with the text producer into a PNG", orb::RunText},
     {"mask", "write a preset soft-edged mask as PNG", orb::RunMask},
-    {"draw-test", "draw a fixed test scene through the drawer and write the frame as PNG", orb::RunDrawTest},
+    {"draw-test", "draw a fixed test scene through the drawer and write the frame as PNG",
+     orb::RunDrawTest},
     {"render", "play a show on a virtual clock and write its frames and music", orb::RunRender},
-    {"objects", "print where every shown object of a show lies at a show time, as JSON lines", orb::RunObjects},
+    {"objects", "print where every shown object of a show lies at a show time, as JSON lines",
+     orb::RunObjects},
     {"hit", "print the object that a screen point falls on at a show time", orb::RunHit},
     {"frame", "render a show at a show time and write the frame as PNG", orb::RunFrame},
     {"effect", "draw frames of a transition effect between two test slides as PNG", orb::RunEffect},
 };
 
 void PrintUsage(std::FILE* out) {
-    std::fprintf(out, "usage: orbtool COMMAND [ARGS...]\n"
-                      "       orbtool COMMAND --help\n\ncommands:\n");
+    std::fprintf(out,
+                 "usage: orbtool COMMAND [ARGS...]\n"
+                 "       orbtool COMMAND --help\n\ncommands:\n");
     for (const auto& command : kSubcommands)
         std::fprintf(out, "  %-10s %s\n", command.name, command.summary);
 }
@@ -54,8 +58,11 @@ int main(int argc, char** argv) {
         PrintUsage(stdout);
         return 0;
     }
+    // Animated GIFs decode as animations, as the player shows them.
+    ql::TGifAnimationScope gifAnimation(true);
     for (const auto& command : kSubcommands)
-        if (name == command.name) return command.run(std::vector<std::string>(argv + 2, argv + argc));
+        if (name == command.name)
+            return command.run(std::vector<std::string>(argv + 2, argv + argc));
     std::fprintf(stderr, "orbtool: unknown command '%s' (try orbtool --help)\n", name.c_str());
     return 2;
 }

@@ -90,7 +90,6 @@ int RunDecode(const std::vector<std::string>& args) {
         std::fputs(kDecodeHelp, stderr);
         return kExitError;
     }
-    ql::SetGifAnimation(true);
     try {
         TOrbUnpack unpack;
         std::unique_ptr<ql::TStream> stream;

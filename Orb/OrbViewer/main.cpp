@@ -1,5 +1,6 @@
 // orbviewer: plays a show (for now: opens it and reports what it opened).
 #include "Orb/OrbViewer/MainUnit.h"
+#include "QlLib/Graphics/qlGifDecoder.h"
 #include "QlLib/Platform/qlFileAPI.h"
 #include "QlLib/qlCommands.h"
 #include "QlLib/qlLog.h"
@@ -12,6 +13,8 @@ int main(int argc, char** argv) {
     ql::WriteStartBanner();
     int exitCode = 2;
     {
+        // Shows play their animated GIFs as animations.
+        ql::TGifAnimationScope gifAnimation(true);
         // Temporary folders of this run go away before the stop banner.
         ql::TTempFolderScope temporaryFolders;
         exitCode = orb::RunViewer(commands, ql::TFileAPI::ProgramFileName());

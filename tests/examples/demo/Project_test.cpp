@@ -3,14 +3,17 @@
 #include <gtest/gtest.h>
 
 #include <set>
+#include <string>
 #include <vector>
 
 #include "OrbLib2/OrbClasses/qlOrbShowSource.h"
 #include "OrbLib2/OrbClasses/qlOrbSource2.h"
 #include "OrbLib2/OrbPackage/qlOrbShowLocator.h"
 #include "OrbLib2/OrbPackage/qlOrbUnpack.h"
+#include "ProgramRunner.h"
 #include "QlLib/qlIniStorage.h"
 #include "QlLib/qpStringUtils.h"
+#include "TestFolder.h"
 
 namespace orb {
 namespace {
@@ -131,6 +134,27 @@ TEST_F(DemoShow, CommentsInsideBlocks_LeaveTheirKeysAndKeyPointsReadable) {
         ++keyPoints;
     }
     EXPECT_EQ(keyPoints, 3);
+}
+
+// The spinner of slide 6 is an animated GIF: the tool, like the player, shows
+// it frame after frame, not its first frame only.
+TEST_F(DemoShow, SpinnerGif_AnimatesOverItsSlide) {
+    ql::test::TTestFolder folder;
+    std::set<std::string> frames;
+    for (int time = 31500; time < 33500; time += 250) {
+        const ql::test::TProgramRun run =
+            ql::test::RunProgram(folder, ORBTOOL_PATH,
+                                 "objects " + ql::test::ShellQuote(ORB_DEMO_SHOW_PATH) +
+                                     " --time " + std::to_string(time));
+        ASSERT_EQ(run.Code, 0) << run.Err;
+        // The spinner is the second object of the slide at index 5.
+        const size_t line = run.Out.find("{\"slide\":5,\"path\":\"1\"");
+        ASSERT_NE(line, std::string::npos) << run.Out;
+        const size_t frame = run.Out.find("\"frame\":", line);
+        ASSERT_NE(frame, std::string::npos);
+        frames.insert(run.Out.substr(frame + 8, run.Out.find(',', frame) - frame - 8));
+    }
+    EXPECT_GE(frames.size(), 3u);
 }
 
 }  // namespace
