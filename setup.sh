@@ -23,7 +23,7 @@ packages=(
   libfreetype-dev
   libfontconfig-dev
   libcups2-dev
-  fonts-dejavu-core
+  fonts-dejavu-core fonts-dejavu-extra
   clang libclang-rt-dev clang-format
 )
 
