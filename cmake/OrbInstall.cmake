@@ -71,6 +71,8 @@ set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 # not installed, opened by path when fontconfig finds nothing.
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 set(CPACK_DEBIAN_PACKAGE_DEPENDS fonts-dejavu-core)
+# Its italic and condensed faces, for texts set in italics.
+set(CPACK_DEBIAN_PACKAGE_RECOMMENDS fonts-dejavu-extra)
 # Only orbtool's "--device gl" draws through OpenGL, which needs Mesa's
 # drivers; the player draws in software, so they are merely suggested.
 set(CPACK_DEBIAN_PACKAGE_SUGGESTS libgl1-mesa-dri)
