@@ -1,0 +1,148 @@
+// Button faces from button themes. A theme is a folder holding a description
+// ("btn.ini") and small picture sheets; the description says which rectangle
+// of which picture is each of the nine parts of a face (corners, edges,
+// centre) in the normal, hover and click states. A face of any width is
+// composed from the parts (only the width stretches), shifted in hue,
+// saturation and lightness, and handed back as a picture named after what it
+// shows, so equal faces share one stored picture.
+//
+// One producer exists per theme; the host keeps them, with the cache of part
+// pictures they share.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "QlLib/Graphics/qlBitmap.h"
+#include "QlLib/Graphics/qlBitmapStore.h"
+#include "QlLib/SysObj.h"
+#include "QlLib/qpFileStream.h"
+
+namespace orb {
+
+inline constexpr char16_t kButtonPicturePrefix[] = u"Button: ";
+inline constexpr char16_t kButtonThemeDescription[] = u"btn.ini";
+
+enum TButtonState : int32_t { bsNormal = 0, bsHover = 1, bsClick = 2 };
+
+// Index of each part in a state's array, in the order the description lists them.
+enum TButtonPart : int32_t {
+    bpLeftTop = 0,
+    bpTop = 1,
+    bpRightTop = 2,
+    bpRight = 3,
+    bpRightBottom = 4,
+    bpBottom = 5,
+    bpLeftBottom = 6,
+    bpLeft = 7,
+    bpCenter = 8,
+};
+inline constexpr int32_t kButtonPartCount = 9;
+
+// One part: a rectangle (right and bottom exclusive) of a picture of the theme.
+struct TBtnIniString {
+    std::u16string FileName;
+    ql::TRect Rect;
+};
+
+// What a face picture shows; its name carries these fields.
+struct TButtonFaceRequest {
+    std::u16string Theme;  // the theme folder
+    int32_t State = bsNormal;
+    int32_t Width = 0;
+    int32_t Hue = 0, Saturation = 0, Lightness = 0;
+};
+
+// "Button: THEME:STATE:WIDTH:HUE:SATURATION:LIGHTNESS".
+std::u16string ButtonFacePictureName(const TButtonFaceRequest& request);
+// Reads a face name back. The five numbers are taken from the right, so a
+// theme folder holding ":" (a drive letter) survives; a field that is not a
+// number reads as 0. false when the name lacks the prefix or the five fields.
+bool ParseButtonFacePictureName(std::u16string_view name, TButtonFaceRequest& request);
+
+// How a producer host reaches the files of its themes (package entries or
+// files on disk). Names are "FOLDER\FILE".
+struct TButtonThemeFiles {
+    // nullptr when the file is absent.
+    std::function<std::unique_ptr<ql::TStream>(const std::u16string& name)> OpenFile;
+    // Nothing when the picture is absent or cannot be decoded.
+    std::function<ql::TRef<ql::TBitmapStore>(const std::u16string& name)> OpenPicture;
+};
+
+// A made face: the picture, and the error picture's text when the face could
+// not be made (empty for a real face).
+struct TButtonFace {
+    ql::TRef<ql::TBitmapStore> Picture;
+    std::u16string ErrorText;
+};
+
+class THashBitmaps;
+
+class TButtonProducer : public ql::TObj {
+public:
+    // Made by the host; cache may be null (every face is then "FileOpenError").
+    TButtonProducer(std::u16string theme, THashBitmaps* cache, TButtonThemeFiles files);
+    ~TButtonProducer() override;
+
+    // Reads the description; the theme text names the folder the part
+    // pictures are in.
+    void LoadTheme(ql::TStream& description);
+
+    bool Loaded() const { return m_loaded; }
+    const std::u16string& Theme() const { return m_theme; }
+    // Width: the right edge of the normal "Right" part; height: the bottom
+    // edge of the normal "Bottom" part.
+    ql::TPoint NaturalSize() const { return m_naturalSize; }
+    uint32_t CaptionColour() const { return m_captionColour; }  // 0xFFRRGGBB
+    float BtnOffset() const { return m_btnOffset; }
+    float BtnMinWidth() const { return m_btnMinWidth; }
+    int32_t Filtering() const { return m_filtering; }  // 0 Nearest, 1 Bilinear, 2 Default
+    // A state outside 0 .. 2 reads as the normal state.
+    const std::array<TBtnIniString, kButtonPartCount>& Parts(int32_t state) const;
+
+    // A face of the natural height and the given width; an error picture
+    // instead when the face cannot be made. Never without a picture.
+    TButtonFace MakeFace(int32_t state, int32_t width, int32_t lightness, int32_t saturation,
+                         int32_t hue, const ql::TProgressHandler& progress = {}) const;
+
+private:
+    std::u16string m_theme;
+    THashBitmaps* m_cache;
+    TButtonThemeFiles m_files;
+    std::array<std::array<TBtnIniString, kButtonPartCount>, 3> m_parts;
+    uint32_t m_captionColour = 0xFF000000;
+    float m_btnOffset = 0, m_btnMinWidth = 0;
+    int32_t m_filtering = 2;
+    ql::TPoint m_naturalSize;
+    bool m_loaded = false;
+};
+
+class TButtonProducerHost : public ql::TObj {
+public:
+    explicit TButtonProducerHost(TButtonThemeFiles files);
+    ~TButtonProducerHost() override;
+
+    // The producer for a theme folder (exact text); the first request loads
+    // the folder's "btn.ini". A theme without a description gives a producer
+    // that is not Loaded(). Safe from any thread; producers live as long as
+    // the host.
+    TButtonProducer& ProducerFor(const std::u16string& themeFolder);
+
+    // The picture a "Button: " name describes (a face or an error picture);
+    // nothing when the name is not a face name.
+    ql::TRef<ql::TBitmapStore> MakePicture(const std::u16string& faceName);
+
+private:
+    TButtonThemeFiles m_files;
+    std::unique_ptr<THashBitmaps> m_cache;
+    std::mutex m_lock;  // guards m_producers
+    std::vector<std::unique_ptr<TButtonProducer>> m_producers;
+};
+
+}  // namespace orb
