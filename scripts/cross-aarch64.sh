@@ -47,9 +47,9 @@ install_packages() {
 # (not available in containers) a test cannot start another arm64 program:
 #   _Launch.          re-run the test program itself as a child on a virtual
 #                     X server or SDL's dummy driver (the window tests)
-#   OrbTool*, Orbtool*, OrbViewerProgram, OrbViewerWindow, DemoMedia
-#                     run the built orbtool, orbviewer and orbdemomedia
-exclude='_Launch\.|^Orb[Tt]ool|^OrbViewerProgram\.|^OrbViewerWindow\.|^DemoMedia\.'
+#   OrbTool*, Orbtool*, OrbViewerProgram, OrbViewerWindow, DemoMedia,
+#   DemoShow.Tool*    run the built orbtool, orbviewer and orbdemomedia
+exclude='_Launch\.|^Orb[Tt]ool|^OrbViewerProgram\.|^OrbViewerWindow\.|^DemoMedia\.|^DemoShow\.Tool'
 
 if [[ "${ORB_CROSS_INSTALL:-1}" != 0 ]]; then
   install_packages

@@ -138,7 +138,7 @@ TEST_F(DemoShow, CommentsInsideBlocks_LeaveTheirKeysAndKeyPointsReadable) {
 
 // The spinner of slide 6 is an animated GIF: the tool, like the player, shows
 // it frame after frame, not its first frame only.
-TEST_F(DemoShow, SpinnerGif_AnimatesOverItsSlide) {
+TEST_F(DemoShow, ToolShowsSpinnerGif_AnimatingOverItsSlide) {
     ql::test::TTestFolder folder;
     std::set<std::string> frames;
     for (int time = 31500; time < 33500; time += 250) {
