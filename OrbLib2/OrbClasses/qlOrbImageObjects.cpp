@@ -4,6 +4,7 @@
 #include <cmath>
 #include <mutex>
 
+#include "OrbLib2/OrbClasses/qlOrbButton.h"
 #include "OrbLib2/OrbClasses/qlOrbSlide.h"
 #include "OrbLib2/OrbClasses/qlOrbSlideHost.h"
 #include "OrbLib2/OrbClasses/qlOrbTextPicture.h"
@@ -72,6 +73,7 @@ void RegisterImageObjects() {
                 return std::make_unique<TOrbImage>(parent, guid, type);
             if (type == u"text" || type == u"textcomment")
                 return std::make_unique<TOrbText>(parent, guid, type);
+            if (type == u"button") return std::make_unique<TOrbButton>(parent, guid);
             return nullptr;
         });
         RegisterPictureMaker(kTextPicturePrefix,
@@ -533,6 +535,25 @@ void TOrbText::SetMouseLook(TMouseLook look) {
     if (look == m_look) return;
     m_look = look;
     m_changed = true;
+}
+
+void TOrbText::SetStateColours(const std::array<uint32_t, 3>& colours) {
+    if (colours == m_colours) return;
+    if (colours[0] != m_colours[0]) {
+        m_params.Color = colours[0];
+        m_layoutValid = false;
+        m_pictureLoaded = false;
+    }
+    m_colours = colours;
+    m_changed = true;
+}
+
+void TOrbText::DrawOnPlane(TDeviceDrawer& drawer, const TScenePlane& plane,
+                           const TCamera3D& camera, uint8_t opacity) {
+    if (!m_drawer) m_drawer = &drawer;
+    std::lock_guard<std::recursive_mutex> lock(m_pictureLock);
+    TPictureSlot* slot = m_current ? m_current.get() : m_previous.get();
+    if (slot && slot->Picture.store && opacity > 0) DrawPicture(drawer, *slot, plane, camera, opacity);
 }
 
 void TOrbText::LoadFromDocument(const ql::TIniIdentList& section, bool reload) {

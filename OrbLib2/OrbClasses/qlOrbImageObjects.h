@@ -216,6 +216,9 @@ public:
     const TTextParams& TextParams() const { return m_params; }
     uint32_t StateColourOf(TMouseLook look) const { return m_colours[size_t(look)]; }
     uint32_t StateColour() const { return StateColourOf(m_look); }
+    // Colours given from outside (a button's theme colours its caption); the
+    // text is laid out again when the normal colour changes.
+    void SetStateColours(const std::array<uint32_t, 3>& colours);
     bool Rasterize() const { return m_rasterize; }
     const std::u16string& RasterizedGUID() const { return m_rasterizedGuid; }
     ql::TPoint BlackBoxSize() const { return m_blackBox; }
@@ -235,6 +238,10 @@ public:
     bool LoadPicture() override;
     void LoadFromDocument(const ql::TIniIdentList& section, bool reload) override;
     bool DefaultShadowEnable() const override { return true; }
+    // Draws the text's picture in its current look on a plane its owner
+    // chose (a button's caption), its own units along the plane's axes.
+    void DrawOnPlane(TDeviceDrawer& drawer, const TScenePlane& plane, const TCamera3D& camera,
+                     uint8_t opacity);
     void Prepare(TDeviceDrawer& drawer) override;
 
 protected:

@@ -32,7 +32,7 @@ std::vector<TObjectFactory>& Factories() {  // under FactoryLock, the front is a
 // The kinds that later work builds; until then their blocks are skipped with
 // a line in the log, so that a show using them still plays.
 std::unique_ptr<TOrbObject> PendingKinds(const std::u16string& type) {
-    static constexpr std::u16string_view kPending[] = {u"button", u"box", u"frame", u"mask", u"viewport", u"video"};
+    static constexpr std::u16string_view kPending[] = {u"box", u"frame", u"mask", u"viewport", u"video"};
     for (std::u16string_view kind : kPending)
         if (type == kind) {
             ql::GlobalLog().WriteLine(u"Object type \"" + type + u"\" not supported yet");

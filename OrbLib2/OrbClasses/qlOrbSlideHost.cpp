@@ -88,8 +88,13 @@ ql::TRef<ql::TBitmapStore> MakeShadow(TOrbSlideHost& host, const std::u16string&
     return Wrap(std::move(shadow.Bitmap), name);
 }
 
+ql::TRef<ql::TBitmapStore> MakeButtonFace(TOrbSlideHost& host, const std::u16string& name) {
+    return host.ButtonProducers().MakePicture(name);
+}
+
 std::map<std::u16string, TPictureMaker>& Makers() {  // under MakerLock
     static std::map<std::u16string, TPictureMaker> makers = {
+        {std::u16string(kButtonPicturePrefix), MakeButtonFace},
         {std::u16string(kMaskPrefix), MakeMask},
         {std::u16string(kPresetMaskPrefix), MakePresetMask},
         {std::u16string(kShadowPrefix), MakeShadow},
@@ -125,6 +130,24 @@ std::u16string ReadExeGuid(TFileAccessor& accessor) {
             std::string_view(std::string("ExeGUID not read: ") + error.what()));
         return {};
     }
+}
+
+// Theme files come from the show's package. Faces are made on loading
+// threads, so each opening goes through its own copy of the accessor.
+TButtonThemeFiles ThemeFilesOf(const TFileAccessor& accessor) {
+    std::shared_ptr<TFileAccessor> shared = accessor.Copy();
+    TButtonThemeFiles files;
+    files.OpenFile = [shared](const std::u16string& name) {
+        return shared->Copy()->OpenStream(name);
+    };
+    files.OpenPicture = [shared](const std::u16string& name) -> ql::TRef<ql::TBitmapStore> {
+        std::unique_ptr<access::TOrbImage> image = shared->Copy()->OpenImage(name);
+        ql::TRef<ql::TBitmapStore> store = image ? image->BitmapStore() : nullptr;
+        // The accessor's "not found" stand-in is no part of a theme.
+        if (!store || !PlaceholderTextOf(*store).empty()) return {};
+        return store;
+    };
+    return files;
 }
 
 }  // namespace
@@ -231,7 +254,8 @@ bool ParseShadowName(const std::u16string& name, TShadowParams& params) {
 TOrbSlideHost::TOrbSlideHost(TFileAccessor& accessor, TSlideHostCallbacks callbacks)
     : m_accessor(accessor),
       m_callbacks(std::move(callbacks)),
-      m_textProducer(std::make_unique<ql::TTextProducer>()) {
+      m_textProducer(std::make_unique<ql::TTextProducer>()),
+      m_buttonProducers(std::make_unique<TButtonProducerHost>(ThemeFilesOf(accessor))) {
     if (!m_callbacks.CameraPosition)
         throw EOrbSlideHostError("TOrbSlideHost: the camera position callback is missing");
     if (!m_callbacks.Progress)
@@ -250,6 +274,12 @@ TOrbSlideHost::~TOrbSlideHost() = default;
 
 void TOrbSlideHost::SetDisplayScale(double scale) {
     m_displayScale = std::isfinite(scale) && scale > 0 && scale < 1000 ? scale : 1.0;
+}
+
+std::u16string TOrbSlideHost::ButtonThemeFolder(const std::u16string& theme) const {
+    std::u16string folder = m_pathToButtons;
+    if (!folder.empty() && folder.back() != u'\\' && folder.back() != u'/') folder += u'\\';
+    return folder + theme;
 }
 
 void TOrbSlideHost::SetEffectBufferSize(ql::TPoint size) {

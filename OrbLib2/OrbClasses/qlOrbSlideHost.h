@@ -1,7 +1,7 @@
 // The environment shared by all slides of a show: file access, the picture
 // producers (shadows, texts, masks), the display scale and the callbacks to
 // the engine. It also makes the generated pictures that objects ask the file
-// accessor for by name ("Shadow: ...", "Mask: ...").
+// accessor for by name ("Shadow: ...", "Mask: ...", "Button: ...").
 #pragma once
 
 #include <cstdint>
@@ -10,6 +10,7 @@
 #include <string>
 
 #include "OrbLib2/3DEngine/qlDrawManager2.h"
+#include "OrbLib2/ButtonGenerator2.h"
 #include "OrbLib2/MaskGenerator.h"
 #include "OrbLib2/OrbPackage/qlOrbFileAccessor2.h"
 #include "OrbLib2/ShadowGenerator2.h"
@@ -84,6 +85,14 @@ public:
     const TShadowGenerator& ShadowGenerator() const { return m_shadowGenerator; }
     ql::TTextProducer& TextProducer() { return *m_textProducer; }
     const TMaskGenerator& MaskGenerator() const { return m_maskGenerator; }
+    // The button themes of the show's package and the faces made from them.
+    TButtonProducerHost& ButtonProducers() { return *m_buttonProducers; }
+
+    // The package folder holding the button themes (the project's
+    // "PathToButtons"), and a theme's folder in it.
+    const std::u16string& PathToButtons() const { return m_pathToButtons; }
+    void SetPathToButtons(std::u16string path) { m_pathToButtons = std::move(path); }
+    std::u16string ButtonThemeFolder(const std::u16string& theme) const;
 
     // Pixels per show unit of the display; bad values become 1.
     double DisplayScale() const { return m_displayScale; }
@@ -119,6 +128,8 @@ private:
     TShadowGenerator m_shadowGenerator;
     std::unique_ptr<ql::TTextProducer> m_textProducer;
     TMaskGenerator m_maskGenerator;
+    std::unique_ptr<TButtonProducerHost> m_buttonProducers;
+    std::u16string m_pathToButtons;
     double m_displayScale = 1;
     bool m_acceptsHitTests = true;
     ql::TPoint m_effectBufferSize{16, 16};

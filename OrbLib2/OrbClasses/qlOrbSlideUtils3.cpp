@@ -260,6 +260,7 @@ TSlideProducer::TSlideProducer(TOrbSource& source, TFileAccessor& accessor,
         if (m_callbacks.Drawing) m_callbacks.Drawing();
     };
     m_host = std::make_unique<TOrbSlideHost>(accessor, std::move(host));
+    m_host->SetPathToButtons(m_pathToButtons);
 }
 
 TSlideProducer::~TSlideProducer() = default;
