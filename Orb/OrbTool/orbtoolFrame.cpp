@@ -29,12 +29,14 @@ using tool::Fail;
 
 const char kFrameHelp[] =
     "usage: orbtool frame SHOW --time T [--size WxH] [--device soft|gl] [--seed N]\n"
-    "                     [--cover] -o OUT.png\n"
+    "                     [--cover] [--mouse X,Y[,down]] -o OUT.png\n"
     "Renders the show at show time T (ms) on a WxH screen (default 1920x1080):\n"
     "the slides visible then, their pictures prepared first, the incoming one\n"
     "through its transition (custom transitions from the show's package). soft\n"
     "(the default) is the software device; gl is OpenGL 3.3 through EGL, needing\n"
-    "no display. --seed fixes the random choices.\n";
+    "no display. --seed fixes the random choices. --mouse moves the mouse to\n"
+    "screen point X,Y (or presses the left button there, with \"down\") first,\n"
+    "so buttons and texts show their hover or click look.\n";
 
 }  // namespace
 

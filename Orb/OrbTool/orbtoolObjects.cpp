@@ -8,6 +8,7 @@
 #include "Orb/OrbTool/orbtoolCommands.h"
 #include "Orb/OrbTool/orbtoolShowAt.h"
 #include "Orb/OrbTool/orbtoolSupport.h"
+#include "OrbLib2/OrbClasses/qlOrbButton.h"
 #include "OrbLib2/OrbClasses/qlOrbImageObjects.h"
 #include "OrbLib2/OrbClasses/qlOrbObjects4.h"
 #include "OrbLib2/OrbClasses/qlOrbSlide.h"
@@ -21,6 +22,7 @@ using tool::Fail;
 
 const char kObjectsHelp[] =
     "usage: orbtool objects SHOW --time T [--size WxH] [--seed N] [--cover]\n"
+    "                       [--mouse X,Y[,down]]\n"
     "Prints one JSON object per line for every object shown at show time T (ms)\n"
     "on a WxH screen (default 1920x1080), outgoing slide first, each slide's\n"
     "objects in drawing order:\n"
@@ -34,9 +36,14 @@ const char kObjectsHelp[] =
     "  \"source\"   [l,t,r,b] of the picture shown (the object's own rectangle for\n"
     "             objects without a picture)\n"
     "  \"frame\"    the animation frame; \"lod\" the level of detail\n"
-    "  \"text\"     for texts: the lines after macro replacement, joined by \\n\n"
+    "  \"text\"     for texts and button captions: the lines after macro\n"
+    "             replacement, joined by \\n\n"
+    "  \"theme\", \"face\"  for buttons: the theme folder used (empty when none)\n"
+    "             and the name of the face picture shown\n"
     "--seed fixes the random choices (transitions, slide order); --cover lays the\n"
-    "slides out covering the screen instead of fitting inside it.\n";
+    "slides out covering the screen instead of fitting inside it. --mouse moves\n"
+    "the mouse to screen point X,Y (or presses the left button there, with\n"
+    "\"down\") before the objects are printed, so hover and click looks show.\n";
 
 const char kHitHelp[] =
     "usage: orbtool hit SHOW --time T --at X,Y [--size WxH] [--seed N] [--cover]\n"
@@ -94,15 +101,25 @@ std::string KindOf(const TOrbObject& object) {
     return name;
 }
 
-const char* StateOf(const TOrbObject& object) {
-    if (const auto* text = dynamic_cast<const TOrbText*>(&object)) {
-        switch (text->MouseLook()) {
-            case TMouseLook::Hover: return "hover";
-            case TMouseLook::Click: return "click";
-            default: break;
-        }
+const char* LookName(TMouseLook look) {
+    switch (look) {
+        case TMouseLook::Hover: return "hover";
+        case TMouseLook::Click: return "click";
+        default: return "normal";
     }
+}
+
+const char* StateOf(const TOrbObject& object) {
+    if (const auto* text = dynamic_cast<const TOrbText*>(&object)) return LookName(text->MouseLook());
+    if (const auto* button = dynamic_cast<const TOrbButton*>(&object))
+        return LookName(button->MouseLook());
     return "normal";
+}
+
+std::string JoinedLines(const TOrbText& text) {
+    std::u16string joined;
+    for (const std::u16string& l : text.ReplacedLines()) joined += (joined.empty() ? u"" : u"\n") + l;
+    return JsonString(joined);
 }
 
 std::string ObjectLine(int64_t slideIndex, const TOrbObject& object) {
@@ -125,10 +142,11 @@ std::string ObjectLine(int64_t slideIndex, const TOrbObject& object) {
     line += ",\"source\":[" + std::to_string(source.left) + "," + std::to_string(source.top) + "," +
             std::to_string(source.right) + "," + std::to_string(source.bottom) + "]";
     line += ",\"frame\":" + std::to_string(frame) + ",\"lod\":" + std::to_string(lod);
-    if (const auto* text = dynamic_cast<const TOrbText*>(&object)) {
-        std::u16string joined;
-        for (const std::u16string& l : text->ReplacedLines()) joined += (joined.empty() ? u"" : u"\n") + l;
-        line += ",\"text\":" + JsonString(joined);
+    if (const auto* text = dynamic_cast<const TOrbText*>(&object)) line += ",\"text\":" + JoinedLines(*text);
+    if (const auto* button = dynamic_cast<const TOrbButton*>(&object)) {
+        line += ",\"text\":" + JoinedLines(button->Caption());
+        line += ",\"theme\":" + JsonString(button->ThemeFolder());
+        line += ",\"face\":" + JsonString(button->FacePictureName(button->MouseLook()));
     }
     return line + "}";
 }

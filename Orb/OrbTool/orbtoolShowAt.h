@@ -32,6 +32,10 @@ struct TShowAtOptions {
     int32_t Width = 1920, Height = 1080;
     std::optional<uint32_t> Seed;
     bool Cover = false;
+    // "--mouse X,Y[,down]": a move to the point, or a left press there, given
+    // to the topmost slide once it is set to the time.
+    std::optional<TPointF> Mouse;
+    bool MouseDown = false;
     std::vector<std::string> Other;  // options for the command itself, in order
 };
 
@@ -55,6 +59,22 @@ inline bool ParseSize(const std::string& text, int32_t& width, int32_t& height) 
         return false;
     width = *w;
     height = *h;
+    return true;
+}
+
+// "X,Y" or "X,Y,down".
+inline bool ParseMouse(const std::string& text, TShowAtOptions& options) {
+    std::vector<std::string> fields;
+    size_t start = 0;
+    for (size_t comma; (comma = text.find(',', start)) != std::string::npos; start = comma + 1)
+        fields.push_back(text.substr(start, comma - start));
+    fields.push_back(text.substr(start));
+    if (fields.size() < 2 || fields.size() > 3) return false;
+    if (fields.size() == 3 && fields[2] != "down") return false;
+    const auto x = ParseNumber(fields[0]), y = ParseNumber(fields[1]);
+    if (!x || !y) return false;
+    options.Mouse = TPointF{float(*x), float(*y)};
+    options.MouseDown = fields.size() == 3;
     return true;
 }
 
@@ -83,6 +103,10 @@ inline std::string ParseShowAt(const std::vector<std::string>& args,
             ++i;
         } else if (a == "--cover") {
             options.Cover = true;
+        } else if (a == "--mouse") {
+            if (!hasValue || !ParseMouse(args[i + 1], options))
+                return "--mouse wants X,Y or X,Y,down in screen pixels";
+            ++i;
         } else if (std::find(withValue.begin(), withValue.end(), a) != withValue.end()) {
             if (!hasValue) return a + " wants a value";
             options.Other.push_back(a);
@@ -126,6 +150,14 @@ public:
                 container->SetTime(options.Time);
                 m_containers.push_back(container);
             }
+            if (options.Mouse && !m_containers.empty())
+                if (TOrbSlide* slide = m_containers.back()->Slide()) {
+                    const TPointF at = *options.Mouse;
+                    if (options.MouseDown)
+                        slide->MouseEvent(smPress, kMouseLeftButton, kMouseLeftButton, at.x, at.y, true);
+                    else
+                        slide->MouseEvent(smMove, kMouseNoButton, kMouseNoButton, at.x, at.y, true);
+                }
         } catch (const ql::Exception& e) {
             Fail(command + ": " + options.Show + ": " + e.Message());
             return false;
