@@ -111,3 +111,78 @@ std::unique_ptr<ql::TBitmap> PaintSpinnerFrame(int32_t size, int32_t frame, int3
 }
 
 }  // namespace orb::demo
+
+namespace orb::demo {
+
+namespace {
+
+// One tile: a pill of the tile's height with half-circle ends, lit from
+// above, with a thin darker rim. tint moves the body's colour; pressed
+// turns the light upside down.
+void PaintPill(ql::TBitmap& sheet, int32_t left, const TRgba& tint, bool pressed) {
+    const float r = float(kPillTileHeight) / 2 - 1;
+    const float cy = float(kPillTileHeight) / 2;
+    for (int32_t y = 0; y < kPillTileHeight; ++y) {
+        for (int32_t x = 0; x < kPillTileWidth; ++x) {
+            // Distance to the pill's spine (the middle column stands for any
+            // length of straight body).
+            const float px = float(x) + 0.5f, py = float(y) + 0.5f;
+            float dx = 0;
+            if (px < kPillCorner) dx = kPillCorner - px;
+            if (px > kPillCorner + 1) dx = px - (kPillCorner + 1);
+            const float dy = py - cy;
+            const float d = std::sqrt(dx * dx * (r * r) / float(kPillCorner * kPillCorner) + dy * dy);
+            const float coverage = Smooth(r + 0.8f, r - 0.8f, d);
+            float light = 1 - (py / kPillTileHeight);  // brighter at the top
+            if (pressed) light = 1 - light;
+            const float rim = Smooth(r - 2.5f, r - 1.0f, d);
+            const float gloss = py < cy ? 0.35f * Smooth(cy, 2, py) * Smooth(r, r - 6, d) : 0;
+            TRgba c{tint.r * (0.55f + 0.6f * light), tint.g * (0.55f + 0.6f * light),
+                    tint.b * (0.55f + 0.6f * light), coverage};
+            c.r = c.r * (1 - 0.5f * rim) + 255 * gloss;
+            c.g = c.g * (1 - 0.5f * rim) + 255 * gloss;
+            c.b = c.b * (1 - 0.5f * rim) + 255 * gloss;
+            Put(sheet, left + x, y, c);
+        }
+    }
+}
+
+}  // namespace
+
+std::unique_ptr<ql::TBitmap> PaintPillTheme() {
+    auto sheet = ql::CreateBitmap(3 * kPillTileWidth, kPillTileHeight, ql::PfARGB32());
+    PaintPill(*sheet, 0, {40, 110, 200, 1}, false);
+    PaintPill(*sheet, kPillTileWidth, {70, 160, 240, 1}, false);
+    PaintPill(*sheet, 2 * kPillTileWidth, {30, 80, 160, 1}, true);
+    return sheet;
+}
+
+std::string PillThemeDescription(const std::string& picture) {
+    const int32_t c = kPillCorner, w = kPillTileWidth, h = kPillTileHeight;
+    // Corners are c x c; the edges between them one pixel wide (top and
+    // bottom) or as high as the straight part (left and right).
+    auto part = [&](const char* key, int32_t tile, int32_t l, int32_t t, int32_t r, int32_t b) {
+        const int32_t x = tile * w;
+        return std::string(key) + "=" + picture + "," + std::to_string(x + l) + "," +
+               std::to_string(t) + "," + std::to_string(x + r) + "," + std::to_string(b) + "\n";
+    };
+    std::string text;
+    const char* sections[] = {"NormalState", "HoverState", "ClickState"};
+    for (int32_t tile = 0; tile < 3; ++tile) {
+        text += std::string("[") + sections[tile] + "]\n";
+        text += part("LeftTop", tile, 0, 0, c, c);
+        text += part("Top", tile, c, 0, c + 1, c);
+        text += part("RightTop", tile, c + 1, 0, w, c);
+        text += part("Right", tile, c + 1, c, w, h - c);
+        text += part("RightBottom", tile, c + 1, h - c, w, h);
+        text += part("Bottom", tile, c, h - c, c + 1, h);
+        text += part("LeftBottom", tile, 0, h - c, c, h);
+        text += part("Left", tile, 0, c, c, h - c);
+        text += part("Center", tile, c, c, c + 1, h - c);
+        text += "\n";
+    }
+    text += "[TextParams]\nColor=CAPTION_COLOUR\nBtnOffset=0\nBtnMinWidth=160\nFiltering=Bilinear\n";
+    return text;
+}
+
+}  // namespace orb::demo

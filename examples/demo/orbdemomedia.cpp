@@ -1,7 +1,7 @@
 // orbdemomedia OUT_FOLDER [NAME...]: writes the media of the demo show (or
 // only the named ones) into a folder: landscape photographs as JPEG, a logo
-// as PNG with transparency, a spinner as animated GIF and a looping melody as
-// WAV. The output depends on nothing
+// as PNG with transparency, a spinner as animated GIF, a looping melody as
+// WAV and a button theme (its sheet as PNG and its description). The output depends on nothing
 // but this program, so every build makes the same files.
 #include <algorithm>
 #include <cstdio>
@@ -87,6 +87,13 @@ int Run(const std::u16string& folder, const std::vector<std::string>& names) {
         return ql::EncodeGif(gifFrames);
     });
     media.emplace_back("melody.wav", [] { return MakeMelodyWav(); });
+    // The button theme: its sheet and its description, packed into the
+    // show's button folder.
+    media.emplace_back("pill.png", [] { return ql::EncodePng(*PaintPillTheme()); });
+    media.emplace_back("pill-btn.ini", [] {
+        const std::string text = PillThemeDescription("pill.png");
+        return std::vector<uint8_t>(text.begin(), text.end());
+    });
 
     for (const std::string& name : names) {
         if (std::none_of(media.begin(), media.end(), [&](const auto& m) { return m.first == name; })) {
