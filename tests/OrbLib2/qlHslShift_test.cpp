@@ -28,7 +28,8 @@ TEST(HslShift, Colours_FollowTheShiftArithmetic) {
         SCOPED_TRACE(c.shift.Hue);
         EXPECT_EQ(HslShiftColour(c.rgb, HslSteps(c.shift)), c.expected);
     }
-    // Grey has hue 0; with saturation it takes the shifted hue (64: green-yellow, more red than blue).
+    // Grey has hue 0; with saturation it takes the shifted hue (64: green-yellow, more red than
+    // blue).
     const uint32_t grey = HslShiftColour(0x808080, HslSteps({90, 50, 0}));
     EXPECT_GT(grey >> 16 & 0xFF, grey & 0xFF);
     // Hue 360 and hue 0 are the same shift.
