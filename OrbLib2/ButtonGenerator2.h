@@ -13,10 +13,12 @@
 #include <array>
 #include <cstdint>
 #include <functional>
+#include <list>
 #include <memory>
 #include <mutex>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <vector>
 
 #include "QlLib/Graphics/qlBitmap.h"
@@ -80,9 +82,56 @@ struct TButtonThemeFiles {
 struct TButtonFace {
     ql::TRef<ql::TBitmapStore> Picture;
     std::u16string ErrorText;
+    // The progress handler stopped the colour shift part way: the picture is
+    // only partly shifted and must not be kept under the face's name.
+    bool Cancelled = false;
 };
 
-class THashBitmaps;
+// Faces are at most this wide; a theme whose face would be taller than the
+// height limit gives the error picture for kButtonSizeError.
+inline constexpr int32_t kMaxButtonFaceWidth = 16384;
+inline constexpr int32_t kMaxButtonFaceHeight = 4096;
+inline constexpr char16_t kButtonFileOpenError[] = u"FileOpenError";
+inline constexpr char16_t kButtonImageError[] = u"Incorrect Image: ";
+inline constexpr char16_t kButtonSizeError[] = u"Incorrect Button Size";
+inline constexpr int64_t kDefaultButtonCacheBytes = int64_t(64) << 20;
+
+// The part pictures of a host's themes by full name ("FOLDER\FILE"), each
+// kept as its full-size level in "A8R8G8B8". A miss asks the opener once and
+// keeps what it got, a missing picture too. The pictures held are bounded in
+// bytes: past the limit the least recently used go first. Safe from any
+// thread (faces are made on the slide loader's thread).
+class THashBitmaps {
+public:
+    using TOpener = std::function<ql::TRef<ql::TBitmapStore>(const std::u16string& name)>;
+    explicit THashBitmaps(TOpener opener, int64_t byteLimit = kDefaultButtonCacheBytes);
+    ~THashBitmaps();
+
+    // nullptr when the picture is missing or cannot be decoded. The bitmap
+    // stays valid for the caller after it leaves the cache.
+    std::shared_ptr<const ql::TBitmap> Get(const std::u16string& name);
+
+    void SetByteLimit(int64_t bytes);
+    int64_t ByteLimit() const;
+    int64_t Bytes() const;  // pixel bytes held now, with a small charge per entry
+    size_t Count() const;   // entries, missing pictures included
+    void Clear();
+
+private:
+    struct TEntry {
+        std::shared_ptr<const ql::TBitmap> Bitmap;
+        int64_t Bytes = 0;
+        std::list<std::u16string>::iterator Use;
+    };
+    void Trim(const std::u16string* keep);  // under m_lock
+
+    TOpener m_opener;
+    mutable std::mutex m_lock;  // guards everything below
+    int64_t m_limit;
+    int64_t m_bytes = 0;
+    std::list<std::u16string> m_uses;  // most recently used first
+    std::unordered_map<std::u16string, TEntry> m_entries;
+};
 
 class TButtonProducer : public ql::TObj {
 public:
@@ -108,8 +157,22 @@ public:
 
     // A face of the natural height and the given width; an error picture
     // instead when the face cannot be made. Never without a picture.
+    //
+    // The width is clamped to [sides, kMaxButtonFaceWidth], sides being the
+    // room the left part ends at plus the right part's width (at least 1):
+    // a width of 0, a negative one or one narrower than the sides gives the
+    // narrowest whole face; the picture is named after the width asked for.
+    // A state outside 0 .. 2 is the normal state. Error pictures:
+    // "FileOpenError" without a cache or when the description was not read,
+    // "Incorrect Image: FOLDER\FILE" for a missing part picture,
+    // kButtonSizeError when the natural height is not in 1 .. 4096 or the
+    // sides alone are wider than the width limit. Part rectangles are clipped
+    // to their pictures; one with right < left or bottom < top is empty.
     TButtonFace MakeFace(int32_t state, int32_t width, int32_t lightness, int32_t saturation,
                          int32_t hue, const ql::TProgressHandler& progress = {}) const;
+
+    // The one-line picture that stands in for a face.
+    static TButtonFace ErrorFace(const std::u16string& text, const std::u16string& name);
 
 private:
     std::u16string m_theme;
@@ -137,6 +200,9 @@ public:
     // The picture a "Button: " name describes (a face or an error picture);
     // nothing when the name is not a face name.
     ql::TRef<ql::TBitmapStore> MakePicture(const std::u16string& faceName);
+
+    // The part-picture cache; nullptr when the files give no picture opener.
+    THashBitmaps* Cache() const { return m_cache.get(); }
 
 private:
     TButtonThemeFiles m_files;

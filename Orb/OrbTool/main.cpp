@@ -28,6 +28,8 @@ const TSubcommand kSubcommands[] = {
     {"audio", "render a show's music through the music player to WAV", orb::RunAudio},
     {"text", "render a text (and its shadow) with the text producer into a PNG", orb::RunText},
     {"mask", "write a preset soft-edged mask as PNG", orb::RunMask},
+    {"button", "make one face of a button theme with the button producer and write it as PNG",
+     orb::RunButton},
     {"draw-test", "draw a fixed test scene through the drawer and write the frame as PNG",
      orb::RunDrawTest},
     {"render", "play a show on a virtual clock and write its frames and music", orb::RunRender},

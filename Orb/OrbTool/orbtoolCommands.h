@@ -32,6 +32,8 @@ int RunAudio(const std::vector<std::string>& args);
 // text TEXT [--font NAME] [--size PX] [--bold] [--italic] [--color AARRGGBB]
 //      [--shadow BLUR,OFFSETX,OFFSETY,OPACITY] -o OUT.png
 int RunText(const std::vector<std::string>& args);
+// button THEME|SHOW:FOLDER --width W [--state normal|hover|click] [--hsl H,S,L] -o OUT.png
+int RunButton(const std::vector<std::string>& args);
 // mask ellipse|roundrect --size WxH [--softness N] [--corner N] -o OUT.png
 int RunMask(const std::vector<std::string>& args);
 
