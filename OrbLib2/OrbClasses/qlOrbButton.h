@@ -21,13 +21,11 @@
 #include <optional>
 #include <string>
 
+#include "OrbLib2/ButtonGenerator2.h"
 #include "OrbLib2/OrbClasses/qlOrbImageObjects.h"
 
 namespace orb {
 
-class TButtonProducer;
-
-inline constexpr int32_t kMaxButtonFaceWidth = 16384;
 inline constexpr char16_t kFallbackButtonTheme[] = u"aqua";
 
 // Where the caption sits on a face and how wide the face is.

@@ -2,8 +2,11 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include "ObjectShowSupport.h"
 #include "OrbLib2/ButtonGenerator2.h"
+#include "QlLib/qpStringUtils.h"
 
 namespace orb {
 namespace {
@@ -30,14 +33,20 @@ TEST(ButtonLayout, FaceWidthCaptionPlaceAndScale) {
         {"offset 0 starts at the left part", {50, 10}, 200, 0, 0, 200, 10, 5, 2},
         {"theme offset moves it", {50, 10}, 200, 0, 3, 200, 13, 5, 2},
         {"no caption: the sides only", {0, 0}, 0, 100, 0, 22, 10, 15, 1},
-        {"huge caption stops at the largest face", {1e6f, 10}, 0, 100, 0, kMaxButtonFaceWidth,
-         10 + (kMaxButtonFaceWidth - 22 - 2e6f) / 2, 5, 2},
+        {"huge caption stops at the largest face",
+         {1e6f, 10},
+         0,
+         100,
+         0,
+         kMaxButtonFaceWidth,
+         10 + (kMaxButtonFaceWidth - 22 - 2e6f) / 2,
+         5,
+         2},
     };
     for (const TCase& c : cases) {
         SCOPED_TRACE(c.name);
-        const TButtonLayout layout =
-            ComputeButtonLayout(c.caption, {40, 30}, 10, 12, 5, 5, c.minWidth, c.offsetX,
-                                c.themeOffset);
+        const TButtonLayout layout = ComputeButtonLayout(c.caption, {40, 30}, 10, 12, 5, 5,
+                                                         c.minWidth, c.offsetX, c.themeOffset);
         EXPECT_EQ(layout.FaceWidth, c.width);
         EXPECT_EQ(layout.FaceHeight, 30);
         EXPECT_FLOAT_EQ(layout.CaptionOrigin.x, c.captionX);
@@ -53,15 +62,19 @@ TEST(ButtonLayout, FaceWidthCaptionPlaceAndScale) {
 
 constexpr uint32_t kNormal = 0xFFC00000, kHover = 0xFF00C000, kClick = 0xFF0000C0;
 
-// A theme sheet of three 30 x 30 tiles, one flat colour per state.
-std::string ThemeSheet() {
-    auto sheet = std::make_unique<ql::TDirectBitmap>(90, 30, ql::PfARGB32());
+// One 30 x 30 picture per state, each a flat colour. The left and top parts
+// are copied to the face where they lie in their picture, so each state's
+// parts start at the picture's corner.
+std::string StatePicture(uint32_t colour) {
+    auto picture = std::make_unique<ql::TDirectBitmap>(30, 30, ql::PfARGB32());
     for (int32_t y = 0; y < 30; ++y) {
-        auto* row = reinterpret_cast<uint32_t*>(sheet->Row(y));
-        for (int32_t x = 0; x < 90; ++x) row[x] = x < 30 ? kNormal : x < 60 ? kHover : kClick;
+        auto* row = reinterpret_cast<uint32_t*>(picture->Row(y));
+        std::fill(row, row + 30, colour);
     }
-    return test::Png(*sheet);
+    return test::Png(*picture);
 }
+
+const char* const kStatePictures[] = {"normal.png", "hover.png", "click.png"};
 
 // Corners 10 x 10, one-pixel top and bottom edges and centre column; the
 // right part ends at 30 and the bottom one at 30: a natural size of 30 x 30.
@@ -69,10 +82,9 @@ std::string ThemeDescription() {
     std::string text;
     const char* sections[] = {"NormalState", "HoverState", "ClickState"};
     for (int state = 0; state < 3; ++state) {
-        const int x = state * 30;
         auto part = [&](const char* key, int l, int t, int r, int b) {
-            text += std::string(key) + "=sheet.png," + std::to_string(x + l) + "," +
-                    std::to_string(t) + "," + std::to_string(x + r) + "," + std::to_string(b) + "\n";
+            text += std::string(key) + "=" + kStatePictures[state] + "," + std::to_string(l) + "," +
+                    std::to_string(t) + "," + std::to_string(r) + "," + std::to_string(b) + "\n";
         };
         text += std::string("[") + sections[state] + "]\n";
         part("LeftTop", 0, 0, 10, 10);
@@ -85,12 +97,16 @@ std::string ThemeDescription() {
         part("Left", 0, 10, 10, 20);
         part("Center", 10, 10, 11, 20);
     }
-    return text + "[TextParams]\nBtnMinWidth=60\n";
+    return text + "[TextParams]\nColor=255,255,255\nBtnMinWidth=60\n";
 }
 
-std::vector<test::TTestEntry> Theme(const std::string& folder) {
-    return {{folder + "\\btn.ini", ThemeDescription(), 0},
-            {folder + "\\sheet.png", ThemeSheet(), 0}};
+std::vector<test::TTestEntry> Theme(const std::u16string& folder) {
+    std::vector<test::TTestEntry> entries{{folder + u"\\btn.ini", ThemeDescription(), 0}};
+    const uint32_t colours[] = {kNormal, kHover, kClick};
+    for (int state = 0; state < 3; ++state)
+        entries.push_back({folder + u"\\" + ql::FromUtf8(kStatePictures[state]),
+                           StatePicture(colours[state]), 0});
+    return entries;
 }
 
 std::vector<std::u16string> ButtonBlock(const std::u16string& keys) {
@@ -121,12 +137,12 @@ TEST(ButtonObject, ThemeNamedMissingOrAbsentPicksTheFace) {
         std::u16string theme;
         std::u16string folder;  // expected; empty: no body
     };
-    auto both = Theme("btn\\blue");
-    for (auto& entry : Theme("btn\\aqua")) both.push_back(entry);
+    auto both = Theme(u"btn\\blue");
+    for (auto& entry : Theme(u"btn\\aqua")) both.push_back(entry);
     const TCase cases[] = {
         {"named theme", both, u"blue", u"btn\\blue"},
         {"missing theme falls back to aqua", both, u"red", u"btn\\aqua"},
-        {"nothing to fall back to", Theme("btn\\blue"), u"red", u""},
+        {"nothing to fall back to", Theme(u"btn\\blue"), u"red", u""},
     };
     for (const TCase& c : cases) {
         SCOPED_TRACE(c.name);
@@ -152,7 +168,7 @@ TEST(ButtonObject, ThemeNamedMissingOrAbsentPicksTheFace) {
 }
 
 TEST(ButtonObject, MouseSwitchesBodyAndCaptionTogether) {
-    TShow show(Theme("btn\\blue"),
+    TShow show(Theme(u"btn\\blue"),
                ButtonBlock(u"Theme=blue|Text=Go|Action=nextslide|BtnMinWidth=96|TxtOpacity=0|"
                            u"FitMode=None"));
     UseButtonFolder(show, u"btn");
@@ -193,8 +209,8 @@ TEST(ButtonObject, MouseSwitchesBodyAndCaptionTogether) {
 }
 
 TEST(ButtonObject, BodyOpacityLeavesTheCaption) {
-    TShow show(Theme("btn\\blue"), ButtonBlock(u"Theme=blue|Text=\"MMMM\"|BtnOpacity=0|"
-                                               u"FitMode=None|BtnMinWidth=96"));
+    TShow show(Theme(u"btn\\blue"), ButtonBlock(u"Theme=blue|Text=\"MMMM\"|BtnOpacity=0|"
+                                                u"FitMode=None|BtnMinWidth=96"));
     UseButtonFolder(show, u"btn");
     show.LoadAt(100);
     TScreen screen;
