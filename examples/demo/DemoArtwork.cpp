@@ -87,7 +87,8 @@ std::unique_ptr<ql::TBitmap> PaintSpinnerFrame(int32_t size, int32_t frame, int3
     constexpr int32_t kDots = 12;
     const float centre = float(size) * 0.5f, wheel = float(size) * 0.36f;
     for (int32_t i = 0; i < kDots; ++i) {
-        const float angle = 2 * std::numbers::pi_v<float> * float(i) / kDots - std::numbers::pi_v<float> / 2;
+        const float angle =
+            2 * std::numbers::pi_v<float> * float(i) / kDots - std::numbers::pi_v<float> / 2;
         const float cx = centre + wheel * std::cos(angle), cy = centre + wheel * std::sin(angle);
         // How far behind the leading dot this one is, 0 .. 1.
         const float lead = float(frame) * kDots / float(std::max(1, frames));
@@ -101,11 +102,14 @@ std::unique_ptr<ql::TBitmap> PaintSpinnerFrame(int32_t size, int32_t frame, int3
         const float b = std::clamp(2.0f - std::fabs(hue - 4.0f), 0.0f, 1.0f);
         const float light = 0.35f + 0.65f * glow;
         const TRgba colour{255 * r * light, 255 * g * light, 255 * b * light, 1};
-        const int32_t x0 = std::max(0, int32_t(cx - dotRadius - 1)), x1 = std::min(size, int32_t(cx + dotRadius + 2));
-        const int32_t y0 = std::max(0, int32_t(cy - dotRadius - 1)), y1 = std::min(size, int32_t(cy + dotRadius + 2));
+        const int32_t x0 = std::max(0, int32_t(cx - dotRadius - 1)),
+                      x1 = std::min(size, int32_t(cx + dotRadius + 2));
+        const int32_t y0 = std::max(0, int32_t(cy - dotRadius - 1)),
+                      y1 = std::min(size, int32_t(cy + dotRadius + 2));
         for (int32_t y = y0; y < y1; ++y)
             for (int32_t x = x0; x < x1; ++x)
-                if (std::hypot(float(x) + 0.5f - cx, float(y) + 0.5f - cy) <= dotRadius) Put(*bitmap, x, y, colour);
+                if (std::hypot(float(x) + 0.5f - cx, float(y) + 0.5f - cy) <= dotRadius)
+                    Put(*bitmap, x, y, colour);
     }
     return bitmap;
 }
@@ -119,7 +123,7 @@ namespace {
 // One tile: a pill of the tile's height with half-circle ends, lit from
 // above, with a thin darker rim. tint moves the body's colour; pressed
 // turns the light upside down.
-void PaintPill(ql::TBitmap& sheet, int32_t left, const TRgba& tint, bool pressed) {
+void PaintPill(ql::TBitmap& sheet, const TRgba& tint, bool pressed) {
     const float r = float(kPillTileHeight) / 2 - 1;
     const float cy = float(kPillTileHeight) / 2;
     for (int32_t y = 0; y < kPillTileHeight; ++y) {
@@ -131,7 +135,8 @@ void PaintPill(ql::TBitmap& sheet, int32_t left, const TRgba& tint, bool pressed
             if (px < kPillCorner) dx = kPillCorner - px;
             if (px > kPillCorner + 1) dx = px - (kPillCorner + 1);
             const float dy = py - cy;
-            const float d = std::sqrt(dx * dx * (r * r) / float(kPillCorner * kPillCorner) + dy * dy);
+            const float d =
+                std::sqrt(dx * dx * (r * r) / float(kPillCorner * kPillCorner) + dy * dy);
             const float coverage = Smooth(r + 0.8f, r - 0.8f, d);
             float light = 1 - (py / kPillTileHeight);  // brighter at the top
             if (pressed) light = 1 - light;
@@ -142,29 +147,27 @@ void PaintPill(ql::TBitmap& sheet, int32_t left, const TRgba& tint, bool pressed
             c.r = c.r * (1 - 0.5f * rim) + 255 * gloss;
             c.g = c.g * (1 - 0.5f * rim) + 255 * gloss;
             c.b = c.b * (1 - 0.5f * rim) + 255 * gloss;
-            Put(sheet, left + x, y, c);
+            Put(sheet, x, y, c);
         }
     }
 }
 
 }  // namespace
 
-std::unique_ptr<ql::TBitmap> PaintPillTheme() {
-    auto sheet = ql::CreateBitmap(3 * kPillTileWidth, kPillTileHeight, ql::PfARGB32());
-    PaintPill(*sheet, 0, {40, 110, 200, 1}, false);
-    PaintPill(*sheet, kPillTileWidth, {70, 160, 240, 1}, false);
-    PaintPill(*sheet, 2 * kPillTileWidth, {30, 80, 160, 1}, true);
-    return sheet;
+std::unique_ptr<ql::TBitmap> PaintPillState(int32_t state) {
+    auto tile = ql::CreateBitmap(kPillTileWidth, kPillTileHeight, ql::PfARGB32());
+    const TRgba tints[3] = {{40, 110, 200, 1}, {70, 160, 240, 1}, {30, 80, 160, 1}};
+    PaintPill(*tile, tints[std::clamp(state, 0, 2)], state == 2);
+    return tile;
 }
 
-std::string PillThemeDescription(const std::string& picture) {
+std::string PillThemeDescription() {
     const int32_t c = kPillCorner, w = kPillTileWidth, h = kPillTileHeight;
     // Corners are c x c; the edges between them one pixel wide (top and
     // bottom) or as high as the straight part (left and right).
     auto part = [&](const char* key, int32_t tile, int32_t l, int32_t t, int32_t r, int32_t b) {
-        const int32_t x = tile * w;
-        return std::string(key) + "=" + picture + "," + std::to_string(x + l) + "," +
-               std::to_string(t) + "," + std::to_string(x + r) + "," + std::to_string(b) + "\n";
+        return std::string(key) + "=" + kPillPictures[tile] + "," + std::to_string(l) + "," +
+               std::to_string(t) + "," + std::to_string(r) + "," + std::to_string(b) + "\n";
     };
     std::string text;
     const char* sections[] = {"NormalState", "HoverState", "ClickState"};
@@ -181,7 +184,7 @@ std::string PillThemeDescription(const std::string& picture) {
         text += part("Center", tile, c, c, c + 1, h - c);
         text += "\n";
     }
-    text += "[TextParams]\nColor=CAPTION_COLOUR\nBtnOffset=0\nBtnMinWidth=160\nFiltering=Bilinear\n";
+    text += "[TextParams]\nColor=255,255,255\nBtnOffset=0\nBtnMinWidth=160\nFiltering=Bilinear\n";
     return text;
 }
 
