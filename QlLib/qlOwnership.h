@@ -3,18 +3,19 @@
 #pragma once
 
 #include <memory>
-#include <source_location>
 
 #include "QlLib/qpExceptions.h"
 
 namespace ql {
 
 // The object an owning pointer holds; an empty pointer is an assertion
-// failure, reported where the helper was called.
+// failure, reported where the helper was called. (The compilers' own
+// caller-location defaults, not std::source_location, which clang 14 cannot
+// build with the standard library of g++ 12.)
 template <class T>
 T& Required(const std::unique_ptr<T>& owned, const char* message,
-            std::source_location where = std::source_location::current()) {
-    if (!owned) FailAssertion(message, where.file_name(), static_cast<int>(where.line()));
+            const char* file = __builtin_FILE(), int line = __builtin_LINE()) {
+    if (!owned) FailAssertion(message, file, line);
     return *owned;
 }
 
