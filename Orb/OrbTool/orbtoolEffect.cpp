@@ -57,11 +57,13 @@ std::unique_ptr<ql::TBitmap> SlidePicture(int32_t w, int32_t h, bool light) {
             uint32_t r, g, b;
             if (light) {
                 const bool check = ((x / 80) + (y / 80)) % 2 == 0;
-                r = check ? 250 : 225, g = check ? 235 : 210, b = uint32_t(150 + 80 * x / std::max(w - 1, 1));
+                r = check ? 250 : 225, g = check ? 235 : 210,
+                b = uint32_t(150 + 80 * x / std::max(w - 1, 1));
                 if (grid) r = 200, g = 60, b = 40;
             } else {
                 const bool band = ((x + y) / 30) % 2 == 0;
-                r = uint32_t(20 + 60 * y / std::max(h - 1, 1)), g = band ? 30u : 50u, b = band ? 90u : 60u;
+                r = uint32_t(20 + 60 * y / std::max(h - 1, 1)), g = band ? 30u : 50u,
+                b = band ? 90u : 60u;
                 if (grid) r = 90, g = 200, b = 230;
             }
             row[x] = 0xFF000000u | r << 16 | g << 8 | b;
@@ -72,7 +74,7 @@ std::unique_ptr<ql::TBitmap> SlidePicture(int32_t w, int32_t h, bool light) {
 
 class TPictureSlide : public TDrawScene {
 public:
-    TPictureSlide(TDrawPicture& picture, int32_t w, int32_t h) : m_picture(picture), m_w(w), m_h(h) {}
+    explicit TPictureSlide(TDrawPicture& picture) : m_picture(picture) {}
     void Draw(TDeviceDrawer& d) override {
         TImageDrawParams params;
         params.filter = TFilter::Point;
@@ -81,10 +83,11 @@ public:
 
 private:
     TDrawPicture& m_picture;
-    int32_t m_w, m_h;
 };
 
-bool ParseBool(const std::string& v) { return v == "1" || v == "true" || v == "yes"; }
+bool ParseBool(const std::string& v) {
+    return v == "1" || v == "true" || v == "yes";
+}
 
 // False when the key is unknown or the value does not parse.
 bool SetParam(TEffectParams& p, const std::string& key, const std::string& value) {
@@ -131,7 +134,9 @@ bool SetParam(TEffectParams& p, const std::string& key, const std::string& value
     return false;
 }
 
-std::optional<int64_t> ToInt(const std::string& s) { return ql::TryStrToInt(ql::FromUtf8(s)); }
+std::optional<int64_t> ToInt(const std::string& s) {
+    return ql::TryStrToInt(ql::FromUtf8(s));
+}
 
 }  // namespace
 
@@ -181,7 +186,8 @@ int RunEffect(const std::vector<std::string>& args) {
             progress = *p;
         } else if (a == "--strip" && hasValue) {
             const auto n = ToInt(args[++i]);
-            if (!n || *n < 1 || *n > kMaxStrip) return Fail("orbtool effect: --strip wants 1 to 64");
+            if (!n || *n < 1 || *n > kMaxStrip)
+                return Fail("orbtool effect: --strip wants 1 to 64");
             strip = int32_t(*n);
         } else if (a == "--param" && hasValue) {
             const std::string& kv = args[++i];
@@ -198,7 +204,8 @@ int RunEffect(const std::vector<std::string>& args) {
         return Fail("orbtool effect: needs --class, --type and -o (try --help)");
     if (deviceName != "soft" && deviceName != "gl")
         return Fail("orbtool effect: unknown device '" + deviceName + "'");
-    if (int64_t(width) * std::max(strip, 1) > 32768) return Fail("orbtool effect: the strip is too wide");
+    if (int64_t(width) * std::max(strip, 1) > 32768)
+        return Fail("orbtool effect: the strip is too wide");
 
     const int32_t frames = std::max(strip, 1);
     const int32_t gap = strip > 0 ? 4 : 0;
@@ -214,16 +221,19 @@ int RunEffect(const std::vector<std::string>& args) {
             owned = std::make_unique<TSoftDevice>(TSoftDeviceOptions{width, height});
         }
         ql::TDirectBitmap out(frames * width + (frames - 1) * gap, height, ql::PfRGB24());
-        for (int32_t y = 0; y < out.Height(); ++y) std::memset(out.Row(y), 0, size_t(out.Width()) * 3);
+        for (int32_t y = 0; y < out.Height(); ++y)
+            std::memset(out.Row(y), 0, size_t(out.Width()) * 3);
         {
             T3DDrawer drawer(*owned);
             drawer.Init({width, height, false});
             drawer.SetCaptureMode(true);
             drawer.TextureManager().SetUploadPause(std::chrono::milliseconds(0));
             TDrawPicture oldPicture, newPicture;
-            oldPicture.store = ql::MakeRef<ql::TWrapperBitmapStore>(SlidePicture(width, height, false));
-            newPicture.store = ql::MakeRef<ql::TWrapperBitmapStore>(SlidePicture(width, height, true));
-            TPictureSlide oldSlide(oldPicture, width, height), newSlide(newPicture, width, height);
+            oldPicture.store =
+                ql::MakeRef<ql::TWrapperBitmapStore>(SlidePicture(width, height, false));
+            newPicture.store =
+                ql::MakeRef<ql::TWrapperBitmapStore>(SlidePicture(width, height, true));
+            TPictureSlide oldSlide(oldPicture), newSlide(newPicture);
             TSlideEffect effect;
             effect.EffectClass = int32_t(std::clamp<int64_t>(*effectClass, -1000, 1000));
             effect.EffectType = int32_t(std::clamp<int64_t>(*effectType, -1000, 1000));
@@ -232,7 +242,8 @@ int RunEffect(const std::vector<std::string>& args) {
             TOrbFilter filter(effect);
             bool ok = true;
             for (int32_t k = 0; k < frames && ok; ++k) {
-                const double p = strip > 0 ? (frames == 1 ? 0.0 : double(k) / (frames - 1)) : progress;
+                const double p =
+                    strip > 0 ? (frames == 1 ? 0.0 : double(k) / (frames - 1)) : progress;
                 filter.SetElapsed(p * kDuration);
                 ok = drawer.DrawTransition(&oldSlide, &newSlide, false, &filter);
                 std::unique_ptr<ql::TBitmap> frame = ok ? drawer.CaptureToBitmap() : nullptr;
@@ -241,7 +252,8 @@ int RunEffect(const std::vector<std::string>& args) {
                     break;
                 }
                 for (int32_t y = 0; y < height; ++y)
-                    std::memcpy(out.Row(y) + size_t(k) * size_t(width + gap) * 3, frame->Row(y), size_t(width) * 3);
+                    std::memcpy(out.Row(y) + size_t(k) * size_t(width + gap) * 3, frame->Row(y),
+                                size_t(width) * 3);
             }
             drawer.ReleaseImage(oldPicture);
             drawer.ReleaseImage(newPicture);
