@@ -2,6 +2,7 @@
 // expected slides and timing, and everything it names is in its package.
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <set>
 #include <string>
 #include <vector>
@@ -155,6 +156,44 @@ TEST_F(DemoShow, ToolShowsSpinnerGif_AnimatingOverItsSlide) {
         frames.insert(run.Out.substr(frame + 8, run.Out.find(',', frame) - frame - 8));
     }
     EXPECT_GE(frames.size(), 3u);
+}
+
+// The lake slide's button: its face from the show's own theme, its caption's
+// macros replaced, and the mouse lighting it up and pressing it.
+TEST_F(DemoShow, ToolShowsButton_ThemedWithMacrosHoverAndClick) {
+    ql::test::TTestFolder folder;
+    auto buttonLine = [&](const std::string& mouse) {
+        const ql::test::TProgramRun run = ql::test::RunProgram(
+            folder, ORBTOOL_PATH,
+            "objects " + ql::test::ShellQuote(ORB_DEMO_SHOW_PATH) + " --time 9000 --size 960x540" +
+                (mouse.empty() ? "" : " --mouse " + mouse));
+        EXPECT_EQ(run.Code, 0) << run.Err;
+        const size_t start = run.Out.find("\"kind\":\"button\"");
+        if (start == std::string::npos) return std::string();
+        return run.Out.substr(start, run.Out.find('\n', start) - start);
+    };
+    const std::string normal = buttonLine("");
+    ASSERT_FALSE(normal.empty());
+    EXPECT_NE(normal.find("\"state\":\"normal\""), std::string::npos) << normal;
+    EXPECT_NE(normal.find("\"text\":\"Slide 2 of 10  >\""), std::string::npos) << normal;
+    EXPECT_NE(normal.find("\"theme\":\"buttons\\\\pill\""), std::string::npos) << normal;
+    EXPECT_NE(normal.find("\"face\":\"Button: buttons\\\\pill:0:"), std::string::npos) << normal;
+
+    // The button's centre from its corners ("corners":[[x0,y0],[x1,y1],[x2,y2],...).
+    const size_t corners = normal.find("\"corners\":[[");
+    ASSERT_NE(corners, std::string::npos);
+    double x0 = 0, y0 = 0, x1 = 0, y1 = 0, x2 = 0, y2 = 0;
+    ASSERT_EQ(std::sscanf(normal.c_str() + corners, "\"corners\":[[%lf,%lf],[%lf,%lf],[%lf,%lf]",
+                          &x0, &y0, &x1, &y1, &x2, &y2),
+              6);
+    const std::string centre =
+        std::to_string(int((x0 + x2) / 2)) + "," + std::to_string(int((y0 + y2) / 2));
+    const std::string hover = buttonLine(centre);
+    EXPECT_NE(hover.find("\"state\":\"hover\""), std::string::npos) << hover;
+    EXPECT_NE(hover.find("pill:1:"), std::string::npos) << hover;
+    const std::string click = buttonLine(centre + ",down");
+    EXPECT_NE(click.find("\"state\":\"click\""), std::string::npos) << click;
+    EXPECT_NE(click.find("pill:2:"), std::string::npos) << click;
 }
 
 }  // namespace
