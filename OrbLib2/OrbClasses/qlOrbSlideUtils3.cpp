@@ -260,6 +260,7 @@ TSlideProducer::TSlideProducer(TOrbSource& source, TFileAccessor& accessor,
         if (m_callbacks.Drawing) m_callbacks.Drawing();
     };
     m_host = std::make_unique<TOrbSlideHost>(accessor, std::move(host));
+    m_host->SetSlideCount(m_source->SlideCount());
 }
 
 TSlideProducer::~TSlideProducer() = default;
