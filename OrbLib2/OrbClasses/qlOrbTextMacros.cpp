@@ -9,6 +9,7 @@
 #include "OrbLib2/OrbClasses/qlOrbSlide.h"
 #include "OrbLib2/OrbClasses/qlOrbSlideHost.h"
 #include "OrbLib2/OrbPackage/qlOrbFileAccessor2.h"
+#include "OrbLib2/OrbPackage/qlOrbImageStandIn.h"
 #include "QlLib/qpStringUtils.h"
 
 namespace orb {
@@ -151,6 +152,10 @@ std::u16string TTextMacroValues::operator()(TMTParser&, const std::u16string& to
         // The text may come before its main image in the slide's tree.
         if (!main->PictureLoaded()) main->LoadPicture();
         if (!main->PictureLoaded()) return {};
+        // A missing picture is shown as the accessor's stand-in, whose size is
+        // not the picture's.
+        const ql::TRef<ql::TBitmapStore> store = main->PictureStore();
+        if (!store || !PlaceholderTextOf(*store).empty()) return {};
         return Decimal(token == kMacroWidth ? main->PictureWidth() : main->PictureHeight());
     }
     return {};
