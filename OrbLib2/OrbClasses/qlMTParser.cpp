@@ -104,7 +104,11 @@ void TMTParser::ReplaceToken(std::u16string& text, std::u16string_view token,
                              const std::function<std::u16string()>& make) {
     size_t at = FindMacro(text, token);
     while (at != std::u16string::npos) {
-        const std::u16string value = make();
+        std::u16string value = make();
+        const size_t room = text.size() - token.size() < kMaxMacroTextLength
+                                ? kMaxMacroTextLength - (text.size() - token.size())
+                                : 0;
+        if (value.size() > room) value.resize(room);
         text.replace(at, token.size(), value);
         // The search goes on after the value: a value that holds the token
         // itself (an IPTC headline reading "<%MainImg.IPTC.Headline%>") would

@@ -105,6 +105,12 @@ std::u16string MacroExifTimePart(std::u16string_view dateTime);
 // The value of a derived macro from its source value.
 std::u16string CutDerivedMacro(TDerivedMacro kind, std::u16string_view value);
 
+// A text grows by its macros' values to at most this many characters: values
+// come from picture files, and a value holding tokens of later macros, whose
+// values hold more, would otherwise multiply the text with each macro. A value
+// that does not fit is cut.
+inline constexpr size_t kMaxMacroTextLength = 65536;
+
 // Where a token occurs in the text from `from` on, without regard to the case
 // of ASCII letters; npos when it does not.
 size_t FindMacro(std::u16string_view text, std::u16string_view token, size_t from = 0);

@@ -99,6 +99,18 @@ TEST(MTParser, ProviderIsAskedOncePerOccurrenceWithTheTablesToken) {
     EXPECT_TRUE(table.Asked.empty());
 }
 
+TEST(MTParser, ValuesHoldingLaterTokensGrowTheTextOnlyToTheBound) {
+    std::u16string counts;
+    for (int i = 0; i < 5000; ++i) counts += u"<%SlidesCount%>";
+    TTableParser table(
+        {{u"<%SlideIndex%>", counts}, {u"<%SlidesCount%>", std::u16string(100, u'n')}});
+    // Unbounded, 5000 x 100 characters.
+    const std::u16string result = table.Parser.Replace(u"<%SlideIndex%>.");
+    EXPECT_EQ(result.size(), kMaxMacroTextLength);
+    EXPECT_EQ(result.substr(0, 15), std::u16string(15, u'n'));
+    EXPECT_EQ(result.back(), u'.');
+}
+
 TEST(MTParser, ReplacingWithoutProviderRaises) {
     TMTParser parser;
     EXPECT_FALSE(parser.HasProvider());
