@@ -13,6 +13,7 @@ packages=(
   libegl-dev libgl-dev libopengl-dev libgl1-mesa-dri libegl-mesa0
   libjpeg62-turbo-dev
   libpng-dev
+  libexif-dev
   libmpg123-dev
   libvorbis-dev
   libavformat-dev

@@ -36,6 +36,8 @@ const TSubcommand kSubcommands[] = {
     {"objects", "print where every shown object of a show lies at a show time, as JSON lines",
      orb::RunObjects},
     {"hit", "print the object that a screen point falls on at a show time", orb::RunHit},
+    {"macros", "print a text with its macros replaced as a text on a slide shows it",
+     orb::RunMacros},
     {"frame", "render a show at a show time and write the frame as PNG", orb::RunFrame},
     {"effect", "draw frames of a transition effect between two test slides as PNG", orb::RunEffect},
 };

@@ -50,6 +50,9 @@ int RunHit(const std::vector<std::string>& args);
 // frame SHOW --time T [--size WxH] [--device soft|gl] [--seed N] [--cover] -o OUT.png
 int RunFrame(const std::vector<std::string>& args);
 
+// macros SHOW --slide N [--seed N] TEXT
+int RunMacros(const std::vector<std::string>& args);
+
 // render SHOW [--size WxH] [--fps N] [--from MS] [--to MS] [--device soft|gl] -o OUT
 int RunRender(const std::vector<std::string>& args);
 

@@ -7,6 +7,7 @@
 #include "OrbLib2/OrbClasses/qlOrbButton.h"
 #include "OrbLib2/OrbClasses/qlOrbSlide.h"
 #include "OrbLib2/OrbClasses/qlOrbSlideHost.h"
+#include "OrbLib2/OrbClasses/qlOrbTextMacros.h"
 #include "OrbLib2/OrbClasses/qlOrbTextPicture.h"
 #include "QlLib/qlIniStorage.h"
 #include "QlLib/qlLog.h"
@@ -97,12 +98,6 @@ TImageFiltering ParseFiltering(std::u16string_view text) {
 ql::TEntryOpener PackageOpener(const TFileAccessor& accessor) {
     std::shared_ptr<TFileAccessor> copy = accessor.Copy();
     return [copy](const std::u16string& name) { return copy->OpenStream(name); };
-}
-
-std::vector<std::u16string> ReplaceTextMacros(const TOrbText& text,
-                                              const std::vector<std::u16string>& lines) {
-    (void)text;
-    return lines;
 }
 
 void LoadObjectPictures(TOrbObject& root) {

@@ -194,11 +194,6 @@ private:
     std::unique_ptr<TShadowSlot> m_castShadow;  // under m_pictureLock
 };
 
-// The text macros step: the lines as the text shows them. Macros are not
-// replaced in this player yet; the lines pass through unchanged.
-std::vector<std::u16string> ReplaceTextMacros(const TOrbText& text,
-                                              const std::vector<std::u16string>& lines);
-
 class TOrbText : public TOrbImage {
 public:
     TOrbText(TOrbObject* parent, std::u16string guid, std::u16string type = u"text");

@@ -110,6 +110,11 @@ public:
     ql::TPoint EffectBufferSize() const { return m_effectBufferSize; }
     void SetEffectBufferSize(ql::TPoint size);
 
+    // The show's slide count ("opt_slidescount"), for the texts' slide-count
+    // macro; 0 when the host serves no show (tools, tests).
+    int32_t SlideCount() const { return m_slideCount; }
+    void SetSlideCount(int32_t count) { m_slideCount = count > 0 ? count : 0; }
+
     // Whether objects take part in perspective hit tests.
     bool AcceptsHitTests() const { return m_acceptsHitTests; }
     void SetAcceptsHitTests(bool on) { m_acceptsHitTests = on; }
@@ -132,6 +137,7 @@ private:
     std::u16string m_pathToButtons;
     double m_displayScale = 1;
     bool m_acceptsHitTests = true;
+    int32_t m_slideCount = 0;
     ql::TPoint m_effectBufferSize{16, 16};
     std::u16string m_exeGuid;
     std::unique_ptr<TCallbackHandle> m_providerHandle;

@@ -1,0 +1,175 @@
+#include "OrbLib2/OrbClasses/qlOrbTextMacros.h"
+
+#include <deque>
+#include <map>
+#include <mutex>
+#include <utility>
+
+#include "OrbLib2/OrbClasses/qlOrbImageObjects.h"
+#include "OrbLib2/OrbClasses/qlOrbSlide.h"
+#include "OrbLib2/OrbClasses/qlOrbSlideHost.h"
+#include "OrbLib2/OrbPackage/qlOrbFileAccessor2.h"
+#include "OrbLib2/OrbPackage/qlOrbImageStandIn.h"
+#include "QlLib/qpStringUtils.h"
+
+namespace orb {
+
+namespace {
+
+// Pictures whose records are kept: a long show's main pictures come and go
+// with its slides, and a record is a few hundred bytes.
+constexpr size_t kMaxKeptMetadata = 256;
+
+class TMetadataCache {
+public:
+    using TKey = std::pair<uint32_t, std::u16string>;  // source, lower-cased name
+
+    std::shared_ptr<const ql::TImageMetadata> Find(const TKey& key) {
+        std::lock_guard<std::mutex> lock(m_lock);
+        const auto found = m_records.find(key);
+        return found == m_records.end() ? nullptr : found->second;
+    }
+    void Keep(const TKey& key, std::shared_ptr<const ql::TImageMetadata> record) {
+        std::lock_guard<std::mutex> lock(m_lock);
+        if (!m_records.emplace(key, std::move(record)).second) return;
+        m_order.push_back(key);
+        if (m_order.size() > kMaxKeptMetadata) {
+            m_records.erase(m_order.front());
+            m_order.pop_front();
+        }
+    }
+    void Clear() {
+        std::lock_guard<std::mutex> lock(m_lock);
+        m_records.clear();
+        m_order.clear();
+    }
+
+private:
+    std::mutex m_lock;                                                    // guards both
+    std::map<TKey, std::shared_ptr<const ql::TImageMetadata>> m_records;  // under m_lock
+    std::deque<TKey> m_order;  // oldest first, under m_lock
+};
+
+TMetadataCache& MetadataCache() {
+    static TMetadataCache cache;
+    return cache;
+}
+
+bool IsMetadataMacro(const std::u16string& token) {
+    return token == kMacroExifComment || token == kMacroExifDescription ||
+           token == kMacroExifDate || token == kMacroExifTime ||
+           token.starts_with(kMacroIptcPrefix);
+}
+
+// The IIM dataset of an IPTC token; 0 when the token is none.
+uint8_t IptcDatasetOf(const std::u16string& token) {
+    constexpr size_t kFirstIptc = kBaseMacros.size() - kIptcMacroDatasets.size();
+    for (size_t i = 0; i < kIptcMacroDatasets.size(); ++i)
+        if (token == kBaseMacros[kFirstIptc + i]) return kIptcMacroDatasets[i];
+    return 0;
+}
+
+std::u16string Decimal(int64_t value) {
+    return ql::FromUtf8(std::to_string(value));
+}
+
+}  // namespace
+
+TOrbImage* FindMainImage(const TOrbObject& root) {
+    for (int i = 0; i < root.ChildCount(); ++i) {
+        TOrbObject& child = root.Child(i);
+        auto* image = dynamic_cast<TOrbImage*>(&child);
+        if (image && !image->IsText() && image->IsMainImage()) return image;
+        if (TOrbImage* found = FindMainImage(child)) return found;
+    }
+    return nullptr;
+}
+
+std::shared_ptr<const ql::TImageMetadata> PictureMetadata(TFileAccessor& accessor,
+                                                          const std::u16string& name) {
+    const TMetadataCache::TKey key{accessor.Source().SourceId(), ql::LowerCase(name)};
+    if (auto kept = MetadataCache().Find(key)) return kept;
+    auto record = std::make_shared<ql::TImageMetadata>();
+    try {
+        if (std::unique_ptr<ql::TStream> stream = accessor.OpenStream(name))
+            *record = ql::ReadImageMetadata(*stream);
+    } catch (const std::exception&) {
+        // An entry that cannot be opened has no fields.
+    }
+    MetadataCache().Keep(key, record);
+    return record;
+}
+
+void ClearPictureMetadata() {
+    MetadataCache().Clear();
+}
+
+TOrbImage* TTextMacroValues::MainImage() {
+    if (!m_mainSearched) {
+        m_mainSearched = true;
+        if (const TOrbSlide* slide = m_text.Slide()) m_main = FindMainImage(*slide);
+        // A video marked as main video would serve here for the name and size
+        // macros once the show has video objects.
+    }
+    return m_main;
+}
+
+const ql::TImageMetadata* TTextMacroValues::Metadata() {
+    if (!m_metadataRead) {
+        m_metadataRead = true;
+        TOrbImage* main = MainImage();
+        TOrbSlideHost* host = m_text.Host();
+        if (main && host && !main->ImageName().empty())
+            m_metadata = PictureMetadata(host->Accessor(), main->ImageName());
+    }
+    return m_metadata.get();
+}
+
+std::u16string TTextMacroValues::operator()(TMTParser&, const std::u16string& token) {
+    if (token == kMacroSlideIndex) {
+        // Dialogs and the time before the show have no play position.
+        const TOrbSlide* slide = m_text.Slide();
+        return slide && slide->Index() >= 0 ? Decimal(int64_t(slide->Index()) + 1) : u"";
+    }
+    if (token == kMacroSlidesCount) {
+        const TOrbSlideHost* host = m_text.Host();
+        return host && host->SlideCount() > 0 ? Decimal(host->SlideCount()) : u"";
+    }
+    if (IsMetadataMacro(token)) {
+        const ql::TImageMetadata* metadata = Metadata();
+        if (!metadata) return {};
+        if (token == kMacroExifComment) return metadata->ExifComment;
+        if (token == kMacroExifDescription) return metadata->ExifDescription;
+        // The parser cuts the date and the time out of the whole value.
+        if (token == kMacroExifDate || token == kMacroExifTime) return metadata->ExifDateTime;
+        const uint8_t dataset = IptcDatasetOf(token);
+        return dataset ? metadata->IptcValue(dataset) : u"";
+    }
+    TOrbImage* main = MainImage();
+    if (!main) return {};
+    if (token == kMacroPathNameExt) return main->ImageName();
+    if (token == kMacroWidth || token == kMacroHeight) {
+        // The text may come before its main image in the slide's tree.
+        if (!main->PictureLoaded()) main->LoadPicture();
+        if (!main->PictureLoaded()) return {};
+        // A missing picture is shown as the accessor's stand-in, whose size is
+        // not the picture's.
+        const ql::TRef<ql::TBitmapStore> store = main->PictureStore();
+        if (!store || !PlaceholderTextOf(*store).empty()) return {};
+        return Decimal(token == kMacroWidth ? main->PictureWidth() : main->PictureHeight());
+    }
+    return {};
+}
+
+std::vector<std::u16string> ReplaceTextMacros(const TOrbText& text,
+                                              const std::vector<std::u16string>& lines) {
+    TTextMacroValues values(text);
+    TMTParser parser(
+        [&values](TMTParser& p, const std::u16string& token) { return values(p, token); });
+    std::vector<std::u16string> replaced;
+    replaced.reserve(lines.size());
+    for (const std::u16string& line : lines) replaced.push_back(parser.Replace(line));
+    return replaced;
+}
+
+}  // namespace orb
