@@ -144,7 +144,7 @@ void Replace(benchmark::State& state, bool readRecords) {
     int64_t bytes = 0, iterations = 0;
     size_t length = 0;
     for (auto _ : state) {
-        if (readRecords) ClearPictureMetadata();
+        if (readRecords) show.Text().Host()->PictureMetadata().Clear();
         const int64_t before = show.Source->BytesRead;
         const std::vector<std::u16string> replaced = ReplaceTextMacros(show.Text(), lines);
         bytes += show.Source->BytesRead - before;

@@ -12,6 +12,7 @@
 #include "OrbLib2/3DEngine/qlDrawManager2.h"
 #include "OrbLib2/ButtonGenerator2.h"
 #include "OrbLib2/MaskGenerator.h"
+#include "OrbLib2/OrbClasses/qlOrbTextMacros.h"
 #include "OrbLib2/OrbPackage/qlOrbFileAccessor2.h"
 #include "OrbLib2/ShadowGenerator2.h"
 #include "QlLib/Graphics/qlBitmapStore.h"
@@ -87,6 +88,8 @@ public:
     const TMaskGenerator& MaskGenerator() const { return m_maskGenerator; }
     // The button themes of the show's package and the faces made from them.
     TButtonProducerHost& ButtonProducers() { return *m_buttonProducers; }
+    // The EXIF and IPTC records of the show's pictures that texts asked for.
+    TPictureMetadataCache& PictureMetadata() { return m_pictureMetadata; }
 
     // The package folder holding the button themes (the project's
     // "PathToButtons"), and a theme's folder in it.
@@ -134,6 +137,7 @@ private:
     std::unique_ptr<ql::TTextProducer> m_textProducer;
     TMaskGenerator m_maskGenerator;
     std::unique_ptr<TButtonProducerHost> m_buttonProducers;
+    TPictureMetadataCache m_pictureMetadata;
     std::u16string m_pathToButtons;
     double m_displayScale = 1;
     bool m_acceptsHitTests = true;

@@ -16,45 +16,6 @@ namespace orb {
 
 namespace {
 
-// Pictures whose records are kept: a long show's main pictures come and go
-// with its slides, and a record is a few hundred bytes.
-constexpr size_t kMaxKeptMetadata = 256;
-
-class TMetadataCache {
-public:
-    using TKey = std::pair<uint32_t, std::u16string>;  // source, lower-cased name
-
-    std::shared_ptr<const ql::TImageMetadata> Find(const TKey& key) {
-        std::lock_guard<std::mutex> lock(m_lock);
-        const auto found = m_records.find(key);
-        return found == m_records.end() ? nullptr : found->second;
-    }
-    void Keep(const TKey& key, std::shared_ptr<const ql::TImageMetadata> record) {
-        std::lock_guard<std::mutex> lock(m_lock);
-        if (!m_records.emplace(key, std::move(record)).second) return;
-        m_order.push_back(key);
-        if (m_order.size() > kMaxKeptMetadata) {
-            m_records.erase(m_order.front());
-            m_order.pop_front();
-        }
-    }
-    void Clear() {
-        std::lock_guard<std::mutex> lock(m_lock);
-        m_records.clear();
-        m_order.clear();
-    }
-
-private:
-    std::mutex m_lock;                                                    // guards both
-    std::map<TKey, std::shared_ptr<const ql::TImageMetadata>> m_records;  // under m_lock
-    std::deque<TKey> m_order;  // oldest first, under m_lock
-};
-
-TMetadataCache& MetadataCache() {
-    static TMetadataCache cache;
-    return cache;
-}
-
 bool IsMetadataMacro(const std::u16string& token) {
     return token == kMacroExifComment || token == kMacroExifDescription ||
            token == kMacroExifDate || token == kMacroExifTime ||
@@ -85,10 +46,16 @@ TOrbImage* FindMainImage(const TOrbObject& root) {
     return nullptr;
 }
 
-std::shared_ptr<const ql::TImageMetadata> PictureMetadata(TFileAccessor& accessor,
-                                                          const std::u16string& name) {
-    const TMetadataCache::TKey key{accessor.Source().SourceId(), ql::LowerCase(name)};
-    if (auto kept = MetadataCache().Find(key)) return kept;
+std::shared_ptr<const ql::TImageMetadata> TPictureMetadataCache::Get(TFileAccessor& accessor,
+                                                                     const std::u16string& name) {
+    const std::u16string key = ql::LowerCase(name);
+    {
+        std::lock_guard<std::mutex> lock(m_lock);
+        const auto found = m_records.find(key);
+        if (found != m_records.end()) return found->second;
+    }
+    // Read unlocked: other texts go on meanwhile; two first readers of one
+    // picture both read it, and the first record kept wins.
     auto record = std::make_shared<ql::TImageMetadata>();
     try {
         if (std::unique_ptr<ql::TStream> stream = accessor.OpenStream(name))
@@ -96,12 +63,21 @@ std::shared_ptr<const ql::TImageMetadata> PictureMetadata(TFileAccessor& accesso
     } catch (const std::exception&) {
         // An entry that cannot be opened has no fields.
     }
-    MetadataCache().Keep(key, record);
+    std::lock_guard<std::mutex> lock(m_lock);
+    const auto [kept, added] = m_records.emplace(key, record);
+    if (!added) return kept->second;
+    m_order.push_back(key);
+    if (m_order.size() > kMaxKeptMetadata) {
+        m_records.erase(m_order.front());
+        m_order.pop_front();
+    }
     return record;
 }
 
-void ClearPictureMetadata() {
-    MetadataCache().Clear();
+void TPictureMetadataCache::Clear() {
+    std::lock_guard<std::mutex> lock(m_lock);
+    m_records.clear();
+    m_order.clear();
 }
 
 TOrbImage* TTextMacroValues::MainImage() {
@@ -120,7 +96,7 @@ const ql::TImageMetadata* TTextMacroValues::Metadata() {
         TOrbImage* main = MainImage();
         TOrbSlideHost* host = m_text.Host();
         if (main && host && !main->ImageName().empty())
-            m_metadata = PictureMetadata(host->Accessor(), main->ImageName());
+            m_metadata = host->PictureMetadata().Get(host->Accessor(), main->ImageName());
     }
     return m_metadata.get();
 }

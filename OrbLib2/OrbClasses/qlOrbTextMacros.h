@@ -6,7 +6,10 @@
 #pragma once
 
 #include <cstdint>
+#include <deque>
+#include <map>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -25,14 +28,27 @@ class TFileAccessor;
 // are never main images.
 TOrbImage* FindMainImage(const TOrbObject& root);
 
-// The EXIF and IPTC fields of a picture of the accessor's source, read once
-// per picture and kept for later texts (a slide shown again, or several texts
-// on one picture); empty fields when the picture cannot be opened or read.
-// Thread-safe.
-std::shared_ptr<const ql::TImageMetadata> PictureMetadata(TFileAccessor& accessor,
-                                                          const std::u16string& name);
-// Forgets the kept records (tests count the reads with it).
-void ClearPictureMetadata();
+// The EXIF and IPTC fields of a show's pictures, read once per picture and
+// kept for later texts (a slide shown again, or several texts on one
+// picture). The slide host keeps one per show. Thread-safe.
+class TPictureMetadataCache {
+public:
+    // Pictures whose records are kept: a long show's main pictures come and
+    // go with its slides, and a record is a few hundred bytes.
+    static constexpr size_t kMaxKeptMetadata = 256;
+
+    // Empty fields when the picture cannot be opened or read.
+    std::shared_ptr<const ql::TImageMetadata> Get(TFileAccessor& accessor,
+                                                  const std::u16string& name);
+    // Forgets the kept records (benchmarks count the reads with it).
+    void Clear();
+
+private:
+    std::mutex m_lock;  // guards both
+    std::map<std::u16string, std::shared_ptr<const ql::TImageMetadata>>
+        m_records;                       // by lower-cased name
+    std::deque<std::u16string> m_order;  // oldest first
+};
 
 // The value provider of a text's macros; finds the main image on the first
 // macro that needs it and reads the metadata on the first EXIF or IPTC macro.

@@ -75,7 +75,6 @@ public:
     TMacroShow(const std::vector<std::u16string>& objects,
                std::vector<test::TTestEntry> entries = {{kPicture, JpegWithRecords()}}) {
         RegisterImageObjects();
-        ClearPictureMetadata();
         const std::string package = test::BuildPackage("", entries);
         auto unpack = std::make_unique<TOrbUnpack>();
         EXPECT_EQ(unpack->Open([package] { return std::make_unique<ql::TStringStream>(package); },

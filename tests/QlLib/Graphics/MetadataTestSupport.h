@@ -36,7 +36,7 @@ struct TTiffEntry {
     uint16_t Tag = 0;
     uint16_t Type = kTiffAscii;
     std::string Data;
-    std::optional<uint32_t> Count;  // stated count; the data's size when unset
+    std::optional<uint32_t> Count = std::nullopt;  // stated count; the data's size when unset
 };
 
 struct TExifSpec {

@@ -146,7 +146,9 @@ TEST(ImageMetadata, CutOrForeignFilesGiveNothingAndNeverThrow) {
     for (size_t cut = 0; cut < 2 + records.size(); cut += 3) {
         const TImageMetadata m = Read(full.substr(0, cut));
         // A record is all or nothing: a cut one is not read.
-        if (!m.ExifComment.empty()) EXPECT_EQ(ToUtf8(m.ExifComment), "Sunset over the bay");
+        if (!m.ExifComment.empty()) {
+            EXPECT_EQ(ToUtf8(m.ExifComment), "Sunset over the bay");
+        }
         EXPECT_TRUE(m.Iptc.empty()) << cut;
     }
     for (const std::string& foreign :
