@@ -68,11 +68,21 @@ std::string JsonString(const std::u16string& text) {
     std::string out = "\"";
     for (unsigned char c : ql::ToUtf8(text)) {
         switch (c) {
-            case '"': out += "\\\""; break;
-            case '\\': out += "\\\\"; break;
-            case '\n': out += "\\n"; break;
-            case '\r': out += "\\r"; break;
-            case '\t': out += "\\t"; break;
+            case '"':
+                out += "\\\"";
+                break;
+            case '\\':
+                out += "\\\\";
+                break;
+            case '\n':
+                out += "\\n";
+                break;
+            case '\r':
+                out += "\\r";
+                break;
+            case '\t':
+                out += "\\t";
+                break;
             default:
                 if (c < 0x20) {
                     char buffer[8];
@@ -94,7 +104,8 @@ std::string PathOf(const TOrbObject& object) {
 }
 
 std::string KindOf(const TOrbObject& object) {
-    if (const auto* image = dynamic_cast<const TOrbImage*>(&object)) return ql::ToUtf8(image->BlockType());
+    if (const auto* image = dynamic_cast<const TOrbImage*>(&object))
+        return ql::ToUtf8(image->BlockType());
     std::string name = object.ClassName();
     if (name.rfind("TOrb", 0) == 0) name = name.substr(4);
     for (char& c : name) c = char(std::tolower(static_cast<unsigned char>(c)));
@@ -103,14 +114,18 @@ std::string KindOf(const TOrbObject& object) {
 
 const char* LookName(TMouseLook look) {
     switch (look) {
-        case TMouseLook::Hover: return "hover";
-        case TMouseLook::Click: return "click";
-        default: return "normal";
+        case TMouseLook::Hover:
+            return "hover";
+        case TMouseLook::Click:
+            return "click";
+        default:
+            return "normal";
     }
 }
 
 const char* StateOf(const TOrbObject& object) {
-    if (const auto* text = dynamic_cast<const TOrbText*>(&object)) return LookName(text->MouseLook());
+    if (const auto* text = dynamic_cast<const TOrbText*>(&object))
+        return LookName(text->MouseLook());
     if (const auto* button = dynamic_cast<const TOrbButton*>(&object))
         return LookName(button->MouseLook());
     return "normal";
@@ -118,12 +133,14 @@ const char* StateOf(const TOrbObject& object) {
 
 std::string JoinedLines(const TOrbText& text) {
     std::u16string joined;
-    for (const std::u16string& l : text.ReplacedLines()) joined += (joined.empty() ? u"" : u"\n") + l;
+    for (const std::u16string& l : text.ReplacedLines())
+        joined += (joined.empty() ? u"" : u"\n") + l;
     return JsonString(joined);
 }
 
 std::string ObjectLine(int64_t slideIndex, const TOrbObject& object) {
-    std::string line = "{\"slide\":" + std::to_string(slideIndex) + ",\"path\":\"" + PathOf(object) + "\"";
+    std::string line =
+        "{\"slide\":" + std::to_string(slideIndex) + ",\"path\":\"" + PathOf(object) + "\"";
     line += ",\"kind\":\"" + KindOf(object) + "\",\"state\":\"" + StateOf(object) + "\"";
     line += ",\"opacity\":" + Number(std::round(object.EffectiveOpacity() * 100) / 100);
     line += ",\"corners\":[";
@@ -142,7 +159,8 @@ std::string ObjectLine(int64_t slideIndex, const TOrbObject& object) {
     line += ",\"source\":[" + std::to_string(source.left) + "," + std::to_string(source.top) + "," +
             std::to_string(source.right) + "," + std::to_string(source.bottom) + "]";
     line += ",\"frame\":" + std::to_string(frame) + ",\"lod\":" + std::to_string(lod);
-    if (const auto* text = dynamic_cast<const TOrbText*>(&object)) line += ",\"text\":" + JoinedLines(*text);
+    if (const auto* text = dynamic_cast<const TOrbText*>(&object))
+        line += ",\"text\":" + JoinedLines(*text);
     if (const auto* button = dynamic_cast<const TOrbButton*>(&object)) {
         line += ",\"text\":" + JoinedLines(button->Caption());
         line += ",\"theme\":" + JsonString(button->ThemeFolder());
@@ -187,8 +205,10 @@ int RunHit(const std::vector<std::string>& args) {
     if (options.Other.size() != 2) return Fail("orbtool hit: needs --at X,Y (try --help)");
     const std::string& at = options.Other[1];
     const size_t comma = at.find(',');
-    const auto x = comma == std::string::npos ? std::nullopt : tool::ParseNumber(at.substr(0, comma));
-    const auto y = comma == std::string::npos ? std::nullopt : tool::ParseNumber(at.substr(comma + 1));
+    const auto x =
+        comma == std::string::npos ? std::nullopt : tool::ParseNumber(at.substr(0, comma));
+    const auto y =
+        comma == std::string::npos ? std::nullopt : tool::ParseNumber(at.substr(comma + 1));
     if (!x || !y) return Fail("orbtool hit: --at wants X,Y in screen pixels");
     tool::TShowAt show;
     if (!show.Open(options, "orbtool hit")) return tool::kExitError;

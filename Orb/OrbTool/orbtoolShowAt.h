@@ -154,7 +154,8 @@ public:
                 if (TOrbSlide* slide = m_containers.back()->Slide()) {
                     const TPointF at = *options.Mouse;
                     if (options.MouseDown)
-                        slide->MouseEvent(smPress, kMouseLeftButton, kMouseLeftButton, at.x, at.y, true);
+                        slide->MouseEvent(smPress, kMouseLeftButton, kMouseLeftButton, at.x, at.y,
+                                          true);
                     else
                         slide->MouseEvent(smMove, kMouseNoButton, kMouseNoButton, at.x, at.y, true);
                 }

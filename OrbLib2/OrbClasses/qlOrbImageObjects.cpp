@@ -543,12 +543,13 @@ void TOrbText::SetStateColours(const std::array<uint32_t, 3>& colours) {
     m_changed = true;
 }
 
-void TOrbText::DrawOnPlane(TDeviceDrawer& drawer, const TScenePlane& plane,
-                           const TCamera3D& camera, uint8_t opacity) {
+void TOrbText::DrawOnPlane(TDeviceDrawer& drawer, const TScenePlane& plane, const TCamera3D& camera,
+                           uint8_t opacity) {
     if (!m_drawer) m_drawer = &drawer;
     std::lock_guard<std::recursive_mutex> lock(m_pictureLock);
     TPictureSlot* slot = m_current ? m_current.get() : m_previous.get();
-    if (slot && slot->Picture.store && opacity > 0) DrawPicture(drawer, *slot, plane, camera, opacity);
+    if (slot && slot->Picture.store && opacity > 0)
+        DrawPicture(drawer, *slot, plane, camera, opacity);
 }
 
 void TOrbText::LoadFromDocument(const ql::TIniIdentList& section, bool reload) {

@@ -32,7 +32,8 @@ std::vector<TObjectFactory>& Factories() {  // under FactoryLock, the front is a
 // The kinds that later work builds; until then their blocks are skipped with
 // a line in the log, so that a show using them still plays.
 std::unique_ptr<TOrbObject> PendingKinds(const std::u16string& type) {
-    static constexpr std::u16string_view kPending[] = {u"box", u"frame", u"mask", u"viewport", u"video"};
+    static constexpr std::u16string_view kPending[] = {u"box", u"frame", u"mask", u"viewport",
+                                                       u"video"};
     for (std::u16string_view kind : kPending)
         if (type == kind) {
             ql::GlobalLog().WriteLine(u"Object type \"" + type + u"\" not supported yet");
@@ -46,12 +47,24 @@ std::unique_ptr<TOrbObject> PendingKinds(const std::u16string& type) {
 struct TVec {
     double x = 0, y = 0, z = 0;
 };
-TVec Vec(const TPoint3F& p) { return {p.x, p.y, p.z}; }
-TVec Sub(TVec a, TVec b) { return {a.x - b.x, a.y - b.y, a.z - b.z}; }
-double Dot(TVec a, TVec b) { return a.x * b.x + a.y * b.y + a.z * b.z; }
-TVec Cross(TVec a, TVec b) { return {a.y * b.z - a.z * b.y, a.z * b.x - a.x * b.z, a.x * b.y - a.y * b.x}; }
-double Length(TVec a) { return std::sqrt(Dot(a, a)); }
-double Det3(TVec a, TVec b, TVec c) { return Dot(a, Cross(b, c)); }
+TVec Vec(const TPoint3F& p) {
+    return {p.x, p.y, p.z};
+}
+TVec Sub(TVec a, TVec b) {
+    return {a.x - b.x, a.y - b.y, a.z - b.z};
+}
+double Dot(TVec a, TVec b) {
+    return a.x * b.x + a.y * b.y + a.z * b.z;
+}
+TVec Cross(TVec a, TVec b) {
+    return {a.y * b.z - a.z * b.y, a.z * b.x - a.x * b.z, a.x * b.y - a.y * b.x};
+}
+double Length(TVec a) {
+    return std::sqrt(Dot(a, a));
+}
+double Det3(TVec a, TVec b, TVec c) {
+    return Dot(a, Cross(b, c));
+}
 
 // Tolerance of the edge-on tests, relative to the sizes involved.
 constexpr double kEdgeOnEpsilon = 1e-6;
@@ -93,8 +106,8 @@ void ReadColour(const ql::TIniIdentList& section, std::u16string_view key, uint8
     for (int i = 0; i < 3; ++i) {
         const size_t comma = text.find(u',', start);
         if ((i < 2) != (comma != std::u16string::npos)) return;
-        const std::u16string part =
-            ql::TrimBlanks(std::u16string_view(text).substr(start, i < 2 ? comma - start : std::u16string::npos));
+        const std::u16string part = ql::TrimBlanks(
+            std::u16string_view(text).substr(start, i < 2 ? comma - start : std::u16string::npos));
         const auto value = ql::TryStrToInt(part);
         if (!value) return;
         parts[i] = std::clamp(*value, 0, 255);
@@ -111,7 +124,8 @@ void RegisterObjectFactory(TObjectFactory factory) {
     Factories().insert(Factories().begin(), std::move(factory));
 }
 
-std::unique_ptr<TOrbObject> CreateObject(const std::u16string& type, TOrbObject* parent, const std::u16string& guid) {
+std::unique_ptr<TOrbObject> CreateObject(const std::u16string& type, TOrbObject* parent,
+                                         const std::u16string& guid) {
     std::vector<TObjectFactory> chain;
     {
         std::lock_guard<std::mutex> guard(FactoryLock());
@@ -222,7 +236,9 @@ void TOrbObject::SetDeltaTimes(double delta1, double delta2) {
     m_deltaTime2 = ClampTime(delta2);
 }
 
-bool TOrbObject::IsShown() const { return m_active && !m_hiddenByParent && m_shownFromCamera && !m_degenerate; }
+bool TOrbObject::IsShown() const {
+    return m_active && !m_hiddenByParent && m_shownFromCamera && !m_degenerate;
+}
 
 void TOrbObject::LoadCommonKeys(const ql::TIniIdentList& section) {
     m_fitMode = ReadFitMode(section);
@@ -250,7 +266,8 @@ void TOrbObject::LoadCommonKeys(const ql::TIniIdentList& section) {
 }
 
 void TOrbObject::LoadFromDocument(const ql::TIniIdentList& section, bool reload) {
-    if (const auto* block = dynamic_cast<const ql::TCommonIniSection*>(&section)) m_name = block->Name();
+    if (const auto* block = dynamic_cast<const ql::TCommonIniSection*>(&section))
+        m_name = block->Name();
     LoadCommonKeys(section);
     LoadChildren(section);
     m_keyPoints.LoadProfiles(section);
@@ -258,7 +275,9 @@ void TOrbObject::LoadFromDocument(const ql::TIniIdentList& section, bool reload)
     (void)reload;
 }
 
-void TOrbObject::LoadKeyPointValues(const ql::TIniIdentList& block) { m_keyPoints.LoadKeyPoint(block); }
+void TOrbObject::LoadKeyPointValues(const ql::TIniIdentList& block) {
+    m_keyPoints.LoadKeyPoint(block);
+}
 
 void TOrbObject::LoadChildren(const ql::TIniIdentList& section) {
     // A reload keeps the children whose GUIDs come back; the rest go.
@@ -270,7 +289,8 @@ void TOrbObject::LoadChildren(const ql::TIniIdentList& section) {
     for (size_t i = 0; i < kept.size(); ++i) keptByGuid.emplace(kept[i]->m_guid, i);
     TOrbSlide* slide = Slide();
     bool depthLogged = false;
-    for (const ql::TIniObject* block = section.FirstObject(); block; block = ql::TIniIdentList::NextObject(*block)) {
+    for (const ql::TIniObject* block = section.FirstObject(); block;
+         block = ql::TIniIdentList::NextObject(*block)) {
         const std::u16string type = ql::LowerCase(block->ObjectClass());
         if (type == u"keypoint") {
             LoadKeyPointValues(*block);
@@ -278,7 +298,8 @@ void TOrbObject::LoadChildren(const ql::TIniIdentList& section) {
         }
         if (Level() + 1 > kMaxObjectDepth) {
             if (!depthLogged)
-                ql::GlobalLog().WriteInt(u"Objects nested deeper than ", kMaxObjectDepth, u" levels are skipped");
+                ql::GlobalLog().WriteInt(u"Objects nested deeper than ", kMaxObjectDepth,
+                                         u" levels are skipped");
             depthLogged = true;
             continue;
         }
@@ -311,7 +332,9 @@ TOrbSlideHost* TOrbObject::Host() const {
     return slide ? slide->Host() : nullptr;
 }
 
-TOrbSlide* TOrbObject::Slide() const { return m_parent ? m_parent->Slide() : nullptr; }
+TOrbSlide* TOrbObject::Slide() const {
+    return m_parent ? m_parent->Slide() : nullptr;
+}
 
 double TOrbObject::AnchorTime(int anchor) const {
     const TOrbSlide* slide = Slide();
@@ -380,7 +403,9 @@ TPointF TOrbObject::ParentSize() const {
     return {float(m_width), float(m_height)};
 }
 
-const TObjectFrame* TOrbObject::ParentFrame() const { return m_parent ? &m_parent->m_frame : nullptr; }
+const TObjectFrame* TOrbObject::ParentFrame() const {
+    return m_parent ? &m_parent->m_frame : nullptr;
+}
 
 double TOrbObject::ComputeFitFactor(TPointF parentSize) const {
     if (m_fitMode == fmNone) return 1;
@@ -399,7 +424,7 @@ bool TOrbObject::UpdatePlacement(bool recursive) {
     bool changed;
     if (m_parent) {
         const TPointF parentCentre{m_parent->m_centerOffset.x + m_parent->m_width * 0.5f,
-                                       m_parent->m_centerOffset.y + m_parent->m_height * 0.5f};
+                                   m_parent->m_centerOffset.y + m_parent->m_height * 0.5f};
         changed = PlaceInFrame(m_parent->m_frame, parentCentre, ParentSize(), &m_parent->m_matrix);
     } else {
         // A root sits on the screen: pixel axes, its origin at the root origin.
@@ -428,20 +453,28 @@ bool TOrbObject::PlaceInFrame(const TObjectFrame& parent, TPointF parentCentre, 
         m_sin[i] = std::sin(angles[i]);
         m_cos[i] = std::cos(angles[i]);
     }
-    const double sx = m_sin[0], cx = m_cos[0], sy = m_sin[1], cy = m_cos[1], sz = m_sin[2], cz = m_cos[2];
+    const double sx = m_sin[0], cx = m_cos[0], sy = m_sin[1], cy = m_cos[1], sz = m_sin[2],
+                 cz = m_cos[2];
     const double sX = m_scaleX, sY = m_scaleY;
     const double object[9] = {
-        sX * cy * cz,                  sX * cy * sz,                  sX * sy,
-        sY * (sx * sy * cz - cx * sz), sY * (sx * sy * sz + cx * cz), sY * -sx * cy,
-        sY * -(cx * sy * cz + sx * sz), sY * (sx * cz - cx * sy * sz), sY * cx * cy,
+        sX * cy * cz,
+        sX * cy * sz,
+        sX * sy,
+        sY * (sx * sy * cz - cx * sz),
+        sY * (sx * sy * sz + cx * cz),
+        sY * -sx * cy,
+        sY * -(cx * sy * cz + sx * sz),
+        sY * (sx * cz - cx * sy * sz),
+        sY * cx * cy,
     };
     std::array<float, 9> world;
     if (parentMatrix) {
         const std::array<float, 9>& p = *parentMatrix;
         for (int r = 0; r < 3; ++r)
             for (int c = 0; c < 3; ++c)
-                world[size_t(r * 3 + c)] = float(object[r * 3] * p[size_t(c)] + object[r * 3 + 1] * p[size_t(3 + c)] +
-                                                 object[r * 3 + 2] * p[size_t(6 + c)]);
+                world[size_t(r * 3 + c)] =
+                    float(object[r * 3] * p[size_t(c)] + object[r * 3 + 1] * p[size_t(3 + c)] +
+                          object[r * 3 + 2] * p[size_t(6 + c)]);
     } else {
         for (size_t i = 0; i < 9; ++i) world[i] = float(object[i]);
     }
@@ -463,9 +496,10 @@ bool TOrbObject::PlaceInFrame(const TObjectFrame& parent, TPointF parentCentre, 
     oy += parentCentre.y;
     const double depth = v.ZPos * ph / 200.0;
     const TScenePlane& pp = parent.Plane;
-    frame.Plane.origin = {float(pp.origin.x + ox * pp.axisX.x + oy * pp.axisY.x + depth * parent.AxisZ.x),
-                          float(pp.origin.y + ox * pp.axisX.y + oy * pp.axisY.y + depth * parent.AxisZ.y),
-                          float(pp.origin.z + ox * pp.axisX.z + oy * pp.axisY.z + depth * parent.AxisZ.z)};
+    frame.Plane.origin = {
+        float(pp.origin.x + ox * pp.axisX.x + oy * pp.axisY.x + depth * parent.AxisZ.x),
+        float(pp.origin.y + ox * pp.axisX.y + oy * pp.axisY.y + depth * parent.AxisZ.y),
+        float(pp.origin.z + ox * pp.axisX.z + oy * pp.axisY.z + depth * parent.AxisZ.z)};
     frame.Flat = frame.Plane.IsFlat();
 
     TPointF centerOffset;
@@ -485,16 +519,21 @@ bool TOrbObject::PlaceInFrame(const TObjectFrame& parent, TPointF parentCentre, 
     const TVec toCamera = Sub(TVec{camera.x, camera.y, camera.z}, Vec(frame.Plane.origin));
     const double side = Dot(normal, toCamera);
     const double scale = Length(normal) * Length(toCamera);
-    m_degenerate = m_width <= 0 || m_height <= 0 || !(scale > 0) || std::fabs(side) <= kEdgeOnEpsilon * scale;
+    m_degenerate =
+        m_width <= 0 || m_height <= 0 || !(scale > 0) || std::fabs(side) <= kEdgeOnEpsilon * scale;
     m_shownFromCamera = side >= 0 ? !m_hideFront : !m_hideBack;
-    m_hiddenByParent = (m_childInvis && !m_shownFromCamera) || (m_parent && m_parent->m_hiddenByParent);
+    m_hiddenByParent =
+        (m_childInvis && !m_shownFromCamera) || (m_parent && m_parent->m_hiddenByParent);
 
     const float opacity = EffectiveOpacity();
-    auto same = [](const TPoint3F& a, const TPoint3F& b) { return a.x == b.x && a.y == b.y && a.z == b.z; };
-    const bool moved = opacity != m_lastOpacity || !same(frame.Plane.origin, m_frame.Plane.origin) ||
-                       !same(frame.Plane.axisX, m_frame.Plane.axisX) || !same(frame.Plane.axisY, m_frame.Plane.axisY) ||
-                       !same(frame.AxisZ, m_frame.AxisZ) || centerOffset.x != m_centerOffset.x ||
-                       centerOffset.y != m_centerOffset.y;
+    auto same = [](const TPoint3F& a, const TPoint3F& b) {
+        return a.x == b.x && a.y == b.y && a.z == b.z;
+    };
+    const bool moved =
+        opacity != m_lastOpacity || !same(frame.Plane.origin, m_frame.Plane.origin) ||
+        !same(frame.Plane.axisX, m_frame.Plane.axisX) ||
+        !same(frame.Plane.axisY, m_frame.Plane.axisY) || !same(frame.AxisZ, m_frame.AxisZ) ||
+        centerOffset.x != m_centerOffset.x || centerOffset.y != m_centerOffset.y;
     m_frame = frame;
     m_centerOffset = centerOffset;
     m_lastOpacity = opacity;
@@ -580,7 +619,8 @@ TOrbObject* TOrbObject::FindAt(float x, float y, const TFindFilter& filter, TPoi
 
 TOrbObject* TOrbObject::FindAtSimple(float x, float y, bool useFilter, TPointF* local) {
     if (!useFilter) return FindAt(x, y, nullptr, local);
-    return FindAt(x, y, [](const TOrbObject& object) { return !object.TranspForClick(); }, local);
+    return FindAt(
+        x, y, [](const TOrbObject& object) { return !object.TranspForClick(); }, local);
 }
 
 // --- drawing

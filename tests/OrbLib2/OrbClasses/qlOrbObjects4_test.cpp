@@ -69,9 +69,10 @@ protected:
     std::unique_ptr<ql::TIniFile> document;
 };
 
-std::string Object(const std::string& name, const std::string& keys, int width = 400, int height = 300) {
-    return "object " + name + " : SizedObject\n  Width=" + std::to_string(width) + "\n  Height=" +
-           std::to_string(height) + "\n" + keys + "end\n";
+std::string Object(const std::string& name, const std::string& keys, int width = 400,
+                   int height = 300) {
+    return "object " + name + " : SizedObject\n  Width=" + std::to_string(width) +
+           "\n  Height=" + std::to_string(height) + "\n" + keys + "end\n";
 }
 
 TEST_F(ObjectsTest, NewObjectHasTheDocumentedDefaults) {
@@ -91,8 +92,10 @@ TEST_F(ObjectsTest, NewObjectHasTheDocumentedDefaults) {
 
 TEST_F(ObjectsTest, CommonKeysAreReadAndBadOnesFallBack) {
     Load(Object("a",
-                "  FitMode=cover\n  PosMode=Absolute\n  TranspForClick=1\n  ShadowEnable=1\n  ShadowColor=10, 20,300\n"
-                "  ShadowSize=abc\n  HideMode=7\n  ChildInvis=1\n  Action=NextSlide\n  DeltaTime2=250\n") +
+                "  FitMode=cover\n  PosMode=Absolute\n  TranspForClick=1\n  ShadowEnable=1\n  "
+                "ShadowColor=10, 20,300\n"
+                "  ShadowSize=abc\n  HideMode=7\n  ChildInvis=1\n  Action=NextSlide\n  "
+                "DeltaTime2=250\n") +
          Object("b", "  FitMode=Sideways\n  ShadowColor=1,2\n  HideMode=2\n"));
     ASSERT_EQ(slide.ChildCount(), 2);
     const TOrbObject& a = slide.Child(0);
@@ -161,7 +164,8 @@ TEST_F(ObjectsTest, UnknownTypesAndPendingKindsAreSkipped) {
 }
 
 TEST_F(ObjectsTest, CoverScalesByTheWidthRatioAndPlaceIntoByTheHeight) {
-    Load(Object("cover", "  FitMode=Cover\n", 4000, 3000) + Object("into", "  FitMode=PlaceInto\n", 4000, 3000));
+    Load(Object("cover", "  FitMode=Cover\n", 4000, 3000) +
+         Object("into", "  FitMode=PlaceInto\n", 4000, 3000));
     EXPECT_DOUBLE_EQ(slide.Child(0).FitFactor(), 1920.0 / 4000.0);
     EXPECT_DOUBLE_EQ(slide.Child(1).FitFactor(), 1080.0 / 3000.0);
     EXPECT_NEAR(slide.Child(0).EffectiveScaleX(), 0.48, 1e-12);
@@ -251,8 +255,9 @@ TEST_F(ObjectsTest, DeltaTimesShortenTheActiveInterval) {
 }
 
 TEST_F(ObjectsTest, OpacityFollowsKeyPointsAndMovesTheObject) {
-    Load(Object("a", "  object k : KeyPoint\n    Time=0\n    Opacity=0\n  end\n"
-                     "  object k : KeyPoint\n    Time=1000\n    Opacity=100\n  end\n"));
+    Load(Object("a",
+                "  object k : KeyPoint\n    Time=0\n    Opacity=0\n  end\n"
+                "  object k : KeyPoint\n    Time=1000\n    Opacity=100\n  end\n"));
     TOrbObject& a = slide.Child(0);
     slide.SetTime(true, 1500);
     EXPECT_NEAR(a.EffectiveOpacity(), 50, 0.01);
@@ -265,7 +270,8 @@ TEST_F(ObjectsTest, OpacityFollowsKeyPointsAndMovesTheObject) {
 }
 
 TEST_F(ObjectsTest, HitTestFindsTheLastDrawnChildFirst) {
-    Load(Object("bottom", "") + Object("top", "") + Object("aside", "  FitMode=None\n  object k : KeyPoint\n    Position=50,0\n  end\n"));
+    Load(Object("bottom", "") + Object("top", "") +
+         Object("aside", "  FitMode=None\n  object k : KeyPoint\n    Position=50,0\n  end\n"));
     TPointF local;
     EXPECT_EQ(slide.FindAtSimple(960, 540, true, &local), &slide.Child(1));
     // The object's own units: the 400 x 300 object is scaled by 3.6.
@@ -320,8 +326,9 @@ TEST_F(ObjectsTest, CameraOnThePicturePlaneHitsNothing) {
 TEST_F(ObjectsTest, ChildrenArePlacedInTheirParentsFrame) {
     // A 400 x 300 parent rotated by 90 degrees in the picture plane, its child
     // at its right edge: the child lands below the parent's centre.
-    Load(Object("parent", "  FitMode=None\n  object k : KeyPoint\n    Angle=90\n  end\n" +
-                              Object("child", "  object k : KeyPoint\n    Position=100,0\n  end\n", 40, 30)));
+    Load(Object("parent",
+                "  FitMode=None\n  object k : KeyPoint\n    Angle=90\n  end\n" +
+                    Object("child", "  object k : KeyPoint\n    Position=100,0\n  end\n", 40, 30)));
     const TOrbObject& child = slide.Child(0).Child(0);
     EXPECT_NEAR(child.Frame().Plane.origin.x, 960, 0.01);
     EXPECT_NEAR(child.Frame().Plane.origin.y, 540 + 200, 0.01);
@@ -338,9 +345,10 @@ TEST_F(ObjectsTest, CornersMoveOutwardByTheMargin) {
 }
 
 TEST_F(ObjectsTest, PreScanTakesTheLargestSizeOverAllKeyPoints) {
-    Load(Object("a", "  FitMode=None\n"
-                     "  object k : KeyPoint\n    Time=0\n    ScaleX=100\n  end\n"
-                     "  object k : KeyPoint\n    Time=1000\n    ScaleX=200\n    ScaleY=50\n  end\n"));
+    Load(Object("a",
+                "  FitMode=None\n"
+                "  object k : KeyPoint\n    Time=0\n    ScaleX=100\n  end\n"
+                "  object k : KeyPoint\n    Time=1000\n    ScaleX=200\n    ScaleY=50\n  end\n"));
     const TOrbObject& a = slide.Child(0);
     EXPECT_NEAR(a.RequiredWidth(), 800, 0.01);
     EXPECT_NEAR(a.RequiredHeight(), 300, 0.01);
@@ -363,7 +371,8 @@ TEST_F(ObjectsTest, PreScanEnlargesWhatComesNearerThanThePicturePlane) {
 
 TEST_F(ObjectsTest, NestingDeeperThanTheLimitIsSkipped) {
     std::string text;
-    for (int i = 0; i < kMaxObjectDepth + 5; ++i) text += "object o : SizedObject\n  Width=10\n  Height=10\n";
+    for (int i = 0; i < kMaxObjectDepth + 5; ++i)
+        text += "object o : SizedObject\n  Width=10\n  Height=10\n";
     for (int i = 0; i < kMaxObjectDepth + 5; ++i) text += "end\n";
     Load(text);
     int depth = 0;
@@ -389,7 +398,8 @@ TEST(ObjectFactory, LaterFactoriesAreAskedFirst) {
         return object;
     });
     EXPECT_EQ(CreateObject(u"sizedobject", nullptr, u"{override}")->Name(), u"override");
-    EXPECT_NE(dynamic_cast<TSizedObject*>(CreateObject(u"sizedobject", nullptr, u"{other}").get()), nullptr);
+    EXPECT_NE(dynamic_cast<TSizedObject*>(CreateObject(u"sizedobject", nullptr, u"{other}").get()),
+              nullptr);
     EXPECT_EQ(CreateObject(u"viewport", nullptr, u"{x}"), nullptr);
 }
 
