@@ -154,9 +154,9 @@ TExifText ParseExifText(const uint8_t* app1, size_t size) {
     if (!app1 || size < kExifHeaderSize || size > 0xFFFF) return result;
     std::unique_ptr<ExifData, TExifDataRelease> data(exif_data_new());
     if (!data) return result;
-    // Read the entries as stored: the specification fix-ups would add
-    // mandatory tags (a DateTime of now) and drop tags unknown in an IFD
-    // (a UserComment in IFD0).
+    // Read the entries as stored: libexif's standard-conformance fix-ups
+    // would add mandatory tags (a DateTime of now) and drop tags unknown in
+    // an IFD (a UserComment in IFD0).
     exif_data_unset_option(data.get(), EXIF_DATA_OPTION_FOLLOW_SPECIFICATION);
     exif_data_unset_option(data.get(), EXIF_DATA_OPTION_IGNORE_UNKNOWN_TAGS);
     exif_data_set_option(data.get(), EXIF_DATA_OPTION_DONT_CHANGE_MAKER_NOTE);

@@ -42,6 +42,25 @@ inline std::string StreamBytes(ql::TMemoryStream& stream) {
     return std::string(reinterpret_cast<const char*>(stream.Memory()), size_t(stream.GetSize()));
 }
 
+// The package's directory opened over its bytes.
+inline std::unique_ptr<TOrbUnpack> OpenTestPackage(const std::string& package) {
+    auto unpack = std::make_unique<TOrbUnpack>();
+    EXPECT_EQ(
+        unpack->Open([package] { return std::make_unique<ql::TStringStream>(package); }, u"show"),
+        TUnpackResult::Ok);
+    return unpack;
+}
+
+// Slide-host callbacks for a 96 x 64 screen seen from far in front.
+inline TSlideHostCallbacks TestHostCallbacks() {
+    TSlideHostCallbacks callbacks;
+    callbacks.CameraPosition = [] { return TCamera3D{48, 32, -1000}; };
+    callbacks.Progress = [](float) { return true; };
+    callbacks.SlideChanged = [](TOrbSlide&) {};
+    callbacks.Drawing = [] {};
+    return callbacks;
+}
+
 // A show package with a project section "[Slide1]" of the given lines, a
 // slide host over it and the slide loaded from the section: 96 x 64 pixels
 // centred on a 96 x 64 screen, seen from far in front.
@@ -53,19 +72,9 @@ public:
         // A fresh show identity drops the glyph caches of earlier tests.
         static std::atomic<int> shows{0};
         entries.push_back({u"ExeGUID", "{image-objects-test-" + std::to_string(++shows) + "}", 0});
-        const std::string package = BuildPackage("player", entries);
-        auto unpack = std::make_unique<TOrbUnpack>();
-        EXPECT_EQ(unpack->Open([package] { return std::make_unique<ql::TStringStream>(package); },
-                               u"show"),
-                  TUnpackResult::Ok);
-        m_accessor =
-            std::make_unique<TFileAccessor>(ql::MakeRef<TPackedFileSource>(std::move(unpack)));
-        TSlideHostCallbacks callbacks;
-        callbacks.CameraPosition = [] { return TCamera3D{48, 32, -1000}; };
-        callbacks.Progress = [](float) { return true; };
-        callbacks.SlideChanged = [](TOrbSlide&) {};
-        callbacks.Drawing = [] {};
-        m_host = std::make_unique<TOrbSlideHost>(*m_accessor, callbacks);
+        m_accessor = std::make_unique<TFileAccessor>(
+            ql::MakeRef<TPackedFileSource>(OpenTestPackage(BuildPackage("player", entries))));
+        m_host = std::make_unique<TOrbSlideHost>(*m_accessor, TestHostCallbacks());
 
         std::vector<std::u16string> lines{u"[Slide1]"};
         lines.insert(lines.end(), keys.begin(), keys.end());

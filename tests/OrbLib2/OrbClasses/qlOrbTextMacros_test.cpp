@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "../../QlLib/Graphics/MetadataTestSupport.h"
-#include "../OrbViewer/PackageTestSupport.h"
+#include "ObjectShowSupport.h"
 #include "OrbLib2/OrbClasses/qlOrbImageObjects.h"
 #include "OrbLib2/OrbClasses/qlOrbSlide.h"
 #include "OrbLib2/OrbClasses/qlOrbSlideHost.h"
@@ -75,19 +75,10 @@ public:
     TMacroShow(const std::vector<std::u16string>& objects,
                std::vector<test::TTestEntry> entries = {{kPicture, JpegWithRecords()}}) {
         RegisterImageObjects();
-        const std::string package = test::BuildPackage("", entries);
-        auto unpack = std::make_unique<TOrbUnpack>();
-        EXPECT_EQ(unpack->Open([package] { return std::make_unique<ql::TStringStream>(package); },
-                               u"show"),
-                  TUnpackResult::Ok);
-        m_source = ql::MakeRef<TCountingSource>(std::move(unpack));
+        m_source =
+            ql::MakeRef<TCountingSource>(test::OpenTestPackage(test::BuildPackage("", entries)));
         m_accessor = std::make_unique<TFileAccessor>(m_source);
-        TSlideHostCallbacks callbacks;
-        callbacks.CameraPosition = [] { return TCamera3D{48, 32, -1000}; };
-        callbacks.Progress = [](float) { return true; };
-        callbacks.SlideChanged = [](TOrbSlide&) {};
-        callbacks.Drawing = [] {};
-        m_host = std::make_unique<TOrbSlideHost>(*m_accessor, callbacks);
+        m_host = std::make_unique<TOrbSlideHost>(*m_accessor, test::TestHostCallbacks());
         m_host->SetSlideCount(36);
         std::vector<std::u16string> lines{u"[Slide3]"};
         lines.insert(lines.end(), objects.begin(), objects.end());
