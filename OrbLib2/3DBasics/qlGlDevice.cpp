@@ -88,10 +88,14 @@ uint32_t Premultiply(uint32_t c) {
 
 int32_t TexturesNeeded(TPipeline pipeline) {
     switch (pipeline) {
-        case TPipeline::Colour: return 0;
-        case TPipeline::TextureMask: return 2;
-        case TPipeline::Yuv: return 3;
-        default: return 1;
+        case TPipeline::Colour:
+            return 0;
+        case TPipeline::TextureMask:
+            return 2;
+        case TPipeline::Yuv:
+            return 3;
+        default:
+            return 1;
     }
 }
 
@@ -103,10 +107,11 @@ bool Finite(const TVertex& v) {
 
 }  // namespace
 
-TGlDevice::TGlDevice(std::unique_ptr<ql::TGlApi> api) : m_api(std::move(api)), m_owner(std::this_thread::get_id()) {}
+TGlDevice::TGlDevice(std::unique_ptr<ql::TGlApi> api)
+    : m_api(std::move(api)), m_owner(std::this_thread::get_id()) {}
 
-std::unique_ptr<TGlDevice> TGlDevice::Create(std::unique_ptr<ql::TGlApi> api, int32_t width, int32_t height,
-                                             std::string& error) {
+std::unique_ptr<TGlDevice> TGlDevice::Create(std::unique_ptr<ql::TGlApi> api, int32_t width,
+                                             int32_t height, std::string& error) {
     if (!api) {
         error = "no GL";
         return nullptr;
@@ -114,7 +119,8 @@ std::unique_ptr<TGlDevice> TGlDevice::Create(std::unique_ptr<ql::TGlApi> api, in
     std::unique_ptr<TGlDevice> device(new TGlDevice(std::move(api)));
     ql::TGlApi& gl = *device->m_api;
     for (int32_t p = 0; p < 5; ++p) {
-        const std::string fragment = "#version 330 core\n#define PIPELINE " + std::to_string(p) + "\n" + kFragmentShader;
+        const std::string fragment =
+            "#version 330 core\n#define PIPELINE " + std::to_string(p) + "\n" + kFragmentShader;
         std::string log;
         TProgram& program = device->m_programs[p];
         program.id = gl.CreateProgram(kVertexShader, fragment.c_str(), log);
@@ -137,7 +143,8 @@ std::unique_ptr<TGlDevice> TGlDevice::Create(std::unique_ptr<ql::TGlApi> api, in
     device->m_caps.maxTexHeight = maxSize;
     device->m_caps.maxAnisotropy = 1;
     device->m_caps.pixelShaderVersion = 0x0300;
-    if (!device->MakeBackBuffer(std::clamp(width, 1, kMaxOutputSide), std::clamp(height, 1, kMaxOutputSide))) {
+    if (!device->MakeBackBuffer(std::clamp(width, 1, kMaxOutputSide),
+                                std::clamp(height, 1, kMaxOutputSide))) {
         error = "the GL back buffer cannot be made";
         return nullptr;
     }
@@ -155,7 +162,9 @@ TGlDevice::~TGlDevice() {
     for (const TProgram& program : m_programs) m_api->DeleteProgram(program.id);
 }
 
-std::string TGlDevice::Renderer() const { return m_api->Renderer(); }
+std::string TGlDevice::Renderer() const {
+    return m_api->Renderer();
+}
 
 TDxResult TGlDevice::Fail(TDxResult result) {
     m_lastResult = result;
@@ -200,7 +209,8 @@ bool TGlDevice::BindTarget() {
 }
 
 TDxResult TGlDevice::ResizeOutput(int32_t width, int32_t height) {
-    if (!OnOwnerThread() || width < 1 || height < 1 || width > kMaxOutputSide || height > kMaxOutputSide)
+    if (!OnOwnerThread() || width < 1 || height < 1 || width > kMaxOutputSide ||
+        height > kMaxOutputSide)
         return Fail(TDxResult::InvalidCall);
     if (!MakeBackBuffer(width, height)) return Fail(TDxResult::OutOfMemory);
     BindTarget();
@@ -210,14 +220,16 @@ TDxResult TGlDevice::ResizeOutput(int32_t width, int32_t height) {
 TDxResult TGlDevice::CreateTexture(const TTextureDesc& desc, TTextureHandle& handle) {
     handle = 0;
     auto pow2 = [](int32_t v) { return v > 0 && (v & (v - 1)) == 0; };
-    const bool target = desc.usage == TTextureUsage::RenderTarget || desc.usage == TTextureUsage::RenderTargetLockable;
-    if (!OnOwnerThread() || !pow2(desc.width) || !pow2(desc.height) || desc.width > m_caps.maxTexWidth ||
-        desc.height > m_caps.maxTexHeight || desc.mipLevels < 1 || desc.mipLevels > 16 ||
-        (desc.format == TTexelFormat::L8 && target))
+    const bool target = desc.usage == TTextureUsage::RenderTarget ||
+                        desc.usage == TTextureUsage::RenderTargetLockable;
+    if (!OnOwnerThread() || !pow2(desc.width) || !pow2(desc.height) ||
+        desc.width > m_caps.maxTexWidth || desc.height > m_caps.maxTexHeight ||
+        desc.mipLevels < 1 || desc.mipLevels > 16 || (desc.format == TTexelFormat::L8 && target))
         return Fail(TDxResult::InvalidCall);
     TTexture texture;
     texture.desc = desc;
-    texture.texture = m_api->CreateTexture(desc.width, desc.height, desc.mipLevels, desc.format == TTexelFormat::L8);
+    texture.texture = m_api->CreateTexture(desc.width, desc.height, desc.mipLevels,
+                                           desc.format == TTexelFormat::L8);
     if (!texture.texture) return Fail(TDxResult::OutOfMemory);
     if (target) {
         texture.framebuffer = m_api->CreateFramebuffer(texture.texture);
@@ -253,7 +265,8 @@ TDxResult TGlDevice::UploadLevel(TTextureHandle handle, int32_t level, const ql:
     TTexture* texture = Find(handle);
     if (!OnOwnerThread() || !texture || level < 0 || level >= texture->desc.mipLevels)
         return Fail(TDxResult::InvalidCall);
-    const int32_t w = std::max(texture->desc.width >> level, 1), h = std::max(texture->desc.height >> level, 1);
+    const int32_t w = std::max(texture->desc.width >> level, 1),
+                  h = std::max(texture->desc.height >> level, 1);
     const bool grey = texture->desc.format == TTexelFormat::L8;
     if (pixels.Width() != w || pixels.Height() != h ||
         (grey ? pixels.BytesPerPixel() != 1 : pixels.PixelFormat() != ql::PfARGB32()))
@@ -286,7 +299,9 @@ TDxResult TGlDevice::BeginScene() {
     return m_lastResult = TDxResult::Ok;
 }
 
-TDxResult TGlDevice::EndScene() { return BeginScene(); }
+TDxResult TGlDevice::EndScene() {
+    return BeginScene();
+}
 
 TDxResult TGlDevice::Present() {
     if (!OnOwnerThread()) return Fail(TDxResult::InvalidCall);
@@ -320,26 +335,29 @@ TDxResult TGlDevice::Clear(uint32_t colour) {
     if (!OnOwnerThread()) return Fail(TDxResult::InvalidCall);
     // Bytes premultiplied as the reference device does, so both clear alike.
     const uint32_t p = Premultiply(colour);
-    m_api->Clear(float((p >> 16) & 255) / 255.0f, float((p >> 8) & 255) / 255.0f, float(p & 255) / 255.0f,
-                 float(p >> 24) / 255.0f);
+    m_api->Clear(float((p >> 16) & 255) / 255.0f, float((p >> 8) & 255) / 255.0f,
+                 float(p & 255) / 255.0f, float(p >> 24) / 255.0f);
     return m_lastResult = TDxResult::Ok;
 }
 
 TDxResult TGlDevice::DrawTriangles(const TDrawState& state, std::span<const TVertex> vertices) {
-    if (!OnOwnerThread() || size_t(state.pipeline) >= std::size(m_programs)) return Fail(TDxResult::InvalidCall);
+    if (!OnOwnerThread() || size_t(state.pipeline) >= std::size(m_programs))
+        return Fail(TDxResult::InvalidCall);
     const int32_t needed = TexturesNeeded(state.pipeline);
     const TTexture* textures[3] = {nullptr, nullptr, nullptr};
     for (int32_t i = 0; i < needed; ++i) {
         textures[i] = Find(state.textures[i]);
         // GL leaves sampling the texture being drawn into undefined.
-        if (!textures[i] || (m_target != 0 && state.textures[i] == m_target)) return Fail(TDxResult::InvalidCall);
+        if (!textures[i] || (m_target != 0 && state.textures[i] == m_target))
+            return Fail(TDxResult::InvalidCall);
     }
     // Triangles with a non-finite corner draw nothing, as on the reference
     // device; GL would draw them in its own undefined way.
     m_vertices.clear();
     for (size_t i = 0; i + 3 <= vertices.size(); i += 3)
         if (Finite(vertices[i]) && Finite(vertices[i + 1]) && Finite(vertices[i + 2]))
-            m_vertices.insert(m_vertices.end(), vertices.begin() + ptrdiff_t(i), vertices.begin() + ptrdiff_t(i + 3));
+            m_vertices.insert(m_vertices.end(), vertices.begin() + ptrdiff_t(i),
+                              vertices.begin() + ptrdiff_t(i + 3));
     if (m_vertices.empty()) return m_lastResult = TDxResult::Ok;
 
     const TProgram& program = m_programs[size_t(state.pipeline)];
@@ -355,12 +373,13 @@ TDxResult TGlDevice::DrawTriangles(const TDrawState& state, std::span<const TVer
                       std::max(state.nearW, 1e-6f), 0.0f);
     m_api->SetUniform(program.opacity, float(state.opacity) / 255.0f, 0, 0, 0);
     for (int32_t c = 0; c < 3; ++c)
-        m_api->SetUniform(program.constants[c], state.constants[c][0], state.constants[c][1], state.constants[c][2],
-                          state.constants[c][3]);
+        m_api->SetUniform(program.constants[c], state.constants[c][0], state.constants[c][1],
+                          state.constants[c][2], state.constants[c][3]);
     for (int32_t i = 0; i < needed; ++i)
         m_api->BindTexture(i, textures[i]->texture, state.filter == TFilter::Bilinear);
     m_api->SetBlend(state.blend == TBlendMode::Replace ? ql::TGlBlend::None
                     : state.blend == TBlendMode::Add   ? ql::TGlBlend::Add
+                    : state.blend == TBlendMode::Max   ? ql::TGlBlend::Max
                                                        : ql::TGlBlend::PremultipliedOver);
     static constexpr ql::TGlAttribute kAttributes[] = {
         {0, 4, false, offsetof(TVertex, x)},
@@ -368,7 +387,8 @@ TDxResult TGlDevice::DrawTriangles(const TDrawState& state, std::span<const TVer
         {2, 2, false, offsetof(TVertex, u)},
         {3, 2, false, offsetof(TVertex, u2)},
     };
-    m_api->DrawTriangles(m_vertices.data(), sizeof(TVertex), int32_t(m_vertices.size()), kAttributes);
+    m_api->DrawTriangles(m_vertices.data(), sizeof(TVertex), int32_t(m_vertices.size()),
+                         kAttributes);
     if (m_api->TakeOutOfMemory()) return Fail(TDxResult::OutOfMemory);
     return m_lastResult = TDxResult::Ok;
 }
@@ -382,14 +402,16 @@ TDxResult TGlDevice::ReadPixels(const ql::TRect& rect, ql::TBitmap& dst) {
         width = target->desc.width;
         height = target->desc.height;
     }
-    if (rect.IsEmpty() || rect.left < 0 || rect.top < 0 || rect.right > width || rect.bottom > height ||
-        dst.PixelFormat() != ql::PfARGB32() || dst.Width() < rect.Width() || dst.Height() < rect.Height())
+    if (rect.IsEmpty() || rect.left < 0 || rect.top < 0 || rect.right > width ||
+        rect.bottom > height || dst.PixelFormat() != ql::PfARGB32() || dst.Width() < rect.Width() ||
+        dst.Height() < rect.Height())
         return Fail(TDxResult::InvalidCall);
     // Framebuffer rows are kept row 0 first (see qlGlApi.h), so the rows come
     // back in bitmap order; the staging copy only joins non-contiguous rows.
     const size_t rowBytes = size_t(rect.Width()) * 4;
     m_staging.resize(rowBytes * size_t(rect.Height()));
-    m_api->ReadPixels(rect.left, rect.top, rect.Width(), rect.Height(), m_staging.data(), int32_t(rowBytes));
+    m_api->ReadPixels(rect.left, rect.top, rect.Width(), rect.Height(), m_staging.data(),
+                      int32_t(rowBytes));
     for (int32_t y = 0; y < rect.Height(); ++y)
         std::memcpy(dst.Row(y), m_staging.data() + rowBytes * size_t(y), rowBytes);
     return m_lastResult = TDxResult::Ok;

@@ -24,7 +24,14 @@ namespace orb {
 
 // Results of device calls. A renderer whose last result is NotReady counts
 // as not ready.
-enum class TDxResult : uint8_t { Ok = 0, NotReady = 1, InvalidCall = 2, DeviceLost = 3, OutOfMemory = 4, Other = 5 };
+enum class TDxResult : uint8_t {
+    Ok = 0,
+    NotReady = 1,
+    InvalidCall = 2,
+    DeviceLost = 3,
+    OutOfMemory = 4,
+    Other = 5
+};
 
 // Writes "Dx Error = <n>" to the log for every result but Ok; returns result.
 TDxResult LogDxResult(TDxResult result);
@@ -46,7 +53,12 @@ int64_t CapsValue(const TDeviceCaps& caps, const std::string& name);
 // 0 without pixel shaders 2.0, 1 for that vendor's parts below 3.0, else 2.
 int32_t ShaderLevel(const TDeviceCaps& caps);
 
-enum class TTextureUsage : uint8_t { Managed = 0, RenderTarget = 1, RenderTargetLockable = 2, Dynamic = 3 };
+enum class TTextureUsage : uint8_t {
+    Managed = 0,
+    RenderTarget = 1,
+    RenderTargetLockable = 2,
+    Dynamic = 3
+};
 // L8 holds one byte per texel: the planes of a video frame.
 enum class TTexelFormat : uint8_t { A8R8G8B8, L8 };
 
@@ -71,8 +83,9 @@ struct TTextureDesc {
 //   PostEffect:  texture 0 softened by constants c1 x c2 (c0 = 1 / size)
 enum class TPipeline : uint8_t { Colour, Texture, TextureMask, Yuv, PostEffect };
 
-// Blends over premultiplied destinations. Over is "source over".
-enum class TBlendMode : uint8_t { Replace, Over, Add };
+// Blends over premultiplied destinations. Over is "source over"; Max keeps
+// the larger of source and destination in each channel (the union of masks).
+enum class TBlendMode : uint8_t { Replace, Over, Add, Max };
 
 enum class TFilter : uint8_t { Point, Bilinear };
 
@@ -117,7 +130,8 @@ public:
     virtual TDxResult CreateTexture(const TTextureDesc& desc, TTextureHandle& handle) = 0;
     virtual void ReleaseTexture(TTextureHandle handle) = 0;
     // Replaces a whole mip level from a bitmap of that level's size.
-    virtual TDxResult UploadLevel(TTextureHandle handle, int32_t level, const ql::TBitmap& pixels) = 0;
+    virtual TDxResult UploadLevel(TTextureHandle handle, int32_t level,
+                                  const ql::TBitmap& pixels) = 0;
     // The bytes a texture of this description takes in video memory.
     static int64_t TextureBytes(const TTextureDesc& desc);
 

@@ -30,13 +30,17 @@ uint32_t Premultiply(uint32_t c) {
 
 // Clamps with NaN going to lo, so that no value reaches an integer conversion
 // out of range.
-float SafeClamp(float v, float lo, float hi) { return v > lo ? (v < hi ? v : hi) : lo; }
+float SafeClamp(float v, float lo, float hi) {
+    return v > lo ? (v < hi ? v : hi) : lo;
+}
 
-int32_t ToByte(float v) { return int32_t(SafeClamp(v, 0.0f, 255.0f) + 0.5f); }
+int32_t ToByte(float v) {
+    return int32_t(SafeClamp(v, 0.0f, 255.0f) + 0.5f);
+}
 
 // Premultiplied texel of a clamped texture, channels 0..255 as a, r, g, b.
-void Sample(const std::vector<uint32_t>& texels, int32_t w, int32_t h, float u, float v, TFilter filter,
-            int32_t out[4]) {
+void Sample(const std::vector<uint32_t>& texels, int32_t w, int32_t h, float u, float v,
+            TFilter filter, int32_t out[4]) {
     if (filter == TFilter::Point) {
         const int32_t x = std::min(int32_t(SafeClamp(u * float(w), 0.0f, float(w))), w - 1);
         const int32_t y = std::min(int32_t(SafeClamp(v * float(h), 0.0f, float(h))), h - 1);
@@ -46,25 +50,38 @@ void Sample(const std::vector<uint32_t>& texels, int32_t w, int32_t h, float u, 
     }
     const float fx = u * float(w) - 0.5f, fy = v * float(h) - 0.5f;
     // Clamp before converting: coordinates far outside would not fit an int.
-    const float cx = SafeClamp(fx, -2.0f, float(w) + 1.0f), cy = SafeClamp(fy, -2.0f, float(h) + 1.0f);
+    const float cx = SafeClamp(fx, -2.0f, float(w) + 1.0f),
+                cy = SafeClamp(fy, -2.0f, float(h) + 1.0f);
     int32_t ix = int32_t(std::floor(cx)), iy = int32_t(std::floor(cy));
-    int32_t wx = int32_t((cx - float(ix)) * 256.0f + 0.5f), wy = int32_t((cy - float(iy)) * 256.0f + 0.5f);
-    if (wx == 256) { ++ix; wx = 0; }
-    if (wy == 256) { ++iy; wy = 0; }
+    int32_t wx = int32_t((cx - float(ix)) * 256.0f + 0.5f),
+            wy = int32_t((cy - float(iy)) * 256.0f + 0.5f);
+    if (wx == 256) {
+        ++ix;
+        wx = 0;
+    }
+    if (wy == 256) {
+        ++iy;
+        wy = 0;
+    }
     const int32_t x0 = std::clamp(ix, 0, w - 1), x1 = std::clamp(ix + 1, 0, w - 1);
     const int32_t y0 = std::clamp(iy, 0, h - 1), y1 = std::clamp(iy + 1, 0, h - 1);
-    const uint32_t c00 = texels[size_t(y0) * size_t(w) + size_t(x0)], c10 = texels[size_t(y0) * size_t(w) + size_t(x1)];
-    const uint32_t c01 = texels[size_t(y1) * size_t(w) + size_t(x0)], c11 = texels[size_t(y1) * size_t(w) + size_t(x1)];
+    const uint32_t c00 = texels[size_t(y0) * size_t(w) + size_t(x0)],
+                   c10 = texels[size_t(y0) * size_t(w) + size_t(x1)];
+    const uint32_t c01 = texels[size_t(y1) * size_t(w) + size_t(x0)],
+                   c11 = texels[size_t(y1) * size_t(w) + size_t(x1)];
     for (int32_t i = 0; i < 4; ++i) {
         const int32_t s = 24 - 8 * i;
         const int32_t top = int32_t((c00 >> s) & 255) * (256 - wx) + int32_t((c10 >> s) & 255) * wx;
-        const int32_t bottom = int32_t((c01 >> s) & 255) * (256 - wx) + int32_t((c11 >> s) & 255) * wx;
+        const int32_t bottom =
+            int32_t((c01 >> s) & 255) * (256 - wx) + int32_t((c11 >> s) & 255) * wx;
         out[i] = (top * (256 - wy) + bottom * wy + 32768) >> 16;
     }
 }
 
 // floor(a / b) for b > 0.
-int64_t FloorDiv(int64_t a, int64_t b) { return a >= 0 ? a / b : -((-a + b - 1) / b); }
+int64_t FloorDiv(int64_t a, int64_t b) {
+    return a >= 0 ? a / b : -((-a + b - 1) / b);
+}
 
 TSpanBlend SpanBlend(TBlendMode mode) {
     return mode == TBlendMode::Replace ? TSpanBlend::Replace
@@ -147,8 +164,8 @@ TDxResult TSoftDevice::CreateTexture(const TTextureDesc& desc, TTextureHandle& h
     auto pow2 = [](int32_t v) { return v > 0 && (v & (v - 1)) == 0; };
     if (!pow2(desc.width) || !pow2(desc.height) || desc.width > caps.maxTexWidth ||
         desc.height > caps.maxTexHeight || desc.mipLevels < 1 || desc.mipLevels > 16 ||
-        (desc.format == TTexelFormat::L8 &&
-         (desc.usage == TTextureUsage::RenderTarget || desc.usage == TTextureUsage::RenderTargetLockable)))
+        (desc.format == TTexelFormat::L8 && (desc.usage == TTextureUsage::RenderTarget ||
+                                             desc.usage == TTextureUsage::RenderTargetLockable)))
         return Fail(TDxResult::InvalidCall);
     const int64_t bytes = TextureBytes(desc);
     if (m_used + bytes > m_budget) return Fail(TDxResult::OutOfMemory);
@@ -174,11 +191,14 @@ void TSoftDevice::ReleaseTexture(TTextureHandle handle) {
     m_textures.erase(it);
 }
 
-TDxResult TSoftDevice::UploadLevel(TTextureHandle handle, int32_t level, const ql::TBitmap& pixels) {
+TDxResult TSoftDevice::UploadLevel(TTextureHandle handle, int32_t level,
+                                   const ql::TBitmap& pixels) {
     if (m_lost) return Fail(TDxResult::DeviceLost);
     TTexture* texture = Find(handle);
-    if (!texture || level < 0 || level >= int32_t(texture->levels.size())) return Fail(TDxResult::InvalidCall);
-    const int32_t w = std::max(texture->desc.width >> level, 1), h = std::max(texture->desc.height >> level, 1);
+    if (!texture || level < 0 || level >= int32_t(texture->levels.size()))
+        return Fail(TDxResult::InvalidCall);
+    const int32_t w = std::max(texture->desc.width >> level, 1),
+                  h = std::max(texture->desc.height >> level, 1);
     const bool grey = texture->desc.format == TTexelFormat::L8;
     if (pixels.Width() != w || pixels.Height() != h ||
         (grey ? pixels.BytesPerPixel() != 1 : pixels.PixelFormat() != ql::PfARGB32()))
@@ -241,7 +261,9 @@ TDxResult TSoftDevice::BeginScene() {
     return m_lastResult = TDxResult::Ok;
 }
 
-TDxResult TSoftDevice::EndScene() { return BeginScene(); }
+TDxResult TSoftDevice::EndScene() {
+    return BeginScene();
+}
 
 TDxResult TSoftDevice::Present() {
     if (m_lost) return Fail(TDxResult::DeviceLost);
@@ -274,7 +296,8 @@ bool TSoftDevice::Target(TTarget& target) {
     }
     TTexture* texture = Find(m_target);
     if (!texture) return false;
-    target = {texture->levels[0].data(), texture->desc.width, texture->desc.height, &texture->surface};
+    target = {texture->levels[0].data(), texture->desc.width, texture->desc.height,
+              &texture->surface};
     return true;
 }
 
@@ -294,13 +317,15 @@ ql::TRect Bound(const ql::TRect& a, const ql::TRect& b) {
 }
 
 bool Contains(const ql::TRect& outer, const ql::TRect& inner) {
-    return inner.IsEmpty() || (inner.left >= outer.left && inner.top >= outer.top && inner.right <= outer.right &&
-                               inner.bottom <= outer.bottom);
+    return inner.IsEmpty() || (inner.left >= outer.left && inner.top >= outer.top &&
+                               inner.right <= outer.right && inner.bottom <= outer.bottom);
 }
 
-void FillRows(uint32_t* pixels, int32_t width, const ql::TRect& rect, int32_t y0, int32_t y1, uint32_t pixel) {
+void FillRows(uint32_t* pixels, int32_t width, const ql::TRect& rect, int32_t y0, int32_t y1,
+              uint32_t pixel) {
     for (int32_t y = std::max(y0, rect.top); y < std::min(y1, rect.bottom); ++y)
-        std::fill_n(pixels + size_t(y) * size_t(width) + size_t(rect.left), size_t(rect.Width()), pixel);
+        std::fill_n(pixels + size_t(y) * size_t(width) + size_t(rect.left), size_t(rect.Width()),
+                    pixel);
 }
 
 }  // namespace
@@ -319,7 +344,8 @@ void TSoftDevice::FlushClear(const TTarget& target) {
 }
 
 void TSoftDevice::FlushClear(TTexture& texture) {
-    FlushClear(TTarget{texture.levels[0].data(), texture.desc.width, texture.desc.height, &texture.surface});
+    FlushClear(TTarget{texture.levels[0].data(), texture.desc.width, texture.desc.height,
+                       &texture.surface});
 }
 
 TDxResult TSoftDevice::Clear(uint32_t colour) {
@@ -359,12 +385,14 @@ TDxResult TSoftDevice::ReadPixels(const ql::TRect& rect, ql::TBitmap& dst) {
     if (m_lost) return Fail(TDxResult::DeviceLost);
     TTarget target;
     if (!Target(target)) return Fail(TDxResult::InvalidCall);
-    if (rect.IsEmpty() || rect.left < 0 || rect.top < 0 || rect.right > target.width || rect.bottom > target.height ||
-        dst.PixelFormat() != ql::PfARGB32() || dst.Width() < rect.Width() || dst.Height() < rect.Height())
+    if (rect.IsEmpty() || rect.left < 0 || rect.top < 0 || rect.right > target.width ||
+        rect.bottom > target.height || dst.PixelFormat() != ql::PfARGB32() ||
+        dst.Width() < rect.Width() || dst.Height() < rect.Height())
         return Fail(TDxResult::InvalidCall);
     FlushClear(target);
     for (int32_t y = 0; y < rect.Height(); ++y)
-        std::memcpy(dst.Row(y), target.pixels + size_t(rect.top + y) * size_t(target.width) + size_t(rect.left),
+        std::memcpy(dst.Row(y),
+                    target.pixels + size_t(rect.top + y) * size_t(target.width) + size_t(rect.left),
                     size_t(rect.Width()) * 4);
     return m_lastResult = TDxResult::Ok;
 }
@@ -376,8 +404,8 @@ void TSoftDevice::SetupTriangle(const TDrawState& state, const TVertex* v) {
             if (!std::isfinite(f)) return;  // nothing sensible to draw
     for (int32_t i = 0; i < 3; ++i) {
         const uint32_t c = v[i].colour;
-        in[i] = {{v[i].x, v[i].y, v[i].w, double((c >> 16) & 255), double((c >> 8) & 255), double(c & 255),
-                  double(c >> 24), v[i].u, v[i].v, v[i].u2, v[i].v2}};
+        in[i] = {{v[i].x, v[i].y, v[i].w, double((c >> 16) & 255), double((c >> 8) & 255),
+                  double(c & 255), double(c >> 24), v[i].u, v[i].v, v[i].u2, v[i].v2}};
     }
     // Corners behind the camera (or too near it) are cut away at the near
     // plane; dividing by a tiny or negative w would throw them across the screen.
@@ -417,10 +445,14 @@ void TSoftDevice::EmitPolygon(const TScreenVertex* input, int32_t count) {
     for (int32_t plane = 0; plane < 4 && count >= 3; ++plane) {
         auto dist = [plane](const TScreenVertex& p) {
             switch (plane) {
-                case 0: return p.x + kGuard;
-                case 1: return kGuard - p.x;
-                case 2: return p.y + kGuard;
-                default: return kGuard - p.y;
+                case 0:
+                    return p.x + kGuard;
+                case 1:
+                    return kGuard - p.x;
+                case 2:
+                    return p.y + kGuard;
+                default:
+                    return kGuard - p.y;
             }
         };
         int32_t n = 0;
@@ -434,7 +466,8 @@ void TSoftDevice::EmitPolygon(const TScreenVertex* input, int32_t count) {
                 TScreenVertex& m = dst[n++];
                 m.x = a.x + (b.x - a.x) * t;
                 m.y = a.y + (b.y - a.y) * t;
-                for (int32_t k = 0; k < kAttrs; ++k) m.attr[k] = a.attr[k] + (b.attr[k] - a.attr[k]) * t;
+                for (int32_t k = 0; k < kAttrs; ++k)
+                    m.attr[k] = a.attr[k] + (b.attr[k] - a.attr[k]) * t;
             }
         }
         count = n;
@@ -448,7 +481,8 @@ void TSoftDevice::EmitPolygon(const TScreenVertex* input, int32_t count) {
             tri.y[k] = std::llround(std::clamp(corners[k]->y, -kGuard, kGuard));
             std::copy(corners[k]->attr, corners[k]->attr + kAttrs, tri.attr[k]);
         }
-        const int64_t area = (tri.x[1] - tri.x[0]) * (tri.y[2] - tri.y[0]) - (tri.y[1] - tri.y[0]) * (tri.x[2] - tri.x[0]);
+        const int64_t area = (tri.x[1] - tri.x[0]) * (tri.y[2] - tri.y[0]) -
+                             (tri.y[1] - tri.y[0]) * (tri.x[2] - tri.x[0]);
         if (area == 0) continue;
         if (area < 0) {
             std::swap(tri.x[1], tri.x[2]);
@@ -479,7 +513,8 @@ TDxResult TSoftDevice::DrawTriangles(const TDrawState& state, std::span<const TV
     for (size_t i = 0; i + 3 <= vertices.size(); i += 3) {
         const size_t first = m_setup.size();
         SetupTriangle(state, &vertices[i]);
-        const bool flat = vertices[i].colour == vertices[i + 1].colour && vertices[i].colour == vertices[i + 2].colour;
+        const bool flat = vertices[i].colour == vertices[i + 1].colour &&
+                          vertices[i].colour == vertices[i + 2].colour;
         for (size_t k = first; k < m_setup.size(); ++k) {
             m_setup[k].flatColour = flat;
             PrepareFast(state, textures[0], m_setup[k]);
@@ -492,17 +527,20 @@ TDxResult TSoftDevice::DrawTriangles(const TDrawState& state, std::span<const TV
     TSurface& surface = *target.surface;
     ql::TRect drawn;
     for (TSetupTriangle& t : m_setup) {
-        const int64_t minX = std::min({t.x[0], t.x[1], t.x[2]}) >> 8, maxX = std::max({t.x[0], t.x[1], t.x[2]}) >> 8;
-        const int64_t minY = std::min({t.y[0], t.y[1], t.y[2]}) >> 8, maxY = std::max({t.y[0], t.y[1], t.y[2]}) >> 8;
+        const int64_t minX = std::min({t.x[0], t.x[1], t.x[2]}) >> 8,
+                      maxX = std::max({t.x[0], t.x[1], t.x[2]}) >> 8;
+        const int64_t minY = std::min({t.y[0], t.y[1], t.y[2]}) >> 8,
+                      maxY = std::max({t.y[0], t.y[1], t.y[2]}) >> 8;
         t.left = int32_t(minX);
         t.top = int32_t(minY);
         t.right = int32_t(maxX);
         t.bottom = int32_t(maxY);
-        drawn = Bound(drawn, ql::IntersectRect({int32_t(std::clamp<int64_t>(minX, clip.left, clip.right)),
-                                                int32_t(std::clamp<int64_t>(minY, clip.top, clip.bottom)),
-                                                int32_t(std::clamp<int64_t>(maxX + 1, clip.left, clip.right)),
-                                                int32_t(std::clamp<int64_t>(maxY + 1, clip.top, clip.bottom))},
-                                               clip));
+        drawn = Bound(drawn, ql::IntersectRect(
+                                 {int32_t(std::clamp<int64_t>(minX, clip.left, clip.right)),
+                                  int32_t(std::clamp<int64_t>(minY, clip.top, clip.bottom)),
+                                  int32_t(std::clamp<int64_t>(maxX + 1, clip.left, clip.right)),
+                                  int32_t(std::clamp<int64_t>(maxY + 1, clip.top, clip.bottom))},
+                                 clip));
     }
     // Triangles wholly outside the clip draw nothing, and a pending clear
     // waits for a draw that does.
@@ -510,7 +548,8 @@ TDxResult TSoftDevice::DrawTriangles(const TDrawState& state, std::span<const TV
     surface.dirty = Bound(surface.dirty, drawn);
     // A pending clear goes band by band with the drawing where the bands
     // reach all of its rows.
-    if (surface.pending && (surface.pendingRect.top < clip.top || surface.pendingRect.bottom > clip.bottom))
+    if (surface.pending &&
+        (surface.pendingRect.top < clip.top || surface.pendingRect.bottom > clip.bottom))
         FlushClear(target);
     const bool fuse = surface.pending;
     surface.pending = false;
@@ -527,7 +566,9 @@ TDxResult TSoftDevice::DrawTriangles(const TDrawState& state, std::span<const TV
     const int32_t bands = (bottom - top + kBandRows - 1) / kBandRows;
     const auto band = [&](int32_t index) {
         const int32_t y0 = top + index * kBandRows, y1 = std::min(y0 + kBandRows, bottom);
-        if (fuse) FillRows(target.pixels, target.width, surface.pendingRect, y0, y1, surface.pendingColour);
+        if (fuse)
+            FillRows(target.pixels, target.width, surface.pendingRect, y0, y1,
+                     surface.pendingColour);
         RasterBand(state, target, clip, y0, y1, textures);
     };
     if (work < kInlineDrawPixels) {
@@ -541,7 +582,8 @@ TDxResult TSoftDevice::DrawTriangles(const TDrawState& state, std::span<const TV
 void TSoftDevice::PrepareFast(const TDrawState& state, const TTexture* texture, TSetupTriangle& t) {
     t.fast = TSetupTriangle::TFast::None;
     t.blend = SpanBlend(state.blend);
-    if (!t.flatColour) return;
+    // The span kernels know no maximum: such draws (masks only) go pixel by pixel.
+    if (!t.flatColour || state.blend == TBlendMode::Max) return;
     const double iw = t.attr[0][0];
     int32_t col[4];  // r, g, b, a straight, as the per-pixel path rounds them
     for (int32_t c = 0; c < 4; ++c) col[c] = int32_t(std::round(t.attr[0][1 + c] / iw));
@@ -549,13 +591,17 @@ void TSoftDevice::PrepareFast(const TDrawState& state, const TTexture* texture, 
         // The very arithmetic of the per-pixel path, done once.
         const float alpha = float(col[3]) * (float(state.opacity) / 255.0f);
         uint32_t pixel = uint32_t(ToByte(alpha)) << 24;
-        for (int32_t c = 0; c < 3; ++c) pixel |= uint32_t(ToByte(float(col[c]) * alpha / 255.0f)) << (16 - 8 * c);
+        for (int32_t c = 0; c < 3; ++c)
+            pixel |= uint32_t(ToByte(float(col[c]) * alpha / 255.0f)) << (16 - 8 * c);
         t.colour = pixel;
-        t.blend = pixel >= 0xFF000000u && t.blend == TSpanBlend::Over ? TSpanBlend::Replace : t.blend;
+        t.blend =
+            pixel >= 0xFF000000u && t.blend == TSpanBlend::Over ? TSpanBlend::Replace : t.blend;
         t.fast = TSetupTriangle::TFast::Colour;
         return;
     }
-    if (state.pipeline != TPipeline::Texture || !texture || t.attr[1][0] != iw || t.attr[2][0] != iw) return;
+    if (state.pipeline != TPipeline::Texture || !texture || t.attr[1][0] != iw ||
+        t.attr[2][0] != iw)
+        return;
     const double w = texture->desc.width, h = texture->desc.height;
     const double shift = state.filter == TFilter::Bilinear ? 0.5 : 0.0;
     double tu[3], tv[3];
@@ -577,11 +623,15 @@ void TSoftDevice::PrepareFast(const TDrawState& state, const TTexture* texture, 
     // pixel, which miss the row loops. Where exact steps move no pixel's
     // texel by more than kSnap anywhere in the triangle, they are used.
     constexpr double kSnap = 1.0 / 16;
-    const double ex = double(std::max({t.x[0], t.x[1], t.x[2]}) - std::min({t.x[0], t.x[1], t.x[2]})) / 256.0;
-    const double ey = double(std::max({t.y[0], t.y[1], t.y[2]}) - std::min({t.y[0], t.y[1], t.y[2]})) / 256.0;
-    if (std::fabs(dudx - 1) * ex + std::fabs(dudy) * ey < kSnap && std::fabs(dvdx) * ex + std::fabs(dvdy - 1) * ey < kSnap) {
+    const double ex =
+        double(std::max({t.x[0], t.x[1], t.x[2]}) - std::min({t.x[0], t.x[1], t.x[2]})) / 256.0;
+    const double ey =
+        double(std::max({t.y[0], t.y[1], t.y[2]}) - std::min({t.y[0], t.y[1], t.y[2]})) / 256.0;
+    if (std::fabs(dudx - 1) * ex + std::fabs(dudy) * ey < kSnap &&
+        std::fabs(dvdx) * ex + std::fabs(dvdy - 1) * ey < kSnap) {
         // Kept at the centroid, which lies in the triangle's box.
-        const double cx = double(t.x[0] + t.x[1] + t.x[2]) / 768.0 - 0.5, cy = double(t.y[0] + t.y[1] + t.y[2]) / 768.0 - 0.5;
+        const double cx = double(t.x[0] + t.x[1] + t.x[2]) / 768.0 - 0.5,
+                     cy = double(t.y[0] + t.y[1] + t.y[2]) / 768.0 - 0.5;
         const double uc = u0 + dudx * cx + dudy * cy, vc = v0 + dvdx * cx + dvdy * cy;
         u0 = uc - cx;
         v0 = vc - cy;
@@ -603,18 +653,20 @@ void TSoftDevice::PrepareFast(const TDrawState& state, const TTexture* texture, 
     t.dvdy = std::llround(dvdy * kOne);
     const uint64_t a = uint64_t(col[3]) * state.opacity;
     t.factor[3] = uint16_t((a * 256 + 32512) / 65025);
-    for (int32_t c = 0; c < 3; ++c) t.factor[2 - c] = uint16_t((uint64_t(col[c]) * a * 256 + 8290687) / 16581375);
+    for (int32_t c = 0; c < 3; ++c)
+        t.factor[2 - c] = uint16_t((uint64_t(col[c]) * a * 256 + 8290687) / 16581375);
     t.opaqueOver = t.factor[3] == 256 && t.blend == TSpanBlend::Over && texture->opaqueW > 0;
     t.fast = TSetupTriangle::TFast::Texture;
 }
 
-void TSoftDevice::RasterBand(const TDrawState& state, const TTarget& target, const ql::TRect& clip, int32_t y0,
-                             int32_t y1, const TTexture* const* textures) {
+void TSoftDevice::RasterBand(const TDrawState& state, const TTarget& target, const ql::TRect& clip,
+                             int32_t y0, int32_t y1, const TTexture* const* textures) {
     static const TTexSpanProc texSpan = TexSpanFor(ql::BestSimdLevel());
     static const TColourSpanProc colourSpan = ColourSpanFor(ql::BestSimdLevel());
     static const TShadeSpanProc shadeSpan = ShadeSpanFor(ql::BestSimdLevel());
     const float opacity = float(state.opacity) / 255.0f;
-    const bool shade = m_shadeRuns && state.pipeline == TPipeline::Texture;
+    const bool shade =
+        m_shadeRuns && state.pipeline == TPipeline::Texture && state.blend != TBlendMode::Max;
     for (const TSetupTriangle& t : m_setup) {
         if (t.top >= y1 || t.bottom < y0) continue;
         const int32_t px0 = std::max(clip.left, t.left), px1 = std::min(clip.right, t.right + 1);
@@ -678,8 +730,10 @@ void TSoftDevice::RasterBand(const TDrawState& state, const TTarget& target, con
                 if (t.opaqueOver) {
                     // Opaque texels come out opaque from either filter; the
                     // run's ends bound the texels it reads, clamped ones too.
-                    const int64_t half = span.bilinear ? int64_t(1) << 23 : 0, reach = span.bilinear ? 1 : 0;
-                    const int64_t uEnd = span.u + span.du * (span.count - 1), vEnd = span.v + span.dv * (span.count - 1);
+                    const int64_t half = span.bilinear ? int64_t(1) << 23 : 0,
+                                  reach = span.bilinear ? 1 : 0;
+                    const int64_t uEnd = span.u + span.du * (span.count - 1),
+                                  vEnd = span.v + span.dv * (span.count - 1);
                     if (((std::max(span.u, uEnd) + half) >> 32) + reach < t0.opaqueW &&
                         ((std::max(span.v, vEnd) + half) >> 32) + reach < t0.opaqueH)
                         span.blend = TSpanBlend::Replace;
@@ -718,8 +772,11 @@ void TSoftDevice::RasterBand(const TDrawState& state, const TTarget& target, con
             for (int32_t px = int32_t(xs); px < int32_t(xe);
                  ++px, e[0] -= ay[0] * 256, e[1] -= ay[1] * 256, e[2] -= ay[2] * 256) {
                 if (e[0] + bias[0] < 0 || e[1] + bias[1] < 0 || e[2] + bias[2] < 0) continue;
-                const double l0 = double(e[0]) * invArea, l1 = double(e[1]) * invArea, l2 = double(e[2]) * invArea;
-                auto interp = [&](int32_t k) { return l0 * t.attr[0][k] + l1 * t.attr[1][k] + l2 * t.attr[2][k]; };
+                const double l0 = double(e[0]) * invArea, l1 = double(e[1]) * invArea,
+                             l2 = double(e[2]) * invArea;
+                auto interp = [&](int32_t k) {
+                    return l0 * t.attr[0][k] + l1 * t.attr[1][k] + l2 * t.attr[2][k];
+                };
                 const double w = 1.0 / interp(0);
                 float col[4];  // r, g, b, a straight
                 if (t.flatColour)
@@ -739,11 +796,12 @@ void TSoftDevice::RasterBand(const TDrawState& state, const TTarget& target, con
                         int32_t yy[4], uu[4], vv[4];
                         Sample(t0.levels[0], t0.desc.width, t0.desc.height, u, v, state.filter, yy);
                         const float u2 = float(interp(7) * w), v2 = float(interp(8) * w);
-                        Sample(textures[1]->levels[0], textures[1]->desc.width, textures[1]->desc.height, u2, v2,
-                               state.filter, uu);
-                        Sample(textures[2]->levels[0], textures[2]->desc.width, textures[2]->desc.height, u2, v2,
-                               state.filter, vv);
-                        const float lum = 1.164f * float(yy[3] - 16), cb = float(uu[3] - 128), cr = float(vv[3] - 128);
+                        Sample(textures[1]->levels[0], textures[1]->desc.width,
+                               textures[1]->desc.height, u2, v2, state.filter, uu);
+                        Sample(textures[2]->levels[0], textures[2]->desc.width,
+                               textures[2]->desc.height, u2, v2, state.filter, vv);
+                        const float lum = 1.164f * float(yy[3] - 16), cb = float(uu[3] - 128),
+                                    cr = float(vv[3] - 128);
                         s[0] = 255;
                         s[1] = ToByte(lum + 1.596f * cr);
                         s[2] = ToByte(lum - 0.813f * cr - 0.391f * cb);
@@ -755,12 +813,14 @@ void TSoftDevice::RasterBand(const TDrawState& state, const TTarget& target, con
                     if (state.pipeline == TPipeline::PostEffect) {
                         // Softens towards the average of the four neighbours by c1 x c2.
                         const float dx = state.constants[0][0], dy = state.constants[0][1];
-                        const float k = std::clamp(state.constants[1][0] * state.constants[2][0], 0.0f, 1.0f);
+                        const float k =
+                            std::clamp(state.constants[1][0] * state.constants[2][0], 0.0f, 1.0f);
                         const float offs[4][2] = {{-dx, 0}, {dx, 0}, {0, -dy}, {0, dy}};
                         float sum[4] = {0, 0, 0, 0};
                         for (const auto& o : offs) {
                             int32_t n[4];
-                            Sample(t0.levels[0], t0.desc.width, t0.desc.height, u + o[0], v + o[1], state.filter, n);
+                            Sample(t0.levels[0], t0.desc.width, t0.desc.height, u + o[0], v + o[1],
+                                   state.filter, n);
                             for (int32_t c = 0; c < 4; ++c) sum[c] += float(n[c]);
                         }
                         for (int32_t c = 0; c < 4; ++c) sf[c] += (sum[c] / 4.0f - sf[c]) * k;
@@ -769,8 +829,8 @@ void TSoftDevice::RasterBand(const TDrawState& state, const TTarget& target, con
                     if (state.pipeline == TPipeline::TextureMask) {
                         int32_t mk[4];
                         const TTexture& t1 = *textures[1];
-                        Sample(t1.levels[0], t1.desc.width, t1.desc.height, float(interp(7) * w), float(interp(8) * w),
-                               state.filter, mk);
+                        Sample(t1.levels[0], t1.desc.width, t1.desc.height, float(interp(7) * w),
+                               float(interp(8) * w), state.filter, mk);
                         m *= float(mk[0]) / 255.0f;
                     }
                     out[0] = sf[0] * m;
@@ -788,6 +848,8 @@ void TSoftDevice::RasterBand(const TDrawState& state, const TTarget& target, con
                         r = std::min(255, src[c] + (dc * (255 - src[0]) + 127) / 255);
                     else if (state.blend == TBlendMode::Add)
                         r = std::min(255, src[c] + dc);
+                    else if (state.blend == TBlendMode::Max)
+                        r = std::max(src[c], dc);
                     result |= uint32_t(r) << shift;
                 }
                 d = result;

@@ -39,12 +39,15 @@ bool T3DScreen::BeginScene() {
     if (!m_outputKnown) {
         m_outputKnown = true;
         if (m_wantedOutput.width <= 0 || m_wantedOutput.height <= 0)
-            m_wantedOutput = {m_device.OutputWidth(), m_device.OutputHeight(), m_wantedOutput.fullScreen};
+            m_wantedOutput = {m_device.OutputWidth(), m_device.OutputHeight(),
+                              m_wantedOutput.fullScreen};
         m_output = m_wantedOutput;
         if (m_output.width != m_device.OutputWidth() || m_output.height != m_device.OutputHeight())
             Check(m_device.ResizeOutput(m_output.width, m_output.height));
-    } else if (!(m_wantedOutput == m_output) && m_wantedOutput.width > 0 && m_wantedOutput.height > 0) {
-        ql::GlobalLog().WriteLine("T3DScreen.BeginScene, R= (0, 0, " + std::to_string(m_wantedOutput.width) + ", " +
+    } else if (!(m_wantedOutput == m_output) && m_wantedOutput.width > 0 &&
+               m_wantedOutput.height > 0) {
+        ql::GlobalLog().WriteLine("T3DScreen.BeginScene, R= (0, 0, " +
+                                  std::to_string(m_wantedOutput.width) + ", " +
                                   std::to_string(m_wantedOutput.height) + ")");
         // Between windowed and exclusive output nothing made on the old
         // device may stay; the objects keep their sources and come back.
@@ -52,7 +55,8 @@ bool T3DScreen::BeginScene() {
         m_output = m_wantedOutput;
         if (!m_lost) DropRenderer();
         if (m_output.width != m_device.OutputWidth() || m_output.height != m_device.OutputHeight())
-            if (m_device.Restore() == TDxResult::Ok) m_device.ResizeOutput(m_output.width, m_output.height);
+            if (m_device.Restore() == TDxResult::Ok)
+                m_device.ResizeOutput(m_output.width, m_output.height);
     }
     if (m_lost) {
         ql::GlobalLog().WriteLine(std::u16string_view(u"T3DScreen.BeginScene, Renderer=nil"));
@@ -77,7 +81,8 @@ TDxResult T3DScreen::SelectTarget(const TRenderTargetWrapper& entry) {
     TTextureHandle handle = 0;
     if (entry.target) {
         handle = entry.target->GetTexture();
-        if (handle == 0) return LastResult() == TDxResult::Ok ? TDxResult::OutOfMemory : LastResult();
+        if (handle == 0)
+            return LastResult() == TDxResult::Ok ? TDxResult::OutOfMemory : LastResult();
     }
     m_device.SetScissor({});
     return Check(m_device.SetRenderTarget(handle));
@@ -110,7 +115,8 @@ TDxResult T3DScreen::Clear(uint32_t colour, const ql::TRect& rect) {
         // it clears nothing.
         if (local.right <= 0 || local.bottom <= 0 || local.left >= 1 << 20 || local.top >= 1 << 20)
             return TDxResult::Ok;
-        m_device.SetScissor({std::max(local.left, 0), std::max(local.top, 0), local.right, local.bottom});
+        m_device.SetScissor(
+            {std::max(local.left, 0), std::max(local.top, 0), local.right, local.bottom});
     }
     const TDxResult result = Check(m_device.Clear(colour));
     if (!m_lost) m_device.SetScissor({});
@@ -122,7 +128,9 @@ TDxResult T3DScreen::EndScene() {
     return Check(m_device.EndScene());
 }
 
-void T3DScreen::Register(TCustomTexture* texture) { m_resources.push_back(texture); }
+void T3DScreen::Register(TCustomTexture* texture) {
+    m_resources.push_back(texture);
+}
 
 void T3DScreen::Unregister(TCustomTexture* texture) {
     auto it = std::find(m_resources.begin(), m_resources.end(), texture);
@@ -143,6 +151,11 @@ TDxResult T3DScreen::DrawQuad(const TDrawState& state, const TVertex (&c)[4]) {
         v.y = v.y * m_viewport.scaleY + (m_viewport.offsetY - float(o.y)) * v.w;
     }
     const TVertex triangles[6] = {p[0], p[1], p[2], p[0], p[2], p[3]};
+    if (m_blendOverride) {
+        TDrawState overridden = state;
+        overridden.blend = *m_blendOverride;
+        return Check(m_device.DrawTriangles(overridden, triangles));
+    }
     return Check(m_device.DrawTriangles(state, triangles));
 }
 
@@ -154,6 +167,11 @@ TDxResult T3DScreen::DrawTriangles(const TDrawState& state, std::span<TVertex> v
         v.x = v.x * m_viewport.scaleX + (m_viewport.offsetX - float(o.x)) * v.w;
         v.y = v.y * m_viewport.scaleY + (m_viewport.offsetY - float(o.y)) * v.w;
     }
+    if (m_blendOverride) {
+        TDrawState overridden = state;
+        overridden.blend = *m_blendOverride;
+        return Check(m_device.DrawTriangles(overridden, vertices));
+    }
     return Check(m_device.DrawTriangles(state, vertices));
 }
 
@@ -163,8 +181,12 @@ int32_t TextureSide(int32_t wanted) {
     return side;
 }
 
-TCustomTexture::TCustomTexture(T3DScreen& screen, TTextureUsage usage, int32_t mipLevels, TTexelFormat format)
-    : m_screen(screen), m_usage(usage), m_format(format), m_mipLevels(std::clamp(mipLevels, 1, 16)) {
+TCustomTexture::TCustomTexture(T3DScreen& screen, TTextureUsage usage, int32_t mipLevels,
+                               TTexelFormat format)
+    : m_screen(screen),
+      m_usage(usage),
+      m_format(format),
+      m_mipLevels(std::clamp(mipLevels, 1, 16)) {
     m_screen.Register(this);
 }
 
@@ -212,13 +234,16 @@ TTextureHandle TCustomTexture::GetTexture() {
             for (TCustomTexture* texture : m_screen.Resources())
                 if (!texture->IsRenderTarget()) managed.push_back(texture);
             const size_t count = managed.size();
-            for (int32_t k = 1; k < 63 && (size_t(1) << (k - 1)) < count && result == TDxResult::OutOfMemory; ++k) {
+            for (int32_t k = 1;
+                 k < 63 && (size_t(1) << (k - 1)) < count && result == TDxResult::OutOfMemory;
+                 ++k) {
                 const size_t from = (count >> (k - 1)) - 1, to = count >> k;
                 for (size_t i = from + 1; i-- > to;) managed[i]->Release();
                 result = TryCreate();
-                ql::GlobalLog().WriteLine("Released Managed Texs from " + std::to_string(from) + " to " +
-                                          std::to_string(to) + "; Rt Create " + std::to_string(k) +
-                                          "nd Attempt Ok= " + (result == TDxResult::Ok ? "True" : "False"));
+                ql::GlobalLog().WriteLine(
+                    "Released Managed Texs from " + std::to_string(from) + " to " +
+                    std::to_string(to) + "; Rt Create " + std::to_string(k) +
+                    "nd Attempt Ok= " + (result == TDxResult::Ok ? "True" : "False"));
             }
         }
     }
@@ -257,8 +282,10 @@ TDxResult TCustomTexture::Load() {
     return m_needsUpload && !IsRenderTarget() ? Upload() : TDxResult::Ok;
 }
 
-TRenderTargetTexture::TRenderTargetTexture(T3DScreen& screen, int32_t width, int32_t height, bool lockable)
-    : TCustomTexture(screen, lockable ? TTextureUsage::RenderTargetLockable : TTextureUsage::RenderTarget) {
+TRenderTargetTexture::TRenderTargetTexture(T3DScreen& screen, int32_t width, int32_t height,
+                                           bool lockable)
+    : TCustomTexture(screen,
+                     lockable ? TTextureUsage::RenderTargetLockable : TTextureUsage::RenderTarget) {
     SetSize(width, height);
 }
 

@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <vector>
 
 #include "OrbLib2/3DBasics/qlRenderDevice.h"
@@ -60,6 +61,10 @@ public:
     size_t RenderTargetDepth() const { return m_targets.size(); }
     const TViewport& Viewport() const { return m_viewport; }
     void SetViewport(const TViewport& viewport) { m_viewport = viewport; }
+    // While set, every draw blends this way whatever its state says (the
+    // masks of a view port gather by their maximum).
+    void SetBlendOverride(std::optional<TBlendMode> blend) { m_blendOverride = blend; }
+    std::optional<TBlendMode> BlendOverride() const { return m_blendOverride; }
     // Clears the current target (the whole of it, or rect in output pixels).
     TDxResult Clear(uint32_t colour, const ql::TRect& rect = {});
 
@@ -112,6 +117,7 @@ private:
     TOutputDevice m_wantedOutput;
     std::vector<TRenderTargetWrapper> m_targets;
     TViewport m_viewport;
+    std::optional<TBlendMode> m_blendOverride;
     std::vector<TCustomTexture*> m_resources;
     std::function<void()> m_lostHook;
     std::function<void()> m_readyHook;
@@ -151,7 +157,8 @@ public:
     TTextureHandle Handle() const { return m_handle; }
     TTextureUsage Usage() const { return m_usage; }
     bool IsRenderTarget() const {
-        return m_usage == TTextureUsage::RenderTarget || m_usage == TTextureUsage::RenderTargetLockable;
+        return m_usage == TTextureUsage::RenderTarget ||
+               m_usage == TTextureUsage::RenderTargetLockable;
     }
     int32_t Width() const { return m_width; }
     int32_t Height() const { return m_height; }

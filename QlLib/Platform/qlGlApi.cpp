@@ -8,59 +8,60 @@ namespace ql {
 
 // Every GL entry point the device uses, loaded through the context (no
 // loader library): name, pointer type.
-#define QL_GL_FUNCTIONS(X)                                                        \
-    X(glGetError, PFNGLGETERRORPROC)                                              \
-    X(glGetIntegerv, PFNGLGETINTEGERVPROC)                                        \
-    X(glGetString, PFNGLGETSTRINGPROC)                                            \
-    X(glEnable, PFNGLENABLEPROC)                                                  \
-    X(glDisable, PFNGLDISABLEPROC)                                                \
-    X(glGenTextures, PFNGLGENTEXTURESPROC)                                        \
-    X(glDeleteTextures, PFNGLDELETETEXTURESPROC)                                  \
-    X(glBindTexture, PFNGLBINDTEXTUREPROC)                                        \
-    X(glActiveTexture, PFNGLACTIVETEXTUREPROC)                                    \
-    X(glTexImage2D, PFNGLTEXIMAGE2DPROC)                                          \
-    X(glTexSubImage2D, PFNGLTEXSUBIMAGE2DPROC)                                    \
-    X(glTexParameteri, PFNGLTEXPARAMETERIPROC)                                    \
-    X(glTexParameteriv, PFNGLTEXPARAMETERIVPROC)                                  \
-    X(glPixelStorei, PFNGLPIXELSTOREIPROC)                                        \
-    X(glGenFramebuffers, PFNGLGENFRAMEBUFFERSPROC)                                \
-    X(glDeleteFramebuffers, PFNGLDELETEFRAMEBUFFERSPROC)                          \
-    X(glBindFramebuffer, PFNGLBINDFRAMEBUFFERPROC)                                \
-    X(glFramebufferTexture2D, PFNGLFRAMEBUFFERTEXTURE2DPROC)                      \
-    X(glCheckFramebufferStatus, PFNGLCHECKFRAMEBUFFERSTATUSPROC)                  \
-    X(glBlitFramebuffer, PFNGLBLITFRAMEBUFFERPROC)                                \
-    X(glViewport, PFNGLVIEWPORTPROC)                                              \
-    X(glScissor, PFNGLSCISSORPROC)                                                \
-    X(glClearColor, PFNGLCLEARCOLORPROC)                                          \
-    X(glClear, PFNGLCLEARPROC)                                                    \
-    X(glBlendFunc, PFNGLBLENDFUNCPROC)                                            \
-    X(glCreateShader, PFNGLCREATESHADERPROC)                                      \
-    X(glDeleteShader, PFNGLDELETESHADERPROC)                                      \
-    X(glShaderSource, PFNGLSHADERSOURCEPROC)                                      \
-    X(glCompileShader, PFNGLCOMPILESHADERPROC)                                    \
-    X(glGetShaderiv, PFNGLGETSHADERIVPROC)                                        \
-    X(glGetShaderInfoLog, PFNGLGETSHADERINFOLOGPROC)                              \
-    X(glCreateProgram, PFNGLCREATEPROGRAMPROC)                                    \
-    X(glDeleteProgram, PFNGLDELETEPROGRAMPROC)                                    \
-    X(glAttachShader, PFNGLATTACHSHADERPROC)                                      \
-    X(glLinkProgram, PFNGLLINKPROGRAMPROC)                                        \
-    X(glGetProgramiv, PFNGLGETPROGRAMIVPROC)                                      \
-    X(glGetProgramInfoLog, PFNGLGETPROGRAMINFOLOGPROC)                            \
-    X(glUseProgram, PFNGLUSEPROGRAMPROC)                                          \
-    X(glGetUniformLocation, PFNGLGETUNIFORMLOCATIONPROC)                          \
-    X(glUniform1i, PFNGLUNIFORM1IPROC)                                            \
-    X(glUniform4f, PFNGLUNIFORM4FPROC)                                            \
-    X(glGenVertexArrays, PFNGLGENVERTEXARRAYSPROC)                                \
-    X(glDeleteVertexArrays, PFNGLDELETEVERTEXARRAYSPROC)                          \
-    X(glBindVertexArray, PFNGLBINDVERTEXARRAYPROC)                                \
-    X(glGenBuffers, PFNGLGENBUFFERSPROC)                                          \
-    X(glDeleteBuffers, PFNGLDELETEBUFFERSPROC)                                    \
-    X(glBindBuffer, PFNGLBINDBUFFERPROC)                                          \
-    X(glBufferData, PFNGLBUFFERDATAPROC)                                          \
-    X(glEnableVertexAttribArray, PFNGLENABLEVERTEXATTRIBARRAYPROC)                \
-    X(glVertexAttribPointer, PFNGLVERTEXATTRIBPOINTERPROC)                        \
-    X(glDrawArrays, PFNGLDRAWARRAYSPROC)                                          \
-    X(glReadPixels, PFNGLREADPIXELSPROC)                                          \
+#define QL_GL_FUNCTIONS(X)                                         \
+    X(glGetError, PFNGLGETERRORPROC)                               \
+    X(glGetIntegerv, PFNGLGETINTEGERVPROC)                         \
+    X(glGetString, PFNGLGETSTRINGPROC)                             \
+    X(glEnable, PFNGLENABLEPROC)                                   \
+    X(glDisable, PFNGLDISABLEPROC)                                 \
+    X(glGenTextures, PFNGLGENTEXTURESPROC)                         \
+    X(glDeleteTextures, PFNGLDELETETEXTURESPROC)                   \
+    X(glBindTexture, PFNGLBINDTEXTUREPROC)                         \
+    X(glActiveTexture, PFNGLACTIVETEXTUREPROC)                     \
+    X(glTexImage2D, PFNGLTEXIMAGE2DPROC)                           \
+    X(glTexSubImage2D, PFNGLTEXSUBIMAGE2DPROC)                     \
+    X(glTexParameteri, PFNGLTEXPARAMETERIPROC)                     \
+    X(glTexParameteriv, PFNGLTEXPARAMETERIVPROC)                   \
+    X(glPixelStorei, PFNGLPIXELSTOREIPROC)                         \
+    X(glGenFramebuffers, PFNGLGENFRAMEBUFFERSPROC)                 \
+    X(glDeleteFramebuffers, PFNGLDELETEFRAMEBUFFERSPROC)           \
+    X(glBindFramebuffer, PFNGLBINDFRAMEBUFFERPROC)                 \
+    X(glFramebufferTexture2D, PFNGLFRAMEBUFFERTEXTURE2DPROC)       \
+    X(glCheckFramebufferStatus, PFNGLCHECKFRAMEBUFFERSTATUSPROC)   \
+    X(glBlitFramebuffer, PFNGLBLITFRAMEBUFFERPROC)                 \
+    X(glViewport, PFNGLVIEWPORTPROC)                               \
+    X(glScissor, PFNGLSCISSORPROC)                                 \
+    X(glClearColor, PFNGLCLEARCOLORPROC)                           \
+    X(glClear, PFNGLCLEARPROC)                                     \
+    X(glBlendFunc, PFNGLBLENDFUNCPROC)                             \
+    X(glBlendEquation, PFNGLBLENDEQUATIONPROC)                     \
+    X(glCreateShader, PFNGLCREATESHADERPROC)                       \
+    X(glDeleteShader, PFNGLDELETESHADERPROC)                       \
+    X(glShaderSource, PFNGLSHADERSOURCEPROC)                       \
+    X(glCompileShader, PFNGLCOMPILESHADERPROC)                     \
+    X(glGetShaderiv, PFNGLGETSHADERIVPROC)                         \
+    X(glGetShaderInfoLog, PFNGLGETSHADERINFOLOGPROC)               \
+    X(glCreateProgram, PFNGLCREATEPROGRAMPROC)                     \
+    X(glDeleteProgram, PFNGLDELETEPROGRAMPROC)                     \
+    X(glAttachShader, PFNGLATTACHSHADERPROC)                       \
+    X(glLinkProgram, PFNGLLINKPROGRAMPROC)                         \
+    X(glGetProgramiv, PFNGLGETPROGRAMIVPROC)                       \
+    X(glGetProgramInfoLog, PFNGLGETPROGRAMINFOLOGPROC)             \
+    X(glUseProgram, PFNGLUSEPROGRAMPROC)                           \
+    X(glGetUniformLocation, PFNGLGETUNIFORMLOCATIONPROC)           \
+    X(glUniform1i, PFNGLUNIFORM1IPROC)                             \
+    X(glUniform4f, PFNGLUNIFORM4FPROC)                             \
+    X(glGenVertexArrays, PFNGLGENVERTEXARRAYSPROC)                 \
+    X(glDeleteVertexArrays, PFNGLDELETEVERTEXARRAYSPROC)           \
+    X(glBindVertexArray, PFNGLBINDVERTEXARRAYPROC)                 \
+    X(glGenBuffers, PFNGLGENBUFFERSPROC)                           \
+    X(glDeleteBuffers, PFNGLDELETEBUFFERSPROC)                     \
+    X(glBindBuffer, PFNGLBINDBUFFERPROC)                           \
+    X(glBufferData, PFNGLBUFFERDATAPROC)                           \
+    X(glEnableVertexAttribArray, PFNGLENABLEVERTEXATTRIBARRAYPROC) \
+    X(glVertexAttribPointer, PFNGLVERTEXATTRIBPOINTERPROC)         \
+    X(glDrawArrays, PFNGLDRAWARRAYSPROC)                           \
+    X(glReadPixels, PFNGLREADPIXELSPROC)                           \
     X(glFinish, PFNGLFINISHPROC)
 
 struct TGlFunctions {
@@ -78,11 +79,11 @@ std::unique_ptr<TGlApi> TGlApi::Create(std::unique_ptr<TGlContext> context, std:
     std::unique_ptr<TGlApi> api(new TGlApi);
     api->m_gl = std::make_unique<TGlFunctions>();
     TGlFunctions& gl = *api->m_gl;
-#define QL_GL_LOAD(name, type)                                                  \
-    gl.name = reinterpret_cast<type>(context->ProcAddress(#name));              \
-    if (!gl.name) {                                                             \
-        error = "the GL context lacks " #name;                                  \
-        return nullptr;                                                         \
+#define QL_GL_LOAD(name, type)                                     \
+    gl.name = reinterpret_cast<type>(context->ProcAddress(#name)); \
+    if (!gl.name) {                                                \
+        error = "the GL context lacks " #name;                     \
+        return nullptr;                                            \
     }
     QL_GL_FUNCTIONS(QL_GL_LOAD)
 #undef QL_GL_LOAD
@@ -137,8 +138,8 @@ uint32_t TGlApi::CreateTexture(int32_t width, int32_t height, int32_t levels, bo
     m_gl->glGenTextures(1, &texture);
     m_gl->glBindTexture(GL_TEXTURE_2D, texture);
     for (int32_t level = 0; level < levels; ++level) {
-        m_gl->glTexImage2D(GL_TEXTURE_2D, level, grey ? GL_R8 : GL_RGBA8, width, height, 0, grey ? GL_RED : GL_BGRA,
-                           GL_UNSIGNED_BYTE, nullptr);
+        m_gl->glTexImage2D(GL_TEXTURE_2D, level, grey ? GL_R8 : GL_RGBA8, width, height, 0,
+                           grey ? GL_RED : GL_BGRA, GL_UNSIGNED_BYTE, nullptr);
         width = width > 1 ? width / 2 : 1;
         height = height > 1 ? height / 2 : 1;
     }
@@ -161,11 +162,12 @@ void TGlApi::DeleteTexture(uint32_t texture) {
     if (texture) m_gl->glDeleteTextures(1, &texture);
 }
 
-void TGlApi::UploadTexture(uint32_t texture, int32_t level, int32_t width, int32_t height, bool grey,
-                           const uint8_t* pixels, int32_t rowBytes) {
+void TGlApi::UploadTexture(uint32_t texture, int32_t level, int32_t width, int32_t height,
+                           bool grey, const uint8_t* pixels, int32_t rowBytes) {
     m_gl->glBindTexture(GL_TEXTURE_2D, texture);
     m_gl->glPixelStorei(GL_UNPACK_ROW_LENGTH, rowBytes / (grey ? 1 : 4));
-    m_gl->glTexSubImage2D(GL_TEXTURE_2D, level, 0, 0, width, height, grey ? GL_RED : GL_BGRA, GL_UNSIGNED_BYTE, pixels);
+    m_gl->glTexSubImage2D(GL_TEXTURE_2D, level, 0, 0, width, height, grey ? GL_RED : GL_BGRA,
+                          GL_UNSIGNED_BYTE, pixels);
     m_gl->glPixelStorei(GL_UNPACK_ROW_LENGTH, 0);
 }
 
@@ -224,7 +226,8 @@ GLuint CompileStage(const TGlFunctions& gl, GLenum stage, const char* source, st
 
 }  // namespace
 
-uint32_t TGlApi::CreateProgram(const char* vertexSource, const char* fragmentSource, std::string& log) {
+uint32_t TGlApi::CreateProgram(const char* vertexSource, const char* fragmentSource,
+                               std::string& log) {
     const GLuint vertex = CompileStage(*m_gl, GL_VERTEX_SHADER, vertexSource, log);
     if (!vertex) return 0;
     const GLuint fragment = CompileStage(*m_gl, GL_FRAGMENT_SHADER, fragmentSource, log);
@@ -258,7 +261,9 @@ int32_t TGlApi::UniformLocation(uint32_t program, const char* name) const {
     return m_gl->glGetUniformLocation(program, name);
 }
 
-void TGlApi::UseProgram(uint32_t program) { m_gl->glUseProgram(program); }
+void TGlApi::UseProgram(uint32_t program) {
+    m_gl->glUseProgram(program);
+}
 
 void TGlApi::SetUniform(int32_t location, int32_t value) {
     if (location >= 0) m_gl->glUniform1i(location, value);
@@ -284,6 +289,8 @@ void TGlApi::SetBlend(TGlBlend blend) {
         return;
     }
     m_gl->glEnable(GL_BLEND);
+    // The maximum ignores the factors.
+    m_gl->glBlendEquation(blend == TGlBlend::Max ? GL_MAX : GL_FUNC_ADD);
     m_gl->glBlendFunc(GL_ONE, blend == TGlBlend::Add ? GL_ONE : GL_ONE_MINUS_SRC_ALPHA);
 }
 
@@ -293,17 +300,20 @@ void TGlApi::DrawTriangles(const void* vertices, size_t stride, int32_t count,
     m_gl->glBindVertexArray(m_vertexArray);
     m_gl->glBindBuffer(GL_ARRAY_BUFFER, m_vertexBuffer);
     // A fresh store for every draw: the driver need not wait for the last one.
-    m_gl->glBufferData(GL_ARRAY_BUFFER, GLsizeiptr(stride * size_t(count)), vertices, GL_STREAM_DRAW);
+    m_gl->glBufferData(GL_ARRAY_BUFFER, GLsizeiptr(stride * size_t(count)), vertices,
+                       GL_STREAM_DRAW);
     for (const TGlAttribute& a : attributes) {
         m_gl->glEnableVertexAttribArray(GLuint(a.location));
-        m_gl->glVertexAttribPointer(GLuint(a.location), a.components, a.normalisedBytes ? GL_UNSIGNED_BYTE : GL_FLOAT,
+        m_gl->glVertexAttribPointer(GLuint(a.location), a.components,
+                                    a.normalisedBytes ? GL_UNSIGNED_BYTE : GL_FLOAT,
                                     a.normalisedBytes ? GL_TRUE : GL_FALSE, GLsizei(stride),
                                     reinterpret_cast<const void*>(a.offset));
     }
     m_gl->glDrawArrays(GL_TRIANGLES, 0, count);
 }
 
-void TGlApi::ReadPixels(int32_t left, int32_t top, int32_t width, int32_t height, uint8_t* dst, int32_t rowBytes) {
+void TGlApi::ReadPixels(int32_t left, int32_t top, int32_t width, int32_t height, uint8_t* dst,
+                        int32_t rowBytes) {
     m_gl->glPixelStorei(GL_PACK_ROW_LENGTH, rowBytes / 4);
     m_gl->glReadPixels(left, top, width, height, GL_BGRA, GL_UNSIGNED_BYTE, dst);
     m_gl->glPixelStorei(GL_PACK_ROW_LENGTH, 0);
@@ -315,7 +325,8 @@ void TGlApi::BlitToWindow(uint32_t framebuffer, int32_t width, int32_t height) {
     m_gl->glDisable(GL_SCISSOR_TEST);
     m_gl->glBindFramebuffer(GL_READ_FRAMEBUFFER, framebuffer);
     m_gl->glBindFramebuffer(GL_DRAW_FRAMEBUFFER, 0);
-    m_gl->glBlitFramebuffer(0, 0, width, height, 0, windowHeight, windowWidth, 0, GL_COLOR_BUFFER_BIT, GL_LINEAR);
+    m_gl->glBlitFramebuffer(0, 0, width, height, 0, windowHeight, windowWidth, 0,
+                            GL_COLOR_BUFFER_BIT, GL_LINEAR);
     m_gl->glBindFramebuffer(GL_FRAMEBUFFER, framebuffer);
 }
 

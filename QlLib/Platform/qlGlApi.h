@@ -26,7 +26,7 @@ namespace ql {
 
 struct TGlFunctions;
 
-enum class TGlBlend : uint8_t { None, PremultipliedOver, Add };
+enum class TGlBlend : uint8_t { None, PremultipliedOver, Add, Max };
 
 // One vertex attribute of the interleaved vertex data: floats, or bytes
 // normalised to 0..1.
@@ -56,8 +56,8 @@ public:
     uint32_t CreateTexture(int32_t width, int32_t height, int32_t levels, bool grey);
     void DeleteTexture(uint32_t texture);
     // Rows of B, G, R, A bytes (or grey bytes), rowBytes apart.
-    void UploadTexture(uint32_t texture, int32_t level, int32_t width, int32_t height, bool grey, const uint8_t* pixels,
-                       int32_t rowBytes);
+    void UploadTexture(uint32_t texture, int32_t level, int32_t width, int32_t height, bool grey,
+                       const uint8_t* pixels, int32_t rowBytes);
     // A framebuffer drawing into level 0 of the texture; 0 if incomplete.
     uint32_t CreateFramebuffer(uint32_t texture);
     void DeleteFramebuffer(uint32_t framebuffer);
@@ -78,10 +78,12 @@ public:
     void BindTexture(int32_t unit, uint32_t texture, bool bilinear);
     void SetBlend(TGlBlend blend);
     // Draws count vertices as triangles from interleaved data.
-    void DrawTriangles(const void* vertices, size_t stride, int32_t count, std::span<const TGlAttribute> attributes);
+    void DrawTriangles(const void* vertices, size_t stride, int32_t count,
+                       std::span<const TGlAttribute> attributes);
 
     // Copies rows of B, G, R, A bytes from the bound framebuffer.
-    void ReadPixels(int32_t left, int32_t top, int32_t width, int32_t height, uint8_t* dst, int32_t rowBytes);
+    void ReadPixels(int32_t left, int32_t top, int32_t width, int32_t height, uint8_t* dst,
+                    int32_t rowBytes);
     // Shows the framebuffer in the window, scaled to the drawable and upright.
     void BlitToWindow(uint32_t framebuffer, int32_t width, int32_t height);
 
