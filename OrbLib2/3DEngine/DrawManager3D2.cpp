@@ -771,20 +771,39 @@ void T3DDrawer::DrawMaskedImage(TDrawPicture& picture, TPointF position,
     }
 }
 
+T3DDrawer::TMaskLayer* T3DDrawer::MaskLayer(int32_t depth) {
+    if (depth < 0 || depth >= kMaxMaskNesting) return nullptr;
+    // Reserved whole, so that a nested level never moves an outer one.
+    m_maskLayers.reserve(kMaxMaskNesting);
+    if (m_maskLayers.size() <= size_t(depth)) m_maskLayers.resize(size_t(depth) + 1);
+    TMaskLayer& layer = m_maskLayers[size_t(depth)];
+    const int32_t w = std::max(m_device.OutputWidth(), 1), h = std::max(m_device.OutputHeight(), 1);
+    for (auto* target : {&layer.content, &layer.masks}) {
+        if (!*target)
+            *target = std::make_unique<TRenderTargetTexture>(m_screen, w, h);
+        else if ((*target)->Width() != w || (*target)->Height() != h)
+            (*target)->SetSize(w, h);
+    }
+    return &layer;
+}
+
 void T3DDrawer::DrawMaskedScene(const std::function<void()>& draw, TCustomTexture& mask,
                                 uint8_t opacity) {
     if (!m_ready || opacity == 0) return;
     // First pass: the content alone into a target of the output's size;
-    // second: that target through the mask onto the output.
-    TRenderTargetTexture* target = m_effecter.Mesh() ? m_effecter.Current() : nullptr;
-    if (!target) return;
-    m_effecter.Swap();
-    if (m_screen.PushRenderTarget(target, {m_outputRect.left, m_outputRect.top}) != TDxResult::Ok) {
-        m_effecter.Swap();
+    // second: that target through the mask onto the output. The targets are
+    // the masked scenes' own: a slide drawn into a transition's target may
+    // hold a view port.
+    TMaskLayer* layer = MaskLayer(m_maskDepth);
+    if (!layer) {
+        Log(u"Masked scenes nested too deep are not drawn");
         return;
     }
+    TRenderTargetTexture* target = layer->content.get();
+    if (m_screen.PushRenderTarget(target, {m_outputRect.left, m_outputRect.top}) != TDxResult::Ok)
+        return;
     {
-        ql::TScopeExit swapBack([this] { m_effecter.Swap(); });
+        ql::TScopedValue<int32_t> depth(m_maskDepth, m_maskDepth + 1);
         TRenderTargetScope popTarget(m_screen);
         m_screen.Clear(0x00000000u);
         draw();
@@ -814,6 +833,31 @@ void T3DDrawer::DrawMaskedScene(const std::function<void()>& draw, TCustomTextur
                              corner(float(r.right), float(r.bottom), 1, 1),
                              corner(float(r.left), float(r.bottom), 0, 1)};
     m_screen.DrawQuad(state, quad);
+}
+
+void T3DDrawer::DrawMaskedScene(const std::function<void()>& content,
+                                const std::function<void()>& masks) {
+    if (!m_ready) return;
+    TMaskLayer* layer = MaskLayer(m_maskDepth);
+    if (!layer) {
+        Log(u"Masked scenes nested too deep are not drawn");
+        return;
+    }
+    // The masks gather in their own target by their largest alpha; the
+    // content then goes through that target.
+    TRenderTargetTexture& gathered = *layer->masks;
+    if (m_screen.PushRenderTarget(&gathered, {m_outputRect.left, m_outputRect.top}) !=
+        TDxResult::Ok)
+        return;
+    {
+        TRenderTargetScope popTarget(m_screen);
+        const std::optional<TBlendMode> saved = m_screen.BlendOverride();
+        ql::TScopeExit restore([&] { m_screen.SetBlendOverride(saved); });
+        m_screen.Clear(0x00000000u);
+        m_screen.SetBlendOverride(TBlendMode::Max);
+        masks();
+    }
+    DrawMaskedScene(content, gathered, 255);
 }
 
 bool T3DDrawer::BeginPostEffect() {

@@ -114,6 +114,12 @@ public:
     // Draws what draw draws through the mask texture, which spans the
     // output rectangle.
     void DrawMaskedScene(const std::function<void()>& draw, TCustomTexture& mask, uint8_t opacity);
+    void DrawMaskedScene(const std::function<void()>& content,
+                         const std::function<void()>& masks) override;
+    // Masked scenes nest this deep (a view port inside a view port); deeper
+    // ones draw nothing, so that a crafted show cannot ask for a target per
+    // level without end.
+    static constexpr int32_t kMaxMaskNesting = 4;
 
     // nullptr when the drawer cannot make one now.
     T3DYUV* CreateVideoSurface(int32_t width, int32_t height);
@@ -161,6 +167,12 @@ private:
                     ql::TPoint to);
     void ExtendEdges(TRenderTargetTexture& target, int32_t width, int32_t height);
     TMultiTexture6* PictureTexture(TDrawPicture& picture, const TImageDrawParams& params);
+    // The targets of a masked scene at this nesting depth, of the device's
+    // size; nullptr beyond kMaxMaskNesting.
+    struct TMaskLayer {
+        std::unique_ptr<TRenderTargetTexture> content, masks;
+    };
+    TMaskLayer* MaskLayer(int32_t depth);
     // The part of the texture's view that params asks for (empty: nothing to draw).
     static ql::TRect ViewSource(const TMultiTexture6& texture, const TImageDrawParams& params);
     // The vertex position of a scene point, the drawing offset included.
@@ -179,6 +191,8 @@ private:
     TRenderTargetD3DEffecter m_effecter;
     TEffController m_effectSink{m_screen};  // the effecter's one-cell sink
     std::unique_ptr<TRenderTargetTexture> m_postTarget;
+    std::vector<TMaskLayer> m_maskLayers;
+    int32_t m_maskDepth = 0;  // masked scenes being drawn now
     bool m_initialised = false;
     bool m_inScene = false;
     bool m_insideTextureRender = false;

@@ -53,7 +53,11 @@ void BoxCornerColours(const TBoxParams& params, uint32_t (&corners)[4]) {
         base[0] = c1, base[1] = mid, base[2] = c2, base[3] = mid;
     } else if (type >= 4 && type <= 7) {
         base[0] = c1, base[1] = c1, base[2] = c2, base[3] = c2;
-        type -= 4;
+        // Type 4 starts at the bottom-left corner, so that type 5 (a box's
+        // "VGradient") has colour 1 along the top and type 6 ("HGradient")
+        // along the right: the turn between the types leaves no start that
+        // puts colour 1 both on top and on the left.
+        type = (type - 4 + 3) % 4;
     } else {
         // An unknown fill type is drawn solid.
         base[0] = base[1] = base[2] = base[3] = c1;

@@ -55,7 +55,17 @@ struct TImageDrawParams {
     TFilter filter = TFilter::Bilinear;
 };
 
-// Fill types 0 to 3: diagonal gradients; 4 to 7: linear gradients; 8: solid.
+// Fill types 0 to 3: diagonal gradients, colour 1 at the top-left corner for
+// 0, each next type turning it on by one corner clockwise; 4 to 7: linear
+// gradients, colour 1 along the left side for 4, the top for 5, the right for
+// 6 and the bottom for 7; 8: solid.
+// The fills of boxes and slide backgrounds.
+inline constexpr int32_t kDiagonalFillTLBR = 0;        // colour 1 top-left, colour 2 bottom-right
+inline constexpr int32_t kDiagonalFillTRBL = 1;        // colour 1 top-right, colour 2 bottom-left
+inline constexpr int32_t kVerticalGradientFill = 5;    // colour 1 on top
+inline constexpr int32_t kHorizontalGradientFill = 6;  // colour 1 on the right
+inline constexpr int32_t kSolidFill = 8;
+
 struct TBoxParams {
     int32_t fillType = 8;
     uint32_t colour1 = 0xFF000000u;  // 0xAARRGGBB
@@ -190,6 +200,13 @@ public:
     // The box spans local (0, 0) to size on the plane.
     virtual void DrawBox3D(TPointF size, const TBoxParams& params, const TScenePlane& plane,
                            const TCamera3D& camera);
+    // Draws what content draws seen through what masks draws, over what lies
+    // beneath: at each pixel the content shows by the largest alpha any mask
+    // drew there (the union of the masks). Masks are drawn with the usual
+    // operations; their opacity scales their alpha. A drawer that cannot draw
+    // masked content draws nothing.
+    virtual void DrawMaskedScene(const std::function<void()>& content,
+                                 const std::function<void()>& masks) {}
     virtual bool BeginPostEffect() = 0;
     virtual void EndPostEffect(uint8_t strength, int32_t percent) = 0;
     // Copies the back buffer into an "A8R8G8B8" or "R8G8B8" bitmap of the

@@ -27,8 +27,10 @@ TBgrColor ParseDocumentColor(std::u16string_view text, TBgrColor fallback) {
             end = text.size();
         }
         std::u16string_view part = text.substr(start, end - start);
-        while (!part.empty() && (part.front() == u' ' || part.front() == u'\t')) part.remove_prefix(1);
-        while (!part.empty() && (part.back() == u' ' || part.back() == u'\t')) part.remove_suffix(1);
+        while (!part.empty() && (part.front() == u' ' || part.front() == u'\t'))
+            part.remove_prefix(1);
+        while (!part.empty() && (part.back() == u' ' || part.back() == u'\t'))
+            part.remove_suffix(1);
         const auto value = ql::TryStrToInt(part);
         if (!value) return fallback;
         parts[i] = std::clamp(*value, 0, 255);
@@ -65,7 +67,8 @@ TSlideBackground ReadSlideBackground(const ql::TIniSection& main, const ql::TIni
                 b.Kind = bkPicture;
                 const auto size = ql::TryStrToFloat(read(u"bsize"));
                 if (size && std::isfinite(*size))
-                    b.SizePercent = std::clamp(float(*size), kMinBackgroundSize, kMaxBackgroundSize);
+                    b.SizePercent =
+                        std::clamp(float(*size), kMinBackgroundSize, kMaxBackgroundSize);
             }
             break;
         case 3: {
@@ -88,7 +91,7 @@ namespace {
 
 // The tiles along one side of length `side`, tile length `tile`, centred.
 struct TSpan {
-    float Start;   // where the first tile begins (at or before 0)
+    float Start;  // where the first tile begins (at or before 0)
     int32_t Count;
 };
 
@@ -184,17 +187,20 @@ bool IsGradient(const TSlideBackground& background) {
 // where the filter clamps, is off it by less than half a colour step.
 constexpr int32_t kGradientTexels = 256;
 
-// The gradient as a picture of one row (horizontal) or one column (vertical)
-// from colour 1 to colour 2, each texel the colour at its centre.
+// The gradient as a picture of one row (horizontal) or one column (vertical),
+// each texel the colour at its centre: colour 1 on the right or on top, as
+// the box fills of the same names have it.
 ql::TRef<ql::TBitmapStore> GradientPicture(const TSlideBackground& background) {
     const bool horizontal = background.Kind == bkHorizontalGradient;
-    auto bitmap = std::make_unique<ql::TDirectBitmap>(horizontal ? kGradientTexels : 1,
-                                                      horizontal ? 1 : kGradientTexels, ql::PfARGB32());
+    auto bitmap = std::make_unique<ql::TDirectBitmap>(
+        horizontal ? kGradientTexels : 1, horizontal ? 1 : kGradientTexels, ql::PfARGB32());
     for (int32_t i = 0; i < kGradientTexels; ++i) {
-        const double f = (i + 0.5) / kGradientTexels;
+        const double along = (i + 0.5) / kGradientTexels;
+        const double towardsColour2 = horizontal ? 1 - along : along;
         uint32_t pixel = 0xFF000000u;
         for (int32_t c = 0; c < 3; ++c) {
-            const double value = background.Colour1[c] + (background.Colour2[c] - background.Colour1[c]) * f;
+            const double value = background.Colour1[c] +
+                                 (background.Colour2[c] - background.Colour1[c]) * towardsColour2;
             pixel |= uint32_t(std::lround(value)) << (16 - 8 * c);
         }
         uint8_t* at = horizontal ? bitmap->Row(0) + 4 * i : bitmap->Row(i);
@@ -226,7 +232,8 @@ void TBackgroundPainter::Prepare(TDeviceDrawer& drawer, float w, float h, float 
     const ql::TPoint size = PictureSize();
     const TBackgroundTiling tiling = TileBackground(w, h, size.x, size.y, m_background.SizePercent);
     const float s = std::isfinite(scale) && scale > 0 ? scale : 1;
-    const int32_t level = BackgroundHalvings(size.x, size.y, tiling.TileWidth * s, tiling.TileHeight * s);
+    const int32_t level =
+        BackgroundHalvings(size.x, size.y, tiling.TileWidth * s, tiling.TileHeight * s);
     if (level == m_level && m_drawer == &drawer) return;
     if (m_drawer) m_drawer->ReleaseImage(m_picture);
     m_level = level;
@@ -243,26 +250,9 @@ void TBackgroundPainter::Release(TDeviceDrawer& drawer) {
 }
 
 namespace {
-// The linear fill type (4 .. 7) that runs from colour 1 on the left (or at
-// the top) to colour 2 on the right (or at the bottom). Asked of the drawer's
-// own corner rule, since the box fill numbers only say which corner comes
-// first up to a turn.
-int32_t GradientFillType(bool horizontal) {
-    for (int32_t type = 4; type <= 7; ++type) {
-        TBoxParams probe;
-        probe.fillType = type;
-        probe.colour1 = 0xFF000001u;
-        probe.colour2 = 0xFF000002u;
-        uint32_t c[4];
-        BoxCornerColours(probe, c);  // top-left, top-right, bottom-right, bottom-left
-        const bool fits = horizontal ? c[0] == probe.colour1 && c[3] == probe.colour1 && c[1] == probe.colour2
-                                     : c[0] == probe.colour1 && c[1] == probe.colour1 && c[3] == probe.colour2;
-        if (fits) return type;
-    }
-    return horizontal ? 6 : 5;
+uint32_t Argb(const uint8_t (&rgb)[3]) {
+    return 0xFF000000u | uint32_t(rgb[0]) << 16 | uint32_t(rgb[1]) << 8 | rgb[2];
 }
-
-uint32_t Argb(const uint8_t (&rgb)[3]) { return 0xFF000000u | uint32_t(rgb[0]) << 16 | uint32_t(rgb[1]) << 8 | rgb[2]; }
 }  // namespace
 
 void TBackgroundPainter::Draw(TDeviceDrawer& drawer, const TScenePlane& plane, float w, float h,
@@ -272,13 +262,15 @@ void TBackgroundPainter::Draw(TDeviceDrawer& drawer, const TScenePlane& plane, f
     if (m_background.Kind == bkPicture) {
         if (!m_picture.store || m_level < 0) return;
         const ql::TPoint size = PictureSize();
-        const TBackgroundTiling tiling = TileBackground(w, h, size.x, size.y, m_background.SizePercent);
+        const TBackgroundTiling tiling =
+            TileBackground(w, h, size.x, size.y, m_background.SizePercent);
         TImageDrawParams params;
         params.level = m_level;
         params.opacity = opacity;
         for (const TBackgroundTile& tile : tiling.Tiles) {
             params.source = tile.Source;
-            const float sx = tile.Width / float(tile.Source.Width()), sy = tile.Height / float(tile.Source.Height());
+            const float sx = tile.Width / float(tile.Source.Width()),
+                        sy = tile.Height / float(tile.Source.Height());
             TScenePlane part;
             part.origin = plane.At(tile.X, tile.Y);
             part.axisX = {plane.axisX.x * sx, plane.axisX.y * sx, plane.axisX.z * sx};
@@ -290,7 +282,8 @@ void TBackgroundPainter::Draw(TDeviceDrawer& drawer, const TScenePlane& plane, f
     if (IsGradient(m_background) && m_picture.store && m_level == 0) {
         TImageDrawParams params;
         params.opacity = opacity;
-        const float sx = w / float(m_picture.store->Width()), sy = h / float(m_picture.store->Height());
+        const float sx = w / float(m_picture.store->Width()),
+                    sy = h / float(m_picture.store->Height());
         TScenePlane stretched = plane;
         stretched.axisX = {plane.axisX.x * sx, plane.axisX.y * sx, plane.axisX.z * sx};
         stretched.axisY = {plane.axisY.x * sy, plane.axisY.y * sy, plane.axisY.z * sy};
@@ -301,22 +294,25 @@ void TBackgroundPainter::Draw(TDeviceDrawer& drawer, const TScenePlane& plane, f
     box.opacity = percent;
     box.colour1 = Argb(m_background.Colour1);
     box.colour2 = Argb(m_background.Colour2);
-    box.fillType = m_background.Kind == bkHorizontalGradient ? GradientFillType(true)
-                   : m_background.Kind == bkVerticalGradient ? GradientFillType(false)
-                                                             : 8;
+    // The same fills as a box's "HGradient" and "VGradient".
+    box.fillType = m_background.Kind == bkHorizontalGradient ? kHorizontalGradientFill
+                   : m_background.Kind == bkVerticalGradient ? kVerticalGradientFill
+                                                             : kSolidFill;
     drawer.DrawBox3D({w, h}, box, plane, camera);
 }
 
 namespace {
 // Screen pixels per slide unit along the slide's plane.
 float PlaneScale(const TScenePlane& plane) {
-    const float sx = std::hypot(plane.axisX.x, plane.axisX.y), sy = std::hypot(plane.axisY.x, plane.axisY.y);
+    const float sx = std::hypot(plane.axisX.x, plane.axisX.y),
+                sy = std::hypot(plane.axisY.x, plane.axisY.y);
     return std::max(sx, sy);
 }
 }  // namespace
 
 void TSlideBackgroundDrawer::Prepare(TDeviceDrawer& drawer, const TOrbSlide& slide) {
-    m_painter.Prepare(drawer, float(slide.Width()), float(slide.Height()), PlaneScale(slide.Plane()));
+    m_painter.Prepare(drawer, float(slide.Width()), float(slide.Height()),
+                      PlaneScale(slide.Plane()));
 }
 
 void TSlideBackgroundDrawer::Draw(TDeviceDrawer& drawer, const TOrbSlide& slide) {

@@ -431,6 +431,101 @@ TEST(Masks, MaskedScene_ShowsContentOnlyWhereMaskIsOpaque) {
     EXPECT_EQ(rig.Pixel(80, 10), 0u);
 }
 
+// A mask picture as the slide host makes them: one byte of coverage per
+// pixel, value on the columns [left, right) and 0 elsewhere.
+TDrawPicture CoveragePicture(int32_t width, int32_t height, uint8_t value, int32_t left,
+                             int32_t right) {
+    auto bitmap = std::make_unique<ql::TDirectBitmap>(width, height, ql::FindPixelFormat("A8"));
+    for (int32_t y = 0; y < height; ++y)
+        for (int32_t x = 0; x < width; ++x) bitmap->Row(y)[x] = x >= left && x < right ? value : 0;
+    TDrawPicture picture;
+    picture.store = ql::MakeRef<ql::TWrapperBitmapStore>(std::move(bitmap));
+    return picture;
+}
+
+// Green content through a mask of 120 on the left half and one of 100 over
+// everything: 120 where they overlap (the larger, not the sum), 100 on the right.
+void DrawGreenThroughTwoMasks(TDeviceDrawer& d, TDrawPicture& left, TDrawPicture& whole) {
+    d.DrawMaskedScene(
+        [&] {
+            d.DrawRect({0, 0}, {96, 64}, 0xFF00FF00u);
+        },
+        [&] {
+            TImageDrawParams params;
+            params.filter = TFilter::Point;
+            d.DrawImage(left, {0, 0}, params, {1, 0}, {0, 1}, {0, 0});
+            d.DrawImage(whole, {0, 0}, params, {1, 0}, {0, 1}, {0, 0});
+        });
+}
+
+TEST(Masks, MaskedSceneWithMasks_ShowsTheContentByTheLargestMaskValue) {
+    TRig rig;
+    TDrawPicture left = CoveragePicture(96, 64, 120, 0, 48),
+                 whole = CoveragePicture(96, 64, 100, 0, 96);
+    TFuncScene scene([&](TDeviceDrawer& d) {
+        d.Clear(0xFF000000u, false);
+        DrawGreenThroughTwoMasks(d, left, whole);
+    });
+    ASSERT_TRUE(rig.drawer.DrawScene(scene));
+    EXPECT_EQ(rig.Pixel(20, 30), 0xFF007800u);
+    EXPECT_EQ(rig.Pixel(70, 30), 0xFF006400u);
+    // Drawing went on as before: blending is the frame's own again.
+    EXPECT_FALSE(rig.drawer.Screen().BlendOverride().has_value());
+    rig.drawer.ReleaseImage(left);
+    rig.drawer.ReleaseImage(whole);
+}
+
+// A slide rendered into a transition's target keeps its masked content: the
+// masked scene has targets of its own, not the transition's.
+TEST(Masks, MaskedSceneInsideASlideRenderedForATransition_StillShows) {
+    TRig rig;
+    TDrawPicture left = CoveragePicture(96, 64, 120, 0, 48),
+                 whole = CoveragePicture(96, 64, 100, 0, 96);
+    TFuncScene slide([&](TDeviceDrawer& d) { DrawGreenThroughTwoMasks(d, left, whole); });
+    TFuncScene frame([&](TDeviceDrawer& d) {
+        d.Clear(0xFF000000u, false);
+        TRenderTargetTexture* target = rig.drawer.RenderSlideToTexture(slide);
+        ASSERT_NE(target, nullptr);
+        rig.drawer.DrawOutputTexture(*target);
+    });
+    ASSERT_TRUE(rig.drawer.DrawScene(frame));
+    EXPECT_EQ(rig.Pixel(20, 30), 0xFF007800u);
+    EXPECT_EQ(rig.Pixel(70, 30), 0xFF006400u);
+    rig.drawer.ReleaseImage(left);
+    rig.drawer.ReleaseImage(whole);
+}
+
+TEST(Masks, MaskedScenesNestedTooDeep_DrawNothingAndPutTheTargetsBack) {
+    TRig rig;
+    TDrawPicture whole = CoveragePicture(96, 64, 255, 0, 96);
+    std::function<void(TDeviceDrawer&, int32_t)> nest = [&](TDeviceDrawer& d, int32_t levels) {
+        d.DrawMaskedScene(
+            [&] {
+                if (levels > 1)
+                    nest(d, levels - 1);
+                else
+                    d.DrawRect({0, 0}, {96, 64}, 0xFFFFFFFFu);
+            },
+            [&] {
+                d.DrawImage(whole, {0, 0}, TImageDrawParams(), {1, 0}, {0, 1}, {0, 0});
+            });
+    };
+    for (const int32_t levels : {T3DDrawer::kMaxMaskNesting, T3DDrawer::kMaxMaskNesting + 1}) {
+        size_t depthInside = 0;
+        TFuncScene scene([&](TDeviceDrawer& d) {
+            d.Clear(0xFF000000u, false);
+            depthInside = rig.drawer.Screen().RenderTargetDepth();
+            nest(d, levels);
+            EXPECT_EQ(rig.drawer.Screen().RenderTargetDepth(), depthInside);
+        });
+        ASSERT_TRUE(rig.drawer.DrawScene(scene));
+        EXPECT_EQ(rig.Pixel(40, 30),
+                  levels <= T3DDrawer::kMaxMaskNesting ? 0xFFFFFFFFu : 0xFF000000u)
+            << levels;
+    }
+    rig.drawer.ReleaseImage(whole);
+}
+
 // A software device whose masked draws fail while armed, as a backend that
 // runs out of memory half-way through a frame would.
 class TFailingDevice : public TSoftDevice {
@@ -823,6 +918,53 @@ TEST(Perspective, OpenGL_AgreesWithTheSoftwareDevice) {
         sum == 0 ? 99.0 : 10.0 * std::log10(255.0 * 255.0 / (sum / double(a.size())));
     std::printf("[ PSNR     ] perspective: %.2f dB\n", psnr);
     EXPECT_GT(psnr, 40.0);
+}
+
+TEST(Masks, OpenGL_AgreesWithTheSoftwareDeviceOnGradientsAndMaskedScenes) {
+    std::string error;
+    auto api = ql::TGlApi::Create(ql::TGlContext::CreateHeadless(error), error);
+    std::unique_ptr<TGlDevice> gl =
+        api ? TGlDevice::Create(std::move(api), 96, 64, error) : nullptr;
+    if (!gl) GTEST_SKIP() << "no OpenGL 3.3 core context here: " << error;
+    auto draw = [&](TRenderDevice& device) {
+        T3DDrawer drawer(device);
+        drawer.Init({96, 64, false});
+        drawer.SetCaptureMode(true);
+        TDrawPicture left = CoveragePicture(96, 64, 120, 0, 48),
+                     whole = CoveragePicture(96, 64, 100, 0, 96);
+        TFuncScene scene([&](TDeviceDrawer& d) {
+            d.Clear(0xFF000000u, false);
+            for (const int32_t fill : {kHorizontalGradientFill, kVerticalGradientFill}) {
+                TBoxParams box;
+                box.fillType = fill;
+                box.colour1 = 0xFFFF0000u;
+                box.colour2 = 0x000000FFu;
+                box.edgeFlags = efLeft | efTop | efRight | efBottom;
+                d.DrawBox({fill == kHorizontalGradientFill ? 4.0f : 50.0f, 4}, {40, 24}, box,
+                          {1, 0}, {0, 1});
+            }
+            DrawGreenThroughTwoMasks(d, left, whole);
+        });
+        EXPECT_TRUE(drawer.DrawScene(scene));
+        std::unique_ptr<ql::TBitmap> bitmap = drawer.CaptureToBitmap();
+        std::vector<uint8_t> bytes;
+        if (bitmap)
+            for (int32_t y = 0; y < bitmap->Height(); ++y)
+                bytes.insert(bytes.end(), bitmap->Row(y), bitmap->Row(y) + bitmap->Width() * 3);
+        drawer.ReleaseImage(left);
+        drawer.ReleaseImage(whole);
+        return bytes;
+    };
+    TSoftDevice soft({96, 64});
+    const std::vector<uint8_t> a = draw(soft), b = draw(*gl);
+    ASSERT_EQ(a.size(), b.size());
+    ASSERT_FALSE(a.empty());
+    double sum = 0;
+    for (size_t i = 0; i < a.size(); ++i) sum += (double(a[i]) - b[i]) * (double(a[i]) - b[i]);
+    const double psnr =
+        sum == 0 ? 99.0 : 10.0 * std::log10(255.0 * 255.0 / (sum / double(a.size())));
+    std::printf("[ PSNR     ] boxes and masks: %.2f dB\n", psnr);
+    EXPECT_GT(psnr, 35.0);
 }
 
 }  // namespace

@@ -25,11 +25,13 @@ TEST(BoxFill, DiagonalTypes_PutMidColourBesideAndRotateOneCornerPerType) {
 }
 
 TEST(BoxFill, LinearTypes_PairNeighbouringCornersAndRotate) {
+    // Colour 1 on the left, top, right, bottom: "VGradient" (5) runs down,
+    // "HGradient" (6) from the right.
     const uint32_t c1 = 0xFF112233u, c2 = 0xFF445566u;
-    EXPECT_EQ(Corners(4, c1, c2), (std::vector<uint32_t>{c1, c1, c2, c2}));
-    EXPECT_EQ(Corners(5, c1, c2), (std::vector<uint32_t>{c2, c1, c1, c2}));
-    EXPECT_EQ(Corners(6, c1, c2), (std::vector<uint32_t>{c2, c2, c1, c1}));
-    EXPECT_EQ(Corners(7, c1, c2), (std::vector<uint32_t>{c1, c2, c2, c1}));
+    EXPECT_EQ(Corners(4, c1, c2), (std::vector<uint32_t>{c1, c2, c2, c1}));
+    EXPECT_EQ(Corners(kVerticalGradientFill, c1, c2), (std::vector<uint32_t>{c1, c1, c2, c2}));
+    EXPECT_EQ(Corners(kHorizontalGradientFill, c1, c2), (std::vector<uint32_t>{c2, c1, c1, c2}));
+    EXPECT_EQ(Corners(7, c1, c2), (std::vector<uint32_t>{c2, c2, c1, c1}));
 }
 
 TEST(BoxFill, SolidAndUnknownTypes_FillEveryCornerWithFirstColour) {

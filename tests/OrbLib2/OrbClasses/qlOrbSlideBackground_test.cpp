@@ -7,10 +7,10 @@
 #include <string>
 #include <vector>
 
+#include "IniTestSupport.h"
 #include "OrbLib2/3DBasics/qlSoftDevice.h"
 #include "OrbLib2/3DEngine/DrawManager3D2.h"
 #include "QlLib/Graphics/qlPixelFormats.h"
-#include "IniTestSupport.h"
 #include "QlLib/qlIniStorage.h"
 #include "QlLib/qpStringUtils.h"
 
@@ -19,7 +19,9 @@ namespace {
 
 using ql::test::DocumentFromText;
 
-uint32_t Rgb(const uint8_t (&c)[3]) { return uint32_t(c[0]) << 16 | uint32_t(c[1]) << 8 | c[2]; }
+uint32_t Rgb(const uint8_t (&c)[3]) {
+    return uint32_t(c[0]) << 16 | uint32_t(c[1]) << 8 | c[2];
+}
 
 TSlideBackground Read(const std::string& text, const char16_t* slide = u"slide1") {
     auto doc = DocumentFromText(text);
@@ -36,12 +38,14 @@ TEST(SlideBackgroundKeys, ShowKeysWithPrefix_SolidColourIsWindowsValue) {
 
 TEST(SlideBackgroundKeys, PersonalKeysNeedBothFlags) {
     const std::string main = "[Main]\nopt_bstyle=1\nopt_bname=65280\n";
-    const TSlideBackground own =
-        Read(main + "[slide1]\nUsePersonal=1\nPers_Fon=1\nbstyle=3\nbcolorstyle=2\nbcolor1=255\nbcolor2=0,0,255\n");
+    const TSlideBackground own = Read(main +
+                                      "[slide1]\nUsePersonal=1\nPers_Fon=1\nbstyle=3\nbcolorstyle="
+                                      "2\nbcolor1=255\nbcolor2=0,0,255\n");
     EXPECT_EQ(own.Kind, bkHorizontalGradient);
     EXPECT_EQ(Rgb(own.Colour1), 0xFF0000u);
     EXPECT_EQ(Rgb(own.Colour2), 0x0000FFu);
-    const TSlideBackground shows = Read(main + "[slide1]\nUsePersonal=1\nPers_Fon=0\nbstyle=2\nbname=x.jpg\n");
+    const TSlideBackground shows =
+        Read(main + "[slide1]\nUsePersonal=1\nPers_Fon=0\nbstyle=2\nbname=x.jpg\n");
     EXPECT_EQ(shows.Kind, bkSolid);
     EXPECT_EQ(Rgb(shows.Colour1), 0x00FF00u);
 }
@@ -61,8 +65,10 @@ TEST(SlideBackgroundKeys, PictureAndGradientStyles) {
 }
 
 TEST(SlideBackgroundKeys, SizeZeroOrTiny_IsBounded) {
-    EXPECT_FLOAT_EQ(Read("[Main]\nopt_bstyle=2\nopt_bname=a\nopt_bsize=0\n").SizePercent, kMinBackgroundSize);
-    EXPECT_FLOAT_EQ(Read("[Main]\nopt_bstyle=2\nopt_bname=a\nopt_bsize=1e-30\n").SizePercent, kMinBackgroundSize);
+    EXPECT_FLOAT_EQ(Read("[Main]\nopt_bstyle=2\nopt_bname=a\nopt_bsize=0\n").SizePercent,
+                    kMinBackgroundSize);
+    EXPECT_FLOAT_EQ(Read("[Main]\nopt_bstyle=2\nopt_bname=a\nopt_bsize=1e-30\n").SizePercent,
+                    kMinBackgroundSize);
     EXPECT_FLOAT_EQ(Read("[Main]\nopt_bstyle=2\nopt_bname=a\nopt_bsize=junk\n").SizePercent, 100);
 }
 
@@ -142,7 +148,8 @@ protected:
             TBackgroundPainter* p;
             void Draw(TDeviceDrawer& d) override {
                 TScenePlane plane{{0, 0, 0}, {1, 0, 0}, {0, 1, 0}};
-                p->Draw(d, plane, float(kW), float(kH), TCamera3D{kW / 2.0f, kH / 2.0f, -float(kH)});
+                p->Draw(d, plane, float(kW), float(kH),
+                        TCamera3D{kW / 2.0f, kH / 2.0f, -float(kH)});
             }
         } scene;
         scene.p = &painter;
@@ -194,7 +201,7 @@ TEST_F(BackgroundPainting, Gradient_RunsBetweenTheTwoColours) {
     EXPECT_EQ(Pixel(*frame, kW - 1, kH / 2), Pixel(*frame, 0, kH / 2));
 }
 
-TEST_F(BackgroundPainting, HorizontalGradient_RunsLeftToRight) {
+TEST_F(BackgroundPainting, HorizontalGradient_RunsFromTheRight_AsABoxHGradient) {
     TSlideBackground b;
     b.Kind = bkHorizontalGradient;
     b.Colour1[0] = 255;
@@ -203,8 +210,8 @@ TEST_F(BackgroundPainting, HorizontalGradient_RunsLeftToRight) {
     auto frame = Paint(painter);
     ASSERT_TRUE(frame);
     const uint32_t left = Pixel(*frame, 0, 0), right = Pixel(*frame, kW - 1, 0);
-    EXPECT_GT((left >> 16) & 0xFF, 230u);
-    EXPECT_GT(right & 0xFF, 230u);
+    EXPECT_GT((right >> 16) & 0xFF, 230u);
+    EXPECT_GT(left & 0xFF, 230u);
     EXPECT_EQ(Pixel(*frame, kW / 2, 0), Pixel(*frame, kW / 2, kH - 1));
 }
 
@@ -219,7 +226,7 @@ TEST_F(BackgroundPainting, Gradient_IsTheStraightLineBetweenTheColoursWithinOneS
     auto frame = Paint(painter);
     ASSERT_TRUE(frame);
     for (int32_t x = 0; x < kW; ++x) {
-        const double f = (x + 0.5) / kW;
+        const double f = 1 - (x + 0.5) / kW;  // colour 1 on the right
         const uint32_t p = Pixel(*frame, x, kH / 3);
         EXPECT_NEAR(double((p >> 16) & 0xFF), 255 * f, 1.0) << x;
         EXPECT_NEAR(double(p & 0xFF), 200 + (10 - 200) * f, 1.0) << x;
@@ -243,7 +250,8 @@ TEST_F(BackgroundPainting, Picture_TiledFromTheCentre) {
     for (int32_t y = 0; y < 16; ++y) {
         auto* row = reinterpret_cast<uint32_t*>(bitmap->Row(y));
         for (int32_t x = 0; x < 16; ++x)
-            row[x] = y < 8 ? (x < 8 ? 0xFFFF0000u : 0xFF00FF00u) : (x < 8 ? 0xFF0000FFu : 0xFFFFFFFFu);
+            row[x] =
+                y < 8 ? (x < 8 ? 0xFFFF0000u : 0xFF00FF00u) : (x < 8 ? 0xFF0000FFu : 0xFFFFFFFFu);
     }
     auto store = ql::MakeRef<ql::TWrapperBitmapStore>(std::move(bitmap));
     TSlideBackground b;
