@@ -4,6 +4,8 @@
 #include <cmath>
 #include <mutex>
 
+#include "OrbLib2/OrbClasses/OrbViewPort.h"
+#include "OrbLib2/OrbClasses/qlOrbBox.h"
 #include "OrbLib2/OrbClasses/qlOrbButton.h"
 #include "OrbLib2/OrbClasses/qlOrbSlide.h"
 #include "OrbLib2/OrbClasses/qlOrbSlideHost.h"
@@ -21,8 +23,6 @@ namespace {
 constexpr double kMaxMipLodBias = 16;
 // Text boxes and shifts are in the object's own pixels.
 constexpr double kMaxTextShift = 1e6;
-// Beyond this a shadow's blur would only make its picture huge.
-constexpr double kMaxShadowSize = 100;
 
 // Held while a text is read and laid out with the program's glyph caches.
 // Each text sets its show's opener there, and a new opener drops the fonts
@@ -75,6 +75,10 @@ void RegisterImageObjects() {
             if (type == u"text" || type == u"textcomment")
                 return std::make_unique<TOrbText>(parent, guid, type);
             if (type == u"button") return std::make_unique<TOrbButton>(parent, guid);
+            if (type == u"box") return std::make_unique<TOrbBox>(parent, guid);
+            if (type == u"frame") return std::make_unique<TOrbFrame>(parent, guid);
+            if (type == u"mask") return std::make_unique<TOrbMask>(parent, guid);
+            if (type == u"viewport") return std::make_unique<TOrbViewPort>(parent, guid);
             return nullptr;
         });
         RegisterPictureMaker(kTextPicturePrefix,
@@ -122,7 +126,7 @@ TOrbImage::TOrbImage(TOrbObject* parent, std::u16string guid, std::u16string typ
 // drawer's lock comes first (drawing, preparing); taking the picture lock
 // first would invert that order.
 TOrbImage::~TOrbImage() {
-    ReleaseShadow(m_castShadow);
+    m_castShadow.Release(m_drawer);
     ReleaseSlot(m_current);
     ReleaseSlot(m_previous);
 }
@@ -373,96 +377,21 @@ bool TOrbImage::ShadowSource(TShadowSource& source) const {
 
 void TOrbImage::PrepareShadow(TDeviceDrawer& drawer) {
     TShadowSource source;
-    std::u16string name;
-    TOrbSlideHost* host = Host();
-    if (host && m_shadow.Enabled && ShadowSource(source)) {
-        TShadowParams& p = source.Params;
-        const ql::TRect& rect = p.ObjectRect;
-        if (rect.Width() > 0 && rect.Height() > 0) {
-            // The blur follows the object's size, so that a shadow looks the
-            // same whatever resolution its picture has.
-            const double size = std::clamp(double(m_shadow.Size), 0.0, kMaxShadowSize);
-            p.BlurSize = float(std::sqrt(double(rect.Width()) * rect.Height()) * size / 400 * 1.1);
-            p.MarginX = p.MarginY = 0;  // the blur makes room for itself
-            p.Colour = uint32_t(m_shadow.Colour[0]) << 16 | uint32_t(m_shadow.Colour[1]) << 8 |
-                       m_shadow.Colour[2];
-            // The shadow's opacity is applied when it is drawn, so that
-            // shadows differing only in it share one picture.
-            p.Opacity = 100;
-            p.SpreadIndex = m_shadow.SpreadIndex;
-            name = orb::ShadowPictureName(p);
-        }
-    }
-    {
-        std::lock_guard<std::recursive_mutex> lock(m_pictureLock);
-        if (name.empty()) {
-            ReleaseShadow(m_castShadow);
-            return;
-        }
-        if (m_castShadow && m_castShadow->Name == name && m_castShadow->Is3D == m_shadow.Is3D) {
-            m_castShadow->Source = source;
-            m_castShadow->Shadow->Prepare(drawer);
-            return;
-        }
-    }
-    // Made (or found in the image cache) unlocked: the drawing goes on with
-    // the shadow before.
-    auto slot = std::make_unique<TShadowSlot>();
-    slot->Image = host->Accessor().OpenImage(name);
-    ql::TRef<ql::TBitmapStore> store = slot->Image ? slot->Image->BitmapStore() : nullptr;
-    if (!store || !PlaceholderTextOf(*store).empty()) {
-        std::lock_guard<std::recursive_mutex> lock(m_pictureLock);
-        ReleaseShadow(m_castShadow);
-        return;
-    }
-    slot->Source = source;
-    slot->Name = name;
-    slot->Is3D = m_shadow.Is3D;
-    slot->Shadow = std::make_unique<TShadow>(store, source.Params, false, 1.0f, m_shadow.Is3D);
-    slot->Shadow->Prepare(drawer);
-    std::lock_guard<std::recursive_mutex> lock(m_pictureLock);
-    ReleaseShadow(m_castShadow);
-    m_castShadow = std::move(slot);
-}
-
-void TOrbImage::ReleaseShadow(std::unique_ptr<TShadowSlot>& slot) {
-    if (!slot) return;
-    if (m_drawer && slot->Shadow) slot->Shadow->Release(*m_drawer);
-    slot.reset();
+    const bool casts = m_shadow.Enabled && ShadowSource(source);
+    m_castShadow.Prepare(Host(), drawer, m_shadow, casts ? &source : nullptr);
 }
 
 void TOrbImage::DrawShadow(TDeviceDrawer& drawer) {
-    std::lock_guard<std::recursive_mutex> lock(m_pictureLock);
-    if (!m_castShadow || !m_castShadow->Shadow) return;
-    const float shadowOpacity =
-        std::isfinite(m_shadow.Opacity) ? std::clamp(m_shadow.Opacity, 0.0f, 100.0f) : 0;
-    const uint8_t opacity = OpacityByte(EffectiveOpacity() * shadowOpacity / 100);
-    if (opacity == 0) return;
-    const TShadowSource& source = m_castShadow->Source;
-    const TScenePlane plane = Plane();
-    TScenePlane shadowPlane = SubPlane(plane, source.Origin.x, source.Origin.y);
-    shadowPlane.axisX = Scaled(plane.axisX, source.UnitsPerPixel.x);
-    shadowPlane.axisY = Scaled(plane.axisY, source.UnitsPerPixel.y);
-    const ql::TRect& rect = source.Params.ObjectRect;
-    const TPointF size{float(rect.Width()), float(rect.Height())};
-    // The offset goes by the object's box, not by the part its picture covers.
-    const double covered =
-        double(size.x) * source.UnitsPerPixel.x * size.y * source.UnitsPerPixel.y;
-    const double scale = covered > 0 ? std::sqrt(double(Width()) * Height() / covered) : 1.0;
-    const float distance = float(m_shadow.Distance * (std::isfinite(scale) ? scale : 1.0));
-    m_castShadow->Shadow->Draw3D(drawer, size, opacity, float(m_shadow.Angle), distance,
-                                 shadowPlane, Camera());
+    m_castShadow.Draw(drawer, m_shadow, EffectiveOpacity(), {float(Width()), float(Height())},
+                      Plane(), Camera());
 }
 
 std::u16string TOrbImage::ShadowPictureName() const {
-    std::lock_guard<std::recursive_mutex> lock(m_pictureLock);
-    return m_castShadow ? m_castShadow->Name : std::u16string();
+    return m_castShadow.Name();
 }
 
 ql::TRef<ql::TBitmapStore> TOrbImage::ShadowStore() const {
-    std::lock_guard<std::recursive_mutex> lock(m_pictureLock);
-    if (!m_castShadow || !m_castShadow->Shadow) return nullptr;
-    return m_castShadow->Shadow->DrawPicture().store;
+    return m_castShadow.Store();
 }
 
 void TOrbImage::ApplyTime(bool recursive, double t) {

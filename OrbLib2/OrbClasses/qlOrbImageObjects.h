@@ -21,6 +21,7 @@
 #include <string>
 #include <vector>
 
+#include "OrbLib2/OrbClasses/qlOrbCastShadow.h"
 #include "OrbLib2/OrbClasses/qlOrbImageGeometry.h"
 #include "OrbLib2/OrbClasses/qlOrbObjects4.h"
 #include "OrbLib2/OrbClasses/qlOrbTextNames.h"
@@ -32,7 +33,8 @@ namespace orb {
 
 class TOrbText;
 
-// Files the image and text kinds with the object factory chain and the "Text: "
+// Files the picture kinds (images, texts, buttons, masks) and the boxes,
+// frames and view ports with the object factory chain and the "Text: "
 // picture maker with the slide host's makers. Safe to call any number of times
 // from any thread; whoever creates a slide host calls it first, so that the
 // kinds do not hang on the order in which libraries initialise.
@@ -129,15 +131,9 @@ protected:
         std::u16string Name;
     };
 
-    // What the shadow is cast from: its parameters (the picture's name and
-    // pixel size, or a plain rectangle of the object's size), where the
-    // shadow's object rectangle starts on the object's plane and how many of
-    // the object's units one of its pixels spans. false: no shadow.
-    struct TShadowSource {
-        TShadowParams Params;
-        ql::TPointF Origin{0, 0};
-        ql::TPointF UnitsPerPixel{1, 1};
-    };
+    // What the shadow is cast from: the picture, or a plain rectangle of the
+    // object's size. false: no shadow.
+    using TShadowSource = TCastShadowSource;
     virtual bool ShadowSource(TShadowSource& source) const;
 
     // The package name of the picture; empty for none.
@@ -181,17 +177,7 @@ protected:
     TDeviceDrawer* m_drawer = nullptr;         // the drawer that holds our textures
 
 private:
-    // The cast shadow, with the cache entry that keeps its picture alive.
-    struct TShadowSlot {
-        std::unique_ptr<access::TOrbImage> Image;
-        std::unique_ptr<TShadow> Shadow;
-        TShadowSource Source;
-        std::u16string Name;
-        bool Is3D = false;
-    };
-    void ReleaseShadow(std::unique_ptr<TShadowSlot>& slot);
-
-    std::unique_ptr<TShadowSlot> m_castShadow;  // under m_pictureLock
+    TCastShadow m_castShadow;
 };
 
 class TOrbText : public TOrbImage {

@@ -32,8 +32,7 @@ std::vector<TObjectFactory>& Factories() {  // under FactoryLock, the front is a
 // The kinds that later work builds; until then their blocks are skipped with
 // a line in the log, so that a show using them still plays.
 std::unique_ptr<TOrbObject> PendingKinds(const std::u16string& type) {
-    static constexpr std::u16string_view kPending[] = {u"box", u"frame", u"mask", u"viewport",
-                                                       u"video"};
+    static constexpr std::u16string_view kPending[] = {u"video"};
     for (std::u16string_view kind : kPending)
         if (type == kind) {
             ql::GlobalLog().WriteLine(u"Object type \"" + type + u"\" not supported yet");
@@ -95,7 +94,8 @@ TPosMode ReadPosMode(const ql::TIniIdentList& section, std::u16string_view key) 
     return text == u"absolute" ? pmAbsolute : pmPercent;
 }
 
-// "r,g,b"; black when any part is missing or not a number.
+}  // namespace
+
 void ReadColour(const ql::TIniIdentList& section, std::u16string_view key, uint8_t (&colour)[3]) {
     colour[0] = colour[1] = colour[2] = 0;
     const ql::TIniIdent* ident = section.FindIdent(key);
@@ -116,7 +116,19 @@ void ReadColour(const ql::TIniIdentList& section, std::u16string_view key, uint8
     for (int i = 0; i < 3; ++i) colour[i] = uint8_t(parts[i]);
 }
 
-}  // namespace
+std::optional<ql::TPoint> ReadIntegerPair(const ql::TIniIdentList& section,
+                                          std::u16string_view key) {
+    const ql::TIniIdent* ident = section.FindIdent(key);
+    if (!ident) return std::nullopt;
+    const std::u16string text = ident->Value();
+    const size_t comma = text.find(u',');
+    if (comma == std::u16string::npos) return std::nullopt;
+    const auto first = ql::TryStrToInt(ql::TrimBlanks(std::u16string_view(text).substr(0, comma)));
+    const auto second =
+        ql::TryStrToInt(ql::TrimBlanks(std::u16string_view(text).substr(comma + 1)));
+    if (!first || !second) return std::nullopt;
+    return ql::TPoint{*first, *second};
+}
 
 void RegisterObjectFactory(TObjectFactory factory) {
     if (!factory) return;

@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -80,13 +81,21 @@ struct TObjectFrame {
 };
 
 // Returns nullptr for a type it does not know. The type is lower-cased.
-using TObjectFactory =
-    std::function<std::unique_ptr<TOrbObject>(const std::u16string& type, TOrbObject* parent, const std::u16string& guid)>;
+using TObjectFactory = std::function<std::unique_ptr<TOrbObject>(
+    const std::u16string& type, TOrbObject* parent, const std::u16string& guid)>;
 // Puts a factory in front of the chain (process-wide; call at start-up).
 void RegisterObjectFactory(TObjectFactory factory);
 // Asks the chain; the built-in end of the chain knows the kinds that are not
 // built yet and skips them with a log line. nullptr when nobody made one.
-std::unique_ptr<TOrbObject> CreateObject(const std::u16string& type, TOrbObject* parent, const std::u16string& guid);
+std::unique_ptr<TOrbObject> CreateObject(const std::u16string& type, TOrbObject* parent,
+                                         const std::u16string& guid);
+
+// Key readers the object kinds share.
+// "r,g,b", each clamped to 0..255; black when any part is missing or not a number.
+void ReadColour(const ql::TIniIdentList& section, std::u16string_view key, uint8_t (&colour)[3]);
+// "a,b" as two integers; nothing when the key is missing or malformed.
+std::optional<ql::TPoint> ReadIntegerPair(const ql::TIniIdentList& section,
+                                          std::u16string_view key);
 
 // A fresh GUID in its text form "{XXXXXXXX-XXXX-XXXX-XXXX-XXXXXXXXXXXX}".
 std::u16string NewGuidText();

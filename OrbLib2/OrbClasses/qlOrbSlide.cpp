@@ -37,17 +37,21 @@ void ResortKeyPoints(TOrbObject& object) {
     for (int i = 0; i < object.ChildCount(); ++i) ResortKeyPoints(object.Child(i));
 }
 
-double FiniteOr(double value, double fallback) { return std::isfinite(value) ? ClampTime(value) : fallback; }
+double FiniteOr(double value, double fallback) {
+    return std::isfinite(value) ? ClampTime(value) : fallback;
+}
 
 }  // namespace
 
-TOrbSlide::TOrbSlide(TOrbSlideHost* host, int32_t cycle) : TOrbObject(nullptr, u""), m_host(host), m_cycle(cycle) {
+TOrbSlide::TOrbSlide(TOrbSlideHost* host, int32_t cycle)
+    : TOrbObject(nullptr, u""), m_host(host), m_cycle(cycle) {
     m_ownCamera = {0, 0, -1};
 }
 
 TOrbSlide::~TOrbSlide() = default;
 
-void TOrbSlide::SetTimes(double beginTime, double endTime, double effectTime, double nextEffectTime) {
+void TOrbSlide::SetTimes(double beginTime, double endTime, double effectTime,
+                         double nextEffectTime) {
     m_beginTime = FiniteOr(beginTime, 0);
     m_endTime = std::max(FiniteOr(endTime, m_beginTime), m_beginTime);
     m_effectTime = std::max(FiniteOr(effectTime, 0), 0.0);
@@ -71,7 +75,9 @@ double TOrbSlide::AnchorTime(int anchor) const {
     }
 }
 
-TCamera3D TOrbSlide::CameraPosition() const { return m_host ? m_host->CameraPosition() : m_ownCamera; }
+TCamera3D TOrbSlide::CameraPosition() const {
+    return m_host ? m_host->CameraPosition() : m_ownCamera;
+}
 
 TPointF TOrbSlide::ParentSize() const {
     // The slide's frame on the screen, in pixels.
@@ -80,13 +86,15 @@ TPointF TOrbSlide::ParentSize() const {
 }
 
 float TOrbSlide::EffectiveOpacity() const {
-    return float(std::clamp(double(SlideOpacity()) * m_keyPoints.Current().Opacity / 100.0, 0.0, 100.0));
+    return float(
+        std::clamp(double(SlideOpacity()) * m_keyPoints.Current().Opacity / 100.0, 0.0, 100.0));
 }
 
 bool TOrbSlide::CountObject() {
     if (m_objectCount >= kMaxObjectsPerSlide) {
         if (!m_countLogged)
-            ql::GlobalLog().WriteInt(u"A slide holds at most ", kMaxObjectsPerSlide, u" objects; the rest are skipped");
+            ql::GlobalLog().WriteInt(u"A slide holds at most ", kMaxObjectsPerSlide,
+                                     u" objects; the rest are skipped");
         m_countLogged = true;
         return false;
     }
@@ -102,7 +110,8 @@ void TOrbSlide::LoadChildren(const ql::TIniIdentList& section) {
 }
 
 void TOrbSlide::LoadFromDocument(const ql::TIniIdentList& section, bool reload) {
-    if (const auto* named = dynamic_cast<const ql::TCommonIniSection*>(&section)) SetName(named->Name());
+    if (const auto* named = dynamic_cast<const ql::TCommonIniSection*>(&section))
+        SetName(named->Name());
     LoadChildren(section);
     m_changed = true;
     (void)reload;
@@ -119,6 +128,7 @@ bool TOrbSlide::UpdatePlacement(bool recursive) {
     const TCamera3D camera = CameraPosition();
     m_depthFactor = camera.z < 0 && m_height > 0 ? float(-double(camera.z) * 0.5 / m_height) : 0.5f;
     if (!m_scanning && (m_scanPending || IsAnimated())) PreScan();
+    m_maskedContent = false;
     return TOrbObject::UpdatePlacement(recursive);
 }
 
@@ -134,9 +144,11 @@ bool TOrbSlide::PreScan() {
     times.erase(std::unique(times.begin(), times.end()), times.end());
     if (times.empty()) times.push_back(previousTime);
     if (times.size() > kMaxScanTimes) {
-        ql::GlobalLog().WriteInt(u"Pre-scan: key-point times thinned out from ", int64_t(times.size()));
+        ql::GlobalLog().WriteInt(u"Pre-scan: key-point times thinned out from ",
+                                 int64_t(times.size()));
         std::vector<double> thinned;
-        for (size_t i = 0; i < kMaxScanTimes; ++i) thinned.push_back(times[i * (times.size() - 1) / (kMaxScanTimes - 1)]);
+        for (size_t i = 0; i < kMaxScanTimes; ++i)
+            thinned.push_back(times[i * (times.size() - 1) / (kMaxScanTimes - 1)]);
         times = std::move(thinned);
     }
 
@@ -165,8 +177,8 @@ bool TOrbSlide::PreScan() {
     return completed;
 }
 
-TOrbActionInfo TOrbSlide::MouseEvent(TSlideMouseEvent event, int button, int heldButtons, float x, float y,
-                                     bool actionsEnabled, TOrbObject** found) {
+TOrbActionInfo TOrbSlide::MouseEvent(TSlideMouseEvent event, int button, int heldButtons, float x,
+                                     float y, bool actionsEnabled, TOrbObject** found) {
     ResetMouseLooks(*this);
     if (found) *found = nullptr;
     TOrbActionInfo result;
@@ -180,7 +192,8 @@ TOrbActionInfo TOrbSlide::MouseEvent(TSlideMouseEvent event, int button, int hel
     const bool left = button == kMouseLeftButton;
     if (object->UsesMouseLook() && !action.IsNone()) {
         if (event == smMove) {
-            object->SetMouseLook(heldButtons == kMouseLeftButton ? TMouseLook::Click : TMouseLook::Hover);
+            object->SetMouseLook(heldButtons == kMouseLeftButton ? TMouseLook::Click
+                                                                 : TMouseLook::Hover);
         } else if (event == smPress && left) {
             object->SetMouseLook(TMouseLook::Click);
             object->SetPressed(true);
@@ -207,6 +220,8 @@ void TOrbSlide::Draw(TDeviceDrawer& drawer) {
     TOrbObject::Draw(drawer);
 }
 
-void TOrbDialog::SetOpacity(float percent) { m_opacity = std::isfinite(percent) ? std::clamp(percent, 0.0f, 100.0f) : 0; }
+void TOrbDialog::SetOpacity(float percent) {
+    m_opacity = std::isfinite(percent) ? std::clamp(percent, 0.0f, 100.0f) : 0;
+}
 
 }  // namespace orb

@@ -79,6 +79,10 @@ public:
     float SlideDepthFactor() const { return m_depthFactor; }
     // Runs the pre-scan first when something was loaded or a key point moved.
     bool UpdatePlacement(bool recursive) override;
+    // A view port of the slide draws masked content as of the last
+    // placement: set by the view ports while the slide is placed.
+    bool MaskedContent() const { return m_maskedContent; }
+    void NoteMaskedContent() { m_maskedContent = true; }
     TPointF ParentSize() const override;
     const TObjectFrame* ParentFrame() const override { return nullptr; }
     float EffectiveOpacity() const override;
@@ -108,7 +112,9 @@ public:
     const TOrbFilter& Filter() const { return m_filter; }
     TSlideBackground& Background() { return m_background; }
     const TSlideBackground& Background() const { return m_background; }
-    void SetBackgroundPainter(std::unique_ptr<TSlideBackgroundPainter> painter) { m_painter = std::move(painter); }
+    void SetBackgroundPainter(std::unique_ptr<TSlideBackgroundPainter> painter) {
+        m_painter = std::move(painter);
+    }
     TSlideBackgroundPainter* BackgroundPainter() const { return m_painter.get(); }
 
     // --- drawing: the background, then the objects in order.
@@ -124,6 +130,7 @@ protected:
 
 private:
     int32_t m_objectCount = 0;
+    bool m_maskedContent = false;
     bool m_countLogged = false;
 
     TOrbSlideHost* m_host;

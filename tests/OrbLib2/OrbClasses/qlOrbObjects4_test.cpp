@@ -158,7 +158,7 @@ TEST_F(ObjectsTest, ReloadKeepsAGuidOnceWhenTheDocumentRepeatsIt) {
 }
 
 TEST_F(ObjectsTest, UnknownTypesAndPendingKindsAreSkipped) {
-    Load("object x : Teapot\nend\nobject y : box\nend\n" + Object("a", ""));
+    Load("object x : Teapot\nend\nobject y : video\nend\n" + Object("a", ""));
     ASSERT_EQ(slide.ChildCount(), 1);
     EXPECT_EQ(slide.Child(0).Name(), u"a");
 }
