@@ -12,12 +12,13 @@
 #include "Orb/OrbTool/orbtoolCommands.h"
 #include "Orb/OrbTool/orbtoolSupport.h"
 #include "OrbLib2/3DBasics/qlGlDevice.h"
-#include "QlLib/Platform/qlGlApi.h"
-#include "QlLib/Platform/qlGlContext.h"
 #include "OrbLib2/3DBasics/qlSoftDevice.h"
 #include "OrbLib2/3DEngine/DrawManager3D2.h"
+#include "OrbLib2/MaskGenerator.h"
 #include "QlLib/Graphics/qlPixelFormats.h"
 #include "QlLib/Graphics/qlPngWriter.h"
+#include "QlLib/Platform/qlGlApi.h"
+#include "QlLib/Platform/qlGlContext.h"
 #include "QlLib/qpExceptions.h"
 #include "QlLib/qpFileStream.h"
 #include "QlLib/qpStringUtils.h"
@@ -32,7 +33,9 @@ const char kDrawTestHelp[] =
     "usage: orbtool draw-test --device soft|gl --size WxH -o OUT.png\n"
     "Draws a fixed test scene through the drawer (pictures tiled from a generated\n"
     "3000x2000 bitmap, rotated and scaled; the nine box fill types; a frame border;\n"
-    "a masked picture) and writes the captured frame as PNG. Sizes 16 to 4096.\n"
+    "a masked picture; a view port showing the picture through two overlapping\n"
+    "masks, the second at half opacity) and writes the captured frame as PNG.\n"
+    "Sizes 16 to 4096.\n"
     "soft is the software device; gl is OpenGL 3.3 through EGL, needing no display.\n";
 
 constexpr int32_t kMinSide = 16, kMaxSide = 4096;
@@ -75,13 +78,18 @@ public:
 
 class TTestScene : public TDrawScene {
 public:
-    TTestScene(T3DDrawer& drawer, TDrawPicture& picture, TCustomTexture& mask, int32_t width, int32_t height)
-        : m_drawer(drawer), m_picture(picture), m_mask(mask), m_w(float(width)), m_h(float(height)) {}
+    TTestScene(T3DDrawer& drawer, TDrawPicture& picture, TCustomTexture& mask, int32_t width,
+               int32_t height)
+        : m_drawer(drawer),
+          m_picture(picture),
+          m_mask(mask),
+          m_w(float(width)),
+          m_h(float(height)) {}
 
     void Draw(TDeviceDrawer& d) override {
         const float u = std::min(m_w, m_h) / 100.0f;  // the scene is laid out on a 100-unit square
         TBoxParams background;
-        background.fillType = 4;
+        background.fillType = kVerticalGradientFill;
         background.colour1 = 0xFF101828u;
         background.colour2 = 0xFF304060u;
         d.DrawBox({0, 0}, {m_w, m_h}, background, {1, 0}, {0, 1});
@@ -92,7 +100,8 @@ public:
         d.DrawImage(m_picture, {2 * u, 2 * u}, image, {scale, 0}, {0, scale}, {0, 0});
         const float angle = 20.0f * 3.14159265f / 180.0f, rot = 0.04f * u;
         image.source = {1000, 500, 2200, 1400};
-        d.DrawImage(m_picture, {50 * u, 2 * u}, image, {rot * std::cos(angle), rot * std::sin(angle)},
+        d.DrawImage(m_picture, {50 * u, 2 * u}, image,
+                    {rot * std::cos(angle), rot * std::sin(angle)},
                     {-rot * std::sin(angle), rot * std::cos(angle)}, {0, 0});
 
         // The nine fill types, with smooth edges on the last row.
@@ -117,12 +126,51 @@ public:
         masked.source = {0, 0, 2000, 2000};
         const float ms = 30.0f * u / 2000.0f;
         m_drawer.DrawMaskedImage(m_picture, {68 * u, 40 * u}, masked, {ms, 0}, {0, ms}, m_mask);
+
+        // A view port: the picture through a soft ellipse and, overlapping it
+        // at half opacity, a rounded rectangle; where they meet the larger wins.
+        const float vs = 30.0f * u / 3000.0f;
+        d.DrawMaskedScene(
+            [&] {
+                d.DrawImage(m_picture, {68 * u, 74 * u}, TImageDrawParams(), {vs, 0}, {0, vs},
+                            {0, 0});
+            },
+            [&] {
+                const float step = 18.0f * u / float(kViewMaskSide);
+                TImageDrawParams first;
+                d.DrawImage(m_viewMasks[0], {68 * u, 74 * u}, first, {step, 0}, {0, step}, {0, 0});
+                TImageDrawParams second;
+                second.opacity = 128;
+                d.DrawImage(m_viewMasks[1], {79 * u, 76 * u}, second, {step, 0}, {0, step}, {0, 0});
+            });
+    }
+
+    static constexpr int32_t kViewMaskSide = 128;
+    // The view port's masks as the slide host makes them: one byte of
+    // coverage per pixel.
+    void MakeViewMasks() {
+        TMaskGenerator generator;
+        TMaskParams params;
+        params.Width = params.Height = kViewMaskSide;
+        params.Shape = msEllipse;
+        params.Softness = 40;
+        m_viewMasks[0].store =
+            ql::MakeRef<ql::TWrapperBitmapStore>(generator.GenerateAlpha(params));
+        params.Shape = msRoundedRect;
+        params.Softness = 10;
+        params.Corner = 30;
+        m_viewMasks[1].store =
+            ql::MakeRef<ql::TWrapperBitmapStore>(generator.GenerateAlpha(params));
+    }
+    void ReleaseViewMasks() {
+        for (TDrawPicture& mask : m_viewMasks) m_drawer.ReleaseImage(mask);
     }
 
 private:
     T3DDrawer& m_drawer;
     TDrawPicture& m_picture;
     TCustomTexture& m_mask;
+    TDrawPicture m_viewMasks[2];
     float m_w, m_h;
 };
 
@@ -144,7 +192,9 @@ int RunDrawTest(const std::vector<std::string>& args) {
             const std::string& value = args[++i];
             const size_t x = value.find('x');
             const auto w = ql::TryStrToInt(ql::FromUtf8(value.substr(0, x)));
-            const auto h = x == std::string::npos ? std::nullopt : ql::TryStrToInt(ql::FromUtf8(value.substr(x + 1)));
+            const auto h = x == std::string::npos
+                               ? std::nullopt
+                               : ql::TryStrToInt(ql::FromUtf8(value.substr(x + 1)));
             if (!w || !h || *w < kMinSide || *h < kMinSide || *w > kMaxSide || *h > kMaxSide)
                 return Fail("orbtool draw-test: --size wants WxH, each 16 to 4096");
             width = int32_t(*w);
@@ -183,8 +233,10 @@ int RunDrawTest(const std::vector<std::string>& args) {
             picture.store = ql::MakeRef<ql::TWrapperBitmapStore>(TestPicture());
             TEllipseMask mask(drawer.Screen(), 256);
             TTestScene scene(drawer, picture, mask, width, height);
+            scene.MakeViewMasks();
             const bool drawn = drawer.DrawScene(scene);
             if (drawn) frame = drawer.CaptureToBitmap();
+            scene.ReleaseViewMasks();
             drawer.ReleaseImage(picture);
         }
         if (!frame) return Fail("orbtool draw-test: the frame could not be drawn");

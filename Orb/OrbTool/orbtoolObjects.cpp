@@ -8,6 +8,8 @@
 #include "Orb/OrbTool/orbtoolCommands.h"
 #include "Orb/OrbTool/orbtoolShowAt.h"
 #include "Orb/OrbTool/orbtoolSupport.h"
+#include "OrbLib2/OrbClasses/OrbViewPort.h"
+#include "OrbLib2/OrbClasses/qlOrbBox.h"
 #include "OrbLib2/OrbClasses/qlOrbButton.h"
 #include "OrbLib2/OrbClasses/qlOrbImageObjects.h"
 #include "OrbLib2/OrbClasses/qlOrbObjects4.h"
@@ -40,6 +42,12 @@ const char kObjectsHelp[] =
     "             replacement, joined by \\n\n"
     "  \"theme\", \"face\"  for buttons: the theme folder used (empty when none)\n"
     "             and the name of the face picture shown\n"
+    "  \"style\", \"colours\"  for boxes and frames: the drawer's fill type and the\n"
+    "             four corner colours as AARRGGBB, top-left first and clockwise,\n"
+    "             before the opacity\n"
+    "  \"draws\", \"masks\"  for view ports: whether it draws now and the effective\n"
+    "             opacity of each of its masks in child order\n"
+    "  \"maskopacity\"  for masks: the effective opacity (its view port's included)\n"
     "--seed fixes the random choices (transitions, slide order); --cover lays the\n"
     "slides out covering the screen instead of fitting inside it. --mouse moves\n"
     "the mouse to screen point X,Y (or presses the left button there, with\n"
@@ -106,6 +114,8 @@ std::string PathOf(const TOrbObject& object) {
 std::string KindOf(const TOrbObject& object) {
     if (const auto* image = dynamic_cast<const TOrbImage*>(&object))
         return ql::ToUtf8(image->BlockType());
+    if (const auto* box = dynamic_cast<const TOrbBox*>(&object))
+        return ql::ToUtf8(box->BlockType());
     std::string name = object.ClassName();
     if (name.rfind("TOrb", 0) == 0) name = name.substr(4);
     for (char& c : name) c = char(std::tolower(static_cast<unsigned char>(c)));
@@ -166,6 +176,29 @@ std::string ObjectLine(int64_t slideIndex, const TOrbObject& object) {
         line += ",\"theme\":" + JsonString(button->ThemeFolder());
         line += ",\"face\":" + JsonString(button->FacePictureName(button->MouseLook()));
     }
+    if (const auto* box = dynamic_cast<const TOrbBox*>(&object)) {
+        TBoxParams params = box->FillParams();
+        params.opacity = 100;
+        uint32_t corners[4];
+        BoxCornerColours(params, corners);
+        line += ",\"style\":" + std::to_string(params.fillType) + ",\"colours\":[";
+        for (int i = 0; i < 4; ++i) {
+            char colour[16];
+            std::snprintf(colour, sizeof colour, "\"%08X\"", corners[i]);
+            line += (i ? "," : "") + std::string(colour);
+        }
+        line += "]";
+    }
+    if (const auto* viewPort = dynamic_cast<const TOrbViewPort*>(&object)) {
+        line +=
+            std::string(",\"draws\":") + (viewPort->DrawsNow() ? "true" : "false") + ",\"masks\":[";
+        for (size_t i = 0; i < viewPort->Masks().size(); ++i)
+            line += (i ? "," : "") +
+                    Number(std::round(viewPort->Masks()[i]->MaskOpacity() * 100) / 100);
+        line += "]";
+    }
+    if (const auto* mask = dynamic_cast<const TOrbMask*>(&object))
+        line += ",\"maskopacity\":" + Number(std::round(mask->MaskOpacity() * 100) / 100);
     return line + "}";
 }
 
