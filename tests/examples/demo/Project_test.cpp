@@ -19,8 +19,9 @@
 namespace orb {
 namespace {
 
-const char16_t* const kSlideIds[] = {u"Welcome", u"Lake",  u"Bay",     u"Frames", u"Crops",
-                                     u"Spinner", u"Night", u"Gallery", u"Card",   u"End"};
+const char16_t* const kSlideIds[] = {u"Welcome", u"Lake",    u"Bay",   u"Frames",
+                                     u"Crops",   u"Spinner", u"Night", u"Gallery",
+                                     u"Card",    u"Shapes",  u"End"};
 
 class DemoShow : public ::testing::Test {
 protected:
@@ -43,7 +44,7 @@ protected:
 
     std::vector<const ql::TIniObject*> AllObjects() const {
         std::vector<const ql::TIniObject*> objects;
-        for (int32_t i = 1; i <= 10; ++i) {
+        for (int32_t i = 1; i <= 11; ++i) {
             const ql::TIniSection* slide =
                 m_locator->Project().FindSection(u"slide" + ql::IntToStr(i));
             if (slide) CollectObjects(*slide, objects);
@@ -57,34 +58,35 @@ protected:
     TOrbUnpack m_unpack;
 };
 
-TEST_F(DemoShow, Source_HasTenRepeatingSlidesOfOneMinute) {
+TEST_F(DemoShow, Source_HasElevenRepeatingSlidesOfSixSeconds) {
     TOrbSource& source = ShowSource(*m_locator);
-    EXPECT_EQ(source.SlideCount(), 10);
-    EXPECT_DOUBLE_EQ(source.TotalTime(), 60000.0);
+    EXPECT_EQ(source.SlideCount(), 11);
+    EXPECT_DOUBLE_EQ(source.TotalTime(), 66000.0);
     EXPECT_EQ(source.RepeatMode(), TRepeatMode::Repeat);
     EXPECT_TRUE(source.EffectsEnabled());
-    for (int32_t i = 0; i < 10; ++i) {
+    for (int32_t i = 0; i < 11; ++i) {
         const TSlideAtIndex slide = source.SlideInfo(i);
         EXPECT_EQ(slide.Info.SlideId, kSlideIds[i]);
         EXPECT_DOUBLE_EQ(slide.Info.EndTime - slide.Info.BeginTime, 6000.0);
     }
     // The show runs on into a second cycle.
-    const TSlideAtIndex again = source.SlideInfo(10);
+    const TSlideAtIndex again = source.SlideInfo(11);
     EXPECT_EQ(again.Cycle, 1);
-    EXPECT_DOUBLE_EQ(again.Info.BeginTime, 60000.0);
+    EXPECT_DOUBLE_EQ(again.Info.BeginTime, 66000.0);
 }
 
 TEST_F(DemoShow, EveryNamedFile_IsInThePackage) {
     int32_t pictures = 0;
     for (const ql::TIniObject* object : AllObjects()) {
         const std::u16string name = object->ReadString(u"ImageName", u"");
-        if (name.empty()) continue;
+        // Preset masks are made by the player, not stored.
+        if (name.empty() || name.rfind(u"PresetedMask: ", 0) == 0) continue;
         ++pictures;
         EXPECT_TRUE(InPackage(name)) << ql::ToUtf8(name);
     }
     EXPECT_GE(pictures, 15);
     // Picture backgrounds and the music.
-    for (int32_t i = 1; i <= 10; ++i) {
+    for (int32_t i = 1; i <= 11; ++i) {
         const ql::TIniSection* slide = m_locator->Project().FindSection(u"slide" + ql::IntToStr(i));
         ASSERT_TRUE(slide);
         if (slide->ReadInteger(u"bstyle", 0) == 2) {
@@ -101,7 +103,7 @@ TEST_F(DemoShow, Media_CoverEveryKindThePlayerDecodes) {
     std::set<std::u16string> names;
     for (const ql::TIniObject* object : AllObjects()) {
         const std::u16string name = object->ReadString(u"ImageName", u"");
-        if (name.empty()) continue;
+        if (name.empty() || name.rfind(u"PresetedMask: ", 0) == 0) continue;
         names.insert(name);
         extensions.insert(name.substr(name.find_last_of(u'.')));
     }
@@ -175,7 +177,7 @@ TEST_F(DemoShow, ToolShowsButton_ThemedWithMacrosHoverAndClick) {
     const std::string normal = buttonLine("");
     ASSERT_FALSE(normal.empty());
     EXPECT_NE(normal.find("\"state\":\"normal\""), std::string::npos) << normal;
-    EXPECT_NE(normal.find("\"text\":\"Slide 2 of 10  >\""), std::string::npos) << normal;
+    EXPECT_NE(normal.find("\"text\":\"Slide 2 of 11  >\""), std::string::npos) << normal;
     EXPECT_NE(normal.find("\"theme\":\"buttons\\\\pill\""), std::string::npos) << normal;
     EXPECT_NE(normal.find("\"face\":\"Button: buttons\\\\pill:0:"), std::string::npos) << normal;
 
@@ -194,6 +196,30 @@ TEST_F(DemoShow, ToolShowsButton_ThemedWithMacrosHoverAndClick) {
     const std::string click = buttonLine(centre + ",down");
     EXPECT_NE(click.find("\"state\":\"click\""), std::string::npos) << click;
     EXPECT_NE(click.find("pill:2:"), std::string::npos) << click;
+}
+
+// The shapes slide: gradient boxes, a frame, and a view port whose two masks
+// (one at 80 percent) drift over a zooming picture, all drawn.
+TEST_F(DemoShow, ToolShowsShapesSlide_BoxesFrameAndAMaskedViewPort) {
+    ql::test::TTestFolder folder;
+    const ql::test::TProgramRun run = ql::test::RunProgram(
+        folder, ORBTOOL_PATH,
+        "objects " + ql::test::ShellQuote(ORB_DEMO_SHOW_PATH) + " --time 57000 --size 960x540");
+    ASSERT_EQ(run.Code, 0) << run.Err;
+    auto lineOf = [&](const std::string& kind) {
+        const size_t start = run.Out.find("\"kind\":\"" + kind + "\"");
+        if (start == std::string::npos) return std::string();
+        return run.Out.substr(start, run.Out.find('\n', start) - start);
+    };
+    const std::string sky = lineOf("box"), card = lineOf("frame"), window = lineOf("viewport");
+    // The sky's vertical gradient: colour 1 along the top.
+    EXPECT_NE(
+        sky.find("\"style\":5,\"colours\":[\"FF102050\",\"FF102050\",\"FF6EA0CD\",\"FF6EA0CD\"]"),
+        std::string::npos)
+        << sky;
+    EXPECT_NE(card.find("\"style\":0,\"colours\":[\"D2FFFFFF\","), std::string::npos) << card;
+    EXPECT_NE(window.find("\"draws\":true,\"masks\":[100,80]"), std::string::npos) << window;
+    EXPECT_NE(lineOf("mask"), "");
 }
 
 }  // namespace
