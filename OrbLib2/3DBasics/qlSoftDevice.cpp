@@ -38,6 +38,24 @@ int32_t ToByte(float v) {
     return int32_t(SafeClamp(v, 0.0f, 255.0f) + 0.5f);
 }
 
+// A premultiplied source (a, r, g, b bytes) blended onto a destination pixel.
+uint32_t BlendBytes(const int32_t (&src)[4], uint32_t d, TBlendMode blend) {
+    uint32_t result = 0;
+    for (int32_t c = 0; c < 4; ++c) {
+        const int32_t shift = 24 - 8 * c;
+        const int32_t dc = int32_t((d >> shift) & 255);
+        int32_t r = src[c];
+        if (blend == TBlendMode::Over)
+            r = std::min(255, src[c] + (dc * (255 - src[0]) + 127) / 255);
+        else if (blend == TBlendMode::Add)
+            r = std::min(255, src[c] + dc);
+        else if (blend == TBlendMode::Max)
+            r = std::max(src[c], dc);
+        result |= uint32_t(r) << shift;
+    }
+    return result;
+}
+
 // Premultiplied texel of a clamped texture, channels 0..255 as a, r, g, b.
 void Sample(const std::vector<uint32_t>& texels, int32_t w, int32_t h, float u, float v,
             TFilter filter, int32_t out[4]) {
@@ -86,6 +104,7 @@ int64_t FloorDiv(int64_t a, int64_t b) {
 TSpanBlend SpanBlend(TBlendMode mode) {
     return mode == TBlendMode::Replace ? TSpanBlend::Replace
            : mode == TBlendMode::Add   ? TSpanBlend::Add
+           : mode == TBlendMode::Max   ? TSpanBlend::Max
                                        : TSpanBlend::Over;
 }
 
@@ -517,7 +536,7 @@ TDxResult TSoftDevice::DrawTriangles(const TDrawState& state, std::span<const TV
                           vertices[i].colour == vertices[i + 2].colour;
         for (size_t k = first; k < m_setup.size(); ++k) {
             m_setup[k].flatColour = flat;
-            PrepareFast(state, textures[0], m_setup[k]);
+            PrepareFast(state, textures[0], textures[1], m_setup[k]);
         }
     }
     if (m_setup.empty()) return m_lastResult = TDxResult::Ok;
@@ -579,11 +598,43 @@ TDxResult TSoftDevice::DrawTriangles(const TDrawState& state, std::span<const TV
     return m_lastResult = TDxResult::Ok;
 }
 
-void TSoftDevice::PrepareFast(const TDrawState& state, const TTexture* texture, TSetupTriangle& t) {
+void TSoftDevice::PrepareMasked(const TDrawState& state, const TTexture* texture,
+                                const TTexture* mask, TSetupTriangle& t) {
+    const double iw = t.attr[0][0];
+    if (!texture || !mask || state.filter != TFilter::Point || t.attr[1][0] != iw ||
+        t.attr[2][0] != iw)
+        return;
+    const TTexture* both[2] = {texture, mask};
+    for (int32_t k = 0; k < 2; ++k) {
+        const double w = both[k]->desc.width, h = both[k]->desc.height;
+        // Where each corner's texel coordinates lie against its position: the
+        // same offset at every corner is a copy of texels onto pixels.
+        double offset[2][3];
+        for (int32_t c = 0; c < 3; ++c) {
+            offset[0][c] = t.attr[c][5 + 2 * k] / iw * w - double(t.x[c]) / 256.0;
+            offset[1][c] = t.attr[c][6 + 2 * k] / iw * h - double(t.y[c]) / 256.0;
+        }
+        for (int32_t axis = 0; axis < 2; ++axis) {
+            const double o = offset[axis][0];
+            if (!(std::fabs(offset[axis][1] - o) < 1.0 / 1024) ||
+                !(std::fabs(offset[axis][2] - o) < 1.0 / 1024) || !(std::fabs(o) < double(1 << 24)))
+                return;
+            // A pixel centre must fall well inside its texel, so that no
+            // rounding of the per-pixel path could pick the neighbour.
+            const double whole = std::floor(o + 0.5);
+            if (!(std::fabs(o - whole) < 0.25)) return;
+            t.texelOffset[2 * k + axis] = int32_t(whole);
+        }
+    }
+    for (int32_t c = 0; c < 4; ++c) t.maskedColour[c] = float(std::round(t.attr[0][1 + c] / iw));
+    t.fast = TSetupTriangle::TFast::Masked;
+}
+
+void TSoftDevice::PrepareFast(const TDrawState& state, const TTexture* texture,
+                              const TTexture* mask, TSetupTriangle& t) {
     t.fast = TSetupTriangle::TFast::None;
     t.blend = SpanBlend(state.blend);
-    // The span kernels know no maximum: such draws (masks only) go pixel by pixel.
-    if (!t.flatColour || state.blend == TBlendMode::Max) return;
+    if (!t.flatColour) return;
     const double iw = t.attr[0][0];
     int32_t col[4];  // r, g, b, a straight, as the per-pixel path rounds them
     for (int32_t c = 0; c < 4; ++c) col[c] = int32_t(std::round(t.attr[0][1 + c] / iw));
@@ -597,6 +648,10 @@ void TSoftDevice::PrepareFast(const TDrawState& state, const TTexture* texture, 
         t.blend =
             pixel >= 0xFF000000u && t.blend == TSpanBlend::Over ? TSpanBlend::Replace : t.blend;
         t.fast = TSetupTriangle::TFast::Colour;
+        return;
+    }
+    if (state.pipeline == TPipeline::TextureMask) {
+        PrepareMasked(state, texture, mask, t);
         return;
     }
     if (state.pipeline != TPipeline::Texture || !texture || t.attr[1][0] != iw ||
@@ -709,7 +764,8 @@ void TSoftDevice::RasterBand(const TDrawState& state, const TTarget& target, con
             if (xs >= xe) continue;
             uint32_t* row = target.pixels + size_t(py) * size_t(target.width);
             if (t.fast == TSetupTriangle::TFast::Colour) {
-                colourSpan(row + xs, int32_t(xe - xs), t.colour, t.blend);
+                (t.blend == TSpanBlend::Max ? ColourSpanScalar : colourSpan)(
+                    row + xs, int32_t(xe - xs), t.colour, t.blend);
                 continue;
             }
             if (t.fast == TSetupTriangle::TFast::Texture) {
@@ -738,7 +794,37 @@ void TSoftDevice::RasterBand(const TDrawState& state, const TTarget& target, con
                         ((std::max(span.v, vEnd) + half) >> 32) + reach < t0.opaqueH)
                         span.blend = TSpanBlend::Replace;
                 }
-                texSpan(span);
+                if (span.blend == TSpanBlend::Max)
+                    TexSpanScalar(span);
+                else
+                    texSpan(span);
+                continue;
+            }
+            if (t.fast == TSetupTriangle::TFast::Masked) {
+                // The per-pixel path's arithmetic, its texels found by offset.
+                const TTexture& t0 = *textures[0];
+                const TTexture& t1 = *textures[1];
+                const int32_t w0 = t0.desc.width, h0 = t0.desc.height, w1 = t1.desc.width,
+                              h1 = t1.desc.height;
+                const uint32_t* texRow =
+                    t0.levels[0].data() +
+                    size_t(std::clamp(py + t.texelOffset[1], 0, h0 - 1)) * size_t(w0);
+                const uint32_t* maskRow =
+                    t1.levels[0].data() +
+                    size_t(std::clamp(py + t.texelOffset[3], 0, h1 - 1)) * size_t(w1);
+                const float* col = t.maskedColour;
+                const float alpha = col[3] * opacity;
+                for (int32_t px = int32_t(xs); px < int32_t(xe); ++px) {
+                    const uint32_t c = texRow[std::clamp(px + t.texelOffset[0], 0, w0 - 1)];
+                    const uint32_t mk = maskRow[std::clamp(px + t.texelOffset[2], 0, w1 - 1)] >> 24;
+                    float m = alpha / 255.0f;
+                    m *= float(mk) / 255.0f;
+                    int32_t src[4];
+                    src[0] = ToByte(float(c >> 24) * m);
+                    for (int32_t k = 0; k < 3; ++k)
+                        src[1 + k] = ToByte(float((c >> (16 - 8 * k)) & 255) * col[k] / 255.0f * m);
+                    row[px] = BlendBytes(src, row[px], state.blend);
+                }
                 continue;
             }
             const int64_t cx = xs * 256 + 128;
@@ -838,21 +924,7 @@ void TSoftDevice::RasterBand(const TDrawState& state, const TTarget& target, con
                 }
                 int32_t src[4];
                 for (int32_t c = 0; c < 4; ++c) src[c] = ToByte(out[c]);
-                uint32_t& d = row[px];
-                uint32_t result = 0;
-                for (int32_t c = 0; c < 4; ++c) {
-                    const int32_t shift = 24 - 8 * c;
-                    const int32_t dc = int32_t((d >> shift) & 255);
-                    int32_t r = src[c];
-                    if (state.blend == TBlendMode::Over)
-                        r = std::min(255, src[c] + (dc * (255 - src[0]) + 127) / 255);
-                    else if (state.blend == TBlendMode::Add)
-                        r = std::min(255, src[c] + dc);
-                    else if (state.blend == TBlendMode::Max)
-                        r = std::max(src[c], dc);
-                    result |= uint32_t(r) << shift;
-                }
-                d = result;
+                row[px] = BlendBytes(src, row[px], state.blend);
             }
         }
     }

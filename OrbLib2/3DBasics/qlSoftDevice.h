@@ -88,7 +88,7 @@ private:
     };
     struct TTexture {
         TTextureDesc desc;
-        TSurface surface;  // level 0 as a render target
+        TSurface surface;                           // level 0 as a render target
         std::vector<std::vector<uint32_t>> levels;  // premultiplied 0xAARRGGBB
         // Texels [0, opaqueW) x [0, opaqueH) of level 0 have alpha 255, as
         // uploaded (a picture in the corner of a larger texture); a render
@@ -113,7 +113,9 @@ private:
         // Triangles that need no per-pixel interpolation go through the run
         // loops: a flat colour, or a flat-coloured texture whose coordinates
         // are linear on the screen.
-        enum class TFast : uint8_t { None, Colour, Texture } fast;
+        // Masked: a texture through a mask, both unfiltered and one texel
+        // per pixel, as a masked scene composes its content.
+        enum class TFast : uint8_t { None, Colour, Texture, Masked } fast;
         uint32_t colour;     // Colour: the premultiplied source pixel
         uint16_t factor[4];  // Texture: b, g, r, a multipliers, 256 = 1
         TSpanBlend blend;    // the draw's blend, or Replace where Over changes nothing
@@ -121,6 +123,10 @@ private:
         // Texture: texels in 32.32 fixed point at the centre of pixel (0, 0)
         // and their steps per pixel.
         int64_t u0, v0, dudx, dudy, dvdx, dvdy;
+        // Masked: the texel of pixel (x, y) is (x + ox, y + oy) in the
+        // texture (0, 1) and in the mask (2, 3); the straight flat colour.
+        int32_t texelOffset[4];
+        float maskedColour[4];
     };
 
     TDxResult Fail(TDxResult result);
@@ -132,9 +138,13 @@ private:
     void FlushClear(TTexture& texture);
     void SetupTriangle(const TDrawState& state, const TVertex* v);
     void EmitPolygon(const TScreenVertex* poly, int32_t count);
-    static void PrepareFast(const TDrawState& state, const TTexture* texture, TSetupTriangle& tri);
-    void RasterBand(const TDrawState& state, const TTarget& target, const ql::TRect& clip, int32_t y0, int32_t y1,
-                    const TTexture* const* textures);
+    static void PrepareFast(const TDrawState& state, const TTexture* texture, const TTexture* mask,
+                            TSetupTriangle& tri);
+    // The Masked run, when the triangle qualifies.
+    static void PrepareMasked(const TDrawState& state, const TTexture* texture,
+                              const TTexture* mask, TSetupTriangle& tri);
+    void RasterBand(const TDrawState& state, const TTarget& target, const ql::TRect& clip,
+                    int32_t y0, int32_t y1, const TTexture* const* textures);
 
     int32_t m_width;
     int32_t m_height;

@@ -15,7 +15,9 @@ uint32_t Blend(uint32_t s, uint32_t d, TSpanBlend blend) {
     uint32_t result = 0;
     for (int32_t shift = 0; shift < 32; shift += 8) {
         const uint32_t sc = (s >> shift) & 255, dc = (d >> shift) & 255;
-        const uint32_t r = blend == TSpanBlend::Over ? sc + Div255(dc * inv) : sc + dc;
+        const uint32_t r = blend == TSpanBlend::Over  ? sc + Div255(dc * inv)
+                           : blend == TSpanBlend::Max ? std::max(sc, dc)
+                                                      : sc + dc;
         result |= std::min(r, 255u) << shift;
     }
     return result;

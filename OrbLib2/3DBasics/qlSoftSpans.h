@@ -11,7 +11,9 @@
 
 namespace orb {
 
-enum class TSpanBlend : uint8_t { Replace, Over, Add };
+// Max keeps the larger of source and destination per channel; only the
+// scalar runs know it.
+enum class TSpanBlend : uint8_t { Replace, Over, Add, Max };
 
 // A textured run. Coordinates are texels in 32.32 fixed point, for bilinear
 // already moved back by half a texel. The texture is clamped at its edges.
