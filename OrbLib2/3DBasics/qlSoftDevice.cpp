@@ -764,8 +764,7 @@ void TSoftDevice::RasterBand(const TDrawState& state, const TTarget& target, con
             if (xs >= xe) continue;
             uint32_t* row = target.pixels + size_t(py) * size_t(target.width);
             if (t.fast == TSetupTriangle::TFast::Colour) {
-                (t.blend == TSpanBlend::Max ? ColourSpanScalar : colourSpan)(
-                    row + xs, int32_t(xe - xs), t.colour, t.blend);
+                colourSpan(row + xs, int32_t(xe - xs), t.colour, t.blend);
                 continue;
             }
             if (t.fast == TSetupTriangle::TFast::Texture) {
@@ -794,10 +793,7 @@ void TSoftDevice::RasterBand(const TDrawState& state, const TTarget& target, con
                         ((std::max(span.v, vEnd) + half) >> 32) + reach < t0.opaqueH)
                         span.blend = TSpanBlend::Replace;
                 }
-                if (span.blend == TSpanBlend::Max)
-                    TexSpanScalar(span);
-                else
-                    texSpan(span);
+                texSpan(span);
                 continue;
             }
             if (t.fast == TSetupTriangle::TFast::Masked) {
@@ -817,6 +813,8 @@ void TSoftDevice::RasterBand(const TDrawState& state, const TTarget& target, con
                 for (int32_t px = int32_t(xs); px < int32_t(xe); ++px) {
                     const uint32_t c = texRow[std::clamp(px + t.texelOffset[0], 0, w0 - 1)];
                     const uint32_t mk = maskRow[std::clamp(px + t.texelOffset[2], 0, w1 - 1)] >> 24;
+                    // Nothing of the source: blending leaves the pixel as it is.
+                    if (mk == 0 && state.blend != TBlendMode::Replace) continue;
                     float m = alpha / 255.0f;
                     m *= float(mk) / 255.0f;
                     int32_t src[4];

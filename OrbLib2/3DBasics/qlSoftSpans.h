@@ -11,8 +11,8 @@
 
 namespace orb {
 
-// Max keeps the larger of source and destination per channel; only the
-// scalar runs know it.
+// Max keeps the larger of source and destination per channel (the shaded
+// runs do not take it).
 enum class TSpanBlend : uint8_t { Replace, Over, Add, Max };
 
 // A textured run. Coordinates are texels in 32.32 fixed point, for bilinear

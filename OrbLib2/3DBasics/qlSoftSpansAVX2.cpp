@@ -31,8 +31,9 @@ ORB_AVX2 inline __m256i Lerp(__m256i a, __m256i b, __m256i w, __m256i wInv) {
 // The weights (coordinate >> 24) & 255 of four pixels, each spread over its
 // pixel's four lanes.
 ORB_AVX2 inline __m256i Weights(__m256i coords) {
-    const __m256i w = _mm256_and_si256(_mm256_srli_epi64(_mm256_add_epi64(coords, _mm256_set1_epi64x(kHalf)), 24),
-                                       _mm256_set1_epi64x(255));
+    const __m256i w =
+        _mm256_and_si256(_mm256_srli_epi64(_mm256_add_epi64(coords, _mm256_set1_epi64x(kHalf)), 24),
+                         _mm256_set1_epi64x(255));
     return _mm256_shufflehi_epi16(_mm256_shufflelo_epi16(w, 0), 0);
 }
 
@@ -42,10 +43,12 @@ ORB_AVX2 inline __m128i Pair(const uint32_t* a, const uint32_t* b) {
 }
 
 // Four samples (16-bit lanes) blended onto the four pixels at d.
-ORB_AVX2 inline __m256i Blend(__m256i s, const __m128i* d, TSpanBlend blend, __m256i k255, __m256i k128) {
+ORB_AVX2 inline __m256i Blend(__m256i s, const __m128i* d, TSpanBlend blend, __m256i k255,
+                              __m256i k128) {
     if (blend == TSpanBlend::Replace) return s;
     const __m256i dst = _mm256_cvtepu8_epi16(_mm_loadu_si128(d));
     if (blend == TSpanBlend::Add) return _mm256_min_epi16(_mm256_add_epi16(s, dst), k255);
+    if (blend == TSpanBlend::Max) return _mm256_max_epi16(s, dst);
     const __m256i a = _mm256_shufflehi_epi16(_mm256_shufflelo_epi16(s, 0xFF), 0xFF);
     const __m256i x = _mm256_add_epi16(_mm256_mullo_epi16(dst, _mm256_sub_epi16(k255, a)), k128);
     const __m256i q = _mm256_srli_epi16(_mm256_add_epi16(x, _mm256_srli_epi16(x, 8)), 8);
@@ -65,18 +68,23 @@ ORB_AVX2 bool RowRunAVX2(const TTexSpan& span) {
         v += kHalf;
     }
     const int64_t x = u >> 32, y = v >> 32;
-    if (span.du != one || span.dv != 0 || y < 0 || y >= span.height || x < 0 || x >= span.width) return false;
-    const bool identity =
-        span.factor[0] == 256 && span.factor[1] == 256 && span.factor[2] == 256 && span.factor[3] == 256;
+    if (span.du != one || span.dv != 0 || y < 0 || y >= span.height || x < 0 || x >= span.width)
+        return false;
+    const bool identity = span.factor[0] == 256 && span.factor[1] == 256 && span.factor[2] == 256 &&
+                          span.factor[3] == 256;
     if (identity && span.blend == TSpanBlend::Replace) return false;
-    const int64_t inside = int64_t(span.width) - x < span.count ? int64_t(span.width) - x : span.count;
+    const int64_t inside =
+        int64_t(span.width) - x < span.count ? int64_t(span.width) - x : span.count;
     const uint32_t* src = span.texels + y * int64_t(span.width) + x;
-    const __m256i factor = _mm256_set_epi16(
-        int16_t(span.factor[3]), int16_t(span.factor[2]), int16_t(span.factor[1]), int16_t(span.factor[0]),
-        int16_t(span.factor[3]), int16_t(span.factor[2]), int16_t(span.factor[1]), int16_t(span.factor[0]),
-        int16_t(span.factor[3]), int16_t(span.factor[2]), int16_t(span.factor[1]), int16_t(span.factor[0]),
-        int16_t(span.factor[3]), int16_t(span.factor[2]), int16_t(span.factor[1]), int16_t(span.factor[0]));
-    const __m256i k255 = _mm256_set1_epi16(255), k128 = _mm256_set1_epi16(128), zero = _mm256_setzero_si256();
+    const __m256i factor =
+        _mm256_set_epi16(int16_t(span.factor[3]), int16_t(span.factor[2]), int16_t(span.factor[1]),
+                         int16_t(span.factor[0]), int16_t(span.factor[3]), int16_t(span.factor[2]),
+                         int16_t(span.factor[1]), int16_t(span.factor[0]), int16_t(span.factor[3]),
+                         int16_t(span.factor[2]), int16_t(span.factor[1]), int16_t(span.factor[0]),
+                         int16_t(span.factor[3]), int16_t(span.factor[2]), int16_t(span.factor[1]),
+                         int16_t(span.factor[0]));
+    const __m256i k255 = _mm256_set1_epi16(255), k128 = _mm256_set1_epi16(128),
+                  zero = _mm256_setzero_si256();
     int64_t i = 0;
     for (; i + 8 <= inside; i += 8) {
         const __m256i t = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(src + i));
@@ -89,16 +97,22 @@ ORB_AVX2 bool RowRunAVX2(const TTexSpan& span) {
         __m256i r = _mm256_packus_epi16(lo, hi);
         if (span.blend == TSpanBlend::Add) {
             r = _mm256_adds_epu8(r, _mm256_loadu_si256(d));
+        } else if (span.blend == TSpanBlend::Max) {
+            r = _mm256_max_epu8(r, _mm256_loadu_si256(d));
         } else if (span.blend == TSpanBlend::Over) {
             const __m256i dst = _mm256_loadu_si256(d);
             const __m256i aLo = _mm256_shufflehi_epi16(_mm256_shufflelo_epi16(lo, 0xFF), 0xFF);
             const __m256i aHi = _mm256_shufflehi_epi16(_mm256_shufflelo_epi16(hi, 0xFF), 0xFF);
             const __m256i xLo = _mm256_add_epi16(
-                _mm256_mullo_epi16(_mm256_unpacklo_epi8(dst, zero), _mm256_sub_epi16(k255, aLo)), k128);
+                _mm256_mullo_epi16(_mm256_unpacklo_epi8(dst, zero), _mm256_sub_epi16(k255, aLo)),
+                k128);
             const __m256i xHi = _mm256_add_epi16(
-                _mm256_mullo_epi16(_mm256_unpackhi_epi8(dst, zero), _mm256_sub_epi16(k255, aHi)), k128);
-            const __m256i qLo = _mm256_srli_epi16(_mm256_add_epi16(xLo, _mm256_srli_epi16(xLo, 8)), 8);
-            const __m256i qHi = _mm256_srli_epi16(_mm256_add_epi16(xHi, _mm256_srli_epi16(xHi, 8)), 8);
+                _mm256_mullo_epi16(_mm256_unpackhi_epi8(dst, zero), _mm256_sub_epi16(k255, aHi)),
+                k128);
+            const __m256i qLo =
+                _mm256_srli_epi16(_mm256_add_epi16(xLo, _mm256_srli_epi16(xLo, 8)), 8);
+            const __m256i qHi =
+                _mm256_srli_epi16(_mm256_add_epi16(xHi, _mm256_srli_epi16(xHi, 8)), 8);
             r = _mm256_adds_epu8(r, _mm256_packus_epi16(qLo, qHi));
         }
         _mm256_storeu_si256(d, r);
@@ -116,20 +130,23 @@ ORB_AVX2 bool RowRunAVX2(const TTexSpan& span) {
 ORB_AVX2 void TexSpanAVX2(const TTexSpan& span) {
     // Point runs, tiny textures and runs whose weights stay zero are the
     // SSE2 version's business.
-    const bool zeroWeights = span.dv == 0 && (span.du & 0xFFFFFFFF) == 0 && ((span.u + kHalf) & 0xFF000000) == 0 &&
+    const bool zeroWeights = span.dv == 0 && (span.du & 0xFFFFFFFF) == 0 &&
+                             ((span.u + kHalf) & 0xFF000000) == 0 &&
                              ((span.v + kHalf) & 0xFF000000) == 0;
     if ((!span.bilinear || zeroWeights) && span.count >= 8 && RowRunAVX2(span)) return;
     if (!span.bilinear || zeroWeights || span.width < 2 || span.height < 2 || span.count < 8) {
         TexSpanSSE2(span);
         return;
     }
-    const bool identity =
-        span.factor[0] == 256 && span.factor[1] == 256 && span.factor[2] == 256 && span.factor[3] == 256;
-    const __m256i factor = _mm256_set_epi16(
-        int16_t(span.factor[3]), int16_t(span.factor[2]), int16_t(span.factor[1]), int16_t(span.factor[0]),
-        int16_t(span.factor[3]), int16_t(span.factor[2]), int16_t(span.factor[1]), int16_t(span.factor[0]),
-        int16_t(span.factor[3]), int16_t(span.factor[2]), int16_t(span.factor[1]), int16_t(span.factor[0]),
-        int16_t(span.factor[3]), int16_t(span.factor[2]), int16_t(span.factor[1]), int16_t(span.factor[0]));
+    const bool identity = span.factor[0] == 256 && span.factor[1] == 256 && span.factor[2] == 256 &&
+                          span.factor[3] == 256;
+    const __m256i factor =
+        _mm256_set_epi16(int16_t(span.factor[3]), int16_t(span.factor[2]), int16_t(span.factor[1]),
+                         int16_t(span.factor[0]), int16_t(span.factor[3]), int16_t(span.factor[2]),
+                         int16_t(span.factor[1]), int16_t(span.factor[0]), int16_t(span.factor[3]),
+                         int16_t(span.factor[2]), int16_t(span.factor[1]), int16_t(span.factor[0]),
+                         int16_t(span.factor[3]), int16_t(span.factor[2]), int16_t(span.factor[1]),
+                         int16_t(span.factor[0]));
     const int64_t w = span.width;
     const uint64_t maxX = uint64_t(span.width - 2), maxY = uint64_t(span.height - 2);
     const int64_t du = span.du, dv = span.dv;
@@ -137,7 +154,8 @@ ORB_AVX2 void TexSpanAVX2(const TTexSpan& span) {
     __m256i us = _mm256_setr_epi64x(u, u + du, u + 2 * du, u + 3 * du);
     __m256i vs = _mm256_setr_epi64x(v, v + dv, v + 2 * dv, v + 3 * dv);
     const __m256i du4 = _mm256_set1_epi64x(4 * du), dv4 = _mm256_set1_epi64x(4 * dv);
-    const __m256i k256 = _mm256_set1_epi16(256), k255 = _mm256_set1_epi16(255), k128 = _mm256_set1_epi16(128);
+    const __m256i k256 = _mm256_set1_epi16(256), k255 = _mm256_set1_epi16(255),
+                  k128 = _mm256_set1_epi16(128);
     const __m256i zero = _mm256_setzero_si256();
     int32_t i = 0;
     if (dv == 0 && uint64_t((v + kHalf) >> 32) <= maxY) {
@@ -150,19 +168,24 @@ ORB_AVX2 void TexSpanAVX2(const TTexSpan& span) {
             const int64_t x0 = (u + kHalf) >> 32, x3 = (u + 3 * du + kHalf) >> 32;
             if (uint64_t(x0) > maxX || uint64_t(x3) > maxX) break;
             const int64_t x1 = (u + du + kHalf) >> 32, x2 = (u + 2 * du + kHalf) >> 32;
-            const __m256i t = _mm256_inserti128_si256(_mm256_castsi128_si256(Pair(top0 + x0, top0 + x1)),
-                                                      Pair(top0 + x2, top0 + x3), 1);
-            const __m256i b = _mm256_inserti128_si256(_mm256_castsi128_si256(Pair(bottom0 + x0, bottom0 + x1)),
-                                                      Pair(bottom0 + x2, bottom0 + x3), 1);
+            const __m256i t = _mm256_inserti128_si256(
+                _mm256_castsi128_si256(Pair(top0 + x0, top0 + x1)), Pair(top0 + x2, top0 + x3), 1);
+            const __m256i b =
+                _mm256_inserti128_si256(_mm256_castsi128_si256(Pair(bottom0 + x0, bottom0 + x1)),
+                                        Pair(bottom0 + x2, bottom0 + x3), 1);
             const __m256i wx = Weights(us);
             const __m256i wxInv = _mm256_sub_epi16(k256, wx);
-            const __m256i top = Lerp(_mm256_unpacklo_epi8(t, zero), _mm256_unpackhi_epi8(t, zero), wx, wxInv);
-            const __m256i bottom = Lerp(_mm256_unpacklo_epi8(b, zero), _mm256_unpackhi_epi8(b, zero), wx, wxInv);
+            const __m256i top =
+                Lerp(_mm256_unpacklo_epi8(t, zero), _mm256_unpackhi_epi8(t, zero), wx, wxInv);
+            const __m256i bottom =
+                Lerp(_mm256_unpacklo_epi8(b, zero), _mm256_unpackhi_epi8(b, zero), wx, wxInv);
             __m256i s = Lerp(top, bottom, wy, wyInv);
-            if (!identity) s = _mm256_srli_epi16(_mm256_add_epi16(_mm256_mullo_epi16(s, factor), k128), 8);
+            if (!identity)
+                s = _mm256_srli_epi16(_mm256_add_epi16(_mm256_mullo_epi16(s, factor), k128), 8);
             __m128i* d = reinterpret_cast<__m128i*>(span.dst + i);
             const __m256i r = Blend(s, d, span.blend, k255, k128);
-            _mm_storeu_si128(d, _mm256_castsi256_si128(_mm256_permute4x64_epi64(_mm256_packus_epi16(r, r), 0x08)));
+            _mm_storeu_si128(d, _mm256_castsi256_si128(
+                                    _mm256_permute4x64_epi64(_mm256_packus_epi16(r, r), 0x08)));
             i += 4;
             u += 4 * du;
             us = _mm256_add_epi64(us, du4);
@@ -172,7 +195,8 @@ ORB_AVX2 void TexSpanAVX2(const TTexSpan& span) {
         const int64_t x0 = (u + kHalf) >> 32, y0 = (v + kHalf) >> 32;
         const int64_t x3 = (u + 3 * du + kHalf) >> 32, y3 = (v + 3 * dv + kHalf) >> 32;
         // The coordinates are linear: the first and last pixel bound the rest.
-        if (uint64_t(x0) > maxX || uint64_t(y0) > maxY || uint64_t(x3) > maxX || uint64_t(y3) > maxY) {
+        if (uint64_t(x0) > maxX || uint64_t(y0) > maxY || uint64_t(x3) > maxX ||
+            uint64_t(y3) > maxY) {
             TTexSpan one = span;
             one.dst = span.dst + i;
             one.count = 1;
@@ -191,15 +215,19 @@ ORB_AVX2 void TexSpanAVX2(const TTexSpan& span) {
         p[1] = span.texels + ((v + dv + kHalf) >> 32) * w + ((u + du + kHalf) >> 32);
         p[2] = span.texels + ((v + 2 * dv + kHalf) >> 32) * w + ((u + 2 * du + kHalf) >> 32);
         p[3] = span.texels + y3 * w + x3;
-        const __m256i t = _mm256_inserti128_si256(_mm256_castsi128_si256(Pair(p[0], p[1])), Pair(p[2], p[3]), 1);
-        const __m256i b =
-            _mm256_inserti128_si256(_mm256_castsi128_si256(Pair(p[0] + w, p[1] + w)), Pair(p[2] + w, p[3] + w), 1);
+        const __m256i t =
+            _mm256_inserti128_si256(_mm256_castsi128_si256(Pair(p[0], p[1])), Pair(p[2], p[3]), 1);
+        const __m256i b = _mm256_inserti128_si256(_mm256_castsi128_si256(Pair(p[0] + w, p[1] + w)),
+                                                  Pair(p[2] + w, p[3] + w), 1);
         const __m256i wx = Weights(us), wy = Weights(vs);
         const __m256i wxInv = _mm256_sub_epi16(k256, wx);
-        const __m256i top = Lerp(_mm256_unpacklo_epi8(t, zero), _mm256_unpackhi_epi8(t, zero), wx, wxInv);
-        const __m256i bottom = Lerp(_mm256_unpacklo_epi8(b, zero), _mm256_unpackhi_epi8(b, zero), wx, wxInv);
+        const __m256i top =
+            Lerp(_mm256_unpacklo_epi8(t, zero), _mm256_unpackhi_epi8(t, zero), wx, wxInv);
+        const __m256i bottom =
+            Lerp(_mm256_unpacklo_epi8(b, zero), _mm256_unpackhi_epi8(b, zero), wx, wxInv);
         __m256i s = Lerp(top, bottom, wy, _mm256_sub_epi16(k256, wy));
-        if (!identity) s = _mm256_srli_epi16(_mm256_add_epi16(_mm256_mullo_epi16(s, factor), k128), 8);
+        if (!identity)
+            s = _mm256_srli_epi16(_mm256_add_epi16(_mm256_mullo_epi16(s, factor), k128), 8);
         __m128i* d = reinterpret_cast<__m128i*>(span.dst + i);
         const __m256i r = Blend(s, d, span.blend, k255, k128);
         const __m256i packed = _mm256_permute4x64_epi64(_mm256_packus_epi16(r, r), 0x08);
@@ -226,18 +254,23 @@ namespace {
 // 1.5 * 2^52.
 ORB_AVX2 inline __m256d ToDouble(__m256i x) {
     const __m256i magic = _mm256_set1_epi64x(0x4338000000000000);
-    return _mm256_sub_pd(_mm256_castsi256_pd(_mm256_add_epi64(x, magic)), _mm256_castsi256_pd(magic));
+    return _mm256_sub_pd(_mm256_castsi256_pd(_mm256_add_epi64(x, magic)),
+                         _mm256_castsi256_pd(magic));
 }
 
 // max and min return their second operand unless the comparison holds, so
 // NaN goes to lo as in the scalar clamp.
-ORB_AVX2 inline __m128 ClampPs(__m128 v, __m128 lo, __m128 hi) { return _mm_min_ps(_mm_max_ps(v, lo), hi); }
-
-ORB_AVX2 inline __m128i RoundBytes(__m128 v) {
-    return _mm_cvttps_epi32(_mm_add_ps(ClampPs(v, _mm_setzero_ps(), _mm_set1_ps(255.0f)), _mm_set1_ps(0.5f)));
+ORB_AVX2 inline __m128 ClampPs(__m128 v, __m128 lo, __m128 hi) {
+    return _mm_min_ps(_mm_max_ps(v, lo), hi);
 }
 
-ORB_AVX2 inline __m256d Interp(__m256d l0, __m256d l1, __m256d l2, const __m256d (*a)[7], int32_t j) {
+ORB_AVX2 inline __m128i RoundBytes(__m128 v) {
+    return _mm_cvttps_epi32(
+        _mm_add_ps(ClampPs(v, _mm_setzero_ps(), _mm_set1_ps(255.0f)), _mm_set1_ps(0.5f)));
+}
+
+ORB_AVX2 inline __m256d Interp(__m256d l0, __m256d l1, __m256d l2, const __m256d (*a)[7],
+                               int32_t j) {
     return _mm256_add_pd(_mm256_add_pd(_mm256_mul_pd(l0, a[0][j]), _mm256_mul_pd(l1, a[1][j])),
                          _mm256_mul_pd(l2, a[2][j]));
 }
@@ -274,7 +307,8 @@ ORB_AVX2 void ShadeSpanAVX2(const TShadeSpan& span) {
     const __m128 vfw = _mm_set1_ps(fw), vfh = _mm_set1_ps(fh), zeroPs = _mm_setzero_ps();
     const __m128 half = _mm_set1_ps(0.5f), k256f = _mm_set1_ps(256.0f), k255f = _mm_set1_ps(255.0f);
     const __m128 opacity = _mm_set1_ps(span.opacity);
-    const __m128i wMax = _mm_set1_epi32(w - 1), hMax = _mm_set1_epi32(h - 1), zero = _mm_setzero_si128();
+    const __m128i wMax = _mm_set1_epi32(w - 1), hMax = _mm_set1_epi32(h - 1),
+                  zero = _mm_setzero_si128();
     const __m128i one = _mm_set1_epi32(1), k256 = _mm_set1_epi32(256), k255 = _mm_set1_epi32(255);
     const __m128i stride = _mm_set1_epi32(w);
     const int* texels = reinterpret_cast<const int*>(span.texels);
@@ -291,19 +325,25 @@ ORB_AVX2 void ShadeSpanAVX2(const TShadeSpan& span) {
         const __m256d iw = _mm256_div_pd(_mm256_set1_pd(1.0), Interp(l0, l1, l2, a, 0));
         __m128 col[4];
         for (int32_t c = 0; c < 4; ++c)
-            col[c] = span.flat ? _mm_set1_ps(span.flatColour[c]) : _mm256_cvtpd_ps(_mm256_mul_pd(Interp(l0, l1, l2, a, 1 + c), iw));
+            col[c] = span.flat ? _mm_set1_ps(span.flatColour[c])
+                               : _mm256_cvtpd_ps(_mm256_mul_pd(Interp(l0, l1, l2, a, 1 + c), iw));
         const __m128 alpha = _mm_mul_ps(col[3], opacity);
         const __m128 u = _mm256_cvtpd_ps(_mm256_mul_pd(Interp(l0, l1, l2, a, 5), iw));
         const __m128 v = _mm256_cvtpd_ps(_mm256_mul_pd(Interp(l0, l1, l2, a, 6), iw));
         __m128i s[4];  // a, r, g, b
         if (!span.bilinear) {
-            const __m128i x = _mm_min_epi32(_mm_cvttps_epi32(ClampPs(_mm_mul_ps(u, vfw), zeroPs, vfw)), wMax);
-            const __m128i y = _mm_min_epi32(_mm_cvttps_epi32(ClampPs(_mm_mul_ps(v, vfh), zeroPs, vfh)), hMax);
-            const __m128i c = _mm_i32gather_epi32(texels, _mm_add_epi32(_mm_mullo_epi32(y, stride), x), 4);
+            const __m128i x =
+                _mm_min_epi32(_mm_cvttps_epi32(ClampPs(_mm_mul_ps(u, vfw), zeroPs, vfw)), wMax);
+            const __m128i y =
+                _mm_min_epi32(_mm_cvttps_epi32(ClampPs(_mm_mul_ps(v, vfh), zeroPs, vfh)), hMax);
+            const __m128i c =
+                _mm_i32gather_epi32(texels, _mm_add_epi32(_mm_mullo_epi32(y, stride), x), 4);
             for (int32_t k = 0; k < 4; ++k) s[k] = Channel(c, 24 - 8 * k);
         } else {
-            const __m128 cx = ClampPs(_mm_sub_ps(_mm_mul_ps(u, vfw), half), _mm_set1_ps(-2.0f), _mm_add_ps(vfw, _mm_set1_ps(1.0f)));
-            const __m128 cy = ClampPs(_mm_sub_ps(_mm_mul_ps(v, vfh), half), _mm_set1_ps(-2.0f), _mm_add_ps(vfh, _mm_set1_ps(1.0f)));
+            const __m128 cx = ClampPs(_mm_sub_ps(_mm_mul_ps(u, vfw), half), _mm_set1_ps(-2.0f),
+                                      _mm_add_ps(vfw, _mm_set1_ps(1.0f)));
+            const __m128 cy = ClampPs(_mm_sub_ps(_mm_mul_ps(v, vfh), half), _mm_set1_ps(-2.0f),
+                                      _mm_add_ps(vfh, _mm_set1_ps(1.0f)));
             const __m128 fx = _mm_floor_ps(cx), fy = _mm_floor_ps(cy);
             __m128i ix = _mm_cvttps_epi32(fx), iy = _mm_cvttps_epi32(fy);
             __m128i wx = _mm_cvttps_epi32(_mm_add_ps(_mm_mul_ps(_mm_sub_ps(cx, fx), k256f), half));
@@ -315,8 +355,10 @@ ORB_AVX2 void ShadeSpanAVX2(const TShadeSpan& span) {
             wy = _mm_andnot_si128(fullY, wy);
             const __m128i x0 = _mm_min_epi32(_mm_max_epi32(ix, zero), wMax);
             const __m128i x1 = _mm_min_epi32(_mm_max_epi32(_mm_add_epi32(ix, one), zero), wMax);
-            const __m128i r0 = _mm_mullo_epi32(_mm_min_epi32(_mm_max_epi32(iy, zero), hMax), stride);
-            const __m128i r1 = _mm_mullo_epi32(_mm_min_epi32(_mm_max_epi32(_mm_add_epi32(iy, one), zero), hMax), stride);
+            const __m128i r0 =
+                _mm_mullo_epi32(_mm_min_epi32(_mm_max_epi32(iy, zero), hMax), stride);
+            const __m128i r1 = _mm_mullo_epi32(
+                _mm_min_epi32(_mm_max_epi32(_mm_add_epi32(iy, one), zero), hMax), stride);
             const __m128i c00 = _mm_i32gather_epi32(texels, _mm_add_epi32(r0, x0), 4);
             const __m128i c10 = _mm_i32gather_epi32(texels, _mm_add_epi32(r0, x1), 4);
             const __m128i c01 = _mm_i32gather_epi32(texels, _mm_add_epi32(r1, x0), 4);
@@ -324,10 +366,12 @@ ORB_AVX2 void ShadeSpanAVX2(const TShadeSpan& span) {
             const __m128i wxInv = _mm_sub_epi32(k256, wx), wyInv = _mm_sub_epi32(k256, wy);
             for (int32_t k = 0; k < 4; ++k) {
                 const int32_t sh = 24 - 8 * k;
-                const __m128i top = _mm_add_epi32(_mm_mullo_epi32(Channel(c00, sh), wxInv), _mm_mullo_epi32(Channel(c10, sh), wx));
-                const __m128i bottom =
-                    _mm_add_epi32(_mm_mullo_epi32(Channel(c01, sh), wxInv), _mm_mullo_epi32(Channel(c11, sh), wx));
-                s[k] = _mm_srli_epi32(_mm_add_epi32(_mm_add_epi32(_mm_mullo_epi32(top, wyInv), _mm_mullo_epi32(bottom, wy)),
+                const __m128i top = _mm_add_epi32(_mm_mullo_epi32(Channel(c00, sh), wxInv),
+                                                  _mm_mullo_epi32(Channel(c10, sh), wx));
+                const __m128i bottom = _mm_add_epi32(_mm_mullo_epi32(Channel(c01, sh), wxInv),
+                                                     _mm_mullo_epi32(Channel(c11, sh), wx));
+                s[k] = _mm_srli_epi32(_mm_add_epi32(_mm_add_epi32(_mm_mullo_epi32(top, wyInv),
+                                                                  _mm_mullo_epi32(bottom, wy)),
                                                     _mm_set1_epi32(32768)),
                                       16);
             }
@@ -336,7 +380,8 @@ ORB_AVX2 void ShadeSpanAVX2(const TShadeSpan& span) {
         __m128i src[4];
         src[0] = RoundBytes(_mm_mul_ps(_mm_cvtepi32_ps(s[0]), m));
         for (int32_t c = 0; c < 3; ++c)
-            src[1 + c] = RoundBytes(_mm_mul_ps(_mm_div_ps(_mm_mul_ps(_mm_cvtepi32_ps(s[1 + c]), col[c]), k255f), m));
+            src[1 + c] = RoundBytes(
+                _mm_mul_ps(_mm_div_ps(_mm_mul_ps(_mm_cvtepi32_ps(s[1 + c]), col[c]), k255f), m));
         int* d = reinterpret_cast<int*>(span.dst + i);
         const __m128i dst = _mm_maskload_epi32(d, live);
         const __m128i inv = _mm_sub_epi32(k255, src[0]);
@@ -345,8 +390,11 @@ ORB_AVX2 void ShadeSpanAVX2(const TShadeSpan& span) {
             const int32_t sh = 24 - 8 * c;
             __m128i r = src[c];
             if (span.blend == TSpanBlend::Over) {
-                const __m128i x = _mm_add_epi32(_mm_mullo_epi32(Channel(dst, sh), inv), _mm_set1_epi32(128));
-                r = _mm_min_epi32(_mm_add_epi32(r, _mm_srli_epi32(_mm_add_epi32(x, _mm_srli_epi32(x, 8)), 8)), k255);
+                const __m128i x =
+                    _mm_add_epi32(_mm_mullo_epi32(Channel(dst, sh), inv), _mm_set1_epi32(128));
+                r = _mm_min_epi32(
+                    _mm_add_epi32(r, _mm_srli_epi32(_mm_add_epi32(x, _mm_srli_epi32(x, 8)), 8)),
+                    k255);
             } else if (span.blend == TSpanBlend::Add) {
                 r = _mm_min_epi32(_mm_add_epi32(r, Channel(dst, sh)), k255);
             }

@@ -31,13 +31,16 @@ inline __m128i BlendFour(__m128i sLo, __m128i sHi, __m128i d, TSpanBlend blend) 
     const __m128i s = _mm_packus_epi16(sLo, sHi);
     if (blend == TSpanBlend::Replace) return s;
     if (blend == TSpanBlend::Add) return _mm_adds_epu8(s, d);
-    const __m128i zero = _mm_setzero_si128(), k255 = _mm_set1_epi16(255), k128 = _mm_set1_epi16(128);
+    if (blend == TSpanBlend::Max) return _mm_max_epu8(s, d);
+    const __m128i zero = _mm_setzero_si128(), k255 = _mm_set1_epi16(255),
+                  k128 = _mm_set1_epi16(128);
     auto half = [&](__m128i sh, __m128i dh) {
         const __m128i a = _mm_shufflehi_epi16(_mm_shufflelo_epi16(sh, 0xFF), 0xFF);
         const __m128i t = _mm_add_epi16(_mm_mullo_epi16(dh, _mm_sub_epi16(k255, a)), k128);
         return _mm_srli_epi16(_mm_add_epi16(t, _mm_srli_epi16(t, 8)), 8);
     };
-    const __m128i r = _mm_packus_epi16(half(sLo, _mm_unpacklo_epi8(d, zero)), half(sHi, _mm_unpackhi_epi8(d, zero)));
+    const __m128i r = _mm_packus_epi16(half(sLo, _mm_unpacklo_epi8(d, zero)),
+                                       half(sHi, _mm_unpackhi_epi8(d, zero)));
     return _mm_adds_epu8(s, r);
 }
 
@@ -58,29 +61,36 @@ struct TSampler {
     bool Bilinear(int64_t ua, int64_t va, int64_t ub, int64_t vb, __m128i& out) const {
         const int64_t ura = ua + kHalf, vra = va + kHalf, urb = ub + kHalf, vrb = vb + kHalf;
         const int64_t xa = ura >> 32, ya = vra >> 32, xb = urb >> 32, yb = vrb >> 32;
-        if (uint64_t(xa) > maxX || uint64_t(ya) > maxY || uint64_t(xb) > maxX || uint64_t(yb) > maxY) return false;
+        if (uint64_t(xa) > maxX || uint64_t(ya) > maxY || uint64_t(xb) > maxX ||
+            uint64_t(yb) > maxY)
+            return false;
         const uint32_t* pa = texels + ya * w + xa;
         const uint32_t* pb = texels + yb * w + xb;
         const __m128i zero = _mm_setzero_si128();
         const __m128i t = _mm_unpacklo_epi32(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(pa)),
                                              _mm_loadl_epi64(reinterpret_cast<const __m128i*>(pb)));
-        const __m128i b = _mm_unpacklo_epi32(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(pa + w)),
-                                             _mm_loadl_epi64(reinterpret_cast<const __m128i*>(pb + w)));
+        const __m128i b =
+            _mm_unpacklo_epi32(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(pa + w)),
+                               _mm_loadl_epi64(reinterpret_cast<const __m128i*>(pb + w)));
         const __m128i wx = Spread(uint32_t(ura >> 24) & 255, uint32_t(urb >> 24) & 255);
         const __m128i wy = Spread(uint32_t(vra >> 24) & 255, uint32_t(vrb >> 24) & 255);
         const __m128i k256 = _mm_set1_epi16(256);
         const __m128i wxInv = _mm_sub_epi16(k256, wx);
         const __m128i top = Lerp(_mm_unpacklo_epi8(t, zero), _mm_unpackhi_epi8(t, zero), wx, wxInv);
-        const __m128i bottom = Lerp(_mm_unpacklo_epi8(b, zero), _mm_unpackhi_epi8(b, zero), wx, wxInv);
+        const __m128i bottom =
+            Lerp(_mm_unpacklo_epi8(b, zero), _mm_unpackhi_epi8(b, zero), wx, wxInv);
         out = Lerp(top, bottom, wy, _mm_sub_epi16(k256, wy));
         return true;
     }
 
     bool Point(int64_t ua, int64_t va, int64_t ub, int64_t vb, __m128i& out) const {
         const int64_t xa = ua >> 32, ya = va >> 32, xb = ub >> 32, yb = vb >> 32;
-        if (uint64_t(xa) > maxX || uint64_t(ya) > maxY || uint64_t(xb) > maxX || uint64_t(yb) > maxY) return false;
-        out = _mm_unpacklo_epi8(_mm_unpacklo_epi32(Load32(texels + ya * w + xa), Load32(texels + yb * w + xb)),
-                                _mm_setzero_si128());
+        if (uint64_t(xa) > maxX || uint64_t(ya) > maxY || uint64_t(xb) > maxX ||
+            uint64_t(yb) > maxY)
+            return false;
+        out = _mm_unpacklo_epi8(
+            _mm_unpacklo_epi32(Load32(texels + ya * w + xa), Load32(texels + yb * w + xb)),
+            _mm_setzero_si128());
         return true;
     }
 };
@@ -91,8 +101,8 @@ void TexSpanSSE2(const TTexSpan& in) {
     TTexSpan span = in;
     // Bilinear weights that stay zero along the whole run (a picture drawn
     // one texel per pixel) make it a point run at the rounded coordinates.
-    if (span.bilinear && span.dv == 0 && (span.du & 0xFFFFFFFF) == 0 && ((span.u + kHalf) & 0xFF000000) == 0 &&
-        ((span.v + kHalf) & 0xFF000000) == 0) {
+    if (span.bilinear && span.dv == 0 && (span.du & 0xFFFFFFFF) == 0 &&
+        ((span.u + kHalf) & 0xFF000000) == 0 && ((span.v + kHalf) & 0xFF000000) == 0) {
         span.bilinear = false;
         span.u += kHalf;
         span.v += kHalf;
@@ -102,12 +112,14 @@ void TexSpanSSE2(const TTexSpan& in) {
         TexSpanScalar(span);
         return;
     }
-    const bool identity =
-        span.factor[0] == 256 && span.factor[1] == 256 && span.factor[2] == 256 && span.factor[3] == 256;
-    const __m128i factor = _mm_set_epi16(int16_t(span.factor[3]), int16_t(span.factor[2]), int16_t(span.factor[1]),
-                                         int16_t(span.factor[0]), int16_t(span.factor[3]), int16_t(span.factor[2]),
-                                         int16_t(span.factor[1]), int16_t(span.factor[0]));
-    const TSampler sampler{span.texels, span.width, uint64_t(span.width - edge), uint64_t(span.height - edge)};
+    const bool identity = span.factor[0] == 256 && span.factor[1] == 256 && span.factor[2] == 256 &&
+                          span.factor[3] == 256;
+    const __m128i factor =
+        _mm_set_epi16(int16_t(span.factor[3]), int16_t(span.factor[2]), int16_t(span.factor[1]),
+                      int16_t(span.factor[0]), int16_t(span.factor[3]), int16_t(span.factor[2]),
+                      int16_t(span.factor[1]), int16_t(span.factor[0]));
+    const TSampler sampler{span.texels, span.width, uint64_t(span.width - edge),
+                           uint64_t(span.height - edge)};
     int64_t u = span.u, v = span.v;
     const int64_t du = span.du, dv = span.dv;
     int32_t i = 0;
@@ -130,8 +142,10 @@ void TexSpanSSE2(const TTexSpan& in) {
         if (y >= 0 && y < span.height) {
             const int32_t skip = int32_t(std::clamp<int64_t>(-x, 0, span.count));
             if (skip > 0) scalar(skip);
-            const int32_t inside = int32_t(std::clamp<int64_t>(int64_t(span.width) - (x + skip), 0, span.count - skip));
-            const uint32_t* src = span.texels + y * int64_t(span.width) + std::clamp<int64_t>(x + skip, 0, span.width);
+            const int32_t inside = int32_t(
+                std::clamp<int64_t>(int64_t(span.width) - (x + skip), 0, span.count - skip));
+            const uint32_t* src = span.texels + y * int64_t(span.width) +
+                                  std::clamp<int64_t>(x + skip, 0, span.width);
             if (identity && span.blend == TSpanBlend::Replace) {
                 if (inside > 0) std::memcpy(span.dst + i, src, size_t(inside) * 4);
                 i += inside;
@@ -159,11 +173,10 @@ void TexSpanSSE2(const TTexSpan& in) {
     while (i + 4 <= span.count) {
         __m128i lo, hi;
         const bool inside =
-            span.bilinear
-                ? sampler.Bilinear(u, v, u + du, v + dv, lo) &&
-                      sampler.Bilinear(u + 2 * du, v + 2 * dv, u + 3 * du, v + 3 * dv, hi)
-                : sampler.Point(u, v, u + du, v + dv, lo) &&
-                      sampler.Point(u + 2 * du, v + 2 * dv, u + 3 * du, v + 3 * dv, hi);
+            span.bilinear ? sampler.Bilinear(u, v, u + du, v + dv, lo) &&
+                                sampler.Bilinear(u + 2 * du, v + 2 * dv, u + 3 * du, v + 3 * dv, hi)
+                          : sampler.Point(u, v, u + du, v + dv, lo) &&
+                                sampler.Point(u + 2 * du, v + 2 * dv, u + 3 * du, v + 3 * dv, hi);
         if (!inside) {
             scalar(1);
             continue;
@@ -173,7 +186,9 @@ void TexSpanSSE2(const TTexSpan& in) {
             hi = _mm_srli_epi16(_mm_add_epi16(_mm_mullo_epi16(hi, factor), k128), 8);
         }
         __m128i* d = reinterpret_cast<__m128i*>(span.dst + i);
-        _mm_storeu_si128(d, BlendFour(lo, hi, span.blend == TSpanBlend::Replace ? lo : _mm_loadu_si128(d), span.blend));
+        _mm_storeu_si128(
+            d, BlendFour(lo, hi, span.blend == TSpanBlend::Replace ? lo : _mm_loadu_si128(d),
+                         span.blend));
         i += 4;
         u += 4 * du;
         v += 4 * dv;

@@ -43,7 +43,7 @@ void CompareTexSpans(ql::TSimdLevel level) {
             for (int32_t c = 0; c < 4; ++c)
                 span.factor[c] = f & (1 << c) ? 256 : uint16_t(random() % 257);
             span.bilinear = random() % 3 != 0;
-            span.blend = TSpanBlend(random() % 3);
+            span.blend = TSpanBlend(random() % 4);
             std::vector<uint32_t> base(size_t(span.count) + 1);
             for (uint32_t& d : base) d = random();
             std::vector<uint32_t> expect = base, got = base;
@@ -113,7 +113,7 @@ TEST(SoftSpans, ColourSSE2MatchesScalarBitForBit) {
         const uint32_t a = random() & 255;
         uint32_t colour = a << 24;
         for (int32_t c = 0; c < 3; ++c) colour |= (random() % (a + 1)) << (8 * c);
-        const TSpanBlend blend = TSpanBlend(random() % 3);
+        const TSpanBlend blend = TSpanBlend(random() % 4);
         std::vector<uint32_t> expect(random() % 23);
         for (uint32_t& d : expect) d = random();
         std::vector<uint32_t> got = expect;
