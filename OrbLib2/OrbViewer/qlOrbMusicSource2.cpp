@@ -204,7 +204,7 @@ void TMusicOptionsReader::AddItem(TCompositeParams& composite, const ql::TIniIde
     }
     if (!crossEnvelope.Points.empty()) entry.Volumes.Envelopes.push_back(std::move(crossEnvelope));
     if (curve && !curve->empty())
-        entry.Volumes.Envelopes.push_back(TVolumeParams{std::move(*curve), false});
+        entry.Volumes.Envelopes.push_back(TVolumeParams(std::move(*curve)));
 
     entry.TimeLine = ClampToInt(place);
     position = place + duration;
@@ -377,7 +377,7 @@ TCompiledMusic TMusicOptionsReader::CompileComment(const ql::TIniIdentList* musi
             item.Duration = ClampToInt(length - pause);
             AddLevelEnvelope(item, item.Duration, fadeIn, fadeOut, ClampToInt(volume));
             if (curve && !curve->empty())
-                item.Volumes.Envelopes.push_back(TVolumeParams{std::move(*curve), false});
+                item.Volumes.Envelopes.push_back(TVolumeParams(std::move(*curve)));
         }
     }
     const double videoWindow = window;

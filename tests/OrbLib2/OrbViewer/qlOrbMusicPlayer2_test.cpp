@@ -263,16 +263,24 @@ TEST_F(MusicPlayer, CommentOfASlideBeforeTheSeekTarget_PlaysOnFromItsMiddle) {
     EXPECT_EQ(At(pcm, 2200), 0);
 }
 
-TEST_F(MusicPlayer, CompositeMusic_PlaysItsFirstItemFromItsBeginTime) {
+TEST_F(MusicPlayer, CompositeMusic_MixesEveryItemAtItsPlace) {
+    // The ramp from 200 ms for 500 ms, then after a pause of 1000 ms the level
+    // of c.wav from 1500 ms for 1000 ms.
     TOrbMusicPlayer& player = Open(
         "[Main]\nopt_slidescount=1\nopt_synchpos1=4000\nopt_syncmode=1\nobject m : music\n"
         "object i : TMusicItem\nFileName=" +
-        m_folder.File("a.wav") + "\nStartTime=200\nDuration=500\nend\nend\n");
+        m_folder.File("a.wav") +
+        "\nStartTime=200\nDuration=500\nend\nobject j : TMusicItem\nFileName=" +
+        m_folder.File("c.wav") + "\nCrossMode=1\nPause=1000\nDuration=1000\nend\nend\n");
     ASSERT_EQ(player.MusicSource().ShowPlayList().Count(), 1);
     player.Run(true);
-    const std::vector<int16_t> pcm = Play(800);
+    const std::vector<int16_t> pcm = Play(2800);
     EXPECT_NEAR(At(pcm, 100), 300, 6);
-    EXPECT_EQ(At(pcm, 700), 0);
+    EXPECT_EQ(At(pcm, 1000), 0);
+    EXPECT_EQ(At(pcm, 1400), 0);
+    EXPECT_EQ(At(pcm, 1600), kToneC);
+    EXPECT_EQ(At(pcm, 2400), kToneC);
+    EXPECT_EQ(At(pcm, 2600), 0);
 }
 
 TEST_F(MusicPlayer, SameInput_SameSamples) {
