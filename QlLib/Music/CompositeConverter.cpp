@@ -77,6 +77,7 @@ bool TCompositeConverter::Open(const TMediaInfo& info) {
     }
     m_accumulator.assign(2 * kBlockFrames, 0);
     m_itemBlock.assign(2 * kBlockFrames, 0);
+    m_factors.assign(kBlockFrames, 1.0);
     if (!m_output.EnsureFreeRoom(2 * kBlockBytes)) return false;
     Seek(0);
     return true;
@@ -219,53 +220,50 @@ bool TCompositeConverter::Decode() {
 bool TCompositeConverter::MixItem(TCompositeItem2& item, size_t offsetFrames, size_t frames) {
     const size_t want = size_t(std::min<int64_t>(int64_t(frames), item.Frames - item.Done));
     const size_t got = want > 0 ? std::min(item.Source->Read(m_itemBlock.data(), want), want) : 0;
-    TVolumeParamsList& volumes = item.Volumes;
-    volumes.Seek(item.Done * kOutputBytesPerFrame);
+    item.Volumes.Seek(item.Done * kOutputBytesPerFrame);
+    bool envelopesEnded = false;
+    const size_t mixed = item.Volumes.Fill(got, m_factors.data(), envelopesEnded);
     int32_t* acc = m_accumulator.data() + 2 * offsetFrames;
     const int16_t* in = m_itemBlock.data();
-    bool envelopesEnded = false;
-    size_t k = 0;
-    while (k < got) {
-        double factor;
-        const bool nearUnity = volumes.Factor(factor);
-        const int32_t left = in[2 * k];
-        const int32_t right = in[2 * k + 1];
-        if (nearUnity || (factor >= kUnityLow && factor < kUnityHigh)) {
-            acc[2 * k] += left;
-            acc[2 * k + 1] += right;
+    const double* factors = m_factors.data();
+    for (size_t k = 0; k < mixed; ++k) {
+        const double factor = factors[k];
+        if (factor >= kUnityLow && factor < kUnityHigh) {
+            acc[2 * k] += in[2 * k];
+            acc[2 * k + 1] += in[2 * k + 1];
         } else if (factor > kItemSilence) {
-            factor = std::min(factor, kMaxFactor);
-            acc[2 * k] += Scale(left, factor);
-            acc[2 * k + 1] += Scale(right, factor);
-        }
-        ++k;
-        if (volumes.Step()) {
-            envelopesEnded = true;
-            break;
+            acc[2 * k] += Scale(in[2 * k], factor);
+            acc[2 * k + 1] += Scale(in[2 * k + 1], factor);
         }
     }
-    item.Done += int64_t(k);
+    item.Done += int64_t(mixed);
     return !(envelopesEnded || got < want || item.Done >= item.Frames);
 }
 
 void TCompositeConverter::ApplyMaster(size_t frames, int16_t* out) {
     const int32_t* acc = m_accumulator.data();
+    bool ended = false;
+    const size_t scaled = m_hasMaster ? m_master.Fill(frames, m_factors.data(), ended) : 0;
+    // Past the master's last point its factor stays; Fill stops there.
+    if (scaled < frames) {
+        double last;
+        m_master.Factor(last);
+        std::fill(m_factors.begin() + std::ptrdiff_t(scaled),
+                  m_factors.begin() + std::ptrdiff_t(frames),
+                  m_hasMaster ? std::min(last, kMaxFactor) : 1.0);
+    }
+    const double* factors = m_factors.data();
     for (size_t k = 0; k < frames; ++k) {
         int32_t left = acc[2 * k];
         int32_t right = acc[2 * k + 1];
-        if (m_hasMaster) {
-            double factor;
-            const bool nearUnity = m_master.Factor(factor);
-            if (!nearUnity && !(factor >= kUnityLow && factor < kUnityHigh)) {
-                if (factor > kMasterSilence) {
-                    factor = std::min(factor, kMaxFactor);
-                    left = Scale(left, factor);
-                    right = Scale(right, factor);
-                } else {
-                    left = right = 0;
-                }
+        const double factor = factors[k];
+        if (!(factor >= kUnityLow && factor < kUnityHigh)) {
+            if (factor > kMasterSilence) {
+                left = Scale(left, factor);
+                right = Scale(right, factor);
+            } else {
+                left = right = 0;
             }
-            m_master.Step();
         }
         out[2 * k] = int16_t(std::clamp(left, -32768, 32767));
         out[2 * k + 1] = int16_t(std::clamp(right, -32768, 32767));

@@ -88,6 +88,7 @@ private:
     std::vector<size_t> m_active;  // indices of opened items, in time-line order
     std::vector<int32_t> m_accumulator;
     std::vector<int16_t> m_itemBlock;
+    std::vector<double> m_factors;  // one per frame of a block
 };
 
 // The source of a composite name for a channel: the mixer behind a converter

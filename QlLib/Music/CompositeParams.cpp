@@ -138,6 +138,17 @@ bool TVolumeParams::Step() {
     return m_segment >= m_segments.size();
 }
 
+void TVolumeParams::Advance(int64_t frames) {
+    m_pos += frames * kOutputBytesPerFrame;
+    if (m_segment >= m_segments.size()) return;
+    const TVolumeItem2& segment = m_segments[m_segment];
+    if (m_pos < segment.EndPos)
+        SetFactor(segment.EndFactor -
+                  double((segment.EndPos - m_pos) / kOutputBytesPerFrame) * segment.Step);
+    else
+        Seek(m_pos);
+}
+
 void TVolumeParamsList::Prepare(int32_t lengthMs) {
     std::erase_if(Envelopes, [](const TVolumeParams& envelope) { return envelope.Automatic; });
     if (EdgeFades) {
@@ -149,6 +160,8 @@ void TVolumeParamsList::Prepare(int32_t lengthMs) {
         edges.AddPoint(lengthMs, 0);
     }
     for (TVolumeParams& envelope : Envelopes) envelope.Prepare(lengthMs);
+    m_rampFactor.resize(Envelopes.size());
+    m_rampStep.resize(Envelopes.size());
 }
 
 void TVolumeParamsList::Seek(int64_t bytePos) {
@@ -170,6 +183,70 @@ bool TVolumeParamsList::Factor(double& factor) const {
         factor *= envelope.Factor();
     }
     return near;
+}
+
+size_t TVolumeParamsList::Fill(size_t frames, double* factors, bool& ended) {
+    constexpr double kMaxFactor = kMaxVolume / 1000.0;
+    ended = false;
+    size_t done = 0;
+    // The envelopes that move during a run: their factor and step.
+    if (m_rampFactor.size() < Envelopes.size()) {
+        m_rampFactor.resize(Envelopes.size());
+        m_rampStep.resize(Envelopes.size());
+    }
+    double* rampFactor = m_rampFactor.data();
+    double* rampStep = m_rampStep.data();
+    while (done < frames) {
+        size_t run = frames - done;
+        double constant = 1.0;
+        size_t ramps = 0;
+        bool allFinished = true;
+        for (const TVolumeParams& envelope : Envelopes) {
+            if (envelope.Finished()) {
+                if (!envelope.NearUnity()) constant *= envelope.Factor();
+                continue;
+            }
+            allFinished = false;
+            const TVolumeItem2& segment = envelope.m_segments[envelope.m_segment];
+            run = std::min<size_t>(
+                run, size_t((segment.EndPos - envelope.m_pos) / kOutputBytesPerFrame));
+            if (segment.Step == 0) {
+                if (!envelope.NearUnity()) constant *= envelope.Factor();
+            } else {
+                rampFactor[ramps] = envelope.Factor();
+                rampStep[ramps] = segment.Step;
+                ++ramps;
+            }
+        }
+        if (allFinished) {
+            ended = true;
+            break;
+        }
+        double* out = factors + done;
+        if (ramps == 0) {
+            std::fill(out, out + run, std::clamp(constant, 0.0, kMaxFactor));
+        } else {
+            for (size_t j = 0; j < run; ++j) {
+                double factor = constant;
+                for (size_t r = 0; r < ramps; ++r) {
+                    const double x = rampFactor[r] + double(j) * rampStep[r];
+                    if (!(x > 0.99 && x < 1.01)) factor *= x;
+                }
+                out[j] = factor > 0 ? std::min(factor, kMaxFactor) : 0.0;
+            }
+        }
+        bool nowFinished = true;
+        for (TVolumeParams& envelope : Envelopes) {
+            envelope.Advance(int64_t(run));
+            nowFinished = nowFinished && envelope.Finished();
+        }
+        done += run;
+        if (nowFinished) {
+            ended = true;
+            break;
+        }
+    }
+    return done;
 }
 
 // ---- descriptions ----

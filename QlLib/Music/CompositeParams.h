@@ -90,7 +90,10 @@ public:
     const std::vector<TVolumeItem2>& Segments() const { return m_segments; }
 
 private:
+    friend class TVolumeParamsList;
     void SetFactor(double factor);
+    // Moves frames on inside the current segment (up to its end at most).
+    void Advance(int64_t frames);
 
     std::vector<TVolumeItem2> m_segments;
     double m_factor = 1.0;
@@ -117,6 +120,16 @@ public:
     // The product of the factors of the envelopes that are not near unity
     // (1.0 when all are); returns whether every envelope is near unity.
     bool Factor(double& factor) const;
+    // The product factor of each of the next frames (what Factor() and Step()
+    // give frame by frame, held to 0 .. 10), moving the envelopes on; stops
+    // early once every envelope reached its last point (ended is then set).
+    // Returns the frames written. Works a run between points at a time, so a
+    // flat stretch costs no per-frame envelope work.
+    size_t Fill(size_t frames, double* factors, bool& ended);
+
+private:
+    std::vector<double> m_rampFactor;  // Fill's scratch, one per envelope
+    std::vector<double> m_rampStep;
 };
 
 struct TCompositeItem {

@@ -1,0 +1,130 @@
+// The composite mixer's cost per second of output with 4 and 16 items under
+// envelopes, and a seek into the middle of an 8-item composite until its first
+// block is ready. The items are tones copied from memory, so the figures are
+// the mixer's and not a decoder's.
+#include <benchmark/benchmark.h>
+
+#include <algorithm>
+#include <cstring>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "QlLib/Music/CompositeConverter.h"
+#include "QlLib/Music/CompositeParams.h"
+#include "QlLib/qpStringUtils.h"
+
+namespace {
+
+using namespace ql;
+
+class TToneItem : public TPcmSource {
+public:
+    explicit TToneItem(int period) : m_table(size_t(kOutputRate) * 2) {
+        for (size_t i = 0; i < size_t(kOutputRate); ++i) {
+            const int16_t v = int16_t(int(i % size_t(period)) * 4000 / period - 2000);
+            m_table[2 * i] = v;
+            m_table[2 * i + 1] = int16_t(-v);
+        }
+    }
+    TPcmFormat Format() const override { return {}; }
+    double LengthMs() const override { return -1; }
+    bool Seek(double ms) override {
+        m_frame = size_t(ms * 44.1) % size_t(kOutputRate);
+        return true;
+    }
+    size_t Read(int16_t* samples, size_t frames) override {
+        size_t done = 0;
+        while (done < frames) {
+            const size_t n = std::min(frames - done, size_t(kOutputRate) - m_frame);
+            std::memcpy(samples + 2 * done, m_table.data() + 2 * m_frame, n * 4);
+            done += n;
+            m_frame = (m_frame + n) % size_t(kOutputRate);
+        }
+        return frames;
+    }
+
+private:
+    std::vector<int16_t> m_table;
+    size_t m_frame = 0;
+};
+
+std::unique_ptr<TPcmSource> OpenTone(const std::u16string& name) {
+    return std::make_unique<TToneItem>(50 + int(name.size()));
+}
+
+// count items over an hour, every one under a fade-in and fade-out, a level
+// and a slow swell that keeps its factor away from unity, so that every frame
+// is scaled.
+std::u16string Composite(int count, int32_t durationMs) {
+    TCompositeParams params;
+    params.Duration = durationMs;
+    for (int i = 0; i < count; ++i) {
+        TCompositeItem& item = params.AddItem(u"tone" + std::u16string(size_t(i), u'x'), 0);
+        item.Duration = durationMs;
+        item.Volumes.AddEnvelope().Points = {
+            {0, 0}, {2000, 700}, {durationMs - 2000, 700}, {durationMs, 0}};
+        item.Volumes.AddEnvelope().AddPoint(0, 250);
+        TVolumeParams& swell = item.Volumes.AddEnvelope();
+        for (int32_t t = 0; t < durationMs; t += 10000)
+            swell.AddPoint(t, (t / 10000) % 2 ? 900 : 400);
+    }
+    params.MainVolume().AddEnvelope().Points = {{0, 900}, {durationMs, 500}};
+    return params.WriteText();
+}
+
+void BM_CompositeSecond(benchmark::State& state) {
+    const int32_t duration = 3600 * 1000;
+    const std::u16string text = Composite(int(state.range(0)), duration);
+    TCompositeConverter mixer(text, OpenTone);
+    if (!mixer.Open(*CompositeMediaInfo(text))) {
+        state.SkipWithError("does not open");
+        return;
+    }
+    mixer.Seek(5000);
+    double produced = 5000;
+    for (auto _ : state) {
+        if (produced + 1000 > duration) {
+            state.PauseTiming();
+            mixer.Seek(5000);
+            produced = 5000;
+            state.ResumeTiming();
+        }
+        mixer.FillAvailable(176400);
+        benchmark::DoNotOptimize(mixer.Output().Data());
+        mixer.Output().Consume(176400);
+        produced += 1000;
+    }
+    state.counters["items"] = double(state.range(0));
+    state.SetLabel("one iteration = 1 s of output");
+}
+BENCHMARK(BM_CompositeSecond)->Arg(4)->Arg(16)->Unit(benchmark::kMillisecond);
+
+void BM_CompositeSeekToFirstBlock(benchmark::State& state) {
+    // Eight items placed one after another with overlaps, a seek lands inside four.
+    TCompositeParams params;
+    params.Duration = 600000;
+    for (int i = 0; i < 8; ++i) {
+        TCompositeItem& item = params.AddItem(u"tone" + std::u16string(size_t(i), u'y'), 60000 * i);
+        item.BeginTime = 1000 * i;
+        item.Duration = 240000;
+        item.Volumes.AddEnvelope().Points = {{0, 0}, {3000, 1000}, {237000, 1000}, {240000, 0}};
+    }
+    const std::u16string text = params.WriteText();
+    TCompositeConverter mixer(text, OpenTone);
+    if (!mixer.Open(*CompositeMediaInfo(text))) {
+        state.SkipWithError("does not open");
+        return;
+    }
+    double at = 250000;
+    for (auto _ : state) {
+        mixer.Seek(at);
+        mixer.FillAvailable(TCompositeConverter::kBlockBytes);
+        benchmark::DoNotOptimize(mixer.Output().Data());
+        at = at > 300000 ? 250000 : at + 1234.5;
+    }
+    state.SetLabel("seek + first 10000-byte block, 8 items");
+}
+BENCHMARK(BM_CompositeSeekToFirstBlock)->Unit(benchmark::kMicrosecond);
+
+}  // namespace
