@@ -5,6 +5,7 @@
 #include <benchmark/benchmark.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cstring>
 #include <memory>
 #include <string>
@@ -12,7 +13,10 @@
 
 #include "QlLib/Music/CompositeConverter.h"
 #include "QlLib/Music/CompositeParams.h"
+#include "QlLib/Music/MusicTypes.h"
+#include "QlLib/qpFileStream.h"
 #include "QlLib/qpStringUtils.h"
+#include "tests/QlLib/Music/AudioFixtures.h"
 
 namespace {
 
@@ -126,5 +130,62 @@ void BM_CompositeSeekToFirstBlock(benchmark::State& state) {
     state.SetLabel("seek + first 10000-byte block, 8 items");
 }
 BENCHMARK(BM_CompositeSeekToFirstBlock)->Unit(benchmark::kMicrosecond);
+
+// The refill pass reads a composite 1024 frames at a time; opening an item
+// (reading its media information, making its decoder) happens inside one of
+// those reads. Eight encoded items of 30 s, one every 4 s, decoded for real:
+// the longest read against the median says whether an opening could stall
+// the refill.
+void BM_CompositeLongestFill(benchmark::State& state) {
+#ifdef ORB_HAVE_AUDIOENC
+    static const std::string item =
+        orbtest::EncodeMp3(orbtest::Sine(44100, 2, 30, 440), 44100, 2, 192);
+    const char16_t* kind = u".mp3";
+#else
+    static const std::string item = orbtest::PcmWav(orbtest::Sine(44100, 2, 30, 440), 44100, 2);
+    const char16_t* kind = u".wav";
+#endif
+    TStreamWrapperClass::Instance().SetCallbacks(
+        [](const std::u16string&) -> std::unique_ptr<TStream> {
+            return std::make_unique<TStringStream>(item);
+        },
+        nullptr);
+    TCompositeParams params;
+    params.Duration = 60000;
+    for (int i = 0; i < 8; ++i) {
+        TCompositeItem& entry =
+            params.AddItem(u"item" + FromUtf8(std::to_string(i)) + kind, 4000 * i);
+        entry.Duration = 30000;
+        entry.Volumes.AddEnvelope().Points = {{0, 0}, {2000, 1000}, {28000, 1000}, {30000, 0}};
+    }
+    const std::u16string text = params.WriteText();
+    std::vector<int16_t> block(2 * 1024);
+    std::vector<double> reads;
+    double longest = 0, median = 0;
+    for (auto _ : state) {
+        std::unique_ptr<TConverterSource> mix = OpenCompositeSource(text);
+        if (!mix) {
+            state.SkipWithError("does not open");
+            break;
+        }
+        reads.clear();
+        for (;;) {
+            const auto start = std::chrono::steady_clock::now();
+            const size_t got = mix->Read(block.data(), 1024);
+            reads.push_back(
+                std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start)
+                    .count());
+            if (got < 1024) break;
+        }
+        std::sort(reads.begin(), reads.end());
+        longest = std::max(longest, reads.back());
+        median = reads[reads.size() / 2];
+    }
+    TStreamWrapperClass::Instance().SetCallbacks(nullptr, nullptr);
+    state.counters["longest_read_ms"] = longest;
+    state.counters["median_read_ms"] = median;
+    state.SetLabel("one iteration = 60 s of 8 decoded items, read 1024 frames at a time");
+}
+BENCHMARK(BM_CompositeLongestFill)->Unit(benchmark::kMillisecond)->Iterations(3);
 
 }  // namespace
