@@ -4,11 +4,17 @@
 
 #include <cmath>
 #include <cstdlib>
+#include <cstring>
 #include <memory>
 #include <string>
 #include <vector>
 
+#include "ProgramRunner.h"
+#include "QlLib/Music/MusicClasses.h"
+#include "QlLib/SysLock.h"
 #include "QlLib/qpStringUtils.h"
+#include "TestFolder.h"
+#include "WaitSupport.h"
 
 namespace ql {
 namespace {
@@ -253,6 +259,43 @@ TEST(CompositeMixer, TextWithoutItems_DoesNotOpen) {
     ASSERT_TRUE(info);
     EXPECT_EQ(info->MediaType, TMediaType::Composite);
     EXPECT_EQ(info->LengthMs, 1000);
+}
+
+TEST(CompositeMixer, RealTimeOutput_PlaysTheMixAsCompiled) {
+    // A device whose output runs on its own threads and writes what is heard:
+    // 300 ms of A alone, then 300 ms of A and B together.
+    test::TTestFolder folder;
+    const std::u16string file = folder.WideFile("heard.wav");
+    TCompositeParams params;
+    params.Duration = 600;
+    params.AddItem(Dc(1000, 600), 0).Duration = 600;
+    params.AddItem(Dc(2000, 300), 300).Duration = 300;
+    {
+        TMusicPlayerClass device(std::make_unique<TWavFileSoundOutput>(file),
+                                 [](const std::u16string& name) -> std::unique_ptr<TPcmSource> {
+                                     return OpenCompositeSource(name, OpenGenerated);
+                                 });
+        ASSERT_TRUE(device.Available());
+        auto channel = device.CreateChannel(params.WriteText(), -1);
+        ASSERT_TRUE(channel);
+        EXPECT_EQ(channel->MediaLength(), 600);
+        TEvent ended;
+        static_cast<TChannelMusic&>(*channel).SetEndNotification([&] { ended.Set(); });
+        channel->Start(0);
+        ASSERT_TRUE(ended.Wait(test::kHangGuardMs));
+    }
+    const std::string wav = test::ReadTextFile(ToUtf8(file));
+    size_t alone = 0, together = 0;
+    for (size_t at = 44; at + 4 <= wav.size(); at += 4) {
+        int16_t left;
+        std::memcpy(&left, wav.data() + at, 2);
+        alone += left == 1000;
+        together += left == 3000;
+    }
+    // Each stretch is 13230 frames less its ramps: A's way in, B's way in and
+    // both ways out.
+    EXPECT_NEAR(double(alone), 13230 - 441, 50);
+    EXPECT_NEAR(double(together), 13230 - 2 * 441, 50);
 }
 
 }  // namespace
