@@ -2,6 +2,22 @@
 // items of the description through the same sources as any other name, mixes
 // them block by block with their envelopes into 16-bit stereo at 44100 Hz and
 // applies the master envelope.
+//
+// How a frame is mixed: it takes the envelopes' factor of its own position
+// (see TVolumeParams). An item's product factor within 1 % of unity adds the
+// sample as it is, above 0.00001 scales it (rounded half away from zero),
+// below adds nothing; the master's factor within 1 % of unity leaves the sum,
+// above 0.001 scales it, else silences it; the sum is clipped to 16 bits.
+// Each envelope's factor is held to 0 .. 10 where it is computed and so is
+// the product, so with at most kMaxOpenItems items the 32-bit sum cannot
+// overflow and a factor never needs re-seeking to come back into range.
+//
+// An item ends when its source ends, when every envelope reached its last
+// point, or once its length (its duration, cut at the composite's end) was
+// mixed. An item of duration 0 plays to the end of its file: its envelopes
+// are prepared when it opens, for the file's length after the begin time plus
+// 10 s (cut at the composite's end), so the file's own end finishes it. An
+// item whose name is itself a composite is refused.
 #pragma once
 
 #include <array>
