@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cstring>
+#include <map>
 #include <memory>
 #include <string>
 #include <vector>
@@ -24,13 +25,9 @@ using namespace ql;
 
 class TToneItem : public TPcmSource {
 public:
-    explicit TToneItem(int period) : m_table(size_t(kOutputRate) * 2) {
-        for (size_t i = 0; i < size_t(kOutputRate); ++i) {
-            const int16_t v = int16_t(int(i % size_t(period)) * 4000 / period - 2000);
-            m_table[2 * i] = v;
-            m_table[2 * i + 1] = int16_t(-v);
-        }
-    }
+    // The second of tone is made once per period and shared, so that opening
+    // an item costs what opening a decoder that is ready would.
+    explicit TToneItem(int period) : m_table(Table(period)) {}
     TPcmFormat Format() const override { return {}; }
     double LengthMs() const override { return -1; }
     bool Seek(double ms) override {
@@ -49,7 +46,21 @@ public:
     }
 
 private:
-    std::vector<int16_t> m_table;
+    static const std::vector<int16_t>& Table(int period) {
+        static std::map<int, std::vector<int16_t>> tables;
+        std::vector<int16_t>& table = tables[period];
+        if (table.empty()) {
+            table.resize(size_t(kOutputRate) * 2);
+            for (size_t i = 0; i < size_t(kOutputRate); ++i) {
+                const int16_t v = int16_t(int(i % size_t(period)) * 4000 / period - 2000);
+                table[2 * i] = v;
+                table[2 * i + 1] = int16_t(-v);
+            }
+        }
+        return table;
+    }
+
+    const std::vector<int16_t>& m_table;
     size_t m_frame = 0;
 };
 
