@@ -9,8 +9,8 @@
 #include <string>
 
 #include "OrbLib2/OrbClasses/qlOrbSource2.h"
-#include "OrbLib2/OrbViewer/qlOrbCompositeParams.h"
 #include "OrbLib2/OrbViewer/qlOrbMusicSource2.h"
+#include "QlLib/Music/CompositeParams.h"
 #include "QlLib/qlIniStorage.h"
 #include "QlLib/qpExceptions.h"
 #include "QlLib/qpStringUtils.h"
@@ -35,7 +35,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     orb::ClearSlideRandomOrders();
     if (separator) {
         try {
-            const std::string rest(reinterpret_cast<const char*>(separator + 1), size - textSize - 1);
+            const std::string rest(reinterpret_cast<const char*>(separator + 1),
+                                   size - textSize - 1);
             CheckComposite(std::u16string(orb::kCompositeMarker) + ql::FromUtf8(rest));
         } catch (const ql::Exception&) {
         }
@@ -49,7 +50,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     }
     std::unique_ptr<orb::TOrbSource> source;
     try {
-        source = std::make_unique<orb::TOrbSource>(ql::MakeRef<ql::TRefObj>(), std::move(document), u"show");
+        source = std::make_unique<orb::TOrbSource>(ql::MakeRef<ql::TRefObj>(), std::move(document),
+                                                   u"show");
     } catch (const orb::EOrbSourceError&) {
         return 0;
     }

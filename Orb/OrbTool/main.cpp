@@ -26,6 +26,8 @@ const TSubcommand kSubcommands[] = {
     {"decode", "decode a picture with the player's decoders, optionally to PNG", orb::RunDecode},
     {"sound", "print a sound's media information, or decode it to WAV", orb::RunSound},
     {"audio", "render a show's music through the music player to WAV", orb::RunAudio},
+    {"composite", "mix a composite music text to WAV, or print what a show's music compiles to",
+     orb::RunComposite},
     {"text", "render a text (and its shadow) with the text producer into a PNG", orb::RunText},
     {"mask", "write a preset soft-edged mask as PNG", orb::RunMask},
     {"button", "make one face of a button theme with the button producer and write it as PNG",

@@ -28,6 +28,9 @@ int RunDecode(const std::vector<std::string>& args);
 int RunSound(const std::vector<std::string>& args);
 // audio SHOW [--from MS] [--to MS] -o OUT.wav
 int RunAudio(const std::vector<std::string>& args);
+// composite FILE [--show SHOW] [--from MS] [--to MS] -o OUT.wav
+// composite --compile SHOW [--slide N] [--seed N]
+int RunComposite(const std::vector<std::string>& args);
 
 // text TEXT [--font NAME] [--size PX] [--bold] [--italic] [--color AARRGGBB]
 //      [--shadow BLUR,OFFSETX,OFFSETY,OPACITY] -o OUT.png

@@ -29,7 +29,9 @@ constexpr size_t kMaxChannelsPerSequence = 64;
 // Show times beyond this are taken as this: no show plays for 30 000 years.
 constexpr double kMaxShowTime = 1e15;
 
-double ClampTime(double ms) { return std::clamp(ms, 0.0, kMaxShowTime); }
+double ClampTime(double ms) {
+    return std::clamp(ms, 0.0, kMaxShowTime);
+}
 
 // The one player whose callbacks the process-wide stream broker holds.
 std::atomic<const void*> g_brokerOwner{nullptr};
@@ -37,7 +39,9 @@ std::atomic<const void*> g_brokerOwner{nullptr};
 // inside its slide.
 constexpr double kCommentEndMarginMs = 10;
 
-ql::TLog& Log() { return ql::GlobalLog(); }
+ql::TLog& Log() {
+    return ql::GlobalLog();
+}
 
 // Composite texts are long: the log gets their start.
 std::string LogName(const std::u16string& name) {
@@ -68,8 +72,9 @@ TPlayItem::~TPlayItem() {
 }
 
 bool TPlayItem::Ready() const {
-    return std::all_of(m_channels.begin(), m_channels.end(),
-                       [](const ql::TRef<TOrbChannel>& c) { return c->Created.load() || c->Failed.load(); });
+    return std::all_of(m_channels.begin(), m_channels.end(), [](const ql::TRef<TOrbChannel>& c) {
+        return c->Created.load() || c->Failed.load();
+    });
 }
 
 void TPlayItem::AddChannel(const std::u16string& name, double offset, double start, double end) {
@@ -79,7 +84,8 @@ void TPlayItem::AddChannel(const std::u16string& name, double offset, double sta
 }
 
 void TPlayItem::ChannelReceived(const ql::TRef<TOrbChannel>& channel) {
-    if (channel->LoadedEnd >= 0 && channel->LoadedEnd < channel->EndTime) channel->EndTime = channel->LoadedEnd;
+    if (channel->LoadedEnd >= 0 && channel->LoadedEnd < channel->EndTime)
+        channel->EndTime = channel->LoadedEnd;
 }
 
 void TPlayItem::StopChannel(TOrbChannel& channel) {
@@ -97,13 +103,15 @@ void TPlayItem::UpdateChannels(double t, bool mayStart) {
         if (t < channel->EndTime) {
             if (mayStart && channel->Created.load() && !channel->Playing && !channel->Stopped &&
                 t >= channel->StartTime) {
-                Log().WriteLine("Start Channel: " + LogName(channel->Name) + "   IntTime: " + Ms(t));
+                Log().WriteLine("Start Channel: " + LogName(channel->Name) +
+                                "   IntTime: " + Ms(t));
                 channel->Playing = true;
                 m_player.QueueStart(channel);
             }
             continue;
         }
-        if (channel->Playing) Log().WriteLine("Stop Channel: " + LogName(channel->Name) + "   IntTime: " + Ms(t));
+        if (channel->Playing)
+            Log().WriteLine("Stop Channel: " + LogName(channel->Name) + "   IntTime: " + Ms(t));
         StopChannel(*channel);
         channel->Stopped = true;
         Log().WriteLine("Release Channel Time " + Ms(m_player.DeviceClock()));
@@ -124,8 +132,8 @@ void TPlayItem::Finish() {
 
 // ---- TPlayComment ----
 
-TPlayComment::TPlayComment(TOrbMusicPlayer& player, const std::u16string& name, double offset, double endTime,
-                           double startTime)
+TPlayComment::TPlayComment(TOrbMusicPlayer& player, const std::u16string& name, double offset,
+                           double endTime, double startTime)
     : TPlayItem(player), m_start(startTime), m_end(endTime) {
     AddChannel(name, offset, startTime + offset, endTime);
 }
@@ -138,7 +146,8 @@ void TPlayComment::Update(bool running, double t) {
     }
     if (running && t >= m_start) {
         for (auto& channel : m_channels)
-            if (channel->Created.load() && !channel->Playing && !channel->Stopped) m_player.MakeCurrentComment(this);
+            if (channel->Created.load() && !channel->Playing && !channel->Stopped)
+                m_player.MakeCurrentComment(this);
         UpdateChannels(t, true);
     } else if (!running) {
         for (auto& channel : m_channels) StopChannel(*channel);
@@ -147,9 +156,13 @@ void TPlayComment::Update(bool running, double t) {
 
 // ---- TPlaySequence ----
 
-TPlaySequence::TPlaySequence(TOrbMusicPlayer& player, const TPlayList& list, double startTime, double offset,
-                             bool synchronised, bool showMusic)
-    : TPlayItem(player), m_list(list), m_start(startTime), m_offset(offset), m_synchronised(synchronised),
+TPlaySequence::TPlaySequence(TOrbMusicPlayer& player, const TPlayList& list, double startTime,
+                             double offset, bool synchronised, bool showMusic)
+    : TPlayItem(player),
+      m_list(list),
+      m_start(startTime),
+      m_offset(offset),
+      m_synchronised(synchronised),
       m_showMusic(showMusic) {}
 
 void TPlaySequence::Preload(double listTime) {
@@ -158,7 +171,8 @@ void TPlaySequence::Preload(double listTime) {
     if (n > 0 && m_list.Repeats()) {
         // Repetitions that have passed as a whole are skipped, not walked.
         const double passed = std::floor(listTime / m_list.TotalLength());
-        if (passed > 0 && passed < double(INT64_MAX / n - 1)) m_next = std::max(m_next, int64_t(passed) * n);
+        if (passed > 0 && passed < double(INT64_MAX / n - 1))
+            m_next = std::max(m_next, int64_t(passed) * n);
     }
     for (int32_t made = 0; made < kMaxPreloadsPerUpdate; ++made) {
         if (n == 0 || (!m_list.Repeats() && m_next >= n)) return;
@@ -196,7 +210,8 @@ void TPlaySequence::Update(bool running, double t) {
     else
         listTime = m_player.DeviceClock() - m_clockAtStart + m_offset;
     Preload(listTime);
-    if (m_list.Count() == 0 || (m_everStarted && !m_list.Repeats() && listTime >= m_list.TotalLength())) {
+    if (m_list.Count() == 0 ||
+        (m_everStarted && !m_list.Repeats() && listTime >= m_list.TotalLength())) {
         Finish();
         return;
     }
@@ -205,7 +220,8 @@ void TPlaySequence::Update(bool running, double t) {
 
 void TPlaySequence::Finish() {
     if (m_finished) return;
-    if (m_everStarted) Log().WriteLine("Finally sequence stop " + Ms(m_player.DeviceClock() - m_clockAtStart));
+    if (m_everStarted)
+        Log().WriteLine("Finally sequence stop " + Ms(m_player.DeviceClock() - m_clockAtStart));
     TPlayItem::Finish();
 }
 
@@ -221,7 +237,9 @@ TOrbMusicPlayer::TOrbMusicPlayer(std::unique_ptr<TOrbSource> source, TMusicPlaye
     Init();
 }
 
-TOrbMusicPlayer::~TOrbMusicPlayer() { Close(); }
+TOrbMusicPlayer::~TOrbMusicPlayer() {
+    Close();
+}
 
 void TOrbMusicPlayer::Init() {
     m_music = std::make_unique<TOrbMusicSource>(m_source);
@@ -233,13 +251,16 @@ void TOrbMusicPlayer::Init() {
         if (!path.empty()) ql::IgnoreDecoderLibrary(ql::ToUtf8(key), path);
     }
     OpenDevice();
-    m_loader = std::make_unique<TMusicLoader>(m_device.get(), m_options.Deterministic ? nullptr : &Events());
+    m_loader = std::make_unique<TMusicLoader>(m_device.get(),
+                                              m_options.Deterministic ? nullptr : &Events());
     if (m_options.Deterministic)
-        m_loader->SetReceiver([this](ql::TRef<TOrbChannel> channel) { ChannelReceived(std::move(channel)); });
+        m_loader->SetReceiver(
+            [this](ql::TRef<TOrbChannel> channel) { ChannelReceived(std::move(channel)); });
 
     Schedule(0, kLookAheadMs, true);
     m_horizon = kLookAheadMs;
-    if (!m_music->SyncMode() && m_music->ShowPlayList().Count() > 0) AddSequence(m_music->ShowPlayList(), 0, 0, true);
+    if (!m_music->SyncMode() && m_music->ShowPlayList().Count() > 0)
+        AddSequence(m_music->ShowPlayList(), 0, 0, true);
 }
 
 std::unique_ptr<ql::TStream> TOrbMusicPlayer::OpenStream(const std::u16string& name) {
@@ -259,18 +280,16 @@ std::unique_ptr<ql::TStream> TOrbMusicPlayer::OpenStream(const std::u16string& n
 }
 
 void TOrbMusicPlayer::OpenDevice() {
-    ql::TPcmSourceFactory decoders = ql::DecoderSourceFactory();
-    ql::TPcmSourceFactory factory = [decoders](const std::u16string& name) -> std::unique_ptr<ql::TPcmSource> {
-        if (IsCompositeName(name)) return OpenCompositeFirstItem(name, decoders);
-        return decoders(name);
-    };
+    // Composite names open the mixer there, which opens its items the same way.
+    ql::TPcmSourceFactory factory = ql::DecoderSourceFactory();
     // Every audio source goes through the process-wide broker; it asks this
     // player for the bytes of a name.
     auto open = [this](const std::u16string& name) { return OpenStream(name); };
     ql::TStreamWrapperClass::Instance().SetCallbacks(open, nullptr);
     g_brokerOwner.store(this);
     if (m_options.Deterministic)
-        m_device = std::make_unique<ql::TMusicPlayerClass>(std::make_unique<ql::TOfflineSoundOutput>(), factory);
+        m_device = std::make_unique<ql::TMusicPlayerClass>(
+            std::make_unique<ql::TOfflineSoundOutput>(), factory);
     else
         m_device = ql::CreateMusicDevice(m_options.Output, factory);
     if (m_device) {
@@ -285,7 +304,9 @@ bool TOrbMusicPlayer::StartThreads() {
     return StartThread();
 }
 
-void TOrbMusicPlayer::StartHook() { m_loader->StartThread(); }
+void TOrbMusicPlayer::StartHook() {
+    m_loader->StartThread();
+}
 
 void TOrbMusicPlayer::EndHook() {}
 
@@ -324,7 +345,8 @@ void TOrbMusicPlayer::Close() {
     });
     guarded("device", [&] {
         // The channels' last fades get their 15 ms on a real output.
-        if (m_device && !m_options.Deterministic) std::this_thread::sleep_for(std::chrono::milliseconds(15));
+        if (m_device && !m_options.Deterministic)
+            std::this_thread::sleep_for(std::chrono::milliseconds(15));
         m_device.reset();
     });
     // A player opened after this one keeps its callbacks.
@@ -369,7 +391,9 @@ double TOrbMusicPlayer::Position() {
     return std::min(position, m_barrier.load() - 1);
 }
 
-float TOrbMusicPlayer::Volume() const { return m_device ? m_device->Volume() : 1.0f; }
+float TOrbMusicPlayer::Volume() const {
+    return m_device ? m_device->Volume() : 1.0f;
+}
 
 void TOrbMusicPlayer::SetVolume(float volume) {
     if (m_device) m_device->SetVolume(volume);
@@ -396,7 +420,8 @@ void TOrbMusicPlayer::HandleEvent(ql::TMessageItem& item) {
             m_pendingSeeks.fetch_sub(1);
             break;
         case TMusicLoader::kEventReceived:
-            if (auto* container = item.PayloadAs<TChannelContainer>()) ChannelReceived(std::move(container->Channel));
+            if (auto* container = item.PayloadAs<TChannelContainer>())
+                ChannelReceived(std::move(container->Channel));
             break;
         default:
             Log().WriteLine("Unknown EventID " + std::to_string(item.Code()));
@@ -439,14 +464,16 @@ void TOrbMusicPlayer::HandleSeek(double time, double barrier) {
     m_horizon = time + kLookAheadMs;
 }
 
-void TOrbMusicPlayer::AddSequence(const TPlayList& list, double start, double from, bool showMusic) {
+void TOrbMusicPlayer::AddSequence(const TPlayList& list, double start, double from,
+                                  bool showMusic) {
     // A sequence whose start has passed starts at once, that far into its list.
     double offset = 0;
     if (from > start) {
         offset = from - start;
         start = from;
     }
-    m_items.push_back(std::make_unique<TPlaySequence>(*this, list, start, offset, m_music->SyncMode(), showMusic));
+    m_items.push_back(std::make_unique<TPlaySequence>(*this, list, start, offset,
+                                                      m_music->SyncMode(), showMusic));
 }
 
 void TOrbMusicPlayer::Schedule(double from, double to, bool first) {
@@ -483,11 +510,12 @@ void TOrbMusicPlayer::Schedule(double from, double to, bool first) {
             const double end = begin + slide.CommentLength;
             if (end - std::max(from, begin) > 0) {
                 Log().WriteLine("New Comment begin " + LogName(slide.Comment));
-                m_items.push_back(std::make_unique<TPlayComment>(*this, slide.Comment, std::max(0.0, from - begin),
-                                                                 end, begin));
+                m_items.push_back(std::make_unique<TPlayComment>(
+                    *this, slide.Comment, std::max(0.0, from - begin), end, begin));
             }
         }
-        if (i >= atFrom && slide.Personal) AddSequence(*slide.Personal, begin, first ? from : begin, false);
+        if (i >= atFrom && slide.Personal)
+            AddSequence(*slide.Personal, begin, first ? from : begin, false);
     }
 }
 
@@ -518,7 +546,8 @@ void TOrbMusicPlayer::StartQueued() {
     for (auto& channel : m_starter) {
         if (!channel->Playing || channel->Stopped || !channel->Output) continue;
         channel->Output->Start(kChannelFadeMs);
-        Log().WriteLine("+++++++++++++++++++ Play Channel " + LogName(channel->Name) + " Time " + Ms(DeviceClock()));
+        Log().WriteLine("+++++++++++++++++++ Play Channel " + LogName(channel->Name) + " Time " +
+                        Ms(DeviceClock()));
     }
     m_starter.clear();
 }
@@ -553,17 +582,21 @@ void TOrbMusicPlayer::RequestCreate(const ql::TRef<TOrbChannel>& channel) {
         m_loader->Handle(TMusicLoader::kEventCreate, channel);
         return;
     }
-    m_loader->Events().Post(TMusicLoader::kEventCreate, std::make_unique<TChannelContainer>(channel));
+    m_loader->Events().Post(TMusicLoader::kEventCreate,
+                            std::make_unique<TChannelContainer>(channel));
 }
 
 void TOrbMusicPlayer::RequestRelease(ql::TRef<TOrbChannel> channel) {
     if (!channel) return;
     // Closing, or without a loader thread, the channel goes here.
     if (m_options.Deterministic || m_closing || !m_loader) return;
-    m_loader->Events().Post(TMusicLoader::kEventRelease, std::make_unique<TChannelContainer>(std::move(channel)));
+    m_loader->Events().Post(TMusicLoader::kEventRelease,
+                            std::make_unique<TChannelContainer>(std::move(channel)));
 }
 
-void TOrbMusicPlayer::QueueStart(const ql::TRef<TOrbChannel>& channel) { m_starter.push_back(channel); }
+void TOrbMusicPlayer::QueueStart(const ql::TRef<TOrbChannel>& channel) {
+    m_starter.push_back(channel);
+}
 
 void TOrbMusicPlayer::MakeCurrentSequence(TPlaySequence* sequence) {
     if (m_currentSequence == sequence) return;
@@ -571,7 +604,9 @@ void TOrbMusicPlayer::MakeCurrentSequence(TPlaySequence* sequence) {
     m_currentSequence = sequence;
 }
 
-void TOrbMusicPlayer::MakeCurrentComment(TPlayComment* comment) { m_currentComment = comment; }
+void TOrbMusicPlayer::MakeCurrentComment(TPlayComment* comment) {
+    m_currentComment = comment;
+}
 
 void TOrbMusicPlayer::ChannelReceived(ql::TRef<TOrbChannel> channel) {
     Log().WriteLine("Receive Channel: " + LogName(channel->Name));

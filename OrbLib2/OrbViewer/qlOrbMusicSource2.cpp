@@ -204,7 +204,7 @@ void TMusicOptionsReader::AddItem(TCompositeParams& composite, const ql::TIniIde
     }
     if (!crossEnvelope.Points.empty()) entry.Volumes.Envelopes.push_back(std::move(crossEnvelope));
     if (curve && !curve->empty())
-        entry.Volumes.Envelopes.push_back(TVolumeParams{std::move(*curve), false});
+        entry.Volumes.Envelopes.push_back(TVolumeParams(std::move(*curve)));
 
     entry.TimeLine = ClampToInt(place);
     position = place + duration;
@@ -347,7 +347,8 @@ void TMusicOptionsReader::AddVideoSounds(TCompositeParams& composite,
 
 TCompiledMusic TMusicOptionsReader::CompileComment(const ql::TIniIdentList* music,
                                                    const ql::TIniIdentList& slide,
-                                                   int64_t slideIndex, double window) {
+                                                   int64_t slideIndex, double window,
+                                                   double videoWindow) {
     TCompiledMusic result;
     TCompositeParams composite;
     const ql::TIniObject* comment = music ? FindObjectOfClass(*music, u"tsoundcomment") : nullptr;
@@ -377,10 +378,9 @@ TCompiledMusic TMusicOptionsReader::CompileComment(const ql::TIniIdentList* musi
             item.Duration = ClampToInt(length - pause);
             AddLevelEnvelope(item, item.Duration, fadeIn, fadeOut, ClampToInt(volume));
             if (curve && !curve->empty())
-                item.Volumes.Envelopes.push_back(TVolumeParams{std::move(*curve), false});
+                item.Volumes.Envelopes.push_back(TVolumeParams(std::move(*curve)));
         }
     }
-    const double videoWindow = window;
     AddVideoSounds(composite, slide, slideIndex, videoWindow);
     int64_t longest = 0;
     for (const TCompositeItem& item : composite.Items)
@@ -507,7 +507,11 @@ void TOrbMusicSource::ReadSlides(bool objectForm) {
                         break;
                     }
             }
-            const TCompiledMusic comment = m_reader->CompileComment(music, *slide, i, window);
+            // A video sounds on while the next slide's transition still shows
+            // it, whatever the comment option says.
+            const double videoWindow = own + std::max(0.0, info.Timing.NextEffectTime);
+            const TCompiledMusic comment =
+                m_reader->CompileComment(music, *slide, i, window, videoWindow);
             if (comment.Duration > 0 && !comment.Text.empty()) {
                 info.Comment = comment.Text;
                 info.CommentLength = comment.Duration;

@@ -65,9 +65,9 @@ private:
 
 struct TSlideMusicInfo {
     TSlideInfo Timing;
-    int32_t NextSlide = 0;       // the index of the next slide, 0 for the last
-    std::u16string Comment;      // a file name or composite text; empty: none
-    double CommentLength = 0;    // ms
+    int32_t NextSlide = 0;     // the index of the next slide, 0 for the last
+    std::u16string Comment;    // a file name or composite text; empty: none
+    double CommentLength = 0;  // ms
     std::unique_ptr<TPlayList> Personal;
 };
 
@@ -86,10 +86,11 @@ public:
 
     // The tracks and items of a music object (a show's or a slide's personal music).
     TCompiledMusic CompileMusic(const ql::TIniIdentList& music);
-    // The sound comment of a slide's music object (may be null) and the sound
-    // of the slide's video objects; window < 0: no limit.
+    // The sound comment of a slide's music object (may be null), cut to
+    // window, and the sound of the slide's video objects, cut to videoWindow
+    // (the slide and the transition after it); a window < 0: no limit.
     TCompiledMusic CompileComment(const ql::TIniIdentList* music, const ql::TIniIdentList& slide,
-                                  int64_t slideIndex, double window);
+                                  int64_t slideIndex, double window, double videoWindow = -1);
 
     // The sort key of slot k mod 256, drawn the first time the slot is used.
     int32_t RandomKey(int64_t k);
@@ -97,8 +98,8 @@ public:
 private:
     void AddItem(TCompositeParams& composite, const ql::TIniIdentList& item,
                  const ql::TIniIdentList* next, bool firstOfTrack, int64_t& position);
-    void AddVideoSounds(TCompositeParams& composite, const ql::TIniIdentList& slide, int64_t slideIndex,
-                        double window);
+    void AddVideoSounds(TCompositeParams& composite, const ql::TIniIdentList& slide,
+                        int64_t slideIndex, double window);
     const ql::TIniIdentList* FindClip(const std::u16string& guid) const;
 
     const ql::TIniStorage& m_document;
@@ -110,7 +111,8 @@ private:
 // Reads a volume curve "frame:level,frame:level"; nothing when a number is
 // not an integer or there are too many pairs. Points are (ms - startTime,
 // per-mille).
-std::optional<std::vector<TVolumeItem>> ParseVolumeCurve(const std::u16string& text, int32_t startTime);
+std::optional<std::vector<TVolumeItem>> ParseVolumeCurve(const std::u16string& text,
+                                                         int32_t startTime);
 
 class TOrbMusicSource : public ql::TObj {
 public:
@@ -147,6 +149,7 @@ private:
 };
 
 // The first object of a class (compared in lower case) among the direct items.
-const ql::TIniObject* FindObjectOfClass(const ql::TIniIdentList& list, std::u16string_view lowerClass);
+const ql::TIniObject* FindObjectOfClass(const ql::TIniIdentList& list,
+                                        std::u16string_view lowerClass);
 
 }  // namespace orb

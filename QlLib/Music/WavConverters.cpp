@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstring>
 
+#include "QlLib/Music/CompositeConverter.h"
 #include "QlLib/Music/FFMpegConverter.h"
 #include "QlLib/Music/MediaInfo.h"
 #include "QlLib/Music/MpegConverter.h"
@@ -35,7 +36,8 @@ bool TWavConverter::Open(const TMediaInfo& info) {
     const size_t block = info.Format.BlockAlign;
     const size_t chunk = info.Format.BitsPerSample == 24 ? kInputChunk24 : kInputChunk;
     m_inputChunk = std::max(block, chunk - chunk % block);
-    if (!m_input.EnsureFreeRoom(m_inputChunk) || !m_output.EnsureFreeRoom(kInputChunk)) return false;
+    if (!m_input.EnsureFreeRoom(m_inputChunk) || !m_output.EnsureFreeRoom(kInputChunk))
+        return false;
     SetPcmFormat(info.Format, LayoutFromMask(info.ChannelMask, info.Format.Channels));
     Seek(0);
     return true;
@@ -43,8 +45,11 @@ bool TWavConverter::Open(const TMediaInfo& info) {
 
 void TWavConverter::SetPcmFormat(const TWaveFormat& format, TChannelLayout layout) {
     m_pcmFormat = format;
-    if (format == OutputWaveFormat()) m_resampler.reset();
-    else m_resampler = std::make_unique<TPcmResampler>(format, OutputWaveFormat(), std::move(layout));
+    if (format == OutputWaveFormat())
+        m_resampler.reset();
+    else
+        m_resampler =
+            std::make_unique<TPcmResampler>(format, OutputWaveFormat(), std::move(layout));
 }
 
 void TWavConverter::Seek(double ms) {
@@ -60,7 +65,8 @@ void TWavConverter::Seek(double ms) {
 bool TWavConverter::ReadInput() {
     const int64_t left = m_info.DataSize - m_readPosition;
     if (left <= 0) return false;
-    if (!m_input.EnsureFreeRoom(m_inputChunk - std::min(m_inputChunk, m_input.Fill()))) return false;
+    if (!m_input.EnsureFreeRoom(m_inputChunk - std::min(m_inputChunk, m_input.Fill())))
+        return false;
     const size_t want = size_t(std::min<int64_t>(left, int64_t(m_input.FreeRoom())));
     if (want == 0) return false;
     const size_t got = m_input.ReadFrom(m_stream, want);
@@ -117,8 +123,8 @@ bool TWavConverter::Fill(size_t bytes) {
 
 bool TAdpcmConverter::Open(const TMediaInfo& info) {
     m_info = info;
-    const std::span<const uint8_t> extra(info.FormatExtra.data(),
-                                         std::min<size_t>(info.Format.ExtraSize, info.FormatExtra.size()));
+    const std::span<const uint8_t> extra(
+        info.FormatExtra.data(), std::min<size_t>(info.Format.ExtraSize, info.FormatExtra.size()));
     if (!MakeAdpcmLayout(info.Format, extra, m_layout)) return false;
     m_inputChunk = std::max<size_t>(size_t(m_layout.BlockAlign),
                                     kInputChunk - kInputChunk % size_t(m_layout.BlockAlign));
@@ -168,7 +174,8 @@ std::unique_ptr<TWavConverter> CreateConverter(TStream& stream, const TMediaInfo
             converter = std::make_unique<TFFMpegConverter>(stream);
             break;
         default:
-            GlobalLog().WriteLine(std::string("No converter for media type ") + MediaTypeName(info.MediaType));
+            GlobalLog().WriteLine(std::string("No converter for media type ") +
+                                  MediaTypeName(info.MediaType));
             return nullptr;
     }
     if (!converter->Open(info)) return nullptr;
@@ -207,7 +214,8 @@ size_t TConverterSource::Read(int16_t* samples, size_t frameCount) {
     if (frames < frameCount && m_converter->Ended() && m_frame + int64_t(frames) < m_totalFrames) {
         // A source that stops early keeps its place on the time line.
         if (!m_reportedShort) {
-            GlobalLog().WriteLine("Sound \"" + ToUtf8(m_name) + "\" ended early; silence for the rest of its length");
+            GlobalLog().WriteLine("Sound \"" + ToUtf8(m_name) +
+                                  "\" ended early; silence for the rest of its length");
             m_reportedShort = true;
         }
         const size_t pad = size_t(std::min<int64_t>(int64_t(frameCount - frames),
@@ -220,6 +228,8 @@ size_t TConverterSource::Read(int16_t* samples, size_t frameCount) {
 }
 
 std::unique_ptr<TConverterSource> OpenConverterSource(const std::u16string& name) {
+    // A composite opens no stream: its description is its name.
+    if (IsCompositeName(name)) return OpenCompositeSource(name);
     const TSourceName source = SplitSourceName(name);
     TStreamWrapperClass& broker = TStreamWrapperClass::Instance();
     std::unique_ptr<TStream> stream = broker.Open(source.FileName);
@@ -234,7 +244,8 @@ std::unique_ptr<TConverterSource> OpenConverterSource(const std::u16string& name
         GlobalLog().WriteLine("Sound \"" + ToUtf8(name) + "\" cannot be read: " + e.Message());
     }
     if (!info) {
-        GlobalLog().WriteLine("Sound \"" + ToUtf8(name) + "\" skipped: no audio format we can play");
+        GlobalLog().WriteLine("Sound \"" + ToUtf8(name) +
+                              "\" skipped: no audio format we can play");
         broker.Release(std::move(stream));
         return nullptr;
     }
@@ -261,7 +272,9 @@ std::unique_ptr<TConverterSource> OpenConverterSource(const std::u16string& name
 }
 
 TPcmSourceFactory DecoderSourceFactory() {
-    return [](const std::u16string& name) -> std::unique_ptr<TPcmSource> { return OpenConverterSource(name); };
+    return [](const std::u16string& name) -> std::unique_ptr<TPcmSource> {
+        return OpenConverterSource(name);
+    };
 }
 
 }  // namespace ql

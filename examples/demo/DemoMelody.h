@@ -1,4 +1,5 @@
-// A short generated melody for the demo's music.
+// Short generated music for the demo: a melody, and a soft pad that the
+// show's second track lays under it.
 #pragma once
 
 #include <cstdint>
@@ -13,5 +14,12 @@ inline constexpr int32_t kMelodyMs = 8000;
 // kMelodyMs long. Every note dies away before the end, so the track loops
 // without a click.
 std::vector<uint8_t> MakeMelodyWav();
+
+// The pad: the melody's chords held a bar each, twice over.
+inline constexpr int32_t kPadMs = 16000;
+
+// The pad as a complete WAV file like the melody's, exactly kPadMs long,
+// swelling in and dying away inside every chord.
+std::vector<uint8_t> MakePadWav();
 
 }  // namespace orb::demo

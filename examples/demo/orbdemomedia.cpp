@@ -293,6 +293,7 @@ int Run(const std::u16string& folder, const std::vector<std::string>& names) {
         return ql::EncodeGif(gifFrames);
     });
     media.emplace_back("melody.wav", [] { return MakeMelodyWav(); });
+    media.emplace_back("pad.wav", [] { return MakePadWav(); });
     // The button theme: its pictures and its description, packed into the
     // show's button folder.
     for (int32_t state = 0; state < 3; ++state)

@@ -263,16 +263,36 @@ TEST_F(MusicPlayer, CommentOfASlideBeforeTheSeekTarget_PlaysOnFromItsMiddle) {
     EXPECT_EQ(At(pcm, 2200), 0);
 }
 
-TEST_F(MusicPlayer, CompositeMusic_PlaysItsFirstItemFromItsBeginTime) {
-    TOrbMusicPlayer& player = Open(
+TEST_F(MusicPlayer, CompositeMusic_MixesEveryItemAtItsPlace) {
+    // The ramp from 200 ms for 500 ms, then after a pause of 1000 ms the level
+    // of c.wav from 1500 ms for 1000 ms. Played from the start, and after a
+    // seek into the ramp (which goes on from the matching point of its file).
+    const std::string show =
         "[Main]\nopt_slidescount=1\nopt_synchpos1=4000\nopt_syncmode=1\nobject m : music\n"
         "object i : TMusicItem\nFileName=" +
-        m_folder.File("a.wav") + "\nStartTime=200\nDuration=500\nend\nend\n");
+        m_folder.File("a.wav") +
+        "\nStartTime=200\nDuration=500\nend\nobject j : TMusicItem\nFileName=" +
+        m_folder.File("c.wav") + "\nCrossMode=1\nPause=1000\nDuration=1000\nend\nend\n";
+    TOrbMusicPlayer& player = Open(show);
     ASSERT_EQ(player.MusicSource().ShowPlayList().Count(), 1);
     player.Run(true);
-    const std::vector<int16_t> pcm = Play(800);
+    const std::vector<int16_t> pcm = Play(2800);
     EXPECT_NEAR(At(pcm, 100), 300, 6);
-    EXPECT_EQ(At(pcm, 700), 0);
+    EXPECT_EQ(At(pcm, 1000), 0);
+    EXPECT_EQ(At(pcm, 1400), 0);
+    EXPECT_EQ(At(pcm, 1600), kToneC);
+    EXPECT_EQ(At(pcm, 2400), kToneC);
+    EXPECT_EQ(At(pcm, 2600), 0);
+
+    m_player.reset();
+    m_steps = 0;
+    TOrbMusicPlayer& again = Open(show);
+    again.Seek(300);
+    Play(10);
+    again.Run(true);
+    const std::vector<int16_t> later = Play(2000);
+    EXPECT_NEAR(At(later, 100), 600, 6);  // 400 ms into the show: 600 ms into a.wav
+    EXPECT_EQ(At(later, 1500), kToneC);
 }
 
 TEST_F(MusicPlayer, SameInput_SameSamples) {

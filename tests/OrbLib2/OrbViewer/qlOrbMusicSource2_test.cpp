@@ -9,6 +9,7 @@
 
 #include "IniTestSupport.h"
 #include "OrbLib2/OrbClasses/qlOrbSource2.h"
+#include "QlLib/Music/CompositeConverter.h"
 #include "QlLib/qlIniStorage.h"
 #include "QlLib/qpStringUtils.h"
 
@@ -173,6 +174,46 @@ TEST_F(MusicSource, ObjectForm_CrossFadeOverlapsTheNextItem) {
               (std::vector<TVolumeItem>{{0, 0}, {2000, 1000}}));
 }
 
+// The show's music compiled and mixed, with items of a constant level
+// ("dc:LEVEL:MS") generated in memory; the left channel.
+std::vector<int16_t> MixedShowMusic(const std::string& body) {
+    auto source = Source(ShowMusic(body));
+    TOrbMusicSource music(*source);
+    if (music.ShowPlayList().Count() != 1) return {};
+    auto open = [](const std::u16string& name) -> std::unique_ptr<ql::TPcmSource> {
+        const std::string text = ql::ToUtf8(name);
+        const size_t colon = text.find(':', 3);
+        return ql::TMemoryPcmSource::Constant(int16_t(std::stoi(text.substr(3, colon - 3))),
+                                              size_t(std::stoi(text.substr(colon + 1)) * 44.1));
+    };
+    auto mix = ql::OpenCompositeSource(music.ShowPlayList()[0].Name, open);
+    if (!mix) return {};
+    std::vector<int16_t> stereo(size_t(mix->LengthMs() * 44.1) * 2 + 2);
+    const size_t frames = mix->Read(stereo.data(), stereo.size() / 2);
+    std::vector<int16_t> left(frames);
+    for (size_t i = 0; i < frames; ++i) left[i] = stereo[2 * i];
+    return left;
+}
+
+TEST_F(MusicSource, CompiledMusic_MixesCrossFadesPausesAndLevels) {
+    // a 0..6000, b crosses in over a's last 2000 ms (4000..9000), c follows a
+    // pause of 1150 ms (10150..11150) at half level with a fade-in of 500 ms.
+    const std::vector<int16_t> pcm = MixedShowMusic(
+        "object t : TMusicTrack\n" + Item("FileName=dc:10000:6000\nDuration=6000\n") +
+        Item("FileName=dc:10000:5000\nDuration=5000\nCrossMode=0\nCross=2000\n") +
+        Item("FileName=dc:10000:1000\nDuration=1000\nCrossMode=1\nPause=1150\nVolume=50\n"
+             "FadeIn=500\n") +
+        "end\n");
+    ASSERT_EQ(pcm.size(), size_t(11150 * 44.1));
+    EXPECT_EQ(pcm[size_t(2000 * 44.1)], 10000);
+    for (double ms = 4050; ms < 5950; ms += 37) ASSERT_NEAR(pcm[size_t(ms * 44.1)], 10000, 1) << ms;
+    EXPECT_EQ(pcm[size_t(7000 * 44.1)], 10000);
+    EXPECT_EQ(pcm[size_t(10000 * 44.1)], 0);
+    EXPECT_EQ(pcm[size_t(10150 * 44.1)], 0);
+    EXPECT_NEAR(pcm[size_t(10400 * 44.1)], 2500, 1);
+    EXPECT_EQ(pcm[size_t(10900 * 44.1)], 5000);
+}
+
 TEST_F(MusicSource, ObjectForm_PauseModePlacesTheItemAfterAGap) {
     auto source = Source(
         ShowMusic("object t : TMusicTrack\n" + Item("FileName=a.mp3\nDuration=3000\n") +
@@ -282,6 +323,26 @@ TEST_F(MusicSource, ObjectForm_VideoSoundsJoinTheComment) {
     EXPECT_EQ(params.Items[0].TimeLine, 1000);
     EXPECT_EQ(params.Items[0].BeginTime, 200);
     EXPECT_EQ(params.Items[0].Duration, 4000);  // cut to the slide window
+}
+
+TEST_F(MusicSource, ObjectForm_VideoSoundRunsToTheEndOfTheNextTransition) {
+    // Slide 2 comes in with a transition of 1500 ms: the video of slide 1 is
+    // still seen (and heard) until 6500, whether comments are cut to their
+    // slide or not.
+    for (const char* fully : {"0", "1"}) {
+        auto source =
+            Source(ShowMusic("", std::string("opt_fullyplaysound=") + fully + "\n") +
+                   "[slide1]\nobject v : video\nFileName=clip.mp4\nDuration=9000\n"
+                   "StartORBTime=1000\nend\n"
+                   "[slide2]\nUsePersonal=1\nPers_Effect=1\nEffect_Class=1\nEffectTime=1500\n");
+        ASSERT_EQ(source->Slides()[0].NextEffectTime, 1500);
+        TOrbMusicSource music(*source);
+        TCompositeParams params;
+        ASSERT_TRUE(params.ReadText(music.Slides()[0].Comment)) << fully;
+        ASSERT_EQ(params.Items.size(), 1u);
+        EXPECT_EQ(params.Items[0].Duration, 5500) << fully;
+        EXPECT_EQ(music.Slides()[0].CommentLength, 6500) << fully;
+    }
 }
 
 TEST_F(MusicSource, ObjectForm_ProjectClipSoundsOnceFromItsFirstSlide) {

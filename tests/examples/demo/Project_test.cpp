@@ -2,7 +2,10 @@
 // expected slides and timing, and everything it names is in its package.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
+#include <cstdlib>
+#include <memory>
 #include <set>
 #include <string>
 #include <vector>
@@ -11,7 +14,10 @@
 #include "OrbLib2/OrbClasses/qlOrbSource2.h"
 #include "OrbLib2/OrbPackage/qlOrbShowLocator.h"
 #include "OrbLib2/OrbPackage/qlOrbUnpack.h"
+#include "OrbLib2/OrbViewer/qlOrbMusicSource2.h"
 #include "ProgramRunner.h"
+#include "QlLib/Music/CompositeConverter.h"
+#include "QlLib/Music/MusicTypes.h"
 #include "QlLib/qlIniStorage.h"
 #include "QlLib/qpStringUtils.h"
 #include "TestFolder.h"
@@ -95,7 +101,54 @@ TEST_F(DemoShow, EveryNamedFile_IsInThePackage) {
     }
     const ql::TIniSection* main = m_locator->Project().FindSection(u"Main");
     ASSERT_TRUE(main);
-    EXPECT_TRUE(InPackage(main->ReadString(u"opt_music1", u"")));
+    std::vector<const ql::TIniObject*> music;
+    CollectObjects(*main, music);
+    int32_t sounds = 0;
+    for (const ql::TIniObject* object : music) {
+        const std::u16string name = object->ReadString(u"FileName", u"");
+        if (name.empty()) continue;
+        ++sounds;
+        EXPECT_TRUE(InPackage(name)) << ql::ToUtf8(name);
+    }
+    EXPECT_EQ(sounds, 6);
+}
+
+TEST_F(DemoShow, Music_IsTwoOverlappingTracksWithFades) {
+    TOrbMusicSource music(ShowSource(*m_locator));
+    ASSERT_EQ(music.ShowPlayList().Count(), 1);
+    EXPECT_TRUE(music.ShowPlayList().Repeat);
+    ql::TCompositeParams params;
+    ASSERT_TRUE(params.ReadText(music.ShowPlayList()[0].Name));
+    EXPECT_EQ(params.Duration, 32000);
+    ASSERT_EQ(params.Items.size(), 6u);
+    // The melody's four items one after another; the pads from 4 s and 16 s.
+    std::vector<int32_t> starts;
+    for (const ql::TCompositeItem& item : params.Items) starts.push_back(item.TimeLine);
+    EXPECT_EQ(starts, (std::vector<int32_t>{0, 8000, 16000, 24000, 4000, 16000}));
+    EXPECT_EQ(params.Items[0].Volumes.Envelopes[0].Points,
+              (std::vector<ql::TVolumeItem>{{0, 0}, {1500, 1000}}));
+    EXPECT_EQ(params.Items[5].Volumes.Envelopes.size(), 2u);  // level and fade, cross-fade
+
+    // Mixed from the package: both tracks sound together, and nothing clips.
+    TOrbShowLocator* locator = m_locator.get();
+    ql::TStreamWrapperClass::Instance().SetCallbacks(
+        [locator](const std::u16string& name) { return locator->Accessor().OpenStream(name); },
+        nullptr);
+    std::unique_ptr<ql::TConverterSource> mix = ql::OpenCompositeSource(params.WriteText());
+    ASSERT_TRUE(mix);
+    std::vector<int16_t> pcm(size_t(32000 * 44.1) * 2);
+    EXPECT_EQ(mix->Read(pcm.data(), pcm.size() / 2), pcm.size() / 2);
+    mix.reset();
+    ql::TStreamWrapperClass::Instance().SetCallbacks(nullptr, nullptr);
+    auto peak = [&](double fromMs, double toMs) {
+        int value = 0;
+        for (size_t i = size_t(fromMs * 44.1) * 2; i < size_t(toMs * 44.1) * 2; ++i)
+            value = std::max(value, std::abs(int(pcm[i])));
+        return value;
+    };
+    EXPECT_EQ(pcm[0], 0);
+    EXPECT_GT(peak(10000, 12000), 8000);
+    EXPECT_LT(peak(0, 32000), 32767);
 }
 
 TEST_F(DemoShow, Media_CoverEveryKindThePlayerDecodes) {

@@ -1,4 +1,4 @@
-#include "OrbLib2/OrbViewer/qlOrbIni2Str.h"
+#include "QlLib/qlIni2Str.h"
 
 #include <gtest/gtest.h>
 
@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-namespace orb {
+namespace ql {
 namespace {
 
 std::vector<std::u16string> LinesOf(const ql::TIniStorage& document) {
@@ -36,7 +36,7 @@ TEST(Ini2Str, Buffer_GrowsByDoubling) {
 
 TEST(Ini2Str, RoundTrip_KeepsSectionsObjectsAndSlashes) {
     auto document = Parse({u"[Main]", u"Duration=15000", u"", u"[0]", u"FileName=music//a/b.mp3",
-                                   u"object m : music", u"  Volume=50", u"end", u"; comment /n"});
+                           u"object m : music", u"  Volume=50", u"end", u"; comment /n"});
     const std::u16string line = DocumentToLine(*document);
     EXPECT_EQ(line.find(u'\n'), std::u16string::npos);
     ql::TIniFile back;
@@ -86,4 +86,4 @@ TEST(Ini2Str, Decode_EmptyLineIsAnEmptyDocument) {
 }
 
 }  // namespace
-}  // namespace orb
+}  // namespace ql

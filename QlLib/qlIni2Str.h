@@ -10,10 +10,10 @@
 #include "QlLib/SysObj.h"
 #include "QlLib/qlIniStorage.h"
 
-namespace orb {
+namespace ql {
 
 // Receives the document's lines as the document writes itself out.
-class TIni2Str : public ql::TObj, public ql::TIniLineSink {
+class TIni2Str : public TObj, public TIniLineSink {
 public:
     static constexpr size_t kInitialCapacity = 256;
 
@@ -36,11 +36,11 @@ private:
 inline constexpr size_t kMaxIni2StrLength = 16 * 1024 * 1024;
 
 // The document as one line.
-std::u16string DocumentToLine(const ql::TIniStorage& document);
+std::u16string DocumentToLine(const TIniStorage& document);
 // Parses an encoded line into document. False for a "/" followed by anything
 // but "/" or "n", a "/" at the very end, a line beyond kMaxIni2StrLength or a
 // document that does not parse; the document is then left empty. Text after
 // the last "/n" is ignored.
-bool LineToDocument(std::u16string_view line, ql::TIniFile& document);
+bool LineToDocument(std::u16string_view line, TIniFile& document);
 
-}  // namespace orb
+}  // namespace ql

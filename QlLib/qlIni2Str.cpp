@@ -1,10 +1,10 @@
-#include "OrbLib2/OrbViewer/qlOrbIni2Str.h"
+#include "QlLib/qlIni2Str.h"
 
 #include <vector>
 
 #include "QlLib/qpExceptions.h"
 
-namespace orb {
+namespace ql {
 
 TIni2Str::TIni2Str() : m_buffer(kInitialCapacity, u'\0') {}
 
@@ -22,13 +22,13 @@ void TIni2Str::WriteLine(std::u16string_view line) {
     Append(u'n');
 }
 
-std::u16string DocumentToLine(const ql::TIniStorage& document) {
+std::u16string DocumentToLine(const TIniStorage& document) {
     TIni2Str buffer;
     document.WriteLines(buffer);
     return std::u16string(buffer.Text());
 }
 
-bool LineToDocument(std::u16string_view line, ql::TIniFile& document) {
+bool LineToDocument(std::u16string_view line, TIniFile& document) {
     document.Clear();
     if (line.size() > kMaxIni2StrLength) return false;
     // The lines go to the parser directly: the same as the byte-order-marked
@@ -67,11 +67,11 @@ bool LineToDocument(std::u16string_view line, ql::TIniFile& document) {
             document.Clear();
             return false;
         }
-    } catch (const ql::Exception&) {
+    } catch (const Exception&) {
         document.Clear();
         return false;
     }
     return true;
 }
 
-}  // namespace orb
+}  // namespace ql
