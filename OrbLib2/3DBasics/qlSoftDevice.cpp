@@ -271,6 +271,9 @@ TDxResult TSoftDevice::UploadLevel(TTextureHandle handle, int32_t level,
                opaqueRun(texture->opaqueH, texture->opaqueW) == texture->opaqueW)
             ++texture->opaqueH;
         if (texture->opaqueH == 0) texture->opaqueW = 0;
+        texture->uniform =
+            std::all_of(dst.begin(), dst.end(), [&](uint32_t c) { return c == dst.front(); });
+        texture->uniformTexel = dst.empty() ? 0 : dst.front();
     }
     return m_lastResult = TDxResult::Ok;
 }
@@ -303,6 +306,7 @@ TDxResult TSoftDevice::SetRenderTarget(TTextureHandle target) {
                          texture->desc.usage != TTextureUsage::RenderTargetLockable))
             return Fail(TDxResult::InvalidCall);
         texture->opaqueW = texture->opaqueH = 0;
+        texture->uniform = false;
     }
     m_target = target;
     return m_lastResult = TDxResult::Ok;
@@ -835,6 +839,8 @@ void TSoftDevice::RasterBand(const TDrawState& state, const TTarget& target, con
                 const TTexture& t0 = *textures[0];
                 TShadeSpan span;
                 span.texels = t0.levels[0].data();
+                span.uniform = t0.uniform;
+                span.uniformTexel = t0.uniformTexel;
                 span.width = t0.desc.width;
                 span.height = t0.desc.height;
                 span.dst = row + xs;

@@ -96,6 +96,11 @@ private:
         // what is under them, which spares reading the target.
         int32_t opaqueW = 0;
         int32_t opaqueH = 0;
+        // Every texel of level 0 is this one, as uploaded (the box
+        // antialiaser's white): any filter samples it whatever the
+        // coordinates, so shaded runs skip sampling. Never for a target.
+        bool uniform = false;
+        uint32_t uniformTexel = 0;
     };
     struct TTarget {
         uint32_t* pixels = nullptr;

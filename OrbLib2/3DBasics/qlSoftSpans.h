@@ -66,6 +66,9 @@ struct TShadeSpan {
     float opacity;        // 0..1
     bool bilinear;
     TSpanBlend blend;
+    // Every texel is uniformTexel: samples need no coordinates.
+    bool uniform = false;
+    uint32_t uniformTexel = 0;
 };
 
 void ShadeSpanScalar(const TShadeSpan& span);

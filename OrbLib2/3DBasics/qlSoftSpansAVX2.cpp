@@ -328,10 +328,13 @@ ORB_AVX2 void ShadeSpanAVX2(const TShadeSpan& span) {
             col[c] = span.flat ? _mm_set1_ps(span.flatColour[c])
                                : _mm256_cvtpd_ps(_mm256_mul_pd(Interp(l0, l1, l2, a, 1 + c), iw));
         const __m128 alpha = _mm_mul_ps(col[3], opacity);
-        const __m128 u = _mm256_cvtpd_ps(_mm256_mul_pd(Interp(l0, l1, l2, a, 5), iw));
-        const __m128 v = _mm256_cvtpd_ps(_mm256_mul_pd(Interp(l0, l1, l2, a, 6), iw));
         __m128i s[4];  // a, r, g, b
-        if (!span.bilinear) {
+        if (span.uniform) {
+            for (int32_t k = 0; k < 4; ++k)
+                s[k] = _mm_set1_epi32(int32_t((span.uniformTexel >> (24 - 8 * k)) & 255));
+        } else if (!span.bilinear) {
+            const __m128 u = _mm256_cvtpd_ps(_mm256_mul_pd(Interp(l0, l1, l2, a, 5), iw));
+            const __m128 v = _mm256_cvtpd_ps(_mm256_mul_pd(Interp(l0, l1, l2, a, 6), iw));
             const __m128i x =
                 _mm_min_epi32(_mm_cvttps_epi32(ClampPs(_mm_mul_ps(u, vfw), zeroPs, vfw)), wMax);
             const __m128i y =
@@ -340,6 +343,8 @@ ORB_AVX2 void ShadeSpanAVX2(const TShadeSpan& span) {
                 _mm_i32gather_epi32(texels, _mm_add_epi32(_mm_mullo_epi32(y, stride), x), 4);
             for (int32_t k = 0; k < 4; ++k) s[k] = Channel(c, 24 - 8 * k);
         } else {
+            const __m128 u = _mm256_cvtpd_ps(_mm256_mul_pd(Interp(l0, l1, l2, a, 5), iw));
+            const __m128 v = _mm256_cvtpd_ps(_mm256_mul_pd(Interp(l0, l1, l2, a, 6), iw));
             const __m128 cx = ClampPs(_mm_sub_ps(_mm_mul_ps(u, vfw), half), _mm_set1_ps(-2.0f),
                                       _mm_add_ps(vfw, _mm_set1_ps(1.0f)));
             const __m128 cy = ClampPs(_mm_sub_ps(_mm_mul_ps(v, vfh), half), _mm_set1_ps(-2.0f),
