@@ -39,7 +39,8 @@ void DecodeAll(benchmark::State& state, const std::string& file, const std::u16s
 }
 
 const std::string& Wav48000() {
-    static const std::string file = orbtest::PcmWav(orbtest::Sine(48000, 2, kSeconds, 440), 48000, 2);
+    static const std::string file =
+        orbtest::PcmWav(orbtest::Sine(48000, 2, kSeconds, 440), 48000, 2);
     return file;
 }
 
@@ -50,13 +51,44 @@ BENCHMARK(BM_Wav48000Resampled)->Unit(benchmark::kMillisecond);
 
 #ifdef ORB_HAVE_AUDIOENC
 void BM_Mp3(benchmark::State& state) {
-    static const std::string file = orbtest::EncodeMp3(orbtest::Sine(44100, 2, kSeconds, 440), 44100, 2, 192);
+    static const std::string file =
+        orbtest::EncodeMp3(orbtest::Sine(44100, 2, kSeconds, 440), 44100, 2, 192);
     DecodeAll(state, file, u"tone.mp3");
 }
 BENCHMARK(BM_Mp3)->Unit(benchmark::kMillisecond);
 
+// Opening a ten-minute VBR MP3 without a Xing header: the media information
+// walks every frame header to find the exact length (ten seconds of a tone
+// and noise, repeated sixty times; the walk only reads headers).
+void BM_Mp3OpenLongWithoutHeader(benchmark::State& state) {
+    static const std::string file = [] {
+        auto samples = orbtest::Sine(44100, 2, kSeconds, 440);
+        uint32_t noise = 1;
+        for (size_t i = samples.size() / 2; i < samples.size(); ++i) {
+            noise = noise * 1664525u + 1013904223u;
+            samples[i] = int16_t(samples[i] / 2 + int16_t(noise >> 20) - 2048);
+        }
+        const std::string piece = orbtest::EncodeMp3(samples, 44100, 2, 128, true, false);
+        std::string all;
+        for (int i = 0; i < 60; ++i) all += piece;
+        return all;
+    }();
+    for (auto _ : state) {
+        ql::TStringStream stream(file);
+        const auto info = ql::ReadMediaInfo(stream, u"long.mp3");
+        if (!info) {
+            state.SkipWithError("no media information");
+            return;
+        }
+        benchmark::DoNotOptimize(info->LengthMs);
+    }
+    state.counters["MB"] = double(file.size()) / 1e6;
+}
+BENCHMARK(BM_Mp3OpenLongWithoutHeader)->Unit(benchmark::kMillisecond);
+
 void BM_OggVorbis(benchmark::State& state) {
-    static const std::string file = orbtest::EncodeOgg(orbtest::Sine(44100, 2, kSeconds, 440), 44100, 2);
+    static const std::string file =
+        orbtest::EncodeOgg(orbtest::Sine(44100, 2, kSeconds, 440), 44100, 2);
     DecodeAll(state, file, u"tone.ogg");
 }
 BENCHMARK(BM_OggVorbis)->Unit(benchmark::kMillisecond);
