@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "QlLib/Graphics/ImageTestSupport.h"
+#include "QlLib/qpStringUtils.h"
 
 namespace ql {
 namespace {
@@ -165,6 +166,42 @@ TEST(BmpDecoder, Os2CoreHeader_ReadsPaletteAndTrueColour) {
     auto b = Read(BmpBytes(rgb));
     ASSERT_TRUE(b);
     EXPECT_EQ(PixelAt(*b, 0, 0), 0xFF030201u);
+}
+
+// FNV-1a over the pixels as R, G, B, A bytes, rows from the top.
+uint32_t PixelChecksum(const TBitmap& bitmap) {
+    uint32_t hash = 0x811C9DC5u;
+    for (int32_t y = 0; y < bitmap.Height(); ++y)
+        for (int32_t x = 0; x < bitmap.Width(); ++x) {
+            const uint32_t argb = PixelAt(bitmap, x, y);
+            for (const int shift : {16, 8, 0, 24})
+                hash = (hash ^ ((argb >> shift) & 0xFF)) * 0x01000193u;
+        }
+    return hash;
+}
+
+// Files written once by tests/data/media/make_fixtures.py, checked against the
+// pixels a reference decoder (or, for masks it does not read, the rule) gives.
+TEST(BmpDecoder, CommittedVariants_MatchTheirReferenceDecodes) {
+    const struct {
+        const char* file;
+        uint32_t checksum;
+    } cases[] = {
+        {"bgra32-v5.bmp", 0xEC1D1365u},   {"xbgr32-v4.bmp", 0x5A4CAC45u},
+        {"rgbx32.bmp", 0x5A4CAC45u},      {"rgba32-v5.bmp", 0xEC1D1365u},
+        {"argb4444-v5.bmp", 0x0C03F705u}, {"os2-8.bmp", 0x760DCE85u},
+        {"os2-24.bmp", 0x5A4CAC45u},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.file);
+        TFileStream file(FromUtf8(std::string(ORB_SOURCE_DIR) + "/tests/data/media/" + c.file),
+                         TFileAccess::Read, kShareRead, TFileDisposition::OpenExisting);
+        auto bitmap = ReadBmpBitmap(file);
+        ASSERT_TRUE(bitmap);
+        EXPECT_EQ(bitmap->Width(), 16);
+        EXPECT_EQ(bitmap->Height(), 8);
+        EXPECT_EQ(PixelChecksum(*bitmap), c.checksum);
+    }
 }
 
 TEST(BmpDecoder, PaletteDepths_ExpandThroughThePalette) {

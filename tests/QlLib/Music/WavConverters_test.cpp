@@ -7,6 +7,7 @@
 #include "QlLib/Music/AdpcmCodec.h"
 #include "QlLib/Music/AudioFixtures.h"
 #include "QlLib/Music/MediaInfo.h"
+#include "QlLib/qpStringUtils.h"
 #include "TestFolder.h"
 
 namespace ql {
@@ -255,6 +256,36 @@ TEST_F(ConverterTest, Mp3WithEncoderTag_PlaysWithoutDelayOrPadding) {
         onset = 0;
         while (onset < 8820 && std::abs(int(block[2 * onset])) < 8000) ++onset;
         EXPECT_NEAR(double(onset), 4410, 100);
+    }
+}
+
+// Files made once by the lame command line (tests/data/media/README.md): half
+// a second of silence, then tones.
+TEST(CommittedMp3, EncoderFiles_PlayTheirRealLength) {
+    const std::string folder = std::string(ORB_SOURCE_DIR) + "/tests/data/media/";
+    {
+        // VBR without any header: 3 s of audio in frames that hold the
+        // encoder's delay and padding on top.
+        auto source = OpenConverterSource(FromUtf8(folder + "vbr-noxing.mp3"));
+        ASSERT_TRUE(source);
+        EXPECT_GE(source->LengthMs(), 3000);
+        EXPECT_LE(source->LengthMs(), 3060);
+        const auto pcm = DecodeAll(*source);
+        const size_t frames = pcm.size() / 2;
+        EXPECT_NEAR(double(frames) / 44.1, source->LengthMs(), 2);
+        ASSERT_GT(frames, 4410u);
+        EXPECT_GT(PeakOf(pcm, frames - 4410, frames - 2205), 8000);
+    }
+    {
+        // CBR with the encoder's tag: exactly the 1.5 s that went in.
+        auto source = OpenConverterSource(FromUtf8(folder + "gapless.mp3"));
+        ASSERT_TRUE(source);
+        EXPECT_EQ(source->LengthMs(), 1500);
+        const auto pcm = DecodeAll(*source);
+        EXPECT_NEAR(double(pcm.size() / 2), 66150, 1);
+        size_t onset = 0;
+        while (onset < pcm.size() / 2 && std::abs(int(pcm[2 * onset])) < 8000) ++onset;
+        EXPECT_NEAR(double(onset), 22050, 100);
     }
 }
 
