@@ -9,7 +9,8 @@
 #include "QlLib/Graphics/qlImageLoader.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    static const char16_t* const kNames[] = {u"", u"a.jpg", u"a.png", u"a.bmp", u"a.gif", u"a.qlgfx", u"a.txt"};
+    static const char16_t* const kNames[] = {u"",      u"a.jpg",   u"a.png", u"a.bmp",
+                                             u"a.gif", u"a.qlgfx", u"a.txt"};
     ql::SetImagePixelLimit(int64_t(1) << 22);
     ql::SetGifAnimation(true);
     ql::TMemoryStream stream;
