@@ -136,7 +136,7 @@ TPcmResampler::TPcmResampler(const TWaveFormat& source, const TWaveFormat& targe
     // How far the library's output trails the stepping: measured once on
     // silence, plus two frames for the stepping's rounding, and primed into
     // the queue so that every block finds its frames there.
-    constexpr int kProbe = 16384;
+    constexpr int kProbe = 4096;
     std::vector<int16_t> in(size_t(kProbe) * 2, 0);
     std::vector<int16_t> out(size_t(swr_get_out_samples(m_swr, kProbe)) * 2 + 64);
     const uint8_t* inPlanes[1] = {reinterpret_cast<const uint8_t*>(in.data())};
