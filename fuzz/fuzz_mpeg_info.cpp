@@ -47,7 +47,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         }
         ql::TMpegConverter converter(stream);
         if (!converter.Open(info)) return 0;
-        converter.FillAvailable(4 * 44100 * 4);
+        converter.FillAvailable(44100 * 4);
         converter.Output().Clear();
         converter.Seek(double(info.LengthMs) / 2);
         converter.FillAvailable(44100 * 4);
