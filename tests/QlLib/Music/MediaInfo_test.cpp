@@ -2,6 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <fstream>
+#include <iterator>
+
 #include "QlLib/Music/AdpcmCodec.h"
 #include "QlLib/Music/AudioFixtures.h"
 
@@ -115,6 +118,11 @@ TEST(MpegInfo, NoSyncInGarbage_IsNoMpeg) {
     EXPECT_FALSE(mpeg.Parse(stream));
 }
 
+std::string FileBytes(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
 // An RF64 file: the sizes live in a "ds64" chunk, the RIFF-style fields say -1.
 std::string Rf64(const TWaveFormat& format, const std::string& data) {
     std::string fmt;
@@ -166,6 +174,9 @@ TEST(FFmpegInfo, FormatsOfTheFFmpegPath_ReportWhatTheFileHolds) {
          false, 500},
         {"three channels", orbtest::EncodeOgg(orbtest::Sine(32000, 3, 1.0, 500), 32000, 3),
          u"three.bin", 32000, 3, 32, true, 1000},
+        {"Opus (tests/data/media)",
+         FileBytes(std::string(ORB_SOURCE_DIR) + "/tests/data/media/tone.opus"), u"tone.opus",
+         48000, 1, 32, true, 500},
     };
     for (const TCase& c : cases) {
         SCOPED_TRACE(c.what);
