@@ -1,5 +1,7 @@
 #include "QlLib/Graphics/qlImageLoader.h"
 
+#include <algorithm>
+#include <cstring>
 #include <mutex>
 
 #include "QlLib/Graphics/qlBmpDecoder.h"
@@ -61,6 +63,25 @@ std::u16string ExtensionOf(const std::u16string& name) {
     return LowerCase(name.substr(dot));
 }
 
+// The extension of the decoders that the data's signature names: JPEG, PNG,
+// GIF, BMP and the picture container; empty when it names none of them.
+std::u16string ExtensionBySignature(TStream& stream) {
+    uint8_t head[8] = {};
+    const size_t got = PeekBytes(stream, head, sizeof head);
+    if (got >= 8 && IsPngSignature(head, 8)) return u".png";
+    if (got >= 3 && head[0] == 0xFF && head[1] == 0xD8 && head[2] == 0xFF) return u".jpg";
+    if (got >= 6 && (std::memcmp(head, "GIF87a", 6) == 0 || std::memcmp(head, "GIF89a", 6) == 0))
+        return u".gif";
+    if (got >= 4 && std::memcmp(head, "QLGF", 4) == 0) return u".qlgfx";
+    if (got >= 6 && head[0] == 'B' && head[1] == 'M') return u".bmp";
+    return {};
+}
+
+bool Accepts(const TDecoderRecord& record, const std::u16string& extension) {
+    return extension.empty() || std::find(record.extensions.begin(), record.extensions.end(),
+                                          extension) != record.extensions.end();
+}
+
 }  // namespace
 
 std::u16string NormaliseExtension(std::u16string_view extension) {
@@ -120,29 +141,34 @@ TLoadResult LoadImageFromStream(TStream& stream, const std::u16string& name) {
 TLoadResult LoadImageFromStream(TStream& stream, const std::u16string& name, TTransformHook hook,
                                 void* hookContext) {
     const int64_t start = stream.GetPosition();
-    std::u16string extension = ExtensionOf(name);
-    if (extension == u".bmp") {
-        uint8_t signature[8];
-        if (PeekBytes(stream, signature, 8) == 8 && IsPngSignature(signature, 8))
-            extension = u".png";
-    }
+    // The data's signature decides: pictures saved under another format's
+    // extension are common. The name's extension picks the decoders only when
+    // the signature is none we know, or when the signature's decoders refuse
+    // the data; a name without one lets every decoder try.
+    const std::u16string named = ExtensionOf(name);
+    const std::u16string sniffed = ExtensionBySignature(stream);
     std::vector<TDecoderRecord> decoders;
     {
         TRegistry& registry = Registry();
         std::lock_guard<std::mutex> guard(registry.lock);
         decoders = registry.decoders;
     }
-    for (const TDecoderRecord& record : decoders) {
-        if (!extension.empty() && std::find(record.extensions.begin(), record.extensions.end(),
-                                            extension) == record.extensions.end())
-            continue;
-        try {
-            TRef<TBitmapStore> store = record.decoder(stream, name, hook, hookContext);
-            if (store) return {TImage(std::move(store)), record.name};
-        } catch (const std::exception&) {
-            // damaged data: the next decoder may still know it
+    std::vector<bool> tried(decoders.size(), false);
+    for (int pass = 0; pass < 2; ++pass) {
+        if (pass == 0 && sniffed.empty()) continue;
+        const std::u16string& extension = pass == 0 ? sniffed : named;
+        for (size_t i = 0; i < decoders.size(); ++i) {
+            const TDecoderRecord& record = decoders[i];
+            if (tried[i] || !Accepts(record, extension)) continue;
+            tried[i] = true;
+            try {
+                TRef<TBitmapStore> store = record.decoder(stream, name, hook, hookContext);
+                if (store) return {TImage(std::move(store)), record.name};
+            } catch (const std::exception&) {
+                // damaged data: the next decoder may still know it
+            }
+            stream.SetPosition(start);
         }
-        stream.SetPosition(start);
     }
     return {};
 }

@@ -16,7 +16,8 @@ extern "C" {
 namespace ql {
 
 const char* const kFFmpegFormatWhitelist =
-    "wav,w64,mp3,ogg,asf,flac,mov,mp4,m4a,3gp,3g2,mj2,aac,matroska,webm,aiff,au,ape,wv,tta,ac3,eac3,"
+    "wav,w64,mp3,ogg,asf,flac,mov,mp4,m4a,3gp,3g2,mj2,aac,matroska,webm,aiff,au,ape,wv,tta,ac3,"
+    "eac3,"
     "dts,mpc,mpc8,amr,caf,voc,avi,flv";
 
 namespace {
@@ -37,13 +38,17 @@ int64_t SeekStream(void* opaque, int64_t offset, int whence) {
     if (whence & AVSEEK_SIZE) return size >= 0 ? size : AVERROR(ENOSYS);
     int64_t target = offset;
     switch (whence & ~AVSEEK_FORCE) {
-        case SEEK_SET: break;
-        case SEEK_CUR: target += stream->GetPosition(); break;
+        case SEEK_SET:
+            break;
+        case SEEK_CUR:
+            target += stream->GetPosition();
+            break;
         case SEEK_END:
             if (size < 0) return AVERROR(ENOSYS);
             target += size;
             break;
-        default: return AVERROR(EINVAL);
+        default:
+            return AVERROR(EINVAL);
     }
     if (target < 0) return AVERROR(EINVAL);
     stream->SetPosition(target);
@@ -100,7 +105,9 @@ struct TInput {
             if (seen++ == audioIndex) StreamIndex = int(i);
         }
         if (StreamIndex < 0) {
-            if (audioIndex != 0) GlobalLog().WriteLine("FFmpeg: no audio stream " + std::to_string(audioIndex) + ", the first is taken");
+            if (audioIndex != 0)
+                GlobalLog().WriteLine("FFmpeg: no audio stream " + std::to_string(audioIndex) +
+                                      ", the first is taken");
             StreamIndex = av_find_best_stream(Format, AVMEDIA_TYPE_AUDIO, -1, -1, nullptr, 0);
         }
         if (StreamIndex < 0) return false;
@@ -113,8 +120,9 @@ struct TInput {
         if (!Codec || avcodec_parameters_to_context(Codec, parameters) < 0) return false;
         Codec->thread_count = 1;
         if (avcodec_open2(Codec, codec, nullptr) < 0) return false;
-        return Codec->sample_rate >= int(kMinSampleRate) && Codec->sample_rate <= int(kMaxSampleRate) &&
-               Codec->ch_layout.nb_channels >= 1 && Codec->ch_layout.nb_channels <= kMaxSourceChannels;
+        return Codec->sample_rate >= int(kMinSampleRate) &&
+               Codec->sample_rate <= int(kMaxSampleRate) && Codec->ch_layout.nb_channels >= 1 &&
+               Codec->ch_layout.nb_channels <= kMaxSourceChannels;
     }
 
     double DurationMs() const {
@@ -145,7 +153,20 @@ bool ReadFFmpegMediaInfo(TStream& stream, int audioIndex, TMediaInfo& info) {
     if (!input.Open(stream, audioIndex)) return false;
     TMediaInfo result;
     result.MediaType = TMediaType::FFmpeg;
-    result.Format = OutputWaveFormat();
+    // What the file holds, as its decoder gives it: the converter brings it to
+    // the output format, but the information (and orbtool) shows the source.
+    const AVCodecContext* codec = input.Codec;
+    const AVSampleFormat packed = av_get_packed_sample_fmt(codec->sample_fmt);
+    const bool isFloat = packed == AV_SAMPLE_FMT_FLT || packed == AV_SAMPLE_FMT_DBL;
+    int bits = av_get_bytes_per_sample(packed) * 8;
+    // 24-bit PCM decodes into 32-bit words; the raw size says what is stored.
+    const int raw = codec->bits_per_raw_sample;
+    if (!isFloat && (raw == 8 || raw == 16 || raw == 24) && raw < bits) bits = raw;
+    result.Format =
+        TWaveFormat::Pcm(uint32_t(codec->sample_rate), uint16_t(codec->ch_layout.nb_channels),
+                         uint16_t(bits > 0 ? bits : 16), isFloat);
+    if (codec->ch_layout.order == AV_CHANNEL_ORDER_NATIVE)
+        result.ChannelMask = uint32_t(codec->ch_layout.u.mask);
     result.DataStart = 0;
     result.DataSize = std::max<int64_t>(stream.GetSize(), 0);
     result.LengthMs = std::llround(input.DurationMs());
@@ -170,7 +191,8 @@ struct TFFMpegConverter::TState {
     }
 };
 
-TFFMpegConverter::TFFMpegConverter(TStream& stream) : TWavConverter(stream), m_state(std::make_unique<TState>()) {}
+TFFMpegConverter::TFFMpegConverter(TStream& stream)
+    : TWavConverter(stream), m_state(std::make_unique<TState>()) {}
 
 TFFMpegConverter::~TFFMpegConverter() = default;
 
@@ -186,13 +208,15 @@ bool TFFMpegConverter::Open(const TMediaInfo& info) {
     const AVSampleFormat packed = av_get_packed_sample_fmt(codec->sample_fmt);
     const bool asShort = packed == AV_SAMPLE_FMT_S16;
     const AVSampleFormat target = asShort ? AV_SAMPLE_FMT_S16 : AV_SAMPLE_FMT_FLT;
-    if (swr_alloc_set_opts2(&s.Swr, &codec->ch_layout, target, codec->sample_rate, &codec->ch_layout,
-                            codec->sample_fmt, codec->sample_rate, 0, nullptr) < 0 ||
+    if (swr_alloc_set_opts2(&s.Swr, &codec->ch_layout, target, codec->sample_rate,
+                            &codec->ch_layout, codec->sample_fmt, codec->sample_rate, 0,
+                            nullptr) < 0 ||
         swr_init(s.Swr) < 0)
         return false;
-    SetPcmFormat(TWaveFormat::Pcm(uint32_t(codec->sample_rate), uint16_t(codec->ch_layout.nb_channels),
-                                  asShort ? 16 : 32, !asShort),
-                 LayoutOf(codec->ch_layout));
+    SetPcmFormat(
+        TWaveFormat::Pcm(uint32_t(codec->sample_rate), uint16_t(codec->ch_layout.nb_channels),
+                         asShort ? 16 : 32, !asShort),
+        LayoutOf(codec->ch_layout));
     m_position = 0;
     return true;
 }
@@ -203,7 +227,8 @@ void TFFMpegConverter::Seek(double ms) {
     ms = std::max(ms, 0.0);
     avcodec_flush_buffers(s.Input.Codec);
     const AVStream* stream = s.Input.Format->streams[s.Input.StreamIndex];
-    const int64_t timestamp = av_rescale_q(int64_t(ms * 1000.0), AVRational{1, 1000000}, stream->time_base);
+    const int64_t timestamp =
+        av_rescale_q(int64_t(ms * 1000.0), AVRational{1, 1000000}, stream->time_base);
     av_seek_frame(s.Input.Format, s.Input.StreamIndex, timestamp, AVSEEK_FLAG_BACKWARD);
     s.Flushing = false;
     s.Done = false;
@@ -221,9 +246,11 @@ bool TFFMpegConverter::Decode() {
             const size_t bytes = size_t(count) * size_t(m_pcmFormat.BlockAlign);
             if (s.Pcm.size() < bytes) s.Pcm.resize(bytes);
             uint8_t* out[1] = {s.Pcm.data()};
-            const int converted = count > 0 && s.Frame->ch_layout.nb_channels == channels
-                                      ? swr_convert(s.Swr, out, count, const_cast<const uint8_t**>(s.Frame->extended_data), count)
-                                      : 0;
+            const int converted =
+                count > 0 && s.Frame->ch_layout.nb_channels == channels
+                    ? swr_convert(s.Swr, out, count,
+                                  const_cast<const uint8_t**>(s.Frame->extended_data), count)
+                    : 0;
             av_frame_unref(s.Frame);
             if (converted > 0) EmitPcm(s.Pcm.data(), size_t(converted) * m_pcmFormat.BlockAlign);
             return true;

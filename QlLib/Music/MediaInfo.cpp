@@ -43,6 +43,40 @@ int64_t RoundMs(double ms) {
     return int64_t(std::llround(ms));
 }
 
+// Frames of one stream keep their version, layer and rate; a header that
+// changes them is a false sync inside the audio data.
+bool SameStream(const TMpegHeader& a, const TMpegHeader& b) {
+    return a.Version == b.Version && a.Layer == b.Layer && a.SampleRate == b.SampleRate;
+}
+
+// Reads forward through one buffer, for walks that look at a few bytes of
+// every frame: one stream read per 64 KiB rather than one per frame.
+class TForwardReader {
+public:
+    TForwardReader(TStream& stream, int64_t end) : m_stream(stream), m_end(end) {}
+
+    // False when the four bytes at position are not all before the end.
+    bool Word(int64_t position, uint32_t& word) {
+        if (position < 0 || position + 4 > m_end) return false;
+        if (position < m_start || position + 4 > m_start + int64_t(m_bytes.size())) {
+            const size_t want = size_t(std::min<int64_t>(kBlock, m_end - position));
+            m_bytes.resize(want);
+            m_bytes.resize(ReadAt(m_stream, position, m_bytes.data(), want));
+            m_start = position;
+            if (m_bytes.size() < 4) return false;
+        }
+        word = Be32(&m_bytes[size_t(position - m_start)]);
+        return true;
+    }
+
+private:
+    static constexpr int64_t kBlock = 65536;
+    TStream& m_stream;
+    int64_t m_end;
+    int64_t m_start = 0;
+    std::vector<uint8_t> m_bytes;
+};
+
 }  // namespace
 
 bool TRiffInfo::Parse(TStream& stream, TMediaInfo& info, bool* refused) {
@@ -89,51 +123,58 @@ bool TRiffInfo::Parse(TStream& stream, TMediaInfo& info, bool* refused) {
     format.BlockAlign = Le16(fmt + 12);
     format.BitsPerSample = Le16(fmt + 14);
     format.ExtraSize = fmtSize >= 18 ? Le16(fmt + 16) : 0;
-    const size_t extraAvailable = fmtSize >= 18 ? std::min<size_t>(format.ExtraSize, fmtSize - 18) : 0;
+    const size_t extraAvailable =
+        fmtSize >= 18 ? std::min<size_t>(format.ExtraSize, fmtSize - 18) : 0;
     std::memcpy(result.FormatExtra.data(), fmt + 18, std::min<size_t>(extraAvailable, 32));
     if (format.FormatTag == kWaveFormatExtensible) {
         if (extraAvailable < 22) return false;
         result.ChannelMask = Le32(fmt + 20);
         // The sub-format GUID starts with the plain format tag.
         format.FormatTag = Le16(fmt + 24);
-        if (format.FormatTag != kWaveFormatPcm && format.FormatTag != kWaveFormatIeeeFloat) return false;
+        if (format.FormatTag != kWaveFormatPcm && format.FormatTag != kWaveFormatIeeeFloat)
+            return false;
     }
 
     // A format we decode ourselves but whose fields are wrong is refused
     // outright rather than offered to another decoder.
     const uint16_t tag = format.FormatTag;
     if (refused)
-        *refused = tag == kWaveFormatPcm || tag == kWaveFormatIeeeFloat || tag == kWaveFormatMsAdpcm ||
-                   tag == kWaveFormatImaAdpcm || tag == kWaveFormatMpegLayer3;
+        *refused = tag == kWaveFormatPcm || tag == kWaveFormatIeeeFloat ||
+                   tag == kWaveFormatMsAdpcm || tag == kWaveFormatImaAdpcm ||
+                   tag == kWaveFormatMpegLayer3;
     switch (format.FormatTag) {
         case kWaveFormatPcm:
         case kWaveFormatIeeeFloat: {
             if (!format.PlausiblePcm()) return false;
             format.AvgBytesPerSec = format.BlockAlign * format.SamplesPerSec;
-            result.MediaType = format.FormatTag == kWaveFormatPcm ? TMediaType::WavPcm : TMediaType::WavFloat;
+            result.MediaType =
+                format.FormatTag == kWaveFormatPcm ? TMediaType::WavPcm : TMediaType::WavFloat;
             result.DataSize -= result.DataSize % format.BlockAlign;
             break;
         }
         case kWaveFormatMsAdpcm:
         case kWaveFormatImaAdpcm: {
             TAdpcmLayout layout;
-            const std::span<const uint8_t> extra(result.FormatExtra.data(), std::min<size_t>(extraAvailable, 32));
+            const std::span<const uint8_t> extra(result.FormatExtra.data(),
+                                                 std::min<size_t>(extraAvailable, 32));
             if (!MakeAdpcmLayout(format, extra, layout)) return false;
-            format.AvgBytesPerSec =
-                uint32_t(uint64_t(format.SamplesPerSec) * layout.BlockAlign / layout.SamplesPerBlock);
+            format.AvgBytesPerSec = uint32_t(uint64_t(format.SamplesPerSec) * layout.BlockAlign /
+                                             layout.SamplesPerBlock);
             if (format.AvgBytesPerSec == 0) return false;
             result.MediaType = TMediaType::WavAdpcm;
             // The length counts the frames of the whole blocks and of a short last one.
             const int64_t blocks = result.DataSize / layout.BlockAlign;
-            const int64_t frames = blocks * layout.SamplesPerBlock +
-                                   layout.FramesInBlock(size_t(result.DataSize % layout.BlockAlign));
+            const int64_t frames =
+                blocks * layout.SamplesPerBlock +
+                layout.FramesInBlock(size_t(result.DataSize % layout.BlockAlign));
             result.LengthMs = RoundMs(double(frames) / format.SamplesPerSec * 1000.0);
             info = result;
             return true;
         }
         case kWaveFormatMpegLayer3: {
             TMpegInfo mpeg;
-            if (!mpeg.Parse(stream, result.DataStart, result.DataStart + result.DataSize, format.AvgBytesPerSec))
+            if (!mpeg.Parse(stream, result.DataStart, result.DataStart + result.DataSize,
+                            format.AvgBytesPerSec))
                 return false;
             mpeg.Fill(result);
             result.Wrapped = true;
@@ -164,7 +205,8 @@ bool TMpegHeader::Decode(uint32_t word, TMpegHeader& h) {
     h.ModeExtension = (word >> 4) & 3;
     h.OtherBits |= ((word >> 2) & 3) << 1;
     h.Emphasis = word & 3;
-    if (h.BitrateIndex == 0 || h.BitrateIndex == 15 || h.SampleRateIndex == 3 || h.Emphasis == 2) return false;
+    if (h.BitrateIndex == 0 || h.BitrateIndex == 15 || h.SampleRateIndex == 3 || h.Emphasis == 2)
+        return false;
 
     static const int kBitrates[2][3][15] = {
         {{0, 32, 64, 96, 128, 160, 192, 224, 256, 288, 320, 352, 384, 416, 448},
@@ -198,13 +240,82 @@ int TMpegHeader::XingOffset() const {
 }
 
 double TMpegInfo::LengthMs() const {
-    if (VbrFrames > 0 && Header.SampleRate > 0)
-        return double(VbrFrames) * Header.SamplesPerFrame / Header.SampleRate * 1000.0;
+    if (Header.SampleRate <= 0) return 0;
+    if (const int64_t gapless = GaplessFrames(); gapless > 0)
+        return double(gapless) / Header.SampleRate * 1000.0;
+    if (const int64_t frames = Frames(); frames > 0)
+        return double(frames) * Header.SamplesPerFrame / Header.SampleRate * 1000.0;
     if (Header.Bitrate <= 0) return 0;
     return double(DataSize) * 8.0 / Header.Bitrate * 1000.0;
 }
 
-bool TMpegInfo::Parse(TStream& stream, int64_t start, int64_t end, uint32_t bytesPerSecond) {
+int64_t TMpegInfo::GaplessFrames() const {
+    if (EncoderDelay < 0 || EncoderPadding < 0 || Header.Layer != 3) return 0;
+    const int64_t frames = Frames();
+    const int64_t audio = frames * Header.SamplesPerFrame - EncoderDelay - EncoderPadding;
+    return audio > 0 ? audio : 0;
+}
+
+int TMpegInfo::GaplessSkip() const {
+    return GaplessFrames() > 0 ? EncoderDelay + kDecoderDelay : 0;
+}
+
+void TMpegInfo::WalkFrames(TStream& stream, int64_t audioEnd, bool keepMarks) {
+    TForwardReader reader(stream, audioEnd);
+    auto marks = std::make_shared<std::vector<int64_t>>();
+    // A Xing, Info or VBRI frame is no audio of its own.
+    int64_t at = DataStart + (VbrKind.empty() ? 0 : Header.FrameSize);
+    int64_t frames = 0;
+    bool sameSize = true;
+    while (frames < kMaxWalkFrames) {
+        uint32_t word = 0;
+        TMpegHeader header;
+        if (!reader.Word(at, word)) break;
+        if (!TMpegHeader::Decode(word, header) || !SameStream(header, Header)) {
+            // A broken stretch: the next header counts when the one after it
+            // agrees too, as the decoder's own resync demands.
+            int64_t found = -1;
+            for (int64_t p = at + 1; p < at + kMaxResync && reader.Word(p, word); ++p) {
+                if ((word >> 24) != 0xFF || !TMpegHeader::Decode(word, header) ||
+                    !SameStream(header, Header))
+                    continue;
+                uint32_t next = 0;
+                TMpegHeader second;
+                const int64_t after = p + header.FrameSize;
+                if (after + 4 <= audioEnd &&
+                    !(reader.Word(after, next) && TMpegHeader::Decode(next, second) &&
+                      SameStream(second, Header)))
+                    continue;
+                found = p;
+                break;
+            }
+            if (found < 0) break;
+            at = found;
+            // The search read ahead; the header is read again where it was found.
+            if (!reader.Word(at, word) || !TMpegHeader::Decode(word, header)) break;
+        }
+        // A cut last frame does not decode.
+        if (at + header.FrameSize > audioEnd) break;
+        if (frames % kMpegMarkStep == 0) marks->push_back(at - DataStart);
+        if (header.Bitrate != Header.Bitrate) sameSize = false;
+        MaxFrameSize = std::max(MaxFrameSize, header.FrameSize);
+        ++frames;
+        at += header.FrameSize;
+    }
+    if (frames >= kMaxWalkFrames && at > DataStart) {
+        // Past the bound the rest is estimated from the average frame so far.
+        const double average = double(at - DataStart) / double(frames);
+        frames += int64_t(double(audioEnd - at) / average);
+    }
+    WalkedFrames = frames;
+    // A constant bitrate without a header frame seeks by arithmetic, which is
+    // exact already.
+    if ((keepMarks || !sameSize || !VbrKind.empty()) && frames < kMaxWalkFrames)
+        FrameMarks = std::move(marks);
+}
+
+bool TMpegInfo::Parse(TStream& stream, int64_t start, int64_t end, uint32_t bytesPerSecond,
+                      bool walk) {
     *this = TMpegInfo{};
     const int64_t size = stream.GetSize();
     if (end < 0 || (size >= 0 && end > size)) end = size;
@@ -216,7 +327,8 @@ bool TMpegInfo::Parse(TStream& stream, int64_t start, int64_t end, uint32_t byte
         uint8_t id3[10];
         if (ReadAt(stream, position, id3, 10) < 10 || std::memcmp(id3, "ID3", 3) != 0) break;
         if ((id3[6] | id3[7] | id3[8] | id3[9]) & 0x80) break;
-        int64_t tagSize = int64_t(id3[6]) << 21 | int64_t(id3[7]) << 14 | int64_t(id3[8]) << 7 | id3[9];
+        int64_t tagSize =
+            int64_t(id3[6]) << 21 | int64_t(id3[7]) << 14 | int64_t(id3[8]) << 7 | id3[9];
         tagSize += 10 + ((id3[5] & 0x10) ? 10 : 0);
         Id3v2Size += tagSize;
         position += tagSize;
@@ -227,7 +339,8 @@ bool TMpegInfo::Parse(TStream& stream, int64_t start, int64_t end, uint32_t byte
     int64_t audioEnd = end;
     if (end - position >= 128) {
         uint8_t tag[3];
-        if (ReadAt(stream, end - 128, tag, 3) == 3 && std::memcmp(tag, "TAG", 3) == 0) audioEnd = end - 128;
+        if (ReadAt(stream, end - 128, tag, 3) == 3 && std::memcmp(tag, "TAG", 3) == 0)
+            audioEnd = end - 128;
     }
 
     // The sync scan looks through one bounded window; a candidate counts when the
@@ -245,9 +358,9 @@ bool TMpegInfo::Parse(TStream& stream, int64_t start, int64_t end, uint32_t byte
         if (next + 4 <= audioEnd) {
             uint8_t nextBytes[4];
             TMpegHeader second;
-            if (ReadAt(stream, next, nextBytes, 4) < 4 || !TMpegHeader::Decode(Be32(nextBytes), second) ||
-                second.Version != header.Version || second.Layer != header.Layer ||
-                second.SampleRate != header.SampleRate)
+            if (ReadAt(stream, next, nextBytes, 4) < 4 ||
+                !TMpegHeader::Decode(Be32(nextBytes), second) || second.Version != header.Version ||
+                second.Layer != header.Layer || second.SampleRate != header.SampleRate)
                 continue;
         } else if (next > audioEnd) {
             continue;
@@ -283,6 +396,17 @@ bool TMpegInfo::Parse(TStream& stream, int64_t start, int64_t end, uint32_t byte
             std::memcpy(Toc.data(), &frame[at], 100);
             HasToc = true;
         }
+        if (flags & 4) at += 100;
+        if (flags & 8) at += 4;
+        // The encoder's tag behind it records the delay and padding that
+        // gapless playback cuts: 12 bits each, 21 bytes into the tag.
+        if (at + 24 <= frame.size() &&
+            (std::memcmp(&frame[at], "LAME", 4) == 0 || std::memcmp(&frame[at], "Lavc", 4) == 0 ||
+             std::memcmp(&frame[at], "Lavf", 4) == 0)) {
+            const uint8_t* delay = &frame[at + 21];
+            EncoderDelay = delay[0] << 4 | delay[1] >> 4;
+            EncoderPadding = (delay[1] & 0x0F) << 8 | delay[2];
+        }
     } else if (36 + 18 <= frame.size() && std::memcmp(&frame[36], "VBRI", 4) == 0) {
         VbrKind = "VBRI";
         VbrBytes = Be32(&frame[36 + 10]);
@@ -292,20 +416,16 @@ bool TMpegInfo::Parse(TStream& stream, int64_t start, int64_t end, uint32_t byte
     if (VbrFrames > DataSize) VbrFrames = 0;
     if (bytesPerSecond > 0 && bytesPerSecond <= 1000000) Header.Bitrate = int(bytesPerSecond * 8);
 
-    if (VbrKind.empty()) {
-        int64_t at = found + Header.FrameSize;
-        for (int i = 0; i < 3 && at + 4 <= audioEnd; ++i) {
-            uint8_t word[4];
-            TMpegHeader next;
-            if (ReadAt(stream, at, word, 4) < 4 || !TMpegHeader::Decode(Be32(word), next)) break;
-            MaxFrameSize = std::max(MaxFrameSize, next.FrameSize);
-            at += next.FrameSize;
-        }
-    } else {
+    // Without a frame count the length is only known by counting the frames:
+    // a VBR stream's first bitrate says nothing about the rest.
+    if (VbrFrames == 0 || walk) WalkFrames(stream, audioEnd, walk);
+    if (!VbrKind.empty()) {
         // Frames of a VBR stream reach the largest size of the layer.
         TMpegHeader largest;
-        const uint32_t word = (Be32(frame.data()) & ~0x0000F200u) | 0x0000E200u;  // bitrate index 14, padded
-        if (TMpegHeader::Decode(word, largest)) MaxFrameSize = std::max(MaxFrameSize, largest.FrameSize);
+        const uint32_t word =
+            (Be32(frame.data()) & ~0x0000F200u) | 0x0000E200u;  // bitrate index 14, padded
+        if (TMpegHeader::Decode(word, largest))
+            MaxFrameSize = std::max(MaxFrameSize, largest.FrameSize);
     }
     return true;
 }
@@ -318,18 +438,37 @@ void TMpegInfo::Fill(TMediaInfo& info) const {
     info.MaxFrameSize = MaxFrameSize;
     info.SamplesPerFrame = Header.SamplesPerFrame;
     info.FrameDurationMs = double(Header.SamplesPerFrame) / Header.SampleRate * 1000.0;
-    info.Format = TWaveFormat::Pcm(uint32_t(Header.SampleRate), Header.ChannelMode == 3 ? 1 : 2, 16);
+    info.Format =
+        TWaveFormat::Pcm(uint32_t(Header.SampleRate), Header.ChannelMode == 3 ? 1 : 2, 16);
     info.Wrapped = !VbrKind.empty();
     info.HasToc = HasToc;
     info.Toc = Toc;
     info.Bitrate = Header.Bitrate;
-    const double length = LengthMs();
+    info.GaplessSkip = GaplessSkip();
+    info.GaplessFrames = GaplessFrames();
+    info.FrameMarks = FrameMarks;
+    const double frames = double(Frames());
+    const double length = frames * Header.SamplesPerFrame / Header.SampleRate * 1000.0;
     // A VBR stream seeks by its average bitrate when it has no table.
-    if (!VbrKind.empty() && length > 0) info.Bitrate = int(double(DataSize) * 8.0 / (length / 1000.0));
+    if ((!VbrKind.empty() || FrameMarks) && length > 0)
+        info.Bitrate = int(double(DataSize) * 8.0 / (length / 1000.0));
 }
 
-int64_t MpegSeekOffset(const TMediaInfo& info, double ms) {
-    if (ms <= 0 || info.DataSize <= 0) return 0;
+TMpegSeekPoint MpegSeekPoint(const TMediaInfo& info, double ms) {
+    TMpegSeekPoint point;
+    const double rate = info.Format.SamplesPerSec;
+    if (!(ms > 0) || info.DataSize <= 0 || rate <= 0) return point;
+    const double frameMs = info.FrameDurationMs > 0 ? info.FrameDurationMs : 26;
+    const int64_t samplesPerFrame = info.SamplesPerFrame > 0 ? info.SamplesPerFrame : 1152;
+    if (info.FrameMarks && !info.FrameMarks->empty()) {
+        const auto& marks = *info.FrameMarks;
+        const int64_t frame = int64_t(ms / frameMs);
+        const size_t index =
+            size_t(std::min<int64_t>(frame / kMpegMarkStep, int64_t(marks.size()) - 1));
+        point.Offset = std::clamp<int64_t>(marks[index], 0, info.DataSize);
+        point.Frame = int64_t(index) * kMpegMarkStep * samplesPerFrame;
+        return point;
+    }
     double offset = 0;
     if (info.HasToc && info.LengthMs > 0) {
         const double percent = std::clamp(ms / double(info.LengthMs) * 100.0, 0.0, 99.999);
@@ -337,10 +476,20 @@ int64_t MpegSeekOffset(const TMediaInfo& info, double ms) {
         const double a = info.Toc[size_t(index)];
         const double b = index < 99 ? info.Toc[size_t(index + 1)] : 256.0;
         offset = (a + (b - a) * (percent - index)) / 256.0 * double(info.DataSize);
+        point.Frame = std::llround(ms * rate / 1000.0);
     } else {
-        offset = ms / 1000.0 * info.Bitrate / 8.0;
+        // Whole frames of a constant bitrate.
+        const double start = std::floor(ms / frameMs) * frameMs;
+        offset = start / 1000.0 * info.Bitrate / 8.0;
+        point.Frame = std::llround(start / frameMs) * samplesPerFrame;
     }
-    return std::clamp<int64_t>(int64_t(offset), 0, info.DataSize);
+    point.Offset = std::clamp<int64_t>(int64_t(offset), 0, info.DataSize);
+    if (point.Offset == 0) point.Frame = 0;
+    return point;
+}
+
+int64_t MpegSeekOffset(const TMediaInfo& info, double ms) {
+    return MpegSeekPoint(info, ms).Offset;
 }
 
 std::optional<TMediaInfo> ReadMediaInfo(TStream& stream, const std::u16string& name) {
@@ -355,7 +504,8 @@ std::optional<TMediaInfo> ReadMediaInfo(TStream& stream, const std::u16string& n
             GlobalLog().WriteLine("WAV \"" + ToUtf8(name) + "\" has an impossible format");
             return std::nullopt;
         }
-    } else if (NameHasExtension(source.FileName, ".mp3") || NameHasExtension(source.FileName, ".mp2") ||
+    } else if (NameHasExtension(source.FileName, ".mp3") ||
+               NameHasExtension(source.FileName, ".mp2") ||
                NameHasExtension(source.FileName, ".mp1")) {
         TMpegInfo mpeg;
         if (mpeg.Parse(stream)) {

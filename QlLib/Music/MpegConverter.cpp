@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <limits>
 
 #include "QlLib/Music/MediaInfo.h"
 #include "QlLib/qlLog.h"
@@ -16,7 +17,9 @@ std::mutex g_frontLock;  // guards g_users and the library's set-up
 int g_users = 0;
 
 constexpr size_t kPcmStep = 8192;
-constexpr double kLeadInMs = 100;
+// The bit reservoir of small frames (MPEG 2 at low rates) reaches back over
+// many frames; a shorter lead-in came out silent in the tests.
+constexpr double kLeadInMs = 400;
 
 }  // namespace
 
@@ -53,8 +56,8 @@ bool TMpegConverter::ResetDecoder() {
         int error = 0;
         m_handle = mpg123_new(nullptr, &error);
         if (!m_handle) return false;
-        // Whole frames: the length of the media information counts every
-        // frame, so the encoder's delay and padding stay in.
+        // Whole frames: the converter cuts the encoder's delay and padding
+        // itself, since the decoder cannot know them after a seek in feed mode.
         mpg123_param(m_handle, MPG123_REMOVE_FLAGS, MPG123_GAPLESS, 0);
         mpg123_param(m_handle, MPG123_ADD_FLAGS, MPG123_QUIET, 0);
         mpg123_param(m_handle, MPG123_RESYNC_LIMIT, 65536, 0);
@@ -84,35 +87,53 @@ bool TMpegConverter::Open(const TMediaInfo& info) {
 void TMpegConverter::Seek(double ms) {
     ClearBuffers();
     ms = std::clamp(ms, 0.0, double(std::max<int64_t>(m_info.LengthMs, 0)));
-    // The frame search starts a little early so that the bit reservoir is
-    // primed when the wanted time comes; that lead-in is decoded and dropped.
-    const double frame = m_info.FrameDurationMs > 0 ? m_info.FrameDurationMs : 26;
-    double start = std::max(0.0, ms - std::min(kLeadInMs, ms));
-    int64_t offset = 0;
-    if (start > 0) {
-        if (!m_info.HasToc) start = std::floor(start / frame) * frame;
-        offset = MpegSeekOffset(m_info, start);
-        if (m_info.HasToc) offset = std::min(offset, m_info.DataSize);
+    const double rate = m_info.Format.SamplesPerSec;
+    // Times count from the real audio; the stream's own frames start with the
+    // encoder's delay.
+    const int64_t skip = m_info.GaplessSkip;
+    m_firstFrame = std::llround(ms * rate / 1000.0) + skip;
+    m_endFrame = m_info.GaplessFrames > 0 ? skip + m_info.GaplessFrames
+                                          : std::numeric_limits<int64_t>::max();
+    // Decoding starts a little early so that the bit reservoir is primed when
+    // the wanted time comes; that lead-in is decoded and dropped.
+    const double start = std::max(0.0, double(m_firstFrame) / rate * 1000.0 - kLeadInMs);
+    if (start > 0 && !m_info.FrameMarks && (m_info.HasToc || m_info.GaplessFrames > 0)) {
+        // A VBR table of contents is too coarse for a time line that must match
+        // the sound; the frames are walked once, on the first seek that needs it.
+        TMpegInfo mpeg;
+        if (mpeg.Parse(m_stream, m_info.DataStart, m_info.DataStart + m_info.DataSize, 0, true) &&
+            mpeg.FrameMarks && mpeg.DataStart == m_info.DataStart)
+            m_info.FrameMarks = mpeg.FrameMarks;
     }
-    if (offset == 0) start = 0;
+    const TMpegSeekPoint point = MpegSeekPoint(m_info, start);
     ResetDecoder();
-    m_readPosition = offset;
-    m_stream.SetPosition(m_info.DataStart + offset);
-    m_position = start;
-    m_discard = size_t(std::llround((ms - start) * 44.1)) * kOutputBytesPerFrame;
-    // At most ten rounds of a tenth of a second each prime the decoder.
-    for (int round = 0; round < 10 && m_discard > 0; ++round) {
-        FillAvailable(std::min<size_t>(m_discard, 17640));
-        const size_t drop = std::min(m_discard, m_output.Fill());
-        m_output.Consume(drop);
-        m_discard -= drop;
-        if (m_ended) break;
-    }
-    m_discard = 0;
+    m_readPosition = point.Offset;
+    m_stream.SetPosition(m_info.DataStart + point.Offset);
+    m_sourceFrame = point.Frame;
     m_position = ms;
 }
 
+bool TMpegConverter::ReadInput() {
+    // Past the real audio the rest of the file is padding or tags.
+    if (m_sourceFrame >= m_endFrame) return false;
+    return TWavConverter::ReadInput();
+}
+
+void TMpegConverter::EmitWindow(const uint8_t* data, size_t bytes) {
+    const size_t block = std::max<size_t>(m_pcmFormat.BlockAlign, 1);
+    const int64_t first = m_sourceFrame;
+    const int64_t last = first + int64_t(bytes / block);
+    m_sourceFrame = last;
+    const int64_t from = std::max(first, m_firstFrame);
+    const int64_t to = std::min(last, m_endFrame);
+    if (to > from) EmitPcm(data + size_t(from - first) * block, size_t(to - from) * block);
+}
+
 bool TMpegConverter::Decode() {
+    if (m_sourceFrame >= m_endFrame) {
+        m_input.Clear();
+        return false;
+    }
     bool progress = false;
     std::lock_guard<std::mutex> guard(TMpg123::Lock());
     if (m_input.Fill() > 0) {
@@ -131,13 +152,15 @@ bool TMpegConverter::Decode() {
             long rate = 0;
             int channels = 0, encoding = 0;
             mpg123_getformat(m_handle, &rate, &channels, &encoding);
-            if (rate >= long(kMinSampleRate) && rate <= long(kMaxSampleRate) && channels >= 1 && channels <= 2)
+            if (rate >= long(kMinSampleRate) && rate <= long(kMaxSampleRate) && channels >= 1 &&
+                channels <= 2)
                 SetPcmFormat(TWaveFormat::Pcm(uint32_t(rate), uint16_t(channels), 16));
         }
         if (done > 0) {
-            EmitPcm(m_pcm.data(), done);
+            EmitWindow(m_pcm.data(), done);
             progress = true;
         }
+        if (m_sourceFrame >= m_endFrame) break;
         if (result == MPG123_NEED_MORE || result == MPG123_DONE) break;
         if (result == MPG123_ERR) {
             // A broken stretch: drop what was fed and resume with the next input.

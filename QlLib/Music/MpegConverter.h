@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <limits>
 #include <mutex>
 #include <vector>
 
@@ -32,15 +33,23 @@ public:
 
 protected:
     bool Decode() override;
+    bool ReadInput() override;
 
 private:
     bool ResetDecoder();
+    // Passes on the part of decoded PCM that lies between m_firstFrame and
+    // m_endFrame; the rest is lead-in, encoder delay or padding.
+    void EmitWindow(const uint8_t* data, size_t bytes);
 
     mpg123_handle_struct* m_handle = nullptr;
     bool m_user = false;
     std::vector<uint8_t> m_pcm;
-    // Output bytes still to drop after a seek (the decoder's lead-in).
-    size_t m_discard = 0;
+    // Source frames (samples per channel) counted from the stream's start:
+    // the next one the decoder gives, the first one to play (after a seek's
+    // lead-in and the encoder's delay) and the one after the real audio.
+    int64_t m_sourceFrame = 0;
+    int64_t m_firstFrame = 0;
+    int64_t m_endFrame = std::numeric_limits<int64_t>::max();
 };
 
 }  // namespace ql

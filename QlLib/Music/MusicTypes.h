@@ -10,6 +10,7 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <vector>
 
 #include "QlLib/SysObj.h"
 #include "QlLib/qpFileStream.h"
@@ -67,26 +68,36 @@ const char* MediaTypeName(TMediaType type);
 
 // What inspecting a source yields; the converters open with it.
 struct TMediaInfo {
-    int64_t DataStart = 0;      // byte offset of the audio data
-    int64_t DataSize = 0;       // bytes of audio data
+    int64_t DataStart = 0;  // byte offset of the audio data
+    int64_t DataSize = 0;   // bytes of audio data
     int64_t LengthMs = 0;
-    int32_t MaxFrameSize = 0;   // MPEG: the largest frame seen
-    double FrameDurationMs = 0; // MPEG: the average frame duration
+    int32_t MaxFrameSize = 0;    // MPEG: the largest frame seen
+    double FrameDurationMs = 0;  // MPEG: the average frame duration
     TMediaType MediaType = TMediaType::Unknown;
     TWaveFormat Format;
     std::array<uint8_t, 32> FormatExtra{};  // compressed WAV: the format extension
-    bool Wrapped = false;       // MPEG inside a WAV, or with a VBR header
+    bool Wrapped = false;                   // MPEG inside a WAV, or with a VBR header
     // Which speaker each channel feeds, as WAV channel-mask bits in channel
     // order; 0 = the default order for the channel count.
     uint32_t ChannelMask = 0;
-    int32_t StreamIndex = 0;    // FFmpeg: the audio stream chosen by the name
+    int32_t StreamIndex = 0;  // FFmpeg: the audio stream chosen by the name
     // MPEG seeking: the VBR table of contents (percent -> 1/256 of the bytes)
     // when the Xing header carried one, and the bitrate otherwise.
     bool HasToc = false;
     std::array<uint8_t, 100> Toc{};
-    int32_t Bitrate = 0;        // bits per second
+    int32_t Bitrate = 0;  // bits per second
     int32_t SamplesPerFrame = 0;
+    // MPEG gapless playback: source frames at the start that are no audio (the
+    // encoder's delay and the decoder's own), and the source frames of real
+    // audio after them (0 when unknown: everything decoded plays).
+    int32_t GaplessSkip = 0;
+    int64_t GaplessFrames = 0;
+    // MPEG streams whose frames were walked: the byte offset (from the data
+    // start) of every kMpegMarkStep-th frame, for exact seeks; null otherwise.
+    std::shared_ptr<const std::vector<int64_t>> FrameMarks;
 };
+
+constexpr int64_t kMpegMarkStep = 8;
 
 // A source name may end in "?N": the part before the last question mark is
 // opened, N chooses the audio stream for FFmpeg (0 when absent or not a number).

@@ -28,24 +28,44 @@ inline void Put32(TBytes& b, uint32_t v) {
 }
 
 struct TBmpSpec {
-    TBmpSpec(int32_t w, int32_t h, uint16_t b, uint32_t c = 0) : width(w), height(h), bits(b), compression(c) {}
+    TBmpSpec(int32_t w, int32_t h, uint16_t b, uint32_t c = 0)
+        : width(w), height(h), bits(b), compression(c) {}
     int32_t width = 0;
     int32_t height = 0;  // negative: top-down rows
     uint16_t bits = 24;
     uint32_t compression = 0;
     uint16_t planes = 1;
     std::vector<uint32_t> palette;  // 0x00RRGGBB
-    std::vector<uint32_t> masks;    // written after the 40-byte header
+    std::vector<uint32_t> masks;    // after a 40-byte header, inside a longer one (R, G, B, A)
     TBytes pixels;                  // as stored, rows padded by the caller
+    // 40, 108 (V4) or 124 (V5); 12 writes the OS/2 1.x header with 3-byte
+    // palette entries.
+    uint32_t headerSize = 40;
 };
 
 inline TBytes BmpBytes(const TBmpSpec& s) {
-    const uint32_t headerEnd = 14 + 40 + uint32_t(s.masks.size() * 4) + uint32_t(s.palette.size() * 4);
+    const bool core = s.headerSize == 12;
+    const bool masksInHeader = s.headerSize > 40;
+    const uint32_t headerEnd = 14 + s.headerSize +
+                               uint32_t(masksInHeader ? 0 : s.masks.size() * 4) +
+                               uint32_t(s.palette.size() * (core ? 3 : 4));
     TBytes b{'B', 'M'};
     Put32(b, headerEnd + uint32_t(s.pixels.size()));
     Put32(b, 0);
     Put32(b, headerEnd);
-    Put32(b, 40);
+    Put32(b, s.headerSize);
+    if (core) {
+        Put16(b, uint16_t(s.width));
+        Put16(b, uint16_t(s.height));
+        Put16(b, s.planes);
+        Put16(b, s.bits);
+        for (uint32_t c : s.palette) {
+            Put16(b, uint16_t(c & 0xFFFF));
+            b.push_back(uint8_t(c >> 16));
+        }
+        b.insert(b.end(), s.pixels.begin(), s.pixels.end());
+        return b;
+    }
     Put32(b, uint32_t(s.width));
     Put32(b, uint32_t(s.height));
     Put16(b, s.planes);
@@ -57,6 +77,8 @@ inline TBytes BmpBytes(const TBmpSpec& s) {
     Put32(b, uint32_t(s.palette.size()));
     Put32(b, 0);
     for (uint32_t m : s.masks) Put32(b, m);
+    if (masksInHeader)
+        for (size_t i = 40 + s.masks.size() * 4; i < s.headerSize; ++i) b.push_back(0);
     for (uint32_t c : s.palette) Put32(b, c);
     b.insert(b.end(), s.pixels.begin(), s.pixels.end());
     return b;
@@ -66,7 +88,13 @@ inline TBytes BmpBytes(const TBmpSpec& s) {
 // with a clear code often enough that the codes stay 9 bits wide.
 struct TGifFrame {
     TGifFrame(int l, int t, int w, int h, std::vector<uint8_t> i, int delay = 0, int dispose = 0)
-        : left(l), top(t), width(w), height(h), indices(std::move(i)), delayCs(delay), disposal(dispose) {}
+        : left(l),
+          top(t),
+          width(w),
+          height(h),
+          indices(std::move(i)),
+          delayCs(delay),
+          disposal(dispose) {}
     int left = 0, top = 0, width = 0, height = 0;
     std::vector<uint8_t> indices;
     int delayCs = 0;
@@ -103,15 +131,19 @@ inline void PutLzwLiterals(TBytes& b, const std::vector<uint8_t>& indices) {
     for (size_t pos = 0; pos < codes.size(); pos += 255) {
         const size_t n = std::min<size_t>(255, codes.size() - pos);
         b.push_back(uint8_t(n));
-        b.insert(b.end(), codes.begin() + std::ptrdiff_t(pos), codes.begin() + std::ptrdiff_t(pos + n));
+        b.insert(b.end(), codes.begin() + std::ptrdiff_t(pos),
+                 codes.begin() + std::ptrdiff_t(pos + n));
     }
     b.push_back(0);
 }
 
 // A 256-entry global palette where entry i is (i, 255 - i, i / 2).
-inline uint32_t GifColour(uint8_t i) { return 0xFF000000u | (uint32_t(i) << 16) | (uint32_t(255 - i) << 8) | (i / 2u); }
+inline uint32_t GifColour(uint8_t i) {
+    return 0xFF000000u | (uint32_t(i) << 16) | (uint32_t(255 - i) << 8) | (i / 2u);
+}
 
-inline TBytes GifBytes(int width, int height, const std::vector<TGifFrame>& frames, int loopCount = -1) {
+inline TBytes GifBytes(int width, int height, const std::vector<TGifFrame>& frames,
+                       int loopCount = -1) {
     TBytes b{'G', 'I', 'F', '8', '9', 'a'};
     Put16(b, uint32_t(width));
     Put16(b, uint32_t(height));
@@ -154,7 +186,8 @@ inline TBytes GifBytes(int width, int height, const std::vector<TGifFrame>& fram
 }
 
 // A JPEG of a smooth synthetic picture (or flat grey with components 1).
-inline TBytes JpegBytes(int width, int height, int components = 3, int quality = 90, bool progressive = false) {
+inline TBytes JpegBytes(int width, int height, int components = 3, int quality = 90,
+                        bool progressive = false) {
     jpeg_compress_struct cinfo;
     jpeg_error_mgr err;
     cinfo.err = jpeg_std_error(&err);

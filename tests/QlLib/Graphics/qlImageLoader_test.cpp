@@ -32,14 +32,47 @@ TEST(ImageLoader, Decoders_AreChosenByExtension) {
     ASSERT_TRUE(result.Image);
     EXPECT_STREQ(result.DecoderName, "SysBitmapLoader");
     EXPECT_EQ(result.Image.Params().Width, 1);
-    // A BMP named as a JPEG is not looked at by the BMP decoder.
-    bmp->SetPosition(0);
-    EXPECT_FALSE(LoadImageFromStream(*bmp, u"b.jpg").Image);
-    EXPECT_EQ(bmp->GetPosition(), 0);
     // Without a name every decoder is asked.
+    bmp->SetPosition(0);
     EXPECT_STREQ(LoadImageFromStream(*bmp, u"").DecoderName, "SysBitmapLoader");
     auto jpeg = test::StreamOf(test::JpegBytes(8, 8));
     EXPECT_STREQ(LoadImageFromStream(*jpeg, u"").DecoderName, "winJpegLoader");
+}
+
+TEST(ImageLoader, Signature_ChoosesTheDecoderWhateverTheExtension) {
+    auto bitmap = CreateBitmap(3, 2, PfRGB24());
+    bitmap->FillRect(bitmap->Bounds(), 0xFF102030u);
+    struct TCase {
+        const char* what;
+        TBytes bytes;
+        const char16_t* name;
+        const char* decoder;  // nullptr: nothing decodes it
+    };
+    const TCase cases[] = {
+        {"JPEG named PNG", test::JpegBytes(8, 8), u"photo.png", "winJpegLoader"},
+        {"PNG named JPEG", EncodePng(*bitmap), u"photo.jpg", "qlImageLib"},
+        {"BMP named JPEG", Bmp(), u"b.jpg", "SysBitmapLoader"},
+        {"GIF named BMP", test::GifBytes(1, 1, {test::TGifFrame{0, 0, 1, 1, {1}}}), u"anim.bmp",
+         "qlFPReadGIF"},
+        {"JPEG with an unknown extension", test::JpegBytes(8, 8), u"photo.jpg_large",
+         "winJpegLoader"},
+        {"text named JPEG",
+         {'h', 'e', 'l', 'l', 'o', ' ', 'w', 'o', 'r', 'l', 'd'},
+         u"note.jpg",
+         nullptr},
+    };
+    for (const TCase& c : cases) {
+        SCOPED_TRACE(c.what);
+        auto stream = test::StreamOf(c.bytes);
+        TLoadResult result = LoadImageFromStream(*stream, c.name);
+        if (!c.decoder) {
+            EXPECT_FALSE(result.Image);
+            EXPECT_EQ(stream->GetPosition(), 0);
+            continue;
+        }
+        ASSERT_TRUE(result.Image);
+        EXPECT_STREQ(result.DecoderName, c.decoder);
+    }
 }
 
 TEST(ImageLoader, PngNamedBmp_IsDecodedAsPng) {
@@ -97,16 +130,26 @@ TRef<TBitmapStore> RefuseAll(TStream&, const std::u16string&, TTransformHook, vo
     throw EImageError("refused");
 }
 
+// A format of the tests' own: "TST1" in front of nothing, decoded as a 1x1 BMP.
+TRef<TBitmapStore> DecodeTst(TStream& stream, const std::u16string& name, TTransformHook hook,
+                             void* context) {
+    uint8_t head[4];
+    if (stream.Read(head, 4) != 4 || std::memcmp(head, "TST1", 4) != 0) return nullptr;
+    auto bmp = test::StreamOf(Bmp());
+    return DecodeBmp(*bmp, name, hook, context);
+}
+
 TEST(ImageLoader, RegisteredDecoders_ComeAfterTheBuiltIns) {
-    auto stream = test::StreamOf(Bmp());
+    auto stream = test::StreamOf({'T', 'S', 'T', '1'});
     {
         TDecoderRegistration refuser("refuser", RefuseAll, {u"*.tst"});
         EXPECT_FALSE(LoadImageFromStream(*stream, u"a.tst").Image);
-        EXPECT_STREQ(LoadImageFromStream(*stream, u"a").DecoderName, "SysBitmapLoader");
+        EXPECT_STREQ(LoadImageFromStream(test::StreamOf(Bmp()), u"a").DecoderName,
+                     "SysBitmapLoader");
     }
     // Taken back with its guard: a ".tst" is no longer anybody's.
     {
-        TDecoderRegistration bmp("bmp-for-tst", DecodeBmp, {u"*.tst"});
+        TDecoderRegistration bmp("bmp-for-tst", DecodeTst, {u"*.tst"});
         stream->SetPosition(0);
         EXPECT_STREQ(LoadImageFromStream(*stream, u"a.tst").DecoderName, "bmp-for-tst");
     }

@@ -36,7 +36,8 @@ inline void PutLe(std::string& out, uint32_t value, int bytes) {
 // A WAV file: "fmt " with the format and extension, optional chunks before
 // "data", and the data bytes.
 inline std::string WavFile(const ql::TWaveFormat& format, const std::string& data,
-                           const std::vector<uint8_t>& extra = {}, const std::string& chunksBefore = {}) {
+                           const std::vector<uint8_t>& extra = {},
+                           const std::string& chunksBefore = {}) {
     std::string fmt;
     PutLe(fmt, format.FormatTag, 2);
     PutLe(fmt, format.Channels, 2);
@@ -73,8 +74,8 @@ inline std::string PcmWav(const std::vector<int16_t>& samples, int rate, int cha
 // Frequency of the left channel of interleaved stereo by counting rising zero
 // crossings; a crossing counts only after the wave went below -threshold, so
 // quiet noise (an encoder's padding) adds none.
-inline double ZeroCrossingFrequency(const std::vector<int16_t>& stereo, int rate, size_t skipFrames = 0,
-                                    int threshold = 2000) {
+inline double ZeroCrossingFrequency(const std::vector<int16_t>& stereo, int rate,
+                                    size_t skipFrames = 0, int threshold = 2000) {
     size_t crossings = 0;
     size_t first = 0, last = 0;
     bool armed = false;
@@ -94,9 +95,12 @@ inline double ZeroCrossingFrequency(const std::vector<int16_t>& stereo, int rate
 }
 
 #ifdef ORB_HAVE_AUDIOENC
-inline std::string EncodeMp3(const std::vector<int16_t>& samples, int rate, int channels, int kbps = 128,
-                             bool vbr = false) {
+// tag: write the Xing/Info frame with the encoder's delay and padding; older
+// encoders and cut songs have none.
+inline std::string EncodeMp3(const std::vector<int16_t>& samples, int rate, int channels,
+                             int kbps = 128, bool vbr = false, bool tag = true) {
     lame_t lame = lame_init();
+    lame_set_bWriteVbrTag(lame, tag ? 1 : 0);
     lame_set_in_samplerate(lame, rate);
     lame_set_out_samplerate(lame, rate);
     lame_set_num_channels(lame, channels);
@@ -112,15 +116,16 @@ inline std::string EncodeMp3(const std::vector<int16_t>& samples, int rate, int 
     const int frames = int(samples.size() / size_t(channels));
     std::vector<unsigned char> out(size_t(frames) * 5 / 4 + 7200 + 16384);
     std::vector<int16_t> copy(samples);
-    int written = channels == 2
-                      ? lame_encode_buffer_interleaved(lame, copy.data(), frames, out.data(), int(out.size()))
-                      : lame_encode_buffer(lame, copy.data(), copy.data(), frames, out.data(), int(out.size()));
+    int written = channels == 2 ? lame_encode_buffer_interleaved(lame, copy.data(), frames,
+                                                                 out.data(), int(out.size()))
+                                : lame_encode_buffer(lame, copy.data(), copy.data(), frames,
+                                                     out.data(), int(out.size()));
     written += lame_encode_flush(lame, out.data() + written, int(out.size()) - written);
     std::string file(reinterpret_cast<char*>(out.data()), size_t(written));
     // The Xing/Info frame is written at the start of the stream once it is known.
-    unsigned char tag[4096];
-    const size_t tagSize = lame_get_lametag_frame(lame, tag, sizeof tag);
-    if (tagSize > 0 && tagSize <= file.size()) std::memcpy(file.data(), tag, tagSize);
+    unsigned char frame[4096];
+    const size_t tagSize = tag ? lame_get_lametag_frame(lame, frame, sizeof frame) : 0;
+    if (tagSize > 0 && tagSize <= file.size()) std::memcpy(file.data(), frame, tagSize);
     lame_close(lame);
     return file;
 }

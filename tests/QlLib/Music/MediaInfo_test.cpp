@@ -2,6 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <fstream>
+#include <iterator>
+
 #include "QlLib/Music/AdpcmCodec.h"
 #include "QlLib/Music/AudioFixtures.h"
 
@@ -24,7 +27,8 @@ TEST(RiffInfo, DataAfterOtherChunks_IsFoundByWalkingSizes) {
     junk += "abcde";
     junk.push_back(0);  // odd chunks are padded
     const auto samples = Sine(48000, 1, 0.5, 440);
-    const std::string file = WavFile(TWaveFormat::Pcm(48000, 1, 16), orbtest::Bytes(samples), {}, junk);
+    const std::string file =
+        WavFile(TWaveFormat::Pcm(48000, 1, 16), orbtest::Bytes(samples), {}, junk);
     const auto info = InfoOf(file, u"a.wav");
     ASSERT_TRUE(info);
     EXPECT_EQ(info->MediaType, TMediaType::WavPcm);
@@ -92,7 +96,8 @@ TEST(MpegInfo, Id3v2AndId3v1_AreNotCountedAsAudio) {
     EXPECT_EQ(info->DataSize, int64_t(frames.size()));
     EXPECT_EQ(info->Format.SamplesPerSec, 44100u);
     EXPECT_EQ(info->Format.Channels, 2);
-    EXPECT_EQ(info->LengthMs, std::llround(frames.size() * 8.0 / 128000 * 1000));
+    // Counted frames, not the bytes over the first frame's bitrate.
+    EXPECT_EQ(info->LengthMs, std::llround(100 * 1152 / 44100.0 * 1000));
 }
 
 TEST(MpegInfo, XingFrameCount_GivesTheLength) {
@@ -112,6 +117,80 @@ TEST(MpegInfo, NoSyncInGarbage_IsNoMpeg) {
     TStringStream stream(std::string(100000, '\xFF'));
     EXPECT_FALSE(mpeg.Parse(stream));
 }
+
+std::string FileBytes(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+// An RF64 file: the sizes live in a "ds64" chunk, the RIFF-style fields say -1.
+std::string Rf64(const TWaveFormat& format, const std::string& data) {
+    std::string fmt;
+    PutLe(fmt, format.FormatTag, 2);
+    PutLe(fmt, format.Channels, 2);
+    PutLe(fmt, format.SamplesPerSec, 4);
+    PutLe(fmt, format.AvgBytesPerSec, 4);
+    PutLe(fmt, format.BlockAlign, 2);
+    PutLe(fmt, format.BitsPerSample, 2);
+    std::string file = "RF64";
+    PutLe(file, 0xFFFFFFFFu, 4);
+    file += "WAVEds64";
+    PutLe(file, 28, 4);
+    const uint64_t riffSize = 4 + 36 + 8 + fmt.size() + 8 + data.size();
+    PutLe(file, uint32_t(riffSize), 4);
+    PutLe(file, uint32_t(riffSize >> 32), 4);
+    PutLe(file, uint32_t(data.size()), 4);
+    PutLe(file, 0, 4);
+    PutLe(file, uint32_t(data.size() / format.BlockAlign), 4);
+    PutLe(file, 0, 4);
+    PutLe(file, 0, 4);  // no table
+    file += "fmt ";
+    PutLe(file, uint32_t(fmt.size()), 4);
+    file += fmt;
+    file += "data";
+    PutLe(file, 0xFFFFFFFFu, 4);
+    return file + data;
+}
+
+#ifdef ORB_HAVE_AUDIOENC
+TEST(FFmpegInfo, FormatsOfTheFFmpegPath_ReportWhatTheFileHolds) {
+    struct TCase {
+        const char* what;
+        std::string bytes;
+        std::u16string name;
+        uint32_t rate;
+        uint16_t channels;
+        uint16_t bits;
+        bool isFloat;
+        double lengthMs;
+    };
+    TWaveFormat ulaw = TWaveFormat::Pcm(8000, 1, 8);
+    ulaw.FormatTag = 7;
+    const TWaveFormat rf64 = TWaveFormat::Pcm(48000, 2, 24);
+    const TCase cases[] = {
+        {"u-law", orbtest::WavFile(ulaw, std::string(8000, '\x7F')), u"speech.wav", 8000, 1, 16,
+         false, 1000},
+        {"RF64 of 24 bits", Rf64(rf64, std::string(48000 * 6 / 2, '\0')), u"long.wav", 48000, 2, 24,
+         false, 500},
+        {"three channels", orbtest::EncodeOgg(orbtest::Sine(32000, 3, 1.0, 500), 32000, 3),
+         u"three.bin", 32000, 3, 32, true, 1000},
+        {"Opus (tests/data/media)",
+         FileBytes(std::string(ORB_SOURCE_DIR) + "/tests/data/media/tone.opus"), u"tone.opus",
+         48000, 1, 32, true, 500},
+    };
+    for (const TCase& c : cases) {
+        SCOPED_TRACE(c.what);
+        const auto info = InfoOf(c.bytes, c.name);
+        ASSERT_TRUE(info);
+        EXPECT_EQ(info->MediaType, TMediaType::FFmpeg);
+        EXPECT_EQ(info->Format.SamplesPerSec, c.rate);
+        EXPECT_EQ(info->Format.Channels, c.channels);
+        EXPECT_EQ(info->Format.BitsPerSample, c.bits);
+        EXPECT_EQ(info->Format.FormatTag, c.isFloat ? kWaveFormatIeeeFloat : kWaveFormatPcm);
+        EXPECT_NEAR(double(info->LengthMs), c.lengthMs, 30);
+    }
+}
+#endif
 
 TEST(SourceName, QuestionMarkSuffix_ChoosesTheStream) {
     const TSourceName name = SplitSourceName(u"music/a.wma?1");

@@ -98,6 +98,70 @@ TEST(PcmResampler, VorbisStyleLayout_PutsSecondChannelInTheCentre) {
     EXPECT_EQ(r.LeftWeights()[2], 0);
 }
 
+// The tone of frequency f in the left channel by a least-squares fit of a
+// sine and a cosine, away from both ends: its gain against the input's
+// amplitude and the level of everything else (images, aliases, noise), in dB.
+struct TToneFit {
+    double GainDb;
+    double ResidualDb;
+};
+
+TToneFit FitTone(const std::vector<int16_t>& stereo, double f, int rate, double amplitude) {
+    const size_t frames = stereo.size() / 2;
+    const size_t from = 2000, to = frames - 2000;
+    double ss = 0, cc = 0, sc = 0, ys = 0, yc = 0, yy = 0;
+    for (size_t i = from; i < to; ++i) {
+        const double w = 2 * M_PI * f * double(i) / rate;
+        const double sn = std::sin(w), cs = std::cos(w), y = stereo[2 * i];
+        ss += sn * sn;
+        cc += cs * cs;
+        sc += sn * cs;
+        ys += y * sn;
+        yc += y * cs;
+        yy += y * y;
+    }
+    const double det = ss * cc - sc * sc;
+    const double a = (ys * cc - yc * sc) / det, b = (yc * ss - ys * sc) / det;
+    const double residual = std::max(yy - a * ys - b * yc, 1e-9) / double(to - from);
+    const double toneRms = amplitude / std::sqrt(2.0);
+    return {20 * std::log10(std::hypot(a, b) / amplitude),
+            10 * std::log10(residual) - 20 * std::log10(toneRms)};
+}
+
+// Sine sweeps through every rate the player meets: passband tones keep their
+// level within 0.5 dB up to 0.9 of the lower Nyquist frequency with images and
+// aliases below -60 dB, and tones above the output's Nyquist frequency are
+// gone (below -60 dB).
+TEST(PcmResampler, SineSweeps_StayFlatWithoutImagesOrAliases) {
+    constexpr double kAmplitude = 16000;
+    for (const int rate : {8000, 11025, 22050, 32000, 48000, 96000}) {
+        const double lowerNyquist = std::min(rate, 44100) / 2.0;
+        std::vector<double> tones;
+        for (const double part : {0.02, 0.1, 0.3, 0.5, 0.7, 0.8, 0.9})
+            tones.push_back(part * lowerNyquist);
+        if (rate > 44100)
+            for (const double part : {1.0, 1.05, 1.3, 1.7, 1.95})
+                if (part * 22050 < rate / 2.0) tones.push_back(part * 22050);
+        for (const double f : tones) {
+            SCOPED_TRACE(::testing::Message() << rate << " Hz source, tone " << f << " Hz");
+            std::vector<int16_t> in(static_cast<size_t>(rate));
+            for (size_t i = 0; i < in.size(); ++i)
+                in[i] =
+                    int16_t(std::lround(kAmplitude * std::sin(2 * M_PI * f * double(i) / rate)));
+            TPcmResampler r(TWaveFormat::Pcm(uint32_t(rate), 1, 16), OutputWaveFormat());
+            const auto out = Resample(r, in.data(), in.size() * 2);
+            const TToneFit fit = FitTone(out, f, 44100, kAmplitude);
+            if (f <= 0.9 * lowerNyquist + 1) {
+                EXPECT_NEAR(fit.GainDb, 0, 0.5);
+                EXPECT_LT(fit.ResidualDb, -60);
+            } else {
+                // Nothing of the tone may come through: all of it is residue.
+                EXPECT_LT(fit.ResidualDb, -60);
+            }
+        }
+    }
+}
+
 TEST(PcmResampler, MonoTarget_AveragesSides) {
     TWaveFormat mono = TWaveFormat::Pcm(44100, 1, 16);
     TPcmResampler r(TWaveFormat::Pcm(44100, 2, 16), mono);

@@ -7,6 +7,7 @@
 #include "QlLib/Music/AdpcmCodec.h"
 #include "QlLib/Music/AudioFixtures.h"
 #include "QlLib/Music/MediaInfo.h"
+#include "QlLib/qpStringUtils.h"
 #include "TestFolder.h"
 
 namespace ql {
@@ -68,7 +69,8 @@ TEST_F(ConverterTest, ReadingPastTheEnd_PadsWithSilenceAndReportsTheEnd) {
     ASSERT_TRUE(converter);
     EXPECT_FALSE(converter->Fill(441 * 4 + 400));
     ASSERT_EQ(converter->Output().Fill(), 441u * 4 + 400);
-    for (size_t i = 441 * 4; i < converter->Output().Fill(); ++i) EXPECT_EQ(converter->Output().Data()[i], 0);
+    for (size_t i = 441 * 4; i < converter->Output().Fill(); ++i)
+        EXPECT_EQ(converter->Output().Data()[i], 0);
 }
 
 TEST_F(ConverterTest, Seek_StartsAtTheBlockOfTheTime) {
@@ -105,7 +107,8 @@ TEST_P(AdpcmTest, EncodedSine_DecodesAtTheRightLengthAndPitch) {
     std::vector<uint8_t> extra;
     const TWaveFormat format = AdpcmWaveFormat(layout, 22050, extra);
     const std::vector<uint8_t> blocks = EncodeAdpcm(layout, samples);
-    auto source = Open("adpcm.wav", orbtest::WavFile(format, std::string(blocks.begin(), blocks.end()), extra));
+    auto source = Open("adpcm.wav",
+                       orbtest::WavFile(format, std::string(blocks.begin(), blocks.end()), extra));
     ASSERT_TRUE(source);
     const auto pcm = DecodeAll(*source);
     const double blocksFrames = double(blocks.size() / 1024 * size_t(layout.SamplesPerBlock));
@@ -120,7 +123,8 @@ TEST_P(AdpcmTest, DecodedBlock_FollowsTheInputClosely) {
     std::vector<int16_t> out(size_t(layout.SamplesPerBlock));
     ASSERT_EQ(DecodeAdpcmBlock(layout, blocks.data(), 256, out.data()), layout.SamplesPerBlock);
     double error = 0;
-    for (int i = 0; i < layout.SamplesPerBlock; ++i) error += std::abs(out[size_t(i)] - samples[size_t(i)]);
+    for (int i = 0; i < layout.SamplesPerBlock; ++i)
+        error += std::abs(out[size_t(i)] - samples[size_t(i)]);
     EXPECT_LT(error / layout.SamplesPerBlock, 300);
 }
 
@@ -131,11 +135,13 @@ TEST(AdpcmBlock, RunawayMsStep_StaysBoundedAndClipped) {
     block[1] = 0xFF;  // delta 32767
     block[2] = 0x7F;
     std::vector<int16_t> out(size_t(layout.SamplesPerBlock));
-    ASSERT_EQ(DecodeAdpcmBlock(layout, block.data(), block.size(), out.data()), layout.SamplesPerBlock);
+    ASSERT_EQ(DecodeAdpcmBlock(layout, block.data(), block.size(), out.data()),
+              layout.SamplesPerBlock);
     EXPECT_EQ(out.back(), 32767);
 }
 
-INSTANTIATE_TEST_SUITE_P(Formats, AdpcmTest, ::testing::Values(kWaveFormatMsAdpcm, kWaveFormatImaAdpcm));
+INSTANTIATE_TEST_SUITE_P(Formats, AdpcmTest,
+                         ::testing::Values(kWaveFormatMsAdpcm, kWaveFormatImaAdpcm));
 
 #ifdef ORB_HAVE_AUDIOENC
 TEST_F(ConverterTest, Mp3_PlaysAtTheRightLengthAndPitch) {
@@ -168,6 +174,119 @@ TEST_F(ConverterTest, Mp3Seek_LandsNearTheTime) {
     std::vector<int16_t> block(2 * 8820);
     ASSERT_EQ(source->Read(block.data(), 8820), 8820u);
     EXPECT_NEAR(ZeroCrossingFrequency(block, 44100), 900, 10);
+}
+
+// Silence, then a low tone, then a high one: VBR frames of very different
+// sizes, and a pitch that tells where a seek landed.
+std::vector<int16_t> SilenceLowHigh(int rate, int channels, double silence, double low,
+                                    double high) {
+    std::vector<int16_t> samples(size_t(std::llround(rate * silence)) * size_t(channels), 0);
+    const auto a = Sine(rate, channels, low, 300, 16000);
+    const auto b = Sine(rate, channels, high, 900, 16000);
+    samples.insert(samples.end(), a.begin(), a.end());
+    samples.insert(samples.end(), b.begin(), b.end());
+    return samples;
+}
+
+int PeakOf(const std::vector<int16_t>& stereo, size_t fromFrame, size_t toFrame) {
+    int peak = 0;
+    for (size_t i = 2 * fromFrame; i < std::min(stereo.size(), 2 * toFrame); ++i)
+        peak = std::max(peak, std::abs(int(stereo[i])));
+    return peak;
+}
+
+struct TMp3Case {
+    int Rate;
+    int Channels;
+};
+
+class VbrWithoutHeaderTest : public ConverterTest,
+                             public ::testing::WithParamInterface<TMp3Case> {};
+
+TEST_P(VbrWithoutHeaderTest, LengthSeeksAndEnd_FollowTheRealFrames) {
+    const TMp3Case c = GetParam();
+    const auto samples = SilenceLowHigh(c.Rate, c.Channels, 0.5, 1.0, 1.5);
+    const std::string mp3 = orbtest::EncodeMp3(samples, c.Rate, c.Channels, 128, true, false);
+    ASSERT_EQ(mp3.find("Xing"), std::string::npos);
+    auto source = Open("vbr.mp3", mp3);
+    ASSERT_TRUE(source);
+    // The frames hold the encoder's delay and padding on top of the 3 s.
+    EXPECT_NEAR(source->LengthMs(), 3000, 80);
+    const auto pcm = DecodeAll(*source);
+    const size_t frames = pcm.size() / 2;
+    EXPECT_NEAR(double(frames) / 44.1, source->LengthMs(), 30);
+    // The music goes on to the end: no silence was added behind it.
+    ASSERT_GT(frames, 4410u);
+    EXPECT_GT(PeakOf(pcm, frames - 4410, frames - 1764), 8000);
+
+    ASSERT_TRUE(source->Seek(1200));
+    std::vector<int16_t> block(2 * 8820);
+    ASSERT_EQ(source->Read(block.data(), 8820), 8820u);
+    EXPECT_NEAR(ZeroCrossingFrequency(block, 44100), 300, 10);
+    ASSERT_TRUE(source->Seek(2300));
+    ASSERT_EQ(source->Read(block.data(), 8820), 8820u);
+    EXPECT_NEAR(ZeroCrossingFrequency(block, 44100), 900, 10);
+}
+
+INSTANTIATE_TEST_SUITE_P(Rates, VbrWithoutHeaderTest,
+                         ::testing::Values(TMp3Case{44100, 2}, TMp3Case{22050, 1},
+                                           TMp3Case{48000, 2}));
+
+TEST_F(ConverterTest, Mp3WithEncoderTag_PlaysWithoutDelayOrPadding) {
+    // 0.5 s of silence, then a second of tone: the tone must start at 0.5 s and
+    // the sound end with it, whatever the encoder put around it.
+    std::vector<int16_t> samples(22050 * 2, 0);
+    const auto tone = Sine(44100, 2, 1.0, 440, 16000);
+    samples.insert(samples.end(), tone.begin(), tone.end());
+    for (const bool vbr : {false, true}) {
+        SCOPED_TRACE(vbr ? "VBR" : "CBR");
+        auto source = Open(vbr ? "gapless-vbr.mp3" : "gapless.mp3",
+                           orbtest::EncodeMp3(samples, 44100, 2, 128, vbr));
+        ASSERT_TRUE(source);
+        EXPECT_EQ(source->LengthMs(), 1500);
+        const auto pcm = DecodeAll(*source);
+        EXPECT_NEAR(double(pcm.size() / 2), 66150, 1);
+        size_t onset = 0;
+        while (onset < pcm.size() / 2 && std::abs(int(pcm[2 * onset])) < 8000) ++onset;
+        EXPECT_NEAR(double(onset), 22050, 100);
+        // A seek keeps the same time line.
+        ASSERT_TRUE(source->Seek(400));
+        std::vector<int16_t> block(2 * 8820);
+        ASSERT_EQ(source->Read(block.data(), 8820), 8820u);
+        onset = 0;
+        while (onset < 8820 && std::abs(int(block[2 * onset])) < 8000) ++onset;
+        EXPECT_NEAR(double(onset), 4410, 100);
+    }
+}
+
+// Files made once by the lame command line (tests/data/media/README.md): half
+// a second of silence, then tones.
+TEST(CommittedMp3, EncoderFiles_PlayTheirRealLength) {
+    const std::string folder = std::string(ORB_SOURCE_DIR) + "/tests/data/media/";
+    {
+        // VBR without any header: 3 s of audio in frames that hold the
+        // encoder's delay and padding on top.
+        auto source = OpenConverterSource(FromUtf8(folder + "vbr-noxing.mp3"));
+        ASSERT_TRUE(source);
+        EXPECT_GE(source->LengthMs(), 3000);
+        EXPECT_LE(source->LengthMs(), 3060);
+        const auto pcm = DecodeAll(*source);
+        const size_t frames = pcm.size() / 2;
+        EXPECT_NEAR(double(frames) / 44.1, source->LengthMs(), 2);
+        ASSERT_GT(frames, 4410u);
+        EXPECT_GT(PeakOf(pcm, frames - 4410, frames - 2205), 8000);
+    }
+    {
+        // CBR with the encoder's tag: exactly the 1.5 s that went in.
+        auto source = OpenConverterSource(FromUtf8(folder + "gapless.mp3"));
+        ASSERT_TRUE(source);
+        EXPECT_EQ(source->LengthMs(), 1500);
+        const auto pcm = DecodeAll(*source);
+        EXPECT_NEAR(double(pcm.size() / 2), 66150, 1);
+        size_t onset = 0;
+        while (onset < pcm.size() / 2 && std::abs(int(pcm[2 * onset])) < 8000) ++onset;
+        EXPECT_NEAR(double(onset), 22050, 100);
+    }
 }
 
 TEST_F(ConverterTest, OggVorbis_PlaysAtTheRightLengthAndPitch) {
