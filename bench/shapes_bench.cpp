@@ -1,5 +1,7 @@
-// Boxes and masked content on the software device at 1920 x 1080 with one
-// and two threads, through the drawer as slides draw them:
+// Boxes and masked content at 1920 x 1080 through the drawer as slides draw
+// them, on the software device with one and two threads and on the OpenGL
+// device where a headless context can be made (each frame read back one
+// pixel, so that the driver finishes it):
 //   Boxes:    20 antialiased gradient boxes (each 480 x 270, turned a little,
 //             the five fills in turn) over a cleared frame;
 //   ViewPort: a full-screen picture seen through two overlapping 1200 x 800
@@ -10,10 +12,12 @@
 #include <memory>
 #include <random>
 
+#include "OrbLib2/3DBasics/qlGlDevice.h"
 #include "OrbLib2/3DBasics/qlSoftDevice.h"
 #include "OrbLib2/3DEngine/DrawManager3D2.h"
 #include "OrbLib2/MaskGenerator.h"
 #include "QlLib/Graphics/qlPixelFormats.h"
+#include "QlLib/Platform/qlGlApi.h"
 
 namespace {
 
@@ -28,18 +32,38 @@ private:
     std::function<void(orb::TDeviceDrawer&)> m_draw;
 };
 
+// threads 0: the OpenGL device.
 struct TRig {
-    orb::TSoftDevice device;
-    orb::T3DDrawer drawer{device};
-    explicit TRig(int32_t threads) : device({kW, kH, threads}) {
-        drawer.Init({kW, kH, false});
-        drawer.SetCaptureMode(true);
+    std::unique_ptr<orb::TRenderDevice> device;
+    std::unique_ptr<orb::T3DDrawer> drawer;
+    explicit TRig(int32_t threads) {
+        std::string error;
+        if (threads > 0) {
+            device = std::make_unique<orb::TSoftDevice>(orb::TSoftDeviceOptions{kW, kH, threads});
+        } else {
+            auto api = ql::TGlApi::Create(ql::TGlContext::CreateHeadless(error), error);
+            if (api) device = orb::TGlDevice::Create(std::move(api), kW, kH, error);
+        }
+        if (!device) return;
+        drawer = std::make_unique<orb::T3DDrawer>(*device);
+        drawer->Init({kW, kH, false});
+        drawer->SetCaptureMode(true);
+    }
+    // Draws a frame and, on the GL device, waits for it.
+    void Frame(orb::TDrawScene& scene) {
+        benchmark::DoNotOptimize(drawer->DrawScene(scene));
+        ql::TDirectBitmap pixel(1, 1, ql::PfARGB32());
+        if (dynamic_cast<orb::TGlDevice*>(device.get())) device->ReadPixels({0, 0, 1, 1}, pixel);
     }
 };
 
-// range(0): threads
+// range(0): threads, 0 for the OpenGL device
 void BM_GradientBoxes(benchmark::State& state) {
     TRig rig(int32_t(state.range(0)));
+    if (!rig.drawer) {
+        state.SkipWithError("no OpenGL device here");
+        return;
+    }
     const int32_t fills[] = {orb::kSolidFill, orb::kHorizontalGradientFill,
                              orb::kVerticalGradientFill, orb::kDiagonalFillTLBR,
                              orb::kDiagonalFillTRBL};
@@ -57,15 +81,19 @@ void BM_GradientBoxes(benchmark::State& state) {
                       {-std::sin(angle), std::cos(angle)});
         }
     });
-    for (auto _ : state) benchmark::DoNotOptimize(rig.drawer.DrawScene(scene));
+    for (auto _ : state) rig.Frame(scene);
     state.counters["fps"] =
         benchmark::Counter(double(state.iterations()), benchmark::Counter::kIsRate);
 }
-BENCHMARK(BM_GradientBoxes)->Arg(1)->Arg(2)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_GradientBoxes)->Arg(0)->Arg(1)->Arg(2)->Unit(benchmark::kMillisecond)->UseRealTime();
 
-// range(0): threads
+// range(0): threads, 0 for the OpenGL device
 void BM_ViewPortTwoMasks(benchmark::State& state) {
     TRig rig(int32_t(state.range(0)));
+    if (!rig.drawer) {
+        state.SkipWithError("no OpenGL device here");
+        return;
+    }
     orb::TDrawPicture picture, masks[2];
     auto bitmap = std::make_unique<ql::TDirectBitmap>(kW, kH, ql::PfARGB32());
     std::mt19937 random(7);
@@ -96,12 +124,17 @@ void BM_ViewPortTwoMasks(benchmark::State& state) {
                 d.DrawImage(masks[1], {620, 180}, half, {1, 0}, {0, 1}, {0, 0});
             });
     });
-    for (auto _ : state) benchmark::DoNotOptimize(rig.drawer.DrawScene(scene));
+    for (auto _ : state) rig.Frame(scene);
     state.counters["fps"] =
         benchmark::Counter(double(state.iterations()), benchmark::Counter::kIsRate);
-    rig.drawer.ReleaseImage(picture);
-    for (auto& mask : masks) rig.drawer.ReleaseImage(mask);
+    rig.drawer->ReleaseImage(picture);
+    for (auto& mask : masks) rig.drawer->ReleaseImage(mask);
 }
-BENCHMARK(BM_ViewPortTwoMasks)->Arg(1)->Arg(2)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_ViewPortTwoMasks)
+    ->Arg(0)
+    ->Arg(1)
+    ->Arg(2)
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime();
 
 }  // namespace
