@@ -4,6 +4,7 @@
 #include <bit>
 #include <cmath>
 #include <cstring>
+#include <numeric>
 
 #include "QlLib/qpExceptions.h"
 
@@ -145,6 +146,17 @@ TPcmResampler::TPcmResampler(const TWaveFormat& source, const TWaveFormat& targe
     const size_t stepped = Step(size_t(kProbe));
     m_phase = 0;
     m_prime = stepped > size_t(std::max(produced, 0)) ? stepped - size_t(produced) + 2 : 2;
+    // The lead covers the filter's reach into the past, rounded up to whole
+    // periods of the rate ratio so that it gives a whole number of outputs.
+    const int64_t inRate = source.SamplesPerSec, outRate = target.SamplesPerSec;
+    const int64_t common = std::gcd(inRate, outRate), period = inRate / common;
+    const int64_t reach =
+        int64_t(kFilterTaps) * std::max<int64_t>(1, (inRate + outRate - 1) / outRate) + 8;
+    const int64_t lead = (reach + period - 1) / period * period;
+    if (lead <= 65536) {
+        m_leadFrames = int(lead);
+        m_leadOutputs = lead / period * (outRate / common);
+    }
     RestartFilter();
 }
 
@@ -157,6 +169,8 @@ void TPcmResampler::RestartFilter() {
     swr_init(m_swr);  // a second init drops the history
     m_queue.assign(m_prime * 2, 0);
     m_queueStart = 0;
+    m_leadPending = m_leadFrames > 0;
+    m_discard = 0;
 }
 
 void TPcmResampler::Reset() {
@@ -268,6 +282,25 @@ size_t TPcmResampler::Process(const uint8_t* input, size_t inputBytes, uint8_t* 
         if (frames == 0) return 0;
         m_stereo.resize(frames * 2);
         for (size_t i = 0; i < frames * 2; ++i) m_stereo[i] = int16_t(m_frames[i]);
+        if (m_leadPending) {
+            m_leadPending = false;
+            // The first frame, held: over the queue's delay and as the
+            // filter's history. What the lead itself gives is dropped.
+            for (size_t i = m_queueStart; i < m_prime; ++i) {
+                m_queue[i * 2] = m_stereo[0];
+                m_queue[i * 2 + 1] = m_stereo[1];
+            }
+            std::vector<int16_t> lead(size_t(m_leadFrames) * 2);
+            for (size_t i = 0; i < lead.size(); i += 2)
+                lead[i] = m_stereo[0], lead[i + 1] = m_stereo[1];
+            std::vector<int16_t> dropped(
+                size_t(std::max(swr_get_out_samples(m_swr, m_leadFrames), 0)) * 2 + 2);
+            const uint8_t* leadPlanes[1] = {reinterpret_cast<const uint8_t*>(lead.data())};
+            uint8_t* dropPlanes[1] = {reinterpret_cast<uint8_t*>(dropped.data())};
+            const int gave =
+                swr_convert(m_swr, dropPlanes, int(dropped.size() / 2), leadPlanes, m_leadFrames);
+            m_discard = m_leadOutputs - std::max(gave, 0);
+        }
         // Whatever the library gives joins the queue ...
         const int room = swr_get_out_samples(m_swr, int(frames));
         const size_t before = m_queue.size();
@@ -276,6 +309,13 @@ size_t TPcmResampler::Process(const uint8_t* input, size_t inputBytes, uint8_t* 
         uint8_t* outPlanes[1] = {reinterpret_cast<uint8_t*>(m_queue.data() + before)};
         const int got = swr_convert(m_swr, outPlanes, std::max(room, 0), inPlanes, int(frames));
         m_queue.resize(before + size_t(std::max(got, 0)) * 2);
+        if (m_discard > 0) {
+            // The lead's own outputs, which the library hands out late.
+            const size_t drop = size_t(std::min<int64_t>(m_discard, std::max(got, 0)));
+            m_queue.erase(m_queue.begin() + std::ptrdiff_t(before),
+                          m_queue.begin() + std::ptrdiff_t(before + drop * 2));
+            m_discard -= int64_t(drop);
+        }
         // ... and the stepping takes its count from the queue's front.
         const size_t count = Step(frames);
         for (size_t i = 0; i < count; ++i) {

@@ -14,7 +14,10 @@
 // block, so the clock's arithmetic (the output position of a source position)
 // is unchanged; the filter adds a constant delay of half its length (about
 // 1.2 ms from 48 or 96 kHz, 2.2 ms from 22050 Hz, 6 ms from 8000 Hz), which
-// the sound's start carries as silence and its end does not play.
+// its end does not play. The sound's start, and every start after a seek,
+// holds its first frame over that delay and fills the filter's history with
+// it, instead of silence: a seek into a loud passage would otherwise dip to
+// nothing for a few milliseconds and click.
 #pragma once
 
 #include <cstddef>
@@ -88,6 +91,13 @@ private:
     std::vector<int16_t> m_queue;
     size_t m_queueStart = 0;  // frames of m_queue already handed out
     size_t m_prime = 0;
+    // Copies of the first frame fed ahead of it after a restart (a whole
+    // number of output frames long; 0 where the rates allow none), the output
+    // frames they give, and whether the next block is a restart's first.
+    int m_leadFrames = 0;
+    int64_t m_leadOutputs = 0;
+    bool m_leadPending = false;
+    int64_t m_discard = 0;  // library output frames still to drop for the lead
 };
 
 // Clamps a float sample (NaN counts as silence) and scales it to 16-bit range.

@@ -47,6 +47,29 @@ TEST(PcmResampler, BlocksJoinWithoutSeam) {
     EXPECT_NEAR(double(once.size() / 2), 4800.0 * 44100 / 48000, 1.0);
 }
 
+// A steady level comes out steady from the first frame on, and again right
+// after a seek: the filter's delay holds the first frame, never silence.
+TEST(PcmResampler, SteadyLevel_HoldsFromTheFirstFrameAndAfterAReset) {
+    for (const uint32_t rate : {8000u, 22050u, 32000u, 48000u, 96000u}) {
+        TPcmResampler resampler(TWaveFormat::Pcm(rate, 1, 16), OutputWaveFormat());
+        std::vector<int16_t> in(rate / 10, 12000);
+        for (int round = 0; round < 2; ++round) {
+            std::vector<int16_t> out;
+            for (size_t at = 0; at < in.size(); at += 333) {
+                const size_t count = std::min<size_t>(333, in.size() - at);
+                const std::vector<int16_t> part = Resample(resampler, in.data() + at, count * 2);
+                out.insert(out.end(), part.begin(), part.end());
+            }
+            ASSERT_GT(out.size(), 2000u) << rate;
+            for (size_t i = 0; i < out.size(); ++i)
+                ASSERT_NEAR(out[i], round == 0 ? 12000 : -7000, 10)
+                    << rate << " Hz, round " << round << ", sample " << i;
+            resampler.Reset();
+            std::fill(in.begin(), in.end(), int16_t(-7000));
+        }
+    }
+}
+
 TEST(PcmResampler, SampleSizes_MapToSixteenBitRange) {
     // 24-bit 7FFFFF keeps its top 16 bits: 32767.
     {
