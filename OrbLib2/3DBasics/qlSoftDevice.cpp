@@ -39,7 +39,7 @@ int32_t ToByte(float v) {
 }
 
 // A premultiplied source (a, r, g, b bytes) blended onto a destination pixel.
-uint32_t BlendBytes(const int32_t (&src)[4], uint32_t d, TBlendMode blend) {
+inline uint32_t BlendBytes(const int32_t (&src)[4], uint32_t d, TBlendMode blend) {
     uint32_t result = 0;
     for (int32_t c = 0; c < 4; ++c) {
         const int32_t shift = 24 - 8 * c;
@@ -728,6 +728,23 @@ void TSoftDevice::RasterBand(const TDrawState& state, const TTarget& target, con
         m_shadeRuns && state.pipeline == TPipeline::Texture && state.blend != TBlendMode::Max;
     for (const TSetupTriangle& t : m_setup) {
         if (t.top >= y1 || t.bottom < y0) continue;
+        // A masked copy's factors, worked out once by the per-pixel path's
+        // very operations: the mask's (alpha / 255 x mask / 255) and each
+        // colour channel's (value x colour / 255), which a pixel multiplies.
+        struct {
+            float mask[256];
+            float channel[3][256];
+        } masked;
+        if (t.fast == TSetupTriangle::TFast::Masked) {
+            const float* col = t.maskedColour;
+            const float alpha = col[3] * opacity;
+            for (int32_t i = 0; i < 256; ++i) {
+                float m = alpha / 255.0f;
+                m *= float(i) / 255.0f;
+                masked.mask[i] = m;
+                for (int32_t k = 0; k < 3; ++k) masked.channel[k][i] = float(i) * col[k] / 255.0f;
+            }
+        }
         const int32_t px0 = std::max(clip.left, t.left), px1 = std::min(clip.right, t.right + 1);
         const int32_t py0 = std::max(y0, t.top), py1 = std::min(y1, t.bottom + 1);
         if (px0 >= px1 || py0 >= py1) continue;
@@ -812,19 +829,16 @@ void TSoftDevice::RasterBand(const TDrawState& state, const TTarget& target, con
                 const uint32_t* maskRow =
                     t1.levels[0].data() +
                     size_t(std::clamp(py + t.texelOffset[3], 0, h1 - 1)) * size_t(w1);
-                const float* col = t.maskedColour;
-                const float alpha = col[3] * opacity;
                 for (int32_t px = int32_t(xs); px < int32_t(xe); ++px) {
                     const uint32_t c = texRow[std::clamp(px + t.texelOffset[0], 0, w0 - 1)];
                     const uint32_t mk = maskRow[std::clamp(px + t.texelOffset[2], 0, w1 - 1)] >> 24;
                     // Nothing of the source: blending leaves the pixel as it is.
                     if (mk == 0 && state.blend != TBlendMode::Replace) continue;
-                    float m = alpha / 255.0f;
-                    m *= float(mk) / 255.0f;
+                    const float m = masked.mask[mk];
                     int32_t src[4];
                     src[0] = ToByte(float(c >> 24) * m);
                     for (int32_t k = 0; k < 3; ++k)
-                        src[1 + k] = ToByte(float((c >> (16 - 8 * k)) & 255) * col[k] / 255.0f * m);
+                        src[1 + k] = ToByte(masked.channel[k][(c >> (16 - 8 * k)) & 255] * m);
                     row[px] = BlendBytes(src, row[px], state.blend);
                 }
                 continue;
