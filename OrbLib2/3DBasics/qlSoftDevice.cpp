@@ -829,6 +829,21 @@ void TSoftDevice::RasterBand(const TDrawState& state, const TTarget& target, con
                 const uint32_t* maskRow =
                     t1.levels[0].data() +
                     size_t(std::clamp(py + t.texelOffset[3], 0, h1 - 1)) * size_t(w1);
+                const int64_t first0 = xs + t.texelOffset[0], first1 = xs + t.texelOffset[2];
+                const int64_t count = xe - xs;
+                if (first0 >= 0 && first0 + count <= w0 && first1 >= 0 && first1 + count <= w1) {
+                    TMaskedSpan span;
+                    span.texels = texRow + first0;
+                    span.mask = maskRow + first1;
+                    span.dst = row + xs;
+                    span.count = int32_t(count);
+                    span.maskFactor = masked.mask;
+                    for (int32_t k = 0; k < 3; ++k) span.channel[k] = masked.channel[k];
+                    span.blend = SpanBlend(state.blend);
+                    MaskedSpanFor(ql::BestSimdLevel(), span.blend)(span);
+                    continue;
+                }
+                // A run reaching past a texture's edge repeats its edge texels.
                 for (int32_t px = int32_t(xs); px < int32_t(xe); ++px) {
                     const uint32_t c = texRow[std::clamp(px + t.texelOffset[0], 0, w0 - 1)];
                     const uint32_t mk = maskRow[std::clamp(px + t.texelOffset[2], 0, w1 - 1)] >> 24;

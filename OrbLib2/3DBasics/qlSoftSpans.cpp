@@ -173,6 +173,31 @@ TTexSpanProc TexSpanFor(ql::TSimdLevel level) {
     return TexSpanScalar;
 }
 
+void MaskedSpanScalar(const TMaskedSpan& span) {
+    // NaN goes to 0, as in the device.
+    auto toByte = [](float v) {
+        return uint32_t((v > 0.0f ? (v < 255.0f ? v : 255.0f) : 0.0f) + 0.5f);
+    };
+    for (int32_t i = 0; i < span.count; ++i) {
+        const uint32_t c = span.texels[i];
+        const uint32_t mk = span.mask[i] >> 24;
+        // Nothing of the source: blending leaves the pixel as it is.
+        if (mk == 0 && span.blend != TSpanBlend::Replace) continue;
+        const float m = span.maskFactor[mk];
+        uint32_t s = toByte(float(c >> 24) * m) << 24;
+        for (int32_t k = 0; k < 3; ++k)
+            s |= toByte(span.channel[k][(c >> (16 - 8 * k)) & 255] * m) << (16 - 8 * k);
+        span.dst[i] = Blend(s, span.dst[i], span.blend);
+    }
+}
+
+TMaskedSpanProc MaskedSpanFor(ql::TSimdLevel level, TSpanBlend blend) {
+#if defined(__x86_64__)
+    if (level == ql::TSimdLevel::AVX2 && blend == TSpanBlend::Over) return MaskedSpanAVX2;
+#endif
+    return MaskedSpanScalar;
+}
+
 TColourSpanProc ColourSpanFor(ql::TSimdLevel level) {
 #if defined(__x86_64__)
     if (level != ql::TSimdLevel::Scalar) return ColourSpanSSE2;

@@ -81,6 +81,31 @@ using TShadeSpanProc = void (*)(const TShadeSpan& span);
 // it that this processor runs (the shaded run has no SSE2 version).
 TShadeSpanProc ShadeSpanFor(ql::TSimdLevel level);
 
+// A texture copied one texel per pixel through a mask (a masked scene's
+// content composed onto the frame), with the device's per-pixel arithmetic
+// on floats: per pixel m = mask[mask texel's alpha]; source alpha =
+// round(texel alpha x m), each colour channel = round(channel[c][texel's
+// channel] x m), clamped to 0..255; then blended as the device blends
+// (Over: d = min(255, s + (d (255 - sa) + 127) / 255)). The tables hold the
+// factors the device works out once per triangle.
+struct TMaskedSpan {
+    const uint32_t* texels;  // premultiplied 0xAARRGGBB, the run's first texel
+    const uint32_t* mask;    // the mask texel under the run's first pixel
+    uint32_t* dst;
+    int32_t count;
+    const float* maskFactor;  // 256 entries
+    const float* channel[3];  // r, g, b: 256 entries each
+    TSpanBlend blend;
+};
+
+void MaskedSpanScalar(const TMaskedSpan& span);
+#if defined(__x86_64__)
+// Only after the processor reported AVX2; Over only (others go to the scalar run).
+void MaskedSpanAVX2(const TMaskedSpan& span);
+#endif
+using TMaskedSpanProc = void (*)(const TMaskedSpan& span);
+TMaskedSpanProc MaskedSpanFor(ql::TSimdLevel level, TSpanBlend blend);
+
 // A run of one premultiplied colour.
 void ColourSpanScalar(uint32_t* dst, int32_t count, uint32_t colour, TSpanBlend blend);
 #if defined(__x86_64__)

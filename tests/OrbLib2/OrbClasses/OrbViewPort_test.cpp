@@ -97,9 +97,10 @@ TEST(ViewPorts, MaskOpacityIsTheMasksOwnTimesTheViewPorts) {
         EXPECT_EQ(show.Slide->MaskedContent(), c.effective > 0) << label;
         EXPECT_NEAR(double(Grey(*frame, 48, 32)), double(c.grey), 1.0) << label;
         // Nothing of the view port shows where it does not draw.
-        if (c.effective == 0)
+        if (c.effective == 0) {
             for (int32_t y = 0; y < 64; y += 3)
                 for (int32_t x = 0; x < 96; x += 3) ASSERT_EQ(Grey(*frame, x, y), 0u) << label;
+        }
     }
 }
 

@@ -74,7 +74,9 @@ TEST(Boxes, KeysAreReadClampedAndMappedToTheDrawersFills) {
         const std::string label = ql::ToUtf8(c.keys.back());
         EXPECT_EQ(box.FillParams().fillType, c.fill) << label;
         EXPECT_EQ(box.Colour1(), c.colour1) << label;
-        if (c.fill != 8) EXPECT_EQ(box.Colour2(), c.colour2) << label;
+        if (c.fill != 8) {
+            EXPECT_EQ(box.Colour2(), c.colour2) << label;
+        }
         EXPECT_EQ(box.Width(), c.size.x) << label;
         EXPECT_EQ(box.Height(), c.size.y) << label;
     }
