@@ -44,9 +44,8 @@ inline std::vector<uint8_t> Yuv420ToRgb(const uint8_t* const planes[3], const in
                                         int32_t width, int32_t height, bool fullRange601,
                                         bool bt709) {
     SwsContext* sws = sws_getContext(
-        width, height, fullRange601 ? AV_PIX_FMT_YUVJ420P : AV_PIX_FMT_YUV420P, width, height,
-        AV_PIX_FMT_RGB24, SWS_BILINEAR | SWS_ACCURATE_RND | SWS_FULL_CHR_H_INT, nullptr, nullptr,
-        nullptr);
+        width, height, AV_PIX_FMT_YUV420P, width, height, AV_PIX_FMT_RGB24,
+        SWS_BILINEAR | SWS_ACCURATE_RND | SWS_FULL_CHR_H_INT, nullptr, nullptr, nullptr);
     const int* matrix = sws_getCoefficients(bt709 ? SWS_CS_ITU709 : SWS_CS_ITU601);
     sws_setColorspaceDetails(sws, matrix, fullRange601 ? 1 : 0, matrix, 1, 0, 1 << 16, 1 << 16);
     std::vector<uint8_t> rgb(size_t(width) * size_t(height) * 3);
