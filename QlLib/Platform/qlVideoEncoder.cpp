@@ -17,6 +17,7 @@
 
 extern "C" {
 #include <libavcodec/avcodec.h>
+#include <libavcodec/bsf.h>
 #include <libavformat/avformat.h>
 #include <libavutil/channel_layout.h>
 #include <libavutil/opt.h>
@@ -199,6 +200,7 @@ struct TVideoEncoder::TImpl {
     AVStream* VideoStream = nullptr;
     AVStream* AudioStream = nullptr;
     SwsContext* Scaler = nullptr;
+    AVBSFContext* VideoFilter = nullptr;
     TFramePtr VideoFrame, AudioFrame;
     TPacketPtr Packet;
     std::vector<uint8_t> Bgra;
@@ -208,6 +210,7 @@ struct TVideoEncoder::TImpl {
 
     ~TImpl() {
         sws_freeContext(Scaler);
+        av_bsf_free(&VideoFilter);
         if (Format) {
             if (Format->pb) avio_closep(&Format->pb);
             avformat_free_context(Format);
@@ -215,15 +218,35 @@ struct TVideoEncoder::TImpl {
         if (TempExists && !Finished) std::remove(TempName.c_str());
     }
 
+    void Write(AVStream* stream, AVRational timeBase) {
+        av_packet_rescale_ts(Packet.get(), timeBase, stream->time_base);
+        Packet->stream_index = stream->index;
+        const int code = av_interleaved_write_frame(Format, Packet.get());
+        if (code < 0) Throw("writing " + FileName + " failed", code);
+    }
+
+    // The filter's packets so far; all of them once it has been sent the end.
+    void DrainFilter() {
+        for (;;) {
+            const int code = av_bsf_receive_packet(VideoFilter, Packet.get());
+            if (code == AVERROR(EAGAIN) || code == AVERROR_EOF) return;
+            if (code < 0) Throw("encoding failed", code);
+            Write(VideoStream, VideoFilter->time_base_out);
+        }
+    }
+
     void Drain(AVCodecContext* codec, AVStream* stream) {
         for (;;) {
             int code = avcodec_receive_packet(codec, Packet.get());
-            if (code == AVERROR(EAGAIN) || code == AVERROR_EOF) return;
+            if (code == AVERROR(EAGAIN) || code == AVERROR_EOF) break;
             if (code < 0) Throw("encoding failed", code);
-            av_packet_rescale_ts(Packet.get(), codec->time_base, stream->time_base);
-            Packet->stream_index = stream->index;
-            code = av_interleaved_write_frame(Format, Packet.get());
-            if (code < 0) Throw("writing " + FileName + " failed", code);
+            if (stream == VideoStream && VideoFilter) {
+                code = av_bsf_send_packet(VideoFilter, Packet.get());
+                if (code < 0) Throw("encoding failed", code);
+                DrainFilter();
+            } else {
+                Write(stream, codec->time_base);
+            }
         }
     }
 
@@ -297,6 +320,21 @@ TVideoEncoder::TVideoEncoder(const std::string& fileName, const TVideoEncoderOpt
     m.VideoStream->sample_aspect_ratio = m.Video->sample_aspect_ratio;
     code = avcodec_parameters_from_context(m.VideoStream->codecpar, m.Video.get());
     if (code < 0) Throw("cannot describe the video stream", code);
+    // x264 puts its version and option text into the stream (an SEI
+    // message); the filter takes those messages out, so that the file names
+    // no library version. Without the filter the file is still correct.
+    if (const AVBitStreamFilter* filter = av_bsf_get_by_name("filter_units")) {
+        code = av_bsf_alloc(filter, &m.VideoFilter);
+        if (code >= 0)
+            code = avcodec_parameters_copy(m.VideoFilter->par_in, m.VideoStream->codecpar);
+        if (code < 0) Throw("cannot set up the video filter", code);
+        m.VideoFilter->time_base_in = m.Video->time_base;
+        code = av_opt_set(m.VideoFilter->priv_data, "remove_types", "6", 0);
+        if (code >= 0) code = av_bsf_init(m.VideoFilter);
+        if (code >= 0)
+            code = avcodec_parameters_copy(m.VideoStream->codecpar, m.VideoFilter->par_out);
+        if (code < 0) Throw("cannot set up the video filter", code);
+    }
 
     if (options.Audio) {
         m.Audio = OpenAudio(options, globalHeader, error);
@@ -383,6 +421,11 @@ void TVideoEncoder::Finish() {
         m.Send(m.Audio.get(), m.AudioStream, nullptr);
     }
     m.Send(m.Video.get(), m.VideoStream, nullptr);
+    if (m.VideoFilter) {
+        const int sent = av_bsf_send_packet(m.VideoFilter, nullptr);
+        if (sent < 0) Throw("encoding failed", sent);
+        m.DrainFilter();
+    }
     int code = av_write_trailer(m.Format);
     if (code < 0) Throw("writing " + m.FileName + " failed", code);
     const int ioError = m.Format->pb->error;

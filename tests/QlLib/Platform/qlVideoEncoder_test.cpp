@@ -118,6 +118,7 @@ TEST_P(VideoEncoder_Write, StreamsTagsAndTimesAsAsked) {
     const std::string bytes = test::ReadTextFile(out);
     EXPECT_EQ(bytes.find("Lavf"), std::string::npos);
     EXPECT_EQ(bytes.find("Lavc"), std::string::npos);
+    EXPECT_EQ(bytes.find("x264 - core"), std::string::npos);
 }
 
 INSTANTIATE_TEST_SUITE_P(
