@@ -352,17 +352,19 @@ int RunRender(const std::vector<std::string>& args) {
         // that can be built (the log says why).
         if (engine.LoadedSlides().empty()) return Fail("no slide of the show could be built");
 
-        // The video's sound runs to the end of its last frame, so that both
-        // streams end together (the music goes on past --to for that part of
-        // a frame, the same samples a longer span would have).
         // Taken before the temporary file exists, so that no interrupt can
-        // end the program with it still there.
-        TStopSignals stopSignals;
+        // end the program with it still there. (The other outputs are written
+        // as they go, and an interrupt ends them where they are.)
+        std::optional<TStopSignals> stopSignals;
+        if (mp4) stopSignals.emplace();
         g_stopSignal = 0;
         std::unique_ptr<ql::TVideoEncoder> encoder;
         std::unique_ptr<ql::TDirectBitmap> frameBitmap;
         std::vector<const uint8_t*> rows;
         if (mp4) {
+            // The video's sound runs to the end of its last frame, so that both
+            // streams end together (the music goes on past --to for that part of
+            // a frame, the same samples a longer span would have).
             soundFrames = frames * 44100 / fps;
             encoder = std::make_unique<ql::TVideoEncoder>(out, video);
             frameBitmap = std::make_unique<ql::TDirectBitmap>(width, height, ql::PfARGB32());
