@@ -19,6 +19,7 @@ packages=(
   libavformat-dev
   libavcodec-dev
   libswresample-dev
+  libswscale-dev
   libavutil-dev
   libmp3lame-dev
   libfreetype-dev

@@ -19,7 +19,7 @@ jobs=${ORB_JOBS:-2}
 arm64_dev=(
   libgtest-dev libgmock-dev zlib1g-dev libpixman-1-dev libsdl2-dev libx11-dev libxtst-dev
   libegl-dev libgl-dev libopengl-dev libjpeg62-turbo-dev libpng-dev libexif-dev libmpg123-dev libvorbis-dev
-  libavformat-dev libavcodec-dev libswresample-dev libavutil-dev libmp3lame-dev
+  libavformat-dev libavcodec-dev libswresample-dev libswscale-dev libavutil-dev libmp3lame-dev
   libfreetype-dev libfontconfig-dev libcups2-dev
 )
 host_tools=(g++-aarch64-linux-gnu qemu-user cmake ninja-build ccache pkg-config)

@@ -1,9 +1,11 @@
 // orbtool render: plays a show through the playback engine on a virtual
 // clock and writes every frame (one YUV4MPEG2 stream or numbered PNG files)
-// and the music of the same span as WAV, so that the player's output can be
-// compared, measured and watched without a screen.
+// and the music of the same span as WAV, or both as one MP4 file, so that the
+// player's output can be compared, measured and watched without a screen.
 #include <algorithm>
+#include <chrono>
 #include <cmath>
+#include <csignal>
 #include <cstdio>
 #include <cstring>
 #include <memory>
@@ -19,6 +21,7 @@
 #include "OrbLib2/OrbClasses/qlOrbSource2.h"
 #include "OrbLib2/OrbPackage/qlOrbShowLocator.h"
 #include "OrbLib2/OrbViewer/qlOrbEngine2.h"
+#include "OrbLib2/OrbViewer/qlOrbMusicSource2.h"
 #include "QlLib/Graphics/qlPixelFormats.h"
 #include "QlLib/Graphics/qlPngWriter.h"
 #include "QlLib/Graphics/qlYuvConvert.h"
@@ -27,6 +30,7 @@
 #include "QlLib/Platform/qlGlApi.h"
 #include "QlLib/Platform/qlGlContext.h"
 #include "QlLib/Platform/qlSystemAPI.h"
+#include "QlLib/Platform/qlVideoEncoder.h"
 #include "QlLib/qlIniStorage.h"
 #include "QlLib/qpExceptions.h"
 #include "QlLib/qpFileStream.h"
@@ -38,21 +42,34 @@ namespace {
 
 const char kRenderHelp[] =
     "usage: orbtool render SHOW [--size WxH] [--fps N] [--from MS] [--to MS]\n"
-    "                      [--device soft|gl] -o OUT\n"
+    "                      [--device soft|gl] [--crf N] [--preset NAME]\n"
+    "                      [--audio-bitrate K] [--quiet] -o OUT\n"
     "  Plays the show through the playback engine on a virtual clock and writes\n"
     "  every frame from --from (default 0) to --to (default the end of the show),\n"
     "  in show milliseconds: ceil((to - from) x fps / 1000) frames, frame k at\n"
-    "  from + k x 1000 / fps. The size defaults to 1280x720 (16 to 4096 a side),\n"
+    "  from + k x 1000 / fps. The size defaults to 1280x720 (16 to 8192 a side),\n"
     "  the rate to 30 (1 to 240), the device to soft (gl: OpenGL 3.3, headless).\n"
+    "  OUT ending in .mp4: H.264 video (4:2:0, BT.709 from 720 lines up, BT.601\n"
+    "  below; the size must be even) at a constant --fps, and the show's music\n"
+    "  as 44100 Hz stereo AAC (no audio stream for a show without music), with\n"
+    "  the index at the front. --crf N: quality, 0 (best) to 51, default 20;\n"
+    "  --preset NAME: the H.264 encoder's speed preset, default medium;\n"
+    "  --audio-bitrate K: kbit/s, 32 to 512, default 192. The same show and\n"
+    "  options give the same bytes. The file is written under a temporary\n"
+    "  name beside OUT and renamed when complete: a failed or interrupted\n"
+    "  render leaves no OUT.\n"
     "  OUT ending in .y4m: one YUV4MPEG2 stream, 4:2:0 with JPEG chroma siting\n"
-    "  (C420jpeg), BT.601 full range. Otherwise OUT is a folder (made when\n"
+    "  (C420jpeg), BT.601 full range. Any other OUT is a folder (made when\n"
     "  missing) of frame-000000.png, frame-000001.png, ...\n"
-    "  The music of the span is written beside it as 16-bit stereo 44100 Hz WAV:\n"
-    "  OUT without its extension + .wav, or OUT/audio.wav for a folder.\n"
+    "  Beside a stream or a folder, the music of the span is written as 16-bit\n"
+    "  stereo 44100 Hz WAV: OUT without its extension + .wav, or OUT/audio.wav\n"
+    "  for a folder.\n"
     "  Pauses at slide ends are let go at once; random choices are fixed, so\n"
-    "  two runs write the same frames.\n";
+    "  two runs write the same frames.\n"
+    "  --quiet: no progress bar (shown only when stderr is a terminal: frames,\n"
+    "  percent, speed as a multiple of real time, time left).\n";
 
-constexpr int32_t kMinSide = 16, kMaxSide = 4096;
+constexpr int32_t kMinSide = 16, kMaxSide = 8192;
 
 int Fail(const std::string& message) {
     return tool::Fail("orbtool render: " + message);
@@ -132,14 +149,63 @@ private:
     uint64_t m_bytes = 0;
 };
 
-void Progress(int64_t done, int64_t total) {
-    const int width = 40;
+// Frames written, percent, speed as a multiple of real time, and time left at
+// that speed.
+void Progress(int64_t done, int64_t total, int32_t fps, double seconds) {
+    const int width = 30;
     const int filled = total > 0 ? int(done * width / total) : width;
-    std::fprintf(stderr, "\r[%s%s] %lld/%lld", std::string(size_t(filled), '#').c_str(),
+    const double speed = seconds > 0 ? double(done) / fps / seconds : 0;
+    const double left = done > 0 ? seconds * double(total - done) / double(done) : 0;
+    const long long leftS = std::llround(left);
+    std::fprintf(stderr, "\r[%s%s] %lld/%lld %3d%% %.2fx %lld:%02lld left ",
+                 std::string(size_t(filled), '#').c_str(),
                  std::string(size_t(width - filled), ' ').c_str(), static_cast<long long>(done),
-                 static_cast<long long>(total));
+                 static_cast<long long>(total), total > 0 ? int(done * 100 / total) : 100, speed,
+                 leftS / 60, leftS % 60);
     if (done == total) std::fputc('\n', stderr);
     std::fflush(stderr);
+}
+
+// An interrupt or termination ends the render between frames, so that the
+// MP4 writer removes its temporary file instead of leaving half a video.
+volatile std::sig_atomic_t g_stopSignal = 0;
+
+void OnStopSignal(int signal) {
+    g_stopSignal = signal;
+}
+
+class TStopSignals {
+public:
+    TStopSignals() {
+        struct sigaction action {};
+        action.sa_handler = OnStopSignal;
+        sigemptyset(&action.sa_mask);
+        for (size_t i = 0; i < 3; ++i) sigaction(kSignals[i], &action, &m_old[i]);
+    }
+    ~TStopSignals() {
+        for (size_t i = 0; i < 3; ++i) sigaction(kSignals[i], &m_old[i], nullptr);
+    }
+
+private:
+    static constexpr int kSignals[3] = {SIGINT, SIGTERM, SIGHUP};
+    struct sigaction m_old[3];
+};
+
+// Whether anything of the show can sound: its music list, a slide's sound
+// comment or personal music.
+bool ShowHasSound(TOrbSource& source) {
+    const TOrbMusicSource music(source);
+    if (music.ShowPlayList().Count() > 0) return true;
+    for (const TSlideMusicInfo& slide : music.Slides())
+        if (!slide.Comment.empty() || (slide.Personal && slide.Personal->Count() > 0)) return true;
+    return false;
+}
+
+bool ParseInt(const std::string& text, int32_t low, int32_t high, int32_t& value) {
+    const auto parsed = ql::TryStrToInt(ql::FromUtf8(text));
+    if (!parsed || *parsed < low || *parsed > high) return false;
+    value = int32_t(*parsed);
+    return true;
 }
 
 }  // namespace
@@ -152,6 +218,8 @@ int RunRender(const std::vector<std::string>& args) {
     std::string file, out, deviceName = "soft";
     int32_t width = 1280, height = 720, fps = 30;
     double from = 0, to = -1;
+    ql::TVideoEncoderOptions video;
+    bool quiet = false;
     for (size_t i = 0; i < args.size(); ++i) {
         const std::string& a = args[i];
         const bool hasValue = i + 1 < args.size();
@@ -163,7 +231,7 @@ int RunRender(const std::vector<std::string>& args) {
                                ? std::nullopt
                                : ql::TryStrToInt(ql::FromUtf8(value.substr(x + 1)));
             if (!w || !h || *w < kMinSide || *h < kMinSide || *w > kMaxSide || *h > kMaxSide)
-                return Fail("--size wants WxH, each 16 to 4096");
+                return Fail("--size wants WxH, each 16 to 8192");
             width = int32_t(*w);
             height = int32_t(*h);
         } else if (a == "--fps" && hasValue) {
@@ -176,6 +244,15 @@ int RunRender(const std::vector<std::string>& args) {
             if (!tool::ParseMs(args[++i], to)) return Fail("bad --to value");
         } else if (a == "--device" && hasValue) {
             deviceName = args[++i];
+        } else if (a == "--crf" && hasValue) {
+            if (!ParseInt(args[++i], 0, 51, video.Crf)) return Fail("--crf wants 0 to 51");
+        } else if (a == "--preset" && hasValue) {
+            video.Preset = args[++i];
+        } else if (a == "--audio-bitrate" && hasValue) {
+            if (!ParseInt(args[++i], 32, 512, video.AudioBitrate))
+                return Fail("--audio-bitrate wants 32 to 512 (kbit/s)");
+        } else if (a == "--quiet") {
+            quiet = true;
         } else if (a == "-o" && hasValue) {
             out = args[++i];
         } else if (file.empty() && !a.empty() && a[0] != '-') {
@@ -187,6 +264,19 @@ int RunRender(const std::vector<std::string>& args) {
     if (file.empty() || out.empty()) return Fail("needs SHOW and -o OUT (try --help)");
     if (deviceName != "soft" && deviceName != "gl")
         return Fail("unknown device '" + deviceName + "'");
+    if (to >= 0 && to < from) return Fail("--to lies before --from");
+    const bool mp4 = EndsWith(out, ".mp4");
+    if (mp4) {
+        if (width % 2 || height % 2)
+            return Fail("MP4 frames are 4:2:0: --size wants even sides, not " +
+                        std::to_string(width) + "x" + std::to_string(height));
+        video.Width = width;
+        video.Height = height;
+        video.Fps = fps;
+        // The encoders see the options before the show is even opened.
+        const std::string refused = ql::CheckVideoEncoderOptions(video);
+        if (!refused.empty()) return Fail(refused);
+    }
 
     SetFixedRandomSeed(1);
     TShowOpenResult opened = OpenShow(ql::FromUtf8(file));
@@ -201,8 +291,9 @@ int RunRender(const std::vector<std::string>& args) {
         const int64_t frames =
             std::max<int64_t>(1, int64_t(std::ceil((to - from) * fps / 1000.0 - 1e-9)));
         if (frames > 10000000) return Fail("span too long");
-        const int64_t soundFrames = std::llround((to - from) * 44.1);
-        if (soundFrames > int64_t(UINT32_MAX / 4 - 64)) return Fail("span too long for a WAV file");
+        int64_t soundFrames = std::llround((to - from) * 44.1);
+        if (!mp4 && soundFrames > int64_t(UINT32_MAX / 4 - 64))
+            return Fail("span too long for a WAV file");
 
         std::unique_ptr<TRenderDevice> device;
         if (deviceName == "gl") {
@@ -220,7 +311,10 @@ int RunRender(const std::vector<std::string>& args) {
         const bool stream = EndsWith(out, ".y4m");
         std::string wavName;
         std::unique_ptr<TY4mWriter> y4m;
-        if (stream) {
+        std::unique_ptr<TWavWriter> wav;
+        if (mp4) {
+            video.Audio = ShowHasSound(*source);
+        } else if (stream) {
             wavName = out.substr(0, out.size() - 4) + ".wav";
             y4m = std::make_unique<TY4mWriter>(out, width, height, fps);
         } else {
@@ -229,7 +323,7 @@ int RunRender(const std::vector<std::string>& args) {
                 return Fail("cannot make the folder " + out);
             wavName = out + "/audio.wav";
         }
-        TWavWriter wav(wavName);
+        if (!mp4) wav = std::make_unique<TWavWriter>(wavName);
 
         TVirtualClock clock;
         TEngineOptions options;
@@ -257,19 +351,51 @@ int RunRender(const std::vector<std::string>& args) {
         // Building is synchronous here: a show without slides by now has none
         // that can be built (the log says why).
         if (engine.LoadedSlides().empty()) return Fail("no slide of the show could be built");
-        const bool progress = ql::platform::StderrIsTerminal();
+
+        // Taken before the temporary file exists, so that no interrupt can
+        // end the program with it still there. (The other outputs are written
+        // as they go, and an interrupt ends them where they are.)
+        std::optional<TStopSignals> stopSignals;
+        if (mp4) stopSignals.emplace();
+        g_stopSignal = 0;
+        std::unique_ptr<ql::TVideoEncoder> encoder;
+        std::unique_ptr<ql::TDirectBitmap> frameBitmap;
+        std::vector<const uint8_t*> rows;
+        if (mp4) {
+            // The video's sound runs to the end of its last frame, so that both
+            // streams end together (the music goes on past --to for that part of
+            // a frame, the same samples a longer span would have).
+            soundFrames = frames * 44100 / fps;
+            encoder = std::make_unique<ql::TVideoEncoder>(out, video);
+            frameBitmap = std::make_unique<ql::TDirectBitmap>(width, height, ql::PfARGB32());
+            rows.resize(size_t(height));
+            for (int32_t y = 0; y < height; ++y) rows[size_t(y)] = frameBitmap->Row(y);
+        }
+        auto writeSound = [&](const std::vector<int16_t>& pcm) {
+            if (wav) wav->Write(pcm);
+            if (encoder) encoder->AddAudio(pcm.data(), pcm.size() / 2);
+        };
+        const auto started = std::chrono::steady_clock::now();
+        const bool progress = !quiet && ql::platform::StderrIsTerminal();
         for (int64_t k = 0; k < frames; ++k) {
+            if (g_stopSignal) return Fail("interrupted; nothing written");
             const double t = double(k) * frameMs;
             clock.Set(t);
             const int64_t soundTarget = std::min<int64_t>(soundFrames, std::llround(t * 44.1));
             samples.clear();
             engine.PlayMusicFrames(soundTarget - soundDone, &samples);
-            wav.Write(samples);
+            writeSound(samples);
             soundDone = soundTarget;
             engine.FillSlides();
             engine.Step();
             if (!engine.Active()) settle();
-            if (y4m) {
+            if (encoder) {
+                T3DDrawer* drawer = engine.Drawer();
+                if (!drawer || !drawer->CaptureFrame(*frameBitmap))
+                    for (int32_t y = 0; y < height; ++y)
+                        std::memset(frameBitmap->Row(y), 0, size_t(width) * 4);
+                encoder->AddVideoFrame(rows.data());
+            } else if (y4m) {
                 y4m->WriteFrom(engine.Drawer());
             } else {
                 std::unique_ptr<ql::TBitmap> frame =
@@ -280,12 +406,17 @@ int RunRender(const std::vector<std::string>& args) {
                 std::snprintf(name, sizeof name, "/frame-%06lld.png", static_cast<long long>(k));
                 ql::SavePng(*frame, ql::FromUtf8(out + name));
             }
-            if (progress && (k % 10 == 0 || k + 1 == frames)) Progress(k + 1, frames);
+            if (progress && (k % 10 == 0 || k + 1 == frames))
+                Progress(k + 1, frames, fps,
+                         std::chrono::duration<double>(std::chrono::steady_clock::now() - started)
+                             .count());
         }
         samples.clear();
         engine.PlayMusicFrames(soundFrames - soundDone, &samples);
-        wav.Write(samples);
-        wav.Finish();
+        writeSound(samples);
+        if (g_stopSignal) return Fail("interrupted; nothing written");
+        if (wav) wav->Finish();
+        if (encoder) encoder->Finish();
         std::printf("%lld frames %dx%d at %d fps\n", static_cast<long long>(frames), width, height,
                     fps);
     } catch (const ql::EAssertionFailed&) {
