@@ -42,6 +42,17 @@ ql::TLevelResult TGeneratedBitmapStore::DecodeLevel(int32_t level,
     return ql::TLevelResult::Done;
 }
 
+ql::TLevelResult TGeneratedBitmapStore::DecodeLevelAs(int32_t level, const ql::TPixelFormat* wanted,
+                                                      std::unique_ptr<ql::TBitmap>& out) {
+    const ql::TLevelResult result = DecodeLevel(level, out);
+    if (result != ql::TLevelResult::Done || !out || !wanted || out->PixelFormat() == wanted)
+        return result;
+    if (std::unique_ptr<ql::TBitmap> converted =
+            ql::CreateBitmap(out->Width(), out->Height(), wanted, {}, out.get()))
+        out = std::move(converted);
+    return result;
+}
+
 int32_t FinestLevelOf(const ql::TBitmapStore& store) {
     const auto* generated = dynamic_cast<const TGeneratedBitmapStore*>(&store);
     return generated ? generated->FinestLevel() : 0;

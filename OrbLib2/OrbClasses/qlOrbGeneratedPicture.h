@@ -43,6 +43,10 @@ public:
 
 protected:
     ql::TLevelResult DecodeLevel(int32_t level, std::unique_ptr<ql::TBitmap>& out) override;
+    // The level goes to the drawer in the format it wants, with no copy in
+    // the maker's format kept beside it.
+    ql::TLevelResult DecodeLevelAs(int32_t level, const ql::TPixelFormat* wanted,
+                                   std::unique_ptr<ql::TBitmap>& out) override;
 
 private:
     TLevelMaker m_maker;

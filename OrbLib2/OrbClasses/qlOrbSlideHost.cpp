@@ -75,8 +75,8 @@ ql::TRef<ql::TBitmapStore> MakeMask(TOrbSlideHost& host, const std::u16string& n
         });
 }
 
-// Softness and corners are percentages of the size, so a level made at its
-// own size is the named mask scaled down.
+// Each level is made at its own size by the generator, looking like the full
+// mask halved down to it.
 ql::TRef<ql::TBitmapStore> MakePresetMask(TOrbSlideHost& host, const std::u16string& name) {
     const TMaskParams params = ParseMaskParams(name);
     if (params.Width <= 0 || params.Height <= 0 || params.Width > kMaxPresetMaskSide ||
@@ -87,11 +87,8 @@ ql::TRef<ql::TBitmapStore> MakePresetMask(TOrbSlideHost& host, const std::u16str
     const TMaskGenerator generator = host.MaskGenerator();
     return ql::MakeRef<TGeneratedBitmapStore>(
         name, ql::TPoint{params.Width, params.Height}, ql::PfRGB24(),
-        [params, generator](int32_t, ql::TPoint size, const ql::TProgressHandler& progress) {
-            TMaskParams level = params;
-            level.Width = size.x;
-            level.Height = size.y;
-            return generator.Generate(level, progress);
+        [params, generator](int32_t level, ql::TPoint, const ql::TProgressHandler& progress) {
+            return generator.GenerateLevel(params, level, progress);
         });
 }
 
