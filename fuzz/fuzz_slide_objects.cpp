@@ -95,7 +95,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     callbacks.SlideChanged = [](orb::TOrbSlide&) {};
     callbacks.Drawing = [] {};
     orb::TOrbSlideHost host(accessor, callbacks);
-    // The screen is a tenth of the slide: what is drawn is drawn small.
+    // The screen is a tenth of the slide: what is drawn is drawn small, and
+    // pictures are made at the size the screen shows them.
+    host.SetDisplayScale(0.1);
     orb::TSoftDevice device({64, 48});
     orb::T3DDrawer drawer(device);
     drawer.Init({64, 48, false});

@@ -53,6 +53,10 @@ ql::TLevelResult TGeneratedBitmapStore::DecodeLevelAs(int32_t level, const ql::T
     return result;
 }
 
+bool IsGeneratedStore(const ql::TBitmapStore& store) {
+    return dynamic_cast<const TGeneratedBitmapStore*>(&store) != nullptr;
+}
+
 int32_t FinestLevelOf(const ql::TBitmapStore& store) {
     const auto* generated = dynamic_cast<const TGeneratedBitmapStore*>(&store);
     return generated ? generated->FinestLevel() : 0;

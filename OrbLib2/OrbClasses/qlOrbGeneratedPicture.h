@@ -55,5 +55,6 @@ private:
 
 // The finest level of a generated store; 0 for any other store.
 int32_t FinestLevelOf(const ql::TBitmapStore& store);
+bool IsGeneratedStore(const ql::TBitmapStore& store);
 
 }  // namespace orb

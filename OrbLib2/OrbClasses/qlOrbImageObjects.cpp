@@ -165,8 +165,18 @@ int32_t TOrbImage::LevelOfDetail() const {
     const ql::TRef<ql::TBitmapStore> store = PictureStore();
     const int32_t finest = store ? FinestLevelOf(*store) : 0;
     if (IsSheet() || IsText()) return finest;
-    const float requiredW = RequiredWidth(), requiredH = RequiredHeight();
-    if (!(requiredW > 0) || !(requiredH > 0)) return finest;
+    float requiredW = RequiredWidth(), requiredH = RequiredHeight();
+    if (!(requiredW > 0) || !(requiredH > 0)) {
+        // Before any pre-scan a picture from a file shows at its full size,
+        // as it always did; a generated one would be made at up to 4096 a
+        // side for nothing, so it takes its slide's size until the pre-scan
+        // tells better.
+        const TOrbSlide* slide = Slide();
+        if (!store || !slide || !IsGeneratedStore(*store)) return finest;
+        requiredW = float(slide->Width());
+        requiredH = float(slide->Height());
+        if (!(requiredW > 0) || !(requiredH > 0)) return finest;
+    }
     const TOrbSlideHost* host = Host();
     const double scale = host ? host->DisplayScale() : 1.0;
     return std::max(finest, orb::LevelOfDetail(m_pictureWidth, m_pictureHeight,
