@@ -116,5 +116,20 @@ TEST(GeneratedPictures, AHugePresetMaskIsDrawnFromASmallLevel) {
     }
 }
 
+// Before any pre-scan knows the size an object is shown at, a generated
+// picture is sized to its slide rather than made at its finest level; the
+// pre-scan then settles the level.
+TEST(GeneratedPictures, BeforeThePreScanAGeneratedPictureTakesItsSlidesSize) {
+    TShow show({}, {u"object M : image", u"  ImageName=PresetedMask: 16384:8192:1:0:0", u"end"});
+    LoadObjectPictures(*show.Slide);
+    TOrbImage& image = show.Image(0);
+    ASSERT_TRUE(image.PictureLoaded());
+    // 16384 x 8192 halved until it fits 96 x 64 is 7 halvings; one level
+    // finer is kept as the usual margin.
+    EXPECT_EQ(image.LevelOfDetail(), 6);
+    show.Slide->SetTime(true, 0);
+    EXPECT_GE(image.LevelOfDetail(), 6);
+}
+
 }  // namespace
 }  // namespace orb
