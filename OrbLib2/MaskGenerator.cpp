@@ -65,29 +65,43 @@ private:
 // Calls row(y, bytes) for each row of the mask's level (its MipLevelSize);
 // false when cancelled. Level 0 samples each pixel's centre. A pixel of a
 // finer level stands for the full-size pixels around the one at 2^level times
-// its place (where halving centres its filter) and takes the mean of four
-// points there, so that it looks like the full mask halved that often,
-// without the full mask ever being made.
+// its place (where halving centres its 1 2 1 filter) and takes their mean
+// under a tent as wide as the repeated halvings reach, sampled on a small
+// grid, so that it looks like the full mask halved that often without the
+// full mask ever being made.
 template <class TPut>
 bool WalkMask(const TMaskParams& p, int32_t level, const ql::TProgressHandler& progress, TPut put) {
     const ql::TPoint size = ql::MipLevelSize(p.Width, p.Height, level);
     const TMaskShape shape(p);
     const double block = std::ldexp(1.0, level);
-    const double quarter = block / 4;
+    // One halving is exactly the three points 1 2 1; more take five, or
+    // three again for levels too large to be worth the finer grid.
+    const int32_t taps = level == 0                                           ? 1
+                         : level == 1 || int64_t(size.x) * size.y > (1 << 20) ? 3
+                                                                              : 5;
+    std::vector<double> offsets(size_t(taps), 0.0), weights(size_t(taps), 1.0);
+    double total = 0;
+    for (int32_t i = 0; i < taps && taps > 1; ++i) {
+        offsets[size_t(i)] = -block + (i + 1) * 2 * block / (taps + 1);
+        weights[size_t(i)] = 1 - std::fabs(offsets[size_t(i)]) / block;
+    }
+    for (int32_t i = 0; i < taps; ++i)
+        for (int32_t j = 0; j < taps; ++j) total += weights[size_t(i)] * weights[size_t(j)];
     std::vector<uint8_t> row(static_cast<size_t>(size.x));
     for (int32_t y = 0; y < size.y; ++y) {
         const double fy = y * block;
         for (int32_t x = 0; x < size.x; ++x) {
             const double fx = x * block;
-            if (level == 0) {
+            if (taps == 1) {
                 row[size_t(x)] = shape.GreyAt(fx, fy);
                 continue;
             }
-            const int32_t sum = shape.GreyAt(fx - quarter, fy - quarter) +
-                                shape.GreyAt(fx + quarter, fy - quarter) +
-                                shape.GreyAt(fx - quarter, fy + quarter) +
-                                shape.GreyAt(fx + quarter, fy + quarter);
-            row[size_t(x)] = uint8_t((sum + 2) / 4);
+            double sum = 0;
+            for (int32_t i = 0; i < taps; ++i)
+                for (int32_t j = 0; j < taps; ++j)
+                    sum += weights[size_t(i)] * weights[size_t(j)] *
+                           shape.GreyAt(fx + offsets[size_t(j)], fy + offsets[size_t(i)]);
+            row[size_t(x)] = uint8_t(std::lround(sum / total));
         }
         put(y, row.data());
         if (progress && !progress(float(y + 1) / float(size.y))) return false;
