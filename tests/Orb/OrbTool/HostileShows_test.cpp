@@ -1,8 +1,9 @@
 // A corpus of hostile shows, made here: each asks for far more picture memory
-// than a small player has. Each is drawn by orbtool frame in a child process
-// under an address-space limit; the frame must come out, and the peak
-// resident memory stays well inside the limit. The exact figures go to the
-// test's output and properties.
+// than a small player has. Each plays for three seconds of show time through
+// the playback engine (orbtool render, two frames a second) in a child
+// process under an address-space limit; every frame must come out, and the
+// peak resident memory stays well inside the limit. The exact figures go to
+// the test's output and properties.
 #include <gtest/gtest.h>
 
 #include <sys/resource.h>
@@ -51,7 +52,7 @@ std::string ImageObject(const std::string& name, const std::string& image, int s
 struct THostileShow {
     std::string Name;
     std::vector<TTestEntry> Entries;
-    std::string Time = "500";
+    int From = 0;  // show milliseconds; three seconds are played from here
 };
 
 std::vector<THostileShow> Corpus() {
@@ -71,7 +72,7 @@ std::vector<THostileShow> Corpus() {
         for (int i = 0; i < 2000; ++i)
             project += ImageObject("M" + std::to_string(i),
                                    "PresetedMask: " + std::to_string(6000 + i) + ":5000:0:20:30",
-                                   5 + i % 50);
+                                   2 + i % 20);
         shows.push_back({"two-thousand-masks", {{u"Project.orb", project}}});
     }
     {
@@ -98,12 +99,11 @@ std::vector<THostileShow> Corpus() {
         const std::string project = Main(1) + "[slide1]\r\n" + ImageObject("G", "anim.gif", 100);
         shows.push_back(
             {"gif-5000-frames",
-             {{u"Project.orb", project}, {u"anim.gif", std::string(gif.begin(), gif.end())}},
-             "3000"});
+             {{u"Project.orb", project}, {u"anim.gif", std::string(gif.begin(), gif.end())}}});
     }
     {
-        // Many slides naming the same huge pictures; the frame lies on a
-        // transition so that two slides are built.
+        // Many slides naming the same huge pictures, played across two
+        // transitions so that the engine builds the slides ahead.
         std::string project = Main(12);
         project.replace(project.find("opt_fx_enable=0"), 15, "opt_fx_enable=1\r\nopt_fx_time=1000");
         for (int s = 1; s <= 12; ++s)
@@ -112,7 +112,7 @@ std::vector<THostileShow> Corpus() {
         shows.push_back(
             {"same-huge-pictures",
              {{u"Project.orb", project}, {u"big.png", SolidPng(8000, 8000, 0xFF336699u)}},
-             "5800"});
+             3000});
     }
     return shows;
 }
@@ -159,10 +159,11 @@ TEST(HostileShows, EachIsDrawnWithinTheMemoryLimit) {
     for (const THostileShow& show : Corpus()) {
         const std::string package = folder.File(show.Name + ".exe");
         test::WriteBytes(ql::FromUtf8(package), test::BuildPackage("", show.Entries));
-        const std::string out = folder.File(show.Name + ".png");
-        const TChildRun run =
-            RunLimited({"frame", package, "--time", show.Time, "--size", "640x360", "-o", out},
-                       folder.File(show.Name + ".log"));
+        const std::string out = folder.File(show.Name + ".y4m");
+        const TChildRun run = RunLimited(
+            {"render", package, "--size", "640x360", "--fps", "2", "--from",
+             std::to_string(show.From), "--to", std::to_string(show.From + 3000), "-o", out},
+            folder.File(show.Name + ".log"));
         std::printf("[ hostile ] %-20s exit %d, peak resident %.1f MiB, %.2f s\n",
                     show.Name.c_str(), run.Code, double(run.PeakResidentBytes) / (1 << 20),
                     run.Seconds);
@@ -170,7 +171,13 @@ TEST(HostileShows, EachIsDrawnWithinTheMemoryLimit) {
                                         std::to_string(run.PeakResidentBytes));
         EXPECT_EQ(run.Code, 0) << show.Name << ": "
                                << ql::test::ReadTextFile(folder.File(show.Name + ".log"));
-        EXPECT_GT(ql::test::ReadTextFile(out).size(), 0u) << show.Name;
+        // Three seconds at two frames a second.
+        const std::string frames = ql::test::ReadTextFile(out);
+        size_t count = 0;
+        for (size_t at = frames.find("FRAME"); at != std::string::npos;
+             at = frames.find("FRAME", at + 5))
+            ++count;
+        EXPECT_EQ(count, 6u) << show.Name;
         EXPECT_LT(run.PeakResidentBytes, kPeakResidentBound) << show.Name;
     }
 }
