@@ -32,7 +32,14 @@ class TMaskGenerator {
 public:
     // An "R8G8B8" grey picture (white = opaque) of the mask's size. Nothing
     // for an empty size or when cancelled (asked after every row).
-    std::unique_ptr<ql::TBitmap> Generate(const TMaskParams& params, const ql::TProgressHandler& progress = {}) const;
+    std::unique_ptr<ql::TBitmap> Generate(const TMaskParams& params,
+                                          const ql::TProgressHandler& progress = {}) const;
+    // Mip level `level` of that picture (its MipLevelSize), made at that size
+    // and looking like the full picture halved `level` times: a mask named
+    // far larger than the screen shows it costs only what is shown. Nothing
+    // for an empty size, a level outside 0 .. 30 or when cancelled.
+    std::unique_ptr<ql::TBitmap> GenerateLevel(const TMaskParams& params, int32_t level,
+                                               const ql::TProgressHandler& progress = {}) const;
     // The same shape into one byte per pixel, for callers that want only the
     // coverage (shape shadows). Same rules as Generate.
     std::unique_ptr<ql::TBitmap> GenerateAlpha(const TMaskParams& params,

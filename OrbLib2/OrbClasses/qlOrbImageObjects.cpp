@@ -7,6 +7,7 @@
 #include "OrbLib2/OrbClasses/OrbViewPort.h"
 #include "OrbLib2/OrbClasses/qlOrbBox.h"
 #include "OrbLib2/OrbClasses/qlOrbButton.h"
+#include "OrbLib2/OrbClasses/qlOrbGeneratedPicture.h"
 #include "OrbLib2/OrbClasses/qlOrbSlide.h"
 #include "OrbLib2/OrbClasses/qlOrbSlideHost.h"
 #include "OrbLib2/OrbClasses/qlOrbTextMacros.h"
@@ -158,13 +159,29 @@ ql::TRect TOrbImage::SourceRect() const {
 }
 
 int32_t TOrbImage::LevelOfDetail() const {
-    if (IsSheet() || IsText() || !m_pictureLoaded) return 0;
-    const float requiredW = RequiredWidth(), requiredH = RequiredHeight();
-    if (!(requiredW > 0) || !(requiredH > 0)) return 0;
+    if (!m_pictureLoaded) return 0;
+    // A generated picture is never drawn finer than it is made at: asking
+    // for its full size would make it at the size its name asks for.
+    const ql::TRef<ql::TBitmapStore> store = PictureStore();
+    const int32_t finest = store ? FinestLevelOf(*store) : 0;
+    if (IsSheet() || IsText()) return finest;
+    float requiredW = RequiredWidth(), requiredH = RequiredHeight();
+    if (!(requiredW > 0) || !(requiredH > 0)) {
+        // Before any pre-scan a picture from a file shows at its full size,
+        // as it always did; a generated one would be made at up to 4096 a
+        // side for nothing, so it takes its slide's size until the pre-scan
+        // tells better.
+        const TOrbSlide* slide = Slide();
+        if (!store || !slide || !IsGeneratedStore(*store)) return finest;
+        requiredW = float(slide->Width());
+        requiredH = float(slide->Height());
+        if (!(requiredW > 0) || !(requiredH > 0)) return finest;
+    }
     const TOrbSlideHost* host = Host();
     const double scale = host ? host->DisplayScale() : 1.0;
-    return orb::LevelOfDetail(m_pictureWidth, m_pictureHeight, ScaledRequiredSide(requiredW, scale),
-                              ScaledRequiredSide(requiredH, scale));
+    return std::max(finest, orb::LevelOfDetail(m_pictureWidth, m_pictureHeight,
+                                               ScaledRequiredSide(requiredW, scale),
+                                               ScaledRequiredSide(requiredH, scale)));
 }
 
 ql::TRef<ql::TBitmapStore> TOrbImage::PictureStore() const {

@@ -94,7 +94,8 @@ public:
     int32_t CurrentFrame() const { return m_frame; }
     // Halvings of the picture for the required display size of the last
     // pre-scan; 0 for sheets, texts (rendered at their own scale) and before
-    // any pre-scan.
+    // any pre-scan. Never finer than a generated picture is made at
+    // (FinestLevelOf its store).
     int32_t LevelOfDetail() const;
     // The bitmap store shown now (the previous one while a new one loads).
     ql::TRef<ql::TBitmapStore> PictureStore() const;

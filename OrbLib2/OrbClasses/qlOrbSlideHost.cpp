@@ -7,6 +7,7 @@
 #include <mutex>
 #include <optional>
 
+#include "OrbLib2/OrbClasses/qlOrbGeneratedPicture.h"
 #include "OrbLib2/OrbClasses/qlOrbSlide.h"
 #include "QlLib/VectorGraphics/qlGlyphCache.h"
 #include "QlLib/qlLog.h"
@@ -57,20 +58,38 @@ ql::TBitmap* OpenBitmap(TOrbSlideHost& host, const std::u16string& name, int32_t
     return keep->GetBitmap(std::max(level, 0));
 }
 
+// The mask of a picture is made level by level from the same level of the
+// picture, so a mask shown small never decodes its picture at full size.
 ql::TRef<ql::TBitmapStore> MakeMask(TOrbSlideHost& host, const std::u16string& name) {
-    ql::TRef<ql::TBitmapStore> store;
-    ql::TBitmap* picture = OpenBitmap(host, name.substr(kMaskPrefix.size()), 0, store);
-    if (!picture) return {};
-    return Wrap(ToMaskBitmap(*picture), name);
+    std::unique_ptr<access::TOrbImage> image =
+        host.Accessor().OpenImage(name.substr(kMaskPrefix.size()));
+    ql::TRef<ql::TBitmapStore> picture = image ? image->BitmapStore() : nullptr;
+    if (!picture || !PlaceholderTextOf(*picture).empty()) return {};
+    const ql::TImageParams params = picture->Params();
+    if (params.Width < 1 || params.Height < 1) return {};
+    return ql::MakeRef<TGeneratedBitmapStore>(
+        name, ql::TPoint{params.Width, params.Height}, MaskPixelFormat(),
+        [picture](int32_t level, ql::TPoint, const ql::TProgressHandler&) {
+            const ql::TBitmap* bitmap = picture->GetBitmap(level);
+            return bitmap ? ToMaskBitmap(*bitmap) : nullptr;
+        });
 }
 
+// Each level is made at its own size by the generator, looking like the full
+// mask halved down to it.
 ql::TRef<ql::TBitmapStore> MakePresetMask(TOrbSlideHost& host, const std::u16string& name) {
     const TMaskParams params = ParseMaskParams(name);
     if (params.Width <= 0 || params.Height <= 0 || params.Width > kMaxPresetMaskSide ||
         params.Height > kMaxPresetMaskSide)
         return {};
     ql::CheckImageSize(params.Width, params.Height);
-    return Wrap(host.MaskGenerator().Generate(params, host.ProgressHandler()), name);
+    // A copy: the picture may outlive the host in the image cache.
+    const TMaskGenerator generator = host.MaskGenerator();
+    return ql::MakeRef<TGeneratedBitmapStore>(
+        name, ql::TPoint{params.Width, params.Height}, ql::PfRGB24(),
+        [params, generator](int32_t level, ql::TPoint, const ql::TProgressHandler& progress) {
+            return generator.GenerateLevel(params, level, progress);
+        });
 }
 
 ql::TRef<ql::TBitmapStore> MakeShadow(TOrbSlideHost& host, const std::u16string& name) {

@@ -10,6 +10,7 @@
 #include "QlLib/Platform/qlSystemAPI.h"
 #include "QlLib/VectorGraphics/qlTextProducer2.h"
 #include "QlLib/qlHashUtils.h"
+#include "QlLib/qlLog.h"
 #include "QlLib/qlPartialStream.h"
 #include "QlLib/qpExceptions.h"
 #include "QlLib/qpStringUtils.h"
@@ -401,6 +402,18 @@ ql::TRef<TBitmapStore> DecodeWithRegistry(TStream& stream, const std::u16string&
         .Image.Store();
 }
 
+// A decoded picture whose full size does not fit in what is left of the
+// picture memory budget would fail on its first level: it is refused at once,
+// so that its stand-in shows and the log says why, once per opening.
+bool FitsPictureBudget(const TBitmapStore& store, const std::u16string& name) {
+    const ql::TImageParams params = store.Params();
+    const int64_t bytes = int64_t(std::max(params.Width, 0)) * std::max(params.Height, 0) * 4;
+    if (bytes <= ql::PictureMemoryBudget() - ql::PictureMemoryHeld()) return true;
+    ql::GlobalLog().WriteLine(u"Picture memory budget spent, picture left out: " +
+                              name.substr(0, 200));
+    return false;
+}
+
 bool LoadProgress(float) {
     return LoadCallback(nullptr);
 }
@@ -488,6 +501,7 @@ std::unique_ptr<access::TOrbImage> TFileAccessor::OpenImage(const std::u16string
                         const TImageDecoder decoder = m_source->ImageDecoder();
                         store = decoder ? decoder(*stream, name, *m_source)
                                         : DecodeWithRegistry(*stream, name, *m_source);
+                        if (store && !FitsPictureBudget(*store, name)) store = nullptr;
                     }
                 } catch (const ql::Exception&) {
                     store = nullptr;

@@ -4,24 +4,59 @@
 #include <atomic>
 
 #include "QlLib/Graphics/qlImageTransform.h"
+#include "QlLib/Platform/qlSysInfo.h"
+#include "QlLib/qlLog.h"
 
 namespace ql {
 
 namespace {
 // 1 GiB of 32-bit pixels: the bitmap bound, counted in pixels.
 std::atomic<int64_t> g_pixelLimit{kMaxBitmapBytes / 4};
+
+constexpr int64_t kMinPictureBudget = int64_t(256) << 20;
+std::atomic<int64_t> g_pictureBudget{0};  // 0: the default, worked out on first use
+std::atomic<int64_t> g_pictureHeld{0};
+
+int64_t DefaultPictureBudget() {
+    static const int64_t budget = std::max(platform::UsableMemoryBytes() / 4, kMinPictureBudget);
+    return budget;
+}
+
+int64_t LevelBytes(int64_t width, int64_t height, const TPixelFormat* format) {
+    const int64_t bytesPerPixel = format ? std::max(format->BytesPerPixel(), 1) : 4;
+    return width * height * bytesPerPixel;
+}
 }  // namespace
+
+int64_t PictureMemoryBudget() {
+    const int64_t budget = g_pictureBudget.load(std::memory_order_relaxed);
+    return budget > 0 ? budget : DefaultPictureBudget();
+}
+
+void SetPictureMemoryBudget(int64_t bytes) {
+    g_pictureBudget.store(bytes > 0 ? bytes : 0, std::memory_order_relaxed);
+}
+
+int64_t PictureMemoryHeld() {
+    return g_pictureHeld.load(std::memory_order_relaxed);
+}
 
 TImageOrientation OrientationOfCode(int32_t code) {
     switch (code) {
-        case 3: return TImageOrientation::Rotate180;
-        case 6: return TImageOrientation::RotateClockwise;
-        case 8: return TImageOrientation::RotateCounterClockwise;
-        default: return TImageOrientation::None;
+        case 3:
+            return TImageOrientation::Rotate180;
+        case 6:
+            return TImageOrientation::RotateClockwise;
+        case 8:
+            return TImageOrientation::RotateCounterClockwise;
+        default:
+            return TImageOrientation::None;
     }
 }
 
-int64_t ImagePixelLimit() { return g_pixelLimit.load(std::memory_order_relaxed); }
+int64_t ImagePixelLimit() {
+    return g_pixelLimit.load(std::memory_order_relaxed);
+}
 
 void SetImagePixelLimit(int64_t pixels) {
     if (pixels > 0) g_pixelLimit.store(pixels, std::memory_order_relaxed);
@@ -36,18 +71,44 @@ void CheckImageSize(int64_t width, int64_t height, int64_t frames) {
 
 // ---- TBitmapStore ----
 
-TBitmapStore::TBitmapStore(TImageParams params) : m_params(std::move(params)) { m_levels.reserve(4); }
+TBitmapStore::TBitmapStore(TImageParams params) : m_params(std::move(params)) {
+    m_levels.reserve(4);
+}
 
-TBitmapStore::~TBitmapStore() = default;
+TBitmapStore::~TBitmapStore() {
+    g_pictureHeld.fetch_sub(m_heldBytes, std::memory_order_relaxed);
+}
+
+bool TBitmapStore::AdmitBytes(int64_t bytes) {
+    if (PictureMemoryHeld() + bytes <= PictureMemoryBudget()) return true;
+    if (!m_refusalLogged) {
+        m_refusalLogged = true;
+        GlobalLog().WriteLine(u"Picture memory budget spent, picture left out: " +
+                              m_params.Name.substr(0, 200));
+    }
+    return false;
+}
+
+void TBitmapStore::HoldBitmap(const TBitmap& bitmap) {
+    const int64_t bytes = LevelBytes(bitmap.Width(), bitmap.Height(), bitmap.PixelFormat());
+    m_heldBytes += bytes;
+    g_pictureHeld.fetch_add(bytes, std::memory_order_relaxed);
+}
 
 TImageParams TBitmapStore::Params() const {
     std::lock_guard<std::recursive_mutex> guard(m_lock);
     return m_params;
 }
 
-int32_t TBitmapStore::Width() const { return Params().Width; }
-int32_t TBitmapStore::Height() const { return Params().Height; }
-const TPixelFormat* TBitmapStore::Format() const { return Params().Format; }
+int32_t TBitmapStore::Width() const {
+    return Params().Width;
+}
+int32_t TBitmapStore::Height() const {
+    return Params().Height;
+}
+const TPixelFormat* TBitmapStore::Format() const {
+    return Params().Format;
+}
 
 void TBitmapStore::SetProgress(TProgressHandler handler) {
     std::lock_guard<std::recursive_mutex> guard(m_lock);
@@ -59,7 +120,9 @@ bool TBitmapStore::HasProgress() const {
     return bool(m_progress);
 }
 
-bool TBitmapStore::ReportProgress(float fraction) const { return !m_progress || m_progress(fraction); }
+bool TBitmapStore::ReportProgress(float fraction) const {
+    return !m_progress || m_progress(fraction);
+}
 
 int32_t TBitmapStore::LevelCount() const {
     const TImageParams params = Params();
@@ -95,22 +158,29 @@ TBitmap* TBitmapStore::GetBitmap(int32_t level, const TPixelFormat* format) {
 
     TBitmap* produced = cached.empty() ? nullptr : cached.front().get();
     if (!produced) {
+        const TPoint size = MipLevelSize(m_params.Width, m_params.Height, level);
+        if (!AdmitBytes(LevelBytes(size.x, size.y, format ? format : m_params.Format)))
+            return nullptr;
         std::unique_ptr<TBitmap> out;
         if (GetMipLevel(level, format, out) == TLevelResult::Cancelled) return nullptr;
-        QL_ASSERT(out, "\"" + ClassName() + ".GetMipLevel(" + std::to_string(level) + ")\" Not Assigned");
-        const TPoint size = MipLevelSize(m_params.Width, m_params.Height, level);
+        QL_ASSERT(
+            out, "\"" + ClassName() + ".GetMipLevel(" + std::to_string(level) + ")\" Not Assigned");
         QL_ASSERT(out->Width() == size.x && out->Height() == size.y, "Incorrect MipLevelIndex");
         out->SetProgress({});
         m_levels[size_t(level)].foreignFront =
             format && out->PixelFormat() == format && format != m_params.Format;
+        HoldBitmap(*out);
         cached.push_back(std::move(out));
         produced = cached.back().get();
         if (!format || produced->PixelFormat() == format) return produced;
     }
     const TPixelFormat* target = format ? format : m_params.Format;
-    std::unique_ptr<TBitmap> converted = CreateBitmap(produced->Width(), produced->Height(), target, m_progress);
+    if (!AdmitBytes(LevelBytes(produced->Width(), produced->Height(), target))) return nullptr;
+    std::unique_ptr<TBitmap> converted =
+        CreateBitmap(produced->Width(), produced->Height(), target, m_progress);
     if (!converted->CopyRect(produced->Bounds(), *produced, {0, 0})) return nullptr;
     converted->SetProgress({});
+    HoldBitmap(*converted);
     cached.push_back(std::move(converted));
     return cached.back().get();
 }
@@ -134,7 +204,8 @@ TLevelResult TSysBitmapStore::GetMipLevel(int32_t level, const TPixelFormat* for
                                           std::unique_ptr<TBitmap>& out) {
     QL_ASSERT(level >= 0, "TSysBitmapStore.GetMipLevel - Index<0");
     std::unique_ptr<TBitmap> decoded;
-    if (DecodeLevelAs(level, format, decoded) == TLevelResult::Cancelled) return TLevelResult::Cancelled;
+    if (DecodeLevelAs(level, format, decoded) == TLevelResult::Cancelled)
+        return TLevelResult::Cancelled;
     if (decoded) {
         out = m_orientation == TImageOrientation::None ? std::move(decoded)
                                                        : OrientBitmap(*decoded, m_orientation);
@@ -152,7 +223,8 @@ TLevelResult TSysBitmapStore::GetMipLevel(int32_t level, const TPixelFormat* for
 
 TWrapperBitmapStore::TWrapperBitmapStore(std::unique_ptr<TBitmap> bitmap, std::u16string name,
                                          TTransformHook hook, void* hookContext)
-    : TSysBitmapStore(ParamsOf(*bitmap, std::move(name)), hook, hookContext), m_bitmap(std::move(bitmap)) {}
+    : TSysBitmapStore(ParamsOf(*bitmap, std::move(name)), hook, hookContext),
+      m_bitmap(std::move(bitmap)) {}
 
 TImageParams TWrapperBitmapStore::ParamsOf(const TBitmap& bitmap, std::u16string name) {
     return {std::move(name), bitmap.Width(), bitmap.Height(), bitmap.PixelFormat()};

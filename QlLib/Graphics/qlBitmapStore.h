@@ -69,6 +69,32 @@ private:
 // when width x height x frames passes the pixel limit.
 void CheckImageSize(int64_t width, int64_t height, int64_t frames = 1);
 
+// The levels of all bitmap stores together (decoded, generated, converted;
+// an animation's frames are one level) may hold this many bytes. A level that
+// would pass it is not made: GetBitmap gives nullptr, and the log says so once
+// per store. A show is untrusted input, and one naming more pictures than the
+// machine holds is bad input like any other. The default is a quarter of the
+// memory the process may use (ql::platform::UsableMemoryBytes), at least
+// 256 MiB: the rest is the drawer's, the sound's and the program's.
+int64_t PictureMemoryBudget();
+// Values below 1 bring the default back.
+void SetPictureMemoryBudget(int64_t bytes);
+// The bytes the stores' levels hold now.
+int64_t PictureMemoryHeld();
+// The budget for the guard's life (tests); the one before comes back at its end.
+class TPictureMemoryBudgetScope {
+public:
+    explicit TPictureMemoryBudgetScope(int64_t bytes) : m_saved(PictureMemoryBudget()) {
+        SetPictureMemoryBudget(bytes);
+    }
+    ~TPictureMemoryBudgetScope() { SetPictureMemoryBudget(m_saved); }
+    TPictureMemoryBudgetScope(const TPictureMemoryBudgetScope&) = delete;
+    TPictureMemoryBudgetScope& operator=(const TPictureMemoryBudgetScope&) = delete;
+
+private:
+    int64_t m_saved;
+};
+
 // The animation of a horizontal strip of frames (an animated GIF).
 struct TTilesTag {
     int32_t CellWidth = 0;
@@ -102,7 +128,8 @@ public:
     // callers must not change its pixels. nullptr when the progress handler
     // cancelled the work: nothing is cached then, and the next call decodes
     // again. Levels past the 1 x 1 one give that one. Raises EImageError when
-    // the data turns out to be damaged.
+    // the data turns out to be damaged. nullptr too when the level would pass
+    // the picture memory budget.
     TBitmap* GetBitmap(int32_t level, const TPixelFormat* format = nullptr);
 
     const TTilesTag* TilesTag() const { return m_tiles ? &*m_tiles : nullptr; }
@@ -138,6 +165,12 @@ private:
     };
     std::vector<TLevel> m_levels;  // under m_lock
     std::optional<TTilesTag> m_tiles;
+    int64_t m_heldBytes = 0;       // under m_lock: what m_levels count in the budget
+    bool m_refusalLogged = false;  // under m_lock
+
+    // false (and one log line per store) when bytes more would pass the budget.
+    bool AdmitBytes(int64_t bytes);
+    void HoldBitmap(const TBitmap& bitmap);
 };
 
 // A store whose decoder delivers some levels itself (at least level 0); the

@@ -17,4 +17,8 @@ struct TDateTimeParts {
 // The current local date and time.
 TDateTimeParts LocalTimeNow();
 
+// The memory the process may use: the machine's physical memory, or less
+// where the process's address-space or data limit is lower. 0 when unknown.
+int64_t UsableMemoryBytes();
+
 }  // namespace ql::platform

@@ -449,6 +449,23 @@ TEST(ImageCache, Pictures_DecodeThroughTheRegistryWithTheirOrientation) {
     EXPECT_EQ(PlaceholderTextOf(*bad->BitmapStore()).rfind(u"Image load error:", 0), 0u);
 }
 
+// A picture whose full size no longer fits in the picture memory budget gets
+// the stand-in at once instead of failing when it is first drawn.
+TEST(ImageCache, PicturesPastTheMemoryBudget_GetTheStandIn) {
+    TTestFolder folder;
+    WriteBytes(folder.File("pic.bmp"), SmallBmp());  // 3 x 2: 24 bytes in 32-bit pixels
+    struct TCase {
+        int64_t room;
+        bool shown;
+    };
+    for (const TCase& c : {TCase{24, true}, TCase{23, false}}) {
+        TFileAccessor accessor(ql::MakeRef<TRealFileSource>());
+        ql::TPictureMemoryBudgetScope budget(ql::PictureMemoryHeld() + c.room);
+        auto image = accessor.OpenImage(folder.File("pic.bmp"));
+        EXPECT_EQ(PlaceholderTextOf(*image->BitmapStore()).empty(), c.shown) << c.room;
+    }
+}
+
 TEST(ImageCache, LoadStoppedByTheCallback_IsDecodedAgain) {
     TTestFolder folder;
     // Larger than one piece of the window stream, so that the stop is seen.

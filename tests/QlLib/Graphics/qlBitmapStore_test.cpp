@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "QlLib/Graphics/ImageTestSupport.h"
+#include "QlLib/qlLog.h"
 
 namespace ql {
 namespace {
@@ -24,7 +25,8 @@ std::unique_ptr<TBitmap> Numbered(int32_t w, int32_t h) {
 // Counts the decodes of level 0 and can be told to report progress.
 class TCountingStore : public TSysBitmapStore {
 public:
-    explicit TCountingStore(int32_t w, int32_t h) : TSysBitmapStore({u"c", w, h, PfRGB24()}, nullptr, nullptr) {}
+    explicit TCountingStore(int32_t w, int32_t h)
+        : TSysBitmapStore({u"c", w, h, PfRGB24()}, nullptr, nullptr) {}
     int decodes = 0;
     bool wrongSize = false;
     bool nothing = false;
@@ -62,14 +64,16 @@ TEST(BitmapStore, Levels_AreDecodedOnceAndConvertedBeside) {
 // Writes level 0 in whatever format it is asked for.
 class TFormatStore : public TSysBitmapStore {
 public:
-    explicit TFormatStore(int32_t w, int32_t h) : TSysBitmapStore({u"f", w, h, PfRGB24()}, nullptr, nullptr) {}
+    explicit TFormatStore(int32_t w, int32_t h)
+        : TSysBitmapStore({u"f", w, h, PfRGB24()}, nullptr, nullptr) {}
     int decodes = 0;
 
 protected:
     TLevelResult DecodeLevel(int32_t level, std::unique_ptr<TBitmap>& out) override {
         return DecodeLevelAs(level, nullptr, out);
     }
-    TLevelResult DecodeLevelAs(int32_t level, const TPixelFormat* wanted, std::unique_ptr<TBitmap>& out) override {
+    TLevelResult DecodeLevelAs(int32_t level, const TPixelFormat* wanted,
+                               std::unique_ptr<TBitmap>& out) override {
         if (level != 0) return TLevelResult::Done;
         ++decodes;
         out = Numbered(Width(), Height());
@@ -136,7 +140,8 @@ TEST(BitmapStore, DecoderFaults_AreAssertions) {
         none->GetBitmap(0);
         FAIL();
     } catch (const EAssertionFailed& e) {
-        EXPECT_NE(std::string(e.what()).find("\"TCountingStore.GetMipLevel(0)\" Not Assigned"), std::string::npos);
+        EXPECT_NE(std::string(e.what()).find("\"TCountingStore.GetMipLevel(0)\" Not Assigned"),
+                  std::string::npos);
     }
 }
 
@@ -186,6 +191,59 @@ TEST(ImageHandle, CopiesShareTheStore) {
     EXPECT_EQ(copy.Store().Get(), image.Store().Get());
     EXPECT_EQ(copy.Params().Width, 4);
     EXPECT_EQ(image.Store()->RefCount(), 2);
+}
+
+class TLinesLog : public TLog {
+public:
+    std::vector<std::u16string> Lines;
+
+protected:
+    void Output(std::u16string_view line) override { Lines.emplace_back(line); }
+};
+
+// Every store's levels count in one budget: a level that would pass it is not
+// made (nothing comes back, and the log says so once per store), and what a
+// store held is given back when it goes.
+TEST(BitmapStore, LevelsPastTheMemoryBudget_AreLeftOutWithOneLogLine) {
+    struct TReset {
+        ~TReset() { SetGlobalLog(nullptr); }
+    } reset;
+    auto owned = std::make_unique<TLinesLog>();
+    TLinesLog& log = *owned;
+    SetGlobalLog(std::move(owned));
+    const int64_t before = PictureMemoryHeld();
+    // Room for the 40 x 40 RGB level (4800 bytes) and a little more.
+    TPictureMemoryBudgetScope budget(before + 6000);
+    struct TCase {
+        int32_t level;
+        const TPixelFormat* format;
+        bool made;
+    };
+    auto store = MakeRef<TCountingStore>(40, 40);
+    for (const TCase& c : {TCase{0, nullptr, true},         // 4800 bytes
+                           TCase{0, PfARGB32(), false},     // 6400 more: refused
+                           TCase{1, nullptr, true},         // 1200 more: fits
+                           TCase{0, PfARGB32(), false}}) {  // still refused
+        EXPECT_EQ(store->GetBitmap(c.level, c.format) != nullptr, c.made)
+            << "level " << c.level << (c.format ? " ARGB" : "");
+    }
+    EXPECT_EQ(PictureMemoryHeld(), before + 4800 + 1200);
+    ASSERT_EQ(log.Lines.size(), 1u);
+    EXPECT_NE(log.Lines[0].find(u"budget"), std::u16string::npos);
+    store = nullptr;
+    EXPECT_EQ(PictureMemoryHeld(), before);
+}
+
+TEST(BitmapStore, MemoryBudget_HasASaneDefaultAndComesBackAfterAScope) {
+    const int64_t fallback = PictureMemoryBudget();
+    EXPECT_GE(fallback, int64_t(256) << 20);
+    {
+        TPictureMemoryBudgetScope scope(12345);
+        EXPECT_EQ(PictureMemoryBudget(), 12345);
+    }
+    EXPECT_EQ(PictureMemoryBudget(), fallback);
+    SetPictureMemoryBudget(-5);  // nonsense brings the default back
+    EXPECT_EQ(PictureMemoryBudget(), fallback);
 }
 
 }  // namespace

@@ -1,0 +1,186 @@
+// A corpus of hostile shows, made here: each asks for far more picture memory
+// than a small player has. Each plays for three seconds of show time through
+// the playback engine (orbtool render, two frames a second) in a child
+// process under an address-space limit; every frame must come out, and the
+// peak resident memory stays well inside the limit. The exact figures go to
+// the test's output and properties.
+#include <gtest/gtest.h>
+
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "Orb/OrbTool/OrbToolTestSupport.h"
+#include "OrbLib2/OrbViewer/PackageTestSupport.h"
+#include "QlLib/Graphics/qlGifWriter.h"
+
+namespace orb {
+namespace {
+
+using test::SolidPng;
+using test::TTestEntry;
+
+// The limit a child runs under: a kiosk's memory, less room for the rest.
+constexpr int64_t kAddressSpaceLimit = int64_t(3) << 30;
+// What one frame of a hostile show may keep resident: half the limit, loose
+// on purpose (the pictures' budget is a quarter of it, and the drawer's
+// textures come on top); the exact figure is reported.
+constexpr int64_t kPeakResidentBound = kAddressSpaceLimit / 2;
+
+std::string Main(int slides) {
+    std::string text =
+        "[Main]\r\nMinorVersion=13\r\nopt_scr_width=640\r\nopt_scr_height=360\r\n"
+        "opt_fx_enable=0\r\nopt_bstyle=1\r\nopt_slidescount=" +
+        std::to_string(slides) + "\r\n";
+    for (int i = 1; i <= slides; ++i)
+        text += "opt_synchpos" + std::to_string(i) + "=" + std::to_string(i * 2000) + "\r\n";
+    return text;
+}
+
+std::string ImageObject(const std::string& name, const std::string& image, int scale) {
+    return "object " + name + ": image\r\n  ImageName=" + image +
+           "\r\n  object kp: KeyPoint\r\n    Time=0\r\n    Origin=SlideBegin\r\n    ScaleX=" +
+           std::to_string(scale) + "\r\n    ScaleY=" + std::to_string(scale) +
+           "\r\n  end\r\nend\r\n";
+}
+
+struct THostileShow {
+    std::string Name;
+    std::vector<TTestEntry> Entries;
+    int From = 0;  // show milliseconds; three seconds are played from here
+};
+
+std::vector<THostileShow> Corpus() {
+    std::vector<THostileShow> shows;
+    {
+        // Eight preset masks of a quarter of a billion pixels each.
+        std::string project = Main(1) + "[slide1]\r\n";
+        for (int i = 0; i < 8; ++i)
+            project += ImageObject("M" + std::to_string(i),
+                                   "PresetedMask: " + std::to_string(16384 - i) + ":16384:1:0:0",
+                                   20 + 10 * i);
+        shows.push_back({"eight-huge-masks", {{u"Project.orb", project}}});
+    }
+    {
+        // Two thousand objects, each with a mask of its own.
+        std::string project = Main(1) + "[slide1]\r\n";
+        for (int i = 0; i < 2000; ++i)
+            project += ImageObject("M" + std::to_string(i),
+                                   "PresetedMask: " + std::to_string(6000 + i) + ":5000:0:20:30",
+                                   2 + i % 20);
+        shows.push_back({"two-thousand-masks", {{u"Project.orb", project}}});
+    }
+    {
+        // A text of 100,000 characters blown up five times.
+        std::string text(100000, 'W');
+        for (size_t i = 97; i < text.size(); i += 98) text[i] = ' ';
+        const std::string project = Main(1) +
+                                    "[slide1]\r\nobject T: text\r\n  FontName=DejaVu Sans\r\n"
+                                    "  Text=\"" +
+                                    text +
+                                    "\"\r\n  object kp: KeyPoint\r\n    Time=0\r\n"
+                                    "    Origin=SlideBegin\r\n    ScaleX=500\r\n    ScaleY=500\r\n"
+                                    "  end\r\nend\r\n";
+        shows.push_back({"long-text", {{u"Project.orb", project}}});
+    }
+    {
+        // An animation of 5,000 frames.
+        ql::TDirectBitmap a(64, 48, ql::PfARGB32()), b(64, 48, ql::PfARGB32());
+        a.FillRect(a.Bounds(), 0xFFFF0000u);
+        b.FillRect(b.Bounds(), 0xFF0000FFu);
+        std::vector<ql::TGifWriteFrame> frames;
+        for (int i = 0; i < 5000; ++i) frames.push_back({i % 2 ? &a : &b, 20});
+        const std::vector<uint8_t> gif = ql::EncodeGif(frames);
+        const std::string project = Main(1) + "[slide1]\r\n" + ImageObject("G", "anim.gif", 100);
+        shows.push_back(
+            {"gif-5000-frames",
+             {{u"Project.orb", project}, {u"anim.gif", std::string(gif.begin(), gif.end())}}});
+    }
+    {
+        // Many slides naming the same huge pictures, played across two
+        // transitions so that the engine builds the slides ahead.
+        std::string project = Main(12);
+        project.replace(project.find("opt_fx_enable=0"), 15, "opt_fx_enable=1\r\nopt_fx_time=1000");
+        for (int s = 1; s <= 12; ++s)
+            project += "[slide" + std::to_string(s) + "]\r\n" + ImageObject("P", "big.png", 100) +
+                       ImageObject("M", "PresetedMask: 16384:16384:0:0:0", 60);
+        shows.push_back(
+            {"same-huge-pictures",
+             {{u"Project.orb", project}, {u"big.png", SolidPng(8000, 8000, 0xFF336699u)}},
+             3000});
+    }
+    return shows;
+}
+
+struct TChildRun {
+    int Code = -1;
+    int64_t PeakResidentBytes = 0;
+    double Seconds = 0;
+};
+
+// Runs orbtool with the arguments under the address-space limit; the child's
+// own peak resident size comes from wait4.
+TChildRun RunLimited(const std::vector<std::string>& arguments, const std::string& log) {
+    const auto start = std::chrono::steady_clock::now();
+    // The child must not write out what this process has buffered.
+    std::fflush(stdout);
+    std::fflush(stderr);
+    const pid_t child = fork();
+    if (child == 0) {
+        const rlimit limit{rlim_t(kAddressSpaceLimit), rlim_t(kAddressSpaceLimit)};
+        setrlimit(RLIMIT_AS, &limit);
+        if (!std::freopen(log.c_str(), "w", stdout) || !std::freopen(log.c_str(), "a", stderr))
+            _exit(125);
+        std::vector<char*> argv{const_cast<char*>(ORBTOOL_PATH)};
+        for (const std::string& argument : arguments)
+            argv.push_back(const_cast<char*>(argument.c_str()));
+        argv.push_back(nullptr);
+        execv(ORBTOOL_PATH, argv.data());
+        _exit(126);
+    }
+    TChildRun run;
+    if (child < 0) return run;
+    int status = 0;
+    rusage usage{};
+    if (wait4(child, &status, 0, &usage) != child) return run;
+    run.Seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    run.Code = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    run.PeakResidentBytes = int64_t(usage.ru_maxrss) * 1024;
+    return run;
+}
+
+TEST(HostileShows, EachIsDrawnWithinTheMemoryLimit) {
+    ql::test::TTestFolder folder;
+    for (const THostileShow& show : Corpus()) {
+        const std::string package = folder.File(show.Name + ".exe");
+        test::WriteBytes(ql::FromUtf8(package), test::BuildPackage("", show.Entries));
+        const std::string out = folder.File(show.Name + ".y4m");
+        const TChildRun run = RunLimited(
+            {"render", package, "--size", "640x360", "--fps", "2", "--from",
+             std::to_string(show.From), "--to", std::to_string(show.From + 3000), "-o", out},
+            folder.File(show.Name + ".log"));
+        std::printf("[ hostile ] %-20s exit %d, peak resident %.1f MiB, %.2f s\n",
+                    show.Name.c_str(), run.Code, double(run.PeakResidentBytes) / (1 << 20),
+                    run.Seconds);
+        ::testing::Test::RecordProperty(show.Name + "_peak_rss_bytes",
+                                        std::to_string(run.PeakResidentBytes));
+        EXPECT_EQ(run.Code, 0) << show.Name << ": "
+                               << ql::test::ReadTextFile(folder.File(show.Name + ".log"));
+        // Three seconds at two frames a second.
+        const std::string frames = ql::test::ReadTextFile(out);
+        size_t count = 0;
+        for (size_t at = frames.find("FRAME"); at != std::string::npos;
+             at = frames.find("FRAME", at + 5))
+            ++count;
+        EXPECT_EQ(count, 6u) << show.Name;
+        EXPECT_LT(run.PeakResidentBytes, kPeakResidentBound) << show.Name;
+    }
+}
+
+}  // namespace
+}  // namespace orb
