@@ -34,7 +34,8 @@ size_t TMemoryPcmSource::Read(int16_t* samples, size_t frameCount) {
     // An empty source has no sample storage at all: nothing to copy from.
     if (count == 0) return 0;
     const size_t channels = size_t(m_format.Channels);
-    std::memcpy(samples, m_samples.data() + m_position * channels, count * channels * sizeof(int16_t));
+    std::memcpy(samples, m_samples.data() + m_position * channels,
+                count * channels * sizeof(int16_t));
     m_position += count;
     return count;
 }
