@@ -196,7 +196,9 @@ TEST(HostileShows, EachIsDrawnWithinTheMemoryLimit) {
             ++count;
         EXPECT_EQ(count, 6u) << show.Name;
         // The sanitizer's shadow and redzones multiply what a program holds.
-        if (!kAddressSanitizer) EXPECT_LT(run.PeakResidentBytes, kPeakResidentBound) << show.Name;
+        if (!kAddressSanitizer) {
+            EXPECT_LT(run.PeakResidentBytes, kPeakResidentBound) << show.Name;
+        }
     }
 }
 
