@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "QlLib/Platform/qlGlApi.h"
+#include "QlLib/qlLog.h"
 
 namespace orb {
 
@@ -117,27 +118,8 @@ std::unique_ptr<TGlDevice> TGlDevice::Create(std::unique_ptr<ql::TGlApi> api, in
         return nullptr;
     }
     std::unique_ptr<TGlDevice> device(new TGlDevice(std::move(api)));
+    if (!device->BuildPipelines(error)) return nullptr;
     ql::TGlApi& gl = *device->m_api;
-    for (int32_t p = 0; p < 5; ++p) {
-        const std::string fragment =
-            "#version 330 core\n#define PIPELINE " + std::to_string(p) + "\n" + kFragmentShader;
-        std::string log;
-        TProgram& program = device->m_programs[p];
-        program.id = gl.CreateProgram(kVertexShader, fragment.c_str(), log);
-        if (!program.id) {
-            error = "GL pipeline " + std::to_string(p) + " does not build: " + log;
-            return nullptr;
-        }
-        gl.UseProgram(program.id);
-        gl.SetUniform(gl.UniformLocation(program.id, "uTex0"), 0);
-        gl.SetUniform(gl.UniformLocation(program.id, "uTex1"), 1);
-        gl.SetUniform(gl.UniformLocation(program.id, "uTex2"), 2);
-        program.target = gl.UniformLocation(program.id, "uTarget");
-        program.opacity = gl.UniformLocation(program.id, "uOpacity");
-        program.constants[0] = gl.UniformLocation(program.id, "uC0");
-        program.constants[1] = gl.UniformLocation(program.id, "uC1");
-        program.constants[2] = gl.UniformLocation(program.id, "uC2");
-    }
     const int32_t maxSize = std::clamp(gl.MaxTextureSize(), 1, kMaxOutputSide);
     device->m_caps.maxTexWidth = maxSize;
     device->m_caps.maxTexHeight = maxSize;
@@ -152,7 +134,105 @@ std::unique_ptr<TGlDevice> TGlDevice::Create(std::unique_ptr<ql::TGlApi> api, in
     return device;
 }
 
+bool TGlDevice::BuildPipelines(std::string& error) {
+    ql::TGlApi& gl = *m_api;
+    for (int32_t p = 0; p < 5; ++p) {
+        const std::string fragment =
+            "#version 330 core\n#define PIPELINE " + std::to_string(p) + "\n" + kFragmentShader;
+        std::string log;
+        TProgram& program = m_programs[p];
+        program.id = gl.CreateProgram(kVertexShader, fragment.c_str(), log);
+        if (!program.id) {
+            error = "GL pipeline " + std::to_string(p) + " does not build: " + log;
+            return false;
+        }
+        gl.UseProgram(program.id);
+        gl.SetUniform(gl.UniformLocation(program.id, "uTex0"), 0);
+        gl.SetUniform(gl.UniformLocation(program.id, "uTex1"), 1);
+        gl.SetUniform(gl.UniformLocation(program.id, "uTex2"), 2);
+        program.target = gl.UniformLocation(program.id, "uTarget");
+        program.opacity = gl.UniformLocation(program.id, "uOpacity");
+        program.constants[0] = gl.UniformLocation(program.id, "uC0");
+        program.constants[1] = gl.UniformLocation(program.id, "uC1");
+        program.constants[2] = gl.UniformLocation(program.id, "uC2");
+    }
+    return true;
+}
+
+void TGlDevice::AttachToThread() {
+    if (m_api->Context().MakeCurrent())
+        m_owner = std::this_thread::get_id();
+    else
+        ql::GlobalLog().WriteLine(u"TGlDevice: the context cannot be made current on this thread");
+}
+
+void TGlDevice::DetachFromThread() {
+    if (!OnOwnerThread()) return;
+    m_api->Context().ReleaseCurrent();
+    m_owner = std::thread::id();
+}
+
+TDxResult TGlDevice::Restore() {
+    if (!m_lost) return m_lastResult = TDxResult::Ok;
+    if (!OnOwnerThread() || !m_contextFactory) return Fail(TDxResult::DeviceLost);
+    std::string error;
+    std::unique_ptr<ql::TGlApi> fresh = ql::TGlApi::Create(m_contextFactory(error), error);
+    if (!fresh) {
+        ql::GlobalLog().WriteLine("TGlDevice: no new context after a loss: " + error);
+        m_api->Context().MakeCurrent();
+        return Fail(TDxResult::DeviceLost);
+    }
+    // The old context goes with whatever was made on it; it is current
+    // while it goes, so that its own names are the ones deleted.
+    m_api->Context().MakeCurrent();
+    m_api = std::move(fresh);
+    m_api->Context().MakeCurrent();
+    m_textures.clear();
+    m_target = 0;
+    m_backTexture = m_backFramebuffer = 0;
+    m_showTexture = m_showFramebuffer = 0;
+    m_showWidth = m_showHeight = 0;
+    for (TProgram& program : m_programs) program = TProgram();
+    if (!BuildPipelines(error) || !MakeBackBuffer(m_width, m_height)) {
+        ql::GlobalLog().WriteLine("TGlDevice: the new context cannot draw: " + error);
+        return Fail(TDxResult::DeviceLost);
+    }
+    m_lost = false;
+    BindTarget();
+    ql::GlobalLog().WriteLine(u"TGlDevice: a new context after a loss");
+    return m_lastResult = TDxResult::Ok;
+}
+
+TDxResult TGlDevice::ShowPixels(const uint8_t* pixels, int32_t width, int32_t height,
+                                int32_t stride) {
+    if (!OnOwnerThread() || m_lost || !pixels || width <= 0 || height <= 0 ||
+        width > kMaxOutputSide || height > kMaxOutputSide || stride < width * 4)
+        return Fail(m_lost ? TDxResult::DeviceLost : TDxResult::InvalidCall);
+    if (!m_api->Context().HasWindow()) {
+        if (m_presentSink && stride == width * 4 &&
+            reinterpret_cast<uintptr_t>(pixels) % alignof(uint32_t) == 0)
+            m_presentSink(reinterpret_cast<const uint32_t*>(pixels), width, height);
+        return m_lastResult = TDxResult::Ok;
+    }
+    if (m_showWidth != width || m_showHeight != height) {
+        m_api->DeleteFramebuffer(m_showFramebuffer);
+        m_api->DeleteTexture(m_showTexture);
+        m_showTexture = m_api->CreateTexture(width, height, 1, false);
+        m_showFramebuffer = m_showTexture ? m_api->CreateFramebuffer(m_showTexture) : 0;
+        m_showWidth = m_showFramebuffer ? width : 0;
+        m_showHeight = m_showFramebuffer ? height : 0;
+        if (!m_showFramebuffer) return Fail(TDxResult::OutOfMemory);
+    }
+    m_api->UploadTexture(m_showTexture, 0, width, height, false, pixels, stride);
+    m_api->BlitToWindow(m_showFramebuffer, width, height);
+    m_api->Context().SwapBuffers();
+    BindTarget();
+    return m_lastResult = TDxResult::Ok;
+}
+
 TGlDevice::~TGlDevice() {
+    m_api->DeleteFramebuffer(m_showFramebuffer);
+    m_api->DeleteTexture(m_showTexture);
     for (auto& [handle, texture] : m_textures) {
         m_api->DeleteFramebuffer(texture.framebuffer);
         m_api->DeleteTexture(texture.texture);
@@ -219,6 +299,7 @@ TDxResult TGlDevice::ResizeOutput(int32_t width, int32_t height) {
 
 TDxResult TGlDevice::CreateTexture(const TTextureDesc& desc, TTextureHandle& handle) {
     handle = 0;
+    if (m_lost) return Fail(TDxResult::DeviceLost);
     auto pow2 = [](int32_t v) { return v > 0 && (v & (v - 1)) == 0; };
     const bool target = desc.usage == TTextureUsage::RenderTarget ||
                         desc.usage == TTextureUsage::RenderTargetLockable;
@@ -295,6 +376,7 @@ TDxResult TGlDevice::UploadLevel(TTextureHandle handle, int32_t level, const ql:
 }
 
 TDxResult TGlDevice::BeginScene() {
+    if (m_lost) return Fail(TDxResult::DeviceLost);
     if (!OnOwnerThread()) return Fail(TDxResult::InvalidCall);
     return m_lastResult = TDxResult::Ok;
 }
@@ -304,12 +386,26 @@ TDxResult TGlDevice::EndScene() {
 }
 
 TDxResult TGlDevice::Present() {
+    if (m_lost) return Fail(TDxResult::DeviceLost);
     if (!OnOwnerThread()) return Fail(TDxResult::InvalidCall);
-    // Headless output has nothing to show; the frame stays readable.
     if (m_api->Context().HasWindow()) {
         m_api->BlitToWindow(m_backFramebuffer, m_width, m_height);
         m_api->Context().SwapBuffers();
         BindTarget();
+    } else if (m_presentSink) {
+        // Headless output has nothing to show: whoever wants the frames gets
+        // them read back, as the software device hands its back buffer over.
+        const size_t rowBytes = size_t(m_width) * 4;
+        m_presentFrame.resize(size_t(m_width) * size_t(m_height));
+        m_api->BindFramebuffer(m_backFramebuffer, m_width, m_height);
+        m_api->ReadPixels(0, 0, m_width, m_height,
+                          reinterpret_cast<uint8_t*>(m_presentFrame.data()), int32_t(rowBytes));
+        BindTarget();
+        m_presentSink(m_presentFrame.data(), m_width, m_height);
+    }
+    if (m_api->TakeContextLost()) {
+        m_lost = true;
+        return Fail(TDxResult::DeviceLost);
     }
     ++m_presents;
     return m_lastResult = TDxResult::Ok;

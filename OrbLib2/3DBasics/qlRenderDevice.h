@@ -14,6 +14,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <span>
 #include <string>
 
@@ -149,6 +150,28 @@ public:
     // Copies premultiplied pixels of the current target into an
     // "A8R8G8B8" bitmap of rect's size.
     virtual TDxResult ReadPixels(const ql::TRect& rect, ql::TBitmap& dst) = 0;
+
+    // Devices tied to a thread (a GL context is current on one thread at a
+    // time) move to the calling thread; the thread that used the device
+    // before must have let it go with DetachFromThread. Others ignore both.
+    virtual void AttachToThread() {}
+    virtual void DetachFromThread() {}
+    // Whether only the attached thread may call the device (other threads
+    // hand their work to it).
+    virtual bool ThreadBound() const { return false; }
+
+    // Receives presented frames on the presenting thread where the device
+    // does not show them itself (the software device always, a GL device
+    // without a window): the back buffer, premultiplied 0xAARRGGBB, rows of
+    // `width` pixels. The buffer is drawn over again after the call.
+    using TPresentSink = std::function<void(const uint32_t* pixels, int32_t width, int32_t height)>;
+    virtual void SetPresentSink(TPresentSink sink) = 0;
+    // Shows a picture made elsewhere (a dialog over the last frame), rows of
+    // B, G, R, A bytes `stride` apart, in place of the drawn frame, scaled to
+    // the output. Devices without a window of their own hand it to the
+    // present sink when it has the output's size.
+    virtual TDxResult ShowPixels(const uint8_t* pixels, int32_t width, int32_t height,
+                                 int32_t stride) = 0;
 };
 
 }  // namespace orb

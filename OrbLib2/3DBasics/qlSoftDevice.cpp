@@ -298,6 +298,17 @@ TDxResult TSoftDevice::Present() {
     return m_lastResult = TDxResult::Ok;
 }
 
+TDxResult TSoftDevice::ShowPixels(const uint8_t* pixels, int32_t width, int32_t height,
+                                  int32_t stride) {
+    if (m_lost) return Fail(TDxResult::DeviceLost);
+    // The sink takes whole rows of 32-bit pixels.
+    if (!pixels || width <= 0 || height <= 0 || stride != width * 4 ||
+        reinterpret_cast<uintptr_t>(pixels) % alignof(uint32_t) != 0)
+        return Fail(TDxResult::InvalidCall);
+    if (m_presentSink) m_presentSink(reinterpret_cast<const uint32_t*>(pixels), width, height);
+    return m_lastResult = TDxResult::Ok;
+}
+
 TDxResult TSoftDevice::SetRenderTarget(TTextureHandle target) {
     if (m_lost) return Fail(TDxResult::DeviceLost);
     if (target != 0) {

@@ -61,11 +61,9 @@ public:
     int64_t UsedMemory() const { return m_used; }
     int32_t TextureCount() const { return int32_t(m_textures.size()); }
     int32_t PresentCount() const { return m_presents; }
-    // Receives every presented frame on the presenting thread: the back
-    // buffer, premultiplied 0xAARRGGBB, rows of `width` pixels. A window
-    // copies it out; the buffer is drawn over again after the call.
-    using TPresentSink = std::function<void(const uint32_t* pixels, int32_t width, int32_t height)>;
-    void SetPresentSink(TPresentSink sink) { m_presentSink = std::move(sink); }
+    void SetPresentSink(TPresentSink sink) override { m_presentSink = std::move(sink); }
+    TDxResult ShowPixels(const uint8_t* pixels, int32_t width, int32_t height,
+                         int32_t stride) override;
 
     // One projected corner of a triangle: screen position in 1/256 pixel and
     // the attributes divided by w, with 1/w, which are linear on the screen.

@@ -134,6 +134,11 @@ void T3DDrawer::Init(const TOutputDevice& output) {
     }
 }
 
+void T3DDrawer::SetOutputDevice(const TOutputDevice& output) {
+    std::lock_guard<std::recursive_mutex> lock(m_mutex);
+    m_screen.SetOutput(output);
+}
+
 void T3DDrawer::Close() {
     std::lock_guard<std::recursive_mutex> lock(m_mutex);
     Log(u"T3DDrawer.Close");

@@ -28,8 +28,8 @@
 namespace orb {
 
 // Makes the music player of a show; the engine starts it and pauses it.
-using TEngineMusicFactory =
-    std::function<std::unique_ptr<TEngineMusic>(TOrbSource& source, TFileAccessor* accessor, const TEngineClock& clock)>;
+using TEngineMusicFactory = std::function<std::unique_ptr<TEngineMusic>(
+    TOrbSource& source, TFileAccessor* accessor, const TEngineClock& clock)>;
 
 struct TEngineOptions {
     // nullptr: the system clock.
@@ -79,7 +79,8 @@ public:
     void SetListener(TEngineListener* listener) { m_listener = listener; }
 
 protected:
-    void Notify(int32_t code, std::vector<int64_t> values, std::unique_ptr<ql::TObj> object = nullptr);
+    void Notify(int32_t code, std::vector<int64_t> values,
+                std::unique_ptr<ql::TObj> object = nullptr);
 
 private:
     std::atomic<int64_t> m_requestCounter{0};
@@ -96,11 +97,11 @@ public:
     // deterministic mode); afterwards post an open instead. The accessor is
     // kept for as long as the show is open. False when the document does not
     // describe a playable show (logged).
-    bool Open(std::unique_ptr<TFileAccessor> accessor, std::unique_ptr<ql::TIniStorage> storage, int64_t startTime,
-              bool slideActions = true);
+    bool Open(std::unique_ptr<TFileAccessor> accessor, std::unique_ptr<ql::TIniStorage> storage,
+              int64_t startTime, bool slideActions = true);
     // The same with a source made by the caller.
-    void Open(std::unique_ptr<TOrbSource> source, std::unique_ptr<TFileAccessor> accessor, int64_t startTime,
-              bool slideActions = true);
+    void Open(std::unique_ptr<TOrbSource> source, std::unique_ptr<TFileAccessor> accessor,
+              int64_t startTime, bool slideActions = true);
 
     // ---- requests, from any thread (event list)
     void PostOpen(std::unique_ptr<TFileAccessor> accessor, std::unique_ptr<ql::TIniStorage> storage,
@@ -119,6 +120,13 @@ public:
     void SetWindowActive(bool active) { m_controller.SetWindowActive(active); }
     // Viewer overrides of the show's colours; any thread, before the thread starts.
     void SetBackgroundOverride(std::optional<uint32_t> colour) { m_backgroundOverride = colour; }
+    void SetHiderOverride(std::optional<uint32_t> colour) { m_hiderOverride = colour; }
+    // The window's drawable size changed: the device follows it, the slides
+    // are made again for the new size and the show goes on where it was.
+    void PostOutputSize(int32_t width, int32_t height);
+    // Shows a picture of the viewer's (a dialog over the last frame) through
+    // the device, on the thread that draws; rows of B, G, R, A bytes.
+    void PostShowPixels(const uint8_t* pixels, int32_t width, int32_t height, int32_t stride);
 
     // The state as of the last pass.
     TEngineState State() const;
@@ -175,7 +183,14 @@ private:
     void Report(double time, bool end);
     void CarryOut(const TOrbActionInfo& action);
     void HandleMouse(TMouseData& mouse);
+    // Hands the event to the loaded slides, newest first, and sets the hover
+    // state from the object under the point; the action it gives.
+    TOrbActionInfo HitSlides(const TMouseData& mouse);
     void HandleSnapshot();
+    void FollowOutputSize(const TSizeData& size);
+    // Makes the textures of a slide the loader built (uploads it too while
+    // the clock runs).
+    void PrepareBuiltSlide(TEngineSlide& slide);
     void PublishState();
     std::unique_ptr<TEngineMusic> MakeMusic();
 
@@ -207,10 +222,12 @@ private:
     bool m_framePresented = false;
     int64_t m_passes = 0;
     std::optional<uint32_t> m_backgroundOverride;
+    std::optional<uint32_t> m_hiderOverride;
     bool m_slideActions = true;
     double m_lastTick = 0;
     int64_t m_servedRequest = 0;
-    int32_t m_lastMouseX = 0, m_lastMouseY = 0;
+    TMouseData m_lastMouse;
+    bool m_mouseKnown = false;
     bool m_hover = false;
     std::u16string m_hoverClass;
 
