@@ -178,7 +178,12 @@ int32_t TOrbImage::LevelOfDetail() const {
         if (!(requiredW > 0) || !(requiredH > 0)) return finest;
     }
     const TOrbSlideHost* host = Host();
-    const double scale = host ? host->DisplayScale() : 1.0;
+    // MipLodBias moves the choice by that many halvings: every level is
+    // picked as though the picture were shown 2^-bias times its size, so a
+    // positive bias takes a coarser (softer) level, a negative one a finer.
+    // The level is cut from the picture before any device sees it, so both
+    // devices draw the same one.
+    const double scale = (host ? host->DisplayScale() : 1.0) * std::exp2(-double(m_mipLodBias));
     return std::max(finest, orb::LevelOfDetail(m_pictureWidth, m_pictureHeight,
                                                ScaledRequiredSide(requiredW, scale),
                                                ScaledRequiredSide(requiredH, scale)));
@@ -336,6 +341,7 @@ TImageDrawParams TOrbImage::DrawParams(uint8_t opacity) const {
     params.source = SourceRect();
     params.opacity = opacity;
     params.filter = m_filtering == ifNearest ? TFilter::Point : TFilter::Bilinear;
+    params.edgeFlags = m_antialiased ? uint8_t(efLeft | efTop | efRight | efBottom) : uint8_t(0);
     return params;
 }
 

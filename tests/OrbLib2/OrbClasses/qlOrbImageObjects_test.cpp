@@ -18,6 +18,7 @@
 #include "QlLib/Graphics/qlPngWriter.h"
 #include "QlLib/SysLock.h"
 #include "QlLib/qlIniStorage.h"
+#include "QlLib/qpStringUtils.h"
 
 namespace orb {
 namespace {
@@ -124,6 +125,53 @@ TEST(ImageObjects_Picture, CroppedImageTakesItsSizeSourceAndLevel) {
     EXPECT_NEAR(image.RequiredWidth(), 72.53, 0.1);
     EXPECT_NEAR(image.RequiredHeight(), 64, 0.1);
     EXPECT_EQ(image.LevelOfDetail(), 2);
+}
+
+TEST(ImageObjects_Picture, MipLodBiasMovesTheLevelByWholeHalvings) {
+    // As above, level 2 without a bias; a positive bias takes coarser
+    // (softer) levels, a negative one finer.
+    const struct {
+        const char16_t* bias;
+        int32_t level;
+    } cases[] = {{u"0", 2}, {u"1", 3}, {u"2", 4}, {u"-1", 1}, {u"-5", 0}};
+    for (const auto& c : cases) {
+        TShow show(
+            {{u"pic.png", Png(*Quadrants(400, 300))}},
+            {u"object A : image", u"  ImageName=pic.png", u"  EnableCrop=1",
+             u"  CropRect=10,0,10,0,-1,-1", std::u16string(u"  MipLodBias=") + c.bias, u"end"});
+        show.LoadAt(0);
+        ASSERT_TRUE(show.Image(0).PictureLoaded());
+        EXPECT_EQ(show.Image(0).LevelOfDetail(), c.level) << ql::ToUtf8(c.bias);
+    }
+}
+
+TEST(ImageObjects_Draw, AntialiasedImageSmoothsItsTurnedEdgesAndTheKeyTurnsItOff) {
+    // A white picture turned by 3 degrees: smooth edges give pixels between
+    // the picture and the black background, sharp ones give none.
+    auto inBetween = [](const char16_t* antialiased) {
+        TScreen screen;
+        std::vector<std::u16string> block{u"object A : image", u"  ImageName=pic.png",
+                                          u"  FitMode=None",   u"  object K : KeyPoint",
+                                          u"    Angle=3",      u"  end"};
+        if (antialiased) block.push_back(std::u16string(u"  Antialiased=") + antialiased);
+        block.push_back(u"end");
+        auto white = std::make_unique<ql::TDirectBitmap>(60, 40, ql::PfARGB32());
+        white->FillRect(white->Bounds(), 0xFFFFFFFFu);
+        TShow show({{u"pic.png", Png(*white)}}, block);
+        show.Slide->AttachDrawer(screen.drawer);
+        show.Slide->SetTime(true, 0);
+        auto frame = screen.Frame(*show.Slide);
+        int32_t count = 0;
+        for (int32_t y = 0; y < frame->Height(); ++y)
+            for (int32_t x = 0; x < frame->Width(); ++x) {
+                const uint32_t green = (Pixel(*frame, x, y) >> 8) & 255;
+                count += green > 16 && green < 240;
+            }
+        return count;
+    };
+    EXPECT_GT(inBetween(nullptr), 60);
+    EXPECT_GT(inBetween(u"1"), 60);
+    EXPECT_EQ(inBetween(u"0"), 0);
 }
 
 TEST(ImageObjects_Picture, BorderGrowsTheObject) {
