@@ -361,6 +361,52 @@ TInk InkOf(const ql::TBitmap& bitmap, uint32_t colour) {
     return ink;
 }
 
+// The energy of the differences between neighbouring pixels' green: a
+// picture resampled between pixels loses some of it.
+double Sharpness(const ql::TBitmap& frame) {
+    double sum = 0;
+    for (int32_t y = 0; y + 1 < frame.Height(); ++y)
+        for (int32_t x = 0; x + 1 < frame.Width(); ++x) {
+            const double g = double((Pixel(frame, x, y) >> 8) & 255);
+            const double right = double((Pixel(frame, x + 1, y) >> 8) & 255) - g;
+            const double below = double((Pixel(frame, x, y + 1) >> 8) & 255) - g;
+            sum += right * right + below * below;
+        }
+    return sum;
+}
+
+TEST(ImageObjects_Text, TextAtRestBetweenPixels_TakesAPictureThatLandsOnWholePixels) {
+    // ShiftX and ShiftY put the text a fraction of a pixel off the grid.
+    TScreen screen;
+    TShow show({}, {u"object T : text", u"  Text=\"Il\"", u"  TextColor=255,255,255",
+                    u"  FontName=DejaVu Sans", u"  ShadowEnable=0", u"  ShiftX=0.37",
+                    u"  ShiftY=0.61", u"end"});
+    show.Slide->AttachDrawer(screen.drawer);
+    show.LoadAt(0);
+    TOrbText& text = show.Text(0);
+    ASSERT_TRUE(text.PictureLoaded());
+    const std::u16string made = text.PictureStore()->Params().Name;
+    // The first frame finds the text where it was; the second finds it at
+    // rest there and draws it from a picture made for its place.
+    // The slide has no background of its own: each frame starts black.
+    auto frame = [&] {
+        screen.device.Clear(0xFF000000u);
+        return screen.Frame(*show.Slide);
+    };
+    auto moving = frame();
+    auto rest = frame();
+    auto later = frame();
+    const std::u16string aligned = text.PictureStore()->Params().Name;
+    EXPECT_NE(aligned, made);
+    // Made once: the text stays at rest on the same picture.
+    for (int32_t y = 0; y < 64; ++y)
+        for (int32_t x = 0; x < 96; ++x)
+            ASSERT_EQ(Pixel(*rest, x, y), Pixel(*later, x, y)) << x << ", " << y;
+    std::printf("[ SHARP    ] %s -> %s: %.0f -> %.0f\n", ql::ToUtf8(made).c_str(),
+                ql::ToUtf8(aligned).c_str(), Sharpness(*moving), Sharpness(*rest));
+    EXPECT_GT(Sharpness(*rest), 1.15 * Sharpness(*moving));
+}
+
 TEST(ImageObjects_Text, TextIsRenderedInItsColour) {
     TShow show({}, {u"object T : text", u"  Text=\"Hello^&World\"", u"  TextColor=255,0,0",
                     u"  FontName=DejaVu Sans", u"  AnimColumns=2", u"end"});
