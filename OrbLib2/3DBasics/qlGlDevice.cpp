@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstddef>
 #include <cstring>
+#include <utility>
 
 #include "QlLib/Platform/qlGlApi.h"
 #include "QlLib/qlLog.h"
@@ -50,9 +51,31 @@ uniform vec4 uOpacity;
 uniform vec4 uC0;
 uniform vec4 uC1;
 uniform vec4 uC2;
+// Smooth sides: a x + b y + c (the distance in pixels, inside positive) and
+// 1 when the side is on. Coverage is the exact area of the pixel inside
+// each one, the same formula as TSmoothEdges::Coverage on the CPU.
+uniform vec4 uEdge0;
+uniform vec4 uEdge1;
+uniform vec4 uEdge2;
+uniform vec4 uEdge3;
 out vec4 fragColour;
+float EdgeCover(vec4 e) {
+    if (e.w == 0.0) return 1.0;
+    float hi = max(abs(e.x), abs(e.y)), lo = min(abs(e.x), abs(e.y));
+    float u = clamp(dot(e.xy, gl_FragCoord.xy) + e.z + (hi + lo) * 0.5, 0.0, hi + lo);
+    float inside;
+    if (u < lo)
+        inside = u * u / (2.0 * hi * lo);
+    else if (u <= hi)
+        inside = (u - lo * 0.5) / hi;
+    else
+        inside = 1.0 - (hi + lo - u) * (hi + lo - u) / (2.0 * hi * lo);
+    return clamp(inside, 0.0, 1.0);
+}
 void main() {
-    float alpha = vColour.a * uOpacity.x;
+    float cover = EdgeCover(uEdge0) * EdgeCover(uEdge1) * EdgeCover(uEdge2) * EdgeCover(uEdge3);
+    if (cover <= 0.0) discard;
+    float alpha = vColour.a * uOpacity.x * cover;
 #if PIPELINE == 0
     fragColour = vec4(vColour.rgb * alpha, alpha);
 #else
@@ -155,6 +178,8 @@ bool TGlDevice::BuildPipelines(std::string& error) {
         program.constants[0] = gl.UniformLocation(program.id, "uC0");
         program.constants[1] = gl.UniformLocation(program.id, "uC1");
         program.constants[2] = gl.UniformLocation(program.id, "uC2");
+        for (int32_t k = 0; k < 4; ++k)
+            program.edges[k] = gl.UniformLocation(program.id, ("uEdge" + std::to_string(k)).c_str());
     }
     return true;
 }
@@ -483,10 +508,81 @@ TDxResult TGlDevice::DrawTriangles(const TDrawState& state, std::span<const TVer
         {2, 2, false, offsetof(TVertex, u)},
         {3, 2, false, offsetof(TVertex, u2)},
     };
-    m_api->DrawTriangles(m_vertices.data(), sizeof(TVertex), int32_t(m_vertices.size()),
-                         kAttributes);
+    if (!(state.smoothSides & 15)) {
+        SetEdges(program, TSmoothEdges());
+        m_api->DrawTriangles(m_vertices.data(), sizeof(TVertex), int32_t(m_vertices.size()),
+                             kAttributes);
+    } else {
+        // Quad by quad: each has its own sides, and reaches out a little past
+        // its smooth ones to take in the pixels they cut.
+        for (size_t q = 0; q + 6 <= m_vertices.size(); q += 6) {
+            TVertex corners[4] = {m_vertices[q], m_vertices[q + 1], m_vertices[q + 2],
+                                  m_vertices[q + 5]};
+            const TSmoothEdges edges =
+                TSmoothEdges::FromQuad(corners, state.smoothSides, state.nearW);
+            if (edges.count > 0) Widen(corners, state.smoothSides);
+            const TVertex quad[6] = {corners[0], corners[1], corners[2],
+                                     corners[0], corners[2], corners[3]};
+            SetEdges(program, edges);
+            m_api->DrawTriangles(quad, sizeof(TVertex), 6, kAttributes);
+        }
+    }
     if (m_api->TakeOutOfMemory()) return Fail(TDxResult::OutOfMemory);
     return m_lastResult = TDxResult::Ok;
+}
+
+void TGlDevice::SetEdges(const TProgram& program, const TSmoothEdges& edges) {
+    for (int32_t k = 0; k < 4; ++k) {
+        const bool on = k < edges.count;
+        m_api->SetUniform(program.edges[k], on ? float(edges.a[k]) : 0.0f,
+                          on ? float(edges.b[k]) : 0.0f, on ? float(edges.c[k]) : 0.0f,
+                          on ? 1.0f : 0.0f);
+    }
+}
+
+void TGlDevice::Widen(TVertex (&corners)[4], uint8_t sides) {
+    // Every value of the quad is bilinear in (s, t) over its corners (exact
+    // for the parallelograms pictures are drawn as, positions homogeneous),
+    // so moving a side out by a parameter step keeps texture and colour
+    // where they belong. The step is kReach pixels along the shorter of the
+    // two sides it runs along: a pixel or more everywhere.
+    constexpr float kReach = 1.5f, kMostStep = 4.0f;
+    auto at = [&](int32_t i) {
+        return std::pair<float, float>(corners[i].x / corners[i].w, corners[i].y / corners[i].w);
+    };
+    auto length = [&](int32_t i, int32_t j) {
+        const auto [x0, y0] = at(i);
+        const auto [x1, y1] = at(j);
+        return std::hypot(x1 - x0, y1 - y0);
+    };
+    auto step = [&](float a, float b) {
+        return std::min(kReach / std::max(std::min(a, b), 1e-3f), kMostStep);
+    };
+    const float across = step(length(0, 1), length(3, 2)), down = step(length(0, 3), length(1, 2));
+    const float s0 = sides & 1 ? -across : 0.0f, s1 = sides & 4 ? 1.0f + across : 1.0f;
+    const float t0 = sides & 2 ? -down : 0.0f, t1 = sides & 8 ? 1.0f + down : 1.0f;
+    const TVertex c[4] = {corners[0], corners[1], corners[2], corners[3]};
+    auto blend = [&](float s, float t) {
+        const float w[4] = {(1 - s) * (1 - t), s * (1 - t), s * t, (1 - s) * t};
+        TVertex v;
+        v.x = v.y = v.z = v.w = v.u = v.v = v.u2 = v.v2 = 0;
+        float colour[4] = {0, 0, 0, 0};
+        for (int32_t i = 0; i < 4; ++i) {
+            v.x += w[i] * c[i].x, v.y += w[i] * c[i].y, v.z += w[i] * c[i].z, v.w += w[i] * c[i].w;
+            v.u += w[i] * c[i].u, v.v += w[i] * c[i].v, v.u2 += w[i] * c[i].u2,
+                v.v2 += w[i] * c[i].v2;
+            for (int32_t b = 0; b < 4; ++b)
+                colour[b] += w[i] * float((c[i].colour >> (8 * b)) & 255);
+        }
+        v.colour = 0;
+        for (int32_t b = 0; b < 4; ++b)
+            v.colour |= uint32_t(std::clamp(std::lround(colour[b]), 0L, 255L)) << (8 * b);
+        return v;
+    };
+    corners[0] = blend(s0, t0);
+    corners[1] = blend(s1, t0);
+    corners[2] = blend(s1, t1);
+    corners[3] = blend(s0, t1);
 }
 
 TDxResult TGlDevice::ReadPixels(const ql::TRect& rect, ql::TBitmap& dst) {

@@ -90,6 +90,7 @@ private:
     struct TProgram {
         uint32_t id = 0;
         int32_t target = -1, opacity = -1, constants[3] = {-1, -1, -1};
+        int32_t edges[4] = {-1, -1, -1, -1};
     };
 
     TGlDevice(std::unique_ptr<ql::TGlApi> api);
@@ -101,6 +102,10 @@ private:
     bool MakeBackBuffer(int32_t width, int32_t height);
     // Binds the current target and its scissor; false if the target is gone.
     bool BindTarget();
+    void SetEdges(const TProgram& program, const TSmoothEdges& edges);
+    // Moves the smooth sides of a quad (corners top-left, top-right,
+    // bottom-right, bottom-left as in TDrawState) outwards by a pixel or so.
+    static void Widen(TVertex (&corners)[4], uint8_t sides);
 
     std::unique_ptr<ql::TGlApi> m_api;
     std::thread::id m_owner;

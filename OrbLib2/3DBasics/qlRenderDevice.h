@@ -110,6 +110,36 @@ struct TDrawState {
     float constants[3][4] = {};
     // Parts with w below this are cut away before the division.
     float nearW = 1.0f / 1024.0f;
+    // Sides drawn with smooth edges. With any bit set the vertices come as
+    // quads, corners c0 c1 c2 c3 split into (c0, c1, c2) and (c0, c2, c3) as
+    // a screen's DrawQuad sends them, and bit k smooths the side from corner
+    // (k + 3) mod 4 to corner k: with the corners top-left, top-right,
+    // bottom-right, bottom-left the bits are 1 left, 2 top, 4 right, 8 bottom.
+    // A pixel that a smooth side cuts is drawn with its alpha scaled by the
+    // part of it inside the quad, pixels just outside the side included; the
+    // other sides (the seams between the tiles of a picture) are drawn as
+    // without the flag, so neighbours still meet without gap or overlap.
+    uint8_t smoothSides = 0;
+};
+
+// The smooth sides of one quad as lines on the target: a x + b y + c is the
+// distance in pixels from the side, positive towards the quad. Both devices
+// scale a pixel's alpha by Coverage at its centre, so they agree.
+struct TSmoothEdges {
+    int32_t count = 0;  // 0: nothing to smooth, every pixel is whole
+    double a[4] = {}, b[4] = {}, c[4] = {};
+    // The lines of the flagged sides (TDrawState::smoothSides) of a quad
+    // given by its four corners in target pixels. None when a corner lies
+    // nearer than nearW (the quad is cut at the near plane and its sides are
+    // not the corners' lines on the screen) or a side has no length.
+    static TSmoothEdges FromQuad(const TVertex (&corners)[4], uint8_t sides, float nearW);
+    // The part of the pixel centred at (x, y) inside every line, 0..1.
+    double Coverage(double x, double y) const;
+    // The run of pixels [first, last) of row y whose centres lie so far
+    // inside every line that the whole pixel does (coverage exactly 1);
+    // first >= last when none. May leave out pixels that are whole, never
+    // takes in one that is not.
+    void WholeRun(int32_t y, int64_t& first, int64_t& last) const;
 };
 
 class TRenderDevice : public ql::TObj {

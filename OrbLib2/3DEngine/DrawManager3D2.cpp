@@ -597,6 +597,7 @@ void T3DDrawer::DrawImage(TDrawPicture& picture, TPointF position, const TImageD
     if (source.IsEmpty()) return;
     texture->SetOpacity(params.opacity);
     texture->SetFilter(params.filter);
+    texture->SetEdgeFlags(params.edgeFlags);
     texture->Draw(Offset(Add(origin, position)), source, Scale(axisX, factor),
                   Scale(axisY, factor));
 }
@@ -627,6 +628,7 @@ void T3DDrawer::DrawImage3D(TDrawPicture& picture, const TImageDrawParams& param
     if (source.IsEmpty()) return;
     texture->SetOpacity(params.opacity);
     texture->SetFilter(params.filter);
+    texture->SetEdgeFlags(params.edgeFlags);
     // Every tile is one planar quad: the device's perspective-correct
     // interpolation maps it exactly, and its near-plane cut keeps the part
     // in front of the viewer when a tile reaches behind.
