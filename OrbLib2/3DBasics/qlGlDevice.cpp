@@ -179,7 +179,8 @@ bool TGlDevice::BuildPipelines(std::string& error) {
         program.constants[1] = gl.UniformLocation(program.id, "uC1");
         program.constants[2] = gl.UniformLocation(program.id, "uC2");
         for (int32_t k = 0; k < 4; ++k)
-            program.edges[k] = gl.UniformLocation(program.id, ("uEdge" + std::to_string(k)).c_str());
+            program.edges[k] =
+                gl.UniformLocation(program.id, ("uEdge" + std::to_string(k)).c_str());
     }
     return true;
 }

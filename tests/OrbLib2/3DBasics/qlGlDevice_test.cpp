@@ -10,6 +10,7 @@
 #include <thread>
 #include <vector>
 
+#include "GlTestSupport.h"
 #include "OrbLib2/3DBasics/qlSoftDevice.h"
 #include "QlLib/Platform/qlGlApi.h"
 #include "QlLib/Platform/qlProcess.h"
@@ -24,16 +25,9 @@ constexpr int32_t kHeight = 96;
 // differently from the reference device.
 constexpr double kMinPsnr = 40.0;
 
-// A headless GL device, or null with the reason when this machine has no GL.
-std::unique_ptr<TGlDevice> MakeGlDevice(int32_t width, int32_t height, std::string& error) {
-    auto api = ql::TGlApi::Create(ql::TGlContext::CreateHeadless(error), error);
-    if (!api) return nullptr;
-    return TGlDevice::Create(std::move(api), width, height, error);
-}
-
-#define REQUIRE_GL(device)                                \
-    std::string glError;                                  \
-    auto device = MakeGlDevice(kWidth, kHeight, glError); \
+#define REQUIRE_GL(device)                                          \
+    std::string glError;                                            \
+    auto device = test::HeadlessGlDevice(kWidth, kHeight, glError); \
     if (!device) GTEST_SKIP() << "no OpenGL 3.3 core context here: " << glError
 
 std::vector<uint8_t> Frame(TRenderDevice& device, int32_t width, int32_t height) {
@@ -45,17 +39,6 @@ std::vector<uint8_t> Frame(TRenderDevice& device, int32_t width, int32_t height)
     return out;
 }
 
-double Psnr(const std::vector<uint8_t>& a, const std::vector<uint8_t>& b) {
-    if (a.size() != b.size() || a.empty()) return 0;
-    double sum = 0;
-    for (size_t i = 0; i < a.size(); ++i) {
-        const double d = double(a[i]) - double(b[i]);
-        sum += d * d;
-    }
-    if (sum == 0) return std::numeric_limits<double>::infinity();
-    return 10.0 * std::log10(255.0 * 255.0 / (sum / double(a.size())));
-}
-
 // Draws the same scene on the software device and on GL and answers the
 // PSNR of the GL frame against the reference.
 double CompareWithReference(TGlDevice& gl, const char* name,
@@ -63,7 +46,7 @@ double CompareWithReference(TGlDevice& gl, const char* name,
     TSoftDevice soft({kWidth, kHeight});
     scene(soft);
     scene(gl);
-    const double psnr = Psnr(Frame(soft, kWidth, kHeight), Frame(gl, kWidth, kHeight));
+    const double psnr = ql::test::Psnr(Frame(soft, kWidth, kHeight), Frame(gl, kWidth, kHeight));
     std::printf("[ PSNR     ] %s: %.2f dB on %s\n", name, psnr, gl.Renderer().c_str());
     return psnr;
 }

@@ -12,6 +12,7 @@
 #include <stdexcept>
 #include <thread>
 
+#include "GlTestSupport.h"
 #include "OrbLib2/3DBasics/qlGlDevice.h"
 #include "OrbLib2/3DBasics/qlSoftDevice.h"
 #include "QlLib/Graphics/qlPixelFormats.h"
@@ -886,25 +887,9 @@ std::vector<uint8_t> CapturedBytes(T3DDrawer& drawer) {
     return bytes;
 }
 
-// The peak signal-to-noise ratio of b against a in dB; 99 when they are equal.
-double Psnr(const std::vector<uint8_t>& a, const std::vector<uint8_t>& b) {
-    double sum = 0;
-    for (size_t i = 0; i < a.size() && i < b.size(); ++i)
-        sum += (double(a[i]) - b[i]) * (double(a[i]) - b[i]);
-    return sum == 0
-               ? 99.0
-               : 10.0 * std::log10(255.0 * 255.0 / (sum / double(std::max<size_t>(a.size(), 1))));
-}
-
-// A GL device on a headless context, or nullptr with the reason in error.
-std::unique_ptr<TGlDevice> HeadlessGlDevice(int32_t width, int32_t height, std::string& error) {
-    auto api = ql::TGlApi::Create(ql::TGlContext::CreateHeadless(error), error);
-    return api ? TGlDevice::Create(std::move(api), width, height, error) : nullptr;
-}
-
 TEST(Perspective, OpenGL_AgreesWithTheSoftwareDevice) {
     std::string error;
-    std::unique_ptr<TGlDevice> gl = HeadlessGlDevice(k3DWidth, k3DHeight, error);
+    std::unique_ptr<TGlDevice> gl = test::HeadlessGlDevice(k3DWidth, k3DHeight, error);
     if (!gl) GTEST_SKIP() << "no OpenGL 3.3 core context here: " << error;
     const TCamera3D camera{100, 75, -300};
     const TScenePlane plane = TurnedPlane(60, 25, 60);
@@ -932,14 +917,14 @@ TEST(Perspective, OpenGL_AgreesWithTheSoftwareDevice) {
     const std::vector<uint8_t> a = draw(soft), b = draw(*gl);
     ASSERT_EQ(a.size(), b.size());
     ASSERT_FALSE(a.empty());
-    const double psnr = Psnr(a, b);
+    const double psnr = ql::test::Psnr(a, b);
     std::printf("[ PSNR     ] perspective: %.2f dB\n", psnr);
     EXPECT_GT(psnr, 40.0);
 }
 
 TEST(Masks, OpenGL_AgreesWithTheSoftwareDeviceOnGradientsAndMaskedScenes) {
     std::string error;
-    std::unique_ptr<TGlDevice> gl = HeadlessGlDevice(96, 64, error);
+    std::unique_ptr<TGlDevice> gl = test::HeadlessGlDevice(96, 64, error);
     if (!gl) GTEST_SKIP() << "no OpenGL 3.3 core context here: " << error;
     auto draw = [&](TRenderDevice& device) {
         T3DDrawer drawer(device);
@@ -970,7 +955,7 @@ TEST(Masks, OpenGL_AgreesWithTheSoftwareDeviceOnGradientsAndMaskedScenes) {
     const std::vector<uint8_t> a = draw(soft), b = draw(*gl);
     ASSERT_EQ(a.size(), b.size());
     ASSERT_FALSE(a.empty());
-    const double psnr = Psnr(a, b);
+    const double psnr = ql::test::Psnr(a, b);
     std::printf("[ PSNR     ] boxes and masks: %.2f dB\n", psnr);
     EXPECT_GT(psnr, 35.0);
 }
@@ -1121,7 +1106,7 @@ TEST(SmoothEdges, PictureOnThePixelGrid_DrawsAsWithoutSmoothEdges) {
 
 TEST(SmoothEdges, OpenGL_AgreesWithTheSoftwareDeviceOnATurnedPicture) {
     std::string error;
-    std::unique_ptr<TGlDevice> gl = HeadlessGlDevice(kTurnWidth, kTurnHeight, error);
+    std::unique_ptr<TGlDevice> gl = test::HeadlessGlDevice(kTurnWidth, kTurnHeight, error);
     if (!gl) GTEST_SKIP() << "no OpenGL 3.3 core context here: " << error;
     TSoftDevice soft({kTurnWidth, kTurnHeight});
     const uint8_t all = efLeft | efTop | efRight | efBottom;
@@ -1130,7 +1115,7 @@ TEST(SmoothEdges, OpenGL_AgreesWithTheSoftwareDeviceOnATurnedPicture) {
                                    b = DrawTurned(*gl, Pattern(600, 400), degrees, 1, all);
         ASSERT_EQ(a.size(), b.size());
         ASSERT_FALSE(a.empty());
-        const double psnr = Psnr(a, b);
+        const double psnr = ql::test::Psnr(a, b);
         std::printf("[ PSNR     ] smooth edges at %.0f degrees: %.2f dB\n", degrees, psnr);
         EXPECT_GT(psnr, 35.0) << degrees;
     }

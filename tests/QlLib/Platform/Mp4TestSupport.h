@@ -9,6 +9,8 @@
 #include <string>
 #include <vector>
 
+#include "GlTestSupport.h"
+
 extern "C" {
 #include <libavcodec/avcodec.h>
 #include <libavformat/avformat.h>
@@ -54,17 +56,6 @@ inline std::vector<uint8_t> Yuv420ToRgb(const uint8_t* const planes[3], const in
     sws_scale(sws, planes, strides, 0, height, dst, dstStride);
     sws_freeContext(sws);
     return rgb;
-}
-
-inline double Psnr(const std::vector<uint8_t>& a, const std::vector<uint8_t>& b) {
-    if (a.size() != b.size() || a.empty()) return 0;
-    double sum = 0;
-    for (size_t i = 0; i < a.size(); ++i) {
-        const double d = double(a[i]) - double(b[i]);
-        sum += d * d;
-    }
-    const double mse = sum / double(a.size());
-    return mse == 0 ? 99.0 : 10 * std::log10(255.0 * 255.0 / mse);
 }
 
 inline TMp4Info ReadMp4(const std::string& path, bool keepRgb) {
