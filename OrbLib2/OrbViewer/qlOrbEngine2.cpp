@@ -336,6 +336,7 @@ void TOrbEngine::StartHook() {
 
 void TOrbEngine::EndHook() {
     SetLoadCallbackMode(kLoadRun);
+    if (m_pacing.Count() > 1) Log().WriteLine(m_pacing.Summary());
     m_controller.Device().DetachFromThread();
 }
 
@@ -513,6 +514,9 @@ void TOrbEngine::DrawFrame(bool force) {
         std::lock_guard<std::recursive_mutex> lock(drawer->Mutex());
         if (m_controller.Render(m_root)) {
             m_framePresented = true;
+            m_pacing.Note(std::chrono::duration<double, std::milli>(
+                              std::chrono::steady_clock::now().time_since_epoch())
+                              .count());
             if (!m_firstFrameAnnounced) {
                 m_firstFrameAnnounced = true;
                 Notify(kEngineFirstFrame, {});

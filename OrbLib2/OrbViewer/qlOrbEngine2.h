@@ -21,6 +21,7 @@
 #include "OrbLib2/OrbViewer/qlOrbEngineMusic.h"
 #include "OrbLib2/OrbViewer/qlOrbEngineTargets.h"
 #include "OrbLib2/OrbViewer/qlOrbFrameInterpolator.h"
+#include "OrbLib2/OrbViewer/qlOrbFramePacing.h"
 #include "OrbLib2/OrbViewer/qlOrbRootItem.h"
 #include "OrbLib2/OrbViewer/qlOrbSlideLoader2.h"
 #include "QlLib/qlThreadEventList.h"
@@ -220,6 +221,7 @@ private:
     bool m_endReported = false;
     std::atomic<float> m_volume{1.0f};
     bool m_framePresented = false;
+    TFramePacing m_pacing;  // presented frames on the steady clock, for the log
     int64_t m_passes = 0;
     std::optional<uint32_t> m_backgroundOverride;
     std::optional<uint32_t> m_hiderOverride;
