@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "GlTestSupport.h"
 #include "Orb/OrbTool/OrbToolTestSupport.h"
 #include "OrbLib2/OrbViewer/PackageTestSupport.h"
 #include "ProgramRunner.h"
@@ -37,7 +38,8 @@ const char kProject[] =
     "    Position=50,0\r\n"
     "  end\r\n"
     "end\r\n"
-    "[slide2]\r\nUsePersonal=1\r\nPers_Effect=1\r\nEffect_Class=2\r\nEffect_Type=1\r\nEffectTime=2000\r\n"
+    "[slide2]\r\nUsePersonal=1\r\nPers_Effect=1\r\nEffect_Class=2\r\nEffect_Type=1\r\nEffectTime="
+    "2000\r\n"
     "Pers_Fon=1\r\nbstyle=1\r\nbname=16711680\r\n";
 
 // A custom transition: the outgoing slide leaves to the left while the
@@ -75,8 +77,10 @@ class OrbToolFrame : public ::testing::Test {
 protected:
     void SetUp() override { Write(kProject); }
     void Write(const std::string& project) {
-        const std::string package = test::BuildPackage(
-            "", {{u"Project.orb", project}, {u"red.png", SolidPng(400, 300, 0xFFFF0000u)}, {u"push.orb", kPushShow}});
+        const std::string package =
+            test::BuildPackage("", {{u"Project.orb", project},
+                                    {u"red.png", SolidPng(400, 300, 0xFFFF0000u)},
+                                    {u"push.orb", kPushShow}});
         test::WriteBytes(ql::FromUtf8(folder.File("show.exe")), package);
         show = ShellQuote(folder.File("show.exe"));
     }
@@ -94,7 +98,8 @@ protected:
         if (!store) return frame;
         const ql::TBitmap* level = store->GetBitmap(0, ql::PfARGB32());
         if (!level) return frame;
-        frame.bitmap = std::make_unique<ql::TDirectBitmap>(level->Width(), level->Height(), ql::PfARGB32());
+        frame.bitmap =
+            std::make_unique<ql::TDirectBitmap>(level->Width(), level->Height(), ql::PfARGB32());
         for (int32_t y = 0; y < level->Height(); ++y)
             std::copy_n(level->Row(y), size_t(level->Width()) * 4, frame.bitmap->Row(y));
         return frame;
@@ -118,6 +123,26 @@ TEST_F(OrbToolFrame, Slide_BackgroundAndPictureWhereTheyBelong) {
     EXPECT_EQ(frame.At(500, 60), 0x00FF00u);   // above it
     EXPECT_EQ(frame.At(20, 180), 0x000000u);   // outside the frame: black
     EXPECT_EQ(frame.At(600, 180), 0x000000u);  // the picture ends with the frame
+}
+
+TEST_F(OrbToolFrame, Hider_FillsTheScreenOutsideTheFrame) {
+    std::string project = kProject;
+    // Windows colour value: red in the low byte; this is yellow.
+    project.insert(project.find("[slide1]"), "opt_scr_hidercolor=65535\r\n");
+    Write(project);
+    std::string noGl;
+    const bool haveGl = test::HeadlessGlDevice(8, 8, noGl) != nullptr;
+    for (const char* device : {"soft", "gl"}) {
+        SCOPED_TRACE(device);
+        if (!haveGl && std::string(device) == "gl") continue;
+        const TFrame frame = Render(std::string("--time 5000 --size 640x360 --device ") + device);
+        ASSERT_TRUE(frame.bitmap);
+        EXPECT_EQ(frame.At(20, 180), 0xFFFF00u);   // left of the 4:3 frame
+        EXPECT_EQ(frame.At(630, 20), 0xFFFF00u);   // right of it
+        EXPECT_EQ(frame.At(600, 180), 0xFFFF00u);  // the picture goes under the hider
+        EXPECT_EQ(frame.At(100, 20), 0x00FF00u);   // the slide itself
+        EXPECT_EQ(frame.At(500, 180), 0xFF0000u);
+    }
 }
 
 TEST_F(OrbToolFrame, AfterTheTransition_TheNextSlide) {

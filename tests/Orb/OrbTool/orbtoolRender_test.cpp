@@ -18,7 +18,8 @@ using ql::test::ShellQuote;
 // Three slides of 500 ms in red, green and blue, and a tone as the show's
 // music for the first second.
 const char kProject[] =
-    "[Main]\r\nopt_slidescount=3\r\nopt_synchpos1=500\r\nopt_synchpos2=1000\r\nopt_synchpos3=1500\r\n"
+    "[Main]\r\nopt_slidescount=3\r\nopt_synchpos1=500\r\nopt_synchpos2=1000\r\nopt_synchpos3="
+    "1500\r\n"
     "opt_scr_width=64\r\nopt_scr_height=48\r\nopt_fx_enable=0\r\nopt_repeat=stop\r\n"
     "opt_usemusic=1\r\nopt_syncmode=1\r\nopt_repeatmusic=0\r\n"
     "opt_music_count=1\r\nopt_music1=tone.wav\r\nopt_lengthlist1=1000\r\n"
@@ -37,8 +38,8 @@ protected:
 
     ql::test::TProgramRun Render(const std::string& options, const std::string& out) {
         return RunProgram(m_folder, ORBTOOL_PATH,
-                          "render " + ShellQuote(m_folder.File("show.exe")) + " " + options + " -o " +
-                              ShellQuote(m_folder.File(out)));
+                          "render " + ShellQuote(m_folder.File("show.exe")) + " " + options +
+                              " -o " + ShellQuote(m_folder.File(out)));
     }
 
     ql::test::TTestFolder m_folder;
@@ -58,9 +59,9 @@ TEST_F(OrbtoolRender, Y4m_HeaderAndOneFramePerStepOfTheSpan) {
     auto luma = [&](int frame) {
         return uint8_t(y4m[header.size() + size_t(frame) * kFrameBytes + 6 + 24 * 64 + 32]);
     };
-    EXPECT_EQ(luma(2), 76);    // 200 ms: red
-    EXPECT_EQ(luma(7), 150);   // 700 ms: green
-    EXPECT_EQ(luma(12), 29);   // 1200 ms: blue
+    EXPECT_EQ(luma(2), 76);   // 200 ms: red
+    EXPECT_EQ(luma(7), 150);  // 700 ms: green
+    EXPECT_EQ(luma(12), 29);  // 1200 ms: blue
     // The frame at a slide's begin shows that slide.
     EXPECT_EQ(luma(5), 150);
     EXPECT_EQ(luma(10), 29);
@@ -71,15 +72,36 @@ TEST_F(OrbtoolRender, Y4m_HeaderAndOneFramePerStepOfTheSpan) {
     std::vector<int16_t> pcm((wav.size() - 44) / 2);
     std::memcpy(pcm.data(), wav.data() + 44, pcm.size() * 2);
     int peak = 0;
-    for (size_t i = size_t(200 * 44.1) * 2; i < size_t(800 * 44.1) * 2; ++i) peak = std::max(peak, std::abs(int(pcm[i])));
+    for (size_t i = size_t(200 * 44.1) * 2; i < size_t(800 * 44.1) * 2; ++i)
+        peak = std::max(peak, std::abs(int(pcm[i])));
     EXPECT_GT(peak, 1000);
+}
+
+TEST_F(OrbtoolRender, Hider_FillsTheScreenBesideTheFrame) {
+    std::string project = kProject;
+    project.insert(project.find("[slide1]"), "opt_scr_hidercolor=16777215\r\n");  // white
+    const std::string tone = orbtest::PcmWav(orbtest::Sine(44100, 2, 2.0, 440), 44100, 2);
+    orb::test::WriteBytes(
+        m_folder.WideFile("show.exe"),
+        orb::test::BuildPackage("player", {{u"Project.orb", project, 1}, {u"tone.wav", tone, 1}}));
+    // The 4:3 show on a 2:1 screen: the frame is 64 x 48 from x = 16.
+    ASSERT_EQ(Render("--size 96x48 --fps 10 --from 0 --to 250", "out.y4m").Code, 0);
+    const std::string y4m = ql::test::ReadTextFile(m_folder.File("out.y4m"));
+    const size_t header = y4m.find('\n') + 1, frameBytes = 6 + 96 * 48 + 2 * 48 * 24;
+    auto luma = [&](int x, int y) {
+        return uint8_t(y4m[header + 2 * frameBytes + 6 + size_t(y) * 96 + size_t(x)]);
+    };
+    EXPECT_EQ(luma(4, 24), 255);   // left band: white
+    EXPECT_EQ(luma(90, 24), 255);  // right band
+    EXPECT_EQ(luma(48, 24), 76);   // the red slide
 }
 
 TEST_F(OrbtoolRender, TwoRuns_WriteTheSameFrames) {
     ASSERT_EQ(Render("--size 64x48 --fps 25 --from 300 --to 1300", "a.y4m").Code, 0);
     ASSERT_EQ(Render("--size 64x48 --fps 25 --from 300 --to 1300", "b.y4m").Code, 0);
     const std::string a = ql::test::ReadTextFile(m_folder.File("a.y4m"));
-    EXPECT_EQ(a.size(), std::string("YUV4MPEG2 W64 H48 F25:1 Ip A1:1 C420jpeg\n").size() + 25 * kFrameBytes);
+    EXPECT_EQ(a.size(),
+              std::string("YUV4MPEG2 W64 H48 F25:1 Ip A1:1 C420jpeg\n").size() + 25 * kFrameBytes);
     EXPECT_TRUE(a == ql::test::ReadTextFile(m_folder.File("b.y4m")));
 }
 
@@ -103,7 +125,8 @@ TEST_F(OrbtoolRender, BadArguments_ExitWithUsageErrors) {
     EXPECT_EQ(Render("--from 900 --to 100", "x.y4m").Code, 2);
     EXPECT_EQ(Render("--device vulkan", "x.y4m").Code, 2);
     // Slides that cannot be laid out (no design size) are an error, not black frames.
-    orb::test::WriteBytes(m_folder.WideFile("broken.orb"), "[Main]\nopt_slidescount=2\nopt_synchpos1=500\nopt_synchpos2=900\n");
+    orb::test::WriteBytes(m_folder.WideFile("broken.orb"),
+                          "[Main]\nopt_slidescount=2\nopt_synchpos1=500\nopt_synchpos2=900\n");
     const auto broken = RunProgram(m_folder, ORBTOOL_PATH,
                                    "render " + ShellQuote(m_folder.File("broken.orb")) + " -o " +
                                        ShellQuote(m_folder.File("broken.y4m")));

@@ -4,8 +4,8 @@
 
 #include <limits>
 #include <numbers>
-#include <stdexcept>
 #include <sstream>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -24,9 +24,13 @@ public:
         SetSize(400, 300);
         SetFitMode(fmNone);
     }
-    void SetMouseLook(TMouseLook look) override { Look = look; }
+    void SetMouseLook(TMouseLook look) override {
+        if (look != Look) ++Changes;
+        Look = look;
+    }
     bool UsesMouseLook() const override { return m_usesLook; }
     TMouseLook Look = TMouseLook::Normal;
+    int32_t Changes = 0;  // each change redraws the slide
 
 private:
     bool m_usesLook;
@@ -89,7 +93,9 @@ TEST_F(SlideTest, BadTimesAreReplaced) {
 }
 
 TEST_F(SlideTest, KeyPointsFollowNewAnchorTimes) {
-    Load("object a : LookPlain\n  object k : KeyPoint\n    Origin=SlideEnd\n    Time=-100\n  end\nend\n");
+    Load(
+        "object a : LookPlain\n  object k : KeyPoint\n    Origin=SlideEnd\n    Time=-100\n  "
+        "end\nend\n");
     const TKeyPoint& point = slide.Child(0).KeyPoints().KeyPoint(0);
     EXPECT_DOUBLE_EQ(point.AbsoluteTime(), 6700);
     slide.SetTimes(2000, 9000, 0, 0);
@@ -98,8 +104,8 @@ TEST_F(SlideTest, KeyPointsFollowNewAnchorTimes) {
 
 TEST_F(SlideTest, SlideSectionGivesTheNameAndObjectsButNoObjectKeys) {
     document = std::make_unique<ql::TIniFile>();
-    ASSERT_TRUE(document->LoadFromLines({u"[Intro]", u"Action=exit", u"FitMode=Cover", u"object a : LookPlain",
-                                         u"end"}));
+    ASSERT_TRUE(document->LoadFromLines(
+        {u"[Intro]", u"Action=exit", u"FitMode=Cover", u"object a : LookPlain", u"end"}));
     slide.LoadFromDocument(*document->FindSection(u"intro"), false);
     EXPECT_EQ(slide.Name(), u"Intro");
     EXPECT_EQ(slide.Action(), u"");
@@ -126,22 +132,27 @@ TEST_F(SlideTest, DepthFactorComesFromTheCamera) {
 TEST_F(SlideTest, PressAndReleaseGiveTheAction) {
     Load("object a : LookPlain\n  Action=gotoslide(3)\nend\n");
     TOrbObject* found = nullptr;
-    EXPECT_TRUE(slide.MouseEvent(smPress, kMouseLeftButton, kMouseLeftButton, 960, 540, true, &found).IsNone());
+    EXPECT_TRUE(
+        slide.MouseEvent(smPress, kMouseLeftButton, kMouseLeftButton, 960, 540, true, &found)
+            .IsNone());
     EXPECT_EQ(found, &slide.Child(0));
     EXPECT_TRUE(slide.Child(0).Pressed());
-    const TOrbActionInfo action = slide.MouseEvent(smRelease, kMouseLeftButton, kMouseNoButton, 960, 540, true);
+    const TOrbActionInfo action =
+        slide.MouseEvent(smRelease, kMouseLeftButton, kMouseNoButton, 960, 540, true);
     EXPECT_EQ(action, TOrbActionInfo(acGotoSlide, 3));
     EXPECT_FALSE(slide.Child(0).Pressed());
 }
 
 TEST_F(SlideTest, ReleaseWithoutPressGivesNothing) {
     Load("object a : LookPlain\n  Action=exit\nend\n");
-    EXPECT_TRUE(slide.MouseEvent(smRelease, kMouseLeftButton, kMouseNoButton, 960, 540, true).IsNone());
+    EXPECT_TRUE(
+        slide.MouseEvent(smRelease, kMouseLeftButton, kMouseNoButton, 960, 540, true).IsNone());
 }
 
 TEST_F(SlideTest, DisabledActionsAndOtherButtonsGiveNothing) {
     Load("object a : LookButton\n  Action=exit\nend\n");
-    EXPECT_TRUE(slide.MouseEvent(smPress, kMouseLeftButton, kMouseLeftButton, 960, 540, false).IsNone());
+    EXPECT_TRUE(
+        slide.MouseEvent(smPress, kMouseLeftButton, kMouseLeftButton, 960, 540, false).IsNone());
     EXPECT_FALSE(slide.Child(0).Pressed());
     EXPECT_TRUE(slide.MouseEvent(smPress, 2, 2, 960, 540, true).IsNone());
     EXPECT_FALSE(slide.Child(0).Pressed());
@@ -150,10 +161,14 @@ TEST_F(SlideTest, DisabledActionsAndOtherButtonsGiveNothing) {
 }
 
 TEST_F(SlideTest, ButtonsShowHoverAndClickLooks) {
-    Load("object a : LookButton\n  Action=nextslide\nend\nobject b : LookButton\n  Action=bogus\n"
-         "  object k : KeyPoint\n    Position=80,0\n  end\nend\n");
+    Load(
+        "object a : LookButton\n  Action=nextslide\nend\nobject b : LookButton\n  Action=bogus\n"
+        "  object k : KeyPoint\n    Position=80,0\n  end\nend\n");
     slide.MouseEvent(smMove, kMouseNoButton, kMouseNoButton, 960, 540, true);
     EXPECT_EQ(Look(0).Look, TMouseLook::Hover);
+    // The hover test runs every frame: a pointer that stays changes nothing.
+    slide.MouseEvent(smMove, kMouseNoButton, kMouseNoButton, 960, 540, true);
+    EXPECT_EQ(Look(0).Changes, 1);
     slide.MouseEvent(smMove, kMouseNoButton, kMouseLeftButton, 960, 540, true);
     EXPECT_EQ(Look(0).Look, TMouseLook::Click);
     slide.MouseEvent(smPress, kMouseLeftButton, kMouseLeftButton, 960, 540, true);
@@ -168,9 +183,12 @@ TEST_F(SlideTest, ButtonsShowHoverAndClickLooks) {
 }
 
 TEST_F(SlideTest, TransparentObjectsAreClickedThrough) {
-    Load("object a : LookPlain\n  Action=exit\nend\nobject b : LookPlain\n  TranspForClick=1\n  Action=help\nend\n");
+    Load(
+        "object a : LookPlain\n  Action=exit\nend\nobject b : LookPlain\n  TranspForClick=1\n  "
+        "Action=help\nend\n");
     slide.MouseEvent(smPress, kMouseLeftButton, kMouseLeftButton, 960, 540, true);
-    EXPECT_EQ(slide.MouseEvent(smRelease, kMouseLeftButton, kMouseNoButton, 960, 540, true), TOrbActionInfo(acExit));
+    EXPECT_EQ(slide.MouseEvent(smRelease, kMouseLeftButton, kMouseNoButton, 960, 540, true),
+              TOrbActionInfo(acExit));
 }
 
 class TRecordingPainter : public TSlideBackgroundPainter {
@@ -217,12 +235,18 @@ public:
         scene.Draw(*this);
         return true;
     }
-    bool DrawTransition(TDrawScene*, TDrawScene*, bool, TTransitionFilter*) override { return false; }
-    void DrawImage(TDrawPicture&, TPointF, const TImageDrawParams&, TPointF, TPointF, TPointF) override {}
+    bool DrawTransition(TDrawScene*, TDrawScene*, bool, TTransitionFilter*) override {
+        return false;
+    }
+    void DrawImage(TDrawPicture&, TPointF, const TImageDrawParams&, TPointF, TPointF,
+                   TPointF) override {}
     void DrawBox(TPointF, TPointF, const TBoxParams&, TPointF, TPointF) override { ++Boxes; }
-    void DrawFrameBorder(TPointF, TPointF, float, const TBoxParams&, TPointF, TPointF, bool) override {}
+    void DrawFrameBorder(TPointF, TPointF, float, const TBoxParams&, TPointF, TPointF,
+                         bool) override {}
     void DrawRect(TPointF, TPointF, uint32_t) override {}
-    void DrawBox3D(TPointF, const TBoxParams&, const TScenePlane&, const TCamera3D&) override { ++Boxes; }
+    void DrawBox3D(TPointF, const TBoxParams&, const TScenePlane&, const TCamera3D&) override {
+        ++Boxes;
+    }
     bool BeginPostEffect() override { return false; }
     void EndPostEffect(uint8_t, int32_t) override {}
     bool CaptureFrame(ql::TBitmap&) override { return false; }
@@ -236,7 +260,8 @@ class TBoxObject : public TOrbObject {
 public:
     using TOrbObject::TOrbObject;
     void Draw(TDeviceDrawer& drawer) override {
-        if (IsShown()) drawer.DrawBox3D({float(Width()), float(Height())}, TBoxParams(), Plane(), Camera());
+        if (IsShown())
+            drawer.DrawBox3D({float(Width()), float(Height())}, TBoxParams(), Plane(), Camera());
         TOrbObject::Draw(drawer);
     }
     void Prepare(TDeviceDrawer&) override {
@@ -252,9 +277,11 @@ TEST_F(SlideTest, DrawPaintsTheBackgroundThenTheShownObjects) {
     auto painter = std::make_unique<TRecordingPainter>(calls);
     TRecordingPainter& recorder = *painter;
     slide.SetBackgroundPainter(std::move(painter));
-    auto& shown = static_cast<TBoxObject&>(slide.AddChild(std::make_unique<TBoxObject>(&slide, u"")));
+    auto& shown =
+        static_cast<TBoxObject&>(slide.AddChild(std::make_unique<TBoxObject>(&slide, u"")));
     shown.SetSize(100, 100);
-    auto& edgeOn = static_cast<TBoxObject&>(slide.AddChild(std::make_unique<TBoxObject>(&slide, u"")));
+    auto& edgeOn =
+        static_cast<TBoxObject&>(slide.AddChild(std::make_unique<TBoxObject>(&slide, u"")));
     edgeOn.SetSize(100, 100);
     edgeOn.KeyPoints().AddKeyPoint(kAnchorSlideBegin, 0).SetAngleY(float(std::numbers::pi / 2));
     slide.SetTime(true, 2000);
@@ -267,10 +294,13 @@ TEST_F(SlideTest, DrawPaintsTheBackgroundThenTheShownObjects) {
 }
 
 TEST_F(SlideTest, OneFailingPrepareDoesNotStopTheOthers) {
-    auto& failing = static_cast<TBoxObject&>(slide.AddChild(std::make_unique<TBoxObject>(&slide, u"")));
+    auto& failing =
+        static_cast<TBoxObject&>(slide.AddChild(std::make_unique<TBoxObject>(&slide, u"")));
     failing.Fail = true;
-    auto& child = static_cast<TBoxObject&>(failing.AddChild(std::make_unique<TBoxObject>(&failing, u"")));
-    auto& other = static_cast<TBoxObject&>(slide.AddChild(std::make_unique<TBoxObject>(&slide, u"")));
+    auto& child =
+        static_cast<TBoxObject&>(failing.AddChild(std::make_unique<TBoxObject>(&failing, u"")));
+    auto& other =
+        static_cast<TBoxObject&>(slide.AddChild(std::make_unique<TBoxObject>(&slide, u"")));
     other.SetChanged(true);
     TNullDrawer drawer;
     slide.AttachDrawer(drawer);

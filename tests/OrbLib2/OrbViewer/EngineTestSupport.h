@@ -97,11 +97,13 @@ private:
     ql::test::TSignal m_arrivals;
 };
 
-// Plays a show in deterministic mode on a 64 x 48 software device.
+// Plays a show in deterministic mode on a 64 x 48 software device, or on
+// `other` when given.
 class TDriver {
 public:
     explicit TDriver(const std::string& show, bool paused = false, int32_t width = 64,
-                     int32_t height = 48, TSlideWindowFactory windows = {})
+                     int32_t height = 48, TSlideWindowFactory windows = {},
+                     TRenderDevice* other = nullptr)
         : device(TSoftDeviceOptions{width, height}) {
         TEngineOptions options;
         options.SlideWindows = std::move(windows);
@@ -111,7 +113,7 @@ public:
         options.AlwaysDraw = true;
         options.ScreenWidth = width;
         options.ScreenHeight = height;
-        engine = std::make_unique<TOrbEngine>(device, std::move(options), paused);
+        engine = std::make_unique<TOrbEngine>(other ? *other : device, std::move(options), paused);
         engine->SetListener(&events);
         opened = engine->Open(std::make_unique<TFileAccessor>(ql::MakeRef<TNoFiles>()),
                               DocumentOf(show), 0);

@@ -6,6 +6,7 @@
 #include <thread>
 
 #include "EngineTestSupport.h"
+#include "GlTestSupport.h"
 #include "OrbLib2/OrbViewer/qlOrbSlideWindow.h"
 
 namespace orb {
@@ -161,6 +162,31 @@ TEST(OrbEngine, MouseActions_HelpIsTheEnginesOwnOthersGoToTheViewer) {
     EXPECT_EQ(d.events.Values(kEngineAction).front()[1], -1);
 }
 
+TEST(OrbEngine, Hover_FollowsAnObjectMovingUnderAStillPointer) {
+    // A slide-sized box with an action comes in from the left over 2 s.
+    TDriver d(
+        test::SolidShow(1, 5000, "stop",
+                        "object B : box\n  Size=64,48\n  Action=exit\n"
+                        "  object kp1 : KeyPoint\n    Time=0\n    Position=-300,0\n  end\n"
+                        "  object kp2 : KeyPoint\n    Time=2000\n    Position=0,0\n  end\nend\n"));
+    ASSERT_TRUE(d.Start());
+    auto mouse = std::make_unique<TMouseData>();
+    mouse->X = 32;
+    mouse->Y = 24;
+    d.engine->PostMouse(std::move(mouse));
+    d.Run(300);
+    EXPECT_FALSE(d.engine->State().Hover);
+    d.Run(2000);  // no mouse event since
+    EXPECT_TRUE(d.engine->State().Hover);
+    EXPECT_FALSE(d.engine->State().HoverClass.empty());
+    // The pointer leaves the window: nothing is hovered.
+    auto away = std::make_unique<TMouseData>();
+    away->X = away->Y = -100000;
+    d.engine->PostMouse(std::move(away));
+    d.Run(50);
+    EXPECT_FALSE(d.engine->State().Hover);
+}
+
 TEST(OrbEngine, Snapshot_PostsTheFrame) {
     TDriver d(test::SolidShow(3, 1000, "stop"));
     ASSERT_TRUE(d.Start());
@@ -200,6 +226,31 @@ TEST(OrbEngine, DeviceLoss_SameSize_ContinuesFromTheSameTime) {
     EXPECT_LT(d.engine->CurrentTime(), before + 400);
     d.Run(100);
     EXPECT_EQ(d.CentreColour(), Rgb(kSlideColours[0]));
+}
+
+TEST(OrbEngine, GlContextLostMidTransition_TheShowGoesOnFromItsPlace) {
+    std::string error;
+    std::unique_ptr<TGlDevice> gl = test::HeadlessGlDevice(64, 48, error);
+    if (!gl) GTEST_SKIP() << "no OpenGL 3.3 core context here: " << error;
+    gl->SetContextFactory(
+        [](std::string& reason) { return ql::TGlContext::CreateHeadless(reason); });
+    TDriver d(test::SolidShow(3, 1000, "stop", "[Main]\nopt_fx_enable=1\nopt_fx_time=600\n"), false,
+              64, 48, {}, gl.get());
+    ASSERT_TRUE(d.Start());
+    d.Run(1200);  // inside the cross-fade from the first slide to the second
+    const double before = d.engine->CurrentTime();
+    gl->SimulateLoss();
+    for (int i = 0; i < 30 && d.events.Count(kEngineFirstFrame) < 2; ++i) d.Frame(10);
+    EXPECT_FALSE(gl->Lost());
+    EXPECT_EQ(d.events.Count(kEngineFirstFrame), 2u);
+    EXPECT_EQ(d.events.Count(kEngineGeometry), 1u);  // not reopened
+    d.Start();
+    EXPECT_GE(d.engine->CurrentTime(), before);
+    EXPECT_LT(d.engine->CurrentTime(), before + 400);
+    // The second slide, alone after its fade (1600 to 2000 ms), drawn on the
+    // new context.
+    for (int i = 0; i < 100 && d.engine->CurrentTime() < 1750; ++i) d.Frame(10);
+    EXPECT_EQ(d.CentreColour(), Rgb(kSlideColours[1]));
 }
 
 TEST(OrbEngine, RenderingTwice_GivesIdenticalFrames) {
