@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <utility>
 
 #include "QlLib/Graphics/qlImageTransform.h"
 #include "QlLib/Platform/qlSysInfo.h"
@@ -151,11 +152,37 @@ int64_t TBitmapStore::ReleaseUnsharedLevels(int64_t wanted) {
     return freed;
 }
 
+namespace {
+// Adds bytes to what is held when the sum stays within the budget, in one
+// step, so that two threads admitting levels at once cannot both pass it.
+bool TryReserve(int64_t bytes) {
+    const int64_t budget = PictureMemoryBudget();
+    int64_t held = g_pictureHeld.load(std::memory_order_relaxed);
+    do {
+        if (held + bytes > budget) return false;
+    } while (!g_pictureHeld.compare_exchange_weak(held, held + bytes, std::memory_order_relaxed));
+    return true;
+}
+
+// Bytes counted ahead for a level being made; what is not taken over by the
+// level when it is held goes back when the reservation does.
+class TReservation {
+public:
+    explicit TReservation(int64_t bytes) : m_bytes(bytes) {}
+    ~TReservation() { g_pictureHeld.fetch_sub(m_bytes, std::memory_order_relaxed); }
+    TReservation(const TReservation&) = delete;
+    TReservation& operator=(const TReservation&) = delete;
+    int64_t Take() { return std::exchange(m_bytes, 0); }
+
+private:
+    int64_t m_bytes;
+};
+}  // namespace
+
 bool TBitmapStore::AdmitBytes(int64_t bytes) {
-    const int64_t over = PictureMemoryHeld() + bytes - PictureMemoryBudget();
-    if (over <= 0) return true;
-    ReleasePictureMemory(over, this);
-    if (PictureMemoryHeld() + bytes <= PictureMemoryBudget()) return true;
+    if (TryReserve(bytes)) return true;
+    ReleasePictureMemory(PictureMemoryHeld() + bytes - PictureMemoryBudget(), this);
+    if (TryReserve(bytes)) return true;
     g_refusals.fetch_add(1, std::memory_order_relaxed);
     if (!m_refusalLogged) {
         m_refusalLogged = true;
@@ -165,9 +192,11 @@ bool TBitmapStore::AdmitBytes(int64_t bytes) {
     return false;
 }
 
-std::shared_ptr<TBitmap> TBitmapStore::HoldBitmap(std::unique_ptr<TBitmap> bitmap) {
+std::shared_ptr<TBitmap> TBitmapStore::HoldBitmap(std::unique_ptr<TBitmap> bitmap,
+                                                  int64_t reserved) {
     const int64_t bytes = LevelBytes(bitmap->Width(), bitmap->Height(), bitmap->PixelFormat());
-    g_pictureHeld.fetch_add(bytes, std::memory_order_relaxed);
+    // A maker may deliver a wider format than the one admitted.
+    g_pictureHeld.fetch_add(bytes - reserved, std::memory_order_relaxed);
     std::shared_ptr<TBitmap> held(bitmap.release(), [bytes](TBitmap* gone) {
         delete gone;
         g_pictureHeld.fetch_sub(bytes, std::memory_order_relaxed);
@@ -254,8 +283,9 @@ std::shared_ptr<TBitmap> TBitmapStore::ShareBitmap(int32_t level, const TPixelFo
     std::shared_ptr<TBitmap> produced = cached.empty() ? nullptr : cached.front();
     if (!produced) {
         const TPoint size = MipLevelSize(m_params.Width, m_params.Height, level);
-        if (!AdmitBytes(LevelBytes(size.x, size.y, format ? format : m_params.Format)))
-            return nullptr;
+        const int64_t admitted = LevelBytes(size.x, size.y, format ? format : m_params.Format);
+        if (!AdmitBytes(admitted)) return nullptr;
+        TReservation reservation(admitted);
         std::unique_ptr<TBitmap> out;
         if (GetMipLevel(level, format, out) == TLevelResult::Cancelled) return nullptr;
         QL_ASSERT(
@@ -264,17 +294,19 @@ std::shared_ptr<TBitmap> TBitmapStore::ShareBitmap(int32_t level, const TPixelFo
         out->SetProgress({});
         m_levels[size_t(level)].foreignFront =
             format && out->PixelFormat() == format && format != m_params.Format;
-        cached.push_back(HoldBitmap(std::move(out)));
+        cached.push_back(HoldBitmap(std::move(out), reservation.Take()));
         produced = cached.back();
         if (!format || produced->PixelFormat() == format) return produced;
     }
     const TPixelFormat* target = format ? format : m_params.Format;
-    if (!AdmitBytes(LevelBytes(produced->Width(), produced->Height(), target))) return nullptr;
+    const int64_t admitted = LevelBytes(produced->Width(), produced->Height(), target);
+    if (!AdmitBytes(admitted)) return nullptr;
+    TReservation reservation(admitted);
     std::unique_ptr<TBitmap> converted =
         CreateBitmap(produced->Width(), produced->Height(), target, m_progress);
     if (!converted->CopyRect(produced->Bounds(), *produced, {0, 0})) return nullptr;
     converted->SetProgress({});
-    cached.push_back(HoldBitmap(std::move(converted)));
+    cached.push_back(HoldBitmap(std::move(converted), reservation.Take()));
     return cached.back();
 }
 

@@ -205,11 +205,13 @@ private:
     TBitmapStore* m_prevStore = nullptr;
     TBitmapStore* m_nextStore = nullptr;
 
-    // false (and one log line per store) when bytes more would pass the
-    // budget even after releasing what others do not need.
+    // Counts bytes in the budget ahead of making a level (the caller's
+    // reservation); false (and one log line per store) when they would pass
+    // it even after releasing what others do not need.
     bool AdmitBytes(int64_t bytes);
-    // Takes the bitmap into the budget's count for as long as it lives.
-    std::shared_ptr<TBitmap> HoldBitmap(std::unique_ptr<TBitmap> bitmap);
+    // Takes the bitmap into the budget's count for as long as it lives, in
+    // place of the bytes reserved for it.
+    std::shared_ptr<TBitmap> HoldBitmap(std::unique_ptr<TBitmap> bitmap, int64_t reserved);
     // Lets go of the levels nobody shares; the bytes freed. Under m_lock.
     int64_t ReleaseUnsharedLevels(int64_t wanted);
 };
