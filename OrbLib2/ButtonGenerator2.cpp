@@ -193,9 +193,9 @@ std::shared_ptr<const ql::TBitmap> THashBitmaps::Get(const std::u16string& name)
     try {
         if (m_opener) {
             if (ql::TRef<ql::TBitmapStore> store = m_opener(name)) {
-                if (const ql::TBitmap* level = store->GetBitmap(0, ql::PfARGB32()))
+                if (const auto level = store->ShareBitmap(0, ql::PfARGB32()))
                     bitmap = ql::CreateBitmap(level->Width(), level->Height(), ql::PfARGB32(), {},
-                                              level, ql::TBitmapClass::DirectBitmap);
+                                              level.get(), ql::TBitmapClass::DirectBitmap);
             }
         }
     } catch (const ql::Exception&) {

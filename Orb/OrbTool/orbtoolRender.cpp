@@ -22,6 +22,7 @@
 #include "OrbLib2/OrbPackage/qlOrbShowLocator.h"
 #include "OrbLib2/OrbViewer/qlOrbEngine2.h"
 #include "OrbLib2/OrbViewer/qlOrbMusicSource2.h"
+#include "QlLib/Graphics/qlBitmapStore.h"
 #include "QlLib/Graphics/qlPixelFormats.h"
 #include "QlLib/Graphics/qlPngWriter.h"
 #include "QlLib/Graphics/qlYuvConvert.h"
@@ -43,7 +44,8 @@ namespace {
 const char kRenderHelp[] =
     "usage: orbtool render SHOW [--size WxH] [--fps N] [--from MS] [--to MS]\n"
     "                      [--device soft|gl] [--crf N] [--preset NAME]\n"
-    "                      [--audio-bitrate K] [--quiet] -o OUT\n"
+    "                      [--audio-bitrate K] [--picture-memory MIB] [--quiet]\n"
+    "                      -o OUT\n"
     "  Plays the show through the playback engine on a virtual clock and writes\n"
     "  every frame from --from (default 0) to --to (default the end of the show),\n"
     "  in show milliseconds: ceil((to - from) x fps / 1000) frames, frame k at\n"
@@ -66,6 +68,10 @@ const char kRenderHelp[] =
     "  for a folder.\n"
     "  Pauses at slide ends are let go at once; random choices are fixed, so\n"
     "  two runs write the same frames.\n"
+    "  --picture-memory MIB: what decoded and generated pictures may hold\n"
+    "  together (1 to 1048576 MiB; default a quarter of the memory the process\n"
+    "  may use, at least 256 MiB); past it the least recently used ones not on\n"
+    "  screen are let go, and a picture that still does not fit stands in.\n"
     "  --quiet: no progress bar (shown only when stderr is a terminal: frames,\n"
     "  percent, speed as a multiple of real time, time left).\n";
 
@@ -251,6 +257,11 @@ int RunRender(const std::vector<std::string>& args) {
         } else if (a == "--audio-bitrate" && hasValue) {
             if (!ParseInt(args[++i], 32, 512, video.AudioBitrate))
                 return Fail("--audio-bitrate wants 32 to 512 (kbit/s)");
+        } else if (a == "--picture-memory" && hasValue) {
+            int32_t mib = 0;
+            if (!ParseInt(args[++i], 1, 1 << 20, mib))
+                return Fail("--picture-memory wants 1 to 1048576 (MiB)");
+            ql::SetPictureMemoryBudget(int64_t(mib) << 20);
         } else if (a == "--quiet") {
             quiet = true;
         } else if (a == "-o" && hasValue) {

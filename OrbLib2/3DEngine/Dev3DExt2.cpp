@@ -277,15 +277,68 @@ TMultiTexture6* TTextureStore2::Find(const std::u16string& key) const {
     return nullptr;
 }
 
-TMultiTexture6& TTextureStore2::Add(std::u16string key, std::unique_ptr<TMultiTexture6> texture) {
+TMultiTexture6& TTextureStore2::Add(std::u16string key, std::unique_ptr<TMultiTexture6> texture,
+                                    std::shared_ptr<const ql::TBitmap> source,
+                                    TTextureRegistry* registry) {
     QL_ASSERT(texture != nullptr, "Texture store given no multi texture");
+    if (registry && !m_registry) registry->Enter(*this);
     for (TTextureWrapper& item : m_items)
         if (item.key == key) {
             item.texture = std::move(texture);
+            item.source = std::move(source);
             return *item.texture;
         }
-    m_items.push_back({std::move(key), std::move(texture)});
+    m_items.push_back({std::move(key), std::move(texture), std::move(source)});
     return *m_items.back().texture;
+}
+
+void TTextureStore2::Clear() {
+    if (TTextureRegistry* registry = m_registry.load()) registry->Leave(*this);
+    m_items.clear();
+}
+
+TTextureStore2::TTextureStore2(TTextureStore2&& other)
+    : m_items(std::move(other.m_items)), m_drawnFrame(other.m_drawnFrame) {
+    if (TTextureRegistry* registry = other.m_registry.load()) {
+        registry->Leave(other);
+        registry->Enter(*this);
+    }
+}
+
+TTextureStore2::~TTextureStore2() {
+    if (TTextureRegistry* registry = m_registry.load()) registry->Leave(*this);
+}
+
+void TTextureRegistry::Enter(TTextureStore2& store) {
+    std::lock_guard<std::mutex> guard(m_lock);
+    store.m_registry = this;
+    m_stores.push_back(&store);
+}
+
+void TTextureRegistry::Leave(TTextureStore2& store) {
+    std::lock_guard<std::mutex> guard(m_lock);
+    store.m_registry = nullptr;
+    m_stores.erase(std::remove(m_stores.begin(), m_stores.end(), &store), m_stores.end());
+}
+
+int32_t TTextureRegistry::ClearOldest(uint64_t frame, const TTextureStore2* keep) {
+    std::lock_guard<std::mutex> guard(m_lock);
+    uint64_t oldest = frame;
+    for (const TTextureStore2* store : m_stores)
+        if (store != keep) oldest = std::min(oldest, store->m_drawnFrame);
+    if (oldest >= frame) return 0;
+    int32_t cleared = 0;
+    // A store going on another thread waits in Leave for this lock, so none
+    // is emptied after its destructor has run.
+    auto old = [&](TTextureStore2* store) {
+        if (store == keep || store->m_drawnFrame != oldest) return false;
+        store->m_items.clear();
+        store->m_registry = nullptr;
+        ++cleared;
+        return true;
+    };
+    m_stores.erase(std::remove_if(m_stores.begin(), m_stores.end(), old), m_stores.end());
+    return cleared;
 }
 
 namespace {

@@ -3,10 +3,12 @@
 // reuse tiles; and the white texture that gives boxes smooth edges.
 #pragma once
 
+#include <atomic>
 #include <chrono>
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -160,20 +162,58 @@ std::u16string MultiTextureKey(int32_t level, int32_t columns, int32_t rows);
 struct TTextureWrapper {
     std::u16string key;
     std::unique_ptr<TMultiTexture6> texture;
+    // The bitmap the texture's tiles read, shared with its picture's store so
+    // that the store's memory budget never frees it under the texture.
+    std::shared_ptr<const ql::TBitmap> source;
+};
+
+class TTextureStore2;
+
+// The texture stores of a drawer that hold textures, so that a drawer short of
+// picture memory can let go of those drawn least recently.
+class TTextureRegistry {
+public:
+    void Enter(TTextureStore2& store);
+    void Leave(TTextureStore2& store);
+    // Empties the stores entered that were drawn least recently, all those of
+    // that frame, if it is before frame; never keep. How many it emptied. The
+    // caller holds the drawer's lock.
+    int32_t ClearOldest(uint64_t frame, const TTextureStore2* keep);
+
+private:
+    std::mutex m_lock;
+    std::vector<TTextureStore2*> m_stores;  // under m_lock
 };
 
 // The multi-textures of one picture, one per display variant.
 class TTextureStore2 {
 public:
+    TTextureStore2() = default;
+    // Leaves the registry it entered: a store may go on another thread
+    // while its drawer empties idle stores.
+    ~TTextureStore2();
+    // Takes the textures over, and the other's place in its registry.
+    TTextureStore2(TTextureStore2&& other);
+    TTextureStore2& operator=(TTextureStore2&&) = delete;
+
     // nullptr when the key is not there.
     TMultiTexture6* Find(const std::u16string& key) const;
-    // Replaces a multi-texture stored under the same key.
-    TMultiTexture6& Add(std::u16string key, std::unique_ptr<TMultiTexture6> texture);
-    void Clear() { m_items.clear(); }
+    // Replaces a multi-texture stored under the same key; source is the
+    // bitmap its tiles read, kept alive with it. With a registry, the store
+    // enters it until it is emptied.
+    TMultiTexture6& Add(std::u16string key, std::unique_ptr<TMultiTexture6> texture,
+                        std::shared_ptr<const ql::TBitmap> source = {},
+                        TTextureRegistry* registry = nullptr);
+    void Clear();
     size_t Count() const { return m_items.size(); }
+    // The frame a texture of the store was last drawn in (0: never).
+    void MarkDrawn(uint64_t frame) { m_drawnFrame = frame; }
 
 private:
+    friend class TTextureRegistry;
     std::vector<TTextureWrapper> m_items;
+    std::atomic<TTextureRegistry*> m_registry{nullptr};  // the registry this store is in
+    uint64_t m_drawnFrame = 0;
 };
 
 // One plane of a video frame (Y, U or V), one byte per texel.

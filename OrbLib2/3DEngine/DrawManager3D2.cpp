@@ -216,6 +216,7 @@ void T3DDrawer::UpdateScreenViewport() {
 }
 
 bool T3DDrawer::BeginFrame() {
+    ++m_frameNumber;
     m_effecter.SetClipRect(m_clipRect);
     m_inScene = m_initialised && m_screen.BeginScene();
     m_deviceRect = GetDeviceRect();
@@ -559,12 +560,22 @@ TMultiTexture6* T3DDrawer::PictureTexture(TDrawPicture& picture, const TImageDra
                   rows = std::clamp(params.rows, 1, 1024);
     const std::u16string key = MultiTextureKey(level, columns, rows);
     if (TMultiTexture6* found = picture.textures.Find(key)) return found;
-    const ql::TBitmap* bitmap = picture.store->GetBitmap(level, ql::PfARGB32());
+    uint64_t refusals = ql::PictureBudgetRefusals();
+    std::shared_ptr<ql::TBitmap> bitmap = picture.store->ShareBitmap(level, ql::PfARGB32());
+    // Short of picture memory, the textures drawn least recently (made ready
+    // ahead and never drawn, a slide gone by) let go of their bitmaps, which
+    // the budget then releases, until this one fits; they are made again
+    // when next drawn. What this frame drew stays.
+    while (!bitmap && ql::PictureBudgetRefusals() != refusals &&
+           m_textureRegistry.ClearOldest(m_frameNumber, &picture.textures) > 0) {
+        refusals = ql::PictureBudgetRefusals();
+        bitmap = picture.store->ShareBitmap(level, ql::PfARGB32());
+    }
     if (!bitmap || bitmap->Width() < columns || bitmap->Height() < rows) return nullptr;
     auto texture = std::make_unique<TMultiTexture6>(TextureManager());
-    texture->SetSource(bitmap, nullptr, columns, rows, bitmap->Bounds());
+    texture->SetSource(bitmap.get(), nullptr, columns, rows, bitmap->Bounds());
     texture->BuildTiles();
-    return &picture.textures.Add(key, std::move(texture));
+    return &picture.textures.Add(key, std::move(texture), std::move(bitmap), &m_textureRegistry);
 }
 
 void T3DDrawer::PrepareImage(TDrawPicture& picture, const TImageDrawParams& params) {
@@ -592,6 +603,7 @@ void T3DDrawer::DrawImage(TDrawPicture& picture, TPointF position, const TImageD
     if (!m_ready || params.opacity == 0) return;
     TMultiTexture6* texture = PictureTexture(picture, params);
     if (!texture || !texture->View()) return;
+    picture.textures.MarkDrawn(m_frameNumber);
     const float factor = float(1 << std::clamp(params.level, 0, 30));
     const ql::TRect source = ViewSource(*texture, params);
     if (source.IsEmpty()) return;
@@ -623,6 +635,7 @@ void T3DDrawer::DrawImage3D(TDrawPicture& picture, const TImageDrawParams& param
     if (!m_ready || params.opacity == 0) return;
     TMultiTexture6* texture = PictureTexture(picture, params);
     if (!texture || !texture->View()) return;
+    picture.textures.MarkDrawn(m_frameNumber);
     const float factor = float(1 << std::clamp(params.level, 0, 30));
     const ql::TRect source = ViewSource(*texture, params);
     if (source.IsEmpty()) return;
@@ -737,6 +750,7 @@ void T3DDrawer::DrawMaskedImage(TDrawPicture& picture, TPointF position,
     if (!m_ready || params.opacity == 0) return;
     TMultiTexture6* texture = PictureTexture(picture, params);
     if (!texture || !texture->View()) return;
+    picture.textures.MarkDrawn(m_frameNumber);
     const TTextureHandle maskHandle = mask.GetTexture();
     if (maskHandle == 0) return;
     if (texture->LoadAll() != TDxResult::Ok) return;

@@ -186,6 +186,10 @@ private:
 
     std::recursive_mutex m_mutex;
     std::recursive_mutex m_drawLock;
+    // The pictures' texture stores that hold textures; declared before the
+    // texture manager, so that it outlives every texture. Under m_mutex.
+    TTextureRegistry m_textureRegistry;
+    uint64_t m_frameNumber = 1;  // under m_mutex: counts BeginFrame
     T3DScreen m_screen;
     TRenderDevice& m_device;
     std::unique_ptr<TTextureManager6> m_textures;

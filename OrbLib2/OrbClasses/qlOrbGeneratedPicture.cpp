@@ -23,7 +23,10 @@ TGeneratedBitmapStore::TGeneratedBitmapStore(std::u16string name, ql::TPoint siz
     : ql::TSysBitmapStore({std::move(name), std::max(size.x, 1), std::max(size.y, 1), format},
                           nullptr, nullptr),
       m_maker(std::move(maker)),
-      m_finestLevel(FinestGeneratedLevel(size.x, size.y)) {}
+      m_finestLevel(FinestGeneratedLevel(size.x, size.y)) {
+    // The maker makes any level again, so the budget may let levels go.
+    SetLevelsRemade();
+}
 
 ql::TLevelResult TGeneratedBitmapStore::DecodeLevel(int32_t level,
                                                     std::unique_ptr<ql::TBitmap>& out) {

@@ -39,7 +39,7 @@ public:
 
     // The finest level worth drawing (FinestGeneratedLevel of the size);
     // finer ones are made when asked for, at their full cost.
-    int32_t FinestLevel() const { return m_finestLevel; }
+    int32_t FinestLevel() const override { return m_finestLevel; }
 
 protected:
     ql::TLevelResult DecodeLevel(int32_t level, std::unique_ptr<ql::TBitmap>& out) override;

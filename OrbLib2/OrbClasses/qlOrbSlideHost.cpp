@@ -48,14 +48,15 @@ ql::TRef<ql::TBitmapStore> Wrap(std::unique_ptr<ql::TBitmap> bitmap, const std::
     return ql::MakeRef<ql::TWrapperBitmapStore>(std::move(bitmap), name);
 }
 
-// Level 0 of a picture the accessor opens; nothing for a placeholder.
-ql::TBitmap* OpenBitmap(TOrbSlideHost& host, const std::u16string& name, int32_t level,
-                        ql::TRef<ql::TBitmapStore>& keep) {
+// A level of a picture the accessor opens, shared so that the memory budget
+// cannot let it go while it is read; nothing for a placeholder.
+std::shared_ptr<ql::TBitmap> OpenBitmap(TOrbSlideHost& host, const std::u16string& name,
+                                        int32_t level) {
     std::unique_ptr<access::TOrbImage> image = host.Accessor().OpenImage(name);
     if (!image) return nullptr;
-    keep = image->BitmapStore();
-    if (!keep || !PlaceholderTextOf(*keep).empty()) return nullptr;
-    return keep->GetBitmap(std::max(level, 0));
+    ql::TRef<ql::TBitmapStore> store = image->BitmapStore();
+    if (!store || !PlaceholderTextOf(*store).empty()) return nullptr;
+    return store->ShareBitmap(std::max(level, 0));
 }
 
 // The mask of a picture is made level by level from the same level of the
@@ -70,7 +71,7 @@ ql::TRef<ql::TBitmapStore> MakeMask(TOrbSlideHost& host, const std::u16string& n
     return ql::MakeRef<TGeneratedBitmapStore>(
         name, ql::TPoint{params.Width, params.Height}, MaskPixelFormat(),
         [picture](int32_t level, ql::TPoint, const ql::TProgressHandler&) {
-            const ql::TBitmap* bitmap = picture->GetBitmap(level);
+            const std::shared_ptr<ql::TBitmap> bitmap = picture->ShareBitmap(level);
             return bitmap ? ToMaskBitmap(*bitmap) : nullptr;
         });
 }
@@ -96,14 +97,13 @@ ql::TRef<ql::TBitmapStore> MakeShadow(TOrbSlideHost& host, const std::u16string&
     TShadowParams params;
     if (!ParseShadowName(name, params)) return {};
     // The generator bounds the working size itself (it halves large ones).
-    ql::TRef<ql::TBitmapStore> store;
-    const ql::TBitmap* picture = nullptr;
+    std::shared_ptr<ql::TBitmap> picture;
     if (params.PictureKey != kShapeShadowKey) {
-        picture = OpenBitmap(host, params.PictureKey, params.StoreLevel, store);
+        picture = OpenBitmap(host, params.PictureKey, params.StoreLevel);
         if (!picture) return {};
     }
     TShadowPicture shadow =
-        host.ShadowGenerator().Generate(params, picture, false, host.ProgressHandler());
+        host.ShadowGenerator().Generate(params, picture.get(), false, host.ProgressHandler());
     return Wrap(std::move(shadow.Bitmap), name);
 }
 

@@ -402,13 +402,19 @@ ql::TRef<TBitmapStore> DecodeWithRegistry(TStream& stream, const std::u16string&
         .Image.Store();
 }
 
-// A decoded picture whose full size does not fit in what is left of the
-// picture memory budget would fail on its first level: it is refused at once,
-// so that its stand-in shows and the log says why, once per opening.
+// A decoded picture whose full size passes the whole picture memory budget
+// would fail on its first level whatever else let go: it is refused at once,
+// so that its stand-in shows and the log says why, once per opening. One that
+// fits the budget but not what is left of it now is kept: the budget releases
+// what is not on screen when it is drawn, and a slide made ready ahead while
+// others hold the memory still shows its picture when its turn comes.
+// A generated picture counts at the finest level drawn, not at its named size.
 bool FitsPictureBudget(const TBitmapStore& store, const std::u16string& name) {
     const ql::TImageParams params = store.Params();
-    const int64_t bytes = int64_t(std::max(params.Width, 0)) * std::max(params.Height, 0) * 4;
-    if (bytes <= ql::PictureMemoryBudget() - ql::PictureMemoryHeld()) return true;
+    const ql::TPoint size = ql::MipLevelSize(std::max(params.Width, 1), std::max(params.Height, 1),
+                                             std::max(store.FinestLevel(), 0));
+    const int64_t bytes = int64_t(size.x) * size.y * 4;
+    if (bytes <= ql::PictureMemoryBudget()) return true;
     ql::GlobalLog().WriteLine(u"Picture memory budget spent, picture left out: " +
                               name.substr(0, 200));
     return false;
@@ -493,7 +499,14 @@ std::unique_ptr<access::TOrbImage> TFileAccessor::OpenImage(const std::u16string
         if (!handle->Loaded) {
             ql::TRef<TBitmapStore> store = m_source->AskImageProviders(name);
             bool fileOpened = false;
-            if (!store) {
+            // A picture a provider makes (a generated mask, a text, a shadow)
+            // that passes the budget stands in as one from a file does.
+            bool refused = false;
+            if (store && PlaceholderTextOf(*store).empty() && !FitsPictureBudget(*store, name)) {
+                store = nullptr;
+                refused = true;
+            }
+            if (!store && !refused) {
                 try {
                     std::unique_ptr<TStream> stream = OpenFromSource(name);
                     fileOpened = stream != nullptr;
@@ -510,7 +523,7 @@ std::unique_ptr<access::TOrbImage> TFileAccessor::OpenImage(const std::u16string
             // A load that the LoadCallback stopped (a show closing) is not the
             // picture's answer: the next request decodes again.
             const bool stopped = !store && fileOpened && LoadCallbackMode() == kLoadStop;
-            if (!store) store = MakePlaceholder(name, fileOpened);
+            if (!store) store = MakePlaceholder(name, fileOpened || refused);
             handle->Store = store;
             handle->Loaded = !stopped;
         }

@@ -2,6 +2,7 @@
 // decoding lazily and caching what it decoded.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <memory>
 #include <mutex>
@@ -71,16 +72,28 @@ void CheckImageSize(int64_t width, int64_t height, int64_t frames = 1);
 
 // The levels of all bitmap stores together (decoded, generated, converted;
 // an animation's frames are one level) may hold this many bytes. A level that
-// would pass it is not made: GetBitmap gives nullptr, and the log says so once
-// per store. A show is untrusted input, and one naming more pictures than the
+// would pass it first makes room by releasing the least recently used levels
+// that nobody but their store holds (ReleasePictureMemory); when that is not
+// enough it is not made: GetBitmap gives nullptr, and the log says so once per
+// store. A show is untrusted input, and one naming more pictures than the
 // machine holds is bad input like any other. The default is a quarter of the
 // memory the process may use (ql::platform::UsableMemoryBytes), at least
 // 256 MiB: the rest is the drawer's, the sound's and the program's.
 int64_t PictureMemoryBudget();
 // Values below 1 bring the default back.
 void SetPictureMemoryBudget(int64_t bytes);
-// The bytes the stores' levels hold now.
+// The bytes the stores' levels hold now, with levels a store let go that a
+// user (a drawer's texture) still shares.
 int64_t PictureMemoryHeld();
+// How many levels the budget has refused since the program started.
+uint64_t PictureBudgetRefusals();
+class TBitmapStore;
+// Releases levels of stores that can make them again, least recently used
+// first, skipping except, stores at work and levels shared outside their
+// store, until bytes are freed or nothing more can go. Returns the bytes freed.
+// Stores are only tried, never waited for, so any thread may call it while
+// holding a store's lock.
+int64_t ReleasePictureMemory(int64_t bytes, const TBitmapStore* except = nullptr);
 // The budget for the guard's life (tests); the one before comes back at its end.
 class TPictureMemoryBudgetScope {
 public:
@@ -130,13 +143,23 @@ public:
     // again. Levels past the 1 x 1 one give that one. Raises EImageError when
     // the data turns out to be damaged. nullptr too when the level would pass
     // the picture memory budget.
+    // The pointer stays valid while the store holds the level: a store that can
+    // make its levels again may let one go under memory pressure when nobody
+    // shares it, so a caller that keeps the bitmap past the call, or on
+    // another thread than the store's other users, takes ShareBitmap.
     TBitmap* GetBitmap(int32_t level, const TPixelFormat* format = nullptr);
+    // The same, shared: the bitmap lives as long as the pointer even when the
+    // store lets the level go, and its bytes count in the budget till then.
+    std::shared_ptr<TBitmap> ShareBitmap(int32_t level, const TPixelFormat* format = nullptr);
 
     const TTilesTag* TilesTag() const { return m_tiles ? &*m_tiles : nullptr; }
     void SetTilesTag(TTilesTag tag) { m_tiles = std::move(tag); }
 
     // How many distinct levels the picture has: halving stops at 1 x 1.
     int32_t LevelCount() const;
+    // The finest level a drawer asks for at most: 0, or more for a generated
+    // picture whose named size is beyond what any screen shows.
+    virtual int32_t FinestLevel() const { return 0; }
 
 protected:
     explicit TBitmapStore(TImageParams params);
@@ -149,6 +172,11 @@ protected:
 
     // For stores whose parameters are settled in their constructor body.
     TImageParams& MutableParams() { return m_params; }
+    // Says that every level can be made again after it was let go (the
+    // compressed data or the generator is kept), so that the memory budget may
+    // release levels nobody shares. Stores that hand over a ready bitmap once
+    // never say so.
+    void SetLevelsRemade() { m_levelsRemade = true; }
     // Calls the progress handler; true (go on) without one.
     bool ReportProgress(float fraction) const;
     const TProgressHandler& ProgressHandler() const { return m_progress; }
@@ -159,18 +187,33 @@ protected:
 private:
     TImageParams m_params;
     TProgressHandler m_progress;  // under m_lock
+    friend int64_t ReleasePictureMemory(int64_t bytes, const TBitmapStore* except);
     struct TLevel {
-        std::vector<std::unique_ptr<TBitmap>> bitmaps;  // the first as produced, then conversions
+        std::vector<std::shared_ptr<TBitmap>> bitmaps;  // the first as produced, then conversions
         bool foreignFront = false;  // the first came in a wanted format, not the store's own
     };
     std::vector<TLevel> m_levels;  // under m_lock
     std::optional<TTilesTag> m_tiles;
-    int64_t m_heldBytes = 0;       // under m_lock: what m_levels count in the budget
-    bool m_refusalLogged = false;  // under m_lock
+    std::atomic<int64_t> m_heldBytes{0};      // written under m_lock: what m_levels count
+    std::atomic<uint64_t> m_lastUse{0};       // the use counter's value at the last request
+    int32_t m_busy = 0;                       // under m_lock: requests running (one may nest)
+    std::atomic<bool> m_levelsRemade{false};  // set in the constructors only
+    bool m_refusalLogged = false;             // under m_lock
+    // The registry of stores the budget releases from, under its own lock; a
+    // store enters when it first holds a level, fully made and owned by then.
+    bool m_registered = false;
+    TBitmapStore* m_prevStore = nullptr;
+    TBitmapStore* m_nextStore = nullptr;
 
-    // false (and one log line per store) when bytes more would pass the budget.
+    // Counts bytes in the budget ahead of making a level (the caller's
+    // reservation); false (and one log line per store) when they would pass
+    // it even after releasing what others do not need.
     bool AdmitBytes(int64_t bytes);
-    void HoldBitmap(const TBitmap& bitmap);
+    // Takes the bitmap into the budget's count for as long as it lives, in
+    // place of the bytes reserved for it.
+    std::shared_ptr<TBitmap> HoldBitmap(std::unique_ptr<TBitmap> bitmap, int64_t reserved);
+    // Lets go of the levels nobody shares; the bytes freed. Under m_lock.
+    int64_t ReleaseUnsharedLevels(int64_t wanted);
 };
 
 // A store whose decoder delivers some levels itself (at least level 0); the

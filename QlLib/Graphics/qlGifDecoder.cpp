@@ -36,7 +36,8 @@ void ReadColourTable(TByteCursor& in, int32_t entries, TColourTable& table) {
     table.fill(0xFF000000u);
     const uint8_t* p = in.Take(size_t(entries) * 3);
     for (int32_t i = 0; i < entries; ++i)
-        table[size_t(i)] = 0xFF000000u | (uint32_t(p[i * 3]) << 16) | (uint32_t(p[i * 3 + 1]) << 8) | p[i * 3 + 2];
+        table[size_t(i)] =
+            0xFF000000u | (uint32_t(p[i * 3]) << 16) | (uint32_t(p[i * 3 + 1]) << 8) | p[i * 3 + 2];
 }
 
 // The sub-blocks up to the zero-length terminator, appended to out (or dropped).
@@ -51,7 +52,8 @@ void ReadSubBlocks(TByteCursor& in, std::vector<uint8_t>* out) {
 int32_t InterlacedRow(int32_t n, int32_t height) {
     static const int32_t kStart[4] = {0, 4, 2, 1}, kStep[4] = {8, 8, 4, 2};
     for (int pass = 0; pass < 4; ++pass) {
-        const int32_t rowsInPass = height > kStart[pass] ? (height - kStart[pass] + kStep[pass] - 1) / kStep[pass] : 0;
+        const int32_t rowsInPass =
+            height > kStart[pass] ? (height - kStart[pass] + kStep[pass] - 1) / kStep[pass] : 0;
         if (n < rowsInPass) return kStart[pass] + n * kStep[pass];
         n -= rowsInPass;
     }
@@ -136,13 +138,18 @@ void ClearRect(std::vector<uint32_t>& canvas, int32_t screenW, int32_t screenH, 
     const int32_t right = int32_t(std::min<int64_t>(int64_t(f.left) + f.width, screenW));
     const int32_t bottom = int32_t(std::min<int64_t>(int64_t(f.top) + f.height, screenH));
     for (int32_t y = f.top; y < bottom; ++y)
-        for (int32_t x = f.left; x < right; ++x) canvas[size_t(y) * size_t(screenW) + size_t(x)] = 0;
+        for (int32_t x = f.left; x < right; ++x)
+            canvas[size_t(y) * size_t(screenW) + size_t(x)] = 0;
 }
 
 }  // namespace
 
-void SetGifAnimation(bool on) { g_animation = on; }
-bool GifAnimation() { return g_animation; }
+void SetGifAnimation(bool on) {
+    g_animation = on;
+}
+bool GifAnimation() {
+    return g_animation;
+}
 
 std::optional<TGifPicture> ReadGif(const uint8_t* data, size_t size, bool animate) {
     if (size < 13 || std::memcmp(data, "GIF", 3) != 0 ||
@@ -162,9 +169,14 @@ std::optional<TGifPicture> ReadGif(const uint8_t* data, size_t size, bool animat
     // be known, and bounded, before the strip is allocated.
     std::vector<TFrame> frames;
     int32_t loopCount = 0;
-    const int64_t maxFrames = animate ? std::min<int64_t>(kMaxBitmapSide / screenW,
-                                                          ImagePixelLimit() / (int64_t(screenW) * screenH))
-                                      : 1;
+    // The strip of all frames is one level in the picture memory budget: an
+    // animation keeps no more frames than the whole budget holds.
+    const int64_t frameBytes = int64_t(screenW) * screenH * 4;
+    const int64_t maxFrames =
+        animate ? std::max<int64_t>(1, std::min({int64_t(kMaxBitmapSide / screenW),
+                                                 ImagePixelLimit() / (int64_t(screenW) * screenH),
+                                                 PictureMemoryBudget() / frameBytes}))
+                : 1;
     int64_t framePixels = 0;
     TFrame pending;  // carries the graphic control block to the next image
     try {
@@ -186,7 +198,8 @@ std::optional<TGifPicture> ReadGif(const uint8_t* data, size_t size, bool animat
                     const uint8_t* id = in.Take(length);
                     std::vector<uint8_t> body;
                     ReadSubBlocks(in, &body);
-                    if (length == 11 && std::memcmp(id, "NETSCAPE2.0", 11) == 0 && body.size() >= 3 && body[0] == 1)
+                    if (length == 11 && std::memcmp(id, "NETSCAPE2.0", 11) == 0 &&
+                        body.size() >= 3 && body[0] == 1)
                         loopCount = body[1] | (body[2] << 8);
                 } else {
                     ReadSubBlocks(in, nullptr);
@@ -232,15 +245,17 @@ std::optional<TGifPicture> ReadGif(const uint8_t* data, size_t size, bool animat
             const TFrame& before = frames[size_t(k - 1)];
             if (before.disposal == 2) ClearRect(canvas, screenW, screenH, before);
             if (before.disposal == 3) {
-                if (saved.empty()) std::fill(canvas.begin(), canvas.end(), 0);
-                else canvas = saved;
+                if (saved.empty())
+                    std::fill(canvas.begin(), canvas.end(), 0);
+                else
+                    canvas = saved;
             }
         }
         DrawFrame(frames[size_t(k)], canvas, screenW, screenH);
         if (frames[size_t(k)].disposal == 1) saved = canvas;
         for (int32_t y = 0; y < screenH; ++y)
-            std::memcpy(picture.Bitmap->Row(y) + size_t(k) * size_t(screenW) * 4, &canvas[size_t(y) * size_t(screenW)],
-                        size_t(screenW) * 4);
+            std::memcpy(picture.Bitmap->Row(y) + size_t(k) * size_t(screenW) * 4,
+                        &canvas[size_t(y) * size_t(screenW)], size_t(screenW) * 4);
     }
     if (count > 1) {
         TTilesTag tag;
@@ -270,19 +285,54 @@ TRef<TBitmapStore> DecodeGif(TStream& stream, const std::u16string& name, TTrans
         (std::memcmp(magic + 3, "87a", 3) != 0 && std::memcmp(magic + 3, "89a", 3) != 0))
         return nullptr;
     try {
-        const std::vector<uint8_t> data = ReadRemaining(stream, kMaxImageFileBytes);
-        std::optional<TGifPicture> picture = ReadGif(data.data(), data.size(), GifAnimation());
+        std::vector<uint8_t> data = ReadRemaining(stream, kMaxImageFileBytes);
+        const bool animate = GifAnimation();
+        std::optional<TGifPicture> picture = ReadGif(data.data(), data.size(), animate);
         if (!picture) throw EImageError(kGifDamagedText);
-        // A strip must not be turned: its cells would no longer line up.
-        const bool strip = picture->Tiles.has_value();
-        auto store = MakeRef<TWrapperBitmapStore>(std::move(picture->Bitmap), name, strip ? nullptr : hook,
-                                                  hookContext);
-        if (strip) store->SetTilesTag(std::move(*picture->Tiles));
+        auto store = MakeRef<TGifBitmapStore>(std::move(data), animate, std::move(*picture), name,
+                                              hook, hookContext);
+        // The frames decoded count in the budget from now on; when there is no
+        // room for them they go, and are decoded again when drawn.
+        if (!store->GetBitmap(0)) store->ForgetDecoded();
         return store;
     } catch (const Exception&) {
         stream.SetPosition(start);
         throw;
     }
+}
+
+// ---- TGifBitmapStore ----
+
+TGifBitmapStore::TGifBitmapStore(std::vector<uint8_t> data, bool animate, TGifPicture picture,
+                                 std::u16string name, TTransformHook hook, void* hookContext)
+    // A strip must not be turned: its cells would no longer line up.
+    : TSysBitmapStore(
+          {std::move(name), picture.Bitmap->Width(), picture.Bitmap->Height(), PfARGB32()},
+          picture.Tiles ? nullptr : hook, hookContext),
+      m_data(std::move(data)),
+      m_animate(animate),
+      m_decoded(std::move(picture.Bitmap)) {
+    if (picture.Tiles) SetTilesTag(std::move(*picture.Tiles));
+    SetLevelsRemade();
+}
+
+void TGifBitmapStore::ForgetDecoded() {
+    std::lock_guard<std::recursive_mutex> guard(m_lock);
+    m_decoded = nullptr;
+}
+
+TLevelResult TGifBitmapStore::DecodeLevel(int32_t level, std::unique_ptr<TBitmap>& out) {
+    if (level != 0) return TLevelResult::Done;
+    if (m_decoded) {
+        out = std::move(m_decoded);
+        return TLevelResult::Done;
+    }
+    std::optional<TGifPicture> picture = ReadGif(m_data.data(), m_data.size(), m_animate);
+    if (!picture || picture->Bitmap->Width() != DecodedWidth() ||
+        picture->Bitmap->Height() != DecodedHeight())
+        throw EImageError(kGifDamagedText);
+    out = std::move(picture->Bitmap);
+    return TLevelResult::Done;
 }
 
 }  // namespace ql

@@ -97,14 +97,15 @@ TJpegStatus RunJpeg(TJpegRun& run) {
     cinfo.scale_num = 1;
     cinfo.scale_denom = unsigned(run.scaleDenom);
     jpeg_start_decompress(&cinfo);
-    if (int(cinfo.output_width) != run.expectedWidth || int(cinfo.output_height) != run.expectedHeight) {
+    if (int(cinfo.output_width) != run.expectedWidth ||
+        int(cinfo.output_height) != run.expectedHeight) {
         run.errorCode = kErrWrongSize;
         jpeg_destroy_decompress(&cinfo);
         return TJpegStatus::Error;
     }
-    JSAMPARRAY cmykRow =
-        cmyk ? (*cinfo.mem->alloc_sarray)(reinterpret_cast<j_common_ptr>(&cinfo), JPOOL_IMAGE, cinfo.output_width * 4, 1)
-             : nullptr;
+    JSAMPARRAY cmykRow = cmyk ? (*cinfo.mem->alloc_sarray)(reinterpret_cast<j_common_ptr>(&cinfo),
+                                                           JPOOL_IMAGE, cinfo.output_width * 4, 1)
+                              : nullptr;
     while (cinfo.output_scanline < cinfo.output_height) {
         const int y = int(cinfo.output_scanline);
         uint8_t* out = run.row(run.context, y);
@@ -122,7 +123,8 @@ TJpegStatus RunJpeg(TJpegRun& run) {
                 if (alpha) out[x * step + 3] = 0xFF;
             }
         }
-        if ((y & 15) == 15 && !run.progress(run.context, float(y + 1) / float(cinfo.output_height))) {
+        if ((y & 15) == 15 &&
+            !run.progress(run.context, float(y + 1) / float(cinfo.output_height))) {
             jpeg_destroy_decompress(&cinfo);
             return TJpegStatus::Cancelled;
         }
@@ -143,7 +145,9 @@ struct TDecodeContext {
     const TProgressHandler* progress;
 };
 
-uint8_t* RowOf(void* context, int y) { return static_cast<TDecodeContext*>(context)->bitmap->Row(y); }
+uint8_t* RowOf(void* context, int y) {
+    return static_cast<TDecodeContext*>(context)->bitmap->Row(y);
+}
 
 bool ProgressOf(void* context, float fraction) {
     const TProgressHandler& handler = *static_cast<TDecodeContext*>(context)->progress;
@@ -166,9 +170,11 @@ TImageParams TJpegBitmapStore::ReadParams(const std::vector<uint8_t>& data, std:
     return {std::move(name), run.width, run.height, PfRGB24()};
 }
 
-TJpegBitmapStore::TJpegBitmapStore(std::vector<uint8_t> data, std::u16string name, TTransformHook hook,
-                                   void* hookContext)
-    : TSysBitmapStore(ReadParams(data, std::move(name)), hook, hookContext), m_data(std::move(data)) {
+TJpegBitmapStore::TJpegBitmapStore(std::vector<uint8_t> data, std::u16string name,
+                                   TTransformHook hook, void* hookContext)
+    : TSysBitmapStore(ReadParams(data, std::move(name)), hook, hookContext),
+      m_data(std::move(data)) {
+    SetLevelsRemade();
 }
 
 TLevelResult TJpegBitmapStore::DecodeLevel(int32_t level, std::unique_ptr<TBitmap>& out) {
@@ -195,9 +201,12 @@ TLevelResult TJpegBitmapStore::DecodeLevelAs(int32_t level, const TPixelFormat* 
     run.progress = ProgressOf;
     run.context = &context;
     switch (RunJpeg(run)) {
-        case TJpegStatus::Cancelled: return TLevelResult::Cancelled;
-        case TJpegStatus::Error: throw EImageError(JpegErrorText(run.errorCode));
-        case TJpegStatus::Ok: break;
+        case TJpegStatus::Cancelled:
+            return TLevelResult::Cancelled;
+        case TJpegStatus::Error:
+            throw EImageError(JpegErrorText(run.errorCode));
+        case TJpegStatus::Ok:
+            break;
     }
     if (!ReportProgress(1.0f)) return TLevelResult::Cancelled;
     out = std::move(bitmap);
@@ -210,7 +219,8 @@ TRef<TBitmapStore> DecodeJpeg(TStream& stream, const std::u16string& name, TTran
     uint8_t soi[2];
     if (PeekBytes(stream, soi, 2) != 2 || soi[0] != 0xFF || soi[1] != 0xD8) return nullptr;
     try {
-        return MakeRef<TJpegBitmapStore>(ReadRemaining(stream, kMaxImageFileBytes), name, hook, hookContext);
+        return MakeRef<TJpegBitmapStore>(ReadRemaining(stream, kMaxImageFileBytes), name, hook,
+                                         hookContext);
     } catch (const Exception&) {
         stream.SetPosition(start);
         throw;

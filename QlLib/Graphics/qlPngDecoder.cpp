@@ -98,12 +98,15 @@ TImageParams TImageLibStore::ReadParams(const std::vector<uint8_t>& data, std::u
     run.headerOnly = true;
     if (!RunPng(run)) throw EImageError(run.error ? run.error : "PNG data damaged");
     CheckImageSize(run.width, run.height);
-    return {std::move(name), int32_t(run.width), int32_t(run.height), run.alpha ? PfARGB32() : PfRGB24()};
+    return {std::move(name), int32_t(run.width), int32_t(run.height),
+            run.alpha ? PfARGB32() : PfRGB24()};
 }
 
 TImageLibStore::TImageLibStore(std::vector<uint8_t> data, std::u16string name, TTransformHook hook,
                                void* hookContext)
-    : TSysBitmapStore(ReadParams(data, std::move(name)), hook, hookContext), m_data(std::move(data)) {
+    : TSysBitmapStore(ReadParams(data, std::move(name)), hook, hookContext),
+      m_data(std::move(data)) {
+    SetLevelsRemade();
 }
 
 TLevelResult TImageLibStore::DecodeLevel(int32_t level, std::unique_ptr<TBitmap>& out) {
@@ -115,9 +118,9 @@ TLevelResult TImageLibStore::DecodeLevel(int32_t level, std::unique_ptr<TBitmap>
     run.data = m_data.data();
     run.size = m_data.size();
     run.rows = rows.data();
-    if (!RunPng(run) || run.width != uint32_t(DecodedWidth()) || run.height != uint32_t(DecodedHeight()))
+    if (!RunPng(run) || run.width != uint32_t(DecodedWidth()) ||
+        run.height != uint32_t(DecodedHeight()))
         throw EImageError(run.error ? run.error : "PNG data damaged");
-    m_data = {};
     out = std::move(bitmap);
     return TLevelResult::Done;
 }
@@ -128,7 +131,8 @@ TRef<TBitmapStore> DecodePng(TStream& stream, const std::u16string& name, TTrans
     uint8_t signature[8];
     if (PeekBytes(stream, signature, 8) != 8 || !IsPngSignature(signature, 8)) return nullptr;
     try {
-        return MakeRef<TImageLibStore>(ReadRemaining(stream, kMaxImageFileBytes), name, hook, hookContext);
+        return MakeRef<TImageLibStore>(ReadRemaining(stream, kMaxImageFileBytes), name, hook,
+                                       hookContext);
     } catch (const Exception&) {
         stream.SetPosition(start);
         throw;

@@ -13,14 +13,15 @@ namespace ql {
 class TImageLibStore : public TSysBitmapStore {
 public:
     // Reads the header; raises EImageError when libpng rejects it.
-    TImageLibStore(std::vector<uint8_t> data, std::u16string name, TTransformHook hook, void* hookContext);
+    TImageLibStore(std::vector<uint8_t> data, std::u16string name, TTransformHook hook,
+                   void* hookContext);
 
 protected:
     TLevelResult DecodeLevel(int32_t level, std::unique_ptr<TBitmap>& out) override;
 
 private:
     static TImageParams ReadParams(const std::vector<uint8_t>& data, std::u16string name);
-    std::vector<uint8_t> m_data;  // released once the rows are read
+    std::vector<uint8_t> m_data;  // kept: the budget may let the rows go and ask again
 };
 
 // True when the bytes begin with the PNG signature.

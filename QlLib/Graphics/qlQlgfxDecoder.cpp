@@ -32,12 +32,14 @@ std::optional<TGfxHeader> ReadGfxHeader(const uint8_t* data, size_t size) {
         const uint8_t* name = in.Take(nameLength);
         const uint16_t valueLength = in.U16();
         const uint8_t* value = in.Take(valueLength);
-        header.Fields.emplace(FromUtf8(std::string_view(reinterpret_cast<const char*>(name), nameLength)),
-                              FromUtf8(std::string_view(reinterpret_cast<const char*>(value), valueLength)));
+        header.Fields.emplace(
+            FromUtf8(std::string_view(reinterpret_cast<const char*>(name), nameLength)),
+            FromUtf8(std::string_view(reinterpret_cast<const char*>(value), valueLength)));
     }
     const auto width = NumberField(header, u"Width"), height = NumberField(header, u"Height");
     const auto original = NumberField(header, u"OriginalSize");
-    if (!header.Fields.count(u"File") || !width || !height || !original) throw EImageError(kGfxDamaged);
+    if (!header.Fields.count(u"File") || !width || !height || !original)
+        throw EImageError(kGfxDamaged);
     CheckImageSize(*width, *height);
     // The payload is a BMP of the announced size: at most four bytes a pixel
     // plus headers and a palette.
@@ -50,15 +52,17 @@ std::optional<TGfxHeader> ReadGfxHeader(const uint8_t* data, size_t size) {
     return header;
 }
 
-TGfxBitmapStore::TGfxBitmapStore(std::vector<uint8_t> compressed, int64_t originalSize, std::u16string sourceFile,
-                                 int32_t width, int32_t height, std::u16string name, TTransformHook hook,
-                                 void* hookContext)
+TGfxBitmapStore::TGfxBitmapStore(std::vector<uint8_t> compressed, int64_t originalSize,
+                                 std::u16string sourceFile, int32_t width, int32_t height,
+                                 std::u16string name, TTransformHook hook, void* hookContext)
     : TSysBitmapStore({std::move(name), width, height, PfARGB32()}, hook, hookContext),
       m_compressed(std::move(compressed)),
       m_originalSize(originalSize),
       m_sourceFile(std::move(sourceFile)),
       m_width(width),
-      m_height(height) {}
+      m_height(height) {
+    SetLevelsRemade();
+}
 
 std::unique_ptr<TBitmap> TGfxBitmapStore::DecodePayload() const {
     TMemoryStream packed;
@@ -84,7 +88,6 @@ TLevelResult TGfxBitmapStore::DecodeLevel(int32_t level, std::unique_ptr<TBitmap
         out = CreateBitmap(m_width, m_height, PfARGB32());
         out->FillRect(out->Bounds(), kOpaqueGreen);
     }
-    m_compressed = {};
     return TLevelResult::Done;
 }
 
@@ -97,9 +100,11 @@ TRef<TBitmapStore> DecodeQlgfx(TStream& stream, const std::u16string& name, TTra
         std::vector<uint8_t> data = ReadRemaining(stream, kMaxImageFileBytes);
         std::optional<TGfxHeader> header = ReadGfxHeader(data.data(), data.size());
         if (!header) throw EImageError(kGfxDamaged);
-        std::vector<uint8_t> payload(data.begin() + std::ptrdiff_t(header->PayloadOffset), data.end());
-        return MakeRef<TGfxBitmapStore>(std::move(payload), header->OriginalSize, header->Fields[u"File"],
-                                        header->Width, header->Height, name, hook, hookContext);
+        std::vector<uint8_t> payload(data.begin() + std::ptrdiff_t(header->PayloadOffset),
+                                     data.end());
+        return MakeRef<TGfxBitmapStore>(std::move(payload), header->OriginalSize,
+                                        header->Fields[u"File"], header->Width, header->Height,
+                                        name, hook, hookContext);
     } catch (const Exception&) {
         stream.SetPosition(start);
         throw;

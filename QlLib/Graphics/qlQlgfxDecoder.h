@@ -17,8 +17,9 @@ public:
     // picture within the size bounds needs more.
     static constexpr int64_t kMaxOriginalSize = kMaxBitmapBytes + 65536;
 
-    TGfxBitmapStore(std::vector<uint8_t> compressed, int64_t originalSize, std::u16string sourceFile,
-                    int32_t width, int32_t height, std::u16string name, TTransformHook hook, void* hookContext);
+    TGfxBitmapStore(std::vector<uint8_t> compressed, int64_t originalSize,
+                    std::u16string sourceFile, int32_t width, int32_t height, std::u16string name,
+                    TTransformHook hook, void* hookContext);
 
     // The "File" field: the picture the container was made from.
     const std::u16string& SourceFile() const { return m_sourceFile; }
@@ -30,7 +31,7 @@ protected:
 
 private:
     std::unique_ptr<TBitmap> DecodePayload() const;
-    std::vector<uint8_t> m_compressed;  // released after the first decode
+    std::vector<uint8_t> m_compressed;  // kept: the budget may let the picture go and ask again
     int64_t m_originalSize;
     std::u16string m_sourceFile;
     int32_t m_width, m_height;  // as stored, before any turn

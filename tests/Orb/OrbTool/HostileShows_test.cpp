@@ -12,6 +12,7 @@
 
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <string>
 #include <vector>
 
@@ -198,6 +199,65 @@ TEST(HostileShows, EachIsDrawnWithinTheMemoryLimit) {
         // The sanitizer's shadow and redzones multiply what a program holds.
         if (!kAddressSanitizer) {
             EXPECT_LT(run.PeakResidentBytes, kPeakResidentBound) << show.Name;
+        }
+    }
+}
+
+// Slides whose pictures each fit in the picture memory but three together do
+// not: the loader holds the slide before, the one on screen and the one after,
+// so the budget must let go of what is not on screen for each slide to show
+// its own picture when its turn comes. With a budget one picture alone passes,
+// the same frames show no picture: the pictures really weigh what the budget
+// is set against.
+TEST(HostileShows, SlidesTogetherPastTheBudget_EachShowsItsPictureInTurn) {
+    ql::test::TTestFolder folder;
+    constexpr int kSlides = 6;
+    // 1200 x 1200 pixels drawn at full size: 5.5 MiB of 32-bit pixels each.
+    constexpr int kSide = 1200;
+    std::vector<TTestEntry> entries;
+    std::string project = Main(kSlides);
+    auto grey = [](int slide) { return 0x30 + 0x20 * (slide - 1); };
+    for (int s = 1; s <= kSlides; ++s) {
+        const std::string name = "p" + std::to_string(s) + ".png";
+        const uint32_t g = uint32_t(grey(s));
+        entries.push_back(
+            {ql::FromUtf8(name), SolidPng(kSide, kSide, 0xFF000000u | g << 16 | g << 8 | g)});
+        project += "[slide" + std::to_string(s) + "]\r\n" + ImageObject("P", name, 100);
+    }
+    entries.push_back({u"Project.orb", project});
+    const std::string package = folder.File("slides.exe");
+    test::WriteBytes(ql::FromUtf8(package), test::BuildPackage("", entries));
+
+    struct TCase {
+        int budgetMiB;
+        bool pictures;  // each slide's centre shows its picture
+    };
+    for (const TCase& c : {TCase{14, true}, TCase{4, false}}) {
+        const std::string label = std::to_string(c.budgetMiB) + " MiB";
+        const std::string out = folder.File("slides-" + std::to_string(c.budgetMiB) + ".y4m");
+        const std::string log = folder.File("slides.log");
+        const TChildRun run =
+            RunLimited({"render", package, "--size", "640x360", "--fps", "2", "--to",
+                        std::to_string(kSlides * 2000), "--picture-memory",
+                        std::to_string(c.budgetMiB), "-o", out},
+                       log);
+        std::printf("[ hostile ] slides past a %d MiB budget: exit %d, peak resident %.1f MiB\n",
+                    c.budgetMiB, run.Code, double(run.PeakResidentBytes) / (1 << 20));
+        ASSERT_EQ(run.Code, 0) << label << ": " << ql::test::ReadTextFile(log);
+        const std::string y4m = ql::test::ReadTextFile(out);
+        const std::string header = "YUV4MPEG2 W640 H360 F2:1 Ip A1:1 C420jpeg\n";
+        constexpr size_t kFrameBytes = 6 + 640 * 360 + 2 * 320 * 180;
+        ASSERT_EQ(y4m.size(), header.size() + size_t(kSlides) * 4 * kFrameBytes) << label;
+        for (int s = 1; s <= kSlides; ++s) {
+            // Half a second a frame: the middle of slide s is frame 4s - 2.
+            const size_t frame = size_t(4 * s - 2);
+            const int luma =
+                uint8_t(y4m[header.size() + frame * kFrameBytes + 6 + 180 * 640 + 320]);
+            EXPECT_EQ(std::abs(luma - grey(s)) <= 2, c.pictures)
+                << label << ", slide " << s << ": luma " << luma;
+        }
+        if (!kAddressSanitizer) {
+            EXPECT_LT(run.PeakResidentBytes, kPeakResidentBound) << label;
         }
     }
 }

@@ -2,8 +2,13 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
+#include <cstdio>
 #include <cstring>
 #include <map>
+
+#include "OrbLib2/OrbClasses/qlOrbGeneratedPicture.h"
+#include "QlLib/Graphics/qlImageTransform.h"
 
 namespace orb {
 namespace {
@@ -14,7 +19,8 @@ constexpr char16_t kFont[] = u"DejaVu Sans";
 class TEntries {
 public:
     void Add(const std::u16string& name, ql::TMemoryStream& stream) {
-        m_entries[name] = std::string(reinterpret_cast<const char*>(stream.Memory()), size_t(stream.GetSize()));
+        m_entries[name] =
+            std::string(reinterpret_cast<const char*>(stream.Memory()), size_t(stream.GetSize()));
     }
     ql::TEntryOpener Opener() {
         return [this](const std::u16string& name) -> std::unique_ptr<ql::TStream> {
@@ -119,7 +125,8 @@ TEST(TextPicture, StoredOutlinesAreFoundByTheCaseMarkedNameAndMatchTheFont) {
     ql::TFontCache showFonts;
     showFonts.SetOpener(entries.Opener());
     TVectorTextOrigin origin = TVectorTextOrigin::None;
-    auto stored = MakeVectorText(request.Params, request.Lines, entries.Opener(), showFonts, &origin);
+    auto stored =
+        MakeVectorText(request.Params, request.Lines, entries.Opener(), showFonts, &origin);
     ASSERT_TRUE(stored);
     EXPECT_EQ(origin, TVectorTextOrigin::Stored);
 
@@ -177,6 +184,62 @@ TEST(TextPicture, LaidOutSizeCountsLineSpacing) {
     const ql::TPointF loose = LaidOutSize(*text, params);
     EXPECT_GT(tight.x, 0);
     EXPECT_FLOAT_EQ(loose.y - tight.y, (text->Ascent() + text->Descent()) / 2);
+}
+
+// Peak signal to noise over every byte of two pictures of one size and format.
+double Psnr(const ql::TBitmap& a, const ql::TBitmap& b) {
+    double sum = 0;
+    int64_t count = 0;
+    const int32_t rowBytes = a.Width() * a.PixelFormat()->BytesPerPixel();
+    for (int32_t y = 0; y < a.Height(); ++y)
+        for (int32_t i = 0; i < rowBytes; ++i) {
+            const double d = double(a.Row(y)[i]) - double(b.Row(y)[i]);
+            sum += d * d;
+            ++count;
+        }
+    return sum == 0 ? 99.0 : 10 * std::log10(255.0 * 255.0 * double(count) / sum);
+}
+
+// A text whose picture is named wider than any screen shows is drawn no finer
+// than the generated pictures' largest side: that level is set directly at its
+// own scale, holds a small part of the full picture's memory, and looks like
+// the full picture halved down to it.
+TEST(TextPicture, PastTheLargestSide_IsSetAtTheLevelDrawnLikeTheFullPictureHalved) {
+    ql::TFontCache fonts;
+    std::u16string line;
+    for (int i = 0; i < 4; ++i) line += u"The quick brown fox jumps over the lazy dog. ";
+    TTextPictureRequest request = Request({line, line});
+    request.Scale = 6;
+    auto store = MakeTextPicture(TextPictureName(request), {}, fonts);
+    ASSERT_TRUE(store);
+    const int32_t level = store->FinestLevel();
+    ASSERT_GT(level, 0) << store->Width() << " x " << store->Height();
+    const int64_t before = ql::PictureMemoryHeld();
+    const ql::TBitmap* drawn = store->GetBitmap(level);
+    ASSERT_TRUE(drawn);
+    EXPECT_LE(drawn->Width(), kMaxGeneratedSide);
+    const ql::TPoint size = ql::MipLevelSize(store->Width(), store->Height(), level);
+    EXPECT_EQ(drawn->Width(), size.x);
+    EXPECT_EQ(drawn->Height(), size.y);
+    EXPECT_EQ(ql::PictureMemoryHeld() - before, int64_t(size.x) * size.y * 4);
+    // Without the cap: the full picture, halved level by level.
+    std::unique_ptr<ql::TBitmap> halved;
+    {
+        auto full = MakeTextPicture(TextPictureName(request), {}, fonts);
+        const ql::TBitmap* upper = full->GetBitmap(0);
+        ASSERT_TRUE(upper);
+        for (int32_t i = 0; i < level; ++i) {
+            halved = ql::HalveBitmap(halved ? *halved : *upper);
+            ASSERT_TRUE(halved);
+        }
+    }
+    ASSERT_EQ(halved->Width(), drawn->Width());
+    ASSERT_EQ(halved->Height(), drawn->Height());
+    ASSERT_EQ(halved->PixelFormat(), drawn->PixelFormat());
+    const double psnr = Psnr(*halved, *drawn);
+    std::printf("[ text     ] level %d set directly against the full picture halved: %.1f dB\n",
+                level, psnr);
+    EXPECT_GT(psnr, 22.0);
 }
 
 }  // namespace

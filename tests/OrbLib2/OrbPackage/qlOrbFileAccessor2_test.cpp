@@ -13,6 +13,7 @@
 #include "OrbLib2/OrbPackage/qlOrbUnpack.h"
 #include "OrbLib2/OrbViewer/PackageTestSupport.h"
 #include "QlLib/SysLock.h"
+#include "QlLib/qlLog.h"
 
 namespace orb {
 namespace {
@@ -215,6 +216,44 @@ TEST(ImageCache, ProvidersAnswerFirst_UntilTheirHandleGoes) {
     }
     EXPECT_FALSE(PlaceholderTextOf(*accessor.OpenImage(u"red")->BitmapStore()).empty());
     EXPECT_EQ(calls, 1);
+}
+
+class TLinesLog : public ql::TLog {
+public:
+    std::vector<std::u16string> Lines;
+
+protected:
+    void Output(std::u16string_view line) override { Lines.emplace_back(line); }
+};
+
+// A picture a provider makes (a generated mask, a text, a shadow) that passes
+// the whole budget stands in as one from a file does, and the log says why.
+TEST(ImageCache, ProvidedPicturePastTheWholeBudget_GetsTheStandInAndALogLine) {
+    struct TReset {
+        ~TReset() { ql::SetGlobalLog(nullptr); }
+    } reset;
+    auto owned = std::make_unique<TLinesLog>();
+    TLinesLog& log = *owned;
+    ql::SetGlobalLog(std::move(owned));
+    struct TCase {
+        int64_t budget;
+        bool shown;
+    };
+    for (const TCase& c : {TCase{28, true}, TCase{27, false}}) {  // 7 x 1 in 32-bit pixels
+        auto source = ql::MakeRef<TRealFileSource>();
+        TFileAccessor accessor(source);
+        int calls = 0;
+        auto provider = source->RegisterImageProvider(&ProvideRed, &calls);
+        ql::TPictureMemoryBudgetScope budget(c.budget);
+        log.Lines.clear();
+        const std::u16string text = PlaceholderTextOf(*accessor.OpenImage(u"red")->BitmapStore());
+        EXPECT_EQ(text.empty(), c.shown) << c.budget;
+        EXPECT_EQ(text.rfind(u"Image load error:", 0) == 0, !c.shown) << c.budget;
+        size_t budgetLines = 0;
+        for (const std::u16string& line : log.Lines)
+            budgetLines += line.find(u"budget") != std::u16string::npos;
+        EXPECT_EQ(budgetLines, c.shown ? 0u : 1u) << c.budget;
+    }
 }
 
 TEST(ImageCache, ConcurrentRequests_DecodeOnce) {
@@ -449,20 +488,29 @@ TEST(ImageCache, Pictures_DecodeThroughTheRegistryWithTheirOrientation) {
     EXPECT_EQ(PlaceholderTextOf(*bad->BitmapStore()).rfind(u"Image load error:", 0), 0u);
 }
 
-// A picture whose full size no longer fits in the picture memory budget gets
-// the stand-in at once instead of failing when it is first drawn.
-TEST(ImageCache, PicturesPastTheMemoryBudget_GetTheStandIn) {
+// A picture whose full size passes the whole picture memory budget gets the
+// stand-in at once instead of failing when it is first drawn; one that fits
+// the budget but not what others hold now is opened, for the budget to make
+// room when it is drawn.
+TEST(ImageCache, PicturesPastTheWholeMemoryBudget_GetTheStandIn) {
     TTestFolder folder;
     WriteBytes(folder.File("pic.bmp"), SmallBmp());  // 3 x 2: 24 bytes in 32-bit pixels
     struct TCase {
-        int64_t room;
+        int64_t budget;
+        bool othersHoldIt;  // another picture holds all of it
         bool shown;
     };
-    for (const TCase& c : {TCase{24, true}, TCase{23, false}}) {
+    for (const TCase& c :
+         {TCase{24, false, true}, TCase{23, false, false}, TCase{24, true, true}}) {
         TFileAccessor accessor(ql::MakeRef<TRealFileSource>());
-        ql::TPictureMemoryBudgetScope budget(ql::PictureMemoryHeld() + c.room);
+        // With another picture holding it, the budget is what others held
+        // before plus that picture's 24 bytes: nothing is left.
+        ql::TPictureMemoryBudgetScope budget(c.othersHoldIt ? ql::PictureMemoryHeld() + c.budget
+                                                            : c.budget);
+        auto other = ql::MakeRef<ql::TWrapperBitmapStore>(ql::CreateBitmap(3, 2, ql::PfARGB32()));
+        if (c.othersHoldIt) ASSERT_NE(other->GetBitmap(0), nullptr);
         auto image = accessor.OpenImage(folder.File("pic.bmp"));
-        EXPECT_EQ(PlaceholderTextOf(*image->BitmapStore()).empty(), c.shown) << c.room;
+        EXPECT_EQ(PlaceholderTextOf(*image->BitmapStore()).empty(), c.shown) << c.budget;
     }
 }
 

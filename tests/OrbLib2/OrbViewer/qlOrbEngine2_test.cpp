@@ -2,12 +2,15 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstdio>
 #include <set>
 #include <thread>
 
 #include "EngineTestSupport.h"
 #include "GlTestSupport.h"
 #include "OrbLib2/OrbViewer/qlOrbSlideWindow.h"
+#include "QlLib/Graphics/qlBitmapStore.h"
 
 namespace orb {
 namespace {
@@ -453,6 +456,60 @@ TEST(OrbEngineThread, SeekStorm_EndsServingTheLastRequest) {
         if (r[0] == last && r[1] == 1234) found = true;
     EXPECT_TRUE(found);
     t.engine.reset();
+}
+
+// A seek storm over slides that together ask for far more picture memory than
+// the budget: each slide has two generated masks drawn at full size (up to
+// 7.5 MiB each), ten slides, a budget of 12 MiB. Random seeks,
+// each followed by a few frames; every seek brings a frame, and the pictures
+// never hold more than the budget (loosely: a level made on another thread may
+// be admitted beside one of this thread). The exact peak is reported.
+TEST(OrbEngineSeek, StormOverSlidesPastThePictureBudget_StaysWithinIt) {
+    constexpr int64_t kBudget = int64_t(12) << 20;
+    const int64_t before = ql::PictureMemoryHeld();
+    ql::TPictureMemoryBudgetScope budget(before + kBudget);
+    constexpr int32_t kSlides = 10, kSlideMs = 1000;
+    std::string show =
+        "[Main]\nopt_slidescount=" + std::to_string(kSlides) +
+        "\nopt_scr_width=320\nopt_scr_height=180\nopt_fx_enable=0\nopt_repeat=stop\n";
+    for (int32_t k = 1; k <= kSlides; ++k)
+        show += "opt_synchpos" + std::to_string(k) + "=" + std::to_string(k * kSlideMs) + "\n";
+    for (int32_t k = 1; k <= kSlides; ++k) {
+        show += "[slide" + std::to_string(k) + "]\n";
+        for (int32_t m = 0; m < 2; ++m)
+            show += "object M" + std::to_string(m) +
+                    ": image\n  ImageName=PresetedMask: " + std::to_string(1400 - 8 * k - m) +
+                    ":1400:" + std::to_string(m) +
+                    ":10:20\n  object kp: KeyPoint\n    Time=0\n    Origin=SlideBegin\n"
+                    "    ScaleX=200\n    ScaleY=200\n  end\nend\n";
+    }
+    TDriver d(show, false, 320, 180);
+    ASSERT_TRUE(d.opened);
+    ASSERT_TRUE(d.Start());
+    const uint64_t refusals = ql::PictureBudgetRefusals();
+    int64_t peak = 0;
+    auto note = [&] { peak = std::max(peak, ql::PictureMemoryHeld() - before); };
+    uint32_t seed = 11;
+    for (int i = 0; i < 40; ++i) {
+        seed = seed * 1664525u + 1013904223u;
+        const int64_t to = int64_t(seed >> 8) % (kSlides * kSlideMs);
+        d.engine->PostSeek(d.engine->NewRequestId(), to);
+        ASSERT_TRUE(SettleAfterSeek(d)) << "seek " << i << " to " << to;
+        note();
+        for (int f = 0; f < 4; ++f) {
+            d.Frame(40);
+            note();
+        }
+    }
+    std::printf(
+        "[ storm    ] 40 seeks: picture memory peak %.1f MiB of a %.1f MiB budget, %llu "
+        "levels refused\n",
+        double(peak) / (1 << 20), double(kBudget) / (1 << 20),
+        static_cast<unsigned long long>(ql::PictureBudgetRefusals() - refusals));
+    ::testing::Test::RecordProperty("picture_memory_peak_bytes", std::to_string(peak));
+    EXPECT_LE(peak, 2 * kBudget);
+    // Pictures were really made: the storm met the budget, not empty slides.
+    EXPECT_GT(peak, kBudget / 2);
 }
 
 }  // namespace

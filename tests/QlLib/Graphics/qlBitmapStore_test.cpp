@@ -25,8 +25,10 @@ std::unique_ptr<TBitmap> Numbered(int32_t w, int32_t h) {
 // Counts the decodes of level 0 and can be told to report progress.
 class TCountingStore : public TSysBitmapStore {
 public:
-    explicit TCountingStore(int32_t w, int32_t h)
-        : TSysBitmapStore({u"c", w, h, PfRGB24()}, nullptr, nullptr) {}
+    explicit TCountingStore(int32_t w, int32_t h, bool remade = false)
+        : TSysBitmapStore({u"c", w, h, PfRGB24()}, nullptr, nullptr) {
+        if (remade) SetLevelsRemade();
+    }
     int decodes = 0;
     bool wrongSize = false;
     bool nothing = false;
@@ -231,6 +233,76 @@ TEST(BitmapStore, LevelsPastTheMemoryBudget_AreLeftOutWithOneLogLine) {
     ASSERT_EQ(log.Lines.size(), 1u);
     EXPECT_NE(log.Lines[0].find(u"budget"), std::u16string::npos);
     store = nullptr;
+    EXPECT_EQ(PictureMemoryHeld(), before);
+}
+
+// Past the budget, the least recently used levels that nobody shares and
+// whose store can make them again are let go to make room; a level let go is
+// made again when next asked for, and the budget is never passed.
+TEST(BitmapStore, LevelsPastTheMemoryBudget_ReleaseTheLeastRecentlyUnsharedFirst) {
+    const int64_t before = PictureMemoryHeld();
+    // Room for two 40 x 40 RGB levels (4800 bytes each), not three.
+    TPictureMemoryBudgetScope budget(before + 2 * 4800 + 100);
+    auto a = MakeRef<TCountingStore>(40, 40, true);
+    auto b = MakeRef<TCountingStore>(40, 40, true);
+    auto c = MakeRef<TCountingStore>(40, 40, true);
+    auto fixed = MakeRef<TCountingStore>(40, 40, false);  // cannot make its levels again
+    std::shared_ptr<TBitmap> keptB;
+    struct TStep {
+        const char* what;
+        TCountingStore* store;
+        bool share;  // the caller keeps the bitmap
+        int decodesA, decodesB, decodesC;
+    };
+    const TStep steps[] = {
+        {"a", a.Get(), false, 1, 0, 0},
+        {"b, kept", b.Get(), true, 1, 1, 0},
+        {"c lets a go", c.Get(), false, 1, 1, 1},
+        {"a again lets c go, not the kept b", a.Get(), false, 2, 1, 1},
+        {"c again lets a go", c.Get(), false, 2, 1, 2},
+        {"b is still there", b.Get(), false, 2, 1, 2},
+    };
+    for (const TStep& step : steps) {
+        std::shared_ptr<TBitmap> got = step.store->ShareBitmap(0);
+        EXPECT_NE(got, nullptr) << step.what;
+        if (step.share) keptB = got;
+        got = nullptr;
+        EXPECT_EQ(a->decodes, step.decodesA) << step.what;
+        EXPECT_EQ(b->decodes, step.decodesB) << step.what;
+        EXPECT_EQ(c->decodes, step.decodesC) << step.what;
+        EXPECT_LE(PictureMemoryHeld(), PictureMemoryBudget()) << step.what;
+    }
+    // With the levels of b and c both kept, a store finds no room...
+    std::shared_ptr<TBitmap> keptC = c->ShareBitmap(0);
+    EXPECT_EQ(fixed->GetBitmap(0), nullptr);
+    // ...and once b's is no longer shared, it takes that room.
+    keptB = nullptr;
+    ASSERT_NE(fixed->GetBitmap(0), nullptr);
+    EXPECT_EQ(b->decodes, 1);
+    EXPECT_EQ(c->decodes, 2);
+    // Releasing all it can lets c's level go, never the fixed store's.
+    keptC = nullptr;
+    EXPECT_GE(ReleasePictureMemory(int64_t(1) << 30), 4800);
+    EXPECT_LE(PictureMemoryHeld(), before + 4800);
+    ASSERT_NE(fixed->GetBitmap(0), nullptr);
+    ASSERT_NE(c->GetBitmap(0), nullptr);
+    EXPECT_EQ(fixed->decodes, 1);
+    EXPECT_EQ(c->decodes, 3);
+    for (TRef<TCountingStore>* store : {&a, &b, &c, &fixed}) *store = nullptr;
+    EXPECT_EQ(PictureMemoryHeld(), before);
+}
+
+// A shared level outlives its store and counts in the budget until the last
+// user lets it go.
+TEST(BitmapStore, SharedLevel_CountsInTheBudgetUntilItsLastUserGoes) {
+    const int64_t before = PictureMemoryHeld();
+    auto store = MakeRef<TCountingStore>(20, 10, true);
+    std::shared_ptr<TBitmap> kept = store->ShareBitmap(0);
+    ASSERT_NE(kept, nullptr);
+    store = nullptr;
+    EXPECT_EQ(PictureMemoryHeld(), before + 600);
+    EXPECT_EQ(PixelAt(*kept, 3, 2), PixelAt(*Numbered(20, 10), 3, 2));
+    kept = nullptr;
     EXPECT_EQ(PictureMemoryHeld(), before);
 }
 

@@ -149,5 +149,31 @@ TEST(GifDecoder, ManyFrames_AreBoundedByThePixelLimit) {
     EXPECT_EQ(picture->Tiles->Frames, 11);  // 11 x 9 pixels fit in 100
 }
 
+// An animation's strip is one level in the picture memory budget: it keeps no
+// more frames than the whole budget holds, counts from decoding, and once the
+// budget has let it go it is decoded again, frame for frame, when asked.
+TEST(GifDecoder, Animation_IsBoundedByThePictureBudgetAndDecodedAgainAfterARelease) {
+    std::vector<TGifFrame> frames;
+    for (uint8_t i = 0; i < 20; ++i) frames.push_back(Solid(0, 0, 4, 4, i));
+    const TBytes bytes = GifBytes(4, 4, frames);
+    const int64_t before = PictureMemoryHeld();
+    TPictureMemoryBudgetScope budget(before + 5 * 64 + 10);  // five frames of 4 x 4 x 4 bytes
+    TGifAnimationScope animation(true);
+    auto stream = test::StreamOf(bytes);
+    TRef<TBitmapStore> store = DecodeGif(*stream, u"a.gif", nullptr, nullptr);
+    ASSERT_TRUE(store);
+    ASSERT_TRUE(store->TilesTag());
+    const int32_t kept = store->TilesTag()->Frames;
+    EXPECT_GE(kept, 5);
+    EXPECT_LE(int64_t(kept) * 64, PictureMemoryBudget());
+    EXPECT_EQ(PictureMemoryHeld(), before + int64_t(kept) * 64);
+    const uint32_t last = PixelAt(*store->GetBitmap(0), 4 * (kept - 1), 3);
+    EXPECT_EQ(last, GifColour(uint8_t(kept - 1)));
+    EXPECT_GE(ReleasePictureMemory(int64_t(1) << 30), int64_t(kept) * 64);
+    EXPECT_EQ(PictureMemoryHeld(), before);
+    ASSERT_TRUE(store->GetBitmap(0));
+    EXPECT_EQ(PixelAt(*store->GetBitmap(0), 4 * (kept - 1), 3), last);
+}
+
 }  // namespace
 }  // namespace ql
