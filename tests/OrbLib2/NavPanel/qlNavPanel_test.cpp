@@ -106,13 +106,11 @@ TEST(NavPanel, VideoBar_SpansTheViewportAndMapsItsPlayButtonToPause) {
     TNavPanel::THooks hooks;
     hooks.IsPlaying = [&] { return playing; };
     TNavPanel panel(o, ql::TRect{0, 0, 800, 600}, test::FolderOpener(folder), hooks);
-}
-});
-ASSERT_TRUE(panel.Load(60000));
-EXPECT_EQ(panel.Rect(), (ql::TRect{0, 560, 800, 600}));
-EXPECT_EQ(panel.Mouse(TNavMouseKind::Press, 20, 580, true), TOrbActionInfo(acPause));
-EXPECT_EQ(panel.Mouse(TNavMouseKind::Release, 20, 580, true), TOrbActionInfo(acNavConsumed));
-EXPECT_EQ(panel.Mouse(TNavMouseKind::Press, 40, 580, true), TOrbActionInfo(acNextSlide));
+    ASSERT_TRUE(panel.Load(60000));
+    EXPECT_EQ(panel.Rect(), (ql::TRect{0, 560, 800, 600}));
+    EXPECT_EQ(panel.Mouse(TNavMouseKind::Press, 20, 580, true), TOrbActionInfo(acPause));
+    EXPECT_EQ(panel.Mouse(TNavMouseKind::Release, 20, 580, true), TOrbActionInfo(acNavConsumed));
+    EXPECT_EQ(panel.Mouse(TNavMouseKind::Press, 40, 580, true), TOrbActionInfo(acNextSlide));
 }
 
 }  // namespace
