@@ -1,5 +1,6 @@
 // orbtool overlay: build a show's overlay (logo and navigation panel) as the
 // player does and steer it with a script on a virtual clock.
+#include <chrono>
 #include <cmath>
 #include <cstdio>
 #include <fstream>
@@ -11,10 +12,16 @@
 #include "Orb/OrbTool/orbtoolCommands.h"
 #include "Orb/OrbTool/orbtoolShowAt.h"
 #include "Orb/OrbTool/orbtoolSupport.h"
+#include "OrbLib2/3DBasics/qlGlDevice.h"
+#include "OrbLib2/3DBasics/qlSoftDevice.h"
+#include "OrbLib2/3DEngine/DrawManager3D2.h"
+#include "OrbLib2/NavPanel/qlOverlayScene.h"
 #include "OrbLib2/NavPanel/qlThirdSlide.h"
 #include "OrbLib2/OrbPackage/qlOrbShowLocator.h"
 #include "QlLib/Graphics/qlPixelFormats.h"
 #include "QlLib/Graphics/qlPngWriter.h"
+#include "QlLib/Platform/qlGlApi.h"
+#include "QlLib/Platform/qlGlContext.h"
 #include "QlLib/qpExceptions.h"
 #include "QlLib/qpStringUtils.h"
 
@@ -25,8 +32,8 @@ namespace {
 using tool::Fail;
 
 const char kOverlayHelp[] =
-    "usage: orbtool overlay SHOW [--size WxH] [--device soft] [--duration MS] --script FILE [-o "
-    "DIR]\n"
+    "usage: orbtool overlay SHOW [--size WxH] [--device soft|gl] [--duration MS] --script FILE\n"
+    "       [-o DIR]\n"
     "Builds the show's overlay (logo and navigation panel) as the player does and\n"
     "runs a script on a virtual clock. Each line first advances the overlay to MS:\n"
     "  MS move|press|release X Y   a mouse event (left button)\n"
@@ -34,8 +41,10 @@ const char kOverlayHelp[] =
     "  MS close                    close the top dialog\n"
     "  MS state                    print one JSON line: time, panel and clickable\n"
     "                              rectangles, panel opacity, hidden, the dialog stack,\n"
-    "                              the last action, handled and the cursor state\n"
-    "  MS frame NAME.png           draw the overlay over a gray frame into DIR\n"
+    "                              the last action, handled, the cursor state and\n"
+    "                              how often a picture went to the device\n"
+    "  MS frame NAME.png           draw the overlay over a gray frame through the\n"
+    "                              device's drawer into DIR\n"
     "Actions the engine carries out itself (4 help, 15 open, 16 close) are carried\n"
     "out. --duration gives the show's length to the video-style bar.\n";
 
@@ -76,7 +85,7 @@ std::string Number(double v) {
 }
 
 int Overlay(const std::vector<std::string>& args) {
-    std::string show, scriptName, outDir = ".";
+    std::string show, scriptName, outDir = ".", deviceName = "soft";
     int32_t width = 1280, height = 720;
     double duration = -1;
     for (size_t i = 0; i < args.size(); ++i) {
@@ -89,8 +98,9 @@ int Overlay(const std::vector<std::string>& args) {
             if (!tool::ParseSize(args[++i], width, height))
                 return Fail("orbtool overlay: --size wants WxH");
         } else if (a == "--device" && hasValue) {
-            if (args[++i] != "soft")
-                return Fail("orbtool overlay: only --device soft draws the overlay here");
+            deviceName = args[++i];
+            if (deviceName != "soft" && deviceName != "gl")
+                return Fail("orbtool overlay: --device wants soft or gl");
         } else if (a == "--duration" && hasValue) {
             if (!tool::ParseMs(args[++i], duration))
                 return Fail("orbtool overlay: --duration wants milliseconds");
@@ -116,6 +126,24 @@ int Overlay(const std::vector<std::string>& args) {
     };
     const ql::TRect viewport = {0, 0, width, height};
     TThirdSlide overlay(locator.Project(), viewport, open, {}, 1, duration, 0);
+
+    std::unique_ptr<TRenderDevice> device;
+    if (deviceName == "gl") {
+        // Headless: EGL surfaceless (or the first EGL device); no display is needed.
+        std::string error;
+        auto context = ql::TGlContext::CreateHeadless(error);
+        auto api = context ? ql::TGlApi::Create(std::move(context), error) : nullptr;
+        device = api ? TGlDevice::Create(std::move(api), width, height, error) : nullptr;
+        if (!device) return Fail("orbtool overlay: device not available: " + error);
+    } else {
+        device = std::make_unique<TSoftDevice>(TSoftDeviceOptions{width, height});
+    }
+    T3DDrawer drawer(*device);
+    drawer.Init({width, height, false});
+    drawer.SetCaptureMode(true);
+    drawer.TextureManager().SetUploadPause(std::chrono::milliseconds(0));
+    TOverlayScene scene(drawer, overlay);
+    scene.SetClearColour(0xFF404040);
 
     TThirdSlide::TMouseResult last;
     std::string line;
@@ -164,21 +192,22 @@ int Overlay(const std::vector<std::string>& args) {
             std::printf(
                 "{\"t\":%lld,\"panel\":%s,\"clickable\":%s,\"opacity\":%s,\"hidden\":%s,"
                 "\"dialogs\":[%s],"
-                "\"action\":{\"code\":%d,\"param\":%d,\"text\":%s},\"handled\":%s,\"cursor\":%d}\n",
+                "\"action\":{\"code\":%d,\"param\":%d,\"text\":%s},\"handled\":%s,\"cursor\":%d,"
+                "\"uploads\":%lld}\n",
                 static_cast<long long>(now), panel ? Rect(panel->Rect()).c_str() : "null",
                 panel ? Rect(panel->Clickable()).c_str() : "null",
                 Number(overlay.PanelOpacity()).c_str(), overlay.PanelHidden() ? "true" : "false",
                 dialogs.c_str(), int(last.Action.Code), last.Action.Param,
                 Json(last.Action.Text).c_str(), last.Handled ? "true" : "false",
-                overlay.PanelState());
+                overlay.PanelState(), static_cast<long long>(scene.Uploads()));
         } else if (command == "frame") {
             std::string name;
             if (!(words >> name))
                 return Fail("orbtool overlay: line " + std::to_string(lineNumber) + ": wants NAME");
-            ql::TDirectBitmap frame(width, height, ql::PfARGB32());
-            frame.FillRect(frame.Bounds(), 0xFF404040);
-            overlay.Compose(frame);
-            ql::SavePng(frame, ql::FromUtf8(outDir + "/" + name));
+            std::unique_ptr<ql::TBitmap> frame;
+            if (drawer.DrawScene(scene)) frame = drawer.CaptureToBitmap();
+            if (!frame) return Fail("orbtool overlay: the frame could not be drawn");
+            ql::SavePng(*frame, ql::FromUtf8(outDir + "/" + name));
         } else {
             return Fail("orbtool overlay: line " + std::to_string(lineNumber) +
                         ": unknown command " + command);
