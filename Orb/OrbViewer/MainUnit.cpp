@@ -12,6 +12,7 @@
 #include "Orb/OrbViewer/OrbShowOpener.h"
 #include "Orb/OrbViewer/OrbStartupWindow.h"
 #include "Orb/OrbViewer/OrbViewerControl.h"
+#include "OrbLib2/NavPanel/qlNavEngineOverlay.h"
 #include "OrbLib2/OrbClasses/qlOrbShowSource.h"
 #include "OrbLib2/OrbPackage/qlOrbFileAccessor2.h"
 #include "OrbLib2/OrbPackage/qlOrbShowLocator.h"
@@ -202,6 +203,8 @@ TMainForm::TMainForm(ql::THost& host, TMainFormSettings settings)
     engineOptions.ScreenHeight = screenHeight;
     engineOptions.Cover = m_settings.Options.Cover;
     engineOptions.ProgramFileName = m_settings.ProgramFileName;
+    // The logo and the navigation panel over the slides.
+    engineOptions.Overlay = MakeNavOverlay;
     std::function<void()> wake;
     if (!deterministic) wake = [this] { m_host.PostUserEvent(kWakeViewer, 0); };
     m_viewer =

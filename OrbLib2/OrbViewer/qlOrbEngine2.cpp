@@ -17,6 +17,9 @@ namespace orb {
 
 namespace {
 
+// The overlay's code for a click it took without an action.
+constexpr uint8_t kOverlayConsumed = 20;
+
 ql::TLog& Log() {
     return ql::GlobalLog();
 }
@@ -62,6 +65,7 @@ TOrbEngine::~TOrbEngine() {
     StopLoader();
     StopMusic();
     m_root.Arrange({}, 0, nullptr);
+    m_overlay.reset();
     m_loaded.clear();
     m_source.reset();
 }
@@ -92,8 +96,10 @@ void TOrbEngine::Open(std::unique_ptr<TOrbSource> source, std::unique_ptr<TFileA
     StopMusic();
     m_loaded.clear();
     m_root.Arrange({}, 0, nullptr);
+    m_overlay.reset();
     m_source = std::move(source);
     m_accessor = std::move(accessor);
+    m_overlayPending = bool(m_options.Overlay);
     m_slideActions = slideActions;
     OpenAt(double(startTime), false);
 }
@@ -497,7 +503,12 @@ void TOrbEngine::DrawFrame(bool force) {
     T3DDrawer* drawer = m_controller.Drawer();
     if (!drawer) return;
     try {
-        const bool changed = m_root.Arrange(m_loaded, DrawTime(), nullptr);
+        if (m_overlayPending) MakeOverlay();
+        const bool overlayChanged =
+            m_overlay && m_overlay->Advance(int64_t(m_clock->NowMs()), DrawTime());
+        const bool changed =
+            m_root.Arrange(m_loaded, DrawTime(), m_overlay ? &m_overlay->Scene() : nullptr) ||
+            overlayChanged;
         if (!changed && !force) return;
         m_root.BackgroundColour = m_backgroundOverride.value_or(0xFF000000u);
         if (m_source) {
@@ -650,9 +661,38 @@ void TOrbEngine::CarryOut(const TOrbActionInfo& action) {
     Notify(kEngineAction, {action.Code, action.Param}, std::move(text));
 }
 
+void TOrbEngine::MakeOverlay() {
+    m_overlayPending = false;
+    T3DDrawer* drawer = m_controller.Drawer();
+    if (!drawer || !m_source || !m_options.Overlay) return;
+    TEngineOverlayContext context;
+    context.Accessor = m_accessor.get();
+    context.Project = &m_source->Document();
+    context.Viewport = {0, 0, m_controller.DeviceWidth(), m_controller.DeviceHeight()};
+    context.DurationMs = m_source->TotalTime();
+    context.NowMs = int64_t(m_clock->NowMs());
+    context.IsPlaying = [this] { return !m_paused; };
+    try {
+        m_overlay = m_options.Overlay(context, *drawer);
+    } catch (const std::exception& e) {
+        Log().WriteLine(std::string("TOrbEngine: no overlay: ") + e.what());
+    }
+}
+
 void TOrbEngine::HandleMouse(TMouseData& mouse) {
     m_lastMouseX = mouse.X;
     m_lastMouseY = mouse.Y;
+    // The overlay sees the event first; what it takes, the slides do not see.
+    if (m_overlay) {
+        const TEngineOverlay::TMouseAnswer answer =
+            m_overlay->Mouse(mouse, int64_t(m_clock->NowMs()));
+        if (answer.Handled) {
+            m_hover = !answer.HoverName.empty();
+            m_hoverClass = answer.HoverName;
+            if (answer.Action.Code < kOverlayConsumed) CarryOut(answer.Action);
+            return;
+        }
+    }
     TOrbActionInfo action;
     std::u16string hoverClass;
     const double t = m_currentTime == 0 ? 0.1 : m_currentTime;

@@ -19,6 +19,7 @@
 #include "OrbLib2/OrbViewer/qlOrbEngineClock.h"
 #include "OrbLib2/OrbViewer/qlOrbEngineEvents.h"
 #include "OrbLib2/OrbViewer/qlOrbEngineMusic.h"
+#include "OrbLib2/OrbViewer/qlOrbEngineOverlay.h"
 #include "OrbLib2/OrbViewer/qlOrbEngineTargets.h"
 #include "OrbLib2/OrbViewer/qlOrbFrameInterpolator.h"
 #include "OrbLib2/OrbViewer/qlOrbRootItem.h"
@@ -28,8 +29,8 @@
 namespace orb {
 
 // Makes the music player of a show; the engine starts it and pauses it.
-using TEngineMusicFactory =
-    std::function<std::unique_ptr<TEngineMusic>(TOrbSource& source, TFileAccessor* accessor, const TEngineClock& clock)>;
+using TEngineMusicFactory = std::function<std::unique_ptr<TEngineMusic>(
+    TOrbSource& source, TFileAccessor* accessor, const TEngineClock& clock)>;
 
 struct TEngineOptions {
     // nullptr: the system clock.
@@ -54,6 +55,8 @@ struct TEngineOptions {
     bool AlwaysDraw = false;
     // Keep drawn frames for reading back instead of presenting them.
     bool Capture = false;
+    // Makes the overlay (logo, navigation panel) of each opened show; empty: none.
+    TEngineOverlayFactory Overlay;
 };
 
 // What the viewer reads from the engine, published once per pass.
@@ -79,7 +82,8 @@ public:
     void SetListener(TEngineListener* listener) { m_listener = listener; }
 
 protected:
-    void Notify(int32_t code, std::vector<int64_t> values, std::unique_ptr<ql::TObj> object = nullptr);
+    void Notify(int32_t code, std::vector<int64_t> values,
+                std::unique_ptr<ql::TObj> object = nullptr);
 
 private:
     std::atomic<int64_t> m_requestCounter{0};
@@ -96,11 +100,11 @@ public:
     // deterministic mode); afterwards post an open instead. The accessor is
     // kept for as long as the show is open. False when the document does not
     // describe a playable show (logged).
-    bool Open(std::unique_ptr<TFileAccessor> accessor, std::unique_ptr<ql::TIniStorage> storage, int64_t startTime,
-              bool slideActions = true);
+    bool Open(std::unique_ptr<TFileAccessor> accessor, std::unique_ptr<ql::TIniStorage> storage,
+              int64_t startTime, bool slideActions = true);
     // The same with a source made by the caller.
-    void Open(std::unique_ptr<TOrbSource> source, std::unique_ptr<TFileAccessor> accessor, int64_t startTime,
-              bool slideActions = true);
+    void Open(std::unique_ptr<TOrbSource> source, std::unique_ptr<TFileAccessor> accessor,
+              int64_t startTime, bool slideActions = true);
 
     // ---- requests, from any thread (event list)
     void PostOpen(std::unique_ptr<TFileAccessor> accessor, std::unique_ptr<ql::TIniStorage> storage,
@@ -175,6 +179,8 @@ private:
     void Report(double time, bool end);
     void CarryOut(const TOrbActionInfo& action);
     void HandleMouse(TMouseData& mouse);
+    // The overlay of the show just opened (the drawer must exist).
+    void MakeOverlay();
     void HandleSnapshot();
     void PublishState();
     std::unique_ptr<TEngineMusic> MakeMusic();
@@ -185,6 +191,9 @@ private:
 
     std::unique_ptr<TFileAccessor> m_accessor;
     std::unique_ptr<TOrbSource> m_source;
+    // Made per opening after the source and accessor it reads; freed before them.
+    std::unique_ptr<TEngineOverlay> m_overlay;
+    bool m_overlayPending = false;
     uint8_t m_paused;
     TFrameInterpolator m_interpolator;
     TRequestSlots m_requests;
