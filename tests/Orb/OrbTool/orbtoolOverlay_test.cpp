@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <cmath>
+#include <limits>
 #include <sstream>
 
 #include "OrbLib2/NavPanel/NavPanelFixtures.h"
@@ -85,6 +87,47 @@ TEST(OrbToolOverlay, Script_StepsThePanelAndDialogsOnAVirtualClock) {
     }
     EXPECT_EQ(test::Tool(folder, "overlay " + ShellQuote(show) + " --script /nonexistent").Code, 2);
     EXPECT_EQ(test::Tool(folder, "overlay --help").Code, 0);
+}
+
+// PSNR of two 32-bit pictures of one size, over the colour bytes.
+double Psnr(const ql::TBitmap& a, const ql::TBitmap& b) {
+    if (a.Width() != b.Width() || a.Height() != b.Height()) return 0;
+    double sum = 0;
+    for (int32_t y = 0; y < a.Height(); ++y)
+        for (int32_t x = 0; x < a.Width(); ++x) {
+            const uint32_t p = test::PixelAt(a, x, y), q = test::PixelAt(b, x, y);
+            for (int shift = 0; shift <= 16; shift += 8) {
+                const double d = double((p >> shift) & 255) - double((q >> shift) & 255);
+                sum += d * d;
+            }
+        }
+    if (sum == 0) return std::numeric_limits<double>::infinity();
+    return 10.0 * std::log10(255.0 * 255.0 / (sum / (3.0 * a.Width() * a.Height())));
+}
+
+TEST(OrbToolOverlay, GlDevice_MatchesTheSoftwareDevice) {
+    ql::test::TTestFolder folder;
+    const std::string show = PackShow(folder);
+    test::WriteText(folder.File("script.txt"), "40 move 330 570\n50 frame frame.png\n");
+    std::unique_ptr<ql::TBitmap> frames[2];
+    const char* devices[2] = {"soft", "gl"};
+    for (int k = 0; k < 2; ++k) {
+        const std::string dir = folder.File(devices[k]);
+        std::filesystem::create_directories(dir);
+        auto run = test::Tool(folder, "overlay " + ShellQuote(show) + " --size 800x600 --device " +
+                                          devices[k] + " --script " +
+                                          ShellQuote(folder.File("script.txt")) + " -o " +
+                                          ShellQuote(dir));
+        if (k == 1 && run.Code != 0 && run.Err.find("not available") != std::string::npos)
+            GTEST_SKIP() << "no OpenGL here: " << run.Err;
+        ASSERT_EQ(run.Code, 0) << run.Err;
+        ql::TLoadResult png = ql::LoadImageFromFile(ql::FromUtf8(dir + "/frame.png"));
+        ASSERT_TRUE(png.Image);
+        frames[k] = png.Image.Store()->GetBitmap(0, ql::PfARGB32())->Clone();
+    }
+    const double psnr = Psnr(*frames[0], *frames[1]);
+    std::printf("[ PSNR     ] overlay gl against soft: %.2f dB\n", psnr);
+    EXPECT_GT(psnr, 35);
 }
 
 }  // namespace
