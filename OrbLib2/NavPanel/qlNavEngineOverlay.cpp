@@ -11,8 +11,8 @@ class TNavEngineOverlay : public TEngineOverlay {
 public:
     TNavEngineOverlay(const TEngineOverlayContext& context, TDeviceDrawer& drawer,
                       TNavOpenFile open)
-        : m_overlay(*context.Project, context.Viewport, std::move(open), Hooks(context), 1,
-                    context.DurationMs, context.NowMs),
+        : m_overlay(*context.Project, context.Viewport, std::move(open), Hooks(context),
+                    context.Volume, context.DurationMs, context.NowMs),
           m_scene(drawer, m_overlay) {}
 
     bool Empty() const { return !m_overlay.Panel() && !m_overlay.LogoItem().Picture; }
@@ -35,6 +35,8 @@ private:
     static TThirdSlide::THooks Hooks(const TEngineOverlayContext& context) {
         TThirdSlide::THooks hooks;
         hooks.IsPlaying = context.IsPlaying;
+        hooks.Seek = context.Seek;
+        hooks.VolumeChanged = context.SetVolume;
         return hooks;
     }
 

@@ -672,6 +672,12 @@ void TOrbEngine::MakeOverlay() {
     context.DurationMs = m_source->TotalTime();
     context.NowMs = int64_t(m_clock->NowMs());
     context.IsPlaying = [this] { return !m_paused; };
+    context.Volume = Volume();
+    // A seek from the time track goes the way of a "go to time" action.
+    context.Seek = [this](double ms) {
+        CarryOut(TOrbActionInfo(acGotoTime, int32_t(std::clamp(ms, 0.0, 2e9))));
+    };
+    context.SetVolume = [this](double volume) { SetVolume(float(volume)); };
     try {
         m_overlay = m_options.Overlay(context, *drawer);
     } catch (const std::exception& e) {

@@ -25,6 +25,10 @@ struct TEngineOverlayContext {
     double DurationMs = 0;
     int64_t NowMs = 0;                // the engine clock at the opening
     std::function<bool()> IsPlaying;  // on the engine thread
+    double Volume = 1;                // 0 .. 1
+    // The video-style bar's time track and volume control, on the engine thread.
+    std::function<void(double ms)> Seek;
+    std::function<void(double volume)> SetVolume;
 };
 
 class TEngineOverlay : public ql::TObj {

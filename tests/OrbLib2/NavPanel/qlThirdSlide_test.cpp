@@ -128,6 +128,43 @@ TEST(ThirdSlide, Mouse_PanelClicksBecomeActionsAndTheBackgroundIsConsumed) {
     EXPECT_FALSE(overlay.Mouse(440, 570, -1, 0, 0, 0).Handled);
 }
 
+TEST(ThirdSlide, VideoBar_ADragSeeksAndPausesTheShowAroundIt) {
+    ql::test::TTestFolder folder;
+    test::WriteBarFixtures(folder);
+    // 40 of 600 pixels high: the bar at its own size, across the viewport.
+    const auto project = Project(
+        "opt_fcp=1\nopt_nav_inifile=video/bar.ini\nopt_cp=Bottom\nopt_nav_usevideoscale=1\n"
+        "opt_nav_viewscale=6.6666667\nopt_newnavbuttons_count=1\nopt_newnavbutton1=forward\n");
+    bool playing = true;
+    std::vector<double> seeks, volumes;
+    TThirdSlide::THooks hooks;
+    hooks.IsPlaying = [&] { return playing; };
+    hooks.Seek = [&](double ms) { seeks.push_back(ms); };
+    hooks.VolumeChanged = [&](double v) { volumes.push_back(v); };
+    TThirdSlide overlay(*project, {0, 0, 800, 600}, test::FolderOpener(folder), hooks, 0.5, 60000,
+                        0);
+    ASSERT_NE(overlay.Panel(), nullptr);
+    EXPECT_EQ(overlay.Panel()->Rect(), (ql::TRect{0, 560, 800, 600}));
+    overlay.Advance(10, 0);
+    // The knob at the start of the track (68 + 5); the middle is 260 further.
+    std::vector<uint8_t> codes;
+    for (auto [kind, x] : {std::pair{1, 73}, std::pair{0, 333}, std::pair{2, 333}}) {
+        const TThirdSlide::TMouseResult r = overlay.Mouse(x, 580, kind, kind == 0 ? 0 : 1, 0, 20);
+        codes.push_back(r.Action.Code);
+        EXPECT_TRUE(r.Handled);
+        if (r.Action.Code == acPause) playing = !playing;  // as the engine would
+    }
+    EXPECT_EQ(codes, (std::vector<uint8_t>{acPause, acNavConsumed, acPause}));
+    EXPECT_TRUE(playing);
+    EXPECT_EQ(seeks, (std::vector<double>{30000, 30000}));
+    // The sound button twice: muted, then the volume the show had.
+    for (int k = 0; k < 2; ++k) {
+        overlay.Mouse(712, 580, 1, 1, 0, 30);
+        overlay.Mouse(712, 580, 2, 1, 0, 30);
+    }
+    EXPECT_EQ(volumes, (std::vector<double>{0, 0.5}));
+}
+
 class TFakeDialog : public TOverlayDialog {
 public:
     TFakeDialog(std::u16string name, bool pauses, ql::TRect hit = {}, int32_t* asked = nullptr)
