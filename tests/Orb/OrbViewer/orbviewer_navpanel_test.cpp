@@ -5,9 +5,11 @@
 #include <gtest/gtest.h>
 
 #include <sstream>
+#include <tuple>
 
 #include "OrbLib2/NavPanel/NavPanelFixtures.h"
 #include "ProgramRunner.h"
+#include "QlLib/Graphics/qlImageLoader.h"
 
 namespace orb {
 namespace {
@@ -38,8 +40,9 @@ TEST(OrbViewerNavPanel, PanelButtons_PauseResumeAndExitTheShow) {
 
     test::WriteText(
         folder.File("script.txt"),
-        "wait 1200\nmouse move 30 100\nmouse click 30 100\nwait 100\nmouse click 50 105\nwait 300\n"
-        "mouse click 50 105\nwait 300\nmouse click 100 105\nwait 20000\n");
+        "wait 1200\ncapture " + folder.File("frame.png") +
+            "\nmouse move 30 100\nmouse click 30 100\nwait 100\nmouse click 50 105\nwait 300\n"
+            "mouse click 50 105\nwait 300\nmouse click 100 105\nwait 20000\n");
     const std::string record = folder.File("record.jsonl");
     const auto run =
         RunProgram(folder, "env",
@@ -57,6 +60,18 @@ TEST(OrbViewerNavPanel, PanelButtons_PauseResumeAndExitTheShow) {
     ASSERT_EQ(pauses.size(), 2u) << ReadTextFile(record);
     EXPECT_NE(pauses[0].find("\"paused\":true"), std::string::npos);
     EXPECT_NE(pauses[1].find("\"paused\":false"), std::string::npos);
+    // The panel is drawn over the slide: its background cell and the pause
+    // button's normal look.
+    ql::TLoadResult png = ql::LoadImageFromFile(folder.WideFile("frame.png"));
+    ASSERT_TRUE(png.Image);
+    const ql::TBitmap* frame = png.Image.Store()->GetBitmap(0, ql::PfARGB32());
+    ASSERT_NE(frame, nullptr);
+    for (auto [x, y, want] :
+         {std::tuple{28, 92, test::kCellBg}, std::tuple{42, 94, test::kBtnNormal}})
+        for (int shift = 0; shift <= 16; shift += 8)
+            EXPECT_NEAR(int32_t((test::PixelAt(*frame, x, y) >> shift) & 255),
+                        int32_t((want >> shift) & 255), 2)
+                << x << "," << y;
     // The exit button ends the show long before the script would.
     ASSERT_EQ(exits.size(), 1u);
     const int64_t t = std::stoll(exits[0].substr(exits[0].find("\"t\":") + 4));
