@@ -17,6 +17,7 @@
 #include "OrbLib2/3DEngine/DrawManager3D2.h"
 #include "OrbLib2/NavPanel/qlOverlayScene.h"
 #include "OrbLib2/NavPanel/qlThirdSlide.h"
+#include "OrbLib2/OrbClasses/qlOrbShowSource.h"
 #include "OrbLib2/OrbPackage/qlOrbShowLocator.h"
 #include "QlLib/Graphics/qlPixelFormats.h"
 #include "QlLib/Graphics/qlPngWriter.h"
@@ -46,7 +47,7 @@ const char kOverlayHelp[] =
     "  MS frame NAME.png           draw the overlay over a gray frame through the\n"
     "                              device's drawer into DIR\n"
     "Actions the engine carries out itself (4 help, 15 open, 16 close) are carried\n"
-    "out. --duration gives the show's length to the video-style bar.\n";
+    "out. --duration replaces the show's length for the video-style bar.\n";
 
 // Stands in for a dialog slide: it covers nothing and pauses the show.
 class TStandInDialog : public TOverlayDialog {
@@ -125,6 +126,14 @@ int Overlay(const std::vector<std::string>& args) {
         return locator.Accessor().OpenStream(name);
     };
     const ql::TRect viewport = {0, 0, width, height};
+    // The show's own length unless the command line gives one.
+    if (duration < 0) {
+        try {
+            duration = ShowSource(locator).TotalTime();
+        } catch (const ql::Exception&) {
+            duration = -1;  // no slides to time: the video bar shows no length
+        }
+    }
     TThirdSlide overlay(locator.Project(), viewport, open, {}, 1, duration, 0);
 
     std::unique_ptr<TRenderDevice> device;

@@ -150,13 +150,18 @@ void TNavPanel::Place() {
     }
     h = std::max(h, 1);
     m_rect = NavPlace(m_anchors, m_viewport, w, h);
+    // The bar's active area in placed pixels: left and top rounded, right
+    // and bottom rounded up, in whole numbers so that a full area gives the
+    // placed rectangle exactly.
     const ql::TRect a = m_bar->ActiveArea();
-    const double kx = double(m_rect.Width()) / m_bar->Width(),
-                 ky = double(m_rect.Height()) / m_bar->Height();
-    m_clickable = {m_rect.left + int32_t(std::lround(a.left * kx)),
-                   m_rect.top + int32_t(std::lround(a.top * ky)),
-                   m_rect.left + int32_t(std::ceil(a.right * kx)),
-                   m_rect.top + int32_t(std::ceil(a.bottom * ky))};
+    const int64_t bw = m_bar->Width(), bh = m_bar->Height(), rw = m_rect.Width(),
+                  rh = m_rect.Height();
+    auto rounded = [](int64_t v, int64_t n, int64_t d) {
+        return int32_t((2 * v * n + d) / (2 * d));
+    };
+    auto up = [](int64_t v, int64_t n, int64_t d) { return int32_t((v * n + d - 1) / d); };
+    m_clickable = {m_rect.left + rounded(a.left, rw, bw), m_rect.top + rounded(a.top, rh, bh),
+                   m_rect.left + up(a.right, rw, bw), m_rect.top + up(a.bottom, rh, bh)};
 }
 
 bool TNavPanel::Contains(int32_t x, int32_t y) const {

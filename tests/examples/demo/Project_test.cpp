@@ -293,6 +293,11 @@ TEST_F(DemoShow, Overlay_HasTheLogoAndAButtonBarWithAVideoStyleVariant) {
     EXPECT_EQ(panel.Height(), 76);
     EXPECT_LT(panel.bottom, 1080);
     EXPECT_NEAR((panel.left + panel.right) / 2, 960, 1);
+    // The whole bar takes clicks, at any size (317 of 304 pixels wide here).
+    TThirdSlide small(m_locator->Project(), {0, 0, 1280, 720}, open, {}, 1, 66000, 0);
+    ASSERT_NE(small.Panel(), nullptr);
+    EXPECT_EQ(small.Panel()->Rect().Width(), 317);
+    EXPECT_EQ(small.Panel()->Clickable(), small.Panel()->Rect());
     // The logo at the top right.
     EXPECT_GT(overlay.LogoItem().Rect.left, 1600);
     EXPECT_LT(overlay.LogoItem().Rect.top, 100);
