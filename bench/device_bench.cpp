@@ -5,15 +5,18 @@
 //              over a cleared back buffer;
 //   CrossFade: two such pictures drawn into render targets, then composed
 //              on the back buffer, the second one at partial opacity.
+//   TurnedSlide: the slide's picture turned a little, its sides sharp or
+//              smooth.
 // Slide and CrossFade run on the OpenGL device as well where a headless
 // context can be made (each frame read back one pixel, so that the driver
 // finishes it).
 #include <benchmark/benchmark.h>
 
+#include <cmath>
 #include <cstring>
 #include <memory>
-#include <string>
 #include <random>
+#include <string>
 #include <vector>
 
 #include "OrbLib2/3DBasics/qlGlDevice.h"
@@ -33,8 +36,8 @@ std::vector<orb::TVertex> Quad(float l, float t, float r, float b, float u1, flo
 
 // A texture of texW x texH holding a noisy opaque picture of picW x picH in
 // its top left corner.
-orb::TTextureHandle Picture(orb::TRenderDevice& device, int32_t texW, int32_t texH, int32_t picW, int32_t picH,
-                            uint32_t seed) {
+orb::TTextureHandle Picture(orb::TRenderDevice& device, int32_t texW, int32_t texH, int32_t picW,
+                            int32_t picH, uint32_t seed) {
     orb::TTextureHandle texture = 0;
     device.CreateTexture({texW, texH, 1}, texture);
     ql::TDirectBitmap picture(texW, texH, ql::PfARGB32());
@@ -63,7 +66,12 @@ void BM_SoftDeviceQuad(benchmark::State& state) {
     }
     state.SetItemsProcessed(state.iterations() * int64_t(kW) * kH);
 }
-BENCHMARK(BM_SoftDeviceQuad)->Args({1, 0})->Args({2, 0})->Args({1, 1})->Args({2, 1})->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_SoftDeviceQuad)
+    ->Args({1, 0})
+    ->Args({2, 0})
+    ->Args({1, 1})
+    ->Args({2, 1})
+    ->Unit(benchmark::kMillisecond);
 
 // The device under test: the software device with range(0) threads, or a
 // headless OpenGL device (nullptr and the reason where there is none).
@@ -83,7 +91,8 @@ void FinishFrame(orb::TRenderDevice& device, bool gl) {
 
 void Slide(benchmark::State& state, bool gl) {
     std::string error;
-    const std::unique_ptr<orb::TRenderDevice> device = MakeDevice(gl, int32_t(state.range(0)), error);
+    const std::unique_ptr<orb::TRenderDevice> device =
+        MakeDevice(gl, int32_t(state.range(0)), error);
     if (!device) {
         state.SkipWithError(("no OpenGL here: " + error).c_str());
         return;
@@ -92,7 +101,8 @@ void Slide(benchmark::State& state, bool gl) {
     orb::TDrawState draw;
     draw.pipeline = orb::TPipeline::Texture;
     draw.textures[0] = texture;
-    const std::vector<orb::TVertex> quad = Quad(0, 0, kW, kH, float(kPicW) / 4096, float(kPicH) / 2048);
+    const std::vector<orb::TVertex> quad =
+        Quad(0, 0, kW, kH, float(kPicW) / 4096, float(kPicH) / 2048);
     for (auto _ : state) {
         device->BeginScene();
         device->Clear(0xFF000000u);
@@ -102,12 +112,14 @@ void Slide(benchmark::State& state, bool gl) {
         FinishFrame(*device, gl);
         benchmark::ClobberMemory();
     }
-    state.counters["fps"] = benchmark::Counter(double(state.iterations()), benchmark::Counter::kIsRate);
+    state.counters["fps"] =
+        benchmark::Counter(double(state.iterations()), benchmark::Counter::kIsRate);
 }
 
 void CrossFade(benchmark::State& state, bool gl) {
     std::string error;
-    const std::unique_ptr<orb::TRenderDevice> device = MakeDevice(gl, int32_t(state.range(0)), error);
+    const std::unique_ptr<orb::TRenderDevice> device =
+        MakeDevice(gl, int32_t(state.range(0)), error);
     if (!device) {
         state.SkipWithError(("no OpenGL here: " + error).c_str());
         return;
@@ -116,9 +128,12 @@ void CrossFade(benchmark::State& state, bool gl) {
                                              Picture(*device, 4096, 2048, kPicW, kPicH, 4)};
     orb::TTextureHandle targets[2] = {0, 0};
     for (orb::TTextureHandle& target : targets)
-        device->CreateTexture({2048, 2048, 1, orb::TTexelFormat::A8R8G8B8, orb::TTextureUsage::RenderTarget}, target);
-    const std::vector<orb::TVertex> slide = Quad(0, 0, kW, kH, float(kPicW) / 4096, float(kPicH) / 2048);
-    const std::vector<orb::TVertex> compose = Quad(0, 0, kW, kH, float(kW) / 2048, float(kH) / 2048);
+        device->CreateTexture(
+            {2048, 2048, 1, orb::TTexelFormat::A8R8G8B8, orb::TTextureUsage::RenderTarget}, target);
+    const std::vector<orb::TVertex> slide =
+        Quad(0, 0, kW, kH, float(kPicW) / 4096, float(kPicH) / 2048);
+    const std::vector<orb::TVertex> compose =
+        Quad(0, 0, kW, kH, float(kW) / 2048, float(kH) / 2048);
     int32_t frame = 0;
     for (auto _ : state) {
         device->BeginScene();
@@ -143,21 +158,68 @@ void CrossFade(benchmark::State& state, bool gl) {
         FinishFrame(*device, gl);
         benchmark::ClobberMemory();
     }
-    state.counters["fps"] = benchmark::Counter(double(state.iterations()), benchmark::Counter::kIsRate);
+    state.counters["fps"] =
+        benchmark::Counter(double(state.iterations()), benchmark::Counter::kIsRate);
 }
 
+// The slide's picture turned by 3 degrees and shrunk to fit, its sides
+// sharp or smooth: what smooth edges cost. range(0): threads, range(1): 1
+// for smooth sides.
+void BM_SoftDeviceTurnedSlide(benchmark::State& state) {
+    orb::TSoftDevice device({kW, kH, int32_t(state.range(0))});
+    const orb::TTextureHandle texture = Picture(device, 4096, 2048, kPicW, kPicH, 2);
+    orb::TDrawState draw;
+    draw.pipeline = orb::TPipeline::Texture;
+    draw.textures[0] = texture;
+    draw.smoothSides = state.range(1) ? 15 : 0;
+    const float a = 3.0f * 3.14159265f / 180.0f, w = 1800, h = 960;
+    const float c = std::cos(a), s = std::sin(a);
+    auto corner = [&](float x, float y, float u, float v) {
+        const float dx = x - w / 2, dy = y - h / 2;
+        return orb::TVertex{
+            kW / 2.0f + dx * c - dy * s, kH / 2.0f + dx * s + dy * c, 0, 1, 0xFFFFFFFFu, u, v};
+    };
+    const float u1 = float(kPicW) / 4096, v1 = float(kPicH) / 2048;
+    const orb::TVertex tl = corner(0, 0, 0, 0), tr = corner(w, 0, u1, 0), br = corner(w, h, u1, v1),
+                       bl = corner(0, h, 0, v1);
+    const std::vector<orb::TVertex> quad{tl, tr, br, tl, br, bl};
+    for (auto _ : state) {
+        device.BeginScene();
+        device.Clear(0xFF000000u);
+        device.DrawTriangles(draw, quad);
+        device.EndScene();
+        device.Present();
+        benchmark::ClobberMemory();
+    }
+    state.counters["fps"] =
+        benchmark::Counter(double(state.iterations()), benchmark::Counter::kIsRate);
+}
+BENCHMARK(BM_SoftDeviceTurnedSlide)
+    ->Args({2, 0})
+    ->Args({2, 1})
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime();
+
 // range(0): threads
-void BM_SoftDeviceSlide(benchmark::State& state) { Slide(state, false); }
+void BM_SoftDeviceSlide(benchmark::State& state) {
+    Slide(state, false);
+}
 BENCHMARK(BM_SoftDeviceSlide)->Arg(1)->Arg(2)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 // range(0): threads
-void BM_SoftDeviceCrossFade(benchmark::State& state) { CrossFade(state, false); }
+void BM_SoftDeviceCrossFade(benchmark::State& state) {
+    CrossFade(state, false);
+}
 BENCHMARK(BM_SoftDeviceCrossFade)->Arg(1)->Arg(2)->Unit(benchmark::kMillisecond)->UseRealTime();
 
-void BM_GlDeviceSlide(benchmark::State& state) { Slide(state, true); }
+void BM_GlDeviceSlide(benchmark::State& state) {
+    Slide(state, true);
+}
 BENCHMARK(BM_GlDeviceSlide)->Arg(0)->Unit(benchmark::kMillisecond)->UseRealTime();
 
-void BM_GlDeviceCrossFade(benchmark::State& state) { CrossFade(state, true); }
+void BM_GlDeviceCrossFade(benchmark::State& state) {
+    CrossFade(state, true);
+}
 BENCHMARK(BM_GlDeviceCrossFade)->Arg(0)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 }  // namespace

@@ -96,7 +96,8 @@ int RunFrame(const std::vector<std::string>& args) {
             }
             TDrawContainer* first = containers.empty() ? nullptr : containers.front().Get();
             TDrawContainer* second = containers.size() > 1 ? containers.back().Get() : nullptr;
-            bool drawn = DrawSlides(drawer, first, second);
+            bool drawn = DrawSlides(drawer, first, second, show.Producer().SlideRect(),
+                                    HiderColour(show.Producer().Source().HiderColor()));
             if (!drawn) {
                 // Nothing to show (no slide could be built): a black frame.
                 struct TBlack : TDrawScene {

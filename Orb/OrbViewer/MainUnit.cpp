@@ -12,6 +12,7 @@
 #include "Orb/OrbViewer/OrbShowOpener.h"
 #include "Orb/OrbViewer/OrbStartupWindow.h"
 #include "Orb/OrbViewer/OrbViewerControl.h"
+#include "OrbLib2/3DBasics/qlGlDevice.h"
 #include "OrbLib2/NavPanel/qlNavEngineOverlay.h"
 #include "OrbLib2/OrbClasses/qlOrbShowSource.h"
 #include "OrbLib2/OrbPackage/qlOrbFileAccessor2.h"
@@ -19,6 +20,7 @@
 #include "OrbLib2/OrbViewer/qlOrbPrintServices.h"
 #include "QlLib/Graphics/qlPngWriter.h"
 #include "QlLib/Platform/qlFileAPI.h"
+#include "QlLib/Platform/qlGlApi.h"
 #include "QlLib/Platform/qlHeadlessHost.h"
 #include "QlLib/Platform/qlInstanceLock.h"
 #include "QlLib/Platform/qlSdlHost.h"
@@ -96,6 +98,8 @@ namespace {
 constexpr int32_t kWakeViewer = 1, kWakeFrame = 2;
 // The form's timer: the cursor poll and, headless, the engine's step.
 constexpr int32_t kPassMs = 20;
+// How long the window keeps a new size before the device follows it.
+constexpr int64_t kResizeSettleMs = 150;
 
 std::vector<TMonitorInfo> MonitorsOf(const std::vector<ql::TMonitorInfo>& hostMonitors) {
     std::vector<TMonitorInfo> monitors;
@@ -186,6 +190,7 @@ TMainForm::TMainForm(ql::THost& host, TMainFormSettings settings)
     deviceOptions.height = screenHeight;
     deviceOptions.threads = std::clamp(m_settings.DrawThreads, 1, 16);
     m_device = std::make_unique<TSoftDevice>(deviceOptions);
+    m_dialogs.SetPresenter([this](const ql::TFrameView& frame) { ShowFrame(frame); });
     const bool deterministic = m_settings.Deterministic;
     m_device->SetPresentSink(
         [this, deterministic](const uint32_t* pixels, int32_t width, int32_t height) {
@@ -390,11 +395,6 @@ void TMainForm::ApplyGeometry(const TGeometryRequest& request) {
                                geometry->Outer.Left + extents.Left + geometry->ClientWidth,
                                geometry->Outer.Top + extents.Top + geometry->ClientHeight};
     const ql::TWindowBorder border = HostBorder(geometry->Border);
-    if (!m_viewer->Engine()) {
-        // Before the engine runs, the device can still take the window's size;
-        // later shows are scaled to the window instead.
-        m_device->ResizeOutput(geometry->ClientWidth, geometry->ClientHeight);
-    }
     if (!m_host.HasWindow()) {
         ql::TWindowParams params;
         params.Title = u"OrbViewer v5.6";
@@ -403,8 +403,19 @@ void TMainForm::ApplyGeometry(const TGeometryRequest& request) {
         params.FullScreen = geometry->FullScreen;
         params.FullScreenMonitor = monitor;
         params.Visible = true;
+        params.OpenGl = m_settings.Device != TDeviceChoice::Soft;
         std::string error;
         if (!m_host.OpenWindow(params, error)) ql::GlobalLog().WriteLine("Window: " + error);
+        // The device takes the window's size in pixels (more than its size
+        // in points on a high-density display).
+        int32_t width = geometry->ClientWidth, height = geometry->ClientHeight;
+        if (m_host.HasWindow()) m_host.DrawableSize(width, height);
+        if (width <= 0 || height <= 0)
+            width = geometry->ClientWidth, height = geometry->ClientHeight;
+        if (!m_viewer->Engine()) {
+            m_device->ResizeOutput(width, height);
+            ChooseDevice(width, height);
+        }
     } else if (geometry->FullScreen) {
         m_host.SetFullScreen(monitor);
     } else {
@@ -437,10 +448,61 @@ bool TMainForm::StartupWindowAllows(const std::u16string& fileName, bool isPacka
 // ---------------------------------------------------------------- the loop
 
 void TMainForm::Pass() {
+    FollowWindowSize();
     if (m_settings.Deterministic) StepEngine();
     m_viewer->DeliverEvents();
     PresentNewest();
     PollCursor();
+}
+
+void TMainForm::ChooseDevice(int32_t width, int32_t height) {
+    if (m_settings.Device == TDeviceChoice::Soft || m_drawsWithGl || m_viewer->Engine()) return;
+    std::string error;
+    std::unique_ptr<TGlDevice> gl = TGlDevice::Create(
+        ql::TGlApi::Create(m_host.CreateGlContext(error), error), width, height, error);
+    if (!gl) {
+        ql::GlobalLog().WriteLine("Drawing on the software device: no OpenGL (" + error + ")");
+        if (m_settings.Device == TDeviceChoice::Gl)
+            std::fprintf(stderr, "OpenGL is not available (%s); drawing on the software device\n",
+                         error.c_str());
+        return;
+    }
+    ql::GlobalLog().WriteLine("Drawing with OpenGL: " + gl->Renderer());
+    // A lost context is made again on the same window, on the drawing thread.
+    ql::THost* host = &m_host;
+    gl->SetContextFactory([host](std::string& reason) { return host->CreateGlContext(reason); });
+    const bool deterministic = m_settings.Deterministic;
+    gl->SetPresentSink([this, deterministic](const uint32_t* pixels, int32_t w, int32_t h) {
+        if (m_frames.Post(pixels, w, h) && !deterministic) m_host.PostUserEvent(kWakeFrame, 0);
+    });
+    m_viewer->SetDevice(*gl);
+    m_device->SetPresentSink(nullptr);
+    m_device = std::move(gl);
+    m_drawsWithGl = true;
+}
+
+void TMainForm::FollowWindowSize() {
+    if (!m_resizePending || m_host.TickMs() - m_resizeTick < kResizeSettleMs) return;
+    m_resizePending = false;
+    TOrbEngine* engine = m_viewer->Engine();
+    int32_t width = 0, height = 0;
+    m_host.DrawableSize(width, height);
+    if (!engine || width <= 0 || height <= 0) return;
+    if (width == m_device->OutputWidth() && height == m_device->OutputHeight()) return;
+    Record(ql::THostRecord("output").Int("width", width).Int("height", height));
+    engine->PostOutputSize(width, height);
+}
+
+void TMainForm::ShowFrame(const ql::TFrameView& frame) {
+    if (!m_drawsWithGl) {
+        m_host.Present(frame);
+        return;
+    }
+    const auto* pixels = frame.Pixels;
+    if (TOrbEngine* engine = m_viewer->Engine(); engine && !m_settings.Deterministic)
+        engine->PostShowPixels(pixels, frame.Width, frame.Height, frame.Stride);
+    else
+        m_device->ShowPixels(pixels, frame.Width, frame.Height, frame.Stride);
 }
 
 void TMainForm::StepEngine() {
@@ -480,7 +542,10 @@ void TMainForm::Handle(const ql::THostEvent& event) {
                 engine->SetWindowActive(event.Kind == ql::THostEventKind::FocusGained);
             break;
         case ql::THostEventKind::Resized:
-            if (!m_shown.Pixels.empty()) m_host.Present(m_shown.View());
+            // Until the device follows, the last frame is shown scaled.
+            if (!m_shown.Pixels.empty() && !m_drawsWithGl) m_host.Present(m_shown.View());
+            m_resizePending = true;
+            m_resizeTick = m_host.TickMs();
             break;
         case ql::THostEventKind::Close:
             m_executor->Close(false);
@@ -618,7 +683,8 @@ void TMainForm::PrintImage(std::unique_ptr<ql::TBitmap> frame) {
     Record(ql::THostRecord("print")
                .Bool("printed", dialog.Printed())
                .Str("saved", dialog.SavedFile()));
-    if (!m_shown.Pixels.empty()) m_host.Present(m_shown.View());
+    if (!m_shown.Pixels.empty()) ShowFrame(m_shown.View());
+    if (TOrbEngine* engine = m_viewer->Engine()) engine->Controller().RequestRepaint();
     if (wasPlaying) m_viewer->SetPaused(false);
 }
 
@@ -650,6 +716,17 @@ bool TMainForm::ConfirmRun(const std::u16string& command) {
         u"OrbViewer", u"This show wants to run a program:\r\r" + command + u"\r\rAllow it?",
         ql::TMessageIcon::Warning, ql::TMessageButtons::YesNo);
     return answer == ql::TMessageResult::Yes;
+}
+
+bool TMainForm::ConfirmOpen(const std::u16string& document) {
+    const ql::TMessageResult answer = m_host.MessageBox(
+        u"OrbViewer", u"This show wants to open a document:\r\r" + document + u"\r\rAllow it?",
+        ql::TMessageIcon::Warning, ql::TMessageButtons::YesNo);
+    return answer == ql::TMessageResult::Yes;
+}
+
+bool TMainForm::OpenDocument(const std::u16string& path) {
+    return m_host.Launcher().OpenDocument(path) == ql::TLaunchResult::Started;
 }
 
 bool TMainForm::OpenAddress(const std::u16string& address) {
@@ -711,8 +788,18 @@ int RunViewer(const ql::TCommandsStorage& commands, const std::u16string& progra
         ql::TInstanceLock::TryAcquire(ql::InstanceLockName(programFileName));
     settings.AnotherInstanceRunning = lock == nullptr;
 
+    // Headless runs draw on the software device, the reference, unless asked.
+    const std::u16string device = commands.Value(u"device");
+    if (!device.empty() && device != u"auto" && device != u"gl" && device != u"soft")
+        return ReportStartError("-device takes auto, gl or soft");
+    const bool headless = commands.HasSwitch(u"headless");
+    settings.Device = device == u"gl"                  ? TDeviceChoice::Gl
+                      : device == u"soft"              ? TDeviceChoice::Soft
+                      : device == u"auto" || !headless ? TDeviceChoice::Auto
+                                                       : TDeviceChoice::Soft;
+
     const std::u16string script = commands.Value(u"headless");
-    if (commands.HasSwitch(u"headless")) {
+    if (headless) {
         if (script.empty()) return ReportStartError("-headless needs a script file");
         const std::u16string recordName = commands.Value(u"record");
         std::ofstream recordFile;

@@ -43,6 +43,9 @@ TShowRequest ShowRequestFromCommandLine(const ql::TCommandsStorage& commands,
 TGeometryRequest GeometryRequestOfShow(const TOrbShowOptions& options, int32_t screenWidth,
                                        int32_t screenHeight);
 
+// Which device draws the show: "-device auto|gl|soft".
+enum class TDeviceChoice : uint8_t { Auto, Gl, Soft };
+
 struct TMainFormSettings {
     std::u16string ProgramFileName;
     TShowRequest Show;
@@ -53,6 +56,8 @@ struct TMainFormSettings {
     bool Deterministic = false;
     // Drawing threads of the software device, the engine's included.
     int32_t DrawThreads = 2;
+    // Auto draws with OpenGL where the window can have a context.
+    TDeviceChoice Device = TDeviceChoice::Soft;
     // A copy of this program already runs (screen-saver shows refuse then).
     bool AnotherInstanceRunning = false;
     ql::TSoundOutputOptions Sound;
@@ -79,7 +84,9 @@ private:
     // --- what the action executor asks of the form
     void ShowMessage(const std::u16string& text, const std::u16string& caption) override;
     bool ConfirmRun(const std::u16string& command) override;
+    bool ConfirmOpen(const std::u16string& document) override;
     bool OpenAddress(const std::u16string& address) override;
+    bool OpenDocument(const std::u16string& path) override;
     bool SpawnProgram(const std::vector<std::u16string>& arguments) override;
     bool OpenShow(const TShowCommand& command) override;
     void Quit() override;
@@ -106,6 +113,14 @@ private:
     void MouseLeft();
     void PollCursor();
     void PresentNewest();
+    // Shows a frame made here (a dialog over the last frame) on whichever
+    // device draws the window.
+    void ShowFrame(const ql::TFrameView& frame);
+    // Makes the GL device for the window when the choice allows and GL is
+    // there; logs why not otherwise. Before the first show opens only.
+    void ChooseDevice(int32_t width, int32_t height);
+    // After the window settled at a new size, the device follows it.
+    void FollowWindowSize();
     // Client coordinates to the frame's: the window may show it scaled.
     void ToFrame(int32_t& x, int32_t& y) const;
 
@@ -122,7 +137,12 @@ private:
     ql::THost& m_host;
     TMainFormSettings m_settings;
     TVirtualClock m_clock;  // the engine's clock in deterministic mode
-    std::unique_ptr<TSoftDevice> m_device;
+    std::unique_ptr<TRenderDevice> m_device;
+    bool m_drawsWithGl = false;
+    // A resize waits until the window stands still for a moment: every
+    // new size reloads the slides.
+    bool m_resizePending = false;
+    int64_t m_resizeTick = 0;
     TFrameMailbox m_frames;
     ql::TFrameCopy m_shown;  // the frame on the screen now
     TShowStack m_shows;      // the show playing and the ones it was opened from

@@ -170,6 +170,13 @@ bool TActionExecutor::RunText(const std::u16string& text) {
             ran = m_host.OpenAddress(item.Url) || ran;
             continue;
         }
+        if (item.IsDocument()) {
+            // A document opens in whatever the desktop chooses: the same
+            // consent as a program.
+            if (context.Policy.NeedsConfirmation() && !m_host.ConfirmOpen(item.Document)) continue;
+            ran = m_host.OpenDocument(item.Document) || ran;
+            continue;
+        }
         if (context.Policy.NeedsConfirmation() &&
             !m_host.ConfirmRun(ql::DescribeArguments(item.Argv)))
             continue;

@@ -47,7 +47,10 @@ public:
     virtual void ShowMessage(const std::u16string& text, const std::u16string& caption) = 0;
     // Asks the user whether a show's program may run; shows the exact command.
     virtual bool ConfirmRun(const std::u16string& command) = 0;
+    // The same for a document the desktop's opener would open.
+    virtual bool ConfirmOpen(const std::u16string& document) = 0;
     virtual bool OpenAddress(const std::u16string& address) = 0;
+    virtual bool OpenDocument(const std::u16string& path) = 0;
     virtual bool SpawnProgram(const std::vector<std::u16string>& arguments) = 0;
     // Opens another show interactively (with its messages); false when it
     // did not open.

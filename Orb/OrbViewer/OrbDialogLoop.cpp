@@ -5,15 +5,19 @@
 
 namespace orb {
 
-TDialogOrigin PlaceDialog(int32_t dialogWidth, int32_t dialogHeight, int32_t frameWidth, int32_t frameHeight) {
-    return {std::max(0, (frameWidth - dialogWidth) / 2), std::max(0, (frameHeight - dialogHeight) / 2)};
+TDialogOrigin PlaceDialog(int32_t dialogWidth, int32_t dialogHeight, int32_t frameWidth,
+                          int32_t frameHeight) {
+    return {std::max(0, (frameWidth - dialogWidth) / 2),
+            std::max(0, (frameHeight - dialogHeight) / 2)};
 }
 
-ql::TFrameCopy ComposeDialog(const ql::TFrameCopy& background, const ql::TBitmap& dialog, TDialogOrigin origin) {
+ql::TFrameCopy ComposeDialog(const ql::TFrameCopy& background, const ql::TBitmap& dialog,
+                             TDialogOrigin origin) {
     ql::TFrameCopy frame = background;
     const int32_t width = std::min(dialog.Width(), frame.Width - origin.Left);
     for (int32_t y = 0; y < dialog.Height() && origin.Top + y < frame.Height && width > 0; ++y) {
-        uint8_t* out = frame.Pixels.data() + (size_t(origin.Top + y) * size_t(frame.Width) + size_t(origin.Left)) * 4;
+        uint8_t* out = frame.Pixels.data() +
+                       (size_t(origin.Top + y) * size_t(frame.Width) + size_t(origin.Left)) * 4;
         std::memcpy(out, dialog.Row(y), size_t(width) * 4);
     }
     return frame;
@@ -32,25 +36,38 @@ bool DialogEvent(ql::TDialog& dialog, const ql::THostEvent& event, TDialogOrigin
         case ql::THostEventKind::Key:
             if (event.KeyEvent != ql::kePressed) return false;
             switch (event.Key) {
-                case ql::vk::Return: dialog.Key(ql::TDialogKey::Enter); return true;
-                case ql::vk::Escape: dialog.Key(ql::TDialogKey::Escape); return true;
-                case ql::vk::Back: dialog.Key(ql::TDialogKey::Backspace); return true;
-                case ql::vk::Tab:
-                    dialog.Key((event.Modifiers & ql::mods::Shift) ? ql::TDialogKey::BackTab : ql::TDialogKey::Tab);
+                case ql::vk::Return:
+                    dialog.Key(ql::TDialogKey::Enter);
                     return true;
-                default: return false;  // Space comes as a typed character
+                case ql::vk::Escape:
+                    dialog.Key(ql::TDialogKey::Escape);
+                    return true;
+                case ql::vk::Back:
+                    dialog.Key(ql::TDialogKey::Backspace);
+                    return true;
+                case ql::vk::Tab:
+                    dialog.Key((event.Modifiers & ql::mods::Shift) ? ql::TDialogKey::BackTab
+                                                                   : ql::TDialogKey::Tab);
+                    return true;
+                default:
+                    return false;  // Space comes as a typed character
             }
         case ql::THostEventKind::Char:
             for (const char16_t c : event.Text) {
-                if (c == u' ' && !FocusedIsEdit(dialog)) dialog.Key(ql::TDialogKey::Space);
-                else if (c >= 0x20 && c != 0x7F) dialog.Key(ql::TDialogKey::Character, c);
+                if (c == u' ' && !FocusedIsEdit(dialog))
+                    dialog.Key(ql::TDialogKey::Space);
+                else if (c >= 0x20 && c != 0x7F)
+                    dialog.Key(ql::TDialogKey::Character, c);
             }
             return true;
         case ql::THostEventKind::Mouse:
             if (event.Button != ql::mbLeft) return false;
-            if (event.MouseEvent == ql::mePressed) dialog.MouseDown(event.X - origin.Left, event.Y - origin.Top);
-            else if (event.MouseEvent == ql::meReleased) dialog.MouseUp(event.X - origin.Left, event.Y - origin.Top);
-            else return false;
+            if (event.MouseEvent == ql::mePressed)
+                dialog.MouseDown(event.X - origin.Left, event.Y - origin.Top);
+            else if (event.MouseEvent == ql::meReleased)
+                dialog.MouseUp(event.X - origin.Left, event.Y - origin.Top);
+            else
+                return false;
             return true;
         default:
             return false;
@@ -74,18 +91,24 @@ void TDialogLoop::Run(ql::TDialog& dialog, const ql::TFrameCopy& background) {
         larger.Height = std::max(base.Height, dialog.PixelHeight());
         larger.Pixels.assign(size_t(larger.Width) * size_t(larger.Height) * 4, 0);
         for (size_t i = 3; i < larger.Pixels.size(); i += 4) larger.Pixels[i] = 0xFF;
-        const int32_t left = (larger.Width - base.Width) / 2, top = (larger.Height - base.Height) / 2;
+        const int32_t left = (larger.Width - base.Width) / 2,
+                      top = (larger.Height - base.Height) / 2;
         for (int32_t y = 0; y < base.Height; ++y)
-            std::memcpy(larger.Pixels.data() + (size_t(top + y) * size_t(larger.Width) + size_t(left)) * 4,
-                        base.Pixels.data() + size_t(y) * size_t(base.Width) * 4, size_t(base.Width) * 4);
+            std::memcpy(
+                larger.Pixels.data() + (size_t(top + y) * size_t(larger.Width) + size_t(left)) * 4,
+                base.Pixels.data() + size_t(y) * size_t(base.Width) * 4, size_t(base.Width) * 4);
         base = std::move(larger);
     }
-    const TDialogOrigin origin = PlaceDialog(dialog.PixelWidth(), dialog.PixelHeight(), base.Width, base.Height);
+    const TDialogOrigin origin =
+        PlaceDialog(dialog.PixelWidth(), dialog.PixelHeight(), base.Width, base.Height);
     bool repaint = true;
     while (dialog.Running()) {
         if (repaint) {
             const ql::TFrameCopy frame = ComposeDialog(base, *dialog.Render(), origin);
-            m_host.Present(frame.View());
+            if (m_present)
+                m_present(frame.View());
+            else
+                m_host.Present(frame.View());
             repaint = false;
         }
         ql::THostEvent event;

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 
 #include "OrbLib2/qlDialogs.h"
 #include "QlLib/Platform/qlHost.h"
@@ -16,10 +17,12 @@ namespace orb {
 struct TDialogOrigin {
     int32_t Left = 0, Top = 0;
 };
-TDialogOrigin PlaceDialog(int32_t dialogWidth, int32_t dialogHeight, int32_t frameWidth, int32_t frameHeight);
+TDialogOrigin PlaceDialog(int32_t dialogWidth, int32_t dialogHeight, int32_t frameWidth,
+                          int32_t frameHeight);
 
 // The frame with the dialog's picture painted at `origin`.
-ql::TFrameCopy ComposeDialog(const ql::TFrameCopy& background, const ql::TBitmap& dialog, TDialogOrigin origin);
+ql::TFrameCopy ComposeDialog(const ql::TFrameCopy& background, const ql::TBitmap& dialog,
+                             TDialogOrigin origin);
 
 // Hands one host event to the dialog. Pointer positions are in frame
 // pixels. Returns false for events the dialog does not take.
@@ -28,6 +31,10 @@ bool DialogEvent(ql::TDialog& dialog, const ql::THostEvent& event, TDialogOrigin
 class TDialogLoop {
 public:
     explicit TDialogLoop(ql::THost& host) : m_host(host) {}
+    // Where the dialog's frames go; the host's Present when unset.
+    void SetPresenter(std::function<void(const ql::TFrameView&)> present) {
+        m_present = std::move(present);
+    }
 
     // Runs the dialog over `background` (black of the window's size when it
     // is empty). Closing the window ends the dialog as Cancel; a Quit also
@@ -37,6 +44,7 @@ public:
 
 private:
     ql::THost& m_host;
+    std::function<void(const ql::TFrameView&)> m_present;
     bool m_quit = false;
 };
 

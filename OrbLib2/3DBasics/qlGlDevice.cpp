@@ -4,8 +4,10 @@
 #include <cmath>
 #include <cstddef>
 #include <cstring>
+#include <utility>
 
 #include "QlLib/Platform/qlGlApi.h"
+#include "QlLib/qlLog.h"
 
 namespace orb {
 
@@ -49,9 +51,31 @@ uniform vec4 uOpacity;
 uniform vec4 uC0;
 uniform vec4 uC1;
 uniform vec4 uC2;
+// Smooth sides: a x + b y + c (the distance in pixels, inside positive) and
+// 1 when the side is on. Coverage is the exact area of the pixel inside
+// each one, the same formula as TSmoothEdges::Coverage on the CPU.
+uniform vec4 uEdge0;
+uniform vec4 uEdge1;
+uniform vec4 uEdge2;
+uniform vec4 uEdge3;
 out vec4 fragColour;
+float EdgeCover(vec4 e) {
+    if (e.w == 0.0) return 1.0;
+    float hi = max(abs(e.x), abs(e.y)), lo = min(abs(e.x), abs(e.y));
+    float u = clamp(dot(e.xy, gl_FragCoord.xy) + e.z + (hi + lo) * 0.5, 0.0, hi + lo);
+    float inside;
+    if (u < lo)
+        inside = u * u / (2.0 * hi * lo);
+    else if (u <= hi)
+        inside = (u - lo * 0.5) / hi;
+    else
+        inside = 1.0 - (hi + lo - u) * (hi + lo - u) / (2.0 * hi * lo);
+    return clamp(inside, 0.0, 1.0);
+}
 void main() {
-    float alpha = vColour.a * uOpacity.x;
+    float cover = EdgeCover(uEdge0) * EdgeCover(uEdge1) * EdgeCover(uEdge2) * EdgeCover(uEdge3);
+    if (cover <= 0.0) discard;
+    float alpha = vColour.a * uOpacity.x * cover;
 #if PIPELINE == 0
     fragColour = vec4(vColour.rgb * alpha, alpha);
 #else
@@ -117,27 +141,8 @@ std::unique_ptr<TGlDevice> TGlDevice::Create(std::unique_ptr<ql::TGlApi> api, in
         return nullptr;
     }
     std::unique_ptr<TGlDevice> device(new TGlDevice(std::move(api)));
+    if (!device->BuildPipelines(error)) return nullptr;
     ql::TGlApi& gl = *device->m_api;
-    for (int32_t p = 0; p < 5; ++p) {
-        const std::string fragment =
-            "#version 330 core\n#define PIPELINE " + std::to_string(p) + "\n" + kFragmentShader;
-        std::string log;
-        TProgram& program = device->m_programs[p];
-        program.id = gl.CreateProgram(kVertexShader, fragment.c_str(), log);
-        if (!program.id) {
-            error = "GL pipeline " + std::to_string(p) + " does not build: " + log;
-            return nullptr;
-        }
-        gl.UseProgram(program.id);
-        gl.SetUniform(gl.UniformLocation(program.id, "uTex0"), 0);
-        gl.SetUniform(gl.UniformLocation(program.id, "uTex1"), 1);
-        gl.SetUniform(gl.UniformLocation(program.id, "uTex2"), 2);
-        program.target = gl.UniformLocation(program.id, "uTarget");
-        program.opacity = gl.UniformLocation(program.id, "uOpacity");
-        program.constants[0] = gl.UniformLocation(program.id, "uC0");
-        program.constants[1] = gl.UniformLocation(program.id, "uC1");
-        program.constants[2] = gl.UniformLocation(program.id, "uC2");
-    }
     const int32_t maxSize = std::clamp(gl.MaxTextureSize(), 1, kMaxOutputSide);
     device->m_caps.maxTexWidth = maxSize;
     device->m_caps.maxTexHeight = maxSize;
@@ -152,7 +157,107 @@ std::unique_ptr<TGlDevice> TGlDevice::Create(std::unique_ptr<ql::TGlApi> api, in
     return device;
 }
 
+bool TGlDevice::BuildPipelines(std::string& error) {
+    ql::TGlApi& gl = *m_api;
+    for (int32_t p = 0; p < 5; ++p) {
+        const std::string fragment =
+            "#version 330 core\n#define PIPELINE " + std::to_string(p) + "\n" + kFragmentShader;
+        std::string log;
+        TProgram& program = m_programs[p];
+        program.id = gl.CreateProgram(kVertexShader, fragment.c_str(), log);
+        if (!program.id) {
+            error = "GL pipeline " + std::to_string(p) + " does not build: " + log;
+            return false;
+        }
+        gl.UseProgram(program.id);
+        gl.SetUniform(gl.UniformLocation(program.id, "uTex0"), 0);
+        gl.SetUniform(gl.UniformLocation(program.id, "uTex1"), 1);
+        gl.SetUniform(gl.UniformLocation(program.id, "uTex2"), 2);
+        program.target = gl.UniformLocation(program.id, "uTarget");
+        program.opacity = gl.UniformLocation(program.id, "uOpacity");
+        program.constants[0] = gl.UniformLocation(program.id, "uC0");
+        program.constants[1] = gl.UniformLocation(program.id, "uC1");
+        program.constants[2] = gl.UniformLocation(program.id, "uC2");
+        for (int32_t k = 0; k < 4; ++k)
+            program.edges[k] = gl.UniformLocation(program.id, ("uEdge" + std::to_string(k)).c_str());
+    }
+    return true;
+}
+
+void TGlDevice::AttachToThread() {
+    if (m_api->Context().MakeCurrent())
+        m_owner = std::this_thread::get_id();
+    else
+        ql::GlobalLog().WriteLine(u"TGlDevice: the context cannot be made current on this thread");
+}
+
+void TGlDevice::DetachFromThread() {
+    if (!OnOwnerThread()) return;
+    m_api->Context().ReleaseCurrent();
+    m_owner = std::thread::id();
+}
+
+TDxResult TGlDevice::Restore() {
+    if (!m_lost) return m_lastResult = TDxResult::Ok;
+    if (!OnOwnerThread() || !m_contextFactory) return Fail(TDxResult::DeviceLost);
+    std::string error;
+    std::unique_ptr<ql::TGlApi> fresh = ql::TGlApi::Create(m_contextFactory(error), error);
+    if (!fresh) {
+        ql::GlobalLog().WriteLine("TGlDevice: no new context after a loss: " + error);
+        m_api->Context().MakeCurrent();
+        return Fail(TDxResult::DeviceLost);
+    }
+    // The old context goes with whatever was made on it; it is current
+    // while it goes, so that its own names are the ones deleted.
+    m_api->Context().MakeCurrent();
+    m_api = std::move(fresh);
+    m_api->Context().MakeCurrent();
+    m_textures.clear();
+    m_target = 0;
+    m_backTexture = m_backFramebuffer = 0;
+    m_showTexture = m_showFramebuffer = 0;
+    m_showWidth = m_showHeight = 0;
+    for (TProgram& program : m_programs) program = TProgram();
+    if (!BuildPipelines(error) || !MakeBackBuffer(m_width, m_height)) {
+        ql::GlobalLog().WriteLine("TGlDevice: the new context cannot draw: " + error);
+        return Fail(TDxResult::DeviceLost);
+    }
+    m_lost = false;
+    BindTarget();
+    ql::GlobalLog().WriteLine(u"TGlDevice: a new context after a loss");
+    return m_lastResult = TDxResult::Ok;
+}
+
+TDxResult TGlDevice::ShowPixels(const uint8_t* pixels, int32_t width, int32_t height,
+                                int32_t stride) {
+    if (!OnOwnerThread() || m_lost || !pixels || width <= 0 || height <= 0 ||
+        width > kMaxOutputSide || height > kMaxOutputSide || stride < width * 4)
+        return Fail(m_lost ? TDxResult::DeviceLost : TDxResult::InvalidCall);
+    if (!m_api->Context().HasWindow()) {
+        if (m_presentSink && stride == width * 4 &&
+            reinterpret_cast<uintptr_t>(pixels) % alignof(uint32_t) == 0)
+            m_presentSink(reinterpret_cast<const uint32_t*>(pixels), width, height);
+        return m_lastResult = TDxResult::Ok;
+    }
+    if (m_showWidth != width || m_showHeight != height) {
+        m_api->DeleteFramebuffer(m_showFramebuffer);
+        m_api->DeleteTexture(m_showTexture);
+        m_showTexture = m_api->CreateTexture(width, height, 1, false);
+        m_showFramebuffer = m_showTexture ? m_api->CreateFramebuffer(m_showTexture) : 0;
+        m_showWidth = m_showFramebuffer ? width : 0;
+        m_showHeight = m_showFramebuffer ? height : 0;
+        if (!m_showFramebuffer) return Fail(TDxResult::OutOfMemory);
+    }
+    m_api->UploadTexture(m_showTexture, 0, width, height, false, pixels, stride);
+    m_api->BlitToWindow(m_showFramebuffer, width, height);
+    m_api->Context().SwapBuffers();
+    BindTarget();
+    return m_lastResult = TDxResult::Ok;
+}
+
 TGlDevice::~TGlDevice() {
+    m_api->DeleteFramebuffer(m_showFramebuffer);
+    m_api->DeleteTexture(m_showTexture);
     for (auto& [handle, texture] : m_textures) {
         m_api->DeleteFramebuffer(texture.framebuffer);
         m_api->DeleteTexture(texture.texture);
@@ -219,6 +324,7 @@ TDxResult TGlDevice::ResizeOutput(int32_t width, int32_t height) {
 
 TDxResult TGlDevice::CreateTexture(const TTextureDesc& desc, TTextureHandle& handle) {
     handle = 0;
+    if (m_lost) return Fail(TDxResult::DeviceLost);
     auto pow2 = [](int32_t v) { return v > 0 && (v & (v - 1)) == 0; };
     const bool target = desc.usage == TTextureUsage::RenderTarget ||
                         desc.usage == TTextureUsage::RenderTargetLockable;
@@ -295,6 +401,7 @@ TDxResult TGlDevice::UploadLevel(TTextureHandle handle, int32_t level, const ql:
 }
 
 TDxResult TGlDevice::BeginScene() {
+    if (m_lost) return Fail(TDxResult::DeviceLost);
     if (!OnOwnerThread()) return Fail(TDxResult::InvalidCall);
     return m_lastResult = TDxResult::Ok;
 }
@@ -304,12 +411,26 @@ TDxResult TGlDevice::EndScene() {
 }
 
 TDxResult TGlDevice::Present() {
+    if (m_lost) return Fail(TDxResult::DeviceLost);
     if (!OnOwnerThread()) return Fail(TDxResult::InvalidCall);
-    // Headless output has nothing to show; the frame stays readable.
     if (m_api->Context().HasWindow()) {
         m_api->BlitToWindow(m_backFramebuffer, m_width, m_height);
         m_api->Context().SwapBuffers();
         BindTarget();
+    } else if (m_presentSink) {
+        // Headless output has nothing to show: whoever wants the frames gets
+        // them read back, as the software device hands its back buffer over.
+        const size_t rowBytes = size_t(m_width) * 4;
+        m_presentFrame.resize(size_t(m_width) * size_t(m_height));
+        m_api->BindFramebuffer(m_backFramebuffer, m_width, m_height);
+        m_api->ReadPixels(0, 0, m_width, m_height,
+                          reinterpret_cast<uint8_t*>(m_presentFrame.data()), int32_t(rowBytes));
+        BindTarget();
+        m_presentSink(m_presentFrame.data(), m_width, m_height);
+    }
+    if (m_api->TakeContextLost()) {
+        m_lost = true;
+        return Fail(TDxResult::DeviceLost);
     }
     ++m_presents;
     return m_lastResult = TDxResult::Ok;
@@ -387,10 +508,81 @@ TDxResult TGlDevice::DrawTriangles(const TDrawState& state, std::span<const TVer
         {2, 2, false, offsetof(TVertex, u)},
         {3, 2, false, offsetof(TVertex, u2)},
     };
-    m_api->DrawTriangles(m_vertices.data(), sizeof(TVertex), int32_t(m_vertices.size()),
-                         kAttributes);
+    if (!(state.smoothSides & 15)) {
+        SetEdges(program, TSmoothEdges());
+        m_api->DrawTriangles(m_vertices.data(), sizeof(TVertex), int32_t(m_vertices.size()),
+                             kAttributes);
+    } else {
+        // Quad by quad: each has its own sides, and reaches out a little past
+        // its smooth ones to take in the pixels they cut.
+        for (size_t q = 0; q + 6 <= m_vertices.size(); q += 6) {
+            TVertex corners[4] = {m_vertices[q], m_vertices[q + 1], m_vertices[q + 2],
+                                  m_vertices[q + 5]};
+            const TSmoothEdges edges =
+                TSmoothEdges::FromQuad(corners, state.smoothSides, state.nearW);
+            if (edges.count > 0) Widen(corners, state.smoothSides);
+            const TVertex quad[6] = {corners[0], corners[1], corners[2],
+                                     corners[0], corners[2], corners[3]};
+            SetEdges(program, edges);
+            m_api->DrawTriangles(quad, sizeof(TVertex), 6, kAttributes);
+        }
+    }
     if (m_api->TakeOutOfMemory()) return Fail(TDxResult::OutOfMemory);
     return m_lastResult = TDxResult::Ok;
+}
+
+void TGlDevice::SetEdges(const TProgram& program, const TSmoothEdges& edges) {
+    for (int32_t k = 0; k < 4; ++k) {
+        const bool on = k < edges.count;
+        m_api->SetUniform(program.edges[k], on ? float(edges.a[k]) : 0.0f,
+                          on ? float(edges.b[k]) : 0.0f, on ? float(edges.c[k]) : 0.0f,
+                          on ? 1.0f : 0.0f);
+    }
+}
+
+void TGlDevice::Widen(TVertex (&corners)[4], uint8_t sides) {
+    // Every value of the quad is bilinear in (s, t) over its corners (exact
+    // for the parallelograms pictures are drawn as, positions homogeneous),
+    // so moving a side out by a parameter step keeps texture and colour
+    // where they belong. The step is kReach pixels along the shorter of the
+    // two sides it runs along: a pixel or more everywhere.
+    constexpr float kReach = 1.5f, kMostStep = 4.0f;
+    auto at = [&](int32_t i) {
+        return std::pair<float, float>(corners[i].x / corners[i].w, corners[i].y / corners[i].w);
+    };
+    auto length = [&](int32_t i, int32_t j) {
+        const auto [x0, y0] = at(i);
+        const auto [x1, y1] = at(j);
+        return std::hypot(x1 - x0, y1 - y0);
+    };
+    auto step = [&](float a, float b) {
+        return std::min(kReach / std::max(std::min(a, b), 1e-3f), kMostStep);
+    };
+    const float across = step(length(0, 1), length(3, 2)), down = step(length(0, 3), length(1, 2));
+    const float s0 = sides & 1 ? -across : 0.0f, s1 = sides & 4 ? 1.0f + across : 1.0f;
+    const float t0 = sides & 2 ? -down : 0.0f, t1 = sides & 8 ? 1.0f + down : 1.0f;
+    const TVertex c[4] = {corners[0], corners[1], corners[2], corners[3]};
+    auto blend = [&](float s, float t) {
+        const float w[4] = {(1 - s) * (1 - t), s * (1 - t), s * t, (1 - s) * t};
+        TVertex v;
+        v.x = v.y = v.z = v.w = v.u = v.v = v.u2 = v.v2 = 0;
+        float colour[4] = {0, 0, 0, 0};
+        for (int32_t i = 0; i < 4; ++i) {
+            v.x += w[i] * c[i].x, v.y += w[i] * c[i].y, v.z += w[i] * c[i].z, v.w += w[i] * c[i].w;
+            v.u += w[i] * c[i].u, v.v += w[i] * c[i].v, v.u2 += w[i] * c[i].u2,
+                v.v2 += w[i] * c[i].v2;
+            for (int32_t b = 0; b < 4; ++b)
+                colour[b] += w[i] * float((c[i].colour >> (8 * b)) & 255);
+        }
+        v.colour = 0;
+        for (int32_t b = 0; b < 4; ++b)
+            v.colour |= uint32_t(std::clamp(std::lround(colour[b]), 0L, 255L)) << (8 * b);
+        return v;
+    };
+    corners[0] = blend(s0, t0);
+    corners[1] = blend(s1, t0);
+    corners[2] = blend(s1, t1);
+    corners[3] = blend(s0, t1);
 }
 
 TDxResult TGlDevice::ReadPixels(const ql::TRect& rect, ql::TBitmap& dst) {

@@ -13,6 +13,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <thread>
@@ -23,7 +24,8 @@
 
 namespace ql {
 class TGlApi;
-}
+class TGlContext;
+}  // namespace ql
 
 namespace orb {
 
@@ -32,8 +34,8 @@ public:
     // A device drawing through api with an output of this size; null with the
     // reason in error when a program does not build or the back buffer cannot
     // be made.
-    static std::unique_ptr<TGlDevice> Create(std::unique_ptr<ql::TGlApi> api, int32_t width, int32_t height,
-                                             std::string& error);
+    static std::unique_ptr<TGlDevice> Create(std::unique_ptr<ql::TGlApi> api, int32_t width,
+                                             int32_t height, std::string& error);
     ~TGlDevice() override;
 
     TDeviceCaps Caps() const override { return m_caps; }
@@ -41,8 +43,10 @@ public:
     int32_t OutputWidth() const override { return m_width; }
     int32_t OutputHeight() const override { return m_height; }
     TDxResult ResizeOutput(int32_t width, int32_t height) override;
-    // A GL context is never lost here: Ok.
-    TDxResult Restore() override { return m_lastResult = TDxResult::Ok; }
+    // After a lost or reset context, makes a new one through the context
+    // factory and builds the pipelines and the back buffer again; DeviceLost
+    // while that fails (or without a factory).
+    TDxResult Restore() override;
 
     TDxResult CreateTexture(const TTextureDesc& desc, TTextureHandle& handle) override;
     void ReleaseTexture(TTextureHandle handle) override;
@@ -56,6 +60,21 @@ public:
     TDxResult Clear(uint32_t colour) override;
     TDxResult DrawTriangles(const TDrawState& state, std::span<const TVertex> vertices) override;
     TDxResult ReadPixels(const ql::TRect& rect, ql::TBitmap& dst) override;
+
+    void AttachToThread() override;
+    void DetachFromThread() override;
+    bool ThreadBound() const override { return true; }
+    void SetPresentSink(TPresentSink sink) override { m_presentSink = std::move(sink); }
+    TDxResult ShowPixels(const uint8_t* pixels, int32_t width, int32_t height,
+                         int32_t stride) override;
+
+    // Makes the context again after a loss, on the drawing thread.
+    using TContextFactory = std::function<std::unique_ptr<ql::TGlContext>(std::string& error)>;
+    void SetContextFactory(TContextFactory factory) { m_contextFactory = std::move(factory); }
+    // Loses the context now, as a driver reset would: every texture is gone
+    // and the scene calls answer DeviceLost until Restore made a new one.
+    void SimulateLoss() { m_lost = true; }
+    bool Lost() const { return m_lost; }
 
     int32_t PresentCount() const { return m_presents; }
     int32_t TextureCount() const { return int32_t(m_textures.size()); }
@@ -71,15 +90,22 @@ private:
     struct TProgram {
         uint32_t id = 0;
         int32_t target = -1, opacity = -1, constants[3] = {-1, -1, -1};
+        int32_t edges[4] = {-1, -1, -1, -1};
     };
 
     TGlDevice(std::unique_ptr<ql::TGlApi> api);
+    // The programs of every pipeline; false with the compiler's log in error.
+    bool BuildPipelines(std::string& error);
     TDxResult Fail(TDxResult result);
     bool OnOwnerThread() const { return std::this_thread::get_id() == m_owner; }
     TTexture* Find(TTextureHandle handle);
     bool MakeBackBuffer(int32_t width, int32_t height);
     // Binds the current target and its scissor; false if the target is gone.
     bool BindTarget();
+    void SetEdges(const TProgram& program, const TSmoothEdges& edges);
+    // Moves the smooth sides of a quad (corners top-left, top-right,
+    // bottom-right, bottom-left as in TDrawState) outwards by a pixel or so.
+    static void Widen(TVertex (&corners)[4], uint8_t sides);
 
     std::unique_ptr<ql::TGlApi> m_api;
     std::thread::id m_owner;
@@ -95,9 +121,16 @@ private:
     TProgram m_programs[5];
     int32_t m_presents = 0;
     TDxResult m_lastResult = TDxResult::Ok;
+    bool m_lost = false;
+    TContextFactory m_contextFactory;
+    TPresentSink m_presentSink;
+    // The picture ShowPixels shows, kept while its size stays.
+    uint32_t m_showTexture = 0, m_showFramebuffer = 0;
+    int32_t m_showWidth = 0, m_showHeight = 0;
     // Kept between calls: no allocation per frame once they have grown.
     std::vector<uint8_t> m_staging;
     std::vector<TVertex> m_vertices;
+    std::vector<uint32_t> m_presentFrame;
 };
 
 }  // namespace orb

@@ -14,6 +14,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <span>
 #include <string>
 
@@ -109,6 +110,36 @@ struct TDrawState {
     float constants[3][4] = {};
     // Parts with w below this are cut away before the division.
     float nearW = 1.0f / 1024.0f;
+    // Sides drawn with smooth edges. With any bit set the vertices come as
+    // quads, corners c0 c1 c2 c3 split into (c0, c1, c2) and (c0, c2, c3) as
+    // a screen's DrawQuad sends them, and bit k smooths the side from corner
+    // (k + 3) mod 4 to corner k: with the corners top-left, top-right,
+    // bottom-right, bottom-left the bits are 1 left, 2 top, 4 right, 8 bottom.
+    // A pixel that a smooth side cuts is drawn with its alpha scaled by the
+    // part of it inside the quad, pixels just outside the side included; the
+    // other sides (the seams between the tiles of a picture) are drawn as
+    // without the flag, so neighbours still meet without gap or overlap.
+    uint8_t smoothSides = 0;
+};
+
+// The smooth sides of one quad as lines on the target: a x + b y + c is the
+// distance in pixels from the side, positive towards the quad. Both devices
+// scale a pixel's alpha by Coverage at its centre, so they agree.
+struct TSmoothEdges {
+    int32_t count = 0;  // 0: nothing to smooth, every pixel is whole
+    double a[4] = {}, b[4] = {}, c[4] = {};
+    // The lines of the flagged sides (TDrawState::smoothSides) of a quad
+    // given by its four corners in target pixels. None when a corner lies
+    // nearer than nearW (the quad is cut at the near plane and its sides are
+    // not the corners' lines on the screen) or a side has no length.
+    static TSmoothEdges FromQuad(const TVertex (&corners)[4], uint8_t sides, float nearW);
+    // The part of the pixel centred at (x, y) inside every line, 0..1.
+    double Coverage(double x, double y) const;
+    // The run of pixels [first, last) of row y whose centres lie so far
+    // inside every line that the whole pixel does (coverage exactly 1);
+    // first >= last when none. May leave out pixels that are whole, never
+    // takes in one that is not.
+    void WholeRun(int32_t y, int64_t& first, int64_t& last) const;
 };
 
 class TRenderDevice : public ql::TObj {
@@ -149,6 +180,28 @@ public:
     // Copies premultiplied pixels of the current target into an
     // "A8R8G8B8" bitmap of rect's size.
     virtual TDxResult ReadPixels(const ql::TRect& rect, ql::TBitmap& dst) = 0;
+
+    // Devices tied to a thread (a GL context is current on one thread at a
+    // time) move to the calling thread; the thread that used the device
+    // before must have let it go with DetachFromThread. Others ignore both.
+    virtual void AttachToThread() {}
+    virtual void DetachFromThread() {}
+    // Whether only the attached thread may call the device (other threads
+    // hand their work to it).
+    virtual bool ThreadBound() const { return false; }
+
+    // Receives presented frames on the presenting thread where the device
+    // does not show them itself (the software device always, a GL device
+    // without a window): the back buffer, premultiplied 0xAARRGGBB, rows of
+    // `width` pixels. The buffer is drawn over again after the call.
+    using TPresentSink = std::function<void(const uint32_t* pixels, int32_t width, int32_t height)>;
+    virtual void SetPresentSink(TPresentSink sink) = 0;
+    // Shows a picture made elsewhere (a dialog over the last frame), rows of
+    // B, G, R, A bytes `stride` apart, in place of the drawn frame, scaled to
+    // the output. Devices without a window of their own hand it to the
+    // present sink when it has the output's size.
+    virtual TDxResult ShowPixels(const uint8_t* pixels, int32_t width, int32_t height,
+                                 int32_t stride) = 0;
 };
 
 }  // namespace orb

@@ -96,6 +96,14 @@ void Sample(const std::vector<uint32_t>& texels, int32_t w, int32_t h, float u, 
     }
 }
 
+// Every byte of a premultiplied pixel times cover256 / 256, rounded.
+uint32_t ScaledPixel(uint32_t pixel, int32_t cover256) {
+    uint32_t out = 0;
+    for (int32_t shift = 0; shift < 32; shift += 8)
+        out |= (((pixel >> shift) & 255) * uint32_t(cover256) + 128) >> 8 << shift;
+    return out;
+}
+
 // floor(a / b) for b > 0.
 int64_t FloorDiv(int64_t a, int64_t b) {
     return a >= 0 ? a / b : -((-a + b - 1) / b);
@@ -295,6 +303,17 @@ TDxResult TSoftDevice::Present() {
         FlushClear(back);
         m_presentSink(m_backBuffer.data(), m_width, m_height);
     }
+    return m_lastResult = TDxResult::Ok;
+}
+
+TDxResult TSoftDevice::ShowPixels(const uint8_t* pixels, int32_t width, int32_t height,
+                                  int32_t stride) {
+    if (m_lost) return Fail(TDxResult::DeviceLost);
+    // The sink takes whole rows of 32-bit pixels.
+    if (!pixels || width <= 0 || height <= 0 || stride != width * 4 ||
+        reinterpret_cast<uintptr_t>(pixels) % alignof(uint32_t) != 0)
+        return Fail(TDxResult::InvalidCall);
+    if (m_presentSink) m_presentSink(reinterpret_cast<const uint32_t*>(pixels), width, height);
     return m_lastResult = TDxResult::Ok;
 }
 
@@ -514,6 +533,7 @@ void TSoftDevice::EmitPolygon(const TScreenVertex* input, int32_t count) {
         }
         tri.flatColour = false;
         tri.fast = TSetupTriangle::TFast::None;
+        tri.smooth = -1;
         m_setup.push_back(tri);
     }
 }
@@ -533,14 +553,31 @@ TDxResult TSoftDevice::DrawTriangles(const TDrawState& state, std::span<const TV
     }
     const TTexture* const textures[3] = {sources[0], sources[1], sources[2]};
     m_setup.clear();
+    m_smooth.clear();
     for (size_t i = 0; i + 3 <= vertices.size(); i += 3) {
         const size_t first = m_setup.size();
         SetupTriangle(state, &vertices[i]);
         const bool flat = vertices[i].colour == vertices[i + 1].colour &&
                           vertices[i].colour == vertices[i + 2].colour;
+        // Smooth sides come with quads of two triangles: the second one's
+        // last corner is the quad's fourth.
+        int32_t smooth = -1;
+        const size_t quad = i - i % 6;
+        if ((state.smoothSides & 15) && quad + 6 <= vertices.size()) {
+            if (i == quad) {
+                const TVertex corners[4] = {vertices[quad], vertices[quad + 1], vertices[quad + 2],
+                                            vertices[quad + 5]};
+                m_smooth.push_back(SmoothQuad(corners, state));
+            }
+            if (m_smooth.back().edges.count > 0) smooth = int32_t(m_smooth.size()) - 1;
+        }
         for (size_t k = first; k < m_setup.size(); ++k) {
             m_setup[k].flatColour = flat;
             PrepareFast(state, textures[0], textures[1], m_setup[k]);
+            m_setup[k].smooth = smooth;
+            // The masked copy knows no coverage; the per-pixel path does.
+            if (smooth >= 0 && m_setup[k].fast == TSetupTriangle::TFast::Masked)
+                m_setup[k].fast = TSetupTriangle::TFast::None;
         }
     }
     if (m_setup.empty()) return m_lastResult = TDxResult::Ok;
@@ -550,10 +587,12 @@ TDxResult TSoftDevice::DrawTriangles(const TDrawState& state, std::span<const TV
     TSurface& surface = *target.surface;
     ql::TRect drawn;
     for (TSetupTriangle& t : m_setup) {
-        const int64_t minX = std::min({t.x[0], t.x[1], t.x[2]}) >> 8,
-                      maxX = std::max({t.x[0], t.x[1], t.x[2]}) >> 8;
-        const int64_t minY = std::min({t.y[0], t.y[1], t.y[2]}) >> 8,
-                      maxY = std::max({t.y[0], t.y[1], t.y[2]}) >> 8;
+        // Smooth sides reach a pixel beyond the corners.
+        const int64_t reach = t.smooth >= 0 ? 2 : 0;
+        const int64_t minX = (std::min({t.x[0], t.x[1], t.x[2]}) >> 8) - reach,
+                      maxX = (std::max({t.x[0], t.x[1], t.x[2]}) >> 8) + reach;
+        const int64_t minY = (std::min({t.y[0], t.y[1], t.y[2]}) >> 8) - reach,
+                      maxY = (std::max({t.y[0], t.y[1], t.y[2]}) >> 8) + reach;
         t.left = int32_t(minX);
         t.top = int32_t(minY);
         t.right = int32_t(maxX);
@@ -718,6 +757,52 @@ void TSoftDevice::PrepareFast(const TDrawState& state, const TTexture* texture,
     t.fast = TSetupTriangle::TFast::Texture;
 }
 
+TSoftDevice::TSmoothQuad TSoftDevice::SmoothQuad(const TVertex (&corners)[4],
+                                                 const TDrawState& state) {
+    TSmoothQuad quad;
+    quad.edges = TSmoothEdges::FromQuad(corners, state.smoothSides, state.nearW);
+    if (quad.edges.count == 0) return quad;
+    // The corners rounded as SetupTriangle rounds them, so that a seam here
+    // is the very edge the neighbour's triangles have.
+    int64_t x[4], y[4];
+    for (int32_t i = 0; i < 4; ++i) {
+        const double iw = 1.0 / double(corners[i].w);
+        x[i] = std::llround(std::clamp(double(corners[i].x) * iw * 256.0, -kGuard, kGuard));
+        y[i] = std::llround(std::clamp(double(corners[i].y) * iw * 256.0, -kGuard, kGuard));
+    }
+    // Twice the signed area: the seams are turned so that inside is positive.
+    int64_t area = 0;
+    for (int32_t i = 0; i < 4; ++i) area += x[i] * y[(i + 1) % 4] - x[(i + 1) % 4] * y[i];
+    for (int32_t k = 0; k < 4; ++k) {
+        if (state.smoothSides & (1 << k)) continue;
+        int32_t p = (k + 3) % 4, q = k;
+        if (area < 0) std::swap(p, q);
+        const int32_t n = quad.seams++;
+        quad.x[n] = x[p];
+        quad.y[n] = y[p];
+        quad.dx[n] = x[q] - x[p];
+        quad.dy[n] = y[q] - y[p];
+        const bool topLeft = (quad.dy[n] == 0 && quad.dx[n] > 0) || quad.dy[n] < 0;
+        quad.bias[n] = topLeft ? 0 : -1;
+    }
+    return quad;
+}
+
+bool TSoftDevice::OnSmoothSide(const TSmoothEdges& edges, const TSetupTriangle& tri, int32_t a,
+                               int32_t b) {
+    // Corners are rounded to 1/256 pixel; a side's own corners lie far
+    // nearer its line than this, any other edge's far off it.
+    constexpr double kNear = 1.0 / 64;
+    for (int32_t k = 0; k < edges.count; ++k) {
+        auto distance = [&](int32_t c) {
+            return edges.a[k] * double(tri.x[c]) / 256.0 + edges.b[k] * double(tri.y[c]) / 256.0 +
+                   edges.c[k];
+        };
+        if (std::fabs(distance(a)) < kNear && std::fabs(distance(b)) < kNear) return true;
+    }
+    return false;
+}
+
 void TSoftDevice::RasterBand(const TDrawState& state, const TTarget& target, const ql::TRect& clip,
                              int32_t y0, int32_t y1, const TTexture* const* textures) {
     static const TTexSpanProc texSpan = TexSpanFor(ql::BestSimdLevel());
@@ -751,6 +836,8 @@ void TSoftDevice::RasterBand(const TDrawState& state, const TTarget& target, con
         // Edge k is opposite corner k. Pixels exactly on an edge belong to
         // the triangle only on its top or left edges, so two triangles sharing
         // an edge never both draw (and blend) the same pixel.
+        const TSmoothQuad* quad = t.smooth >= 0 ? &m_smooth[size_t(t.smooth)] : nullptr;
+        const TSmoothEdges* smooth = quad ? &quad->edges : nullptr;
         int64_t ax[3], ay[3], bias[3];
         for (int32_t k = 0; k < 3; ++k) {
             const int32_t a = (k + 1) % 3, b = (k + 2) % 3;
@@ -758,6 +845,10 @@ void TSoftDevice::RasterBand(const TDrawState& state, const TTarget& target, con
             ay[k] = t.y[b] - t.y[a];
             const bool topLeft = (ay[k] == 0 && ax[k] > 0) || ay[k] < 0;
             bias[k] = topLeft ? 0 : -1;
+            // An edge along a smooth side takes in the pixels a pixel beyond
+            // it: those the side cuts though their centres lie outside.
+            if (smooth && OnSmoothSide(*smooth, t, a, b))
+                bias[k] += int64_t(std::ceil(256.0 * std::hypot(double(ax[k]), double(ay[k]))));
         }
         const double area = double(ax[2] * (t.y[2] - t.y[0]) - ay[2] * (t.x[2] - t.x[0]));
         const double invArea = 1.0 / area;
@@ -770,195 +861,230 @@ void TSoftDevice::RasterBand(const TDrawState& state, const TTarget& target, con
             const int64_t cy = int64_t(py) * 256 + 128;
             // The run of pixel centres inside all three edges, found by
             // dividing instead of testing every pixel: the same pixels.
-            int64_t xs = px0, xe = px1;
+            int64_t from = px0, to = px1;
             for (int32_t k = 0; k < 3; ++k) {
                 const int32_t a = (k + 1) % 3;
                 const int64_t e0 = ax[k] * (cy - t.y[a]) - ay[k] * (128 - t.x[a]) + bias[k];
                 if (ay[k] == 0) {
-                    if (e0 < 0) xe = xs;
+                    if (e0 < 0) to = from;
                 } else if (ay[k] > 0) {
-                    xe = std::min(xe, FloorDiv(e0, ay[k] * 256) + 1);
+                    to = std::min(to, FloorDiv(e0, ay[k] * 256) + 1);
                 } else {
-                    xs = std::max(xs, -FloorDiv(e0, -ay[k] * 256));
+                    from = std::max(from, -FloorDiv(e0, -ay[k] * 256));
                 }
             }
-            if (xs >= xe) continue;
+            if (from >= to) continue;
             uint32_t* row = target.pixels + size_t(py) * size_t(target.width);
-            if (t.fast == TSetupTriangle::TFast::Colour) {
-                colourSpan(row + xs, int32_t(xe - xs), t.colour, t.blend);
-                continue;
-            }
-            if (t.fast == TSetupTriangle::TFast::Texture) {
-                const TTexture& t0 = *textures[0];
-                TTexSpan span;
-                span.texels = t0.levels[0].data();
-                span.width = t0.desc.width;
-                span.height = t0.desc.height;
-                span.dst = row + xs;
-                span.count = int32_t(xe - xs);
-                span.u = t.u0 + t.dudx * xs + t.dudy * py;
-                span.v = t.v0 + t.dvdx * xs + t.dvdy * py;
-                span.du = t.dudx;
-                span.dv = t.dvdx;
-                std::copy(t.factor, t.factor + 4, span.factor);
-                span.bilinear = state.filter == TFilter::Bilinear;
-                span.blend = t.blend;
-                if (t.opaqueOver) {
-                    // Opaque texels come out opaque from either filter; the
-                    // run's ends bound the texels it reads, clamped ones too.
-                    const int64_t half = span.bilinear ? int64_t(1) << 23 : 0,
-                                  reach = span.bilinear ? 1 : 0;
-                    const int64_t uEnd = span.u + span.du * (span.count - 1),
-                                  vEnd = span.v + span.dv * (span.count - 1);
-                    if (((std::max(span.u, uEnd) + half) >> 32) + reach < t0.opaqueW &&
-                        ((std::max(span.v, vEnd) + half) >> 32) + reach < t0.opaqueH)
-                        span.blend = TSpanBlend::Replace;
+            // Draws pixels [xs, xe) of the row, their alpha scaled by cover
+            // (1 leaves every path exactly as without smooth sides).
+            const auto run = [&](int64_t xs, int64_t xe, double cover) {
+                const int32_t cover256 = cover >= 1 ? 256 : int32_t(cover * 256 + 0.5);
+                const float runOpacity = cover >= 1 ? opacity : float(double(opacity) * cover);
+                if (t.fast == TSetupTriangle::TFast::Colour) {
+                    if (cover256 < 256)
+                        colourSpan(row + xs, int32_t(xe - xs), ScaledPixel(t.colour, cover256),
+                                   SpanBlend(state.blend));
+                    else
+                        colourSpan(row + xs, int32_t(xe - xs), t.colour, t.blend);
+                    return;
                 }
-                texSpan(span);
-                continue;
-            }
-            if (t.fast == TSetupTriangle::TFast::Masked) {
-                // The per-pixel path's arithmetic, its texels found by offset.
-                const TTexture& t0 = *textures[0];
-                const TTexture& t1 = *textures[1];
-                const int32_t w0 = t0.desc.width, h0 = t0.desc.height, w1 = t1.desc.width,
-                              h1 = t1.desc.height;
-                const uint32_t* texRow =
-                    t0.levels[0].data() +
-                    size_t(std::clamp(py + t.texelOffset[1], 0, h0 - 1)) * size_t(w0);
-                const uint32_t* maskRow =
-                    t1.levels[0].data() +
-                    size_t(std::clamp(py + t.texelOffset[3], 0, h1 - 1)) * size_t(w1);
-                const int64_t first0 = xs + t.texelOffset[0], first1 = xs + t.texelOffset[2];
-                const int64_t count = xe - xs;
-                if (first0 >= 0 && first0 + count <= w0 && first1 >= 0 && first1 + count <= w1) {
-                    TMaskedSpan span;
-                    span.texels = texRow + first0;
-                    span.mask = maskRow + first1;
+                if (t.fast == TSetupTriangle::TFast::Texture) {
+                    const TTexture& t0 = *textures[0];
+                    TTexSpan span;
+                    span.texels = t0.levels[0].data();
+                    span.width = t0.desc.width;
+                    span.height = t0.desc.height;
                     span.dst = row + xs;
-                    span.count = int32_t(count);
-                    span.maskFactor = masked.mask;
-                    for (int32_t k = 0; k < 3; ++k) span.channel[k] = masked.channel[k];
-                    span.blend = SpanBlend(state.blend);
-                    MaskedSpanFor(ql::BestSimdLevel(), span.blend)(span);
-                    continue;
+                    span.count = int32_t(xe - xs);
+                    span.u = t.u0 + t.dudx * xs + t.dudy * py;
+                    span.v = t.v0 + t.dvdx * xs + t.dvdy * py;
+                    span.du = t.dudx;
+                    span.dv = t.dvdx;
+                    for (int32_t c = 0; c < 4; ++c)
+                        span.factor[c] = uint16_t((uint32_t(t.factor[c]) * cover256 + 128) >> 8);
+                    span.bilinear = state.filter == TFilter::Bilinear;
+                    span.blend = t.blend;
+                    if (t.opaqueOver && cover256 == 256) {
+                        // Opaque texels come out opaque from either filter; the
+                        // run's ends bound the texels it reads, clamped ones too.
+                        const int64_t half = span.bilinear ? int64_t(1) << 23 : 0,
+                                      reach = span.bilinear ? 1 : 0;
+                        const int64_t uEnd = span.u + span.du * (span.count - 1),
+                                      vEnd = span.v + span.dv * (span.count - 1);
+                        if (((std::max(span.u, uEnd) + half) >> 32) + reach < t0.opaqueW &&
+                            ((std::max(span.v, vEnd) + half) >> 32) + reach < t0.opaqueH)
+                            span.blend = TSpanBlend::Replace;
+                    }
+                    texSpan(span);
+                    return;
                 }
-                // A run reaching past a texture's edge repeats its edge texels.
-                for (int32_t px = int32_t(xs); px < int32_t(xe); ++px) {
-                    const uint32_t c = texRow[std::clamp(px + t.texelOffset[0], 0, w0 - 1)];
-                    const uint32_t mk = maskRow[std::clamp(px + t.texelOffset[2], 0, w1 - 1)] >> 24;
-                    // Nothing of the source: blending leaves the pixel as it is.
-                    if (mk == 0 && state.blend != TBlendMode::Replace) continue;
-                    const float m = masked.mask[mk];
+                if (t.fast == TSetupTriangle::TFast::Masked) {
+                    // The per-pixel path's arithmetic, its texels found by offset.
+                    const TTexture& t0 = *textures[0];
+                    const TTexture& t1 = *textures[1];
+                    const int32_t w0 = t0.desc.width, h0 = t0.desc.height, w1 = t1.desc.width,
+                                  h1 = t1.desc.height;
+                    const uint32_t* texRow =
+                        t0.levels[0].data() +
+                        size_t(std::clamp(py + t.texelOffset[1], 0, h0 - 1)) * size_t(w0);
+                    const uint32_t* maskRow =
+                        t1.levels[0].data() +
+                        size_t(std::clamp(py + t.texelOffset[3], 0, h1 - 1)) * size_t(w1);
+                    const int64_t first0 = xs + t.texelOffset[0], first1 = xs + t.texelOffset[2];
+                    const int64_t count = xe - xs;
+                    if (first0 >= 0 && first0 + count <= w0 && first1 >= 0 &&
+                        first1 + count <= w1) {
+                        TMaskedSpan span;
+                        span.texels = texRow + first0;
+                        span.mask = maskRow + first1;
+                        span.dst = row + xs;
+                        span.count = int32_t(count);
+                        span.maskFactor = masked.mask;
+                        for (int32_t k = 0; k < 3; ++k) span.channel[k] = masked.channel[k];
+                        span.blend = SpanBlend(state.blend);
+                        MaskedSpanFor(ql::BestSimdLevel(), span.blend)(span);
+                        return;
+                    }
+                    // A run reaching past a texture's edge repeats its edge texels.
+                    for (int32_t px = int32_t(xs); px < int32_t(xe); ++px) {
+                        const uint32_t c = texRow[std::clamp(px + t.texelOffset[0], 0, w0 - 1)];
+                        const uint32_t mk =
+                            maskRow[std::clamp(px + t.texelOffset[2], 0, w1 - 1)] >> 24;
+                        // Nothing of the source: blending leaves the pixel as it is.
+                        if (mk == 0 && state.blend != TBlendMode::Replace) continue;
+                        const float m = masked.mask[mk];
+                        int32_t src[4];
+                        src[0] = ToByte(float(c >> 24) * m);
+                        for (int32_t k = 0; k < 3; ++k)
+                            src[1 + k] = ToByte(masked.channel[k][(c >> (16 - 8 * k)) & 255] * m);
+                        row[px] = BlendBytes(src, row[px], state.blend);
+                    }
+                    return;
+                }
+                const int64_t cx = xs * 256 + 128;
+                int64_t e[3];
+                for (int32_t k = 0; k < 3; ++k) {
+                    const int32_t a = (k + 1) % 3;
+                    e[k] = ax[k] * (cy - t.y[a]) - ay[k] * (cx - t.x[a]);
+                }
+                if (shade) {
+                    const TTexture& t0 = *textures[0];
+                    TShadeSpan span;
+                    span.texels = t0.levels[0].data();
+                    span.uniform = t0.uniform;
+                    span.uniformTexel = t0.uniformTexel;
+                    span.width = t0.desc.width;
+                    span.height = t0.desc.height;
+                    span.dst = row + xs;
+                    span.count = int32_t(xe - xs);
+                    for (int32_t k = 0; k < 3; ++k) {
+                        span.e[k] = e[k];
+                        span.step[k] = -ay[k] * 256;
+                        std::copy(t.attr[k], t.attr[k] + 7, span.attr[k]);
+                    }
+                    span.invArea = invArea;
+                    span.flat = t.flatColour;
+                    std::copy(flat, flat + 4, span.flatColour);
+                    span.opacity = runOpacity;
+                    span.bilinear = state.filter == TFilter::Bilinear;
+                    span.blend = SpanBlend(state.blend);
+                    shadeSpan(span);
+                    return;
+                }
+                for (int32_t px = int32_t(xs); px < int32_t(xe);
+                     ++px, e[0] -= ay[0] * 256, e[1] -= ay[1] * 256, e[2] -= ay[2] * 256) {
+                    if (e[0] + bias[0] < 0 || e[1] + bias[1] < 0 || e[2] + bias[2] < 0) continue;
+                    const double l0 = double(e[0]) * invArea, l1 = double(e[1]) * invArea,
+                                 l2 = double(e[2]) * invArea;
+                    auto interp = [&](int32_t k) {
+                        return l0 * t.attr[0][k] + l1 * t.attr[1][k] + l2 * t.attr[2][k];
+                    };
+                    const double w = 1.0 / interp(0);
+                    float col[4];  // r, g, b, a straight
+                    if (t.flatColour)
+                        std::copy(flat, flat + 4, col);
+                    else
+                        for (int32_t c = 0; c < 4; ++c) col[c] = float(interp(1 + c) * w);
+                    const float alpha = col[3] * runOpacity;
+                    float out[4];  // premultiplied a, r, g, b
+                    if (state.pipeline == TPipeline::Colour) {
+                        out[0] = alpha;
+                        for (int32_t c = 0; c < 3; ++c) out[1 + c] = col[c] * alpha / 255.0f;
+                    } else {
+                        const float u = float(interp(5) * w), v = float(interp(6) * w);
+                        int32_t s[4];
+                        const TTexture& t0 = *textures[0];
+                        if (state.pipeline == TPipeline::Yuv) {
+                            int32_t yy[4], uu[4], vv[4];
+                            Sample(t0.levels[0], t0.desc.width, t0.desc.height, u, v, state.filter,
+                                   yy);
+                            const float u2 = float(interp(7) * w), v2 = float(interp(8) * w);
+                            Sample(textures[1]->levels[0], textures[1]->desc.width,
+                                   textures[1]->desc.height, u2, v2, state.filter, uu);
+                            Sample(textures[2]->levels[0], textures[2]->desc.width,
+                                   textures[2]->desc.height, u2, v2, state.filter, vv);
+                            const float lum = 1.164f * float(yy[3] - 16), cb = float(uu[3] - 128),
+                                        cr = float(vv[3] - 128);
+                            s[0] = 255;
+                            s[1] = ToByte(lum + 1.596f * cr);
+                            s[2] = ToByte(lum - 0.813f * cr - 0.391f * cb);
+                            s[3] = ToByte(lum + 2.018f * cb);
+                        } else {
+                            Sample(t0.levels[0], t0.desc.width, t0.desc.height, u, v, state.filter,
+                                   s);
+                        }
+                        float sf[4] = {float(s[0]), float(s[1]), float(s[2]), float(s[3])};
+                        if (state.pipeline == TPipeline::PostEffect) {
+                            // Softens towards the average of the four neighbours by c1 x c2.
+                            const float dx = state.constants[0][0], dy = state.constants[0][1];
+                            const float k = std::clamp(
+                                state.constants[1][0] * state.constants[2][0], 0.0f, 1.0f);
+                            const float offs[4][2] = {{-dx, 0}, {dx, 0}, {0, -dy}, {0, dy}};
+                            float sum[4] = {0, 0, 0, 0};
+                            for (const auto& o : offs) {
+                                int32_t n[4];
+                                Sample(t0.levels[0], t0.desc.width, t0.desc.height, u + o[0],
+                                       v + o[1], state.filter, n);
+                                for (int32_t c = 0; c < 4; ++c) sum[c] += float(n[c]);
+                            }
+                            for (int32_t c = 0; c < 4; ++c) sf[c] += (sum[c] / 4.0f - sf[c]) * k;
+                        }
+                        float m = alpha / 255.0f;
+                        if (state.pipeline == TPipeline::TextureMask) {
+                            int32_t mk[4];
+                            const TTexture& t1 = *textures[1];
+                            Sample(t1.levels[0], t1.desc.width, t1.desc.height,
+                                   float(interp(7) * w), float(interp(8) * w), state.filter, mk);
+                            m *= float(mk[0]) / 255.0f;
+                        }
+                        out[0] = sf[0] * m;
+                        for (int32_t c = 0; c < 3; ++c)
+                            out[1 + c] = sf[1 + c] * col[c] / 255.0f * m;
+                    }
                     int32_t src[4];
-                    src[0] = ToByte(float(c >> 24) * m);
-                    for (int32_t k = 0; k < 3; ++k)
-                        src[1 + k] = ToByte(masked.channel[k][(c >> (16 - 8 * k)) & 255] * m);
+                    for (int32_t c = 0; c < 4; ++c) src[c] = ToByte(out[c]);
                     row[px] = BlendBytes(src, row[px], state.blend);
                 }
+            };
+            if (!smooth) {
+                run(from, to, 1);
                 continue;
             }
-            const int64_t cx = xs * 256 + 128;
-            int64_t e[3];
-            for (int32_t k = 0; k < 3; ++k) {
-                const int32_t a = (k + 1) % 3;
-                e[k] = ax[k] * (cy - t.y[a]) - ay[k] * (cx - t.x[a]);
-            }
-            if (shade) {
-                const TTexture& t0 = *textures[0];
-                TShadeSpan span;
-                span.texels = t0.levels[0].data();
-                span.uniform = t0.uniform;
-                span.uniformTexel = t0.uniformTexel;
-                span.width = t0.desc.width;
-                span.height = t0.desc.height;
-                span.dst = row + xs;
-                span.count = int32_t(xe - xs);
-                for (int32_t k = 0; k < 3; ++k) {
-                    span.e[k] = e[k];
-                    span.step[k] = -ay[k] * 256;
-                    std::copy(t.attr[k], t.attr[k] + 7, span.attr[k]);
+            // Pixels cut by a smooth side one by one with their coverage,
+            // the whole ones between them as one run.
+            int64_t wholeFirst, wholeLast;
+            smooth->WholeRun(py, wholeFirst, wholeLast);
+            wholeFirst = std::clamp(wholeFirst, from, to);
+            wholeLast = std::clamp(wholeLast, wholeFirst, to);
+            const auto cut = [&](int64_t x0, int64_t x1) {
+                for (int64_t x = x0; x < x1; ++x) {
+                    const double cover = smooth->Coverage(double(x) + 0.5, double(py) + 0.5);
+                    if (cover * 256 >= 0.5 && quad->Inside(x * 256 + 128, cy)) run(x, x + 1, cover);
                 }
-                span.invArea = invArea;
-                span.flat = t.flatColour;
-                std::copy(flat, flat + 4, span.flatColour);
-                span.opacity = opacity;
-                span.bilinear = state.filter == TFilter::Bilinear;
-                span.blend = SpanBlend(state.blend);
-                shadeSpan(span);
-                continue;
-            }
-            for (int32_t px = int32_t(xs); px < int32_t(xe);
-                 ++px, e[0] -= ay[0] * 256, e[1] -= ay[1] * 256, e[2] -= ay[2] * 256) {
-                if (e[0] + bias[0] < 0 || e[1] + bias[1] < 0 || e[2] + bias[2] < 0) continue;
-                const double l0 = double(e[0]) * invArea, l1 = double(e[1]) * invArea,
-                             l2 = double(e[2]) * invArea;
-                auto interp = [&](int32_t k) {
-                    return l0 * t.attr[0][k] + l1 * t.attr[1][k] + l2 * t.attr[2][k];
-                };
-                const double w = 1.0 / interp(0);
-                float col[4];  // r, g, b, a straight
-                if (t.flatColour)
-                    std::copy(flat, flat + 4, col);
-                else
-                    for (int32_t c = 0; c < 4; ++c) col[c] = float(interp(1 + c) * w);
-                const float alpha = col[3] * opacity;
-                float out[4];  // premultiplied a, r, g, b
-                if (state.pipeline == TPipeline::Colour) {
-                    out[0] = alpha;
-                    for (int32_t c = 0; c < 3; ++c) out[1 + c] = col[c] * alpha / 255.0f;
-                } else {
-                    const float u = float(interp(5) * w), v = float(interp(6) * w);
-                    int32_t s[4];
-                    const TTexture& t0 = *textures[0];
-                    if (state.pipeline == TPipeline::Yuv) {
-                        int32_t yy[4], uu[4], vv[4];
-                        Sample(t0.levels[0], t0.desc.width, t0.desc.height, u, v, state.filter, yy);
-                        const float u2 = float(interp(7) * w), v2 = float(interp(8) * w);
-                        Sample(textures[1]->levels[0], textures[1]->desc.width,
-                               textures[1]->desc.height, u2, v2, state.filter, uu);
-                        Sample(textures[2]->levels[0], textures[2]->desc.width,
-                               textures[2]->desc.height, u2, v2, state.filter, vv);
-                        const float lum = 1.164f * float(yy[3] - 16), cb = float(uu[3] - 128),
-                                    cr = float(vv[3] - 128);
-                        s[0] = 255;
-                        s[1] = ToByte(lum + 1.596f * cr);
-                        s[2] = ToByte(lum - 0.813f * cr - 0.391f * cb);
-                        s[3] = ToByte(lum + 2.018f * cb);
-                    } else {
-                        Sample(t0.levels[0], t0.desc.width, t0.desc.height, u, v, state.filter, s);
-                    }
-                    float sf[4] = {float(s[0]), float(s[1]), float(s[2]), float(s[3])};
-                    if (state.pipeline == TPipeline::PostEffect) {
-                        // Softens towards the average of the four neighbours by c1 x c2.
-                        const float dx = state.constants[0][0], dy = state.constants[0][1];
-                        const float k =
-                            std::clamp(state.constants[1][0] * state.constants[2][0], 0.0f, 1.0f);
-                        const float offs[4][2] = {{-dx, 0}, {dx, 0}, {0, -dy}, {0, dy}};
-                        float sum[4] = {0, 0, 0, 0};
-                        for (const auto& o : offs) {
-                            int32_t n[4];
-                            Sample(t0.levels[0], t0.desc.width, t0.desc.height, u + o[0], v + o[1],
-                                   state.filter, n);
-                            for (int32_t c = 0; c < 4; ++c) sum[c] += float(n[c]);
-                        }
-                        for (int32_t c = 0; c < 4; ++c) sf[c] += (sum[c] / 4.0f - sf[c]) * k;
-                    }
-                    float m = alpha / 255.0f;
-                    if (state.pipeline == TPipeline::TextureMask) {
-                        int32_t mk[4];
-                        const TTexture& t1 = *textures[1];
-                        Sample(t1.levels[0], t1.desc.width, t1.desc.height, float(interp(7) * w),
-                               float(interp(8) * w), state.filter, mk);
-                        m *= float(mk[0]) / 255.0f;
-                    }
-                    out[0] = sf[0] * m;
-                    for (int32_t c = 0; c < 3; ++c) out[1 + c] = sf[1 + c] * col[c] / 255.0f * m;
-                }
-                int32_t src[4];
-                for (int32_t c = 0; c < 4; ++c) src[c] = ToByte(out[c]);
-                row[px] = BlendBytes(src, row[px], state.blend);
-            }
+            };
+            cut(from, wholeFirst);
+            if (wholeFirst < wholeLast) run(wholeFirst, wholeLast, 1);
+            cut(wholeLast, to);
         }
     }
 }

@@ -61,11 +61,9 @@ public:
     int64_t UsedMemory() const { return m_used; }
     int32_t TextureCount() const { return int32_t(m_textures.size()); }
     int32_t PresentCount() const { return m_presents; }
-    // Receives every presented frame on the presenting thread: the back
-    // buffer, premultiplied 0xAARRGGBB, rows of `width` pixels. A window
-    // copies it out; the buffer is drawn over again after the call.
-    using TPresentSink = std::function<void(const uint32_t* pixels, int32_t width, int32_t height)>;
-    void SetPresentSink(TPresentSink sink) { m_presentSink = std::move(sink); }
+    void SetPresentSink(TPresentSink sink) override { m_presentSink = std::move(sink); }
+    TDxResult ShowPixels(const uint8_t* pixels, int32_t width, int32_t height,
+                         int32_t stride) override;
 
     // One projected corner of a triangle: screen position in 1/256 pixel and
     // the attributes divided by w, with 1/w, which are linear on the screen.
@@ -132,6 +130,9 @@ private:
         // texture (0, 1) and in the mask (2, 3); the straight flat colour.
         int32_t texelOffset[4];
         float maskedColour[4];
+        // The smooth sides of the quad the triangle comes from (an index
+        // into m_smooth), or -1.
+        int32_t smooth;
     };
 
     TDxResult Fail(TDxResult result);
@@ -148,6 +149,10 @@ private:
     // The Masked run, when the triangle qualifies.
     static void PrepareMasked(const TDrawState& state, const TTexture* texture,
                               const TTexture* mask, TSetupTriangle& tri);
+    // Whether the triangle's edge from corner a to corner b lies along one
+    // of the smooth sides.
+    static bool OnSmoothSide(const TSmoothEdges& edges, const TSetupTriangle& tri, int32_t a,
+                             int32_t b);
     void RasterBand(const TDrawState& state, const TTarget& target, const ql::TRect& clip,
                     int32_t y0, int32_t y1, const TTexture* const* textures);
 
@@ -168,6 +173,22 @@ private:
     bool m_shadeRuns;
     TDxResult m_lastResult = TDxResult::Ok;
     std::vector<TSetupTriangle> m_setup;  // kept between draws: no allocation per frame
+    // A quad with smooth sides. Its pixels a smooth side takes in beyond the
+    // triangle must still lie inside its other sides (the seams), which
+    // hold them as the rasterizer holds a shared edge: exactly one of the
+    // two quads at a seam draws a pixel whose centre lies on it.
+    struct TSmoothQuad {
+        TSmoothEdges edges;
+        int32_t seams = 0;
+        int64_t x[4], y[4], dx[4], dy[4], bias[4];  // 1/256 pixel, as triangles
+        bool Inside(int64_t cx, int64_t cy) const {
+            for (int32_t k = 0; k < seams; ++k)
+                if (dx[k] * (cy - y[k]) - dy[k] * (cx - x[k]) + bias[k] < 0) return false;
+            return true;
+        }
+    };
+    std::vector<TSmoothQuad> m_smooth;  // likewise
+    static TSmoothQuad SmoothQuad(const TVertex (&corners)[4], const TDrawState& state);
     std::unique_ptr<ql::TDrawThreadPool> m_pool;
 };
 

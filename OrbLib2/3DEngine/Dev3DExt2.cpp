@@ -34,11 +34,13 @@ bool TTextureTile::FillTexture(int32_t level, ql::TBitmap& surface) {
         if (progress && !progress(float(y - y0 + 1) / float(y1 - y0))) return false;
     }
     for (int32_t y = 0; y < y0; ++y) std::memcpy(surface.Row(y), surface.Row(y0), size_t(w) * 4);
-    for (int32_t y = y1; y < h; ++y) std::memcpy(surface.Row(y), surface.Row(y1 - 1), size_t(w) * 4);
+    for (int32_t y = y1; y < h; ++y)
+        std::memcpy(surface.Row(y), surface.Row(y1 - 1), size_t(w) * 4);
     return true;
 }
 
-std::unique_ptr<ql::TBitmap> TTextureTile::DirectLevel(int32_t level, int32_t width, int32_t height) {
+std::unique_ptr<ql::TBitmap> TTextureTile::DirectLevel(int32_t level, int32_t width,
+                                                       int32_t height) {
     if (!m_owner || !m_owner->View() || level != 0) return nullptr;
     const TTileBitmap& view = *m_owner->View();
     if (!view.Uncut() || m_origin.x < 0 || m_origin.y < 0 || m_origin.x + width > view.Width() ||
@@ -46,18 +48,22 @@ std::unique_ptr<ql::TBitmap> TTextureTile::DirectLevel(int32_t level, int32_t wi
         return nullptr;
     ql::TScanLines rows(static_cast<size_t>(height));
     // The device only reads the rows it is given.
-    for (int32_t y = 0; y < height; ++y) rows[size_t(y)] = const_cast<uint8_t*>(view.PixelsAt(m_origin.x, m_origin.y + y));
+    for (int32_t y = 0; y < height; ++y)
+        rows[size_t(y)] = const_cast<uint8_t*>(view.PixelsAt(m_origin.x, m_origin.y + y));
     return std::make_unique<ql::TSysBitmap>(width, height, ql::PfARGB32(), std::move(rows));
 }
 
 TTextureManager6::TTextureManager6(T3DScreen& screen) : m_screen(screen) {
-    const int32_t sizes[6][2] = {{256, 256}, {128, 256}, {64, 256}, {256, 128}, {256, 64}, {64, 64}};
-    for (const auto& size : sizes) m_managers.push_back(std::make_unique<TTileManager>(screen, size[0], size[1]));
+    const int32_t sizes[6][2] = {{256, 256}, {128, 256}, {64, 256},
+                                 {256, 128}, {256, 64},  {64, 64}};
+    for (const auto& size : sizes)
+        m_managers.push_back(std::make_unique<TTileManager>(screen, size[0], size[1]));
 }
 
 TTextureManager6::~TTextureManager6() {
     if (m_multiTextures != 0)
-        ql::ReportAssertion("Error: Multi Textures Count = " + std::to_string(m_multiTextures), __FILE__, __LINE__);
+        ql::ReportAssertion("Error: Multi Textures Count = " + std::to_string(m_multiTextures),
+                            __FILE__, __LINE__);
 }
 
 std::vector<const TTileManager*> TTextureManager6::Managers() const {
@@ -78,7 +84,8 @@ std::unique_ptr<TTextureTile> TTextureManager6::GetTile(int32_t width, int32_t h
         for (size_t i = 0; i < m_managers.size(); ++i) {
             const TTileManager* manager = m_managers[i].get();
             if (manager->m_removed || passed[i]) continue;
-            const int64_t useful = int64_t(std::min(width, manager->Width())) * std::min(height, manager->Height());
+            const int64_t useful =
+                int64_t(std::min(width, manager->Width())) * std::min(height, manager->Height());
             const int64_t waste = int64_t(manager->Width()) * manager->Height() - useful;
             if (useful > bestUseful || (useful == bestUseful && waste < bestWaste)) {
                 best = int32_t(i);
@@ -124,7 +131,9 @@ void TTextureManager6::ReturnTile(std::unique_ptr<TTextureTile> tile) {
     if (!tile->Manager().m_removed) tile->Manager().m_free.push_back(std::move(tile));
 }
 
-TMultiTexture6::TMultiTexture6(TTextureManager6& manager) : m_manager(manager) { ++m_manager.m_multiTextures; }
+TMultiTexture6::TMultiTexture6(TTextureManager6& manager) : m_manager(manager) {
+    ++m_manager.m_multiTextures;
+}
 
 TMultiTexture6::~TMultiTexture6() {
     DropTiles();
@@ -136,12 +145,13 @@ void TMultiTexture6::DropTiles() {
     m_tiles.clear();
 }
 
-void TMultiTexture6::SetSource(const ql::TBitmap* bitmap, std::unique_ptr<ql::TBitmap> owned, int32_t columns,
-                               int32_t rows, const ql::TRect& rect) {
+void TMultiTexture6::SetSource(const ql::TBitmap* bitmap, std::unique_ptr<ql::TBitmap> owned,
+                               int32_t columns, int32_t rows, const ql::TRect& rect) {
     const ql::TBitmap* source = owned ? owned.get() : bitmap;
     QL_ASSERT(source != nullptr, "Multi texture without bitmap");
     QL_ASSERT(!rect.IsEmpty(), "Multi texture source rectangle is empty");
-    QL_ASSERT(rect.left >= 0 && rect.top >= 0 && rect.right <= source->Width() && rect.bottom <= source->Height(),
+    QL_ASSERT(rect.left >= 0 && rect.top >= 0 && rect.right <= source->Width() &&
+                  rect.bottom <= source->Height(),
               "Multi texture source rectangle outside its bitmap");
     DropTiles();
     m_view = std::make_unique<TTileBitmap>(bitmap, std::move(owned), columns, rows, rect);
@@ -170,7 +180,8 @@ void TMultiTexture6::CutRegion(int32_t x, int32_t y, int32_t width, int32_t heig
         int32_t cx = x + first->UsedSize().x - 2;
         place(std::move(first), x, y);
         while (cx < x + width) {
-            std::unique_ptr<TTextureTile> tile = m_manager.GetTile(x + width - cx + 2, bandHeight + 2);
+            std::unique_ptr<TTextureTile> tile =
+                m_manager.GetTile(x + width - cx + 2, bandHeight + 2);
             QL_ASSERT(tile != nullptr, "No tile size left for a picture");
             if (tile->UsedSize().y - 2 < bandHeight) {
                 // Only lower sizes are left: the rest of the band becomes a region of its own.
@@ -199,12 +210,14 @@ TDxResult TMultiTexture6::LoadAll() {
             return TDxResult::Other;
         }
         if (result != TDxResult::Ok) return result;
-        if (pending && m_manager.UploadPause().count() > 0) std::this_thread::sleep_for(m_manager.UploadPause());
+        if (pending && m_manager.UploadPause().count() > 0)
+            std::this_thread::sleep_for(m_manager.UploadPause());
     }
     return TDxResult::Ok;
 }
 
-TDxResult TMultiTexture6::Draw(TPointF position, const ql::TRect& source, TPointF axisX, TPointF axisY) {
+TDxResult TMultiTexture6::Draw(TPointF position, const ql::TRect& source, TPointF axisX,
+                               TPointF axisY) {
     return DrawPlaced(source, [&](float dx, float dy, TVertex& v) {
         v.x = position.x + dx * axisX.x + dy * axisY.x;
         v.y = position.y + dx * axisX.y + dy * axisY.y;
@@ -218,7 +231,8 @@ TDxResult TMultiTexture6::DrawPlaced(const ql::TRect& source, const TVertexPlace
     for (const auto& tile : m_tiles) {
         if (tile->Handle() == 0) continue;
         const ql::TPoint o = tile->Origin();
-        const ql::TRect relative{source.left - o.x, source.top - o.y, source.right - o.x, source.bottom - o.y};
+        const ql::TRect relative{source.left - o.x, source.top - o.y, source.right - o.x,
+                                 source.bottom - o.y};
         const ql::TRect part =
             ql::IntersectRect(relative, {1, 1, tile->UsedSize().x - 1, tile->UsedSize().y - 1});
         if (part.IsEmpty()) continue;
@@ -230,12 +244,22 @@ TDxResult TMultiTexture6::DrawPlaced(const ql::TRect& source, const TVertexPlace
             return v;
         };
         const TVertex corners[4] = {corner(part.left, part.top), corner(part.right, part.top),
-                                    corner(part.right, part.bottom), corner(part.left, part.bottom)};
+                                    corner(part.right, part.bottom),
+                                    corner(part.left, part.bottom)};
         TDrawState state;
         state.pipeline = TPipeline::Texture;
         state.textures[0] = tile->Handle();
         state.opacity = m_opacity;
         state.filter = m_filter;
+        // Only the sides of the part on the drawn rectangle's rim are smoothed:
+        // a seam between two tiles is drawn sharp from both, so it stays shut.
+        // The corners go top-left, top-right, bottom-right, bottom-left, as
+        // the device's side bits expect.
+        const uint8_t outer = uint8_t((part.left + o.x == source.left ? efLeft : 0) |
+                                      (part.top + o.y == source.top ? efTop : 0) |
+                                      (part.right + o.x == source.right ? efRight : 0) |
+                                      (part.bottom + o.y == source.bottom ? efBottom : 0));
+        state.smoothSides = uint8_t(m_edgeFlags & outer);
         const TDxResult drawn = tile->Screen().DrawQuad(state, corners);
         if (drawn != TDxResult::Ok) result = drawn;
     }
@@ -243,8 +267,8 @@ TDxResult TMultiTexture6::DrawPlaced(const ql::TRect& source, const TVertexPlace
 }
 
 std::u16string MultiTextureKey(int32_t level, int32_t columns, int32_t rows) {
-    return ql::FromUtf8("MultiTexID: " + std::to_string(level) + ":" + std::to_string(columns) + ":" +
-                        std::to_string(rows));
+    return ql::FromUtf8("MultiTexID: " + std::to_string(level) + ":" + std::to_string(columns) +
+                        ":" + std::to_string(rows));
 }
 
 TMultiTexture6* TTextureStore2::Find(const std::u16string& key) const {
@@ -266,20 +290,24 @@ TMultiTexture6& TTextureStore2::Add(std::u16string key, std::unique_ptr<TMultiTe
 
 namespace {
 
-void CopyPlane(std::vector<uint8_t>& plane, int32_t width, int32_t height, const uint8_t* data, int32_t pitch) {
+void CopyPlane(std::vector<uint8_t>& plane, int32_t width, int32_t height, const uint8_t* data,
+               int32_t pitch) {
     plane.resize(size_t(width) * size_t(height));
     for (int32_t y = 0; y < height; ++y)
-        std::memcpy(plane.data() + size_t(y) * size_t(width), data + int64_t(y) * pitch, size_t(width));
+        std::memcpy(plane.data() + size_t(y) * size_t(width), data + int64_t(y) * pitch,
+                    size_t(width));
 }
 
 // Calls put(x, y, value) for every surface texel, repeating the plane's edge
 // into the spare area so that filtering at the border stays on the picture.
 template <class TPut>
-void SpreadPlane(const std::vector<uint8_t>& plane, int32_t width, int32_t height, ql::TBitmap& surface, TPut put) {
+void SpreadPlane(const std::vector<uint8_t>& plane, int32_t width, int32_t height,
+                 ql::TBitmap& surface, TPut put) {
     if (plane.empty()) return;
     for (int32_t y = 0; y < surface.Height(); ++y) {
         const uint8_t* row = plane.data() + size_t(std::min(y, height - 1)) * size_t(width);
-        for (int32_t x = 0; x < surface.Width(); ++x) put(surface.Row(y), x, row[std::min(x, width - 1)]);
+        for (int32_t x = 0; x < surface.Width(); ++x)
+            put(surface.Row(y), x, row[std::min(x, width - 1)]);
     }
 }
 
@@ -296,7 +324,8 @@ void TVideoTexture::SetPlane(const uint8_t* data, int32_t pitch) {
 }
 
 bool TVideoTexture::FillTexture(int32_t level, ql::TBitmap& surface) {
-    SpreadPlane(m_plane, Width(), Height(), surface, [](uint8_t* row, int32_t x, uint8_t v) { row[x] = v; });
+    SpreadPlane(m_plane, Width(), Height(), surface,
+                [](uint8_t* row, int32_t x, uint8_t v) { row[x] = v; });
     return true;
 }
 
@@ -318,7 +347,8 @@ bool TGrayScaleTexture::FillTexture(int32_t level, ql::TBitmap& surface) {
     return true;
 }
 
-TBoxAntiTexture::TBoxAntiTexture(T3DScreen& screen) : TCustomTexture(screen, TTextureUsage::Managed) {
+TBoxAntiTexture::TBoxAntiTexture(T3DScreen& screen)
+    : TCustomTexture(screen, TTextureUsage::Managed) {
     SetSize(256, 256);
 }
 
@@ -329,15 +359,15 @@ bool TBoxAntiTexture::FillTexture(int32_t level, ql::TBitmap& surface) {
 
 TDxResult TBoxAntialiaser::DrawBox(TPointF origin, TPointF axisX, TPointF axisY, uint8_t edgeFlags,
                                    const uint32_t (&colours)[4]) {
-    return DrawBoxPlaced(std::hypot(axisX.x, axisX.y), std::hypot(axisY.x, axisY.y), edgeFlags, colours,
-                         [&](float s, float t, TVertex& v) {
+    return DrawBoxPlaced(std::hypot(axisX.x, axisX.y), std::hypot(axisY.x, axisY.y), edgeFlags,
+                         colours, [&](float s, float t, TVertex& v) {
                              v.x = origin.x + s * axisX.x + t * axisY.x;
                              v.y = origin.y + s * axisX.y + t * axisY.y;
                          });
 }
 
-TDxResult TBoxAntialiaser::DrawBoxPlaced(float lenX, float lenY, uint8_t edgeFlags, const uint32_t (&colours)[4],
-                                         const TVertexPlacer& place) {
+TDxResult TBoxAntialiaser::DrawBoxPlaced(float lenX, float lenY, uint8_t edgeFlags,
+                                         const uint32_t (&colours)[4], const TVertexPlacer& place) {
     const TTextureHandle texture = m_texture.GetTexture();
     if (texture == 0) return m_texture.Screen().LastResult();
     // A grid of 4 x 4 points: the box in the middle, a ring of one pixel
@@ -367,7 +397,8 @@ TDxResult TBoxAntialiaser::DrawBoxPlaced(float lenX, float lenY, uint8_t edgeFla
     for (int32_t j = 0; j < 3; ++j)
         for (int32_t i = 0; i < 3; ++i) {
             if (s[i] == s[i + 1] || t[j] == t[j + 1]) continue;
-            const TVertex quad[4] = {grid[j][i], grid[j][i + 1], grid[j + 1][i + 1], grid[j + 1][i]};
+            const TVertex quad[4] = {grid[j][i], grid[j][i + 1], grid[j + 1][i + 1],
+                                     grid[j + 1][i]};
             const TDxResult drawn = m_texture.Screen().DrawQuad(state, quad);
             if (drawn != TDxResult::Ok) result = drawn;
         }

@@ -59,7 +59,8 @@ private:
 
 class TTileManager {
 public:
-    TTileManager(T3DScreen& screen, int32_t width, int32_t height) : m_screen(screen), m_width(width), m_height(height) {}
+    TTileManager(T3DScreen& screen, int32_t width, int32_t height)
+        : m_screen(screen), m_width(width), m_height(height) {}
     int32_t Width() const { return m_width; }
     int32_t Height() const { return m_height; }
     size_t FreeCount() const { return m_free.size(); }
@@ -116,8 +117,8 @@ public:
 
     // Drops all tiles and builds the view of rect cut into columns x rows
     // cells; the rectangle must lie inside the bitmap and not be empty.
-    void SetSource(const ql::TBitmap* bitmap, std::unique_ptr<ql::TBitmap> owned, int32_t columns, int32_t rows,
-                   const ql::TRect& rect);
+    void SetSource(const ql::TBitmap* bitmap, std::unique_ptr<ql::TBitmap> owned, int32_t columns,
+                   int32_t rows, const ql::TRect& rect);
     void BuildTiles();
     // Creates and uploads every tile; an upload that fails stops the rest
     // until the next call.
@@ -135,6 +136,10 @@ public:
     void SetOpacity(uint8_t opacity) { m_opacity = opacity; }
     TFilter Filter() const { return m_filter; }
     void SetFilter(TFilter filter) { m_filter = filter; }
+    // TEdgeFlags: the sides of the drawn part smoothed where they are the
+    // part's own outer sides; seams between tiles never are.
+    uint8_t EdgeFlags() const { return m_edgeFlags; }
+    void SetEdgeFlags(uint8_t flags) { m_edgeFlags = flags; }
 
 private:
     void DropTiles();
@@ -145,6 +150,7 @@ private:
     std::vector<std::unique_ptr<TTextureTile>> m_tiles;
     uint8_t m_opacity = 255;
     TFilter m_filter = TFilter::Bilinear;
+    uint8_t m_edgeFlags = 0;
 };
 
 // The key of a picture's multi-texture for one display variant:
@@ -205,12 +211,13 @@ public:
     explicit TBoxAntialiaser(T3DScreen& screen) : m_texture(screen) {}
     // Corner colours top-left, top-right, bottom-right, bottom-left. Edges
     // named by flags fade out over a one-pixel ring outside the box.
-    TDxResult DrawBox(TPointF origin, TPointF axisX, TPointF axisY, uint8_t edgeFlags, const uint32_t (&colours)[4]);
+    TDxResult DrawBox(TPointF origin, TPointF axisX, TPointF axisY, uint8_t edgeFlags,
+                      const uint32_t (&colours)[4]);
     // The same box with its points placed by place, given as fractions of
     // the sides (0..1 inside the box); lengthX and lengthY are the sides'
     // lengths on the screen, which set the ring's one-pixel width.
-    TDxResult DrawBoxPlaced(float lengthX, float lengthY, uint8_t edgeFlags, const uint32_t (&colours)[4],
-                            const TVertexPlacer& place);
+    TDxResult DrawBoxPlaced(float lengthX, float lengthY, uint8_t edgeFlags,
+                            const uint32_t (&colours)[4], const TVertexPlacer& place);
 
 private:
     TBoxAntiTexture m_texture;

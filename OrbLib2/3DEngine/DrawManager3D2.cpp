@@ -134,6 +134,11 @@ void T3DDrawer::Init(const TOutputDevice& output) {
     }
 }
 
+void T3DDrawer::SetOutputDevice(const TOutputDevice& output) {
+    std::lock_guard<std::recursive_mutex> lock(m_mutex);
+    m_screen.SetOutput(output);
+}
+
 void T3DDrawer::Close() {
     std::lock_guard<std::recursive_mutex> lock(m_mutex);
     Log(u"T3DDrawer.Close");
@@ -592,6 +597,7 @@ void T3DDrawer::DrawImage(TDrawPicture& picture, TPointF position, const TImageD
     if (source.IsEmpty()) return;
     texture->SetOpacity(params.opacity);
     texture->SetFilter(params.filter);
+    texture->SetEdgeFlags(params.edgeFlags);
     texture->Draw(Offset(Add(origin, position)), source, Scale(axisX, factor),
                   Scale(axisY, factor));
 }
@@ -622,6 +628,7 @@ void T3DDrawer::DrawImage3D(TDrawPicture& picture, const TImageDrawParams& param
     if (source.IsEmpty()) return;
     texture->SetOpacity(params.opacity);
     texture->SetFilter(params.filter);
+    texture->SetEdgeFlags(params.edgeFlags);
     // Every tile is one planar quad: the device's perspective-correct
     // interpolation maps it exactly, and its near-plane cut keeps the part
     // in front of the viewer when a tile reaches behind.

@@ -82,6 +82,9 @@ public:
     void DecodeImage(ql::TBitmapStore& store, const TImageDrawParams& params) override;
     void ReleaseImage(TDrawPicture& picture) override;
     void SetOutputSize(int32_t width, int32_t height) override;
+    // The output the window now has (a resize): the next frame begins on it
+    // after the device's lost-and-ready sequence.
+    void SetOutputDevice(const TOutputDevice& output);
     void Clear(uint32_t colour, bool alsoDepth) override;
     void ClearRect(uint32_t colour, const ql::TRect& rect) override;
     bool DrawScene(TDrawScene& scene) override;

@@ -53,6 +53,7 @@ struct TImageDrawParams {
     ql::TRect source;  // in level-0 pixels; empty = the whole picture
     uint8_t opacity = 255;
     TFilter filter = TFilter::Bilinear;
+    uint8_t edgeFlags = 0;  // TEdgeFlags: sides of the source drawn with smooth edges
 };
 
 // Fill types 0 to 3: diagonal gradients, colour 1 at the top-left corner for

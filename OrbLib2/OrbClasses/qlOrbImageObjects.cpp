@@ -178,7 +178,12 @@ int32_t TOrbImage::LevelOfDetail() const {
         if (!(requiredW > 0) || !(requiredH > 0)) return finest;
     }
     const TOrbSlideHost* host = Host();
-    const double scale = host ? host->DisplayScale() : 1.0;
+    // MipLodBias moves the choice by that many halvings: every level is
+    // picked as though the picture were shown 2^-bias times its size, so a
+    // positive bias takes a coarser (softer) level, a negative one a finer.
+    // The level is cut from the picture before any device sees it, so both
+    // devices draw the same one.
+    const double scale = (host ? host->DisplayScale() : 1.0) * std::exp2(-double(m_mipLodBias));
     return std::max(finest, orb::LevelOfDetail(m_pictureWidth, m_pictureHeight,
                                                ScaledRequiredSide(requiredW, scale),
                                                ScaledRequiredSide(requiredH, scale)));
@@ -336,6 +341,7 @@ TImageDrawParams TOrbImage::DrawParams(uint8_t opacity) const {
     params.source = SourceRect();
     params.opacity = opacity;
     params.filter = m_filtering == ifNearest ? TFilter::Point : TFilter::Bilinear;
+    params.edgeFlags = m_antialiased ? uint8_t(efLeft | efTop | efRight | efBottom) : uint8_t(0);
     return params;
 }
 
@@ -573,6 +579,8 @@ std::u16string TOrbText::TextPictureNameFor(TMouseLook look) const {
     request.Params = m_params;
     request.Params.Color = m_colours[size_t(look)];
     request.Scale = m_rasterScale;
+    request.OffsetX = m_subPixel.x;
+    request.OffsetY = m_subPixel.y;
     request.Lines = m_replacedLines;
     return orb::TextPictureName(request);
 }
@@ -709,17 +717,62 @@ void TOrbText::Prepare(TDeviceDrawer& drawer) {
     PrepareLookPictures(&drawer);
 }
 
+void TOrbText::AlignToPixels(const TScenePlane& picturePlane) {
+    auto same = [](const TPoint3F& a, const TPoint3F& b) {
+        return a.x == b.x && a.y == b.y && a.z == b.z;
+    };
+    const bool rest = m_lastPlane && same(m_lastPlane->origin, picturePlane.origin) &&
+                      same(m_lastPlane->axisX, picturePlane.axisX) &&
+                      same(m_lastPlane->axisY, picturePlane.axisY);
+    m_lastPlane = picturePlane;
+    // A moving text would want a new picture every frame; it is left as made.
+    if (!rest || m_rasterize || !m_layoutValid || !m_current) return;
+    const TOrbSlideHost* host = Host();
+    const double scale = host ? host->DisplayScale() : 1.0;
+    const TScenePlane& p = picturePlane;
+    // Only an upright flat picture shown about one picture pixel to one
+    // screen pixel can have its pixels on the screen's.
+    constexpr double kUpright = 1e-6, kOneForOne = 0.02;
+    if (!p.IsFlat() || std::fabs(p.axisX.y) > kUpright || std::fabs(p.axisY.x) > kUpright ||
+        std::fabs(p.axisX.x * scale - 1) > kOneForOne ||
+        std::fabs(p.axisY.y * scale - 1) > kOneForOne)
+        return;
+    // Thousandths: equal places give equal names.
+    auto fraction = [](double v) {
+        const double f = std::round((v - std::floor(v)) * 1000) / 1000;
+        return float(f >= 1 ? 0 : f);
+    };
+    const ql::TPointF wanted{fraction(p.origin.x * scale), fraction(p.origin.y * scale)};
+    if (wanted.x == m_subPixel.x && wanted.y == m_subPixel.y) return;
+    const ql::TPointF before = m_subPixel;
+    m_subPixel = wanted;
+    std::unique_ptr<TPictureSlot> slot = OpenSlot(TextPictureNameFor(TMouseLook::Normal));
+    if (!slot || !PlaceholderTextOf(*slot->Picture.store).empty()) {
+        m_subPixel = before;
+        return;
+    }
+    // The picture drawn before waits in the previous slot, as after a new name.
+    ShowSlot(std::move(slot));
+    for (auto& look : m_lookSlots) ReleaseSlot(look);
+}
+
 void TOrbText::DrawPicture(TDeviceDrawer& drawer, TPictureSlot& slot, const TScenePlane& plane,
                            const TCamera3D& camera, uint8_t opacity) {
+    TScenePlane picturePlane = SubPlane(plane, m_pictureOrigin.x, m_pictureOrigin.y);
+    picturePlane.axisX = Scaled(plane.axisX, m_unitsPerPixel.x);
+    picturePlane.axisY = Scaled(plane.axisY, m_unitsPerPixel.y);
     TPictureSlot* shown = &slot;
+    if (shown == m_current.get()) {
+        AlignToPixels(picturePlane);
+        shown = m_current.get();
+    }
     if (m_look != TMouseLook::Normal && m_colours[size_t(m_look)] != m_colours[0]) {
         // Looks change with the mouse; a picture not made beforehand is made now.
         if (!m_lookSlots[size_t(m_look)]) PrepareLookPictures(nullptr);
         if (m_lookSlots[size_t(m_look)]) shown = m_lookSlots[size_t(m_look)].get();
     }
-    TScenePlane picturePlane = SubPlane(plane, m_pictureOrigin.x, m_pictureOrigin.y);
-    picturePlane.axisX = Scaled(plane.axisX, m_unitsPerPixel.x);
-    picturePlane.axisY = Scaled(plane.axisY, m_unitsPerPixel.y);
+    // The glyphs lie m_subPixel into the picture: it goes back by as much.
+    picturePlane.origin = picturePlane.At(-m_subPixel.x, -m_subPixel.y);
     TImageDrawParams params;
     params.opacity = opacity;
     params.filter = m_filtering == ifNearest ? TFilter::Point : TFilter::Bilinear;

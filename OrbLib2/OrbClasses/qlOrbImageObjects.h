@@ -18,6 +18,7 @@
 #include <cstdint>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -240,6 +241,9 @@ private:
     double LargestScale() const;
     // The pictures of the looks whose colour differs from the normal one.
     void PrepareLookPictures(TDeviceDrawer* drawer);
+    // At rest on a plane that shows picture pixels one for one, takes the
+    // picture whose pixels land on whole screen pixels there.
+    void AlignToPixels(const TScenePlane& picturePlane);
 
     std::vector<std::u16string> m_lines;
     std::vector<std::u16string> m_replacedLines;
@@ -259,6 +263,15 @@ private:
     // units per picture pixel.
     ql::TPointF m_pictureOrigin{0, 0};
     ql::TPointF m_unitsPerPixel{1, 1};
+    // How far into its picture the text was drawn, in picture pixels (0 to 1
+    // each way; part of the picture's name). The picture is drawn that much
+    // nearer its origin, so the glyphs stay where they belong, and a text at
+    // rest whose picture pixels fall between screen pixels gets a picture
+    // made with the fractions that put them on whole ones.
+    ql::TPointF m_subPixel{0, 0};  // under m_pictureLock
+    // The plane the picture was drawn on last: drawn twice on the same, the
+    // text is at rest.
+    std::optional<TScenePlane> m_lastPlane;  // under m_pictureLock
     bool m_layoutValid = false;
     // Pictures of the hover and click looks (normal is the shown slot).
     std::array<std::unique_ptr<TPictureSlot>, 3> m_lookSlots;  // under m_pictureLock

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <optional>
 
 #include "OrbLib2/OrbClasses/qlOrbSlideHost.h"
 #include "QlLib/qlIniStorage.h"
@@ -26,9 +27,11 @@ void ClearKeyPointChanges(TOrbObject& object) {
     for (int i = 0; i < object.ChildCount(); ++i) ClearKeyPointChanges(object.Child(i));
 }
 
-void ResetMouseLooks(TOrbObject& object) {
-    if (object.UsesMouseLook()) object.SetMouseLook(TMouseLook::Normal);
-    for (int i = 0; i < object.ChildCount(); ++i) ResetMouseLooks(object.Child(i));
+// Every object but `keep` goes back to its normal look; `keep` gets its new
+// look next, so that an unchanged look never counts as a change.
+void ResetMouseLooks(TOrbObject& object, const TOrbObject* keep) {
+    if (object.UsesMouseLook() && &object != keep) object.SetMouseLook(TMouseLook::Normal);
+    for (int i = 0; i < object.ChildCount(); ++i) ResetMouseLooks(object.Child(i), keep);
 }
 
 // Key points hang off the anchors: new anchor times re-sort every list.
@@ -179,35 +182,36 @@ bool TOrbSlide::PreScan() {
 
 TOrbActionInfo TOrbSlide::MouseEvent(TSlideMouseEvent event, int button, int heldButtons, float x,
                                      float y, bool actionsEnabled, TOrbObject** found) {
-    ResetMouseLooks(*this);
     if (found) *found = nullptr;
     TOrbActionInfo result;
-    if (!actionsEnabled) return result;
-    if (heldButtons != kMouseNoButton && heldButtons != kMouseLeftButton) return result;
-    TOrbObject* object = FindAtSimple(x, y, true, nullptr);
+    // A drag with another button than the left one touches nothing.
+    TOrbObject* object =
+        actionsEnabled && (heldButtons == kMouseNoButton || heldButtons == kMouseLeftButton)
+            ? FindAtSimple(x, y, true, nullptr)
+            : nullptr;
     if (found) *found = object;
-    if (!object) return result;
-
-    const TOrbActionInfo action = ParseAction(object->Action());
+    const TOrbActionInfo action = object ? ParseAction(object->Action()) : TOrbActionInfo();
     const bool left = button == kMouseLeftButton;
-    if (object->UsesMouseLook() && !action.IsNone()) {
+    std::optional<TMouseLook> look;
+    if (object && object->UsesMouseLook() && !action.IsNone()) {
         if (event == smMove) {
-            object->SetMouseLook(heldButtons == kMouseLeftButton ? TMouseLook::Click
-                                                                 : TMouseLook::Hover);
+            look = heldButtons == kMouseLeftButton ? TMouseLook::Click : TMouseLook::Hover;
         } else if (event == smPress && left) {
-            object->SetMouseLook(TMouseLook::Click);
+            look = TMouseLook::Click;
             object->SetPressed(true);
         } else if (event == smRelease && left) {
-            object->SetMouseLook(TMouseLook::Hover);
+            look = TMouseLook::Hover;
             if (object->Pressed()) result = action;
             object->SetPressed(false);
         }
-    } else if (event == smPress && left) {
+    } else if (object && event == smPress && left) {
         object->SetPressed(true);
-    } else if (event == smRelease && left) {
+    } else if (object && event == smRelease && left) {
         if (object->Pressed()) result = action;
         object->SetPressed(false);
     }
+    ResetMouseLooks(*this, look ? object : nullptr);
+    if (look) object->SetMouseLook(*look);
     return result;
 }
 

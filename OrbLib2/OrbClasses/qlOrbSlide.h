@@ -44,6 +44,8 @@ enum TSlideMouseEvent : uint8_t { smMove = 0, smPress = 1, smRelease = 2 };
 // Buttons and held-button states: 0 none, 1 left.
 constexpr int kMouseNoButton = 0;
 constexpr int kMouseLeftButton = 1;
+// Any held buttons but the left one alone (a right-button drag).
+constexpr int kMouseOtherButtons = 2;
 
 class TOrbSlide : public TOrbObject, public TDrawScene {
 public:

@@ -516,12 +516,48 @@ ql::TRef<TDrawContainer> TSlideCache::Find(int64_t index) const {
     return nullptr;
 }
 
-bool DrawSlides(TDeviceDrawer& drawer, TDrawContainer* first, TDrawContainer* second) {
-    TOrbSlide* outgoing = first ? first->Slide() : nullptr;
-    TOrbSlide* incoming = second && second != first ? second->Slide() : nullptr;
-    if (incoming) return drawer.DrawTransition(outgoing, incoming, false, &incoming->Filter());
-    if (outgoing) return drawer.DrawScene(*outgoing);
-    return false;
+bool DrawSlides(TDeviceDrawer& drawer, TDrawContainer* first, TDrawContainer* second,
+                const ql::TRect& slideRect, uint32_t hiderColour) {
+    struct TSlidesScene : TDrawScene {
+        TOrbSlide* outgoing = nullptr;
+        TOrbSlide* incoming = nullptr;
+        ql::TRect frame;
+        uint32_t hider = 0;
+        void Draw(TDeviceDrawer& d) override {
+            if (incoming)
+                d.DrawTransition(outgoing, incoming, false, &incoming->Filter());
+            else
+                outgoing->Draw(d);
+            DrawHider(d, frame, hider);
+        }
+    } scene;
+    scene.outgoing = first ? first->Slide() : nullptr;
+    scene.incoming = second && second != first ? second->Slide() : nullptr;
+    scene.frame = slideRect;
+    scene.hider = hiderColour;
+    if (!scene.incoming && !scene.outgoing) return false;
+    return drawer.DrawScene(scene);
+}
+
+void DrawHider(TDeviceDrawer& drawer, const ql::TRect& slideRect, uint32_t colour) {
+    if (slideRect.IsEmpty()) return;
+    const ql::TRect screen = drawer.GetDeviceRect();
+    const int32_t top = std::clamp(slideRect.top, screen.top, screen.bottom);
+    const int32_t bottom = std::clamp(slideRect.bottom, top, screen.bottom);
+    const int32_t left = std::clamp(slideRect.left, screen.left, screen.right);
+    const int32_t right = std::clamp(slideRect.right, left, screen.right);
+    // Bands above and below the frame span the screen; those beside it only
+    // the frame's height, so that no pixel is painted twice.
+    const ql::TRect bands[4] = {{screen.left, screen.top, screen.right, top},
+                                {screen.left, bottom, screen.right, screen.bottom},
+                                {screen.left, top, left, bottom},
+                                {right, top, screen.right, bottom}};
+    for (const ql::TRect& band : bands)
+        if (!band.IsEmpty()) drawer.ClearRect(colour, band);
+}
+
+uint32_t HiderColour(const TBgrColor& colour) {
+    return 0xFF000000u | uint32_t(colour.Red) << 16 | uint32_t(colour.Green) << 8 | colour.Blue;
 }
 
 }  // namespace orb

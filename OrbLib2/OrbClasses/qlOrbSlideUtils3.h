@@ -293,8 +293,16 @@ private:
 };
 
 // Draws the slides visible at the containers' time: the incoming one through
-// its transition over the outgoing one, or the one alone. `second` may be
-// nullptr. Whether a frame was drawn.
-bool DrawSlides(TDeviceDrawer& drawer, TDrawContainer* first, TDrawContainer* second);
+// its transition over the outgoing one, or the one alone, then the hider
+// outside the slide frame. `second` may be nullptr. Whether a frame was drawn.
+bool DrawSlides(TDeviceDrawer& drawer, TDrawContainer* first, TDrawContainer* second,
+                const ql::TRect& slideRect, uint32_t hiderColour);
+
+// Paints the screen outside the slide frame in the hider colour (0xAARRGGBB)
+// over whatever zoomed or slid out of the frame. Nothing when the frame
+// fills the screen or is empty.
+void DrawHider(TDeviceDrawer& drawer, const ql::TRect& slideRect, uint32_t colour);
+// The hider colour of a show as the drawer takes it: opaque 0xAARRGGBB.
+uint32_t HiderColour(const TBgrColor& colour);
 
 }  // namespace orb

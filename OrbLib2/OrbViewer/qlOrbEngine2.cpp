@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cmath>
+#include <cstring>
 #include <string>
 
 #include "OrbLib2/OrbPackage/qlOrbFileAccessor2.h"
@@ -14,6 +15,17 @@
 #include "QlLib/qpStringUtils.h"
 
 namespace orb {
+
+namespace {
+
+// A slide the loader built, handed to the engine thread.
+class TBuiltSlide : public ql::TObj {
+public:
+    explicit TBuiltSlide(TEngineSlideRef slide) : Slide(std::move(slide)) {}
+    TEngineSlideRef Slide;
+};
+
+}  // namespace
 
 namespace {
 
@@ -126,29 +138,15 @@ void TOrbEngine::OpenAt(double time, bool reopen) {
         if (T3DDrawer* drawer = m_controller.Drawer()) slide.Decode(*drawer);
     };
     m_loader->Window().ContainerCreated = [this](TEngineSlide& slide) {
-        // Runs on the loader thread: only the drawer's own lock makes this safe.
-        T3DDrawer* drawer = m_controller.Drawer();
-        if (!drawer) return;
-        std::lock_guard<std::recursive_mutex> lock(drawer->Mutex());
-        if (m_active) {
-            Log().WriteLine(u"preload from callback.............");
-            slide.Upload(*drawer);
-            slide.Prepare(*drawer);
+        // A device that only its own thread may call (GL) gets the slide's
+        // textures made there; the slide list the loader sends next comes
+        // after it in the engine's events.
+        if (m_options.Threaded && m_controller.Device().ThreadBound()) {
+            Events().Post(kEngineSlideBuilt,
+                          std::make_unique<TBuiltSlide>(TEngineSlideRef(&slide)));
             return;
         }
-        // The clock stands until this slide is there: the pause after each
-        // tile, which leaves the drawing thread its turn while the show
-        // plays, would only hold back the first frame of the new time (a
-        // 24-megapixel picture has a hundred tiles).
-        struct TPauseLifted {
-            TTextureManager6& textures;
-            const std::chrono::milliseconds pause = textures.UploadPause();
-            explicit TPauseLifted(TTextureManager6& t) : textures(t) {
-                textures.SetUploadPause({});
-            }
-            ~TPauseLifted() { textures.SetUploadPause(pause); }
-        } lifted(drawer->TextureManager());
-        slide.Prepare(*drawer);
+        PrepareBuiltSlide(slide);
     };
     m_loader->SetDelivery(&Events(), kEngineSlideList,
                           m_options.Threaded ? TDeliveryMode::Send : TDeliveryMode::Post);
@@ -337,11 +335,14 @@ bool TOrbEngine::ShouldRun(uint32_t flags) {
 // ---- the main loop ----
 
 void TOrbEngine::StartHook() {
+    // A device tied to one thread (a GL context) draws from this one now.
+    m_controller.Device().AttachToThread();
     m_lastTick = m_clock->NowMs();
 }
 
 void TOrbEngine::EndHook() {
     SetLoadCallbackMode(kLoadRun);
+    m_controller.Device().DetachFromThread();
 }
 
 void TOrbEngine::MainLoopStep() {
@@ -510,11 +511,25 @@ void TOrbEngine::DrawFrame(bool force) {
             m_root.Arrange(m_loaded, DrawTime(), m_overlay ? &m_overlay->Scene() : nullptr) ||
             overlayChanged;
         if (!changed && !force) return;
+        // Objects move under a pointer that stands still: the hover (and the
+        // look it gives) is decided again for every frame.
+        if (m_mouseKnown) {
+            // Over the panel or a dialog the overlay names the hover.
+            std::u16string name;
+            if (m_overlay && m_overlay->HitTest(m_lastMouse.X, m_lastMouse.Y, &name)) {
+                m_hover = true;
+                m_hoverClass = name;
+            } else {
+                HitSlides(m_lastMouse);
+            }
+        }
         m_root.BackgroundColour = m_backgroundOverride.value_or(0xFF000000u);
         if (m_source) {
             m_root.UnsharpAmount = m_source->UnsharpAmount();
             m_root.UnsharpThreshold = m_source->UnsharpThreshold();
+            m_root.HiderColour = m_hiderOverride.value_or(HiderColour(m_source->HiderColor()));
         }
+        m_root.SlideFrame = m_loader ? m_loader->ViewportRect() : ql::TRect();
         std::lock_guard<std::recursive_mutex> lock(drawer->Mutex());
         if (m_controller.Render(m_root)) {
             m_framePresented = true;
@@ -547,6 +562,59 @@ void TOrbEngine::PostSeek(int64_t requestId, int64_t time) {
     request->StartTime = time;
     request->RequestId = requestId;
     Events().Post(kEngineOpen, std::move(request));
+}
+
+void TOrbEngine::PrepareBuiltSlide(TEngineSlide& slide) {
+    // On the loader thread only the drawer's own lock makes this safe.
+    T3DDrawer* drawer = m_controller.Drawer();
+    if (!drawer) return;
+    std::lock_guard<std::recursive_mutex> lock(drawer->Mutex());
+    if (m_active) {
+        Log().WriteLine(u"preload from callback.............");
+        slide.Upload(*drawer);
+        slide.Prepare(*drawer);
+        return;
+    }
+    // The clock stands until this slide is there: the pause after each
+    // tile, which leaves the drawing thread its turn while the show
+    // plays, would only hold back the first frame of the new time (a
+    // 24-megapixel picture has a hundred tiles).
+    struct TPauseLifted {
+        TTextureManager6& textures;
+        const std::chrono::milliseconds pause = textures.UploadPause();
+        explicit TPauseLifted(TTextureManager6& t) : textures(t) { textures.SetUploadPause({}); }
+        ~TPauseLifted() { textures.SetUploadPause(pause); }
+    } lifted(drawer->TextureManager());
+    slide.Prepare(*drawer);
+}
+
+void TOrbEngine::PostOutputSize(int32_t width, int32_t height) {
+    Events().Post(kEngineOutputSize, std::make_unique<TSizeData>(width, height));
+}
+
+void TOrbEngine::PostShowPixels(const uint8_t* pixels, int32_t width, int32_t height,
+                                int32_t stride) {
+    if (!pixels || width <= 0 || height <= 0 || stride < width * 4) return;
+    auto picture = std::make_unique<TPixelsData>();
+    picture->Width = width;
+    picture->Height = height;
+    picture->Pixels.resize(size_t(width) * size_t(height) * 4);
+    for (int32_t y = 0; y < height; ++y)
+        std::memcpy(picture->Pixels.data() + size_t(y) * size_t(width) * 4,
+                    pixels + size_t(y) * size_t(stride), size_t(width) * 4);
+    Events().Post(kEngineShowPixels, std::move(picture));
+}
+
+void TOrbEngine::FollowOutputSize(const TSizeData& size) {
+    const int32_t width = std::clamp(size.Width, 1, 16384),
+                  height = std::clamp(size.Height, 1, 16384);
+    T3DDrawer* drawer = m_controller.Drawer();
+    if (!drawer) return;
+    Log().WriteLine("TOrbEngine: output " + std::to_string(width) + "x" + std::to_string(height));
+    // The next scene begins on the new size; the loss and rebuild that
+    // follow reopen the show where it stands, made for that size.
+    drawer->SetOutputDevice({width, height, false});
+    m_controller.RequestRepaint();
 }
 
 void TOrbEngine::PostPause(bool paused) {
@@ -613,6 +681,21 @@ void TOrbEngine::HandleEvent(ql::TMessageItem& item) {
         case kEngineReleaseWait:
             if (m_waiting) Log().WriteLine(u"TOrbEngine: wait released");
             m_waiting = false;
+            break;
+        case kEngineSlideBuilt:
+            if (auto* built = item.PayloadAs<TBuiltSlide>()) PrepareBuiltSlide(*built->Slide);
+            break;
+        case kEngineOutputSize:
+            if (auto* size = item.PayloadAs<TSizeData>()) FollowOutputSize(*size);
+            break;
+        case kEngineShowPixels:
+            if (auto* picture = item.PayloadAs<TPixelsData>()) {
+                T3DDrawer* drawer = m_controller.Drawer();
+                std::unique_lock<std::recursive_mutex> lock;
+                if (drawer) lock = std::unique_lock<std::recursive_mutex>(drawer->Mutex());
+                m_controller.Device().ShowPixels(picture->Pixels.data(), picture->Width,
+                                                 picture->Height, picture->Width * 4);
+            }
             break;
         default:
             QL_ASSERT(false, "TOrbEngine: unknown event " + std::to_string(item.Code()));
@@ -686,8 +769,14 @@ void TOrbEngine::MakeOverlay() {
 }
 
 void TOrbEngine::HandleMouse(TMouseData& mouse) {
-    m_lastMouseX = mouse.X;
-    m_lastMouseY = mouse.Y;
+    // The last position (with its held buttons, without its click) is what
+    // each frame's hover test looks at.
+    m_lastMouse.X = mouse.X;
+    m_lastMouse.Y = mouse.Y;
+    m_lastMouse.Modifiers = mouse.Modifiers;
+    m_lastMouse.Button = 0;
+    m_lastMouse.Kind = TMouseKind::Move;
+    m_mouseKnown = true;
     // The overlay sees the event first; what it takes, the slides do not see.
     if (m_overlay) {
         const TEngineOverlay::TMouseAnswer answer =
@@ -699,6 +788,12 @@ void TOrbEngine::HandleMouse(TMouseData& mouse) {
             return;
         }
     }
+    TOrbActionInfo action = HitSlides(mouse);
+    if (action.IsNone() && mouse.HasAction) action = mouse.Action;
+    CarryOut(action);
+}
+
+TOrbActionInfo TOrbEngine::HitSlides(const TMouseData& mouse) {
     TOrbActionInfo action;
     std::u16string hoverClass;
     const double t = m_currentTime == 0 ? 0.1 : m_currentTime;
@@ -707,13 +802,12 @@ void TOrbEngine::HandleMouse(TMouseData& mouse) {
         if (!(info.BeginTime < t) || info.NextEffectEnd < t) continue;
         std::u16string hit;
         action = (*it)->MouseEvent(mouse, m_slideActions, &hit);
-        if (!action.IsNone() && hoverClass.empty()) hoverClass = hit;
+        if (hoverClass.empty()) hoverClass = hit;
     }
     // The viewer shows the hand cursor over objects that carry an action.
     m_hover = !hoverClass.empty();
     m_hoverClass = hoverClass;
-    if (action.IsNone() && mouse.HasAction) action = mouse.Action;
-    CarryOut(action);
+    return action;
 }
 
 void TOrbEngine::HandleSnapshot() {

@@ -123,6 +123,13 @@ public:
     void SetWindowActive(bool active) { m_controller.SetWindowActive(active); }
     // Viewer overrides of the show's colours; any thread, before the thread starts.
     void SetBackgroundOverride(std::optional<uint32_t> colour) { m_backgroundOverride = colour; }
+    void SetHiderOverride(std::optional<uint32_t> colour) { m_hiderOverride = colour; }
+    // The window's drawable size changed: the device follows it, the slides
+    // are made again for the new size and the show goes on where it was.
+    void PostOutputSize(int32_t width, int32_t height);
+    // Shows a picture of the viewer's (a dialog over the last frame) through
+    // the device, on the thread that draws; rows of B, G, R, A bytes.
+    void PostShowPixels(const uint8_t* pixels, int32_t width, int32_t height, int32_t stride);
 
     // The state as of the last pass.
     TEngineState State() const;
@@ -179,9 +186,16 @@ private:
     void Report(double time, bool end);
     void CarryOut(const TOrbActionInfo& action);
     void HandleMouse(TMouseData& mouse);
+    // Hands the event to the loaded slides, newest first, and sets the hover
+    // state from the object under the point; the action it gives.
+    TOrbActionInfo HitSlides(const TMouseData& mouse);
     // The overlay of the show just opened (the drawer must exist).
     void MakeOverlay();
     void HandleSnapshot();
+    void FollowOutputSize(const TSizeData& size);
+    // Makes the textures of a slide the loader built (uploads it too while
+    // the clock runs).
+    void PrepareBuiltSlide(TEngineSlide& slide);
     void PublishState();
     std::unique_ptr<TEngineMusic> MakeMusic();
 
@@ -216,10 +230,12 @@ private:
     bool m_framePresented = false;
     int64_t m_passes = 0;
     std::optional<uint32_t> m_backgroundOverride;
+    std::optional<uint32_t> m_hiderOverride;
     bool m_slideActions = true;
     double m_lastTick = 0;
     int64_t m_servedRequest = 0;
-    int32_t m_lastMouseX = 0, m_lastMouseY = 0;
+    TMouseData m_lastMouse;
+    bool m_mouseKnown = false;
     bool m_hover = false;
     std::u16string m_hoverClass;
 

@@ -29,6 +29,10 @@ enum TEngineEventIn : int32_t {
     kEngineOpen = 102,         // TOpenParams: open (accessor and storage) or seek
     kEnginePause = 103,        // TModeData
     kEngineReleaseWait = 104,  // none: the user let a pause barrier go (actions 3 and 5)
+    kEngineOutputSize = 105,   // TSizeData: the window's drawable size changed
+    kEngineShowPixels = 106,   // TPixelsData: a picture of the viewer's to show (a dialog)
+    kEngineSlideBuilt =
+        107,  // the loader built a slide; its textures are made on the engine thread
 };
 
 // Codes of the engine's notifications (TOrbEventData).
@@ -51,7 +55,8 @@ public:
 // that loops for months never overflows them.
 class TOrbEventData : public ql::TObj {
 public:
-    TOrbEventData(int32_t code, std::vector<int64_t> values, std::unique_ptr<ql::TObj> object = nullptr)
+    TOrbEventData(int32_t code, std::vector<int64_t> values,
+                  std::unique_ptr<ql::TObj> object = nullptr)
         : Code(code), Values(std::move(values)), Object(std::move(object)) {}
     int64_t Value(size_t index) const { return index < Values.size() ? Values[index] : 0; }
 
@@ -80,15 +85,33 @@ public:
     uint8_t Paused;
 };
 
+// The window's drawable size in pixels.
+class TSizeData : public ql::TObj {
+public:
+    TSizeData(int32_t width, int32_t height) : Width(width), Height(height) {}
+    int32_t Width, Height;
+};
+
+// A picture made by the viewer (rows of B, G, R, A bytes), copied so that
+// the viewer need not wait for the engine to show it.
+class TPixelsData : public ql::TObj {
+public:
+    std::vector<uint8_t> Pixels;
+    int32_t Width = 0, Height = 0;
+};
+
 enum class TMouseKind : int32_t { Move = 0, Down = 1, Up = 2, DoubleClick = 3, Wheel = 4 };
 
 // A mouse event for the engine, with the action its key mapping gives (if any).
+// Held-button bits of TMouseData::Modifiers (beside Shift, Alt, Ctrl...).
+constexpr uint32_t kMouseHeldLeft = 16, kMouseHeldRight = 32, kMouseHeldMiddle = 64;
+
 class TMouseData : public ql::TObj {
 public:
     int32_t X = 0, Y = 0;
     int32_t Button = 0;  // 0 none, 1 left, 2 right, 3 middle
     TMouseKind Kind = TMouseKind::Move;
-    uint32_t Modifiers = 0;
+    uint32_t Modifiers = 0;  // the host's modifier state, held buttons included
     bool HasAction = false;
     TOrbActionInfo Action;
 };

@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include "OrbLib2/OrbClasses/qlOrbSlideUtils3.h"
+
 namespace orb {
 
 bool TRootItem::Arrange(const TEngineSlideList& slides, double t, TDrawScene* overlay) {
@@ -21,7 +23,8 @@ bool TRootItem::Arrange(const TEngineSlideList& slides, double t, TDrawScene* ov
     if (i >= 0) {
         TEngineSlide& current = *slides[size_t(i)];
         int64_t b = i;
-        if (i > 0 && current.Transition() && slides[size_t(i - 1)] && t < slides[size_t(i - 1)]->Info().NextEffectEnd)
+        if (i > 0 && current.Transition() && slides[size_t(i - 1)] &&
+            t < slides[size_t(i - 1)]->Info().NextEffectEnd)
             b = i - 1;
         for (int64_t k = b; k <= i; ++k) {
             TEngineSlide& slide = *slides[size_t(k)];
@@ -36,8 +39,10 @@ bool TRootItem::Arrange(const TEngineSlideList& slides, double t, TDrawScene* ov
                 m_items = {slides[size_t(b)].Get()};
             }
         } else {
-            TEngineSlide* following = size_t(i + 1) < slides.size() ? slides[size_t(i + 1)].Get() : nullptr;
-            if (following && !ranBefore && following->Transition() && following->Transition()->Duration() > 0) {
+            TEngineSlide* following =
+                size_t(i + 1) < slides.size() ? slides[size_t(i + 1)].Get() : nullptr;
+            if (following && !ranBefore && following->Transition() &&
+                following->Transition()->Duration() > 0) {
                 // Held at its start, so the transition's resources are ready
                 // when the following slide begins.
                 following->SetTime(following->Info().BeginTime);
@@ -74,6 +79,7 @@ void TRootItem::Draw(TDeviceDrawer& drawer) {
     for (; next < m_items.size(); ++next)
         if (TDrawScene* scene = m_items[next]->Scene()) scene->Draw(drawer);
     if (post) drawer.EndPostEffect(UnsharpThreshold, int32_t(UnsharpAmount));
+    DrawHider(drawer, SlideFrame, HiderColour);
     if (m_overlay) m_overlay->Draw(drawer);
 }
 

@@ -27,6 +27,10 @@ public:
     bool Empty() const { return m_items.empty(); }
 
     uint32_t BackgroundColour = 0xFF000000u;  // 0xAARRGGBB
+    // The screen outside the slide frame is painted in the hider colour
+    // after the slides, before the overlay; an empty frame paints nothing.
+    uint32_t HiderColour = 0xFF000000u;  // 0xAARRGGBB
+    ql::TRect SlideFrame;
     float UnsharpAmount = 0;
     uint8_t UnsharpThreshold = 0;
 

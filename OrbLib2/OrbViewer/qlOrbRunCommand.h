@@ -30,19 +30,24 @@ enum class TRunOutcome : uint8_t {
     Failed,      // something could not be started (the user was told)
 };
 
-// One thing to start: an address for the desktop's opener, or a program.
+// One thing to start: an address or a document for the desktop's opener, or
+// a program.
 struct TRunItem {
     bool IsUrl = false;
     std::u16string Url;
     std::vector<std::u16string> Argv;  // Argv[0] is the resolved program file
+    std::u16string Document;           // the resolved path of a document to open
+    bool IsDocument() const { return !Document.empty(); }
 };
 
 // Turns a run text into what would be started. Prohibited (with nothing in
 // items) when any command is prohibited or names a shell or interpreter;
 // Failed with error set when a program cannot be found or a command is
-// neither an address we open nor a program; else Done or Nothing.
-TRunOutcome PlanRunText(std::u16string_view text, const TRunContext& context, std::vector<TRunItem>& items,
-                        std::u16string& error);
+// neither an address we open nor a program; else Done or Nothing. A name
+// that is no program but a document ("brochure.pdf", beside the show or
+// with its path, without parameters) is planned for the desktop's opener.
+TRunOutcome PlanRunText(std::u16string_view text, const TRunContext& context,
+                        std::vector<TRunItem>& items, std::u16string& error);
 
 // Plans, asks for confirmation (one yes/no box with the exact commands) when
 // the policy needs it and programs are among the items, starts them through

@@ -7,15 +7,21 @@ namespace orb {
 
 TOrbShowViewer::TOrbShowViewer(TRenderDevice& device, TEngineOptions options,
                                std::function<void()> wake)
-    : m_device(device), m_options(std::move(options)), m_wake(std::move(wake)) {}
+    : m_device(&device), m_options(std::move(options)), m_wake(std::move(wake)) {}
 
 TOrbShowViewer::~TOrbShowViewer() {
     Stop();
 }
 
+void TOrbShowViewer::SetDevice(TRenderDevice& device) {
+    if (!m_engine) m_device = &device;
+}
+
 void TOrbShowViewer::Stop() {
     if (!m_engine) return;
     m_engine->Stop();
+    // The engine lets its resources go on this thread.
+    if (m_options.Threaded) m_device->AttachToThread();
     m_engine.reset();
 }
 
@@ -23,14 +29,18 @@ bool TOrbShowViewer::Open(std::unique_ptr<TFileAccessor> accessor,
                           std::unique_ptr<ql::TIniStorage> storage, int64_t startTime) {
     m_time = double(startTime);
     if (!m_engine) {
-        m_engine = std::make_unique<TOrbEngine>(m_device, m_options, m_paused);
+        m_engine = std::make_unique<TOrbEngine>(*m_device, m_options, m_paused);
         m_engine->SetListener(this);
         if (!m_engine->Open(std::move(accessor), std::move(storage), startTime, m_slideActions)) {
             m_engine.reset();
             return false;
         }
         m_request = 0;
-        if (m_options.Threaded) m_engine->StartThread();
+        if (m_options.Threaded) {
+            // The engine's thread draws from now on.
+            m_device->DetachFromThread();
+            m_engine->StartThread();
+        }
         return true;
     }
     m_request = m_engine->NewRequestId();

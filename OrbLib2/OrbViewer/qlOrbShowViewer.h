@@ -31,13 +31,16 @@ public:
     ~TOrbShowViewer() override;
 
     void SetCallbacks(TShowViewerCallbacks callbacks) { m_callbacks = std::move(callbacks); }
+    // Draws on another device from the first open on; only before it.
+    void SetDevice(TRenderDevice& device);
     // Forgets the callbacks (the form is closing).
     void Disconnect() { m_callbacks = {}; }
     void SetSlideActions(bool on) { m_slideActions = on; }
 
     // Creates the engine on the first open (and starts its thread); later
     // opens are posted. False when the first show does not play.
-    bool Open(std::unique_ptr<TFileAccessor> accessor, std::unique_ptr<ql::TIniStorage> storage, int64_t startTime);
+    bool Open(std::unique_ptr<TFileAccessor> accessor, std::unique_ptr<ql::TIniStorage> storage,
+              int64_t startTime);
     void Seek(int64_t time);
     void SetPaused(bool paused);
     void SeekAndSetPaused(int64_t time, bool paused);
@@ -63,7 +66,7 @@ private:
     void EngineEvent(std::unique_ptr<TOrbEventData> event) override;
     void Handle(TOrbEventData& event);
 
-    TRenderDevice& m_device;
+    TRenderDevice* m_device;
     TEngineOptions m_options;
     std::function<void()> m_wake;
     TShowViewerCallbacks m_callbacks;
@@ -74,7 +77,8 @@ private:
     int64_t m_request = 0;
     bool m_inAction = false;
 
-    std::mutex m_queueLock;  // guards m_queue: filled by the engine, emptied by the user-interface thread
+    std::mutex
+        m_queueLock;  // guards m_queue: filled by the engine, emptied by the user-interface thread
     std::deque<std::unique_ptr<TOrbEventData>> m_queue;
 };
 

@@ -1,6 +1,8 @@
 #include "OrbLib2/OrbViewer/qlOrbSlideWindow.h"
 
 #include "OrbLib2/3DEngine/DrawManager3D2.h"
+#include "OrbLib2/OrbClasses/qlOrbButton.h"
+#include "OrbLib2/OrbClasses/qlOrbImageObjects.h"
 #include "OrbLib2/OrbClasses/qlOrbSlide.h"
 #include "OrbLib2/OrbViewer/qlOrbEngineEvents.h"
 #include "QlLib/qlLog.h"
@@ -33,6 +35,26 @@ bool TContainerSlide::Changed() {
     return slide && slide->IsChanged();
 }
 
+namespace {
+
+// The class name the cursor logic looks at, for an object under the pointer.
+std::u16string HoverClassOf(const TOrbObject& object) {
+    if (dynamic_cast<const TOrbButton*>(&object)) return u"TOrbButton";
+    if (dynamic_cast<const TOrbText*>(&object)) return u"TOrbText";
+    if (dynamic_cast<const TOrbImage*>(&object)) return u"TOrbImage";
+    return u"TOrbObject";
+}
+
+// The buttons held during the event, as the slide counts them: none, the
+// left one, or another (any other combination).
+int HeldButtons(uint32_t modifiers) {
+    const uint32_t held = modifiers & (kMouseHeldLeft | kMouseHeldRight | kMouseHeldMiddle);
+    if (held == 0) return kMouseNoButton;
+    return held == kMouseHeldLeft ? kMouseLeftButton : kMouseOtherButtons;
+}
+
+}  // namespace
+
 TOrbActionInfo TContainerSlide::MouseEvent(const TMouseData& mouse, bool actionsEnabled,
                                            std::u16string* hitClass) {
     TOrbSlide* slide = m_container->Slide();
@@ -42,9 +64,14 @@ TOrbActionInfo TContainerSlide::MouseEvent(const TMouseData& mouse, bool actions
         : mouse.Kind == TMouseKind::Up                                          ? smRelease
                                                                                 : smMove;
     TOrbObject* found = nullptr;
-    TOrbActionInfo action = slide->MouseEvent(event, mouse.Button, 0, float(mouse.X),
-                                              float(mouse.Y), actionsEnabled, &found);
-    if (hitClass) *hitClass = found ? u"TOrbObject" : u"";
+    TOrbActionInfo action =
+        slide->MouseEvent(event, mouse.Button, HeldButtons(mouse.Modifiers), float(mouse.X),
+                          float(mouse.Y), actionsEnabled, &found);
+    // Only objects that do something when clicked count as hovered.
+    if (hitClass)
+        *hitClass = found && actionsEnabled && !ParseAction(found->Action()).IsNone()
+                        ? HoverClassOf(*found)
+                        : u"";
     return action;
 }
 

@@ -36,7 +36,9 @@ bool TOfflineSoundOutput::Start(TSoundRenderer& renderer) {
     return true;
 }
 
-void TOfflineSoundOutput::Stop() { m_renderer = nullptr; }
+void TOfflineSoundOutput::Stop() {
+    m_renderer = nullptr;
+}
 
 size_t TOfflineSoundOutput::Pull(int16_t* samples, size_t frames) {
     if (!m_renderer) return 0;
@@ -65,7 +67,9 @@ private:
 
 TPacedSoundOutput::TPacedSoundOutput(TTickSource ticks) : m_ticks(std::move(ticks)) {}
 
-TPacedSoundOutput::~TPacedSoundOutput() { TPacedSoundOutput::Stop(); }
+TPacedSoundOutput::~TPacedSoundOutput() {
+    TPacedSoundOutput::Stop();
+}
 
 bool TPacedSoundOutput::Start(TSoundRenderer& renderer) {
     Stop();
@@ -165,7 +169,9 @@ private:
 TWavFileSoundOutput::TWavFileSoundOutput(std::u16string fileName, TTickSource ticks)
     : TPacedSoundOutput(std::move(ticks)), m_fileName(std::move(fileName)) {}
 
-TWavFileSoundOutput::~TWavFileSoundOutput() { Stop(); }
+TWavFileSoundOutput::~TWavFileSoundOutput() {
+    Stop();
+}
 
 bool TWavFileSoundOutput::Open() {
     try {
@@ -200,15 +206,17 @@ struct TSdlSoundOutput::TStream {
 TSdlSoundOutput::TSdlSoundOutput(int32_t bufferFrames, double latencyMs)
     : m_bufferFrames(bufferFrames), m_configuredLatencyMs(latencyMs) {}
 
-TSdlSoundOutput::~TSdlSoundOutput() { Stop(); }
+TSdlSoundOutput::~TSdlSoundOutput() {
+    Stop();
+}
 
 bool TSdlSoundOutput::Start(TSoundRenderer& renderer) {
     Stop();
     auto stream = std::make_unique<TStream>();
     TSoundRenderer* target = &renderer;
-    const bool opened = stream->Device.Open(kOutputRate, m_bufferFrames, [this, target](int16_t* s, size_t n) {
-        RenderCounted(*target, s, n);
-    });
+    const bool opened =
+        stream->Device.Open(kOutputRate, m_bufferFrames,
+                            [this, target](int16_t* s, size_t n) { RenderCounted(*target, s, n); });
     if (!opened) return false;
     const double measured = 2.0 * stream->Device.BufferFrames() * 1000.0 / kOutputRate;
     m_latencyMs.store(m_configuredLatencyMs >= 0 ? m_configuredLatencyMs : measured);
@@ -219,6 +227,142 @@ bool TSdlSoundOutput::Start(TSoundRenderer& renderer) {
 void TSdlSoundOutput::Stop() {
     if (m_stream) m_stream->Device.Close();
     m_stream.reset();
+}
+
+bool TSdlSoundOutput::Lost() const {
+    return m_stream && m_stream->Device.Lost();
+}
+
+// Failover
+
+namespace {
+constexpr int32_t kWatchMs = 250;
+constexpr int32_t kLongestRetryMs = 60000;
+}  // namespace
+
+class TFailoverSoundOutput::TWatchThread : public TThread {
+public:
+    explicit TWatchThread(TFailoverSoundOutput& owner) : m_owner(owner) {}
+    ~TWatchThread() override { Shutdown(); }
+
+protected:
+    void Execute() override {
+        while (!Terminated()) {
+            m_owner.Watch();
+            WaitForTerminate(kWatchMs);
+        }
+    }
+
+private:
+    TFailoverSoundOutput& m_owner;
+};
+
+TFailoverSoundOutput::TFailoverSoundOutput(TDeviceFactory makeDevice, int32_t retryMs,
+                                           TTickSource ticks)
+    : m_makeDevice(std::move(makeDevice)),
+      m_retryMs(std::max(retryMs, 1)),
+      m_ticks(std::move(ticks)) {}
+
+TFailoverSoundOutput::~TFailoverSoundOutput() {
+    Stop();
+}
+
+bool TFailoverSoundOutput::Start(TSoundRenderer& renderer) {
+    Stop();
+    m_renderer = &renderer;
+    m_playedBase = 0;
+    m_wait = m_retryMs;
+    if (!TryDevice()) {
+        GlobalLog().WriteLine(
+            u"Sound output: no audio device opened; playing silently in real time");
+        StartSilence();
+    }
+    m_watch = std::make_unique<TWatchThread>(*this);
+    m_watch->Start();
+    return true;
+}
+
+void TFailoverSoundOutput::Stop() {
+    m_watch.reset();
+    StopCurrent();
+}
+
+void TFailoverSoundOutput::StopCurrent() {
+    // The clock keeps what was heard; the next output counts on from there.
+    std::lock_guard<std::mutex> lock(m_lock);
+    if (!m_current) return;
+    m_playedBase += m_current->PlayedMs();
+    m_current->Stop();
+    m_current.reset();
+    m_onDevice = false;
+}
+
+void TFailoverSoundOutput::Use(std::unique_ptr<TSoundOutput> started, bool device) {
+    std::lock_guard<std::mutex> lock(m_lock);
+    m_current = std::move(started);
+    m_onDevice = device;
+    // A device that plays (or has just gone) is looked for again soon;
+    // one that keeps failing, at growing intervals.
+    if (device) m_wait = m_retryMs;
+    m_nextTry = m_ticks() + m_wait;
+}
+
+bool TFailoverSoundOutput::TryDevice() {
+    std::unique_ptr<TSoundOutput> device = m_makeDevice ? m_makeDevice() : nullptr;
+    if (!device || !device->Start(*m_renderer)) return false;
+    Use(std::move(device), true);
+    return true;
+}
+
+void TFailoverSoundOutput::StartSilence() {
+    auto silence = std::make_unique<TNullSoundOutput>(m_ticks);
+    silence->Start(*m_renderer);
+    Use(std::move(silence), false);
+}
+
+void TFailoverSoundOutput::Watch() {
+    bool lost = false, due = false;
+    {
+        std::lock_guard<std::mutex> lock(m_lock);
+        if (!m_current) return;
+        lost = m_onDevice && m_current->Lost();
+        due = !m_onDevice && m_ticks() >= m_nextTry;
+    }
+    if (lost) {
+        GlobalLog().WriteLine(
+            u"Sound output: the audio device went away; playing silently until it is back");
+        StopCurrent();
+        StartSilence();
+        return;
+    }
+    if (!due) return;
+    // One output renders at a time: the silence stops before the device
+    // starts, and comes back when the device does not.
+    StopCurrent();
+    if (TryDevice()) {
+        GlobalLog().WriteLine(u"Sound output: an audio device is back; the sound plays on it");
+        return;
+    }
+    {
+        std::lock_guard<std::mutex> lock(m_lock);
+        m_wait = std::min(m_wait * 2, kLongestRetryMs);
+    }
+    StartSilence();
+}
+
+double TFailoverSoundOutput::LatencyMs() const {
+    std::lock_guard<std::mutex> lock(m_lock);
+    return m_current ? m_current->LatencyMs() : 0;
+}
+
+double TFailoverSoundOutput::PlayedMs() const {
+    std::lock_guard<std::mutex> lock(m_lock);
+    return m_playedBase + (m_current ? m_current->PlayedMs() : 0);
+}
+
+bool TFailoverSoundOutput::OnDevice() const {
+    std::lock_guard<std::mutex> lock(m_lock);
+    return m_onDevice;
 }
 
 std::unique_ptr<TSoundOutput> CreateSoundOutput(const TSoundOutputOptions& options) {
@@ -232,7 +376,11 @@ std::unique_ptr<TSoundOutput> CreateSoundOutput(const TSoundOutputOptions& optio
         case TSoundOutputKind::Sdl:
             break;
     }
-    return std::make_unique<TSdlSoundOutput>(options.BufferFrames, options.LatencyMs);
+    const int32_t bufferFrames = options.BufferFrames;
+    const double latencyMs = options.LatencyMs;
+    return std::make_unique<TFailoverSoundOutput>([bufferFrames, latencyMs] {
+        return std::make_unique<TSdlSoundOutput>(bufferFrames, latencyMs);
+    });
 }
 
 }  // namespace ql

@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -44,6 +45,8 @@ public:
     // Milliseconds of sound heard so far: rendered frames minus the latency,
     // not below 0.
     virtual double PlayedMs() const;
+    // The device this output plays on went away while it ran.
+    virtual bool Lost() const { return false; }
 
 protected:
     void RenderCounted(TSoundRenderer& renderer, int16_t* samples, size_t frames);
@@ -135,6 +138,7 @@ public:
     bool Start(TSoundRenderer& renderer) override;
     void Stop() override;
     double LatencyMs() const override { return m_latencyMs.load(); }
+    bool Lost() const override;
 
 private:
     struct TStream;
@@ -144,9 +148,52 @@ private:
     std::unique_ptr<TStream> m_stream;
 };
 
+// A device that may go away (a headset unplugged, the sound server
+// restarted) and come back: while it is missing, or when none opens at the
+// start, silence runs in real time in its place, so that the show's clock
+// goes on; the device is looked for again after RetryMs, then at growing
+// intervals up to a minute. The clock (PlayedMs) never runs back across a
+// change. Each change writes one log line.
+class TFailoverSoundOutput : public TSoundOutput {
+public:
+    using TDeviceFactory = std::function<std::unique_ptr<TSoundOutput>()>;
+    explicit TFailoverSoundOutput(TDeviceFactory makeDevice, int32_t retryMs = 2000,
+                                  TTickSource ticks = PreciseTickMs);
+    ~TFailoverSoundOutput() override;
+    TSoundOutputKind Kind() const override { return TSoundOutputKind::Sdl; }
+    // Always true: silence is there when the device is not.
+    bool Start(TSoundRenderer& renderer) override;
+    void Stop() override;
+    double LatencyMs() const override;
+    double PlayedMs() const override;
+    // Whether the device plays now (not the silence).
+    bool OnDevice() const;
+
+private:
+    class TWatchThread;
+    // The outputs change on the watch thread (or in Start) only.
+    void StopCurrent();
+    void Use(std::unique_ptr<TSoundOutput> started, bool device);
+    bool TryDevice();
+    void StartSilence();
+    void Watch();
+
+    TDeviceFactory m_makeDevice;
+    int32_t m_retryMs;
+    TTickSource m_ticks;
+    TSoundRenderer* m_renderer = nullptr;
+    mutable std::mutex m_lock;  // guards the outputs and the clock base
+    std::unique_ptr<TSoundOutput> m_current;
+    bool m_onDevice = false;
+    double m_playedBase = 0;  // heard before the output playing now began
+    double m_nextTry = 0;     // tick of the next look for the device
+    int32_t m_wait = 0;       // ms until the look after that
+    std::unique_ptr<TWatchThread> m_watch;
+};
+
 struct TSoundOutputOptions {
     TSoundOutputKind Kind = TSoundOutputKind::Sdl;
-    std::u16string WavFileName;  // for WavFile
+    std::u16string WavFileName;   // for WavFile
     int32_t BufferFrames = 1024;  // for Sdl
     double LatencyMs = -1;        // for Sdl; < 0: measured
 };

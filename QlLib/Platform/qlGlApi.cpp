@@ -70,6 +70,9 @@ struct TGlFunctions {
 #undef QL_GL_MEMBER
 };
 
+// GL_CONTEXT_LOST (GL 4.5, KHR_robustness), which 3.3 headers may lack.
+constexpr GLenum kGlContextLost = 0x0507;
+
 std::unique_ptr<TGlApi> TGlApi::Create(std::unique_ptr<TGlContext> context, std::string& error) {
     if (!context) {
         // The context's own reason, when it gave one, says more.
@@ -128,8 +131,15 @@ bool TGlApi::TakeOutOfMemory() {
         const GLenum e = m_gl->glGetError();
         if (e == GL_NO_ERROR) break;
         outOfMemory |= e == GL_OUT_OF_MEMORY;
+        // A reset context answers every call with this error from now on.
+        m_contextLost |= e == kGlContextLost;
     }
     return outOfMemory;
+}
+
+bool TGlApi::TakeContextLost() {
+    TakeOutOfMemory();
+    return m_contextLost;
 }
 
 uint32_t TGlApi::CreateTexture(int32_t width, int32_t height, int32_t levels, bool grey) {

@@ -50,6 +50,9 @@ public:
     // True and clears the flag when GL ran out of memory since the last call;
     // other errors are cleared too.
     bool TakeOutOfMemory();
+    // True once GL reported that the context was lost (a driver reset); the
+    // pending errors are cleared.
+    bool TakeContextLost();
 
     // 0 when GL refused. Grey textures hold one byte per texel and sample as
     // (l, l, l, 1).
@@ -93,6 +96,7 @@ private:
     std::unique_ptr<TGlFunctions> m_gl;
     uint32_t m_vertexArray = 0;
     uint32_t m_vertexBuffer = 0;
+    bool m_contextLost = false;
 };
 
 }  // namespace ql

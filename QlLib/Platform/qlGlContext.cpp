@@ -36,17 +36,21 @@ public:
     // display with a pbuffer.
     bool Open(std::string& error) {
         const char* clientExtensions = eglQueryString(EGL_NO_DISPLAY, EGL_EXTENSIONS);
-        auto getPlatformDisplay =
-            reinterpret_cast<PFNEGLGETPLATFORMDISPLAYEXTPROC>(eglGetProcAddress("eglGetPlatformDisplayEXT"));
+        auto getPlatformDisplay = reinterpret_cast<PFNEGLGETPLATFORMDISPLAYEXTPROC>(
+            eglGetProcAddress("eglGetPlatformDisplayEXT"));
         std::vector<EGLDisplay> candidates;
         if (getPlatformDisplay && HasExtension(clientExtensions, "EGL_MESA_platform_surfaceless"))
-            candidates.push_back(getPlatformDisplay(EGL_PLATFORM_SURFACELESS_MESA, EGL_DEFAULT_DISPLAY, nullptr));
-        auto queryDevices = reinterpret_cast<PFNEGLQUERYDEVICESEXTPROC>(eglGetProcAddress("eglQueryDevicesEXT"));
-        if (getPlatformDisplay && queryDevices && HasExtension(clientExtensions, "EGL_EXT_platform_device")) {
+            candidates.push_back(
+                getPlatformDisplay(EGL_PLATFORM_SURFACELESS_MESA, EGL_DEFAULT_DISPLAY, nullptr));
+        auto queryDevices =
+            reinterpret_cast<PFNEGLQUERYDEVICESEXTPROC>(eglGetProcAddress("eglQueryDevicesEXT"));
+        if (getPlatformDisplay && queryDevices &&
+            HasExtension(clientExtensions, "EGL_EXT_platform_device")) {
             EGLDeviceEXT devices[4];
             EGLint count = 0;
             if (queryDevices(4, devices, &count) && count > 0)
-                candidates.push_back(getPlatformDisplay(EGL_PLATFORM_DEVICE_EXT, devices[0], nullptr));
+                candidates.push_back(
+                    getPlatformDisplay(EGL_PLATFORM_DEVICE_EXT, devices[0], nullptr));
         }
         candidates.push_back(eglGetDisplay(EGL_DEFAULT_DISPLAY));
         for (EGLDisplay display : candidates) {
@@ -62,24 +66,47 @@ public:
         return false;
     }
 
-    void* ProcAddress(const char* name) const override { return reinterpret_cast<void*>(eglGetProcAddress(name)); }
+    void* ProcAddress(const char* name) const override {
+        return reinterpret_cast<void*>(eglGetProcAddress(name));
+    }
     bool HasWindow() const override { return false; }
     void DrawableSize(int32_t& width, int32_t& height) const override { width = height = 0; }
     void SwapBuffers() override {}
+    bool MakeCurrent() override {
+        return eglMakeCurrent(m_display, m_surface, m_surface, m_context) == EGL_TRUE;
+    }
+    void ReleaseCurrent() override {
+        eglMakeCurrent(m_display, EGL_NO_SURFACE, EGL_NO_SURFACE, EGL_NO_CONTEXT);
+    }
 
 private:
     bool TryContext() {
         if (!eglBindAPI(EGL_OPENGL_API)) return false;
-        const bool surfaceless = HasExtension(eglQueryString(m_display, EGL_EXTENSIONS), "EGL_KHR_surfaceless_context");
-        const EGLint configAttribs[] = {EGL_SURFACE_TYPE, surfaceless ? 0 : EGL_PBUFFER_BIT,
-                                        EGL_RENDERABLE_TYPE, EGL_OPENGL_BIT,
-                                        EGL_RED_SIZE, 8, EGL_GREEN_SIZE, 8, EGL_BLUE_SIZE, 8, EGL_ALPHA_SIZE, 8,
+        const bool surfaceless =
+            HasExtension(eglQueryString(m_display, EGL_EXTENSIONS), "EGL_KHR_surfaceless_context");
+        const EGLint configAttribs[] = {EGL_SURFACE_TYPE,
+                                        surfaceless ? 0 : EGL_PBUFFER_BIT,
+                                        EGL_RENDERABLE_TYPE,
+                                        EGL_OPENGL_BIT,
+                                        EGL_RED_SIZE,
+                                        8,
+                                        EGL_GREEN_SIZE,
+                                        8,
+                                        EGL_BLUE_SIZE,
+                                        8,
+                                        EGL_ALPHA_SIZE,
+                                        8,
                                         EGL_NONE};
         EGLConfig config;
         EGLint count = 0;
-        if (!eglChooseConfig(m_display, configAttribs, &config, 1, &count) || count < 1) return false;
-        const EGLint contextAttribs[] = {EGL_CONTEXT_MAJOR_VERSION, 3, EGL_CONTEXT_MINOR_VERSION, 3,
-                                         EGL_CONTEXT_OPENGL_PROFILE_MASK, EGL_CONTEXT_OPENGL_CORE_PROFILE_BIT,
+        if (!eglChooseConfig(m_display, configAttribs, &config, 1, &count) || count < 1)
+            return false;
+        const EGLint contextAttribs[] = {EGL_CONTEXT_MAJOR_VERSION,
+                                         3,
+                                         EGL_CONTEXT_MINOR_VERSION,
+                                         3,
+                                         EGL_CONTEXT_OPENGL_PROFILE_MASK,
+                                         EGL_CONTEXT_OPENGL_CORE_PROFILE_BIT,
                                          EGL_NONE};
         m_context = eglCreateContext(m_display, config, EGL_NO_CONTEXT, contextAttribs);
         if (m_context == EGL_NO_CONTEXT) return false;
@@ -111,7 +138,7 @@ class TSdlGlContext : public TGlContext {
 public:
     ~TSdlGlContext() override {
         if (m_context) SDL_GL_DeleteContext(m_context);
-        if (m_window) SDL_DestroyWindow(m_window);
+        if (m_window && m_ownsWindow) SDL_DestroyWindow(m_window);
         // SDL video and its GL library stay loaded, as the EGL display does:
         // the host's windows and input use SDL too, and unloading the GL
         // driver leaves its allocations looking like leaks from nowhere.
@@ -122,25 +149,28 @@ public:
             error = SDL_GetError();
             return false;
         }
-        // One extra load for the process: SDL counts them, and windows
-        // closing no longer unload the driver.
-        static const bool libraryLoaded = SDL_GL_LoadLibrary(nullptr) == 0;
-        if (!libraryLoaded) {
+        if (!TGlContext::SetWindowAttributes(error)) return false;
+        m_window = SDL_CreateWindow(
+            title.c_str(), SDL_WINDOWPOS_UNDEFINED, SDL_WINDOWPOS_UNDEFINED, width, height,
+            SDL_WINDOW_OPENGL | SDL_WINDOW_RESIZABLE | SDL_WINDOW_ALLOW_HIGHDPI);
+        m_ownsWindow = true;
+        if (!m_window) {
             error = SDL_GetError();
             return false;
         }
-        SDL_GL_SetAttribute(SDL_GL_CONTEXT_MAJOR_VERSION, 3);
-        SDL_GL_SetAttribute(SDL_GL_CONTEXT_MINOR_VERSION, 3);
-        SDL_GL_SetAttribute(SDL_GL_CONTEXT_PROFILE_MASK, SDL_GL_CONTEXT_PROFILE_CORE);
-        SDL_GL_SetAttribute(SDL_GL_DOUBLEBUFFER, 1);
-        m_window = SDL_CreateWindow(title.c_str(), SDL_WINDOWPOS_UNDEFINED, SDL_WINDOWPOS_UNDEFINED, width, height,
-                                    SDL_WINDOW_OPENGL | SDL_WINDOW_RESIZABLE | SDL_WINDOW_ALLOW_HIGHDPI);
-        if (m_window) m_context = SDL_GL_CreateContext(m_window);
+        return Attach(m_window, error);
+    }
+
+    bool Attach(SDL_Window* window, std::string& error) {
+        m_window = window;
+        m_context = SDL_GL_CreateContext(m_window);
         if (!m_context || SDL_GL_MakeCurrent(m_window, m_context) != 0) {
             error = SDL_GetError();
             return false;
         }
-        SDL_GL_SetSwapInterval(1);
+        // Adaptive synchronisation where the driver offers it: a late frame
+        // tears once instead of waiting a whole refresh.
+        if (SDL_GL_SetSwapInterval(-1) != 0) SDL_GL_SetSwapInterval(1);
         return true;
     }
 
@@ -153,9 +183,12 @@ public:
         height = h;
     }
     void SwapBuffers() override { SDL_GL_SwapWindow(m_window); }
+    bool MakeCurrent() override { return SDL_GL_MakeCurrent(m_window, m_context) == 0; }
+    void ReleaseCurrent() override { SDL_GL_MakeCurrent(m_window, nullptr); }
 
 private:
     SDL_Window* m_window = nullptr;
+    bool m_ownsWindow = false;
     SDL_GLContext m_context = nullptr;
 };
 
@@ -167,8 +200,33 @@ std::unique_ptr<TGlContext> TGlContext::CreateHeadless(std::string& error) {
     return context;
 }
 
-std::unique_ptr<TGlContext> TGlContext::CreateWindow(const std::string& title, int32_t width, int32_t height,
-                                                     std::string& error) {
+bool TGlContext::SetWindowAttributes(std::string& error) {
+    // One extra load for the process: SDL counts them, and windows closing
+    // no longer unload the driver.
+    static const bool libraryLoaded = SDL_GL_LoadLibrary(nullptr) == 0;
+    if (!libraryLoaded) {
+        error = SDL_GetError();
+        return false;
+    }
+    SDL_GL_SetAttribute(SDL_GL_CONTEXT_MAJOR_VERSION, 3);
+    SDL_GL_SetAttribute(SDL_GL_CONTEXT_MINOR_VERSION, 3);
+    SDL_GL_SetAttribute(SDL_GL_CONTEXT_PROFILE_MASK, SDL_GL_CONTEXT_PROFILE_CORE);
+    SDL_GL_SetAttribute(SDL_GL_DOUBLEBUFFER, 1);
+    return true;
+}
+
+std::unique_ptr<TGlContext> TGlContext::CreateForWindow(SDL_Window* window, std::string& error) {
+    if (!window) {
+        error = "no window";
+        return nullptr;
+    }
+    auto context = std::make_unique<TSdlGlContext>();
+    if (!context->Attach(window, error)) return nullptr;
+    return context;
+}
+
+std::unique_ptr<TGlContext> TGlContext::CreateWindow(const std::string& title, int32_t width,
+                                                     int32_t height, std::string& error) {
     auto context = std::make_unique<TSdlGlContext>();
     if (!context->Open(title, width, height, error)) return nullptr;
     return context;

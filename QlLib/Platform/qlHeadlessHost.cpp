@@ -6,6 +6,7 @@
 #include <cstring>
 #include <fstream>
 
+#include "QlLib/Platform/qlGlContext.h"
 #include "QlLib/qpStringUtils.h"
 
 namespace ql {
@@ -34,8 +35,10 @@ bool SplitWords(std::string_view line, std::vector<std::string>& words) {
     bool inWord = false, quoted = false;
     for (char c : line) {
         if (quoted) {
-            if (c == '"') quoted = false;
-            else current += c;
+            if (c == '"')
+                quoted = false;
+            else
+                current += c;
         } else if (c == '"') {
             quoted = true;
             inWord = true;
@@ -63,44 +66,62 @@ bool ParseNumber(const std::string& word, int64_t low, int64_t high, int64_t& va
 
 const char* IconName(TMessageIcon icon) {
     switch (icon) {
-    case TMessageIcon::Information: return "information";
-    case TMessageIcon::Warning: return "warning";
-    case TMessageIcon::Error: return "error";
-    default: return "none";
+        case TMessageIcon::Information:
+            return "information";
+        case TMessageIcon::Warning:
+            return "warning";
+        case TMessageIcon::Error:
+            return "error";
+        default:
+            return "none";
     }
 }
 
 const char* ButtonsName(TMessageButtons buttons) {
     switch (buttons) {
-    case TMessageButtons::OkCancel: return "okcancel";
-    case TMessageButtons::YesNo: return "yesno";
-    default: return "ok";
+        case TMessageButtons::OkCancel:
+            return "okcancel";
+        case TMessageButtons::YesNo:
+            return "yesno";
+        default:
+            return "ok";
     }
 }
 
 const char* ResultName(TMessageResult result) {
     switch (result) {
-    case TMessageResult::Cancel: return "cancel";
-    case TMessageResult::Yes: return "yes";
-    case TMessageResult::No: return "no";
-    default: return "ok";
+        case TMessageResult::Cancel:
+            return "cancel";
+        case TMessageResult::Yes:
+            return "yes";
+        case TMessageResult::No:
+            return "no";
+        default:
+            return "ok";
     }
 }
 
 const char* BorderName(TWindowBorder border) {
     switch (border) {
-    case TWindowBorder::Fixed: return "fixed";
-    case TWindowBorder::Resizable: return "resizable";
-    default: return "none";
+        case TWindowBorder::Fixed:
+            return "fixed";
+        case TWindowBorder::Resizable:
+            return "resizable";
+        default:
+            return "none";
     }
 }
 
 const char* LaunchName(TLaunchResult result) {
     switch (result) {
-    case TLaunchResult::Started: return "started";
-    case TLaunchResult::Refused: return "refused";
-    case TLaunchResult::NotFound: return "notfound";
-    default: return "failed";
+        case TLaunchResult::Started:
+            return "started";
+        case TLaunchResult::Refused:
+            return "refused";
+        case TLaunchResult::NotFound:
+            return "notfound";
+        default:
+            return "failed";
     }
 }
 
@@ -138,14 +159,16 @@ std::string ParseCommand(const std::vector<std::string>& words, THeadlessStep& s
         return {};
     };
     if (verb == "wait") {
-        if (count != 2 || !ParseNumber(words[1], 0, kMaxWaitMs, step.Ms)) return "wait needs milliseconds";
+        if (count != 2 || !ParseNumber(words[1], 0, kMaxWaitMs, step.Ms))
+            return "wait needs milliseconds";
         step.Kind = THeadlessStep::TKind::Wait;
         return {};
     }
     if (verb == "until") {
         step.Kind = THeadlessStep::TKind::Until;
         step.Ms = kDefaultUntilMs;
-        if (count < 2 || count > 3 || (count == 3 && !ParseNumber(words[2], 1, kMaxWaitMs, step.Ms)))
+        if (count < 2 || count > 3 ||
+            (count == 3 && !ParseNumber(words[2], 1, kMaxWaitMs, step.Ms)))
             return "until needs a record kind and at most a bound in milliseconds";
         step.Name = words[1];
         return {};
@@ -188,9 +211,12 @@ std::string ParseCommand(const std::vector<std::string>& words, THeadlessStep& s
         size_t next = 4;
         uint8_t button = mbLeft;
         if (action != "move" && next < count) {
-            if (words[next] == "left") button = mbLeft, ++next;
-            else if (words[next] == "right") button = mbRight, ++next;
-            else if (words[next] == "middle") button = mbMiddle, ++next;
+            if (words[next] == "left")
+                button = mbLeft, ++next;
+            else if (words[next] == "right")
+                button = mbRight, ++next;
+            else if (words[next] == "middle")
+                button = mbMiddle, ++next;
         }
         uint8_t modifiers;
         if (std::string error = modifiersFrom(next, modifiers); !error.empty()) return error;
@@ -216,7 +242,8 @@ std::string ParseCommand(const std::vector<std::string>& words, THeadlessStep& s
     }
     if (verb == "wheel") {
         int64_t steps;
-        if (count < 2 || !ParseNumber(words[1], -kMaxWheelSteps, kMaxWheelSteps, steps) || steps == 0)
+        if (count < 2 || !ParseNumber(words[1], -kMaxWheelSteps, kMaxWheelSteps, steps) ||
+            steps == 0)
             return "wheel needs a step count other than 0";
         uint8_t modifiers;
         if (std::string error = modifiersFrom(2, modifiers); !error.empty()) return error;
@@ -238,7 +265,8 @@ std::string ParseCommand(const std::vector<std::string>& words, THeadlessStep& s
     }
     if (verb == "resize") {
         int64_t w, h;
-        if (count != 3 || !ParseNumber(words[1], 1, kMaxFrameSide, w) || !ParseNumber(words[2], 1, kMaxFrameSide, h))
+        if (count != 3 || !ParseNumber(words[1], 1, kMaxFrameSide, w) ||
+            !ParseNumber(words[2], 1, kMaxFrameSide, h))
             return "resize needs a width and a height";
         THostEvent event;
         event.Kind = THostEventKind::Resized;
@@ -250,16 +278,22 @@ std::string ParseCommand(const std::vector<std::string>& words, THeadlessStep& s
     }
     if (verb == "answer") {
         step.Kind = THeadlessStep::TKind::Answer;
-        if (count == 2 && words[1] == "ok") step.Answer = TMessageResult::Ok;
-        else if (count == 2 && words[1] == "cancel") step.Answer = TMessageResult::Cancel;
-        else if (count == 2 && words[1] == "yes") step.Answer = TMessageResult::Yes;
-        else if (count == 2 && words[1] == "no") step.Answer = TMessageResult::No;
-        else return "answer needs ok, cancel, yes or no";
+        if (count == 2 && words[1] == "ok")
+            step.Answer = TMessageResult::Ok;
+        else if (count == 2 && words[1] == "cancel")
+            step.Answer = TMessageResult::Cancel;
+        else if (count == 2 && words[1] == "yes")
+            step.Answer = TMessageResult::Yes;
+        else if (count == 2 && words[1] == "no")
+            step.Answer = TMessageResult::No;
+        else
+            return "answer needs ok, cancel, yes or no";
         return {};
     }
     if (verb == "childexit") {
         int64_t code;
-        if (count != 2 || !ParseNumber(words[1], -1, 255, code)) return "childexit needs a code from -1 to 255";
+        if (count != 2 || !ParseNumber(words[1], -1, 255, code))
+            return "childexit needs a code from -1 to 255";
         step.Kind = THeadlessStep::TKind::ChildExit;
         step.ExitCode = static_cast<int32_t>(code);
         return {};
@@ -283,7 +317,8 @@ std::string ParseCommand(const std::vector<std::string>& words, THeadlessStep& s
 
 }  // namespace
 
-bool ParseHeadlessScript(std::string_view script, std::vector<THeadlessStep>& steps, std::string& error) {
+bool ParseHeadlessScript(std::string_view script, std::vector<THeadlessStep>& steps,
+                         std::string& error) {
     steps.clear();
     error.clear();
     int32_t lineNumber = 0;
@@ -319,19 +354,32 @@ public:
     explicit TRecordingLauncher(THeadlessHost& host) : m_host(host) {}
 
     TLaunchResult OpenUrl(const std::u16string& url) override {
-        const TLaunchResult result = IsOpenableUrl(url) ? TLaunchResult::Started : TLaunchResult::Refused;
+        const TLaunchResult result =
+            IsOpenableUrl(url) ? TLaunchResult::Started : TLaunchResult::Refused;
         m_host.Record(THostRecord("open").Str("url", url).Str("result", LaunchName(result)));
+        return result;
+    }
+
+    TLaunchResult OpenDocument(const std::u16string& path) override {
+        const TLaunchResult result =
+            IsOpenableDocument(path) ? TLaunchResult::Started : TLaunchResult::Refused;
+        m_host.Record(
+            THostRecord("open-document").Str("path", path).Str("result", LaunchName(result)));
         return result;
     }
 
     TLaunchResult Spawn(const std::vector<std::u16string>& argv) override {
         const TLaunchResult result =
             argv.empty() || argv[0].empty() ? TLaunchResult::Refused : TLaunchResult::Started;
-        m_host.Record(THostRecord("run").List("argv", argv).Bool("wait", false).Str("result", LaunchName(result)));
+        m_host.Record(THostRecord("run")
+                          .List("argv", argv)
+                          .Bool("wait", false)
+                          .Str("result", LaunchName(result)));
         return result;
     }
 
-    int32_t SpawnAndWait(const std::vector<std::u16string>& argv, const std::function<bool()>&) override {
+    int32_t SpawnAndWait(const std::vector<std::u16string>& argv,
+                         const std::function<bool()>&) override {
         // A childexit line before any wait of the script counts for this child.
         m_host.Advance();
         int32_t code = -1;
@@ -342,7 +390,8 @@ public:
                 m_host.m_childExits.pop_front();
             }
         }
-        m_host.Record(THostRecord("run").List("argv", argv).Bool("wait", true).Int("exitcode", code));
+        m_host.Record(
+            THostRecord("run").List("argv", argv).Bool("wait", true).Int("exitcode", code));
         return code;
     }
 
@@ -350,7 +399,8 @@ private:
     THeadlessHost& m_host;
 };
 
-THeadlessHost::THeadlessHost(std::ostream* out) : m_out(out), m_launcher(new TRecordingLauncher(*this)) {
+THeadlessHost::THeadlessHost(std::ostream* out)
+    : m_out(out), m_launcher(new TRecordingLauncher(*this)) {
     TMonitorInfo monitor;
     monitor.Bounds = {0, 0, 1920, 1080};
     monitor.WorkArea = {0, 0, 1920, 1040};
@@ -383,9 +433,12 @@ bool THeadlessHost::LoadScriptFile(const std::string& fileName, std::string& err
         in.read(text.data(), static_cast<std::streamsize>(text.size()));
         text.resize(static_cast<size_t>(in.gcount()));
     }
-    if (!in.is_open() || in.bad()) error = "cannot read the script " + fileName;
-    else if (text.size() > kMaxScriptBytes) error = "the script " + fileName + " is longer than 1 MiB";
-    else return LoadScript(text, error);
+    if (!in.is_open() || in.bad())
+        error = "cannot read the script " + fileName;
+    else if (text.size() > kMaxScriptBytes)
+        error = "the script " + fileName + " is longer than 1 MiB";
+    else
+        return LoadScript(text, error);
     m_steps.clear();
     m_nextStep = 0;
     Record(THostRecord("script").Str("error", error));
@@ -405,7 +458,9 @@ std::vector<std::string> THeadlessHost::RecordedLines(std::string_view kind) con
     return lines;
 }
 
-bool THeadlessHost::ScriptFinished() const { return m_scriptDone; }
+bool THeadlessHost::ScriptFinished() const {
+    return m_scriptDone;
+}
 
 void THeadlessHost::Record(const THostRecord& record) {
     std::lock_guard<std::mutex> guard(m_lock);
@@ -442,46 +497,48 @@ void THeadlessHost::Advance() {
     while (m_pending.empty() && m_nextStep < m_steps.size()) {
         THeadlessStep& step = m_steps[m_nextStep];
         switch (step.Kind) {
-        case THeadlessStep::TKind::Wait:
-            if (m_waitLeft < 0) m_waitLeft = step.Ms;
-            if (m_waitLeft > 0) return;
-            FinishStep();
-            break;
-        case THeadlessStep::TKind::Until:
-            if (m_untilStarted < 0) m_untilStarted = RealMs();
-            if (RecordedKind(step.Name)) {
+            case THeadlessStep::TKind::Wait:
+                if (m_waitLeft < 0) m_waitLeft = step.Ms;
+                if (m_waitLeft > 0) return;
+                FinishStep();
+                break;
+            case THeadlessStep::TKind::Until:
+                if (m_untilStarted < 0) m_untilStarted = RealMs();
+                if (RecordedKind(step.Name)) {
+                    FinishStep();
+                    break;
+                }
+                if (RealMs() - m_untilStarted <= step.Ms) return;
+                Record(THostRecord("script")
+                           .Int("line", step.Line)
+                           .Str("error", "no \"" + step.Name + "\" line within " +
+                                             std::to_string(step.Ms) + " ms"));
+                FinishStep();
+                break;
+            case THeadlessStep::TKind::Events:
+                for (const THostEvent& event : step.Events) m_pending.push_back(event);
+                FinishStep();
+                break;
+            case THeadlessStep::TKind::Answer:
+                m_answers.push_back(step.Answer);
+                FinishStep();
+                break;
+            case THeadlessStep::TKind::ChildExit:
+                m_childExits.push_back(step.ExitCode);
+                FinishStep();
+                break;
+            case THeadlessStep::TKind::Capture: {
+                bool ok = false;
+                if (m_captureSink && !m_lastFrame.Pixels.empty())
+                    ok = m_captureSink(step.Name, m_lastFrame.View());
+                Record(THostRecord("capture")
+                           .Str("file", step.Name)
+                           .Bool("ok", ok)
+                           .Int("width", m_lastFrame.Width)
+                           .Int("height", m_lastFrame.Height));
                 FinishStep();
                 break;
             }
-            if (RealMs() - m_untilStarted <= step.Ms) return;
-            Record(THostRecord("script")
-                       .Int("line", step.Line)
-                       .Str("error", "no \"" + step.Name + "\" line within " + std::to_string(step.Ms) + " ms"));
-            FinishStep();
-            break;
-        case THeadlessStep::TKind::Events:
-            for (const THostEvent& event : step.Events) m_pending.push_back(event);
-            FinishStep();
-            break;
-        case THeadlessStep::TKind::Answer:
-            m_answers.push_back(step.Answer);
-            FinishStep();
-            break;
-        case THeadlessStep::TKind::ChildExit:
-            m_childExits.push_back(step.ExitCode);
-            FinishStep();
-            break;
-        case THeadlessStep::TKind::Capture: {
-            bool ok = false;
-            if (m_captureSink && !m_lastFrame.Pixels.empty()) ok = m_captureSink(step.Name, m_lastFrame.View());
-            Record(THostRecord("capture")
-                       .Str("file", step.Name)
-                       .Bool("ok", ok)
-                       .Int("width", m_lastFrame.Width)
-                       .Int("height", m_lastFrame.Height));
-            FinishStep();
-            break;
-        }
         }
     }
     if (m_pending.empty() && m_nextStep >= m_steps.size()) FinishScript();
@@ -502,7 +559,8 @@ void THeadlessHost::FinishScript() {
     }
     // A program that does not close when asked is told to end, so that a
     // test can never hang on it.
-    if (now - m_doneAt >= kQuitAfterMs && (m_lastQuitAt == 0 || now - m_lastQuitAt >= kQuitRepeatMs)) {
+    if (now - m_doneAt >= kQuitAfterMs &&
+        (m_lastQuitAt == 0 || now - m_lastQuitAt >= kQuitRepeatMs)) {
         m_lastQuitAt = now;
         THostEvent event;
         event.Kind = THostEventKind::Quit;
@@ -512,33 +570,35 @@ void THeadlessHost::FinishScript() {
 
 void THeadlessHost::Deliver(THostEvent& event) {
     switch (event.Kind) {
-    case THostEventKind::Mouse:
-        if (event.MouseEvent == mePressed || event.MouseEvent == meReleased) {
-            const uint8_t bit = event.Button == mbRight ? mods::RightHeld
-                                : event.Button == mbMiddle ? mods::MiddleHeld
-                                                           : mods::LeftHeld;
-            if (event.MouseEvent == mePressed) m_buttonsHeld |= bit;
-            else m_buttonsHeld &= static_cast<uint8_t>(~bit);
-        }
-        event.Modifiers |= m_buttonsHeld;
-        m_mouseX = event.X;
-        m_mouseY = event.Y;
-        m_mouseInside = true;
-        break;
-    case THostEventKind::Wheel:
-        event.X = m_mouseX;
-        event.Y = m_mouseY;
-        event.Modifiers |= m_buttonsHeld;
-        break;
-    case THostEventKind::MouseLeave:
-        m_mouseInside = false;
-        break;
-    case THostEventKind::Resized:
-        m_window.Client.Right = m_window.Client.Left + event.Width;
-        m_window.Client.Bottom = m_window.Client.Top + event.Height;
-        break;
-    default:
-        break;
+        case THostEventKind::Mouse:
+            if (event.MouseEvent == mePressed || event.MouseEvent == meReleased) {
+                const uint8_t bit = event.Button == mbRight    ? mods::RightHeld
+                                    : event.Button == mbMiddle ? mods::MiddleHeld
+                                                               : mods::LeftHeld;
+                if (event.MouseEvent == mePressed)
+                    m_buttonsHeld |= bit;
+                else
+                    m_buttonsHeld &= static_cast<uint8_t>(~bit);
+            }
+            event.Modifiers |= m_buttonsHeld;
+            m_mouseX = event.X;
+            m_mouseY = event.Y;
+            m_mouseInside = true;
+            break;
+        case THostEventKind::Wheel:
+            event.X = m_mouseX;
+            event.Y = m_mouseY;
+            event.Modifiers |= m_buttonsHeld;
+            break;
+        case THostEventKind::MouseLeave:
+            m_mouseInside = false;
+            break;
+        case THostEventKind::Resized:
+            m_window.Client.Right = m_window.Client.Left + event.Width;
+            m_window.Client.Bottom = m_window.Client.Top + event.Height;
+            break;
+        default:
+            break;
     }
 }
 
@@ -559,7 +619,9 @@ bool THeadlessHost::TakeEvent(THostEvent& event) {
     return true;
 }
 
-bool THeadlessHost::PollEvent(THostEvent& event) { return TakeEvent(event); }
+bool THeadlessHost::PollEvent(THostEvent& event) {
+    return TakeEvent(event);
+}
 
 bool THeadlessHost::WaitEvent(THostEvent& event, int32_t timeoutMs) {
     int64_t left = std::max<int32_t>(timeoutMs, 0);
@@ -581,7 +643,8 @@ void THeadlessHost::Delay(int32_t ms) {
 int64_t THeadlessHost::PassTime(int64_t most) {
     // Called with no event due: either a wait or an until step runs, or the
     // script is over; a posted user event ends the pause early.
-    const bool inUntil = m_nextStep < m_steps.size() && m_steps[m_nextStep].Kind == THeadlessStep::TKind::Until &&
+    const bool inUntil = m_nextStep < m_steps.size() &&
+                         m_steps[m_nextStep].Kind == THeadlessStep::TKind::Until &&
                          m_pending.empty();
     int64_t step = most;
     if (!inUntil && m_waitLeft > 0) step = std::min(step, m_waitLeft);
@@ -629,7 +692,8 @@ bool THeadlessHost::OpenWindow(const TWindowParams& params, std::string& error) 
 }
 
 THostRect THeadlessHost::MonitorBounds(int32_t monitor) const {
-    if (monitor >= 0 && static_cast<size_t>(monitor) < m_monitors.size()) return m_monitors[monitor].Bounds;
+    if (monitor >= 0 && static_cast<size_t>(monitor) < m_monitors.size())
+        return m_monitors[monitor].Bounds;
     for (const TMonitorInfo& info : m_monitors)
         if (info.Primary) return info.Bounds;
     return m_monitors.empty() ? THostRect{0, 0, 640, 480} : m_monitors[0].Bounds;
@@ -700,7 +764,8 @@ bool THeadlessHost::CursorPosition(int32_t& x, int32_t& y) const {
 
 TMessageResult THeadlessHost::MessageBox(const std::u16string& caption, const std::u16string& text,
                                          TMessageIcon icon, TMessageButtons buttons) {
-    TMessageResult answer = buttons == TMessageButtons::YesNo ? TMessageResult::Yes : TMessageResult::Ok;
+    TMessageResult answer =
+        buttons == TMessageButtons::YesNo ? TMessageResult::Yes : TMessageResult::Ok;
     Advance();  // an answer line that is due counts for this box
     if (!m_answers.empty()) {
         const TMessageResult wanted = m_answers.front();
@@ -727,6 +792,10 @@ bool THeadlessHost::SetClipboardText(const std::u16string& text) {
     return true;
 }
 
+std::unique_ptr<TGlContext> THeadlessHost::CreateGlContext(std::string& error) {
+    return TGlContext::CreateHeadless(error);
+}
+
 void THeadlessHost::Present(const TFrameView& frame) {
     if (!frame.Pixels || frame.Width <= 0 || frame.Height <= 0 || frame.Width > kMaxFrameSide ||
         frame.Height > kMaxFrameSide || frame.Stride < frame.Width * 4)
@@ -736,7 +805,8 @@ void THeadlessHost::Present(const TFrameView& frame) {
     m_lastFrame.Height = frame.Height;
     m_lastFrame.Pixels.resize(row * static_cast<size_t>(frame.Height));
     for (int32_t y = 0; y < frame.Height; ++y)
-        std::memcpy(m_lastFrame.Pixels.data() + row * y, frame.Pixels + static_cast<size_t>(frame.Stride) * y, row);
+        std::memcpy(m_lastFrame.Pixels.data() + row * y,
+                    frame.Pixels + static_cast<size_t>(frame.Stride) * y, row);
     ++m_framesPresented;
 }
 
@@ -746,6 +816,8 @@ bool THeadlessHost::ReadWindowPixels(TFrameCopy& frame) {
     return true;
 }
 
-int64_t THeadlessHost::TickMs() const { return m_clock.load(); }
+int64_t THeadlessHost::TickMs() const {
+    return m_clock.load();
+}
 
 }  // namespace ql

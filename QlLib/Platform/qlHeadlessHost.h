@@ -39,7 +39,8 @@
 //
 // Record: one JSON object per line, {"t": virtual ms, "kind": ..., fields}.
 // The host itself writes "script" (a script error, then it quits), "message"
-// (caption, text, icon, buttons, answer), "open" (url, result), "run" (argv,
+// (caption, text, icon, buttons, answer), "open" (url, result),
+// "open-document" (path, result), "run" (argv,
 // wait, result), "capture" (file, ok), "window" (on window changes), "cursor"
 // and "exit" lines; the program adds its own kinds through Record.
 #pragma once
@@ -71,8 +72,8 @@ struct THeadlessStep {
     };
     TKind Kind = TKind::Wait;
     int32_t Line = 0;
-    int64_t Ms = 0;                    // Wait, Until (bound)
-    std::string Name;                  // Until: record kind; Capture: file (UTF-8)
+    int64_t Ms = 0;    // Wait, Until (bound)
+    std::string Name;  // Until: record kind; Capture: file (UTF-8)
     TMessageResult Answer = TMessageResult::Ok;
     int32_t ExitCode = 0;
     std::vector<THostEvent> Events;
@@ -82,7 +83,8 @@ struct THeadlessStep {
 // bad line. Mouse modifiers do not yet carry held buttons (the host adds them
 // as it plays). Numbers are bounded: waits up to 24 hours, coordinates and
 // sizes within +-1000000, wheel steps within +-1000.
-bool ParseHeadlessScript(std::string_view script, std::vector<THeadlessStep>& steps, std::string& error);
+bool ParseHeadlessScript(std::string_view script, std::vector<THeadlessStep>& steps,
+                         std::string& error);
 
 class THeadlessHost : public THost {
 public:
@@ -134,13 +136,16 @@ public:
     void SetCursor(TCursorShape shape) override;
     bool CursorPosition(int32_t& x, int32_t& y) const override;
 
-    TMessageResult MessageBox(const std::u16string& caption, const std::u16string& text, TMessageIcon icon,
-                              TMessageButtons buttons) override;
+    TMessageResult MessageBox(const std::u16string& caption, const std::u16string& text,
+                              TMessageIcon icon, TMessageButtons buttons) override;
     bool SetClipboardText(const std::u16string& text) override;
     std::u16string ClipboardText() override { return m_clipboard; }
 
     void Present(const TFrameView& frame) override;
     bool ReadWindowPixels(TFrameCopy& frame) override;
+    // A context without a window (EGL): its frames come back as pixels and
+    // are presented like any other.
+    std::unique_ptr<TGlContext> CreateGlContext(std::string& error) override;
 
     int64_t TickMs() const override;
     void Delay(int32_t ms) override;
@@ -180,8 +185,8 @@ private:
 
     std::vector<THeadlessStep> m_steps;
     size_t m_nextStep = 0;
-    int64_t m_waitLeft = -1;       // of the current wait step; -1 when none is running
-    int64_t m_untilStarted = -1;   // real ms when the current until step began
+    int64_t m_waitLeft = -1;      // of the current wait step; -1 when none is running
+    int64_t m_untilStarted = -1;  // real ms when the current until step began
     std::deque<THostEvent> m_pending;
     std::deque<TMessageResult> m_answers;
     std::deque<int32_t> m_childExits;

@@ -1,8 +1,9 @@
 #include "QlLib/Platform/qlHost.h"
 
-#include <cstdio>
 #include <cmath>
+#include <cstdio>
 
+#include "QlLib/Platform/qlGlContext.h"
 #include "QlLib/qpStringUtils.h"
 
 namespace ql {
@@ -101,10 +102,14 @@ int32_t SmallNumber(std::string_view text) {
     int32_t value = 0;
     for (char c : text) {
         int digit;
-        if (c >= '0' && c <= '9') digit = c - '0';
-        else if (base == 16 && c >= 'a' && c <= 'f') digit = c - 'a' + 10;
-        else if (base == 16 && c >= 'A' && c <= 'F') digit = c - 'A' + 10;
-        else return -1;
+        if (c >= '0' && c <= '9')
+            digit = c - '0';
+        else if (base == 16 && c >= 'a' && c <= 'f')
+            digit = c - 'a' + 10;
+        else if (base == 16 && c >= 'A' && c <= 'F')
+            digit = c - 'A' + 10;
+        else
+            return -1;
         value = value * base + digit;
     }
     return value <= 0xFFFF ? value : -1;
@@ -116,19 +121,29 @@ void AppendUtf8Escaped(std::string& out, std::string_view utf8) {
     const std::u16string wide = FromUtf8(utf8);
     for (char16_t c : wide) {
         switch (c) {
-        case u'"': out += "\\\""; break;
-        case u'\\': out += "\\\\"; break;
-        case u'\n': out += "\\n"; break;
-        case u'\r': out += "\\r"; break;
-        case u'\t': out += "\\t"; break;
-        default:
-            if (c < 0x20 || (c >= 0xD800 && c <= 0xDFFF) || c == 0x2028 || c == 0x2029) {
-                char buffer[8];
-                std::snprintf(buffer, sizeof buffer, "\\u%04x", static_cast<unsigned>(c));
-                out += buffer;
-            } else {
-                out += ToUtf8(std::u16string_view(&c, 1));
-            }
+            case u'"':
+                out += "\\\"";
+                break;
+            case u'\\':
+                out += "\\\\";
+                break;
+            case u'\n':
+                out += "\\n";
+                break;
+            case u'\r':
+                out += "\\r";
+                break;
+            case u'\t':
+                out += "\\t";
+                break;
+            default:
+                if (c < 0x20 || (c >= 0xD800 && c <= 0xDFFF) || c == 0x2028 || c == 0x2029) {
+                    char buffer[8];
+                    std::snprintf(buffer, sizeof buffer, "\\u%04x", static_cast<unsigned>(c));
+                    out += buffer;
+                } else {
+                    out += ToUtf8(std::u16string_view(&c, 1));
+                }
         }
     }
 }
@@ -159,9 +174,11 @@ uint16_t VirtualKeyFromName(std::string_view name) {
 }
 
 std::string VirtualKeyName(uint16_t key) {
-    if ((key >= 'A' && key <= 'Z') || (key >= '0' && key <= '9')) return std::string(1, static_cast<char>(key));
+    if ((key >= 'A' && key <= 'Z') || (key >= '0' && key <= '9'))
+        return std::string(1, static_cast<char>(key));
     if (key >= vk::F1 && key <= vk::F24) return "F" + std::to_string(key - vk::F1 + 1);
-    if (key >= vk::Numpad0 && key < vk::Numpad0 + 10) return "Num" + std::to_string(key - vk::Numpad0);
+    if (key >= vk::Numpad0 && key < vk::Numpad0 + 10)
+        return "Num" + std::to_string(key - vk::Numpad0);
     for (const TKeyName& entry : kKeyNames)
         if (entry.Key == key) return entry.Name;
     char buffer[8];
@@ -248,6 +265,17 @@ std::string THostRecord::Json(int64_t timeMs) const {
     }
     out += '}';
     return out;
+}
+
+std::unique_ptr<TGlContext> THost::CreateGlContext(std::string& error) {
+    error = "this host does not draw with OpenGL";
+    return nullptr;
+}
+
+void THost::DrawableSize(int32_t& width, int32_t& height) const {
+    const THostRect client = ClientRect();
+    width = client.Width();
+    height = client.Height();
 }
 
 }  // namespace ql

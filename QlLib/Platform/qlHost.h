@@ -14,6 +14,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -23,20 +24,23 @@
 namespace ql {
 
 class TProcessLauncher;
+class TGlContext;
 
 // Virtual-key codes: the key map and the scripts speak these numbers whatever
 // the platform's own key codes are.
 namespace vk {
-constexpr uint16_t Back = 0x08, Tab = 0x09, Return = 0x0D, Shift = 0x10, Control = 0x11, Menu = 0x12,
-                   Pause = 0x13, Capital = 0x14, Escape = 0x1B, Space = 0x20, Prior = 0x21, Next = 0x22,
-                   End = 0x23, Home = 0x24, Left = 0x25, Up = 0x26, Right = 0x27, Down = 0x28, Snapshot = 0x2C,
-                   Insert = 0x2D, Delete = 0x2E, Key0 = 0x30, KeyA = 0x41, LWin = 0x5B, RWin = 0x5C, Apps = 0x5D,
-                   Numpad0 = 0x60, Multiply = 0x6A, Add = 0x6B, Subtract = 0x6D, Decimal = 0x6E, Divide = 0x6F,
-                   F1 = 0x70, F12 = 0x7B, F24 = 0x87, NumLock = 0x90, Scroll = 0x91, BrowserBack = 0xA6,
-                   BrowserForward = 0xA7, VolumeMute = 0xAD, VolumeDown = 0xAE, VolumeUp = 0xAF,
-                   MediaNextTrack = 0xB0, MediaPrevTrack = 0xB1, MediaStop = 0xB2, MediaPlayPause = 0xB3,
-                   Oem1 = 0xBA, OemPlus = 0xBB, OemComma = 0xBC, OemMinus = 0xBD, OemPeriod = 0xBE, Oem2 = 0xBF,
-                   Oem3 = 0xC0, Oem4 = 0xDB, Oem5 = 0xDC, Oem6 = 0xDD, Oem7 = 0xDE;
+constexpr uint16_t Back = 0x08, Tab = 0x09, Return = 0x0D, Shift = 0x10, Control = 0x11,
+                   Menu = 0x12, Pause = 0x13, Capital = 0x14, Escape = 0x1B, Space = 0x20,
+                   Prior = 0x21, Next = 0x22, End = 0x23, Home = 0x24, Left = 0x25, Up = 0x26,
+                   Right = 0x27, Down = 0x28, Snapshot = 0x2C, Insert = 0x2D, Delete = 0x2E,
+                   Key0 = 0x30, KeyA = 0x41, LWin = 0x5B, RWin = 0x5C, Apps = 0x5D, Numpad0 = 0x60,
+                   Multiply = 0x6A, Add = 0x6B, Subtract = 0x6D, Decimal = 0x6E, Divide = 0x6F,
+                   F1 = 0x70, F12 = 0x7B, F24 = 0x87, NumLock = 0x90, Scroll = 0x91,
+                   BrowserBack = 0xA6, BrowserForward = 0xA7, VolumeMute = 0xAD, VolumeDown = 0xAE,
+                   VolumeUp = 0xAF, MediaNextTrack = 0xB0, MediaPrevTrack = 0xB1, MediaStop = 0xB2,
+                   MediaPlayPause = 0xB3, Oem1 = 0xBA, OemPlus = 0xBB, OemComma = 0xBC,
+                   OemMinus = 0xBD, OemPeriod = 0xBE, Oem2 = 0xBF, Oem3 = 0xC0, Oem4 = 0xDB,
+                   Oem5 = 0xDC, Oem6 = 0xDD, Oem7 = 0xDE;
 }  // namespace vk
 
 // The key's virtual-key code for a script name ("Escape", "Right", "PageDown",
@@ -82,7 +86,7 @@ constexpr uint8_t mbLeft = 1, mbRight = 4, mbMiddle = 5;
 struct THostEvent {
     THostEventKind Kind = THostEventKind::None;
     uint8_t Modifiers = 0;
-    uint16_t Key = 0;     // virtual-key code
+    uint16_t Key = 0;      // virtual-key code
     uint8_t KeyEvent = 0;  // keReleased or kePressed
     bool Repeat = false;   // a pressed key repeating
     uint8_t MouseEvent = 0;
@@ -124,6 +128,9 @@ struct TWindowParams {
     bool FullScreen = false;
     int32_t FullScreenMonitor = -1;
     bool Visible = true;
+    // The window will be drawn by OpenGL (CreateGlContext); until a context
+    // is made, Present still shows frames.
+    bool OpenGl = false;
 };
 
 enum class TCursorShape : uint8_t { Arrow, Hand, Hidden };
@@ -225,7 +232,17 @@ public:
 
     // --- frames ---
     // Shows the frame, scaled to the client area when the sizes differ.
+    // Nothing shows while a GL context draws the window.
     virtual void Present(const TFrameView& frame) = 0;
+    // An OpenGL 3.3 context drawing into the show window (opened with
+    // OpenGl), current on the calling thread; null with the reason in error
+    // when there is none to be had. The headless host, which has no window,
+    // gives a context without one. Frames then go to the window through the
+    // context, and Present shows nothing until the context is gone.
+    virtual std::unique_ptr<TGlContext> CreateGlContext(std::string& error);
+    // The client area in pixels: larger than ClientRect's size on a
+    // high-density display.
+    virtual void DrawableSize(int32_t& width, int32_t& height) const;
     // What the window shows now (the last presented frame for the headless
     // host); false when there is nothing.
     virtual bool ReadWindowPixels(TFrameCopy& frame) = 0;

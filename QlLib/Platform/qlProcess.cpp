@@ -20,12 +20,14 @@ namespace ql {
 namespace {
 
 bool StartsWithIgnoringCase(std::u16string_view text, std::u16string_view prefix) {
-    return text.size() >= prefix.size() && SameTextIgnoringCase(text.substr(0, prefix.size()), prefix);
+    return text.size() >= prefix.size() &&
+           SameTextIgnoringCase(text.substr(0, prefix.size()), prefix);
 }
 
 bool IsRunnableFile(const std::string& path) {
     struct stat info;
-    return ::stat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode) && ::access(path.c_str(), X_OK) == 0;
+    return ::stat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode) &&
+           ::access(path.c_str(), X_OK) == 0;
 }
 
 // Argument vector for posix_spawn: the strings live in storage.
@@ -49,7 +51,8 @@ TLaunchResult SpawnProgram(const std::string& file, std::vector<std::string> arg
     const int rc = ::posix_spawn(&pid, file.c_str(), &actions, nullptr, argv.data(), environ);
     posix_spawn_file_actions_destroy(&actions);
     if (rc == 0) return TLaunchResult::Started;
-    return rc == ENOENT || rc == EACCES || rc == ENOEXEC ? TLaunchResult::NotFound : TLaunchResult::Failed;
+    return rc == ENOENT || rc == EACCES || rc == ENOEXEC ? TLaunchResult::NotFound
+                                                         : TLaunchResult::Failed;
 }
 
 TLaunchResult SpawnArgv(const std::vector<std::u16string>& argv, pid_t& pid) {
@@ -72,14 +75,51 @@ void SleepMs(int32_t ms) {
 
 bool IsOpenableUrl(std::u16string_view url) {
     std::u16string_view rest;
-    if (StartsWithIgnoringCase(url, u"http://")) rest = url.substr(7);
-    else if (StartsWithIgnoringCase(url, u"https://")) rest = url.substr(8);
-    else if (StartsWithIgnoringCase(url, u"mailto:")) rest = url.substr(7);
-    else return false;
+    if (StartsWithIgnoringCase(url, u"http://"))
+        rest = url.substr(7);
+    else if (StartsWithIgnoringCase(url, u"https://"))
+        rest = url.substr(8);
+    else if (StartsWithIgnoringCase(url, u"mailto:"))
+        rest = url.substr(7);
+    else
+        return false;
     if (rest.empty() || url.size() > 8192) return false;
     for (char16_t c : url)
         if (c <= 0x20 || c == 0x7F) return false;
     return true;
+}
+
+bool IsOpenableDocument(std::u16string_view path) {
+    // Kinds a viewer shows; anything else may be something the opener runs.
+    static constexpr std::u16string_view kDocumentTypes[] = {
+        u"pdf",  u"txt", u"rtf",  u"htm",  u"html", u"doc",  u"docx", u"xls",  u"xlsx", u"ppt",
+        u"pptx", u"odt", u"ods",  u"odp",  u"csv",  u"epub", u"jpg",  u"jpeg", u"png",  u"gif",
+        u"bmp",  u"tif", u"tiff", u"webp", u"mp3",  u"wav",  u"ogg",  u"flac", u"m4a",  u"mp4",
+        u"m4v",  u"avi", u"mkv",  u"mov",  u"wmv",  u"mpg",  u"mpeg", u"webm"};
+    if (path.size() < 2 || path.size() > 4096 || path[0] != u'/') return false;
+    for (char16_t c : path)
+        if (c < 0x20 || c == 0x7F) return false;
+    const size_t slash = path.rfind(u'/');
+    const size_t dot = path.rfind(u'.');
+    if (dot == std::u16string_view::npos || dot < slash) return false;
+    std::u16string extension(path.substr(dot + 1));
+    for (char16_t& c : extension)
+        if (c >= u'A' && c <= u'Z') c = char16_t(c - u'A' + u'a');
+    bool known = false;
+    for (std::u16string_view type : kDocumentTypes) known = known || extension == type;
+    if (!known) return false;
+    struct stat info {};
+    return ::stat(ToUtf8(std::u16string(path)).c_str(), &info) == 0 && S_ISREG(info.st_mode);
+}
+
+TLaunchResult TPosixLauncher::OpenDocument(const std::u16string& path) {
+    if (!IsOpenableDocument(path)) return TLaunchResult::Refused;
+    ReapFinished();
+    const std::u16string opener = FindExecutable(u"xdg-open");
+    if (opener.empty()) return TLaunchResult::NotFound;
+    // An absolute path starts with "/": the opener cannot take it for an option.
+    pid_t pid = 0;
+    return SpawnProgram(ToUtf8(opener), {"xdg-open", ToUtf8(path)}, pid);
 }
 
 TLaunchResult TPosixLauncher::OpenUrl(const std::u16string& url) {
@@ -173,7 +213,8 @@ std::u16string ScriptInterpreter(const std::u16string& file) {
                         (first.size() == 3 || first[first.size() - 4] == '/');
     if (viaEnv)
         for (size_t k = 1; k < words.size(); ++k)
-            if (words[k][0] != '-' && words[k].find('=') == std::string::npos) return FromUtf8(words[k]);
+            if (words[k][0] != '-' && words[k].find('=') == std::string::npos)
+                return FromUtf8(words[k]);
     return FromUtf8(first);
 }
 

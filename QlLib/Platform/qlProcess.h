@@ -23,6 +23,11 @@ enum class TLaunchResult : uint8_t {
 // and nothing in it that could be read as an option or a second argument
 // (no leading "-", no control characters, no blanks).
 bool IsOpenableUrl(std::u16string_view url);
+// True for a document the desktop's opener may open: an absolute path to an
+// existing regular file whose name ends in a document, picture, sound or
+// video extension. Programs, scripts and launchers (".desktop", ".sh",
+// ".exe"...) are never documents: the opener might run them.
+bool IsOpenableDocument(std::u16string_view path);
 
 class TProcessLauncher {
 public:
@@ -31,6 +36,9 @@ public:
     // Opens the address with the desktop's opener; Refused unless
     // IsOpenableUrl(url).
     virtual TLaunchResult OpenUrl(const std::u16string& url) = 0;
+    // Opens the document with the desktop's opener; Refused unless
+    // IsOpenableDocument(path).
+    virtual TLaunchResult OpenDocument(const std::u16string& path) = 0;
     // Starts argv[0] (a path, or a bare name looked up in PATH) with argv as
     // its arguments and does not wait for it.
     virtual TLaunchResult Spawn(const std::vector<std::u16string>& argv) = 0;
@@ -47,8 +55,10 @@ public:
 class TPosixLauncher : public TProcessLauncher {
 public:
     TLaunchResult OpenUrl(const std::u16string& url) override;
+    TLaunchResult OpenDocument(const std::u16string& path) override;
     TLaunchResult Spawn(const std::vector<std::u16string>& argv) override;
-    int32_t SpawnAndWait(const std::vector<std::u16string>& argv, const std::function<bool()>& keepWaiting) override;
+    int32_t SpawnAndWait(const std::vector<std::u16string>& argv,
+                         const std::function<bool()>& keepWaiting) override;
 
     // Reaps children that ended, so that programs started with Spawn do not
     // linger as zombies; called by Spawn itself.

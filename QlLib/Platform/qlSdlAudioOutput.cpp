@@ -6,12 +6,15 @@
 
 #include "QlLib/qlLog.h"
 
-#define QL_SDL_TRACE(text) \
-    ::ql::GlobalLog().WriteLine(std::string(text) + " [qlSdlAudioOutput, " + std::to_string(__LINE__) + "]")
+#define QL_SDL_TRACE(text)                                                   \
+    ::ql::GlobalLog().WriteLine(std::string(text) + " [qlSdlAudioOutput, " + \
+                                std::to_string(__LINE__) + "]")
 
 namespace ql::platform {
 
-TSdlAudioStream::~TSdlAudioStream() { Close(); }
+TSdlAudioStream::~TSdlAudioStream() {
+    Close();
+}
 
 bool TSdlAudioStream::Open(int32_t rate, int32_t bufferFrames, TAudioFillCallback callback) {
     Close();
@@ -62,6 +65,10 @@ void TSdlAudioStream::Close() {
         m_subsystem = false;
     }
     m_bufferFrames = 0;
+}
+
+bool TSdlAudioStream::Lost() const {
+    return m_device != 0 && SDL_GetAudioDeviceStatus(m_device) == SDL_AUDIO_STOPPED;
 }
 
 void TSdlAudioStream::Trampoline(void* self, uint8_t* stream, int length) {

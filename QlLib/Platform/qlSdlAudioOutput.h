@@ -24,6 +24,9 @@ public:
     bool Open(int32_t rate, int32_t bufferFrames, TAudioFillCallback callback);
     void Close();
     bool IsOpen() const { return m_device != 0; }
+    // The device went away since it opened (unplugged, or the sound server
+    // restarted): SDL stopped it and calls the callback no more.
+    bool Lost() const;
     // The device buffer SDL granted, in frames.
     int32_t BufferFrames() const { return m_bufferFrames; }
 

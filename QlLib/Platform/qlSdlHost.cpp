@@ -4,12 +4,13 @@
 
 #include <algorithm>
 #include <chrono>
-#include <cstdio>
 #include <cmath>
+#include <cstdio>
 #include <cstring>
 #include <deque>
 #include <thread>
 
+#include "QlLib/Platform/qlGlContext.h"
 #include "QlLib/qpStringUtils.h"
 
 namespace ql {
@@ -116,22 +117,30 @@ uint8_t HeldButtons(uint32_t state) {
 
 uint8_t ButtonFromSdl(uint8_t button) {
     switch (button) {
-    case SDL_BUTTON_LEFT: return mbLeft;
-    case SDL_BUTTON_RIGHT: return mbRight;
-    case SDL_BUTTON_MIDDLE: return mbMiddle;
-    default: return 0;
+        case SDL_BUTTON_LEFT:
+            return mbLeft;
+        case SDL_BUTTON_RIGHT:
+            return mbRight;
+        case SDL_BUTTON_MIDDLE:
+            return mbMiddle;
+        default:
+            return 0;
     }
 }
 
-THostRect FromSdlRect(const SDL_Rect& r) { return {r.x, r.y, r.x + r.w, r.y + r.h}; }
+THostRect FromSdlRect(const SDL_Rect& r) {
+    return {r.x, r.y, r.x + r.w, r.y + r.h};
+}
 
 }  // namespace
 
 uint16_t VirtualKeyFromSdl(int32_t sdlKey) {
     if (sdlKey >= 'a' && sdlKey <= 'z') return static_cast<uint16_t>(sdlKey - 'a' + 'A');
     if (sdlKey >= '0' && sdlKey <= '9') return static_cast<uint16_t>(sdlKey);
-    if (sdlKey >= SDLK_F1 && sdlKey <= SDLK_F12) return static_cast<uint16_t>(vk::F1 + (sdlKey - SDLK_F1));
-    if (sdlKey >= SDLK_F13 && sdlKey <= SDLK_F24) return static_cast<uint16_t>(vk::F1 + 12 + (sdlKey - SDLK_F13));
+    if (sdlKey >= SDLK_F1 && sdlKey <= SDLK_F12)
+        return static_cast<uint16_t>(vk::F1 + (sdlKey - SDLK_F1));
+    if (sdlKey >= SDLK_F13 && sdlKey <= SDLK_F24)
+        return static_cast<uint16_t>(vk::F1 + 12 + (sdlKey - SDLK_F13));
     for (const TSdlKey& entry : kSdlKeys)
         if (entry.Sdl == sdlKey) return entry.Key;
     return 0;
@@ -153,6 +162,8 @@ struct TSdlHost::TState {
     SDL_Renderer* Renderer = nullptr;
     SDL_Texture* Texture = nullptr;
     int32_t TextureWidth = 0, TextureHeight = 0;
+    bool OpenGlWindow = false;  // made with SDL_WINDOW_OPENGL
+    bool GlDrawn = false;       // a GL context draws the window: no renderer
     SDL_Cursor* Arrow = nullptr;
     SDL_Cursor* Hand = nullptr;
     bool FullScreen = false;
@@ -167,90 +178,102 @@ struct TSdlHost::TState {
 bool TSdlHost::TState::Translate(const SDL_Event& e, THostEvent& out) {
     out = THostEvent();
     switch (e.type) {
-    case SDL_KEYDOWN:
-    case SDL_KEYUP:
-        out.Kind = THostEventKind::Key;
-        out.Key = VirtualKeyFromSdl(e.key.keysym.sym);
-        if (!out.Key) return false;
-        out.KeyEvent = e.type == SDL_KEYDOWN ? kePressed : keReleased;
-        out.Repeat = e.key.repeat != 0;
-        out.Modifiers = ModifiersFromSdl(e.key.keysym.mod);
-        return true;
-    case SDL_TEXTINPUT:
-        out.Kind = THostEventKind::Char;
-        out.Text = FromUtf8(e.text.text);
-        return !out.Text.empty();
-    case SDL_MOUSEMOTION:
-        if (e.motion.which == SDL_TOUCH_MOUSEID) return false;
-        out.Kind = THostEventKind::Mouse;
-        out.MouseEvent = meMove;
-        out.X = e.motion.x;
-        out.Y = e.motion.y;
-        out.Modifiers = static_cast<uint8_t>(ModifiersFromSdl(SDL_GetModState()) | HeldButtons(e.motion.state));
-        return true;
-    case SDL_MOUSEBUTTONDOWN:
-    case SDL_MOUSEBUTTONUP: {
-        if (e.button.which == SDL_TOUCH_MOUSEID) return false;
-        out.Kind = THostEventKind::Mouse;
-        out.Button = ButtonFromSdl(e.button.button);
-        if (!out.Button) return false;
-        out.MouseEvent = e.type == SDL_MOUSEBUTTONDOWN ? mePressed : meReleased;
-        out.X = e.button.x;
-        out.Y = e.button.y;
-        // The state after the event, as the modifier bits report it.
-        int x, y;
-        out.Modifiers = static_cast<uint8_t>(ModifiersFromSdl(SDL_GetModState()) | HeldButtons(SDL_GetMouseState(&x, &y)));
-        if (out.MouseEvent == mePressed && e.button.clicks >= 2 && e.button.clicks % 2 == 0) {
-            THostEvent doubleClick = out;
-            doubleClick.MouseEvent = meDoubleClick;
-            Queued.push_back(doubleClick);
-        }
-        return true;
-    }
-    case SDL_MOUSEWHEEL: {
-        if (e.wheel.which == SDL_TOUCH_MOUSEID) return false;
-        float amount = e.wheel.preciseY;
-        if (e.wheel.direction == SDL_MOUSEWHEEL_FLIPPED) amount = -amount;
-        if (!std::isfinite(amount)) return false;
-        const double units = std::clamp(static_cast<double>(amount) * 120.0, -1.0e6, 1.0e6);
-        WheelRemainder += static_cast<int32_t>(std::lround(units));
-        const int32_t steps = WheelRemainder / 120;
-        WheelRemainder -= steps * 120;
-        if (steps == 0) return false;
-        out.Kind = THostEventKind::Wheel;
-        out.WheelSteps = steps;
-        int x, y;
-        out.Modifiers = static_cast<uint8_t>(ModifiersFromSdl(SDL_GetModState()) | HeldButtons(SDL_GetMouseState(&x, &y)));
-        out.X = x;
-        out.Y = y;
-        return true;
-    }
-    case SDL_WINDOWEVENT:
-        switch (e.window.event) {
-        case SDL_WINDOWEVENT_FOCUS_GAINED: out.Kind = THostEventKind::FocusGained; return true;
-        case SDL_WINDOWEVENT_FOCUS_LOST: out.Kind = THostEventKind::FocusLost; return true;
-        case SDL_WINDOWEVENT_LEAVE: out.Kind = THostEventKind::MouseLeave; return true;
-        case SDL_WINDOWEVENT_CLOSE: out.Kind = THostEventKind::Close; return true;
-        case SDL_WINDOWEVENT_SIZE_CHANGED:
-            out.Kind = THostEventKind::Resized;
-            out.Width = e.window.data1;
-            out.Height = e.window.data2;
+        case SDL_KEYDOWN:
+        case SDL_KEYUP:
+            out.Kind = THostEventKind::Key;
+            out.Key = VirtualKeyFromSdl(e.key.keysym.sym);
+            if (!out.Key) return false;
+            out.KeyEvent = e.type == SDL_KEYDOWN ? kePressed : keReleased;
+            out.Repeat = e.key.repeat != 0;
+            out.Modifiers = ModifiersFromSdl(e.key.keysym.mod);
             return true;
-        default: return false;
-        }
-    case SDL_QUIT:
-        // A signal or the session ending: the window's own close button comes
-        // as SDL_WINDOWEVENT_CLOSE (SDL is told not to add a quit to it).
-        out.Kind = THostEventKind::Quit;
-        return true;
-    default:
-        if (UserEventType != 0 && e.type == UserEventType) {
-            out.Kind = THostEventKind::User;
-            out.Code = e.user.code;
-            out.Param = static_cast<int64_t>(reinterpret_cast<intptr_t>(e.user.data1));
+        case SDL_TEXTINPUT:
+            out.Kind = THostEventKind::Char;
+            out.Text = FromUtf8(e.text.text);
+            return !out.Text.empty();
+        case SDL_MOUSEMOTION:
+            if (e.motion.which == SDL_TOUCH_MOUSEID) return false;
+            out.Kind = THostEventKind::Mouse;
+            out.MouseEvent = meMove;
+            out.X = e.motion.x;
+            out.Y = e.motion.y;
+            out.Modifiers = static_cast<uint8_t>(ModifiersFromSdl(SDL_GetModState()) |
+                                                 HeldButtons(e.motion.state));
+            return true;
+        case SDL_MOUSEBUTTONDOWN:
+        case SDL_MOUSEBUTTONUP: {
+            if (e.button.which == SDL_TOUCH_MOUSEID) return false;
+            out.Kind = THostEventKind::Mouse;
+            out.Button = ButtonFromSdl(e.button.button);
+            if (!out.Button) return false;
+            out.MouseEvent = e.type == SDL_MOUSEBUTTONDOWN ? mePressed : meReleased;
+            out.X = e.button.x;
+            out.Y = e.button.y;
+            // The state after the event, as the modifier bits report it.
+            int x, y;
+            out.Modifiers = static_cast<uint8_t>(ModifiersFromSdl(SDL_GetModState()) |
+                                                 HeldButtons(SDL_GetMouseState(&x, &y)));
+            if (out.MouseEvent == mePressed && e.button.clicks >= 2 && e.button.clicks % 2 == 0) {
+                THostEvent doubleClick = out;
+                doubleClick.MouseEvent = meDoubleClick;
+                Queued.push_back(doubleClick);
+            }
             return true;
         }
-        return false;
+        case SDL_MOUSEWHEEL: {
+            if (e.wheel.which == SDL_TOUCH_MOUSEID) return false;
+            float amount = e.wheel.preciseY;
+            if (e.wheel.direction == SDL_MOUSEWHEEL_FLIPPED) amount = -amount;
+            if (!std::isfinite(amount)) return false;
+            const double units = std::clamp(static_cast<double>(amount) * 120.0, -1.0e6, 1.0e6);
+            WheelRemainder += static_cast<int32_t>(std::lround(units));
+            const int32_t steps = WheelRemainder / 120;
+            WheelRemainder -= steps * 120;
+            if (steps == 0) return false;
+            out.Kind = THostEventKind::Wheel;
+            out.WheelSteps = steps;
+            int x, y;
+            out.Modifiers = static_cast<uint8_t>(ModifiersFromSdl(SDL_GetModState()) |
+                                                 HeldButtons(SDL_GetMouseState(&x, &y)));
+            out.X = x;
+            out.Y = y;
+            return true;
+        }
+        case SDL_WINDOWEVENT:
+            switch (e.window.event) {
+                case SDL_WINDOWEVENT_FOCUS_GAINED:
+                    out.Kind = THostEventKind::FocusGained;
+                    return true;
+                case SDL_WINDOWEVENT_FOCUS_LOST:
+                    out.Kind = THostEventKind::FocusLost;
+                    return true;
+                case SDL_WINDOWEVENT_LEAVE:
+                    out.Kind = THostEventKind::MouseLeave;
+                    return true;
+                case SDL_WINDOWEVENT_CLOSE:
+                    out.Kind = THostEventKind::Close;
+                    return true;
+                case SDL_WINDOWEVENT_SIZE_CHANGED:
+                    out.Kind = THostEventKind::Resized;
+                    out.Width = e.window.data1;
+                    out.Height = e.window.data2;
+                    return true;
+                default:
+                    return false;
+            }
+        case SDL_QUIT:
+            // A signal or the session ending: the window's own close button comes
+            // as SDL_WINDOWEVENT_CLOSE (SDL is told not to add a quit to it).
+            out.Kind = THostEventKind::Quit;
+            return true;
+        default:
+            if (UserEventType != 0 && e.type == UserEventType) {
+                out.Kind = THostEventKind::User;
+                out.Code = e.user.code;
+                out.Param = static_cast<int64_t>(reinterpret_cast<intptr_t>(e.user.data1));
+                return true;
+            }
+            return false;
     }
 }
 
@@ -314,30 +337,33 @@ bool TSdlHost::OpenWindow(const TWindowParams& params, std::string& error) {
     if (!params.Visible) flags |= SDL_WINDOW_HIDDEN;
     if (params.Border == TWindowBorder::None) flags |= SDL_WINDOW_BORDERLESS;
     if (params.Border == TWindowBorder::Resizable) flags |= SDL_WINDOW_RESIZABLE;
+    std::string glError;
+    s.OpenGlWindow = params.OpenGl && TGlContext::SetWindowAttributes(glError);
+    if (s.OpenGlWindow) flags |= SDL_WINDOW_OPENGL;
     THostRect client = params.Client;
     if (params.FullScreen) {
         const std::vector<TMonitorInfo> monitors = Monitors();
         if (!monitors.empty()) {
-            const size_t index = params.FullScreenMonitor >= 0 &&
-                                         static_cast<size_t>(params.FullScreenMonitor) < monitors.size()
-                                     ? static_cast<size_t>(params.FullScreenMonitor)
-                                     : 0;
+            const size_t index =
+                params.FullScreenMonitor >= 0 &&
+                        static_cast<size_t>(params.FullScreenMonitor) < monitors.size()
+                    ? static_cast<size_t>(params.FullScreenMonitor)
+                    : 0;
             client = monitors[index].Bounds;
         }
         flags |= SDL_WINDOW_FULLSCREEN_DESKTOP;
     }
-    s.Window = SDL_CreateWindow(ToUtf8(params.Title).c_str(), client.Left, client.Top, std::max(1, client.Width()),
-                                std::max(1, client.Height()), flags);
+    s.Window = SDL_CreateWindow(ToUtf8(params.Title).c_str(), client.Left, client.Top,
+                                std::max(1, client.Width()), std::max(1, client.Height()), flags);
     if (!s.Window) {
         error = SDL_GetError();
         return false;
     }
     s.FullScreen = params.FullScreen;
-    // The software renderer keeps GL off this thread: the GL device may have
-    // its own context current here, and a virtual X server needs no GL to
-    // show the frames.
-    s.Renderer = SDL_CreateRenderer(s.Window, -1, SDL_RENDERER_SOFTWARE);
-    if (!s.Renderer) {
+    // A window for GL gets its renderer only if no context comes: an SDL
+    // renderer may make a GL context of its own on the window.
+    if (s.OpenGlWindow) return true;
+    if (!EnsureRenderer()) {
         error = SDL_GetError();
         SDL_DestroyWindow(s.Window);
         s.Window = nullptr;
@@ -349,7 +375,47 @@ bool TSdlHost::OpenWindow(const TWindowParams& params, std::string& error) {
     return true;
 }
 
-bool TSdlHost::HasWindow() const { return m_state->Window != nullptr; }
+bool TSdlHost::EnsureRenderer() {
+    TState& s = *m_state;
+    if (s.Renderer) return true;
+    if (!s.Window || s.GlDrawn) return false;
+    // The graphics card scales and shows the frames where there is one; the
+    // software renderer is the fallback that works everywhere.
+    s.Renderer = SDL_CreateRenderer(s.Window, -1, SDL_RENDERER_ACCELERATED);
+    if (!s.Renderer) s.Renderer = SDL_CreateRenderer(s.Window, -1, SDL_RENDERER_SOFTWARE);
+    return s.Renderer != nullptr;
+}
+
+std::unique_ptr<TGlContext> TSdlHost::CreateGlContext(std::string& error) {
+    TState& s = *m_state;
+    if (!s.Window || !s.OpenGlWindow) {
+        error = s.Window ? "the window was not made for OpenGL" : "no window";
+        return nullptr;
+    }
+    if (s.Texture) SDL_DestroyTexture(s.Texture);
+    if (s.Renderer) SDL_DestroyRenderer(s.Renderer);
+    s.Texture = nullptr;
+    s.Renderer = nullptr;
+    s.TextureWidth = s.TextureHeight = 0;
+    std::unique_ptr<TGlContext> context = TGlContext::CreateForWindow(s.Window, error);
+    if (context) s.GlDrawn = true;
+    return context;
+}
+
+void TSdlHost::DrawableSize(int32_t& width, int32_t& height) const {
+    const TState& s = *m_state;
+    int w = 0, h = 0;
+    if (s.OpenGlWindow)
+        SDL_GL_GetDrawableSize(s.Window, &w, &h);
+    else if (!s.Renderer || SDL_GetRendererOutputSize(s.Renderer, &w, &h) != 0)
+        SDL_GetWindowSize(s.Window, &w, &h);
+    width = w;
+    height = h;
+}
+
+bool TSdlHost::HasWindow() const {
+    return m_state->Window != nullptr;
+}
 
 void TSdlHost::SetTitle(const std::u16string& title) {
     if (m_state->Window) SDL_SetWindowTitle(m_state->Window, ToUtf8(title).c_str());
@@ -378,8 +444,9 @@ void TSdlHost::SetFullScreen(int32_t monitor) {
     if (!s.Window) return;
     const std::vector<TMonitorInfo> monitors = Monitors();
     if (!monitors.empty()) {
-        const size_t index =
-            monitor >= 0 && static_cast<size_t>(monitor) < monitors.size() ? static_cast<size_t>(monitor) : 0;
+        const size_t index = monitor >= 0 && static_cast<size_t>(monitor) < monitors.size()
+                                 ? static_cast<size_t>(monitor)
+                                 : 0;
         // Full screen on the desktop takes the display the window is on.
         if (s.FullScreen) SDL_SetWindowFullscreen(s.Window, 0);
         SDL_SetWindowPosition(s.Window, monitors[index].Bounds.Left, monitors[index].Bounds.Top);
@@ -390,8 +457,10 @@ void TSdlHost::SetFullScreen(int32_t monitor) {
 
 void TSdlHost::SetVisible(bool visible) {
     if (!m_state->Window) return;
-    if (visible) SDL_ShowWindow(m_state->Window);
-    else SDL_HideWindow(m_state->Window);
+    if (visible)
+        SDL_ShowWindow(m_state->Window);
+    else
+        SDL_HideWindow(m_state->Window);
 }
 
 void TSdlHost::Raise() {
@@ -410,7 +479,8 @@ THostRect TSdlHost::ClientRect() const {
 THostRect TSdlHost::FrameExtents() const {
     SDL_Window* window = m_state->Window;
     int top = 0, left = 0, bottom = 0, right = 0;
-    if (!window || m_state->FullScreen || SDL_GetWindowBordersSize(window, &top, &left, &bottom, &right) != 0)
+    if (!window || m_state->FullScreen ||
+        SDL_GetWindowBordersSize(window, &top, &left, &bottom, &right) != 0)
         return {};
     return {left, top, right, bottom};
 }
@@ -479,8 +549,8 @@ bool TSdlHost::CursorPosition(int32_t& x, int32_t& y) const {
     return true;
 }
 
-TMessageResult TSdlHost::MessageBox(const std::u16string& caption, const std::u16string& text, TMessageIcon icon,
-                                    TMessageButtons buttons) {
+TMessageResult TSdlHost::MessageBox(const std::u16string& caption, const std::u16string& text,
+                                    TMessageIcon icon, TMessageButtons buttons) {
     const std::string title = ToUtf8(caption);
     const std::string message = MessageText(text);
     SDL_MessageBoxButtonData data[2];
@@ -491,22 +561,23 @@ TMessageResult TSdlHost::MessageBox(const std::u16string& caption, const std::u1
         data[count].text = label;
         ++count;
     };
-    const Uint32 enter = SDL_MESSAGEBOX_BUTTON_RETURNKEY_DEFAULT, escape = SDL_MESSAGEBOX_BUTTON_ESCAPEKEY_DEFAULT;
+    const Uint32 enter = SDL_MESSAGEBOX_BUTTON_RETURNKEY_DEFAULT,
+                 escape = SDL_MESSAGEBOX_BUTTON_ESCAPEKEY_DEFAULT;
     TMessageResult dismissed = TMessageResult::Ok;
     switch (buttons) {
-    case TMessageButtons::Ok:
-        add(TMessageResult::Ok, "OK", enter | escape);
-        break;
-    case TMessageButtons::OkCancel:
-        add(TMessageResult::Ok, "OK", enter);
-        add(TMessageResult::Cancel, "Cancel", escape);
-        dismissed = TMessageResult::Cancel;
-        break;
-    case TMessageButtons::YesNo:
-        add(TMessageResult::Yes, "Yes", enter);
-        add(TMessageResult::No, "No", escape);
-        dismissed = TMessageResult::No;
-        break;
+        case TMessageButtons::Ok:
+            add(TMessageResult::Ok, "OK", enter | escape);
+            break;
+        case TMessageButtons::OkCancel:
+            add(TMessageResult::Ok, "OK", enter);
+            add(TMessageResult::Cancel, "Cancel", escape);
+            dismissed = TMessageResult::Cancel;
+            break;
+        case TMessageButtons::YesNo:
+            add(TMessageResult::Yes, "Yes", enter);
+            add(TMessageResult::No, "No", escape);
+            dismissed = TMessageResult::No;
+            break;
     }
     SDL_MessageBoxData box;
     std::memset(&box, 0, sizeof box);
@@ -543,14 +614,15 @@ std::u16string TSdlHost::ClipboardText() {
 
 void TSdlHost::Present(const TFrameView& frame) {
     TState& s = *m_state;
-    if (!s.Renderer || !frame.Pixels || frame.Width <= 0 || frame.Height <= 0 || frame.Stride < frame.Width * 4)
+    if (!frame.Pixels || frame.Width <= 0 || frame.Height <= 0 || frame.Stride < frame.Width * 4 ||
+        !EnsureRenderer())
         return;
     if (!s.Texture || s.TextureWidth != frame.Width || s.TextureHeight != frame.Height) {
         if (s.Texture) SDL_DestroyTexture(s.Texture);
         // ARGB8888 is a 32-bit value in native order: the bytes B, G, R, A on
         // this little-endian machine, as the frame stores them.
-        s.Texture = SDL_CreateTexture(s.Renderer, SDL_PIXELFORMAT_ARGB8888, SDL_TEXTUREACCESS_STREAMING, frame.Width,
-                                      frame.Height);
+        s.Texture = SDL_CreateTexture(s.Renderer, SDL_PIXELFORMAT_ARGB8888,
+                                      SDL_TEXTUREACCESS_STREAMING, frame.Width, frame.Height);
         s.TextureWidth = s.Texture ? frame.Width : 0;
         s.TextureHeight = s.Texture ? frame.Height : 0;
         if (!s.Texture) return;
@@ -563,18 +635,21 @@ void TSdlHost::Present(const TFrameView& frame) {
 
 bool TSdlHost::ReadWindowPixels(TFrameCopy& frame) {
     TState& s = *m_state;
-    if (!s.Renderer) return false;
+    if (!EnsureRenderer()) return false;
     int w = 0, h = 0;
-    if (SDL_GetRendererOutputSize(s.Renderer, &w, &h) != 0 || w <= 0 || h <= 0 || w > 16384 || h > 16384)
+    if (SDL_GetRendererOutputSize(s.Renderer, &w, &h) != 0 || w <= 0 || h <= 0 || w > 16384 ||
+        h > 16384)
         return false;
     frame.Width = w;
     frame.Height = h;
     frame.Pixels.assign(static_cast<size_t>(w) * h * 4, 0);
-    return SDL_RenderReadPixels(s.Renderer, nullptr, SDL_PIXELFORMAT_ARGB8888, frame.Pixels.data(), w * 4) == 0;
+    return SDL_RenderReadPixels(s.Renderer, nullptr, SDL_PIXELFORMAT_ARGB8888, frame.Pixels.data(),
+                                w * 4) == 0;
 }
 
 int64_t TSdlHost::TickMs() const {
-    return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - m_state->Start)
+    return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() -
+                                                                 m_state->Start)
         .count();
 }
 

@@ -1,8 +1,9 @@
 // The host on a real display through SDL2: one window, its events, cursors,
-// message boxes and the clipboard. Frames are rendered elsewhere (the
-// software device, or the GL device on a headless context) and arrive here as
-// pixels that an SDL texture puts on the window: that needs no GL on the
-// display side and works the same on a desktop and under a virtual X server.
+// message boxes and the clipboard. The window is drawn either by a GL
+// context the host makes on it (the GL device draws there directly), or by
+// frames rendered elsewhere (the software device) that arrive here as pixels
+// and go to the window through an SDL renderer: the graphics card's where
+// there is one, SDL's software renderer otherwise.
 #pragma once
 
 #include <cstdint>
@@ -46,13 +47,15 @@ public:
     void SetCursor(TCursorShape shape) override;
     bool CursorPosition(int32_t& x, int32_t& y) const override;
 
-    TMessageResult MessageBox(const std::u16string& caption, const std::u16string& text, TMessageIcon icon,
-                              TMessageButtons buttons) override;
+    TMessageResult MessageBox(const std::u16string& caption, const std::u16string& text,
+                              TMessageIcon icon, TMessageButtons buttons) override;
     bool SetClipboardText(const std::u16string& text) override;
     std::u16string ClipboardText() override;
 
     void Present(const TFrameView& frame) override;
     bool ReadWindowPixels(TFrameCopy& frame) override;
+    std::unique_ptr<TGlContext> CreateGlContext(std::string& error) override;
+    void DrawableSize(int32_t& width, int32_t& height) const override;
 
     int64_t TickMs() const override;
     void Delay(int32_t ms) override;
@@ -60,6 +63,10 @@ public:
     TProcessLauncher& Launcher() override { return m_launcher; }
 
 private:
+    // The renderer for frames given as pixels, made when first needed;
+    // false while a GL context draws the window or none can be made.
+    bool EnsureRenderer();
+
     struct TState;
     std::unique_ptr<TState> m_state;
     TPosixLauncher m_launcher;

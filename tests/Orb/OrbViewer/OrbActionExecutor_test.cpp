@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <fstream>
 #include <memory>
 
@@ -13,7 +14,8 @@ namespace orb {
 namespace {
 
 const char kShow[] =
-    "[Main]\nOrbVersion=5.1\nopt_slidescount=3\nopt_synchpos1=4000\nopt_synchpos2=8000\nopt_synchpos3=12000\n"
+    "[Main]\nOrbVersion=5.1\nopt_slidescount=3\nopt_synchpos1=4000\nopt_synchpos2=8000\nopt_"
+    "synchpos3=12000\n"
     "opt_fx_enable=1\nopt_fx_time=1000\n"
     "[slide1]\nUsePersonal=1\nPers_Effect=1\nEffect_Class=2\nEffect_Type=3\nEffectTime=1000\n"
     "[slide2]\nUsePersonal=1\nPers_Effect=1\nEffect_Class=0\n"
@@ -32,7 +34,8 @@ std::unique_ptr<TOrbSource> Source(const std::string& extraMain) {
         }
     }
     document->LoadFromLines(lines);
-    return std::make_unique<TOrbSource>(ql::MakeRef<ql::TRefObj>(), std::move(document), u"/opt/show");
+    return std::make_unique<TOrbSource>(ql::MakeRef<ql::TRefObj>(), std::move(document),
+                                        u"/opt/show");
 }
 
 struct TFakeViewer : TViewerControl {
@@ -61,8 +64,16 @@ struct TFakeHost : TFormHost {
         Confirmations.push_back(command);
         return Consent;
     }
+    bool ConfirmOpen(const std::u16string& document) override {
+        Confirmations.push_back(document);
+        return Consent;
+    }
     bool OpenAddress(const std::u16string& address) override {
         Addresses.push_back(address);
+        return true;
+    }
+    bool OpenDocument(const std::u16string& path) override {
+        Documents.push_back(path);
         return true;
     }
     bool SpawnProgram(const std::vector<std::u16string>& arguments) override {
@@ -76,7 +87,7 @@ struct TFakeHost : TFormHost {
     void Quit() override { ++Quits; }
 
     bool Consent = false, OpenSucceeds = true;
-    std::vector<std::u16string> Messages, Confirmations, Addresses;
+    std::vector<std::u16string> Messages, Confirmations, Addresses, Documents;
     std::vector<std::vector<std::u16string>> Spawned;
     std::vector<TShowCommand> Opened;
     int32_t Quits = 0;
@@ -135,7 +146,8 @@ TEST_F(OrbActionExecutor, WebAndMail_OnlyAddressesReachTheOpener) {
     executor.Execute({acOpenWebsite, 0, u"example.com"});
     executor.Execute({acWriteEmail, 0, u"me@example.com"});
     executor.Execute({acOpenWebsite, 0, u"example.com -x"});  // blanks: not one address
-    EXPECT_EQ(host.Addresses, (std::vector<std::u16string>{u"http://example.com", u"mailto:me@example.com"}));
+    EXPECT_EQ(host.Addresses,
+              (std::vector<std::u16string>{u"http://example.com", u"mailto:me@example.com"}));
 }
 
 TEST_F(OrbActionExecutor, RunProgram_ProhibitedRefusedWithTheMessage) {
@@ -143,7 +155,8 @@ TEST_F(OrbActionExecutor, RunProgram_ProhibitedRefusedWithTheMessage) {
     executor.Execute({acRunApp, 0, u"viewer a, cmd /c del x"});
     EXPECT_TRUE(host.Spawned.empty());
     ASSERT_EQ(host.Messages.size(), 1u);
-    EXPECT_EQ(host.Messages[0], u"|Command line contains prohibited command and will not be performed.");
+    EXPECT_EQ(host.Messages[0],
+              u"|Command line contains prohibited command and will not be performed.");
 }
 
 TEST_F(OrbActionExecutor, RunProgram_SelfContainedRunsOthersAsk) {
@@ -174,8 +187,45 @@ TEST_F(OrbActionExecutor, RunProgram_ShellsAndMissingProgramsRefused) {
     executor.Execute({acRunApp, 0, u"no-such-program-here x"});
     EXPECT_TRUE(host.Spawned.empty());
     ASSERT_EQ(host.Messages.size(), 2u);
-    EXPECT_EQ(host.Messages[0], u"|Command line contains prohibited command and will not be performed.");
+    EXPECT_EQ(host.Messages[0],
+              u"|Command line contains prohibited command and will not be performed.");
     EXPECT_EQ(host.Messages[1].rfind(u"Slideshow Error|", 0), 0u);
+}
+
+TEST_F(OrbActionExecutor, RunProgram_DocumentsOpenAfterTheSameConsent) {
+    ql::test::TTestFolder folder;
+    const std::string dir = folder.Path();
+    std::ofstream(dir + "/brochure.pdf") << "%PDF-1.4";
+    std::ofstream(dir + "/launch.desktop") << "[Desktop Entry]\nExec=rm -rf ~\n";
+    std::filesystem::create_symlink(dir + "/launch.desktop", dir + "/disguised.pdf");
+    const std::u16string brochure = ql::FromUtf8(dir + "/brochure.pdf");
+    source = Source("");
+    executor.SetShow(source.get(), ql::FromUtf8(dir + "/show.exe"), false);
+
+    struct TCase {
+        std::u16string text;
+        bool consent;
+        std::vector<std::u16string> opened;  // all documents opened so far
+        size_t confirmations, errors;        // likewise
+    };
+    const TCase cases[] = {
+        {u"brochure.pdf", false, {}, 1, 0},         // asked, refused
+        {u"brochure.pdf", true, {brochure}, 2, 0},  // asked, opened by its full path
+        {ql::FromUtf8(dir) + u"/brochure.pdf", true, {brochure, brochure}, 3, 0},
+        {u"launch.desktop", true, {brochure, brochure}, 3, 1},   // a launcher is no document
+        {u"disguised.pdf", true, {brochure, brochure}, 3, 2},    // nor is a link to one
+        {u"brochure.pdf -x", true, {brochure, brochure}, 3, 3},  // documents take no parameters
+    };
+    for (const TCase& c : cases) {
+        host.Consent = c.consent;
+        executor.Execute({acRunApp, 0, c.text});
+        SCOPED_TRACE(ql::ToUtf8(c.text));
+        EXPECT_EQ(host.Documents, c.opened);
+        EXPECT_EQ(host.Confirmations.size(), c.confirmations);
+        EXPECT_EQ(host.Messages.size(), c.errors);
+    }
+    EXPECT_TRUE(host.Spawned.empty());
+    EXPECT_EQ(host.Confirmations[0], brochure);
 }
 
 TEST_F(OrbActionExecutor, ChildRunning_ActionsIgnored) {
@@ -230,9 +280,11 @@ TEST_F(OrbActionExecutor, OtherShow_MissingOrNotAShowStaysWithAMessage) {
     std::ofstream(folder.File("plain")) << "not a show";
     executor.Execute({acRunPresentationAndReturn, 0, ql::FromUtf8(folder.File("plain"))});
     ASSERT_EQ(host.Messages.size(), 2u);
-    EXPECT_EQ(host.Messages[0], u"Slideshow Error|OrbShow File not Found:\r" + ql::FromUtf8(folder.File("none")));
+    EXPECT_EQ(host.Messages[0],
+              u"Slideshow Error|OrbShow File not Found:\r" + ql::FromUtf8(folder.File("none")));
     EXPECT_EQ(host.Messages[1],
-              u"Slideshow Error|Not OrbShow Executable File or File Corrupted:\r" + ql::FromUtf8(folder.File("plain")));
+              u"Slideshow Error|Not OrbShow Executable File or File Corrupted:\r" +
+                  ql::FromUtf8(folder.File("plain")));
     EXPECT_TRUE(host.Opened.empty());
     EXPECT_FALSE(executor.Closed());
 }

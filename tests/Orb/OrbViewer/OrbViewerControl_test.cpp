@@ -12,15 +12,17 @@ namespace orb {
 namespace {
 
 using test::DocumentOf;
+using test::kSlideColours;
 using test::Rgb;
 using test::SolidShow;
 using test::TNoFiles;
-using test::kSlideColours;
 
 struct TNoHost : TFormHost {
     void ShowMessage(const std::u16string&, const std::u16string&) override {}
     bool ConfirmRun(const std::u16string&) override { return false; }
+    bool ConfirmOpen(const std::u16string&) override { return false; }
     bool OpenAddress(const std::u16string&) override { return false; }
+    bool OpenDocument(const std::u16string&) override { return false; }
     bool SpawnProgram(const std::vector<std::u16string>&) override { return false; }
     bool OpenShow(const TShowCommand&) override { return false; }
     void Quit() override { ++Quits; }
@@ -38,8 +40,10 @@ protected:
         options.ScreenWidth = 64;
         options.ScreenHeight = 48;
         viewer = std::make_unique<TOrbShowViewer>(device, std::move(options), nullptr);
-        ASSERT_TRUE(viewer->Open(std::make_unique<TFileAccessor>(ql::MakeRef<TNoFiles>()), DocumentOf(show), 0));
-        source = std::make_unique<TOrbSource>(ql::MakeRef<ql::TRefObj>(), DocumentOf(show), u"/opt/show");
+        ASSERT_TRUE(viewer->Open(std::make_unique<TFileAccessor>(ql::MakeRef<TNoFiles>()),
+                                 DocumentOf(show), 0));
+        source = std::make_unique<TOrbSource>(ql::MakeRef<ql::TRefObj>(), DocumentOf(show),
+                                              u"/opt/show");
         control = std::make_unique<TShowViewerControl>(*viewer);
         executor = std::make_unique<TActionExecutor>(*control, host);
         executor->SetShow(source.get(), u"/opt/show", true);

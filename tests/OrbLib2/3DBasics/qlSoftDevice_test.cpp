@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <cstring>
 #include <functional>
 #include <limits>
@@ -509,6 +510,35 @@ std::vector<uint32_t> DrawShadedScene(bool shadeRuns, int32_t threads, uint32_t 
         state.opacity = random() % 4 == 0 ? 255 : uint8_t(random());
         EXPECT_EQ(device.DrawTriangles(state, tri), TDxResult::Ok);
     }
+    // Quads with smooth sides: the pixels along them go one by one through
+    // whichever path the quad takes, with their coverage.
+    for (int32_t i = 0; i < 24; ++i) {
+        const bool perspective = i % 3 == 0;
+        TVertex c[4];
+        for (int32_t k : {0, 1, 3}) {
+            TVertex& v = c[k];
+            v.w = perspective ? depth(random) : 1.0f;
+            v.x = pos(random) * v.w;
+            v.y = pos(random) * v.w;
+            v.colour = i % 2 ? 0xFFFFFFFFu : uint32_t(random());
+            v.u = coord(random);
+            v.v = coord(random);
+        }
+        // A parallelogram in homogeneous space, as a picture's tiles are.
+        c[2] = c[1];
+        for (float TVertex::*f : {&TVertex::x, &TVertex::y, &TVertex::w, &TVertex::u, &TVertex::v})
+            c[2].*f = c[1].*f + c[3].*f - c[0].*f;
+        c[2].colour = c[0].colour;
+        TDrawState state;
+        state.pipeline = TPipeline::Texture;
+        state.textures[0] = texture;
+        state.filter = random() % 2 ? TFilter::Bilinear : TFilter::Point;
+        state.blend = TBlendMode(random() % 3);
+        state.opacity = random() % 4 == 0 ? 255 : uint8_t(random());
+        state.smoothSides = uint8_t(1 + random() % 15);
+        const std::vector<TVertex> quad{c[0], c[1], c[2], c[0], c[2], c[3]};
+        EXPECT_EQ(device.DrawTriangles(state, quad), TDxResult::Ok);
+    }
     return AllPixels(device);
 }
 
@@ -727,6 +757,82 @@ TEST(SoftDevice, LazyClears_LeaveTheSamePixelsAsImmediateOnes) {
             }
         }
     }
+}
+
+TEST(SmoothEdges, Coverage_IsTheAreaOfThePixelInsideTheSides) {
+    // A square from (10, 10) to (20, 20), all sides smooth.
+    const TVertex square[4] = {{10, 10}, {20, 10}, {20, 20}, {10, 20}};
+    const TSmoothEdges edges = TSmoothEdges::FromQuad(square, 15, 1.0f / 1024);
+    ASSERT_EQ(edges.count, 4);
+    struct TCase {
+        double x, y, coverage;
+    } cases[] = {{15, 15, 1},  {10, 15, 0.5},  {10.25, 15, 0.75},
+                 {9.5, 15, 0}, {10, 10, 0.25}, {20.5, 20.5, 0}};
+    for (const TCase& c : cases)
+        EXPECT_NEAR(edges.Coverage(c.x, c.y), c.coverage, 1e-9) << c.x << ", " << c.y;
+    // A side at 45 degrees through the centre halves the pixel; a pixel whose
+    // corner just touches it stays whole.
+    const TVertex diamond[4] = {{0, 10}, {10, 0}, {20, 10}, {10, 20}};
+    const TSmoothEdges turned = TSmoothEdges::FromQuad(diamond, 2, 1.0f / 1024);
+    ASSERT_EQ(turned.count, 1);
+    EXPECT_NEAR(turned.Coverage(5, 5), 0.5, 1e-9);
+    EXPECT_NEAR(turned.Coverage(5.5, 5.5), 1.0, 1e-9);
+    EXPECT_NEAR(turned.Coverage(4.5, 4.5), 0.0, 1e-9);
+    EXPECT_NEAR(turned.Coverage(5.25, 5.25), 0.875, 1e-9);
+    // The whole run of a row holds only pixels of coverage 1, and all of
+    // them but those whose edge lies right on a side.
+    for (int32_t y = 8; y < 22; ++y) {
+        int64_t first = 0, last = 0;
+        edges.WholeRun(y, first, last);
+        for (int32_t x = 5; x < 25; ++x) {
+            const bool inRun = x >= first && x < last,
+                       whole = edges.Coverage(x + 0.5, y + 0.5) >= 1;
+            if (inRun) EXPECT_TRUE(whole) << x << ", " << y;
+            if (x >= 11 && x < 19 && y >= 11 && y < 19) EXPECT_TRUE(inRun) << x << ", " << y;
+        }
+    }
+}
+
+TEST(SmoothEdges, FlatQuadsMeetingAtAnUnsmoothSeam_CoverEachPixelOnce) {
+    // Two halves of a turned rectangle drawn in Add onto black: every pixel
+    // inside adds up to exactly the colour; a seam pixel drawn twice or not
+    // at all would show.
+    TSoftDevice device({64, 48});
+    device.Clear(0xFF000000u);
+    const float a = 0.07f;
+    auto at = [&](float s, float t) {
+        TVertex v;
+        v.x = 8 + s * std::cos(a) - t * std::sin(a);
+        v.y = 6 + s * std::sin(a) + t * std::cos(a);
+        v.colour = 0xFF808080u;
+        return v;
+    };
+    TDrawState state;
+    state.blend = TBlendMode::Add;
+    // Upper half: smooth but for its bottom; lower half: but for its top.
+    state.smoothSides = 1 | 2 | 4;
+    const TVertex upper[4] = {at(0, 0), at(45, 0), at(45, 17.3f), at(0, 17.3f)};
+    const TVertex lower[4] = {at(0, 17.3f), at(45, 17.3f), at(45, 33), at(0, 33)};
+    ASSERT_EQ(device.DrawTriangles(state, std::vector<TVertex>{upper[0], upper[1], upper[2],
+                                                               upper[0], upper[2], upper[3]}),
+              TDxResult::Ok);
+    state.smoothSides = 1 | 4 | 8;
+    ASSERT_EQ(device.DrawTriangles(state, std::vector<TVertex>{lower[0], lower[1], lower[2],
+                                                               lower[0], lower[2], lower[3]}),
+              TDxResult::Ok);
+    const std::vector<uint32_t> pixels = AllPixels(device);
+    TSmoothEdges whole;
+    {
+        const TVertex all[4] = {at(0, 0), at(45, 0), at(45, 33), at(0, 33)};
+        whole = TSmoothEdges::FromQuad(all, 15, 1.0f / 1024);
+    }
+    for (int32_t y = 0; y < 48; ++y)
+        for (int32_t x = 0; x < 64; ++x) {
+            // Green of the one drawing: 0x80 times the coverage.
+            const double expect = 128 * whole.Coverage(x + 0.5, y + 0.5);
+            const int32_t green = int32_t((pixels[size_t(y) * 64 + x] >> 8) & 255);
+            EXPECT_NEAR(green, expect, 1.0) << x << ", " << y;
+        }
 }
 
 TEST(RenderDevice, CapsAndShaderLevel) {

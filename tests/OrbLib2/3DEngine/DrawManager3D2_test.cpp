@@ -876,11 +876,35 @@ TEST(Perspective, TurnedBox_FillsTheProjectedQuadAndSmoothEdgesStayNearIt) {
     EXPECT_EQ(At(smooth, 80, 75), 0xFFFFFFFFu);
 }
 
+// RGB bytes of the drawer's captured frame, row after row.
+std::vector<uint8_t> CapturedBytes(T3DDrawer& drawer) {
+    std::unique_ptr<ql::TBitmap> bitmap = drawer.CaptureToBitmap();
+    std::vector<uint8_t> bytes;
+    if (bitmap)
+        for (int32_t y = 0; y < bitmap->Height(); ++y)
+            bytes.insert(bytes.end(), bitmap->Row(y), bitmap->Row(y) + bitmap->Width() * 3);
+    return bytes;
+}
+
+// The peak signal-to-noise ratio of b against a in dB; 99 when they are equal.
+double Psnr(const std::vector<uint8_t>& a, const std::vector<uint8_t>& b) {
+    double sum = 0;
+    for (size_t i = 0; i < a.size() && i < b.size(); ++i)
+        sum += (double(a[i]) - b[i]) * (double(a[i]) - b[i]);
+    return sum == 0
+               ? 99.0
+               : 10.0 * std::log10(255.0 * 255.0 / (sum / double(std::max<size_t>(a.size(), 1))));
+}
+
+// A GL device on a headless context, or nullptr with the reason in error.
+std::unique_ptr<TGlDevice> HeadlessGlDevice(int32_t width, int32_t height, std::string& error) {
+    auto api = ql::TGlApi::Create(ql::TGlContext::CreateHeadless(error), error);
+    return api ? TGlDevice::Create(std::move(api), width, height, error) : nullptr;
+}
+
 TEST(Perspective, OpenGL_AgreesWithTheSoftwareDevice) {
     std::string error;
-    auto api = ql::TGlApi::Create(ql::TGlContext::CreateHeadless(error), error);
-    std::unique_ptr<TGlDevice> gl =
-        api ? TGlDevice::Create(std::move(api), k3DWidth, k3DHeight, error) : nullptr;
+    std::unique_ptr<TGlDevice> gl = HeadlessGlDevice(k3DWidth, k3DHeight, error);
     if (!gl) GTEST_SKIP() << "no OpenGL 3.3 core context here: " << error;
     const TCamera3D camera{100, 75, -300};
     const TScenePlane plane = TurnedPlane(60, 25, 60);
@@ -900,11 +924,7 @@ TEST(Perspective, OpenGL_AgreesWithTheSoftwareDevice) {
             d.DrawBox3D({60, 40}, box, TurnedPlane(5, 100, -40), camera);
         });
         EXPECT_TRUE(drawer.DrawScene(scene));
-        std::unique_ptr<ql::TBitmap> bitmap = drawer.CaptureToBitmap();
-        std::vector<uint8_t> bytes;
-        if (bitmap)
-            for (int32_t y = 0; y < bitmap->Height(); ++y)
-                bytes.insert(bytes.end(), bitmap->Row(y), bitmap->Row(y) + bitmap->Width() * 3);
+        std::vector<uint8_t> bytes = CapturedBytes(drawer);
         drawer.ReleaseImage(picture);
         return bytes;
     };
@@ -912,19 +932,14 @@ TEST(Perspective, OpenGL_AgreesWithTheSoftwareDevice) {
     const std::vector<uint8_t> a = draw(soft), b = draw(*gl);
     ASSERT_EQ(a.size(), b.size());
     ASSERT_FALSE(a.empty());
-    double sum = 0;
-    for (size_t i = 0; i < a.size(); ++i) sum += (double(a[i]) - b[i]) * (double(a[i]) - b[i]);
-    const double psnr =
-        sum == 0 ? 99.0 : 10.0 * std::log10(255.0 * 255.0 / (sum / double(a.size())));
+    const double psnr = Psnr(a, b);
     std::printf("[ PSNR     ] perspective: %.2f dB\n", psnr);
     EXPECT_GT(psnr, 40.0);
 }
 
 TEST(Masks, OpenGL_AgreesWithTheSoftwareDeviceOnGradientsAndMaskedScenes) {
     std::string error;
-    auto api = ql::TGlApi::Create(ql::TGlContext::CreateHeadless(error), error);
-    std::unique_ptr<TGlDevice> gl =
-        api ? TGlDevice::Create(std::move(api), 96, 64, error) : nullptr;
+    std::unique_ptr<TGlDevice> gl = HeadlessGlDevice(96, 64, error);
     if (!gl) GTEST_SKIP() << "no OpenGL 3.3 core context here: " << error;
     auto draw = [&](TRenderDevice& device) {
         T3DDrawer drawer(device);
@@ -946,11 +961,7 @@ TEST(Masks, OpenGL_AgreesWithTheSoftwareDeviceOnGradientsAndMaskedScenes) {
             DrawGreenThroughTwoMasks(d, left, whole);
         });
         EXPECT_TRUE(drawer.DrawScene(scene));
-        std::unique_ptr<ql::TBitmap> bitmap = drawer.CaptureToBitmap();
-        std::vector<uint8_t> bytes;
-        if (bitmap)
-            for (int32_t y = 0; y < bitmap->Height(); ++y)
-                bytes.insert(bytes.end(), bitmap->Row(y), bitmap->Row(y) + bitmap->Width() * 3);
+        std::vector<uint8_t> bytes = CapturedBytes(drawer);
         drawer.ReleaseImage(left);
         drawer.ReleaseImage(whole);
         return bytes;
@@ -959,12 +970,170 @@ TEST(Masks, OpenGL_AgreesWithTheSoftwareDeviceOnGradientsAndMaskedScenes) {
     const std::vector<uint8_t> a = draw(soft), b = draw(*gl);
     ASSERT_EQ(a.size(), b.size());
     ASSERT_FALSE(a.empty());
-    double sum = 0;
-    for (size_t i = 0; i < a.size(); ++i) sum += (double(a[i]) - b[i]) * (double(a[i]) - b[i]);
-    const double psnr =
-        sum == 0 ? 99.0 : 10.0 * std::log10(255.0 * 255.0 / (sum / double(a.size())));
+    const double psnr = Psnr(a, b);
     std::printf("[ PSNR     ] boxes and masks: %.2f dB\n", psnr);
     EXPECT_GT(psnr, 35.0);
+}
+
+// ---- Smooth picture edges ----
+
+// One opaque colour all over: inside the picture every pixel is that colour,
+// so only the edges and the seams between tiles can differ.
+std::unique_ptr<ql::TBitmap> FlatPicture(int32_t width, int32_t height, uint32_t colour) {
+    auto bitmap = std::make_unique<ql::TDirectBitmap>(width, height, ql::PfARGB32());
+    bitmap->FillRect(bitmap->Bounds(), colour);
+    return bitmap;
+}
+
+constexpr int32_t kTurnWidth = 700, kTurnHeight = 500;
+
+// Draws the picture turned by degrees about the frame's centre, every
+// length times zoom, onto a dark frame of (kTurnWidth x kTurnHeight) x zoom.
+std::vector<uint8_t> DrawTurned(TRenderDevice& device, std::unique_ptr<ql::TBitmap> bitmap,
+                                float degrees, float zoom, uint8_t edgeFlags,
+                                int32_t* tiles = nullptr) {
+    T3DDrawer drawer(device);
+    const int32_t w = int32_t(kTurnWidth * zoom), h = int32_t(kTurnHeight * zoom);
+    drawer.Init({w, h, false});
+    drawer.SetCaptureMode(true);
+    TDrawPicture picture;
+    const float pw = float(bitmap->Width()), ph = float(bitmap->Height());
+    picture.store = ql::MakeRef<ql::TWrapperBitmapStore>(std::move(bitmap));
+    const float a = degrees * std::numbers::pi_v<float> / 180.0f;
+    const TPointF axisX{std::cos(a) * zoom, std::sin(a) * zoom},
+        axisY{-std::sin(a) * zoom, std::cos(a) * zoom};
+    // The picture's centre on the frame's, a little off the pixel grid.
+    const TPointF centre{float(w) / 2 + 0.3f * zoom, float(h) / 2 + 0.2f * zoom};
+    const TPointF position{centre.x - (axisX.x * pw + axisY.x * ph) / 2,
+                           centre.y - (axisX.y * pw + axisY.y * ph) / 2};
+    TFuncScene scene([&](TDeviceDrawer& d) {
+        d.Clear(0xFF102030u, false);
+        TImageDrawParams params;
+        params.edgeFlags = edgeFlags;
+        d.DrawImage(picture, position, params, axisX, axisY, {0, 0});
+    });
+    EXPECT_TRUE(drawer.DrawScene(scene));
+    if (tiles) {
+        const TMultiTexture6* texture = picture.textures.Find(MultiTextureKey(0, 1, 1));
+        *tiles = texture ? int32_t(texture->Tiles().size()) : 0;
+    }
+    std::vector<uint8_t> bytes = CapturedBytes(drawer);
+    drawer.ReleaseImage(picture);
+    return bytes;
+}
+
+// Each 4 x 4 block of a frame of RGB bytes averaged into one pixel.
+std::vector<uint8_t> Shrink4(const std::vector<uint8_t>& big, int32_t width, int32_t height) {
+    std::vector<uint8_t> small(size_t(width) * height * 3);
+    for (int32_t y = 0; y < height; ++y)
+        for (int32_t x = 0; x < width; ++x)
+            for (int32_t c = 0; c < 3; ++c) {
+                int32_t sum = 0;
+                for (int32_t j = 0; j < 4; ++j)
+                    for (int32_t i = 0; i < 4; ++i)
+                        sum += big[(size_t(4 * y + j) * 4 * width + 4 * x + i) * 3 + c];
+                small[(size_t(y) * width + x) * 3 + c] = uint8_t((sum + 8) / 16);
+            }
+    return small;
+}
+
+TEST(SmoothEdges, TurnedPictureOfSeveralTiles_MatchesA4x4SupersampledReferenceWithoutSeams) {
+    // Orange on dark blue: red and green differ by 224 and 128 levels.
+    constexpr uint32_t kOrange = 0xFFF0A020u, kDark = 0xFF102030u;
+    TSoftDevice big({kTurnWidth * 4, kTurnHeight * 4});
+    const std::vector<uint8_t> reference =
+        Shrink4(DrawTurned(big, FlatPicture(600, 400, kOrange), 3, 4, 0), kTurnWidth, kTurnHeight);
+    // Coverage errors against the reference, read from red and green: the
+    // largest, the mean over the pixels the reference has neither wholly in
+    // nor wholly out, and how many those are.
+    struct TErrors {
+        double worst = 0, mean = 0;
+        int64_t edgePixels = 0;
+    };
+    auto compare = [&](const std::vector<uint8_t>& frame) {
+        TErrors errors;
+        double sum = 0;
+        for (size_t i = 0; i < frame.size(); i += 3) {
+            double e = 0;
+            for (const int32_t c : {1, 2}) {
+                const int32_t shift = 8 * c;
+                const double range =
+                    double((kOrange >> shift) & 255) - double((kDark >> shift) & 255);
+                e = std::max(e,
+                             std::abs(double(frame[i + c]) - reference[i + c]) / std::abs(range));
+            }
+            errors.worst = std::max(errors.worst, e);
+            const bool out = reference[i + 2] == ((kDark >> 16) & 255),
+                       in = reference[i + 2] == ((kOrange >> 16) & 255);
+            if (!out && !in) sum += e, ++errors.edgePixels;
+        }
+        errors.mean = errors.edgePixels ? sum / double(errors.edgePixels) : 0;
+        return errors;
+    };
+    TSoftDevice soft({kTurnWidth, kTurnHeight});
+    int32_t tiles = 0;
+    const TErrors smooth = compare(DrawTurned(soft, FlatPicture(600, 400, kOrange), 3, 1,
+                                              efLeft | efTop | efRight | efBottom, &tiles));
+    const TErrors sharp = compare(DrawTurned(soft, FlatPicture(600, 400, kOrange), 3, 1, 0));
+    // Six tiles meet inside the picture: a seam would be far off the reference.
+    EXPECT_EQ(tiles, 6);
+    EXPECT_GT(smooth.edgePixels, 1000);
+    std::printf(
+        "[ EDGES    ] coverage error against 4x4 samples: smooth worst %.3f mean %.3f; sharp worst "
+        "%.3f mean %.3f\n",
+        smooth.worst, smooth.mean, sharp.worst, sharp.mean);
+    // Sixteen samples tell coverage in steps of 1/16, and along a side
+    // nearly parallel to the pixel grid in steps of 1/4: the exact area lies
+    // within half of that, 1/8, and on average within one sample.
+    EXPECT_LE(smooth.worst, 1.0 / 8 + 1.0 / 128);
+    EXPECT_LE(smooth.mean, 1.0 / 16);
+    // Stair steps miss by up to the whole pixel.
+    EXPECT_GT(sharp.worst, 0.4);
+    EXPECT_GT(sharp.mean, 4 * smooth.mean);
+}
+
+TEST(SmoothEdges, PictureOnThePixelGrid_DrawsAsWithoutSmoothEdges) {
+    // Every pixel lies wholly inside or outside: smoothing changes nothing.
+    for (const float degrees : {0.0f, 90.0f, 180.0f}) {
+        TSoftDevice soft({kTurnWidth, kTurnHeight});
+        T3DDrawer drawer(soft);
+        drawer.Init({kTurnWidth, kTurnHeight, false});
+        drawer.SetCaptureMode(true);
+        TDrawPicture picture;
+        picture.store = ql::MakeRef<ql::TWrapperBitmapStore>(Pattern(300, 280));
+        const float a = degrees * std::numbers::pi_v<float> / 180.0f;
+        const TPointF axisX{std::round(std::cos(a)), std::round(std::sin(a))},
+            axisY{-std::round(std::sin(a)), std::round(std::cos(a))};
+        auto draw = [&](uint8_t flags) {
+            TFuncScene scene([&](TDeviceDrawer& d) {
+                d.Clear(0xFF102030u, false);
+                TImageDrawParams params;
+                params.edgeFlags = flags;
+                d.DrawImage(picture, {350, 250}, params, axisX, axisY, {0, 0});
+            });
+            EXPECT_TRUE(drawer.DrawScene(scene));
+            return CapturedBytes(drawer);
+        };
+        EXPECT_EQ(draw(efLeft | efTop | efRight | efBottom), draw(0)) << degrees;
+        drawer.ReleaseImage(picture);
+    }
+}
+
+TEST(SmoothEdges, OpenGL_AgreesWithTheSoftwareDeviceOnATurnedPicture) {
+    std::string error;
+    std::unique_ptr<TGlDevice> gl = HeadlessGlDevice(kTurnWidth, kTurnHeight, error);
+    if (!gl) GTEST_SKIP() << "no OpenGL 3.3 core context here: " << error;
+    TSoftDevice soft({kTurnWidth, kTurnHeight});
+    const uint8_t all = efLeft | efTop | efRight | efBottom;
+    for (const float degrees : {3.0f, 30.0f}) {
+        const std::vector<uint8_t> a = DrawTurned(soft, Pattern(600, 400), degrees, 1, all),
+                                   b = DrawTurned(*gl, Pattern(600, 400), degrees, 1, all);
+        ASSERT_EQ(a.size(), b.size());
+        ASSERT_FALSE(a.empty());
+        const double psnr = Psnr(a, b);
+        std::printf("[ PSNR     ] smooth edges at %.0f degrees: %.2f dB\n", degrees, psnr);
+        EXPECT_GT(psnr, 35.0) << degrees;
+    }
 }
 
 }  // namespace

@@ -18,6 +18,7 @@
 #include "QlLib/Graphics/qlPngWriter.h"
 #include "QlLib/SysLock.h"
 #include "QlLib/qlIniStorage.h"
+#include "QlLib/qpStringUtils.h"
 
 namespace orb {
 namespace {
@@ -124,6 +125,53 @@ TEST(ImageObjects_Picture, CroppedImageTakesItsSizeSourceAndLevel) {
     EXPECT_NEAR(image.RequiredWidth(), 72.53, 0.1);
     EXPECT_NEAR(image.RequiredHeight(), 64, 0.1);
     EXPECT_EQ(image.LevelOfDetail(), 2);
+}
+
+TEST(ImageObjects_Picture, MipLodBiasMovesTheLevelByWholeHalvings) {
+    // As above, level 2 without a bias; a positive bias takes coarser
+    // (softer) levels, a negative one finer.
+    const struct {
+        const char16_t* bias;
+        int32_t level;
+    } cases[] = {{u"0", 2}, {u"1", 3}, {u"2", 4}, {u"-1", 1}, {u"-5", 0}};
+    for (const auto& c : cases) {
+        TShow show(
+            {{u"pic.png", Png(*Quadrants(400, 300))}},
+            {u"object A : image", u"  ImageName=pic.png", u"  EnableCrop=1",
+             u"  CropRect=10,0,10,0,-1,-1", std::u16string(u"  MipLodBias=") + c.bias, u"end"});
+        show.LoadAt(0);
+        ASSERT_TRUE(show.Image(0).PictureLoaded());
+        EXPECT_EQ(show.Image(0).LevelOfDetail(), c.level) << ql::ToUtf8(c.bias);
+    }
+}
+
+TEST(ImageObjects_Draw, AntialiasedImageSmoothsItsTurnedEdgesAndTheKeyTurnsItOff) {
+    // A white picture turned by 3 degrees: smooth edges give pixels between
+    // the picture and the black background, sharp ones give none.
+    auto inBetween = [](const char16_t* antialiased) {
+        TScreen screen;
+        std::vector<std::u16string> block{u"object A : image", u"  ImageName=pic.png",
+                                          u"  FitMode=None",   u"  object K : KeyPoint",
+                                          u"    Angle=3",      u"  end"};
+        if (antialiased) block.push_back(std::u16string(u"  Antialiased=") + antialiased);
+        block.push_back(u"end");
+        auto white = std::make_unique<ql::TDirectBitmap>(60, 40, ql::PfARGB32());
+        white->FillRect(white->Bounds(), 0xFFFFFFFFu);
+        TShow show({{u"pic.png", Png(*white)}}, block);
+        show.Slide->AttachDrawer(screen.drawer);
+        show.Slide->SetTime(true, 0);
+        auto frame = screen.Frame(*show.Slide);
+        int32_t count = 0;
+        for (int32_t y = 0; y < frame->Height(); ++y)
+            for (int32_t x = 0; x < frame->Width(); ++x) {
+                const uint32_t green = (Pixel(*frame, x, y) >> 8) & 255;
+                count += green > 16 && green < 240;
+            }
+        return count;
+    };
+    EXPECT_GT(inBetween(nullptr), 60);
+    EXPECT_GT(inBetween(u"1"), 60);
+    EXPECT_EQ(inBetween(u"0"), 0);
 }
 
 TEST(ImageObjects_Picture, BorderGrowsTheObject) {
@@ -311,6 +359,52 @@ TInk InkOf(const ql::TBitmap& bitmap, uint32_t colour) {
             ink.OnlyColour = ink.OnlyColour && (p & 0xFFFFFF) == (colour & 0xFFFFFF);
         }
     return ink;
+}
+
+// The energy of the differences between neighbouring pixels' green: a
+// picture resampled between pixels loses some of it.
+double Sharpness(const ql::TBitmap& frame) {
+    double sum = 0;
+    for (int32_t y = 0; y + 1 < frame.Height(); ++y)
+        for (int32_t x = 0; x + 1 < frame.Width(); ++x) {
+            const double g = double((Pixel(frame, x, y) >> 8) & 255);
+            const double right = double((Pixel(frame, x + 1, y) >> 8) & 255) - g;
+            const double below = double((Pixel(frame, x, y + 1) >> 8) & 255) - g;
+            sum += right * right + below * below;
+        }
+    return sum;
+}
+
+TEST(ImageObjects_Text, TextAtRestBetweenPixels_TakesAPictureThatLandsOnWholePixels) {
+    // ShiftX and ShiftY put the text a fraction of a pixel off the grid.
+    TScreen screen;
+    TShow show({}, {u"object T : text", u"  Text=\"Il\"", u"  TextColor=255,255,255",
+                    u"  FontName=DejaVu Sans", u"  ShadowEnable=0", u"  ShiftX=0.37",
+                    u"  ShiftY=0.61", u"end"});
+    show.Slide->AttachDrawer(screen.drawer);
+    show.LoadAt(0);
+    TOrbText& text = show.Text(0);
+    ASSERT_TRUE(text.PictureLoaded());
+    const std::u16string made = text.PictureStore()->Params().Name;
+    // The first frame finds the text where it was; the second finds it at
+    // rest there and draws it from a picture made for its place.
+    // The slide has no background of its own: each frame starts black.
+    auto frame = [&] {
+        screen.device.Clear(0xFF000000u);
+        return screen.Frame(*show.Slide);
+    };
+    auto moving = frame();
+    auto rest = frame();
+    auto later = frame();
+    const std::u16string aligned = text.PictureStore()->Params().Name;
+    EXPECT_NE(aligned, made);
+    // Made once: the text stays at rest on the same picture.
+    for (int32_t y = 0; y < 64; ++y)
+        for (int32_t x = 0; x < 96; ++x)
+            ASSERT_EQ(Pixel(*rest, x, y), Pixel(*later, x, y)) << x << ", " << y;
+    std::printf("[ SHARP    ] %s -> %s: %.0f -> %.0f\n", ql::ToUtf8(made).c_str(),
+                ql::ToUtf8(aligned).c_str(), Sharpness(*moving), Sharpness(*rest));
+    EXPECT_GT(Sharpness(*rest), 1.15 * Sharpness(*moving));
 }
 
 TEST(ImageObjects_Text, TextIsRenderedInItsColour) {

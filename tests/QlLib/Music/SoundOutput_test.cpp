@@ -5,8 +5,10 @@
 #include <stdlib.h>
 
 #include <atomic>
+#include <chrono>
 #include <fstream>
 #include <iterator>
+#include <thread>
 #include <vector>
 
 #include "QlLib/Music/WaveOutDevice.h"
@@ -113,6 +115,65 @@ TEST(SoundOutput, SdlWithoutADevice_FallsBackToTheSilentOutput) {
     TWaveOutDevice device(std::make_unique<TSdlSoundOutput>());
     EXPECT_TRUE(device.Available());
     EXPECT_EQ(device.Output().Kind(), TSoundOutputKind::Null);
+}
+
+// A sound device the test plugs in and pulls out: it plays in real time
+// while present and reports itself lost once pulled.
+struct TFakeSocket {
+    std::atomic<bool> Present{false};
+    std::atomic<int32_t> Opens{0};
+};
+
+class TFakeDeviceOutput : public TPacedSoundOutput {
+public:
+    explicit TFakeDeviceOutput(TFakeSocket& socket) : m_socket(socket) {}
+    ~TFakeDeviceOutput() override { Stop(); }
+    TSoundOutputKind Kind() const override { return TSoundOutputKind::Sdl; }
+    bool Lost() const override { return !m_socket.Present.load(); }
+
+protected:
+    bool Open() override {
+        if (!m_socket.Present.load()) return false;
+        ++m_socket.Opens;
+        return true;
+    }
+
+private:
+    TFakeSocket& m_socket;
+};
+
+TEST(SoundOutput, Failover_TheClockRunsOnWhileTheDeviceComesAndGoes) {
+    TFakeSocket socket;
+    TCountingRenderer renderer(UINT64_MAX);
+    TFailoverSoundOutput output([&socket] { return std::make_unique<TFakeDeviceOutput>(socket); },
+                                10);
+    ASSERT_TRUE(output.Start(renderer));  // no device yet: silence
+    EXPECT_FALSE(output.OnDevice());
+
+    // Waits until the output is (or is not) on the device, checking on the
+    // way that the clock never runs back and keeps running.
+    double last = 0;
+    auto waitFor = [&](bool onDevice) {
+        const double start = output.PlayedMs();
+        for (int i = 0; i < 2000; ++i) {
+            const double now = output.PlayedMs();
+            EXPECT_GE(now, last);
+            last = now;
+            if (output.OnDevice() == onDevice && now > start + 30) return true;
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        }
+        return false;
+    };
+    EXPECT_TRUE(waitFor(false));
+    socket.Present = true;  // plugged in
+    EXPECT_TRUE(waitFor(true));
+    EXPECT_EQ(socket.Opens.load(), 1);
+    socket.Present = false;  // pulled out
+    EXPECT_TRUE(waitFor(false));
+    socket.Present = true;  // back
+    EXPECT_TRUE(waitFor(true));
+    EXPECT_EQ(socket.Opens.load(), 2);
+    output.Stop();
 }
 
 }  // namespace
