@@ -37,6 +37,11 @@ int RunComposite(const std::vector<std::string>& args);
 int RunText(const std::vector<std::string>& args);
 // button THEME|SHOW:FOLDER --width W [--state normal|hover|click] [--hsl H,S,L] -o OUT.png
 int RunButton(const std::vector<std::string>& args);
+// navbar BARFILE --width W [--height H] [--duration MS] [--time MS] [--volume V]
+//        [--paused] [--buttons NAME,...] [--hue DEG] [--no-background] -o OUT.png
+int RunNavbar(const std::vector<std::string>& args);
+// overlay SHOW [--size WxH] [--device soft|gl] --script FILE [-o DIR]
+int RunOverlay(const std::vector<std::string>& args);
 // mask ellipse|roundrect --size WxH [--softness N] [--corner N] -o OUT.png
 int RunMask(const std::vector<std::string>& args);
 

@@ -13,6 +13,7 @@
 #include "Orb/OrbViewer/OrbStartupWindow.h"
 #include "Orb/OrbViewer/OrbViewerControl.h"
 #include "OrbLib2/3DBasics/qlGlDevice.h"
+#include "OrbLib2/NavPanel/qlNavEngineOverlay.h"
 #include "OrbLib2/OrbClasses/qlOrbShowSource.h"
 #include "OrbLib2/OrbPackage/qlOrbFileAccessor2.h"
 #include "OrbLib2/OrbPackage/qlOrbShowLocator.h"
@@ -207,6 +208,8 @@ TMainForm::TMainForm(ql::THost& host, TMainFormSettings settings)
     engineOptions.ScreenHeight = screenHeight;
     engineOptions.Cover = m_settings.Options.Cover;
     engineOptions.ProgramFileName = m_settings.ProgramFileName;
+    // The logo and the navigation panel over the slides.
+    engineOptions.Overlay = MakeNavOverlay;
     std::function<void()> wake;
     if (!deterministic) wake = [this] { m_host.PostUserEvent(kWakeViewer, 0); };
     m_viewer =

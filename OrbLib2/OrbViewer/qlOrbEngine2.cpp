@@ -29,6 +29,9 @@ public:
 
 namespace {
 
+// The overlay's code for a click it took without an action.
+constexpr uint8_t kOverlayConsumed = 20;
+
 ql::TLog& Log() {
     return ql::GlobalLog();
 }
@@ -74,6 +77,7 @@ TOrbEngine::~TOrbEngine() {
     StopLoader();
     StopMusic();
     m_root.Arrange({}, 0, nullptr);
+    m_overlay.reset();
     m_loaded.clear();
     m_source.reset();
 }
@@ -104,8 +108,10 @@ void TOrbEngine::Open(std::unique_ptr<TOrbSource> source, std::unique_ptr<TFileA
     StopMusic();
     m_loaded.clear();
     m_root.Arrange({}, 0, nullptr);
+    m_overlay.reset();
     m_source = std::move(source);
     m_accessor = std::move(accessor);
+    m_overlayPending = bool(m_options.Overlay);
     m_slideActions = slideActions;
     OpenAt(double(startTime), false);
 }
@@ -499,11 +505,25 @@ void TOrbEngine::DrawFrame(bool force) {
     T3DDrawer* drawer = m_controller.Drawer();
     if (!drawer) return;
     try {
-        const bool changed = m_root.Arrange(m_loaded, DrawTime(), nullptr);
+        if (m_overlayPending) MakeOverlay();
+        const bool overlayChanged =
+            m_overlay && m_overlay->Advance(int64_t(m_clock->NowMs()), DrawTime());
+        const bool changed =
+            m_root.Arrange(m_loaded, DrawTime(), m_overlay ? &m_overlay->Scene() : nullptr) ||
+            overlayChanged;
         if (!changed && !force) return;
         // Objects move under a pointer that stands still: the hover (and the
         // look it gives) is decided again for every frame.
-        if (m_mouseKnown) HitSlides(m_lastMouse);
+        if (m_mouseKnown) {
+            // Over the panel or a dialog the overlay names the hover.
+            std::u16string name;
+            if (m_overlay && m_overlay->HitTest(m_lastMouse.X, m_lastMouse.Y, &name)) {
+                m_hover = true;
+                m_hoverClass = name;
+            } else {
+                HitSlides(m_lastMouse);
+            }
+        }
         m_root.BackgroundColour = m_backgroundOverride.value_or(0xFF000000u);
         if (m_source) {
             m_root.UnsharpAmount = m_source->UnsharpAmount();
@@ -728,6 +748,30 @@ void TOrbEngine::CarryOut(const TOrbActionInfo& action) {
     Notify(kEngineAction, {action.Code, action.Param}, std::move(text));
 }
 
+void TOrbEngine::MakeOverlay() {
+    m_overlayPending = false;
+    T3DDrawer* drawer = m_controller.Drawer();
+    if (!drawer || !m_source || !m_options.Overlay) return;
+    TEngineOverlayContext context;
+    context.Accessor = m_accessor.get();
+    context.Project = &m_source->Document();
+    context.Viewport = {0, 0, m_controller.DeviceWidth(), m_controller.DeviceHeight()};
+    context.DurationMs = m_source->TotalTime();
+    context.NowMs = int64_t(m_clock->NowMs());
+    context.IsPlaying = [this] { return !m_paused; };
+    context.Volume = Volume();
+    // A seek from the time track goes the way of a "go to time" action.
+    context.Seek = [this](double ms) {
+        CarryOut(TOrbActionInfo(acGotoTime, int32_t(std::clamp(ms, 0.0, 2e9))));
+    };
+    context.SetVolume = [this](double volume) { SetVolume(float(volume)); };
+    try {
+        m_overlay = m_options.Overlay(context, *drawer);
+    } catch (const std::exception& e) {
+        Log().WriteLine(std::string("TOrbEngine: no overlay: ") + e.what());
+    }
+}
+
 void TOrbEngine::HandleMouse(TMouseData& mouse) {
     // The last position (with its held buttons, without its click) is what
     // each frame's hover test looks at.
@@ -737,6 +781,17 @@ void TOrbEngine::HandleMouse(TMouseData& mouse) {
     m_lastMouse.Button = 0;
     m_lastMouse.Kind = TMouseKind::Move;
     m_mouseKnown = true;
+    // The overlay sees the event first; what it takes, the slides do not see.
+    if (m_overlay) {
+        const TEngineOverlay::TMouseAnswer answer =
+            m_overlay->Mouse(mouse, int64_t(m_clock->NowMs()));
+        if (answer.Handled) {
+            m_hover = !answer.HoverName.empty();
+            m_hoverClass = answer.HoverName;
+            if (answer.Action.Code < kOverlayConsumed) CarryOut(answer.Action);
+            return;
+        }
+    }
     TOrbActionInfo action = HitSlides(mouse);
     if (action.IsNone() && mouse.HasAction) action = mouse.Action;
     CarryOut(action);

@@ -19,6 +19,7 @@
 #include "OrbLib2/OrbViewer/qlOrbEngineClock.h"
 #include "OrbLib2/OrbViewer/qlOrbEngineEvents.h"
 #include "OrbLib2/OrbViewer/qlOrbEngineMusic.h"
+#include "OrbLib2/OrbViewer/qlOrbEngineOverlay.h"
 #include "OrbLib2/OrbViewer/qlOrbEngineTargets.h"
 #include "OrbLib2/OrbViewer/qlOrbFrameInterpolator.h"
 #include "OrbLib2/OrbViewer/qlOrbFramePacing.h"
@@ -55,6 +56,8 @@ struct TEngineOptions {
     bool AlwaysDraw = false;
     // Keep drawn frames for reading back instead of presenting them.
     bool Capture = false;
+    // Makes the overlay (logo, navigation panel) of each opened show; empty: none.
+    TEngineOverlayFactory Overlay;
 };
 
 // What the viewer reads from the engine, published once per pass.
@@ -187,6 +190,8 @@ private:
     // Hands the event to the loaded slides, newest first, and sets the hover
     // state from the object under the point; the action it gives.
     TOrbActionInfo HitSlides(const TMouseData& mouse);
+    // The overlay of the show just opened (the drawer must exist).
+    void MakeOverlay();
     void HandleSnapshot();
     void FollowOutputSize(const TSizeData& size);
     // Makes the textures of a slide the loader built (uploads it too while
@@ -201,6 +206,9 @@ private:
 
     std::unique_ptr<TFileAccessor> m_accessor;
     std::unique_ptr<TOrbSource> m_source;
+    // Made per opening after the source and accessor it reads; freed before them.
+    std::unique_ptr<TEngineOverlay> m_overlay;
+    bool m_overlayPending = false;
     uint8_t m_paused;
     TFrameInterpolator m_interpolator;
     TRequestSlots m_requests;

@@ -20,6 +20,7 @@
 #include "examples/demo/DemoArtwork.h"
 #include "examples/demo/DemoLandscape.h"
 #include "examples/demo/DemoMelody.h"
+#include "examples/demo/DemoNavBar.h"
 
 namespace orb::demo {
 
@@ -303,6 +304,21 @@ int Run(const std::u16string& folder, const std::vector<std::string>& names) {
         const std::string text = PillThemeDescription();
         return std::vector<uint8_t>(text.begin(), text.end());
     });
+
+    // The navigation bars: the button bar and the media-player style one.
+    auto text = [](const std::string& t) { return std::vector<uint8_t>(t.begin(), t.end()); };
+    media.emplace_back("nav-bar.ini", [text] { return text(NavBarDescription()); });
+    media.emplace_back("nav-strip.png", [] { return ql::EncodePng(*PaintNavStrip()); });
+    media.emplace_back("nav-discs.png", [] { return ql::EncodePng(*PaintNavDiscs()); });
+    media.emplace_back("nav-icons.png", [] { return ql::EncodePng(*PaintNavIcons()); });
+    media.emplace_back("nav-play.png", [] { return ql::EncodePng(*PaintNavIcons(true)); });
+    media.emplace_back("video-bar.ini", [text] { return text(VideoBarDescription()); });
+    media.emplace_back("video-back.png", [] { return ql::EncodePng(*PaintVideoBack()); });
+    media.emplace_back("video-line.png", [] { return ql::EncodePng(*PaintVideoLine()); });
+    media.emplace_back("video-knob.png", [] { return ql::EncodePng(*PaintVideoKnob()); });
+    for (int32_t state = 0; state < 3; ++state)
+        media.emplace_back(kVideoSheets[state],
+                           [state] { return ql::EncodePng(*PaintVideoSheet(state)); });
 
     for (const std::string& name : names) {
         if (std::none_of(media.begin(), media.end(),

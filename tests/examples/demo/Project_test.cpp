@@ -10,6 +10,9 @@
 #include <string>
 #include <vector>
 
+#include "OrbLib2/NavPanel/qlNavPanel.h"
+#include "OrbLib2/NavPanel/qlThirdSlide.h"
+#include "OrbLib2/NavPanel/qlVideoNavBar.h"
 #include "OrbLib2/OrbClasses/qlOrbShowSource.h"
 #include "OrbLib2/OrbClasses/qlOrbSource2.h"
 #include "OrbLib2/OrbPackage/qlOrbShowLocator.h"
@@ -273,6 +276,41 @@ TEST_F(DemoShow, ToolShowsShapesSlide_BoxesFrameAndAMaskedViewPort) {
     EXPECT_NE(card.find("\"style\":0,\"colours\":[\"D2FFFFFF\","), std::string::npos) << card;
     EXPECT_NE(window.find("\"draws\":true,\"masks\":[100,80]"), std::string::npos) << window;
     EXPECT_NE(lineOf("mask"), "");
+}
+
+TEST_F(DemoShow, Overlay_HasTheLogoAndAButtonBarWithAVideoStyleVariant) {
+    TOrbShowLocator* locator = m_locator.get();
+    const TNavOpenFile open = [locator](const std::u16string& name) {
+        return locator->Accessor().OpenStream(name);
+    };
+    TThirdSlide overlay(m_locator->Project(), {0, 0, 1920, 1080}, open, {}, 1, 66000, 0);
+    ASSERT_NE(overlay.Panel(), nullptr);
+    ASSERT_NE(overlay.LogoItem().Picture, nullptr);
+    EXPECT_FALSE(overlay.Panel()->Bar()->VideoStyle());
+    EXPECT_EQ(overlay.Panel()->Bar()->KnownButtons().size(), 6u);
+    // At the bottom, 7 percent of the height, 2 percent in from the edge.
+    const ql::TRect panel = overlay.Panel()->Rect();
+    EXPECT_EQ(panel.Height(), 76);
+    EXPECT_LT(panel.bottom, 1080);
+    EXPECT_NEAR((panel.left + panel.right) / 2, 960, 1);
+    // The whole bar takes clicks, at any size (317 of 304 pixels wide here).
+    TThirdSlide small(m_locator->Project(), {0, 0, 1280, 720}, open, {}, 1, 66000, 0);
+    ASSERT_NE(small.Panel(), nullptr);
+    EXPECT_EQ(small.Panel()->Rect().Width(), 317);
+    EXPECT_EQ(small.Panel()->Clickable(), small.Panel()->Rect());
+    // The logo at the top right.
+    EXPECT_GT(overlay.LogoItem().Rect.left, 1600);
+    EXPECT_LT(overlay.LogoItem().Rect.top, 100);
+
+    TNavPanelOptions options;
+    options.DefinitionFile = u"nav\\video-bar.ini";
+    options.Buttons = {u"backward", u"forward"};
+    options.Position = u"Bottom";
+    TNavPanel video(options, {0, 0, 1920, 1080}, open);
+    ASSERT_TRUE(video.Load(66000));
+    ASSERT_TRUE(video.Bar()->VideoStyle());
+    EXPECT_EQ(video.Rect().Width(), 1920);
+    EXPECT_FALSE(video.Bar()->Disabled());
 }
 
 }  // namespace
