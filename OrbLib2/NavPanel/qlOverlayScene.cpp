@@ -7,8 +7,9 @@ namespace orb {
 
 void TOverlayScene::Sync(TSlot& slot, const TOverlayItem& item) {
     if (slot.Present && slot.Source == item.Picture && slot.Version == item.Version) return;
+    // Releasing the image lets its textures go; the store follows.
     if (slot.Present) m_drawer.ReleaseImage(slot.Picture);
-    slot.Picture = {};
+    slot.Picture.store = nullptr;
     slot.Present = false;
     slot.Source = item.Picture;
     slot.Version = item.Version;
@@ -40,7 +41,10 @@ void TOverlayScene::Draw(TDeviceDrawer& drawer) {
 void TOverlayScene::Release() {
     for (TSlot& slot : m_slots) {
         if (slot.Present) m_drawer.ReleaseImage(slot.Picture);
-        slot = {};
+        slot.Picture.store = nullptr;
+        slot.Source = nullptr;
+        slot.Version = 0;
+        slot.Present = false;
     }
 }
 
