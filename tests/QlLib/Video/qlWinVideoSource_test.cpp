@@ -4,6 +4,7 @@
 
 #include <cstring>
 #include <memory>
+#include <ostream>
 #include <random>
 #include <string>
 #include <vector>
@@ -48,6 +49,8 @@ const TClipCase kClips[] = {
      "MPEG2",
      TContainerKind::MpegTs},
 };
+
+void PrintTo(const TClipCase& c, std::ostream* out) { *out << c.Name; }
 
 class ClipTest : public ::testing::TestWithParam<TClipCase> {};
 
