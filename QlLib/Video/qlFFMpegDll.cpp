@@ -185,6 +185,9 @@ bool TFFMpegFile::GetNextVideoFrame(AVFrame* frame, int64_t& pts) {
             continue;
         }
         if (s.Packet->stream_index == m_info.VideoStream) {
+            const bool early = m_skipBefore != kNoPts && s.Packet->pts != AV_NOPTS_VALUE &&
+                               s.Packet->pts < m_skipBefore;
+            s.Codec->skip_frame = early ? AVDISCARD_NONREF : AVDISCARD_DEFAULT;
             // A corrupt packet is skipped; the decoder goes on with the next.
             avcodec_send_packet(s.Codec, s.Packet);
         }

@@ -96,6 +96,11 @@ public:
     // the stream's time base) and drops the decoder's state; false when the
     // demuxer refuses.
     bool SeekFile(int64_t timestamp);
+    // Frames that nothing refers to and that show before the time stamp (in
+    // the stream's time base) are dropped unseen: on the way from a key frame
+    // to a frame far from it only the references need decoding. kNoPts
+    // decodes every frame.
+    void SkipUnreferencedBefore(int64_t pts) { m_skipBefore = pts; }
     // Positions the demuxer at the file's first frame; for containers without
     // an index (transport and program streams) by bytes, since their time
     // search may land a group of pictures late.
@@ -112,6 +117,7 @@ private:
     std::unique_ptr<TState> m_state;
     TMediaFile m_info;
     int m_lastError = 0;
+    int64_t m_skipBefore = kNoPts;
 };
 
 class TFFMpegDll {

@@ -301,6 +301,14 @@ bool TWinVideoSource::DecodeInto(TPicture& picture) {
 
 // Decodes on until the held frame is the last one at or before n.
 bool TWinVideoSource::StepTo(int64_t n) {
+    // Frames showing half a frame before n - 1 or earlier can be neither n
+    // nor the frame that stands for n across a one-frame gap in the stamps.
+    if (n > 1) {
+        const int64_t before = PtsOfFrame(n - 1);
+        m_file->SkipUnreferencedBefore(before - (PtsOfFrame(n) - before) / 2);
+    } else {
+        m_file->SkipUnreferencedBefore(kNoPts);
+    }
     for (int decodes = 0; decodes < kMaxDecodesPerRequest; ++decodes) {
         if (!m_ahead->Valid) {
             if (m_atEnd || !DecodeInto(*m_ahead)) {

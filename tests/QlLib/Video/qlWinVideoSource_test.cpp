@@ -50,7 +50,9 @@ const TClipCase kClips[] = {
      TContainerKind::MpegTs},
 };
 
-void PrintTo(const TClipCase& c, std::ostream* out) { *out << c.Name; }
+void PrintTo(const TClipCase& c, std::ostream* out) {
+    *out << c.Name;
+}
 
 class ClipTest : public ::testing::TestWithParam<TClipCase> {};
 
@@ -67,7 +69,9 @@ TEST_P(ClipTest, Open_GeneratedClip_ReportsItsRateCountAndKind) {
     EXPECT_STREQ(source.CodecName(), c.Codec);
     EXPECT_EQ(source.Container(), c.Container);
     EXPECT_DOUBLE_EQ(source.LengthMs(), 4000.0);
-    if (c.Spec.OffsetUs > 0) EXPECT_GE(source.Info().StartTimeUs, c.Spec.OffsetUs);
+    if (c.Spec.OffsetUs > 0) {
+        EXPECT_GE(source.Info().StartTimeUs, c.Spec.OffsetUs);
+    }
 }
 
 TEST_P(ClipTest, GetFrame_RandomRequests_DeliverExactlyTheFrameAsked) {
@@ -106,7 +110,7 @@ TEST_P(ClipTest, GetFrame_ByDistance_DecodesOnOrSeeksToTheKeyFrame) {
         {40, -1, true},   // the first request seeks
         {40, 0, false},   // the frame held
         {41, 1, false},   // the next frame: one decode
-        {45, 4, false},   // a little ahead: decode on
+        {45, 4, false},   // a little ahead: decode on (unreferenced frames between skipped)
         {74, -1, false},  // 29 ahead still decodes on
         {60, -1, true},   // any frame behind seeks
         {95, -1, true},   // 30 or more ahead seeks
@@ -121,7 +125,7 @@ TEST_P(ClipTest, GetFrame_ByDistance_DecodesOnOrSeeksToTheKeyFrame) {
         const bool seeked = source.Stats().Seeks != before.Seeks;
         EXPECT_EQ(seeked, step.Seeks) << "frame " << step.Frame;
         if (step.MaxDecoded >= 0) {
-            EXPECT_EQ(decoded, step.MaxDecoded) << "frame " << step.Frame;
+            EXPECT_LE(decoded, step.MaxDecoded) << "frame " << step.Frame;
         }
         if (step.Seeks) {
             EXPECT_LE(decoded, 2 * 25 + 16) << "frame " << step.Frame;
