@@ -1,0 +1,123 @@
+#include "OrbLib2/OrbClasses/qlOrbVideo.h"
+
+#include <cmath>
+#include <functional>
+
+#include "OrbLib2/OrbClasses/qlOrbSlide.h"
+#include "OrbLib2/OrbClasses/qlOrbSlideHost.h"
+#include "QlLib/qlIniStorage.h"
+
+namespace orb {
+
+namespace {
+
+std::atomic<bool> g_exactFrames{false};
+
+// Drawing 60 times a second: the next drawing wants the frame 1/60 s on.
+constexpr double kDrawRate = 60;
+
+void WalkVideos(TOrbObject& object, const std::function<void(TOrbVideo&)>& visit) {
+    if (auto* video = dynamic_cast<TOrbVideo*>(&object)) visit(*video);
+    for (int i = 0; i < object.ChildCount(); ++i) WalkVideos(object.Child(i), visit);
+}
+
+}  // namespace
+
+void SetVideoFramesExact(bool on) {
+    g_exactFrames.store(on);
+}
+
+bool VideoFramesExact() {
+    return g_exactFrames.load();
+}
+
+TOrbVideo::TOrbVideo(TOrbObject* parent, std::u16string guid, std::u16string type)
+    : TOrbObject(parent, std::move(guid)), m_type(std::move(type)) {
+    m_timing.Duration = 10000;  // a new object plays ten seconds
+}
+
+TOrbVideo::~TOrbVideo() = default;
+
+int32_t TOrbVideo::FailureCode() const {
+    return m_wrapper ? int32_t(m_wrapper->Failure()) : int32_t(ql::TVideoFailure::NoStream);
+}
+
+int64_t TOrbVideo::WantedFrame() const {
+    const ql::TOrbVideoExtractor* extractor = m_wrapper ? m_wrapper->Extractor() : nullptr;
+    return extractor ? extractor->FrameAt(m_position) : -1;
+}
+
+int32_t TOrbVideo::Field() const {
+    if (!m_wrapper || m_heldFrame < 0) return 0;
+    const TVideoStreamInfo& info = m_wrapper->Info();
+    const TFrameSpan span = FrameSpanOf(m_heldFrame, m_heldFrame, info.Rate);
+    return FieldChoice(m_deinterlace, info.Interlacing, m_position, span.StartMs, span.EndMs);
+}
+
+void TOrbVideo::LoadFromDocument(const ql::TIniIdentList& section, bool reload) {
+    TOrbObject::LoadFromDocument(section, reload);
+    // Clips shared across slides come from the show's video container; an
+    // object without one plays its own file.
+    m_clipGuid.clear();
+    m_mute = section.ReadBool(u"Mute", false);
+    const double startOrb = section.ReadReal(u"StartORBTime", 0);
+    m_loadFromDisk = section.ReadBool(u"LoadFromDisk", false);
+    m_fileName = section.ReadString(u"FileName", u"");
+    const double duration = section.ReadReal(u"Duration", 0);
+    const double startVideo = section.ReadReal(u"StartVideoTime", 0);
+    m_antialiasedBorder = section.ReadBool(u"AntialiasedBorder", true);
+    m_deinterlace = ParseDeinterlaceType(section.ReadString(u"DeinterlaceType", u"Auto"));
+    m_waitForConvert = section.ReadBool(u"WaitForConvert", false);
+
+    m_wrapper.Reset();
+    TOrbSlideHost* host = Host();
+    const TOrbSlide* slide = Slide();
+    if (host) {
+        m_wrapper =
+            host->Videos().Acquire(VideoWrapperIdentity(slide ? slide->Cycle() : 0, GUID()));
+        m_wrapper->SetFile(host->Accessor(), m_fileName, m_loadFromDisk);
+    }
+    const TVideoStreamInfo info = m_wrapper ? m_wrapper->Info() : TVideoStreamInfo{};
+    m_timing = ClampVideoTiming(startOrb, duration, startVideo, info.LengthMs());
+    m_pixelAspect = PixelAspectOf(info.AspectCode, info.Width, info.Height);
+    // The frame's size with its pixel aspect (the placeholder's once drawn).
+    SetSize(int32_t(std::lround(info.Width * m_pixelAspect)), info.Height);
+
+    m_mainVideo = m_type == u"mainvideo";
+    if (m_mainVideo && slide)
+        WalkVideos(*const_cast<TOrbSlide*>(slide), [this](TOrbVideo& other) {
+            if (&other != this) other.m_mainVideo = false;
+        });
+    m_heldFrame = -2;
+    m_heldExact = false;
+    m_changed = true;
+}
+
+void TOrbVideo::ApplyTime(bool recursive, double t) {
+    TOrbObject::ApplyTime(recursive, t);
+    const TOrbSlide* slide = Slide();
+    const double slideTime = t - (slide ? slide->BeginTime() : 0);
+    const double position = VideoPositionAt(m_timing, slideTime, m_deltaTime1, 0);
+    if (position != m_position) {
+        m_position = position;
+        m_changed = true;
+    }
+}
+
+void TOrbVideo::SyncFrame(bool wait) {
+    ql::TOrbVideoExtractor* extractor = m_wrapper ? m_wrapper->Extractor() : nullptr;
+    if (!extractor) return;
+    if (wait || m_wrapper->TakeFirstSeek()) extractor->RequestFrame(m_position, wait);
+    const ql::TOrbVideoExtractor::TTaken taken = extractor->TakeFrame(m_position, kDrawRate);
+    if (!taken.Slot) return;
+    m_heldFrame = taken.Slot->Frame;
+    m_heldExact = taken.Exact;
+    extractor->GiveBack(taken.Slot);
+}
+
+void TOrbVideo::Draw(TDeviceDrawer& drawer) {
+    if (Active() && IsShown()) SyncFrame(VideoFramesExact());
+    TOrbObject::Draw(drawer);
+}
+
+}  // namespace orb
