@@ -121,6 +121,8 @@ std::string KindOf(const TOrbObject& object) {
         return ql::ToUtf8(image->BlockType());
     if (const auto* box = dynamic_cast<const TOrbBox*>(&object))
         return ql::ToUtf8(box->BlockType());
+    if (const auto* video = dynamic_cast<const TOrbVideo*>(&object))
+        return ql::ToUtf8(video->BlockType());
     std::string name = object.ClassName();
     if (name.rfind("TOrb", 0) == 0) name = name.substr(4);
     for (char& c : name) c = char(std::tolower(static_cast<unsigned char>(c)));
