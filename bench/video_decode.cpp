@@ -1,6 +1,7 @@
 // Video source figures for a clip: sequential decoding (with the copy into
 // 4:2:0 planes) in frames per second at 1 and 2 decoder threads, and random
-// frame requests (median and 95th percentile in ms).
+// frame requests (median and 95th percentile in ms), and the conversion of a
+// decoded frame to 32-bit pixels at each processor level.
 // Usage: orbvideodecode CLIP [FRAMES] [REQUESTS]
 // Make the 1080p clip with bench/make_video_clip.sh.
 #include <algorithm>
@@ -12,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "QlLib/Graphics/qlYuvToRgb.h"
 #include "QlLib/Video/qlWinVideoSource.h"
 #include "QlLib/qpFileStream.h"
 #include "QlLib/qpStringUtils.h"
@@ -75,6 +77,26 @@ int main(int argc, char** argv) {
         std::sort(times.begin(), times.end());
         std::printf("random\tthreads %d\tmedian %.1f ms\tp95 %.1f ms\n", threads,
                     times[times.size() / 2], times[times.size() * 95 / 100]);
+    }
+    std::unique_ptr<ql::TWinVideoSource> source = Open(clip, 1);
+    if (!source || !source->GetFrame(source->FrameCount() / 2, image)) return 1;
+    std::vector<uint8_t> bgra(size_t(image.Width) * 4);
+    for (const ql::TSimdLevel level :
+         {ql::TSimdLevel::Scalar, ql::TSimdLevel::SSE2, ql::TSimdLevel::AVX2}) {
+        if (!ql::SimdLevelSupported(level)) continue;
+        ql::TYuvToRgbConverter converter(image.Width, level);
+        const ql::TYuvMatrix matrix = image.Bt709 ? ql::TYuvMatrix::Bt709 : ql::TYuvMatrix::Bt601;
+        const int rounds = 30;
+        const auto start = TClock::now();
+        for (int round = 0; round < rounds; ++round)
+            for (int32_t y = 0; y < image.Height; ++y) {
+                const size_t chroma = size_t(y / 2) * size_t(image.ChromaWidth());
+                converter.ConvertRow(image.Y.data() + size_t(y) * size_t(image.Width),
+                                     image.U.data() + chroma, image.V.data() + chroma,
+                                     image.ChromaWidth(), matrix, bgra.data());
+            }
+        std::printf("to rgb\tlevel %d\t%.1f frames/s\n", int(level),
+                    rounds * 1000.0 / Ms(TClock::now() - start));
     }
     return 0;
 }
