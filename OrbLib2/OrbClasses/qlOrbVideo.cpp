@@ -1,10 +1,15 @@
 #include "OrbLib2/OrbClasses/qlOrbVideo.h"
 
+#include <algorithm>
 #include <cmath>
 #include <functional>
 
 #include "OrbLib2/OrbClasses/qlOrbSlide.h"
 #include "OrbLib2/OrbClasses/qlOrbSlideHost.h"
+#include "QlLib/Graphics/qlBitmap.h"
+#include "QlLib/Graphics/qlBitmapStore.h"
+#include "QlLib/Graphics/qlPixelFormats.h"
+#include "QlLib/Graphics/qlYuvToRgb.h"
 #include "QlLib/qlIniStorage.h"
 
 namespace orb {
@@ -15,6 +20,28 @@ std::atomic<bool> g_exactFrames{false};
 
 // Drawing 60 times a second: the next drawing wants the frame 1/60 s on.
 constexpr double kDrawRate = 60;
+
+uint8_t OpacityByteOf(float percent) {
+    if (!std::isfinite(percent)) return 0;
+    return uint8_t(std::lround(std::clamp(percent, 0.0f, 100.0f) * 2.55f));
+}
+
+// The frame as 32-bit pixels for the drawer.
+std::unique_ptr<ql::TBitmap> FrameBitmap(const ql::TYuvImage& image) {
+    if (image.Width <= 0 || image.Height <= 0 || image.GreyOnly) return nullptr;
+    auto bitmap = std::make_unique<ql::TDirectBitmap>(image.Width, image.Height, ql::PfARGB32());
+    ql::TYuvToRgbConverter converter(image.Width);
+    const ql::TYuvMatrix matrix = image.Bt709 ? ql::TYuvMatrix::Bt709 : ql::TYuvMatrix::Bt601;
+    const size_t cw = size_t(image.ChromaWidth());
+    for (int32_t y = 0; y < image.Height; ++y) {
+        const size_t chroma = size_t(std::min(y / 2, std::max(image.ChromaHeight() - 1, 0))) * cw;
+        converter.ConvertRow(image.Y.data() + size_t(y) * size_t(image.Width),
+                             cw ? image.U.data() + chroma : nullptr,
+                             cw ? image.V.data() + chroma : nullptr, int32_t(cw), matrix,
+                             bitmap->Row(y));
+    }
+    return bitmap;
+}
 
 void WalkVideos(TOrbObject& object, const std::function<void(TOrbVideo&)>& visit) {
     if (auto* video = dynamic_cast<TOrbVideo*>(&object)) visit(*video);
@@ -36,7 +63,9 @@ TOrbVideo::TOrbVideo(TOrbObject* parent, std::u16string guid, std::u16string typ
     m_timing.Duration = 10000;  // a new object plays ten seconds
 }
 
-TOrbVideo::~TOrbVideo() = default;
+TOrbVideo::~TOrbVideo() {
+    if (m_drawer && m_picture.store) m_drawer->ReleaseImage(m_picture);
+}
 
 int32_t TOrbVideo::FailureCode() const {
     return m_wrapper ? int32_t(m_wrapper->Failure()) : int32_t(ql::TVideoFailure::NoStream);
@@ -112,11 +141,52 @@ void TOrbVideo::SyncFrame(bool wait) {
     if (!taken.Slot) return;
     m_heldFrame = taken.Slot->Frame;
     m_heldExact = taken.Exact;
+    if (m_heldFrame >= 0 && m_heldFrame != m_drawnFrame && m_heldFrame != m_pendingFrame) {
+        m_pending = FrameBitmap(taken.Slot->Image);
+        m_pendingFrame = m_pending ? m_heldFrame : -2;
+    }
     extractor->GiveBack(taken.Slot);
 }
 
+void TOrbVideo::UploadFrame(TDeviceDrawer& drawer) {
+    m_drawer = &drawer;
+    if (!Active()) return;
+    SyncFrame(VideoFramesExact());
+    if (!m_pending) return;
+    if (m_picture.store) drawer.ReleaseImage(m_picture);
+    m_picture = TDrawPicture{};
+    m_picture.store = ql::MakeRef<ql::TWrapperBitmapStore>(std::move(m_pending));
+    drawer.PrepareImage(m_picture, TImageDrawParams{});
+    m_drawnFrame = m_pendingFrame;
+    m_pendingFrame = -2;
+}
+
+void TOrbVideo::Prepare(TDeviceDrawer& drawer) {
+    UploadFrame(drawer);
+}
+
+bool TOrbVideo::IsChanged() const {
+    // Until the exact frame came, every drawing looks again.
+    return TOrbObject::IsChanged() ||
+           (Active() && m_wrapper && m_wrapper->Extractor() && !m_heldExact);
+}
+
 void TOrbVideo::Draw(TDeviceDrawer& drawer) {
-    if (Active() && IsShown()) SyncFrame(VideoFramesExact());
+    // The slide is prepared once; a playing video brings each new frame to
+    // the drawer as it draws (waiting for it in exact mode only).
+    if (IsShown()) UploadFrame(drawer);
+    if (IsShown() && m_picture.store) {
+        const uint8_t opacity = OpacityByteOf(EffectiveOpacity());
+        if (opacity > 0) {
+            TScenePlane plane = Plane();
+            // The frame's pixels are pixel-aspect wide on the object.
+            const float aspect = float(m_pixelAspect);
+            plane.axisX = {plane.axisX.x * aspect, plane.axisX.y * aspect, plane.axisX.z * aspect};
+            TImageDrawParams params;
+            params.opacity = opacity;
+            drawer.DrawImage3D(m_picture, params, plane, Camera());
+        }
+    }
     TOrbObject::Draw(drawer);
 }
 

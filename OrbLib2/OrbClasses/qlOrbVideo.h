@@ -7,6 +7,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <memory>
 #include <string>
 
 #include "OrbLib2/OrbClasses/qlOrbObjects4.h"
@@ -51,14 +52,23 @@ public:
     int32_t Field() const;
 
     // Takes the frame for the current position from the extractor (waiting
-    // for it with wait) and gives it back after noting which it was.
+    // for it with wait), converts it for drawing when it is another frame
+    // than the one drawn, and gives it back.
     void SyncFrame(bool wait);
 
     void LoadFromDocument(const ql::TIniIdentList& section, bool reload) override;
     void ApplyTime(bool recursive, double t) override;
+    // Brings the frame of the position to the drawer (waiting for it in
+    // exact mode only).
+    void Prepare(TDeviceDrawer& drawer) override;
+    // Also while the frame held is not yet the frame of the position.
+    bool IsChanged() const override;
     void Draw(TDeviceDrawer& drawer) override;
 
 private:
+    // Takes the frame of the position and gives a new one to the drawer.
+    void UploadFrame(TDeviceDrawer& drawer);
+
     std::u16string m_type;
     std::u16string m_clipGuid;
     std::u16string m_fileName;
@@ -74,6 +84,13 @@ private:
     double m_position = 0;
     int64_t m_heldFrame = -2;
     bool m_heldExact = false;
+    // The frame converted for drawing and not yet given to the drawer.
+    std::unique_ptr<ql::TBitmap> m_pending;
+    int64_t m_pendingFrame = -2;
+    // The frame on the drawer's side, and the drawer that holds it.
+    TDrawPicture m_picture;
+    int64_t m_drawnFrame = -2;
+    TDeviceDrawer* m_drawer = nullptr;
 };
 
 }  // namespace orb

@@ -109,6 +109,34 @@ TEST(OrbVideo, MainVideo_TheLastMarkedOneKeepsTheFlag) {
     EXPECT_TRUE(VideoAt(show, 1).MainVideo());
 }
 
+// The bars of a frame as the screen shows them: light above 128 in green.
+int64_t ScreenNumber(const ql::TBitmap& frame) {
+    std::vector<uint8_t> luma(96 * 64);
+    for (int32_t y = 0; y < 64; ++y)
+        for (int32_t x = 0; x < 96; ++x)
+            luma[size_t(y) * 96 + size_t(x)] = uint8_t((test::Pixel(frame, x, y) >> 8) & 0xFF);
+    return ql::test::ReadFrameNumber(luma.data(), 96, 64, 96);
+}
+
+TEST(OrbVideo, ExactMode_DrawsTheFrameOfThePositionOnTheSoftwareDevice) {
+    const std::vector<uint8_t> bytes =
+        ql::test::MakeNumberedClip({"libx264", "mp4", 96, 64, 100, 25, 1, 25, 3, 0});
+    if (bytes.empty()) GTEST_SKIP() << "libx264 missing";
+    // The drawer outlives the show, whose video gives its frame back to it.
+    test::TScreen screen;
+    TShow show({{u"a.mp4", std::string(bytes.begin(), bytes.end()), 0}},
+               VideoBlock(u"video", {u"  FileName=a.mp4", u"  Duration=4000"}));
+    SetVideoFramesExact(true);
+    for (const double t : {0.0, 1000.0, 1040.0, 2600.0, 400.0}) {
+        show.Slide->SetTime(true, t);
+        show.Slide->AttachDrawer(screen.drawer);
+        const auto frame = screen.Frame(*show.Slide);
+        EXPECT_EQ(ScreenNumber(*frame), int64_t(t * 25 / 1000)) << t;
+        EXPECT_TRUE(VideoAt(show, 0).HeldExact()) << t;
+    }
+    SetVideoFramesExact(false);
+}
+
 TEST(VideoWrapperList, OneWrapperPerIdentity_LeavingWithItsLastUser) {
     TVideoWrapperList list;
     ql::TRef<TExtractorWrapper> a = list.Acquire(VideoWrapperIdentity(0, u"{clip}"));
