@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "OrbLib2/OrbClasses/ObjectShowSupport.h"
+#include "OrbLib2/OrbClasses/qlOrbTextMacros.h"
 #include "QlLib/Video/VideoClipSupport.h"
 
 namespace orb {
@@ -135,6 +136,22 @@ TEST(OrbVideo, ExactMode_DrawsTheFrameOfThePositionOnTheSoftwareDevice) {
         EXPECT_TRUE(VideoAt(show, 0).HeldExact()) << t;
     }
     SetVideoFramesExact(false);
+}
+
+TEST(OrbVideo, MainVideo_ServesTheNameAndSizeMacrosWithoutAMainImage) {
+    const std::string clip = Clip();
+    if (clip.empty()) GTEST_SKIP() << "libx264 missing";
+    std::vector<std::u16string> lines{u"object T : text", u"  Text=\"x\"", u"end"};
+    const std::vector<std::u16string> video = VideoBlock(u"mainvideo", {u"  FileName=a.mp4"});
+    lines.insert(lines.end(), video.begin(), video.end());
+    TShow show({{u"a.mp4", clip, 0}}, lines);
+    const std::vector<std::u16string> replaced =
+        ReplaceTextMacros(show.Text(0), {u"<%MainImg.Width%>x<%MainImg.Height%>",
+                                         u"<%MainImg.PathNameExt%>", u"<%MainImg.FileName%>"});
+    ASSERT_EQ(replaced.size(), 3u);
+    EXPECT_EQ(replaced[0], u"160x96");
+    EXPECT_EQ(replaced[1], u"a.mp4");
+    EXPECT_EQ(replaced[2], u"a");
 }
 
 TEST(VideoWrapperList, OneWrapperPerIdentity_LeavingWithItsLastUser) {
