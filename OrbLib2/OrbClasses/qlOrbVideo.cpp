@@ -6,6 +6,7 @@
 
 #include "OrbLib2/OrbClasses/qlOrbSlide.h"
 #include "OrbLib2/OrbClasses/qlOrbSlideHost.h"
+#include "OrbLib2/OrbPackage/qlOrbImageStandIn.h"
 #include "QlLib/Graphics/qlBitmap.h"
 #include "QlLib/Graphics/qlBitmapStore.h"
 #include "QlLib/Graphics/qlPixelFormats.h"
@@ -41,6 +42,18 @@ std::unique_ptr<ql::TBitmap> FrameBitmap(const ql::TYuvImage& image) {
                              bitmap->Row(y));
     }
     return bitmap;
+}
+
+// The stand-in of a video that cannot be played: what went wrong, the file's
+// name and its folder, in the placeholder's colours.
+ql::TRef<ql::TBitmapStore> VideoPlaceholder(const std::u16string& fileName, int32_t failure) {
+    const size_t separator = fileName.find_last_of(u"\\/");
+    const std::u16string name =
+        separator == std::u16string::npos ? fileName : fileName.substr(separator + 1);
+    const std::u16string folder =
+        separator == std::u16string::npos ? std::u16string() : fileName.substr(0, separator);
+    const std::u16string message = failure == 1 ? u"Video load error:" : u"Video not found:";
+    return ql::MakeRef<TPlaceholderStore>(message + u"\n" + name + u"\nPath:\n" + folder);
 }
 
 void WalkVideos(TOrbObject& object, const std::function<void(TOrbVideo&)>& visit) {
@@ -109,8 +122,17 @@ void TOrbVideo::LoadFromDocument(const ql::TIniIdentList& section, bool reload) 
     const TVideoStreamInfo info = m_wrapper ? m_wrapper->Info() : TVideoStreamInfo{};
     m_timing = ClampVideoTiming(startOrb, duration, startVideo, info.LengthMs());
     m_pixelAspect = PixelAspectOf(info.AspectCode, info.Width, info.Height);
-    // The frame's size with its pixel aspect (the placeholder's once drawn).
-    SetSize(int32_t(std::lround(info.Width * m_pixelAspect)), info.Height);
+    if (m_drawer && m_picture.store) m_drawer->ReleaseImage(m_picture);
+    m_picture = TDrawPicture{};
+    m_drawnFrame = -2;
+    if (FailureCode() != 0 && host) {
+        // Without a stream the object shows, and takes the size of, its stand-in.
+        m_picture.store = VideoPlaceholder(m_fileName, FailureCode());
+        SetSize(m_picture.store->Width(), m_picture.store->Height());
+    } else {
+        // The frame's size with its pixel aspect.
+        SetSize(int32_t(std::lround(info.Width * m_pixelAspect)), info.Height);
+    }
 
     m_mainVideo = m_type == u"mainvideo";
     if (m_mainVideo && slide)
@@ -180,7 +202,7 @@ void TOrbVideo::Draw(TDeviceDrawer& drawer) {
         if (opacity > 0) {
             TScenePlane plane = Plane();
             // The frame's pixels are pixel-aspect wide on the object.
-            const float aspect = float(m_pixelAspect);
+            const float aspect = FailureCode() == 0 ? float(m_pixelAspect) : 1.0f;
             plane.axisX = {plane.axisX.x * aspect, plane.axisX.y * aspect, plane.axisX.z * aspect};
             TImageDrawParams params;
             params.opacity = opacity;

@@ -23,7 +23,7 @@ std::vector<std::string> Lines(const std::string& text) {
     return lines;
 }
 
-TEST(OrbToolObjects, Video_ShowsItsPositionExactFrameAspectAndFailure) {
+TEST(OrbToolObjects, Videos_ShowTheirPositionExactFrameAspectAndFailure) {
     const std::vector<uint8_t> clip =
         ql::test::MakeNumberedClip({"libx264", "mp4", 160, 96, 100, 25, 1, 25, 3, 0});
     if (clip.empty()) GTEST_SKIP() << "libx264 missing";
@@ -42,8 +42,11 @@ TEST(OrbToolObjects, Video_ShowsItsPositionExactFrameAspectAndFailure) {
         Tool(folder, "objects " + ShellQuote(folder.File("show.exe")) + " --time 2500");
     ASSERT_EQ(run.Code, 0) << run.Err;
     const auto lines = Lines(run.Out);
-    // The missing file has no size yet, so it is not shown.
-    ASSERT_EQ(lines.size(), 1u) << run.Out;
+    // The missing file shows its stand-in.
+    ASSERT_EQ(lines.size(), 2u) << run.Out;
+    EXPECT_NE(lines[1].find("\"videoframe\":-2,\"exact\":false,\"pixelaspect\":1,\"failure\":2"),
+              std::string::npos)
+        << lines[1];
     EXPECT_NE(lines[0].find("\"kind\":\"video\""), std::string::npos) << lines[0];
     EXPECT_NE(lines[0].find("\"position\":1500,\"videoframe\":38,\"exact\":true,"
                             "\"pixelaspect\":1,\"failure\":0"),

@@ -79,7 +79,7 @@ TEST(OrbVideo, Keys_AreBroughtWithinTheFile) {
     EXPECT_FALSE(video.MainVideo());
 }
 
-TEST(OrbVideo, UnplayableFiles_GiveTheirFailureCodeAndNoFrame) {
+TEST(OrbVideo, UnplayableFiles_GiveTheirFailureCodeAStandInAndNoFrame) {
     struct TCase {
         const char* Name;
         std::string Bytes;  // empty: no such entry
@@ -95,6 +95,9 @@ TEST(OrbVideo, UnplayableFiles_GiveTheirFailureCodeAndNoFrame) {
         TShow show(entries, VideoBlock(u"video", {u"  FileName=v.mp4"}));
         TOrbVideo& video = VideoAt(show, 0);
         EXPECT_EQ(video.FailureCode(), c.Failure) << c.Name;
+        // The stand-in's size.
+        EXPECT_GT(video.Width(), 0) << c.Name;
+        EXPECT_GT(video.Height(), 0) << c.Name;
         show.Slide->SetTime(true, 500);
         video.SyncFrame(true);
         EXPECT_EQ(video.HeldFrame(), -2) << c.Name;
