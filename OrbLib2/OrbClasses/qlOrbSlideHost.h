@@ -93,6 +93,9 @@ public:
     TPictureMetadataCache& PictureMetadata() { return m_pictureMetadata; }
     // The extractor wrappers of the video objects, by slide cycle and file.
     TVideoWrapperList& Videos() { return m_videos; }
+    // The clips of the show's video container (read by the slide producer).
+    TVideoClips& VideoClips() { return m_videoClips; }
+    const TVideoClips& VideoClips() const { return m_videoClips; }
 
     // The package folder holding the button themes (the project's
     // "PathToButtons"), and a theme's folder in it.
@@ -142,6 +145,7 @@ private:
     std::unique_ptr<TButtonProducerHost> m_buttonProducers;
     TPictureMetadataCache m_pictureMetadata;
     TVideoWrapperList m_videos;
+    TVideoClips m_videoClips;
     std::u16string m_pathToButtons;
     double m_displayScale = 1;
     bool m_acceptsHitTests = true;

@@ -98,13 +98,18 @@ int32_t TOrbVideo::Field() const {
 
 void TOrbVideo::LoadFromDocument(const ql::TIniIdentList& section, bool reload) {
     TOrbObject::LoadFromDocument(section, reload);
-    // Clips shared across slides come from the show's video container; an
-    // object without one plays its own file.
-    m_clipGuid.clear();
+    TOrbSlideHost* host = Host();
+    const TOrbSlide* slide = Slide();
+    // A clip of the show's video container plays one file on across slides;
+    // an object without one plays its own file.
+    const std::u16string clipGuid = section.ReadString(u"ClipGUID", u"");
+    const TVideoClip2* clip = host ? host->VideoClips().Find(clipGuid) : nullptr;
+    m_clipGuid = clip ? clipGuid : std::u16string();
+    m_clipBaseTime = clip ? clip->BaseTime : 0;
     m_mute = section.ReadBool(u"Mute", false);
     const double startOrb = section.ReadReal(u"StartORBTime", 0);
-    m_loadFromDisk = section.ReadBool(u"LoadFromDisk", false);
-    m_fileName = section.ReadString(u"FileName", u"");
+    m_loadFromDisk = clip ? clip->LoadFromDisk : section.ReadBool(u"LoadFromDisk", false);
+    m_fileName = clip ? clip->FileName : section.ReadString(u"FileName", u"");
     const double duration = section.ReadReal(u"Duration", 0);
     const double startVideo = section.ReadReal(u"StartVideoTime", 0);
     m_antialiasedBorder = section.ReadBool(u"AntialiasedBorder", true);
@@ -112,11 +117,9 @@ void TOrbVideo::LoadFromDocument(const ql::TIniIdentList& section, bool reload) 
     m_waitForConvert = section.ReadBool(u"WaitForConvert", false);
 
     m_wrapper.Reset();
-    TOrbSlideHost* host = Host();
-    const TOrbSlide* slide = Slide();
     if (host) {
-        m_wrapper =
-            host->Videos().Acquire(VideoWrapperIdentity(slide ? slide->Cycle() : 0, GUID()));
+        m_wrapper = host->Videos().Acquire(
+            VideoWrapperIdentity(slide ? slide->Cycle() : 0, clip ? clipGuid : GUID()));
         m_wrapper->SetFile(host->Accessor(), m_fileName, m_loadFromDisk);
     }
     const TVideoStreamInfo info = m_wrapper ? m_wrapper->Info() : TVideoStreamInfo{};
@@ -148,7 +151,10 @@ void TOrbVideo::ApplyTime(bool recursive, double t) {
     TOrbObject::ApplyTime(recursive, t);
     const TOrbSlide* slide = Slide();
     const double slideTime = t - (slide ? slide->BeginTime() : 0);
-    const double position = VideoPositionAt(m_timing, slideTime, m_deltaTime1, 0);
+    // A clip goes on from where it stood at the end of its start slide.
+    const double clipShift =
+        m_clipGuid.empty() ? 0 : (slide ? slide->BeginTime() : 0) - m_clipBaseTime;
+    const double position = VideoPositionAt(m_timing, slideTime, m_deltaTime1, clipShift);
     if (position != m_position) {
         m_position = position;
         m_changed = true;

@@ -30,6 +30,8 @@ public:
     const std::u16string& BlockType() const { return m_type; }
     bool MainVideo() const { return m_mainVideo; }
     const std::u16string& FileName() const { return m_fileName; }
+    // The clip of the video container the object plays; empty for its own file.
+    const std::u16string& ClipGUID() const { return m_clipGuid; }
     bool Mute() const { return m_mute; }
     bool LoadFromDisk() const { return m_loadFromDisk; }
     bool WaitForConvert() const { return m_waitForConvert; }
@@ -70,7 +72,8 @@ private:
     void UploadFrame(TDeviceDrawer& drawer);
 
     std::u16string m_type;
-    std::u16string m_clipGuid;
+    std::u16string m_clipGuid;  // empty: the object's own file
+    double m_clipBaseTime = 0;
     std::u16string m_fileName;
     bool m_mute = false;
     bool m_loadFromDisk = false;

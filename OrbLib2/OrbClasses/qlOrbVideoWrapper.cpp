@@ -3,7 +3,9 @@
 #include <algorithm>
 #include <filesystem>
 
+#include "OrbLib2/OrbClasses/qlOrbVideoTiming.h"
 #include "OrbLib2/OrbPackage/qlOrbFileAccessor2.h"
+#include "QlLib/qlIniStorage.h"
 #include "QlLib/qlLog.h"
 #include "QlLib/qpExceptions.h"
 #include "QlLib/qpFileStream.h"
@@ -97,6 +99,37 @@ ql::TRef<TExtractorWrapper> TVideoWrapperList::Acquire(const std::u16string& ide
 size_t TVideoWrapperList::Count() const {
     std::lock_guard<std::mutex> lock(m_state->Lock);
     return m_state->Wrappers.size();
+}
+
+void TVideoClips::Load(const ql::TIniIdentList& main) {
+    m_clips.clear();
+    const ql::TIniObject* boss = nullptr;
+    for (const ql::TIniObject* o = main.FirstObject(); o; o = ql::TIniIdentList::NextObject(*o))
+        if (o->ObjectClass() == u"VideoBoss") boss = o;
+    if (!boss) return;
+    for (const ql::TIniObject* o = boss->FirstObject(); o; o = ql::TIniIdentList::NextObject(*o)) {
+        if (ql::LowerCase(o->ObjectClass()) != u"videoclip") continue;
+        TVideoClip2 clip;
+        clip.ClipGUID = o->ReadString(u"ClipGUID", u"");
+        clip.LoadFromDisk = o->ReadBool(u"LoadFromDisk", false);
+        clip.FileName = o->ReadString(u"FileName", u"");
+        clip.Duration = o->ReadReal(u"Duration", 0);
+        clip.StartVideoTime = o->ReadReal(u"StartVideoTime", 0);
+        clip.StartORBTime = o->ReadReal(u"StartORBTime", 0);
+        clip.ClipCaption = o->ReadString(u"ClipCaption", u"");
+        clip.StartSlideIdx = o->ReadInteger(u"StartSlideIdx", 0);
+        clip.Mute = o->ReadBool(u"Mute", false);
+        clip.MasterID = o->ReadString(u"MasterID", u"");
+        clip.BaseTime = ClipBaseTime(clip.StartSlideIdx, main);
+        if (!clip.ClipGUID.empty()) m_clips.push_back(std::move(clip));
+    }
+}
+
+const TVideoClip2* TVideoClips::Find(const std::u16string& clipGuid) const {
+    if (clipGuid.empty()) return nullptr;
+    for (const TVideoClip2& clip : m_clips)
+        if (clip.ClipGUID == clipGuid) return &clip;
+    return nullptr;
 }
 
 std::u16string VideoWrapperIdentity(int32_t cycle, const std::u16string& guid) {

@@ -13,6 +13,10 @@
 #include "QlLib/Video/qlOrbVideoExtractor.h"
 #include "QlLib/Video/qlWinVideoSource.h"
 
+namespace ql {
+class TIniIdentList;
+}
+
 namespace orb {
 
 class TFileAccessor;
@@ -79,6 +83,36 @@ public:
 
 private:
     std::shared_ptr<TExtractorWrapper::TListState> m_state;
+};
+
+// A clip of the show's video container: one file playing on across slides.
+struct TVideoClip2 {
+    std::u16string ClipGUID;
+    bool LoadFromDisk = false;
+    std::u16string FileName;
+    double Duration = 0;
+    double StartVideoTime = 0;
+    double StartORBTime = 0;
+    std::u16string ClipCaption;
+    int32_t StartSlideIdx = 0;
+    bool Mute = false;
+    std::u16string MasterID;
+    // The end of slide StartSlideIdx ("opt_synchpos" + index), or 0.
+    double BaseTime = 0;
+};
+
+// The clips of the "VideoBoss" container of the Main section.
+class TVideoClips {
+public:
+    // Reads the container's "videoclip" children (any case); a Main section
+    // without the container has no clips.
+    void Load(const ql::TIniIdentList& main);
+    // nullptr when no clip has that identity.
+    const TVideoClip2* Find(const std::u16string& clipGuid) const;
+    size_t Count() const { return m_clips.size(); }
+
+private:
+    std::vector<TVideoClip2> m_clips;
 };
 
 // The identity of a slide cycle's wrapper for a clip or an object's own file.

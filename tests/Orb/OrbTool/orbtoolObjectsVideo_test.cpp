@@ -54,5 +54,46 @@ TEST(OrbToolObjects, Videos_ShowTheirPositionExactFrameAspectAndFailure) {
         << lines[0];
 }
 
+TEST(OrbToolObjects, ClipOfTheVideoContainer_PlaysOnAcrossSlides) {
+    const std::vector<uint8_t> clip =
+        ql::test::MakeNumberedClip({"libx264", "mp4", 160, 96, 200, 25, 1, 25, 3, 0});
+    if (clip.empty()) GTEST_SKIP() << "libx264 missing";
+    ql::test::TTestFolder folder;
+    const std::string video = "  ClipGUID={clip-1}\r\n  Duration=8000\r\n";
+    const std::string project =
+        "[Main]\r\nMinorVersion=13\r\nopt_scr_width=1920\r\nopt_scr_height=1080\r\n"
+        "opt_slidescount=2\r\nopt_synchpos1=4000\r\nopt_synchpos2=8000\r\nopt_bstyle=1\r\n"
+        "opt_bname=65280\r\n"
+        "object Boss: VideoBoss\r\n"
+        "  object C1: videoclip\r\n    ClipGUID={clip-1}\r\n    FileName=clip.mp4\r\n"
+        "  end\r\nend\r\n"
+        "[slide1]\r\nobject V1: video\r\n" +
+        video +
+        "end\r\n"
+        "[slide2]\r\nobject V2: video\r\n" +
+        video + "end\r\n";
+    const std::string package = test::BuildPackage(
+        "", {{u"Project.orb", project}, {u"clip.mp4", std::string(clip.begin(), clip.end())}});
+    test::WriteBytes(ql::FromUtf8(folder.File("show.exe")), package);
+    struct TCase {
+        const char* Time;
+        const char* Expected;
+    };
+    // Slide 2 begins at 4000: its video goes on from 4000 in the file.
+    const TCase cases[] = {
+        {"1000", "\"position\":1000,\"videoframe\":25,\"exact\":true"},
+        {"5000", "\"position\":5000,\"videoframe\":125,\"exact\":true"},
+        {"7000", "\"position\":7000,\"videoframe\":175,\"exact\":true"},
+    };
+    for (const TCase& c : cases) {
+        const auto run =
+            Tool(folder, "objects " + ShellQuote(folder.File("show.exe")) + " --time " + c.Time);
+        ASSERT_EQ(run.Code, 0) << run.Err;
+        const auto lines = Lines(run.Out);
+        ASSERT_EQ(lines.size(), 1u) << c.Time << ": " << run.Out;
+        EXPECT_NE(lines[0].find(c.Expected), std::string::npos) << c.Time << ": " << lines[0];
+    }
+}
+
 }  // namespace
 }  // namespace orb
