@@ -10,6 +10,7 @@ extern "C" {
 }
 
 #include <algorithm>
+#include <cmath>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -27,6 +28,9 @@ struct TClipSpec {
     int32_t Gop = 25;
     int32_t BFrames = 0;
     int64_t OffsetUs = 0;  // the muxer's time offset: a start time other than 0
+    // With an encoder ("mp2", "aac"): a 440 Hz stereo tone at 44100 Hz beside
+    // the video, as long as it.
+    const char* AudioEncoder = nullptr;
 };
 
 constexpr int kNumberBits = 8;
@@ -144,7 +148,60 @@ inline std::vector<uint8_t> MakeNumberedClip(const TClipSpec& spec) {
               avcodec_parameters_from_context(stream->codecpar, codec) >= 0;
     stream->time_base = codec->time_base;
     stream->avg_frame_rate = codec->framerate;
+    AVCodecContext* audio = nullptr;
+    AVStream* audioStream = nullptr;
+    if (ok && spec.AudioEncoder) {
+        const AVCodec* audioEncoder = avcodec_find_encoder_by_name(spec.AudioEncoder);
+        ok = audioEncoder != nullptr;
+        if (ok) {
+            audioStream = avformat_new_stream(format, nullptr);
+            audio = avcodec_alloc_context3(audioEncoder);
+            audio->sample_rate = 44100;
+            audio->sample_fmt =
+                audioEncoder->sample_fmts ? audioEncoder->sample_fmts[0] : AV_SAMPLE_FMT_S16;
+            av_channel_layout_default(&audio->ch_layout, 2);
+            audio->bit_rate = 128000;
+            audio->time_base = AVRational{1, 44100};
+            if (format->oformat->flags & AVFMT_GLOBALHEADER)
+                audio->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
+            ok = avcodec_open2(audio, audioEncoder, nullptr) >= 0 &&
+                 avcodec_parameters_from_context(audioStream->codecpar, audio) >= 0;
+            audioStream->time_base = audio->time_base;
+        }
+    }
     ok = ok && avformat_write_header(format, nullptr) >= 0;
+    if (ok && audio) {
+        // The whole tone first: the muxer interleaves it with the video.
+        const int64_t total = int64_t(spec.Frames) * spec.RateDen * 44100 / spec.RateNum;
+        const int frameSize = audio->frame_size > 0 ? audio->frame_size : 1024;
+        AVFrame* tone = av_frame_alloc();
+        AVPacket* audioPacket = av_packet_alloc();
+        for (int64_t at = 0; ok && at < total; at += frameSize) {
+            tone->format = audio->sample_fmt;
+            tone->sample_rate = 44100;
+            tone->nb_samples = frameSize;
+            av_channel_layout_copy(&tone->ch_layout, &audio->ch_layout);
+            ok = av_frame_get_buffer(tone, 0) >= 0;
+            for (int i = 0; ok && i < frameSize; ++i) {
+                const double value = 0.3 * std::sin(2 * M_PI * 440.0 * double(at + i) / 44100.0);
+                for (int channel = 0; channel < 2; ++channel) {
+                    if (audio->sample_fmt == AV_SAMPLE_FMT_S16)
+                        reinterpret_cast<int16_t*>(tone->data[0])[2 * i + channel] =
+                            int16_t(value * 32767);
+                    else if (audio->sample_fmt == AV_SAMPLE_FMT_FLTP)
+                        reinterpret_cast<float*>(tone->data[channel])[i] = float(value);
+                }
+            }
+            tone->pts = at;
+            ok = ok && avcodec_send_frame(audio, tone) >= 0 &&
+                 detail::Drain(audio, format, audioStream, audioPacket);
+            av_frame_unref(tone);
+        }
+        ok = ok && avcodec_send_frame(audio, nullptr) >= 0 &&
+             detail::Drain(audio, format, audioStream, audioPacket);
+        av_packet_free(&audioPacket);
+        av_frame_free(&tone);
+    }
     frame->format = AV_PIX_FMT_YUV420P;
     frame->width = spec.Width;
     frame->height = spec.Height;
@@ -169,6 +226,7 @@ inline std::vector<uint8_t> MakeNumberedClip(const TClipSpec& spec) {
     av_packet_free(&packet);
     av_frame_free(&frame);
     avcodec_free_context(&codec);
+    avcodec_free_context(&audio);
     avio_flush(io);
     av_freep(&io->buffer);
     avio_context_free(&io);
