@@ -78,6 +78,8 @@ inline bool Drain(AVCodecContext* codec, AVFormatContext* format, AVStream* stre
 
 // The clip's bytes; empty when the encoder or the muxer is missing.
 inline std::vector<uint8_t> MakeNumberedClip(const TClipSpec& spec) {
+    // The encoders' statistics are of no interest to a test.
+    av_log_set_level(AV_LOG_ERROR);
     std::vector<uint8_t> bytes;
     const AVCodec* encoder = avcodec_find_encoder_by_name(spec.Encoder);
     if (!encoder) return bytes;
