@@ -5,6 +5,7 @@ set(orb_x86_units
   QlLib/Graphics/qlAffineDrawSSE2.cpp
   QlLib/Graphics/qlAffineDrawAVX2.cpp
   QlLib/Graphics/qlYuvConvertAVX2.cpp
+  QlLib/Graphics/qlYuvToRgbAVX2.cpp
   OrbLib2/3DBasics/qlSoftSpansSSE2.cpp
   OrbLib2/3DBasics/qlSoftSpansAVX2.cpp)
 
@@ -14,11 +15,15 @@ set(orb_x86_units
 set(orb_vectorised "$<$<NOT:$<CONFIG:Debug>>:-O3>")
 set_source_files_properties(${CMAKE_SOURCE_DIR}/QlLib/Graphics/qlYuvConvert.cpp PROPERTIES COMPILE_OPTIONS
   "${orb_vectorised}")
+set_source_files_properties(${CMAKE_SOURCE_DIR}/QlLib/Graphics/qlYuvToRgb.cpp PROPERTIES COMPILE_OPTIONS
+  "${orb_vectorised}")
 
 if(CMAKE_SYSTEM_PROCESSOR MATCHES "^(x86_64|AMD64|amd64)$")
   set_source_files_properties(${CMAKE_SOURCE_DIR}/QlLib/Graphics/qlAffineDrawAVX2.cpp PROPERTIES COMPILE_OPTIONS
     -mavx2)
   set_source_files_properties(${CMAKE_SOURCE_DIR}/QlLib/Graphics/qlYuvConvertAVX2.cpp PROPERTIES COMPILE_OPTIONS
+    "-mavx2;${orb_vectorised}")
+  set_source_files_properties(${CMAKE_SOURCE_DIR}/QlLib/Graphics/qlYuvToRgbAVX2.cpp PROPERTIES COMPILE_OPTIONS
     "-mavx2;${orb_vectorised}")
 else()
   foreach(target qlgraphics orb3dbasics)

@@ -10,7 +10,7 @@ cd "$root"
 
 declare -A rank=(
   [QlLib]=0 [QlLib/Platform]=0
-  [QlLib/Graphics]=1 [QlLib/Music]=1
+  [QlLib/Graphics]=1 [QlLib/Music]=1 [QlLib/Video]=1
   [QlLib/VectorGraphics]=2
   [OrbLib2/OrbPackage]=3
   [OrbLib2/3DBasics]=4

@@ -28,6 +28,8 @@ const TSubcommand kSubcommands[] = {
     {"audio", "render a show's music through the music player to WAV", orb::RunAudio},
     {"composite", "mix a composite music text to WAV, or print what a show's music compiles to",
      orb::RunComposite},
+    {"video", "print a clip's stream information, or write one of its frames as PNG",
+     orb::RunVideo},
     {"text", "render a text (and its shadow) with the text producer into a PNG", orb::RunText},
     {"mask", "write a preset soft-edged mask as PNG", orb::RunMask},
     {"button", "make one face of a button theme with the button producer and write it as PNG",

@@ -32,6 +32,10 @@ int RunAudio(const std::vector<std::string>& args);
 // composite --compile SHOW [--slide N] [--seed N]
 int RunComposite(const std::vector<std::string>& args);
 
+// video FILE|SHOW:NAME [--frame N | --time MS [--loop]] [-o OUT.png]
+//       [--frames N,N,... [--trace]] [--threads N]
+int RunVideo(const std::vector<std::string>& args);
+
 // text TEXT [--font NAME] [--size PX] [--bold] [--italic] [--color AARRGGBB]
 //      [--shadow BLUR,OFFSETX,OFFSETY,OPACITY] -o OUT.png
 int RunText(const std::vector<std::string>& args);

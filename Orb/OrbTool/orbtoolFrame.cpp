@@ -14,6 +14,7 @@
 #include "OrbLib2/3DEngine/DrawManager3D2.h"
 #include "OrbLib2/OrbClasses/qlOrbRealSlideFilter.h"
 #include "OrbLib2/OrbClasses/qlOrbSlide.h"
+#include "OrbLib2/OrbClasses/qlOrbVideo.h"
 #include "QlLib/Graphics/qlPngWriter.h"
 #include "QlLib/Platform/qlGlApi.h"
 #include "QlLib/Platform/qlGlContext.h"
@@ -45,6 +46,8 @@ int RunFrame(const std::vector<std::string>& args) {
         std::fputs(kFrameHelp, stdout);
         return 0;
     }
+    // Frames written to files show every video at the exact frame of its position.
+    SetVideoFramesExact(true);
     tool::TShowAtOptions options;
     const std::string error = tool::ParseShowAt(args, {"--device", "-o"}, options);
     if (!error.empty()) return Fail("orbtool frame: " + error);

@@ -14,6 +14,7 @@
 #include "OrbLib2/OrbClasses/qlOrbImageObjects.h"
 #include "OrbLib2/OrbClasses/qlOrbObjects4.h"
 #include "OrbLib2/OrbClasses/qlOrbSlide.h"
+#include "OrbLib2/OrbClasses/qlOrbVideo.h"
 #include "QlLib/qpStringUtils.h"
 
 namespace orb {
@@ -48,6 +49,10 @@ const char kObjectsHelp[] =
     "  \"draws\", \"masks\"  for view ports: whether it draws now and the effective\n"
     "             opacity of each of its masks in child order\n"
     "  \"maskopacity\"  for masks: the effective opacity (its view port's included)\n"
+    "  \"position\", \"videoframe\", \"exact\", \"pixelaspect\", \"failure\"  for videos:\n"
+    "             the position in the file (ms), the frame shown for it, whether it\n"
+    "             is exactly the frame of the position, the pixel aspect and the\n"
+    "             failure code (0 none, 1 not decodable, 2 no video stream)\n"
     "--seed fixes the random choices (transitions, slide order); --cover lays the\n"
     "slides out covering the screen instead of fitting inside it. --mouse moves\n"
     "the mouse to screen point X,Y (or presses the left button there, with\n"
@@ -116,6 +121,8 @@ std::string KindOf(const TOrbObject& object) {
         return ql::ToUtf8(image->BlockType());
     if (const auto* box = dynamic_cast<const TOrbBox*>(&object))
         return ql::ToUtf8(box->BlockType());
+    if (const auto* video = dynamic_cast<const TOrbVideo*>(&object))
+        return ql::ToUtf8(video->BlockType());
     std::string name = object.ClassName();
     if (name.rfind("TOrb", 0) == 0) name = name.substr(4);
     for (char& c : name) c = char(std::tolower(static_cast<unsigned char>(c)));
@@ -199,12 +206,22 @@ std::string ObjectLine(int64_t slideIndex, const TOrbObject& object) {
     }
     if (const auto* mask = dynamic_cast<const TOrbMask*>(&object))
         line += ",\"maskopacity\":" + Number(std::round(mask->MaskOpacity() * 100) / 100);
+    if (const auto* video = dynamic_cast<const TOrbVideo*>(&object)) {
+        line += ",\"position\":" + Number(std::round(video->Position() * 1000) / 1000);
+        line += ",\"videoframe\":" + std::to_string(video->HeldFrame());
+        line += std::string(",\"exact\":") + (video->HeldExact() ? "true" : "false");
+        line += ",\"pixelaspect\":" + Number(std::round(video->PixelAspect() * 1e6) / 1e6);
+        line += ",\"failure\":" + std::to_string(video->FailureCode());
+    }
     return line + "}";
 }
 
-void PrintObjects(int64_t slideIndex, const TOrbObject& parent) {
+void PrintObjects(int64_t slideIndex, TOrbObject& parent) {
     for (int i = 0; i < parent.ChildCount(); ++i) {
-        const TOrbObject& child = parent.Child(i);
+        TOrbObject& child = parent.Child(i);
+        // A video shows the exact frame of its position, as rendering does.
+        if (auto* video = dynamic_cast<TOrbVideo*>(&child); video && child.IsShown())
+            video->SyncFrame(true);
         if (child.IsShown()) std::printf("%s\n", ObjectLine(slideIndex, child).c_str());
         PrintObjects(slideIndex, child);
     }

@@ -19,6 +19,7 @@
 #include "OrbLib2/3DBasics/qlSoftDevice.h"
 #include "OrbLib2/3DEngine/DrawManager3D2.h"
 #include "OrbLib2/OrbClasses/qlOrbSource2.h"
+#include "OrbLib2/OrbClasses/qlOrbVideo.h"
 #include "OrbLib2/OrbPackage/qlOrbShowLocator.h"
 #include "OrbLib2/OrbViewer/qlOrbEngine2.h"
 #include "OrbLib2/OrbViewer/qlOrbMusicSource2.h"
@@ -221,6 +222,8 @@ int RunRender(const std::vector<std::string>& args) {
         std::fputs(kRenderHelp, stdout);
         return 0;
     }
+    // Frames written to files show every video at the exact frame of its position.
+    SetVideoFramesExact(true);
     std::string file, out, deviceName = "soft";
     int32_t width = 1280, height = 720, fps = 30;
     double from = 0, to = -1;

@@ -9,6 +9,7 @@
 
 #include "OrbLib2/OrbClasses/qlOrbSlide.h"
 #include "OrbLib2/OrbClasses/qlOrbSlideHost.h"
+#include "OrbLib2/OrbClasses/qlOrbVideo.h"
 #include "QlLib/qlIniStorage.h"
 #include "QlLib/qlLog.h"
 #include "QlLib/qpStringUtils.h"
@@ -29,15 +30,12 @@ std::vector<TObjectFactory>& Factories() {  // under FactoryLock, the front is a
     return factories;
 }
 
-// The kinds that later work builds; until then their blocks are skipped with
-// a line in the log, so that a show using them still plays.
-std::unique_ptr<TOrbObject> PendingKinds(const std::u16string& type) {
-    static constexpr std::u16string_view kPending[] = {u"video"};
-    for (std::u16string_view kind : kPending)
-        if (type == kind) {
-            ql::GlobalLog().WriteLine(u"Object type \"" + type + u"\" not supported yet");
-            break;
-        }
+// The end of the chain: the kinds every show may hold whatever was
+// registered. Video objects need no start-up: they bring their own decoders.
+std::unique_ptr<TOrbObject> BuiltInKinds(const std::u16string& type, TOrbObject* parent,
+                                         const std::u16string& guid) {
+    if (type == u"video" || type == u"mainvideo")
+        return std::make_unique<TOrbVideo>(parent, guid, type);
     return nullptr;
 }
 
@@ -145,7 +143,7 @@ std::unique_ptr<TOrbObject> CreateObject(const std::u16string& type, TOrbObject*
     }
     for (const TObjectFactory& factory : chain)
         if (std::unique_ptr<TOrbObject> object = factory(type, parent, guid)) return object;
-    return PendingKinds(type);
+    return BuiltInKinds(type, parent, guid);
 }
 
 std::u16string NewGuidText() {

@@ -85,8 +85,8 @@ using TObjectFactory = std::function<std::unique_ptr<TOrbObject>(
     const std::u16string& type, TOrbObject* parent, const std::u16string& guid)>;
 // Puts a factory in front of the chain (process-wide; call at start-up).
 void RegisterObjectFactory(TObjectFactory factory);
-// Asks the chain; the built-in end of the chain knows the kinds that are not
-// built yet and skips them with a log line. nullptr when nobody made one.
+// Asks the chain; the built-in end of the chain makes video objects. nullptr
+// when nobody made one.
 std::unique_ptr<TOrbObject> CreateObject(const std::u16string& type, TOrbObject* parent,
                                          const std::u16string& guid);
 

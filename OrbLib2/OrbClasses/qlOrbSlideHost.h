@@ -13,6 +13,7 @@
 #include "OrbLib2/ButtonGenerator2.h"
 #include "OrbLib2/MaskGenerator.h"
 #include "OrbLib2/OrbClasses/qlOrbTextMacros.h"
+#include "OrbLib2/OrbClasses/qlOrbVideoWrapper.h"
 #include "OrbLib2/OrbPackage/qlOrbFileAccessor2.h"
 #include "OrbLib2/ShadowGenerator2.h"
 #include "QlLib/Graphics/qlBitmapStore.h"
@@ -90,6 +91,11 @@ public:
     TButtonProducerHost& ButtonProducers() { return *m_buttonProducers; }
     // The EXIF and IPTC records of the show's pictures that texts asked for.
     TPictureMetadataCache& PictureMetadata() { return m_pictureMetadata; }
+    // The extractor wrappers of the video objects, by slide cycle and file.
+    TVideoWrapperList& Videos() { return m_videos; }
+    // The clips of the show's video container (read by the slide producer).
+    TVideoClips& VideoClips() { return m_videoClips; }
+    const TVideoClips& VideoClips() const { return m_videoClips; }
 
     // The package folder holding the button themes (the project's
     // "PathToButtons"), and a theme's folder in it.
@@ -138,6 +144,8 @@ private:
     TMaskGenerator m_maskGenerator;
     std::unique_ptr<TButtonProducerHost> m_buttonProducers;
     TPictureMetadataCache m_pictureMetadata;
+    TVideoWrapperList m_videos;
+    TVideoClips m_videoClips;
     std::u16string m_pathToButtons;
     double m_displayScale = 1;
     bool m_acceptsHitTests = true;

@@ -261,6 +261,7 @@ TSlideProducer::TSlideProducer(TOrbSource& source, TFileAccessor& accessor,
     };
     m_host = std::make_unique<TOrbSlideHost>(accessor, std::move(host));
     m_host->SetPathToButtons(m_pathToButtons);
+    m_host->VideoClips().Load(main);
     m_host->SetSlideCount(m_source->SlideCount());
 }
 

@@ -8,6 +8,7 @@
 #include "OrbLib2/OrbClasses/qlOrbImageObjects.h"
 #include "OrbLib2/OrbClasses/qlOrbSlide.h"
 #include "OrbLib2/OrbClasses/qlOrbSlideHost.h"
+#include "OrbLib2/OrbClasses/qlOrbVideo.h"
 #include "OrbLib2/OrbPackage/qlOrbFileAccessor2.h"
 #include "OrbLib2/OrbPackage/qlOrbImageStandIn.h"
 #include "QlLib/qpStringUtils.h"
@@ -84,10 +85,30 @@ TOrbImage* TTextMacroValues::MainImage() {
     if (!m_mainSearched) {
         m_mainSearched = true;
         if (const TOrbSlide* slide = m_text.Slide()) m_main = FindMainImage(*slide);
-        // A video marked as main video would serve here for the name and size
-        // macros once the show has video objects.
     }
     return m_main;
+}
+
+namespace {
+
+const TOrbVideo* FindMainVideo(const TOrbObject& root) {
+    for (int i = 0; i < root.ChildCount(); ++i) {
+        const TOrbObject& child = root.Child(i);
+        const auto* video = dynamic_cast<const TOrbVideo*>(&child);
+        if (video && video->MainVideo()) return video;
+        if (const TOrbVideo* found = FindMainVideo(child)) return found;
+    }
+    return nullptr;
+}
+
+}  // namespace
+
+const TOrbVideo* TTextMacroValues::MainVideo() {
+    if (!m_videoSearched) {
+        m_videoSearched = true;
+        if (const TOrbSlide* slide = m_text.Slide()) m_mainVideo = FindMainVideo(*slide);
+    }
+    return m_mainVideo;
 }
 
 const ql::TImageMetadata* TTextMacroValues::Metadata() {
@@ -122,7 +143,17 @@ std::u16string TTextMacroValues::operator()(TMTParser&, const std::u16string& to
         return dataset ? metadata->IptcValue(dataset) : u"";
     }
     TOrbImage* main = MainImage();
-    if (!main) return {};
+    if (!main) {
+        const TOrbVideo* video = MainVideo();
+        if (!video) return {};
+        if (token == kMacroPathNameExt) return video->FileName();
+        // The frame's size, as the file gives it; nothing without a stream.
+        const TExtractorWrapper* wrapper = video->Wrapper();
+        if ((token == kMacroWidth || token == kMacroHeight) && wrapper &&
+            wrapper->Failure() == ql::TVideoFailure::None)
+            return Decimal(token == kMacroWidth ? wrapper->Info().Width : wrapper->Info().Height);
+        return {};
+    }
     if (token == kMacroPathNameExt) return main->ImageName();
     if (token == kMacroWidth || token == kMacroHeight) {
         // The text may come before its main image in the slide's tree.

@@ -18,6 +18,8 @@
 
 namespace orb {
 
+class TOrbVideo;
+
 class TOrbObject;
 class TOrbImage;
 class TOrbText;
@@ -61,11 +63,16 @@ public:
 
 private:
     TOrbImage* MainImage();
+    // The slide's main video, which serves the name and size macros when
+    // the slide has no main image.
+    const TOrbVideo* MainVideo();
     const ql::TImageMetadata* Metadata();
 
     const TOrbObject& m_text;
     bool m_mainSearched = false;
     TOrbImage* m_main = nullptr;
+    bool m_videoSearched = false;
+    const TOrbVideo* m_mainVideo = nullptr;
     bool m_metadataRead = false;
     std::shared_ptr<const ql::TImageMetadata> m_metadata;
 };

@@ -18,7 +18,9 @@ namespace ql {
 const char* const kFFmpegFormatWhitelist =
     "wav,w64,mp3,ogg,asf,flac,mov,mp4,m4a,3gp,3g2,mj2,aac,matroska,webm,aiff,au,ape,wv,tta,ac3,"
     "eac3,"
-    "dts,mpc,mpc8,amr,caf,voc,avi,flv";
+    "dts,mpc,mpc8,amr,caf,voc,avi,flv,"
+    // The sound of video clips in transport and program streams.
+    "mpegts,mpeg";
 
 namespace {
 

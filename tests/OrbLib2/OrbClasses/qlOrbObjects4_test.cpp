@@ -157,10 +157,11 @@ TEST_F(ObjectsTest, ReloadKeepsAGuidOnceWhenTheDocumentRepeatsIt) {
     EXPECT_EQ(static_cast<TSizedObject&>(slide.Child(1)).Marker, 0);
 }
 
-TEST_F(ObjectsTest, UnknownTypesAndPendingKindsAreSkipped) {
+TEST_F(ObjectsTest, UnknownTypesAreSkippedAndVideosAreBuiltIn) {
     Load("object x : Teapot\nend\nobject y : video\nend\n" + Object("a", ""));
-    ASSERT_EQ(slide.ChildCount(), 1);
-    EXPECT_EQ(slide.Child(0).Name(), u"a");
+    ASSERT_EQ(slide.ChildCount(), 2);
+    EXPECT_EQ(slide.Child(0).Name(), u"y");
+    EXPECT_EQ(slide.Child(1).Name(), u"a");
 }
 
 TEST_F(ObjectsTest, CoverScalesByTheWidthRatioAndPlaceIntoByTheHeight) {

@@ -7,6 +7,7 @@
 
 #include "QlLib/Music/AdpcmCodec.h"
 #include "QlLib/Music/AudioFixtures.h"
+#include "QlLib/Video/VideoClipSupport.h"
 
 namespace ql {
 namespace {
@@ -191,6 +192,35 @@ TEST(FFmpegInfo, FormatsOfTheFFmpegPath_ReportWhatTheFileHolds) {
     }
 }
 #endif
+
+TEST(FFmpegInfo, SoundOfVideoClips_IsReadFromEveryContainerOfTheVideoPath) {
+    struct TCase {
+        const char* Encoder;
+        const char* Muxer;
+        const char16_t* Name;
+    };
+    const TCase cases[] = {
+        {"aac", "mp4", u"clip.mp4"},
+        {"mp2", "mpegts", u"clip.ts"},
+        {"mp2", "mpeg", u"clip.mpg"},
+        {"mp2", "matroska", u"clip.mkv"},
+    };
+    for (const TCase& c : cases) {
+        SCOPED_TRACE(c.Muxer);
+        ql::test::TClipSpec spec;
+        spec.Encoder = "mpeg2video";
+        spec.Muxer = c.Muxer;
+        spec.AudioEncoder = c.Encoder;
+        const std::vector<uint8_t> clip = ql::test::MakeNumberedClip(spec);
+        if (clip.empty()) GTEST_SKIP() << c.Encoder << " or " << c.Muxer << " missing";
+        const auto info = InfoOf(std::string(clip.begin(), clip.end()), c.Name);
+        ASSERT_TRUE(info);
+        EXPECT_EQ(info->MediaType, TMediaType::FFmpeg);
+        EXPECT_EQ(info->Format.SamplesPerSec, 44100u);
+        EXPECT_EQ(info->Format.Channels, 2);
+        EXPECT_NEAR(double(info->LengthMs), 4000, 150);
+    }
+}
 
 TEST(SourceName, QuestionMarkSuffix_ChoosesTheStream) {
     const TSourceName name = SplitSourceName(u"music/a.wma?1");
