@@ -126,7 +126,8 @@ void TOrbVideo::LoadFromDocument(const ql::TIniIdentList& section, bool reload) 
     m_timing = ClampVideoTiming(startOrb, duration, startVideo, info.LengthMs());
     m_pixelAspect = PixelAspectOf(info.AspectCode, info.Width, info.Height);
     if (m_drawer && m_picture.store) m_drawer->ReleaseImage(m_picture);
-    m_picture = TDrawPicture{};
+    m_picture.textures.Clear();
+    m_picture.store = nullptr;
     m_drawnFrame = -2;
     if (FailureCode() != 0 && host) {
         // Without a stream the object shows, and takes the size of, its stand-in.
@@ -182,7 +183,8 @@ void TOrbVideo::UploadFrame(TDeviceDrawer& drawer) {
     SyncFrame(VideoFramesExact());
     if (!m_pending) return;
     if (m_picture.store) drawer.ReleaseImage(m_picture);
-    m_picture = TDrawPicture{};
+    m_picture.textures.Clear();
+    m_picture.store = nullptr;
     m_picture.store = ql::MakeRef<ql::TWrapperBitmapStore>(std::move(m_pending));
     drawer.PrepareImage(m_picture, TImageDrawParams{});
     m_drawnFrame = m_pendingFrame;
