@@ -636,7 +636,8 @@ void TMainForm::PollCursor() {
     const TOrbEngine* engine = m_viewer->Engine();
     const TEngineState state = engine ? engine->State() : TEngineState();
     const bool overButton = state.HoverClass.find(u"Button") != std::u16string::npos;
-    const TCursorKind kind = m_mouse.Shape(false, state.Hover, overButton);
+    // Over the navigation panel a hidden cursor shows again.
+    const TCursorKind kind = m_mouse.Shape(state.PanelState == 2, state.Hover, overButton);
     const ql::TCursorShape shape = kind == TCursorKind::Hidden ? ql::TCursorShape::Hidden
                                    : kind == TCursorKind::Hand ? ql::TCursorShape::Hand
                                                                : ql::TCursorShape::Arrow;

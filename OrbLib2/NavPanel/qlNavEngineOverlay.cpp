@@ -30,6 +30,7 @@ public:
     bool HitTest(int32_t x, int32_t y, std::u16string* name) const override {
         return m_overlay.HitTest(x, y, name);
     }
+    int32_t PanelState() const override { return m_overlay.PanelState(); }
 
 private:
     static TThirdSlide::THooks Hooks(const TEngineOverlayContext& context) {

@@ -844,6 +844,7 @@ void TOrbEngine::PublishState() {
     m_state.DialogOpen = false;
     m_state.Hover = m_hover;
     m_state.HoverClass = m_hoverClass;
+    m_state.PanelState = m_overlay ? m_overlay->PanelState() : 0;
     m_state.EndReported = m_endReported;
     m_state.ShowTime = m_currentTime;
     m_state.ServedRequest = m_servedRequest;

@@ -68,6 +68,8 @@ struct TEngineState {
     bool DialogOpen = false;  // an overlay dialog is open
     bool Hover = false;       // the mouse is over an object with an action
     std::u16string HoverClass;
+    // The navigation panel for the cursor: 0 none; 2 the mouse is over it; 1 otherwise.
+    int32_t PanelState = 0;
     bool EndReported = false;
     double ShowTime = 0;
     int64_t ServedRequest = 0;

@@ -46,6 +46,8 @@ public:
     virtual TDrawScene& Scene() = 0;
     // Whether the point is over the panel or a dialog; the hover name goes to name.
     virtual bool HitTest(int32_t x, int32_t y, std::u16string* name) const = 0;
+    // For the cursor: 0 no panel; 2 the mouse is over it; 1 otherwise.
+    virtual int32_t PanelState() const { return 0; }
 };
 
 // nullptr: no overlay for this show.

@@ -49,12 +49,16 @@ TEST(OrbViewerNavPanel, PanelButtons_PauseResumeAndExitTheShow) {
                    "HOME=" + ShellQuote(folder.Path()) + " " + ShellQuote(ORBVIEWER_PATH) +
                        " -exename " + ShellQuote(show) + " -headless " +
                        ShellQuote(folder.File("script.txt")) + " -record " + ShellQuote(record));
-    std::vector<std::string> pauses, exits;
+    std::vector<std::string> pauses, exits, cursors;
     std::istringstream lines(ReadTextFile(record));
     for (std::string line; std::getline(lines, line);) {
         if (line.find("\"kind\":\"pause\"") != std::string::npos) pauses.push_back(line);
         if (line.find("\"kind\":\"exit\"") != std::string::npos) exits.push_back(line);
+        if (line.find("\"kind\":\"cursor\"") != std::string::npos) cursors.push_back(line);
     }
+    // Over the panel the pointer is a hand.
+    ASSERT_FALSE(cursors.empty()) << ReadTextFile(record);
+    EXPECT_NE(cursors[0].find("\"shape\":\"hand\""), std::string::npos) << cursors[0];
     EXPECT_EQ(run.Code, 0) << run.Err;
     // The background click before them went nowhere.
     ASSERT_EQ(pauses.size(), 2u) << ReadTextFile(record);
