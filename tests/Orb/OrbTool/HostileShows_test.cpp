@@ -172,9 +172,21 @@ TChildRun RunLimited(const std::vector<std::string>& arguments, const std::strin
     return run;
 }
 
-TEST(HostileShows, EachIsDrawnWithinTheMemoryLimit) {
+// The corpus is made once; each show is its own test, so that one slow
+// show under a sanitizer does not take the others' time.
+const std::vector<THostileShow>& CorpusOnce() {
+    static const std::vector<THostileShow> corpus = Corpus();
+    return corpus;
+}
+constexpr size_t kCorpusShows = 5;
+
+class HostileShow : public ::testing::TestWithParam<size_t> {};
+
+TEST_P(HostileShow, IsDrawnWithinTheMemoryLimit) {
+    ASSERT_EQ(CorpusOnce().size(), kCorpusShows);
+    const THostileShow& show = CorpusOnce()[GetParam()];
     ql::test::TTestFolder folder;
-    for (const THostileShow& show : Corpus()) {
+    {
         const std::string package = folder.File(show.Name + ".exe");
         test::WriteBytes(ql::FromUtf8(package), test::BuildPackage("", show.Entries));
         const std::string out = folder.File(show.Name + ".y4m");
@@ -202,6 +214,8 @@ TEST(HostileShows, EachIsDrawnWithinTheMemoryLimit) {
         }
     }
 }
+
+INSTANTIATE_TEST_SUITE_P(Corpus, HostileShow, ::testing::Range(size_t(0), kCorpusShows));
 
 // Slides whose pictures each fit in the picture memory but three together do
 // not: the loader holds the slide before, the one on screen and the one after,

@@ -93,17 +93,26 @@ TEST(OrbViewerDevices, HeadlessGlFrameMatchesTheSoftwareFrame) {
     if (!test::HeadlessGlDevice(8, 8, noGl))
         GTEST_SKIP() << "no OpenGL 3.3 core context here: " << noGl;
     ql::test::TTestFolder folder;
-    // Mid-show, inside a picture's movement; the same virtual time for both.
+    // A turned box with smooth edges spinning on the second slide.
+    std::ofstream(folder.File("Project.orb"))
+        << "[Main]\r\nOrbVersion=5.1\r\nopt_exefn=show\r\nopt_scr_full=0\r\nopt_scr_width=160\r\n"
+           "opt_scr_height=120\r\nopt_fx_enable=1\r\nopt_fx_time=1000\r\nopt_repeat=stop\r\n"
+           "opt_slidescount=2\r\nopt_synchpos1=2000\r\nopt_synchpos2=4000\r\n"
+           "[slide1]\r\nUsePersonal=1\r\nPers_Fon=1\r\nbstyle=1\r\nbname=255\r\n"
+           "[slide2]\r\nUsePersonal=1\r\nPers_Fon=1\r\nbstyle=1\r\nbname=16711680\r\n"
+           "object B : box\r\n  Size=60,40\r\n  Color1=255,255,0\r\n  Antialiased=1\r\n"
+           "  object kp1 : KeyPoint\r\n    Time=0\r\n    Angle=0\r\n  end\r\n"
+           "  object kp2 : KeyPoint\r\n    Time=2000\r\n    Angle=90\r\n  end\r\nend\r\n";
     std::ofstream(folder.File("script.txt"))
-        << "wait 6500\ncapture \"" << folder.File("frame.png") << "\"\n";
+        << "wait 2500\ncapture \"" << folder.File("frame.png") << "\"\n";
     std::vector<uint8_t> frames[2];
     const char* devices[2] = {"soft", "gl"};
     for (int i = 0; i < 2; ++i) {
-        const ql::test::TProgramRun run =
-            ql::test::RunProgram(folder, ORBVIEWER_PATH,
-                                 ShellQuote(ORB_DEMO_SHOW_PATH) + " -device " + devices[i] +
-                                     " -headless " + ShellQuote(folder.File("script.txt")) +
-                                     " -record " + ShellQuote(folder.File("record.txt")));
+        const ql::test::TProgramRun run = ql::test::RunProgram(
+            folder, ORBVIEWER_PATH,
+            "-filename " + ShellQuote(folder.File("Project.orb")) + " -device " + devices[i] +
+                " -headless " + ShellQuote(folder.File("script.txt")) + " -record " +
+                ShellQuote(folder.File("record.txt")));
         EXPECT_EQ(run.Code, 0) << devices[i] << run.Err;
         frames[i] = PngPixels(folder.File("frame.png"));
         ASSERT_FALSE(frames[i].empty())
