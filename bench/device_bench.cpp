@@ -77,9 +77,7 @@ BENCHMARK(BM_SoftDeviceQuad)
 // headless OpenGL device (nullptr and the reason where there is none).
 std::unique_ptr<orb::TRenderDevice> MakeDevice(bool gl, int32_t threads, std::string& error) {
     if (!gl) return std::make_unique<orb::TSoftDevice>(orb::TSoftDeviceOptions{kW, kH, threads});
-    auto api = ql::TGlApi::Create(ql::TGlContext::CreateHeadless(error), error);
-    if (!api) return nullptr;
-    return orb::TGlDevice::Create(std::move(api), kW, kH, error);
+    return orb::TGlDevice::CreateHeadless(kW, kH, error);
 }
 
 // Waits for the frame: a GL driver may still be drawing when Present returns.

@@ -41,8 +41,7 @@ struct TRig {
         if (threads > 0) {
             device = std::make_unique<orb::TSoftDevice>(orb::TSoftDeviceOptions{kW, kH, threads});
         } else {
-            auto api = ql::TGlApi::Create(ql::TGlContext::CreateHeadless(error), error);
-            if (api) device = orb::TGlDevice::Create(std::move(api), kW, kH, error);
+            device = orb::TGlDevice::CreateHeadless(kW, kH, error);
         }
         if (!device) return;
         drawer = std::make_unique<orb::T3DDrawer>(*device);

@@ -34,8 +34,7 @@ namespace orb::test {
 // (a machine without GL).
 inline std::unique_ptr<TGlDevice> HeadlessGlDevice(int32_t width, int32_t height,
                                                    std::string& error) {
-    auto api = ql::TGlApi::Create(ql::TGlContext::CreateHeadless(error), error);
-    return api ? TGlDevice::Create(std::move(api), width, height, error) : nullptr;
+    return TGlDevice::CreateHeadless(width, height, error);
 }
 
 }  // namespace orb::test

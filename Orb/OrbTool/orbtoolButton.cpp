@@ -140,15 +140,7 @@ int Button(const std::vector<std::string>& args) {
 }  // namespace
 
 int RunButton(const std::vector<std::string>& args) {
-    try {
-        return Button(args);
-    } catch (const ql::EAssertionFailed&) {
-        return tool::kExitError;  // its text already went to standard error
-    } catch (const ql::Exception& e) {
-        return Fail(e.Message());
-    } catch (const std::exception& e) {
-        return Fail(e.what());
-    }
+    return tool::Guarded(Button, args);
 }
 
 }  // namespace orb

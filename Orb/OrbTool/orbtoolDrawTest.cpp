@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "Orb/OrbTool/orbtoolCommands.h"
+#include "Orb/OrbTool/orbtoolDevice.h"
 #include "Orb/OrbTool/orbtoolSupport.h"
 #include "OrbLib2/3DBasics/qlGlDevice.h"
 #include "OrbLib2/3DBasics/qlSoftDevice.h"
@@ -211,17 +212,10 @@ int RunDrawTest(const std::vector<std::string>& args) {
         return Fail("orbtool draw-test: unknown device '" + deviceName + "'");
 
     try {
-        std::unique_ptr<TRenderDevice> owned;
-        if (deviceName == "gl") {
-            // Headless: EGL surfaceless (or the first EGL device); no display is needed.
-            std::string error;
-            auto context = ql::TGlContext::CreateHeadless(error);
-            auto api = context ? ql::TGlApi::Create(std::move(context), error) : nullptr;
-            owned = api ? TGlDevice::Create(std::move(api), width, height, error) : nullptr;
-            if (!owned) return Fail("orbtool draw-test: device not available: " + error);
-        } else {
-            owned = std::make_unique<TSoftDevice>(TSoftDeviceOptions{width, height});
-        }
+        std::string error;
+        std::unique_ptr<TRenderDevice> owned =
+            tool::MakeDevice(deviceName, width, height, 1, error);
+        if (!owned) return Fail("orbtool draw-test: device not available: " + error);
         TRenderDevice& device = *owned;
         std::unique_ptr<ql::TBitmap> frame;
         {

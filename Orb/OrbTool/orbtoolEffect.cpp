@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "Orb/OrbTool/orbtoolCommands.h"
+#include "Orb/OrbTool/orbtoolDevice.h"
 #include "Orb/OrbTool/orbtoolSupport.h"
 #include "OrbLib2/3DBasics/qlGlDevice.h"
 #include "OrbLib2/3DBasics/qlSoftDevice.h"
@@ -210,16 +211,10 @@ int RunEffect(const std::vector<std::string>& args) {
     const int32_t frames = std::max(strip, 1);
     const int32_t gap = strip > 0 ? 4 : 0;
     try {
-        std::unique_ptr<TRenderDevice> owned;
-        if (deviceName == "gl") {
-            std::string error;
-            auto context = ql::TGlContext::CreateHeadless(error);
-            auto api = context ? ql::TGlApi::Create(std::move(context), error) : nullptr;
-            owned = api ? TGlDevice::Create(std::move(api), width, height, error) : nullptr;
-            if (!owned) return Fail("orbtool effect: device not available: " + error);
-        } else {
-            owned = std::make_unique<TSoftDevice>(TSoftDeviceOptions{width, height});
-        }
+        std::string error;
+        std::unique_ptr<TRenderDevice> owned =
+            tool::MakeDevice(deviceName, width, height, 1, error);
+        if (!owned) return Fail("orbtool effect: device not available: " + error);
         ql::TDirectBitmap out(frames * width + (frames - 1) * gap, height, ql::PfRGB24());
         for (int32_t y = 0; y < out.Height(); ++y)
             std::memset(out.Row(y), 0, size_t(out.Width()) * 3);

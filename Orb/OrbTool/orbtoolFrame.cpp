@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "Orb/OrbTool/orbtoolCommands.h"
+#include "Orb/OrbTool/orbtoolDevice.h"
 #include "Orb/OrbTool/orbtoolShowAt.h"
 #include "Orb/OrbTool/orbtoolSupport.h"
 #include "OrbLib2/3DBasics/qlGlDevice.h"
@@ -64,16 +65,10 @@ int RunFrame(const std::vector<std::string>& args) {
     if (!show.Open(options, "orbtool frame")) return tool::kExitError;
     const int32_t width = options.Width, height = options.Height;
     try {
-        std::unique_ptr<TRenderDevice> device;
-        if (deviceName == "gl") {
-            std::string reason;
-            auto context = ql::TGlContext::CreateHeadless(reason);
-            auto api = context ? ql::TGlApi::Create(std::move(context), reason) : nullptr;
-            device = api ? TGlDevice::Create(std::move(api), width, height, reason) : nullptr;
-            if (!device) return Fail("orbtool frame: device not available: " + reason);
-        } else {
-            device = std::make_unique<TSoftDevice>(TSoftDeviceOptions{width, height, 2});
-        }
+        std::string reason;
+        std::unique_ptr<TRenderDevice> device =
+            tool::MakeDevice(deviceName, width, height, 2, reason);
+        if (!device) return Fail("orbtool frame: device not available: " + reason);
         std::unique_ptr<ql::TBitmap> frame;
         {
             T3DDrawer drawer(*device);

@@ -200,15 +200,7 @@ int Navbar(const std::vector<std::string>& args) {
 }  // namespace
 
 int RunNavbar(const std::vector<std::string>& args) {
-    try {
-        return Navbar(args);
-    } catch (const ql::EAssertionFailed&) {
-        return tool::kExitError;
-    } catch (const ql::Exception& e) {
-        return Fail(e.Message());
-    } catch (const std::exception& e) {
-        return Fail(e.what());
-    }
+    return tool::Guarded(Navbar, args);
 }
 
 }  // namespace orb

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "Orb/OrbTool/orbtoolCommands.h"
+#include "Orb/OrbTool/orbtoolDevice.h"
 #include "Orb/OrbTool/orbtoolShowAt.h"
 #include "Orb/OrbTool/orbtoolSupport.h"
 #include "OrbLib2/3DBasics/qlGlDevice.h"
@@ -136,17 +137,9 @@ int Overlay(const std::vector<std::string>& args) {
     }
     TThirdSlide overlay(locator.Project(), viewport, open, {}, 1, duration, 0);
 
-    std::unique_ptr<TRenderDevice> device;
-    if (deviceName == "gl") {
-        // Headless: EGL surfaceless (or the first EGL device); no display is needed.
-        std::string error;
-        auto context = ql::TGlContext::CreateHeadless(error);
-        auto api = context ? ql::TGlApi::Create(std::move(context), error) : nullptr;
-        device = api ? TGlDevice::Create(std::move(api), width, height, error) : nullptr;
-        if (!device) return Fail("orbtool overlay: device not available: " + error);
-    } else {
-        device = std::make_unique<TSoftDevice>(TSoftDeviceOptions{width, height});
-    }
+    std::string error;
+    std::unique_ptr<TRenderDevice> device = tool::MakeDevice(deviceName, width, height, 1, error);
+    if (!device) return Fail("orbtool overlay: device not available: " + error);
     T3DDrawer drawer(*device);
     drawer.Init({width, height, false});
     drawer.SetCaptureMode(true);
@@ -228,15 +221,7 @@ int Overlay(const std::vector<std::string>& args) {
 }  // namespace
 
 int RunOverlay(const std::vector<std::string>& args) {
-    try {
-        return Overlay(args);
-    } catch (const ql::EAssertionFailed&) {
-        return tool::kExitError;
-    } catch (const ql::Exception& e) {
-        return Fail(e.Message());
-    } catch (const std::exception& e) {
-        return Fail(e.what());
-    }
+    return tool::Guarded(Overlay, args);
 }
 
 }  // namespace orb

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "Orb/OrbTool/orbtoolCommands.h"
+#include "Orb/OrbTool/orbtoolDevice.h"
 #include "Orb/OrbTool/orbtoolSupport.h"
 #include "OrbLib2/3DBasics/qlGlDevice.h"
 #include "OrbLib2/3DBasics/qlSoftDevice.h"
@@ -309,18 +310,10 @@ int RunRender(const std::vector<std::string>& args) {
         if (!mp4 && soundFrames > int64_t(UINT32_MAX / 4 - 64))
             return Fail("span too long for a WAV file");
 
-        std::unique_ptr<TRenderDevice> device;
-        if (deviceName == "gl") {
-            std::string error;
-            auto context = ql::TGlContext::CreateHeadless(error);
-            auto api = context ? ql::TGlApi::Create(std::move(context), error) : nullptr;
-            device = api ? TGlDevice::Create(std::move(api), width, height, error) : nullptr;
-            if (!device) return Fail("device not available: " + error);
-        } else {
-            TSoftDeviceOptions options{width, height};
-            options.threads = 4;
-            device = std::make_unique<TSoftDevice>(options);
-        }
+        std::string error;
+        std::unique_ptr<TRenderDevice> device =
+            tool::MakeDevice(deviceName, width, height, 4, error);
+        if (!device) return Fail("device not available: " + error);
 
         const bool stream = EndsWith(out, ".y4m");
         std::string wavName;

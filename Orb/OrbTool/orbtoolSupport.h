@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "QlLib/qpExceptions.h"
 #include "QlLib/qpStringUtils.h"
 
 namespace orb::tool {
@@ -18,7 +19,9 @@ inline int Fail(const std::string& message) {
     std::fprintf(stderr, "%s\n", message.c_str());
     return kExitError;
 }
-inline int Fail(const std::u16string& message) { return Fail(ql::ToUtf8(message)); }
+inline int Fail(const std::u16string& message) {
+    return Fail(ql::ToUtf8(message));
+}
 
 inline bool WantsHelp(const std::vector<std::string>& args) {
     for (const std::string& arg : args)
@@ -32,6 +35,21 @@ inline bool ParseMs(const std::string& text, double& ms) {
     if (!value || !(*value >= 0) || *value > 1e10) return false;
     ms = *value;
     return true;
+}
+
+// Runs a subcommand and turns what it throws into the error exit with one line;
+// a failed assertion has already written its text to standard error.
+template <class TRun>
+int Guarded(TRun run, const std::vector<std::string>& args) {
+    try {
+        return run(args);
+    } catch (const ql::EAssertionFailed&) {
+        return kExitError;
+    } catch (const ql::Exception& e) {
+        return Fail(e.Message());
+    } catch (const std::exception& e) {
+        return Fail(e.what());
+    }
 }
 
 }  // namespace orb::tool

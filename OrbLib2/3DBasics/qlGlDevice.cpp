@@ -134,6 +134,13 @@ bool Finite(const TVertex& v) {
 TGlDevice::TGlDevice(std::unique_ptr<ql::TGlApi> api)
     : m_api(std::move(api)), m_owner(std::this_thread::get_id()) {}
 
+std::unique_ptr<TGlDevice> TGlDevice::CreateHeadless(int32_t width, int32_t height,
+                                                     std::string& error) {
+    auto context = ql::TGlContext::CreateHeadless(error);
+    auto api = context ? ql::TGlApi::Create(std::move(context), error) : nullptr;
+    return api ? Create(std::move(api), width, height, error) : nullptr;
+}
+
 std::unique_ptr<TGlDevice> TGlDevice::Create(std::unique_ptr<ql::TGlApi> api, int32_t width,
                                              int32_t height, std::string& error) {
     if (!api) {

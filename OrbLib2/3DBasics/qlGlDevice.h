@@ -36,6 +36,11 @@ public:
     // be made.
     static std::unique_ptr<TGlDevice> Create(std::unique_ptr<ql::TGlApi> api, int32_t width,
                                              int32_t height, std::string& error);
+    // A device on a context of its own with no window (EGL surfaceless, or the
+    // first EGL device): what headless renders and tests draw on; no display
+    // is needed.
+    static std::unique_ptr<TGlDevice> CreateHeadless(int32_t width, int32_t height,
+                                                     std::string& error);
     ~TGlDevice() override;
 
     TDeviceCaps Caps() const override { return m_caps; }
