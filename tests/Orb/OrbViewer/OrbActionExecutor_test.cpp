@@ -6,6 +6,7 @@
 #include <fstream>
 #include <memory>
 
+#include "IniTestSupport.h"
 #include "QlLib/qlIniStorage.h"
 #include "QlLib/qpStringUtils.h"
 #include "TestFolder.h"
@@ -22,18 +23,7 @@ const char kShow[] =
     "[slide3]\nUsePersonal=1\nPers_Effect=1\nEffect_Class=5\nEffect_Type=b\nEffectTime=700\n";
 
 std::unique_ptr<TOrbSource> Source(const std::string& extraMain) {
-    auto document = std::make_unique<ql::TIniFile>();
-    std::vector<std::u16string> lines;
-    std::u16string line;
-    for (char16_t c : ql::FromUtf8(std::string(kShow) + "[Main]\n" + extraMain)) {
-        if (c == u'\n') {
-            lines.push_back(line);
-            line.clear();
-        } else {
-            line.push_back(c);
-        }
-    }
-    document->LoadFromLines(lines);
+    auto document = ql::test::DocumentFromText(std::string(kShow) + "[Main]\n" + extraMain);
     return std::make_unique<TOrbSource>(ql::MakeRef<ql::TRefObj>(), std::move(document),
                                         u"/opt/show");
 }

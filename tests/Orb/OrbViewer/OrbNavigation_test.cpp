@@ -5,6 +5,7 @@
 #include <cmath>
 #include <memory>
 
+#include "IniTestSupport.h"
 #include "QlLib/qlIniStorage.h"
 #include "QlLib/qpStringUtils.h"
 
@@ -15,24 +16,16 @@ namespace {
 const char kShow[] =
     "[Main]\nopt_slidescount=3\nopt_synchpos1=4000\nopt_synchpos2=8000\nopt_synchpos3=12000\n"
     "opt_fx_enable=1\nopt_fx_time=1000\n"
-    "[slide1]\nUsePersonal=1\nPers_Effect=1\nEffect_Class=2\nEffect_Type=3\nEffectTime=1000\nslideid=First\n"
+    "[slide1]\nUsePersonal=1\nPers_Effect=1\nEffect_Class=2\nEffect_Type=3\nEffectTime="
+    "1000\nslideid=First\n"
     "[slide2]\nUsePersonal=1\nPers_Effect=1\nEffect_Class=0\nslideid=Middle\n"
     "[slide3]\nUsePersonal=1\nPers_Effect=1\nEffect_Class=5\nEffect_Type=b\nEffectTime=700\n";
 
 std::unique_ptr<TOrbSource> Source(const std::string& repeat) {
-    auto document = std::make_unique<ql::TIniFile>();
-    std::vector<std::u16string> lines;
-    std::u16string line;
-    for (char16_t c : ql::FromUtf8(std::string(kShow) + "[Main]\nopt_repeat=" + repeat + "\n")) {
-        if (c == u'\n') {
-            lines.push_back(line);
-            line.clear();
-        } else {
-            line.push_back(c);
-        }
-    }
-    document->LoadFromLines(lines);
-    return std::make_unique<TOrbSource>(ql::MakeRef<ql::TRefObj>(), std::move(document), u"/opt/show");
+    auto document =
+        ql::test::DocumentFromText(std::string(kShow) + "[Main]\nopt_repeat=" + repeat + "\n");
+    return std::make_unique<TOrbSource>(ql::MakeRef<ql::TRefObj>(), std::move(document),
+                                        u"/opt/show");
 }
 
 TEST(OrbNavigation, SlideStart_OneMillisecondInWithoutTransition) {
@@ -67,7 +60,7 @@ TEST(OrbNavigation, PreviousSlide_WithinHalfASecondGoesOneFurther) {
     auto source = Source("stop");
     TNavigation navigation(*source);
     // Slide 3's transition ends at 8700.
-    EXPECT_EQ(navigation.PreviousSlide(8900), 4000);  // 200 ms after: two slides back
+    EXPECT_EQ(navigation.PreviousSlide(8900), 4000);   // 200 ms after: two slides back
     EXPECT_EQ(navigation.PreviousSlide(10700), 8700);  // 2 s after: its own start
     EXPECT_EQ(navigation.PreviousSlide(1200), 0);
     EXPECT_EQ(navigation.PreviousSlide(3000), 1000);

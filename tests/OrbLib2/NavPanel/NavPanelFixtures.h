@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "IniTestSupport.h"
 #include "OrbLib2/NavPanel/qlNavBar.h"
 #include "QlLib/Graphics/qlBitmap.h"
 #include "QlLib/Graphics/qlPixelFormats.h"
@@ -124,20 +125,7 @@ inline TNavOpenFile FolderOpener(const ql::test::TTestFolder& folder) {
 
 // A definition document from text.
 inline std::unique_ptr<ql::TIniFile> Definition(const std::string& text) {
-    auto doc = std::make_unique<ql::TIniFile>();
-    std::vector<std::u16string> lines;
-    std::u16string line;
-    for (char16_t c : ql::FromUtf8(text)) {
-        if (c == u'\n') {
-            lines.push_back(line);
-            line.clear();
-        } else {
-            line += c;
-        }
-    }
-    if (!line.empty()) lines.push_back(line);
-    doc->LoadFromLines(lines);
-    return doc;
+    return ql::test::DocumentFromText(text);
 }
 
 }  // namespace orb::test

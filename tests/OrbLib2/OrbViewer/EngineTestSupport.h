@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "IniTestSupport.h"
 #include "OrbLib2/3DBasics/qlSoftDevice.h"
 #include "OrbLib2/OrbPackage/qlOrbFileAccessor2.h"
 #include "OrbLib2/OrbViewer/qlOrbEngine2.h"
@@ -26,20 +27,7 @@ protected:
 };
 
 inline std::unique_ptr<ql::TIniFile> DocumentOf(const std::string& text) {
-    auto document = std::make_unique<ql::TIniFile>();
-    std::vector<std::u16string> lines;
-    std::u16string line;
-    for (char16_t c : ql::FromUtf8(text)) {
-        if (c == u'\n') {
-            lines.push_back(line);
-            line.clear();
-        } else {
-            line.push_back(c);
-        }
-    }
-    if (!line.empty()) lines.push_back(line);
-    document->LoadFromLines(lines);
-    return document;
+    return ql::test::DocumentFromText(text);
 }
 
 // Slide k (0-based) is filled with kSlideColours[k] (Windows colour values:

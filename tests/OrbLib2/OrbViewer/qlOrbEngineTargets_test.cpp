@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "IniTestSupport.h"
 #include "QlLib/qlIniStorage.h"
 #include "QlLib/qpStringUtils.h"
 #include "WaitSupport.h"
@@ -14,18 +15,7 @@ namespace orb {
 namespace {
 
 std::unique_ptr<TOrbSource> Source(const std::string& text) {
-    auto document = std::make_unique<ql::TIniFile>();
-    std::vector<std::u16string> lines;
-    std::u16string line;
-    for (char16_t c : ql::FromUtf8(text)) {
-        if (c == u'\n') {
-            lines.push_back(line);
-            line.clear();
-        } else {
-            line.push_back(c);
-        }
-    }
-    document->LoadFromLines(lines);
+    auto document = ql::test::DocumentFromText(text);
     return std::make_unique<TOrbSource>(ql::MakeRef<ql::TRefObj>(), std::move(document),
                                         u"/opt/show");
 }
