@@ -773,8 +773,9 @@ ql::TRect TOrbEngine::OverlayViewport() {
 }
 
 TEngineOverlay* TOrbEngine::Overlay() {
-    // A dialog may be asked for before the first frame made the overlay.
-    if (m_overlayPending) MakeOverlay();
+    // A dialog may be asked for before the first frame made the overlay (but
+    // not before the drawer it draws with).
+    if (m_overlayPending && m_controller.Drawer()) MakeOverlay();
     return m_overlay.get();
 }
 
