@@ -16,6 +16,7 @@
 #include "OrbLib2/3DBasics/qlGlDevice.h"
 #include "OrbLib2/3DBasics/qlSoftDevice.h"
 #include "OrbLib2/3DEngine/DrawManager3D2.h"
+#include "OrbLib2/NavPanel/qlNavDialogs.h"
 #include "OrbLib2/NavPanel/qlOverlayScene.h"
 #include "OrbLib2/NavPanel/qlThirdSlide.h"
 #include "OrbLib2/OrbClasses/qlOrbShowSource.h"
@@ -36,34 +37,20 @@ using tool::Fail;
 const char kOverlayHelp[] =
     "usage: orbtool overlay SHOW [--size WxH] [--device soft|gl] [--duration MS] --script FILE\n"
     "       [-o DIR]\n"
-    "Builds the show's overlay (logo and navigation panel) as the player does and\n"
-    "runs a script on a virtual clock. Each line first advances the overlay to MS:\n"
+    "Builds the show's overlay (logo, navigation panel and dialogs) as the player\n"
+    "does and runs a script on a virtual clock. Each line first advances the\n"
+    "overlay to MS:\n"
     "  MS move|press|release X Y   a mouse event (left button)\n"
-    "  MS open NAME                open a dialog (a stand-in that pauses the show)\n"
+    "  MS open NAME                open the show's dialog NAME (\"help\" or a custom one)\n"
     "  MS close                    close the top dialog\n"
     "  MS state                    print one JSON line: time, panel and clickable\n"
     "                              rectangles, panel opacity, hidden, the dialog stack,\n"
     "                              the last action, handled, the cursor state and\n"
     "                              how often a picture went to the device\n"
-    "  MS frame NAME.png           draw the overlay over a gray frame through the\n"
-    "                              device's drawer into DIR\n"
+    "  MS frame NAME.png           draw the overlay (dialogs included) over a gray\n"
+    "                              frame through the device's drawer into DIR\n"
     "Actions the engine carries out itself (4 help, 15 open, 16 close) are carried\n"
     "out. --duration replaces the show's length for the video-style bar.\n";
-
-// Stands in for a dialog slide: it covers nothing and pauses the show.
-class TStandInDialog : public TOverlayDialog {
-public:
-    explicit TStandInDialog(std::u16string name) : m_name(std::move(name)) {}
-    const std::u16string& Name() const override { return m_name; }
-    bool PausesShow() const override { return true; }
-    float Opacity() const override { return m_opacity; }
-    void SetOpacity(float percent) override { m_opacity = percent; }
-    THit Mouse(int32_t, int32_t, TNavMouseKind, int32_t) override { return {}; }
-
-private:
-    std::u16string m_name;
-    float m_opacity = 0;
-};
 
 std::string Json(const std::u16string& text) {
     std::string out = "\"";
@@ -135,7 +122,24 @@ int Overlay(const std::vector<std::string>& args) {
             duration = -1;  // no slides to time: the video bar shows no length
         }
     }
+    // The dialogs come from the show's slides, laid out as the player fits them.
+    std::unique_ptr<TDialogBuilder> builder;
+    try {
+        builder = std::make_unique<TDialogBuilder>(ShowSource(locator), locator.Accessor(), 0);
+        builder->Setup(width, height);
+    } catch (const ql::Exception&) {
+        builder.reset();  // no slides: no dialogs either
+    }
     TThirdSlide overlay(locator.Project(), viewport, open, {}, 1, duration, 0);
+    auto openDialog = [&](const std::u16string& name) {
+        std::unique_ptr<TSlideDialog> dialog = builder ? builder->Build(name) : nullptr;
+        if (!dialog) {
+            std::fprintf(stderr, "orbtool overlay: the show has no dialog %s\n",
+                         ql::ToUtf8(name).c_str());
+            return;
+        }
+        overlay.OpenDialog(std::move(dialog));
+    };
 
     std::string error;
     std::unique_ptr<TRenderDevice> device = tool::MakeDevice(deviceName, width, height, 1, error);
@@ -144,6 +148,13 @@ int Overlay(const std::vector<std::string>& args) {
     drawer.Init({width, height, false});
     drawer.SetCaptureMode(true);
     drawer.TextureManager().SetUploadPause(std::chrono::milliseconds(0));
+    // The dialogs' pictures go while the drawer is there, whichever way this ends.
+    struct TDialogsGo {
+        TThirdSlide& overlay;
+        ~TDialogsGo() {
+            while (!overlay.Dialogs().empty()) overlay.RemoveDialog(0);
+        }
+    } dialogsGo{overlay};
     TOverlayScene scene(drawer, overlay);
     scene.SetClearColour(0xFF404040);
 
@@ -172,16 +183,16 @@ int Overlay(const std::vector<std::string>& args) {
             const int32_t kind = command == "move" ? 0 : command == "press" ? 1 : 2;
             last = overlay.Mouse(x, y, kind, kind == 0 ? 0 : 1, 0, now);
             if (last.Action.Code == acHelp)
-                overlay.OpenDialog(std::make_unique<TStandInDialog>(u"help"));
+                openDialog(u"help");
             else if (last.Action.Code == acOpenDialog)
-                overlay.OpenDialog(std::make_unique<TStandInDialog>(last.Action.Text));
-            else if (last.Action.Code == acCloseDialog)
+                openDialog(last.Action.Text);
+            else if (last.Action.Code == acCloseDialog && !overlay.Dialogs().empty())
                 overlay.CloseDialog(-1);
         } else if (command == "open") {
             std::string name;
             if (!(words >> name))
                 return Fail("orbtool overlay: line " + std::to_string(lineNumber) + ": wants NAME");
-            overlay.OpenDialog(std::make_unique<TStandInDialog>(ql::FromUtf8(name)));
+            openDialog(ql::FromUtf8(name));
         } else if (command == "close") {
             overlay.CloseDialog(-1);
         } else if (command == "state") {

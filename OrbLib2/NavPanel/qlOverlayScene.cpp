@@ -24,6 +24,9 @@ void TOverlayScene::Draw(TDeviceDrawer& drawer) {
     if (m_clear) drawer.Clear(m_clearColour, true);
     const TOverlayItem items[2] = {m_overlay.LogoItem(), m_overlay.PanelItem()};
     for (size_t k = 0; k < 2; ++k) {
+        // The dialogs lie between the logo and the panel, which stays in reach.
+        if (k == 1)
+            for (const auto& dialog : m_overlay.Dialogs()) dialog->Draw(drawer);
         TSlot& slot = m_slots[k];
         const TOverlayItem& item = items[k];
         Sync(slot, item);

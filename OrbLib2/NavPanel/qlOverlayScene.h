@@ -1,6 +1,6 @@
 // The overlay on the drawing device: the logo and the panel as textured
-// pictures, drawn after the slides. A picture goes to the device again only
-// when its pixels changed, so a frame in which nothing moved costs two draws.
+// pictures, drawn after the slides, and the dialogs between them. A picture goes to the device
+// again only when its pixels changed, so a frame in which nothing moved costs two draws.
 #pragma once
 
 #include <array>

@@ -48,59 +48,93 @@ constexpr int32_t kMaxLogoHalvings = 20;
 TThirdSlide::TThirdSlide(const ql::TIniStorage& project, const ql::TRect& viewport,
                          TNavOpenFile open, THooks hooks, double volume, double durationMs,
                          int64_t nowMs)
-    : m_viewport(viewport), m_open(std::move(open)), m_hooks(std::move(hooks)) {
-    LoadLogo(project);
-    if (project.ReadBool(kMain, u"opt_fcp", false)) LoadPanel(project, volume, durationMs);
-    if (m_panel) {
-        const double interval = project.ReadReal(kMain, u"opt_nav_hideinterval", 3);
-        const int64_t idleMs = std::isfinite(interval)
-                                   ? int64_t(std::clamp(interval, 0.0, 86400.0) * 1000)
-                                   : int64_t(3000);
-        m_detector = std::make_unique<TMouseMoveDetector>(idleMs);
-        // The idle time counts from the opening, not from the clock's zero.
-        m_detector->Hold();
-        m_detector->Idle(nowMs);
-        m_autoHide = project.ReadBool(kMain, u"opt_hidenavbar", false);
-        m_fadeOutMs = std::clamp<int64_t>(project.ReadInteger(kMain, u"opt_nav_hidefadeout", 1000),
-                                          0, 600000);
-        m_fadeInMs =
-            std::clamp<int64_t>(project.ReadInteger(kMain, u"opt_nav_fadein", 500), 0, 600000);
-        const bool hideOnStart = project.ReadBool(kMain, u"opt_nav_hideonstartup", false);
-        if (m_autoHide && hideOnStart) {
-            m_panelOpacity = 0;
-            m_hidden = true;
-            m_forceIdle = true;
-        }
+    : m_viewport(viewport),
+      m_open(std::move(open)),
+      m_hooks(std::move(hooks)),
+      m_volume(volume),
+      m_durationMs(durationMs) {
+    ReadLogo(project);
+    PlaceLogo();
+    if (!project.ReadBool(kMain, u"opt_fcp", false)) return;
+    ReadPanel(project);
+    MakePanel();
+    if (!m_panel) return;
+    const double interval = project.ReadReal(kMain, u"opt_nav_hideinterval", 3);
+    const int64_t idleMs = std::isfinite(interval)
+                               ? int64_t(std::clamp(interval, 0.0, 86400.0) * 1000)
+                               : int64_t(3000);
+    m_detector = std::make_unique<TMouseMoveDetector>(idleMs);
+    // The idle time counts from the opening, not from the clock's zero.
+    m_detector->Hold();
+    m_detector->Idle(nowMs);
+    m_autoHide = project.ReadBool(kMain, u"opt_hidenavbar", false);
+    m_fadeOutMs =
+        std::clamp<int64_t>(project.ReadInteger(kMain, u"opt_nav_hidefadeout", 1000), 0, 600000);
+    m_fadeInMs = std::clamp<int64_t>(project.ReadInteger(kMain, u"opt_nav_fadein", 500), 0, 600000);
+    const bool hideOnStart = project.ReadBool(kMain, u"opt_nav_hideonstartup", false);
+    if (m_autoHide && hideOnStart) {
+        m_panelOpacity = 0;
+        m_hidden = true;
+        m_forceIdle = true;
     }
 }
 
 TThirdSlide::~TThirdSlide() = default;
 
-void TThirdSlide::LoadLogo(const ql::TIniStorage& project) {
+void TThirdSlide::Resize(const ql::TRect& viewport) {
+    if (viewport == m_viewport) return;
+    m_viewport = viewport;
+    PlaceLogo();
+    // The panel is made again when the show had one at its opening (and so
+    // its auto-hide): a size too small for the bar leaves it away until the
+    // next change.
+    if (m_detector) {
+        MakePanel();
+        ++m_panelVersion;
+    }
+    m_changed = true;
+    if (m_hooks.PanelChanged) m_hooks.PanelChanged();
+}
+
+void TThirdSlide::ReadLogo(const ql::TIniStorage& project) {
     const std::u16string name = project.ReadString(kMain, u"opt_logo_fn", u"");
     if (name.empty() || !project.ReadBool(kMain, u"opt_logo", false)) return;
-    const int32_t code = LogoPlacement(project.ReadInteger(kMain, u"opt_logo_pos", 4));
+    TLogoSettings logo;
+    logo.Name = name;
+    logo.Code = LogoPlacement(project.ReadInteger(kMain, u"opt_logo_pos", 4));
     m_logoOpacity = float(std::clamp(project.ReadInteger(kMain, u"opt_logo_opacity", 100), 0, 100));
-    const int32_t inset = std::clamp(project.ReadInteger(kMain, u"opt_logo_offset", 0), 0, 100);
-    const double size = std::clamp(project.ReadReal(kMain, u"opt_logo_size", 10), 0.1, 100.0);
+    logo.Inset = std::clamp(project.ReadInteger(kMain, u"opt_logo_offset", 0), 0, 100);
+    logo.Size = std::clamp(project.ReadReal(kMain, u"opt_logo_size", 10), 0.1, 100.0);
+    if (!std::isfinite(logo.Size)) logo.Size = 10;
+    m_logoSettings = logo;
+}
+
+void TThirdSlide::PlaceLogo() {
+    m_logo.reset();
+    m_logoRect = {};
+    m_logoHalvings = 0;
+    m_logoResampled = false;
+    if (!m_logoSettings) return;
+    const TLogoSettings& logo = *m_logoSettings;
     std::unique_ptr<ql::TBitmap> picture;
     try {
-        std::unique_ptr<ql::TStream> stream = m_open ? m_open(name) : nullptr;
+        std::unique_ptr<ql::TStream> stream = m_open ? m_open(logo.Name) : nullptr;
         if (!stream) {
-            ql::GlobalLog().WriteLine("Logo missing: " + ql::ToUtf8(name));
+            ql::GlobalLog().WriteLine("Logo missing: " + ql::ToUtf8(logo.Name));
             return;
         }
-        ql::TLoadResult loaded = ql::LoadImageFromStream(std::move(stream), name);
+        ql::TLoadResult loaded = ql::LoadImageFromStream(std::move(stream), logo.Name);
         const ql::TBitmap* bitmap =
             loaded.Image ? loaded.Image.Store()->GetBitmap(0, ql::PfARGB32()) : nullptr;
         if (!bitmap || bitmap->Width() < 1 || bitmap->Height() < 1) return;
         picture = bitmap->Clone();
     } catch (const ql::Exception& e) {
-        ql::GlobalLog().WriteLine("Logo " + ql::ToUtf8(name) + ": " + e.Message());
+        ql::GlobalLog().WriteLine("Logo " + ql::ToUtf8(logo.Name) + ": " + e.Message());
         return;
     }
-    const int32_t h = std::clamp(
-        int32_t(std::lround(std::max(m_viewport.Height(), 1) * size / 100)), 1, nav::kMaxBarSide);
+    const int32_t h =
+        std::clamp(int32_t(std::lround(std::max(m_viewport.Height(), 1) * logo.Size / 100)), 1,
+                   nav::kMaxBarSide);
     const int32_t w =
         std::clamp(int32_t(std::lround(double(h) * picture->Width() / picture->Height())), 1,
                    nav::kMaxBarSide);
@@ -114,10 +148,10 @@ void TThirdSlide::LoadLogo(const ql::TIniStorage& project) {
         m_logoResampled = true;
     }
     m_logo = std::move(picture);
-    m_logoRect = NavPlace(NavAnchors(code, inset), m_viewport, w, h);
+    m_logoRect = NavPlace(NavAnchors(logo.Code, logo.Inset), m_viewport, w, h);
 }
 
-void TThirdSlide::LoadPanel(const ql::TIniStorage& project, double volume, double durationMs) {
+void TThirdSlide::ReadPanel(const ql::TIniStorage& project) {
     TNavPanelOptions o;
     o.DefinitionFile = project.ReadString(kMain, u"opt_nav_inifile", u"");
     o.ShowBackground = project.ReadBool(kMain, u"opt_nav_showbg", false);
@@ -130,21 +164,28 @@ void TThirdSlide::LoadPanel(const ql::TIniStorage& project, double volume, doubl
         std::clamp(project.ReadInteger(kMain, u"opt_newnavbuttons_count", 0), 0, 64);
     for (int32_t k = 1; k <= count; ++k)
         o.Buttons.push_back(project.ReadString(kMain, u"opt_newnavbutton" + ql::IntToStr(k), u""));
+    m_panelOptions = std::move(o);
+}
+
+void TThirdSlide::MakePanel() {
+    m_panel.reset();
+    if (!m_panelOptions) return;
     TNavPanel::THooks hooks;
     hooks.IsPlaying = [this] { return !m_hooks.IsPlaying || m_hooks.IsPlaying(); };
     hooks.Seek = [this](double ms) {
         if (m_hooks.Seek) m_hooks.Seek(ms);
     };
     hooks.VolumeChanged = [this](double v) {
+        m_volume = v;
         if (m_hooks.VolumeChanged) m_hooks.VolumeChanged(v);
     };
     hooks.PictureChanged = [this] {
         ++m_panelVersion;
         m_changed = true;
     };
-    auto panel = std::make_unique<TNavPanel>(std::move(o), m_viewport, m_open, std::move(hooks));
-    if (!panel->Load(durationMs)) return;  // logged; the show runs without a panel
-    panel->SetVolume(volume);
+    auto panel = std::make_unique<TNavPanel>(*m_panelOptions, m_viewport, m_open, std::move(hooks));
+    if (!panel->Load(m_durationMs)) return;  // logged; the show runs without a panel
+    panel->SetVolume(m_volume);
     m_panel = std::move(panel);
 }
 
@@ -230,6 +271,9 @@ bool TThirdSlide::HitTest(int32_t x, int32_t y, std::u16string* name) const {
         if (name) *name = kPanelHoverName;
         return true;
     }
+    // The slides under a dialog's objects do not see the pointer.
+    for (size_t k = m_dialogs.size(); k-- > 0;)
+        if (m_dialogs[k]->HitTest(x, y, name)) return true;
     return false;
 }
 
@@ -266,6 +310,17 @@ void TThirdSlide::RemoveDialog(int32_t index) {
         --m_animated;
     }
     m_closing = false;
+    m_changed = true;
+}
+
+void TThirdSlide::ReplaceDialog(int32_t index, std::unique_ptr<TOverlayDialog> dialog) {
+    if (index < 0 || index >= int32_t(m_dialogs.size())) return;
+    if (!dialog) {
+        RemoveDialog(index);
+        return;
+    }
+    dialog->SetOpacity(m_dialogs[size_t(index)]->Opacity());
+    m_dialogs[size_t(index)] = std::move(dialog);
     m_changed = true;
 }
 

@@ -5,9 +5,11 @@
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
+#include "OrbLib2/3DEngine/qlDrawManager2.h"
 #include "OrbLib2/NavPanel/qlNavPanel.h"
 #include "OrbLib2/OrbViewer/qlOrbInputMapping.h"
 #include "QlLib/qlIniStorage.h"
@@ -28,6 +30,11 @@ public:
     virtual float Opacity() const = 0;
     virtual void SetOpacity(float percent) = 0;
     virtual THit Mouse(int32_t x, int32_t y, TNavMouseKind kind, int32_t button) = 0;
+    // Whether an object of the dialog lies under the point; name: the hover
+    // name of an object that carries an action, else empty.
+    virtual bool HitTest(int32_t x, int32_t y, std::u16string* name) const { return false; }
+    // Draws the dialog at its opacity (after the logo, before the panel).
+    virtual void Draw(TDeviceDrawer& drawer) {}
 };
 
 // The logo or the panel as the drawer shows it: a picture at a rectangle.
@@ -62,6 +69,12 @@ public:
                 THooks hooks, double volume, double durationMs, int64_t nowMs);
     ~TThirdSlide() override;
 
+    // The output size changed: the logo and the panel are laid out again for
+    // the new viewport as a fresh overlay would lay them out; the panel keeps
+    // its fade. Dialogs are the caller's to rebuild (ReplaceDialog).
+    void Resize(const ql::TRect& viewport);
+    const ql::TRect& Viewport() const { return m_viewport; }
+
     // Dialog animation, the panel's time and the auto-hide fade.
     void Advance(int64_t nowMs, double showTimeMs);
     // Mouse kinds other than move, press, release and double click are ignored.
@@ -75,6 +88,9 @@ public:
     // -1 or out of range: the top one.
     void CloseDialog(int32_t index);
     void RemoveDialog(int32_t index);
+    // Puts a dialog in the place of another, at its opacity and in its
+    // animation; nullptr removes the old one.
+    void ReplaceDialog(int32_t index, std::unique_ptr<TOverlayDialog> dialog);
     // Before navigation: pausing dialogs go, the topmost of them with its animation.
     void ClosePausingDialogs();
     TOverlayDialog* TopDialog() const {
@@ -100,21 +116,32 @@ public:
     void Compose(ql::TBitmap& frame) const;
 
 private:
-    void LoadLogo(const ql::TIniStorage& project);
-    void LoadPanel(const ql::TIniStorage& project, double volume, double durationMs);
+    struct TLogoSettings {
+        std::u16string Name;
+        int32_t Code = 8;
+        int32_t Inset = 0;
+        double Size = 10;  // percent of the viewport height
+    };
+    void ReadLogo(const ql::TIniStorage& project);
+    void PlaceLogo();
+    void ReadPanel(const ql::TIniStorage& project);
+    void MakePanel();
     void StartAnimation(int32_t index, bool closing);
 
     ql::TRect m_viewport;
     TNavOpenFile m_open;
     THooks m_hooks;
     bool m_changed = true;
+    double m_volume = 1, m_durationMs = 0;
     // Logo.
+    std::optional<TLogoSettings> m_logoSettings;
     std::unique_ptr<ql::TBitmap> m_logo;
     ql::TRect m_logoRect;
     float m_logoOpacity = 100;
     int32_t m_logoHalvings = 0;
     bool m_logoResampled = false;
     // Panel and auto-hide.
+    std::optional<TNavPanelOptions> m_panelOptions;
     std::unique_ptr<TNavPanel> m_panel;
     std::unique_ptr<TMouseMoveDetector> m_detector;
     bool m_autoHide = false, m_hidden = false, m_forceIdle = false;

@@ -326,6 +326,8 @@ bool TOrbEngine::ShouldRun(uint32_t flags) {
     if (m_source->PauseWhenInactive() && !(flags & dfWindowActive)) return false;
     if (m_active && PastEnd()) return false;
     if (m_paused || m_waiting) return false;
+    // A dialog that pauses the show holds the clock until it closes.
+    if (m_overlay && m_overlay->BlocksShow()) return false;
     // Both readiness tests run every pass: the music one keeps the player sought.
     const bool slides = SlidesReady();
     const bool music = MusicReady();
@@ -506,6 +508,8 @@ void TOrbEngine::DrawFrame(bool force) {
     if (!drawer) return;
     try {
         if (m_overlayPending) MakeOverlay();
+        // A new output size lays the overlay out again for it.
+        if (m_overlay) m_overlay->Resize(OverlayViewport());
         const bool overlayChanged =
             m_overlay && m_overlay->Advance(int64_t(m_clock->NowMs()), DrawTime());
         const bool changed =
@@ -518,7 +522,7 @@ void TOrbEngine::DrawFrame(bool force) {
             // Over the panel or a dialog the overlay names the hover.
             std::u16string name;
             if (m_overlay && m_overlay->HitTest(m_lastMouse.X, m_lastMouse.Y, &name)) {
-                m_hover = true;
+                m_hover = !name.empty();
                 m_hoverClass = name;
             } else {
                 HitSlides(m_lastMouse);
@@ -650,9 +654,10 @@ void TOrbEngine::HandleEvent(ql::TMessageItem& item) {
             HandleSnapshot();
             break;
         case kEngineCloseDialog:
+            if (TEngineOverlay* overlay = Overlay()) overlay->CloseDialog();
+            break;
         case kEngineHelpDialog:
-            // The overlay with its dialogs is not part of this engine yet.
-            Log().WriteLine(u"TOrbEngine: no overlay for dialogs");
+            OpenDialog(u"help");
             break;
         case kEngineSlideList:
             if (auto* data = item.PayloadAs<TSlideData>()) {
@@ -735,17 +740,52 @@ void TOrbEngine::CarryOut(const TOrbActionInfo& action) {
         case acNone:
             return;
         case acHelp:
-        case acOpenDialog:
-            Log().WriteLine(u"TOrbEngine: no overlay for dialogs");
+            OpenDialog(u"help");
             return;
+        case acOpenDialog:
+            OpenDialog(action.Text);
+            return;
+        case acCloseDialog:
+            // Without a dialog open it goes to the viewer (the start-up
+            // window exits with it).
+            if (m_overlay && m_overlay->DialogOpen()) {
+                m_overlay->CloseDialog();
+                return;
+            }
+            break;
+        case acPrevSlide:
+        case acNextSlide:
+        case acGotoSlide:
+        case acRunPresentation:
+            // Navigation does not wait behind a dialog that pauses the show.
+            if (m_overlay) m_overlay->ClosePausingDialogs();
+            break;
         default:
             break;
     }
-    // Action 16 closes a dialog when one is open; without the overlay none is,
-    // so it goes to the viewer like the rest.
     std::unique_ptr<ql::TObj> text;
     if (!action.Text.empty()) text = std::make_unique<TStrValue>(action.Text);
     Notify(kEngineAction, {action.Code, action.Param}, std::move(text));
+}
+
+ql::TRect TOrbEngine::OverlayViewport() {
+    return {0, 0, m_controller.DeviceWidth(), m_controller.DeviceHeight()};
+}
+
+TEngineOverlay* TOrbEngine::Overlay() {
+    // A dialog may be asked for before the first frame made the overlay (but
+    // not before the drawer it draws with).
+    if (m_overlayPending && m_controller.Drawer()) MakeOverlay();
+    return m_overlay.get();
+}
+
+void TOrbEngine::OpenDialog(const std::u16string& name) {
+    TEngineOverlay* overlay = Overlay();
+    if (!overlay) {
+        Log().WriteLine(u"TOrbEngine: no overlay for dialogs");
+        return;
+    }
+    if (!overlay->OpenDialog(name)) Log().WriteLine(u"TOrbEngine: no dialog " + name);
 }
 
 void TOrbEngine::MakeOverlay() {
@@ -755,7 +795,9 @@ void TOrbEngine::MakeOverlay() {
     TEngineOverlayContext context;
     context.Accessor = m_accessor.get();
     context.Project = &m_source->Document();
-    context.Viewport = {0, 0, m_controller.DeviceWidth(), m_controller.DeviceHeight()};
+    context.Source = m_source.get();
+    context.FitMode = m_options.Cover ? 1 : 0;
+    context.Viewport = OverlayViewport();
     context.DurationMs = m_source->TotalTime();
     context.NowMs = int64_t(m_clock->NowMs());
     context.IsPlaying = [this] { return !m_paused; };
@@ -841,7 +883,7 @@ void TOrbEngine::PublishState() {
     m_state.Active = m_active;
     m_state.Paused = m_paused != 0;
     m_state.Waiting = m_waiting;
-    m_state.DialogOpen = false;
+    m_state.DialogOpen = m_overlay && m_overlay->DialogOpen();
     m_state.Hover = m_hover;
     m_state.HoverClass = m_hoverClass;
     m_state.PanelState = m_overlay ? m_overlay->PanelState() : 0;

@@ -194,6 +194,12 @@ private:
     TOrbActionInfo HitSlides(const TMouseData& mouse);
     // The overlay of the show just opened (the drawer must exist).
     void MakeOverlay();
+    // The overlay, made first when it is due; nullptr when the show has none.
+    TEngineOverlay* Overlay();
+    // Where the overlay lies: the whole output.
+    ql::TRect OverlayViewport();
+    // Opens the show's dialog `name` on the overlay (or closes it when open).
+    void OpenDialog(const std::u16string& name);
     void HandleSnapshot();
     void FollowOutputSize(const TSizeData& size);
     // Makes the textures of a slide the loader built (uploads it too while

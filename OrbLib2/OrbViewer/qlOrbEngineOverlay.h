@@ -18,10 +18,16 @@
 namespace orb {
 
 // What an overlay is made from; everything lives at least as long as the overlay.
+class TOrbSource;
+
 struct TEngineOverlayContext {
     TFileAccessor* Accessor = nullptr;
     const ql::TIniStorage* Project = nullptr;  // the show's project document
-    ql::TRect Viewport;                        // where the show is drawn, in device pixels
+    // The show the dialogs are built from, and how its slides fit the
+    // viewport (1 cover, 0 fit); without a source there are no dialogs.
+    TOrbSource* Source = nullptr;
+    int32_t FitMode = 0;
+    ql::TRect Viewport;  // where the show is drawn, in device pixels
     double DurationMs = 0;
     int64_t NowMs = 0;                // the engine clock at the opening
     std::function<bool()> IsPlaying;  // on the engine thread
@@ -48,6 +54,20 @@ public:
     virtual bool HitTest(int32_t x, int32_t y, std::u16string* name) const = 0;
     // For the cursor: 0 no panel; 2 the mouse is over it; 1 otherwise.
     virtual int32_t PanelState() const { return 0; }
+
+    // The show's dialog `name` ("help" or a custom one) opens, or closes
+    // when it is open already; false when the show has no such dialog.
+    virtual bool OpenDialog(const std::u16string& name) { return false; }
+    // The top dialog closes (with its animation).
+    virtual void CloseDialog() {}
+    // Before navigation: the dialogs that pause the show go.
+    virtual void ClosePausingDialogs() {}
+    virtual bool DialogOpen() const { return false; }
+    // A dialog that pauses the show is on the stack: the clock stands.
+    virtual bool BlocksShow() const { return false; }
+    // The output changed size: the logo, the panel and the dialogs are laid
+    // out again for the new viewport.
+    virtual void Resize(const ql::TRect& viewport) {}
 };
 
 // nullptr: no overlay for this show.

@@ -35,15 +35,14 @@ bool TContainerSlide::Changed() {
     return slide && slide->IsChanged();
 }
 
-namespace {
-
-// The class name the cursor logic looks at, for an object under the pointer.
 std::u16string HoverClassOf(const TOrbObject& object) {
     if (dynamic_cast<const TOrbButton*>(&object)) return u"TOrbButton";
     if (dynamic_cast<const TOrbText*>(&object)) return u"TOrbText";
     if (dynamic_cast<const TOrbImage*>(&object)) return u"TOrbImage";
     return u"TOrbObject";
 }
+
+namespace {
 
 // The buttons held during the event, as the slide counts them: none, the
 // left one, or another (any other combination).

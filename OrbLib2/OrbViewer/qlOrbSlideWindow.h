@@ -13,9 +13,13 @@
 
 namespace orb {
 
+// The class name the cursor logic looks at, for an object under the pointer.
+std::u16string HoverClassOf(const TOrbObject& object);
+
 class TContainerSlide : public TEngineSlide {
 public:
-    explicit TContainerSlide(ql::TRef<TDrawContainer> container) : m_container(std::move(container)) {}
+    explicit TContainerSlide(ql::TRef<TDrawContainer> container)
+        : m_container(std::move(container)) {}
 
     const TSlideInfo& Info() const override { return m_container->Info(); }
     int64_t Index() const override { return m_container->Index(); }
@@ -26,7 +30,8 @@ public:
     void Prepare(T3DDrawer& drawer) override;
     void Upload(T3DDrawer& drawer) override;
     bool Changed() override;
-    TOrbActionInfo MouseEvent(const TMouseData& mouse, bool actionsEnabled, std::u16string* hitClass) override;
+    TOrbActionInfo MouseEvent(const TMouseData& mouse, bool actionsEnabled,
+                              std::u16string* hitClass) override;
     const ql::TRef<TDrawContainer>& Container() const { return m_container; }
 
 private:

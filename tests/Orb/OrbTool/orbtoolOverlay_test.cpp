@@ -15,14 +15,20 @@ namespace {
 using ql::test::ShellQuote;
 
 // A show whose panel stands at the bottom with pause, help and exit, packed
-// with the bar's files.
+// with the bar's files. Its help dialog is red, its custom dialog "About" blue
+// with a white box in the middle.
 std::string PackShow(const ql::test::TTestFolder& folder) {
     test::WriteBarFixtures(folder);
     test::WriteText(
         folder.File("project.orb"),
         "[Main]\nopt_fcp=1\nopt_nav_inifile=nav\\bar.ini\nopt_nav_showbg=1\nopt_cp=Bottom\n"
         "opt_newnavbuttons_count=3\nopt_newnavbutton1=pause\nopt_newnavbutton2=help\n"
-        "opt_newnavbutton3=exit\n");
+        "opt_newnavbutton3=exit\nopt_scr_width=800\nopt_scr_height=600\nopt_slidescount=1\n"
+        "opt_synchpos1=5000\nopt_customdialogscount=1\ncustom_dialog1=About\n[slide1]\n"
+        "[dialog_help]\nUsePersonal=1\nPers_Fon=1\nbstyle=1\nbname=255\n"
+        "[dialog_1_]\nDialogPause=1\nUsePersonal=1\nPers_Fon=1\nbstyle=1\nbname=16711680\n"
+        "object Box : box\n  FitMode=None\n  Size=100,50\n  Color1=255,255,255\n  "
+        "Action=closedialog\nend\n");
     const std::string show = folder.File("show.exe");
     std::string command = "pack -o " + ShellQuote(show) + " --player /dev/null " +
                           ShellQuote(folder.File("project.orb"));
@@ -86,6 +92,44 @@ TEST(OrbToolOverlay, Script_StepsThePanelAndDialogsOnAVirtualClock) {
                 << name;
     }
     EXPECT_EQ(test::Tool(folder, "overlay " + ShellQuote(show) + " --script /nonexistent").Code, 2);
+}
+
+TEST(OrbToolOverlay, Open_BuildsTheShowsOwnDialogsWhoseButtonsWork) {
+    ql::test::TTestFolder folder;
+    const std::string show = PackShow(folder);
+    test::WriteText(folder.File("script.txt"),
+                    "0 open About\n300 state\n300 frame about.png\n310 open Nowhere\n"
+                    "320 move 400 300\n330 press 400 300\n340 release 400 300\n350 state\n"
+                    "600 state\n600 frame after.png\n");
+    auto run = test::Tool(folder, "overlay " + ShellQuote(show) + " --size 800x600 --script " +
+                                      ShellQuote(folder.File("script.txt")) + " -o " +
+                                      ShellQuote(folder.Path()));
+    ASSERT_EQ(run.Code, 0) << run.Err;
+    // An unknown name opens nothing and says so.
+    EXPECT_NE(run.Err.find("no dialog Nowhere"), std::string::npos) << run.Err;
+    std::vector<std::string> lines;
+    std::istringstream out(run.Out);
+    for (std::string line; std::getline(out, line);) lines.push_back(line);
+    ASSERT_EQ(lines.size(), 3u) << run.Out;
+    EXPECT_NE(lines[0].find("\"dialogs\":[{\"name\":\"About\",\"opacity\":100}]"),
+              std::string::npos)
+        << lines[0];
+    // The box's "closedialog" (16) closes it, with its animation.
+    EXPECT_NE(lines[1].find("\"action\":{\"code\":16,"), std::string::npos) << lines[1];
+    EXPECT_NE(lines[1].find("\"handled\":true"), std::string::npos) << lines[1];
+    EXPECT_NE(lines[1].find("\"name\":\"About\""), std::string::npos) << lines[1];
+    EXPECT_NE(lines[2].find("\"dialogs\":[]"), std::string::npos) << lines[2];
+    auto pixel = [&](const char* name, int32_t x, int32_t y) {
+        ql::TLoadResult png = ql::LoadImageFromFile(folder.WideFile(name));
+        const ql::TBitmap* frame =
+            png.Image ? png.Image.Store()->GetBitmap(0, ql::PfARGB32()) : nullptr;
+        return frame ? test::PixelAt(*frame, x, y) & 0xFFFFFF : 0x1000000u;
+    };
+    // The dialog covers the frame in its colour, its box in the middle;
+    // closed, the gray shows again.
+    EXPECT_EQ(pixel("about.png", 10, 10), 0x0000FFu);
+    EXPECT_EQ(pixel("about.png", 400, 300), 0xFFFFFFu);
+    EXPECT_EQ(pixel("after.png", 10, 10), 0x404040u);
     EXPECT_EQ(test::Tool(folder, "overlay --help").Code, 0);
 }
 
@@ -108,7 +152,9 @@ double Psnr(const ql::TBitmap& a, const ql::TBitmap& b) {
 TEST(OrbToolOverlay, GlDevice_MatchesTheSoftwareDevice) {
     ql::test::TTestFolder folder;
     const std::string show = PackShow(folder);
-    test::WriteText(folder.File("script.txt"), "40 move 330 570\n50 frame frame.png\n");
+    // The custom dialog with its box under the panel, the pause button hovered.
+    test::WriteText(folder.File("script.txt"),
+                    "0 open About\n40 move 330 570\n250 frame frame.png\n");
     std::unique_ptr<ql::TBitmap> frames[2];
     const char* devices[2] = {"soft", "gl"};
     for (int k = 0; k < 2; ++k) {

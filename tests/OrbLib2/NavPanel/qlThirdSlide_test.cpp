@@ -279,5 +279,37 @@ TEST(ThirdSlide, Logo_FourAndAHalfTimesItsTargetIsHalvedTwiceThenResampled) {
     EXPECT_EQ(test::PixelAt(*frame, 700, 570), 0xFF000000u);
 }
 
+TEST(ThirdSlide, Resize_LaysOutAsAFreshOverlayAndKeepsThePanelsFade) {
+    ql::test::TTestFolder folder;
+    test::WriteBarFixtures(folder);
+    test::WriteBlocksPng(folder.File("logo.png"), 270, 180, {0xFF2080F0});
+    const auto project = Project(std::string(kPanelMain) +
+                                 "opt_hidenavbar=1\nopt_nav_hideonstartup=1\nopt_logo=1\n"
+                                 "opt_logo_fn=logo.png\nopt_logo_pos=2\nopt_logo_offset=5\n");
+    const TNavOpenFile open = test::FolderOpener(folder);
+    TThirdSlide overlay(*project, {0, 0, 800, 600}, open, {}, 1, 60000, 0);
+    ASSERT_NE(overlay.Panel(), nullptr);
+    const ql::TRect panel = overlay.Panel()->Rect(), logo = overlay.LogoItem().Rect;
+    overlay.TakeChanged();
+    for (const ql::TRect viewport :
+         {ql::TRect{0, 0, 1920, 1080}, ql::TRect{0, 0, 12, 8}, ql::TRect{0, 0, 800, 600}}) {
+        overlay.Resize(viewport);
+        EXPECT_TRUE(overlay.TakeChanged());
+        TThirdSlide fresh(*project, viewport, open, {}, 1, 60000, 0);
+        ASSERT_EQ(overlay.Panel() != nullptr, fresh.Panel() != nullptr) << viewport.right;
+        if (fresh.Panel()) {
+            EXPECT_EQ(overlay.Panel()->Rect(), fresh.Panel()->Rect());
+            EXPECT_EQ(overlay.Panel()->Clickable(), fresh.Panel()->Clickable());
+        }
+        EXPECT_EQ(overlay.LogoItem().Rect, fresh.LogoItem().Rect);
+        EXPECT_EQ(overlay.LogoHalvings(), fresh.LogoHalvings());
+        // Still hidden since the start: no move came.
+        EXPECT_EQ(overlay.PanelOpacity(), 0);
+        EXPECT_TRUE(overlay.PanelHidden());
+    }
+    EXPECT_EQ(overlay.Panel()->Rect(), panel);
+    EXPECT_EQ(overlay.LogoItem().Rect, logo);
+}
+
 }  // namespace
 }  // namespace orb

@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "OrbLib2/NavPanel/qlNavDialogs.h"
 #include "OrbLib2/NavPanel/qlNavPanel.h"
 #include "OrbLib2/NavPanel/qlThirdSlide.h"
 #include "OrbLib2/NavPanel/qlVideoNavBar.h"
@@ -58,6 +59,8 @@ protected:
                 m_locator->Project().FindSection(u"slide" + ql::IntToStr(i));
             if (slide) CollectObjects(*slide, objects);
         }
+        if (const ql::TIniSection* help = m_locator->Project().FindSection(u"dialog_help"))
+            CollectObjects(*help, objects);
         return objects;
     }
 
@@ -301,6 +304,19 @@ TEST_F(DemoShow, Overlay_HasTheLogoAndAButtonBarWithAVideoStyleVariant) {
     // The logo at the top right.
     EXPECT_GT(overlay.LogoItem().Rect.left, 1600);
     EXPECT_LT(overlay.LogoItem().Rect.top, 100);
+
+    // The panel's help button opens the show's help page, which holds the
+    // show; its close button sits in the lower middle.
+    TDialogBuilder dialogs(ShowSource(*m_locator), m_locator->Accessor(), 0);
+    ASSERT_TRUE(dialogs.Setup(1920, 1080));
+    std::unique_ptr<TSlideDialog> help = dialogs.Build(u"help");
+    ASSERT_NE(help, nullptr);
+    EXPECT_TRUE(help->PausesShow());
+    std::u16string hover;
+    EXPECT_TRUE(help->HitTest(960, 864, &hover));
+    EXPECT_EQ(hover, u"TOrbButton");
+    EXPECT_EQ(help->Mouse(960, 864, TNavMouseKind::Press, 1).Action.Code, acNone);
+    EXPECT_EQ(help->Mouse(960, 864, TNavMouseKind::Release, 1).Action.Code, acCloseDialog);
 
     TNavPanelOptions options;
     options.DefinitionFile = u"nav\\video-bar.ini";
