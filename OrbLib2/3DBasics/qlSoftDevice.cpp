@@ -546,7 +546,7 @@ void TSoftDevice::EmitPolygon(const TScreenVertex* input, int32_t count) {
 TDxResult TSoftDevice::DrawTriangles(const TDrawState& state, std::span<const TVertex> vertices) {
     if (m_lost) return Fail(TDxResult::DeviceLost);
     if (state.pipeline == TPipeline::Yuv) {
-        if (const TTextureHandle rgb = ConvertedYuv(state)) {
+        if (const TTextureHandle rgb = ConvertedYuv(state, vertices)) {
             TDrawState picture = state;
             picture.pipeline = TPipeline::Texture;
             picture.textures[0] = rgb;
@@ -1105,7 +1105,8 @@ void TSoftDevice::RasterBand(const TDrawState& state, const TTarget& target, con
     }
 }
 
-TTextureHandle TSoftDevice::ConvertedYuv(const TDrawState& state) {
+TTextureHandle TSoftDevice::ConvertedYuv(const TDrawState& state,
+                                         std::span<const TVertex> vertices) {
     const TTexture* planes[3];
     for (int32_t i = 0; i < 3; ++i) {
         planes[i] = Find(state.textures[i]);
@@ -1116,6 +1117,16 @@ TTextureHandle TSoftDevice::ConvertedYuv(const TDrawState& state) {
     const int32_t w = planes[0]->desc.width, h = planes[0]->desc.height;
     const int32_t cw = planes[1]->desc.width, ch = planes[1]->desc.height;
     if (planes[2]->desc.width != cw || planes[2]->desc.height != ch) return 0;
+    // Only the part of the texture the draw reaches is converted (a 1080p
+    // frame fills little more than half of its 2048 x 2048 planes); one
+    // texel more each way for the filter.
+    float uMax = 0, vMax = 0;
+    for (const TVertex& vertex : vertices) {
+        uMax = std::max(uMax, SafeClamp(vertex.u, 0.0f, 1.0f));
+        vMax = std::max(vMax, SafeClamp(vertex.v, 0.0f, 1.0f));
+    }
+    const int32_t needW = std::min(w, int32_t(std::ceil(uMax * float(w))) + 1);
+    const int32_t needH = std::min(h, int32_t(std::ceil(vMax * float(h))) + 1);
     const bool bt709 = state.constants[0][0] >= 0.5f;
     auto entry = std::find_if(m_yuv.begin(), m_yuv.end(), [&](const TYuvConversion& c) {
         return c.planes[0] == state.textures[0] && c.planes[1] == state.textures[1] &&
@@ -1138,43 +1149,60 @@ TTextureHandle TSoftDevice::ConvertedYuv(const TDrawState& state) {
         entry = m_yuv.end() - 1;
     } else if (entry->bt709 == bt709 && entry->versions[0] == planes[0]->version &&
                entry->versions[1] == planes[1]->version &&
-               entry->versions[2] == planes[2]->version) {
+               entry->versions[2] == planes[2]->version && entry->width >= needW &&
+               entry->height >= needH) {
         return entry->rgb;
     }
     TTexture* rgb = Find(entry->rgb);
     if (!rgb) return 0;
-    // Each chroma texel covers two by two luma texels, as in the frame the
-    // planes came from; the row loop spreads a chroma row over two pixels.
-    m_yuvRows.resize(size_t(w) + 2 * size_t(cw));
-    uint8_t* yRow = m_yuvRows.data();
-    uint8_t* uRow = yRow + w;
-    uint8_t* vRow = uRow + cw;
-    if (!m_yuvConverter || m_yuvConverterWidth != w) {
-        m_yuvConverter = std::make_unique<ql::TYuvToRgbConverter>(w);
-        m_yuvConverterWidth = w;
+    // Bands of rows across the drawing threads, each with its own converter
+    // and rows. Each chroma texel covers two by two luma texels, as in the
+    // frame the planes came from; the row loop spreads a chroma row over two
+    // pixels.
+    const int32_t bands = m_pool->Threads();
+    if (int32_t(m_yuvBands.size()) != bands || m_yuvBands.front().width != needW) {
+        m_yuvBands.clear();
+        for (int32_t i = 0; i < bands; ++i) {
+            TYuvBand band;
+            band.width = needW;
+            band.converter = std::make_unique<ql::TYuvToRgbConverter>(needW);
+            band.rows.resize(size_t(needW) + 2 * size_t(cw));
+            m_yuvBands.push_back(std::move(band));
+        }
     }
-    ql::TYuvToRgbConverter& converter = *m_yuvConverter;
+    for (TYuvBand& band : m_yuvBands) band.rows.resize(size_t(needW) + 2 * size_t(cw));
     const ql::TYuvMatrix matrix = bt709 ? ql::TYuvMatrix::Bt709 : ql::TYuvMatrix::Bt601;
     auto bytes = [](const uint32_t* texels, int32_t n, uint8_t* out) {
         // An L8 texel is stored as an opaque grey.
         for (int32_t x = 0; x < n; ++x) out[x] = uint8_t(texels[x] & 0xFF);
     };
+    // The chroma a row of needW pixels reaches.
+    const int32_t chromaW = std::min(cw, needW / 2 + 1);
     std::vector<uint32_t>& out = rgb->levels[0];
-    for (int32_t y = 0; y < h; ++y) {
-        const int32_t c = std::min(y / 2, ch - 1);
-        bytes(planes[0]->levels[0].data() + size_t(y) * size_t(w), w, yRow);
-        bytes(planes[1]->levels[0].data() + size_t(c) * size_t(cw), cw, uRow);
-        bytes(planes[2]->levels[0].data() + size_t(c) * size_t(cw), cw, vRow);
-        converter.ConvertRow(yRow, uRow, vRow, cw, matrix,
-                             reinterpret_cast<uint8_t*>(out.data() + size_t(y) * size_t(w)));
-    }
+    m_pool->Run(bands, [&](int32_t index) {
+        TYuvBand& band = m_yuvBands[size_t(index)];
+        uint8_t* yRow = band.rows.data();
+        uint8_t* uRow = yRow + needW;
+        uint8_t* vRow = uRow + cw;
+        for (int32_t y = needH * index / bands; y < needH * (index + 1) / bands; ++y) {
+            const int32_t c = std::min(y / 2, ch - 1);
+            bytes(planes[0]->levels[0].data() + size_t(y) * size_t(w), needW, yRow);
+            bytes(planes[1]->levels[0].data() + size_t(c) * size_t(cw), chromaW, uRow);
+            bytes(planes[2]->levels[0].data() + size_t(c) * size_t(cw), chromaW, vRow);
+            band.converter->ConvertRow(
+                yRow, uRow, vRow, chromaW, matrix,
+                reinterpret_cast<uint8_t*>(out.data() + size_t(y) * size_t(w)));
+        }
+    });
     ++rgb->version;
     rgb->surface.pending = false;
     rgb->surface.dirty = {0, 0, w, h};
-    rgb->opaqueW = w;
-    rgb->opaqueH = h;
+    rgb->opaqueW = needW;
+    rgb->opaqueH = needH;
     rgb->uniform = false;
     entry->bt709 = bt709;
+    entry->width = needW;
+    entry->height = needH;
     for (int32_t i = 0; i < 3; ++i) entry->versions[i] = planes[i]->version;
     return entry->rgb;
 }

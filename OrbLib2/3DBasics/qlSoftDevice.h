@@ -203,18 +203,23 @@ private:
     // as a picture does and gives the very bytes of a picture converted the
     // same way. 0 when the planes are not three L8 textures or the texture
     // does not fit the budget (the per-pixel path draws them then).
-    TTextureHandle ConvertedYuv(const TDrawState& state);
+    TTextureHandle ConvertedYuv(const TDrawState& state, std::span<const TVertex> vertices);
     void ReleaseYuvOf(TTextureHandle plane);
     struct TYuvConversion {
         TTextureHandle planes[3] = {0, 0, 0};
         uint64_t versions[3] = {0, 0, 0};
         bool bt709 = false;
         TTextureHandle rgb = 0;
+        int32_t width = 0, height = 0;  // the part converted
     };
     std::vector<TYuvConversion> m_yuv;
-    std::vector<uint8_t> m_yuvRows;  // one row of each plane, reused
-    std::unique_ptr<ql::TYuvToRgbConverter> m_yuvConverter;
-    int32_t m_yuvConverterWidth = 0;
+    // What one band of rows converts with, reused from frame to frame.
+    struct TYuvBand {
+        int32_t width = 0;
+        std::unique_ptr<ql::TYuvToRgbConverter> converter;
+        std::vector<uint8_t> rows;  // one row of each plane
+    };
+    std::vector<TYuvBand> m_yuvBands;
 };
 
 }  // namespace orb
