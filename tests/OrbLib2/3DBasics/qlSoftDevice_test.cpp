@@ -342,6 +342,51 @@ TEST(SoftDevice, YuvPipeline_TakesTheChromaTexelUnderTheLumaTexel) {
     EXPECT_LT(PixelAt(device, 1, 0) & 0xFF, 160u);
 }
 
+TEST(SoftDevice, YuvPipeline_ConvertedFrameGoesWithItsPlanesAndTheBudgetDecidesThePath) {
+    // Y 235 with neutral chroma is white by either path.
+    const TTextureDesc luma{32, 32, 1, TTexelFormat::L8}, chroma{16, 16, 1, TTexelFormat::L8};
+    const int64_t planesBytes =
+        TRenderDevice::TextureBytes(luma) + 2 * TRenderDevice::TextureBytes(chroma);
+    struct TCase {
+        const char* Name;
+        int64_t Budget;
+        int32_t TexturesWhileDrawn;  // the planes and the converted frame, or the planes alone
+    };
+    const TCase cases[] = {{"room for the conversion", int64_t(64) << 20, 4},
+                           {"planes only", planesBytes, 3}};
+    for (const TCase& c : cases) {
+        SCOPED_TRACE(c.Name);
+        TSoftDevice device({4, 4});
+        device.SetMemoryBudget(c.Budget);
+        TTextureHandle planes[3];
+        const ql::TPixelFormat* y8 = ql::FindPixelFormat("Y8");
+        for (int32_t i = 0; i < 3; ++i) {
+            const TTextureDesc& desc = i == 0 ? luma : chroma;
+            ASSERT_EQ(device.CreateTexture(desc, planes[i]), TDxResult::Ok);
+            ql::TDirectBitmap plane(desc.width, desc.height, y8);
+            for (int32_t y = 0; y < desc.height; ++y)
+                std::memset(plane.Row(y), i == 0 ? 235 : 128, size_t(desc.width));
+            ASSERT_EQ(device.UploadLevel(planes[i], 0, plane), TDxResult::Ok);
+        }
+        TDrawState state;
+        state.pipeline = TPipeline::Yuv;
+        std::copy(planes, planes + 3, state.textures);
+        const float m = 4.0f / 32;
+        const TVertex tl{0, 0, 0, 1, 0xFFFFFFFFu, 0, 0, 0, 0},
+            tr{4, 0, 0, 1, 0xFFFFFFFFu, m, 0, m, 0};
+        const TVertex br{4, 4, 0, 1, 0xFFFFFFFFu, m, m, m, m},
+            bl{0, 4, 0, 1, 0xFFFFFFFFu, 0, m, 0, m};
+        const std::vector<TVertex> quad = {tl, tr, br, tl, br, bl};
+        ASSERT_EQ(device.DrawTriangles(state, quad), TDxResult::Ok);
+        EXPECT_EQ(PixelAt(device, 2, 2), 0xFFFFFFFFu);
+        EXPECT_EQ(device.TextureCount(), c.TexturesWhileDrawn);
+        device.ReleaseTexture(planes[1]);
+        EXPECT_EQ(device.TextureCount(), 2);
+        EXPECT_EQ(device.UsedMemory(),
+                  TRenderDevice::TextureBytes(luma) + TRenderDevice::TextureBytes(chroma));
+    }
+}
+
 TEST(SoftDevice, OneThreadAndTwo_DrawIdenticalPixels) {
     std::vector<uint32_t> results[2];
     for (int32_t run = 0; run < 2; ++run) {
