@@ -1136,10 +1136,13 @@ TTextureHandle TSoftDevice::ConvertedYuv(const TDrawState& state,
         TTextureDesc desc;
         desc.width = w;
         desc.height = h;
+        // Without room the per-pixel path draws the frame, each time, and
+        // says nothing: running short is not a failure of the draw.
+        if (m_used + TextureBytes(desc) > m_budget) return 0;
         TTextureHandle rgb = 0;
         const TDxResult result = m_lastResult;
         if (CreateTexture(desc, rgb) != TDxResult::Ok) {
-            m_lastResult = result;  // the per-pixel path draws the frame instead
+            m_lastResult = result;
             return 0;
         }
         TYuvConversion conversion;
