@@ -166,7 +166,10 @@ void T3DDrawer::RendererReady() {
         m_postTarget = std::make_unique<TRenderTargetTexture>(m_screen, w, h);
         if (m_postTarget->GetTexture() == 0) m_postTarget.reset();
     }
-    for (auto& video : m_videos) video->TexturesLost();
+    {
+        std::lock_guard<std::recursive_mutex> lock(m_mutex);
+        for (auto& video : m_videos) video->TexturesLost();
+    }
     SetOutputSize(m_outputSize.x, m_outputSize.y);
     Log(u"T3DDrawer.RendererReadyEvent");
     m_ready = m_initialised;
@@ -176,7 +179,10 @@ void T3DDrawer::RendererReady() {
 void T3DDrawer::RendererLost() {
     Log(u"T3DDrawer.RendererLostEvent");
     m_ready = false;
-    for (auto& video : m_videos) video->TexturesLost();
+    {
+        std::lock_guard<std::recursive_mutex> lock(m_mutex);
+        for (auto& video : m_videos) video->TexturesLost();
+    }
     if (m_lostNotify) m_lostNotify();
 }
 
@@ -918,11 +924,14 @@ void T3DDrawer::EndPostEffect(uint8_t strength, int32_t percent) {
 
 T3DYUV* T3DDrawer::CreateVideoSurface(int32_t width, int32_t height) {
     if (width < 1 || height < 1 || width > 8192 || height > 8192) return nullptr;
+    // Videos come and go with their slides, which other threads build and free.
+    std::lock_guard<std::recursive_mutex> lock(m_mutex);
     m_videos.push_back(std::make_unique<T3DYUV>(m_screen, width, height, ShaderLevel() >= 1));
     return m_videos.back().get();
 }
 
 void T3DDrawer::ReleaseVideoSurface(T3DYUV* surface) {
+    std::lock_guard<std::recursive_mutex> lock(m_mutex);
     std::erase_if(m_videos, [surface](const std::unique_ptr<T3DYUV>& video) {
         return video.get() == surface;
     });
