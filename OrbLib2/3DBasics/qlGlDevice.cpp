@@ -80,12 +80,21 @@ void main() {
     fragColour = vec4(vColour.rgb * alpha, alpha);
 #else
 #if PIPELINE == 3
-    // BT.601 video range, as bytes.
-    float lum = 1.164 * (texture(uTex0, vUv).r * 255.0 - 16.0);
-    float cb = texture(uTex1, vUv2).r * 255.0 - 128.0;
-    float cr = texture(uTex2, vUv2).r * 255.0 - 128.0;
-    vec3 rgb = vec3(lum + 1.596 * cr, lum - 0.813 * cr - 0.391 * cb, lum + 2.018 * cb);
-    vec4 s = vec4(clamp(rgb / 255.0, 0.0, 1.0), 1.0);
+    // Video range by the BT.601 matrix, or BT.709 with uC0.x 1, in the 8.8
+    // fixed point of the software converter, so that both devices give the
+    // same bytes where a texel meets a pixel. Each chroma texel covers two by
+    // two luma texels: it is the one under the luma texel, unfiltered.
+    ivec2 lumaSize = textureSize(uTex0, 0);
+    ivec2 chromaSize = textureSize(uTex1, 0);
+    ivec2 texel = clamp(ivec2(floor(vUv * vec2(lumaSize))), ivec2(0), lumaSize - 1);
+    ivec2 chroma = clamp(texel / 2, ivec2(0), chromaSize - 1);
+    float y = floor(texture(uTex0, vUv).r * 255.0 + 0.5);
+    float d = floor(texelFetch(uTex1, chroma, 0).r * 255.0 + 0.5) - 128.0;
+    float e = floor(texelFetch(uTex2, chroma, 0).r * 255.0 + 0.5) - 128.0;
+    vec4 k = uC0.x >= 0.5 ? vec4(459.0, -55.0, -136.0, 541.0) : vec4(409.0, -100.0, -208.0, 516.0);
+    float luma = 298.0 * (y - 16.0) + 128.0;
+    vec3 rgb = floor(vec3(luma + k.x * e, luma + k.y * d + k.z * e, luma + k.w * d) / 256.0);
+    vec4 s = vec4(clamp(rgb, 0.0, 255.0) / 255.0, 1.0);
 #else
     vec4 s = texture(uTex0, vUv);
 #endif

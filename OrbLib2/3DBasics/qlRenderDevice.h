@@ -79,8 +79,9 @@ struct TTextureDesc {
 //   Colour:      vertex colour
 //   Texture:     texture 0 x vertex colour
 //   TextureMask: texture 0 x alpha of texture 1 (second coordinates) x colour
-//   Yuv:         textures 0, 1, 2 are Y, U, V planes (BT.601, video range);
-//                Y at the first coordinates, U and V at the second
+//   Yuv:         textures 0, 1, 2 are the L8 Y, U, V planes of a video frame
+//                (video range; BT.601, or BT.709 with c0.x 1) at the first
+//                coordinates, each chroma texel under two by two luma texels
 //   PostEffect:  texture 0 softened by constants c1 x c2 (c0 = 1 / size)
 enum class TPipeline : uint8_t { Colour, Texture, TextureMask, Yuv, PostEffect };
 

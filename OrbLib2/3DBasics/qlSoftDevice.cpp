@@ -5,6 +5,8 @@
 #include <cstring>
 
 #include "OrbLib2/3DBasics/qlSoftSpans.h"
+#include "QlLib/Graphics/qlYuvToRgb.h"
+#include "QlLib/Graphics/qlYuvToRgbKernels.h"
 
 namespace orb {
 
@@ -175,6 +177,7 @@ void TSoftDevice::SimulateLoss(int32_t failedRestores) {
     m_lost = true;
     m_failedRestores = std::max(failedRestores, 0);
     m_textures.clear();
+    m_yuv.clear();
     m_used = 0;
     m_target = 0;
 }
@@ -216,6 +219,7 @@ void TSoftDevice::ReleaseTexture(TTextureHandle handle) {
     m_used -= TextureBytes(it->second.desc);
     if (m_target == handle) m_target = 0;
     m_textures.erase(it);
+    ReleaseYuvOf(handle);
 }
 
 TDxResult TSoftDevice::UploadLevel(TTextureHandle handle, int32_t level,
@@ -231,6 +235,7 @@ TDxResult TSoftDevice::UploadLevel(TTextureHandle handle, int32_t level,
         (grey ? pixels.BytesPerPixel() != 1 : pixels.PixelFormat() != ql::PfARGB32()))
         return Fail(TDxResult::InvalidCall);
     if (level == 0) {
+        ++texture->version;
         // The upload replaces every texel, a clear not yet written included.
         texture->surface.pending = false;
         texture->surface.dirty = {0, 0, w, h};
@@ -540,6 +545,15 @@ void TSoftDevice::EmitPolygon(const TScreenVertex* input, int32_t count) {
 
 TDxResult TSoftDevice::DrawTriangles(const TDrawState& state, std::span<const TVertex> vertices) {
     if (m_lost) return Fail(TDxResult::DeviceLost);
+    if (state.pipeline == TPipeline::Yuv) {
+        if (const TTextureHandle rgb = ConvertedYuv(state, vertices)) {
+            TDrawState picture = state;
+            picture.pipeline = TPipeline::Texture;
+            picture.textures[0] = rgb;
+            picture.textures[1] = picture.textures[2] = 0;
+            return DrawTriangles(picture, vertices);
+        }
+    }
     TTarget target;
     if (!Target(target)) return Fail(TDxResult::InvalidCall);
     const int32_t needed = state.pipeline == TPipeline::Colour        ? 0
@@ -1023,12 +1037,14 @@ void TSoftDevice::RasterBand(const TDrawState& state, const TTarget& target, con
                                    textures[1]->desc.height, u2, v2, state.filter, uu);
                             Sample(textures[2]->levels[0], textures[2]->desc.width,
                                    textures[2]->desc.height, u2, v2, state.filter, vv);
-                            const float lum = 1.164f * float(yy[3] - 16), cb = float(uu[3] - 128),
-                                        cr = float(vv[3] - 128);
+                            uint8_t bgra[4];
+                            ql::YuvPixel(yy[3], uu[3], vv[3],
+                                         state.constants[0][0] >= 0.5f ? ql::kBt709 : ql::kBt601,
+                                         bgra);
                             s[0] = 255;
-                            s[1] = ToByte(lum + 1.596f * cr);
-                            s[2] = ToByte(lum - 0.813f * cr - 0.391f * cb);
-                            s[3] = ToByte(lum + 2.018f * cb);
+                            s[1] = bgra[2];
+                            s[2] = bgra[1];
+                            s[3] = bgra[0];
                         } else {
                             Sample(t0.levels[0], t0.desc.width, t0.desc.height, u, v, state.filter,
                                    s);
@@ -1086,6 +1102,124 @@ void TSoftDevice::RasterBand(const TDrawState& state, const TTarget& target, con
             if (wholeFirst < wholeLast) run(wholeFirst, wholeLast, 1);
             cut(wholeLast, to);
         }
+    }
+}
+
+TTextureHandle TSoftDevice::ConvertedYuv(const TDrawState& state,
+                                         std::span<const TVertex> vertices) {
+    const TTexture* planes[3];
+    for (int32_t i = 0; i < 3; ++i) {
+        planes[i] = Find(state.textures[i]);
+        if (!planes[i] || planes[i]->desc.format != TTexelFormat::L8 ||
+            state.textures[i] == m_target)
+            return 0;
+    }
+    const int32_t w = planes[0]->desc.width, h = planes[0]->desc.height;
+    const int32_t cw = planes[1]->desc.width, ch = planes[1]->desc.height;
+    if (planes[2]->desc.width != cw || planes[2]->desc.height != ch) return 0;
+    // Only the part of the texture the draw reaches is converted (a 1080p
+    // frame fills little more than half of its 2048 x 2048 planes); one
+    // texel more each way for the filter.
+    float uMax = 0, vMax = 0;
+    for (const TVertex& vertex : vertices) {
+        uMax = std::max(uMax, SafeClamp(vertex.u, 0.0f, 1.0f));
+        vMax = std::max(vMax, SafeClamp(vertex.v, 0.0f, 1.0f));
+    }
+    const int32_t needW = std::min(w, int32_t(std::ceil(uMax * float(w))) + 1);
+    const int32_t needH = std::min(h, int32_t(std::ceil(vMax * float(h))) + 1);
+    const bool bt709 = state.constants[0][0] >= 0.5f;
+    auto entry = std::find_if(m_yuv.begin(), m_yuv.end(), [&](const TYuvConversion& c) {
+        return c.planes[0] == state.textures[0] && c.planes[1] == state.textures[1] &&
+               c.planes[2] == state.textures[2];
+    });
+    if (entry == m_yuv.end()) {
+        TTextureDesc desc;
+        desc.width = w;
+        desc.height = h;
+        // Without room the per-pixel path draws the frame, each time, and
+        // says nothing: running short is not a failure of the draw.
+        if (m_used + TextureBytes(desc) > m_budget) return 0;
+        TTextureHandle rgb = 0;
+        const TDxResult result = m_lastResult;
+        if (CreateTexture(desc, rgb) != TDxResult::Ok) {
+            m_lastResult = result;
+            return 0;
+        }
+        TYuvConversion conversion;
+        std::copy(state.textures, state.textures + 3, conversion.planes);
+        conversion.rgb = rgb;
+        m_yuv.push_back(conversion);
+        entry = m_yuv.end() - 1;
+    } else if (entry->bt709 == bt709 && entry->versions[0] == planes[0]->version &&
+               entry->versions[1] == planes[1]->version &&
+               entry->versions[2] == planes[2]->version && entry->width >= needW &&
+               entry->height >= needH) {
+        return entry->rgb;
+    }
+    TTexture* rgb = Find(entry->rgb);
+    if (!rgb) return 0;
+    // Bands of rows across the drawing threads, each with its own converter
+    // and rows. Each chroma texel covers two by two luma texels, as in the
+    // frame the planes came from; the row loop spreads a chroma row over two
+    // pixels.
+    const int32_t bands = m_pool->Threads();
+    if (int32_t(m_yuvBands.size()) != bands || m_yuvBands.front().width != needW) {
+        m_yuvBands.clear();
+        for (int32_t i = 0; i < bands; ++i) {
+            TYuvBand band;
+            band.width = needW;
+            band.converter = std::make_unique<ql::TYuvToRgbConverter>(needW);
+            band.rows.resize(size_t(needW) + 2 * size_t(cw));
+            m_yuvBands.push_back(std::move(band));
+        }
+    }
+    for (TYuvBand& band : m_yuvBands) band.rows.resize(size_t(needW) + 2 * size_t(cw));
+    const ql::TYuvMatrix matrix = bt709 ? ql::TYuvMatrix::Bt709 : ql::TYuvMatrix::Bt601;
+    auto bytes = [](const uint32_t* texels, int32_t n, uint8_t* out) {
+        // An L8 texel is stored as an opaque grey.
+        for (int32_t x = 0; x < n; ++x) out[x] = uint8_t(texels[x] & 0xFF);
+    };
+    // The chroma a row of needW pixels reaches.
+    const int32_t chromaW = std::min(cw, needW / 2 + 1);
+    std::vector<uint32_t>& out = rgb->levels[0];
+    m_pool->Run(bands, [&](int32_t index) {
+        TYuvBand& band = m_yuvBands[size_t(index)];
+        uint8_t* yRow = band.rows.data();
+        uint8_t* uRow = yRow + needW;
+        uint8_t* vRow = uRow + cw;
+        for (int32_t y = needH * index / bands; y < needH * (index + 1) / bands; ++y) {
+            const int32_t c = std::min(y / 2, ch - 1);
+            bytes(planes[0]->levels[0].data() + size_t(y) * size_t(w), needW, yRow);
+            bytes(planes[1]->levels[0].data() + size_t(c) * size_t(cw), chromaW, uRow);
+            bytes(planes[2]->levels[0].data() + size_t(c) * size_t(cw), chromaW, vRow);
+            band.converter->ConvertRow(
+                yRow, uRow, vRow, chromaW, matrix,
+                reinterpret_cast<uint8_t*>(out.data() + size_t(y) * size_t(w)));
+        }
+    });
+    ++rgb->version;
+    rgb->surface.pending = false;
+    rgb->surface.dirty = {0, 0, w, h};
+    rgb->opaqueW = needW;
+    rgb->opaqueH = needH;
+    rgb->uniform = false;
+    entry->bt709 = bt709;
+    entry->width = needW;
+    entry->height = needH;
+    for (int32_t i = 0; i < 3; ++i) entry->versions[i] = planes[i]->version;
+    return entry->rgb;
+}
+
+void TSoftDevice::ReleaseYuvOf(TTextureHandle plane) {
+    for (size_t i = 0; i < m_yuv.size();) {
+        const TYuvConversion& c = m_yuv[i];
+        if (c.planes[0] != plane && c.planes[1] != plane && c.planes[2] != plane) {
+            ++i;
+            continue;
+        }
+        const TTextureHandle rgb = c.rgb;
+        m_yuv.erase(m_yuv.begin() + ptrdiff_t(i));
+        ReleaseTexture(rgb);
     }
 }
 

@@ -14,6 +14,10 @@
 #include "OrbLib2/3DBasics/qlSoftSpans.h"
 #include "QlLib/Graphics/qlDrawThreads.h"
 
+namespace ql {
+class TYuvToRgbConverter;
+}
+
 namespace orb {
 
 struct TSoftDeviceOptions {
@@ -99,6 +103,9 @@ private:
         // coordinates, so shaded runs skip sampling. Never for a target.
         bool uniform = false;
         uint32_t uniformTexel = 0;
+        // Counts the uploads of level 0: a video frame's conversion is kept
+        // until one of its planes changes.
+        uint64_t version = 0;
     };
     struct TTarget {
         uint32_t* pixels = nullptr;
@@ -190,6 +197,29 @@ private:
     std::vector<TSmoothQuad> m_smooth;  // likewise
     static TSmoothQuad SmoothQuad(const TVertex (&corners)[4], const TDrawState& state);
     std::unique_ptr<ql::TDrawThreadPool> m_pool;
+
+    // A video frame's planes converted to pixels by the row loops of the
+    // YUV converter, once per frame, so that drawing it samples one texture
+    // as a picture does and gives the very bytes of a picture converted the
+    // same way. 0 when the planes are not three L8 textures or the texture
+    // does not fit the budget (the per-pixel path draws them then).
+    TTextureHandle ConvertedYuv(const TDrawState& state, std::span<const TVertex> vertices);
+    void ReleaseYuvOf(TTextureHandle plane);
+    struct TYuvConversion {
+        TTextureHandle planes[3] = {0, 0, 0};
+        uint64_t versions[3] = {0, 0, 0};
+        bool bt709 = false;
+        TTextureHandle rgb = 0;
+        int32_t width = 0, height = 0;  // the part converted
+    };
+    std::vector<TYuvConversion> m_yuv;
+    // What one band of rows converts with, reused from frame to frame.
+    struct TYuvBand {
+        int32_t width = 0;
+        std::unique_ptr<ql::TYuvToRgbConverter> converter;
+        std::vector<uint8_t> rows;  // one row of each plane
+    };
+    std::vector<TYuvBand> m_yuvBands;
 };
 
 }  // namespace orb

@@ -372,14 +372,37 @@ TVideoTexture::TVideoTexture(T3DScreen& screen, int32_t width, int32_t height)
 }
 
 void TVideoTexture::SetPlane(const uint8_t* data, int32_t pitch) {
-    CopyPlane(m_plane, Width(), Height(), data, pitch);
+    // Rows as wide as the texture, the last column repeated into the spare
+    // area: the upload then hands the rows to the device as they are.
+    const int32_t w = Width(), stride = TexWidth();
+    m_plane.resize(size_t(stride) * size_t(Height()));
+    for (int32_t y = 0; y < Height(); ++y) {
+        uint8_t* row = m_plane.data() + size_t(y) * size_t(stride);
+        std::memcpy(row, data + int64_t(y) * pitch, size_t(w));
+        std::memset(row + w, row[w - 1], size_t(stride - w));
+    }
     Invalidate();
 }
 
 bool TVideoTexture::FillTexture(int32_t level, ql::TBitmap& surface) {
-    SpreadPlane(m_plane, Width(), Height(), surface,
-                [](uint8_t* row, int32_t x, uint8_t v) { row[x] = v; });
+    if (m_plane.empty()) return true;
+    const int32_t stride = TexWidth();
+    for (int32_t y = 0; y < surface.Height(); ++y)
+        std::memcpy(surface.Row(y),
+                    m_plane.data() + size_t(std::min(y, Height() - 1)) * size_t(stride),
+                    size_t(std::min(surface.Width(), stride)));
     return true;
+}
+
+std::unique_ptr<ql::TBitmap> TVideoTexture::DirectLevel(int32_t level, int32_t width,
+                                                        int32_t height) {
+    if (level != 0 || m_plane.empty() || width != TexWidth()) return nullptr;
+    // The rows below the plane repeat its last row.
+    ql::TScanLines rows(static_cast<size_t>(height));
+    for (int32_t y = 0; y < height; ++y)
+        rows[size_t(y)] = m_plane.data() + size_t(std::min(y, Height() - 1)) * size_t(width);
+    return std::make_unique<ql::TSysBitmap>(width, height, ql::FindPixelFormat("Y8"),
+                                            std::move(rows));
 }
 
 TGrayScaleTexture::TGrayScaleTexture(T3DScreen& screen, int32_t width, int32_t height)

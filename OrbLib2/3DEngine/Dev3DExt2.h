@@ -223,6 +223,8 @@ public:
     // Copies the plane (width x height bytes, rows pitch apart) for the next upload.
     void SetPlane(const uint8_t* data, int32_t pitch);
     bool FillTexture(int32_t level, ql::TBitmap& surface) override;
+    // The plane's rows themselves: no copy on the way to the device.
+    std::unique_ptr<ql::TBitmap> DirectLevel(int32_t level, int32_t width, int32_t height) override;
 
 protected:
     std::vector<uint8_t> m_plane;

@@ -75,9 +75,17 @@ TVideoTexture* T3DYUV::Plane(int32_t index) const {
     return index == 0 ? m_y.get() : index == 1 ? m_u.get() : index == 2 ? m_v.get() : nullptr;
 }
 
+void T3DYUV::TexturesLost() {
+    for (TCustomTexture* texture :
+         {static_cast<TCustomTexture*>(m_y.get()), static_cast<TCustomTexture*>(m_u.get()),
+          static_cast<TCustomTexture*>(m_v.get()), static_cast<TCustomTexture*>(m_gray.get())})
+        if (texture) texture->Invalidate();
+}
+
 void T3DYUV::SetFrame(const uint8_t* y, int32_t yPitch, const uint8_t* u, int32_t uPitch,
-                      const uint8_t* v, int32_t vPitch) {
+                      const uint8_t* v, int32_t vPitch, bool bt709) {
     if (!y) return;
+    m_bt709 = bt709;
     if (m_gray) {
         m_gray->SetPlane(y, yPitch);
     } else {
@@ -158,7 +166,10 @@ void T3DDrawer::RendererReady() {
         m_postTarget = std::make_unique<TRenderTargetTexture>(m_screen, w, h);
         if (m_postTarget->GetTexture() == 0) m_postTarget.reset();
     }
-    for (auto& video : m_videos) video->TexturesLost();
+    {
+        std::lock_guard<std::recursive_mutex> lock(m_mutex);
+        for (auto& video : m_videos) video->TexturesLost();
+    }
     SetOutputSize(m_outputSize.x, m_outputSize.y);
     Log(u"T3DDrawer.RendererReadyEvent");
     m_ready = m_initialised;
@@ -168,7 +179,10 @@ void T3DDrawer::RendererReady() {
 void T3DDrawer::RendererLost() {
     Log(u"T3DDrawer.RendererLostEvent");
     m_ready = false;
-    for (auto& video : m_videos) video->TexturesLost();
+    {
+        std::lock_guard<std::recursive_mutex> lock(m_mutex);
+        for (auto& video : m_videos) video->TexturesLost();
+    }
     if (m_lostNotify) m_lostNotify();
 }
 
@@ -910,11 +924,14 @@ void T3DDrawer::EndPostEffect(uint8_t strength, int32_t percent) {
 
 T3DYUV* T3DDrawer::CreateVideoSurface(int32_t width, int32_t height) {
     if (width < 1 || height < 1 || width > 8192 || height > 8192) return nullptr;
+    // Videos come and go with their slides, which other threads build and free.
+    std::lock_guard<std::recursive_mutex> lock(m_mutex);
     m_videos.push_back(std::make_unique<T3DYUV>(m_screen, width, height, ShaderLevel() >= 1));
     return m_videos.back().get();
 }
 
 void T3DDrawer::ReleaseVideoSurface(T3DYUV* surface) {
+    std::lock_guard<std::recursive_mutex> lock(m_mutex);
     std::erase_if(m_videos, [surface](const std::unique_ptr<T3DYUV>& video) {
         return video.get() == surface;
     });
@@ -922,12 +939,40 @@ void T3DDrawer::ReleaseVideoSurface(T3DYUV* surface) {
 
 void T3DDrawer::DrawVideoSurface(T3DYUV& surface, TPointF position, TPointF axisX, TPointF axisY,
                                  uint8_t opacity) {
+    const TPointF origin = Offset(position);
+    const TPointF ax = Scale(axisX, float(surface.Width())),
+                  ay = Scale(axisY, float(surface.Height()));
+    DrawVideoPlaced(surface, opacity, [&](float s, float t, TVertex& vertex) {
+        vertex.x = origin.x + s * ax.x + t * ay.x;
+        vertex.y = origin.y + s * ax.y + t * ay.y;
+    });
+}
+
+void T3DDrawer::DrawVideoSurface3D(T3DYUV& surface, const TScenePlane& plane,
+                                   const TCamera3D& camera, uint8_t opacity) {
+    if (plane.IsFlat()) {
+        // The projection leaves the picture plane as it is.
+        DrawVideoSurface(surface, {plane.origin.x, plane.origin.y}, {plane.axisX.x, plane.axisX.y},
+                         {plane.axisY.x, plane.axisY.y}, opacity);
+        return;
+    }
+    // One planar quad: the device's perspective-correct interpolation maps
+    // it exactly, and its near-plane cut keeps the part in front.
+    const float w = float(surface.Width()), h = float(surface.Height());
+    DrawVideoPlaced(surface, opacity, [&](float s, float t, TVertex& vertex) {
+        PlaceProjected(camera, plane.At(s * w, t * h), vertex);
+    });
+}
+
+void T3DDrawer::DrawVideoPlaced(T3DYUV& surface, uint8_t opacity,
+                                const std::function<void(float, float, TVertex&)>& place) {
     if (!m_ready || !surface.HasFrame() || opacity == 0) return;
     TDrawState state;
     state.opacity = opacity;
     float u = 1, v = 1, u2 = 1, v2 = 1;
     if (surface.HasPlanes()) {
         state.pipeline = TPipeline::Yuv;
+        state.constants[0][0] = surface.Bt709() ? 1.0f : 0.0f;
         for (int32_t i = 0; i < 3; ++i) {
             TVideoTexture* plane = surface.Plane(i);
             if (plane->Load() != TDxResult::Ok) return;
@@ -944,13 +989,9 @@ void T3DDrawer::DrawVideoSurface(T3DYUV& surface, TPointF position, TPointF axis
         u = float(surface.Width() * surface.Gray()->InvWidth());
         v = float(surface.Height() * surface.Gray()->InvHeight());
     }
-    const TPointF origin = Offset(position);
-    const TPointF ax = Scale(axisX, float(surface.Width())),
-                  ay = Scale(axisY, float(surface.Height()));
     auto corner = [&](float s, float t) {
         TVertex vertex;
-        vertex.x = origin.x + s * ax.x + t * ay.x;
-        vertex.y = origin.y + s * ax.y + t * ay.y;
+        place(s, t, vertex);
         vertex.u = s * u, vertex.v = t * v, vertex.u2 = s * u2, vertex.v2 = t * v2;
         return vertex;
     };

@@ -28,18 +28,22 @@ public:
     int32_t Width() const { return m_width; }
     int32_t Height() const { return m_height; }
     bool HasPlanes() const { return m_y != nullptr; }
-    // The frame's planes: Y of the surface size, U and V of half of it.
+    // The frame's planes: Y of the surface size, U and V of half of it
+    // (halved toward zero), converted by the BT.709 matrix or else BT.601.
     void SetFrame(const uint8_t* y, int32_t yPitch, const uint8_t* u, int32_t uPitch,
-                  const uint8_t* v, int32_t vPitch);
-    // The device lost the textures; the planes come back with the next frame.
-    void TexturesLost() { m_hasFrame = false; }
+                  const uint8_t* v, int32_t vPitch, bool bt709 = false);
+    // The device lost the textures. The planes keep their bytes and go up
+    // again when next drawn, so a still frame survives the loss.
+    void TexturesLost();
     bool HasFrame() const { return m_hasFrame; }
+    bool Bt709() const { return m_bt709; }
     TVideoTexture* Plane(int32_t index) const;
     TGrayScaleTexture* Gray() const { return m_gray.get(); }
 
 private:
     int32_t m_width, m_height;
     bool m_hasFrame = false;
+    bool m_bt709 = false;
     std::unique_ptr<TVideoTexture> m_y, m_u, m_v;
     std::unique_ptr<TGrayScaleTexture> m_gray;
 };
@@ -129,6 +133,10 @@ public:
     void ReleaseVideoSurface(T3DYUV* surface);
     void DrawVideoSurface(T3DYUV& surface, TPointF position, TPointF axisX, TPointF axisY,
                           uint8_t opacity);
+    // Frame pixel (x, y) lands on the plane at local (x, y), seen through the
+    // camera, as DrawImage3D places a picture.
+    void DrawVideoSurface3D(T3DYUV& surface, const TScenePlane& plane, const TCamera3D& camera,
+                            uint8_t opacity);
 
     // Renders a slide into the effecter's current target (origin at the
     // output's top-left); the target, or nullptr when nothing could be drawn.
@@ -180,6 +188,10 @@ private:
     static ql::TRect ViewSource(const TMultiTexture6& texture, const TImageDrawParams& params);
     // The vertex position of a scene point, the drawing offset included.
     void PlaceProjected(const TCamera3D& camera, const TPoint3F& point, TVertex& vertex) const;
+    // Draws the surface's frame as one quad whose corner (s, t) of the unit
+    // square place positions.
+    void DrawVideoPlaced(T3DYUV& surface, uint8_t opacity,
+                         const std::function<void(float, float, TVertex&)>& place);
     // Draws a texture's [0, width) x [0, height) texels at target rect with the viewport off.
     void DrawTextureRect(const TDrawState& state, const ql::TRect& rect, int32_t width,
                          int32_t height, int32_t texWidth, int32_t texHeight);

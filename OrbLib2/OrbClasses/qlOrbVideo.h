@@ -16,10 +16,25 @@
 
 namespace orb {
 
+class T3DDrawer;
+class T3DYUV;
+
 // Exact mode: every video waits for the frame of its position before it is
-// drawn. Off (real-time drawing never waits) unless rendering sets it.
+// drawn. Off (real-time drawing never waits) unless rendering sets it or a
+// TExactVideoFrames lives.
 void SetVideoFramesExact(bool on);
 bool VideoFramesExact();
+
+// Exact mode for as long as the object lives: a deterministic engine holds
+// one, so that its frames never depend on how fast the decoder was, while
+// engines drawing in real time in the same process go on never waiting.
+class TExactVideoFrames {
+public:
+    TExactVideoFrames();
+    ~TExactVideoFrames();
+    TExactVideoFrames(const TExactVideoFrames&) = delete;
+    TExactVideoFrames& operator=(const TExactVideoFrames&) = delete;
+};
 
 class TOrbVideo : public TOrbObject {
 public:
@@ -70,6 +85,12 @@ public:
 private:
     // Takes the frame of the position and gives a new one to the drawer.
     void UploadFrame(TDeviceDrawer& drawer);
+    // The drawer's video surface for the frame where the drawer offers one
+    // (made on first use, nullptr otherwise).
+    void AttachSurface(TDeviceDrawer& drawer);
+    void ReleaseSurface();
+    // The frame, or its field line-doubled, onto the surface.
+    void SetSurfaceFrame(const ql::TYuvImage& image, int32_t field);
 
     std::u16string m_type;
     std::u16string m_clipGuid;  // empty: the object's own file
@@ -87,13 +108,21 @@ private:
     double m_position = 0;
     int64_t m_heldFrame = -2;
     bool m_heldExact = false;
-    // The frame converted for drawing and not yet given to the drawer.
+    // The frame converted for drawing and not yet given to the drawer; its
+    // key is frame x 4 + field (-2 none), as is m_drawnFrame's.
     std::unique_ptr<ql::TBitmap> m_pending;
     int64_t m_pendingFrame = -2;
     // The frame on the drawer's side, and the drawer that holds it.
     TDrawPicture m_picture;
     int64_t m_drawnFrame = -2;
     TDeviceDrawer* m_drawer = nullptr;
+    // The frame on a video surface of the drawer, converted by the device:
+    // the surface, its drawer and the key of the frame it holds (-2 none).
+    // With a surface no picture is made of the frame.
+    T3DYUV* m_surface = nullptr;
+    T3DDrawer* m_surfaceDrawer = nullptr;
+    int64_t m_surfaceFrame = -2;
+    ql::TYuvImage m_field;  // a field line-doubled, reused
 };
 
 }  // namespace orb

@@ -6,6 +6,7 @@
 #include <cstring>
 #include <string>
 
+#include "OrbLib2/OrbClasses/qlOrbVideo.h"
 #include "OrbLib2/OrbPackage/qlOrbFileAccessor2.h"
 #include "OrbLib2/OrbPackage/qlOrbLoadCallback.h"
 #include "OrbLib2/OrbViewer/qlOrbSlideWindow.h"
@@ -68,6 +69,9 @@ TOrbEngine::TOrbEngine(TRenderDevice& device, TEngineOptions options, bool pause
         m_clock = m_options.Clock;
     }
     if (!m_options.SlideWindows) m_options.SlideWindows = CacheSlideWindows();
+    // A deterministic run gives the same frames however fast the decoders
+    // are; drawing in real time never waits for a video.
+    if (!m_options.Threaded) m_exactVideo = std::make_unique<TExactVideoFrames>();
     m_interpolator.Hold();
     PublishState();
 }

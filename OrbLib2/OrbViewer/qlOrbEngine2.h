@@ -29,6 +29,8 @@
 
 namespace orb {
 
+class TExactVideoFrames;
+
 // Makes the music player of a show; the engine starts it and pauses it.
 using TEngineMusicFactory = std::function<std::unique_ptr<TEngineMusic>(
     TOrbSource& source, TFileAccessor* accessor, const TEngineClock& clock)>;
@@ -209,6 +211,8 @@ private:
     std::unique_ptr<TEngineMusic> MakeMusic();
 
     TEngineOptions m_options;
+    // Held in deterministic mode: the videos wait for the frame of their position.
+    std::unique_ptr<TExactVideoFrames> m_exactVideo;
     std::unique_ptr<TSystemClock> m_ownClock;
     TEngineClock* m_clock;
 

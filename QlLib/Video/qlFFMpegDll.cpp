@@ -316,6 +316,12 @@ std::unique_ptr<TFFMpegFile> TFFMpegDll::OpenMediaFile(TStream& stream,
         info.DurationUs = av_rescale_q(video->duration, video->time_base, AVRational{1, 1000000});
     else if (s.Format->duration != AV_NOPTS_VALUE && s.Format->duration > 0)
         info.DurationUs = s.Format->duration;
+    // Matroska's duration runs from the segment's time zero, not from the
+    // first frame: a clip starting late is shorter by its start.
+    if (ContainerKindOf(info.FormatName) == TContainerKind::Matroska &&
+        (video->duration == AV_NOPTS_VALUE || video->duration <= 0) && info.DurationUs != kNoPts &&
+        info.StartTimeUs != kNoPts && info.StartTimeUs > 0 && info.StartTimeUs < info.DurationUs)
+        info.DurationUs -= info.StartTimeUs;
     info.AspectCode = AspectCodeOf(p, av_guess_sample_aspect_ratio(s.Format, video, nullptr));
     info.Interlacing = InterlacingOf(p->field_order);
 

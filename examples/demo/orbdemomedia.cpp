@@ -18,6 +18,7 @@
 #include "QlLib/qpFileStream.h"
 #include "QlLib/qpStringUtils.h"
 #include "examples/demo/DemoArtwork.h"
+#include "examples/demo/DemoClip.h"
 #include "examples/demo/DemoLandscape.h"
 #include "examples/demo/DemoMelody.h"
 #include "examples/demo/DemoNavBar.h"
@@ -295,6 +296,7 @@ int Run(const std::u16string& folder, const std::vector<std::string>& names) {
     });
     media.emplace_back("melody.wav", [] { return MakeMelodyWav(); });
     media.emplace_back("pad.wav", [] { return MakePadWav(); });
+    media.emplace_back("clip.mp4", [folder] { return MakeDemoClip(folder); });
     // The button theme: its pictures and its description, packed into the
     // show's button folder.
     for (int32_t state = 0; state < 3; ++state)

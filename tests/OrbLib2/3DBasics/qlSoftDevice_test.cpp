@@ -304,15 +304,18 @@ TEST(SoftDevice, TextureCoordinates_ArePerspectiveCorrect) {
     EXPECT_EQ(PixelAt(device, 0, 0), 0xFF000000u);
 }
 
-TEST(SoftDevice, YuvPipeline_ReadsChromaAtSecondCoordinates) {
+TEST(SoftDevice, YuvPipeline_TakesTheChromaTexelUnderTheLumaTexel) {
     TSoftDevice device({2, 1});
     TTextureHandle planes[3];
     const ql::TPixelFormat* y8 = ql::FindPixelFormat("Y8");
     for (int32_t i = 0; i < 3; ++i) {
-        ASSERT_EQ(device.CreateTexture({32, 32, 1, TTexelFormat::L8}, planes[i]), TDxResult::Ok);
-        ql::TDirectBitmap plane(32, 32, y8);
-        for (int32_t y = 0; y < 32; ++y) std::memset(plane.Row(y), 128, 32);
-        // Texel (1, 0) of the U plane is the only blue one.
+        // The chroma planes are half the luma plane each way.
+        const int32_t side = i == 0 ? 32 : 16;
+        ASSERT_EQ(device.CreateTexture({side, side, 1, TTexelFormat::L8}, planes[i]),
+                  TDxResult::Ok);
+        ql::TDirectBitmap plane(side, side, y8);
+        for (int32_t y = 0; y < side; ++y) std::memset(plane.Row(y), 128, size_t(side));
+        // Texel (1, 0) of the U plane is the only blue one: under luma texels 2 and 3.
         if (i == 1) plane.Row(0)[1] = 240;
         ASSERT_EQ(device.UploadLevel(planes[i], 0, plane), TDxResult::Ok);
     }
@@ -320,16 +323,68 @@ TEST(SoftDevice, YuvPipeline_ReadsChromaAtSecondCoordinates) {
     state.pipeline = TPipeline::Yuv;
     state.filter = TFilter::Point;
     std::copy(planes, planes + 3, state.textures);
-    // Luma over texels 0..1, chroma over texel 1 only.
-    const float a = 2.0f / 32, c0 = 1.0f / 32, c1 = 2.0f / 32, b = 1.0f / 32;
-    const TVertex tl{0, 0, 0, 1, 0xFFFFFFFFu, 0, 0, c0, 0},
-        tr{2, 0, 0, 1, 0xFFFFFFFFu, a, 0, c1, 0};
-    const TVertex br{2, 1, 0, 1, 0xFFFFFFFFu, a, b, c1, b},
-        bl{0, 1, 0, 1, 0xFFFFFFFFu, 0, b, c0, b};
-    const std::vector<TVertex> quad = {tl, tr, br, tl, br, bl};
-    ASSERT_EQ(device.DrawTriangles(state, quad), TDxResult::Ok);
+    // Two pixels over luma texels first .. first + 1 of row 0; the second
+    // coordinates play no part.
+    auto draw = [&](int32_t first) {
+        const float l = float(first) / 32, r = float(first + 2) / 32, b = 1.0f / 32;
+        const TVertex tl{0, 0, 0, 1, 0xFFFFFFFFu, l, 0, 0, 0},
+            tr{2, 0, 0, 1, 0xFFFFFFFFu, r, 0, 0, 0};
+        const TVertex br{2, 1, 0, 1, 0xFFFFFFFFu, r, b, 0, 0},
+            bl{0, 1, 0, 1, 0xFFFFFFFFu, l, b, 0, 0};
+        const std::vector<TVertex> quad = {tl, tr, br, tl, br, bl};
+        EXPECT_EQ(device.DrawTriangles(state, quad), TDxResult::Ok);
+    };
+    draw(2);
     EXPECT_GT(PixelAt(device, 0, 0) & 0xFF, 200u);
     EXPECT_GT(PixelAt(device, 1, 0) & 0xFF, 200u);
+    draw(0);
+    EXPECT_LT(PixelAt(device, 0, 0) & 0xFF, 160u);
+    EXPECT_LT(PixelAt(device, 1, 0) & 0xFF, 160u);
+}
+
+TEST(SoftDevice, YuvPipeline_ConvertedFrameGoesWithItsPlanesAndTheBudgetDecidesThePath) {
+    // Y 235 with neutral chroma is white by either path.
+    const TTextureDesc luma{32, 32, 1, TTexelFormat::L8}, chroma{16, 16, 1, TTexelFormat::L8};
+    const int64_t planesBytes =
+        TRenderDevice::TextureBytes(luma) + 2 * TRenderDevice::TextureBytes(chroma);
+    struct TCase {
+        const char* Name;
+        int64_t Budget;
+        int32_t TexturesWhileDrawn;  // the planes and the converted frame, or the planes alone
+    };
+    const TCase cases[] = {{"room for the conversion", int64_t(64) << 20, 4},
+                           {"planes only", planesBytes, 3}};
+    for (const TCase& c : cases) {
+        SCOPED_TRACE(c.Name);
+        TSoftDevice device({4, 4});
+        device.SetMemoryBudget(c.Budget);
+        TTextureHandle planes[3];
+        const ql::TPixelFormat* y8 = ql::FindPixelFormat("Y8");
+        for (int32_t i = 0; i < 3; ++i) {
+            const TTextureDesc& desc = i == 0 ? luma : chroma;
+            ASSERT_EQ(device.CreateTexture(desc, planes[i]), TDxResult::Ok);
+            ql::TDirectBitmap plane(desc.width, desc.height, y8);
+            for (int32_t y = 0; y < desc.height; ++y)
+                std::memset(plane.Row(y), i == 0 ? 235 : 128, size_t(desc.width));
+            ASSERT_EQ(device.UploadLevel(planes[i], 0, plane), TDxResult::Ok);
+        }
+        TDrawState state;
+        state.pipeline = TPipeline::Yuv;
+        std::copy(planes, planes + 3, state.textures);
+        const float m = 4.0f / 32;
+        const TVertex tl{0, 0, 0, 1, 0xFFFFFFFFu, 0, 0, 0, 0},
+            tr{4, 0, 0, 1, 0xFFFFFFFFu, m, 0, m, 0};
+        const TVertex br{4, 4, 0, 1, 0xFFFFFFFFu, m, m, m, m},
+            bl{0, 4, 0, 1, 0xFFFFFFFFu, 0, m, 0, m};
+        const std::vector<TVertex> quad = {tl, tr, br, tl, br, bl};
+        ASSERT_EQ(device.DrawTriangles(state, quad), TDxResult::Ok);
+        EXPECT_EQ(PixelAt(device, 2, 2), 0xFFFFFFFFu);
+        EXPECT_EQ(device.TextureCount(), c.TexturesWhileDrawn);
+        device.ReleaseTexture(planes[1]);
+        EXPECT_EQ(device.TextureCount(), 2);
+        EXPECT_EQ(device.UsedMemory(),
+                  TRenderDevice::TextureBytes(luma) + TRenderDevice::TextureBytes(chroma));
+    }
 }
 
 TEST(SoftDevice, OneThreadAndTwo_DrawIdenticalPixels) {

@@ -2,7 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
+#include <cstdlib>
 #include <cstring>
 #include <functional>
 #include <limits>
@@ -16,6 +18,7 @@
 #include "OrbLib2/3DBasics/qlGlDevice.h"
 #include "OrbLib2/3DBasics/qlSoftDevice.h"
 #include "QlLib/Graphics/qlPixelFormats.h"
+#include "QlLib/Graphics/qlYuvToRgb.h"
 #include "QlLib/Platform/qlGlApi.h"
 #include "QlLib/qlLog.h"
 
@@ -643,9 +646,8 @@ TEST(Video, PlanesAtHalfSizeWithShaders_AndFrameDrawsAfterLoss) {
     EXPECT_EQ(rig.Pixel(3, 3), 0xFFFFFFFFu);
     rig.device.SimulateLoss();
     EXPECT_FALSE(rig.drawer.DrawScene(scene));
-    EXPECT_FALSE(small->HasFrame());
-    ASSERT_TRUE(rig.drawer.DrawScene(scene));
-    small->SetFrame(y.data(), 8, uv.data(), 4, uv.data(), 4);
+    // The planes keep their bytes: the frame comes back without a new one.
+    EXPECT_TRUE(small->HasFrame());
     ASSERT_TRUE(rig.drawer.DrawScene(scene));
     EXPECT_EQ(rig.Pixel(3, 3), 0xFFFFFFFFu);
 }
@@ -664,6 +666,135 @@ TEST(Video, WithoutShaders_OneGreyTextureShowsTheLuma) {
     });
     ASSERT_TRUE(rig.drawer.DrawScene(scene));
     EXPECT_EQ(rig.Pixel(3, 3), 0xFF404040u);
+}
+
+// A video frame of odd size (its chroma halved toward zero) in which every
+// plane runs through its levels, and the same frame converted to a picture
+// the way a video object converts it for drawing as a picture.
+struct TVideoFrame {
+    int32_t width, height;
+    std::vector<uint8_t> y, u, v;
+    int32_t ChromaWidth() const { return width / 2; }
+    int32_t ChromaHeight() const { return height / 2; }
+
+    TVideoFrame(int32_t w, int32_t h) : width(w), height(h) {
+        y.resize(size_t(w) * size_t(h));
+        u.resize(size_t(ChromaWidth()) * size_t(ChromaHeight()));
+        v.resize(u.size());
+        for (int32_t r = 0; r < h; ++r)
+            for (int32_t c = 0; c < w; ++c)
+                y[size_t(r) * size_t(w) + size_t(c)] = uint8_t(16 + (c * 5 + r * 3) % 220);
+        for (int32_t r = 0; r < ChromaHeight(); ++r)
+            for (int32_t c = 0; c < ChromaWidth(); ++c) {
+                u[size_t(r) * size_t(ChromaWidth()) + size_t(c)] = uint8_t(16 + (c * 9 + r) % 225);
+                v[size_t(r) * size_t(ChromaWidth()) + size_t(c)] = uint8_t(240 - (c + r * 7) % 225);
+            }
+    }
+
+    std::unique_ptr<ql::TBitmap> Picture(ql::TYuvMatrix matrix) const {
+        auto bitmap = std::make_unique<ql::TDirectBitmap>(width, height, ql::PfARGB32());
+        ql::TYuvToRgbConverter converter(width);
+        for (int32_t r = 0; r < height; ++r) {
+            const size_t chroma =
+                size_t(std::min(r / 2, ChromaHeight() - 1)) * size_t(ChromaWidth());
+            converter.ConvertRow(y.data() + size_t(r) * size_t(width), u.data() + chroma,
+                                 v.data() + chroma, ChromaWidth(), matrix, bitmap->Row(r));
+        }
+        return bitmap;
+    }
+};
+
+// The frame drawn 1:1 at (2, 1) on a black 96 x 64 device, through a video
+// surface or as a picture; lose the device first with loseFirst.
+std::vector<uint8_t> DrawVideo(TRenderDevice& device, const TVideoFrame& frame,
+                               ql::TYuvMatrix matrix, bool surface, bool loseFirst = false) {
+    T3DDrawer drawer(device);
+    drawer.Init({96, 64, false});
+    drawer.SetCaptureMode(true);
+    TDrawPicture picture;
+    picture.store = ql::MakeRef<ql::TWrapperBitmapStore>(frame.Picture(matrix));
+    T3DYUV* video = drawer.CreateVideoSurface(frame.width, frame.height);
+    EXPECT_NE(video, nullptr);
+    if (!video) return {};
+    video->SetFrame(frame.y.data(), frame.width, frame.u.data(), frame.ChromaWidth(),
+                    frame.v.data(), frame.ChromaWidth(), matrix == ql::TYuvMatrix::Bt709);
+    TFuncScene scene([&](TDeviceDrawer& d) {
+        d.Clear(0xFF000000u, false);
+        if (surface) {
+            drawer.DrawVideoSurface(*video, {2, 1}, {1, 0}, {0, 1}, 255);
+        } else {
+            TImageDrawParams params;
+            params.filter = TFilter::Bilinear;
+            d.DrawImage(picture, {2, 1}, params, {1, 0}, {0, 1}, {0, 0});
+        }
+    });
+    EXPECT_TRUE(drawer.DrawScene(scene));
+    if (loseFirst) {
+        if (auto* soft = dynamic_cast<TSoftDevice*>(&device)) soft->SimulateLoss();
+        EXPECT_FALSE(drawer.DrawScene(scene));
+        EXPECT_TRUE(drawer.DrawScene(scene));
+    }
+    std::unique_ptr<ql::TBitmap> captured = drawer.CaptureToBitmap();
+    drawer.ReleaseImage(picture);
+    EXPECT_NE(captured, nullptr);
+    if (!captured) return {};
+    std::vector<uint8_t> bytes;
+    for (int32_t r = 0; r < captured->Height(); ++r)
+        bytes.insert(bytes.end(), captured->Row(r), captured->Row(r) + 3 * captured->Width());
+    return bytes;
+}
+
+int32_t LargestDifference(const std::vector<uint8_t>& a, const std::vector<uint8_t>& b) {
+    if (a.size() != b.size()) return 256;
+    int32_t largest = 0;
+    for (size_t i = 0; i < a.size(); ++i) largest = std::max(largest, std::abs(a[i] - b[i]));
+    return largest;
+}
+
+TEST(Video, SurfaceOnTheSoftwareDevice_GivesThePixelsOfTheConvertedPicture) {
+    const TVideoFrame frame(91, 61);
+    struct TCase {
+        const char* Name;
+        ql::TYuvMatrix Matrix;
+        bool LoseFirst;
+    };
+    const TCase cases[] = {{"BT.601", ql::TYuvMatrix::Bt601, false},
+                           {"BT.709", ql::TYuvMatrix::Bt709, false},
+                           {"BT.709 after a device loss", ql::TYuvMatrix::Bt709, true}};
+    for (const TCase& c : cases) {
+        TSoftDevice pictureDevice({96, 64}), surfaceDevice({96, 64});
+        const std::vector<uint8_t> expected = DrawVideo(pictureDevice, frame, c.Matrix, false);
+        const std::vector<uint8_t> drawn =
+            DrawVideo(surfaceDevice, frame, c.Matrix, true, c.LoseFirst);
+        ASSERT_FALSE(drawn.empty()) << c.Name;
+        // Not black: the frame is there.
+        EXPECT_GT(std::count_if(drawn.begin(), drawn.end(), [](uint8_t b) { return b > 40; }),
+                  int64_t(drawn.size() / 4))
+            << c.Name;
+        EXPECT_LE(LargestDifference(expected, drawn), 1) << c.Name;
+    }
+    // The two matrices give different pictures.
+    TSoftDevice a({96, 64}), b({96, 64});
+    EXPECT_GT(LargestDifference(DrawVideo(a, frame, ql::TYuvMatrix::Bt601, true),
+                                DrawVideo(b, frame, ql::TYuvMatrix::Bt709, true)),
+              8);
+}
+
+TEST(Video, SurfaceOnOpenGL_AgreesWithTheSoftwareDevice) {
+    std::string error;
+    std::unique_ptr<TGlDevice> gl = test::HeadlessGlDevice(96, 64, error);
+    if (!gl) GTEST_SKIP() << "no OpenGL 3.3 core context here: " << error;
+    const TVideoFrame frame(91, 61);
+    for (const ql::TYuvMatrix matrix : {ql::TYuvMatrix::Bt601, ql::TYuvMatrix::Bt709}) {
+        TSoftDevice soft({96, 64});
+        const std::vector<uint8_t> reference = DrawVideo(soft, frame, matrix, true);
+        const std::vector<uint8_t> drawn = DrawVideo(*gl, frame, matrix, true);
+        const double psnr = ql::test::Psnr(reference, drawn);
+        std::printf("[ PSNR     ] video surface %s: %.2f dB, largest difference %d\n",
+                    matrix == ql::TYuvMatrix::Bt709 ? "BT.709" : "BT.601", psnr,
+                    LargestDifference(reference, drawn));
+        EXPECT_GT(psnr, 40.0);
+    }
 }
 
 TEST(Capture, OutsideCaptureMode_GivesNothing) {

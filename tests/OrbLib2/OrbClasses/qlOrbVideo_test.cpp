@@ -9,6 +9,7 @@
 #include "OrbLib2/OrbClasses/ObjectShowSupport.h"
 #include "OrbLib2/OrbClasses/qlOrbTextMacros.h"
 #include "QlLib/Video/VideoClipSupport.h"
+#include "QlLib/qpStringUtils.h"
 
 namespace orb {
 namespace {
@@ -137,6 +138,42 @@ TEST(OrbVideo, ExactMode_DrawsTheFrameOfThePositionOnTheSoftwareDevice) {
         const auto frame = screen.Frame(*show.Slide);
         EXPECT_EQ(ScreenNumber(*frame), int64_t(t * 25 / 1000)) << t;
         EXPECT_TRUE(VideoAt(show, 0).HeldExact()) << t;
+    }
+    SetVideoFramesExact(false);
+}
+
+TEST(OrbVideo, InterlacedClip_DrawsTheChosenFieldLineDoubled) {
+    ql::test::TClipSpec spec{"mpeg2video", "mpegts", 96, 64, 50, 25, 1, 12, 0, 0};
+    spec.Interlaced = true;
+    const std::vector<uint8_t> bytes = ql::test::MakeNumberedClip(spec);
+    if (bytes.empty()) GTEST_SKIP() << "mpeg2video or mpegts missing";
+    // Frame 25 spans 980 .. 1020 ms: its first field shows before 1000, its
+    // second after. The top field spells 25, the bottom one 255 - 25; both
+    // at once (the whole frame) spell nothing.
+    struct TCase {
+        const char16_t* Type;
+        double Time;
+        int64_t Number;
+    };
+    const TCase cases[] = {
+        {u"Auto", 990, 25},      {u"Auto", 1010, 230},  {u"BobEven", 990, 25},
+        {u"BobEven", 1010, 230}, {u"BobOdd", 990, 230}, {u"BobOdd", 1010, 25},
+        {u"Wave", 990, -1},      {u"Wave", 1010, -1},
+    };
+    SetVideoFramesExact(true);
+    for (const TCase& c : cases) {
+        test::TScreen screen;
+        TShow show({{u"a.ts", std::string(bytes.begin(), bytes.end()), 0}},
+                   VideoBlock(u"video", {u"  FileName=a.ts", u"  Duration=2000",
+                                         std::u16string(u"  DeinterlaceType=") + c.Type}));
+        TOrbVideo& video = VideoAt(show, 0);
+        ASSERT_EQ(video.FailureCode(), 0);
+        EXPECT_EQ(video.Wrapper()->Info().Interlacing, 1);
+        show.Slide->SetTime(true, c.Time);
+        show.Slide->AttachDrawer(screen.drawer);
+        const auto frame = screen.Frame(*show.Slide);
+        EXPECT_EQ(video.HeldFrame(), 25) << ql::ToUtf8(c.Type) << " " << c.Time;
+        EXPECT_EQ(ScreenNumber(*frame), c.Number) << ql::ToUtf8(c.Type) << " " << c.Time;
     }
     SetVideoFramesExact(false);
 }

@@ -31,6 +31,9 @@ struct TClipSpec {
     // With an encoder ("mp2", "aac"): a 440 Hz stereo tone at 44100 Hz beside
     // the video, as long as it.
     const char* AudioEncoder = nullptr;
+    // Interlaced, top field first: the top field (even rows) carries the
+    // frame's number, the bottom field (odd rows) its complement (255 - n).
+    bool Interlaced = false;
 };
 
 constexpr int kNumberBits = 8;
@@ -131,6 +134,10 @@ inline std::vector<uint8_t> MakeNumberedClip(const TClipSpec& spec) {
     codec->gop_size = spec.Gop;
     codec->max_b_frames = spec.BFrames;
     codec->thread_count = 1;
+    if (spec.Interlaced) {
+        codec->flags |= AV_CODEC_FLAG_INTERLACED_DCT | AV_CODEC_FLAG_INTERLACED_ME;
+        codec->field_order = AV_FIELD_TT;
+    }
     if (format->oformat->flags & AVFMT_GLOBALHEADER) codec->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
     if (std::string(spec.Encoder) == "libx264") {
         av_opt_set(codec->priv_data, "preset", "veryfast", 0);
@@ -213,7 +220,12 @@ inline std::vector<uint8_t> MakeNumberedClip(const TClipSpec& spec) {
         const int32_t bar = spec.Height / kNumberBits;
         for (int32_t y = 0; y < spec.Height; ++y) {
             const int bit = std::min(y / std::max(bar, 1), kNumberBits - 1);
-            std::fill_n(frame->data[0] + y * frame->linesize[0], spec.Width, BarLevel(n, bit));
+            const int64_t shown = spec.Interlaced && (y & 1) ? 255 - n : n;
+            std::fill_n(frame->data[0] + y * frame->linesize[0], spec.Width, BarLevel(shown, bit));
+        }
+        if (spec.Interlaced) {
+            frame->interlaced_frame = 1;
+            frame->top_field_first = 1;
         }
         for (int32_t y = 0; y < (spec.Height + 1) / 2; ++y) {
             std::fill_n(frame->data[1] + y * frame->linesize[1], (spec.Width + 1) / 2, 128);

@@ -281,6 +281,23 @@ TEST_F(DemoShow, ToolShowsShapesSlide_BoxesFrameAndAMaskedViewPort) {
     EXPECT_NE(lineOf("mask"), "");
 }
 
+TEST_F(DemoShow, ToolShowsClip_OnTheLastSlideWithExactFrames) {
+    EXPECT_TRUE(InPackage(u"clip.mp4"));
+    ql::test::TTestFolder folder;
+    // 1.8 s into the clip, which starts 1.2 s into the last slide (60 s).
+    const ql::test::TProgramRun run = ql::test::RunProgram(
+        folder, ORBTOOL_PATH,
+        "objects " + ql::test::ShellQuote(ORB_DEMO_SHOW_PATH) + " --time 63000 --size 960x540");
+    ASSERT_EQ(run.Code, 0) << run.Err;
+    const size_t start = run.Out.find("\"kind\":\"video\"");
+    ASSERT_NE(start, std::string::npos) << run.Out;
+    const std::string clip = run.Out.substr(start, run.Out.find('\n', start) - start);
+    EXPECT_NE(clip.find("\"position\":1800,\"videoframe\":45,\"exact\":true,"
+                        "\"pixelaspect\":1,\"failure\":0"),
+              std::string::npos)
+        << clip;
+}
+
 TEST_F(DemoShow, Overlay_HasTheLogoAndAButtonBarWithAVideoStyleVariant) {
     TOrbShowLocator* locator = m_locator.get();
     const TNavOpenFile open = [locator](const std::u16string& name) {

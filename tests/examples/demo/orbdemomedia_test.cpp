@@ -6,10 +6,13 @@
 #include <cstdlib>
 #include <cstring>
 #include <map>
+#include <memory>
 
 #include "ProgramRunner.h"
 #include "QlLib/Graphics/qlGifDecoder.h"
 #include "QlLib/Graphics/qlImageLoader.h"
+#include "QlLib/Video/qlWinVideoSource.h"
+#include "QlLib/qpFileStream.h"
 
 namespace {
 
@@ -18,7 +21,8 @@ using ql::test::TTestFolder;
 
 // Cheap to paint; the large pictures are checked in the build's media folder.
 const char kFreshMedia[] =
-    "small-lake.jpg tall-pines.jpg square-pond.jpg logo.png spinner.gif melody.wav pad.wav";
+    "small-lake.jpg tall-pines.jpg square-pond.jpg logo.png spinner.gif melody.wav pad.wav "
+    "clip.mp4";
 
 class DemoMedia : public ::testing::Test {
 protected:
@@ -78,7 +82,7 @@ TEST_F(DemoMedia, Photographs_DecodeAtTheirSizesAndOrientations) {
 
 TEST_F(DemoMedia, Output_IsTheSameOnEveryRun) {
     for (const char* name : {"small-lake.jpg", "tall-pines.jpg", "square-pond.jpg", "logo.png",
-                             "spinner.gif", "melody.wav", "pad.wav"}) {
+                             "spinner.gif", "melody.wav", "pad.wav", "clip.mp4"}) {
         SCOPED_TRACE(name);
         const std::string fresh = ql::test::ReadTextFile(Fresh(name));
         ASSERT_FALSE(fresh.empty());
@@ -156,6 +160,24 @@ TEST_F(DemoMedia, MelodyAndPad_AreCdAudioSilentAtBothEnds) {
         EXPECT_GT(peak, 8000);
         EXPECT_EQ(clipped, 0);
     }
+}
+
+TEST_F(DemoMedia, Clip_IsFourSecondsOfMovingPicturesWithSound) {
+    ql::TWinVideoSource clip;
+    auto stream =
+        std::make_unique<ql::TFileStream>(ql::FromUtf8(Fresh("clip.mp4")), ql::TFileAccess::Read,
+                                          ql::kShareRead, ql::TFileDisposition::OpenExisting);
+    ASSERT_EQ(clip.Open(stream.release(), true, u"clip.mp4"), ql::TVideoFailure::None);
+    EXPECT_EQ(clip.Width(), 480);
+    EXPECT_EQ(clip.Height(), 270);
+    EXPECT_DOUBLE_EQ(clip.FrameRate(), 25.0);
+    EXPECT_EQ(clip.FrameCount(), 100);
+    EXPECT_TRUE(clip.Info().HasAudio);
+    ql::TYuvImage first, last;
+    ASSERT_TRUE(clip.GetFrame(0, first));
+    ASSERT_TRUE(clip.GetFrame(99, last));
+    // The sun has moved.
+    EXPECT_NE(first.Y, last.Y);
 }
 
 }  // namespace
