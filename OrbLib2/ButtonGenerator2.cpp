@@ -310,6 +310,18 @@ TButtonFace TButtonProducer::ErrorFace(const std::u16string& text, const std::u1
 TButtonFace TButtonProducer::MakeFace(int32_t state, int32_t width, int32_t lightness,
                                       int32_t saturation, int32_t hue,
                                       const ql::TProgressHandler& progress) const {
+    TButtonFace face = MakeFaceStrip(state, width, lightness, saturation, hue, progress);
+    if (!face.Picture && face.Strip.Columns)
+        face.Picture = ql::MakeRef<ql::TWrapperBitmapStore>(
+            ButtonFaceLevel(face.Strip, 0),
+            ButtonFacePictureName({m_theme, state, width, hue, saturation, lightness}));
+    face.Strip = {};
+    return face;
+}
+
+TButtonFace TButtonProducer::MakeFaceStrip(int32_t state, int32_t width, int32_t lightness,
+                                           int32_t saturation, int32_t hue,
+                                           const ql::TProgressHandler& progress) const {
     const std::u16string name =
         ButtonFacePictureName({m_theme, state, width, hue, saturation, lightness});
     if (!m_cache || !m_loaded) return ErrorFace(kButtonFileOpenError, name);
@@ -331,11 +343,22 @@ TButtonFace TButtonProducer::MakeFace(int32_t state, int32_t width, int32_t ligh
         if (!pictures[size_t(p)]) return ErrorFace(kButtonImageError + full, name);
     }
 
-    auto face = std::make_unique<ql::TDirectBitmap>(w, height, ql::PfARGB32());
+    // The left-anchored parts reach no further than `fixed` whatever the
+    // width, the right-anchored ones start at the inner right edge, and the
+    // stretched parts repeat one column between: a face wider than its sides
+    // and one middle column is that narrow face with the column repeated.
+    int64_t fixed = leftSide;
+    for (TButtonPart p : {bpLeft, bpLeftTop, bpLeftBottom})
+        fixed = std::max<int64_t>(fixed, rect(p).right);
+    const int64_t rightWidth = PartWidth(rect(bpRight));
+    const bool narrowed = fixed + 1 + rightWidth < w;
+    const int32_t composed = narrowed ? int32_t(fixed + 1 + rightWidth) : w;
+
+    auto face = std::make_unique<ql::TDirectBitmap>(composed, height, ql::PfARGB32());
     face->FillRect(face->Bounds(), 0);
-    const int32_t innerLeft = int32_t(std::min<int64_t>(leftSide, w));
+    const int32_t innerLeft = int32_t(std::min<int64_t>(leftSide, composed));
     const int32_t innerTop = std::clamp(rect(bpTop).bottom, 0, height);
-    const int32_t innerRight = std::clamp(w - PartWidth(rect(bpRight)), innerLeft, w);
+    const int32_t innerRight = std::clamp(composed - PartWidth(rect(bpRight)), innerLeft, composed);
     const int32_t innerBottom = std::clamp(height - PartHeight(rect(bpBottom)), innerTop, height);
 
     // Parts in order, later ones over earlier ones. The copies clip to the
@@ -381,9 +404,93 @@ TButtonFace TButtonProducer::MakeFace(int32_t state, int32_t width, int32_t ligh
     }
 
     TButtonFace result;
+    // The shift goes pixel by pixel, so shifting the distinct columns shifts
+    // the face.
     result.Cancelled = !HslShiftBitmap(*face, {hue, saturation, lightness}, progress);
-    result.Picture = ql::MakeRef<ql::TWrapperBitmapStore>(std::move(face), name);
+    result.Strip.Width = w;
+    result.Strip.FixedColumns = narrowed ? int32_t(fixed) : w;
+    result.Strip.InnerRight = narrowed ? w - int32_t(rightWidth) : w;
+    result.Strip.Columns = std::move(face);
     return result;
+}
+
+namespace {
+
+// The strip column face column x comes from.
+int32_t StripColumn(const TButtonFaceStrip& strip, int64_t x) {
+    if (x < strip.FixedColumns) return int32_t(x);
+    if (x < strip.InnerRight) return strip.FixedColumns;
+    return int32_t(x - strip.InnerRight + strip.FixedColumns + 1);
+}
+
+// The face of a strip halved as the picture store halves a level (a 1 2 1
+// filter each way, sides rounded up), kept as a strip again: output columns
+// whose three source columns all lie in the repeated middle are alike, so
+// only those on either side and one middle column are worked out.
+TButtonFaceStrip HalveStrip(const TButtonFaceStrip& strip) {
+    const ql::TBitmap& columns = *strip.Columns;
+    const int32_t w = strip.Width, h = columns.Height(), n = columns.Width();
+    const int32_t halfW = (w + 1) / 2, halfH = (h + 1) / 2;
+    TButtonFaceStrip half;
+    half.Width = halfW;
+    half.FixedColumns = half.InnerRight = halfW;
+    if (strip.FixedColumns < strip.InnerRight) {
+        // The first column whose left source is in the middle, and the first
+        // whose right source is past it.
+        const int32_t fixed = (strip.FixedColumns + 2) / 2, innerRight = strip.InnerRight / 2;
+        if (fixed < innerRight) {
+            half.FixedColumns = fixed;
+            half.InnerRight = innerRight;
+        }
+    }
+    const bool narrowed = half.FixedColumns < half.InnerRight;
+    const int32_t made = narrowed ? half.FixedColumns + 1 + (halfW - half.InnerRight) : halfW;
+    auto out = std::make_unique<ql::TDirectBitmap>(made, halfH, ql::PfARGB32());
+    std::vector<uint16_t> sums(size_t(n) * 4);
+    for (int32_t y = 0; y < halfH; ++y) {
+        const int32_t cy = 2 * y;
+        const uint8_t* up = columns.Row(std::max(cy - 1, 0));
+        const uint8_t* mid = columns.Row(cy);
+        const uint8_t* down = columns.Row(std::min(cy + 1, h - 1));
+        for (size_t i = 0; i < sums.size(); ++i) sums[i] = uint16_t(up[i] + 2 * mid[i] + down[i]);
+        uint8_t* target = out->Row(y);
+        for (int32_t j = 0; j < made; ++j) {
+            // The face column this strip column stands for.
+            const int64_t x = !narrowed || j <= half.FixedColumns
+                                  ? j
+                                  : int64_t(j) - half.FixedColumns - 1 + half.InnerRight;
+            const int64_t cx = 2 * x;
+            const uint16_t* left =
+                &sums[size_t(StripColumn(strip, std::max<int64_t>(cx - 1, 0))) * 4];
+            const uint16_t* centre = &sums[size_t(StripColumn(strip, cx)) * 4];
+            const uint16_t* right =
+                &sums[size_t(StripColumn(strip, std::min<int64_t>(cx + 1, w - 1))) * 4];
+            for (size_t c = 0; c < 4; ++c)
+                target[size_t(j) * 4 + c] = uint8_t((left[c] + 2 * centre[c] + right[c]) >> 4);
+        }
+    }
+    half.Columns = std::move(out);
+    return half;
+}
+
+}  // namespace
+
+std::unique_ptr<ql::TBitmap> ButtonFaceLevel(const TButtonFaceStrip& strip, int32_t level) {
+    if (!strip.Columns || strip.Width < 1 || strip.Columns->Width() < 1 ||
+        strip.Columns->Height() < 1)
+        return nullptr;
+    TButtonFaceStrip face = strip;
+    for (int32_t i = 0; i < level && (face.Width > 1 || face.Columns->Height() > 1); ++i)
+        face = HalveStrip(face);
+    const int32_t w = face.Width, h = face.Columns->Height();
+    auto out = std::make_unique<ql::TDirectBitmap>(w, h, ql::PfARGB32());
+    for (int32_t y = 0; y < h; ++y) {
+        const uint8_t* in = face.Columns->Row(y);
+        uint8_t* target = out->Row(y);
+        for (int32_t x = 0; x < w; ++x)
+            std::memcpy(target + size_t(x) * 4, in + size_t(StripColumn(face, x)) * 4, 4);
+    }
+    return out;
 }
 
 // ---------------------------------------------------------------------------

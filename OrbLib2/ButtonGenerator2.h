@@ -77,10 +77,31 @@ struct TButtonThemeFiles {
     std::function<ql::TRef<ql::TBitmapStore>(const std::u16string& name)> OpenPicture;
 };
 
+// A face as its distinct columns: every column between the left-anchored
+// parts and the right-anchored ones is the same, so a face thousands of pixels
+// wide is kept as one such column between its sides, and any level of it is
+// made from that without composing the whole face.
+struct TButtonFaceStrip {
+    // The composed and colour-shifted columns: the face's first
+    // FixedColumns, one middle column, then the face's columns from
+    // InnerRight on (the whole face when it is no wider than that).
+    std::shared_ptr<const ql::TBitmap> Columns;
+    int32_t Width = 0;         // the face's width
+    int32_t FixedColumns = 0;  // face columns before this are Columns' own
+    int32_t InnerRight = 0;    // face columns from this on are Columns' right side
+};
+
+// The face of a strip halved level times (MipLevelSize of its size), bit for
+// bit as a picture store halves the whole face level by level, at the cost
+// of the strip. Nothing for an empty strip.
+std::unique_ptr<ql::TBitmap> ButtonFaceLevel(const TButtonFaceStrip& strip, int32_t level);
+
 // A made face: the picture, and the error picture's text when the face could
 // not be made (empty for a real face).
 struct TButtonFace {
     ql::TRef<ql::TBitmapStore> Picture;
+    // A real face's columns (MakeFaceStrip); empty for an error picture.
+    TButtonFaceStrip Strip;
     std::u16string ErrorText;
     // The progress handler stopped the colour shift part way: the picture is
     // only partly shifted and must not be kept under the face's name.
@@ -170,6 +191,10 @@ public:
     // to their pictures; one with right < left or bottom < top is empty.
     TButtonFace MakeFace(int32_t state, int32_t width, int32_t lightness, int32_t saturation,
                          int32_t hue, const ql::TProgressHandler& progress = {}) const;
+    // The same face as its strip alone (Picture is set only for an error
+    // picture): what it costs follows the theme's parts, not the face's width.
+    TButtonFace MakeFaceStrip(int32_t state, int32_t width, int32_t lightness, int32_t saturation,
+                              int32_t hue, const ql::TProgressHandler& progress = {}) const;
 
     // The one-line picture that stands in for a face.
     static TButtonFace ErrorFace(const std::u16string& text, const std::u16string& name);

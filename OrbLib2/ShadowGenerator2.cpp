@@ -31,9 +31,10 @@ std::string Number(double value) {
 std::u16string ShadowKey(const TShadowParams& p) {
     std::string tail;
     for (const std::string& field :
-         {std::to_string(p.ObjectRect.right), std::to_string(p.ObjectRect.bottom), std::to_string(p.MarginX),
-          std::to_string(p.MarginY), std::to_string(p.BackgroundAlpha), Number(p.BlurSize), std::to_string(p.Colour),
-          Number(p.Opacity), std::to_string(p.SpreadIndex), std::to_string(p.Shape[0]), std::to_string(p.Shape[1]),
+         {std::to_string(p.ObjectRect.right), std::to_string(p.ObjectRect.bottom),
+          std::to_string(p.MarginX), std::to_string(p.MarginY), std::to_string(p.BackgroundAlpha),
+          Number(p.BlurSize), std::to_string(p.Colour), Number(p.Opacity),
+          std::to_string(p.SpreadIndex), std::to_string(p.Shape[0]), std::to_string(p.Shape[1]),
           std::to_string(p.Shape[2]), std::to_string(p.StoreLevel), std::to_string(p.Flags)}) {
         tail += ':';
         tail += field;
@@ -73,8 +74,8 @@ TShadowParams ReduceShadowParams(const TShadowParams& params) {
     p.ObjectRect.bottom = static_cast<int32_t>(std::lround(h * x));
     p.MarginX = static_cast<int32_t>(std::lround(p.MarginX * x));
     p.MarginY = static_cast<int32_t>(std::lround(p.MarginY * x));
-    p.BlurSize = static_cast<float>(std::sqrt(double(p.ObjectRect.right) * p.ObjectRect.bottom) * p.BlurSize /
-                                    400.0 * 1.1);
+    p.BlurSize = static_cast<float>(std::sqrt(double(p.ObjectRect.right) * p.ObjectRect.bottom) *
+                                    p.BlurSize / 400.0 * 1.1);
     return p;
 }
 
@@ -88,17 +89,23 @@ std::unique_ptr<ql::TBitmap> HalveBitmap(const ql::TBitmap& source) {
         const uint8_t* r1 = source.Row(std::min(2 * y + 1, lastY));
         uint8_t* out = result->Row(y);
         for (int32_t x = 0; x < w; ++x) {
-            const size_t x0 = size_t(std::min(2 * x, lastX)) * bpp, x1 = size_t(std::min(2 * x + 1, lastX)) * bpp;
+            const size_t x0 = size_t(std::min(2 * x, lastX)) * bpp,
+                         x1 = size_t(std::min(2 * x + 1, lastX)) * bpp;
             for (int32_t c = 0; c < bpp; ++c)
-                out[size_t(x) * bpp + c] = uint8_t((r0[x0 + c] + r0[x1 + c] + r1[x0 + c] + r1[x1 + c] + 2) / 4);
+                out[size_t(x) * bpp + c] =
+                    uint8_t((r0[x0 + c] + r0[x1 + c] + r1[x0 + c] + r1[x1 + c] + 2) / 4);
         }
     }
     return result;
 }
 
-TShadowPicture TShadowGenerator::Generate(const TShadowParams& input, const ql::TBitmap* picture, bool reduced,
-                                          const ql::TProgressHandler& progress) const {
-    QL_ASSERT(input.ObjectRect.left == 0 && input.ObjectRect.top == 0, "TShadowGenerator: rectangle must start at 0, 0");
+namespace {
+
+// The parameters as Generate works with them: sizes and blur within bounds,
+// reduced when asked.
+TShadowParams Normalized(const TShadowParams& input, bool reduced) {
+    QL_ASSERT(input.ObjectRect.left == 0 && input.ObjectRect.top == 0,
+              "TShadowGenerator: rectangle must start at 0, 0");
     TShadowParams p = input;
     p.ObjectRect.right = std::clamp(p.ObjectRect.right, 1, kMaxObjectSide);
     p.ObjectRect.bottom = std::clamp(p.ObjectRect.bottom, 1, kMaxObjectSide);
@@ -108,32 +115,50 @@ TShadowPicture TShadowGenerator::Generate(const TShadowParams& input, const ql::
     if (reduced) p = ReduceShadowParams(p);
     p.ObjectRect.right = std::max(1, p.ObjectRect.right);
     p.ObjectRect.bottom = std::max(1, p.ObjectRect.bottom);
+    return p;
+}
 
-    TShadowPicture result;
-    int64_t width = int64_t(p.ObjectRect.right) + 2 * int64_t(p.MarginX);
-    int64_t height = int64_t(p.ObjectRect.bottom) + 2 * int64_t(p.MarginY);
-    const int32_t k = ShadowHalvings(width, height);
-    width = std::max<int64_t>(1, width >> k);
-    height = std::max<int64_t>(1, height >> k);
-    const double divisor = double(int64_t(1) << k);
-    const int32_t mx = static_cast<int32_t>(std::lround(p.MarginX / divisor));
-    const int32_t my = static_cast<int32_t>(std::lround(p.MarginY / divisor));
+// The canvas of the silhouette after `halvings`, and its margins.
+struct TShadowCanvas {
+    int32_t Width, Height, MarginX, MarginY;
+    double Divisor;
+};
 
-    ql::TDirectBitmap canvas(int32_t(width), int32_t(height), ql::PfARGB32());
+TShadowCanvas CanvasOf(const TShadowParams& p, int32_t halvings) {
+    const int64_t width = int64_t(p.ObjectRect.right) + 2 * int64_t(p.MarginX);
+    const int64_t height = int64_t(p.ObjectRect.bottom) + 2 * int64_t(p.MarginY);
+    const double divisor = std::exp2(double(halvings));
+    return {int32_t(std::max<int64_t>(1, width >> halvings)),
+            int32_t(std::max<int64_t>(1, height >> halvings)),
+            static_cast<int32_t>(std::lround(p.MarginX / divisor)),
+            static_cast<int32_t>(std::lround(p.MarginY / divisor)), divisor};
+}
+
+// The shadow of normalized parameters made at `halvings`; picture is the
+// object's picture already halved pictureHalvings (at most halvings) times.
+std::unique_ptr<ql::TBitmap> MakeShadow(const TShadowParams& p, int32_t halvings,
+                                        const ql::TBitmap* picture, int32_t pictureHalvings,
+                                        const ql::TProgressHandler& progress) {
+    const TShadowCanvas c = CanvasOf(p, halvings);
+    const int32_t mx = c.MarginX, my = c.MarginY;
+    ql::TDirectBitmap canvas(c.Width, c.Height, ql::PfARGB32());
     canvas.FillRect(canvas.Bounds(), uint32_t(p.BackgroundAlpha) << 24);
 
     if (p.PictureKey != u"N\\A" && picture) {
-        const ql::TRect crop = ql::IntersectRect(picture->Bounds(), p.ObjectRect);
-        std::unique_ptr<ql::TBitmap> silhouette = ql::CreateBitmap(crop.Width(), crop.Height(), picture->PixelFormat());
+        const ql::TPoint object =
+            ql::MipLevelSize(p.ObjectRect.right, p.ObjectRect.bottom, pictureHalvings);
+        const ql::TRect crop = ql::IntersectRect(picture->Bounds(), {0, 0, object.x, object.y});
+        std::unique_ptr<ql::TBitmap> silhouette =
+            ql::CreateBitmap(crop.Width(), crop.Height(), picture->PixelFormat());
         silhouette->CopyRect(crop, *picture, {0, 0});
-        for (int32_t i = 0; i < k; ++i) silhouette = HalveBitmap(*silhouette);
+        for (int32_t i = pictureHalvings; i < halvings; ++i) silhouette = HalveBitmap(*silhouette);
         canvas.CopyRect(silhouette->Bounds(), *silhouette, {mx, my});
     } else if (p.Shape[0] == 255 && p.Shape[1] == 255) {
-        canvas.FillRect({mx, my, int32_t(width) - mx, int32_t(height) - my}, 0xFF000000);
+        canvas.FillRect({mx, my, c.Width - mx, c.Height - my}, 0xFF000000);
     } else {
         TMaskParams shape;
-        shape.Width = int32_t(width) - 2 * mx;
-        shape.Height = int32_t(height) - 2 * my;
+        shape.Width = c.Width - 2 * mx;
+        shape.Height = c.Height - 2 * my;
         shape.Shape = p.Shape[0] == msEllipse ? msEllipse : msRoundedRect;
         shape.Corner = p.Shape[1];
         shape.Softness = p.Shape[2];
@@ -141,32 +166,92 @@ TShadowPicture TShadowGenerator::Generate(const TShadowParams& input, const ql::
             for (int32_t y = 0; y < alpha->Height(); ++y) {
                 const uint8_t* a = alpha->Row(y);
                 uint8_t* out = canvas.Row(y + my) + size_t(mx) * 4;
-                for (int32_t x = 0; x < alpha->Width(); ++x) out[size_t(x) * 4 + 3] = std::max(out[size_t(x) * 4 + 3], a[x]);
+                for (int32_t x = 0; x < alpha->Width(); ++x)
+                    out[size_t(x) * 4 + 3] = std::max(out[size_t(x) * 4 + 3], a[x]);
             }
         }
     }
 
-    const double opacity = std::isfinite(p.Opacity) ? std::clamp(double(p.Opacity), 0.0, 100.0) : 0.0;
-    const uint32_t colour = (p.Colour & 0xFFFFFF) | uint32_t(std::lround(opacity * 255 / 100)) << 24;
+    const double opacity =
+        std::isfinite(p.Opacity) ? std::clamp(double(p.Opacity), 0.0, 100.0) : 0.0;
+    const uint32_t colour = (p.Colour & 0xFFFFFF) | uint32_t(std::lround(opacity * 255 / 100))
+                                                        << 24;
     const std::optional<TCurvesData> curve = TCurvesData::Builtin(p.SpreadIndex);
-    result.Bitmap = TShadowProducer().Produce(canvas, colour, float(p.BlurSize / divisor), curve ? &*curve : nullptr,
-                                              progress);
+    return TShadowProducer().Produce(canvas, colour, float(p.BlurSize / c.Divisor),
+                                     curve ? &*curve : nullptr, progress);
+}
+
+}  // namespace
+
+ql::TPoint ShadowPictureSize(const TShadowParams& params) {
+    const TShadowParams p = Normalized(params, false);
+    const TShadowCanvas c = CanvasOf(p, ShadowHalvingsOf(p));
+    TDropShadow blur;
+    blur.SetBlur(float(p.BlurSize / c.Divisor));
+    return {c.Width + 2 * blur.Margin(), c.Height + 2 * blur.Margin()};
+}
+
+int32_t ShadowPictureLevel(const TShadowParams& params, ql::TPoint pictureSize, int32_t level) {
+    const int32_t most = std::clamp(ShadowHalvingsOf(params), 0, 30) + std::clamp(level, 0, 30);
+    int32_t taken = std::clamp(level, 0, 30);
+    for (ql::TPoint size =
+             ql::MipLevelSize(std::max(pictureSize.x, 1), std::max(pictureSize.y, 1), taken);
+         taken < most && int64_t(size.x) * size.y > 4 * kMaxShadowArea; ++taken)
+        size = ql::MipLevelSize(size.x, size.y, 1);
+    return taken;
+}
+
+TShadowPicture TShadowGenerator::Generate(const TShadowParams& input, const ql::TBitmap* picture,
+                                          bool reduced,
+                                          const ql::TProgressHandler& progress) const {
+    const TShadowParams p = Normalized(input, reduced);
+    int64_t width = int64_t(p.ObjectRect.right) + 2 * int64_t(p.MarginX);
+    int64_t height = int64_t(p.ObjectRect.bottom) + 2 * int64_t(p.MarginY);
+    const int32_t k = ShadowHalvings(width, height);
+    TShadowPicture result;
+    result.Bitmap = MakeShadow(p, k, picture, 0, progress);
     result.Halvings = k;
     result.Params = p;
     result.Key = ShadowKey(p);
     return result;
 }
 
+std::unique_ptr<ql::TBitmap> TShadowGenerator::GenerateLevel(
+    const TShadowParams& input, int32_t level, const ql::TBitmap* picture, int32_t pictureHalvings,
+    const ql::TProgressHandler& progress) const {
+    const TShadowParams p = Normalized(input, false);
+    const int32_t k = ShadowHalvingsOf(p);
+    level = std::clamp(level, 0, 30 - std::min(k, 30));
+    std::unique_ptr<ql::TBitmap> made =
+        MakeShadow(p, k + level, picture, std::clamp(pictureHalvings, 0, k + level), progress);
+    if (!made) return nullptr;
+    const ql::TPoint whole = ShadowPictureSize(p);
+    const ql::TPoint size = ql::MipLevelSize(whole.x, whole.y, level);
+    if (made->Width() == size.x && made->Height() == size.y) return made;
+    // The blur's margins shrink less than the silhouette from one halving to
+    // the next: the level is the shadow made there, centred on the object
+    // and cut or padded to the level's size with clear pixels of its colour.
+    auto fitted = std::make_unique<ql::TDirectBitmap>(size.x, size.y, ql::PfARGB32());
+    fitted->FillRect(fitted->Bounds(), p.Colour & 0xFFFFFF);
+    const ql::TPoint shift{(size.x - made->Width()) / 2, (size.y - made->Height()) / 2};
+    fitted->CopyRect(made->Bounds(), *made, shift);
+    return fitted;
+}
+
 TShadow::TShadow(TShadowPicture picture, bool reduced, float distanceScale, bool is3D)
-    : m_picture(std::move(picture)), m_reduced(reduced), m_distanceScale(distanceScale), m_3D(is3D) {
+    : m_picture(std::move(picture)),
+      m_reduced(reduced),
+      m_distanceScale(distanceScale),
+      m_3D(is3D) {
     if (m_picture.Bitmap && m_picture.Bitmap->Width() > 0 && m_picture.Bitmap->Height() > 0) {
         m_size = {m_picture.Bitmap->Width(), m_picture.Bitmap->Height()};
-        m_draw.store = ql::MakeRef<ql::TWrapperBitmapStore>(std::move(m_picture.Bitmap), m_picture.Key);
+        m_draw.store =
+            ql::MakeRef<ql::TWrapperBitmapStore>(std::move(m_picture.Bitmap), m_picture.Key);
     }
 }
 
-TShadow::TShadow(ql::TRef<ql::TBitmapStore> store, const TShadowParams& params, bool reduced, float distanceScale,
-                 bool is3D)
+TShadow::TShadow(ql::TRef<ql::TBitmapStore> store, const TShadowParams& params, bool reduced,
+                 float distanceScale, bool is3D)
     : m_reduced(reduced), m_distanceScale(distanceScale), m_3D(is3D) {
     m_picture.Params = reduced ? ReduceShadowParams(params) : params;
     m_picture.Halvings = ShadowHalvingsOf(m_picture.Params);
@@ -178,15 +263,20 @@ TShadow::TShadow(ql::TRef<ql::TBitmapStore> store, const TShadowParams& params, 
 }
 
 void TShadow::Prepare(TDeviceDrawer& drawer) {
-    if (m_draw.store) drawer.PrepareImage(m_draw, TImageDrawParams());
+    TImageDrawParams params;
+    params.level = m_level;
+    if (m_draw.store) drawer.PrepareImage(m_draw, params);
 }
 
-void TShadow::Release(TDeviceDrawer& drawer) { drawer.ReleaseImage(m_draw); }
+void TShadow::Release(TDeviceDrawer& drawer) {
+    drawer.ReleaseImage(m_draw);
+}
 
 bool TShadow::Layout(TPointF size, TPointF& topLeft, TPointF& step) const {
     if (!m_draw.store) return false;
     const ql::TRect& object = m_picture.Params.ObjectRect;
-    const float width = float(std::max(object.Width(), 1)), height = float(std::max(object.Height(), 1));
+    const float width = float(std::max(object.Width(), 1)),
+                height = float(std::max(object.Height(), 1));
     if (!(size.x > 0) || !(size.y > 0)) size = {width, height};
     if (!std::isfinite(size.x) || !std::isfinite(size.y)) return false;
     // One shadow pixel spans 2^k pixels of the shadow's object, which is
@@ -196,33 +286,39 @@ bool TShadow::Layout(TPointF size, TPointF& topLeft, TPointF& step) const {
     step = {sx * enlarge, sy * enlarge};
     // The shadow outgrows the object by its margins (halving may round them
     // a little): half of the difference goes on each side.
-    topLeft = {-(float(m_size.x) * enlarge - width) * sx / 2, -(float(m_size.y) * enlarge - height) * sy / 2};
+    topLeft = {-(float(m_size.x) * enlarge - width) * sx / 2,
+               -(float(m_size.y) * enlarge - height) * sy / 2};
     return true;
 }
 
-void TShadow::Draw(TDeviceDrawer& drawer, const TShadowPlacement& placement, uint8_t opacity, float angle,
-                   float distance, TPointF axisX, TPointF axisY, TPointF origin) {
+void TShadow::Draw(TDeviceDrawer& drawer, const TShadowPlacement& placement, uint8_t opacity,
+                   float angle, float distance, TPointF axisX, TPointF axisY, TPointF origin) {
     TPointF topLeft, step;
     if (opacity == 0 || !Layout(placement.size, topLeft, step)) return;
     const ql::TRect& object = m_picture.Params.ObjectRect;
-    const float width = placement.size.x > 0 && placement.size.y > 0 ? placement.size.x : float(object.Width());
-    const float height = placement.size.x > 0 && placement.size.y > 0 ? placement.size.y : float(object.Height());
-    const ql::TPointF offset =
-        Offset({axisX.x * width, axisX.y * width}, {axisY.x * height, axisY.y * height}, distance, angle);
-    const TPointF position{placement.position.x + offset.x + topLeft.x * axisX.x + topLeft.y * axisY.x,
-                           placement.position.y + offset.y + topLeft.x * axisX.y + topLeft.y * axisY.y};
+    const float width =
+        placement.size.x > 0 && placement.size.y > 0 ? placement.size.x : float(object.Width());
+    const float height =
+        placement.size.x > 0 && placement.size.y > 0 ? placement.size.y : float(object.Height());
+    const ql::TPointF offset = Offset({axisX.x * width, axisX.y * width},
+                                      {axisY.x * height, axisY.y * height}, distance, angle);
+    const TPointF position{
+        placement.position.x + offset.x + topLeft.x * axisX.x + topLeft.y * axisY.x,
+        placement.position.y + offset.y + topLeft.x * axisX.y + topLeft.y * axisY.y};
     TImageDrawParams params;
     params.opacity = opacity;
+    params.level = m_level;
     drawer.DrawImage(m_draw, position, params, {axisX.x * step.x, axisX.y * step.x},
                      {axisY.x * step.y, axisY.y * step.y}, origin);
 }
 
-void TShadow::Draw3D(TDeviceDrawer& drawer, TPointF size, uint8_t opacity, float angle, float distance,
-                     const TScenePlane& plane, const TCamera3D& camera) {
+void TShadow::Draw3D(TDeviceDrawer& drawer, TPointF size, uint8_t opacity, float angle,
+                     float distance, const TScenePlane& plane, const TCamera3D& camera) {
     TPointF topLeft, step;
     if (opacity == 0 || !Layout(size, topLeft, step)) return;
     if (!(size.x > 0) || !(size.y > 0))
-        size = {float(m_picture.Params.ObjectRect.Width()), float(m_picture.Params.ObjectRect.Height())};
+        size = {float(m_picture.Params.ObjectRect.Width()),
+                float(m_picture.Params.ObjectRect.Height())};
     auto length = [](const TPoint3F& p) { return std::sqrt(p.x * p.x + p.y * p.y + p.z * p.z); };
     const float lx = length(plane.axisX), ly = length(plane.axisY);
     if (!(lx > 0) || !(ly > 0)) return;
@@ -236,8 +332,8 @@ void TShadow::Draw3D(TDeviceDrawer& drawer, TPointF size, uint8_t opacity, float
         // A screen offset at the object's middle: moved in the scene by that
         // much times the depth factor w there, it shows as that offset.
         const ql::TPointF offset =
-            Offset({plane.axisX.x * size.x, plane.axisX.y * size.x}, {plane.axisY.x * size.y, plane.axisY.y * size.y},
-                   distance, angle);
+            Offset({plane.axisX.x * size.x, plane.axisX.y * size.x},
+                   {plane.axisY.x * size.y, plane.axisY.y * size.y}, distance, angle);
         const float w = ProjectHomogeneous(camera, plane.At(size.x / 2, size.y / 2)).w;
         if (!(w > 0)) return;
         shadow.origin.x += offset.x * w;
@@ -248,10 +344,12 @@ void TShadow::Draw3D(TDeviceDrawer& drawer, TPointF size, uint8_t opacity, float
     shadow.axisY = {plane.axisY.x * step.y, plane.axisY.y * step.y, plane.axisY.z * step.y};
     TImageDrawParams params;
     params.opacity = opacity;
+    params.level = m_level;
     drawer.DrawImage3D(m_draw, params, shadow, camera);
 }
 
-ql::TPointF TShadow::Offset(ql::TPointF axisX, ql::TPointF axisY, float distance, float angle) const {
+ql::TPointF TShadow::Offset(ql::TPointF axisX, ql::TPointF axisY, float distance,
+                            float angle) const {
     const double lx = std::hypot(axisX.x, axisX.y), ly = std::hypot(axisY.x, axisY.y);
     const double length = std::sqrt(lx * ly) * distance * m_distanceScale / 100.0;
     const double radians = angle * std::numbers::pi / 180.0;

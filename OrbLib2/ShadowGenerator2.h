@@ -6,6 +6,7 @@
 // object through the draw manager, flat or on the object's scene plane.
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -18,8 +19,8 @@ namespace orb {
 
 struct TShadowParams {
     std::u16string PictureKey = u"N\\A";  // "N\A": a shadow of a plain shape
-    ql::TRect ObjectRect;                  // left and top must be 0
-    int32_t MarginX = 0, MarginY = 0;      // room for the blur on each side
+    ql::TRect ObjectRect;                 // left and top must be 0
+    int32_t MarginX = 0, MarginY = 0;     // room for the blur on each side
     uint8_t BackgroundAlpha = 0;
     float BlurSize = 0;
     uint32_t Colour = 0;  // 0xRRGGBB
@@ -58,12 +59,34 @@ struct TShadowPicture {
     std::u16string Key;
 };
 
+// The size of the bitmap Generate makes for params (not reduced).
+ql::TPoint ShadowPictureSize(const TShadowParams& params);
+
+// How many times the object's picture (pictureSize at its store level) is
+// halved by its store for level `level` of a shadow, between level and the
+// shadow's halvings plus level: a picture of up to four times the shadow's
+// working area is halved by the generator as Generate halves it, a larger one
+// is first taken from a coarser store level, never at its full size.
+int32_t ShadowPictureLevel(const TShadowParams& params, ql::TPoint pictureSize, int32_t level);
+
 class TShadowGenerator {
 public:
     // picture: the object's picture at the store level (ignored for shape
     // shadows). Asserts when the object rectangle does not start at (0, 0).
-    TShadowPicture Generate(const TShadowParams& params, const ql::TBitmap* picture, bool reduced = false,
-                            const ql::TProgressHandler& progress = {}) const;
+    TShadowPicture Generate(const TShadowParams& params, const ql::TBitmap* picture,
+                            bool reduced = false, const ql::TProgressHandler& progress = {}) const;
+
+    // Level `level` of the shadow Generate makes (not reduced): its
+    // MipLevelSize of ShadowPictureSize, made with `level` more halvings and
+    // centred on the same object, so a shadow drawn small costs what it
+    // shows. picture: the object's picture at store level StoreLevel +
+    // pictureHalvings (at most ShadowHalvingsOf(params) + level; ignored for
+    // shape shadows), halved here the rest of the way as Generate halves it.
+    // Nothing when cancelled.
+    std::unique_ptr<ql::TBitmap> GenerateLevel(const TShadowParams& params, int32_t level,
+                                               const ql::TBitmap* picture,
+                                               int32_t pictureHalvings = 0,
+                                               const ql::TProgressHandler& progress = {}) const;
 };
 
 // Where the object of a shadow is drawn: the position DrawImage gets for it
@@ -83,8 +106,8 @@ public:
     // A shadow picture made elsewhere (the "Shadow: " picture of the slide
     // host, shared by every object with the same parameters): its level 0 is
     // the generator's bitmap for params, which tell its halvings.
-    TShadow(ql::TRef<ql::TBitmapStore> store, const TShadowParams& params, bool reduced, float distanceScale,
-            bool is3D);
+    TShadow(ql::TRef<ql::TBitmapStore> store, const TShadowParams& params, bool reduced,
+            float distanceScale, bool is3D);
 
     // Parameters, halvings and key; the bitmap is in DrawPicture().
     const TShadowPicture& Picture() const { return m_picture; }
@@ -105,12 +128,15 @@ public:
     // was drawn must be released before its drawer goes.
     void Prepare(TDeviceDrawer& drawer);
     void Release(TDeviceDrawer& drawer);
+    // The level of the shadow picture that Prepare and Draw use (0 unless set).
+    int32_t Level() const { return m_level; }
+    void SetLevel(int32_t level) { m_level = std::clamp(level, 0, 30); }
 
     // Draws the shadow under an object drawn with DrawImage (position, axis
     // X, axis Y, origin): offset by distance and angle, its margins spread
     // equally around the object, at the object's opacity (0 draws nothing).
-    void Draw(TDeviceDrawer& drawer, const TShadowPlacement& placement, uint8_t opacity, float angle, float distance,
-              TPointF axisX, TPointF axisY, TPointF origin);
+    void Draw(TDeviceDrawer& drawer, const TShadowPlacement& placement, uint8_t opacity,
+              float angle, float distance, TPointF axisX, TPointF axisY, TPointF origin);
     // The same for an object on a scene plane, whose local (0, 0) to size
     // it covers. With the 3D flag the offset runs along the plane's axes;
     // without it the shadow moves by the screen offset at the object's middle.
@@ -126,6 +152,7 @@ private:
     TDrawPicture m_draw;
     ql::TPoint m_size;
     bool m_reduced;
+    int32_t m_level = 0;
     float m_distanceScale;
     bool m_3D;
 };

@@ -96,7 +96,7 @@ void TOrbBox::Prepare(TDeviceDrawer& drawer) {
     // holds the size, and an equal name keeps the picture.
     const TCastShadowSource source = BoxShadowSource(Width(), Height());
     const bool casts = m_shadow.Enabled && Width() > 0 && Height() > 0;
-    m_castShadow.Prepare(Host(), drawer, m_shadow, casts ? &source : nullptr);
+    m_castShadow.Prepare(Host(), drawer, m_shadow, casts ? &source : nullptr, ShadowViewOf(*this));
 }
 
 void TOrbBox::Draw(TDeviceDrawer& drawer) {

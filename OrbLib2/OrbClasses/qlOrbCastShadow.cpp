@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cmath>
 
+#include "OrbLib2/OrbClasses/qlOrbImageGeometry.h"
+#include "OrbLib2/OrbClasses/qlOrbSlide.h"
 #include "OrbLib2/OrbClasses/qlOrbSlideHost.h"
 #include "OrbLib2/OrbPackage/qlOrbImageStandIn.h"
 
@@ -27,8 +29,50 @@ TCastShadowSource BoxShadowSource(int32_t width, int32_t height) {
     return source;
 }
 
+TShadowView ShadowViewOf(const TOrbObject& object) {
+    TShadowView view;
+    const TOrbSlideHost* host = object.Host();
+    const double scale = host ? host->DisplayScale() : 1.0;
+    if (const TOrbSlide* slide = object.Slide())
+        view.Screen = {ScaledRequiredSide(slide->Width(), scale),
+                       ScaledRequiredSide(slide->Height(), scale)};
+    const float width = float(object.Width()), height = float(object.Height());
+    const float requiredW = object.RequiredWidth(), requiredH = object.RequiredHeight();
+    if (!(width > 0) || !(height > 0) || !(requiredW > 0) || !(requiredH > 0)) return view;
+    const ql::TPointF shown{float(requiredW * scale / width), float(requiredH * scale / height)};
+    if (std::isfinite(shown.x) && std::isfinite(shown.y)) view.ShownScale = shown;
+    return view;
+}
+
+int32_t CastShadowLevel(const TCastShadowSource& source, const TShadowView& view) {
+    const ql::TRect& rect = source.Params.ObjectRect;
+    if (rect.Width() <= 0 || rect.Height() <= 0 || view.Screen.x <= 0 || view.Screen.y <= 0)
+        return 0;
+    // A shadow of at most eight screens' worth of pixels is drawn from its
+    // full size, as it always was; a larger one is halved until it is that
+    // small at most.
+    const ql::TPoint whole = ShadowPictureSize(source.Params);
+    const int64_t most = 8 * int64_t(view.Screen.x) * view.Screen.y;
+    int32_t fit = 0;
+    for (ql::TPoint size = whole; int64_t(size.x) * size.y > most && (size.x > 1 || size.y > 1);
+         ++fit)
+        size = ql::MipLevelSize(size.x, size.y, 1);
+    if (fit == 0) return 0;
+    if (!(view.ShownScale.x > 0) || !(view.ShownScale.y > 0)) return fit;
+    // One pixel of the shadow's level 0 spans 2^shadowHalvings pixels of its object
+    // rectangle.
+    const int32_t shadowHalvings = ShadowHalvingsOf(source.Params);
+    const ql::TPoint made{std::max(1, rect.Width() >> shadowHalvings),
+                          std::max(1, rect.Height() >> shadowHalvings)};
+    const double shownW = double(rect.Width()) * source.UnitsPerPixel.x * view.ShownScale.x;
+    const double shownH = double(rect.Height()) * source.UnitsPerPixel.y * view.ShownScale.y;
+    if (!std::isfinite(shownW) || !std::isfinite(shownH)) return fit;
+    return std::max(fit, LevelOfDetail(made.x, made.y, ScaledRequiredSide(shownW, 1),
+                                       ScaledRequiredSide(shownH, 1)));
+}
+
 void TCastShadow::Prepare(TOrbSlideHost* host, TDeviceDrawer& drawer, const TObjectShadow& keys,
-                          const TCastShadowSource* given) {
+                          const TCastShadowSource* given, const TShadowView& view) {
     std::u16string name;
     TCastShadowSource source;
     if (host && keys.Enabled && given) {
@@ -50,6 +94,7 @@ void TCastShadow::Prepare(TOrbSlideHost* host, TDeviceDrawer& drawer, const TObj
             name = orb::ShadowPictureName(p);
         }
     }
+    const int32_t level = name.empty() ? 0 : CastShadowLevel(source, view);
     {
         std::lock_guard<std::mutex> lock(m_lock);
         m_drawer = &drawer;
@@ -57,7 +102,8 @@ void TCastShadow::Prepare(TOrbSlideHost* host, TDeviceDrawer& drawer, const TObj
             Drop(&drawer);
             return;
         }
-        if (m_slot && m_slot->Name == name && m_slot->Is3D == keys.Is3D) {
+        if (m_slot && m_slot->Name == name && m_slot->Is3D == keys.Is3D &&
+            m_slot->Shadow->Level() == level) {
             m_slot->Source = source;
             m_slot->Shadow->Prepare(drawer);
             return;
@@ -76,7 +122,13 @@ void TCastShadow::Prepare(TOrbSlideHost* host, TDeviceDrawer& drawer, const TObj
     slot->Source = source;
     slot->Name = name;
     slot->Is3D = keys.Is3D;
+    // The level is made here, before the drawer's lock is taken: a frame
+    // being drawn meanwhile does not wait for it.
+    TImageDrawParams params;
+    params.level = level;
+    drawer.DecodeImage(*store, params);
     slot->Shadow = std::make_unique<TShadow>(store, source.Params, false, 1.0f, keys.Is3D);
+    slot->Shadow->SetLevel(level);
     slot->Shadow->Prepare(drawer);
     std::lock_guard<std::mutex> lock(m_lock);
     Drop(&drawer);

@@ -30,6 +30,23 @@ struct TCastShadowSource {
 // A box's shadow: a plain rectangle of the box's size.
 TCastShadowSource BoxShadowSource(int32_t width, int32_t height);
 
+// How an object's shadow is seen: screen pixels per unit of the object at
+// the required display size of the last pre-scan (0 x 0 before any), and the
+// slide's size in screen pixels (0 x 0 when unknown).
+struct TShadowView {
+    ql::TPointF ShownScale{0, 0};
+    ql::TPoint Screen{0, 0};
+};
+TShadowView ShadowViewOf(const TOrbObject& object);
+
+// The level a shadow of source is made and drawn at. Shadows are blurred: one
+// of at most eight screens' worth of pixels is drawn from its full size, as it
+// always was; a larger one is made at the level its object shows it (the
+// halvings that keep its object rectangle larger than shown, less one, as
+// pictures take), and never larger than eight screens' worth. 0 when the view
+// is unknown.
+int32_t CastShadowLevel(const TCastShadowSource& source, const TShadowView& view);
+
 class TCastShadow {
 public:
     TCastShadow() = default;
@@ -41,9 +58,11 @@ public:
     // Makes the shadow that keys cast from source, or keeps the one made
     // before when its name and kind are the same; drops it when source is
     // nullptr, the keys turn it off or the picture cannot be made. The blur
-    // grows with the square root of the object rectangle's area.
+    // grows with the square root of the object rectangle's area. The shadow
+    // is made and drawn at the level its view asks for (CastShadowLevel),
+    // made before the drawer's lock is taken.
     void Prepare(TOrbSlideHost* host, TDeviceDrawer& drawer, const TObjectShadow& keys,
-                 const TCastShadowSource* source);
+                 const TCastShadowSource* source, const TShadowView& view = {});
     // Draws it under an object of objectSize (own units) on plane, at
     // opacity percent (the object's) times the keys' shadow opacity.
     void Draw(TDeviceDrawer& drawer, const TObjectShadow& keys, float opacity,

@@ -401,7 +401,7 @@ bool TOrbImage::ShadowSource(TShadowSource& source) const {
 void TOrbImage::PrepareShadow(TDeviceDrawer& drawer) {
     TShadowSource source;
     const bool casts = m_shadow.Enabled && ShadowSource(source);
-    m_castShadow.Prepare(Host(), drawer, m_shadow, casts ? &source : nullptr);
+    m_castShadow.Prepare(Host(), drawer, m_shadow, casts ? &source : nullptr, ShadowViewOf(*this));
 }
 
 void TOrbImage::DrawShadow(TDeviceDrawer& drawer) {

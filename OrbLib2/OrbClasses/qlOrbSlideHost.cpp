@@ -48,17 +48,6 @@ ql::TRef<ql::TBitmapStore> Wrap(std::unique_ptr<ql::TBitmap> bitmap, const std::
     return ql::MakeRef<ql::TWrapperBitmapStore>(std::move(bitmap), name);
 }
 
-// A level of a picture the accessor opens, shared so that the memory budget
-// cannot let it go while it is read; nothing for a placeholder.
-std::shared_ptr<ql::TBitmap> OpenBitmap(TOrbSlideHost& host, const std::u16string& name,
-                                        int32_t level) {
-    std::unique_ptr<access::TOrbImage> image = host.Accessor().OpenImage(name);
-    if (!image) return nullptr;
-    ql::TRef<ql::TBitmapStore> store = image->BitmapStore();
-    if (!store || !PlaceholderTextOf(*store).empty()) return nullptr;
-    return store->ShareBitmap(std::max(level, 0));
-}
-
 // The mask of a picture is made level by level from the same level of the
 // picture, so a mask shown small never decodes its picture at full size.
 ql::TRef<ql::TBitmapStore> MakeMask(TOrbSlideHost& host, const std::u16string& name) {
@@ -93,22 +82,55 @@ ql::TRef<ql::TBitmapStore> MakePresetMask(TOrbSlideHost& host, const std::u16str
         });
 }
 
+// Each level is made at its own size, from the object's picture at the level
+// drawn: the shadow of a huge picture shown small never decodes or makes that
+// picture at full size.
 ql::TRef<ql::TBitmapStore> MakeShadow(TOrbSlideHost& host, const std::u16string& name) {
     TShadowParams params;
     if (!ParseShadowName(name, params)) return {};
-    // The generator bounds the working size itself (it halves large ones).
-    std::shared_ptr<ql::TBitmap> picture;
+    ql::TRef<ql::TBitmapStore> picture;
     if (params.PictureKey != kShapeShadowKey) {
-        picture = OpenBitmap(host, params.PictureKey, params.StoreLevel);
-        if (!picture) return {};
+        std::unique_ptr<access::TOrbImage> image = host.Accessor().OpenImage(params.PictureKey);
+        picture = image ? image->BitmapStore() : nullptr;
+        if (!picture || !PlaceholderTextOf(*picture).empty()) return {};
     }
-    TShadowPicture shadow =
-        host.ShadowGenerator().Generate(params, picture.get(), false, host.ProgressHandler());
-    return Wrap(std::move(shadow.Bitmap), name);
+    const ql::TPoint size = ShadowPictureSize(params);
+    // A copy: the picture may outlive the host in the image cache.
+    const TShadowGenerator generator = host.ShadowGenerator();
+    return ql::MakeRef<TGeneratedBitmapStore>(
+        name, size, ql::PfARGB32(),
+        [params, picture, generator](int32_t level, ql::TPoint,
+                                     const ql::TProgressHandler& progress) {
+            std::shared_ptr<ql::TBitmap> source;
+            int32_t taken = 0;
+            if (picture) {
+                const ql::TPoint size =
+                    ql::MipLevelSize(picture->Width(), picture->Height(), params.StoreLevel);
+                taken = ShadowPictureLevel(params, size, level);
+                source = picture->ShareBitmap(std::clamp(params.StoreLevel + taken, 0, 30));
+                if (!source) return std::unique_ptr<ql::TBitmap>();
+            }
+            return generator.GenerateLevel(params, level, source.get(), taken, progress);
+        });
 }
 
+// A face is kept as its distinct columns, and each level is made from them at
+// its own size: a face 16384 pixels wide shown at a few hundred costs what
+// those hundreds hold.
 ql::TRef<ql::TBitmapStore> MakeButtonFace(TOrbSlideHost& host, const std::u16string& name) {
-    return host.ButtonProducers().MakePicture(name);
+    TButtonFaceRequest request;
+    if (!ParseButtonFacePictureName(name, request)) return {};
+    TButtonFace face = host.ButtonProducers()
+                           .ProducerFor(request.Theme)
+                           .MakeFaceStrip(request.State, request.Width, request.Lightness,
+                                          request.Saturation, request.Hue);
+    if (face.Picture || !face.Strip.Columns) return face.Picture;
+    const TButtonFaceStrip strip = std::move(face.Strip);
+    return ql::MakeRef<TGeneratedBitmapStore>(
+        name, ql::TPoint{strip.Width, strip.Columns->Height()}, ql::PfARGB32(),
+        [strip](int32_t level, ql::TPoint, const ql::TProgressHandler&) {
+            return ButtonFaceLevel(strip, level);
+        });
 }
 
 std::map<std::u16string, TPictureMaker>& Makers() {  // under MakerLock
@@ -171,13 +193,16 @@ TButtonThemeFiles ThemeFilesOf(const TFileAccessor& accessor) {
 
 }  // namespace
 
-void RegisterPictureMaker(const std::u16string& prefix, TPictureMaker maker) {
-    if (prefix.empty()) return;
+TPictureMaker RegisterPictureMaker(const std::u16string& prefix, TPictureMaker maker) {
+    if (prefix.empty()) return {};
     std::lock_guard<std::mutex> guard(MakerLock());
-    if (maker)
-        Makers()[prefix] = std::move(maker);
-    else
-        Makers().erase(prefix);
+    TPictureMaker replaced;
+    if (const auto found = Makers().find(prefix); found != Makers().end()) {
+        replaced = std::move(found->second);
+        Makers().erase(found);
+    }
+    if (maker) Makers()[prefix] = std::move(maker);
+    return replaced;
 }
 
 const ql::TPixelFormat* MaskPixelFormat() {

@@ -44,8 +44,9 @@ struct TSlideHostCallbacks {
 using TPictureMaker =
     std::function<ql::TRef<ql::TBitmapStore>(TOrbSlideHost& host, const std::u16string& name)>;
 // Files a maker for names beginning with prefix (process-wide; a later one for
-// the same prefix replaces it).
-void RegisterPictureMaker(const std::u16string& prefix, TPictureMaker maker);
+// the same prefix replaces it; an empty one removes it). Returns the maker it
+// replaced, empty when there was none, so that a caller can put it back.
+TPictureMaker RegisterPictureMaker(const std::u16string& prefix, TPictureMaker maker);
 
 // The mask pixel format: one byte of coverage per pixel.
 const ql::TPixelFormat* MaskPixelFormat();

@@ -2,12 +2,14 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cstring>
 #include <map>
 #include <string>
 
 #include "OrbLib2/qlHslShift.h"
+#include "QlLib/Graphics/qlImageTransform.h"
 #include "QlLib/Graphics/qlPixelFormats.h"
 #include "QlLib/qpStringUtils.h"
 
@@ -139,6 +141,36 @@ TEST(ButtonProducer, Faces_StretchOnlyTheMiddleAtEveryWidth) {
             }
     }
     EXPECT_EQ(themes.PictureOpens.load(), 1);  // one sheet, opened once
+}
+
+// A face's strip keeps one middle column however wide the face, and each
+// level made from it is the whole face halved level by level as a picture
+// store halves it, bit for bit.
+TEST(ButtonProducer, FaceLevels_AreTheWholeFaceHalvedMadeFromItsStrip) {
+    TThemes themes;
+    themes.Descriptions[u"T"] = StandardTheme();
+    TButtonProducerHost host(themes.Files());
+    TButtonProducer& producer = host.ProducerFor(u"T");
+    for (const int32_t width : {9, 13, 14, 40, 1001, 4097}) {
+        SCOPED_TRACE(width);
+        const TButtonFace face = producer.MakeFaceStrip(bsNormal, width, 10, 20, 45);
+        ASSERT_TRUE(face.Strip.Columns);
+        EXPECT_FALSE(face.Picture);
+        EXPECT_LE(face.Strip.Columns->Width(), 13);
+        std::unique_ptr<ql::TBitmap> halved = ButtonFaceLevel(face.Strip, 0);
+        ASSERT_EQ(halved->Width(), width);
+        for (int32_t level = 1; level <= 14; ++level) {
+            SCOPED_TRACE(level);
+            halved = ql::HalveBitmap(*halved);
+            const std::unique_ptr<ql::TBitmap> made = ButtonFaceLevel(face.Strip, level);
+            const ql::TPoint size = ql::MipLevelSize(width, 10, level);
+            ASSERT_EQ(made->Width(), size.x);
+            ASSERT_EQ(made->Height(), size.y);
+            ASSERT_EQ(halved->Width(), size.x);
+            for (int32_t y = 0; y < size.y; ++y)
+                ASSERT_EQ(std::memcmp(made->Row(y), halved->Row(y), size_t(size.x) * 4), 0) << y;
+        }
+    }
 }
 
 TEST(ButtonProducer, ColourShift_AppliesToTheWholeFace) {

@@ -64,6 +64,74 @@ TEST(ShadowGenerator, PictureShadow_FollowsThePicturesAlpha) {
     EXPECT_EQ(row[(m + 5 + 35) * 4 + 3], 0);
 }
 
+// Levels of a shadow: level 0 from a picture within four working areas is
+// Generate's shadow bit for bit; every level has its MipLevelSize of the full
+// size, and a huge picture is taken from a coarser store level.
+TEST(ShadowGenerator, Levels_KeepTheirSizesAndLevelZeroIsGeneratesShadow) {
+    struct TCase {
+        const char* name;
+        int32_t width, height;
+        bool picture;
+        int32_t pictureHalvingsAtLevel0;
+    };
+    const TCase cases[] = {
+        {"a shape", 3000, 2000, false, 0},
+        {"a picture halved by the generator", 1500, 1200, true, 0},
+        {"a picture within four working areas", 1900, 1400, true, 0},
+        {"a huge picture from a coarser level", 16384, 8192, true, 3},
+    };
+    for (const TCase& c : cases) {
+        SCOPED_TRACE(c.name);
+        TShadowParams p;
+        p.PictureKey = c.picture ? u"pic.png" : u"N\\A";
+        p.ObjectRect = {0, 0, c.width, c.height};
+        p.BlurSize = 40;
+        p.Colour = 0x102030;
+        const int32_t taken = c.picture ? ShadowPictureLevel(p, {c.width, c.height}, 0) : 0;
+        EXPECT_EQ(taken, c.pictureHalvingsAtLevel0);
+        // The picture: an opaque disc on a clear ground, at the level taken.
+        auto disc = [&](int32_t halvings) {
+            const ql::TPoint size = ql::MipLevelSize(c.width, c.height, halvings);
+            auto bitmap = std::make_unique<ql::TDirectBitmap>(size.x, size.y, ql::PfARGB32());
+            for (int32_t y = 0; y < size.y; ++y) {
+                auto* row = reinterpret_cast<uint32_t*>(bitmap->Row(y));
+                for (int32_t x = 0; x < size.x; ++x) {
+                    const double dx = (x + 0.5) / size.x - 0.5, dy = (y + 0.5) / size.y - 0.5;
+                    row[x] = dx * dx + dy * dy < 0.2 ? 0xFFFFFFFFu : 0;
+                }
+            }
+            return bitmap;
+        };
+        const ql::TPoint whole = ShadowPictureSize(p);
+        if (taken == 0) {
+            const auto picture = c.picture ? disc(0) : nullptr;
+            const TShadowPicture full = TShadowGenerator().Generate(p, picture.get());
+            const auto level0 = TShadowGenerator().GenerateLevel(p, 0, picture.get());
+            ASSERT_TRUE(full.Bitmap && level0);
+            EXPECT_EQ(full.Bitmap->Width(), whole.x);
+            EXPECT_EQ(full.Bitmap->Height(), whole.y);
+            ASSERT_EQ(level0->Width(), whole.x);
+            for (int32_t y = 0; y < whole.y; ++y)
+                ASSERT_EQ(std::memcmp(level0->Row(y), full.Bitmap->Row(y), size_t(whole.x) * 4), 0);
+        }
+        for (int32_t level = 0; level <= 3; ++level) {
+            const int32_t halvings =
+                c.picture ? ShadowPictureLevel(p, {c.width, c.height}, level) : 0;
+            EXPECT_GE(halvings, c.picture ? level : 0);
+            const auto picture = c.picture ? disc(halvings) : nullptr;
+            const auto made = TShadowGenerator().GenerateLevel(p, level, picture.get(), halvings);
+            ASSERT_TRUE(made) << level;
+            const ql::TPoint size = ql::MipLevelSize(whole.x, whole.y, level);
+            EXPECT_EQ(made->Width(), size.x) << level;
+            EXPECT_EQ(made->Height(), size.y) << level;
+            // The shadow is centred: its middle is the darkest.
+            const uint8_t* middle = made->Row(size.y / 2) + size_t(size.x / 2) * 4;
+            EXPECT_GT(middle[3], 200) << level;
+            EXPECT_EQ(made->Row(0)[3], 0) << level;
+        }
+    }
+}
+
 TEST(ShadowGenerator, ReducedQuality_AboutFortyThousandPixels) {
     TShadowParams p;
     p.ObjectRect = {0, 0, 800, 400};
@@ -167,7 +235,8 @@ ql::TPointF Middle(const std::vector<uint8_t>& red) {
 // The red-weighted middle in the plane's local coordinates: every pixel
 // centre taken back onto the plane, weighted by the plane area it shows
 // (which grows with the cube of the depth factor w).
-ql::TPointF MiddleOnPlane(const std::vector<uint8_t>& red, const TScenePlane& plane, const TCamera3D& c) {
+ql::TPointF MiddleOnPlane(const std::vector<uint8_t>& red, const TScenePlane& plane,
+                          const TCamera3D& c) {
     const TPoint3F o = plane.origin, a = plane.axisX, b = plane.axisY;
     double sum = 0, su = 0, sv = 0;
     for (int32_t y = 0; y < kDrawHeight; ++y)
@@ -191,7 +260,9 @@ ql::TPointF MiddleOnPlane(const std::vector<uint8_t>& red, const TScenePlane& pl
 }
 
 // The distance that makes the offset d pixels long for a w x h object.
-float DistanceFor(float d, float w, float h) { return d * 100 / std::sqrt(w * h); }
+float DistanceFor(float d, float w, float h) {
+    return d * 100 / std::sqrt(w * h);
+}
 
 TEST(ShadowDrawing, Flat_MarginsSpreadEquallyAndOffsetFollowsTheAngle) {
     TShadowRig rig;
@@ -223,7 +294,8 @@ TEST(ShadowDrawing, HalvedShadow_IsEnlargedBackOntoTheObjectAsDrawn) {
     shadow.Prepare(rig.drawer);
     // Drawn at a tenth: 120 x 90 at (40, 30), shadow 5 pixels to the right.
     const auto frame = rig.Draw([&](TDeviceDrawer& d) {
-        shadow.Draw(d, {{40, 30}, {1200, 900}}, 255, 0, DistanceFor(50, 1200, 900), {0.1f, 0}, {0, 0.1f}, {0, 0});
+        shadow.Draw(d, {{40, 30}, {1200, 900}}, 255, 0, DistanceFor(50, 1200, 900), {0.1f, 0},
+                    {0, 0.1f}, {0, 0});
     });
     const ql::TPointF m = Middle(frame);
     EXPECT_NEAR(m.x, 105, 0.3);
@@ -237,7 +309,8 @@ TEST(ShadowDrawing, HalvedShadow_IsEnlargedBackOntoTheObjectAsDrawn) {
 TEST(ShadowDrawing, ThreeDFlag_OffsetRunsAlongTheObjectsAxes) {
     TShadowRig rig;
     // The object turned a quarter clockwise: its x axis points down the screen.
-    TShadow flat(RedShadow(40, 30, 10), false, 1, false), turned(RedShadow(40, 30, 10), false, 1, true);
+    TShadow flat(RedShadow(40, 30, 10), false, 1, false),
+        turned(RedShadow(40, 30, 10), false, 1, true);
     const float distance = DistanceFor(8, 40, 30);
     ql::TPointF a = Middle(rig.Draw([&](TDeviceDrawer& d) {
         flat.Draw(d, {{120, 40}, {0, 0}}, 255, 0, distance, {0, 1}, {-1, 0}, {0, 0});
@@ -256,11 +329,13 @@ TEST(ShadowDrawing, ThreeDFlag_OffsetRunsAlongTheObjectsAxes) {
 
 TEST(ShadowDrawing, ZeroOpacityOrNoPicture_DrawsNothing) {
     TShadowRig rig;
-    TShadow shadow(RedShadow(40, 30, 10), false, 1, false), empty(TShadowPicture{}, false, 1, false);
+    TShadow shadow(RedShadow(40, 30, 10), false, 1, false),
+        empty(TShadowPicture{}, false, 1, false);
     const auto frame = rig.Draw([&](TDeviceDrawer& d) {
         shadow.Draw(d, {{50, 40}, {0, 0}}, 0, 0, 0, {1, 0}, {0, 1}, {0, 0});
         empty.Draw(d, {{50, 40}, {0, 0}}, 255, 0, 0, {1, 0}, {0, 1}, {0, 0});
-        empty.Draw3D(d, {40, 30}, 255, 0, 0, TScenePlane{{50, 40, 0}, {1, 0, 0}, {0, 1, 0}}, {100, 75, -300});
+        empty.Draw3D(d, {40, 30}, 255, 0, 0, TScenePlane{{50, 40, 0}, {1, 0, 0}, {0, 1, 0}},
+                     {100, 75, -300});
     });
     EXPECT_EQ(frame, std::vector<uint8_t>(frame.size(), 0));
     shadow.Release(rig.drawer);
@@ -269,7 +344,8 @@ TEST(ShadowDrawing, ZeroOpacityOrNoPicture_DrawsNothing) {
 TEST(ShadowDrawing, OnScenePlanes_FlatMatchesFlatDrawingAndTiltedFollowsThePlane) {
     TShadowRig rig;
     const TCamera3D camera{100, 75, -300};
-    TShadow screen(RedShadow(40, 30, 10), false, 1, false), own(RedShadow(40, 30, 10), false, 1, true);
+    TShadow screen(RedShadow(40, 30, 10), false, 1, false),
+        own(RedShadow(40, 30, 10), false, 1, true);
     const float distance = DistanceFor(6, 40, 30);
     const auto flat = rig.Draw([&](TDeviceDrawer& d) {
         screen.Draw(d, {{50, 40}, {0, 0}}, 255, 0, distance, {1, 0}, {0, 1}, {0, 0});
@@ -288,12 +364,14 @@ TEST(ShadowDrawing, OnScenePlanes_FlatMatchesFlatDrawingAndTiltedFollowsThePlane
     // 6 pixels along the plane's x axis.
     const ql::TPointF c = MiddleOnPlane(rig.Draw([&](TDeviceDrawer& d) {
         own.Draw3D(d, {40, 30}, 255, 0, distance, plane, camera);
-    }), plane, camera);
+    }),
+                                        plane, camera);
     EXPECT_NEAR(c.x, 20 + 6, 0.15);
     EXPECT_NEAR(c.y, 15, 0.15);
     const ql::TPointF still = MiddleOnPlane(rig.Draw([&](TDeviceDrawer& d) {
         own.Draw3D(d, {40, 30}, 255, 0, 0, plane, camera);
-    }), plane, camera);
+    }),
+                                            plane, camera);
     EXPECT_NEAR(still.x, 20, 0.15);
     EXPECT_NEAR(still.y, 15, 0.15);
     screen.Release(rig.drawer);

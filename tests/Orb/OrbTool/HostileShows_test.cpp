@@ -127,6 +127,37 @@ std::vector<THostileShow> Corpus() {
              {{u"Project.orb", project}, {u"big.png", SolidPng(8000, 8000, 0xFF336699u)}},
              3000});
     }
+    {
+        // Shadows of huge pictures and button faces 16384 x 4096: each would
+        // be made from, or at, a quarter of a billion pixels.
+        std::string project = Main(1);
+        project.insert(project.find("opt_slidescount"), "PathToButtons=btn\r\n");
+        project += "[slide1]\r\n";
+        for (int i = 0; i < 4; ++i)
+            project +=
+                "object S" + std::to_string(i) +
+                ": image\r\n  ImageName=PresetedMask: " + std::to_string(16384 - i) +
+                ":16384:1:0:0\r\n  ShadowEnable=1\r\n  ShadowSize=" + std::to_string(20 + 20 * i) +
+                "\r\n  ShadowDistance=5\r\n  object kp: KeyPoint\r\n    Time=0\r\n"
+                "    Origin=SlideBegin\r\n    ScaleX=50\r\n    ScaleY=50\r\n  end\r\nend\r\n";
+        for (int i = 0; i < 4; ++i)
+            project += "object B" + std::to_string(i) +
+                       ": button\r\n  Theme=huge\r\n  Text=Go\r\n  BtnMinWidth=16384\r\n  Hue=" +
+                       std::to_string(30 * i) +
+                       "\r\n  object kp: KeyPoint\r\n    Time=0\r\n    Origin=SlideBegin\r\n"
+                       "    ScaleX=40\r\n    ScaleY=40\r\n  end\r\nend\r\n";
+        std::string theme = "[NormalState]\r\n";
+        const char* parts[] = {"LeftTop=p.png,0,0,20,100",          "Top=p.png,20,0,21,100",
+                               "RightTop=p.png,40,0,60,100",        "Right=p.png,40,100,60,3996",
+                               "RightBottom=p.png,40,3996,60,4096", "Bottom=p.png,20,3996,21,4096",
+                               "LeftBottom=p.png,0,3996,20,4096",   "Left=p.png,0,100,20,3996",
+                               "Center=p.png,20,100,21,3996"};
+        for (const char* part : parts) theme += std::string(part) + "\r\n";
+        shows.push_back({"huge-shadows-buttons",
+                         {{u"Project.orb", project},
+                          {u"btn\\huge\\btn.ini", theme},
+                          {u"btn\\huge\\p.png", SolidPng(64, 4096, 0xFF40A060u)}}});
+    }
     return shows;
 }
 
@@ -178,7 +209,7 @@ const std::vector<THostileShow>& CorpusOnce() {
     static const std::vector<THostileShow> corpus = Corpus();
     return corpus;
 }
-constexpr size_t kCorpusShows = 5;
+constexpr size_t kCorpusShows = 6;
 
 class HostileShow : public ::testing::TestWithParam<size_t> {};
 

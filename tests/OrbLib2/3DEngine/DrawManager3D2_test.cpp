@@ -13,10 +13,12 @@
 #include <span>
 #include <stdexcept>
 #include <thread>
+#include <vector>
 
 #include "GlTestSupport.h"
 #include "OrbLib2/3DBasics/qlGlDevice.h"
 #include "OrbLib2/3DBasics/qlSoftDevice.h"
+#include "QlLib/Graphics/qlBitmapStore.h"
 #include "QlLib/Graphics/qlPixelFormats.h"
 #include "QlLib/Graphics/qlYuvToRgb.h"
 #include "QlLib/Platform/qlGlApi.h"
@@ -402,6 +404,107 @@ public:
         return true;
     }
 };
+
+// A 32 x 32 picture its store makes again whenever the picture budget let it
+// go, counting how often it made it.
+class TRemadePicture : public ql::TSysBitmapStore {
+public:
+    explicit TRemadePicture(uint32_t tint)
+        : ql::TSysBitmapStore({u"remade", 32, 32, ql::PfARGB32()}, nullptr, nullptr), m_tint(tint) {
+        SetLevelsRemade();
+    }
+    int Makings = 0;
+
+protected:
+    ql::TLevelResult DecodeLevel(int32_t level, std::unique_ptr<ql::TBitmap>& out) override {
+        if (level != 0) return ql::TLevelResult::Done;
+        ++Makings;
+        out = Pattern(32, 32);
+        for (int32_t y = 0; y < 32; ++y) {
+            auto* row = reinterpret_cast<uint32_t*>(out->Row(y));
+            for (int32_t x = 0; x < 32; ++x) row[x] ^= m_tint;
+        }
+        return ql::TLevelResult::Done;
+    }
+
+private:
+    uint32_t m_tint;
+};
+
+// Four pictures under a budget with room for three and a half: the textures
+// drawn longest ago let their pictures go first, those drawn in the frame
+// being drawn never do (a picture that does not fit beside them is left
+// out), and a picture let go is made again when it is next drawn, to the
+// same frame as before.
+TEST(TextureBudget, ShortOfPictureMemory_TexturesDrawnLongestAgoGoFirstAndComeBackTheSame) {
+    constexpr int64_t kPictureBytes = 32 * 32 * 4;
+    const int64_t before = ql::PictureMemoryHeld();
+    ql::TPictureMemoryBudgetScope budget(before + 3 * kPictureBytes + kPictureBytes / 2);
+    TRig rig;
+    TDrawPicture pictures[4];
+    TRemadePicture* stores[4];
+    const uint32_t tints[4] = {0x000000u, 0x00FF0000u, 0x0000FF00u, 0x000000FFu};
+    for (int i = 0; i < 4; ++i) {
+        auto store = ql::MakeRef<TRemadePicture>(tints[i]);
+        stores[i] = store.Get();
+        pictures[i].store = std::move(store);
+    }
+    auto frame = [&](std::vector<int> shown) {
+        TFuncScene scene([&](TDeviceDrawer& d) {
+            TBoxParams background;
+            background.colour1 = 0xFF203040u;
+            d.DrawBox({0, 0}, {96, 64}, background, {1, 0}, {0, 1});
+            for (int i : shown)
+                d.DrawImage(pictures[i], {float(4 + 22 * i), 16}, TImageDrawParams(), {0.6f, 0},
+                            {0, 0.6f}, {0, 0});
+        });
+        EXPECT_TRUE(rig.drawer.DrawScene(scene));
+        return rig.Frame();
+    };
+    auto held = [&](int i) { return pictures[i].textures.Count() > 0; };
+
+    struct TStep {
+        const char* name;
+        std::vector<int> shown;
+        bool held[4];
+        int makings[4];
+        int sameFrameAs;  // the step whose frame this one repeats; -1 for none
+    };
+    const TStep steps[] = {
+        {"three fit", {0, 1, 2}, {true, true, true, false}, {1, 1, 1, 0}, -1},
+        // The fourth goes in by letting go of the two drawn a frame earlier;
+        // the first, drawn again in this frame, stays.
+        {"the longest unused go", {0, 3}, {true, false, false, true}, {1, 1, 1, 1}, -1},
+        // The second comes back, made again; the fourth, now drawn longest
+        // ago, makes the room; the frame is the first one again.
+        {"a released picture is made again",
+         {0, 1, 2},
+         {true, true, true, false},
+         {1, 2, -1, 1},
+         0},
+        // Nothing drawn in this frame is let go for the fourth, which does
+        // not fit beside the three and is left out.
+        {"what is on screen stays", {0, 1, 2, 3}, {true, true, true, false}, {1, 2, -1, -1}, 0},
+    };
+    std::vector<std::vector<uint8_t>> frames;
+    for (const TStep& step : steps) {
+        SCOPED_TRACE(step.name);
+        frames.push_back(frame(step.shown));
+        for (int i = 0; i < 4; ++i) {
+            EXPECT_EQ(held(i), step.held[i]) << "picture " << i;
+            // -1: made once or twice, depending on which level the budget let go.
+            if (step.makings[i] >= 0) {
+                EXPECT_EQ(stores[i]->Makings, step.makings[i]) << "picture " << i;
+            }
+        }
+        if (step.sameFrameAs >= 0) {
+            EXPECT_EQ(frames.back(), frames[size_t(step.sameFrameAs)]);
+        }
+        EXPECT_LE(ql::PictureMemoryHeld() - before, 3 * kPictureBytes + kPictureBytes / 2);
+    }
+    EXPECT_NE(frames[1], frames[0]);
+    for (TDrawPicture& picture : pictures) rig.drawer.ReleaseImage(picture);
+}
 
 TEST(Masks, MaskedImage_ShowsPictureOnlyWhereMaskIsOpaque) {
     TRig rig;
