@@ -438,8 +438,11 @@ bool TSdlHost::EnsurePresenter() {
         ql::GlobalLog().WriteLine(u"Frames go to the window as a copy into its image");
         return true;
     }
-    // The software renderer is the last resort: it works wherever SDL does.
-    s.Renderer = SDL_CreateRenderer(s.Window, -1, SDL_RENDERER_SOFTWARE);
+    // Video drivers without a window image of their own (Wayland) take the
+    // renderer after all, even one drawn on the CPU; SDL's software renderer
+    // is the last resort.
+    s.Renderer = SDL_CreateRenderer(s.Window, -1, SDL_RENDERER_ACCELERATED);
+    if (!s.Renderer) s.Renderer = SDL_CreateRenderer(s.Window, -1, SDL_RENDERER_SOFTWARE);
     return s.Renderer != nullptr;
 }
 
