@@ -1,7 +1,8 @@
 // What putting a software-drawn 1080p frame on the screen costs the player's
-// thread: the SDL host's Present (texture update, copy, present) of a full
-// frame. Needs a display: run under xvfb-run (or on a desktop); without one
-// the benchmark says so and skips.
+// process: the SDL host's Present of a full frame (a texture update and a
+// copy on a graphics card, or one copy into the window's shared-memory
+// image where there is none, as under Xvfb). Needs a display: run under
+// xvfb-run (or on a desktop); without one the benchmark says so and skips.
 #include <benchmark/benchmark.h>
 
 #include <cstdint>

@@ -458,8 +458,9 @@ void TMainForm::Pass() {
 void TMainForm::ChooseDevice(int32_t width, int32_t height) {
     if (m_settings.Device == TDeviceChoice::Soft || m_drawsWithGl || m_viewer->Engine()) return;
     std::string error;
-    std::unique_ptr<TGlDevice> gl = TGlDevice::Create(
-        ql::TGlApi::Create(m_host.CreateGlContext(error), error), width, height, error);
+    std::unique_ptr<ql::TGlApi> api = ql::TGlApi::Create(m_host.CreateGlContext(error), error);
+    const bool noticesResets = api && api->NoticesResets();
+    std::unique_ptr<TGlDevice> gl = TGlDevice::Create(std::move(api), width, height, error);
     if (!gl) {
         ql::GlobalLog().WriteLine("Drawing on the software device: no OpenGL (" + error + ")");
         if (m_settings.Device == TDeviceChoice::Gl)
@@ -467,7 +468,9 @@ void TMainForm::ChooseDevice(int32_t width, int32_t height) {
                          error.c_str());
         return;
     }
-    ql::GlobalLog().WriteLine("Drawing with OpenGL: " + gl->Renderer());
+    ql::GlobalLog().WriteLine(
+        "Drawing with OpenGL: " + gl->Renderer() +
+        (noticesResets ? "; driver resets are noticed" : "; the driver does not report resets"));
     // A lost context is made again on the same window, on the drawing thread.
     ql::THost* host = &m_host;
     gl->SetContextFactory([host](std::string& reason) { return host->CreateGlContext(reason); });

@@ -420,11 +420,20 @@ TDxResult TGlDevice::UploadLevel(TTextureHandle handle, int32_t level, const ql:
 TDxResult TGlDevice::BeginScene() {
     if (m_lost) return Fail(TDxResult::DeviceLost);
     if (!OnOwnerThread()) return Fail(TDxResult::InvalidCall);
+    // A driver reset is looked for once a frame, before anything is drawn
+    // into a context that may be gone (frames taken as captures are never
+    // presented, so Present alone would not notice).
+    if (m_api->TakeContextLost()) {
+        m_lost = true;
+        return Fail(TDxResult::DeviceLost);
+    }
     return m_lastResult = TDxResult::Ok;
 }
 
 TDxResult TGlDevice::EndScene() {
-    return BeginScene();
+    if (m_lost) return Fail(TDxResult::DeviceLost);
+    if (!OnOwnerThread()) return Fail(TDxResult::InvalidCall);
+    return m_lastResult = TDxResult::Ok;
 }
 
 TDxResult TGlDevice::Present() {

@@ -68,10 +68,15 @@ struct TGlFunctions {
 #define QL_GL_MEMBER(name, type) type name = nullptr;
     QL_GL_FUNCTIONS(QL_GL_MEMBER)
 #undef QL_GL_MEMBER
+    // Robust contexts only (GL 4.5, ARB_ or KHR_robustness); null otherwise.
+    PFNGLGETGRAPHICSRESETSTATUSPROC glGetGraphicsResetStatus = nullptr;
 };
 
 // GL_CONTEXT_LOST (GL 4.5, KHR_robustness), which 3.3 headers may lack.
 constexpr GLenum kGlContextLost = 0x0507;
+// The reset notification strategy of a robust context (same names).
+constexpr GLenum kGlResetNotificationStrategy = 0x8256;
+constexpr GLenum kGlLoseContextOnReset = 0x8252;
 
 std::unique_ptr<TGlApi> TGlApi::Create(std::unique_ptr<TGlContext> context, std::string& error) {
     if (!context) {
@@ -90,6 +95,19 @@ std::unique_ptr<TGlApi> TGlApi::Create(std::unique_ptr<TGlContext> context, std:
     }
     QL_GL_FUNCTIONS(QL_GL_LOAD)
 #undef QL_GL_LOAD
+    // A context made to lose itself on a driver reset says so when asked,
+    // once a frame; other contexts learn of a reset only from failing calls
+    // (if at all), and asking them would be an error of its own.
+    GLint strategy = 0;
+    gl.glGetIntegerv(kGlResetNotificationStrategy, &strategy);
+    if (gl.glGetError() == GL_NO_ERROR && GLenum(strategy) == kGlLoseContextOnReset) {
+        for (const char* name : {"glGetGraphicsResetStatus", "glGetGraphicsResetStatusARB",
+                                 "glGetGraphicsResetStatusKHR"}) {
+            gl.glGetGraphicsResetStatus =
+                reinterpret_cast<PFNGLGETGRAPHICSRESETSTATUSPROC>(context->ProcAddress(name));
+            if (gl.glGetGraphicsResetStatus) break;
+        }
+    }
     api->m_context = std::move(context);
     GLuint vertexArray = 0, buffer = 0;
     gl.glGenVertexArrays(1, &vertexArray);
@@ -137,8 +155,16 @@ bool TGlApi::TakeOutOfMemory() {
     return outOfMemory;
 }
 
+bool TGlApi::NoticesResets() const {
+    return m_gl->glGetGraphicsResetStatus != nullptr;
+}
+
 bool TGlApi::TakeContextLost() {
     TakeOutOfMemory();
+    // Any reset counts, ours or another program's: the context is gone
+    // either way and has to be made again.
+    if (m_gl->glGetGraphicsResetStatus && m_gl->glGetGraphicsResetStatus() != GL_NO_ERROR)
+        m_contextLost = true;
     return m_contextLost;
 }
 

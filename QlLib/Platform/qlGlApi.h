@@ -51,8 +51,13 @@ public:
     // other errors are cleared too.
     bool TakeOutOfMemory();
     // True once GL reported that the context was lost (a driver reset); the
-    // pending errors are cleared.
+    // pending errors are cleared. A context that notices resets is asked
+    // outright, so call this once a frame.
     bool TakeContextLost();
+    // True when the context was made to be told of driver resets (robust,
+    // losing itself on a reset); false for a plain context, where a reset
+    // shows at best as failing calls.
+    bool NoticesResets() const;
 
     // 0 when GL refused. Grey textures hold one byte per texel and sample as
     // (l, l, l, 1).

@@ -101,6 +101,23 @@ private:
         EGLint count = 0;
         if (!eglChooseConfig(m_display, configAttribs, &config, 1, &count) || count < 1)
             return false;
+        // A context that is told of driver resets where the driver offers
+        // robustness (a reset then loses the context, and the device makes a
+        // new one); a plain one otherwise.
+        const char* displayExtensions = eglQueryString(m_display, EGL_EXTENSIONS);
+        const bool robust = HasExtension(displayExtensions, "EGL_EXT_create_context_robustness") &&
+                            HasExtension(displayExtensions, "EGL_KHR_create_context");
+        const EGLint robustAttribs[] = {EGL_CONTEXT_MAJOR_VERSION,
+                                        3,
+                                        EGL_CONTEXT_MINOR_VERSION,
+                                        3,
+                                        EGL_CONTEXT_OPENGL_PROFILE_MASK,
+                                        EGL_CONTEXT_OPENGL_CORE_PROFILE_BIT,
+                                        EGL_CONTEXT_FLAGS_KHR,
+                                        EGL_CONTEXT_OPENGL_ROBUST_ACCESS_BIT_KHR,
+                                        EGL_CONTEXT_OPENGL_RESET_NOTIFICATION_STRATEGY_KHR,
+                                        EGL_LOSE_CONTEXT_ON_RESET_KHR,
+                                        EGL_NONE};
         const EGLint contextAttribs[] = {EGL_CONTEXT_MAJOR_VERSION,
                                          3,
                                          EGL_CONTEXT_MINOR_VERSION,
@@ -108,7 +125,9 @@ private:
                                          EGL_CONTEXT_OPENGL_PROFILE_MASK,
                                          EGL_CONTEXT_OPENGL_CORE_PROFILE_BIT,
                                          EGL_NONE};
-        m_context = eglCreateContext(m_display, config, EGL_NO_CONTEXT, contextAttribs);
+        if (robust) m_context = eglCreateContext(m_display, config, EGL_NO_CONTEXT, robustAttribs);
+        if (m_context == EGL_NO_CONTEXT)
+            m_context = eglCreateContext(m_display, config, EGL_NO_CONTEXT, contextAttribs);
         if (m_context == EGL_NO_CONTEXT) return false;
         if (!surfaceless) {
             // Everything draws into framebuffer objects; the pbuffer only
@@ -163,7 +182,17 @@ public:
 
     bool Attach(SDL_Window* window, std::string& error) {
         m_window = window;
+        // Told of driver resets where the driver offers robustness (a reset
+        // then loses the context, and the device makes a new one on the same
+        // window); a plain context otherwise. The attributes are SDL's global
+        // state and go back to the plain defaults at once.
+        SDL_GL_SetAttribute(SDL_GL_CONTEXT_FLAGS, SDL_GL_CONTEXT_ROBUST_ACCESS_FLAG);
+        SDL_GL_SetAttribute(SDL_GL_CONTEXT_RESET_NOTIFICATION, SDL_GL_CONTEXT_RESET_LOSE_CONTEXT);
         m_context = SDL_GL_CreateContext(m_window);
+        SDL_GL_SetAttribute(SDL_GL_CONTEXT_FLAGS, 0);
+        SDL_GL_SetAttribute(SDL_GL_CONTEXT_RESET_NOTIFICATION,
+                            SDL_GL_CONTEXT_RESET_NO_NOTIFICATION);
+        if (!m_context) m_context = SDL_GL_CreateContext(m_window);
         if (!m_context || SDL_GL_MakeCurrent(m_window, m_context) != 0) {
             error = SDL_GetError();
             return false;

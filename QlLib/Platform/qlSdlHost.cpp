@@ -3,14 +3,17 @@
 #include <SDL.h>
 
 #include <algorithm>
+#include <cctype>
 #include <chrono>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
 #include <deque>
+#include <string>
 #include <thread>
 
 #include "QlLib/Platform/qlGlContext.h"
+#include "QlLib/qlLog.h"
 #include "QlLib/qpStringUtils.h"
 
 namespace ql {
@@ -132,6 +135,36 @@ THostRect FromSdlRect(const SDL_Rect& r) {
     return {r.x, r.y, r.x + r.w, r.y + r.h};
 }
 
+// True for a GL renderer name that belongs to a rasteriser running on the
+// CPU (Mesa's llvmpipe and softpipe, the older swrast and SWR).
+bool SoftwareRasteriser(const char* name) {
+    if (!name) return false;
+    std::string lower(name);
+    for (char& c : lower) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    for (const char* word : {"llvmpipe", "softpipe", "software rasterizer", "swrast", "swr "})
+        if (lower.find(word) != std::string::npos) return true;
+    return false;
+}
+
+// True when a renderer would draw on the CPU after all: SDL's own software
+// renderer, or a GL renderer on a software rasteriser. Uploading a frame
+// to such a "GPU" and drawing it costs the player's own threads 15 to 20 ms
+// a 1080p frame; copying it into the window's shared-memory image costs
+// about half a millisecond.
+bool RendererDrawsOnTheCpu(SDL_Renderer* renderer) {
+    SDL_RendererInfo info;
+    if (SDL_GetRendererInfo(renderer, &info) != 0) return true;
+    if ((info.flags & SDL_RENDERER_SOFTWARE) || !(info.flags & SDL_RENDERER_ACCELERATED))
+        return true;
+    if (!info.name || std::strncmp(info.name, "opengl", 6) != 0) return false;
+    // SDL's GL renderers leave their context current once made.
+    if (!SDL_GL_GetCurrentContext()) return false;
+    using TGetString = const unsigned char* (*)(unsigned int);
+    auto getString = reinterpret_cast<TGetString>(SDL_GL_GetProcAddress("glGetString"));
+    constexpr unsigned int kGlRenderer = 0x1F01;
+    return getString && SoftwareRasteriser(reinterpret_cast<const char*>(getString(kGlRenderer)));
+}
+
 }  // namespace
 
 uint16_t VirtualKeyFromSdl(int32_t sdlKey) {
@@ -161,6 +194,9 @@ struct TSdlHost::TState {
     SDL_Window* Window = nullptr;
     SDL_Renderer* Renderer = nullptr;
     SDL_Texture* Texture = nullptr;
+    // Frames go straight into the window's own image (shared memory with
+    // the X server where it offers it) when no renderer draws on a GPU.
+    bool SurfacePresent = false;
     int32_t TextureWidth = 0, TextureHeight = 0;
     bool OpenGlWindow = false;  // made with SDL_WINDOW_OPENGL
     bool GlDrawn = false;       // a GL context draws the window: no renderer
@@ -363,24 +399,48 @@ bool TSdlHost::OpenWindow(const TWindowParams& params, std::string& error) {
     // A window for GL gets its renderer only if no context comes: an SDL
     // renderer may make a GL context of its own on the window.
     if (s.OpenGlWindow) return true;
-    if (!EnsureRenderer()) {
+    if (!EnsurePresenter()) {
         error = SDL_GetError();
         SDL_DestroyWindow(s.Window);
         s.Window = nullptr;
         return false;
     }
-    SDL_SetRenderDrawColor(s.Renderer, 0, 0, 0, 255);
-    SDL_RenderClear(s.Renderer);
-    SDL_RenderPresent(s.Renderer);
+    if (s.Renderer) {
+        SDL_SetRenderDrawColor(s.Renderer, 0, 0, 0, 255);
+        SDL_RenderClear(s.Renderer);
+        SDL_RenderPresent(s.Renderer);
+    } else if (SDL_Surface* surface = SDL_GetWindowSurface(s.Window)) {
+        SDL_FillRect(surface, nullptr, SDL_MapRGB(surface->format, 0, 0, 0));
+        SDL_UpdateWindowSurface(s.Window);
+    }
     return true;
 }
 
-bool TSdlHost::EnsureRenderer() {
+bool TSdlHost::EnsurePresenter() {
     TState& s = *m_state;
-    if (s.Renderer) return true;
+    if (s.Renderer || s.SurfacePresent) return true;
     if (!s.Window || s.GlDrawn) return false;
-    // The graphics card scales and shows the frames where there is one; the
-    // software renderer is the fallback that works everywhere.
+    // The window's own image is plain memory shared with the X server,
+    // never a GL texture of SDL's drawn by the same CPU again (which SDL
+    // would otherwise try first, for a software renderer as well).
+    SDL_SetHint(SDL_HINT_FRAMEBUFFER_ACCELERATION, "0");
+    // The graphics card scales and shows the frames where there is one.
+    s.Renderer = SDL_CreateRenderer(s.Window, -1, SDL_RENDERER_ACCELERATED);
+    if (s.Renderer && !RendererDrawsOnTheCpu(s.Renderer)) {
+        ql::GlobalLog().WriteLine(u"Frames go to the window through the graphics card");
+        return true;
+    }
+    if (s.Renderer) SDL_DestroyRenderer(s.Renderer);
+    s.Renderer = nullptr;
+    // Without one, each frame is copied once into the window's image.
+    if (SDL_GetWindowSurface(s.Window)) {
+        s.SurfacePresent = true;
+        ql::GlobalLog().WriteLine(u"Frames go to the window as a copy into its image");
+        return true;
+    }
+    // Video drivers without a window image of their own (Wayland) take the
+    // renderer after all, even one drawn on the CPU; SDL's software renderer
+    // is the last resort.
     s.Renderer = SDL_CreateRenderer(s.Window, -1, SDL_RENDERER_ACCELERATED);
     if (!s.Renderer) s.Renderer = SDL_CreateRenderer(s.Window, -1, SDL_RENDERER_SOFTWARE);
     return s.Renderer != nullptr;
@@ -397,6 +457,7 @@ std::unique_ptr<TGlContext> TSdlHost::CreateGlContext(std::string& error) {
     s.Texture = nullptr;
     s.Renderer = nullptr;
     s.TextureWidth = s.TextureHeight = 0;
+    s.SurfacePresent = false;
     std::unique_ptr<TGlContext> context = TGlContext::CreateForWindow(s.Window, error);
     if (context) s.GlDrawn = true;
     return context;
@@ -405,10 +466,14 @@ std::unique_ptr<TGlContext> TSdlHost::CreateGlContext(std::string& error) {
 void TSdlHost::DrawableSize(int32_t& width, int32_t& height) const {
     const TState& s = *m_state;
     int w = 0, h = 0;
+    if (!s.Window) {
+        width = height = 0;
+        return;
+    }
     if (s.OpenGlWindow)
         SDL_GL_GetDrawableSize(s.Window, &w, &h);
     else if (!s.Renderer || SDL_GetRendererOutputSize(s.Renderer, &w, &h) != 0)
-        SDL_GetWindowSize(s.Window, &w, &h);
+        SDL_GetWindowSizeInPixels(s.Window, &w, &h);
     width = w;
     height = h;
 }
@@ -615,27 +680,85 @@ std::u16string TSdlHost::ClipboardText() {
 void TSdlHost::Present(const TFrameView& frame) {
     TState& s = *m_state;
     if (!frame.Pixels || frame.Width <= 0 || frame.Height <= 0 || frame.Stride < frame.Width * 4 ||
-        !EnsureRenderer())
+        !EnsurePresenter())
         return;
+    if (s.SurfacePresent) {
+        PresentToSurface(frame);
+        return;
+    }
     if (!s.Texture || s.TextureWidth != frame.Width || s.TextureHeight != frame.Height) {
         if (s.Texture) SDL_DestroyTexture(s.Texture);
-        // ARGB8888 is a 32-bit value in native order: the bytes B, G, R, A on
-        // this little-endian machine, as the frame stores them.
-        s.Texture = SDL_CreateTexture(s.Renderer, SDL_PIXELFORMAT_ARGB8888,
+        // RGB888 is a 32-bit value in native order with its top byte unused:
+        // the bytes B, G, R, A on this little-endian machine, as the frame
+        // stores them. A format with alpha would be blended onto the target
+        // each frame; this one is copied.
+        s.Texture = SDL_CreateTexture(s.Renderer, SDL_PIXELFORMAT_RGB888,
                                       SDL_TEXTUREACCESS_STREAMING, frame.Width, frame.Height);
         s.TextureWidth = s.Texture ? frame.Width : 0;
         s.TextureHeight = s.Texture ? frame.Height : 0;
         if (!s.Texture) return;
+        SDL_SetTextureBlendMode(s.Texture, SDL_BLENDMODE_NONE);
     }
     SDL_UpdateTexture(s.Texture, nullptr, frame.Pixels, frame.Stride);
-    SDL_RenderClear(s.Renderer);
+    // The copy covers the whole target: no clear first.
     SDL_RenderCopy(s.Renderer, s.Texture, nullptr, nullptr);
     SDL_RenderPresent(s.Renderer);
 }
 
+void TSdlHost::PresentToSurface(const TFrameView& frame) {
+    TState& s = *m_state;
+    // The surface is made again after the window changed its size.
+    SDL_Surface* surface = SDL_GetWindowSurface(s.Window);
+    if (!surface || surface->w <= 0 || surface->h <= 0) return;
+    if (SDL_MUSTLOCK(surface) && SDL_LockSurface(surface) != 0) return;
+    const Uint32 format = surface->format->format;
+    const bool sameSize = surface->w == frame.Width && surface->h == frame.Height;
+    if (sameSize && (format == SDL_PIXELFORMAT_RGB888 || format == SDL_PIXELFORMAT_ARGB8888)) {
+        // The usual case: the device draws at the window's size in the
+        // window's own layout, and each row is one copy.
+        const size_t rowBytes = static_cast<size_t>(frame.Width) * 4;
+        for (int32_t y = 0; y < frame.Height; ++y)
+            std::memcpy(
+                static_cast<uint8_t*>(surface->pixels) + static_cast<size_t>(y) * surface->pitch,
+                frame.Pixels + static_cast<size_t>(y) * frame.Stride, rowBytes);
+    } else if (sameSize) {
+        SDL_ConvertPixels(frame.Width, frame.Height, SDL_PIXELFORMAT_ARGB8888, frame.Pixels,
+                          frame.Stride, format, surface->pixels, surface->pitch);
+    }
+    if (SDL_MUSTLOCK(surface)) SDL_UnlockSurface(surface);
+    if (!sameSize) {
+        // Until the device follows a new window size, its last frame is
+        // stretched over the window.
+        SDL_Surface* source = SDL_CreateRGBSurfaceWithFormatFrom(
+            const_cast<uint8_t*>(frame.Pixels), frame.Width, frame.Height, 32, frame.Stride,
+            SDL_PIXELFORMAT_RGB888);
+        if (!source) return;
+        SDL_SetSurfaceBlendMode(source, SDL_BLENDMODE_NONE);
+        SDL_BlitScaled(source, nullptr, surface, nullptr);
+        SDL_FreeSurface(source);
+    }
+    SDL_UpdateWindowSurface(s.Window);
+}
+
 bool TSdlHost::ReadWindowPixels(TFrameCopy& frame) {
     TState& s = *m_state;
-    if (!EnsureRenderer()) return false;
+    if (!EnsurePresenter()) return false;
+    if (s.SurfacePresent) {
+        SDL_Surface* surface = SDL_GetWindowSurface(s.Window);
+        if (!surface || surface->w <= 0 || surface->h <= 0 || surface->w > 16384 ||
+            surface->h > 16384)
+            return false;
+        frame.Width = surface->w;
+        frame.Height = surface->h;
+        frame.Pixels.assign(static_cast<size_t>(surface->w) * surface->h * 4, 0);
+        if (SDL_MUSTLOCK(surface) && SDL_LockSurface(surface) != 0) return false;
+        const bool converted =
+            SDL_ConvertPixels(surface->w, surface->h, surface->format->format, surface->pixels,
+                              surface->pitch, SDL_PIXELFORMAT_ARGB8888, frame.Pixels.data(),
+                              surface->w * 4) == 0;
+        if (SDL_MUSTLOCK(surface)) SDL_UnlockSurface(surface);
+        return converted;
+    }
     int w = 0, h = 0;
     if (SDL_GetRendererOutputSize(s.Renderer, &w, &h) != 0 || w <= 0 || h <= 0 || w > 16384 ||
         h > 16384)

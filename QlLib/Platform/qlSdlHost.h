@@ -2,8 +2,8 @@
 // message boxes and the clipboard. The window is drawn either by a GL
 // context the host makes on it (the GL device draws there directly), or by
 // frames rendered elsewhere (the software device) that arrive here as pixels
-// and go to the window through an SDL renderer: the graphics card's where
-// there is one, SDL's software renderer otherwise.
+// and go to the window through an SDL renderer where a graphics card draws
+// it, or are copied into the window's own image otherwise.
 #pragma once
 
 #include <cstdint>
@@ -63,9 +63,13 @@ public:
     TProcessLauncher& Launcher() override { return m_launcher; }
 
 private:
-    // The renderer for frames given as pixels, made when first needed;
-    // false while a GL context draws the window or none can be made.
-    bool EnsureRenderer();
+    // The way frames given as pixels reach the window, chosen when first
+    // needed: a renderer on the graphics card, else the window's own image;
+    // false while a GL context draws the window or neither can be had.
+    bool EnsurePresenter();
+    // Copies the frame into the window's image (stretched while the sizes
+    // differ) and shows it.
+    void PresentToSurface(const TFrameView& frame);
 
     struct TState;
     std::unique_ptr<TState> m_state;

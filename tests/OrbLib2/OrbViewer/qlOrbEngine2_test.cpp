@@ -231,18 +231,37 @@ TEST(OrbEngine, DeviceLoss_SameSize_ContinuesFromTheSameTime) {
     EXPECT_EQ(d.CentreColour(), Rgb(kSlideColours[0]));
 }
 
-TEST(OrbEngine, GlContextLostMidTransition_TheShowGoesOnFromItsPlace) {
+// A context lost as the device is told to, or reset by the driver and
+// noticed through the context's own report.
+struct TContextLossCase {
+    const char* Name;
+    bool DriverReset;
+};
+
+class OrbEngineGlLoss : public ::testing::TestWithParam<TContextLossCase> {};
+
+TEST_P(OrbEngineGlLoss, ContextLostMidTransition_TheShowGoesOnFromItsPlace) {
+    const bool driverReset = GetParam().DriverReset;
     std::string error;
-    std::unique_ptr<TGlDevice> gl = test::HeadlessGlDevice(64, 48, error);
+    ql::test::TResettableContext::ResetStatus = 0;
+    auto api = ql::TGlApi::Create(ql::test::TResettableContext::Create(error), error);
+    std::unique_ptr<TGlDevice> gl =
+        api ? TGlDevice::Create(std::move(api), 64, 48, error) : nullptr;
     if (!gl) GTEST_SKIP() << "no OpenGL 3.3 core context here: " << error;
-    gl->SetContextFactory(
-        [](std::string& reason) { return ql::TGlContext::CreateHeadless(reason); });
+    // A new context after a reset is a sound one.
+    gl->SetContextFactory([](std::string& reason) {
+        ql::test::TResettableContext::ResetStatus = 0;
+        return ql::test::TResettableContext::Create(reason);
+    });
     TDriver d(test::SolidShow(3, 1000, "stop", "[Main]\nopt_fx_enable=1\nopt_fx_time=600\n"), false,
               64, 48, {}, gl.get());
     ASSERT_TRUE(d.Start());
     d.Run(1200);  // inside the cross-fade from the first slide to the second
     const double before = d.engine->CurrentTime();
-    gl->SimulateLoss();
+    if (driverReset)
+        ql::test::TResettableContext::ResetStatus = 0x8253;
+    else
+        gl->SimulateLoss();
     for (int i = 0; i < 30 && d.events.Count(kEngineFirstFrame) < 2; ++i) d.Frame(10);
     EXPECT_FALSE(gl->Lost());
     EXPECT_EQ(d.events.Count(kEngineFirstFrame), 2u);
@@ -255,6 +274,11 @@ TEST(OrbEngine, GlContextLostMidTransition_TheShowGoesOnFromItsPlace) {
     for (int i = 0; i < 100 && d.engine->CurrentTime() < 1750; ++i) d.Frame(10);
     EXPECT_EQ(d.CentreColour(), Rgb(kSlideColours[1]));
 }
+
+INSTANTIATE_TEST_SUITE_P(Losses, OrbEngineGlLoss,
+                         ::testing::Values(TContextLossCase{"Simulated", false},
+                                           TContextLossCase{"DriverReset", true}),
+                         [](const auto& info) { return std::string(info.param.Name); });
 
 TEST(OrbEngine, RenderingTwice_GivesIdenticalFrames) {
     auto play = [] {

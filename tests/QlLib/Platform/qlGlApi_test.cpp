@@ -5,14 +5,18 @@
 #include <cstring>
 #include <vector>
 
+#include "GlTestSupport.h"
+
 namespace ql {
 namespace {
 
-std::unique_ptr<TGlApi> MakeApi(std::string& error) { return TGlApi::Create(TGlContext::CreateHeadless(error), error); }
+std::unique_ptr<TGlApi> MakeApi(std::string& error) {
+    return TGlApi::Create(TGlContext::CreateHeadless(error), error);
+}
 
-#define REQUIRE_GL(api)                  \
-    std::string glError;                 \
-    auto api = MakeApi(glError);         \
+#define REQUIRE_GL(api)          \
+    std::string glError;         \
+    auto api = MakeApi(glError); \
     if (!api) GTEST_SKIP() << "no OpenGL 3.3 core context here: " << glError
 
 TEST(GlApi, NoContext_KeepsTheContextsReason) {
@@ -24,9 +28,10 @@ TEST(GlApi, NoContext_KeepsTheContextsReason) {
 TEST(GlApi, BrokenShader_GivesNoProgramAndTheCompilerLog) {
     REQUIRE_GL(api);
     std::string log;
-    EXPECT_EQ(api->CreateProgram("#version 330 core\nvoid main() { gl_Position = nothing; }\n",
-                                 "#version 330 core\nout vec4 c;\nvoid main() { c = vec4(1); }\n", log),
-              0u);
+    EXPECT_EQ(
+        api->CreateProgram("#version 330 core\nvoid main() { gl_Position = nothing; }\n",
+                           "#version 330 core\nout vec4 c;\nvoid main() { c = vec4(1); }\n", log),
+        0u);
     EXPECT_FALSE(log.empty());
 }
 
@@ -51,6 +56,21 @@ TEST(GlApi, FramebufferRows_ComeBackInUploadOrder) {
     EXPECT_FALSE(api->TakeOutOfMemory());
     api->DeleteFramebuffer(framebuffer);
     api->DeleteTexture(texture);
+}
+
+TEST(GlApi, DriverReset_LosesTheContextForGood) {
+    std::string error;
+    auto api = TGlApi::Create(test::TResettableContext::Create(error), error);
+    if (!api) GTEST_SKIP() << "no OpenGL 3.3 core context here: " << error;
+    test::TResettableContext::ResetStatus = 0;
+    ASSERT_TRUE(api->NoticesResets());
+    EXPECT_FALSE(api->TakeContextLost());
+    // Another program's fault or ours: lost either way.
+    test::TResettableContext::ResetStatus = 0x8254;
+    EXPECT_TRUE(api->TakeContextLost());
+    // The driver reports a reset once; the context stays lost.
+    test::TResettableContext::ResetStatus = 0;
+    EXPECT_TRUE(api->TakeContextLost());
 }
 
 }  // namespace

@@ -59,8 +59,8 @@ TEST(SdlHost_Keys, ModifiersAsTheKeyMapReadsThem) {
 TEST(SdlHost_Launch, WindowTestsPassOnTheDummyDriver) {
     const test::TChildRun run = test::RunChildTests("SdlHost_Window.*", "SDL_VIDEODRIVER=dummy");
     EXPECT_EQ(run.Code, 0) << run.Out << run.Err;
-    EXPECT_EQ(run.Results.size(), 2u) << run.Out;
-    EXPECT_EQ(run.Count("passed"), 2u) << run.Out;
+    EXPECT_EQ(run.Results.size(), 3u) << run.Out;
+    EXPECT_EQ(run.Count("passed"), 3u) << run.Out;
 }
 
 TEST(SdlHost_Launch, WindowTestsPassOnAVirtualXServer) {
@@ -68,8 +68,8 @@ TEST(SdlHost_Launch, WindowTestsPassOnAVirtualXServer) {
         GTEST_SKIP() << "xvfb-run is not installed; no X server to test on";
     const test::TChildRun run = test::RunWindowChild("SdlHost_Window.*");
     EXPECT_EQ(run.Code, 0) << run.Out << run.Err;
-    EXPECT_EQ(run.Results.size(), 2u) << run.Out;
-    EXPECT_EQ(run.Count("passed"), 2u) << run.Out;
+    EXPECT_EQ(run.Results.size(), 3u) << run.Out;
+    EXPECT_EQ(run.Count("passed"), 3u) << run.Out;
 }
 
 class SdlHost_Window : public ::testing::Test {
@@ -109,6 +109,27 @@ TEST_F(SdlHost_Window, PresentedFrameIsWhatTheWindowShows) {
     uint32_t centre;
     std::memcpy(&centre, shown.Pixels.data() + (24 * 64 + 32) * 4, 4);
     EXPECT_EQ(centre & 0xFFFFFFu, 0xFF0000u);
+}
+
+TEST_F(SdlHost_Window, FrameOfAnotherSizeIsStretchedOverTheWindow) {
+    // Blue on the left, green on the right, at half the window's size: what
+    // the window shows while the device has not yet followed a resize.
+    std::vector<uint32_t> pixels(32 * 24);
+    for (size_t i = 0; i < pixels.size(); ++i)
+        pixels[i] = (i % 32) < 16 ? 0xFF0000FFu : 0xFF00FF00u;
+    for (int pass = 0; pass < 2; ++pass) {
+        // The second frame goes the way the first one found.
+        m_host.Present({reinterpret_cast<const uint8_t*>(pixels.data()), 32, 24, 32 * 4});
+        TFrameCopy shown;
+        ASSERT_TRUE(m_host.ReadWindowPixels(shown));
+        ASSERT_EQ(shown.Width, 64);
+        ASSERT_EQ(shown.Height, 48);
+        uint32_t left, right;
+        std::memcpy(&left, shown.Pixels.data() + (24 * 64 + 8) * 4, 4);
+        std::memcpy(&right, shown.Pixels.data() + (24 * 64 + 56) * 4, 4);
+        EXPECT_EQ(left & 0xFFFFFFu, 0x0000FFu) << pass;
+        EXPECT_EQ(right & 0xFFFFFFu, 0x00FF00u) << pass;
+    }
 }
 
 TEST_F(SdlHost_Window, EventsArriveAsTheKeyMapExpects) {
