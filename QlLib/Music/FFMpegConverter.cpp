@@ -11,6 +11,7 @@ extern "C" {
 #include <cmath>
 #include <cstring>
 
+#include "QlLib/Platform/qlFFMpegInput.h"
 #include "QlLib/qlLog.h"
 
 namespace ql {
@@ -24,43 +25,8 @@ const char* const kFFmpegFormatWhitelist =
 
 namespace {
 
-constexpr int kIoBufferSize = 32768;
 // Packets read while looking for one of our stream before the source counts as ended.
 constexpr int kMaxForeignPackets = 100000;
-
-int ReadPacket(void* opaque, uint8_t* buffer, int size) {
-    auto* stream = static_cast<TStream*>(opaque);
-    const size_t got = stream->Read(buffer, size_t(std::max(size, 0)));
-    return got == 0 ? AVERROR_EOF : int(got);
-}
-
-int64_t SeekStream(void* opaque, int64_t offset, int whence) {
-    auto* stream = static_cast<TStream*>(opaque);
-    const int64_t size = stream->GetSize();
-    if (whence & AVSEEK_SIZE) return size >= 0 ? size : AVERROR(ENOSYS);
-    int64_t target = offset;
-    switch (whence & ~AVSEEK_FORCE) {
-        case SEEK_SET:
-            break;
-        case SEEK_CUR:
-            target += stream->GetPosition();
-            break;
-        case SEEK_END:
-            if (size < 0) return AVERROR(ENOSYS);
-            target += size;
-            break;
-        default:
-            return AVERROR(EINVAL);
-    }
-    if (target < 0) return AVERROR(EINVAL);
-    stream->SetPosition(target);
-    return stream->GetPosition();
-}
-
-// Demuxers that would open a second resource (playlists, references) are refused here.
-int RefuseOpen(AVFormatContext*, AVIOContext**, const char*, int, AVDictionary**) {
-    return AVERROR(EPERM);
-}
 
 struct TInput {
     AVFormatContext* Format = nullptr;
@@ -70,36 +36,11 @@ struct TInput {
 
     ~TInput() {
         avcodec_free_context(&Codec);
-        avformat_close_input(&Format);
-        if (Io) {
-            av_freep(&Io->buffer);
-            avio_context_free(&Io);
-        }
+        CloseFFMpegInput(Format, Io);
     }
 
     bool Open(TStream& stream, int audioIndex) {
-        stream.SetPosition(0);
-        auto* buffer = static_cast<uint8_t*>(av_malloc(kIoBufferSize));
-        if (!buffer) return false;
-        Io = avio_alloc_context(buffer, kIoBufferSize, 0, &stream, ReadPacket, nullptr, SeekStream);
-        if (!Io) {
-            av_free(buffer);
-            return false;
-        }
-        Format = avformat_alloc_context();
-        if (!Format) return false;
-        Format->pb = Io;
-        Format->flags |= AVFMT_FLAG_CUSTOM_IO;
-        Format->io_open = RefuseOpen;
-        AVDictionary* options = nullptr;
-        av_dict_set(&options, "format_whitelist", kFFmpegFormatWhitelist, 0);
-        av_dict_set(&options, "protocol_whitelist", "", 0);
-        const int opened = avformat_open_input(&Format, nullptr, nullptr, &options);
-        av_dict_free(&options);
-        if (opened < 0) {
-            Format = nullptr;  // freed by a failed open
-            return false;
-        }
+        if (!OpenFFMpegInput(stream, kFFmpegFormatWhitelist, Format, Io)) return false;
         if (avformat_find_stream_info(Format, nullptr) < 0) return false;
         int seen = 0;
         for (unsigned i = 0; i < Format->nb_streams; ++i) {

@@ -9,6 +9,7 @@ extern "C" {
 #include <algorithm>
 #include <cmath>
 
+#include "QlLib/Platform/qlFFMpegInput.h"
 #include "QlLib/qlLog.h"
 #include "QlLib/qpStringUtils.h"
 
@@ -20,56 +21,12 @@ const char* const TFFMpegDll::kFormatWhitelist =
 
 namespace {
 
-constexpr int kIoBufferSize = 32768;
 // Packets of other streams or undecodable packets read while looking for one
 // frame before the stream counts as ended: a corrupt file ends, never spins.
 constexpr int kMaxPacketsPerFrame = 4096;
 // No single allocation of the libraries may exceed this; a hostile header
 // cannot make them reserve gigabytes.
 constexpr size_t kMaxAlloc = size_t(512) << 20;
-
-int ReadPacket(void* opaque, uint8_t* buffer, int size) {
-    auto* stream = static_cast<TStream*>(opaque);
-    size_t got = 0;
-    try {
-        got = stream->Read(buffer, size_t(std::max(size, 0)));
-    } catch (const std::exception&) {
-        return AVERROR(EIO);
-    }
-    return got == 0 ? AVERROR_EOF : int(got);
-}
-
-int64_t SeekStream(void* opaque, int64_t offset, int whence) {
-    auto* stream = static_cast<TStream*>(opaque);
-    try {
-        const int64_t size = stream->GetSize();
-        if (whence & AVSEEK_SIZE) return size >= 0 ? size : AVERROR(ENOSYS);
-        int64_t target = offset;
-        switch (whence & ~AVSEEK_FORCE) {
-            case SEEK_SET:
-                break;
-            case SEEK_CUR:
-                target += stream->GetPosition();
-                break;
-            case SEEK_END:
-                if (size < 0) return AVERROR(ENOSYS);
-                target += size;
-                break;
-            default:
-                return AVERROR(EINVAL);
-        }
-        if (target < 0) return AVERROR(EINVAL);
-        stream->SetPosition(target);
-        return stream->GetPosition();
-    } catch (const std::exception&) {
-        return AVERROR(EIO);
-    }
-}
-
-// Demuxers that would open a second resource (playlists, references) are refused here.
-int RefuseOpen(AVFormatContext*, AVIOContext**, const char*, int, AVDictionary**) {
-    return AVERROR(EPERM);
-}
 
 TVideoCodec CodecOf(AVCodecID id) {
     switch (id) {
@@ -139,11 +96,7 @@ struct TFFMpegFile::TState {
     ~TState() {
         av_packet_free(&Packet);
         avcodec_free_context(&Codec);
-        avformat_close_input(&Format);
-        if (Io) {
-            av_freep(&Io->buffer);
-            avio_context_free(&Io);
-        }
+        CloseFFMpegInput(Format, Io);
     }
 };
 
@@ -249,32 +202,7 @@ std::unique_ptr<TFFMpegFile> TFFMpegDll::OpenMediaFile(TStream& stream,
     std::unique_ptr<TFFMpegFile> file(new TFFMpegFile());
     TFFMpegFile::TState& s = *file->m_state;
     TMediaFile& info = file->m_info;
-    try {
-        stream.SetPosition(0);
-    } catch (const std::exception&) {
-        return nullptr;
-    }
-    auto* buffer = static_cast<uint8_t*>(av_malloc(kIoBufferSize));
-    if (!buffer) return nullptr;
-    s.Io = avio_alloc_context(buffer, kIoBufferSize, 0, &stream, ReadPacket, nullptr, SeekStream);
-    if (!s.Io) {
-        av_free(buffer);
-        return nullptr;
-    }
-    s.Format = avformat_alloc_context();
-    if (!s.Format) return nullptr;
-    s.Format->pb = s.Io;
-    s.Format->flags |= AVFMT_FLAG_CUSTOM_IO;
-    s.Format->io_open = RefuseOpen;
-    AVDictionary* options = nullptr;
-    av_dict_set(&options, "format_whitelist", kFormatWhitelist, 0);
-    av_dict_set(&options, "protocol_whitelist", "", 0);
-    const int opened = avformat_open_input(&s.Format, nullptr, nullptr, &options);
-    av_dict_free(&options);
-    if (opened < 0) {
-        s.Format = nullptr;  // freed by a failed open
-        return nullptr;
-    }
+    if (!OpenFFMpegInput(stream, kFormatWhitelist, s.Format, s.Io)) return nullptr;
     if (avformat_find_stream_info(s.Format, nullptr) < 0) return nullptr;
     info.FormatName = s.Format->iformat && s.Format->iformat->name ? s.Format->iformat->name : "";
     for (unsigned i = 0; i < s.Format->nb_streams; ++i) {
