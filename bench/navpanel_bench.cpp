@@ -61,7 +61,8 @@ void BM_Frame1080pOverlayUnchanged(benchmark::State& state) {
     TRig rig;
     int64_t t = 0;
     for (auto _ : state) {
-        rig.overlay->Advance(t += 16, double(t));
+        t += 16;
+        rig.overlay->Advance(t, double(t));
         benchmark::DoNotOptimize(rig.drawer->DrawScene(*rig.scene));
     }
     state.counters["uploads"] = double(rig.scene->Uploads());
@@ -77,7 +78,8 @@ void BM_Frame1080pOverlayHoverRedraw(benchmark::State& state) {
     int64_t t = 0, k = 0;
     for (auto _ : state) {
         rig.overlay->Mouse(xs[k++ & 1], y, 0, 0, 0, t);
-        rig.overlay->Advance(t += 16, double(t));
+        t += 16;
+        rig.overlay->Advance(t, double(t));
         benchmark::DoNotOptimize(rig.drawer->DrawScene(*rig.scene));
     }
     state.counters["uploads"] = double(rig.scene->Uploads());
