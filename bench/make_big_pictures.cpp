@@ -28,12 +28,63 @@ int main(int argc, char** argv) {
     using orb::demo::TRgb;
     const TRgb noon{255, 250, 225};
     std::vector<orb::demo::TLandscapeSpec> specs = {
-        {"", 6000, 4000, 31, {38, 92, 170}, {196, 218, 235}, noon, 0.72f, 0.18f, 0.035f, 0.45f, false, 0.42f, 4,
-         {120, 140, 170}, {40, 80, 45}, 0.72f, {30, 70, 90}, 14},
-        {"", 6000, 4000, 32, {60, 40, 110}, {250, 150, 80}, {255, 210, 120}, 0.5f, 0.4f, 0.05f, 0.35f, false,
-         0.52f, 2, {120, 70, 90}, {50, 30, 45}, 0.62f, {80, 40, 60}, 0},
-        {"", 6000, 4000, 33, {70, 130, 210}, {210, 230, 240}, noon, 0.25f, 0.15f, 0.03f, 0.55f, false, 0.45f, 4,
-         {140, 170, 150}, {70, 130, 50}, 1.0f, {}, 9},
+        {"",
+         6000,
+         4000,
+         31,
+         {38, 92, 170},
+         {196, 218, 235},
+         noon,
+         0.72f,
+         0.18f,
+         0.035f,
+         0.45f,
+         false,
+         0.42f,
+         4,
+         {120, 140, 170},
+         {40, 80, 45},
+         0.72f,
+         {30, 70, 90},
+         14},
+        {"",
+         6000,
+         4000,
+         32,
+         {60, 40, 110},
+         {250, 150, 80},
+         {255, 210, 120},
+         0.5f,
+         0.4f,
+         0.05f,
+         0.35f,
+         false,
+         0.52f,
+         2,
+         {120, 70, 90},
+         {50, 30, 45},
+         0.62f,
+         {80, 40, 60},
+         0},
+        {"",
+         6000,
+         4000,
+         33,
+         {70, 130, 210},
+         {210, 230, 240},
+         noon,
+         0.25f,
+         0.15f,
+         0.03f,
+         0.55f,
+         false,
+         0.45f,
+         4,
+         {140, 170, 150},
+         {70, 130, 50},
+         1.0f,
+         {},
+         9},
     };
     for (int k = 0; k < count; ++k) {
         orb::demo::TLandscapeSpec spec = specs[size_t(k) % specs.size()];
@@ -42,7 +93,8 @@ int main(int argc, char** argv) {
         spec.Height = height;
         const std::vector<uint8_t> jpeg = ql::EncodeJpeg(*orb::demo::PaintLandscape(spec), 85);
         const std::string name = std::string(argv[1]) + "/big-" + std::to_string(k + 1) + ".jpg";
-        ql::TFileStream out(ql::FromUtf8(name), ql::TFileAccess::Write, 0, ql::TFileDisposition::CreateAlways);
+        ql::TFileStream out(ql::FromUtf8(name), ql::TFileAccess::Write, 0,
+                            ql::TFileDisposition::CreateAlways);
         out.WriteBuffer(jpeg.data(), jpeg.size());
         std::printf("%s\t%zu\n", name.c_str(), jpeg.size());
     }
