@@ -423,7 +423,9 @@ int RunRender(const std::vector<std::string>& args) {
             if (!device) return Fail("device not available: " + error);
         } else {
             TSoftDeviceOptions options{width, height};
-            options.threads = 4;
+            // One drawing thread a core: more only take turns, and every turn
+            // is a wake-up and a wait (the frames are the same either way).
+            options.threads = int32_t(std::clamp(std::thread::hardware_concurrency(), 1u, 8u));
             device = std::make_unique<TSoftDevice>(options);
         }
 
