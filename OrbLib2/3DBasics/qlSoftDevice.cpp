@@ -21,6 +21,11 @@ constexpr double kGuard = double(1 << 19) * 256.0;
 constexpr int32_t kMaxPolygon = 16;
 constexpr int32_t kAttrs = 9;
 constexpr int32_t kMaxOutputSide = 16384;
+// Bytes of released textures' storage kept for textures of the same size
+// made later: the tiles of one slide's pictures go as the next slide's are
+// made, and reused memory spares the page faults and the kernel's zeroing of
+// fresh memory, which cost more than the clearing itself.
+constexpr int64_t kSpareBytes = int64_t(32) << 20;
 
 uint32_t Premultiply(uint32_t c) {
     const uint32_t a = c >> 24;
@@ -176,6 +181,8 @@ TDxResult TSoftDevice::Restore() {
 void TSoftDevice::SimulateLoss(int32_t failedRestores) {
     m_lost = true;
     DropDraws();
+    m_spare.clear();
+    m_spareBytes = 0;
     m_failedRestores = std::max(failedRestores, 0);
     m_textures.clear();
     m_used = 0;
@@ -201,11 +208,31 @@ TDxResult TSoftDevice::CreateTexture(const TTextureDesc& desc, TTextureHandle& h
     if (m_used + bytes > m_budget) return Fail(TDxResult::OutOfMemory);
     TTexture texture;
     texture.desc = desc;
-    int32_t w = desc.width, h = desc.height;
-    for (int32_t level = 0; level < desc.mipLevels; ++level) {
-        texture.levels.emplace_back(size_t(w) * size_t(h), 0u);
-        w = std::max(w / 2, 1);
-        h = std::max(h / 2, 1);
+    // The level sizes a texture of desc has.
+    const auto matches = [&desc](const std::vector<std::vector<uint32_t>>& levels) {
+        if (int32_t(levels.size()) != desc.mipLevels) return false;
+        int32_t w = desc.width, h = desc.height;
+        for (const std::vector<uint32_t>& level : levels) {
+            if (level.size() != size_t(w) * size_t(h)) return false;
+            w = std::max(w / 2, 1);
+            h = std::max(h / 2, 1);
+        }
+        return true;
+    };
+    auto spare = std::find_if(m_spare.rbegin(), m_spare.rend(), matches);
+    if (spare != m_spare.rend()) {
+        texture.levels = std::move(*spare);
+        m_spare.erase(std::next(spare).base());
+        m_spareBytes -= SpareBytes(texture.levels);
+        for (std::vector<uint32_t>& level : texture.levels)
+            std::fill(level.begin(), level.end(), 0u);
+    } else {
+        int32_t w = desc.width, h = desc.height;
+        for (int32_t level = 0; level < desc.mipLevels; ++level) {
+            texture.levels.emplace_back(size_t(w) * size_t(h), 0u);
+            w = std::max(w / 2, 1);
+            h = std::max(h / 2, 1);
+        }
     }
     m_used += bytes;
     handle = m_nextHandle++;
@@ -218,6 +245,15 @@ void TSoftDevice::ReleaseTexture(TTextureHandle handle) {
     if (it == m_textures.end()) return;
     FlushDraws();
     m_used -= TextureBytes(it->second.desc);
+    const int64_t storage = SpareBytes(it->second.levels);
+    if (storage <= kSpareBytes) {
+        m_spare.push_back(std::move(it->second.levels));
+        m_spareBytes += storage;
+        // The oldest go first.
+        size_t drop = 0;
+        while (m_spareBytes > kSpareBytes) m_spareBytes -= SpareBytes(m_spare[drop++]);
+        m_spare.erase(m_spare.begin(), m_spare.begin() + ptrdiff_t(drop));
+    }
     if (m_target == handle) m_target = 0;
     m_textures.erase(it);
 }
@@ -378,6 +414,12 @@ void FillRows(uint32_t* pixels, int32_t width, const ql::TRect& rect, int32_t y0
 }
 
 }  // namespace
+
+int64_t TSoftDevice::SpareBytes(const std::vector<std::vector<uint32_t>>& levels) {
+    int64_t bytes = 0;
+    for (const std::vector<uint32_t>& level : levels) bytes += int64_t(level.size()) * 4;
+    return bytes;
+}
 
 void TSoftDevice::DropDraws() {
     m_queue.clear();

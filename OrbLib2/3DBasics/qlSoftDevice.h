@@ -211,6 +211,11 @@ private:
     std::vector<TSmoothQuad> m_smooth;  // likewise
     static TSmoothQuad SmoothQuad(const TVertex (&corners)[4], const TDrawState& state);
     std::unique_ptr<ql::TDrawThreadPool> m_pool;
+    // The levels of released textures, oldest first, for new ones of the
+    // same sizes; m_spareBytes of them in all.
+    std::vector<std::vector<std::vector<uint32_t>>> m_spare;
+    int64_t m_spareBytes = 0;
+    static int64_t SpareBytes(const std::vector<std::vector<uint32_t>>& levels);
 };
 
 }  // namespace orb
