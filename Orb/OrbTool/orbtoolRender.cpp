@@ -183,7 +183,7 @@ public:
     }
 
 private:
-    static constexpr int32_t kFrames = 3;
+    static constexpr int32_t kFrames = 2;
     struct TJob {
         std::vector<int16_t> samples;
         int64_t frame;  // index into m_frames, or -1
