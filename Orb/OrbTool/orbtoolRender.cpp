@@ -5,12 +5,18 @@
 #include <algorithm>
 #include <chrono>
 #include <cmath>
+#include <condition_variable>
 #include <csignal>
 #include <cstdio>
 #include <cstring>
+#include <deque>
+#include <exception>
+#include <functional>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "Orb/OrbTool/orbtoolCommands.h"
@@ -96,23 +102,13 @@ public:
                 ql::TFileDisposition::CreateAlways),
           m_width(width),
           m_height(height),
-          m_converter(width),
-          m_frame(width, height, ql::PfARGB32()) {
+          m_converter(width) {
         const std::string header = "YUV4MPEG2 W" + std::to_string(width) + " H" +
                                    std::to_string(height) + " F" + std::to_string(fps) +
                                    ":1 Ip A1:1 C420jpeg\n";
         m_out.WriteBuffer(header.data(), header.size());
         const size_t cw = size_t(width + 1) / 2, ch = size_t(height + 1) / 2;
         m_plane.resize(size_t(width) * size_t(height) + 2 * cw * ch);
-    }
-
-    // Captures the drawer's frame (black without one) and writes it. One
-    // bitmap in the device's own format serves every frame.
-    void WriteFrom(T3DDrawer* drawer) {
-        if (!drawer || !drawer->CaptureFrame(m_frame))
-            for (int32_t y = 0; y < m_height; ++y)
-                std::memset(m_frame.Row(y), 0, size_t(m_width) * 4);
-        Write(m_frame);
     }
 
     // An "R8G8B8" or "A8R8G8B8" bitmap of the stream's size.
@@ -130,8 +126,117 @@ private:
     ql::TFileStream m_out;
     int32_t m_width, m_height;
     ql::TYuv420Converter m_converter;
-    ql::TDirectBitmap m_frame;
     std::vector<uint8_t> m_plane;
+};
+
+// Writes the frames and the sound on a thread of its own, in the order they
+// come, so that converting, encoding and writing one frame overlap the
+// drawing of the next. A few captured frames wait at most; the drawing waits
+// for a free one. The first error the writing raises ends the writing and is
+// raised again to the drawing side at its next call.
+class TFrameWriter {
+public:
+    using TWriteFrame = std::function<void(const ql::TDirectBitmap&)>;
+    using TWriteSound = std::function<void(const std::vector<int16_t>&)>;
+
+    TFrameWriter(int32_t width, int32_t height, TWriteFrame writeFrame, TWriteSound writeSound)
+        : m_writeFrame(std::move(writeFrame)), m_writeSound(std::move(writeSound)) {
+        for (auto& frame : m_frames)
+            frame = std::make_unique<ql::TDirectBitmap>(width, height, ql::PfARGB32());
+        m_thread = std::thread([this] { Work(); });
+    }
+    // Without Finish, what still waits is dropped.
+    ~TFrameWriter() {
+        {
+            std::lock_guard lock(m_lock);
+            m_stop = true;
+            m_jobs.clear();
+        }
+        m_changed.notify_all();
+        m_thread.join();
+    }
+    TFrameWriter(const TFrameWriter&) = delete;
+    TFrameWriter& operator=(const TFrameWriter&) = delete;
+
+    // The bitmap the next frame is captured into: free once the writer is
+    // done with the frame it held before.
+    ql::TDirectBitmap& NextFrame() {
+        std::unique_lock lock(m_lock);
+        m_changed.wait(lock, [&] { return m_error || m_framesQueued < kFrames; });
+        Check();
+        return *m_frames[m_framesPushed % kFrames];
+    }
+    // Queues the samples and then, with `frame`, the bitmap of NextFrame.
+    void Push(std::vector<int16_t> samples, bool frame) {
+        {
+            std::lock_guard lock(m_lock);
+            Check();
+            m_jobs.push_back({std::move(samples), frame ? m_framesPushed++ % kFrames : -1});
+            if (frame) ++m_framesQueued;
+        }
+        m_changed.notify_all();
+    }
+    // Returns when everything queued is written.
+    void Finish() {
+        std::unique_lock lock(m_lock);
+        m_changed.wait(lock, [&] { return m_error || (m_jobs.empty() && !m_writing); });
+        Check();
+    }
+
+private:
+    static constexpr int32_t kFrames = 2;
+    struct TJob {
+        std::vector<int16_t> samples;
+        int64_t frame;  // index into m_frames, or -1
+    };
+
+    void Check() {
+        if (m_error) std::rethrow_exception(m_error);
+    }
+
+    void Work() {
+        for (;;) {
+            TJob job;
+            {
+                std::unique_lock lock(m_lock);
+                m_changed.wait(lock, [&] { return m_stop || !m_jobs.empty(); });
+                if (m_stop) return;
+                job = std::move(m_jobs.front());
+                m_jobs.pop_front();
+                m_writing = true;
+            }
+            std::exception_ptr error;
+            try {
+                if (!job.samples.empty()) m_writeSound(job.samples);
+                if (job.frame >= 0) m_writeFrame(*m_frames[size_t(job.frame)]);
+            } catch (...) {
+                error = std::current_exception();
+            }
+            {
+                std::lock_guard lock(m_lock);
+                m_writing = false;
+                if (job.frame >= 0) --m_framesQueued;
+                if (error) {
+                    m_error = error;
+                    m_jobs.clear();
+                }
+            }
+            m_changed.notify_all();
+        }
+    }
+
+    TWriteFrame m_writeFrame;
+    TWriteSound m_writeSound;
+    std::unique_ptr<ql::TDirectBitmap> m_frames[kFrames];
+    std::mutex m_lock;  // guards the fields below
+    std::condition_variable m_changed;
+    std::deque<TJob> m_jobs;
+    int64_t m_framesPushed = 0;
+    int32_t m_framesQueued = 0;  // pushed and not yet written
+    bool m_writing = false;
+    bool m_stop = false;
+    std::exception_ptr m_error;
+    std::thread m_thread;  // last: it starts when everything above is ready
 };
 
 class TWavWriter {
@@ -310,9 +415,12 @@ int RunRender(const std::vector<std::string>& args) {
         if (!mp4 && soundFrames > int64_t(UINT32_MAX / 4 - 64))
             return Fail("span too long for a WAV file");
 
+        // One drawing thread a core: more only take turns, and every turn is a
+        // wake-up and a wait (the frames are the same either way).
+        const auto threads = int32_t(std::clamp(std::thread::hardware_concurrency(), 1u, 8u));
         std::string error;
         std::unique_ptr<TRenderDevice> device =
-            tool::MakeDevice(deviceName, width, height, 4, error);
+            tool::MakeDevice(deviceName, width, height, threads, error);
         if (!device) return Fail("device not available: " + error);
 
         const bool stream = EndsWith(out, ".y4m");
@@ -366,22 +474,31 @@ int RunRender(const std::vector<std::string>& args) {
         if (mp4) stopSignals.emplace();
         g_stopSignal = 0;
         std::unique_ptr<ql::TVideoEncoder> encoder;
-        std::unique_ptr<ql::TDirectBitmap> frameBitmap;
-        std::vector<const uint8_t*> rows;
         if (mp4) {
             // The video's sound runs to the end of its last frame, so that both
             // streams end together (the music goes on past --to for that part of
             // a frame, the same samples a longer span would have).
             soundFrames = frames * 44100 / fps;
             encoder = std::make_unique<ql::TVideoEncoder>(out, video);
-            frameBitmap = std::make_unique<ql::TDirectBitmap>(width, height, ql::PfARGB32());
-            rows.resize(size_t(height));
-            for (int32_t y = 0; y < height; ++y) rows[size_t(y)] = frameBitmap->Row(y);
         }
         auto writeSound = [&](const std::vector<int16_t>& pcm) {
             if (wav) wav->Write(pcm);
             if (encoder) encoder->AddAudio(pcm.data(), pcm.size() / 2);
         };
+        // Streams are written beside the drawing; numbered pictures as they come.
+        std::unique_ptr<TFrameWriter> writer;
+        if (encoder || y4m) {
+            std::vector<const uint8_t*> rows(static_cast<size_t>(height));
+            auto writeFrame = [&, rows](const ql::TDirectBitmap& frame) mutable {
+                if (y4m) {
+                    y4m->Write(frame);
+                    return;
+                }
+                for (int32_t y = 0; y < height; ++y) rows[size_t(y)] = frame.Row(y);
+                encoder->AddVideoFrame(rows.data());
+            };
+            writer = std::make_unique<TFrameWriter>(width, height, writeFrame, writeSound);
+        }
         const auto started = std::chrono::steady_clock::now();
         const bool progress = !quiet && ql::platform::StderrIsTerminal();
         for (int64_t k = 0; k < frames; ++k) {
@@ -391,20 +508,20 @@ int RunRender(const std::vector<std::string>& args) {
             const int64_t soundTarget = std::min<int64_t>(soundFrames, std::llround(t * 44.1));
             samples.clear();
             engine.PlayMusicFrames(soundTarget - soundDone, &samples);
-            writeSound(samples);
             soundDone = soundTarget;
             engine.FillSlides();
             engine.Step();
             if (!engine.Active()) settle();
-            if (encoder) {
+            if (writer) {
+                ql::TDirectBitmap& frame = writer->NextFrame();
                 T3DDrawer* drawer = engine.Drawer();
-                if (!drawer || !drawer->CaptureFrame(*frameBitmap))
+                if (!drawer || !drawer->CaptureFrame(frame))
                     for (int32_t y = 0; y < height; ++y)
-                        std::memset(frameBitmap->Row(y), 0, size_t(width) * 4);
-                encoder->AddVideoFrame(rows.data());
-            } else if (y4m) {
-                y4m->WriteFrom(engine.Drawer());
+                        std::memset(frame.Row(y), 0, size_t(width) * 4);
+                writer->Push(std::move(samples), true);
+                samples = {};
             } else {
+                writeSound(samples);
                 std::unique_ptr<ql::TBitmap> frame =
                     engine.Drawer() ? engine.Drawer()->CaptureToBitmap() : nullptr;
                 if (!frame)
@@ -420,7 +537,12 @@ int RunRender(const std::vector<std::string>& args) {
         }
         samples.clear();
         engine.PlayMusicFrames(soundFrames - soundDone, &samples);
-        writeSound(samples);
+        if (writer) {
+            writer->Push(std::move(samples), false);
+            writer->Finish();
+        } else {
+            writeSound(samples);
+        }
         if (g_stopSignal) return Fail("interrupted; nothing written");
         if (wav) wav->Finish();
         if (encoder) encoder->Finish();

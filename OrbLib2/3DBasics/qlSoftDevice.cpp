@@ -23,6 +23,11 @@ constexpr double kGuard = double(1 << 19) * 256.0;
 constexpr int32_t kMaxPolygon = 16;
 constexpr int32_t kAttrs = 9;
 constexpr int32_t kMaxOutputSide = 16384;
+// Bytes of released textures' storage kept for textures of the same size
+// made later: the tiles of one slide's pictures go as the next slide's are
+// made, and reused memory spares the page faults and the kernel's zeroing of
+// fresh memory, which cost more than the clearing itself.
+constexpr int64_t kSpareBytes = int64_t(32) << 20;
 
 uint32_t Premultiply(uint32_t c) {
     const uint32_t a = c >> 24;
@@ -152,6 +157,7 @@ TDxResult TSoftDevice::Fail(TDxResult result) {
 
 TDxResult TSoftDevice::ResizeOutput(int32_t width, int32_t height) {
     if (m_lost) return Fail(TDxResult::DeviceLost);
+    FlushDraws();
     if (width < 1 || height < 1 || width > kMaxOutputSide || height > kMaxOutputSide)
         return Fail(TDxResult::InvalidCall);
     m_width = width;
@@ -168,6 +174,7 @@ TDxResult TSoftDevice::Restore() {
         return Fail(TDxResult::DeviceLost);
     }
     m_lost = false;
+    DropDraws();
     std::fill(m_backBuffer.begin(), m_backBuffer.end(), 0u);
     m_backSurface = TSurface();
     return m_lastResult = TDxResult::Ok;
@@ -175,6 +182,9 @@ TDxResult TSoftDevice::Restore() {
 
 void TSoftDevice::SimulateLoss(int32_t failedRestores) {
     m_lost = true;
+    DropDraws();
+    m_spare.clear();
+    m_spareBytes = 0;
     m_failedRestores = std::max(failedRestores, 0);
     m_textures.clear();
     m_yuv.clear();
@@ -201,11 +211,31 @@ TDxResult TSoftDevice::CreateTexture(const TTextureDesc& desc, TTextureHandle& h
     if (m_used + bytes > m_budget) return Fail(TDxResult::OutOfMemory);
     TTexture texture;
     texture.desc = desc;
-    int32_t w = desc.width, h = desc.height;
-    for (int32_t level = 0; level < desc.mipLevels; ++level) {
-        texture.levels.emplace_back(size_t(w) * size_t(h), 0u);
-        w = std::max(w / 2, 1);
-        h = std::max(h / 2, 1);
+    // The level sizes a texture of desc has.
+    const auto matches = [&desc](const std::vector<std::vector<uint32_t>>& levels) {
+        if (int32_t(levels.size()) != desc.mipLevels) return false;
+        int32_t w = desc.width, h = desc.height;
+        for (const std::vector<uint32_t>& level : levels) {
+            if (level.size() != size_t(w) * size_t(h)) return false;
+            w = std::max(w / 2, 1);
+            h = std::max(h / 2, 1);
+        }
+        return true;
+    };
+    auto spare = std::find_if(m_spare.rbegin(), m_spare.rend(), matches);
+    if (spare != m_spare.rend()) {
+        texture.levels = std::move(*spare);
+        m_spare.erase(std::next(spare).base());
+        m_spareBytes -= SpareBytes(texture.levels);
+        for (std::vector<uint32_t>& level : texture.levels)
+            std::fill(level.begin(), level.end(), 0u);
+    } else {
+        int32_t w = desc.width, h = desc.height;
+        for (int32_t level = 0; level < desc.mipLevels; ++level) {
+            texture.levels.emplace_back(size_t(w) * size_t(h), 0u);
+            w = std::max(w / 2, 1);
+            h = std::max(h / 2, 1);
+        }
     }
     m_used += bytes;
     handle = m_nextHandle++;
@@ -216,7 +246,17 @@ TDxResult TSoftDevice::CreateTexture(const TTextureDesc& desc, TTextureHandle& h
 void TSoftDevice::ReleaseTexture(TTextureHandle handle) {
     auto it = m_textures.find(handle);
     if (it == m_textures.end()) return;
+    FlushDraws();
     m_used -= TextureBytes(it->second.desc);
+    const int64_t storage = SpareBytes(it->second.levels);
+    if (storage <= kSpareBytes) {
+        m_spare.push_back(std::move(it->second.levels));
+        m_spareBytes += storage;
+        // The oldest go first.
+        size_t drop = 0;
+        while (m_spareBytes > kSpareBytes) m_spareBytes -= SpareBytes(m_spare[drop++]);
+        m_spare.erase(m_spare.begin(), m_spare.begin() + ptrdiff_t(drop));
+    }
     if (m_target == handle) m_target = 0;
     m_textures.erase(it);
     ReleaseYuvOf(handle);
@@ -228,6 +268,7 @@ TDxResult TSoftDevice::UploadLevel(TTextureHandle handle, int32_t level,
     TTexture* texture = Find(handle);
     if (!texture || level < 0 || level >= int32_t(texture->levels.size()))
         return Fail(TDxResult::InvalidCall);
+    FlushDraws();
     const int32_t w = std::max(texture->desc.width >> level, 1),
                   h = std::max(texture->desc.height >> level, 1);
     const bool grey = texture->desc.format == TTexelFormat::L8;
@@ -303,6 +344,7 @@ TDxResult TSoftDevice::EndScene() {
 TDxResult TSoftDevice::Present() {
     if (m_lost) return Fail(TDxResult::DeviceLost);
     ++m_presents;
+    FlushDraws();
     if (m_presentSink) {
         const TTarget back{m_backBuffer.data(), m_width, m_height, &m_backSurface};
         FlushClear(back);
@@ -324,6 +366,7 @@ TDxResult TSoftDevice::ShowPixels(const uint8_t* pixels, int32_t width, int32_t 
 
 TDxResult TSoftDevice::SetRenderTarget(TTextureHandle target) {
     if (m_lost) return Fail(TDxResult::DeviceLost);
+    FlushDraws();
     if (target != 0) {
         TTexture* texture = Find(target);
         if (!texture || (texture->desc.usage != TTextureUsage::RenderTarget &&
@@ -377,6 +420,19 @@ void FillRows(uint32_t* pixels, int32_t width, const ql::TRect& rect, int32_t y0
 
 }  // namespace
 
+int64_t TSoftDevice::SpareBytes(const std::vector<std::vector<uint32_t>>& levels) {
+    int64_t bytes = 0;
+    for (const std::vector<uint32_t>& level : levels) bytes += int64_t(level.size()) * 4;
+    return bytes;
+}
+
+void TSoftDevice::DropDraws() {
+    m_queue.clear();
+    m_queueWork = 0;
+    m_setup.clear();
+    m_smooth.clear();
+}
+
 void TSoftDevice::FlushClear(const TTarget& target) {
     TSurface& surface = *target.surface;
     if (!surface.pending) return;
@@ -399,6 +455,7 @@ TDxResult TSoftDevice::Clear(uint32_t colour) {
     if (m_lost) return Fail(TDxResult::DeviceLost);
     TTarget target;
     if (!Target(target)) return Fail(TDxResult::InvalidCall);
+    FlushDraws();
     const ql::TRect clip = ClipRect(target);
     if (clip.IsEmpty()) return m_lastResult = TDxResult::Ok;
     const uint32_t pixel = Premultiply(colour);
@@ -436,6 +493,7 @@ TDxResult TSoftDevice::ReadPixels(const ql::TRect& rect, ql::TBitmap& dst) {
         rect.bottom > target.height || dst.PixelFormat() != ql::PfARGB32() ||
         dst.Width() < rect.Width() || dst.Height() < rect.Height())
         return Fail(TDxResult::InvalidCall);
+    FlushDraws();
     FlushClear(target);
     for (int32_t y = 0; y < rect.Height(); ++y)
         std::memcpy(dst.Row(y),
@@ -566,8 +624,16 @@ TDxResult TSoftDevice::DrawTriangles(const TDrawState& state, std::span<const TV
         if (!sources[i] || state.textures[i] == m_target) return Fail(TDxResult::InvalidCall);
     }
     const TTexture* const textures[3] = {sources[0], sources[1], sources[2]};
-    m_setup.clear();
-    m_smooth.clear();
+    // Draws wait until something needs their pixels, and then go together:
+    // only draws onto one target wait at a time.
+    if (!m_queue.empty() && m_queueTarget.pixels != target.pixels) FlushDraws();
+    const size_t setupBegin = m_setup.size(), smoothBegin = m_smooth.size();
+    // This draw's triangles and quads are let go when it draws nothing.
+    const auto drop = [&] {
+        m_setup.resize(setupBegin);
+        m_smooth.resize(smoothBegin);
+        return m_lastResult = TDxResult::Ok;
+    };
     for (size_t i = 0; i + 3 <= vertices.size(); i += 3) {
         const size_t first = m_setup.size();
         SetupTriangle(state, &vertices[i]);
@@ -583,7 +649,8 @@ TDxResult TSoftDevice::DrawTriangles(const TDrawState& state, std::span<const TV
                                             vertices[quad + 5]};
                 m_smooth.push_back(SmoothQuad(corners, state));
             }
-            if (m_smooth.back().edges.count > 0) smooth = int32_t(m_smooth.size()) - 1;
+            if (m_smooth.size() > smoothBegin && m_smooth.back().edges.count > 0)
+                smooth = int32_t(m_smooth.size()) - 1;
         }
         for (size_t k = first; k < m_setup.size(); ++k) {
             m_setup[k].flatColour = flat;
@@ -594,13 +661,14 @@ TDxResult TSoftDevice::DrawTriangles(const TDrawState& state, std::span<const TV
                 m_setup[k].fast = TSetupTriangle::TFast::None;
         }
     }
-    if (m_setup.empty()) return m_lastResult = TDxResult::Ok;
+    if (m_setup.size() == setupBegin) return drop();
     const ql::TRect clip = ClipRect(target);
-    if (clip.IsEmpty()) return m_lastResult = TDxResult::Ok;
+    if (clip.IsEmpty()) return drop();
     for (int32_t i = 0; i < needed; ++i) FlushClear(*sources[i]);
     TSurface& surface = *target.surface;
     ql::TRect drawn;
-    for (TSetupTriangle& t : m_setup) {
+    for (size_t k = setupBegin; k < m_setup.size(); ++k) {
+        TSetupTriangle& t = m_setup[k];
         // Smooth sides reach a pixel beyond the corners.
         const int64_t reach = t.smooth >= 0 ? 2 : 0;
         const int64_t minX = (std::min({t.x[0], t.x[1], t.x[2]}) >> 8) - reach,
@@ -620,39 +688,74 @@ TDxResult TSoftDevice::DrawTriangles(const TDrawState& state, std::span<const TV
     }
     // Triangles wholly outside the clip draw nothing, and a pending clear
     // waits for a draw that does.
-    if (drawn.IsEmpty()) return m_lastResult = TDxResult::Ok;
+    if (drawn.IsEmpty()) return drop();
     surface.dirty = Bound(surface.dirty, drawn);
     // A pending clear goes band by band with the drawing where the bands
     // reach all of its rows.
     if (surface.pending &&
-        (surface.pendingRect.top < clip.top || surface.pendingRect.bottom > clip.bottom))
+        (surface.pendingRect.top < clip.top || surface.pendingRect.bottom > clip.bottom)) {
+        FlushDraws();
         FlushClear(target);
-    const bool fuse = surface.pending;
-    surface.pending = false;
-    // Only the rows drawn or cleared on are worked through, and a small draw
-    // (a tile, a line of text) runs on the calling thread: waking a worker
-    // and waiting for it costs more than the few thousand pixels it would take.
-    int32_t top = drawn.top, bottom = drawn.bottom;
-    int64_t work = int64_t(drawn.Width()) * drawn.Height();
-    if (fuse) {
-        top = std::min(top, surface.pendingRect.top);
-        bottom = std::max(bottom, surface.pendingRect.bottom);
-        work += int64_t(surface.pendingRect.Width()) * surface.pendingRect.Height();
     }
+    TQueuedDraw draw;
+    draw.state = state;
+    std::copy(textures, textures + 3, draw.textures);
+    draw.setupBegin = setupBegin;
+    draw.setupEnd = m_setup.size();
+    draw.clip = clip;
+    draw.fuse = surface.pending;
+    draw.fuseColour = surface.pendingColour;
+    draw.fuseRect = surface.pendingRect;
+    surface.pending = false;
+    // Only the rows drawn or cleared on are worked through.
+    draw.top = drawn.top;
+    draw.bottom = drawn.bottom;
+    m_queueWork += int64_t(drawn.Width()) * drawn.Height();
+    if (draw.fuse) {
+        draw.top = std::min(draw.top, draw.fuseRect.top);
+        draw.bottom = std::max(draw.bottom, draw.fuseRect.bottom);
+        m_queueWork += int64_t(draw.fuseRect.Width()) * draw.fuseRect.Height();
+    }
+    m_queueTarget = target;
+    m_queue.push_back(draw);
+    return m_lastResult = TDxResult::Ok;
+}
+
+void TSoftDevice::FlushDraws() {
+    if (m_queue.empty()) return;
+    // The waiting draws go band by band, each band through all of them in
+    // their order, so that a band's rows stay in the cache from the first
+    // draw to the last and the threads are woken once for all. Every pixel
+    // sees the same operations in the same order as draw by draw.
+    int32_t top = m_queue.front().top, bottom = m_queue.front().bottom;
+    for (const TQueuedDraw& draw : m_queue) {
+        top = std::min(top, draw.top);
+        bottom = std::max(bottom, draw.bottom);
+    }
+    const TTarget& target = m_queueTarget;
     const int32_t bands = (bottom - top + kBandRows - 1) / kBandRows;
     const auto band = [&](int32_t index) {
         const int32_t y0 = top + index * kBandRows, y1 = std::min(y0 + kBandRows, bottom);
-        if (fuse)
-            FillRows(target.pixels, target.width, surface.pendingRect, y0, y1,
-                     surface.pendingColour);
-        RasterBand(state, target, clip, y0, y1, textures);
+        for (const TQueuedDraw& draw : m_queue) {
+            const int32_t from = std::max(y0, draw.top), to = std::min(y1, draw.bottom);
+            if (from >= to) continue;
+            if (draw.fuse)
+                FillRows(target.pixels, target.width, draw.fuseRect, from, to, draw.fuseColour);
+            RasterBand(draw, target, from, to);
+        }
     };
-    if (work < kInlineDrawPixels) {
+    // A little work (a tile, a line of text) runs on the calling thread:
+    // waking a worker and waiting for it costs more than the few thousand
+    // pixels it would take.
+    if (m_queueWork < kInlineDrawPixels) {
         for (int32_t index = 0; index < bands; ++index) band(index);
     } else {
         m_pool->Run(bands, band);
     }
-    return m_lastResult = TDxResult::Ok;
+    m_queue.clear();
+    m_queueWork = 0;
+    m_setup.clear();
+    m_smooth.clear();
 }
 
 void TSoftDevice::PrepareMasked(const TDrawState& state, const TTexture* texture,
@@ -817,15 +920,19 @@ bool TSoftDevice::OnSmoothSide(const TSmoothEdges& edges, const TSetupTriangle& 
     return false;
 }
 
-void TSoftDevice::RasterBand(const TDrawState& state, const TTarget& target, const ql::TRect& clip,
-                             int32_t y0, int32_t y1, const TTexture* const* textures) {
+void TSoftDevice::RasterBand(const TQueuedDraw& draw, const TTarget& target, int32_t y0,
+                             int32_t y1) {
+    const TDrawState& state = draw.state;
+    const ql::TRect& clip = draw.clip;
+    const TTexture* const* textures = draw.textures;
     static const TTexSpanProc texSpan = TexSpanFor(ql::BestSimdLevel());
     static const TColourSpanProc colourSpan = ColourSpanFor(ql::BestSimdLevel());
     static const TShadeSpanProc shadeSpan = ShadeSpanFor(ql::BestSimdLevel());
     const float opacity = float(state.opacity) / 255.0f;
     const bool shade =
         m_shadeRuns && state.pipeline == TPipeline::Texture && state.blend != TBlendMode::Max;
-    for (const TSetupTriangle& t : m_setup) {
+    for (size_t k = draw.setupBegin; k < draw.setupEnd; ++k) {
+        const TSetupTriangle& t = m_setup[k];
         if (t.top >= y1 || t.bottom < y0) continue;
         // A masked copy's factors, worked out once by the per-pixel path's
         // very operations: the mask's (alpha / 255 x mask / 255) and each
@@ -1158,6 +1265,8 @@ TTextureHandle TSoftDevice::ConvertedYuv(const TDrawState& state,
     }
     TTexture* rgb = Find(entry->rgb);
     if (!rgb) return 0;
+    // Draws still waiting may sample the frame this conversion replaces.
+    FlushDraws();
     // Bands of rows across the drawing threads, each with its own converter
     // and rows. Each chroma texel covers two by two luma texels, as in the
     // frame the planes came from; the row loop spreads a chroma row over two

@@ -160,8 +160,25 @@ private:
     // of the smooth sides.
     static bool OnSmoothSide(const TSmoothEdges& edges, const TSetupTriangle& tri, int32_t a,
                              int32_t b);
-    void RasterBand(const TDrawState& state, const TTarget& target, const ql::TRect& clip,
-                    int32_t y0, int32_t y1, const TTexture* const* textures);
+    // A draw waiting for its pixels to be needed: its triangles are
+    // m_setup[setupBegin, setupEnd), and a pending clear of fuseRect goes
+    // with it, row by row just before its own rows.
+    struct TQueuedDraw {
+        TDrawState state;
+        const TTexture* textures[3] = {nullptr, nullptr, nullptr};
+        size_t setupBegin = 0, setupEnd = 0;
+        ql::TRect clip;
+        int32_t top = 0, bottom = 0;  // the rows it draws or clears on
+        bool fuse = false;
+        uint32_t fuseColour = 0;
+        ql::TRect fuseRect;
+    };
+    void RasterBand(const TQueuedDraw& draw, const TTarget& target, int32_t y0, int32_t y1);
+    // Draws what waits: before anything reads, replaces or lets go of pixels
+    // or texels, or draws onto another target.
+    void FlushDraws();
+    // Forgets what waits, with the device lost.
+    void DropDraws();
 
     int32_t m_width;
     int32_t m_height;
@@ -179,7 +196,11 @@ private:
     int32_t m_presents = 0;
     bool m_shadeRuns;
     TDxResult m_lastResult = TDxResult::Ok;
-    std::vector<TSetupTriangle> m_setup;  // kept between draws: no allocation per frame
+    // The triangles of the waiting draws, kept between frames: no allocation per frame.
+    std::vector<TSetupTriangle> m_setup;
+    std::vector<TQueuedDraw> m_queue;  // all onto m_queueTarget
+    TTarget m_queueTarget;
+    int64_t m_queueWork = 0;  // pixels the waiting draws touch
     // A quad with smooth sides. Its pixels a smooth side takes in beyond the
     // triangle must still lie inside its other sides (the seams), which
     // hold them as the rasterizer holds a shared edge: exactly one of the
@@ -220,6 +241,12 @@ private:
         std::vector<uint8_t> rows;  // one row of each plane
     };
     std::vector<TYuvBand> m_yuvBands;
+
+    // The levels of released textures, oldest first, for new ones of the
+    // same sizes; m_spareBytes of them in all.
+    std::vector<std::vector<std::vector<uint32_t>>> m_spare;
+    int64_t m_spareBytes = 0;
+    static int64_t SpareBytes(const std::vector<std::vector<uint32_t>>& levels);
 };
 
 }  // namespace orb

@@ -157,6 +157,11 @@ ORB_AVX2 void TexSpanAVX2(const TTexSpan& span) {
     const __m256i k256 = _mm256_set1_epi16(256), k255 = _mm256_set1_epi16(255),
                   k128 = _mm256_set1_epi16(128);
     const __m256i zero = _mm256_setzero_si256();
+    // The last four pixels as they were: a run ending between steps of four
+    // takes its last four in one step from these (see the end), rather than
+    // the odd ones one by one on the scalar path.
+    uint32_t last[4];
+    std::memcpy(last, span.dst + span.count - 4, sizeof last);
     int32_t i = 0;
     if (dv == 0 && uint64_t((v + kHalf) >> 32) <= maxY) {
         // Along a texture row (a picture scaled without turning): one pair of
@@ -238,14 +243,46 @@ ORB_AVX2 void TexSpanAVX2(const TTexSpan& span) {
         us = _mm256_add_epi64(us, du4);
         vs = _mm256_add_epi64(vs, dv4);
     }
-    if (i < span.count) {
-        TTexSpan rest = span;
-        rest.dst = span.dst + i;
-        rest.count = span.count - i;
-        rest.u = u;
-        rest.v = v;
-        TexSpanScalar(rest);
+    if (i == span.count) return;
+    // The last four pixels in one step, those of them already drawn again
+    // from their old values, so they come out as they are.
+    const int32_t k = span.count - 4;
+    const int64_t uk = span.u + du * k, vk = span.v + dv * k;
+    const int64_t x0 = (uk + kHalf) >> 32, y0 = (vk + kHalf) >> 32;
+    const int64_t x3 = (uk + 3 * du + kHalf) >> 32, y3 = (vk + 3 * dv + kHalf) >> 32;
+    if (uint64_t(x0) <= maxX && uint64_t(y0) <= maxY && uint64_t(x3) <= maxX &&
+        uint64_t(y3) <= maxY) {
+        const uint32_t* p[4];
+        p[0] = span.texels + y0 * w + x0;
+        p[1] = span.texels + ((vk + dv + kHalf) >> 32) * w + ((uk + du + kHalf) >> 32);
+        p[2] = span.texels + ((vk + 2 * dv + kHalf) >> 32) * w + ((uk + 2 * du + kHalf) >> 32);
+        p[3] = span.texels + y3 * w + x3;
+        const __m256i t =
+            _mm256_inserti128_si256(_mm256_castsi128_si256(Pair(p[0], p[1])), Pair(p[2], p[3]), 1);
+        const __m256i b = _mm256_inserti128_si256(_mm256_castsi128_si256(Pair(p[0] + w, p[1] + w)),
+                                                  Pair(p[2] + w, p[3] + w), 1);
+        const __m256i uq = _mm256_setr_epi64x(uk, uk + du, uk + 2 * du, uk + 3 * du);
+        const __m256i vq = _mm256_setr_epi64x(vk, vk + dv, vk + 2 * dv, vk + 3 * dv);
+        const __m256i wx = Weights(uq), wy = Weights(vq);
+        const __m256i wxInv = _mm256_sub_epi16(k256, wx);
+        const __m256i top =
+            Lerp(_mm256_unpacklo_epi8(t, zero), _mm256_unpackhi_epi8(t, zero), wx, wxInv);
+        const __m256i bottom =
+            Lerp(_mm256_unpacklo_epi8(b, zero), _mm256_unpackhi_epi8(b, zero), wx, wxInv);
+        __m256i s = Lerp(top, bottom, wy, _mm256_sub_epi16(k256, wy));
+        if (!identity)
+            s = _mm256_srli_epi16(_mm256_add_epi16(_mm256_mullo_epi16(s, factor), k128), 8);
+        const __m256i r = Blend(s, reinterpret_cast<const __m128i*>(last), span.blend, k255, k128);
+        const __m256i packed = _mm256_permute4x64_epi64(_mm256_packus_epi16(r, r), 0x08);
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(span.dst + k), _mm256_castsi256_si128(packed));
+        return;
     }
+    TTexSpan rest = span;
+    rest.dst = span.dst + i;
+    rest.count = span.count - i;
+    rest.u = u;
+    rest.v = v;
+    TexSpanScalar(rest);
 }
 
 namespace {
