@@ -38,6 +38,12 @@ int32_t ButtonStateOf(TMouseLook look) {
 
 }  // namespace
 
+float CaptionHeightOnFace(int32_t faceHeight, int32_t topHeight, int32_t bottomHeight) {
+    const int32_t height = std::max(faceHeight, 1);
+    const float inner = float(height - std::max(topHeight, 0) - std::max(bottomHeight, 0));
+    return std::max(inner, height / 2.0f);
+}
+
 TButtonLayout ComputeButtonLayout(ql::TPointF captionSize, ql::TPoint naturalSize,
                                   int32_t leftWidth, int32_t rightWidth, int32_t topHeight,
                                   int32_t bottomHeight, float minWidth, float offsetX,
@@ -46,8 +52,7 @@ TButtonLayout ComputeButtonLayout(ql::TPointF captionSize, ql::TPoint naturalSiz
     const int32_t height = std::max(naturalSize.y, 1);
     layout.FaceHeight = height;
     const int32_t sides = std::max(leftWidth, 0) + std::max(rightWidth, 0);
-    const float inner = float(height - std::max(topHeight, 0) - std::max(bottomHeight, 0));
-    const float captionHeight = std::max(inner, height / 2.0f);
+    const float captionHeight = CaptionHeightOnFace(height, topHeight, bottomHeight);
     const bool hasCaption = captionSize.x > 0 && captionSize.y > 0 &&
                             std::isfinite(captionSize.x) && std::isfinite(captionSize.y);
     layout.CaptionScale = hasCaption ? captionHeight / captionSize.y : 1;
@@ -171,21 +176,49 @@ std::u16string TOrbButton::PictureName() const {
     return FacePictureName(TMouseLook::Normal);
 }
 
+double TOrbButton::UnitPixels() const {
+    const TOrbSlideHost* host = Host();
+    const double display = host ? host->DisplayScale() : 1.0;
+    const double required = RequiredHeight();
+    if (required > 0 && std::isfinite(required) && Height() > 0)
+        return display * required / Height();
+    return display;
+}
+
+void TOrbButton::ScaleCaption() {
+    double box = 0;  // without a theme the caption is the button
+    if (m_producer) {
+        const auto& parts = m_producer->Parts(bsNormal);
+        box = CaptionHeightOnFace(m_producer->NaturalSize().y, parts[bpTop].Rect.Height(),
+                                  parts[bpBottom].Rect.Height());
+    }
+    m_caption->SetOwnerScale(UnitPixels(), box);
+}
+
 bool TOrbButton::LoadPicture() {
     if (!Host()) return false;
+    bool faceShown;
     {
         std::lock_guard<std::recursive_mutex> lock(m_pictureLock);
-        if (m_pictureLoaded && m_current && m_current->Name == PictureName()) return true;
+        faceShown = m_pictureLoaded && m_current && m_current->Name == PictureName();
+    }
+    if (faceShown) {
+        // Pictures are opened before the slide's first pre-scan: the one
+        // since tells how large the button is shown, and the caption is
+        // made again at that size. Its own size, and so the face, stays.
+        ScaleCaption();
+        if (m_caption->PictureLoaded()) return true;
     }
     m_producer = ResolveTheme();
     if (m_producer) {
         m_filtering = TImageFiltering(std::clamp(m_producer->Filtering(), 0, 2));
         const uint32_t colour = m_producer->CaptionColour();
         m_caption->SetStateColours({colour, colour, colour});
-        // The caption's raster scale follows the button's height: before any
-        // pre-scan that is the face's natural height.
+        // Until its face is made the button has the face's natural size, so
+        // that a pre-scan finds how large it is shown.
         if (Height() == 0) SetObjectSize(m_producer->NaturalSize().x, m_producer->NaturalSize().y);
     }
+    ScaleCaption();
     m_caption->LoadPicture();
     const ql::TPointF captionSize =
         m_caption->PictureLoaded()

@@ -36,6 +36,10 @@ struct TButtonLayout {
     float CaptionScale = 1;           // face pixels per caption unit
 };
 
+// The height a caption is scaled to on faces of the given natural height and
+// top and bottom parts, in face pixels.
+float CaptionHeightOnFace(int32_t faceHeight, int32_t topHeight, int32_t bottomHeight);
+
 // The layout for a caption of captionSize (its own units) on faces of a
 // theme with the given natural size and side parts. minWidth and offsetX are
 // the button's keys, themeOffset the theme's BtnOffset.
@@ -88,6 +92,13 @@ protected:
 private:
     // Finds the theme's producer (falling back to "aqua"); nullptr when none loads.
     TButtonProducer* ResolveTheme();
+    // Device pixels per unit of the button at the largest it is shown: its
+    // required height over its own once a pre-scan found it, before that the
+    // face's own resolution.
+    double UnitPixels() const;
+    // Tells the caption the size it is shown at, so that it is made at that
+    // size (a face pixel is seldom a screen pixel).
+    void ScaleCaption();
     void DrawCaption(TDeviceDrawer& drawer, const TScenePlane& facePlane, const TCamera3D& camera,
                      uint8_t opacity);
     // The hover and click faces.

@@ -495,6 +495,18 @@ void TOrbText::SetStateColours(const std::array<uint32_t, 3>& colours) {
     m_changed = true;
 }
 
+void TOrbText::SetOwnerScale(double unitPixels, double boxHeight) {
+    if (!std::isfinite(unitPixels) || unitPixels < 0) unitPixels = 0;
+    if (!std::isfinite(boxHeight) || boxHeight < 0) boxHeight = 0;
+    // Scans that agree but for rounding give the same picture.
+    auto near = [](double a, double b) { return std::fabs(a - b) <= 1e-6 * std::max(a, b); };
+    if (near(unitPixels, m_ownerUnitPixels) && near(boxHeight, m_ownerBoxHeight)) return;
+    m_ownerUnitPixels = unitPixels;
+    m_ownerBoxHeight = boxHeight;
+    m_pictureLoaded = false;
+    m_changed = true;
+}
+
 void TOrbText::DrawOnPlane(TDeviceDrawer& drawer, const TScenePlane& plane, const TCamera3D& camera,
                            uint8_t opacity) {
     if (!m_drawer) m_drawer = &drawer;
@@ -635,12 +647,20 @@ bool TOrbText::LoadPicture() {
     const int32_t height = m_blackBox.y > 0 ? m_blackBox.y : int32_t(std::ceil(laidOut.y));
     SetObjectSize(width, height);
 
-    // Before the first pre-scan the parent's own height stands in for its
-    // required size.
-    double parentHeight = Parent() ? Parent()->RequiredHeight() : 0;
-    if (!(parentHeight > 0)) parentHeight = ParentSize().y;
-    m_rasterScale =
-        orb::RasterScale(LargestScale(), parentHeight * host->DisplayScale(), laidOut.x, laidOut.y);
+    if (m_ownerUnitPixels > 0) {
+        // Drawn by its owner: made at the size the owner shows it. Its keys
+        // are the owner's, whose required size has their scale in it already.
+        const double box = m_ownerBoxHeight > 0 ? m_ownerBoxHeight / height : 1.0;
+        m_rasterScale = LimitRasterScale(m_ownerUnitPixels * box, laidOut.x, laidOut.y);
+        if (!std::isfinite(m_rasterScale) || !(m_rasterScale > 0)) m_rasterScale = 1;
+    } else {
+        // Before the first pre-scan the parent's own height stands in for its
+        // required size.
+        double parentHeight = Parent() ? Parent()->RequiredHeight() : 0;
+        if (!(parentHeight > 0)) parentHeight = ParentSize().y;
+        m_rasterScale = orb::RasterScale(LargestScale(), parentHeight * host->DisplayScale(),
+                                         laidOut.x, laidOut.y);
+    }
 
     ql::TTextProducer producer;
     producer.SetText(text.get());

@@ -202,6 +202,15 @@ public:
     // Colours given from outside (a button's theme colours its caption); the
     // text is laid out again when the normal colour changes.
     void SetStateColours(const std::array<uint32_t, 3>& colours);
+    // How an owner that draws the text on a plane of its own (a button, its
+    // caption) shows it at the largest: unitPixels device pixels per unit of
+    // the owner, the text's box boxHeight owner units high (0: one owner unit
+    // per unit of the text). The picture is then made at the size it is
+    // shown, so that at rest it is drawn one picture pixel to one screen
+    // pixel. unitPixels 0 (the default): the text is made for its parent's
+    // required height and its own keys' scale, as a placed text is. The text
+    // is made again when the size changes.
+    void SetOwnerScale(double unitPixels, double boxHeight);
     bool Rasterize() const { return m_rasterize; }
     const std::u16string& RasterizedGUID() const { return m_rasterizedGuid; }
     ql::TPoint BlackBoxSize() const { return m_blackBox; }
@@ -258,6 +267,8 @@ private:
     float m_shiftX = 0, m_shiftY = 0;
 
     double m_rasterScale = 1;
+    // Set by SetOwnerScale; 0: none.
+    double m_ownerUnitPixels = 0, m_ownerBoxHeight = 0;
     ql::TPointF m_laidOut{0, 0};
     // Where picture pixel (0, 0) lies in the object's own units, and the own
     // units per picture pixel.

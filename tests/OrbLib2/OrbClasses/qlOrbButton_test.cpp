@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cmath>
+#include <cstdlib>
 
 #include "ObjectShowSupport.h"
 #include "OrbLib2/ButtonGenerator2.h"
@@ -226,6 +228,78 @@ TEST(ButtonObject, BodyOpacityLeavesTheCaption) {
     EXPECT_EQ(faceColoured, 0);
     EXPECT_GT(lit, 20);  // the caption's letters
     show.Slide.reset();
+}
+
+// How far the frame strays from the caption's own picture drawn white on
+// black with its pixel (0, 0) at screen pixel (x, y): the most any pixel's
+// green differs. -1 where the picture does not fit there.
+int32_t DifferenceAt(const ql::TBitmap& frame, const ql::TBitmap& picture, int32_t x, int32_t y) {
+    if (x < 0 || y < 0 || x + picture.Width() > frame.Width() ||
+        y + picture.Height() > frame.Height())
+        return -1;
+    int32_t most = 0;
+    for (int32_t j = 0; j < picture.Height(); ++j)
+        for (int32_t i = 0; i < picture.Width(); ++i) {
+            const uint32_t p = reinterpret_cast<const uint32_t*>(picture.Row(j))[i];
+            const int32_t ink = int32_t(std::lround((p >> 24) * ((p >> 8) & 255) / 255.0));
+            const int32_t shown = int32_t((Pixel(frame, x + i, y + j) >> 8) & 255);
+            most = std::max(most, std::abs(shown - ink));
+        }
+    return most;
+}
+
+TEST(ButtonObject, CaptionAtRest_IsDrawnFromAPictureMadeAtItsShownSize) {
+    // The face (10 face pixels of parts above and below a 30 high face)
+    // scales the caption to 15 face pixels, and the keys scale the face:
+    // a face pixel is seldom a screen pixel.
+    struct TCase {
+        const char* name;
+        std::u16string keys;
+    };
+    const TCase cases[] = {
+        {"short caption at the face's size", u"Text=Go|ScaleX=100|ScaleY=100"},
+        {"longer caption, enlarged", u"Text=\"Close\"|ScaleX=130|ScaleY=130"},
+        {"two words, reduced", u"Text=\"OK now\"|ScaleX=80|ScaleY=80"},
+        // Made for the largest the keys reach, where it comes to rest.
+        {"grown to its rest",
+         u"Text=Go|object kp1: KeyPoint|Time=0|ScaleX=50|ScaleY=50|end|"
+         u"object kp2: KeyPoint|Time=500|ScaleX=120|ScaleY=120|end"},
+    };
+    for (const TCase& c : cases) {
+        SCOPED_TRACE(c.name);
+        // The slide gives its textures back before the screen goes.
+        TScreen screen;
+        TShow show(
+            Theme(u"btn\\blue"),
+            ButtonBlock(u"Theme=blue|BtnOpacity=0|FitMode=None|FontName=DejaVu Sans|" + c.keys));
+        UseButtonFolder(show, u"btn");
+        TOrbButton& button = Button(show);
+        show.LoadAt(1000);
+        show.Slide->AttachDrawer(screen.drawer);
+        // The caption's own units, and so the face, are its laid-out size.
+        EXPECT_EQ(button.Caption().Height(), int32_t(std::ceil(button.Caption().LaidOutSize().y)));
+        EXPECT_EQ(button.Height(), 30);
+        EXPECT_EQ(button.Width(), button.Layout().FaceWidth);
+        EXPECT_FLOAT_EQ(button.Layout().CaptionScale * float(button.Caption().Height()), 15);
+        // The second frame finds the caption at rest; the third is drawn from
+        // the picture that lands on whole pixels there.
+        std::unique_ptr<ql::TDirectBitmap> frame;
+        for (int i = 0; i < 3; ++i) {
+            screen.device.Clear(0xFF000000u);
+            frame = screen.Frame(*show.Slide);
+        }
+        ql::TRef<ql::TBitmapStore> store = button.Caption().PictureStore();
+        ASSERT_TRUE(store);
+        const ql::TBitmap& picture = *store->GetBitmap(0, ql::PfARGB32());
+        int32_t best = 256;
+        for (int32_t y = 0; y < 64; ++y)
+            for (int32_t x = 0; x < 96; ++x)
+                if (const int32_t d = DifferenceAt(*frame, picture, x, y); d >= 0)
+                    best = std::min(best, d);
+        // Each picture pixel is one screen pixel: no column of a stem is
+        // spread over two.
+        EXPECT_LE(best, 2) << ql::ToUtf8(store->Params().Name);
+    }
 }
 
 }  // namespace
