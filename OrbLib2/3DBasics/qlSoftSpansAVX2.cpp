@@ -55,6 +55,29 @@ ORB_AVX2 inline __m256i Blend(__m256i s, const __m128i* d, TSpanBlend blend, __m
     return _mm256_min_epi16(_mm256_add_epi16(s, q), k255);
 }
 
+// Four bilinear samples (16-bit lanes): the texels at p[k] and p[k] + 1
+// over those of the row below (ROW texels on), weighted by the fractions of
+// the four pixels' coordinates (wy already spread), scaled by the colour
+// factor unless it is one.
+ORB_AVX2 inline __m256i BilinearFour(const uint32_t* const (&p)[4], int64_t row, __m256i us,
+                                     __m256i wy, bool identity, __m256i factor) {
+    const __m256i k256 = _mm256_set1_epi16(256), zero = _mm256_setzero_si256();
+    const __m256i t =
+        _mm256_inserti128_si256(_mm256_castsi128_si256(Pair(p[0], p[1])), Pair(p[2], p[3]), 1);
+    const __m256i b = _mm256_inserti128_si256(_mm256_castsi128_si256(Pair(p[0] + row, p[1] + row)),
+                                              Pair(p[2] + row, p[3] + row), 1);
+    const __m256i wx = Weights(us);
+    const __m256i wxInv = _mm256_sub_epi16(k256, wx);
+    const __m256i top =
+        Lerp(_mm256_unpacklo_epi8(t, zero), _mm256_unpackhi_epi8(t, zero), wx, wxInv);
+    const __m256i bottom =
+        Lerp(_mm256_unpacklo_epi8(b, zero), _mm256_unpackhi_epi8(b, zero), wx, wxInv);
+    const __m256i s = Lerp(top, bottom, wy, _mm256_sub_epi16(k256, wy));
+    if (identity) return s;
+    return _mm256_srli_epi16(
+        _mm256_add_epi16(_mm256_mullo_epi16(s, factor), _mm256_set1_epi16(128)), 8);
+}
+
 }  // namespace
 
 // One texel per pixel along a texture row, changed by colour or blend (a
@@ -154,9 +177,7 @@ ORB_AVX2 void TexSpanAVX2(const TTexSpan& span) {
     __m256i us = _mm256_setr_epi64x(u, u + du, u + 2 * du, u + 3 * du);
     __m256i vs = _mm256_setr_epi64x(v, v + dv, v + 2 * dv, v + 3 * dv);
     const __m256i du4 = _mm256_set1_epi64x(4 * du), dv4 = _mm256_set1_epi64x(4 * dv);
-    const __m256i k256 = _mm256_set1_epi16(256), k255 = _mm256_set1_epi16(255),
-                  k128 = _mm256_set1_epi16(128);
-    const __m256i zero = _mm256_setzero_si256();
+    const __m256i k255 = _mm256_set1_epi16(255), k128 = _mm256_set1_epi16(128);
     // The last four pixels as they were: a run ending between steps of four
     // takes its last four in one step from these (see the end), rather than
     // the odd ones one by one on the scalar path.
@@ -167,26 +188,13 @@ ORB_AVX2 void TexSpanAVX2(const TTexSpan& span) {
         // Along a texture row (a picture scaled without turning): one pair of
         // rows and one vertical weight serve the whole run.
         const uint32_t* const top0 = span.texels + ((v + kHalf) >> 32) * w;
-        const uint32_t* const bottom0 = top0 + w;
-        const __m256i wy = Weights(vs), wyInv = _mm256_sub_epi16(k256, wy);
+        const __m256i wy = Weights(vs);
         while (i + 4 <= span.count) {
             const int64_t x0 = (u + kHalf) >> 32, x3 = (u + 3 * du + kHalf) >> 32;
             if (uint64_t(x0) > maxX || uint64_t(x3) > maxX) break;
             const int64_t x1 = (u + du + kHalf) >> 32, x2 = (u + 2 * du + kHalf) >> 32;
-            const __m256i t = _mm256_inserti128_si256(
-                _mm256_castsi128_si256(Pair(top0 + x0, top0 + x1)), Pair(top0 + x2, top0 + x3), 1);
-            const __m256i b =
-                _mm256_inserti128_si256(_mm256_castsi128_si256(Pair(bottom0 + x0, bottom0 + x1)),
-                                        Pair(bottom0 + x2, bottom0 + x3), 1);
-            const __m256i wx = Weights(us);
-            const __m256i wxInv = _mm256_sub_epi16(k256, wx);
-            const __m256i top =
-                Lerp(_mm256_unpacklo_epi8(t, zero), _mm256_unpackhi_epi8(t, zero), wx, wxInv);
-            const __m256i bottom =
-                Lerp(_mm256_unpacklo_epi8(b, zero), _mm256_unpackhi_epi8(b, zero), wx, wxInv);
-            __m256i s = Lerp(top, bottom, wy, wyInv);
-            if (!identity)
-                s = _mm256_srli_epi16(_mm256_add_epi16(_mm256_mullo_epi16(s, factor), k128), 8);
+            const uint32_t* const p[4] = {top0 + x0, top0 + x1, top0 + x2, top0 + x3};
+            const __m256i s = BilinearFour(p, w, us, wy, identity, factor);
             __m128i* d = reinterpret_cast<__m128i*>(span.dst + i);
             const __m256i r = Blend(s, d, span.blend, k255, k128);
             _mm_storeu_si128(d, _mm256_castsi256_si128(
@@ -220,19 +228,7 @@ ORB_AVX2 void TexSpanAVX2(const TTexSpan& span) {
         p[1] = span.texels + ((v + dv + kHalf) >> 32) * w + ((u + du + kHalf) >> 32);
         p[2] = span.texels + ((v + 2 * dv + kHalf) >> 32) * w + ((u + 2 * du + kHalf) >> 32);
         p[3] = span.texels + y3 * w + x3;
-        const __m256i t =
-            _mm256_inserti128_si256(_mm256_castsi128_si256(Pair(p[0], p[1])), Pair(p[2], p[3]), 1);
-        const __m256i b = _mm256_inserti128_si256(_mm256_castsi128_si256(Pair(p[0] + w, p[1] + w)),
-                                                  Pair(p[2] + w, p[3] + w), 1);
-        const __m256i wx = Weights(us), wy = Weights(vs);
-        const __m256i wxInv = _mm256_sub_epi16(k256, wx);
-        const __m256i top =
-            Lerp(_mm256_unpacklo_epi8(t, zero), _mm256_unpackhi_epi8(t, zero), wx, wxInv);
-        const __m256i bottom =
-            Lerp(_mm256_unpacklo_epi8(b, zero), _mm256_unpackhi_epi8(b, zero), wx, wxInv);
-        __m256i s = Lerp(top, bottom, wy, _mm256_sub_epi16(k256, wy));
-        if (!identity)
-            s = _mm256_srli_epi16(_mm256_add_epi16(_mm256_mullo_epi16(s, factor), k128), 8);
+        const __m256i s = BilinearFour(p, w, us, Weights(vs), identity, factor);
         __m128i* d = reinterpret_cast<__m128i*>(span.dst + i);
         const __m256i r = Blend(s, d, span.blend, k255, k128);
         const __m256i packed = _mm256_permute4x64_epi64(_mm256_packus_epi16(r, r), 0x08);
@@ -257,21 +253,9 @@ ORB_AVX2 void TexSpanAVX2(const TTexSpan& span) {
         p[1] = span.texels + ((vk + dv + kHalf) >> 32) * w + ((uk + du + kHalf) >> 32);
         p[2] = span.texels + ((vk + 2 * dv + kHalf) >> 32) * w + ((uk + 2 * du + kHalf) >> 32);
         p[3] = span.texels + y3 * w + x3;
-        const __m256i t =
-            _mm256_inserti128_si256(_mm256_castsi128_si256(Pair(p[0], p[1])), Pair(p[2], p[3]), 1);
-        const __m256i b = _mm256_inserti128_si256(_mm256_castsi128_si256(Pair(p[0] + w, p[1] + w)),
-                                                  Pair(p[2] + w, p[3] + w), 1);
         const __m256i uq = _mm256_setr_epi64x(uk, uk + du, uk + 2 * du, uk + 3 * du);
         const __m256i vq = _mm256_setr_epi64x(vk, vk + dv, vk + 2 * dv, vk + 3 * dv);
-        const __m256i wx = Weights(uq), wy = Weights(vq);
-        const __m256i wxInv = _mm256_sub_epi16(k256, wx);
-        const __m256i top =
-            Lerp(_mm256_unpacklo_epi8(t, zero), _mm256_unpackhi_epi8(t, zero), wx, wxInv);
-        const __m256i bottom =
-            Lerp(_mm256_unpacklo_epi8(b, zero), _mm256_unpackhi_epi8(b, zero), wx, wxInv);
-        __m256i s = Lerp(top, bottom, wy, _mm256_sub_epi16(k256, wy));
-        if (!identity)
-            s = _mm256_srli_epi16(_mm256_add_epi16(_mm256_mullo_epi16(s, factor), k128), 8);
+        const __m256i s = BilinearFour(p, w, uq, Weights(vq), identity, factor);
         const __m256i r = Blend(s, reinterpret_cast<const __m128i*>(last), span.blend, k255, k128);
         const __m256i packed = _mm256_permute4x64_epi64(_mm256_packus_epi16(r, r), 0x08);
         _mm_storeu_si128(reinterpret_cast<__m128i*>(span.dst + k), _mm256_castsi256_si128(packed));
