@@ -56,13 +56,7 @@ class TOverlayDriver {
 public:
     explicit TOverlayDriver(const ql::test::TTestFolder& folder, bool paused = false)
         : device(TSoftDeviceOptions{160, 120}) {
-        TEngineOptions options;
-        options.Clock = &clock;
-        options.Threaded = false;
-        options.Capture = true;
-        options.AlwaysDraw = true;
-        options.ScreenWidth = 160;
-        options.ScreenHeight = 120;
+        TEngineOptions options = test::DeterministicOptions(clock, 160, 120);
         options.Overlay = [this](const TEngineOverlayContext& context, TDeviceDrawer& drawer) {
             std::unique_ptr<TEngineOverlay> made = MakeNavOverlay(context, drawer);
             overlay = dynamic_cast<TNavEngineOverlay*>(made.get());
@@ -75,14 +69,7 @@ public:
             test::DocumentOf(kShow), 0);
     }
 
-    void Frame(double stepMs) {
-        clock.Advance(stepMs);
-        const int64_t total = std::llround(clock.NowMs() * 44.1);
-        engine->PlayMusicFrames(total - m_musicFrames);
-        m_musicFrames = total;
-        engine->FillSlides();
-        engine->Step();
-    }
+    void Frame(double stepMs) { test::StepEngine(*engine, clock, m_musicFrames, stepMs); }
     bool Start() {
         for (int i = 0; i < 10 && !engine->Active(); ++i) Frame(0);
         return engine->Active();

@@ -85,6 +85,32 @@ private:
     ql::test::TSignal m_arrivals;
 };
 
+// An engine that draws every frame of a WIDTH x HEIGHT screen on the calling
+// thread, on CLOCK, and keeps the frames for the test to read.
+inline TEngineOptions DeterministicOptions(TVirtualClock& clock, int32_t width, int32_t height) {
+    TEngineOptions options;
+    options.Clock = &clock;
+    options.Threaded = false;
+    options.Capture = true;
+    options.AlwaysDraw = true;
+    options.ScreenWidth = width;
+    options.ScreenHeight = height;
+    return options;
+}
+
+// One frame of a deterministic engine: the clock moves by stepMs, the music
+// plays in step (MUSICFRAMES counts what it has played), slides are built and
+// one pass runs.
+inline void StepEngine(TOrbEngine& engine, TVirtualClock& clock, int64_t& musicFrames,
+                       double stepMs) {
+    clock.Advance(stepMs);
+    const int64_t total = std::llround(clock.NowMs() * 44.1);
+    engine.PlayMusicFrames(total - musicFrames);
+    musicFrames = total;
+    engine.FillSlides();
+    engine.Step();
+}
+
 // Plays a show in deterministic mode on a 64 x 48 software device, or on
 // `other` when given.
 class TDriver {
@@ -93,14 +119,8 @@ public:
                      int32_t height = 48, TSlideWindowFactory windows = {},
                      TRenderDevice* other = nullptr)
         : device(TSoftDeviceOptions{width, height}) {
-        TEngineOptions options;
+        TEngineOptions options = DeterministicOptions(clock, width, height);
         options.SlideWindows = std::move(windows);
-        options.Clock = &clock;
-        options.Threaded = false;
-        options.Capture = true;
-        options.AlwaysDraw = true;
-        options.ScreenWidth = width;
-        options.ScreenHeight = height;
         engine = std::make_unique<TOrbEngine>(other ? *other : device, std::move(options), paused);
         engine->SetListener(&events);
         opened = engine->Open(std::make_unique<TFileAccessor>(ql::MakeRef<TNoFiles>()),
@@ -108,14 +128,7 @@ public:
     }
 
     // One frame: the clocks move by stepMs, slides are built, one pass runs.
-    void Frame(double stepMs) {
-        clock.Advance(stepMs);
-        const int64_t total = std::llround(clock.NowMs() * 44.1);
-        engine->PlayMusicFrames(total - m_musicFrames);
-        m_musicFrames = total;
-        engine->FillSlides();
-        engine->Step();
-    }
+    void Frame(double stepMs) { StepEngine(*engine, clock, m_musicFrames, stepMs); }
     // Passes without moving the clock until the show runs (the music player
     // takes a pass to seek); false when it does not start.
     bool Start() {

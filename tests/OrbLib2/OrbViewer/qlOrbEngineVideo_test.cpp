@@ -58,13 +58,7 @@ TEST(OrbEngineVideo, Deterministic_EveryFrameDrawnIsTheClipsFrameOfItsTime) {
     {
         TVirtualClock clock;
         TSoftDevice device(TSoftDeviceOptions{64, 48});
-        TEngineOptions options;
-        options.Clock = &clock;
-        options.Threaded = false;
-        options.Capture = true;
-        options.AlwaysDraw = true;
-        options.ScreenWidth = 64;
-        options.ScreenHeight = 48;
+        TEngineOptions options = test::DeterministicOptions(clock, 64, 48);
         TOrbEngine engine(device, std::move(options), false);
         // Exact frames from the engine alone, not from a tool's switch.
         SetVideoFramesExact(false);
