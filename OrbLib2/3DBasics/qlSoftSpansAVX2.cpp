@@ -22,6 +22,9 @@ namespace orb {
 namespace {
 
 constexpr int64_t kHalf = int64_t(1) << 23;
+// How many rows below its own the bilinear run asks for texels: those the
+// next pixel row reads when a picture is shrunk to half or less.
+constexpr int64_t kPrefetchRows = 3;
 
 ORB_AVX2 inline __m256i Lerp(__m256i a, __m256i b, __m256i w, __m256i wInv) {
     const __m256i sum = _mm256_add_epi16(_mm256_mullo_epi16(a, wInv), _mm256_mullo_epi16(b, w));
@@ -194,6 +197,13 @@ ORB_AVX2 void TexSpanAVX2(const TTexSpan& span) {
             if (uint64_t(x0) > maxX || uint64_t(x3) > maxX) break;
             const int64_t x1 = (u + du + kHalf) >> 32, x2 = (u + 2 * du + kHalf) >> 32;
             const uint32_t* const p[4] = {top0 + x0, top0 + x1, top0 + x2, top0 + x3};
+            // A picture shrunk to half streams two texel rows a pixel row
+            // through memory, faster than the hardware alone fetches them:
+            // the rows the next pixel rows read are asked for meanwhile.
+            // Prefetches never fault, past the texture's end included.
+            _mm_prefetch(reinterpret_cast<const char*>(p[3] + kPrefetchRows * w), _MM_HINT_T0);
+            _mm_prefetch(reinterpret_cast<const char*>(p[3] + (kPrefetchRows + 1) * w),
+                         _MM_HINT_T0);
             const __m256i s = BilinearFour(p, w, us, wy, identity, factor);
             __m128i* d = reinterpret_cast<__m128i*>(span.dst + i);
             const __m256i r = Blend(s, d, span.blend, k255, k128);
