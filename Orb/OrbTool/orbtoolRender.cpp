@@ -101,32 +101,44 @@ public:
         : m_out(ql::FromUtf8(fileName), ql::TFileAccess::Write, ql::kShareNone,
                 ql::TFileDisposition::CreateAlways),
           m_width(width),
-          m_height(height),
-          m_converter(width) {
+          m_height(height) {
         const std::string header = "YUV4MPEG2 W" + std::to_string(width) + " H" +
                                    std::to_string(height) + " F" + std::to_string(fps) +
                                    ":1 Ip A1:1 C420jpeg\n";
         m_out.WriteBuffer(header.data(), header.size());
-        const size_t cw = size_t(width + 1) / 2, ch = size_t(height + 1) / 2;
-        m_plane.resize(size_t(width) * size_t(height) + 2 * cw * ch);
     }
 
-    // An "R8G8B8" or "A8R8G8B8" bitmap of the stream's size.
-    void Write(const ql::TBitmap& frame) {
+    // The bytes of one frame's three planes.
+    size_t FrameBytes() const {
+        const size_t cw = size_t(m_width + 1) / 2, ch = size_t(m_height + 1) / 2;
+        return size_t(m_width) * size_t(m_height) + 2 * cw * ch;
+    }
+    // Converts a band of a frame (see TYuv420Converter::ConvertBand) into
+    // `planes`; bands of one frame may be converted on several threads at once.
+    void ConvertBand(int32_t first, int32_t end, const uint32_t* rows, size_t stride,
+                     std::vector<uint8_t>& planes) const {
         const size_t luma = size_t(m_width) * size_t(m_height);
         const size_t chroma = size_t((m_width + 1) / 2) * size_t((m_height + 1) / 2);
-        uint8_t* y = m_plane.data();
-        m_converter.Convert(frame, ql::TYuv420Planes{y, y + luma, y + luma + chroma});
+        uint8_t* y = planes.data();
+        ql::TYuv420Converter(m_width).ConvertBand(
+            reinterpret_cast<const uint8_t*>(rows), stride * 4, m_height, first, end,
+            ql::TYuv420Planes{y, y + luma, y + luma + chroma});
+    }
+    void Write(const std::vector<uint8_t>& planes) {
         static const char kFrame[] = "FRAME\n";
         m_out.WriteBuffer(kFrame, 6);
-        m_out.WriteBuffer(m_plane.data(), m_plane.size());
+        m_out.WriteBuffer(planes.data(), planes.size());
     }
 
 private:
     ql::TFileStream m_out;
     int32_t m_width, m_height;
-    ql::TYuv420Converter m_converter;
-    std::vector<uint8_t> m_plane;
+};
+
+// One captured frame: the pixels for the encoder, or a stream's planes.
+struct TCapturedFrame {
+    std::unique_ptr<ql::TDirectBitmap> pixels;
+    std::vector<uint8_t> planes;
 };
 
 // Writes the frames and the sound on a thread of its own, in the order they
@@ -136,13 +148,19 @@ private:
 // raised again to the drawing side at its next call.
 class TFrameWriter {
 public:
-    using TWriteFrame = std::function<void(const ql::TDirectBitmap&)>;
+    using TWriteFrame = std::function<void(const TCapturedFrame&)>;
     using TWriteSound = std::function<void(const std::vector<int16_t>&)>;
 
-    TFrameWriter(int32_t width, int32_t height, TWriteFrame writeFrame, TWriteSound writeSound)
+    // Frames of `planeBytes` bytes of planes, or else of pixels.
+    TFrameWriter(int32_t width, int32_t height, size_t planeBytes, TWriteFrame writeFrame,
+                 TWriteSound writeSound)
         : m_writeFrame(std::move(writeFrame)), m_writeSound(std::move(writeSound)) {
-        for (auto& frame : m_frames)
-            frame = std::make_unique<ql::TDirectBitmap>(width, height, ql::PfARGB32());
+        for (TCapturedFrame& frame : m_frames) {
+            if (planeBytes > 0)
+                frame.planes.resize(planeBytes);
+            else
+                frame.pixels = std::make_unique<ql::TDirectBitmap>(width, height, ql::PfARGB32());
+        }
         m_thread = std::thread([this] { Work(); });
     }
     // Without Finish, what still waits is dropped.
@@ -158,13 +176,13 @@ public:
     TFrameWriter(const TFrameWriter&) = delete;
     TFrameWriter& operator=(const TFrameWriter&) = delete;
 
-    // The bitmap the next frame is captured into: free once the writer is
-    // done with the frame it held before.
-    ql::TDirectBitmap& NextFrame() {
+    // The frame the next one is captured into: free once the writer is done
+    // with the frame it held before.
+    TCapturedFrame& NextFrame() {
         std::unique_lock lock(m_lock);
         m_changed.wait(lock, [&] { return m_error || m_framesQueued < kFrames; });
         Check();
-        return *m_frames[m_framesPushed % kFrames];
+        return m_frames[m_framesPushed % kFrames];
     }
     // Queues the samples and then, with `frame`, the bitmap of NextFrame.
     void Push(std::vector<int16_t> samples, bool frame) {
@@ -208,7 +226,7 @@ private:
             std::exception_ptr error;
             try {
                 if (!job.samples.empty()) m_writeSound(job.samples);
-                if (job.frame >= 0) m_writeFrame(*m_frames[size_t(job.frame)]);
+                if (job.frame >= 0) m_writeFrame(m_frames[size_t(job.frame)]);
             } catch (...) {
                 error = std::current_exception();
             }
@@ -227,7 +245,7 @@ private:
 
     TWriteFrame m_writeFrame;
     TWriteSound m_writeSound;
-    std::unique_ptr<ql::TDirectBitmap> m_frames[kFrames];
+    TCapturedFrame m_frames[kFrames];
     std::mutex m_lock;  // guards the fields below
     std::condition_variable m_changed;
     std::deque<TJob> m_jobs;
@@ -238,6 +256,24 @@ private:
     std::exception_ptr m_error;
     std::thread m_thread;  // last: it starts when everything above is ready
 };
+
+// Captures the drawn frame into `frame`: a stream's planes are converted
+// band by band as the device finishes them. False without a frame.
+bool Capture(T3DDrawer* drawer, const TY4mWriter* y4m, TCapturedFrame& frame) {
+    if (!drawer) return false;
+    if (!y4m) return drawer->CaptureFrame(*frame.pixels);
+    return drawer->CaptureBands(
+        [&](int32_t first, int32_t end, const uint32_t* rows, size_t stride) {
+            y4m->ConvertBand(first, end, rows, stride, frame.planes);
+        });
+}
+
+// The planes of a black frame (full range: Y 0, chroma 128).
+void BlackPlanes(int32_t width, int32_t height, std::vector<uint8_t>& planes) {
+    const size_t luma = size_t(width) * size_t(height);
+    std::fill(planes.begin(), planes.begin() + ptrdiff_t(luma), uint8_t(0));
+    std::fill(planes.begin() + ptrdiff_t(luma), planes.end(), uint8_t(128));
+}
 
 class TWavWriter {
 public:
@@ -489,15 +525,16 @@ int RunRender(const std::vector<std::string>& args) {
         std::unique_ptr<TFrameWriter> writer;
         if (encoder || y4m) {
             std::vector<const uint8_t*> rows(static_cast<size_t>(height));
-            auto writeFrame = [&, rows](const ql::TDirectBitmap& frame) mutable {
+            auto writeFrame = [&, rows](const TCapturedFrame& frame) mutable {
                 if (y4m) {
-                    y4m->Write(frame);
+                    y4m->Write(frame.planes);
                     return;
                 }
-                for (int32_t y = 0; y < height; ++y) rows[size_t(y)] = frame.Row(y);
+                for (int32_t y = 0; y < height; ++y) rows[size_t(y)] = frame.pixels->Row(y);
                 encoder->AddVideoFrame(rows.data());
             };
-            writer = std::make_unique<TFrameWriter>(width, height, writeFrame, writeSound);
+            writer = std::make_unique<TFrameWriter>(width, height, y4m ? y4m->FrameBytes() : 0,
+                                                    writeFrame, writeSound);
         }
         const auto started = std::chrono::steady_clock::now();
         const bool progress = !quiet && ql::platform::StderrIsTerminal();
@@ -513,11 +550,14 @@ int RunRender(const std::vector<std::string>& args) {
             engine.Step();
             if (!engine.Active()) settle();
             if (writer) {
-                ql::TDirectBitmap& frame = writer->NextFrame();
-                T3DDrawer* drawer = engine.Drawer();
-                if (!drawer || !drawer->CaptureFrame(frame))
-                    for (int32_t y = 0; y < height; ++y)
-                        std::memset(frame.Row(y), 0, size_t(width) * 4);
+                TCapturedFrame& frame = writer->NextFrame();
+                if (!Capture(engine.Drawer(), y4m.get(), frame)) {
+                    if (frame.pixels)
+                        for (int32_t y = 0; y < height; ++y)
+                            std::memset(frame.pixels->Row(y), 0, size_t(width) * 4);
+                    else
+                        BlackPlanes(width, height, frame.planes);
+                }
                 writer->Push(std::move(samples), true);
                 samples = {};
             } else {

@@ -3,13 +3,29 @@
 #include <algorithm>
 #include <cctype>
 #include <cmath>
+#include <cstring>
+#include <vector>
 
+#include "QlLib/Graphics/qlPixelFormats.h"
 #include "QlLib/qlLog.h"
 
 namespace orb {
 
 TDxResult LogDxResult(TDxResult result) {
     if (result != TDxResult::Ok) ql::GlobalLog().WriteInt(u"Dx Error = ", int64_t(result));
+    return result;
+}
+
+TDxResult TRenderDevice::ReadPixelBands(const ql::TRect& rect, const TBandSink& sink) {
+    // One block of rows, as the sink takes them (a bitmap's rows lie apart).
+    ql::TDirectBitmap pixels(std::max(rect.Width(), 1), std::max(rect.Height(), 1), ql::PfARGB32());
+    const TDxResult result = ReadPixels(rect, pixels);
+    if (result != TDxResult::Ok) return result;
+    const size_t width = size_t(rect.Width());
+    std::vector<uint32_t> block(width * size_t(rect.Height()));
+    for (int32_t y = 0; y < rect.Height(); ++y)
+        std::memcpy(block.data() + size_t(y) * width, pixels.Row(y), width * 4);
+    sink(0, rect.Height(), block.data(), width);
     return result;
 }
 

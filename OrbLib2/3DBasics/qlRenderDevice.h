@@ -181,6 +181,17 @@ public:
     // Copies premultiplied pixels of the current target into an
     // "A8R8G8B8" bitmap of rect's size.
     virtual TDxResult ReadPixels(const ql::TRect& rect, ql::TBitmap& dst) = 0;
+    // Hands the finished pixels of rect to `sink` in bands of rows: rows
+    // [first, end) counted from rect.top, premultiplied 0xAARRGGBB, `rows`
+    // the first one's pixel at rect.left and `stride` pixels between rows.
+    // Every row comes exactly once; every band but the last starts and
+    // ends at an even row, so row pairs stay whole. Bands may come on
+    // several threads at once, each while its rows are still in the cache
+    // from drawing, and the call returns when all have come. This one reads
+    // the whole rect and gives it as one band.
+    using TBandSink =
+        std::function<void(int32_t first, int32_t end, const uint32_t* rows, size_t stride)>;
+    virtual TDxResult ReadPixelBands(const ql::TRect& rect, const TBandSink& sink);
 
     // Devices tied to a thread (a GL context is current on one thread at a
     // time) move to the calling thread; the thread that used the device

@@ -502,6 +502,23 @@ TDxResult TSoftDevice::ReadPixels(const ql::TRect& rect, ql::TBitmap& dst) {
     return m_lastResult = TDxResult::Ok;
 }
 
+TDxResult TSoftDevice::ReadPixelBands(const ql::TRect& rect, const TBandSink& sink) {
+    if (m_lost) return Fail(TDxResult::DeviceLost);
+    TTarget target;
+    if (!Target(target)) return Fail(TDxResult::InvalidCall);
+    if (rect.IsEmpty() || rect.left < 0 || rect.top < 0 || rect.right > target.width ||
+        rect.bottom > target.height)
+        return Fail(TDxResult::InvalidCall);
+    // Only draws onto this target go with the reading; a clear that still
+    // waits has none to go with (clearing draws what waited first).
+    if (!m_queue.empty() && (m_queueTarget.pixels != target.pixels || target.surface->pending))
+        FlushDraws();
+    FlushClear(target);
+    const TBandRead read{target, rect, &sink};
+    FlushDraws(&read);
+    return m_lastResult = TDxResult::Ok;
+}
+
 void TSoftDevice::SetupTriangle(const TDrawState& state, const TVertex* v) {
     TClipVertex in[kMaxPolygon], out[kMaxPolygon];
     for (int32_t i = 0; i < 3; ++i)
@@ -721,18 +738,24 @@ TDxResult TSoftDevice::DrawTriangles(const TDrawState& state, std::span<const TV
     return m_lastResult = TDxResult::Ok;
 }
 
-void TSoftDevice::FlushDraws() {
-    if (m_queue.empty()) return;
+void TSoftDevice::FlushDraws(const TBandRead* read) {
+    if (m_queue.empty() && !read) return;
     // The waiting draws go band by band, each band through all of them in
     // their order, so that a band's rows stay in the cache from the first
-    // draw to the last and the threads are woken once for all. Every pixel
-    // sees the same operations in the same order as draw by draw.
-    int32_t top = m_queue.front().top, bottom = m_queue.front().bottom;
+    // draw to the last (and to whoever reads them) and the threads are
+    // woken once for all. Every pixel sees the same operations in the same
+    // order as draw by draw.
+    int32_t top = read ? read->rect.top : m_queue.front().top;
+    int32_t bottom = read ? read->rect.bottom : m_queue.front().bottom;
     for (const TQueuedDraw& draw : m_queue) {
         top = std::min(top, draw.top);
         bottom = std::max(bottom, draw.bottom);
     }
-    const TTarget& target = m_queueTarget;
+    // Read bands start an even number of rows below the rect's top, so
+    // that no row pair is split between two of them (a band may start
+    // above row 0: drawing and reading both clamp to their own rows).
+    if (read) top -= (read->rect.top - top) & 1;
+    const TTarget& target = read ? read->target : m_queueTarget;
     const int32_t bands = (bottom - top + kBandRows - 1) / kBandRows;
     const auto band = [&](int32_t index) {
         const int32_t y0 = top + index * kBandRows, y1 = std::min(y0 + kBandRows, bottom);
@@ -743,11 +766,20 @@ void TSoftDevice::FlushDraws() {
                 FillRows(target.pixels, target.width, draw.fuseRect, from, to, draw.fuseColour);
             RasterBand(draw, target, from, to);
         }
+        if (!read) return;
+        const int32_t from = std::max(y0, read->rect.top), to = std::min(y1, read->rect.bottom);
+        if (from < to)
+            (*read->sink)(
+                from - read->rect.top, to - read->rect.top,
+                target.pixels + size_t(from) * size_t(target.width) + size_t(read->rect.left),
+                size_t(target.width));
     };
     // A little work (a tile, a line of text) runs on the calling thread:
     // waking a worker and waiting for it costs more than the few thousand
     // pixels it would take.
-    if (m_queueWork < kInlineDrawPixels) {
+    const int64_t work =
+        m_queueWork + (read ? int64_t(read->rect.Width()) * read->rect.Height() : 0);
+    if (work < kInlineDrawPixels) {
         for (int32_t index = 0; index < bands; ++index) band(index);
     } else {
         m_pool->Run(bands, band);

@@ -57,6 +57,9 @@ public:
     TDxResult Clear(uint32_t colour) override;
     TDxResult DrawTriangles(const TDrawState& state, std::span<const TVertex> vertices) override;
     TDxResult ReadPixels(const ql::TRect& rect, ql::TBitmap& dst) override;
+    // The bands are those the waiting draws are drawn in, each handed over
+    // by the thread that drew it.
+    TDxResult ReadPixelBands(const ql::TRect& rect, const TBandSink& sink) override;
 
     // Loses the device now: every texture is gone and every call answers
     // DeviceLost until Restore has been refused failedRestores times.
@@ -174,9 +177,17 @@ private:
         ql::TRect fuseRect;
     };
     void RasterBand(const TQueuedDraw& draw, const TTarget& target, int32_t y0, int32_t y1);
+    // Rows of a target read as they are finished.
+    struct TBandRead {
+        TTarget target;
+        ql::TRect rect;
+        const TBandSink* sink;
+    };
     // Draws what waits: before anything reads, replaces or lets go of pixels
-    // or texels, or draws onto another target.
-    void FlushDraws();
+    // or texels, or draws onto another target. With `read`, whose target is
+    // the waiting draws' (if any wait), each band's rows of read->rect go
+    // to its sink once drawn, every row of the rect whether drawn on or not.
+    void FlushDraws(const TBandRead* read = nullptr);
     // Forgets what waits, with the device lost.
     void DropDraws();
 

@@ -1000,24 +1000,32 @@ void T3DDrawer::DrawVideoPlaced(T3DYUV& surface, uint8_t opacity,
 }
 
 bool T3DDrawer::CaptureFrame(ql::TBitmap& bitmap) {
-    if (!m_capture || m_screen.Renderer() == nullptr) return false;
     const ql::TRect rect = GetDeviceRect();
     if (bitmap.Width() != rect.Width() || bitmap.Height() != rect.Height()) return false;
     const bool rgb = bitmap.PixelFormat() == ql::PfRGB24();
     if (!rgb && bitmap.PixelFormat() != ql::PfARGB32()) return false;
+    // Each band goes into the caller's bitmap as it is finished, on the
+    // thread that drew it, without a copy of the frame in between.
+    return CaptureBands([&](int32_t first, int32_t end, const uint32_t* rows, size_t stride) {
+        for (int32_t y = first; y < end; ++y) {
+            const uint32_t* in = rows + size_t(y - first) * stride;
+            uint8_t* out = bitmap.Row(y);
+            if (!rgb) {
+                std::memcpy(out, in, size_t(rect.Width()) * 4);
+                continue;
+            }
+            for (int32_t x = 0; x < rect.Width(); ++x) std::memcpy(out + 3 * x, in + x, 3);
+        }
+    });
+}
+
+bool T3DDrawer::CaptureBands(const TRenderDevice::TBandSink& sink) {
+    if (!m_capture || m_screen.Renderer() == nullptr) return false;
+    const ql::TRect rect = GetDeviceRect();
+    if (rect.IsEmpty()) return false;
     // The back buffer is read whatever target drawing left selected.
     if (m_screen.Check(m_device.SetRenderTarget(0)) != TDxResult::Ok) return false;
-    // A frame capture reads every frame: the device's own format goes
-    // straight into the caller's bitmap, without a copy in between.
-    if (!rgb) return m_screen.Check(m_device.ReadPixels(rect, bitmap)) == TDxResult::Ok;
-    ql::TDirectBitmap pixels(rect.Width(), rect.Height(), ql::PfARGB32());
-    if (m_screen.Check(m_device.ReadPixels(rect, pixels)) != TDxResult::Ok) return false;
-    for (int32_t y = 0; y < rect.Height(); ++y) {
-        const uint8_t* in = pixels.Row(y);
-        uint8_t* out = bitmap.Row(y);
-        for (int32_t x = 0; x < rect.Width(); ++x) std::memcpy(out + 3 * x, in + 4 * x, 3);
-    }
-    return true;
+    return m_screen.Check(m_device.ReadPixelBands(rect, sink)) == TDxResult::Ok;
 }
 
 std::unique_ptr<ql::TBitmap> T3DDrawer::CaptureToBitmap() {

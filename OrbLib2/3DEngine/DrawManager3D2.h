@@ -111,6 +111,9 @@ public:
     bool BeginPostEffect() override;
     void EndPostEffect(uint8_t strength, int32_t percent) override;
     bool CaptureFrame(ql::TBitmap& bitmap) override;
+    // The frame's rows as the device finishes them (see ReadPixelBands),
+    // while capturing; false when there is no frame to read.
+    bool CaptureBands(const TRenderDevice::TBandSink& sink);
     std::unique_ptr<ql::TBitmap> CaptureToBitmap() override;
     void SetViewport(const ql::TRect& dest, ql::TPoint destSize) override;
 

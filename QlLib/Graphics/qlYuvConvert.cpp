@@ -86,4 +86,19 @@ void TYuv420Converter::ConvertPairs(const TBitmap& frame, const TYuv420Planes& p
     }
 }
 
+void TYuv420Converter::ConvertBand(const uint8_t* rows, size_t stride, int32_t height,
+                                   int32_t first, int32_t end, const TYuv420Planes& planes) {
+    QL_ASSERT(first >= 0 && first % 2 == 0 && end <= height && (end % 2 == 0 || end == height),
+              "TYuv420Converter: a band that splits a row pair");
+    const int32_t w = m_width, cw = (w + 1) / 2;
+    const TYuvRowPairProc proc = RowPairFor(m_simd);
+    for (int32_t top = first; top < end; top += 2) {
+        const int32_t bottom = std::min(top + 1, height - 1), k = top / 2;
+        proc(rows + size_t(top - first) * stride, rows + size_t(bottom - first) * stride, w, 4,
+             m_planes.data(), planes.Y + size_t(top) * size_t(w),
+             planes.Y + size_t(bottom) * size_t(w), planes.U + size_t(k) * size_t(cw),
+             planes.V + size_t(k) * size_t(cw));
+    }
+}
+
 }  // namespace ql

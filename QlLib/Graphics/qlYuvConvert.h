@@ -36,6 +36,12 @@ public:
     void ConvertPairs(const TBitmap& frame, const TYuv420Planes& planes, int32_t first,
                       int32_t end);
 
+    // The rows [first, end) of a frame `height` rows tall, "A8R8G8B8",
+    // `stride` bytes apart from `rows`: first is even, and end is even or
+    // the height, so the band holds whole row pairs.
+    void ConvertBand(const uint8_t* rows, size_t stride, int32_t height, int32_t first, int32_t end,
+                     const TYuv420Planes& planes);
+
 private:
     int32_t m_width;
     TSimdLevel m_simd;

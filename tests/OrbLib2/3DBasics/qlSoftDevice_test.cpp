@@ -6,6 +6,7 @@
 #include <cstring>
 #include <functional>
 #include <limits>
+#include <mutex>
 #include <random>
 #include <vector>
 
@@ -100,6 +101,57 @@ TEST(SoftDevice, TexturedQuadAtIdentity_ReproducesTexture) {
         ASSERT_EQ(device.DrawTriangles(state, Quad(0, 0, 16, 8, 0xFFFFFFFFu)), TDxResult::Ok);
         EXPECT_EQ(AllPixels(device), expected);
     }
+}
+
+// Rows read band by band as the draws waiting for them finish are the rows
+// read afterwards, each once, in bands of whole row pairs of the rect; with
+// draws waiting, a clear waiting alone, or nothing drawn, on one thread and
+// on several.
+TEST(SoftDevice, ReadPixelBands_GiveEachRowOnceAsReadPixelsReadsIt) {
+    constexpr int32_t kW = 48, kH = 100;
+    enum class TWaiting { Draws, Clear, Nothing };
+    for (TWaiting waiting : {TWaiting::Draws, TWaiting::Clear, TWaiting::Nothing})
+        for (int32_t threads : {1, 3})
+            for (const ql::TRect rect : {ql::TRect{0, 0, kW, kH}, ql::TRect{3, 5, 37, 94}}) {
+                SCOPED_TRACE(::testing::Message()
+                             << int(waiting) << " threads " << threads << " top " << rect.top);
+                TSoftDevice device({kW, kH, threads});
+                ASSERT_EQ(device.Clear(0xFF102030u), TDxResult::Ok);
+                if (waiting == TWaiting::Draws) {
+                    // Enough pixels to go to the drawing threads.
+                    ASSERT_EQ(device.DrawTriangles({}, Quad(-5, 7, 40, 91, 0x80FF8040u)),
+                              TDxResult::Ok);
+                    ASSERT_EQ(device.DrawTriangles({}, Quad(10, 1.5f, 47, 60, 0xC000FF00u)),
+                              TDxResult::Ok);
+                } else if (waiting == TWaiting::Clear) {
+                    AllPixels(device);
+                    ASSERT_EQ(device.Clear(0x40FFFFFFu), TDxResult::Ok);
+                }
+                const size_t width = size_t(rect.Width());
+                std::vector<uint32_t> banded(width * size_t(rect.Height()), 0xDEADBEEFu);
+                std::vector<int32_t> seen(size_t(rect.Height()), 0);
+                std::mutex lock;
+                ASSERT_EQ(device.ReadPixelBands(
+                              rect,
+                              [&](int32_t first, int32_t end, const uint32_t* rows, size_t stride) {
+                                  std::lock_guard guard(lock);
+                                  EXPECT_EQ(first % 2, 0);
+                                  EXPECT_TRUE(end % 2 == 0 || end == rect.Height());
+                                  for (int32_t y = first; y < end; ++y) {
+                                      ++seen[size_t(y)];
+                                      std::memcpy(banded.data() + size_t(y) * width,
+                                                  rows + size_t(y - first) * stride, width * 4);
+                                  }
+                              }),
+                          TDxResult::Ok);
+                EXPECT_EQ(seen, std::vector<int32_t>(size_t(rect.Height()), 1));
+                ql::TDirectBitmap after(rect.Width(), rect.Height(), ql::PfARGB32());
+                ASSERT_EQ(device.ReadPixels(rect, after), TDxResult::Ok);
+                for (int32_t y = 0; y < rect.Height(); ++y)
+                    ASSERT_EQ(
+                        std::memcmp(banded.data() + size_t(y) * width, after.Row(y), width * 4), 0)
+                        << "row " << y;
+            }
 }
 
 TEST(SoftDevice, Opacity_ScalesAlphaBeforeBlendingOver) {

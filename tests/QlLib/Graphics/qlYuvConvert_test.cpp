@@ -162,5 +162,23 @@ TEST(YuvConvert, Bands_GiveTheWholeFrame) {
     EXPECT_EQ(banded.Bytes, whole.Bytes);
 }
 
+// Bands of "A8R8G8B8" rows lying apart in memory, the last one short at an
+// odd height, give the whole frame's bytes.
+TEST(YuvConvert, RowBlocks_GiveTheWholeFrame) {
+    constexpr int32_t kW = 33, kH = 21;
+    constexpr size_t kStride = 40 * 4;
+    std::vector<uint8_t> block(kStride * kH);
+    TDirectBitmap frame(kW, kH, PfARGB32());
+    for (int32_t y = 0; y < kH; ++y)
+        for (int32_t x = 0; x < 4 * kW; ++x)
+            frame.Row(y)[x] = block[size_t(y) * kStride + size_t(x)] = uint8_t(x * 7 + y * 13);
+    const TYuvFrame whole = Convert(frame, TSimdLevel::Scalar);
+    TYuvFrame banded(kW, kH);
+    for (const auto& [first, end] : {std::pair{4, 12}, std::pair{0, 4}, std::pair{12, kH}})
+        TYuv420Converter(kW).ConvertBand(block.data() + size_t(first) * kStride, kStride, kH, first,
+                                         end, banded.Planes());
+    EXPECT_EQ(banded.Bytes, whole.Bytes);
+}
+
 }  // namespace
 }  // namespace ql
