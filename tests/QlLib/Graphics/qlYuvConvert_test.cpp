@@ -118,18 +118,23 @@ TEST(YuvConvert, FastPaths_AgreeWithTheScalarBitForBit) {
     const std::vector<TSimdLevel> fast = FastSimdLevels();
     if (fast.empty()) GTEST_SKIP() << test::kNoFastPath;
     uint32_t seed = 7;
-    for (const auto& [w, h] : {std::pair{1, 1}, {2, 2}, {17, 9}, {64, 3}, {131, 33}, {1280, 4}}) {
-        TDirectBitmap frame(w, h, PfRGB24());
-        for (int32_t y = 0; y < h; ++y)
-            for (int32_t x = 0; x < 3 * w; ++x) {
-                seed = seed * 1664525u + 1013904223u;
-                frame.Row(y)[x] = uint8_t(seed >> 24);
-            }
-        const TYuvFrame scalar = Convert(frame, TSimdLevel::Scalar);
-        for (TSimdLevel level : fast)
-            EXPECT_EQ(Convert(frame, level).Bytes, scalar.Bytes)
-                << w << "x" << h << " level " << int(level);
-    }
+    for (const TPixelFormat* format : {PfRGB24(), PfARGB32()})
+        for (const auto& [w, h] :
+             {std::pair{1, 1}, {2, 2}, {17, 9}, {64, 3}, {131, 33}, {1280, 4}}) {
+            TDirectBitmap frame(w, h, format);
+            const int32_t bpp = frame.BytesPerPixel();
+            for (int32_t y = 0; y < h; ++y)
+                for (int32_t x = 0; x < bpp * w; ++x) {
+                    seed = seed * 1664525u + 1013904223u;
+                    // Every fourth row all 0 or 255 per byte: pure blues and
+                    // reds reach the top of Cb and Cr.
+                    frame.Row(y)[x] = y % 4 == 1 ? uint8_t(seed >> 31) * 255 : uint8_t(seed >> 24);
+                }
+            const TYuvFrame scalar = Convert(frame, TSimdLevel::Scalar);
+            for (TSimdLevel level : fast)
+                EXPECT_EQ(Convert(frame, level).Bytes, scalar.Bytes)
+                    << w << "x" << h << " bpp " << bpp << " level " << int(level);
+        }
 }
 
 TEST(YuvConvert, FourBytePixels_GiveTheSameAsThreeIgnoringAlpha) {
