@@ -238,6 +238,32 @@ TEST(GlDevice, RenderTargetReadBack_KeepsRowOrder) {
     EXPECT_EQ(bottom, 0xFF000000u);
 }
 
+// A device without bands of its own hands the rect over as one band, rows
+// as ReadPixels reads them.
+TEST(GlDevice, ReadPixelBands_GiveTheRectAsOneBand) {
+    REQUIRE_GL(gl);
+    gl->Clear(0xFF000000u);
+    ASSERT_EQ(gl->DrawTriangles({}, Quad(3, 2, 50, 31, 0xFF20C0FFu)), TDxResult::Ok);
+    const ql::TRect rect{1, 1, 41, 36};
+    ql::TDirectBitmap expected(rect.Width(), rect.Height(), ql::PfARGB32());
+    ASSERT_EQ(gl->ReadPixels(rect, expected), TDxResult::Ok);
+    int32_t calls = 0;
+    ASSERT_EQ(
+        gl->ReadPixelBands(rect,
+                           [&](int32_t first, int32_t end, const uint32_t* rows, size_t stride) {
+                               ++calls;
+                               EXPECT_EQ(first, 0);
+                               EXPECT_EQ(end, rect.Height());
+                               for (int32_t y = first; y < end; ++y)
+                                   EXPECT_EQ(std::memcmp(rows + size_t(y) * stride, expected.Row(y),
+                                                         size_t(rect.Width()) * 4),
+                                             0)
+                                       << "row " << y;
+                           }),
+        TDxResult::Ok);
+    EXPECT_EQ(calls, 1);
+}
+
 TEST(GlDevice, Yuv_MatchesReference) {
     REQUIRE_GL(gl);
     const double psnr = CompareWithReference(*gl, "YUV", [](TRenderDevice& d) {
