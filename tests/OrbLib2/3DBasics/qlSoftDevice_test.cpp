@@ -761,6 +761,80 @@ TEST(SoftDevice, RenderTargetUploadedOpaqueThenDrawnTranslucent_StillBlends) {
 // Clears are written lazily and only where pixels changed; whatever order
 // of clears, scissors, draws, target switches, samplings and uploads, every
 // read sees what writing each clear at once would have left.
+// Draws left out under others that cover a band change no pixel: random
+// frames of clears, colour quads and textured tiles (opaque or not, laid
+// edge to edge over the whole frame or with a gap, replacing or blending),
+// drawn with hidden draws left out and with everything drawn.
+TEST(SoftDevice, HiddenDraws_LeftOutGiveTheSameFrames) {
+    constexpr int32_t kW = 96, kH = 80, kTex = 32;
+    std::mt19937 random(11);
+    auto pick = [&](int32_t n) { return int32_t(random() % uint32_t(n)); };
+    for (int32_t threads : {1, 3}) {
+        TSoftDeviceOptions options{kW, kH, threads};
+        TSoftDevice hiding(options);
+        options.hideCovered = false;
+        TSoftDevice all(options);
+        // Texture 0 is opaque, texture 1 has a transparent corner.
+        std::vector<TTextureHandle> textures[2];
+        for (TSoftDevice* device : {&hiding, &all})
+            for (int32_t k = 0; k < 2; ++k) {
+                ql::TDirectBitmap picture(kTex, kTex, ql::PfARGB32());
+                for (int32_t y = 0; y < kTex; ++y)
+                    for (int32_t x = 0; x < kTex; ++x) {
+                        const uint32_t alpha = k == 1 && x < 3 && y < 3 ? 0u : 255u;
+                        const uint32_t c = alpha << 24 | uint32_t(x * 8) << 16 |
+                                           uint32_t(y * 8) << 8 | uint32_t((x * y) & 255);
+                        std::memcpy(picture.Row(y) + 4 * x, &c, 4);
+                    }
+                TTextureHandle texture = 0;
+                ASSERT_EQ(device->CreateTexture({kTex, kTex, 1}, texture), TDxResult::Ok);
+                ASSERT_EQ(device->UploadLevel(texture, 0, picture), TDxResult::Ok);
+                textures[k].push_back(texture);
+            }
+        for (int32_t frame = 0; frame < 60; ++frame) {
+            // One frame's draws, the same on both devices.
+            std::vector<std::function<void(TSoftDevice&, TTextureHandle const*)>> draws;
+            const uint32_t background = pick(2) ? 0xFF204060u : 0x80FF0000u;
+            draws.push_back([=](TSoftDevice& d, TTextureHandle const*) { d.Clear(background); });
+            for (int32_t layer = 0; layer < 1 + pick(4); ++layer) {
+                TDrawState state;
+                state.blend = pick(3) ? TBlendMode::Over : TBlendMode::Replace;
+                state.opacity = uint8_t(pick(4) ? 255 : 100);
+                state.filter = pick(2) ? TFilter::Bilinear : TFilter::Point;
+                if (pick(3) == 0) {
+                    const float l = float(pick(kW)), t = float(pick(kH));
+                    const uint32_t colour = pick(2) ? 0xFF00FF80u : 0x6000FF80u;
+                    draws.push_back([=](TSoftDevice& d, TTextureHandle const*) {
+                        d.DrawTriangles(state, Quad(l, t, l + 40, t + 30, colour));
+                    });
+                    continue;
+                }
+                // Tiles over the whole frame, maybe a pixel apart, of one texture.
+                state.pipeline = TPipeline::Texture;
+                const int32_t texture = pick(3) == 0 ? 1 : 0, gap = pick(4) == 0 ? 1 : 0;
+                const float tile = float(20 + pick(30));
+                draws.push_back([=](TSoftDevice& d, TTextureHandle const* handles) {
+                    TDrawState tileState = state;
+                    tileState.textures[0] = handles[texture];
+                    for (float y = 0; y < kH; y += tile)
+                        for (float x = 0; x < kW; x += tile)
+                            d.DrawTriangles(tileState,
+                                            Quad(x, y, x + tile - gap, y + tile, 0xFFFFFFFFu));
+                });
+            }
+            std::vector<uint32_t> frames[2];
+            int32_t index = 0;
+            for (TSoftDevice* device : {&hiding, &all}) {
+                const TTextureHandle handles[2] = {textures[0][size_t(index)],
+                                                   textures[1][size_t(index)]};
+                for (const auto& draw : draws) draw(*device, handles);
+                frames[index++] = AllPixels(*device);
+            }
+            ASSERT_EQ(frames[0], frames[1]) << "threads " << threads << " frame " << frame;
+        }
+    }
+}
+
 TEST(SoftDevice, LazyClears_LeaveTheSamePixelsAsImmediateOnes) {
     constexpr int32_t kW = 64, kH = 48, kTex = 64;
     for (int32_t threads : {1, 2}) {
