@@ -1,7 +1,6 @@
 #include "OrbLib2/3DBasics/qlSoftDevice.h"
 
 #include <algorithm>
-#include <bit>
 #include <cmath>
 #include <cstring>
 
@@ -18,8 +17,6 @@ namespace {
 constexpr int32_t kBandRows = 16;
 // Draws touching fewer pixels than this are not split across threads.
 constexpr int64_t kInlineDrawPixels = 128 * 128;
-// No draw: nothing covers the band.
-constexpr size_t kNoDraw = ~size_t(0);
 // Screen positions are cut to this many pixels around the origin before they
 // become fixed point; edge products then stay far inside 64 bits.
 constexpr double kGuard = double(1 << 19) * 256.0;
@@ -140,8 +137,7 @@ TSoftDevice::TSoftDevice(const TSoftDeviceOptions& options)
       m_backBuffer(size_t(m_width) * size_t(m_height), 0),
       m_budget(options.memoryBudget),
       m_shadeRuns(options.shadeRuns),
-      m_pool(std::make_unique<ql::TDrawThreadPool>(std::clamp(options.threads, 1, 64))),
-      m_hideCovered(options.hideCovered) {}
+      m_pool(std::make_unique<ql::TDrawThreadPool>(std::clamp(options.threads, 1, 64))) {}
 
 TSoftDevice::~TSoftDevice() = default;
 
@@ -763,16 +759,10 @@ void TSoftDevice::FlushDraws(const TBandRead* read) {
     const int32_t bands = (bottom - top + kBandRows - 1) / kBandRows;
     const auto band = [&](int32_t index) {
         const int32_t y0 = top + index * kBandRows, y1 = std::min(y0 + kBandRows, bottom);
-        // What lies under draws that cover the band's rows is not drawn.
-        const size_t shown = m_hideCovered && y0 >= 0 && y1 <= target.height
-                                 ? FirstShownDraw(target, y0, y1)
-                                 : kNoDraw;
-        for (size_t k = shown == kNoDraw ? 0 : shown; k < m_queue.size(); ++k) {
-            const TQueuedDraw& draw = m_queue[k];
+        for (const TQueuedDraw& draw : m_queue) {
             const int32_t from = std::max(y0, draw.top), to = std::min(y1, draw.bottom);
             if (from >= to) continue;
-            // A clear fused into the first shown draw goes before it: hidden too.
-            if (draw.fuse && (shown == kNoDraw || k > shown))
+            if (draw.fuse)
                 FillRows(target.pixels, target.width, draw.fuseRect, from, to, draw.fuseColour);
             RasterBand(draw, target, from, to);
         }
@@ -962,88 +952,6 @@ bool TSoftDevice::OnSmoothSide(const TSmoothEdges& edges, const TSetupTriangle& 
     return false;
 }
 
-TSoftDevice::TEdges TSoftDevice::Edges(const TSetupTriangle& t) {
-    TEdges edges;
-    for (int32_t k = 0; k < 3; ++k) {
-        const int32_t a = (k + 1) % 3, b = (k + 2) % 3;
-        edges.ax[k] = t.x[b] - t.x[a];
-        edges.ay[k] = t.y[b] - t.y[a];
-        const bool topLeft = (edges.ay[k] == 0 && edges.ax[k] > 0) || edges.ay[k] < 0;
-        edges.bias[k] = topLeft ? 0 : -1;
-    }
-    return edges;
-}
-
-void TSoftDevice::RowInside(const TSetupTriangle& t, const TEdges& edges, int32_t py, int64_t& from,
-                            int64_t& to) {
-    // Found by dividing instead of testing every pixel: the same pixels.
-    const int64_t cy = int64_t(py) * 256 + 128;
-    for (int32_t k = 0; k < 3; ++k) {
-        const int32_t a = (k + 1) % 3;
-        const int64_t ax = edges.ax[k], ay = edges.ay[k];
-        const int64_t e0 = ax * (cy - t.y[a]) - ay * (128 - t.x[a]) + edges.bias[k];
-        if (ay == 0) {
-            if (e0 < 0) to = from;
-        } else if (ay > 0) {
-            to = std::min(to, FloorDiv(e0, ay * 256) + 1);
-        } else {
-            from = std::max(from, -FloorDiv(e0, -ay * 256));
-        }
-    }
-}
-
-bool TSoftDevice::Hides(const TQueuedDraw& draw, const TSetupTriangle& t) {
-    // Smooth sides blend their edge pixels; everything else either
-    // replaces the pixel or lays opaque texels over it, at full opacity.
-    if (t.smooth >= 0) return false;
-    if (t.fast == TSetupTriangle::TFast::Colour) return t.blend == TSpanBlend::Replace;
-    if (t.fast != TSetupTriangle::TFast::Texture) return false;
-    if (t.blend == TSpanBlend::Replace) return true;
-    const TTexture& texture = *draw.textures[0];
-    return t.blend == TSpanBlend::Over && t.factor[3] == 256 &&
-           texture.opaqueW == texture.desc.width && texture.opaqueH == texture.desc.height;
-}
-
-size_t TSoftDevice::FirstShownDraw(const TTarget& target, int32_t y0, int32_t y1) const {
-    // Each row's covered pixels, a bit each, and how many there are.
-    const int32_t rows = y1 - y0, words = (target.width + 63) / 64;
-    std::vector<uint64_t> covered(size_t(rows) * size_t(words), 0);
-    std::vector<int32_t> count(size_t(rows), 0);
-    int32_t fullRows = 0;
-    for (size_t index = m_queue.size(); index-- > 0;) {
-        const TQueuedDraw& draw = m_queue[index];
-        if (draw.top >= y1 || draw.bottom <= y0) continue;
-        for (size_t k = draw.setupBegin; k < draw.setupEnd; ++k) {
-            const TSetupTriangle& t = m_setup[k];
-            if (t.top >= y1 || t.bottom < y0 || !Hides(draw, t)) continue;
-            const TEdges edges = Edges(t);
-            const int32_t px0 = std::max(draw.clip.left, t.left),
-                          px1 = std::min(draw.clip.right, t.right + 1);
-            const int32_t py0 = std::max({y0, t.top, draw.clip.top}),
-                          py1 = std::min({y1, t.bottom + 1, draw.clip.bottom});
-            for (int32_t py = py0; py < py1; ++py) {
-                int64_t from = px0, to = px1;
-                RowInside(t, edges, py, from, to);
-                uint64_t* bits = covered.data() + size_t(py - y0) * size_t(words);
-                int32_t& n = count[size_t(py - y0)];
-                const int32_t before = n;
-                for (int64_t x = from; x < to;) {
-                    const int64_t word = x / 64, end = std::min(to, (word + 1) * 64);
-                    const int64_t width = end - x;
-                    const uint64_t mask =
-                        (width == 64 ? ~uint64_t(0) : ((uint64_t(1) << width) - 1)) << (x % 64);
-                    n += std::popcount(mask & ~bits[word]);
-                    bits[word] |= mask;
-                    x = end;
-                }
-                if (before < target.width && n == target.width) ++fullRows;
-            }
-        }
-        if (fullRows == rows) return index;
-    }
-    return kNoDraw;
-}
-
 void TSoftDevice::RasterBand(const TQueuedDraw& draw, const TTarget& target, int32_t y0,
                              int32_t y1) {
     const TDrawState& state = draw.state;
@@ -1083,18 +991,18 @@ void TSoftDevice::RasterBand(const TQueuedDraw& draw, const TTarget& target, int
         // an edge never both draw (and blend) the same pixel.
         const TSmoothQuad* quad = t.smooth >= 0 ? &m_smooth[size_t(t.smooth)] : nullptr;
         const TSmoothEdges* smooth = quad ? &quad->edges : nullptr;
-        TEdges edges = Edges(t);
-        const int64_t(&ax)[3] = edges.ax;
-        const int64_t(&ay)[3] = edges.ay;
+        int64_t ax[3], ay[3], bias[3];
         for (int32_t k = 0; k < 3; ++k) {
             const int32_t a = (k + 1) % 3, b = (k + 2) % 3;
+            ax[k] = t.x[b] - t.x[a];
+            ay[k] = t.y[b] - t.y[a];
+            const bool topLeft = (ay[k] == 0 && ax[k] > 0) || ay[k] < 0;
+            bias[k] = topLeft ? 0 : -1;
             // An edge along a smooth side takes in the pixels a pixel beyond
             // it: those the side cuts though their centres lie outside.
             if (smooth && OnSmoothSide(*smooth, t, a, b))
-                edges.bias[k] +=
-                    int64_t(std::ceil(256.0 * std::hypot(double(ax[k]), double(ay[k]))));
+                bias[k] += int64_t(std::ceil(256.0 * std::hypot(double(ax[k]), double(ay[k]))));
         }
-        const int64_t(&bias)[3] = edges.bias;
         const double area = double(ax[2] * (t.y[2] - t.y[0]) - ay[2] * (t.x[2] - t.x[0]));
         const double invArea = 1.0 / area;
         float flat[4] = {0, 0, 0, 0};
@@ -1104,8 +1012,20 @@ void TSoftDevice::RasterBand(const TQueuedDraw& draw, const TTarget& target, int
         }
         for (int32_t py = py0; py < py1; ++py) {
             const int64_t cy = int64_t(py) * 256 + 128;
+            // The run of pixel centres inside all three edges, found by
+            // dividing instead of testing every pixel: the same pixels.
             int64_t from = px0, to = px1;
-            RowInside(t, edges, py, from, to);
+            for (int32_t k = 0; k < 3; ++k) {
+                const int32_t a = (k + 1) % 3;
+                const int64_t e0 = ax[k] * (cy - t.y[a]) - ay[k] * (128 - t.x[a]) + bias[k];
+                if (ay[k] == 0) {
+                    if (e0 < 0) to = from;
+                } else if (ay[k] > 0) {
+                    to = std::min(to, FloorDiv(e0, ay[k] * 256) + 1);
+                } else {
+                    from = std::max(from, -FloorDiv(e0, -ay[k] * 256));
+                }
+            }
             if (from >= to) continue;
             uint32_t* row = target.pixels + size_t(py) * size_t(target.width);
             // Draws pixels [xs, xe) of the row, their alpha scaled by cover

@@ -31,10 +31,6 @@ struct TSoftDeviceOptions {
     // runs, which give the same bytes as the plain per-pixel loop; off, that
     // loop draws them (the reference the runs are compared with).
     bool shadeRuns = true;
-    // Draws whose pixels later draws wholly cover in a band of rows (a
-    // picture filling the frame over the background) are left out there;
-    // off, every draw is drawn, the reference the frames are compared with.
-    bool hideCovered = true;
 };
 
 class TSoftDevice : public TRenderDevice {
@@ -180,21 +176,6 @@ private:
         uint32_t fuseColour = 0;
         ql::TRect fuseRect;
     };
-    // A triangle's edges: edge k (opposite corner k) runs along (ax, ay);
-    // bias makes pixel centres on an edge count only on top or left edges.
-    struct TEdges {
-        int64_t ax[3], ay[3], bias[3];
-    };
-    static TEdges Edges(const TSetupTriangle& t);
-    // Narrows [from, to) to the pixels of row py whose centres lie inside.
-    static void RowInside(const TSetupTriangle& t, const TEdges& edges, int32_t py, int64_t& from,
-                          int64_t& to);
-    // Whether the triangle's pixels come out the same whatever lay beneath.
-    static bool Hides(const TQueuedDraw& draw, const TSetupTriangle& t);
-    // The last waiting draw from which on the draws' hiding triangles cover
-    // every pixel of rows [y0, y1): nothing drawn or cleared before it shows
-    // there. kNoDraw (all ones) when they leave some pixel uncovered.
-    size_t FirstShownDraw(const TTarget& target, int32_t y0, int32_t y1) const;
     void RasterBand(const TQueuedDraw& draw, const TTarget& target, int32_t y0, int32_t y1);
     // Rows of a target read as they are finished.
     struct TBandRead {
@@ -248,7 +229,6 @@ private:
     std::vector<TSmoothQuad> m_smooth;  // likewise
     static TSmoothQuad SmoothQuad(const TVertex (&corners)[4], const TDrawState& state);
     std::unique_ptr<ql::TDrawThreadPool> m_pool;
-    bool m_hideCovered;
 
     // A video frame's planes converted to pixels by the row loops of the
     // YUV converter, once per frame, so that drawing it samples one texture
