@@ -36,7 +36,8 @@ bool TWaveFormat::PlausiblePcm() const {
         default:
             return false;
     }
-    if (FormatTag == kWaveFormatIeeeFloat && BitsPerSample != 32 && BitsPerSample != 64) return false;
+    if (FormatTag == kWaveFormatIeeeFloat && BitsPerSample != 32 && BitsPerSample != 64)
+        return false;
     // A padded block (24-bit samples in 32-bit slots) is not a format we know.
     return BlockAlign == Channels * (BitsPerSample / 8);
 }
@@ -47,15 +48,24 @@ TWaveFormat OutputWaveFormat() {
 
 const char* MediaTypeName(TMediaType type) {
     switch (type) {
-        case TMediaType::WavPcm: return "wav-pcm";
-        case TMediaType::WavAdpcm: return "wav-adpcm";
-        case TMediaType::WavFloat: return "wav-float";
-        case TMediaType::Mpeg: return "mpeg";
-        case TMediaType::Wma: return "wma";
-        case TMediaType::Ogg: return "ogg";
-        case TMediaType::Composite: return "composite";
-        case TMediaType::FFmpeg: return "ffmpeg";
-        case TMediaType::Unknown: break;
+        case TMediaType::WavPcm:
+            return "wav-pcm";
+        case TMediaType::WavAdpcm:
+            return "wav-adpcm";
+        case TMediaType::WavFloat:
+            return "wav-float";
+        case TMediaType::Mpeg:
+            return "mpeg";
+        case TMediaType::Wma:
+            return "wma";
+        case TMediaType::Ogg:
+            return "ogg";
+        case TMediaType::Composite:
+            return "composite";
+        case TMediaType::FFmpeg:
+            return "ffmpeg";
+        case TMediaType::Unknown:
+            break;
     }
     return "unknown";
 }
@@ -69,8 +79,10 @@ TSourceName SplitSourceName(const std::u16string& name) {
     const std::u16string digits = name.substr(mark + 1);
     bool ok = !digits.empty() && digits.size() <= 4;
     for (char16_t c : digits) {
-        if (c < u'0' || c > u'9') ok = false;
-        else index = index * 10 + (c - u'0');
+        if (c < u'0' || c > u'9')
+            ok = false;
+        else
+            index = index * 10 + (c - u'0');
     }
     result.StreamIndex = ok ? int32_t(index) : 0;
     return result;
@@ -81,7 +93,8 @@ bool NameHasExtension(const std::u16string& name, const char* suffix) {
     const std::string want(suffix);
     if (text.size() < want.size()) return false;
     return std::equal(want.begin(), want.end(), text.end() - want.size(), [](char a, char b) {
-        return std::tolower(static_cast<unsigned char>(a)) == std::tolower(static_cast<unsigned char>(b));
+        return std::tolower(static_cast<unsigned char>(a)) ==
+               std::tolower(static_cast<unsigned char>(b));
     });
 }
 
@@ -135,11 +148,16 @@ void TStreamWrapperClass::SetCallbacks(TSourceOpenCallback open, TSourceReleaseC
 }
 
 std::unique_ptr<TStream> TStreamWrapperClass::OpenRaw(const std::u16string& name) {
-    if (m_open) return m_open(name);
     try {
+        if (m_open) return m_open(name);
         return std::make_unique<TFileStream>(name, TFileAccess::Read, kShareRead,
                                              TFileDisposition::OpenExisting);
-    } catch (const Exception&) {
+    } catch (const Exception& e) {
+        // A package cut short on disk throws from its entry's header: the
+        // sound is missing, not the show.
+        if (m_open)
+            GlobalLog().WriteLine("Sound \"" + ToUtf8(name) +
+                                  "\" cannot be opened: " + e.Message());
         return nullptr;
     }
 }
@@ -162,7 +180,8 @@ std::unique_ptr<TStream> TStreamWrapperClass::OpenAt(const std::u16string& name,
 void TStreamWrapperClass::Release(std::unique_ptr<TStream> stream) {
     if (!stream) return;
     std::lock_guard<std::mutex> guard(m_lock);
-    if (auto* brokered = dynamic_cast<TBrokeredStream*>(stream.get())) stream = brokered->TakeInner();
+    if (auto* brokered = dynamic_cast<TBrokeredStream*>(stream.get()))
+        stream = brokered->TakeInner();
     if (auto* shifted = dynamic_cast<TMp3ShiftStream*>(stream.get())) stream = shifted->TakeInner();
     if (m_release && stream) m_release(std::move(stream));
 }
@@ -198,8 +217,9 @@ int64_t TStreamWrapperClass::Size(TStream& stream) {
 }
 
 void IgnoreDecoderLibrary(const std::string& what, const std::u16string& path) {
-    GlobalLog().WriteLine(what + " \"" + ToUtf8(path) +
-                          "\" ignored: libraries carried by a show are never loaded, the built-in decoders play it");
+    GlobalLog().WriteLine(
+        what + " \"" + ToUtf8(path) +
+        "\" ignored: libraries carried by a show are never loaded, the built-in decoders play it");
 }
 
 }  // namespace ql

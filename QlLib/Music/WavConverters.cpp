@@ -195,10 +195,23 @@ TConverterSource::~TConverterSource() {
     TStreamWrapperClass::Instance().Release(std::move(m_stream));
 }
 
+void TConverterSource::Fail(const Exception& e) {
+    GlobalLog().WriteLine("Sound \"" + ToUtf8(m_name) + "\" cannot be read: " + e.Message());
+    m_failed = true;
+    m_reportedShort = true;
+    m_converter->Output().Clear();
+}
+
 bool TConverterSource::Seek(double ms) {
     if (!(ms >= 0)) return false;
     ms = std::min(ms, double(std::max<int64_t>(m_info.LengthMs, 0)));
-    m_converter->Seek(ms);
+    if (!m_failed) {
+        try {
+            m_converter->Seek(ms);
+        } catch (const Exception& e) {
+            Fail(e);
+        }
+    }
     m_frame = int64_t(std::floor(ms * 44.1));
     return true;
 }
@@ -207,11 +220,21 @@ size_t TConverterSource::Read(int16_t* samples, size_t frameCount) {
     if (frameCount == 0) return 0;
     TLocalBuffer& output = m_converter->Output();
     const size_t wanted = frameCount * kOutputBytesPerFrame;
-    const size_t have = m_converter->FillAvailable(wanted);
+    size_t have = 0;
+    if (!m_failed) {
+        // The bytes can go away under a playing sound (a show file cut or
+        // replaced on disk); the sound then falls silent, the show goes on.
+        try {
+            have = m_converter->FillAvailable(wanted);
+        } catch (const Exception& e) {
+            Fail(e);
+        }
+    }
     size_t frames = have / kOutputBytesPerFrame;
     std::memcpy(samples, output.Data(), frames * kOutputBytesPerFrame);
     output.Consume(frames * kOutputBytesPerFrame);
-    if (frames < frameCount && m_converter->Ended() && m_frame + int64_t(frames) < m_totalFrames) {
+    const bool ended = m_failed || m_converter->Ended();
+    if (frames < frameCount && ended && m_frame + int64_t(frames) < m_totalFrames) {
         // A source that stops early keeps its place on the time line.
         if (!m_reportedShort) {
             GlobalLog().WriteLine("Sound \"" + ToUtf8(m_name) +

@@ -9,12 +9,13 @@
 #include <memory>
 #include <string>
 
+#include "QlLib/Music/AdpcmCodec.h"
 #include "QlLib/Music/LocalBuffer.h"
 #include "QlLib/Music/MusicTypes.h"
 #include "QlLib/Music/PcmResampler.h"
 #include "QlLib/Music/PcmSource.h"
-#include "QlLib/Music/AdpcmCodec.h"
 #include "QlLib/SysObj.h"
+#include "QlLib/qpExceptions.h"
 
 namespace ql {
 
@@ -106,13 +107,17 @@ public:
     const TMediaInfo& Info() const { return m_info; }
 
 private:
+    // A read that threw: the sound stays silent from here to its length.
+    void Fail(const Exception& e);
+
     std::unique_ptr<TStream> m_stream;
     TMediaInfo m_info;
     std::unique_ptr<TWavConverter> m_converter;
     std::u16string m_name;
-    int64_t m_frame = 0;       // output frames delivered since the start
-    int64_t m_totalFrames = 0; // the length in output frames
+    int64_t m_frame = 0;        // output frames delivered since the start
+    int64_t m_totalFrames = 0;  // the length in output frames
     bool m_reportedShort = false;
+    bool m_failed = false;
 };
 
 // Opens a named source through the stream broker and makes its converter;

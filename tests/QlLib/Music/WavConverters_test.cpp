@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <fstream>
 
 #include "QlLib/Music/AdpcmCodec.h"
@@ -92,6 +93,62 @@ TEST_F(ConverterTest, TruncatedHeaderLength_PlaysSilenceForTheRest) {
     ASSERT_TRUE(source);
     const auto pcm = DecodeAll(*source);
     EXPECT_NEAR(double(pcm.size() / 2), source->LengthMs() * 44.1, 2);
+}
+
+// The bytes of a show file cut on disk while it plays: reads past `cut`
+// throw, as the package's streams do; a negative cut throws on opening.
+class TCutStream : public TStringStream {
+public:
+    TCutStream(std::string bytes, int64_t cut) : TStringStream(std::move(bytes)), m_cut(cut) {}
+    size_t Read(void* buffer, size_t count) override {
+        if (GetPosition() + int64_t(count) > m_cut)
+            throw EStreamReadError("Insufficient Source Size");
+        return TStringStream::Read(buffer, count);
+    }
+
+private:
+    int64_t m_cut;
+};
+
+TEST(ConverterSourceFaults, BytesThatGoAway_GiveSilenceForTheRestOfTheLength) {
+    const auto samples = Sine(44100, 2, 1.0, 440);
+    const std::string file = PcmWav(samples, 44100, 2);
+    struct TCase {
+        int64_t cut;
+        bool opens;
+    } const cases[] = {{-1, false}, {20000, true}, {int64_t(file.size()) / 2, true}};
+    TStreamWrapperClass& broker = TStreamWrapperClass::Instance();
+    for (const TCase& c : cases) {
+        SCOPED_TRACE(c.cut);
+        broker.SetCallbacks(
+            [&](const std::u16string&) -> std::unique_ptr<TStream> {
+                if (c.cut < 0) throw EStreamError("Insufficient Source Size");
+                return std::make_unique<TCutStream>(file, c.cut);
+            },
+            nullptr);
+        std::unique_ptr<TConverterSource> source;
+        ASSERT_NO_THROW(source = OpenConverterSource(u"cut.wav"));
+        ASSERT_EQ(bool(source), c.opens);
+        if (!source) continue;
+        std::vector<int16_t> pcm;
+        ASSERT_NO_THROW(pcm = DecodeAll(*source));
+        // The sound keeps its place on the time line: what was read before
+        // the cut plays, silence after it.
+        ASSERT_EQ(pcm.size(), samples.size());
+        const size_t good = size_t(c.cut - 44) / 2;
+        size_t played = 0;
+        while (played < pcm.size() && pcm[played] == samples[played]) ++played;
+        EXPECT_GT(played, 0u);
+        EXPECT_LE(played, good);
+        EXPECT_TRUE(std::all_of(pcm.begin() + std::ptrdiff_t(played), pcm.end(),
+                                [](int16_t v) { return v == 0; }));
+        // Seeking a failed sound stays silent.
+        EXPECT_TRUE(source->Seek(100));
+        int16_t frame[2] = {1, 1};
+        EXPECT_EQ(source->Read(frame, 1), 1u);
+        EXPECT_EQ(frame[0], 0);
+    }
+    broker.SetCallbacks(nullptr, nullptr);
 }
 
 TEST_F(ConverterTest, GarbageFile_IsSkipped) {
