@@ -4,6 +4,7 @@
 
 #include "OrbLib2/OrbClasses/qlOrbSource2.h"
 #include "QlLib/qlIniStorage.h"
+#include "QlLib/qlLog.h"
 #include "QlLib/qlOwnership.h"
 #include "QlLib/qpExceptions.h"
 
@@ -90,7 +91,19 @@ TOrbSlideLoader::~TOrbSlideLoader() {
 }
 
 bool TOrbSlideLoader::CacheStep() {
-    return m_window->Step(m_timing->ShowTime());
+    try {
+        const bool built = m_window->Step(m_timing->ShowTime());
+        m_failing = false;
+        return built;
+    } catch (const std::exception& e) {
+        // A step that throws (the show file cut or replaced on disk) loses
+        // that slide, not the loader: the next steps go on, and a run of
+        // failures is logged once.
+        if (!m_failing)
+            ql::GlobalLog().WriteLine(std::string("TOrbSlideLoader: step failed: ") + e.what());
+        m_failing = true;
+        return false;
+    }
 }
 
 void TOrbSlideLoader::MainLoopStep() {

@@ -108,6 +108,9 @@ public:
 
 protected:
     void MainLoopStep() override;
+
+private:
+    bool m_failing = false;  // the last step threw
 };
 
 }  // namespace orb

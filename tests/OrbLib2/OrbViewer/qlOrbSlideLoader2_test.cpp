@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <memory>
 #include <string>
 
@@ -137,6 +138,49 @@ TEST(SlideLoader, Thread_SendsSlideListsUntilStopped) {
         return !f.loader->Active();
     }));
     f.loader->Stop();
+}
+
+// A window whose first steps throw, as a step over a show file cut on
+// disk does, and which builds one slide after.
+class TFailingWindow : public TSlideWindow {
+public:
+    explicit TFailingWindow(std::atomic<int>& steps) : m_steps(steps) {}
+    bool Step(double) override {
+        const int step = ++m_steps;
+        if (step <= 2) throw ql::EStreamReadError("Insufficient Source Size");
+        return step == 3;
+    }
+    TEngineSlideList Slides() const override { return {}; }
+    int32_t Depth() const override { return 3; }
+    void Clear() override {}
+
+private:
+    std::atomic<int>& m_steps;
+};
+
+TEST(SlideLoader, StepsThatThrow_LeaveTheLoaderRunning) {
+    for (const bool threaded : {false, true}) {
+        SCOPED_TRACE(threaded);
+        std::atomic<int> steps{0};
+        TOrbSource source(ql::MakeRef<ql::TRefObj>(),
+                          test::DocumentOf(test::SolidShow(2, 1000, "stop")), u"/opt/show");
+        TOrbSlideLoader loader(
+            source, 3,
+            [&](TOrbSource&, TFileAccessor*, TTiming&, int32_t) {
+                return std::make_unique<TFailingWindow>(steps);
+            },
+            nullptr, 64, 48);
+        if (threaded) {
+            ASSERT_TRUE(loader.StartThread());
+            EXPECT_TRUE(ql::test::WaitUntil([&] { return steps.load() > 3; }));
+            EXPECT_TRUE(loader.Active());
+            loader.Stop();
+        } else {
+            EXPECT_FALSE(loader.CacheStep());
+            EXPECT_FALSE(loader.CacheStep());
+            EXPECT_TRUE(loader.CacheStep());
+        }
+    }
 }
 
 TEST(SlideData, MoreThanThreeSlides_IsAnAssertion) {
