@@ -43,11 +43,6 @@ std::mutex& MakerLock() {
     return lock;
 }
 
-ql::TRef<ql::TBitmapStore> Wrap(std::unique_ptr<ql::TBitmap> bitmap, const std::u16string& name) {
-    if (!bitmap) return {};
-    return ql::MakeRef<ql::TWrapperBitmapStore>(std::move(bitmap), name);
-}
-
 // The mask of a picture is made level by level from the same level of the
 // picture, so a mask shown small never decodes its picture at full size.
 ql::TRef<ql::TBitmapStore> MakeMask(TOrbSlideHost& host, const std::u16string& name) {

@@ -894,8 +894,12 @@ TEST(SmoothEdges, Coverage_IsTheAreaOfThePixelInsideTheSides) {
         for (int32_t x = 5; x < 25; ++x) {
             const bool inRun = x >= first && x < last,
                        whole = edges.Coverage(x + 0.5, y + 0.5) >= 1;
-            if (inRun) EXPECT_TRUE(whole) << x << ", " << y;
-            if (x >= 11 && x < 19 && y >= 11 && y < 19) EXPECT_TRUE(inRun) << x << ", " << y;
+            if (inRun) {
+                EXPECT_TRUE(whole) << x << ", " << y;
+            }
+            if (x >= 11 && x < 19 && y >= 11 && y < 19) {
+                EXPECT_TRUE(inRun) << x << ", " << y;
+            }
         }
     }
 }
