@@ -477,14 +477,7 @@ int RunRender(const std::vector<std::string>& args) {
         if (!mp4) wav = std::make_unique<TWavWriter>(wavName);
 
         TVirtualClock clock;
-        TEngineOptions options;
-        options.Clock = &clock;
-        options.Threaded = false;
-        options.Capture = true;
-        options.AlwaysDraw = true;
-        options.ScreenWidth = width;
-        options.ScreenHeight = height;
-        TOrbEngine engine(*device, std::move(options), false);
+        TOrbEngine engine(*device, CaptureEngineOptions(clock, width, height), false);
         engine.Open(std::move(source), show.Accessor().Copy(), int64_t(std::llround(from)));
 
         std::vector<int16_t> samples;

@@ -17,6 +17,17 @@
 
 namespace orb {
 
+TEngineOptions CaptureEngineOptions(TVirtualClock& clock, int32_t width, int32_t height) {
+    TEngineOptions options;
+    options.Clock = &clock;
+    options.Threaded = false;
+    options.Capture = true;
+    options.AlwaysDraw = true;
+    options.ScreenWidth = width;
+    options.ScreenHeight = height;
+    return options;
+}
+
 namespace {
 
 // A slide the loader built, handed to the engine thread.

@@ -62,6 +62,11 @@ struct TEngineOptions {
     TEngineOverlayFactory Overlay;
 };
 
+// The options of a driver that steps the engine itself on a virtual clock
+// and reads every frame back (frame export, tests): no threads, every pass
+// draws, and frames are kept for capture.
+TEngineOptions CaptureEngineOptions(TVirtualClock& clock, int32_t width, int32_t height);
+
 // What the viewer reads from the engine, published once per pass.
 struct TEngineState {
     bool Active = false;

@@ -32,7 +32,7 @@ struct TNoHost : TFormHost {
 class OrbViewerControl : public ::testing::Test {
 protected:
     void Open(const std::string& show) {
-        TEngineOptions options = test::DeterministicOptions(clock, 64, 48);
+        TEngineOptions options = CaptureEngineOptions(clock, 64, 48);
         viewer = std::make_unique<TOrbShowViewer>(device, std::move(options), nullptr);
         ASSERT_TRUE(viewer->Open(std::make_unique<TFileAccessor>(ql::MakeRef<TNoFiles>()),
                                  DocumentOf(show), 0));

@@ -56,7 +56,7 @@ class TOverlayDriver {
 public:
     explicit TOverlayDriver(const ql::test::TTestFolder& folder, bool paused = false)
         : device(TSoftDeviceOptions{160, 120}) {
-        TEngineOptions options = test::DeterministicOptions(clock, 160, 120);
+        TEngineOptions options = CaptureEngineOptions(clock, 160, 120);
         options.Overlay = [this](const TEngineOverlayContext& context, TDeviceDrawer& drawer) {
             std::unique_ptr<TEngineOverlay> made = MakeNavOverlay(context, drawer);
             overlay = dynamic_cast<TNavEngineOverlay*>(made.get());

@@ -85,19 +85,6 @@ private:
     ql::test::TSignal m_arrivals;
 };
 
-// An engine that draws every frame of a WIDTH x HEIGHT screen on the calling
-// thread, on CLOCK, and keeps the frames for the test to read.
-inline TEngineOptions DeterministicOptions(TVirtualClock& clock, int32_t width, int32_t height) {
-    TEngineOptions options;
-    options.Clock = &clock;
-    options.Threaded = false;
-    options.Capture = true;
-    options.AlwaysDraw = true;
-    options.ScreenWidth = width;
-    options.ScreenHeight = height;
-    return options;
-}
-
 // One frame of a deterministic engine: the clock moves by stepMs, the music
 // plays in step (MUSICFRAMES counts what it has played), slides are built and
 // one pass runs.
@@ -119,7 +106,7 @@ public:
                      int32_t height = 48, TSlideWindowFactory windows = {},
                      TRenderDevice* other = nullptr)
         : device(TSoftDeviceOptions{width, height}) {
-        TEngineOptions options = DeterministicOptions(clock, width, height);
+        TEngineOptions options = CaptureEngineOptions(clock, width, height);
         options.SlideWindows = std::move(windows);
         engine = std::make_unique<TOrbEngine>(other ? *other : device, std::move(options), paused);
         engine->SetListener(&events);

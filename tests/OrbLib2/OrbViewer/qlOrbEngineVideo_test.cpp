@@ -58,7 +58,7 @@ TEST(OrbEngineVideo, Deterministic_EveryFrameDrawnIsTheClipsFrameOfItsTime) {
     {
         TVirtualClock clock;
         TSoftDevice device(TSoftDeviceOptions{64, 48});
-        TEngineOptions options = test::DeterministicOptions(clock, 64, 48);
+        TEngineOptions options = CaptureEngineOptions(clock, 64, 48);
         TOrbEngine engine(device, std::move(options), false);
         // Exact frames from the engine alone, not from a tool's switch.
         SetVideoFramesExact(false);
