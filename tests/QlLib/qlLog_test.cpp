@@ -10,6 +10,7 @@
 #include <thread>
 #include <vector>
 
+#include "LogCapture.h"
 #include "QlLib/qlCommands.h"
 #include "QlLib/qpStringUtils.h"
 #include "TestFolder.h"
@@ -17,13 +18,7 @@
 namespace ql {
 namespace {
 
-class TLinesLog : public TLog {
-public:
-    std::vector<std::u16string> Lines;
-
-protected:
-    void Output(std::u16string_view line) override { Lines.emplace_back(line); }
-};
+using test::TLinesLog;
 
 std::string FileBytes(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
@@ -67,9 +62,10 @@ TEST(Log, ValueHelpers_FormatTheValue) {
     const int64_t rect[] = {0, -1, 640, 480};
     log.WriteInts(u"rect ", rect);
     log.WriteElapsed(u"took ", TickCount() + 1000000, u" ms");
-    EXPECT_EQ(log.Lines, (std::vector<std::u16string>{
-                             u"n=-5!", u"r=0.3333333333333333", u"r=0.1", u"r=1E20", u"b=True",
-                             u"b=False.", u"[1.5, -2]", u"rect 0, -1, 640, 480", log.Lines.back()}));
+    EXPECT_EQ(log.Lines,
+              (std::vector<std::u16string>{u"n=-5!", u"r=0.3333333333333333", u"r=0.1", u"r=1E20",
+                                           u"b=True", u"b=False.", u"[1.5, -2]",
+                                           u"rect 0, -1, 640, 480", log.Lines.back()}));
     // The tick lies in the future, so the elapsed time is negative.
     EXPECT_EQ(log.Lines.back().substr(0, 6), u"took -");
 }
@@ -97,7 +93,9 @@ TEST(FileLog, AppendingToANonEmptyFile_AddsNoByteOrderMark) {
         TFileLog log(folder.WideFile("a.log"));  // without append: created anew
         log.WriteLine(u"fresh");
     }
-    EXPECT_EQ(FileBytes(folder.File("a.log")), "\xEF\xBB\xBF" "fresh\r\n");
+    EXPECT_EQ(FileBytes(folder.File("a.log")),
+              "\xEF\xBB\xBF"
+              "fresh\r\n");
 }
 
 TEST(FileLog, FileThatCannotBeOpened_GivesASilentLog) {
@@ -196,11 +194,11 @@ TEST(Banner, StartAndStop_ExactLinesWithDecorationsOff) {
     WriteStopBanner(log, stop, 86399954);
     const std::u16string equals(64, u'=');
     const std::u16string hyphens(64, u'-');
-    EXPECT_EQ(log.Lines, (std::vector<std::u16string>{
-                             u"", equals, u"Program : /opt/show/player",
-                             u"started : 05.03.2024 07:08:09.045", equals, u"", hyphens,
-                             u"Program stoped : 31.12.2024 23:59:59.999 (work time : 86399954 ms)",
-                             hyphens}));
+    EXPECT_EQ(log.Lines,
+              (std::vector<std::u16string>{
+                  u"", equals, u"Program : /opt/show/player", u"started : 05.03.2024 07:08:09.045",
+                  equals, u"", hyphens,
+                  u"Program stoped : 31.12.2024 23:59:59.999 (work time : 86399954 ms)", hyphens}));
     EXPECT_TRUE(log.ThreadIdOption());
     EXPECT_TRUE(log.TimeStampOption());
 }

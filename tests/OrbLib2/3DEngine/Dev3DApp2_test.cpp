@@ -5,29 +5,13 @@
 #include <algorithm>
 #include <memory>
 
+#include "LogCapture.h"
 #include "OrbLib2/3DBasics/qlSoftDevice.h"
 #include "QlLib/Graphics/qlPixelFormats.h"
 #include "QlLib/qlLog.h"
 
 namespace orb {
 namespace {
-
-class TLinesLog : public ql::TLog {
-public:
-    std::vector<std::u16string> Lines;
-
-protected:
-    void Output(std::u16string_view line) override { Lines.emplace_back(line); }
-};
-
-struct TGlobalLogReset {
-    ~TGlobalLogReset() { ql::SetGlobalLog(nullptr); }
-};
-
-bool Logged(const TLinesLog& log, std::u16string_view text) {
-    return std::any_of(log.Lines.begin(), log.Lines.end(),
-                       [&](const std::u16string& line) { return line.find(text) != std::u16string::npos; });
-}
 
 class TCountingTexture : public TCustomTexture {
 public:
@@ -60,10 +44,7 @@ TEST(CustomTexture, RenderTargetOutOfMemory_ReleasesUpperHalvesUntilItFits) {
         int32_t spareTiles, targetWidth, kept;
     };
     for (const TCase& c : {TCase{0, 64, 4}, TCase{2, 128, 2}}) {
-        TGlobalLogReset reset;
-        auto owned = std::make_unique<TLinesLog>();
-        TLinesLog& log = *owned;
-        ql::SetGlobalLog(std::move(owned));
+        ql::test::TCapturedLog log;
         TSoftDevice device({8, 8});
         const int64_t tile = TRenderDevice::TextureBytes({64, 64, 1});
         device.SetMemoryBudget(tile * (8 + c.spareTiles));
@@ -77,12 +58,14 @@ TEST(CustomTexture, RenderTargetOutOfMemory_ReleasesUpperHalvesUntilItFits) {
         }
         TRenderTargetTexture target(screen, c.targetWidth, 256);
         EXPECT_NE(target.GetTexture(), 0u);
-        EXPECT_TRUE(Logged(log, u"Rt Create First Attempt Ok= False"));
-        EXPECT_TRUE(Logged(log, u"Released Managed Texs from 7 to 4; Rt Create 1nd Attempt Ok= "));
+        EXPECT_TRUE(log.Has(u"Rt Create First Attempt Ok= False"));
+        EXPECT_TRUE(log.Has(u"Released Managed Texs from 7 to 4; Rt Create 1nd Attempt Ok= "));
         if (c.kept == 2) {
-            EXPECT_TRUE(Logged(log, u"Released Managed Texs from 3 to 2; Rt Create 2nd Attempt Ok= True"));
+            EXPECT_TRUE(
+                log.Has(u"Released Managed Texs from 3 to 2; Rt Create 2nd Attempt Ok= True"));
         }
-        for (int32_t i = 0; i < 8; ++i) EXPECT_EQ(pictures[size_t(i)]->Handle() != 0, i < c.kept) << i;
+        for (int32_t i = 0; i < 8; ++i)
+            EXPECT_EQ(pictures[size_t(i)]->Handle() != 0, i < c.kept) << i;
         // A released picture comes back from its source when next used.
         target.Release();
         EXPECT_NE(pictures[7]->GetTexture(), 0u);

@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "GlTestSupport.h"
+#include "LogCapture.h"
 #include "OrbLib2/3DBasics/qlGlDevice.h"
 #include "OrbLib2/3DBasics/qlSoftDevice.h"
 #include "QlLib/Graphics/qlBitmapStore.h"
@@ -180,21 +181,8 @@ TEST(DeviceLoss, MidShow_NextDrawnFrameIsIdenticalToTheOneBefore) {
     EXPECT_EQ(rig.Frame(), before);
 }
 
-class TLinesLog : public ql::TLog {
-public:
-    std::vector<std::u16string> Lines;
-
-protected:
-    void Output(std::u16string_view line) override { Lines.emplace_back(line); }
-};
-
 TEST(DeviceLoss, LostAndReady_AreLoggedInOrder) {
-    struct TReset {
-        ~TReset() { ql::SetGlobalLog(nullptr); }
-    } reset;
-    auto owned = std::make_unique<TLinesLog>();
-    TLinesLog& log = *owned;
-    ql::SetGlobalLog(std::move(owned));
+    ql::test::TCapturedLog log;
     TRig rig;
     TFuncScene scene([](TDeviceDrawer& d) { d.DrawRect({0, 0}, {4, 4}, 0xFFFFFFFFu); });
     rig.device.SimulateLoss();
@@ -207,7 +195,7 @@ TEST(DeviceLoss, LostAndReady_AreLoggedInOrder) {
                                           u"T3DScreen.BeginScene, Renderer=nil",
                                           u"T3DDrawer.RendererReadyEvent"};
     size_t next = 0;
-    for (const std::u16string& line : log.Lines)
+    for (const std::u16string& line : log.Lines())
         if (next < wanted.size() && line.find(wanted[next]) != std::u16string::npos) ++next;
     EXPECT_EQ(next, wanted.size());
 }

@@ -9,6 +9,7 @@
 #include <functional>
 #include <thread>
 
+#include "LogCapture.h"
 #include "OrbLib2/OrbPackage/qlOrbLoadCallback.h"
 #include "OrbLib2/OrbPackage/qlOrbUnpack.h"
 #include "OrbLib2/OrbViewer/PackageTestSupport.h"
@@ -218,23 +219,10 @@ TEST(ImageCache, ProvidersAnswerFirst_UntilTheirHandleGoes) {
     EXPECT_EQ(calls, 1);
 }
 
-class TLinesLog : public ql::TLog {
-public:
-    std::vector<std::u16string> Lines;
-
-protected:
-    void Output(std::u16string_view line) override { Lines.emplace_back(line); }
-};
-
 // A picture a provider makes (a generated mask, a text, a shadow) that passes
 // the whole budget stands in as one from a file does, and the log says why.
 TEST(ImageCache, ProvidedPicturePastTheWholeBudget_GetsTheStandInAndALogLine) {
-    struct TReset {
-        ~TReset() { ql::SetGlobalLog(nullptr); }
-    } reset;
-    auto owned = std::make_unique<TLinesLog>();
-    TLinesLog& log = *owned;
-    ql::SetGlobalLog(std::move(owned));
+    ql::test::TCapturedLog log;
     struct TCase {
         int64_t budget;
         bool shown;
@@ -245,12 +233,12 @@ TEST(ImageCache, ProvidedPicturePastTheWholeBudget_GetsTheStandInAndALogLine) {
         int calls = 0;
         auto provider = source->RegisterImageProvider(&ProvideRed, &calls);
         ql::TPictureMemoryBudgetScope budget(c.budget);
-        log.Lines.clear();
+        log.Lines().clear();
         const std::u16string text = PlaceholderTextOf(*accessor.OpenImage(u"red")->BitmapStore());
         EXPECT_EQ(text.empty(), c.shown) << c.budget;
         EXPECT_EQ(text.rfind(u"Image load error:", 0) == 0, !c.shown) << c.budget;
         size_t budgetLines = 0;
-        for (const std::u16string& line : log.Lines)
+        for (const std::u16string& line : log.Lines())
             budgetLines += line.find(u"budget") != std::u16string::npos;
         EXPECT_EQ(budgetLines, c.shown ? 0u : 1u) << c.budget;
     }

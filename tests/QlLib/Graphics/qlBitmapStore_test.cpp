@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include "LogCapture.h"
 #include "QlLib/Graphics/ImageTestSupport.h"
 #include "QlLib/qlLog.h"
 
@@ -195,24 +196,11 @@ TEST(ImageHandle, CopiesShareTheStore) {
     EXPECT_EQ(image.Store()->RefCount(), 2);
 }
 
-class TLinesLog : public TLog {
-public:
-    std::vector<std::u16string> Lines;
-
-protected:
-    void Output(std::u16string_view line) override { Lines.emplace_back(line); }
-};
-
 // Every store's levels count in one budget: a level that would pass it is not
 // made (nothing comes back, and the log says so once per store), and what a
 // store held is given back when it goes.
 TEST(BitmapStore, LevelsPastTheMemoryBudget_AreLeftOutWithOneLogLine) {
-    struct TReset {
-        ~TReset() { SetGlobalLog(nullptr); }
-    } reset;
-    auto owned = std::make_unique<TLinesLog>();
-    TLinesLog& log = *owned;
-    SetGlobalLog(std::move(owned));
+    test::TCapturedLog log;
     const int64_t before = PictureMemoryHeld();
     // Room for the 40 x 40 RGB level (4800 bytes) and a little more.
     TPictureMemoryBudgetScope budget(before + 6000);
@@ -230,8 +218,8 @@ TEST(BitmapStore, LevelsPastTheMemoryBudget_AreLeftOutWithOneLogLine) {
             << "level " << c.level << (c.format ? " ARGB" : "");
     }
     EXPECT_EQ(PictureMemoryHeld(), before + 4800 + 1200);
-    ASSERT_EQ(log.Lines.size(), 1u);
-    EXPECT_NE(log.Lines[0].find(u"budget"), std::u16string::npos);
+    ASSERT_EQ(log.Lines().size(), 1u);
+    EXPECT_NE(log.Lines()[0].find(u"budget"), std::u16string::npos);
     store = nullptr;
     EXPECT_EQ(PictureMemoryHeld(), before);
 }

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <fstream>
 
+#include "LogCapture.h"
 #include "QlLib/Music/AdpcmCodec.h"
 #include "QlLib/Music/AudioFixtures.h"
 #include "QlLib/Music/MediaInfo.h"
@@ -126,10 +127,14 @@ TEST(ConverterSourceFaults, BytesThatGoAway_GiveSilenceForTheRestOfTheLength) {
                 return std::make_unique<TCutStream>(file, c.cut);
             },
             nullptr);
+        test::TCapturedLog log;
         std::unique_ptr<TConverterSource> source;
         ASSERT_NO_THROW(source = OpenConverterSource(u"cut.wav"));
         ASSERT_EQ(bool(source), c.opens);
-        if (!source) continue;
+        if (!source) {
+            EXPECT_TRUE(log.Has(u"cannot be opened: Insufficient Source Size"));
+            continue;
+        }
         std::vector<int16_t> pcm;
         ASSERT_NO_THROW(pcm = DecodeAll(*source));
         // The sound keeps its place on the time line: what was read before
@@ -147,6 +152,14 @@ TEST(ConverterSourceFaults, BytesThatGoAway_GiveSilenceForTheRestOfTheLength) {
         int16_t frame[2] = {1, 1};
         EXPECT_EQ(source->Read(frame, 1), 1u);
         EXPECT_EQ(frame[0], 0);
+        // One line says why, and none says the sound ended early.
+        EXPECT_EQ(std::count_if(log.Lines().begin(), log.Lines().end(),
+                                [](const std::u16string& line) {
+                                    return line.find(u"cut.wav\" cannot be read") !=
+                                           std::u16string::npos;
+                                }),
+                  1);
+        EXPECT_FALSE(log.Has(u"ended early"));
     }
     broker.SetCallbacks(nullptr, nullptr);
 }
