@@ -68,49 +68,7 @@ fi
 # The show: slide k ends at k x 6 s; every slide cross-fades in for 1.2 s
 # (the first from the black background) and is on screen 7.2 s, over which
 # its picture zooms from 100 to 125 % about the centre.
-{
-    echo "[Main]"
-    echo "OrbVersion=1.0"
-    echo "MinorVersion=13"
-    echo "opt_scr_width=1920"
-    echo "opt_scr_height=1080"
-    echo "opt_repeat=stop"
-    echo "opt_slidescount=$count"
-    for ((k = 1; k <= count; k++)); do echo "opt_synchpos$k=$((k * slide_ms))"; done
-    echo "opt_fx_enable=1"
-    echo "opt_fx_time=$fade_ms"
-    echo "opt_fx_eff3=2"
-    echo "opt_bstyle=1"
-    echo "opt_bname=0"
-    echo "opt_usemusic=0"
-    for ((k = 1; k <= count; k++)); do
-        cat <<SLIDE
-[slide$k]
-UsePersonal=1
-Pers_Effect=1
-Effect_Class=2
-EffectTime=$fade_ms
-object Picture: image
-  ImageName=photo-$k.jpg
-  FitMode=Cover
-  object kp1: KeyPoint
-    Time=0
-    Origin=SlideBegin
-    ScaleX=100
-    ScaleY=100
-    Position=0,0
-  end
-  object kp2: KeyPoint
-    Time=0
-    Origin=SlideEnd
-    ScaleX=125
-    ScaleY=125
-    Position=0,0
-  end
-end
-SLIDE
-    done
-} >"$work/Project.orb"
+"$(dirname "$0")/kenburns_project.sh" "$count" "$slide_ms" "$fade_ms" photo >"$work/Project.orb"
 entries=()
 for ((k = 1; k <= count; k++)); do entries+=("photo-$k.jpg=$media/big-$k.jpg"); done
 "$build/orbtool" pack -o "$work/kenburns.orbshow" --player /dev/null "$work/Project.orb" "${entries[@]}" \
