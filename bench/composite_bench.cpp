@@ -17,55 +17,15 @@
 #include "QlLib/Music/MusicTypes.h"
 #include "QlLib/qpFileStream.h"
 #include "QlLib/qpStringUtils.h"
+#include "bench/ToneSource.h"
 #include "tests/QlLib/Music/AudioFixtures.h"
 
 namespace {
 
 using namespace ql;
 
-class TToneItem : public TPcmSource {
-public:
-    // The second of tone is made once per period and shared, so that opening
-    // an item costs what opening a decoder that is ready would.
-    explicit TToneItem(int period) : m_table(Table(period)) {}
-    TPcmFormat Format() const override { return {}; }
-    double LengthMs() const override { return -1; }
-    bool Seek(double ms) override {
-        m_frame = size_t(ms * 44.1) % size_t(kOutputRate);
-        return true;
-    }
-    size_t Read(int16_t* samples, size_t frames) override {
-        size_t done = 0;
-        while (done < frames) {
-            const size_t n = std::min(frames - done, size_t(kOutputRate) - m_frame);
-            std::memcpy(samples + 2 * done, m_table.data() + 2 * m_frame, n * 4);
-            done += n;
-            m_frame = (m_frame + n) % size_t(kOutputRate);
-        }
-        return frames;
-    }
-
-private:
-    static const std::vector<int16_t>& Table(int period) {
-        static std::map<int, std::vector<int16_t>> tables;
-        std::vector<int16_t>& table = tables[period];
-        if (table.empty()) {
-            table.resize(size_t(kOutputRate) * 2);
-            for (size_t i = 0; i < size_t(kOutputRate); ++i) {
-                const int16_t v = int16_t(int(i % size_t(period)) * 4000 / period - 2000);
-                table[2 * i] = v;
-                table[2 * i + 1] = int16_t(-v);
-            }
-        }
-        return table;
-    }
-
-    const std::vector<int16_t>& m_table;
-    size_t m_frame = 0;
-};
-
 std::unique_ptr<TPcmSource> OpenTone(const std::u16string& name) {
-    return std::make_unique<TToneItem>(50 + int(name.size()));
+    return std::make_unique<orb::bench::TToneSource>(50 + int(name.size()));
 }
 
 // count items over an hour, every one under a fade-in and fade-out, a level

@@ -2,54 +2,24 @@
 // offline and null outputs.
 #include <benchmark/benchmark.h>
 
-#include <chrono>
 #include <algorithm>
+#include <chrono>
 #include <cmath>
 #include <cstring>
 #include <thread>
 #include <vector>
 
 #include "QlLib/Music/MusicClasses.h"
+#include "bench/ToneSource.h"
 
 namespace {
 
 using namespace ql;
 
-// An endless tone copied from one second of precomputed frames, so the figures
-// are the mixer's and not a decoder's.
-class TToneSource : public TPcmSource {
-public:
-    explicit TToneSource(int period) : m_table(size_t(kOutputRate) * 2) {
-        for (size_t i = 0; i < size_t(kOutputRate); ++i) {
-            const int16_t v = int16_t(int(i % size_t(period)) * 4000 / period - 2000);
-            m_table[2 * i] = v;
-            m_table[2 * i + 1] = int16_t(-v);
-        }
-    }
-    TPcmFormat Format() const override { return {}; }
-    double LengthMs() const override { return -1; }
-    bool Seek(double ms) override {
-        m_frame = size_t(ms * 44.1) % size_t(kOutputRate);
-        return true;
-    }
-    size_t Read(int16_t* samples, size_t frames) override {
-        size_t done = 0;
-        while (done < frames) {
-            const size_t n = std::min(frames - done, size_t(kOutputRate) - m_frame);
-            std::memcpy(samples + 2 * done, m_table.data() + 2 * m_frame, n * 4);
-            done += n;
-            m_frame = (m_frame + n) % size_t(kOutputRate);
-        }
-        return frames;
-    }
-
-private:
-    std::vector<int16_t> m_table;
-    size_t m_frame = 0;
-};
-
 TPcmSourceFactory ToneFactory() {
-    return [](const std::u16string& name) { return std::make_unique<TToneSource>(int(50 + name.size())); };
+    return [](const std::u16string& name) {
+        return std::make_unique<orb::bench::TToneSource>(int(50 + name.size()));
+    };
 }
 
 // One iteration renders one second of output with 8 channels; fading: each
@@ -69,8 +39,12 @@ void MixSecond(benchmark::State& state, bool fading) {
     }
 }
 
-void BM_Mix8ChannelsFading(benchmark::State& state) { MixSecond(state, true); }
-void BM_Mix8ChannelsSteady(benchmark::State& state) { MixSecond(state, false); }
+void BM_Mix8ChannelsFading(benchmark::State& state) {
+    MixSecond(state, true);
+}
+void BM_Mix8ChannelsSteady(benchmark::State& state) {
+    MixSecond(state, false);
+}
 BENCHMARK(BM_Mix8ChannelsFading)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_Mix8ChannelsSteady)->Unit(benchmark::kMillisecond);
 
