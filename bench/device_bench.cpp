@@ -22,6 +22,7 @@
 #include "OrbLib2/3DBasics/qlGlDevice.h"
 #include "OrbLib2/3DBasics/qlSoftDevice.h"
 #include "QlLib/Platform/qlGlApi.h"
+#include "bench/BenchDevice.h"
 
 namespace {
 
@@ -73,28 +74,10 @@ BENCHMARK(BM_SoftDeviceQuad)
     ->Args({2, 1})
     ->Unit(benchmark::kMillisecond);
 
-// The device under test: the software device with range(0) threads, or a
-// headless OpenGL device (nullptr and the reason where there is none).
-std::unique_ptr<orb::TRenderDevice> MakeDevice(bool gl, int32_t threads, std::string& error) {
-    if (!gl) return std::make_unique<orb::TSoftDevice>(orb::TSoftDeviceOptions{kW, kH, threads});
-    return orb::TGlDevice::CreateHeadless(kW, kH, error);
-}
-
-// Waits for the frame: a GL driver may still be drawing when Present returns.
-void FinishFrame(orb::TRenderDevice& device, bool gl) {
-    if (!gl) return;
-    ql::TDirectBitmap pixel(1, 1, ql::PfARGB32());
-    device.ReadPixels({0, 0, 1, 1}, pixel);
-}
-
 void Slide(benchmark::State& state, bool gl) {
-    std::string error;
     const std::unique_ptr<orb::TRenderDevice> device =
-        MakeDevice(gl, int32_t(state.range(0)), error);
-    if (!device) {
-        state.SkipWithError(("no OpenGL here: " + error).c_str());
-        return;
-    }
+        orb::bench::DeviceOrSkip(state, gl, kW, kH, int32_t(state.range(0)));
+    if (!device) return;
     const orb::TTextureHandle texture = Picture(*device, 4096, 2048, kPicW, kPicH, 2);
     orb::TDrawState draw;
     draw.pipeline = orb::TPipeline::Texture;
@@ -107,21 +90,16 @@ void Slide(benchmark::State& state, bool gl) {
         device->DrawTriangles(draw, quad);
         device->EndScene();
         device->Present();
-        FinishFrame(*device, gl);
+        orb::bench::FinishFrame(*device);
         benchmark::ClobberMemory();
     }
-    state.counters["fps"] =
-        benchmark::Counter(double(state.iterations()), benchmark::Counter::kIsRate);
+    orb::bench::CountFrames(state);
 }
 
 void CrossFade(benchmark::State& state, bool gl) {
-    std::string error;
     const std::unique_ptr<orb::TRenderDevice> device =
-        MakeDevice(gl, int32_t(state.range(0)), error);
-    if (!device) {
-        state.SkipWithError(("no OpenGL here: " + error).c_str());
-        return;
-    }
+        orb::bench::DeviceOrSkip(state, gl, kW, kH, int32_t(state.range(0)));
+    if (!device) return;
     const orb::TTextureHandle pictures[2] = {Picture(*device, 4096, 2048, kPicW, kPicH, 3),
                                              Picture(*device, 4096, 2048, kPicW, kPicH, 4)};
     orb::TTextureHandle targets[2] = {0, 0};
@@ -153,11 +131,10 @@ void CrossFade(benchmark::State& state, bool gl) {
         device->DrawTriangles(draw, compose);
         device->EndScene();
         device->Present();
-        FinishFrame(*device, gl);
+        orb::bench::FinishFrame(*device);
         benchmark::ClobberMemory();
     }
-    state.counters["fps"] =
-        benchmark::Counter(double(state.iterations()), benchmark::Counter::kIsRate);
+    orb::bench::CountFrames(state);
 }
 
 // The slide's picture turned by 3 degrees and shrunk to fit, its sides
@@ -189,8 +166,7 @@ void BM_SoftDeviceTurnedSlide(benchmark::State& state) {
         device.Present();
         benchmark::ClobberMemory();
     }
-    state.counters["fps"] =
-        benchmark::Counter(double(state.iterations()), benchmark::Counter::kIsRate);
+    orb::bench::CountFrames(state);
 }
 BENCHMARK(BM_SoftDeviceTurnedSlide)
     ->Args({2, 0})

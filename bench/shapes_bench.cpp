@@ -18,6 +18,7 @@
 #include "OrbLib2/MaskGenerator.h"
 #include "QlLib/Graphics/qlPixelFormats.h"
 #include "QlLib/Platform/qlGlApi.h"
+#include "bench/BenchDevice.h"
 
 namespace {
 
@@ -51,8 +52,7 @@ struct TRig {
     // Draws a frame and, on the GL device, waits for it.
     void Frame(orb::TDrawScene& scene) {
         benchmark::DoNotOptimize(drawer->DrawScene(scene));
-        ql::TDirectBitmap pixel(1, 1, ql::PfARGB32());
-        if (dynamic_cast<orb::TGlDevice*>(device.get())) device->ReadPixels({0, 0, 1, 1}, pixel);
+        orb::bench::FinishFrame(*device);
     }
 };
 
@@ -81,8 +81,7 @@ void BM_GradientBoxes(benchmark::State& state) {
         }
     });
     for (auto _ : state) rig.Frame(scene);
-    state.counters["fps"] =
-        benchmark::Counter(double(state.iterations()), benchmark::Counter::kIsRate);
+    orb::bench::CountFrames(state);
 }
 BENCHMARK(BM_GradientBoxes)->Arg(0)->Arg(1)->Arg(2)->Unit(benchmark::kMillisecond)->UseRealTime();
 
@@ -124,8 +123,7 @@ void BM_ViewPortTwoMasks(benchmark::State& state) {
             });
     });
     for (auto _ : state) rig.Frame(scene);
-    state.counters["fps"] =
-        benchmark::Counter(double(state.iterations()), benchmark::Counter::kIsRate);
+    orb::bench::CountFrames(state);
     rig.drawer->ReleaseImage(picture);
     for (auto& mask : masks) rig.drawer->ReleaseImage(mask);
 }

@@ -12,6 +12,7 @@
 #include "OrbLib2/3DBasics/qlSoftDevice.h"
 #include "OrbLib2/3DEngine/DrawManager3D2.h"
 #include "QlLib/Graphics/qlPixelFormats.h"
+#include "bench/BenchDevice.h"
 
 namespace {
 
@@ -22,8 +23,8 @@ std::unique_ptr<ql::TBitmap> Picture(bool light) {
     for (int32_t y = 0; y < kH; ++y) {
         uint32_t* row = reinterpret_cast<uint32_t*>(bitmap->Row(y));
         for (int32_t x = 0; x < kW; ++x)
-            row[x] = (light ? 0xFFA0A0A0u : 0xFF000000u) | uint32_t(x & 63) << 16 | uint32_t(y & 63) << 8 |
-                     uint32_t((x ^ y) & 63);
+            row[x] = (light ? 0xFFA0A0A0u : 0xFF000000u) | uint32_t(x & 63) << 16 |
+                     uint32_t(y & 63) << 8 | uint32_t((x ^ y) & 63);
     }
     return bitmap;
 }
@@ -85,16 +86,20 @@ void BM_Transition(benchmark::State& state) {
         filter.time = 100 + double(frame++ % 81) * 10;
         drawer.DrawTransition(&oldSlide, &newSlide, false, &filter);
     }
-    state.counters["fps"] = benchmark::Counter(double(state.iterations()), benchmark::Counter::kIsRate);
+    orb::bench::CountFrames(state);
     drawer.ReleaseImage(oldPicture);
     drawer.ReleaseImage(newPicture);
 }
 BENCHMARK(BM_Transition)
     ->ArgNames({"class", "threads"})
-    ->Args({2, 1})->Args({2, 2})
-    ->Args({4, 1})->Args({4, 2})
-    ->Args({1, 1})->Args({1, 2})
-    ->Args({16, 1})->Args({16, 2})
+    ->Args({2, 1})
+    ->Args({2, 2})
+    ->Args({4, 1})
+    ->Args({4, 2})
+    ->Args({1, 1})
+    ->Args({1, 2})
+    ->Args({16, 1})
+    ->Args({16, 2})
     ->Unit(benchmark::kMillisecond)
     ->MeasureProcessCPUTime()
     ->UseRealTime();

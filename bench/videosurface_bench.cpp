@@ -14,20 +14,13 @@
 #include "OrbLib2/3DBasics/qlSoftDevice.h"
 #include "QlLib/Graphics/qlBitmap.h"
 #include "QlLib/Graphics/qlPixelFormats.h"
-#include "QlLib/Platform/qlGlApi.h"
+#include "bench/BenchDevice.h"
 
 namespace {
 
 constexpr int32_t kW = 1920, kH = 1080;
 // The planes' textures: the next powers of two.
 constexpr int32_t kTexW = 2048, kTexH = 2048;
-
-std::unique_ptr<orb::TRenderDevice> MakeDevice(bool gl, int32_t threads, std::string& error) {
-    if (!gl) return std::make_unique<orb::TSoftDevice>(orb::TSoftDeviceOptions{kW, kH, threads});
-    auto api = ql::TGlApi::Create(ql::TGlContext::CreateHeadless(error), error);
-    if (!api) return nullptr;
-    return orb::TGlDevice::Create(std::move(api), kW, kH, error);
-}
 
 // One plane of a frame as an L8 bitmap of the texture's size; frames differ
 // by their seed.
@@ -41,13 +34,9 @@ std::unique_ptr<ql::TBitmap> Plane(int32_t w, int32_t h, int32_t seed) {
 }
 
 void VideoFrame(benchmark::State& state, bool gl) {
-    std::string error;
     const std::unique_ptr<orb::TRenderDevice> device =
-        MakeDevice(gl, int32_t(state.range(0)), error);
-    if (!device) {
-        state.SkipWithError(("no OpenGL here: " + error).c_str());
-        return;
-    }
+        orb::bench::DeviceOrSkip(state, gl, kW, kH, int32_t(state.range(0)));
+    if (!device) return;
     const bool newFrames = state.range(1) != 0;
     orb::TTextureHandle planes[3] = {0, 0, 0};
     const int32_t sizes[3][2] = {{kTexW, kTexH}, {kTexW / 2, kTexH / 2}, {kTexW / 2, kTexH / 2}};
@@ -79,15 +68,11 @@ void VideoFrame(benchmark::State& state, bool gl) {
         device->DrawTriangles(draw, quad);
         device->EndScene();
         device->Present();
-        if (gl) {
-            ql::TDirectBitmap pixel(1, 1, ql::PfARGB32());
-            device->ReadPixels({0, 0, 1, 1}, pixel);
-        }
+        orb::bench::FinishFrame(*device);
         ++frame;
         benchmark::ClobberMemory();
     }
-    state.counters["fps"] =
-        benchmark::Counter(double(state.iterations()), benchmark::Counter::kIsRate);
+    orb::bench::CountFrames(state);
 }
 
 void BM_VideoFrame_Soft(benchmark::State& state) {
