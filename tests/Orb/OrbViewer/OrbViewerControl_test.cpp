@@ -45,21 +45,11 @@ protected:
     }
     void Run(double ms, double stepMs = 20) {
         for (double done = 0; done < ms; done += stepMs) {
-            TOrbEngine& engine = *viewer->Engine();
-            clock.Advance(stepMs);
-            const int64_t total = std::llround(clock.NowMs() * 44.1);
-            engine.PlayMusicFrames(total - musicFrames);
-            musicFrames = total;
-            engine.FillSlides();
-            engine.Step();
+            test::StepEngine(*viewer->Engine(), clock, musicFrames, stepMs);
             viewer->DeliverEvents();
         }
     }
-    int64_t CentreColour() {
-        auto frame = viewer->Engine()->Drawer()->CaptureToBitmap();
-        const uint8_t* p = frame->Row(frame->Height() / 2) + 3 * (frame->Width() / 2);
-        return int64_t(p[2]) << 16 | int64_t(p[1]) << 8 | p[0];
-    }
+    int64_t CentreColour() { return test::CentreColourOf(*viewer->Engine()); }
 
     TVirtualClock clock;
     TSoftDevice device{TSoftDeviceOptions{64, 48}};

@@ -98,6 +98,15 @@ inline void StepEngine(TOrbEngine& engine, TVirtualClock& clock, int64_t& musicF
     engine.Step();
 }
 
+// The colour (0xRRGGBB) at the centre of the engine's last frame; -1
+// without one.
+inline int64_t CentreColourOf(TOrbEngine& engine) {
+    auto frame = engine.Drawer() ? engine.Drawer()->CaptureToBitmap() : nullptr;
+    if (!frame) return -1;
+    const uint8_t* p = frame->Row(frame->Height() / 2) + 3 * (frame->Width() / 2);
+    return int64_t(p[2]) << 16 | int64_t(p[1]) << 8 | p[0];
+}
+
 // Plays a show in deterministic mode on a 64 x 48 software device, or on
 // `other` when given.
 class TDriver {
@@ -126,13 +135,7 @@ public:
     void Run(double ms, double stepMs = 10) {
         for (double done = 0; done < ms; done += stepMs) Frame(stepMs);
     }
-    // The colour (0xRRGGBB) at the centre of the last frame; -1 without one.
-    int64_t CentreColour() {
-        auto frame = engine->Drawer() ? engine->Drawer()->CaptureToBitmap() : nullptr;
-        if (!frame) return -1;
-        const uint8_t* p = frame->Row(frame->Height() / 2) + 3 * (frame->Width() / 2);
-        return int64_t(p[2]) << 16 | int64_t(p[1]) << 8 | p[0];
-    }
+    int64_t CentreColour() { return CentreColourOf(*engine); }
 
     TVirtualClock clock;
     TSoftDevice device;

@@ -58,8 +58,7 @@ TEST(OrbEngineVideo, Deterministic_EveryFrameDrawnIsTheClipsFrameOfItsTime) {
     {
         TVirtualClock clock;
         TSoftDevice device(TSoftDeviceOptions{64, 48});
-        TEngineOptions options = CaptureEngineOptions(clock, 64, 48);
-        TOrbEngine engine(device, std::move(options), false);
+        TOrbEngine engine(device, CaptureEngineOptions(clock, 64, 48), false);
         // Exact frames from the engine alone, not from a tool's switch.
         SetVideoFramesExact(false);
         EXPECT_TRUE(VideoFramesExact());
@@ -69,14 +68,7 @@ TEST(OrbEngineVideo, Deterministic_EveryFrameDrawnIsTheClipsFrameOfItsTime) {
                 1, 4000, "stop", "object V : video\n  FileName=clip.mp4\n  Duration=4000\nend\n")),
             0));
         int64_t musicFrames = 0;
-        auto frame = [&](double ms) {
-            clock.Advance(ms);
-            const int64_t total = std::llround(clock.NowMs() * 44.1);
-            engine.PlayMusicFrames(total - musicFrames);
-            musicFrames = total;
-            engine.FillSlides();
-            engine.Step();
-        };
+        auto frame = [&](double ms) { test::StepEngine(engine, clock, musicFrames, ms); };
         for (int i = 0; i < 10 && !engine.Active(); ++i) frame(0);
         ASSERT_TRUE(engine.Active());
         int checked = 0;

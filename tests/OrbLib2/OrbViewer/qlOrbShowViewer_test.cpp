@@ -30,18 +30,15 @@ public:
             ended = ended || end;
         };
         callbacks.Action = [this](const TOrbActionInfo& action) { actions.push_back(action); };
-        callbacks.Geometry = [this](int32_t w, int32_t h, int32_t mode) { geometry = {w, h, mode}; };
+        callbacks.Geometry = [this](int32_t w, int32_t h, int32_t mode) {
+            geometry = {w, h, mode};
+        };
         viewer->SetCallbacks(std::move(callbacks));
-        opened = viewer->Open(std::make_unique<TFileAccessor>(ql::MakeRef<TNoFiles>()), DocumentOf(show), 0);
+        opened = viewer->Open(std::make_unique<TFileAccessor>(ql::MakeRef<TNoFiles>()),
+                              DocumentOf(show), 0);
     }
     void Frame(double stepMs) {
-        TOrbEngine& engine = *viewer->Engine();
-        clock.Advance(stepMs);
-        const int64_t total = std::llround(clock.NowMs() * 44.1);
-        engine.PlayMusicFrames(total - musicFrames);
-        musicFrames = total;
-        engine.FillSlides();
-        engine.Step();
+        test::StepEngine(*viewer->Engine(), clock, musicFrames, stepMs);
         viewer->DeliverEvents();
     }
     void Run(double ms, double stepMs = 20) {
@@ -74,7 +71,8 @@ TEST(OrbShowViewer, Play_ReportsFirstFramePositionsAndGeometry) {
     EXPECT_EQ(d.firstFrames, 1);
     ASSERT_FALSE(d.positions.empty());
     EXPECT_NEAR(d.viewer->ShowTime(), 500, 40);
-    EXPECT_EQ(d.geometry, (std::vector<int32_t>{64, 48, 0}));  // full screen unless the show says otherwise
+    EXPECT_EQ(d.geometry,
+              (std::vector<int32_t>{64, 48, 0}));  // full screen unless the show says otherwise
 }
 
 TEST(OrbShowViewer, Seek_ReportsOfTheOlderRequestAreDropped) {
