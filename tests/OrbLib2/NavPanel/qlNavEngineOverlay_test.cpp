@@ -123,17 +123,26 @@ private:
     int64_t m_musicFrames = 0;
 };
 
-void WriteShowFiles(const ql::test::TTestFolder& folder) {
+bool WriteShowFiles(const ql::test::TTestFolder& folder) {
     test::WriteBarFixtures(folder);
     test::WriteBlocksPng(folder.File("logo.png"), 90, 60, {0xFFFF00FF});
+    return true;
 }
 
-TEST(NavEngineOverlay, HelpDialog_ByKeyAndByPanelButton_DrawnAboveTheSlideAndClosedAgain) {
+// The show's files in a fresh folder, and the show playing over them.
+class NavEngineOverlay : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_TRUE(d.opened);
+        ASSERT_TRUE(d.Start());
+    }
+
     ql::test::TTestFolder folder;
-    WriteShowFiles(folder);
-    TOverlayDriver d(folder);
-    ASSERT_TRUE(d.opened);
-    ASSERT_TRUE(d.Start());
+    bool written = WriteShowFiles(folder);
+    TOverlayDriver d{folder};
+};
+
+TEST_F(NavEngineOverlay, HelpDialog_ByKeyAndByPanelButton_DrawnAboveTheSlideAndClosedAgain) {
     d.Run(100);
     ASSERT_NE(d.overlay, nullptr);
     EXPECT_EQ(d.Colour(100, 40), kBlue);
@@ -175,11 +184,7 @@ TEST(NavEngineOverlay, HelpDialog_ByKeyAndByPanelButton_DrawnAboveTheSlideAndClo
     EXPECT_EQ(d.Actions(acHelp), 0u);
 }
 
-TEST(NavEngineOverlay, DialogButton_CarriesOutItsActionAndTheSlidesBelowSeeNothing) {
-    ql::test::TTestFolder folder;
-    WriteShowFiles(folder);
-    TOverlayDriver d(folder);
-    ASSERT_TRUE(d.Start());
+TEST_F(NavEngineOverlay, DialogButton_CarriesOutItsActionAndTheSlidesBelowSeeNothing) {
     d.engine->PostHelpDialog();
     d.Run(300);
     // Over the box the hover is the dialog's; the click goes to the viewer
@@ -196,11 +201,7 @@ TEST(NavEngineOverlay, DialogButton_CarriesOutItsActionAndTheSlidesBelowSeeNothi
     EXPECT_EQ(d.Actions(acExit), 1u);
 }
 
-TEST(NavEngineOverlay, CustomDialog_ByName_PausesTheShowAndTheSameNameAgainClosesIt) {
-    ql::test::TTestFolder folder;
-    WriteShowFiles(folder);
-    TOverlayDriver d(folder);
-    ASSERT_TRUE(d.Start());
+TEST_F(NavEngineOverlay, CustomDialog_ByName_PausesTheShowAndTheSameNameAgainClosesIt) {
     d.Run(500);
     // Action 15 "About" from a mouse binding: the show stands while it is open.
     d.Click(10, 10, TOrbActionInfo(acOpenDialog, 0, u"About"));
@@ -239,11 +240,7 @@ TEST(NavEngineOverlay, CustomDialog_ByName_PausesTheShowAndTheSameNameAgainClose
     EXPECT_TRUE(d.Dialogs().empty());
 }
 
-TEST(NavEngineOverlay, Navigation_ClosesThePausingDialogsFirst) {
-    ql::test::TTestFolder folder;
-    WriteShowFiles(folder);
-    TOverlayDriver d(folder);
-    ASSERT_TRUE(d.Start());
+TEST_F(NavEngineOverlay, Navigation_ClosesThePausingDialogsFirst) {
     d.engine->PostHelpDialog();
     d.Click(10, 10, TOrbActionInfo(acOpenDialog, 0, u"About"));
     d.Run(300);
@@ -258,11 +255,7 @@ TEST(NavEngineOverlay, Navigation_ClosesThePausingDialogsFirst) {
     EXPECT_TRUE(d.engine->Active());
 }
 
-TEST(NavEngineOverlay, OutputSize_LaysTheOverlayOutAsAFreshOneAtTheNewSize) {
-    ql::test::TTestFolder folder;
-    WriteShowFiles(folder);
-    TOverlayDriver d(folder);
-    ASSERT_TRUE(d.Start());
+TEST_F(NavEngineOverlay, OutputSize_LaysTheOverlayOutAsAFreshOneAtTheNewSize) {
     d.engine->PostHelpDialog();
     d.Run(300);
     ASSERT_NE(d.overlay, nullptr);
