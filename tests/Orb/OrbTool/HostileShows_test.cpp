@@ -68,97 +68,107 @@ struct THostileShow {
     int From = 0;  // show milliseconds; three seconds are played from here
 };
 
-std::vector<THostileShow> Corpus() {
-    std::vector<THostileShow> shows;
-    {
-        // Eight preset masks of a quarter of a billion pixels each.
-        std::string project = Main(1) + "[slide1]\r\n";
-        for (int i = 0; i < 8; ++i)
-            project += ImageObject("M" + std::to_string(i),
-                                   "PresetedMask: " + std::to_string(16384 - i) + ":16384:1:0:0",
-                                   20 + 10 * i);
-        shows.push_back({"eight-huge-masks", {{u"Project.orb", project}}});
+// Show `index` of the corpus; each test makes only its own, so that no test
+// pays for the others' huge pictures.
+THostileShow CorpusShow(size_t index) {
+    switch (index) {
+        case 0: {
+            // Eight preset masks of a quarter of a billion pixels each.
+            std::string project = Main(1) + "[slide1]\r\n";
+            for (int i = 0; i < 8; ++i)
+                project += ImageObject(
+                    "M" + std::to_string(i),
+                    "PresetedMask: " + std::to_string(16384 - i) + ":16384:1:0:0", 20 + 10 * i);
+            return THostileShow{"eight-huge-masks", {{u"Project.orb", project}}};
+        }
+        case 1: {
+            // Two thousand objects, each with a mask of its own.
+            std::string project = Main(1) + "[slide1]\r\n";
+            for (int i = 0; i < 2000; ++i)
+                project += ImageObject(
+                    "M" + std::to_string(i),
+                    "PresetedMask: " + std::to_string(6000 + i) + ":5000:0:20:30", 2 + i % 20);
+            return THostileShow{"two-thousand-masks", {{u"Project.orb", project}}};
+        }
+        case 2: {
+            // A text of 100,000 characters blown up five times.
+            std::string text(100000, 'W');
+            for (size_t i = 97; i < text.size(); i += 98) text[i] = ' ';
+            const std::string project =
+                Main(1) +
+                "[slide1]\r\nobject T: text\r\n  FontName=DejaVu Sans\r\n"
+                "  Text=\"" +
+                text +
+                "\"\r\n  object kp: KeyPoint\r\n    Time=0\r\n"
+                "    Origin=SlideBegin\r\n    ScaleX=500\r\n    ScaleY=500\r\n"
+                "  end\r\nend\r\n";
+            return THostileShow{"long-text", {{u"Project.orb", project}}};
+        }
+        case 3: {
+            // An animation of 5,000 frames.
+            ql::TDirectBitmap a(64, 48, ql::PfARGB32()), b(64, 48, ql::PfARGB32());
+            a.FillRect(a.Bounds(), 0xFFFF0000u);
+            b.FillRect(b.Bounds(), 0xFF0000FFu);
+            std::vector<ql::TGifWriteFrame> frames;
+            for (int i = 0; i < 5000; ++i) frames.push_back({i % 2 ? &a : &b, 20});
+            const std::vector<uint8_t> gif = ql::EncodeGif(frames);
+            const std::string project =
+                Main(1) + "[slide1]\r\n" + ImageObject("G", "anim.gif", 100);
+            return THostileShow{
+                "gif-5000-frames",
+                {{u"Project.orb", project}, {u"anim.gif", std::string(gif.begin(), gif.end())}}};
+        }
+        case 4: {
+            // Many slides naming the same huge pictures, played across two
+            // transitions so that the engine builds the slides ahead.
+            std::string project = Main(12);
+            project.replace(project.find("opt_fx_enable=0"), 15,
+                            "opt_fx_enable=1\r\nopt_fx_time=1000");
+            for (int s = 1; s <= 12; ++s)
+                project += "[slide" + std::to_string(s) + "]\r\n" +
+                           ImageObject("P", "big.png", 100) +
+                           ImageObject("M", "PresetedMask: 16384:16384:0:0:0", 60);
+            return THostileShow{
+                "same-huge-pictures",
+                {{u"Project.orb", project}, {u"big.png", SolidPng(8000, 8000, 0xFF336699u)}},
+                3000};
+        }
+        case 5: {
+            // Shadows of huge pictures and button faces 16384 x 4096: each would
+            // be made from, or at, a quarter of a billion pixels.
+            std::string project = Main(1);
+            project.insert(project.find("opt_slidescount"), "PathToButtons=btn\r\n");
+            project += "[slide1]\r\n";
+            for (int i = 0; i < 4; ++i)
+                project +=
+                    "object S" + std::to_string(i) +
+                    ": image\r\n  ImageName=PresetedMask: " + std::to_string(16384 - i) +
+                    ":16384:1:0:0\r\n  ShadowEnable=1\r\n  ShadowSize=" +
+                    std::to_string(20 + 20 * i) +
+                    "\r\n  ShadowDistance=5\r\n  object kp: KeyPoint\r\n    Time=0\r\n"
+                    "    Origin=SlideBegin\r\n    ScaleX=50\r\n    ScaleY=50\r\n  end\r\nend\r\n";
+            for (int i = 0; i < 4; ++i)
+                project +=
+                    "object B" + std::to_string(i) +
+                    ": button\r\n  Theme=huge\r\n  Text=Go\r\n  BtnMinWidth=16384\r\n  Hue=" +
+                    std::to_string(30 * i) +
+                    "\r\n  object kp: KeyPoint\r\n    Time=0\r\n    Origin=SlideBegin\r\n"
+                    "    ScaleX=40\r\n    ScaleY=40\r\n  end\r\nend\r\n";
+            std::string theme = "[NormalState]\r\n";
+            const char* parts[] = {
+                "LeftTop=p.png,0,0,20,100",          "Top=p.png,20,0,21,100",
+                "RightTop=p.png,40,0,60,100",        "Right=p.png,40,100,60,3996",
+                "RightBottom=p.png,40,3996,60,4096", "Bottom=p.png,20,3996,21,4096",
+                "LeftBottom=p.png,0,3996,20,4096",   "Left=p.png,0,100,20,3996",
+                "Center=p.png,20,100,21,3996"};
+            for (const char* part : parts) theme += std::string(part) + "\r\n";
+            return THostileShow{"huge-shadows-buttons",
+                                {{u"Project.orb", project},
+                                 {u"btn\\huge\\btn.ini", theme},
+                                 {u"btn\\huge\\p.png", SolidPng(64, 4096, 0xFF40A060u)}}};
+        }
     }
-    {
-        // Two thousand objects, each with a mask of its own.
-        std::string project = Main(1) + "[slide1]\r\n";
-        for (int i = 0; i < 2000; ++i)
-            project += ImageObject("M" + std::to_string(i),
-                                   "PresetedMask: " + std::to_string(6000 + i) + ":5000:0:20:30",
-                                   2 + i % 20);
-        shows.push_back({"two-thousand-masks", {{u"Project.orb", project}}});
-    }
-    {
-        // A text of 100,000 characters blown up five times.
-        std::string text(100000, 'W');
-        for (size_t i = 97; i < text.size(); i += 98) text[i] = ' ';
-        const std::string project = Main(1) +
-                                    "[slide1]\r\nobject T: text\r\n  FontName=DejaVu Sans\r\n"
-                                    "  Text=\"" +
-                                    text +
-                                    "\"\r\n  object kp: KeyPoint\r\n    Time=0\r\n"
-                                    "    Origin=SlideBegin\r\n    ScaleX=500\r\n    ScaleY=500\r\n"
-                                    "  end\r\nend\r\n";
-        shows.push_back({"long-text", {{u"Project.orb", project}}});
-    }
-    {
-        // An animation of 5,000 frames.
-        ql::TDirectBitmap a(64, 48, ql::PfARGB32()), b(64, 48, ql::PfARGB32());
-        a.FillRect(a.Bounds(), 0xFFFF0000u);
-        b.FillRect(b.Bounds(), 0xFF0000FFu);
-        std::vector<ql::TGifWriteFrame> frames;
-        for (int i = 0; i < 5000; ++i) frames.push_back({i % 2 ? &a : &b, 20});
-        const std::vector<uint8_t> gif = ql::EncodeGif(frames);
-        const std::string project = Main(1) + "[slide1]\r\n" + ImageObject("G", "anim.gif", 100);
-        shows.push_back(
-            {"gif-5000-frames",
-             {{u"Project.orb", project}, {u"anim.gif", std::string(gif.begin(), gif.end())}}});
-    }
-    {
-        // Many slides naming the same huge pictures, played across two
-        // transitions so that the engine builds the slides ahead.
-        std::string project = Main(12);
-        project.replace(project.find("opt_fx_enable=0"), 15, "opt_fx_enable=1\r\nopt_fx_time=1000");
-        for (int s = 1; s <= 12; ++s)
-            project += "[slide" + std::to_string(s) + "]\r\n" + ImageObject("P", "big.png", 100) +
-                       ImageObject("M", "PresetedMask: 16384:16384:0:0:0", 60);
-        shows.push_back(
-            {"same-huge-pictures",
-             {{u"Project.orb", project}, {u"big.png", SolidPng(8000, 8000, 0xFF336699u)}},
-             3000});
-    }
-    {
-        // Shadows of huge pictures and button faces 16384 x 4096: each would
-        // be made from, or at, a quarter of a billion pixels.
-        std::string project = Main(1);
-        project.insert(project.find("opt_slidescount"), "PathToButtons=btn\r\n");
-        project += "[slide1]\r\n";
-        for (int i = 0; i < 4; ++i)
-            project +=
-                "object S" + std::to_string(i) +
-                ": image\r\n  ImageName=PresetedMask: " + std::to_string(16384 - i) +
-                ":16384:1:0:0\r\n  ShadowEnable=1\r\n  ShadowSize=" + std::to_string(20 + 20 * i) +
-                "\r\n  ShadowDistance=5\r\n  object kp: KeyPoint\r\n    Time=0\r\n"
-                "    Origin=SlideBegin\r\n    ScaleX=50\r\n    ScaleY=50\r\n  end\r\nend\r\n";
-        for (int i = 0; i < 4; ++i)
-            project += "object B" + std::to_string(i) +
-                       ": button\r\n  Theme=huge\r\n  Text=Go\r\n  BtnMinWidth=16384\r\n  Hue=" +
-                       std::to_string(30 * i) +
-                       "\r\n  object kp: KeyPoint\r\n    Time=0\r\n    Origin=SlideBegin\r\n"
-                       "    ScaleX=40\r\n    ScaleY=40\r\n  end\r\nend\r\n";
-        std::string theme = "[NormalState]\r\n";
-        const char* parts[] = {"LeftTop=p.png,0,0,20,100",          "Top=p.png,20,0,21,100",
-                               "RightTop=p.png,40,0,60,100",        "Right=p.png,40,100,60,3996",
-                               "RightBottom=p.png,40,3996,60,4096", "Bottom=p.png,20,3996,21,4096",
-                               "LeftBottom=p.png,0,3996,20,4096",   "Left=p.png,0,100,20,3996",
-                               "Center=p.png,20,100,21,3996"};
-        for (const char* part : parts) theme += std::string(part) + "\r\n";
-        shows.push_back({"huge-shadows-buttons",
-                         {{u"Project.orb", project},
-                          {u"btn\\huge\\btn.ini", theme},
-                          {u"btn\\huge\\p.png", SolidPng(64, 4096, 0xFF40A060u)}}});
-    }
-    return shows;
+    return {};
 }
 
 struct TChildRun {
@@ -203,19 +213,15 @@ TChildRun RunLimited(const std::vector<std::string>& arguments, const std::strin
     return run;
 }
 
-// The corpus is made once; each show is its own test, so that one slow
-// show under a sanitizer does not take the others' time.
-const std::vector<THostileShow>& CorpusOnce() {
-    static const std::vector<THostileShow> corpus = Corpus();
-    return corpus;
-}
 constexpr size_t kCorpusShows = 6;
 
 class HostileShow : public ::testing::TestWithParam<size_t> {};
 
 TEST_P(HostileShow, IsDrawnWithinTheMemoryLimit) {
-    ASSERT_EQ(CorpusOnce().size(), kCorpusShows);
-    const THostileShow& show = CorpusOnce()[GetParam()];
+    // Each show is its own test, so that one slow show under a sanitizer
+    // does not take the others' time.
+    const THostileShow show = CorpusShow(GetParam());
+    ASSERT_FALSE(show.Name.empty());
     ql::test::TTestFolder folder;
     {
         const std::string package = folder.File(show.Name + ".exe");
