@@ -76,8 +76,8 @@ inline void ChromaFour(__m256i top, __m256i bottom, uint8_t* u, uint8_t* v) {
     std::memcpy(v, &cr, 4);
 }
 
-void RowPairBgra(const uint8_t* row0, const uint8_t* row1, int32_t w, uint8_t* y0, uint8_t* y1,
-                 uint8_t* u, uint8_t* v) {
+void RowPairBgra(const uint8_t* row0, const uint8_t* row1, int32_t w, uint8_t* planes, uint8_t* y0,
+                 uint8_t* y1, uint8_t* u, uint8_t* v) {
     int32_t x = 0;
     for (; x + 8 <= w; x += 8) {
         const __m256i top = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(row0 + 4 * x));
@@ -86,26 +86,10 @@ void RowPairBgra(const uint8_t* row0, const uint8_t* row1, int32_t w, uint8_t* y
         if (y1 != y0) StoreEightBytes(LumaEight(bottom), y1 + x);
         ChromaFour(top, bottom, u + x / 2, v + x / 2);
     }
-    // The last few pixels one by one; at an odd width the last column
-    // stands in for the missing one.
-    for (int32_t k = x; k < w; ++k) {
-        const uint8_t* p = row0 + 4 * k;
-        const uint8_t* q = row1 + 4 * k;
-        y0[k] = LumaOf(p[2], p[1], p[0]);
-        if (y1 != y0) y1[k] = LumaOf(q[2], q[1], q[0]);
-    }
-    for (int32_t i = x / 2; i < (w + 1) / 2; ++i) {
-        int32_t rs = 0, gs = 0, bs = 0;
-        for (const uint8_t* row : {row0, row1})
-            for (int32_t dx = 0; dx < 2; ++dx) {
-                const uint8_t* p = row + 4 * std::min(2 * i + dx, w - 1);
-                bs += p[0];
-                gs += p[1];
-                rs += p[2];
-            }
-        u[i] = CbOf(rs, gs, bs);
-        v[i] = CrOf(rs, gs, bs);
-    }
+    // The last few pixels (an even count of them done, so the blocks line
+    // up) through the shared loops, which also cover an odd width.
+    if (x < w)
+        RowPair<4>(row0 + 4 * x, row1 + 4 * x, w - x, planes, y0 + x, y1 + x, u + x / 2, v + x / 2);
 }
 
 }  // namespace
@@ -113,7 +97,7 @@ void RowPairBgra(const uint8_t* row0, const uint8_t* row1, int32_t w, uint8_t* y
 void YuvRowPairAVX2(const uint8_t* row0, const uint8_t* row1, int32_t w, int32_t bpp,
                     uint8_t* planes, uint8_t* y0, uint8_t* y1, uint8_t* u, uint8_t* v) {
     if (bpp == 4)
-        RowPairBgra(row0, row1, w, y0, y1, u, v);
+        RowPairBgra(row0, row1, w, planes, y0, y1, u, v);
     else
         RowPair<3>(row0, row1, w, planes, y0, y1, u, v);
 }
